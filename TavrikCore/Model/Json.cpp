@@ -1,0 +1,276 @@
+#include "TavrikCore/Model/Json.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace tavrik {
+
+namespace {
+
+// nlohmann's parser has no depth limit; one pass over the bytes finds too deep a nesting before
+// any tree is built.
+bool exceedsDepth(std::string_view text)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char character : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (character == '\\') {
+                escaped = true;
+            } else if (character == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        switch (character) {
+        case '"':
+            inString = true;
+            break;
+        case '[':
+        case '{':
+            if (++depth > maximumJsonDepth) {
+                return true;
+            }
+            break;
+        case ']':
+        case '}':
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+std::string quoted(std::string_view key)
+{
+    return "\"" + std::string(key) + "\"";
+}
+
+[[noreturn]] void typeMismatch(std::string_view key, std::string_view expected)
+{
+    throw JsonDecodeError("Expected " + std::string(expected) + " for " + quoted(key));
+}
+
+} // namespace
+
+Json parseJson(std::string_view text)
+{
+    if (exceedsDepth(text)) {
+        throw JsonDecodeError("The data is nested too deeply");
+    }
+    Json result = Json::parse(text.begin(), text.end(), nullptr, false);
+    if (result.is_discarded()) {
+        throw JsonDecodeError("The data is not valid JSON");
+    }
+    return result;
+}
+
+Json parseJson(const Data& bytes)
+{
+    return parseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+std::string dumpJson(const Json& value)
+{
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Data dumpJsonData(const Json& value)
+{
+    return dataFromString(dumpJson(value));
+}
+
+std::string dumpJsonSortedPretty(const Json& value)
+{
+    const nlohmann::json sorted = value;
+    return sorted.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+namespace json {
+
+const Json& requireObject(const Json& value, std::string_view what)
+{
+    if (!value.is_object()) {
+        throw JsonDecodeError("Expected an object for " + quoted(what));
+    }
+    return value;
+}
+
+const Json* member(const Json& object, std::string_view key)
+{
+    if (!object.is_object()) {
+        throw JsonDecodeError("Expected an object holding " + quoted(key));
+    }
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) {
+        return nullptr;
+    }
+    return &*found;
+}
+
+const Json& required(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    if (value == nullptr) {
+        throw JsonDecodeError("Missing value for " + quoted(key));
+    }
+    return *value;
+}
+
+std::string asString(const Json& value, std::string_view key)
+{
+    if (!value.is_string()) {
+        typeMismatch(key, "a string");
+    }
+    return value.get_ref<const std::string&>();
+}
+
+bool asBool(const Json& value, std::string_view key)
+{
+    if (!value.is_boolean()) {
+        typeMismatch(key, "a boolean");
+    }
+    return value.get<bool>();
+}
+
+bool isInteger(const Json& value)
+{
+    if (value.is_number_integer() && !value.is_number_unsigned()) {
+        return true;
+    }
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    }
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        // 2^63 itself is out of range; -2^63 is in.
+        return std::isfinite(number) && std::trunc(number) == number && number >= -9223372036854775808.0
+            && number < 9223372036854775808.0;
+    }
+    return false;
+}
+
+std::int64_t asInt(const Json& value, std::string_view key)
+{
+    if (!value.is_number()) {
+        typeMismatch(key, "an integer");
+    }
+    if (!isInteger(value)) {
+        throw JsonDecodeError("Number for " + quoted(key) + " is not a representable integer");
+    }
+    if (value.is_number_float()) {
+        return static_cast<std::int64_t>(value.get<double>());
+    }
+    if (value.is_number_unsigned()) {
+        return static_cast<std::int64_t>(value.get<std::uint64_t>());
+    }
+    return value.get<std::int64_t>();
+}
+
+namespace {
+template <class Unsigned>
+Unsigned asUnsigned(const Json& value, std::string_view key)
+{
+    const std::int64_t number = asInt(value, key);
+    if (number < 0 || static_cast<std::uint64_t>(number) > std::numeric_limits<Unsigned>::max()) {
+        throw JsonDecodeError("Number for " + quoted(key) + " is out of range");
+    }
+    return static_cast<Unsigned>(number);
+}
+} // namespace
+
+std::uint32_t asUInt32(const Json& value, std::string_view key)
+{
+    return asUnsigned<std::uint32_t>(value, key);
+}
+
+std::uint16_t asUInt16(const Json& value, std::string_view key)
+{
+    return asUnsigned<std::uint16_t>(value, key);
+}
+
+std::uint8_t asUInt8(const Json& value, std::string_view key)
+{
+    return asUnsigned<std::uint8_t>(value, key);
+}
+
+double asDouble(const Json& value, std::string_view key)
+{
+    if (!value.is_number()) {
+        typeMismatch(key, "a number");
+    }
+    return value.get<double>();
+}
+
+std::string requiredString(const Json& object, std::string_view key)
+{
+    return asString(required(object, key), key);
+}
+
+std::optional<std::string> optionalString(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<std::string>(asString(*value, key)) : std::nullopt;
+}
+
+bool requiredBool(const Json& object, std::string_view key)
+{
+    return asBool(required(object, key), key);
+}
+
+std::optional<bool> optionalBool(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<bool>(asBool(*value, key)) : std::nullopt;
+}
+
+std::int64_t requiredInt(const Json& object, std::string_view key)
+{
+    return asInt(required(object, key), key);
+}
+
+std::optional<std::int64_t> optionalInt(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<std::int64_t>(asInt(*value, key)) : std::nullopt;
+}
+
+std::uint32_t requiredUInt32(const Json& object, std::string_view key)
+{
+    return asUInt32(required(object, key), key);
+}
+
+std::optional<std::uint32_t> optionalUInt32(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<std::uint32_t>(asUInt32(*value, key)) : std::nullopt;
+}
+
+double requiredDouble(const Json& object, std::string_view key)
+{
+    return asDouble(required(object, key), key);
+}
+
+std::optional<double> optionalDouble(const Json& object, std::string_view key)
+{
+    const Json* value = member(object, key);
+    return value ? std::optional<double>(asDouble(*value, key)) : std::nullopt;
+}
+
+std::vector<std::uint32_t> asUInt32Array(const Json& value, std::string_view key)
+{
+    return asArray(value, key, [key](const Json& element) { return asUInt32(element, key); });
+}
+
+std::vector<std::string> asStringArray(const Json& value, std::string_view key)
+{
+    return asArray(value, key, [key](const Json& element) { return asString(element, key); });
+}
+
+} // namespace json
+} // namespace tavrik
