@@ -1,0 +1,147 @@
+#include "TavrikCore/Model/SyncPayloads.hpp"
+
+#include <utility>
+
+namespace tavrik {
+
+namespace {
+
+template <class T>
+Json jsonArray(const std::vector<T>& values)
+{
+    Json array = Json::array();
+    for (const T& value : values) {
+        array.push_back(toJson(value));
+    }
+    return array;
+}
+
+template <class T>
+void putOptionalRecord(Json& object, std::string_view key, const std::optional<T>& value)
+{
+    if (value) {
+        object[std::string(key)] = toJson(*value);
+    }
+}
+
+template <class Decode>
+auto optionalRecord(const Json& object, std::string_view key, Decode&& decode)
+    -> std::optional<decltype(decode(object))>
+{
+    if (const Json* value = json::member(object, key)) {
+        return decode(*value);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string_view syncModeText(SyncMode mode)
+{
+    switch (mode) {
+    case SyncMode::load:
+        return "load";
+    case SyncMode::restore:
+        return "restore";
+    case SyncMode::control:
+        return "control";
+    }
+    return {};
+}
+
+SyncStage SyncStage::failed(std::string message)
+{
+    SyncStage stage(Kind::failed);
+    stage.message = std::move(message);
+    return stage;
+}
+
+SyncStartEnvelope::SyncStartEnvelope(std::string mode, std::string code, std::optional<ReliableDeliveryOffer> delivery)
+    : mode(std::move(mode))
+    , code(std::move(code))
+    , delivery(delivery)
+{
+}
+
+SyncRestoreEnvelope::SyncRestoreEnvelope(std::string code, SyncSettingsPayload settings,
+    std::optional<StoreSnapshotPayload> storeSnapshot, std::vector<ScheduledRoutine> schedules, std::vector<TagInfo> tags,
+    std::vector<RoutinePayload> routines)
+    : code(std::move(code))
+    , settings(std::move(settings))
+    , storeSnapshot(std::move(storeSnapshot))
+    , schedules(std::move(schedules))
+    , tags(std::move(tags))
+    , routines(std::move(routines))
+{
+}
+
+Json toJson(const SyncStartEnvelope& envelope)
+{
+    Json json = Json::object();
+    json["type"] = envelope.type;
+    json["mode"] = envelope.mode;
+    json["code"] = envelope.code;
+    putOptionalRecord(json, "delivery", envelope.delivery);
+    return json;
+}
+
+Json toJson(const SyncRestoreEnvelope& envelope)
+{
+    Json json = Json::object();
+    json["type"] = envelope.type;
+    json["dataVersion"] = envelope.dataVersion;
+    json["code"] = envelope.code;
+    json["settings"] = toJson(envelope.settings);
+    putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
+    json["schedules"] = jsonArray(envelope.schedules);
+    json["tags"] = jsonArray(envelope.tags);
+    json["routines"] = jsonArray(envelope.routines);
+    return json;
+}
+
+Json toJson(const SyncDataEnvelope& envelope)
+{
+    Json json = Json::object();
+    json["type"] = envelope.type;
+    json::putOptional(json, "dataVersion", envelope.dataVersion);
+    json::putOptional(json, "firmwareVersion", envelope.firmwareVersion);
+    json::putOptional(json, "hardwareTarget", envelope.hardwareTarget);
+    putOptionalRecord(json, "settings", envelope.settings);
+    putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
+    putOptionalRecord(json, "wifi", envelope.wifi);
+    putOptionalRecord(json, "clock", envelope.clock);
+    json["schedules"] = jsonArray(envelope.schedules);
+    json["tags"] = jsonArray(envelope.tags);
+    json["routines"] = jsonArray(envelope.routines);
+    return json;
+}
+
+SyncControlEnvelope syncControlEnvelopeFromJson(const Json& json)
+{
+    return {
+        json::requiredString(json, "type"),
+        json::optionalString(json, "mode"),
+        json::optionalString(json, "message"),
+        json::optionalString(json, "reason"),
+        json::optionalString(json, "code"),
+    };
+}
+
+SyncDataEnvelope syncDataEnvelopeFromJson(const Json& json)
+{
+    SyncDataEnvelope envelope;
+    envelope.type = json::requiredString(json, "type");
+    envelope.dataVersion = json::optionalInt(json, "dataVersion");
+    envelope.firmwareVersion = json::optionalString(json, "firmwareVersion");
+    envelope.hardwareTarget = json::optionalString(json, "hardwareTarget");
+    envelope.settings = optionalRecord(json, "settings", syncSettingsPayloadFromJson);
+    envelope.storeSnapshot = optionalRecord(json, "storeSnapshot", storeSnapshotPayloadFromJson);
+    envelope.wifi = optionalRecord(json, "wifi", wifiCapabilityPayloadFromJson);
+    envelope.clock = optionalRecord(json, "clock", deviceClockSnapshotFromJson);
+    envelope.schedules = json::requiredArray(json, "schedules", scheduledRoutineFromJson);
+    envelope.tags = json::requiredArray(json, "tags", tagInfoFromJson);
+    envelope.routines = json::requiredArray(json, "routines", routinePayloadFromJson);
+    return envelope;
+}
+
+} // namespace tavrik
