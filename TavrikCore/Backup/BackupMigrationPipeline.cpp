@@ -1,0 +1,72 @@
+#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
+
+#include "TavrikCore/Backup/BackupSchemaChain.hpp"
+#include "TavrikCore/Model/Json.hpp"
+
+#include <utility>
+
+namespace tavrik {
+
+namespace {
+
+Json decodeDocument(std::string_view text)
+{
+    Json document;
+    try {
+        document = parseJson(text);
+    } catch (const JsonDecodeError& error) {
+        throw BackupMigrationError::invalid(std::string("Backup is not valid JSON: ") + error.what());
+    }
+    if (!document.is_object()) {
+        throw BackupMigrationError::invalid("Backup root must be a JSON object");
+    }
+    return document;
+}
+
+bool isSyncData(const Json& document)
+{
+    const auto type = document.find("type");
+    return type != document.end() && type->is_string() && type->get_ref<const std::string&>() == "sync_data";
+}
+
+} // namespace
+
+BackupMigrationResult BackupMigrationPipeline::migrate(const Data& bytes)
+{
+    return migrate(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+BackupMigrationResult BackupMigrationPipeline::migrate(std::string_view text)
+{
+    Json document = decodeDocument(text);
+    if (!isSyncData(document)) {
+        throw BackupMigrationError::invalid("Backup is not Tavrik sync data");
+    }
+
+    BackupMigrationResult result;
+    result.sourceVersion = backup_chain::schemaVersion(document);
+    backup_chain::migrateToCurrent(document, result.sourceVersion, result.appliedSteps, result.warnings);
+    backup_chain::validateGroupDocument(document);
+
+    // The typed records are read straight from the migrated tree: writing a tree that came from the
+    // parser (or from typed records) cannot fail and reading it back would give the same tree.
+    try {
+        result.envelope = syncDataEnvelopeFromJson(document);
+    } catch (const JsonDecodeError& error) {
+        throw BackupMigrationError::invalid("Backup could not be decoded as schema v"
+                                            + std::to_string(rawValue(currentBackupSchemaVersion)) + ": " + error.what());
+    }
+    validateCurrentEnvelope(result.envelope);
+    return result;
+}
+
+Data BackupMigrationPipeline::encodeCurrent(const SyncDataEnvelope& envelope, bool prettyPrinted)
+{
+    validateCurrentEnvelope(envelope);
+    // nlohmann::json keeps object keys sorted. Text that is not UTF-8 is refused rather than
+    // rewritten, so a backup never silently differs from the data.
+    const nlohmann::json sorted = toJson(envelope);
+    return dataFromString(sorted.dump(prettyPrinted ? 2 : -1));
+}
+
+} // namespace tavrik
