@@ -76,14 +76,6 @@ bool LegacyScheduledRoutinePayload::isEmptyPlaceholder() const
         && isAbsentOrZero(year) && isAbsentOrZero(month) && isAbsentOrZero(day);
 }
 
-template <class Decode>
-auto listOrEmpty(const Json& object, std::string_view key, Decode&& decode)
-{
-    auto list = json::optionalArray(object, key, std::forward<Decode>(decode));
-    using List = typename decltype(list)::value_type;
-    return list ? std::move(*list) : List {};
-}
-
 LegacyRoutinePayload legacyRoutineFromJson(const Json& object)
 {
     json::requireObject(object, "LegacyRoutinePayload");
@@ -91,8 +83,8 @@ LegacyRoutinePayload legacyRoutineFromJson(const Json& object)
     routine.id = json::requiredUInt32(object, "id");
     routine.key = json::optionalString(object, "key");
     routine.label = json::requiredString(object, "label");
-    routine.steps = listOrEmpty(object, "steps", routineStepPayloadFromJson);
-    routine.groups = listOrEmpty(object, "groups", routineGroupPayloadFromJson);
+    routine.steps = json::arrayOrEmpty(object, "steps", routineStepPayloadFromJson);
+    routine.groups = json::arrayOrEmpty(object, "groups", routineGroupPayloadFromJson);
     return routine;
 }
 
@@ -141,9 +133,9 @@ LegacySyncDataEnvelope legacyEnvelopeFromJson(const Json& object)
     if (const Json* clock = json::member(object, "clock")) {
         envelope.clock = deviceClockSnapshotFromJson(*clock);
     }
-    envelope.schedules = listOrEmpty(object, "schedules", legacyScheduleFromJson);
-    envelope.tags = listOrEmpty(object, "tags", tagInfoFromJson);
-    envelope.routines = listOrEmpty(object, "routines", legacyRoutineFromJson);
+    envelope.schedules = json::arrayOrEmpty(object, "schedules", legacyScheduleFromJson);
+    envelope.tags = json::arrayOrEmpty(object, "tags", tagInfoFromJson);
+    envelope.routines = json::arrayOrEmpty(object, "routines", legacyRoutineFromJson);
     return envelope;
 }
 

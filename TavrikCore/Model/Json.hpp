@@ -112,5 +112,52 @@ void putOptional(Json& object, std::string_view key, const std::optional<T>& val
     }
 }
 
+// Reads the record under `key` with `decode`, or nothing when the key is absent or null.
+template <class Decode>
+auto optionalRecord(const Json& object, std::string_view key, Decode&& decode)
+    -> std::optional<std::decay_t<decltype(decode(object))>>
+{
+    if (const Json* value = member(object, key)) {
+        return decode(*value);
+    }
+    return std::nullopt;
+}
+
+// A list that reads as empty when its key is absent or null.
+template <class Decode>
+auto arrayOrEmpty(const Json& object, std::string_view key, Decode&& decode)
+{
+    auto list = optionalArray(object, key, std::forward<Decode>(decode));
+    using List = typename decltype(list)::value_type;
+    return list ? std::move(*list) : List {};
+}
+
+// Each record written with its `toJson`.
+template <class Records>
+Json arrayOf(const Records& records)
+{
+    Json array = Json::array();
+    for (const auto& record : records) {
+        array.push_back(toJson(record));
+    }
+    return array;
+}
+
+template <class T>
+void putOptionalRecord(Json& object, std::string_view key, const std::optional<T>& record)
+{
+    if (record) {
+        object[std::string(key)] = toJson(*record);
+    }
+}
+
+template <class T>
+void putOptionalArray(Json& object, std::string_view key, const std::optional<std::vector<T>>& records)
+{
+    if (records) {
+        object[std::string(key)] = arrayOf(*records);
+    }
+}
+
 } // namespace json
 } // namespace tavrik

@@ -107,16 +107,8 @@ Json toJson(const RoutinePayload& routine)
     Json result = Json::object();
     result["id"] = routine.id;
     result["label"] = routine.label;
-    Json steps = Json::array();
-    for (const RoutineStepPayload& step : routine.steps) {
-        steps.push_back(toJson(step));
-    }
-    result["steps"] = std::move(steps);
-    Json groups = Json::array();
-    for (const RoutineGroupPayload& group : routine.groups) {
-        groups.push_back(toJson(group));
-    }
-    result["groups"] = std::move(groups);
+    result["steps"] = json::arrayOf(routine.steps);
+    result["groups"] = json::arrayOf(routine.groups);
     result["startTagIds"] = routine.startTagIds;
     return result;
 }
@@ -165,33 +157,15 @@ Json toJson(const RoutineEnvelope& envelope)
     Json result = Json::object();
     result["type"] = envelope.type;
     json::putOptional(result, "message", envelope.message);
-    if (envelope.routines) {
-        Json routines = Json::array();
-        for (const RoutineSummary& summary : *envelope.routines) {
-            routines.push_back(toJson(summary));
-        }
-        result["routines"] = std::move(routines);
-    }
+    json::putOptionalArray(result, "routines", envelope.routines);
     json::putOptional(result, "id", envelope.id);
     json::putOptional(result, "label", envelope.label);
     json::putOptional(result, "stepCount", envelope.stepCount);
     json::putOptional(result, "groupCount", envelope.groupCount);
     json::putOptional(result, "startTagCount", envelope.startTagCount);
     json::putOptional(result, "index", envelope.index);
-    if (envelope.steps) {
-        Json steps = Json::array();
-        for (const RoutineStepPayload& step : *envelope.steps) {
-            steps.push_back(toJson(step));
-        }
-        result["steps"] = std::move(steps);
-    }
-    if (envelope.groups) {
-        Json groups = Json::array();
-        for (const RoutineGroupPayload& group : *envelope.groups) {
-            groups.push_back(toJson(group));
-        }
-        result["groups"] = std::move(groups);
-    }
+    json::putOptionalArray(result, "steps", envelope.steps);
+    json::putOptionalArray(result, "groups", envelope.groups);
     json::putOptional(result, "startTagIds", envelope.startTagIds);
     json::putOptional(result, "state", envelope.state);
     json::putOptional(result, "count", envelope.count);

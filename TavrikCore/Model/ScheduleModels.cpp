@@ -226,20 +226,8 @@ Json toJson(const ScheduleEnvelope& envelope)
     Json object = Json::object();
     object["type"] = envelope.type;
     json::putOptional(object, "message", envelope.message);
-    if (envelope.routines) {
-        Json routines = Json::array();
-        for (const ScheduleDefinition& definition : *envelope.routines) {
-            routines.push_back(toJson(definition));
-        }
-        object["routines"] = std::move(routines);
-    }
-    if (envelope.schedules) {
-        Json schedules = Json::array();
-        for (const ScheduledRoutine& schedule : *envelope.schedules) {
-            schedules.push_back(toJson(schedule));
-        }
-        object["schedules"] = std::move(schedules);
-    }
+    json::putOptionalArray(object, "routines", envelope.routines);
+    json::putOptionalArray(object, "schedules", envelope.schedules);
     return object;
 }
 

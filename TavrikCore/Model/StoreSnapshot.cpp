@@ -156,13 +156,9 @@ Json toJson(const StoreEntryPayload& value)
 
 Json toJson(const StoreSnapshotPayload& value)
 {
-    Json entries = Json::array();
-    for (const StoreEntryPayload& entry : value.entries) {
-        entries.push_back(toJson(entry));
-    }
     Json json = Json::object();
     json["schemaVersion"] = value.schemaVersion;
-    json["entries"] = std::move(entries);
+    json["entries"] = json::arrayOf(value.entries);
     return json;
 }
 

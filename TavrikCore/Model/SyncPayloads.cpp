@@ -4,38 +4,6 @@
 
 namespace tavrik {
 
-namespace {
-
-template <class T>
-Json jsonArray(const std::vector<T>& values)
-{
-    Json array = Json::array();
-    for (const T& value : values) {
-        array.push_back(toJson(value));
-    }
-    return array;
-}
-
-template <class T>
-void putOptionalRecord(Json& object, std::string_view key, const std::optional<T>& value)
-{
-    if (value) {
-        object[std::string(key)] = toJson(*value);
-    }
-}
-
-template <class Decode>
-auto optionalRecord(const Json& object, std::string_view key, Decode&& decode)
-    -> std::optional<decltype(decode(object))>
-{
-    if (const Json* value = json::member(object, key)) {
-        return decode(*value);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 std::string_view syncModeText(SyncMode mode)
 {
     switch (mode) {
@@ -81,7 +49,7 @@ Json toJson(const SyncStartEnvelope& envelope)
     json["type"] = envelope.type;
     json["mode"] = envelope.mode;
     json["code"] = envelope.code;
-    putOptionalRecord(json, "delivery", envelope.delivery);
+    json::putOptionalRecord(json, "delivery", envelope.delivery);
     return json;
 }
 
@@ -92,10 +60,10 @@ Json toJson(const SyncRestoreEnvelope& envelope)
     json["dataVersion"] = envelope.dataVersion;
     json["code"] = envelope.code;
     json["settings"] = toJson(envelope.settings);
-    putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
-    json["schedules"] = jsonArray(envelope.schedules);
-    json["tags"] = jsonArray(envelope.tags);
-    json["routines"] = jsonArray(envelope.routines);
+    json::putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
+    json["schedules"] = json::arrayOf(envelope.schedules);
+    json["tags"] = json::arrayOf(envelope.tags);
+    json["routines"] = json::arrayOf(envelope.routines);
     return json;
 }
 
@@ -106,13 +74,13 @@ Json toJson(const SyncDataEnvelope& envelope)
     json::putOptional(json, "dataVersion", envelope.dataVersion);
     json::putOptional(json, "firmwareVersion", envelope.firmwareVersion);
     json::putOptional(json, "hardwareTarget", envelope.hardwareTarget);
-    putOptionalRecord(json, "settings", envelope.settings);
-    putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
-    putOptionalRecord(json, "wifi", envelope.wifi);
-    putOptionalRecord(json, "clock", envelope.clock);
-    json["schedules"] = jsonArray(envelope.schedules);
-    json["tags"] = jsonArray(envelope.tags);
-    json["routines"] = jsonArray(envelope.routines);
+    json::putOptionalRecord(json, "settings", envelope.settings);
+    json::putOptionalRecord(json, "storeSnapshot", envelope.storeSnapshot);
+    json::putOptionalRecord(json, "wifi", envelope.wifi);
+    json::putOptionalRecord(json, "clock", envelope.clock);
+    json["schedules"] = json::arrayOf(envelope.schedules);
+    json["tags"] = json::arrayOf(envelope.tags);
+    json["routines"] = json::arrayOf(envelope.routines);
     return json;
 }
 
@@ -134,10 +102,10 @@ SyncDataEnvelope syncDataEnvelopeFromJson(const Json& json)
     envelope.dataVersion = json::optionalInt(json, "dataVersion");
     envelope.firmwareVersion = json::optionalString(json, "firmwareVersion");
     envelope.hardwareTarget = json::optionalString(json, "hardwareTarget");
-    envelope.settings = optionalRecord(json, "settings", syncSettingsPayloadFromJson);
-    envelope.storeSnapshot = optionalRecord(json, "storeSnapshot", storeSnapshotPayloadFromJson);
-    envelope.wifi = optionalRecord(json, "wifi", wifiCapabilityPayloadFromJson);
-    envelope.clock = optionalRecord(json, "clock", deviceClockSnapshotFromJson);
+    envelope.settings = json::optionalRecord(json, "settings", syncSettingsPayloadFromJson);
+    envelope.storeSnapshot = json::optionalRecord(json, "storeSnapshot", storeSnapshotPayloadFromJson);
+    envelope.wifi = json::optionalRecord(json, "wifi", wifiCapabilityPayloadFromJson);
+    envelope.clock = json::optionalRecord(json, "clock", deviceClockSnapshotFromJson);
     envelope.schedules = json::requiredArray(json, "schedules", scheduledRoutineFromJson);
     envelope.tags = json::requiredArray(json, "tags", tagInfoFromJson);
     envelope.routines = json::requiredArray(json, "routines", routinePayloadFromJson);

@@ -39,13 +39,7 @@ Json toJson(const TagEnvelope& envelope)
     Json object = Json::object();
     object["type"] = envelope.type;
     json::putOptional(object, "message", envelope.message);
-    if (envelope.tags) {
-        Json tags = Json::array();
-        for (const TagInfo& tag : *envelope.tags) {
-            tags.push_back(toJson(tag));
-        }
-        object["tags"] = std::move(tags);
-    }
+    json::putOptionalArray(object, "tags", envelope.tags);
     json::putOptional(object, "uid", envelope.uid);
     json::putOptional(object, "tagType", envelope.tagType);
     json::putOptional(object, "name", envelope.name);

@@ -15,14 +15,10 @@ Json toJson(const WifiCredentialSummary& value)
 
 Json toJson(const WifiCapabilityPayload& value)
 {
-    Json credentials = Json::array();
-    for (const WifiCredentialSummary& credential : value.credentials) {
-        credentials.push_back(toJson(credential));
-    }
     Json json = Json::object();
     json["supported"] = value.supported;
     json["capacity"] = value.capacity;
-    json["credentials"] = std::move(credentials);
+    json["credentials"] = json::arrayOf(value.credentials);
     return json;
 }
 
