@@ -188,7 +188,8 @@ std::string RoutineDetailModel::loadingProgressDescription() const
 
 std::string ActiveRoutineContext::formattedStepTitle() const
 {
-    const std::int64_t number = stepIndex + 1;
+    // The index comes from the device; the largest one must not overflow.
+    const std::int64_t number = stepIndex == std::numeric_limits<std::int64_t>::max() ? stepIndex : stepIndex + 1;
     if (stepCount && *stepCount >= 1) {
         return "Step " + std::to_string(std::min(number, *stepCount)) + "/" + std::to_string(*stepCount);
     }

@@ -1,5 +1,6 @@
 #include "TavrikCore/Model/SyncSignature.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 

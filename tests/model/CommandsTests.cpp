@@ -1,7 +1,14 @@
 #include "TavrikCore/Model/Commands.hpp"
+#include "TavrikCore/Model/RoutineModels.hpp"
+#include "TavrikCore/Model/ScheduleModels.hpp"
+#include "TavrikCore/Model/SettingsModels.hpp"
 #include "TavrikCore/Model/SyncSignature.hpp"
+#include "TavrikCore/Model/TagModels.hpp"
 
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <string_view>
 
 namespace tavrik {
 namespace {
@@ -23,14 +30,30 @@ TEST(QuotedCommandValue, EscapesBackslashesBeforeQuotes)
 
 TEST(AtomicCommandChannel, RawValuesAndMessages)
 {
-    for (const AtomicCommandChannel channel : allAtomicCommandChannels) {
-        EXPECT_EQ(atomicCommandChannelFromRawValue(rawValue(channel)), channel);
+    struct Case {
+        AtomicCommandChannel channel;
+        std::string_view raw;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        { AtomicCommandChannel::schedule, "schedule", "Failed to save schedule change" },
+        { AtomicCommandChannel::tag, "tag", "Failed to save tag change" },
+        { AtomicCommandChannel::routine, "routine", "Failed to save routine change" },
+        { AtomicCommandChannel::steps, "steps", "Failed to save routine step change" },
+        { AtomicCommandChannel::groups, "groups", "Failed to save group change" },
+        { AtomicCommandChannel::settings, "settings", "Failed to save settings change" },
+    };
+    ASSERT_EQ(allAtomicCommandChannels.size(), std::size(cases));
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const Case& c = cases[index];
+        EXPECT_EQ(allAtomicCommandChannels[index], c.channel) << c.raw;
+        EXPECT_EQ(rawValue(c.channel), c.raw);
+        EXPECT_EQ(saveFailureMessage(c.channel), c.message) << c.raw;
+        EXPECT_EQ(atomicCommandChannelFromRawValue(c.raw), c.channel);
     }
-    EXPECT_EQ(saveFailureMessage(AtomicCommandChannel::steps), "Failed to save routine step change");
-    EXPECT_EQ(saveFailureMessage(AtomicCommandChannel::groups), "Failed to save group change");
-    EXPECT_EQ(atomicCommandChannelFromRawValue("Tag"), std::nullopt);
-    EXPECT_EQ(atomicCommandChannelFromRawValue("steps "), std::nullopt);
-    EXPECT_EQ(atomicCommandChannelFromRawValue("system"), std::nullopt);
+    for (const char* text : { "Tag", "steps ", " tag", "system", "clock", "" }) {
+        EXPECT_EQ(atomicCommandChannelFromRawValue(text), std::nullopt) << text;
+    }
 }
 
 TEST(SyncSignature, EqualContentGivesEqualSignatures)
@@ -47,6 +70,15 @@ TEST(SyncSignature, EqualContentGivesEqualSignatures)
     EXPECT_NE(signature("ab", "c", 1), signature("ab", "c", std::nullopt));
     EXPECT_NE(signature("ab", "c", 0), signature("ab", "c", std::nullopt));
 }
+
+// The records whose edited copies are told from the confirmed ones by signature.
+static_assert(SyncedValue<TagInfo>);
+static_assert(SyncedValue<ScheduledRoutine>);
+static_assert(SyncedValue<SyncSettingsPayload>);
+static_assert(SyncedValue<RoutineStepModel>);
+static_assert(SyncedValue<RoutineGroupModel>);
+static_assert(SyncedValue<RoutineDetailModel>);
+static_assert(!SyncedValue<RoutinePayload>);
 
 } // namespace
 } // namespace tavrik

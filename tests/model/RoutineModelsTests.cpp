@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -194,9 +195,10 @@ TEST(RoutineDetailModel, LoadingProgressDescription)
         std::string text;
     };
     const Case cases[] = {
-        { 0, 0, "Loading steps\u2026" },
-        { 0, 5, "Loading steps\u2026" },
-        { -1, 2, "Loading steps\u2026" },
+        // One ellipsis character (U+2026), not three dots.
+        { 0, 0, "Loading steps\xE2\x80\xA6" },
+        { 0, 5, "Loading steps\xE2\x80\xA6" },
+        { -1, 2, "Loading steps\xE2\x80\xA6" },
         { 120, 40, "Loading steps (40/120)" },
         { 10, 12, "Loading steps (10/10)" },
         { 1, 0, "Loading steps (0/1)" },
@@ -313,6 +315,9 @@ TEST(ActiveRoutineContext, FormattedStepTitle)
         { 0, std::nullopt, "Step 1" },
         { 0, 0, "Step 1" },
         { 4, -3, "Step 5" },
+        // An absurd index from the device must not overflow.
+        { std::numeric_limits<std::int64_t>::max(), std::nullopt, "Step 9223372036854775807" },
+        { std::numeric_limits<std::int64_t>::max(), 3, "Step 3/3" },
     };
     for (const Case& c : cases) {
         const ActiveRoutineContext context { 1, "Morning", c.stepIndex, c.stepCount, std::nullopt, std::nullopt, true };
