@@ -52,6 +52,17 @@ std::uint32_t readUInt32(const std::uint8_t* bytes)
         | (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
+// Fields of a frame the channel built itself, so the header is known to be there.
+std::uint16_t frameMessageId(const Data& frame)
+{
+    return static_cast<std::uint16_t>(frame[2] | (frame[3] << 8));
+}
+
+std::uint16_t frameChunkIndex(const Data& frame)
+{
+    return static_cast<std::uint16_t>(frame[4] | (frame[5] << 8));
+}
+
 std::span<const std::uint8_t> bytesOf(std::string_view text)
 {
     return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };
@@ -183,11 +194,7 @@ bool BleDataChannel::sendRawPayload(std::span<const std::uint8_t> data, std::uin
     }
 
     if (acknowledgementMessageId) {
-        // A newer acknowledgement of the same message supersedes one still waiting; one already handed to
-        // the link stays sent.
-        std::erase_if(outboundWrites, [&](const OutboundWrite& write) {
-            return write.acknowledgementMessageId == acknowledgementMessageId;
-        });
+        dropQueuedAcknowledgements(*acknowledgementMessageId);
     }
 
     const bool wantsDetail = static_cast<bool>(onMessageLog);
@@ -226,6 +233,27 @@ bool BleDataChannel::sendRawPayload(std::span<const std::uint8_t> data, std::uin
 
     drainWrites();
     return true;
+}
+
+void BleDataChannel::dropQueuedAcknowledgements(std::uint16_t acknowledgedId)
+{
+    // A newer acknowledgement of the same message supersedes one still waiting whole. One that has begun to
+    // go out is finished instead: cutting its remaining frames would leave the device a message that can
+    // never complete. The queue is in write order, so a message whose first frame is still queued has sent
+    // nothing yet.
+    std::vector<std::uint16_t> unsent;
+    for (const OutboundWrite& write : outboundWrites) {
+        if (write.acknowledgementMessageId == acknowledgedId && frameChunkIndex(write.data) == 0) {
+            unsent.push_back(frameMessageId(write.data));
+        }
+    }
+    if (unsent.empty()) {
+        return;
+    }
+    std::erase_if(outboundWrites, [&](const OutboundWrite& write) {
+        return write.acknowledgementMessageId == acknowledgedId
+            && std::find(unsent.begin(), unsent.end(), frameMessageId(write.data)) != unsent.end();
+    });
 }
 
 void BleDataChannel::drainWrites()

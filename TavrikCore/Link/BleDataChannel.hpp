@@ -119,6 +119,7 @@ private:
 
     bool sendRawPayload(std::span<const std::uint8_t> data, std::uint8_t flags,
         std::optional<std::uint16_t> acknowledgementMessageId);
+    void dropQueuedAcknowledgements(std::uint16_t acknowledgedId);
     void drainWrites();
     void acknowledge(const FrameHeader& header, int next);
     void logMessage(const BleDataMessageLogDetail& detail);

@@ -340,6 +340,27 @@ TEST_F(ChannelReliableDelivery, AcknowledgementInFlightIsNotTakenBack)
         }));
 }
 
+TEST_F(ChannelReliableDelivery, AcknowledgementThatHasBegunToGoOutIsFinishedNotCutShort)
+{
+    link->setMaximumWriteLength(20); // an acknowledgement takes 7 frames
+    feed(reliableFrame(session, 7, 1, 8, "c")); // next 0: its first frame goes out at once
+    feed(reliableFrame(session, 7, 3, 8, "c")); // next 0 again, wholly queued
+    feed(reliableFrame(session, 7, 0, 8, "c"));
+    feed(reliableFrame(session, 7, 2, 8, "c")); // next 4 replaces the wholly queued one only
+
+    link->completeAllWrites();
+    std::vector<std::pair<std::uint16_t, std::string>> sent;
+    for (const auto& message : link->sentMessages()) {
+        sent.emplace_back(message.messageId, message.text());
+    }
+    EXPECT_EQ(sent,
+        (Delivered {
+            { 1, R"({"type":"ble_ack","session":100,"messageId":7,"nextChunk":0})" },
+            { 3, R"({"type":"ble_ack","session":100,"messageId":7,"nextChunk":4})" },
+        }));
+    EXPECT_EQ(link->writes.size(), 14U); // every frame of both, no fragment of the replaced one
+}
+
 // --- Inbound log ------------------------------------------------------------------------------------
 
 using ChannelInboundLog = ChannelTest;

@@ -260,6 +260,11 @@ TEST_F(ChannelRefusals, WithoutALinkEverySendIsSkipped)
     // Inbound frames are still taken while detached.
     feed(plainFrame(9, 0, 1, "hello"));
     EXPECT_EQ(delivered, (std::vector<std::pair<std::uint16_t, std::string>> { { 9, "hello" } }));
+
+    // A skipped send takes no id.
+    channel.configure(link);
+    ASSERT_TRUE(channel.sendCommand("system", "ping"));
+    EXPECT_EQ(link->sentMessages().at(0).messageId, 1);
 }
 
 // --- What is sent -----------------------------------------------------------------------------------
