@@ -27,8 +27,6 @@ Data resealed(Data frame, std::size_t offset, std::uint8_t value)
     return frame;
 }
 
-// --- Validation -------------------------------------------------------------------------------------
-
 using ChannelInboundValidation = ChannelTest;
 
 TEST_F(ChannelInboundValidation, DropsBrokenFramesWithTheirLogText)
@@ -75,8 +73,6 @@ TEST_F(ChannelInboundValidation, TheDocumentedAbcFrameDelivers)
     EXPECT_EQ(delivered, (Delivered { { 1, "abc" } }));
     EXPECT_EQ(lines, (std::vector<std::string> { "[ble:data] <- msg=1 chunks=1/1 (3 bytes)" }));
 }
-
-// --- Reassembly -------------------------------------------------------------------------------------
 
 using ChannelReassembly = ChannelTest;
 
@@ -178,8 +174,6 @@ TEST_F(ChannelReassembly, EmptyChunksCountAsReceived)
     feed(plainFrame(4, 2, 3, "b"));
     EXPECT_EQ(delivered, (Delivered { { 4, "ab" } }));
 }
-
-// --- Reliable delivery ------------------------------------------------------------------------------
 
 using ChannelReliableDelivery = ChannelTest;
 
@@ -361,8 +355,6 @@ TEST_F(ChannelReliableDelivery, AcknowledgementThatHasBegunToGoOutIsFinishedNotC
     EXPECT_EQ(link->writes.size(), 14U); // every frame of both, no fragment of the replaced one
 }
 
-// --- Inbound log ------------------------------------------------------------------------------------
-
 using ChannelInboundLog = ChannelTest;
 
 TEST_F(ChannelInboundLog, OneLinePerNewChunk)
@@ -415,8 +407,6 @@ TEST_F(ChannelInboundLog, AcknowledgementIsLoggedBeforeTheChunkThatCausedIt)
             "[ble:data] <- msg=12 chunks=1/1 (1 bytes)",
         }));
 }
-
-// --- Callbacks that use the channel again -----------------------------------------------------------
 
 using ChannelReentrancy = ChannelTest;
 

@@ -19,8 +19,6 @@ std::vector<std::size_t> payloadLengths(const InMemoryBleTransport& link)
     return lengths;
 }
 
-// --- Message ids -------------------------------------------------------------------------------------
-
 using ChannelMessageIds = ChannelTest;
 
 TEST_F(ChannelMessageIds, CountFromOneAcrossConnectionsAndWrapPast65535ToOne)
@@ -44,8 +42,6 @@ TEST_F(ChannelMessageIds, CountFromOneAcrossConnectionsAndWrapPast65535ToOne)
     }
     EXPECT_EQ(ids, (std::vector<std::uint16_t> { 1, 2, 65535, 1 }));
 }
-
-// --- Chunking and limits ----------------------------------------------------------------------------
 
 using ChannelChunking = ChannelTest;
 
@@ -135,8 +131,6 @@ TEST_F(ChannelChunking, WriteLengthBelowTwelveRefusesSilently)
     EXPECT_TRUE(link->writes.empty());
 }
 
-// --- Write queue ------------------------------------------------------------------------------------
-
 using ChannelWriteQueue = ChannelTest;
 
 TEST_F(ChannelWriteQueue, KeepsOneWriteWithResponseOutstanding)
@@ -212,8 +206,6 @@ TEST_F(ChannelWriteQueue, ConfigureStartsWithAnEmptyQueue)
     EXPECT_EQ(link->writes.size(), 1U);
 }
 
-// --- Refusals ---------------------------------------------------------------------------------------
-
 using ChannelRefusals = ChannelTest;
 
 TEST_F(ChannelRefusals, EachRefusalLogsItsText)
@@ -267,8 +259,6 @@ TEST_F(ChannelRefusals, WithoutALinkEverySendIsSkipped)
     EXPECT_EQ(link->sentMessages().at(0).messageId, 1);
 }
 
-// --- What is sent -----------------------------------------------------------------------------------
-
 using ChannelPayloads = ChannelTest;
 
 TEST_F(ChannelPayloads, CommandIsChannelColonTrimmedCommand)
@@ -295,8 +285,6 @@ TEST_F(ChannelPayloads, EncodableIsCompactJsonInDeclarationOrder)
     EXPECT_EQ(link->sentMessages()[1].text(), R"({"type":"wifi_scan","requestId":"A/B"})");
 }
 
-// --- Session numbers --------------------------------------------------------------------------------
-
 TEST(ChannelSession, DrawnFromOneToUInt32MaxAtConstructionAndEveryConfigure)
 {
     SequenceRandomSource random { { 4294967294U, 4294967295U, 0 } };
@@ -316,8 +304,6 @@ TEST(ChannelSession, UsesTheProcessDefaultSourceWhenNoneIsGiven)
     BleDataChannel channel { nullptr };
     EXPECT_EQ(channel.reliableSession(), 123U);
 }
-
-// --- Log --------------------------------------------------------------------------------------------
 
 using ChannelOutboundLog = ChannelTest;
 
