@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <string>
 #include <string_view>
 
 namespace tavrik {
@@ -27,6 +29,15 @@ bool needsEscaping(std::string_view text)
     });
 }
 
+int requiredSmallInt(const Json& object, std::string_view key)
+{
+    const std::int64_t value = json::requiredInt(object, key);
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) {
+        throw JsonDecodeError("Number for \"" + std::string(key) + "\" is out of range");
+    }
+    return static_cast<int>(value);
+}
+
 } // namespace
 
 Json toJson(const ReliableDeliveryOffer& offer)
@@ -36,6 +47,16 @@ Json toJson(const ReliableDeliveryOffer& offer)
     object["session"] = offer.session;
     object["window"] = offer.window;
     return object;
+}
+
+ReliableDeliveryOffer reliableDeliveryOfferFromJson(const Json& object)
+{
+    json::requireObject(object, "delivery");
+    ReliableDeliveryOffer offer;
+    offer.version = requiredSmallInt(object, "version");
+    offer.session = json::requiredUInt32(object, "session");
+    offer.window = requiredSmallInt(object, "window");
+    return offer;
 }
 
 Json toJson(const ReliableDeliveryAcknowledgement& acknowledgement)

@@ -19,6 +19,8 @@ struct ReliableDeliveryOffer {
 };
 
 Json toJson(const ReliableDeliveryOffer& offer);
+// The offer as a device or simulator reads it from a sync start.
+ReliableDeliveryOffer reliableDeliveryOfferFromJson(const Json& object);
 
 // Tells the device how many leading chunks of a message have arrived, i.e. which chunk it needs next
 // (the chunk count once the message is complete).

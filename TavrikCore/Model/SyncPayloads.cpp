@@ -112,4 +112,27 @@ SyncDataEnvelope syncDataEnvelopeFromJson(const Json& json)
     return envelope;
 }
 
+SyncStartEnvelope syncStartEnvelopeFromJson(const Json& json)
+{
+    const std::string type = json::requiredString(json, "type");
+    SyncStartEnvelope envelope(json::requiredString(json, "mode"), json::requiredString(json, "code"),
+        json::optionalRecord(json, "delivery", reliableDeliveryOfferFromJson));
+    envelope.type = type;
+    return envelope;
+}
+
+SyncRestoreEnvelope syncRestoreEnvelopeFromJson(const Json& json)
+{
+    const std::string type = json::requiredString(json, "type");
+    const std::int64_t dataVersion = json::requiredInt(json, "dataVersion");
+    SyncRestoreEnvelope envelope(json::requiredString(json, "code"),
+        syncSettingsPayloadFromJson(json::required(json, "settings")),
+        json::optionalRecord(json, "storeSnapshot", storeSnapshotPayloadFromJson),
+        json::requiredArray(json, "schedules", scheduledRoutineFromJson), json::requiredArray(json, "tags", tagInfoFromJson),
+        json::requiredArray(json, "routines", routinePayloadFromJson));
+    envelope.type = type;
+    envelope.dataVersion = dataVersion;
+    return envelope;
+}
+
 } // namespace tavrik

@@ -150,6 +150,10 @@ Json toJson(const SyncDataEnvelope& envelope);
 // Strict readers: a missing required key or a wrong-typed value, here or in any nested record,
 // throws JsonDecodeError; unknown keys are ignored.
 SyncControlEnvelope syncControlEnvelopeFromJson(const Json& json);
+// The application's own messages read back, for code that stands in for the device. Every key but
+// "delivery" and "storeSnapshot" is required; `type` and `dataVersion` are kept as read.
+SyncStartEnvelope syncStartEnvelopeFromJson(const Json& json);
+SyncRestoreEnvelope syncRestoreEnvelopeFromJson(const Json& json);
 // "schedules", "tags" and "routines" are required (an empty list is fine); the rest is optional.
 SyncDataEnvelope syncDataEnvelopeFromJson(const Json& json);
 

@@ -34,6 +34,11 @@ const ZoneCase zoneCases[] = {
     { "Europe/Berlin", winter, std::string(centralEurope) },
     { "Europe/Berlin", summer, std::string(centralEurope) },
     { "Europe/Zurich", summer, std::string(centralEurope) },
+    // The rule switches when the zone does: last Sunday of March and of October at 01:00 UTC.
+    { "Europe/Amsterdam", system_clock::time_point { seconds(1'743'296'399) }, std::string(centralEurope) },
+    { "Europe/Madrid", system_clock::time_point { seconds(1'743'296'400) }, std::string(centralEurope) },
+    { "Europe/Rome", system_clock::time_point { seconds(1'761'440'399) }, std::string(centralEurope) },
+    { "Europe/Vienna", system_clock::time_point { seconds(1'761'440'400) }, std::string(centralEurope) },
     { "Europe/Oslo", winter, "GMT-1" },
     { "Europe/Oslo", summer, "GMT-2" },
     { "UTC", summer, "GMT-0" },
@@ -58,7 +63,12 @@ TEST(CompanionTimeZone, PosixValueForZones)
 
 TEST(CompanionTimeZone, OnlyExactListedIdentifiersGetTheDaylightRule)
 {
-    EXPECT_EQ(CompanionTimeZone::posixValue("Europe/Paris", winter), centralEurope);
+    for (const char* zone : { "Europe/Amsterdam", "Europe/Brussels", "Europe/Berlin", "Europe/Paris", "Europe/Luxembourg",
+             "Europe/Madrid", "Europe/Rome", "Europe/Vienna", "Europe/Zurich" }) {
+        EXPECT_EQ(CompanionTimeZone::posixValue(zone, winter), centralEurope) << zone;
+    }
+    // Same rules, not listed.
+    EXPECT_EQ(CompanionTimeZone::posixValue("Europe/Copenhagen", summer), "GMT-2");
     EXPECT_NE(CompanionTimeZone::posixValue("europe/paris", winter), centralEurope);
     EXPECT_NE(CompanionTimeZone::posixValue("Europe/Paris ", winter), centralEurope);
     EXPECT_EQ(CompanionTimeZone::posixValue("Not/AZone", winter), "GMT-0");

@@ -1,4 +1,5 @@
 #include "TavrikCore/Model/ScheduleModels.hpp"
+#include "TavrikCore/Model/SyncSignature.hpp"
 
 #include "tests/support/ManualClock.hpp"
 
@@ -289,7 +290,10 @@ TEST_F(ScheduleModelsTest, SignatureAndEqualityCoverEveryField)
     withRunAt.runAt = 5u;
     EXPECT_NE(withLastRun.syncSignature(), withRunAt.syncSignature());
     EXPECT_EQ(ScheduledRoutine(base).syncSignature(), base.syncSignature());
+    EXPECT_EQ(scheduledRoutineFromJson(toJson(base)).syncSignature(), base.syncSignature());
 }
+
+static_assert(SyncedValue<ScheduledRoutine>);
 
 TEST_F(ScheduleModelsTest, ScheduleKindValues)
 {

@@ -131,6 +131,48 @@ TEST(SyncRestoreEnvelope, AlwaysCurrentVersionAndNoSnapshotKeyWhenAbsent)
     EXPECT_EQ(withSnapshot["storeSnapshot"], toJson(snapshot));
 }
 
+TEST(SyncEnvelopes, ApplicationMessagesReadBackAsWritten)
+{
+    const SyncStartEnvelope plain("load", "0421");
+    const SyncStartEnvelope offered("control", "0007", ReliableDeliveryOffer { 1, 4294967295u, 4 });
+    for (const SyncStartEnvelope& envelope : { plain, offered }) {
+        EXPECT_EQ(syncStartEnvelopeFromJson(toJson(envelope)), envelope) << envelope.mode;
+    }
+
+    const SyncDataEnvelope data = syncDataEnvelopeFromJson(parseJson(fullSyncData));
+    const SyncRestoreEnvelope restore("1234", *data.settings, data.storeSnapshot, data.schedules, data.tags, data.routines);
+    EXPECT_EQ(syncRestoreEnvelopeFromJson(toJson(restore)), restore);
+    const SyncRestoreEnvelope bare("", {}, std::nullopt, {}, {}, {});
+    EXPECT_EQ(syncRestoreEnvelopeFromJson(toJson(bare)), bare);
+
+    // What was read is kept, not replaced by what this application would write.
+    const SyncRestoreEnvelope older = syncRestoreEnvelopeFromJson(parseJson(
+        R"({"type":"sync_restore","dataVersion":8,"code":"","settings":{"muteNonAlarmSounds":0},"schedules":[],"tags":[],"routines":[]})"));
+    EXPECT_EQ(older.dataVersion, 8);
+
+    const std::string refusedStarts[] = {
+        R"({"type":"sync_start","mode":"load"})",
+        R"({"mode":"load","code":"1"})",
+        R"({"type":"sync_start","mode":"load","code":1})",
+        R"({"type":"sync_start","mode":"load","code":"1","delivery":{"version":1,"window":4}})",
+        R"({"type":"sync_start","mode":"load","code":"1","delivery":{"version":1,"session":-1,"window":4}})",
+        R"({"type":"sync_start","mode":"load","code":"1","delivery":{"version":1,"session":1,"window":4294967296}})",
+    };
+    for (const std::string& text : refusedStarts) {
+        EXPECT_THROW(syncStartEnvelopeFromJson(parseJson(text)), JsonDecodeError) << text;
+    }
+    const std::string refusedRestores[] = {
+        R"({"type":"sync_restore","code":"","settings":{"muteNonAlarmSounds":0},"schedules":[],"tags":[],"routines":[]})",
+        R"({"type":"sync_restore","dataVersion":9,"code":"","schedules":[],"tags":[],"routines":[]})",
+        R"({"type":"sync_restore","dataVersion":9,"code":"","settings":{"muteNonAlarmSounds":0},"tags":[],"routines":[]})",
+        R"({"type":"sync_restore","dataVersion":9,"code":"","settings":{"muteNonAlarmSounds":0},"storeSnapshot":[],)"
+        R"("schedules":[],"tags":[],"routines":[]})",
+    };
+    for (const std::string& text : refusedRestores) {
+        EXPECT_THROW(syncRestoreEnvelopeFromJson(parseJson(text)), JsonDecodeError) << text;
+    }
+}
+
 TEST(SyncControlEnvelope, OnlyTypeIsRequired)
 {
     EXPECT_EQ(syncControlEnvelopeFromJson(parseJson(R"({"type":"sync_error","reason":"timeout","code":"12","other":3})")),

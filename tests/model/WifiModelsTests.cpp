@@ -58,6 +58,9 @@ TEST(WifiRecords, DeviceAnswers)
     EXPECT_EQ(results,
         (WifiScanResultsEnvelope { "wifi_scan_results", "R", { WifiScannedNetwork { "Lab", -61, "wpa2", 1 } } }));
     EXPECT_TRUE(results.networks[0].isSupported());
+    // Scanned networks are also written, every key in field order.
+    EXPECT_EQ(dumpJson(toJson(results.networks[0])), R"({"ssid":"Lab","rssi":-61,"security":"wpa2","supported":1})");
+    EXPECT_THROW(wifiScannedNetworkFromJson(parseJson(R"({"ssid":"Lab","rssi":-61,"supported":1})")), JsonDecodeError);
 
     const WifiStatusEnvelope failed = wifiStatusEnvelopeFromJson(parseJson(
         R"({"type":"wifi_status","requestId":"R","operation":"validate","stage":"failed","reason":"ntp_timeout","ssid":null})"));
