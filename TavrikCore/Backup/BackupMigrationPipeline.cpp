@@ -3,6 +3,7 @@
 #include "TavrikCore/Backup/BackupSchemaChain.hpp"
 #include "TavrikCore/Model/Json.hpp"
 
+#include <stdexcept>
 #include <utility>
 
 namespace tavrik {
@@ -66,7 +67,11 @@ Data BackupMigrationPipeline::encodeCurrent(const SyncDataEnvelope& envelope, bo
     // nlohmann::json keeps object keys sorted. Text that is not UTF-8 is refused rather than
     // rewritten, so a backup never silently differs from the data.
     const nlohmann::json sorted = toJson(envelope);
-    return dataFromString(sorted.dump(prettyPrinted ? 2 : -1));
+    try {
+        return dataFromString(sorted.dump(prettyPrinted ? 2 : -1));
+    } catch (const nlohmann::json::exception&) {
+        throw std::runtime_error("The data couldn\u2019t be written because it isn\u2019t in the correct format.");
+    }
 }
 
 } // namespace tavrik

@@ -20,7 +20,7 @@ public:
     static BackupMigrationResult migrate(std::string_view text);
 
     // Checks the envelope, then writes it with sorted keys (indented when `prettyPrinted`).
-    // Writes nothing when the check fails.
+    // Writes nothing when the check fails; text that is not UTF-8 throws std::runtime_error.
     static Data encodeCurrent(const SyncDataEnvelope& envelope, bool prettyPrinted);
 
     // The rules every current envelope obeys: identity and references across tags, routines,

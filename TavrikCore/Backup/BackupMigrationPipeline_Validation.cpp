@@ -89,10 +89,13 @@ void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
             refuse(routineText(routine.id) + " contains invalid or repeated start tag ids");
         }
     }
+    // Every start tag must exist before any is checked for another holder.
     for (const std::uint32_t tagId : routine.startTagIds) {
         if (!tagIds.contains(tagId)) {
             refuse(routineText(routine.id) + " references missing start tag id " + std::to_string(tagId));
         }
+    }
+    for (const std::uint32_t tagId : routine.startTagIds) {
         const auto [holder, inserted] = startTagHolders.emplace(tagId, routine.id);
         if (!inserted) {
             refuse("Start tag id " + std::to_string(tagId) + " is assigned to routines " + std::to_string(holder->second)

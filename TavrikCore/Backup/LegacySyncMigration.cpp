@@ -139,10 +139,11 @@ LegacySyncDataEnvelope legacyEnvelopeFromJson(const Json& object)
     return envelope;
 }
 
-// Lookups by text ignore surrounding blanks and line breaks and letter case.
+// Lookups by text ignore surrounding blanks and line breaks and letter case, and texts that are
+// canonically equivalent (a precomposed "é" and "e" with a combining accent) find each other.
 std::string referenceKey(std::string_view value)
 {
-    return text::lowercased(text::trimmed(value, text::TrimSet::whitespacesAndNewlines));
+    return text::canonicalForm(text::lowercased(text::trimmed(value, text::TrimSet::whitespacesAndNewlines)));
 }
 
 // Hands out the smallest free non-zero id from a counter that stays above every id handed out or

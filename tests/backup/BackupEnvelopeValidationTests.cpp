@@ -127,6 +127,8 @@ TEST(BackupEnvelopeValidation, RefusesTheFirstBrokenRule)
         { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 0 }; }, "Routine 1 contains invalid or repeated start tag ids" },
         { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 7, 9 }; }, "Routine 1 references missing start tag id 9" },
         { [](SyncDataEnvelope& e) { e.routines[1].startTagIds = { 2, 7 }; }, "Start tag id 7 is assigned to routines 1 and 2" },
+        // Every start tag of a routine must exist before any is checked for an earlier holder.
+        { [](SyncDataEnvelope& e) { e.routines[1].startTagIds = { 7, 9 }; }, "Routine 2 references missing start tag id 9" },
     };
     for (const auto& [change, message] : cases) {
         SyncDataEnvelope envelope = validEnvelope();

@@ -84,6 +84,7 @@ TEST(LegacyKeyedBackupMigration, FindsTagsByIdUidAndNameIgnoringBlanksAndCase)
         { "5", "5" },          // the renumbered tag's new id
         { " kITCHEN\n", "3" },
         { "\xC3\xA9" "COLE ", "5" }, // ICU lower-casing beyond ASCII
+        { "E\xCC\x81" "cole", "5" },   // E with a combining accent is the same text as the precomposed one
         { "04 aa bb", "5" },
         { "desk\t", "4" },
     };
