@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace {
@@ -74,5 +75,21 @@ void BM_PlanRoutineUpdate(benchmark::State& state)
     state.SetComplexityN(steps);
 }
 BENCHMARK(BM_PlanRoutineUpdate)->Args({ 1000, 50 })->Args({ 10000, 500 })->Unit(benchmark::kMicrosecond)->Complexity();
+
+// A save without edits: every node is compared to tell that nothing needs sending.
+void BM_CompareUnchangedRoutine(benchmark::State& state)
+{
+    const std::optional<RoutineDetailModel> old = groupedRoutine(state.range(0), state.range(1));
+    const RoutineDetailModel same = *old;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tavrik::RoutineMutationPlanner::stepsAndGroupsUnchanged(*old, same));
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_CompareUnchangedRoutine)
+    ->Args({ 1000, 50 })
+    ->Args({ 10000, 500 })
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
 
 } // namespace

@@ -112,14 +112,15 @@ struct RoutineDraft {
     // Adds a 900-second timebox group labelled "Group" at the end of the root.
     RoutineGroupDraft appendGroup();
     // Moves a step to the root (toParentId 0) or into a group, to `position` among its new siblings
-    // (clamped to the ends). An unknown step or group leaves the draft as it was.
+    // (clamped to the ends). An unknown step or group only normalises.
     void moveStep(std::uint32_t stepId, std::uint32_t toParentId, std::int64_t position);
     // Moves a root entry to `index` among the root entries (clamped); a node not at the root stays put.
     void moveRootNode(const RoutineDraftRootNode& node, std::int64_t index);
     // Deletes a group; its steps take its place at the root, in their order.
     void removeGroup(std::uint32_t groupId);
     // Gives the listed root entries positions 0, 1, 2, ... in list order (a listed step is put at the
-    // root); ids that are not in the draft are skipped and children are not touched. Does not normalise.
+    // root); ids that are not in the draft are skipped. Does not normalise first but does after, so even
+    // a partial list leaves the draft normalised.
     void applyRootOrder(const std::vector<RoutineDraftRootNode>& nodes);
 
     friend bool operator==(const RoutineDraft&, const RoutineDraft&) = default;

@@ -32,6 +32,27 @@ IndexById firstGroupIndices(const std::vector<RoutineGroupDraft>& groups)
     return indices;
 }
 
+// Gives the listed root entries positions 0, 1, 2, ... (a listed step is put at the root); ids that are
+// not in the draft are skipped and children are not touched.
+void assignRootOrder(std::vector<RoutineStepDraft>& steps, std::vector<RoutineGroupDraft>& groups,
+    const std::vector<RoutineDraftRootNode>& nodes)
+{
+    const IndexById stepIndex = firstStepIndices(steps);
+    const IndexById groupIndex = firstGroupIndices(groups);
+    for (std::size_t index = 0; index < nodes.size(); ++index) {
+        const auto position = static_cast<std::int64_t>(index);
+        const RoutineDraftRootNode& node = nodes[index];
+        if (node.kind == RoutineDraftRootNode::Kind::group) {
+            if (const auto found = groupIndex.find(node.nodeId); found != groupIndex.end()) {
+                groups[found->second].position = position;
+            }
+        } else if (const auto found = stepIndex.find(node.nodeId); found != stepIndex.end()) {
+            steps[found->second].parentId = 0;
+            steps[found->second].position = position;
+        }
+    }
+}
+
 template <class T>
 void insertClamped(std::vector<T>& list, std::int64_t position, T value)
 {
@@ -164,20 +185,10 @@ std::vector<RoutineStepDraft> RoutineDraft::childSteps(std::uint32_t groupId) co
 
 void RoutineDraft::applyRootOrder(const std::vector<RoutineDraftRootNode>& nodes)
 {
-    const IndexById stepIndex = firstStepIndices(steps);
-    const IndexById groupIndex = firstGroupIndices(groups);
-    for (std::size_t index = 0; index < nodes.size(); ++index) {
-        const auto position = static_cast<std::int64_t>(index);
-        const RoutineDraftRootNode& node = nodes[index];
-        if (node.kind == RoutineDraftRootNode::Kind::group) {
-            if (const auto found = groupIndex.find(node.nodeId); found != groupIndex.end()) {
-                groups[found->second].position = position;
-            }
-        } else if (const auto found = stepIndex.find(node.nodeId); found != stepIndex.end()) {
-            steps[found->second].parentId = 0;
-            steps[found->second].position = position;
-        }
-    }
+    assignRootOrder(steps, groups, nodes);
+    // Callers outside the draft may list only some entries or take a step out of its group; the draft
+    // must still leave here normalised.
+    normalizeHierarchy();
 }
 
 namespace {
@@ -248,7 +259,7 @@ void RoutineDraft::moveStep(std::uint32_t stepId, std::uint32_t toParentId, std:
         std::erase(nodes, RoutineDraftRootNode::step(stepId));
         insertClamped(nodes, position, RoutineDraftRootNode::step(stepId));
         step.parentId = 0;
-        applyRootOrder(nodes);
+        assignRootOrder(steps, groups, nodes);
     } else {
         const bool groupExists = std::any_of(
             groups.begin(), groups.end(), [&](const RoutineGroupDraft& group) { return group.groupId == toParentId; });
@@ -280,7 +291,7 @@ void RoutineDraft::moveRootNode(const RoutineDraftRootNode& node, std::int64_t i
     }
     std::erase(nodes, node);
     insertClamped(nodes, index, node);
-    applyRootOrder(nodes);
+    assignRootOrder(steps, groups, nodes);
     normalizeHierarchy();
 }
 
@@ -310,7 +321,7 @@ void RoutineDraft::removeGroup(std::uint32_t groupId)
             step.parentId = 0;
         }
     }
-    applyRootOrder(nodes);
+    assignRootOrder(steps, groups, nodes);
     normalizeHierarchy();
 }
 

@@ -36,6 +36,16 @@ NodesById<RoutineGroupModel> groupsById(const std::vector<RoutineGroupModel>& gr
     return index;
 }
 
+std::uint32_t nodeIdOf(const RoutineStepModel& step)
+{
+    return step.stepId;
+}
+
+std::uint32_t nodeIdOf(const RoutineGroupModel& group)
+{
+    return group.groupId;
+}
+
 template <class Node>
 const Node* lookUp(const NodesById<Node>& index, std::uint32_t id)
 {
@@ -114,7 +124,51 @@ void sortByPosition(std::vector<const Node*>& nodes)
         nodes.begin(), nodes.end(), [](const Node* lhs, const Node* rhs) { return lhs->position < rhs->position; });
 }
 
+bool sameText(std::string_view lhs, std::string_view rhs)
+{
+    return lhs == rhs || text::canonicallyEqual(lhs, rhs);
+}
+
+// Compared as the plan compares them, plus the place: a node whose position or parent changed is not the same.
+bool sameNode(const RoutineStepModel& lhs, const RoutineStepModel& rhs)
+{
+    return lhs.stepId == rhs.stepId && lhs.position == rhs.position && lhs.parentId == rhs.parentId
+        && lhs.seconds == rhs.seconds && lhs.unstoppable == rhs.unstoppable && sameText(lhs.tagId, rhs.tagId)
+        && sameText(lhs.instruction, rhs.instruction);
+}
+
+bool sameNode(const RoutineGroupModel& lhs, const RoutineGroupModel& rhs)
+{
+    return lhs.groupId == rhs.groupId && lhs.position == rhs.position && lhs.mode == rhs.mode
+        && lhs.timeLimitSeconds == rhs.timeLimitSeconds && sameText(lhs.label, rhs.label);
+}
+
+// Whether the device already holds exactly these nodes, whatever their list order. With a repeated id
+// the lists must match in order, since the first node with an id would otherwise stand for the others.
+template <class Node>
+bool sameNodes(const std::vector<Node>& oldNodes, const NodesById<Node>& oldIndex, const std::vector<Node>& newNodes,
+    const NodesById<Node>& newIndex)
+{
+    if (oldNodes.size() != newNodes.size()) {
+        return false;
+    }
+    if (oldIndex.size() != oldNodes.size() || newIndex.size() != newNodes.size()) {
+        return std::equal(oldNodes.begin(), oldNodes.end(), newNodes.begin(),
+            [](const Node& lhs, const Node& rhs) { return sameNode(lhs, rhs); });
+    }
+    return std::all_of(newNodes.begin(), newNodes.end(), [&](const Node& node) {
+        const auto found = oldIndex.find(nodeIdOf(node));
+        return found != oldIndex.end() && sameNode(*found->second, node);
+    });
+}
+
 } // namespace
+
+bool RoutineMutationPlanner::stepsAndGroupsUnchanged(const RoutineDetailModel& old, const RoutineDetailModel& updated)
+{
+    return sameNodes(old.steps, stepsById(old.steps), updated.steps, stepsById(updated.steps))
+        && sameNodes(old.groups, groupsById(old.groups), updated.groups, groupsById(updated.groups));
+}
 
 std::vector<Command> RoutineMutationPlanner::routineNodeMutationCommands(
     std::uint32_t routineId, const std::optional<RoutineDetailModel>& old, const RoutineDetailModel& updated)
@@ -170,7 +224,7 @@ std::vector<Command> RoutineMutationPlanner::routineNodeMutationCommands(
         if (previous == nullptr) {
             continue;
         }
-        if (!text::canonicallyEqual(group.label, previous->label)) {
+        if (!sameText(group.label, previous->label)) {
             commands.push_back(makeCommand(AtomicCommandChannel::groups, routineId, group.groupId,
                 (CommandText() << "update routineId=" << routineId << " id=" << group.groupId
                                << " label=" << quotedCommandValue(group.label))
@@ -194,13 +248,13 @@ std::vector<Command> RoutineMutationPlanner::routineNodeMutationCommands(
         if (previous == nullptr) {
             continue;
         }
-        if (!text::canonicallyEqual(step.tagId, previous->tagId)) {
+        if (!sameText(step.tagId, previous->tagId)) {
             commands.push_back(stepUpdateCommand(routineId, step.stepId, "tagId", quotedCommandValue(step.tagId)));
         }
         if (step.seconds != previous->seconds) {
             commands.push_back(stepUpdateCommand(routineId, step.stepId, "seconds", std::to_string(step.seconds)));
         }
-        if (!text::canonicallyEqual(step.instruction, previous->instruction)) {
+        if (!sameText(step.instruction, previous->instruction)) {
             commands.push_back(
                 stepUpdateCommand(routineId, step.stepId, "instruction", quotedCommandValue(step.instruction)));
         }

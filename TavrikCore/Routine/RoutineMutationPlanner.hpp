@@ -33,6 +33,11 @@ public:
     // details are read. Where a detail repeats a node id, its first node with that id stands for it.
     static std::vector<RoutineNodePersistCommand> routineNodeMutationCommands(
         std::uint32_t routineId, const std::optional<RoutineDetailModel>& old, const RoutineDetailModel& updated);
+
+    // Whether `old` already holds exactly the steps and groups of `updated`, places included, compared as
+    // the plan compares them (texts canonically) and whatever their list order. A save then sends no step
+    // or group command at all, rather than the plan's move per node.
+    static bool stepsAndGroupsUnchanged(const RoutineDetailModel& old, const RoutineDetailModel& updated);
 };
 
 } // namespace tavrik

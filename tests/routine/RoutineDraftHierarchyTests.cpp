@@ -244,6 +244,22 @@ TEST(RoutineDraftEditing, OperationsOnMissingNodesStillNormalise)
     }
 }
 
+TEST(RoutineDraftEditing, ApplyRootOrderLeavesTheDraftNormalised)
+{
+    RoutineDraft full = sampleDraft();
+    full.applyRootOrder({ RoutineDraftRootNode::group(20), RoutineDraftRootNode::step(5),
+        RoutineDraftRootNode::group(10), RoutineDraftRootNode::step(1) });
+    EXPECT_EQ(shape(full), "g20[s6] s5 g10[s2 s3 s4] s1");
+
+    // A partial list that takes a grouped step out of its group, with an id the draft does not hold:
+    // unlisted entries keep their places by the tie rule and the group closes up.
+    RoutineDraft partial = sampleDraft();
+    partial.applyRootOrder(
+        { RoutineDraftRootNode::step(5), RoutineDraftRootNode::step(3), RoutineDraftRootNode::step(99) });
+    EXPECT_EQ(shape(partial), "s1 s5 s3 g10[s2 s4] g20[s6]");
+    EXPECT_EQ(normalisationFault(partial), "");
+}
+
 // Any sequence of edits keeps the draft normalised and loses no step.
 TEST(RoutineDraftEditing, RandomEditSequencesStayNormalised)
 {

@@ -77,6 +77,26 @@ TEST(RoutineDraft, MemberwiseConstructionNormalises)
     EXPECT_EQ(test::normalisationFault(RoutineDraft()), "");
 }
 
+TEST(RoutineDraft, DraftsFromADetailAreNormalised)
+{
+    // Gaps, a negative position and a step whose group 9 the device no longer lists.
+    const RoutineDetailModel detail { 7, "R", 0, 0, {},
+        { { 1, 8, 0, "1", 30, "a", false }, { 2, 3, 9, "1", 30, "b", false }, { 3, 4, 5, "1", 30, "c", false },
+            { 4, -2, 5, "1", 30, "d", false } },
+        { { 5, 6, "G", RoutineGroupMode::timebox, 60 } }, true };
+    const RoutineDraft previous(detail);
+
+    const std::pair<const char*, RoutineDraft> drafts[] = {
+        { "from a detail", previous },
+        { "from a detail keeping rows", RoutineDraft(detail, previous) },
+    };
+    for (const auto& [name, draft] : drafts) {
+        EXPECT_EQ(shape(draft), "s2 g5[s4 s3] s1") << name;
+        EXPECT_EQ(draft.steps[1].parentId, 0u) << name;
+        EXPECT_EQ(test::normalisationFault(draft), "") << name;
+    }
+}
+
 TEST(RoutineDraft, ReloadKeepsRowIdentitiesOfKnownNodes)
 {
     RoutineDetailModel before { 7, "Old", 0, 0, {},

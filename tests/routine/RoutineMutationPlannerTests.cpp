@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -50,9 +51,66 @@ TEST(RoutineMutationPlanner, CreateSendsGroupsThenStepsThenEveryMove)
     EXPECT_EQ(plan(3, std::nullopt, created), expected);
 }
 
-TEST(RoutineMutationPlanner, UnchangedRoutineStillMovesEveryNodeByItsIndex)
+TEST(RoutineMutationPlanner, TellsUnchangedStepsAndGroups)
 {
-    // Stored positions with gaps and a step/group tie: moves carry the index in the root order.
+    const RoutineDetailModel stored
+        = detail({ { 1, 0, 0, "4", 30, "Caf\u00e9", false }, { 2, 0, 9, "5", 40, "b", true } },
+            { { 9, 1, "Caf\u00e9", rotation, 0 } });
+
+    RoutineDetailModel reordered = stored;
+    std::swap(reordered.steps[0], reordered.steps[1]);
+    RoutineDetailModel decomposed = stored;
+    decomposed.steps[0].instruction = "Cafe\u0301";
+    decomposed.groups[0].label = "Cafe\u0301";
+    RoutineDetailModel renamed = stored;
+    renamed.id = 5;
+    renamed.label = "Other";
+    renamed.startTagIds = { 3 };
+    renamed.expectedStepCount = 7;
+    const RoutineDetailModel repeatedIds
+        = detail({ { 1, 0, 0, "1", 30, "a", false }, { 1, 1, 0, "1", 40, "b", false } }, {});
+
+    const std::pair<const char*, std::pair<RoutineDetailModel, RoutineDetailModel>> cases[] = {
+        { "same details", { stored, stored } },
+        { "other list order", { stored, reordered } },
+        { "canonically equivalent texts", { stored, decomposed } },
+        { "only routine fields differ", { stored, renamed } },
+        { "repeated ids in the same order", { repeatedIds, repeatedIds } },
+        { "nothing at all", { detail({}, {}), detail({}, {}) } },
+    };
+    for (const auto& [name, details] : cases) {
+        EXPECT_TRUE(RoutineMutationPlanner::stepsAndGroupsUnchanged(details.first, details.second)) << name;
+    }
+
+    RoutineDetailModel moved = stored;
+    moved.steps[0].position = 1;
+    RoutineDetailModel regrouped = stored;
+    regrouped.steps[0].parentId = 9;
+    RoutineDetailModel edited = stored;
+    edited.groups[0].timeLimitSeconds = 5;
+    RoutineDetailModel added = stored;
+    added.steps.push_back(added.steps[0]);
+    added.steps.back().stepId = 3;
+    const std::pair<const char*, RoutineDetailModel> changes[] = {
+        { "moved", moved },
+        { "regrouped", regrouped },
+        { "stored limit", edited },
+        { "added", added },
+    };
+    for (const auto& [name, changed] : changes) {
+        EXPECT_FALSE(RoutineMutationPlanner::stepsAndGroupsUnchanged(stored, changed)) << name;
+        EXPECT_FALSE(RoutineMutationPlanner::stepsAndGroupsUnchanged(changed, stored)) << name;
+    }
+}
+
+TEST(RoutineMutationPlanner, ChangedPlacesMoveEveryNodeByItsIndex)
+{
+    // The device holds the routine renumbered; the new one has gaps and a step/group tie, so only places
+    // changed: every node gets its move, by its index in the root order rather than its stored position.
+    const RoutineDetailModel stored
+        = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 1, 0, "1", 30, "b", false },
+                     { 3, 1, 20, "1", 30, "c", false }, { 4, 0, 20, "1", 30, "d", false } },
+            { { 20, 2, "G", timebox, 900 } });
     const RoutineDetailModel routine
         = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 5, 0, "1", 30, "b", false },
                      { 3, 4, 20, "1", 30, "c", false }, { 4, 2, 20, "1", 30, "d", false } },
@@ -65,7 +123,21 @@ TEST(RoutineMutationPlanner, UnchangedRoutineStillMovesEveryNodeByItsIndex)
         "steps 4:4 position | move routineId=4 id=4 parentId=20 position=0",
         "steps 4:3 position | move routineId=4 id=3 parentId=20 position=1",
     };
-    EXPECT_EQ(plan(4, routine, routine), expected);
+    EXPECT_EQ(plan(4, stored, routine), expected);
+    EXPECT_EQ(plan(4, routine, routine), expected) << "the plan moves every node even when nothing changed";
+
+    // One changed field is enough for the whole set of moves, unchanged nodes included.
+    RoutineDetailModel edited = stored;
+    edited.steps[1].seconds = 31;
+    const std::vector<std::string> editedPlan {
+        "steps 4:2 seconds | update routineId=4 id=2 seconds=31",
+        "steps 4:1 position | move routineId=4 id=1 parentId=0 position=0",
+        "steps 4:2 position | move routineId=4 id=2 parentId=0 position=1",
+        "groups 4:20 position | move routineId=4 id=20 position=2",
+        "steps 4:4 position | move routineId=4 id=4 parentId=20 position=0",
+        "steps 4:3 position | move routineId=4 id=3 parentId=20 position=1",
+    };
+    EXPECT_EQ(plan(4, stored, edited), editedPlan);
 }
 
 TEST(RoutineMutationPlanner, UpdatePlanIsOrderedCommandByCommand)
@@ -156,15 +228,15 @@ TEST(RoutineMutationPlanner, GroupModeAndLimitTravelTogether)
 
 TEST(RoutineMutationPlanner, TextsCompareCanonically)
 {
-    // "Café" composed and decomposed are the same text; a real change is still sent.
+    // "Café" composed and decomposed are the same text, so the decomposed label is not sent; the real
+    // changes are.
     const RoutineDetailModel old
         = detail({ { 1, 0, 0, "4", 30, "Caf\u00e9", false } }, { { 2, 1, "Caf\u00e9", timebox, 60 } });
     const RoutineDetailModel same
         = detail({ { 1, 0, 0, "4", 30, "Cafe\u0301", false } }, { { 2, 1, "Cafe\u0301", timebox, 60 } });
     EXPECT_EQ(plan(1, old, same).size(), 2u) << "only the two moves";
-
     const RoutineDetailModel changed
-        = detail({ { 1, 0, 0, "5", 30, "Cafe", false } }, { { 2, 1, "Caf\u00e9", timebox, 60 } });
+        = detail({ { 1, 0, 0, "5", 30, "Cafe", false } }, { { 2, 1, "Cafe\u0301", timebox, 60 } });
     const std::vector<std::string> expected {
         R"(steps 1:1 tagId | update routineId=1 id=1 tagId="5")",
         R"(steps 1:1 instruction | update routineId=1 id=1 instruction="Cafe")",
@@ -218,28 +290,54 @@ TEST(RoutineMutationPlanner, NegativeValuesAndRepeatedIdsStillGiveAPlan)
     EXPECT_EQ(plan(6, old, updated), expected);
 }
 
-// What the controller does on save: a draft edited in the editor, normalised, planned against the device's detail.
+// The detail the controller saves: built from the normalised draft.
+RoutineDetailModel savedDetail(const RoutineDraft& draft)
+{
+    RoutineDetailModel saved = detail({}, {});
+    for (const RoutineStepDraft& step : draft.steps) {
+        saved.steps.emplace_back(
+            step.stepId, step.position, step.parentId, step.tagId, step.seconds, step.instruction, step.unstoppable);
+    }
+    for (const RoutineGroupDraft& group : draft.groups) {
+        saved.groups.emplace_back(group.groupId, group.position, group.label, group.mode, group.timeLimitSeconds);
+    }
+    return saved;
+}
+
 TEST(RoutineMutationPlanner, PlansAnEditedDraft)
 {
     const RoutineDetailModel stored = detail(
         { { 1, 0, 0, "1", 30, "a", false }, { 2, 0, 9, "1", 30, "b", false }, { 3, 1, 9, "1", 30, "c", false } },
         { { 9, 1, "G", timebox, 60 } });
     RoutineDraft draft(stored);
+    EXPECT_TRUE(RoutineMutationPlanner::stepsAndGroupsUnchanged(stored, savedDetail(draft))) << "saved without edits";
+
+    RoutineDraft renamed = draft;
+    renamed.label = "Renamed";
+    renamed.startTagIds = { 4 };
+    EXPECT_TRUE(RoutineMutationPlanner::stepsAndGroupsUnchanged(stored, savedDetail(renamed)))
+        << "name and tags are the caller's";
+
     draft.moveStep(3, 0, 0);
     draft.removeGroup(9);
-
-    RoutineDetailModel saved = detail({}, {});
-    for (const RoutineStepDraft& step : draft.steps) {
-        saved.steps.emplace_back(
-            step.stepId, step.position, step.parentId, step.tagId, step.seconds, step.instruction, step.unstoppable);
-    }
     const std::vector<std::string> expected {
         "steps 8:3 position | move routineId=8 id=3 parentId=0 position=0",
         "steps 8:1 position | move routineId=8 id=1 parentId=0 position=1",
         "steps 8:2 position | move routineId=8 id=2 parentId=0 position=2",
         "groups 8:9 - | delete routineId=8 id=9",
     };
-    EXPECT_EQ(plan(8, stored, saved), expected);
+    EXPECT_EQ(plan(8, stored, savedDetail(draft)), expected);
+
+    // A device copy with gaps in its positions is renumbered by the save of the normalised draft.
+    RoutineDetailModel gapped = stored;
+    gapped.groups[0].position = 4;
+    const std::vector<std::string> renumbered {
+        "steps 8:1 position | move routineId=8 id=1 parentId=0 position=0",
+        "groups 8:9 position | move routineId=8 id=9 position=1",
+        "steps 8:2 position | move routineId=8 id=2 parentId=9 position=0",
+        "steps 8:3 position | move routineId=8 id=3 parentId=9 position=1",
+    };
+    EXPECT_EQ(plan(8, gapped, savedDetail(RoutineDraft(gapped))), renumbered);
 }
 
 } // namespace
