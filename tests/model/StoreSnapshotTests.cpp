@@ -25,7 +25,7 @@ std::vector<StoreEntryPayload> numberedEntries(int count)
     std::vector<StoreEntryPayload> entries;
     for (int index = 0; index < count; ++index) {
         // The entry past the limit also has a bad key: the count is checked first.
-        entries.push_back({ index == 128 ? "bad key" : "k" + std::to_string(index), "u8", "1" });
+        entries.push_back({ index == 128 ? std::string("bad key") : std::string("k").append(std::to_string(index)), "u8", "1" });
     }
     return entries;
 }
