@@ -54,10 +54,8 @@ void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
                      std::unordered_map<std::uint32_t, std::uint32_t>& startTagHolders)
 {
     IdSet groupIds;
-    for (const RoutineGroupPayload& group : routine.groups) {
-        if (group.id == 0 || !groupIds.insert(group.id).second) {
-            refuse(routineText(routine.id) + " contains invalid or repeated group ids");
-        }
+    if (!hasValidUniqueIds(routine.groups, groupIds)) {
+        refuse(routineText(routine.id) + " contains invalid or repeated group ids");
     }
     for (const RoutineGroupPayload& group : routine.groups) {
         if (!validTimeLimit(group.mode, group.timeLimitSeconds)) {
@@ -70,16 +68,17 @@ void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
     nodeIds.reserve(groupIds.size() + routine.steps.size());
     for (std::size_t index = 0; index < routine.steps.size(); ++index) {
         const RoutineStepPayload& step = routine.steps[index];
-        const std::string stepText = routineText(routine.id) + " step " + std::to_string(index + 1);
+        // Only a refusal names the step, so its text is not built for every step that passes.
+        const auto stepText = [&] { return routineText(routine.id) + " step " + std::to_string(index + 1); };
         if (step.id == 0 || !nodeIds.insert(step.id).second) {
             refuse(routineText(routine.id) + " contains an invalid or repeated node id");
         }
         const std::optional<std::uint32_t> tagId = tagReference(step.tagId);
         if (!tagId || !tagIds.contains(*tagId)) {
-            refuse(stepText + " references a missing tag");
+            refuse(stepText() + " references a missing tag");
         }
         if (step.parentId != 0 && !groupIds.contains(step.parentId)) {
-            refuse(stepText + " references a missing group");
+            refuse(stepText() + " references a missing group");
         }
     }
 
