@@ -64,14 +64,12 @@ BackupMigrationResult BackupMigrationPipeline::migrate(std::string_view text)
 Data BackupMigrationPipeline::encodeCurrent(const SyncDataEnvelope& envelope, bool prettyPrinted)
 {
     validateCurrentEnvelope(envelope);
-    // nlohmann::json keeps object keys sorted. Text that is not UTF-8 is refused rather than
-    // rewritten, so a backup never silently differs from the data.
-    const nlohmann::json sorted = toJson(envelope);
-    try {
-        return dataFromString(sorted.dump(prettyPrinted ? 2 : -1));
-    } catch (const nlohmann::json::exception&) {
+    // Text that is not UTF-8 is refused rather than rewritten, so a backup never silently differs from the data.
+    const std::optional<std::string> text = strictSortedJsonText(toJson(envelope), prettyPrinted);
+    if (!text) {
         throw std::runtime_error("The data couldn\u2019t be written because it isn\u2019t in the correct format.");
     }
+    return dataFromString(*text);
 }
 
 } // namespace tavrik

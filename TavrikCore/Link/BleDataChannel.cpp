@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -32,18 +31,6 @@ bool isValidUtf8(std::string_view text)
         }
     }
     return true;
-}
-
-// The platform encoder refuses NaN and infinities; nlohmann would quietly write null instead.
-bool containsNonFiniteNumber(const Json& value)
-{
-    if (value.is_number_float()) {
-        return !std::isfinite(value.get<double>());
-    }
-    if (value.is_structured()) {
-        return std::any_of(value.begin(), value.end(), [](const Json& element) { return containsNonFiniteNumber(element); });
-    }
-    return false;
 }
 
 std::uint32_t readUInt32(const std::uint8_t* bytes)
@@ -140,18 +127,12 @@ bool BleDataChannel::sendCommand(std::string_view channel, std::string_view comm
 
 bool BleDataChannel::sendEncodable(const Json& value)
 {
-    std::string text;
-    try {
-        if (containsNonFiniteNumber(value)) {
-            writeLog("[ble:data] invalid JSON encoding");
-            return false;
-        }
-        text = value.dump(-1, ' ', false, Json::error_handler_t::strict);
-    } catch (const Json::exception&) {
+    const std::optional<std::string> text = strictJsonText(value);
+    if (!text) {
         writeLog("[ble:data] invalid JSON encoding");
         return false;
     }
-    return sendRawPayload(bytesOf(text), plainFlags, std::nullopt);
+    return sendRawPayload(bytesOf(*text), plainFlags, std::nullopt);
 }
 
 bool BleDataChannel::sendBinaryPayload(std::span<const std::uint8_t> payload, std::string_view /*description*/)

@@ -85,10 +85,49 @@ Data dumpJsonData(const Json& value)
     return dataFromString(dumpJson(value));
 }
 
-std::string dumpJsonSortedPretty(const Json& value)
+namespace {
+bool containsNonFiniteNumber(const Json& value)
 {
+    if (value.is_number_float()) {
+        return !std::isfinite(value.get<double>());
+    }
+    if (value.is_structured()) {
+        for (const Json& element : value) {
+            if (containsNonFiniteNumber(element)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+template <class Document>
+std::optional<std::string> strictText(const Document& document, int indent)
+{
+    try {
+        return document.dump(indent, ' ', false, Document::error_handler_t::strict);
+    } catch (const typename Document::exception&) {
+        return std::nullopt;
+    }
+}
+} // namespace
+
+std::optional<std::string> strictJsonText(const Json& value)
+{
+    if (containsNonFiniteNumber(value)) {
+        return std::nullopt;
+    }
+    return strictText(value, -1);
+}
+
+std::optional<std::string> strictSortedJsonText(const Json& value, bool prettyPrinted)
+{
+    if (containsNonFiniteNumber(value)) {
+        return std::nullopt;
+    }
+    // nlohmann::json keeps its object keys sorted.
     const nlohmann::json sorted = value;
-    return sorted.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    return strictText(sorted, prettyPrinted ? 2 : -1);
 }
 
 namespace json {

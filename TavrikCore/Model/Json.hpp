@@ -32,8 +32,11 @@ Json parseJson(const Data& bytes);
 // Compact output; invalid UTF-8 in strings is replaced rather than thrown.
 std::string dumpJson(const Json& value);
 Data dumpJsonData(const Json& value);
-// Sorted keys, indented by two blanks (backup files).
-std::string dumpJsonSortedPretty(const Json& value);
+// What a strict encoder writes: nothing when the value holds NaN, an infinity or text that is not
+// UTF-8, where the lenient dump would write null or replacement characters.
+std::optional<std::string> strictJsonText(const Json& value);
+// The same with keys sorted, indented by two blanks when pretty printed (backup files).
+std::optional<std::string> strictSortedJsonText(const Json& value, bool prettyPrinted);
 
 namespace json {
 

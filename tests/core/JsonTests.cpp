@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 namespace tavrik {
@@ -96,7 +98,22 @@ TEST(JsonWriters, KeepDeclaredOrderOrSortForBackups)
     object["alpha"] = "a";
     json::putOptional(object, "missing", std::optional<int>());
     EXPECT_EQ(dumpJson(object), R"({"zeta":1,"alpha":"a"})");
-    EXPECT_EQ(dumpJsonSortedPretty(object), "{\n  \"alpha\": \"a\",\n  \"zeta\": 1\n}");
+    EXPECT_EQ(strictSortedJsonText(object, true), "{\n  \"alpha\": \"a\",\n  \"zeta\": 1\n}");
+    EXPECT_EQ(strictSortedJsonText(object, false), R"({"alpha":"a","zeta":1})");
+}
+
+TEST(JsonWriters, StrictTextRefusesWhatTheLenientDumpWouldRewrite)
+{
+    const Json cases[] = {
+        Json { { "n", std::nan("") } },
+        Json::array({ 1, Json::array({ std::numeric_limits<double>::infinity() }) }),
+        Json { { "s", "bad \xFF byte" } },
+    };
+    for (const Json& value : cases) {
+        EXPECT_EQ(strictJsonText(value), std::nullopt) << dumpJson(value);
+        EXPECT_EQ(strictSortedJsonText(value, true), std::nullopt) << dumpJson(value);
+    }
+    EXPECT_EQ(strictJsonText(Json { { "x", 1.5 } }), R"({"x":1.5})");
 }
 
 TEST(UuidText, RoundTripsUpperCase)
