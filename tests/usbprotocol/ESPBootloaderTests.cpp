@@ -105,5 +105,43 @@ TEST(ESPBootloaderResponse, ErrorDescriptions)
     EXPECT_FALSE(ResponseError::commandFailed(0x0a, 1, 5) == ResponseError::commandFailed(0x0a, 1, 6));
 }
 
+// The values a caller reads off a refusal are those of the response, each in its own field.
+TEST(ESPBootloaderResponse, RefusalsCarryTheirValues)
+{
+    struct Case {
+        const char* name;
+        Data body;
+        std::uint8_t command;
+        std::int64_t statusByteCount;
+        ResponseError::Kind kind;
+        std::int64_t count;
+        std::int64_t expected;
+        std::int64_t actual;
+        std::uint8_t failedCommand;
+        std::uint8_t status;
+        std::uint8_t reason;
+    };
+    const Case cases[] = {
+        { "one status byte", { 0x00, 0x00 }, 0x0a, 1, ResponseError::Kind::invalidStatusByteCount, 1, 0, 0, 0, 0, 0 },
+        { "short body", { 0xAA, 0x00, 0x00 }, 0x0a, 4, ResponseError::Kind::shortStatusPacket, 0, 4, 3, 0, 0, 0 },
+        { "failed command", { 0xAA, 0x01, 0x05 }, 0x0a, 2, ResponseError::Kind::commandFailed, 0, 0, 0, 0x0a, 1, 5 },
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        try {
+            validateESPBootloaderResponseBody(testCase.body, testCase.command, testCase.statusByteCount);
+            ADD_FAILURE() << "no error thrown";
+        } catch (const ResponseError& error) {
+            EXPECT_EQ(error.kind(), testCase.kind);
+            EXPECT_EQ(error.count(), testCase.count);
+            EXPECT_EQ(error.expected(), testCase.expected);
+            EXPECT_EQ(error.actual(), testCase.actual);
+            EXPECT_EQ(error.command(), testCase.failedCommand);
+            EXPECT_EQ(error.status(), testCase.status);
+            EXPECT_EQ(error.reason(), testCase.reason);
+        }
+    }
+}
+
 } // namespace
 } // namespace tavrik

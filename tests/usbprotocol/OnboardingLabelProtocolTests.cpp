@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,47 @@ TEST(OnboardingLabelProtocol, ErrorDescriptions)
     EXPECT_EQ(Error::missingStage(Stage::pressButton), Error::missingStage(Stage::pressButton));
     EXPECT_FALSE(Error::missingStage(Stage::pressButton) == Error::duplicateStage(Stage::pressButton));
     EXPECT_FALSE(Error::invalidMaskSize(680, 679) == Error::invalidMaskSize(680, 681));
+}
+
+// Callers read the stage and sizes off a refusal, so the values must be the ones of the fault
+// itself, each in its own field.
+TEST(OnboardingLabelProtocol, RefusalsCarryTheirValues)
+{
+    const Data pressButtonFrame = OnboardingLabelProtocol::makeFrameFromFullMask(Stage::pressButton, Data(680));
+    struct Case {
+        const char* name;
+        std::function<void()> operation;
+        Error::Kind kind;
+        std::optional<Stage> stage;
+        std::uint8_t unknownStageValue;
+        std::size_t expected;
+        std::size_t actual;
+    };
+    const Case cases[] = {
+        { "short mask", [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::pressButton, Data(679)); },
+            Error::Kind::invalidMaskSize, std::nullopt, 0, 680, 679 },
+        { "band payload for a full stage", [] { OnboardingLabelProtocol::makeFrame(Stage::holdToAbort, Data(280)); },
+            Error::Kind::invalidPayloadSize, Stage::holdToAbort, 0, 680, 280 },
+        { "stage byte 8", [] { OnboardingLabelProtocol::validatePack(text("TLM1\x08")); }, Error::Kind::unknownStage,
+            std::nullopt, 8, 0, 0 },
+        { "stage twice", [&] { OnboardingLabelProtocol::validatePack(bytes({ pressButtonFrame, pressButtonFrame })); },
+            Error::Kind::duplicateStage, Stage::pressButton, 0, 0, 0 },
+        { "only the first frame", [&] { OnboardingLabelProtocol::validatePack(pressButtonFrame); },
+            Error::Kind::missingStage, Stage::startingWifi, 0, 0, 0 },
+        { "marker alone", [] { OnboardingLabelProtocol::validatePack(text("TLM1")); }, Error::Kind::truncatedFrame,
+            std::nullopt, 0, 0, 0 },
+        { "wrong marker", [] { OnboardingLabelProtocol::validatePack(bytes({ text("TLM2"), { 0 } })); },
+            Error::Kind::invalidMagic, std::nullopt, 0, 0, 0 },
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        const Error error = errorOf(testCase.operation);
+        EXPECT_EQ(error.kind(), testCase.kind);
+        EXPECT_EQ(error.stage(), testCase.stage);
+        EXPECT_EQ(error.unknownStageValue(), testCase.unknownStageValue);
+        EXPECT_EQ(error.expected(), testCase.expected);
+        EXPECT_EQ(error.actual(), testCase.actual);
+    }
 }
 
 TEST(OnboardingLabelProtocol, RefusesFramesOfTheWrongSize)
