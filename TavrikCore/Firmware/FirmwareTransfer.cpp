@@ -18,6 +18,27 @@ using Phase = FirmwareUploadStatus::Phase;
 const std::string windowVariable = "TAVRIK_OTA_WINDOW_SIZE";
 const std::string uploadingMessage = "Uploading firmware to Tavrik...";
 
+// Calls out of the engine and gives `fallback` when the call throws: the engine never throws, and a
+// transport that fails by throwing is taken as one that refused (nothing sent, nothing written).
+template <class Result, class Action>
+Result contained(Result fallback, Action&& action) noexcept
+{
+    try {
+        return action();
+    } catch (...) {
+        return fallback;
+    }
+}
+
+template <class Action>
+void contained(Action&& action) noexcept
+{
+    try {
+        action();
+    } catch (...) {
+    }
+}
+
 std::int64_t processWindow()
 {
     static const std::int64_t window = [] {
@@ -121,14 +142,14 @@ void FirmwareTransfer::notify()
 {
     // Held for the call, so an observer that replaces itself does not destroy the running function.
     if (const auto observer = statusObserver) {
-        (*observer)(currentStatus);
+        contained([&] { (*observer)(currentStatus); });
     }
 }
 
 void FirmwareTransfer::writeLog(const std::string& line)
 {
     if (log) {
-        log(line);
+        contained([&] { log(line); });
     }
 }
 
@@ -155,7 +176,8 @@ std::int64_t FirmwareTransfer::configuredWindow()
         return processWindow();
     }
     if (!environmentWindow) {
-        environmentWindow = firmwareWindowSizeFromEnvironment(environment(windowVariable));
+        environmentWindow = firmwareWindowSizeFromEnvironment(
+            contained(std::optional<std::string>(), [&] { return environment(windowVariable); }));
     }
     return *environmentWindow;
 }
@@ -178,12 +200,14 @@ void FirmwareTransfer::prepare(const FirmwareAsset& asset, Data data)
     if (generation != planGeneration) {
         return;
     }
-    if (transport.isReady && transport.isReady()) {
-        if (generation == planGeneration) {
-            sendFirmwareBegin();
-        }
+    const bool ready = transport.isReady && contained(false, [&] { return transport.isReady(); });
+    if (generation != planGeneration) {
+        return;
+    }
+    if (ready) {
+        sendFirmwareBegin();
     } else if (transport.connect) {
-        transport.connect();
+        contained([&] { transport.connect(); });
     }
 }
 
@@ -197,7 +221,7 @@ void FirmwareTransfer::sendFirmwareBegin()
         static_cast<std::int64_t>(plan->data.size()), std::string(rawValue(plan->asset.target)));
     const std::uint64_t generation = planGeneration;
     const std::uint64_t messagesBefore = statusMessages;
-    const bool accepted = transport.begin && transport.begin(envelope);
+    const bool accepted = transport.begin && contained(false, [&] { return transport.begin(envelope); });
     if (generation != planGeneration) {
         return;
     }
@@ -236,7 +260,9 @@ void FirmwareTransfer::sendWindow()
         return;
     }
     const std::uint64_t generation = planGeneration;
-    const std::optional<int> limit = transport.maximumWriteLength ? transport.maximumWriteLength() : std::nullopt;
+    const std::optional<int> limit = transport.maximumWriteLength
+        ? contained(std::optional<int>(), [&] { return transport.maximumWriteLength(); })
+        : std::nullopt;
     if (generation != planGeneration || !limit) {
         return;
     }
@@ -257,7 +283,7 @@ void FirmwareTransfer::sendWindow()
         // Counted before the write, so a device that acknowledges from inside the write is within range.
         plan->nextOffset = end;
         plan->nextChunkIndex = index + 1;
-        const bool written = transport.write && transport.write(chunkBuffer);
+        const bool written = transport.write && contained(false, [&] { return transport.write(chunkBuffer); });
         if (generation != planGeneration) {
             return;
         }
@@ -290,7 +316,7 @@ void FirmwareTransfer::sendFirmwareCommit()
     }
     commitSent = true;
     const std::uint64_t generation = planGeneration;
-    const bool accepted = transport.commit && transport.commit();
+    const bool accepted = transport.commit && contained(false, [&] { return transport.commit(); });
     if (generation != planGeneration) {
         return;
     }
@@ -348,21 +374,20 @@ void FirmwareTransfer::handleFirmwarePayload(const Data& payload, std::int64_t a
             sendFirmwareWindowIfNeeded();
         }
     } else if (state == "complete") {
-        setFirmwareStatus(Phase::completed, envelope.message.value_or("Firmware update complete. Tavrik will reboot."));
-        if (generation != planGeneration) {
-            return;
+        // Taken before anyone hears of the completion: an observer may already start the next transfer,
+        // and the device has installed this one's image all the same.
+        std::optional<std::string> version = envelope.version;
+        if (!version && plan) {
+            version = plan->asset.version;
         }
+        setFirmwareStatus(Phase::completed, envelope.message.value_or("Firmware update complete. Tavrik will reboot."));
         if (envelope.elapsedMs) {
             writeLog("[firmware] OTA completed in " + std::to_string(*envelope.elapsedMs) + " ms across "
                 + std::to_string(envelope.chunksReceived.value_or(0)) + " chunks (ack every "
                 + std::to_string(envelope.ackIntervalChunks.value_or(0)) + ")");
         }
-        std::optional<std::string> version = envelope.version;
-        if (!version && plan) {
-            version = plan->asset.version;
-        }
         if (didInstall) {
-            didInstall(version);
+            contained([&] { didInstall(version); });
         }
         if (generation == planGeneration) {
             clear();
@@ -380,7 +405,7 @@ void FirmwareTransfer::handleFirmwarePayload(const Data& payload, std::int64_t a
 void FirmwareTransfer::cancel(const std::optional<FirmwareAsset>& availableAsset)
 {
     if (active && transport.abort) {
-        transport.abort();
+        contained([&] { transport.abort(); });
     }
     clear();
     replaceStatus(FirmwareUploadStatus {

@@ -20,7 +20,9 @@ namespace tavrik {
 // (peripheral can take writes again). Callbacks may call back into the engine.
 class FirmwareTransfer {
 public:
-    // What the engine does to the outside world; all synchronous.
+    // What the engine does to the outside world; all synchronous. An operation that throws counts as
+    // one that refused or had nothing to give (and a throwing observer, log or install callback is
+    // ignored), so nothing escapes the engine.
     struct Transport {
         // Sends the begin record; true when it was accepted for sending.
         std::function<bool(const FirmwareBeginEnvelope&)> begin;

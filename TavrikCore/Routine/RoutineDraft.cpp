@@ -26,9 +26,9 @@ void combineSortedTags(SyncHasher& hasher, const std::vector<std::uint32_t>& sta
 
 } // namespace
 
-std::uint32_t makeLocalRoutineNodeId()
+std::uint32_t makeLocalRoutineNodeId(RandomSource& random)
 {
-    return static_cast<std::uint32_t>(defaultRandomSource().uniform(1, std::numeric_limits<std::uint32_t>::max()));
+    return static_cast<std::uint32_t>(random.uniform(1, std::numeric_limits<std::uint32_t>::max()));
 }
 
 RoutineGroupDraft::RoutineGroupDraft(Uuid id, std::uint32_t groupId, std::int64_t position, std::string label,
@@ -58,20 +58,20 @@ RoutineDraft::RoutineDraft(std::optional<std::uint32_t> id, std::string label, s
     normalizeHierarchy();
 }
 
-RoutineDraft::RoutineDraft(const RoutineDetailModel& detail)
+RoutineDraft::RoutineDraft(const RoutineDetailModel& detail, RandomSource& random)
     : id(detail.id)
     , label(detail.label)
     , startTagIds(detail.startTagIds)
 {
     steps.reserve(detail.steps.size());
     for (const RoutineStepModel& step : detail.steps) {
-        steps.push_back({ Uuid::make(), step.stepId, step.position, step.parentId, step.tagId, step.seconds,
+        steps.push_back({ Uuid::random(random), step.stepId, step.position, step.parentId, step.tagId, step.seconds,
             step.instruction, step.unstoppable });
     }
     groups.reserve(detail.groups.size());
     for (const RoutineGroupModel& group : detail.groups) {
         groups.emplace_back(
-            Uuid::make(), group.groupId, group.position, group.label, group.mode, group.timeLimitSeconds);
+            Uuid::random(random), group.groupId, group.position, group.label, group.mode, group.timeLimitSeconds);
     }
     normalizeHierarchy();
 }

@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Model/RoutineGroupMode.hpp"
 #include "TavrikCore/Model/RoutineModels.hpp"
+#include "TavrikCore/Support/RandomSource.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 
 #include <cstddef>
@@ -15,7 +16,7 @@ namespace tavrik {
 
 // A random id in 1...4294967295 for a step or group made in the application (0 stands for the root).
 // It is not checked against any draft.
-std::uint32_t makeLocalRoutineNodeId();
+std::uint32_t makeLocalRoutineNodeId(RandomSource& random = defaultRandomSource());
 
 // One editable step. `id` is the row identity of lists and drag and drop; it is never sent.
 struct RoutineStepDraft {
@@ -84,8 +85,8 @@ struct RoutineDraft {
     RoutineDraft() = default;
     RoutineDraft(std::optional<std::uint32_t> id, std::string label, std::vector<std::uint32_t> startTagIds,
         std::vector<RoutineStepDraft> steps, std::vector<RoutineGroupDraft> groups);
-    // A draft of a loaded routine with fresh row identities.
-    explicit RoutineDraft(const RoutineDetailModel& detail);
+    // A draft of a loaded routine with fresh row identities, drawn from `random`.
+    explicit RoutineDraft(const RoutineDetailModel& detail, RandomSource& random = defaultRandomSource());
     // A draft of a reloaded routine: steps and groups whose node ids stand in `previous` keep that
     // draft's row identities, so the rows a list shows survive a reload.
     RoutineDraft(const RoutineDetailModel& detail, const RoutineDraft& preservingStepIDsFrom);
@@ -108,9 +109,10 @@ struct RoutineDraft {
     std::vector<RoutineStepDraft> childSteps(std::uint32_t groupId) const;
 
     // Adds a 60-second step without tag at the end of the root; its node id is unique in the draft.
-    RoutineStepDraft appendRootStep();
-    // Adds a 900-second timebox group labelled "Group" at the end of the root.
-    RoutineGroupDraft appendGroup();
+    // The node id and the row identity are drawn from `random`.
+    RoutineStepDraft appendRootStep(RandomSource& random = defaultRandomSource());
+    // Adds a 900-second timebox group labelled "Group" at the end of the root; draws like appendRootStep.
+    RoutineGroupDraft appendGroup(RandomSource& random = defaultRandomSource());
     // Moves a step to the root (toParentId 0) or into a group, to `position` among its new siblings
     // (clamped to the ends). An unknown step or group only normalises.
     void moveStep(std::uint32_t stepId, std::uint32_t toParentId, std::int64_t position);

@@ -194,7 +194,8 @@ void RoutineDraft::applyRootOrder(const std::vector<RoutineDraftRootNode>& nodes
 namespace {
 
 // Draws until the id names no step and no group of the draft.
-std::uint32_t unusedNodeId(const std::vector<RoutineStepDraft>& steps, const std::vector<RoutineGroupDraft>& groups)
+std::uint32_t unusedNodeId(
+    const std::vector<RoutineStepDraft>& steps, const std::vector<RoutineGroupDraft>& groups, RandomSource& random)
 {
     std::unordered_set<std::uint32_t> used;
     used.reserve(steps.size() + groups.size());
@@ -204,9 +205,9 @@ std::uint32_t unusedNodeId(const std::vector<RoutineStepDraft>& steps, const std
     for (const RoutineGroupDraft& group : groups) {
         used.insert(group.groupId);
     }
-    std::uint32_t candidate = makeLocalRoutineNodeId();
+    std::uint32_t candidate = makeLocalRoutineNodeId(random);
     while (used.contains(candidate)) {
-        candidate = makeLocalRoutineNodeId();
+        candidate = makeLocalRoutineNodeId(random);
     }
     return candidate;
 }
@@ -220,25 +221,32 @@ std::int64_t rootCount(const std::vector<RoutineStepDraft>& steps, const std::ve
 
 } // namespace
 
-RoutineStepDraft RoutineDraft::appendRootStep()
+RoutineStepDraft RoutineDraft::appendRootStep(RandomSource& random)
 {
     normalizeHierarchy();
-    const std::uint32_t stepId = unusedNodeId(steps, groups);
-    RoutineStepDraft step;
-    step.stepId = stepId;
-    step.position = rootCount(steps, groups);
-    step.parentId = 0;
-    step.seconds = 60;
+    const std::uint32_t stepId = unusedNodeId(steps, groups, random);
+    // Every member is given, so the row identity is not first drawn from the process-wide source.
+    const RoutineStepDraft step {
+        .id = Uuid::random(random),
+        .stepId = stepId,
+        .position = rootCount(steps, groups),
+        .parentId = 0,
+        .tagId = {},
+        .seconds = 60,
+        .instruction = {},
+        .unstoppable = false,
+    };
     steps.push_back(step);
     normalizeHierarchy();
     return step;
 }
 
-RoutineGroupDraft RoutineDraft::appendGroup()
+RoutineGroupDraft RoutineDraft::appendGroup(RandomSource& random)
 {
     normalizeHierarchy();
-    const std::uint32_t groupId = unusedNodeId(steps, groups);
-    RoutineGroupDraft group(Uuid::make(), groupId, rootCount(steps, groups), "Group", RoutineGroupMode::timebox, 900);
+    const std::uint32_t groupId = unusedNodeId(steps, groups, random);
+    RoutineGroupDraft group(
+        Uuid::random(random), groupId, rootCount(steps, groups), "Group", RoutineGroupMode::timebox, 900);
     groups.push_back(group);
     normalizeHierarchy();
     return group;

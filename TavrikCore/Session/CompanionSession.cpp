@@ -268,9 +268,12 @@ Data CompanionSession::response(const std::optional<std::string>& error)
             state["firmwareAsset"] = SortedJson(*asset);
         }
         if (device) {
+            // A zone name the system does not know reads as the system's own zone, as for the clock check.
+            const std::string previewZone = knownZoneOrSystem(timeZoneID);
+            const SessionZoneClock previewClock(clock, previewZone);
             SortedJson previews = SortedJson::object();
             for (const RoutinePayload& routine : device->routines) {
-                if (auto text = RoutineSchedulePreview::text(routine.id, device->schedules, zoneClock)) {
+                if (auto text = RoutineSchedulePreview::text(routine.id, device->schedules, previewClock)) {
                     previews[std::to_string(routine.id)] = *text;
                 }
             }

@@ -143,7 +143,8 @@ RoutinePayload payloadOf(const RoutinePayload& source, const RoutineDraft& draft
 void CompanionSession::editRoutineDraft(const Json& request, Bytes payload)
 {
     const RoutinePayload routine = routinePayloadFromJson(parseJson(textOf(payload)));
-    RoutineDraft draft(detail(routine));
+    // New node ids and row identities come from the session's own source, like every other draw.
+    RoutineDraft draft(detail(routine), random);
 
     const Json* kindValue = json::member(request, "kind");
     const std::string kind = kindValue && kindValue->is_string() ? kindValue->get<std::string>() : "steps";
@@ -157,7 +158,7 @@ void CompanionSession::editRoutineDraft(const Json& request, Bytes payload)
         = operationValue && operationValue->is_string() ? operationValue->get<std::string>() : std::string();
 
     if (operation == "appendStep") {
-        const std::uint32_t stepId = draft.appendRootStep().stepId;
+        const std::uint32_t stepId = draft.appendRootStep(random).stepId;
         if (device && !device->tags.empty()) {
             if (RoutineStepDraft* step = firstStep(draft, stepId)) {
                 step->tagId = std::to_string(device->tags.front().id);
@@ -170,7 +171,7 @@ void CompanionSession::editRoutineDraft(const Json& request, Bytes payload)
             draft.moveStep(stepId, parentId, lastPosition);
         }
     } else if (operation == "appendGroup") {
-        draft.appendGroup();
+        draft.appendGroup(random);
     } else if (operation == "removeGroup") {
         draft.removeGroup(nodeId);
     } else if (operation == "removeStep") {

@@ -243,7 +243,7 @@ void CompanionSession::saveRoutine(Bytes payload)
     const RoutineDetailModel updated = detail(routine);
     const bool durationsFit = std::all_of(routine.steps.begin(), routine.steps.end(),
         [](const RoutineStepPayload& step) { return step.seconds >= 1 && step.seconds <= 65535; });
-    if (!durationsFit || !RoutineDraft(updated).isValid()) {
+    if (!durationsFit || !RoutineDraft(updated, random).isValid()) {
         throw SyncImportError(
             "Each step needs a tag and a duration of 1–65535 seconds; groups need a name and valid time limit");
     }

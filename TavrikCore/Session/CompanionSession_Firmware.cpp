@@ -67,8 +67,9 @@ void CompanionSession::firmwareAction(std::string_view action, const Json& reque
         const std::optional<std::string> kind = downloadKind;
         downloadId.reset();
         downloadKind.reset();
-        if (const std::optional<std::string> failure = json::optionalString(request, "error")) {
-            transfer().setFirmwareStatus(Phase::failed, *failure);
+        // Only a text reports a failed download; any other value leaves the payload to speak for itself.
+        if (const Json* failure = json::member(request, "error"); failure && failure->is_string()) {
+            transfer().setFirmwareStatus(Phase::failed, failure->get<std::string>());
             return;
         }
         Data bytes(payload.begin(), payload.end());

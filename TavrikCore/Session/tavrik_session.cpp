@@ -15,24 +15,34 @@ tavrik::NativeSessionRegistry& registry()
     return shared;
 }
 
-// Answers that need no allocation. They live in static storage, so tavrik_session_free must
-// recognise them and leave them alone.
+// The answer when not even a response buffer can be had. It lives in static storage, so
+// tavrik_session_free must recognise it and leave it alone.
 constexpr char stateEncodingFailed[] = R"({"version":1,"ok":false,"error":"State encoding failed"})";
-constexpr char invalidEnvelope[] = R"({"version":1,"ok":false,"error":"Invalid action envelope"})";
+constexpr std::string_view invalidEnvelope = R"({"version":1,"ok":false,"error":"Invalid action envelope"})";
 
-template <std::size_t Size>
-std::uint8_t* staticResponse(const char (&text)[Size], std::size_t* responseLength)
+std::uint8_t* staticFailure(std::size_t* responseLength)
 {
     if (responseLength) {
-        *responseLength = Size - 1;
+        *responseLength = sizeof stateEncodingFailed - 1;
     }
-    return const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(text));
+    return const_cast<std::uint8_t*>(reinterpret_cast<const std::uint8_t*>(stateEncodingFailed));
 }
 
-bool isStaticResponse(const std::uint8_t* response)
+// Every ordinary answer is a heap copy the host owns: it may even write into it before freeing it.
+std::uint8_t* hostCopy(std::span<const std::uint8_t> response, std::size_t* responseLength)
 {
-    const auto* text = reinterpret_cast<const char*>(response);
-    return text == stateEncodingFailed || text == invalidEnvelope;
+    // One byte at least, so that an empty answer still is a pointer the host can free.
+    auto* copy = static_cast<std::uint8_t*>(std::malloc(response.empty() ? 1 : response.size()));
+    if (!copy) {
+        return staticFailure(responseLength);
+    }
+    if (!response.empty()) {
+        std::memcpy(copy, response.data(), response.size());
+    }
+    if (responseLength) {
+        *responseLength = response.size();
+    }
+    return copy;
 }
 
 } // namespace
@@ -52,31 +62,22 @@ uint8_t* tavrik_session_dispatch(int64_t handle, const uint8_t* action, size_t a
     size_t payload_length, size_t* response_length)
 {
     if ((!action && action_length > 0) || (!payload && payload_length > 0)) {
-        return staticResponse(invalidEnvelope, response_length);
+        return hostCopy(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(invalidEnvelope.data()),
+                            invalidEnvelope.size()),
+            response_length);
     }
     try {
         const tavrik::Data response = registry().dispatch(handle, std::span<const std::uint8_t>(action, action_length),
             std::span<const std::uint8_t>(payload, payload_length));
-        // One byte at least, so that an empty answer still is a pointer the host can free.
-        auto* copy = static_cast<std::uint8_t*>(std::malloc(response.empty() ? 1 : response.size()));
-        if (!copy) {
-            return staticResponse(stateEncodingFailed, response_length);
-        }
-        if (!response.empty()) {
-            std::memcpy(copy, response.data(), response.size());
-        }
-        if (response_length) {
-            *response_length = response.size();
-        }
-        return copy;
+        return hostCopy(response, response_length);
     } catch (...) {
-        return staticResponse(stateEncodingFailed, response_length);
+        return staticFailure(response_length);
     }
 }
 
 void tavrik_session_free(uint8_t* response)
 {
-    if (response && !isStaticResponse(response)) {
+    if (response && reinterpret_cast<const char*>(response) != stateEncodingFailed) {
         std::free(response);
     }
 }

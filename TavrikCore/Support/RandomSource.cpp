@@ -1,6 +1,7 @@
 #include "TavrikCore/Support/RandomSource.hpp"
 
 #include <limits>
+#include <mutex>
 #include <random>
 
 namespace tavrik {
@@ -25,6 +26,8 @@ std::uint64_t RandomSource::uniform(std::uint64_t lower, std::uint64_t upper)
 }
 
 struct SystemRandomSource::State {
+    // The process-wide source may be drawn from on any thread.
+    std::mutex lock;
     std::mt19937_64 engine;
 };
 
@@ -40,6 +43,7 @@ SystemRandomSource::~SystemRandomSource() = default;
 
 std::uint64_t SystemRandomSource::nextUInt64()
 {
+    const std::lock_guard guard(state->lock);
     return state->engine();
 }
 

@@ -221,6 +221,14 @@ TEST(FirmwareCatalogDecoder, WebManifestsNameOnlyWebUrls)
         { "file release manifest, decoded",
             [] { decode(R"({"channel":"s","manifestUrl":"file:///tmp/r.json"})", webChannel, "{}"); },
             "Unsupported firmware URL: file:///tmp/r.json" },
+        { "plain http channel", [&] { decode(channelWith("file:///etc/passwd"), url("http://fw.example/stable.json")); },
+            "Unsupported firmware URL: file:///etc/passwd" },
+        { "flat factory file image",
+            [] {
+                decode(R"({"channel":"s","version":"1","url":"fw.bin","sizeBytes":1,"sha256":"aa",
+                    "factoryUrl":"file:///tmp/f.bin","factorySizeBytes":1,"factorySha256":"aa"})");
+            },
+            "Unsupported firmware URL: file:///tmp/f.bin" },
         { "web release of a file channel",
             [&] { decode(R"({"channel":"s","manifestUrl":"https://fw.example/r.json"})", fileChannel, channelWith("file:///tmp/x.bin")); },
             "Unsupported firmware URL: file:///tmp/x.bin" },

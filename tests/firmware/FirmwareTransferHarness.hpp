@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,11 @@ struct ScriptedDevice {
     bool acceptBegin = true;
     bool acceptCommit = true;
     int refuseWrites = 0;
+    // A link that fails by throwing instead of answering.
+    bool throwOnBegin = false;
+    bool throwOnCommit = false;
+    bool throwOnWriteLength = false;
+    int throwingWrites = 0;
 
     std::vector<FirmwareBeginEnvelope> begins;
     std::vector<SentChunk> chunks;
@@ -90,6 +96,9 @@ struct ScriptedDevice {
         return FirmwareTransfer::Transport {
             .begin =
                 [this](const FirmwareBeginEnvelope& envelope) {
+                    if (throwOnBegin) {
+                        throw std::runtime_error("link lost");
+                    }
                     begins.push_back(envelope);
                     events.push_back("begin");
                     if (acceptBegin && onBegin) {
@@ -99,6 +108,9 @@ struct ScriptedDevice {
                 },
             .commit =
                 [this] {
+                    if (throwOnCommit) {
+                        throw std::runtime_error("link lost");
+                    }
                     ++commits;
                     events.push_back("commit");
                     if (acceptCommit && onCommit) {
@@ -111,12 +123,22 @@ struct ScriptedDevice {
                     ++aborts;
                     events.push_back("abort");
                 },
-            .maximumWriteLength = [this] { return writeLength; },
+            .maximumWriteLength =
+                [this] {
+                    if (throwOnWriteLength) {
+                        throw std::runtime_error("no characteristic");
+                    }
+                    return writeLength;
+                },
             .write =
                 [this](const Data& payload) {
                     if (refuseWrites > 0) {
                         --refuseWrites;
                         return false;
+                    }
+                    if (throwingWrites > 0) {
+                        --throwingWrites;
+                        throw std::runtime_error("write failed");
                     }
                     chunks.push_back(parseChunk(payload));
                     events.push_back("chunk " + std::to_string(chunks.back().index));

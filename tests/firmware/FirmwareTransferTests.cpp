@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <new>
 
 namespace tavrik::test {
 namespace {
@@ -311,6 +314,16 @@ TEST(FirmwareTransfer, RefusedSendsFailTheTransfer)
              h.start(patternImage(10));
              h.ready();
          }, "Firmware write length is too small" },
+        { "begin throws", [](TransferHarness& h) {
+             h.device.throwOnBegin = true;
+             h.start(patternImage(10));
+         }, "Failed to start firmware upload." },
+        { "commit throws", [](TransferHarness& h) {
+             h.device.throwOnCommit = true;
+             h.start(patternImage(10));
+             h.ready();
+             h.receiving(1);
+         }, "Failed to finalize firmware upload.", 1 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -523,9 +536,13 @@ TEST(FirmwareTransfer, ATransferStartedFromACallbackIsKept)
     struct Case {
         const char* name;
         std::function<void(TransferHarness&)> end;
+        // The status from which an observer chains the next transfer (the install callback always does).
+        Phase restartOn = Phase::failed;
+        std::size_t installs = 0;
     };
     const Case cases[] = {
-        { "after completion", [](TransferHarness& h) { h.report(deviceStatus("complete")); } },
+        { "after completion", [](TransferHarness& h) { h.report(deviceStatus("complete")); }, Phase::failed, 1 },
+        { "from the completed status", [](TransferHarness& h) { h.report(deviceStatus("complete")); }, Phase::completed, 1 },
         { "after a device error", [](TransferHarness& h) { h.report(deviceStatus("error")); } },
         { "after an invalid acknowledgement", [](TransferHarness& h) { h.receiving(99); } },
     };
@@ -544,12 +561,14 @@ TEST(FirmwareTransfer, ATransferStartedFromACallbackIsKept)
         };
         h.afterInstall = restart;
         h.transfer.setOnStatus([&](const FirmwareUploadStatus& status) {
-            if (status.phase == Phase::failed) {
+            if (status.phase == c.restartOn) {
                 restart();
             }
         });
         c.end(h);
         EXPECT_TRUE(restarted);
+        // The device installed the first image whoever started the next one.
+        EXPECT_EQ(h.installs, std::vector<std::optional<std::string>>(c.installs, "1.4.0"));
         EXPECT_TRUE(h.transfer.isActive());
         EXPECT_EQ(h.transfer.totalBytes(), 50);
         EXPECT_EQ(h.device.begins.back().size, 50);
@@ -570,6 +589,101 @@ TEST(FirmwareTransfer, AnObserverMayCancelMidWindow)
     EXPECT_EQ(h.device.aborts, 1);
     EXPECT_FALSE(h.transfer.isActive());
     EXPECT_EQ(h.status().phase, Phase::idle);
+}
+
+// MemAvailable from the kernel, in bytes; 0 when it cannot be read.
+std::uint64_t availableMemoryBytes()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::uint64_t kibibytes = 0;
+    std::string unit;
+    while (meminfo >> key >> kibibytes >> unit) {
+        if (key == "MemAvailable:") {
+            return kibibytes * 1024;
+        }
+    }
+    return 0;
+}
+
+TEST(FirmwareTransfer, ImagesOfFourGibibytesOrMoreAreRefusedBeforeBegin)
+{
+    // The smallest image whose offsets no longer fit the chunk header. Filling it touches every page,
+    // so a machine that cannot spare the memory skips rather than risk the out-of-memory killer.
+    if (availableMemoryBytes() < (std::uint64_t { 12 } << 30)) {
+        GTEST_SKIP() << "needs 12 GiB of available memory for a 4 GiB image";
+    }
+    Data image;
+    try {
+        image.resize(static_cast<std::size_t>(maximumFirmwareImageSize) + 1);
+    } catch (const std::bad_alloc&) {
+        GTEST_SKIP() << "no memory for a 4 GiB image";
+    }
+    TransferHarness h;
+    h.transfer.prepare(testAsset(0), std::move(image));
+    EXPECT_TRUE(h.device.begins.empty());
+    EXPECT_EQ(h.device.connects, 0);
+    EXPECT_FALSE(h.transfer.isActive());
+    EXPECT_EQ(h.transfer.totalBytes(), 0);
+    EXPECT_EQ(h.status(),
+        (FirmwareUploadStatus { Phase::failed, "Firmware image is too large for an over-the-air update.", 0, 4294967296 }));
+
+    h.ready();
+    h.transfer.sendFirmwareBegin();
+    EXPECT_TRUE(h.device.chunks.empty());
+    EXPECT_TRUE(h.device.begins.empty()) << "there is no transfer left to begin";
+}
+
+// Only this test builds an engine without its own environment reader, so it makes the process's
+// first and only read of the variable.
+TEST(FirmwareTransfer, ProcessEnvironmentWindowIsReadOncePerProcess)
+{
+    ASSERT_EQ(setenv("TAVRIK_OTA_WINDOW_SIZE", "12", 1), 0);
+    ScriptedDevice device;
+    const auto firstWindow = [&] {
+        device.chunks.clear();
+        FirmwareTransfer transfer(device.transport(), {}, {});
+        transfer.prepare(testAsset(5000), patternImage(5000));
+        transfer.handleFirmwarePayload(dumpJsonData(toJson(deviceStatus("ready"))), 0);
+        return device.chunks.size();
+    };
+    EXPECT_EQ(firstWindow(), 12U);
+    ASSERT_EQ(setenv("TAVRIK_OTA_WINDOW_SIZE", "30", 1), 0);
+    EXPECT_EQ(firstWindow(), 12U) << "a later engine keeps the first reading";
+    ASSERT_EQ(unsetenv("TAVRIK_OTA_WINDOW_SIZE"), 0);
+    EXPECT_EQ(firstWindow(), 12U);
+}
+
+TEST(FirmwareTransfer, CallbacksThatThrowNeitherEscapeNorLoseChunks)
+{
+    TransferHarness h;
+    h.device.throwOnWriteLength = true;
+    h.start(patternImage(1000));
+    EXPECT_NO_THROW(h.ready(2));
+    EXPECT_TRUE(h.device.chunks.empty());
+    EXPECT_EQ(h.status().phase, Phase::preparing) << "like a link without a firmware characteristic yet";
+
+    h.device.throwOnWriteLength = false;
+    h.device.throwingWrites = 1;
+    EXPECT_NO_THROW(h.transfer.sendFirmwareWindowIfNeeded());
+    EXPECT_TRUE(h.device.chunks.empty());
+    h.transfer.sendFirmwareWindowIfNeeded();
+    EXPECT_EQ(h.device.indexes(), (std::vector<std::uint32_t> { 0, 1 })) << "the chunk that failed is sent again";
+
+    // An observer or install callback that fails does not stop the transfer either.
+    h.transfer.setOnStatus([](const FirmwareUploadStatus&) { throw std::runtime_error("view gone"); });
+    h.afterInstall = [] { throw std::runtime_error("store gone"); };
+    EXPECT_NO_THROW(h.receiving(2));
+    EXPECT_NO_THROW(h.receiving(4));
+    EXPECT_NO_THROW(h.receiving(5));
+    EXPECT_EQ(h.device.commits, 1);
+    FirmwareStatusEnvelope complete = deviceStatus("complete");
+    complete.elapsedMs = 10;
+    EXPECT_NO_THROW(h.report(complete));
+    EXPECT_EQ(h.device.assembled(), patternImage(1000));
+    EXPECT_EQ(h.installs, (std::vector<std::optional<std::string>> { "1.4.0" }));
+    EXPECT_EQ(h.status().phase, Phase::completed);
+    EXPECT_FALSE(h.transfer.isActive());
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "TavrikCore/Link/BleDataFrame.hpp"
 #include "tests/session/SessionTestSupport.hpp"
 
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 namespace tavrik::test {
 namespace {
@@ -115,6 +117,48 @@ TEST_F(SessionConnectionTest, LoadsOverThePhysicalLinkWithReliableDelivery)
     deviceSends({ { "type", "sync_done" }, { "code", start->at("code") } });
     EXPECT_EQ(state().at("status"), "Connected");
     EXPECT_TRUE(state().contains("device"));
+}
+
+TEST_F(SessionConnectionTest, InstallsDeviceDataOfAnOlderSchemaInTheCurrentForm)
+{
+    std::ifstream file(std::string(TAVRIK_TEST_FIXTURES) + "/backup/v8.json", std::ios::binary);
+    std::ostringstream original;
+    original << file.rdbuf();
+    std::ifstream expectedFile(std::string(TAVRIK_TEST_FIXTURES) + "/backup/v8.expected.json", std::ios::binary);
+    std::ostringstream expected;
+    expected << expectedFile.rdbuf();
+
+    loadOverPhysicalLink(Json::parse(original.str()));
+    EXPECT_EQ(state().at("status"), "Connected");
+    EXPECT_EQ(state().at("device"), Json::parse(nlohmann::json::parse(expected.str()).dump()));
+    // What the device can do follows the schema it spoke, not the one its data was lifted to.
+    EXPECT_EQ(state().at("capabilities"),
+        Json::parse(R"({"groups":false,"killSwitch":true,"ota":true,"restore":false,"startTags":true,"wifi":false})"));
+    EXPECT_FALSE(state().contains("sourceVersion")) << "only a backup has a source version";
+}
+
+TEST_F(SessionConnectionTest, ARunningSyncHoldsOffTheIdleDisconnectAndItsDataCountsAsActivity)
+{
+    connect();
+    pump(dispatch("load"));
+    for (int beat = 0; beat < 3; ++beat) {
+        advance(25s);
+        deviceSends({ { "type", "sync_waiting" } });
+        const SessionResponse ticked = dispatch("tick");
+        EXPECT_TRUE(ticked.effects().empty()) << beat;
+        EXPECT_TRUE(ticked.state().at("connected").get<bool>()) << beat;
+    }
+
+    // 75 s after the last host action the data arrives; the idle countdown starts again from here.
+    deviceSendsReliably(sampleSyncData());
+    ASSERT_EQ(state().at("status"), "Connected");
+    advance(59'999ms);
+    EXPECT_TRUE(dispatch("tick").state().at("connected").get<bool>());
+    EXPECT_EQ(state().at("idleSeconds"), 1);
+    advance(1ms);
+    const SessionResponse idle = dispatch("tick");
+    EXPECT_EQ(idle.effects(), Json::parse(R"([{"type":"disconnect"}])"));
+    EXPECT_EQ(idle.state().at("status"), "Disconnected after 60 seconds idle");
 }
 
 TEST_F(SessionConnectionTest, LoadsOverTheSimulatorLinkWithUnframedMessages)

@@ -107,7 +107,55 @@ TEST_F(SessionDispatchTest, RevisionCountsOnlySuccessfulActions)
     const SessionResponse failed = dispatch("load");
     EXPECT_EQ(failed.error(), "Connect to Tavrik first");
     EXPECT_EQ(failed.state().at("revision"), 2);
+    EXPECT_EQ(failed.text.rfind(R"({"effects":[],"error":"Connect to Tavrik first","ok":false,"state":{)", 0), 0U)
+        << failed.text;
     EXPECT_EQ(dispatch("clearLogs").state().at("revision"), 3);
+}
+
+// Whether every object in the value lists its keys in ascending order.
+bool keysSortedThroughout(const Json& value)
+{
+    if (value.is_object()) {
+        std::string previous;
+        bool first = true;
+        for (const auto& [key, member] : value.items()) {
+            if ((!first && key <= previous) || !keysSortedThroughout(member)) {
+                return false;
+            }
+            previous = key;
+            first = false;
+        }
+    } else if (value.is_array()) {
+        return std::all_of(value.begin(), value.end(), keysSortedThroughout);
+    }
+    return true;
+}
+
+TEST_F(SessionDispatchTest, EveryResponseIsOneCompactObjectWithSortedKeysAtEveryLevel)
+{
+    dispatch("migrateBackup", {}, jsonData(sampleSyncData()));
+    connect();
+    std::vector<SessionResponse> responses { dispatch("load") };
+    for (SessionResponse& response : pump(responses.back())) {
+        responses.push_back(std::move(response));
+    }
+    for (const Json& message : { sampleSyncData(), Json { { "type", "routine_event" }, { "event", "trigger" }, { "id", 2 } },
+             Json { { "type", "scan_result" }, { "uid", "04 01" }, { "extra", { { "z", 1 }, { "a", 2 } } } } }) {
+        for (SessionResponse& response : deviceSends(message)) {
+            responses.push_back(std::move(response));
+        }
+    }
+    responses.push_back(dispatch("frobnicate"));
+
+    const Json& rich = responses.back().state();
+    for (const char* key : { "backup", "device", "activeRoutine", "scanResult", "routineSchedulePreviews", "sourceVersion" }) {
+        EXPECT_TRUE(rich.contains(key)) << key;
+    }
+    for (const SessionResponse& response : responses) {
+        EXPECT_TRUE(keysSortedThroughout(response.document)) << response.text;
+        // Json keeps the order it read, so writing it again compactly gives the same bytes.
+        EXPECT_EQ(response.text, response.document.dump());
+    }
 }
 
 TEST_F(SessionDispatchTest, AFailedActionStillReportsTheEffectsItProducedBeforeFailing)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <utility>
 
 namespace tavrik::test {
@@ -141,6 +142,48 @@ TEST_F(SessionDraftTest, AppendsStepsWithTheFirstTagOfTheDevice)
     ASSERT_NE(step, nullptr);
     EXPECT_EQ(childrenOf(edited, 20),
         (std::vector<std::uint32_t> { 13, 14, step->at("id").get<std::uint32_t>() }));
+}
+
+TEST_F(SessionDraftTest, AppendsStepsWithoutATagWhenTheDeviceHasNone)
+{
+    Json data = sampleSyncData();
+    data["tags"] = Json::array();
+    data["routines"] = Json::array();
+    data["schedules"] = Json::array();
+    loadOverSimulator(data);
+    ASSERT_TRUE(state().contains("device")) << state().at("status");
+    const Json edited = edit({ { "operation", "appendStep" } });
+    ASSERT_FALSE(edited.is_null()) << lastError;
+    const Json* step = newStep(edited, flowRoutine());
+    ASSERT_NE(step, nullptr);
+    EXPECT_EQ(step->at("tagId"), "");
+}
+
+// The session is pinned to a source that only ever gives 41 (node id 42); the process-wide source
+// would give 100.
+class SessionDraftRandomTest : public SessionDraftTest {
+protected:
+    SessionDraftRandomTest() { current = std::make_unique<CompanionSession>(true, clock, sessionSource); }
+    void TearDown() override { current.reset(); }
+
+    SequenceRandomSource sessionSource { { 41 } };
+};
+
+TEST_F(SessionDraftRandomTest, NewNodeIdsComeFromTheSessionsOwnSource)
+{
+    SequenceRandomSource processWide({ 99 });
+    ScopedDefaultRandomSource scoped(processWide);
+
+    const Json withStep = edit({ { "operation", "appendStep" } });
+    ASSERT_FALSE(withStep.is_null()) << lastError;
+    const Json* step = newStep(withStep, flowRoutine());
+    ASSERT_NE(step, nullptr);
+    EXPECT_EQ(step->at("id"), 42);
+
+    const Json withGroup = edit({ { "operation", "appendGroup" } });
+    ASSERT_FALSE(withGroup.is_null()) << lastError;
+    ASSERT_EQ(withGroup.at("groups").size(), 2U);
+    EXPECT_EQ(withGroup.at("groups")[1].at("id"), 42);
 }
 
 TEST_F(SessionDraftTest, AppendingIntoAMissingGroupKeepsTheLastEditedRoutine)

@@ -1,4 +1,5 @@
 #include "tests/session/SessionEditTestSupport.hpp"
+#include "tests/session/SessionFirmwareTestSupport.hpp"
 
 namespace tavrik::test {
 namespace {
@@ -48,6 +49,27 @@ TEST_F(SessionEditGuardTest, EveryEditWaitsForALoadedIdleDevice)
         EXPECT_EQ(response.error(), "Connect and finish loading Tavrik first") << "while a sync runs";
         EXPECT_TRUE(response.applicationWrites().empty());
     }
+}
+
+using SessionEditWhileInstallingTest = SessionFirmwareTest;
+
+TEST_F(SessionEditWhileInstallingTest, EveryEditWaitsUntilTheFirmwareIsInstalled)
+{
+    offerFirmware();
+    const SessionResponse downloading = dispatch("firmwareInstall");
+    ASSERT_TRUE(downloading.ok()) << downloading.error();
+    const auto expectRefusedEdits = [&](const char* phase) {
+        for (const std::string& action : editActions) {
+            SCOPED_TRACE(std::string(phase) + " " + action);
+            const SessionResponse response = dispatch(action, { { "id", 1 } });
+            EXPECT_EQ(response.error(), "Connect and finish loading Tavrik first");
+            EXPECT_TRUE(response.effects().empty());
+        }
+    };
+    expectRefusedEdits("image download");
+    pump(answer(downloading, image));
+    ASSERT_EQ(firmwareState().at("active"), true);
+    expectRefusedEdits("transfer");
 }
 
 TEST_F(SessionEditGuardTest, AMalformedPayloadEndsTheActionWithTheDecoderError)
@@ -151,6 +173,18 @@ TEST_F(SessionTagEditTest, DeletesOnlyTagsNoRoutineUses)
         expectRefusal("deleteTag", { { "id", used } }, {},
             "Remove this tag from routine steps and start tags before deleting it", data);
     }
+}
+
+TEST_F(SessionTagEditTest, AStepNamesATagByTheNumberItsTextReads)
+{
+    // "03" is tag 3 to the device, though the text differs from the id's own.
+    Json data = sampleSyncData();
+    data["tags"].push_back({ { "id", 3 }, { "uid", "04 33" }, { "name", "Spare" } });
+    data["routines"][0]["steps"].push_back({ { "id", 2 }, { "position", 1 }, { "parentId", 0 }, { "tagId", "03" },
+        { "seconds", 10 }, { "instruction", "" }, { "unstoppable", 0 } });
+    expectRefusal("deleteTag", { { "id", 3 } }, {},
+        "Remove this tag from routine steps and start tags before deleting it", data);
+    EXPECT_TRUE(state().contains("device"));
 }
 
 TEST_F(SessionRoutineEditTest, SavesANewRoutineAndKeepsItUntilTheDeviceConfirmsIt)
@@ -269,6 +303,19 @@ TEST_F(SessionRoutineEditTest, TheWholeDataSetMustStayValidBeforeAnythingIsSent)
     EXPECT_NE(run.response.error().find("99"), std::string::npos) << run.response.error();
     EXPECT_TRUE(run.commands.empty());
     EXPECT_EQ(state().at("device").at("routines").size(), 2U);
+}
+
+TEST_F(SessionRoutineEditTest, ACommandThatCannotBeSentLeavesTheDataAsItWas)
+{
+    // The step's instruction is over the link's message limit: the routine line goes out, the step does not.
+    Json routine = parseJson(R"({"id": 0, "label": "Night", "startTagIds": [], "groups": [],
+        "steps": [{"id": 7, "position": 0, "parentId": 0, "tagId": "2", "seconds": 45, "instruction": "", "unstoppable": 0}]})");
+    routine["steps"][0]["instruction"] = std::string(BleDataChannel::maximumMessageLength, 'x');
+    const LinkRun run = runOnPhysicalLink("saveRoutine", Json::object(), dataOf(routine));
+    EXPECT_EQ(run.response.error(), "Could not send to Tavrik");
+    EXPECT_EQ(run.commands, std::vector<std::string> { R"(routine:create id=3 label="Night" startTagIds="")" });
+    EXPECT_EQ(state().at("device").at("routines").size(), 2U);
+    EXPECT_EQ(stateRoutine(state(), 3), nullptr);
 }
 
 TEST_F(SessionRoutineEditTest, OlderFirmwareRefusesGroupsAndStartTags)

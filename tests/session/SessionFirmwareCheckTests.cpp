@@ -23,6 +23,9 @@ TEST_F(SessionFirmwareCheckTest, FindsTheReleaseThroughTheChannelAndReleaseManif
     EXPECT_EQ(channelDownload.at("limit"), 1048576);
     EXPECT_EQ(channelDownload.at("generation"), generation());
     EXPECT_TRUE(Uuid::parse(channelDownload.at("requestId").get<std::string>()).has_value());
+    EXPECT_EQ(channelDownload,
+        sortedJson({ { "type", "download" }, { "url", channelURL() }, { "requestId", channelDownload.at("requestId") },
+            { "generation", generation() }, { "limit", 1048576 } }));
     EXPECT_EQ(firmwareState().at("phase"), "checking");
     EXPECT_EQ(firmwareState().at("message"), "Checking published firmware\u2026");
     EXPECT_EQ(firmwareState().at("active"), false);
@@ -163,6 +166,12 @@ TEST_F(SessionFirmwareCheckTest, AcceptsOnlyTheResultOfTheOutstandingDownload)
 
 TEST_F(SessionFirmwareCheckTest, CancelEndsACheckAndItsLateResultIsStale)
 {
+    // Cancelling needs no device.
+    const SessionResponse idle = dispatch("firmwareCancel");
+    ASSERT_TRUE(idle.ok()) << idle.error();
+    EXPECT_TRUE(idle.effects().empty());
+    EXPECT_EQ(firmwareState().at("phase"), "idle");
+
     loadOverPhysicalLink(deviceData("m5stick-c"));
     const SessionResponse checking = check();
 
@@ -188,6 +197,37 @@ TEST_F(SessionFirmwareCheckTest, HostFailureEndsTheDownloadWithoutFailingTheActi
     EXPECT_EQ(firmwareState().at("phase"), "failed");
     EXPECT_EQ(firmwareState().at("message"), "The network connection was lost.");
     EXPECT_EQ(answer(checking, jsonData(channelManifest())).error(), "Stale download result");
+}
+
+TEST_F(SessionFirmwareCheckTest, OnlyATextErrorMarksTheDownloadFailed)
+{
+    struct Case {
+        const char* name;
+        Json error;
+        bool failed;
+    };
+    const std::vector<Case> cases {
+        { "empty text", "", true },
+        { "false", false, false },
+        { "null", nullptr, false },
+        { "object", { { "code", -1009 } }, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeSession(true);
+        loadOverPhysicalLink(deviceData("m5stick-c"));
+
+        const SessionResponse result = answer(check(), jsonData(channelManifest()), { { "error", c.error } });
+
+        ASSERT_TRUE(result.ok()) << result.error();
+        EXPECT_EQ(firmwareState().at("phase"), c.failed ? "failed" : "checking");
+        if (c.failed) {
+            EXPECT_EQ(firmwareState().at("message"), c.error);
+            EXPECT_TRUE(result.effects().empty());
+        } else {
+            EXPECT_EQ(downloadOf(result).at("url"), releaseURL()) << "the channel manifest was read";
+        }
+    }
 }
 
 TEST_F(SessionFirmwareCheckTest, ChecksTheCompanionVersionAgainstTheRelease)

@@ -57,7 +57,14 @@ TEST_F(SessionFirmwareInstallTest, SendsTheImageInAcknowledgedWindowsAndCommitsO
     };
 
     // The device asks for an acknowledgement every two chunks, so at most two are ever unacknowledged.
-    take(deviceReports({ { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", 2 } }), { 0, 1 });
+    const std::vector<SessionResponse> firstWindow
+        = deviceSends({ { "type", "firmware_status" }, { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", 2 } });
+    for (const SessionResponse& response : firstWindow) {
+        for (const Json& effect : response.effectsOfType("firmwareWrite")) {
+            EXPECT_EQ(effect.size(), 2U) << "only \"type\" and \"payload\": " << effect.dump();
+        }
+    }
+    take(firmwareChunks(firstWindow), { 0, 1 });
     EXPECT_EQ(firmwareState().at("phase"), "uploading");
     take(deviceReports({ { "state", "receiving" }, { "nextChunkIndex", 1 }, { "receivedBytes", 177 } }), { 2 });
     take(deviceReports({ { "state", "receiving" }, { "nextChunkIndex", 3 }, { "receivedBytes", 531 } }), { 3, 4 });
@@ -68,6 +75,7 @@ TEST_F(SessionFirmwareInstallTest, SendsTheImageInAcknowledgedWindowsAndCommitsO
 
     take(deviceReports({ { "state", "receiving" }, { "nextChunkIndex", 6 }, { "receivedBytes", 1000 } }), {});
     EXPECT_EQ(receivedCount("firmware_commit"), 1U);
+    EXPECT_EQ(device.lastReceived("firmware_commit"), Json({ { "type", "firmware_commit" } }));
     EXPECT_EQ(firmwareState().at("phase"), "finalizing");
     take(deviceReports({ { "state", "receiving" }, { "nextChunkIndex", 6 }, { "receivedBytes", 1000 } }), {});
     EXPECT_EQ(receivedCount("firmware_commit"), 1U);
@@ -106,6 +114,7 @@ TEST_F(SessionFirmwareInstallTest, RefusesImagesThatDoNotMatchTheManifest)
         EXPECT_EQ(firmwareState().at("phase"), "failed");
         EXPECT_EQ(firmwareState().at("message"), c.error);
         EXPECT_EQ(firmwareState().at("active"), false);
+        EXPECT_EQ(firmwareState().at("totalBytes"), 1000) << "a refusal keeps the byte counts";
         EXPECT_EQ(answer(installing, image).error(), "Stale download result");
         EXPECT_FALSE(device.lastReceived("firmware_begin").has_value());
     }
@@ -183,7 +192,7 @@ TEST_F(SessionFirmwareInstallTest, CancelAbortsARunningTransfer)
 
     ASSERT_TRUE(cancelled.ok()) << cancelled.error();
     ASSERT_FALSE(cancelled.effects().empty());
-    EXPECT_EQ(effectTypes(cancelled).front(), "clearFirmwareWrites");
+    EXPECT_EQ(cancelled.effects().front(), Json({ { "type", "clearFirmwareWrites" } }));
     EXPECT_FALSE(cancelled.effectsOfType("write").empty());
     pump(cancelled);
     EXPECT_EQ(device.lastReceived("firmware_abort"), Json({ { "type", "firmware_abort" } }));
@@ -242,6 +251,26 @@ TEST_F(SessionFirmwareInstallTest, StalledTransferTimesOutAfterSixtySecondsWitho
     EXPECT_EQ(firmwareState().at("message"), "Firmware transfer timed out. Reconnect and retry.");
     EXPECT_EQ(firmwareState().at("active"), false);
     EXPECT_EQ(state().at("connected"), true);
+}
+
+TEST_F(SessionFirmwareInstallTest, StallClockStartsWhenTheImageArrives)
+{
+    offerFirmware();
+    const SessionResponse installing = dispatch("firmwareInstall");
+    // A slow host download is no stall: the device has not been asked for anything yet.
+    advance(5min);
+    EXPECT_TRUE(dispatch("tick").effects().empty());
+    pump(answer(installing, image));
+    ASSERT_TRUE(firmwareState().at("active").get<bool>());
+
+    advance(60s);
+    const SessionResponse patient = dispatch("tick");
+    EXPECT_TRUE(patient.effects().empty()) << patient.text;
+    EXPECT_EQ(firmwareState().at("phase"), "preparing");
+
+    advance(1ms);
+    EXPECT_EQ(effectTypes(dispatch("tick")).back(), "disconnect");
+    EXPECT_EQ(firmwareState().at("message"), "Firmware transfer timed out. Reconnect and retry.");
 }
 
 } // namespace

@@ -149,5 +149,32 @@ TEST_F(SessionStateTest, CapabilitiesFollowTheLinkAndTheDataVersion)
         Json::parse(R"({"groups":true,"killSwitch":true,"ota":false,"restore":false,"startTags":true,"wifi":false})"));
 }
 
+TEST_F(SessionStateTest, SchedulePreviewsReadDatesInTheSessionZoneOrTheSystemsWhenTheNameIsUnknown)
+{
+    clock.zone = "Asia/Tokyo";
+    makeSession(true);
+    Json data = sampleSyncData();
+    // A one-time schedule known only by its minute count: 2025-06-15 23:30 UTC, already the 16th in Tokyo.
+    data["schedules"].push_back(Json { { "id", 4 }, { "routineId", 2 }, { "hour", 8 }, { "minute", 30 }, { "days", 128 },
+        { "enabled", 1 }, { "runAt", 29167170 } });
+    loadOverSimulator(data);
+
+    const struct {
+        const char* zone;
+        const char* preview;
+    } cases[] = {
+        { nullptr, "08:30 Jun 16, 2025" },
+        { "UTC", "08:30 Jun 15, 2025" },
+        { "Mars/Olympus_Mons", "08:30 Jun 16, 2025" },
+        { "America/New_York", "08:30 Jun 15, 2025" },
+    };
+    for (const auto& [zone, preview] : cases) {
+        const Json arguments = zone ? Json { { "timeZone", zone } } : Json::object();
+        EXPECT_EQ(dispatch("state", arguments).state().at("routineSchedulePreviews").at("2"), preview)
+            << (zone ? zone : "system zone");
+    }
+    EXPECT_EQ(state().at("routineSchedulePreviews").at("1"), "07:30 Weekdays");
+}
+
 } // namespace
 } // namespace tavrik::test

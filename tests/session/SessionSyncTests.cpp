@@ -164,6 +164,21 @@ TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
     EXPECT_TRUE(reload->contains("delivery"));
 }
 
+TEST_F(SessionSyncTest, ARestoredBackupWithoutSettingsCarriesTheDefaultSettings)
+{
+    Json plain = sampleSyncData();
+    plain.erase("settings");
+    ASSERT_TRUE(dispatch("migrateBackup", {}, jsonData(plain)).ok());
+    loadOverPhysicalLink(sampleSyncData());
+    pump(dispatch("restore"));
+    deviceSends({ { "type", "sync_ready" }, { "code", "" } });
+
+    const std::optional<Json> written = device.lastReceived("sync_restore");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->at("settings"), Json::parse(R"({"muteNonAlarmSounds":0})"));
+    EXPECT_EQ(written->at("tags").size(), 2U);
+}
+
 TEST_F(SessionSyncTest, RestoreNeedsABackupAndAPhysicalDeviceOfTheCurrentSchema)
 {
     const std::string refusal = "Restore requires a backup and compatible physical Tavrik";

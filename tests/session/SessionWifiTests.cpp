@@ -264,6 +264,39 @@ TEST_F(SessionWifiTest, DismissForgetsTheFailedCandidate)
     EXPECT_EQ(wifi({ { "operation", "saveAnyway" } }).error(), "No network to save");
 }
 
+TEST_F(SessionWifiTest, RefusedRequestForgetsTheLastOutcomeButKeepsTheCandidate)
+{
+    loadOverPhysicalLink(syncDataWithWifi({ { "supported", 1 }, { "capacity", 1 },
+        { "credentials", Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } } }) } }));
+    ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Home" }, { "password", "pw" } }).ok());
+    answerStatus(lastRequestId(), "failed", { { "message", "Wrong password" } });
+    ASSERT_EQ(state().at("wifiFailure"), "Wrong password");
+
+    // A refusal after the request was accepted still clears the failure shown; the candidate is only
+    // replaced by a request that passed its checks.
+    for (const Json& refused : { Json { { "operation", "forget" } },
+             Json { { "operation", "save" }, { "ssid", std::string(33, 'x') } },
+             Json { { "operation", "save" }, { "ssid", "Cafe" } } }) {
+        SCOPED_TRACE(refused.dump());
+        ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Home" }, { "password", "pw" } }).ok());
+        answerStatus(lastRequestId(), "failed", { { "message", "Wrong password" } });
+        device.forgetReceived();
+
+        EXPECT_FALSE(wifi(refused).ok());
+        EXPECT_FALSE(state().contains("wifiFailure"));
+        EXPECT_FALSE(busy());
+        EXPECT_TRUE(device.receivedTexts().empty());
+        ASSERT_TRUE(wifi({ { "operation", "saveAnyway" } }).ok());
+        EXPECT_EQ(lastRequest().at("ssid"), "Home");
+        EXPECT_EQ(lastRequest().at("password"), "pw");
+        answerStatus(lastRequestId(), "success");
+        EXPECT_EQ(state().at("wifiSaved"), "Home");
+    }
+    // The next request of any kind forgets the name last saved.
+    ASSERT_TRUE(wifi({ { "operation", "scan" } }).ok());
+    EXPECT_FALSE(state().contains("wifiSaved"));
+}
+
 TEST_F(SessionWifiTest, FailureOfAnotherOperationDropsTheCandidate)
 {
     loadOverPhysicalLink(sampleSyncData());
@@ -380,10 +413,14 @@ TEST_F(SessionWifiTest, ScanResultsAreMatchedByRequestId)
 TEST_F(SessionWifiTest, OutstandingRequestTimesOutAfter65Seconds)
 {
     loadOverPhysicalLink(sampleSyncData());
+    // The time-out counts from the request, not from the device's last message before it.
+    advance(std::chrono::minutes(5));
     ASSERT_TRUE(wifi({ { "operation", "scan" } }).ok());
+    advance(std::chrono::seconds(65));
+    ASSERT_TRUE(dispatch("tick").effects().empty());
+    ASSERT_TRUE(busy());
     const std::string scanId = lastRequestId();
 
-    advance(std::chrono::seconds(40));
     answer({ { "type", "wifi_status" }, { "requestId", scanId }, { "stage", "scanning" } });
     advance(std::chrono::seconds(65));
     SessionResponse tick = dispatch("tick");

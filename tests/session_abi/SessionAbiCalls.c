@@ -15,6 +15,14 @@ void abi_destroy(int64_t handle)
     tavrik_session_destroy(handle);
 }
 
+/* The response belongs to the host, which may work on it in place (as in-place JSON parsers do):
+ * wipe it before handing it back. */
+static void release_response(uint8_t* response, size_t length)
+{
+    memset(response, 0, length);
+    tavrik_session_free(response);
+}
+
 static char* copy_response(uint8_t* response, size_t length)
 {
     char* text = malloc(length + 1);
@@ -22,7 +30,7 @@ static char* copy_response(uint8_t* response, size_t length)
         memcpy(text, response, length);
         text[length] = '\0';
     }
-    tavrik_session_free(response);
+    release_response(response, length);
     return text;
 }
 
@@ -51,7 +59,7 @@ static int copy_into(uint8_t* response, size_t length, char* buffer, size_t capa
     size_t count = length < capacity - 1 ? length : capacity - 1;
     memcpy(buffer, response, count);
     buffer[count] = '\0';
-    tavrik_session_free(response);
+    release_response(response, length);
     return 1;
 }
 

@@ -132,6 +132,28 @@ TEST(SessionAbi, RefusesNullBuffersThatClaimBytes)
     EXPECT_TRUE(contains(buffer, R"("error":"The data is not valid JSON")")) << buffer;
 }
 
+TEST(SessionAbi, CarriesASimulatorLoadThroughTheLibrary)
+{
+    Session session;
+    const std::string connected = dispatch(session.handle, R"({"version":1,"action":"connectSimulator"})");
+    ASSERT_TRUE(contains(connected, R"("generation":1,)")) << connected;
+    const std::string started = dispatch(session.handle, R"({"version":1,"action":"load"})");
+    EXPECT_TRUE(contains(started, R"("type":"applicationWrite")")) << started;
+
+    const std::string data = R"({"type":"sync_data","dataVersion":9,"hardwareTarget":"m5stick-c",)"
+                             R"("schedules":[],"tags":[{"id":1,"uid":"04 01","name":"Door"}],"routines":[]})";
+    const std::vector<std::uint8_t> payload(data.begin(), data.end());
+    const std::string received = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
+    EXPECT_TRUE(contains(received, R"("ok":true)")) << received;
+    EXPECT_TRUE(contains(received, R"("status":"Simulator · Local")")) << received;
+    EXPECT_TRUE(contains(received, R"("tags":[{"id":1,"name":"Door","uid":"04 01"}])")) << received;
+
+    EXPECT_TRUE(contains(dispatch(session.handle, R"({"version":1,"action":"disconnect"})"), R"("generation":2,)"));
+    const std::string stale = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
+    EXPECT_TRUE(contains(stale, R"("error":"Stale connection callback")")) << stale;
+    EXPECT_FALSE(contains(stale, R"("device":)")) << stale;
+}
+
 TEST(SessionAbi, SessionsKeepTheirOwnState)
 {
     Session simulator;
