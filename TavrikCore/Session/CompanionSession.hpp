@@ -59,7 +59,7 @@ private:
         void operator()(FirmwareTransfer* transfer) const;
     };
 
-    // A wall clock that reads the session's `timeZoneID` as its zone; everything else comes from `clock`.
+    // A wall clock that reads a given zone; everything else comes from `clock`.
     class SessionZoneClock final : public Clock {
     public:
         SessionZoneClock(const Clock& base, const std::string& zone)
@@ -278,7 +278,6 @@ private:
     // Seams: wall time and uptime come only from `clock`, randomness only from `random`.
     const Clock& clock;
     RandomSource& random;
-    SessionZoneClock zoneClock { clock, timeZoneID };
     std::unique_ptr<ResponseCache> responseCache;
 };
 
