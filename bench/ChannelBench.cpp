@@ -2,6 +2,8 @@
 #include "TavrikCore/Link/BleDataFrame.hpp"
 #include "TavrikCore/Link/Crc8.hpp"
 
+#include "bench/BenchSupport.hpp"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -19,17 +21,7 @@ constexpr int writeLength = 244;
 
 const Data& messageBytes()
 {
-    static const Data bytes = [] {
-        Data result(messageLength);
-        std::uint32_t state = 0x9E3779B9U;
-        for (std::uint8_t& byte : result) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            byte = static_cast<std::uint8_t>(state);
-        }
-        return result;
-    }();
+    static const Data bytes = bench::pseudoRandomBytes(messageLength, 0x9E3779B9U);
     return bytes;
 }
 

@@ -1,6 +1,8 @@
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikCore/Firmware/FirmwareTransfer.hpp"
 
+#include "bench/BenchSupport.hpp"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -21,17 +23,7 @@ constexpr double imageMiB = static_cast<double>(imageLength) / 1048576.0;
 
 const Data& imageBytes()
 {
-    static const Data bytes = [] {
-        Data result(imageLength);
-        std::uint32_t state = 0x2545F491U;
-        for (std::uint8_t& byte : result) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            byte = static_cast<std::uint8_t>(state);
-        }
-        return result;
-    }();
+    static const Data bytes = bench::pseudoRandomBytes(imageLength, 0x2545F491U);
     return bytes;
 }
 
