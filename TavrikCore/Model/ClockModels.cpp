@@ -28,7 +28,10 @@ Moment currentMoment(const Clock& clock)
 
 std::optional<Moment> DateComponents::date() const
 {
-    // ICU months count from 0.
+    // ICU months count from 0; a month far out of range must not overflow on the way there.
+    if (!fitsInt32(month)) {
+        return std::nullopt;
+    }
     const std::int64_t zeroBasedMonth = month - 1;
     for (const std::int64_t field : { year, zeroBasedMonth, day, hour, minute, second }) {
         if (!fitsInt32(field)) {
