@@ -1,4 +1,5 @@
 #include "TavrikCore/Session/CompanionSession.hpp"
+#include "TavrikCore/Session/SessionRequest.hpp"
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
@@ -55,15 +56,6 @@ std::string replacingInvalidUtf8(const Data& bytes)
     return text;
 }
 
-bool isOneOf(std::string_view value, std::initializer_list<std::string_view> names)
-{
-    for (std::string_view name : names) {
-        if (value == name) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // The text of a value that changes rarely, made again only when the value differs from the last one.
 template <class Value>
@@ -127,7 +119,7 @@ Data CompanionSession::dispatch(Bytes action, Bytes payload)
                 throw SyncImportError("Invalid action envelope");
             }
             const std::string actionName = name->get<std::string>();
-            const bool connectionCallback = isOneOf(actionName, { "receiveFrame", "receiveMessage", "writeComplete" });
+            const bool connectionCallback = session::isOneOf(actionName, { "receiveFrame", "receiveMessage", "writeComplete" });
             if (connectionCallback
                 && !(connected && readUInt64(json::member(request, "generation")) == generation)) {
                 throw SyncImportError("Stale connection callback");
@@ -135,8 +127,8 @@ Data CompanionSession::dispatch(Bytes action, Bytes payload)
             if (!connectionCallback && actionName != "state" && actionName != "tick") {
                 lastInteraction = uptimeNow();
             }
-            if (const Json* zone = json::member(request, "timeZone"); zone && zone->is_string()) {
-                timeZoneID = zone->get<std::string>();
+            if (auto zone = session::stringMember(request, "timeZone")) {
+                timeZoneID = std::move(*zone);
             }
             route(actionName, request, payload);
             ++revision;
@@ -177,7 +169,7 @@ void CompanionSession::route(const std::string& action, const Json& request, Byt
         receiveFrame(payload);
     } else if (action == "writeComplete") {
         writeComplete();
-    } else if (isOneOf(action, { "firmwareCheck", "firmwareInstall", "firmwareCancel", "downloadResult" })) {
+    } else if (session::isOneOf(action, { "firmwareCheck", "firmwareInstall", "firmwareCancel", "downloadResult" })) {
         if (action == "downloadResult") {
             const Json* requestId = json::member(request, "requestId");
             if (!downloadId || !requestId || !requestId->is_string() || requestId->get<std::string>() != *downloadId
@@ -197,7 +189,7 @@ void CompanionSession::route(const std::string& action, const Json& request, Byt
         beginLoad();
     } else if (action == "restore") {
         restore();
-    } else if (isOneOf(action,
+    } else if (session::isOneOf(action,
                    { "saveTag", "deleteTag", "saveRoutine", "deleteRoutine", "saveSchedule", "deleteSchedule",
                        "settings", "scanTag", "cancelScan", "triggerRoutine", "stopRoutine", "clock", "wifi" })) {
         performEdit(action, request, payload);

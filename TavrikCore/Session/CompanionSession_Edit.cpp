@@ -1,4 +1,5 @@
 #include "TavrikCore/Session/CompanionSession.hpp"
+#include "TavrikCore/Session/SessionRequest.hpp"
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Model/Commands.hpp"
@@ -69,21 +70,6 @@ std::string joinedIds(const std::vector<std::uint32_t>& ids)
         text += std::to_string(id);
     }
     return text;
-}
-
-// The zone the request names when ICU knows it; nothing for any other value.
-std::unique_ptr<icu::TimeZone> knownZone(const Json* name)
-{
-    if (!name || !name->is_string()) {
-        return nullptr;
-    }
-    std::unique_ptr<icu::TimeZone> zone(
-        icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(name->get_ref<const std::string&>())));
-    icu::UnicodeString id;
-    if (!zone || zone->getID(id) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID)) {
-        return nullptr;
-    }
-    return zone;
 }
 
 } // namespace
@@ -389,10 +375,8 @@ void CompanionSession::triggerRoutine(const Json& request)
 void CompanionSession::setDeviceClock(const Json& request)
 {
     clockNotice.reset();
-    std::unique_ptr<icu::TimeZone> zone = knownZone(json::member(request, "timeZone"));
-    if (!zone) {
-        zone.reset(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(clock.timeZoneId())));
-    }
+    const std::string zoneId = knownZoneOrSystem(session::stringMember(request, "timeZone"));
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId)));
     UErrorCode status = U_ZERO_ERROR;
     icu::GregorianCalendar calendar(zone.release(), status);
     const auto milliseconds

@@ -1,4 +1,5 @@
 #include "TavrikCore/Session/CompanionSession.hpp"
+#include "TavrikCore/Session/SessionRequest.hpp"
 
 #include "TavrikCore/Model/CompanionTimeZone.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
@@ -12,18 +13,6 @@ namespace tavrik {
 namespace {
 
 constexpr std::size_t maximumNetworkNameBytes = 32;
-
-// A member of a device message only when it is a string; the device's answers are read loosely.
-std::optional<std::string> stringMember(const Json& message, std::string_view key)
-{
-    const Json* value = json::member(message, key);
-    return value && value->is_string() ? std::optional<std::string>(value->get<std::string>()) : std::nullopt;
-}
-
-bool isOneOf(std::string_view value, std::initializer_list<std::string_view> names)
-{
-    return std::find(names.begin(), names.end(), value) != names.end();
-}
 
 } // namespace
 
@@ -51,7 +40,7 @@ void CompanionSession::wifiAction(const Json& request)
         sendWifi("upsert");
         return;
     }
-    if (!isOneOf(operation, { "scan", "check_saved", "save", "remove", "cancel" })) {
+    if (!session::isOneOf(operation, { "scan", "check_saved", "save", "remove", "cancel" })) {
         throw SyncImportError("Unknown Wi-Fi operation");
     }
     if (operation == "save" || operation == "remove") {
@@ -68,7 +57,7 @@ void CompanionSession::wifiAction(const Json& request)
             }
         }
         // The dispatch ignores a "timeZone" that is not a string; so does the choice of zone here.
-        const std::string zone = knownZoneOrSystem(stringMember(request, "timeZone"));
+        const std::string zone = knownZoneOrSystem(session::stringMember(request, "timeZone"));
         wifiCandidate = WifiCandidateNetwork {
             .ssid = name,
             .password = json::optionalString(request, "password").value_or(""),
@@ -88,7 +77,7 @@ void CompanionSession::sendWifi(std::string_view operation)
     WifiRequestEnvelope request;
     request.type = "wifi_" + std::string(operation);
     request.requestId = *wifiRequestId;
-    if (wifiCandidate && isOneOf(operation, { "validate", "upsert", "remove" })) {
+    if (wifiCandidate && session::isOneOf(operation, { "validate", "upsert", "remove" })) {
         request.ssid = wifiCandidate->ssid;
         if (operation != "remove") {
             request.password = wifiCandidate->password;
@@ -104,7 +93,7 @@ void CompanionSession::sendWifi(std::string_view operation)
 void CompanionSession::handleWifi(const Json& message)
 {
     // A late answer to a cancelled or timed-out request carries an id that is no longer outstanding.
-    if (const std::optional<std::string> requestId = stringMember(message, "requestId")) {
+    if (const std::optional<std::string> requestId = session::stringMember(message, "requestId")) {
         if (!wifiRequestId || *wifiRequestId != *requestId) {
             return;
         }
@@ -112,19 +101,19 @@ void CompanionSession::handleWifi(const Json& message)
         return;
     }
     wifiResult = message;
-    if (stringMember(message, "type") == "wifi_scan_results") {
+    if (session::stringMember(message, "type") == "wifi_scan_results") {
         wifiRequestId.reset();
         return;
     }
-    const std::string stage = stringMember(message, "stage").value_or("");
+    const std::string stage = session::stringMember(message, "stage").value_or("");
     if (stage != "success" && stage != "failed") {
         return;
     }
     wifiRequestId.reset();
 
     if (stage == "failed") {
-        const std::string text = stringMember(message, "message")
-                                     .value_or(stringMember(message, "reason").value_or("Wi-Fi request failed"));
+        const std::string text = session::stringMember(message, "message")
+                                     .value_or(session::stringMember(message, "reason").value_or("Wi-Fi request failed"));
         if (wifiOperation == "validate") {
             // Kept so that "saveAnyway" can store the network that failed its trial.
             wifiFailure = text;
@@ -158,7 +147,7 @@ void CompanionSession::handleWifi(const Json& message)
             wifiSaved = wifiCandidate->ssid;
         } else if (wifiOperation == "remove" && wifiCandidate) {
             dropCandidate();
-        } else if (const std::optional<std::string> working = stringMember(message, "ssid");
+        } else if (const std::optional<std::string> working = session::stringMember(message, "ssid");
                    wifiOperation == "check_saved" && working) {
             for (WifiCredentialSummary& network : networks) {
                 if (network.ssid == *working) {
@@ -176,7 +165,7 @@ void CompanionSession::handleWifi(const Json& message)
                                  } });
     }
     wifiCandidate.reset();
-    status = stringMember(message, "message").value_or("Wi-Fi request completed");
+    status = session::stringMember(message, "message").value_or("Wi-Fi request completed");
 }
 
 } // namespace tavrik
