@@ -68,6 +68,8 @@ void CompanionSession::restore()
     restorePending = true;
     syncMode = "restore";
     syncCode = "";
+    // Like a load, a restore starts its own wait for the device; the quiet before it does not count.
+    lastProgress = uptimeNow();
     send(SyncStartEnvelope("restore", "", std::nullopt));
     status = "Starting restore";
 }

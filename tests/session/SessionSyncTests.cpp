@@ -200,6 +200,31 @@ TEST_F(SessionSyncTest, RestoreNeedsABackupAndAPhysicalDeviceOfTheCurrentSchema)
     EXPECT_EQ(dispatch("restore").error(), refusal) << "schema 8";
 }
 
+// Starting a restore is progress: however long the device has been quiet, the restore gets its own
+// thirty seconds before the next tick ends it.
+TEST_F(SessionSyncTest, ARestoreBegunLateGetsItsOwnThirtySeconds)
+{
+    for (const std::chrono::milliseconds quiet : { 30'000ms, 30'001ms, 59'000ms }) {
+        SCOPED_TRACE(quiet.count());
+        makeSession(true);
+        dispatch("migrateBackup", {}, fixture("v9.json"));
+        loadOverPhysicalLink(sampleSyncData());
+        advance(quiet);
+        pump(dispatch("restore"));
+
+        const SessionResponse next = dispatch("tick");
+        EXPECT_TRUE(next.effects().empty());
+        EXPECT_EQ(next.state().at("status"), "Starting restore");
+
+        advance(30s);
+        EXPECT_TRUE(dispatch("tick").state().at("connected").get<bool>());
+        advance(1ms);
+        const SessionResponse timedOut = dispatch("tick");
+        EXPECT_EQ(timedOut.effects(), Json::parse(R"([{"type":"disconnect"}])"));
+        EXPECT_EQ(timedOut.state().at("status"), "Sync timed out. Enable connection mode on Tavrik and retry.");
+    }
+}
+
 TEST_F(SessionSyncTest, ADisconnectDuringARestoreLeavesANotice)
 {
     dispatch("migrateBackup", {}, fixture("v9.json"));
