@@ -1,4 +1,5 @@
 #include "tests/session/SessionTestSupport.hpp"
+#include "tests/support/ManyMembers.hpp"
 
 #include <fstream>
 #include <sstream>
@@ -128,6 +129,26 @@ TEST_F(SessionSyncTest, ALoadThatEndsWithoutDataDisconnects)
     EXPECT_EQ(done.effects(), Json::parse(R"([{"type":"disconnect"}])"));
     EXPECT_EQ(done.state().at("status"), "Tavrik finished sync without a complete snapshot. Reconnect and retry.");
     EXPECT_FALSE(done.state().at("connected").get<bool>());
+}
+
+// A device sending sync data with a crowd of unknown keys in one object is loaded like one without
+// them, in far less time than the test's time-out.
+TEST_F(SessionSyncTest, SyncDataWithManyKeysInOneObjectLoadsAsWithoutThem)
+{
+    loadOverSimulator(sampleSyncData());
+    const Json expected = state().at("device");
+    for (const char* objectStart : { "{", "{\"muteNonAlarmSounds\"" }) {
+        SCOPED_TRACE(objectStart);
+        makeSession(true);
+        connectSimulator();
+        const Json start = parseJson(dispatch("load").applicationWrites().at(0));
+        const std::string crowded = withMembers(dumpJson(sampleSyncData()), objectStart, manyMembers(200'000));
+        ASSERT_FALSE(crowded.empty());
+        const SessionResponse loaded = callback("receiveMessage", textData(crowded));
+        EXPECT_EQ(loaded.state().at("status"), "Simulator \u00b7 Local");
+        simulatorSends({ { "type", "sync_done" }, { "code", start.at("code") } });
+        EXPECT_EQ(state().at("device"), expected);
+    }
 }
 
 TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
