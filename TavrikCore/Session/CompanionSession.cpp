@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <utility>
 
 namespace tavrik {
@@ -263,9 +264,19 @@ Data CompanionSession::response(const std::optional<std::string>& error)
             // A zone name the system does not know reads as the system's own zone, as for the clock check.
             const std::string previewZone = knownZoneOrSystem(timeZoneID);
             const SessionZoneClock previewClock(clock, previewZone);
+            // Schedules grouped by routine once: a pass over every schedule for each routine would cost
+            // the product of the two lists on every response.
+            std::map<std::uint32_t, std::vector<const ScheduledRoutine*>> schedulesByRoutine;
+            for (const ScheduledRoutine& schedule : device->schedules) {
+                schedulesByRoutine[schedule.routineId].push_back(&schedule);
+            }
             SortedJson previews = SortedJson::object();
             for (const RoutinePayload& routine : device->routines) {
-                if (auto text = RoutineSchedulePreview::text(routine.id, device->schedules, previewClock)) {
+                const auto found = schedulesByRoutine.find(routine.id);
+                if (found == schedulesByRoutine.end()) {
+                    continue;
+                }
+                if (auto text = RoutineSchedulePreview::text(found->second, previewClock)) {
                     previews[std::to_string(routine.id)] = *text;
                 }
             }

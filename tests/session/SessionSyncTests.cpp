@@ -271,6 +271,16 @@ TEST_F(SessionSyncTest, DeviceMessagesUpdateTheLoadedData)
         { "schedules", Json::parse(R"([{"id":9,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1}])") } });
     EXPECT_EQ(state().at("device").at("schedules").at(0).at("id"), 9);
     EXPECT_EQ(state().at("routineSchedulePreviews"), Json::parse(R"({"2":"06:05 Weekend"})"));
+    simulatorSends({ { "type", "state" },
+        { "schedules", Json::parse(R"([{"id":1,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1},
+            {"id":2,"routineId":1,"hour":7,"minute":0,"days":62,"enabled":0},
+            {"id":3,"routineId":99,"hour":7,"minute":0,"days":62,"enabled":1},
+            {"id":4,"routineId":2,"hour":8,"minute":0,"days":62,"enabled":1},
+            {"id":5,"routineId":2,"hour":9,"minute":0,"days":1,"enabled":1}])") } });
+    EXPECT_EQ(state().at("routineSchedulePreviews"),
+        Json::parse(R"({"1":"Schedules off","2":"06:05 Weekend, 08:00 Weekdays +1"})"));
+    simulatorSends({ { "type", "state" },
+        { "schedules", Json::parse(R"([{"id":9,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1}])") } });
 
     // A routine sent again moves to the end of the list.
     simulatorSends(Json::parse(R"({"type":"routine_detail","id":1,"label":"Early","steps":[
