@@ -86,6 +86,10 @@ struct CompanionSession::ResponseCache {
     CachedText<SyncDataEnvelope> device;
     CachedText<SyncDataEnvelope> backup;
     CachedText<std::deque<std::string>> messages;
+    // Whole device messages, which may be large: sorting and writing them again for every response
+    // would cost the message's size on every frame that follows.
+    CachedText<Json> scanResult;
+    CachedText<Json> wifiResult;
 };
 
 CompanionSession::CompanionSession(bool allowSimulator, const Clock& clock, RandomSource& random)
@@ -282,12 +286,6 @@ Data CompanionSession::response(const std::optional<std::string>& error)
             }
             state["routineSchedulePreviews"] = std::move(previews);
         }
-        if (scanResult) {
-            state["scanResult"] = SortedJson(*scanResult);
-        }
-        if (wifiResult) {
-            state["wifiResult"] = SortedJson(*wifiResult);
-        }
         if (sourceVersion) {
             state["sourceVersion"] = *sourceVersion;
         }
@@ -300,6 +298,13 @@ Data CompanionSession::response(const std::optional<std::string>& error)
         members.emplace("messages", *responseCache->messages.text(messages, [](const std::deque<std::string>& lines) {
             return std::optional<std::string>(jsonText(SortedJson(lines)));
         }));
+        const auto deviceMessageText = [](const Json& message) { return std::optional<std::string>(jsonText(SortedJson(message))); };
+        if (scanResult) {
+            members.emplace("scanResult", *responseCache->scanResult.text(*scanResult, deviceMessageText));
+        }
+        if (wifiResult) {
+            members.emplace("wifiResult", *responseCache->wifiResult.text(*wifiResult, deviceMessageText));
+        }
         if (device) {
             const auto& text = responseCache->device.text(*device,
                 [](const SyncDataEnvelope& envelope) { return strictSortedJsonText(toJson(envelope), false); });
