@@ -140,6 +140,9 @@ private:
         // An object's members until it closes; an array takes its elements directly.
         Members members;
     };
+    // `slot` hands out places inside an open level's members: growing the list of levels must move
+    // them, never copy them.
+    static_assert(std::is_nothrow_move_constructible_v<Level>);
 
     // Where the next value goes: the root, the end of the open array, or the open object's last key.
     Json* slot()
@@ -192,7 +195,6 @@ private:
     std::vector<Level> open;
     std::vector<std::size_t> order;
 };
-
 } // namespace
 
 Json parseJson(std::string_view text)

@@ -31,6 +31,14 @@ TEST(JsonParse, ReadsAnyNumberFormWithoutLosingIntegers)
     EXPECT_THROW(json::requiredInt(value, "big"), JsonDecodeError);
 }
 
+TEST(JsonParse, KeepsEveryObjectInItsWrittenOrder)
+{
+    for (const char* text : { R"({"z":[1,{"b":true,"a":null},[]],"a":"x","m":{},"n":-2.5,"u":18446744073709551615})",
+             R"([{"y":{"x":{"w":[false]}}},"s",7])", R"("alone")", "[]", "{}" }) {
+        EXPECT_EQ(dumpJson(parseJson(text)), text);
+    }
+}
+
 // A repeated key keeps the place of its first occurrence and takes the value of its last, whether the
 // object is small or large and whatever the values are.
 TEST(JsonParse, ARepeatedKeyKeepsItsFirstPlaceAndItsLastValue)
