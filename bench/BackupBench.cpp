@@ -107,4 +107,50 @@ void BM_BackupMigrateV8(benchmark::State& state)
 }
 BENCHMARK(BM_BackupMigrateV8)->Unit(benchmark::kMillisecond);
 
+// Current sync data whose root also holds `keyCount` keys the schema does not know, in an order that
+// is neither sorted nor reversed (about 1 MiB for 100,000 keys).
+std::string manyKeysBackup(int keyCount)
+{
+    std::string text = R"({"type":"sync_data","dataVersion":9,"tags":[],"routines":[],"schedules":[])";
+    text.reserve(static_cast<std::size_t>(keyCount) * 12 + text.size() + 1);
+    const int width = static_cast<int>(std::to_string(keyCount - 1).size());
+    for (int index = 0; index < keyCount; ++index) {
+        // 40503 shares no factor with 10^k * 8^m, so the keys are a permutation of 0..keyCount-1.
+        const auto number = std::to_string(static_cast<std::int64_t>(index) * 40503 % keyCount);
+        text += ",\"k" + std::string(static_cast<std::size_t>(width) - number.size(), '0') + number + "\":0";
+    }
+    text += "}";
+    return text;
+}
+
+// One object of many keys: the parse must grow like n log n at worst. Budget: four times the floor
+// (nlohmann_json's sorted map reading and writing the same bytes), and eight times the keys at most
+// fourteen times the time.
+void BM_BackupMigrateManyKeys(benchmark::State& state)
+{
+    const std::string text = manyKeysBackup(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tavrik::BackupMigrationPipeline::migrate(text));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+
+    using Clock = std::chrono::steady_clock;
+    constexpr int rounds = 3;
+    Clock::duration floor {};
+    Clock::duration migration {};
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = Clock::now();
+        benchmark::DoNotOptimize(nlohmann::json::parse(text).dump());
+        const auto middle = Clock::now();
+        benchmark::DoNotOptimize(tavrik::BackupMigrationPipeline::migrate(text));
+        const auto end = Clock::now();
+        floor += middle - start;
+        migration += end - middle;
+    }
+    state.counters["floorRatio"] = std::chrono::duration<double>(migration) / std::chrono::duration<double>(floor);
+    state.counters["floorMs"] = std::chrono::duration<double, std::milli>(floor).count() / rounds;
+    state.counters["documentBytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_BackupMigrateManyKeys)->Arg(100'000)->Arg(800'000)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -1,7 +1,11 @@
 #include "TavrikCore/Model/Json.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <utility>
+#include <vector>
 
 namespace tavrik {
 
@@ -58,13 +62,149 @@ std::string quoted(std::string_view key)
 
 } // namespace
 
+namespace {
+
+// Builds the ordered tree from the parser's events. The ordered object's own insertion looks for the
+// key among all earlier ones, so an object of n keys would cost n² comparisons: members are
+// gathered in a plain list instead, and a repeated key is found by sorting once the object closes.
+// A repeated key keeps the place of its first occurrence and the value of its last, as inserting
+// each member in turn would.
+class OrderedTreeBuilder {
+public:
+    using number_integer_t = Json::number_integer_t;
+    using number_unsigned_t = Json::number_unsigned_t;
+    using number_float_t = Json::number_float_t;
+    using string_t = Json::string_t;
+    using binary_t = Json::binary_t;
+
+    explicit OrderedTreeBuilder(Json& root) : root(root) {}
+
+    bool null() { return place(nullptr); }
+    bool boolean(bool value) { return place(value); }
+    bool number_integer(number_integer_t value) { return place(value); }
+    bool number_unsigned(number_unsigned_t value) { return place(value); }
+    bool number_float(number_float_t value, const string_t&) { return place(value); }
+    bool string(string_t& value) { return place(std::move(value)); }
+    bool binary(binary_t& value) { return place(Json::binary(std::move(value))); }
+
+    bool start_object(std::size_t)
+    {
+        Json* object = slot();
+        *object = Json::object();
+        open.push_back({ object, {} });
+        return true;
+    }
+
+    bool key(string_t& name)
+    {
+        open.back().members.emplace_back(std::move(name), nullptr);
+        return true;
+    }
+
+    bool end_object()
+    {
+        Level& level = open.back();
+        dropRepeatedKeys(level.members);
+        auto& object = static_cast<Json::object_t::Container&>(level.container->get_ref<Json::object_t&>());
+        object.reserve(level.members.size());
+        for (auto& [name, value] : level.members) {
+            if (!value.is_discarded()) {
+                object.emplace_back(std::move(name), std::move(value));
+            }
+        }
+        open.pop_back();
+        return true;
+    }
+
+    bool start_array(std::size_t)
+    {
+        Json* array = slot();
+        *array = Json::array();
+        open.push_back({ array, {} });
+        return true;
+    }
+
+    bool end_array()
+    {
+        open.pop_back();
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+private:
+    using Members = std::vector<std::pair<std::string, Json>>;
+
+    struct Level {
+        Json* container;
+        // An object's members until it closes; an array takes its elements directly.
+        Members members;
+    };
+    // `slot` hands out places inside an open level's members: growing the list of levels must move
+    // them, never copy them.
+    static_assert(std::is_nothrow_move_constructible_v<Level>);
+
+    // Where the next value goes: the root, the end of the open array, or the open object's last key.
+    Json* slot()
+    {
+        if (open.empty()) {
+            return &root;
+        }
+        Level& level = open.back();
+        if (level.container->is_array()) {
+            return &level.container->get_ref<Json::array_t&>().emplace_back();
+        }
+        return &level.members.back().second;
+    }
+
+    template <class Value>
+    bool place(Value&& value)
+    {
+        *slot() = Json(std::forward<Value>(value));
+        return true;
+    }
+
+    // Moves each repeated key's last value to its first place and marks the later places discarded.
+    void dropRepeatedKeys(Members& members)
+    {
+        if (members.size() < 2) {
+            return;
+        }
+        order.resize(members.size());
+        std::iota(order.begin(), order.end(), std::size_t { 0 });
+        std::sort(order.begin(), order.end(), [&members](std::size_t left, std::size_t right) {
+            const int comparison = members[left].first.compare(members[right].first);
+            return comparison < 0 || (comparison == 0 && left < right);
+        });
+        for (std::size_t start = 0; start < order.size();) {
+            std::size_t end = start + 1;
+            while (end < order.size() && members[order[end]].first == members[order[start]].first) {
+                ++end;
+            }
+            if (end - start > 1) {
+                members[order[start]].second = std::move(members[order[end - 1]].second);
+                for (std::size_t later = start + 1; later < end; ++later) {
+                    members[order[later]].second = Json(Json::value_t::discarded);
+                }
+            }
+            start = end;
+        }
+    }
+
+    Json& root;
+    std::vector<Level> open;
+    std::vector<std::size_t> order;
+};
+} // namespace
+
 Json parseJson(std::string_view text)
 {
     if (exceedsDepth(text)) {
         throw JsonDecodeError("The data is nested too deeply");
     }
-    Json result = Json::parse(text.begin(), text.end(), nullptr, false);
-    if (result.is_discarded()) {
+    Json result;
+    OrderedTreeBuilder builder(result);
+    if (!Json::sax_parse(text.begin(), text.end(), &builder)) {
         throw JsonDecodeError("The data is not valid JSON");
     }
     return result;

@@ -284,19 +284,26 @@ std::string_view emptyStateLabel(ScheduleKind kind)
 std::optional<std::string> RoutineSchedulePreview::text(
     std::uint32_t routineId, const std::vector<ScheduledRoutine>& schedules, const Clock& clock)
 {
-    bool hasAny = false;
-    std::vector<const ScheduledRoutine*> enabled;
+    std::vector<const ScheduledRoutine*> routineSchedules;
     for (const ScheduledRoutine& schedule : schedules) {
-        if (schedule.routineId != routineId) {
-            continue;
-        }
-        hasAny = true;
-        if (schedule.enabled) {
-            enabled.push_back(&schedule);
+        if (schedule.routineId == routineId) {
+            routineSchedules.push_back(&schedule);
         }
     }
-    if (!hasAny) {
+    return text(routineSchedules, clock);
+}
+
+std::optional<std::string> RoutineSchedulePreview::text(
+    const std::vector<const ScheduledRoutine*>& routineSchedules, const Clock& clock)
+{
+    if (routineSchedules.empty()) {
         return std::nullopt;
+    }
+    std::vector<const ScheduledRoutine*> enabled;
+    for (const ScheduledRoutine* schedule : routineSchedules) {
+        if (schedule->enabled) {
+            enabled.push_back(schedule);
+        }
     }
     if (enabled.empty()) {
         return "Schedules off";

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
 #include <utility>
 
 namespace tavrik {
@@ -85,6 +86,10 @@ struct CompanionSession::ResponseCache {
     CachedText<SyncDataEnvelope> device;
     CachedText<SyncDataEnvelope> backup;
     CachedText<std::deque<std::string>> messages;
+    // Whole device messages, which may be large: sorting and writing them again for every response
+    // would cost the message's size on every frame that follows.
+    CachedText<Json> scanResult;
+    CachedText<Json> wifiResult;
 };
 
 CompanionSession::CompanionSession(bool allowSimulator, const Clock& clock, RandomSource& random)
@@ -263,19 +268,23 @@ Data CompanionSession::response(const std::optional<std::string>& error)
             // A zone name the system does not know reads as the system's own zone, as for the clock check.
             const std::string previewZone = knownZoneOrSystem(timeZoneID);
             const SessionZoneClock previewClock(clock, previewZone);
+            // Schedules grouped by routine once: a pass over every schedule for each routine would cost
+            // the product of the two lists on every response.
+            std::map<std::uint32_t, std::vector<const ScheduledRoutine*>> schedulesByRoutine;
+            for (const ScheduledRoutine& schedule : device->schedules) {
+                schedulesByRoutine[schedule.routineId].push_back(&schedule);
+            }
             SortedJson previews = SortedJson::object();
             for (const RoutinePayload& routine : device->routines) {
-                if (auto text = RoutineSchedulePreview::text(routine.id, device->schedules, previewClock)) {
+                const auto found = schedulesByRoutine.find(routine.id);
+                if (found == schedulesByRoutine.end()) {
+                    continue;
+                }
+                if (auto text = RoutineSchedulePreview::text(found->second, previewClock)) {
                     previews[std::to_string(routine.id)] = *text;
                 }
             }
             state["routineSchedulePreviews"] = std::move(previews);
-        }
-        if (scanResult) {
-            state["scanResult"] = SortedJson(*scanResult);
-        }
-        if (wifiResult) {
-            state["wifiResult"] = SortedJson(*wifiResult);
         }
         if (sourceVersion) {
             state["sourceVersion"] = *sourceVersion;
@@ -289,6 +298,13 @@ Data CompanionSession::response(const std::optional<std::string>& error)
         members.emplace("messages", *responseCache->messages.text(messages, [](const std::deque<std::string>& lines) {
             return std::optional<std::string>(jsonText(SortedJson(lines)));
         }));
+        const auto deviceMessageText = [](const Json& message) { return std::optional<std::string>(jsonText(SortedJson(message))); };
+        if (scanResult) {
+            members.emplace("scanResult", *responseCache->scanResult.text(*scanResult, deviceMessageText));
+        }
+        if (wifiResult) {
+            members.emplace("wifiResult", *responseCache->wifiResult.text(*wifiResult, deviceMessageText));
+        }
         if (device) {
             const auto& text = responseCache->device.text(*device,
                 [](const SyncDataEnvelope& envelope) { return strictSortedJsonText(toJson(envelope), false); });

@@ -68,6 +68,8 @@ void CompanionSession::restore()
     restorePending = true;
     syncMode = "restore";
     syncCode = "";
+    // Like a load, a restore starts its own wait for the device; the quiet before it does not count.
+    lastProgress = uptimeNow();
     send(SyncStartEnvelope("restore", "", std::nullopt));
     status = "Starting restore";
 }
@@ -282,11 +284,16 @@ void CompanionSession::handleRoutinesState(const Json& message)
     const RoutineEnvelope envelope = routineEnvelopeFromJson(message);
     activeRoutine = envelope.active;
     if (envelope.routines && device) {
+        // Sorted once, so a long list from the device costs no more than reading it.
+        std::vector<std::uint32_t> listed;
+        listed.reserve(envelope.routines->size());
+        for (const RoutineSummary& summary : *envelope.routines) {
+            listed.push_back(summary.id);
+        }
+        std::sort(listed.begin(), listed.end());
         std::vector<RoutinePayload> kept;
         for (const RoutinePayload& routine : device->routines) {
-            const bool listed = std::any_of(envelope.routines->begin(), envelope.routines->end(),
-                [&](const RoutineSummary& summary) { return summary.id == routine.id; });
-            if (listed) {
+            if (std::binary_search(listed.begin(), listed.end(), routine.id)) {
                 kept.push_back(routine);
             }
         }

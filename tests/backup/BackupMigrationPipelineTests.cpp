@@ -3,6 +3,7 @@
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Backup/BackupSchemaVersion.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "tests/support/ManyMembers.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -315,6 +316,31 @@ TEST(BackupSchemaVersion, RawValues)
     }
     for (const std::int64_t raw : { -1, 1, 10 }) {
         EXPECT_EQ(backupSchemaVersionFromRawValue(raw), std::nullopt) << raw;
+    }
+}
+
+// Keys the schema does not know are left out, however many one object holds; a parser whose cost
+// grows with the square of an object's keys would take minutes here.
+TEST(BackupMigrationPipeline, AnObjectOfManyKeysMigratesLikeTheDocumentWithoutThem)
+{
+    struct Case {
+        const char* label;
+        const char* fixture;
+        const char* objectStart;
+        bool repeated;
+    };
+    const Case cases[] = {
+        { "root", "v9.json", "{", false },
+        { "one key repeated in the root", "v9.json", "{", true },
+        { "settings", "v9.json", "{ \"killSwitchUid\"", false },
+        { "a step of a legacy routine", "v2-keyed.json", "{ \"id\": 0, \"position\": 0", false },
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.label);
+        const std::string plain = backupFixture(testCase.fixture);
+        const std::string crowded = test::withMembers(plain, testCase.objectStart, test::manyMembers(200'000, testCase.repeated));
+        ASSERT_FALSE(crowded.empty());
+        EXPECT_EQ(BackupMigrationPipeline::migrate(crowded), BackupMigrationPipeline::migrate(plain));
     }
 }
 

@@ -31,6 +31,40 @@ TEST(JsonParse, ReadsAnyNumberFormWithoutLosingIntegers)
     EXPECT_THROW(json::requiredInt(value, "big"), JsonDecodeError);
 }
 
+TEST(JsonParse, KeepsEveryObjectInItsWrittenOrder)
+{
+    for (const char* text : { R"({"z":[1,{"b":true,"a":null},[]],"a":"x","m":{},"n":-2.5,"u":18446744073709551615})",
+             R"([{"y":{"x":{"w":[false]}}},"s",7])", R"("alone")", "[]", "{}" }) {
+        EXPECT_EQ(dumpJson(parseJson(text)), text);
+    }
+}
+
+// A repeated key keeps the place of its first occurrence and takes the value of its last, whether the
+// object is small or large and whatever the values are.
+TEST(JsonParse, ARepeatedKeyKeepsItsFirstPlaceAndItsLastValue)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { R"({"b":1,"a":2,"b":3})", R"({"b":3,"a":2})" },
+        { R"({"k":1,"k":2,"k":3})", R"({"k":3})" },
+        { R"({"a":{"x":1,"y":2},"b":0,"a":[1]})", R"({"a":[1],"b":0})" },
+        { R"({"o":{"z":1,"y":2,"z":null}})", R"({"o":{"z":null,"y":2}})" },
+        { R"([{"\u0061":1,"a":2},{"":1,"":{"":2}}])", R"([{"a":2},{"":{"":2}}])" },
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(dumpJson(parseJson(text)), expected) << text;
+    }
+
+    std::string text = "{";
+    Json expected = Json::object();
+    for (int index = 0; index < 600; ++index) {
+        const std::string key = "k" + std::to_string(index * 7 % 240);
+        text += (index == 0 ? "\"" : ",\"") + key + "\":" + std::to_string(index);
+        expected[key] = index;
+    }
+    text += "}";
+    EXPECT_EQ(dumpJson(parseJson(text)), dumpJson(expected));
+}
+
 struct IntegerCase {
     const char* text;
     bool validInt;

@@ -1,4 +1,5 @@
 #include "tests/session/SessionTestSupport.hpp"
+#include "tests/support/ManyMembers.hpp"
 
 #include <fstream>
 #include <sstream>
@@ -130,6 +131,26 @@ TEST_F(SessionSyncTest, ALoadThatEndsWithoutDataDisconnects)
     EXPECT_FALSE(done.state().at("connected").get<bool>());
 }
 
+// A device sending sync data with a crowd of unknown keys in one object is loaded like one without
+// them, in far less time than the test's time-out.
+TEST_F(SessionSyncTest, SyncDataWithManyKeysInOneObjectLoadsAsWithoutThem)
+{
+    loadOverSimulator(sampleSyncData());
+    const Json expected = state().at("device");
+    for (const char* objectStart : { "{", "{\"muteNonAlarmSounds\"" }) {
+        SCOPED_TRACE(objectStart);
+        makeSession(true);
+        connectSimulator();
+        const Json start = parseJson(dispatch("load").applicationWrites().at(0));
+        const std::string crowded = withMembers(dumpJson(sampleSyncData()), objectStart, manyMembers(200'000));
+        ASSERT_FALSE(crowded.empty());
+        const SessionResponse loaded = callback("receiveMessage", textData(crowded));
+        EXPECT_EQ(loaded.state().at("status"), "Simulator \u00b7 Local");
+        simulatorSends({ { "type", "sync_done" }, { "code", start.at("code") } });
+        EXPECT_EQ(state().at("device"), expected);
+    }
+}
+
 TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
 {
     dispatch("migrateBackup", {}, fixture("v8.json"));
@@ -200,6 +221,31 @@ TEST_F(SessionSyncTest, RestoreNeedsABackupAndAPhysicalDeviceOfTheCurrentSchema)
     EXPECT_EQ(dispatch("restore").error(), refusal) << "schema 8";
 }
 
+// Starting a restore is progress: however long the device has been quiet, the restore gets its own
+// thirty seconds before the next tick ends it.
+TEST_F(SessionSyncTest, ARestoreBegunLateGetsItsOwnThirtySeconds)
+{
+    for (const std::chrono::milliseconds quiet : { 30'000ms, 30'001ms, 59'000ms }) {
+        SCOPED_TRACE(quiet.count());
+        makeSession(true);
+        dispatch("migrateBackup", {}, fixture("v9.json"));
+        loadOverPhysicalLink(sampleSyncData());
+        advance(quiet);
+        pump(dispatch("restore"));
+
+        const SessionResponse next = dispatch("tick");
+        EXPECT_TRUE(next.effects().empty());
+        EXPECT_EQ(next.state().at("status"), "Starting restore");
+
+        advance(30s);
+        EXPECT_TRUE(dispatch("tick").state().at("connected").get<bool>());
+        advance(1ms);
+        const SessionResponse timedOut = dispatch("tick");
+        EXPECT_EQ(timedOut.effects(), Json::parse(R"([{"type":"disconnect"}])"));
+        EXPECT_EQ(timedOut.state().at("status"), "Sync timed out. Enable connection mode on Tavrik and retry.");
+    }
+}
+
 TEST_F(SessionSyncTest, ADisconnectDuringARestoreLeavesANotice)
 {
     dispatch("migrateBackup", {}, fixture("v9.json"));
@@ -225,6 +271,16 @@ TEST_F(SessionSyncTest, DeviceMessagesUpdateTheLoadedData)
         { "schedules", Json::parse(R"([{"id":9,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1}])") } });
     EXPECT_EQ(state().at("device").at("schedules").at(0).at("id"), 9);
     EXPECT_EQ(state().at("routineSchedulePreviews"), Json::parse(R"({"2":"06:05 Weekend"})"));
+    simulatorSends({ { "type", "state" },
+        { "schedules", Json::parse(R"([{"id":1,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1},
+            {"id":2,"routineId":1,"hour":7,"minute":0,"days":62,"enabled":0},
+            {"id":3,"routineId":99,"hour":7,"minute":0,"days":62,"enabled":1},
+            {"id":4,"routineId":2,"hour":8,"minute":0,"days":62,"enabled":1},
+            {"id":5,"routineId":2,"hour":9,"minute":0,"days":1,"enabled":1}])") } });
+    EXPECT_EQ(state().at("routineSchedulePreviews"),
+        Json::parse(R"({"1":"Schedules off","2":"06:05 Weekend, 08:00 Weekdays +1"})"));
+    simulatorSends({ { "type", "state" },
+        { "schedules", Json::parse(R"([{"id":9,"routineId":2,"hour":6,"minute":5,"days":65,"enabled":1}])") } });
 
     // A routine sent again moves to the end of the list.
     simulatorSends(Json::parse(R"({"type":"routine_detail","id":1,"label":"Early","steps":[
