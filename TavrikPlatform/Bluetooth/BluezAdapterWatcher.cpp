@@ -58,7 +58,6 @@ void BluezAdapterWatcher::refresh()
         forgetAll();
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
             && reply.arguments().constFirst().metaType() == QMetaType::fromType<QDBusArgument>()) {
-            bluezPresent = true;
             const auto objects = readBluezObjects(reply.arguments().constFirst().value<QDBusArgument>());
             for (auto object = objects.begin(); object != objects.end(); ++object) {
                 const auto adapter = object->find(bluezAdapterInterface);
@@ -73,7 +72,6 @@ void BluezAdapterWatcher::refresh()
 
 void BluezAdapterWatcher::forgetAll()
 {
-    bluezPresent = false;
     adapters.clear();
 }
 
@@ -89,7 +87,6 @@ void BluezAdapterWatcher::interfacesAdded(const QDBusMessage& message)
     if (adapter == interfaces.end()) {
         return;
     }
-    bluezPresent = true;
     adapters.insert(path, adapter->value(QStringLiteral("Powered")).toBool());
     update();
 }

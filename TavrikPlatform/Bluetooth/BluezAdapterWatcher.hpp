@@ -41,7 +41,6 @@ private:
     QDBusServiceWatcher* serviceWatcher = nullptr;
     // Adapter path to its power switch.
     QMap<QString, bool> adapters;
-    bool bluezPresent = false;
     bool answered = false;
     BleManagerState current = BleManagerState::unknown;
     int refreshGeneration = 0;

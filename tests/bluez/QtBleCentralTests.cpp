@@ -349,3 +349,52 @@ TEST_F(BluezTest, SwitchingTheAdapterOffEndsTheConnection)
 
 } // namespace
 } // namespace tavrik::test
+
+namespace tavrik::test {
+namespace {
+
+// A peripheral the central never found.
+class StrayPeripheral final : public BlePeripheral {
+public:
+    std::string identifier() const override { return "AA:BB:CC:DD:EE:09"; }
+    std::optional<std::string> name() const override { return std::nullopt; }
+    void setDelegate(BlePeripheralDelegate*) override { }
+    void discoverServices(const std::vector<Uuid>&) override { }
+    std::optional<std::vector<Uuid>> services() const override { return std::nullopt; }
+    void discoverCharacteristics(const std::vector<Uuid>&, const Uuid&) override { }
+    std::optional<std::vector<BleCharacteristic>> characteristics(const Uuid&) const override { return std::nullopt; }
+    void setNotifyValue(bool, const BleCharacteristic&) override { }
+    void writeValue(const Data&, const BleCharacteristic&, BleWriteType) override { }
+    int maximumWriteValueLength(BleWriteType) const override { return 20; }
+    bool canSendWriteWithoutResponse() const override { return true; }
+};
+
+TEST_F(BluezTest, ADeviceNotDiscoveredIsNotConnected)
+{
+    startPoweredCentral();
+    const auto stray = std::make_shared<StrayPeripheral>();
+    inside([&] { central->connect(stray); });
+    ASSERT_TRUE(waitFor([&] { return recorder.count(CentralEvent::Kind::failToConnect) == 1; }));
+    EXPECT_EQ(recorder.central.back().peripheral, stray);
+    EXPECT_TRUE(recorder.central.back().error.has_value());
+    EXPECT_FALSE(recorder.calledSynchronously);
+}
+
+TEST_F(BluezTest, NoSystemBusIsUnsupported)
+{
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/tavrik/system_bus_socket");
+    makeCentral();
+    ASSERT_TRUE(waitFor([&] { return recorder.count(CentralEvent::Kind::state) == 1; }));
+    EXPECT_EQ(central->state(), BleManagerState::unsupported);
+    const auto stray = std::make_shared<StrayPeripheral>();
+    inside([&] {
+        central->scanForPeripherals(scanServiceUUIDs());
+        central->connect(stray);
+    });
+    EXPECT_FALSE(central->isScanning());
+    ASSERT_TRUE(waitFor([&] { return recorder.count(CentralEvent::Kind::failToConnect) == 1; }));
+    EXPECT_FALSE(recorder.calledSynchronously);
+}
+
+} // namespace
+} // namespace tavrik::test
