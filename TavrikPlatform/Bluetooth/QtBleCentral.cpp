@@ -85,9 +85,10 @@ void QtBleCentral::scanForPeripherals(const std::vector<Uuid>& serviceUuids)
     scanUuids = serviceUuids;
     reportedThisScan.clear();
     scanning = true;
-    if (!agent) {
-        startAgent();
-    }
+    scheduler.cancel(restartTimer);
+    restartTimer = Scheduler::invalidHandle;
+    // A running agent reports each device once per run: start over so the new scan sees them all.
+    startAgent();
 }
 
 void QtBleCentral::stopScan()
