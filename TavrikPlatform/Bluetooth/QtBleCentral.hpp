@@ -20,7 +20,11 @@ class BluezAdapterWatcher;
 class QtBlePeripheral;
 
 // The Bluetooth LE central on Qt Bluetooth, BlueZ underneath. Time-outs and the hops back to the
-// event loop go through the scheduler.
+// event loop go through the scheduler, which must outlive the central and every peripheral it hands
+// out. The logger receives what the delegate calls do not carry (scan errors, an unreadable MTU).
+//
+// The adapter state is unknown until BlueZ first answers; no system bus, no bluetoothd or no adapter
+// is unsupported, an adapter switched off is poweredOff, and each change is reported.
 class QtBleCentral final : public QObject, public BleCentral {
     Q_OBJECT
 public:
