@@ -14,13 +14,6 @@ namespace tavrik {
 
 namespace {
 
-// BlueZ gives no MTU before the exchange (and the mock's static one aside, Qt gives none at all);
-// 23 is the protocol's minimum, so the writes fit in any link.
-constexpr int fallbackWriteLength = 20;
-constexpr int attributeHeaderLength = 3;
-
-BleError error(const std::string& description) { return BleError { description, 0 }; }
-
 std::string controllerErrorText(QLowEnergyController::Error error)
 {
     switch (error) {
@@ -48,6 +41,11 @@ std::string controllerErrorText(QLowEnergyController::Error error)
 }
 
 } // namespace
+
+BleError QtBlePeripheral::failure(const std::string& description)
+{
+    return BleError { description, 0 };
+}
 
 QtBlePeripheral::QtBlePeripheral(const QBluetoothDeviceInfo& info, Scheduler& scheduler,
                                  std::shared_ptr<BleEventQueue> events, Logger logger)
@@ -142,7 +140,7 @@ void QtBlePeripheral::connectTimedOut()
     logger("Bluetooth connection to " + identifier() + " timed out");
     closeLink();
     if (linkEvents.failedToConnect) {
-        linkEvents.failedToConnect(error("Connection timed out"));
+        linkEvents.failedToConnect(failure("Connection timed out"));
     }
 }
 
@@ -171,11 +169,11 @@ void QtBlePeripheral::controllerError(QLowEnergyController::Error controllerErro
     if (link == Link::connecting) {
         closeLink();
         if (linkEvents.failedToConnect) {
-            linkEvents.failedToConnect(error(text));
+            linkEvents.failedToConnect(failure(text));
         }
     } else if (link == Link::connected) {
         // The disconnect that follows carries it.
-        linkError = error(text);
+        linkError = failure(text);
         if (controller && controller->state() == QLowEnergyController::UnconnectedState) {
             controllerDisconnected();
         }
@@ -187,7 +185,7 @@ void QtBlePeripheral::controllerDisconnected()
     if (link == Link::connecting) {
         closeLink();
         if (linkEvents.failedToConnect) {
-            linkEvents.failedToConnect(error("The device closed the connection"));
+            linkEvents.failedToConnect(failure("The device closed the connection"));
         }
         return;
     }
@@ -243,7 +241,7 @@ void QtBlePeripheral::discoverServices(const std::vector<Uuid>& serviceUuids)
 {
     wantedServices = serviceUuids;
     if (link != Link::connected || !controller) {
-        post([this](BlePeripheralDelegate& d) { d.peripheralDidDiscoverServices(*this, error("Not connected")); });
+        post([this](BlePeripheralDelegate& d) { d.peripheralDidDiscoverServices(*this, failure("Not connected")); });
         return;
     }
     if (controller->state() == QLowEnergyController::DiscoveredState) {
@@ -284,7 +282,7 @@ void QtBlePeripheral::discoverCharacteristics(const std::vector<Uuid>& character
     if (link != Link::connected || !controller || !discoveredServices
         || std::ranges::find(*discoveredServices, serviceUuid) == discoveredServices->end()) {
         post([this, serviceUuid](BlePeripheralDelegate& d) {
-            d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, error("Unknown service"));
+            d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, failure("Unknown service"));
         });
         return;
     }
@@ -300,7 +298,7 @@ void QtBlePeripheral::discoverCharacteristics(const std::vector<Uuid>& character
     if (!state.object) {
         serviceStates.erase(serviceUuid);
         post([this, serviceUuid](BlePeripheralDelegate& d) {
-            d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, error("Unknown service"));
+            d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, failure("Unknown service"));
         });
         return;
     }
@@ -346,7 +344,7 @@ void QtBlePeripheral::serviceStateChanged(const Uuid& serviceUuid, QLowEnergySer
         found->second.object->disconnect(this);
         found->second.object->deleteLater();
         serviceStates.erase(found);
-        reportCharacteristics(serviceUuid, error("Service no longer available"));
+        reportCharacteristics(serviceUuid, failure("Service no longer available"));
     }
 }
 
@@ -388,217 +386,6 @@ std::optional<QLowEnergyCharacteristic> QtBlePeripheral::findCharacteristic(cons
         return std::nullopt;
     }
     return qtCharacteristic;
-}
-
-// Notifications and writes
-
-void QtBlePeripheral::setNotifyValue(bool enabled, const BleCharacteristic& characteristic)
-{
-    const auto qtCharacteristic = findCharacteristic(characteristic);
-    const auto descriptor = qtCharacteristic ? qtCharacteristic->clientCharacteristicConfiguration() : QLowEnergyDescriptor();
-    if (!descriptor.isValid()) {
-        post([this, characteristic = withNotifyState(characteristic)](BlePeripheralDelegate& d) {
-            d.peripheralDidUpdateNotificationState(*this, characteristic, error("Notifications not available"));
-        });
-        return;
-    }
-    operations.push_back({ Operation::Kind::notify, characteristic, {}, enabled });
-    QByteArray value = QLowEnergyCharacteristic::CCCDDisable;
-    if (enabled) {
-        value = qtCharacteristic->properties().testFlag(QLowEnergyCharacteristic::Notify)
-            ? QLowEnergyCharacteristic::CCCDEnableNotification
-            : QLowEnergyCharacteristic::CCCDEnableIndication;
-    }
-    serviceStates[characteristic.serviceUuid].object->writeDescriptor(descriptor, value);
-}
-
-void QtBlePeripheral::writeValue(const Data& value, const BleCharacteristic& characteristic, BleWriteType type)
-{
-    const auto qtCharacteristic = findCharacteristic(characteristic);
-    if (!qtCharacteristic) {
-        logger("Bluetooth write skipped: not connected to the characteristic");
-        if (type == BleWriteType::withResponse) {
-            post([this, characteristic = withNotifyState(characteristic)](BlePeripheralDelegate& d) {
-                d.peripheralDidWriteValue(*this, characteristic, error("Not connected"));
-            });
-        }
-        return;
-    }
-    const QByteArray bytes(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size()));
-    const bool withResponse = type == BleWriteType::withResponse;
-    operations.push_back({ withResponse ? Operation::Kind::writeWithResponse : Operation::Kind::writeWithoutResponse,
-                           characteristic, bytes, false });
-    serviceStates[characteristic.serviceUuid].object->writeCharacteristic(
-        *qtCharacteristic, bytes,
-        withResponse ? QLowEnergyService::WriteWithResponse : QLowEnergyService::WriteWithoutResponse);
-}
-
-// Qt runs one attribute operation at a time, in order, and confirms nothing for a write without
-// response. So a confirmation also settles every write without response queued before it.
-void QtBlePeripheral::characteristicWritten(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                                            const QByteArray& value)
-{
-    const auto uuid = fromQtUuid(characteristic.uuid());
-    const auto found = std::ranges::find_if(operations, [&](const Operation& operation) {
-        return operation.kind == Operation::Kind::writeWithResponse && operation.characteristic.serviceUuid == serviceUuid
-            && uuid && operation.characteristic.uuid == *uuid && operation.value == value;
-    });
-    if (found == operations.end()) {
-        return;
-    }
-    const auto written = found->characteristic;
-    operations.erase(operations.begin(), std::next(found));
-    post([this, written = withNotifyState(written)](BlePeripheralDelegate& d) {
-        d.peripheralDidWriteValue(*this, written, std::nullopt);
-    });
-}
-
-void QtBlePeripheral::descriptorWritten(const QLowEnergyDescriptor& descriptor)
-{
-    if (descriptor.type() != QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration) {
-        return;
-    }
-    const auto found = std::ranges::find_if(operations, [](const Operation& operation) {
-        return operation.kind == Operation::Kind::notify;
-    });
-    if (found == operations.end()) {
-        return;
-    }
-    const auto operation = *found;
-    operations.erase(operations.begin(), std::next(found));
-    const std::pair key { operation.characteristic.serviceUuid, operation.characteristic.uuid };
-    if (operation.enable) {
-        notifying.insert(key);
-    } else {
-        notifying.erase(key);
-    }
-    post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-        d.peripheralDidUpdateNotificationState(*this, characteristic, std::nullopt);
-    });
-}
-
-// Qt names neither the characteristic nor the operation that failed; the failure belongs to the
-// oldest unsettled operation of its kind. A write without response ahead of it may have been the
-// one that failed: the write with response is then reported failed instead, which still completes
-// it exactly once.
-void QtBlePeripheral::serviceError(QLowEnergyService::ServiceError serviceError)
-{
-    const bool writeFailed = serviceError == QLowEnergyService::CharacteristicWriteError;
-    const bool descriptorFailed = serviceError == QLowEnergyService::DescriptorWriteError;
-    if (!writeFailed && !descriptorFailed) {
-        logger("Bluetooth service error " + std::to_string(static_cast<int>(serviceError)) + " from " + identifier());
-        return;
-    }
-    auto front = operations.begin();
-    while (front != operations.end() && front->kind == Operation::Kind::writeWithoutResponse) {
-        ++front;
-    }
-    const auto expected = writeFailed ? Operation::Kind::writeWithResponse : Operation::Kind::notify;
-    if (front == operations.end() || front->kind != expected) {
-        operations.erase(operations.begin(), front);
-        logger("Bluetooth write without response failed on " + identifier());
-        return;
-    }
-    const auto operation = *front;
-    operations.erase(operations.begin(), std::next(front));
-    if (writeFailed) {
-        post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-            d.peripheralDidWriteValue(*this, characteristic, error("The write failed"));
-        });
-    } else {
-        post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-            d.peripheralDidUpdateNotificationState(*this, characteristic, error("The notification setting failed"));
-        });
-    }
-}
-
-// Qt reports every value change of a characteristic with a configuration descriptor, reads
-// included; only those after a subscription are notifications.
-void QtBlePeripheral::characteristicChanged(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                                            const QByteArray& value)
-{
-    const auto uuid = fromQtUuid(characteristic.uuid());
-    if (!uuid || !notifying.contains({ serviceUuid, *uuid })) {
-        return;
-    }
-    const auto found = serviceStates.find(serviceUuid);
-    if (found == serviceStates.end() || !found->second.characteristics) {
-        return;
-    }
-    const auto known = std::ranges::find_if(*found->second.characteristics,
-                                            [&](const BleCharacteristic& candidate) { return candidate.uuid == *uuid; });
-    if (known == found->second.characteristics->end()) {
-        return;
-    }
-    Data bytes(value.begin(), value.end());
-    post([this, characteristic = withNotifyState(*known), bytes = std::move(bytes)](BlePeripheralDelegate& d) {
-        d.peripheralDidUpdateValue(*this, characteristic, bytes, std::nullopt);
-    });
-}
-
-// Write lengths
-
-int QtBlePeripheral::maximumWriteValueLength(BleWriteType) const
-{
-    return mtu > attributeHeaderLength + fallbackWriteLength ? mtu - attributeHeaderLength : fallbackWriteLength;
-}
-
-bool QtBlePeripheral::canSendWriteWithoutResponse() const
-{
-    // Qt has no flow control for writes without response; the protocol's acknowledgements pace them.
-    return true;
-}
-
-// Qt's controller has no MTU on BlueZ; BlueZ shows the link's MTU on each characteristic.
-void QtBlePeripheral::readMtu()
-{
-    const int generation = mtuGeneration;
-    auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
-                                               QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                                               QStringLiteral("GetManagedObjects"));
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        if (generation != mtuGeneration || link != Link::connected) {
-            return;
-        }
-        const QDBusMessage reply = watcher->reply();
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-            && reply.arguments().constFirst().metaType() == QMetaType::fromType<QDBusArgument>()) {
-            const auto objects = readBluezObjects(reply.arguments().constFirst().value<QDBusArgument>());
-            const auto address = info.address().toString();
-            for (auto object = objects.begin(); object != objects.end() && devicePath.isEmpty(); ++object) {
-                const auto device = object->find(bluezDeviceInterface);
-                if (device != object->end()
-                    && device->value(QStringLiteral("Address")).toString().compare(address, Qt::CaseInsensitive) == 0) {
-                    devicePath = object.key();
-                }
-            }
-            for (auto object = objects.begin(); object != objects.end() && !devicePath.isEmpty(); ++object) {
-                const auto characteristic = object->find(bluezGattCharacteristicInterface);
-                if (object.key().startsWith(devicePath + QLatin1Char('/')) && characteristic != object->end()
-                    && characteristic->contains(QStringLiteral("MTU"))) {
-                    mtu = characteristic->value(QStringLiteral("MTU")).toInt();
-                    return;
-                }
-            }
-        }
-        logger("Bluetooth MTU unavailable; writes limited to " + std::to_string(fallbackWriteLength) + " bytes");
-    });
-}
-
-void QtBlePeripheral::bluezPropertiesChanged(const QDBusMessage& message)
-{
-    const auto arguments = message.arguments();
-    if (link != Link::connected || devicePath.isEmpty() || arguments.size() < 2
-        || arguments.at(0).toString() != bluezGattCharacteristicInterface
-        || !message.path().startsWith(devicePath + QLatin1Char('/'))) {
-        return;
-    }
-    const auto changed = readPropertyMap(arguments.at(1));
-    if (changed.contains(QStringLiteral("MTU"))) {
-        mtu = changed.value(QStringLiteral("MTU")).toInt();
-    }
 }
 
 } // namespace tavrik

@@ -65,6 +65,7 @@ private Q_SLOTS:
 
 private:
     enum class Link { idle, connecting, connected };
+    static BleError failure(const std::string& description);
     struct Operation {
         enum class Kind { writeWithResponse, writeWithoutResponse, notify };
         Kind kind;
