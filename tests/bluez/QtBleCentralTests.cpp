@@ -262,6 +262,32 @@ TEST_F(BluezTest, CancellingAConnectionReportsTheDisconnect)
     EXPECT_FALSE(recorder.calledSynchronously);
 }
 
+TEST_F(BluezTest, ACancelledConnectEndsQuietlyAndTheDeviceCanBeConnectedLater)
+{
+    startPoweredCentral(std::chrono::milliseconds(1000));
+    const MockTavrik tavrik;
+    addTavrik(tavrik);
+    mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QStringLiteral("hang") });
+    const auto peripheral = discover(tavrik);
+    ASSERT_TRUE(peripheral);
+    inside([&] {
+        central->stopScan();
+        central->connect(peripheral);
+        central->cancelPeripheralConnection(peripheral);
+    });
+
+    // Past the connect bound: the cancelled attempt reports nothing, not even a late time-out.
+    const auto deadline = scheduler.now() + std::chrono::milliseconds(2000);
+    processEventsUntil([&] { return scheduler.now() >= deadline; }, 5000);
+    EXPECT_EQ(recorder.count(Kind::failToConnect), 0);
+    EXPECT_EQ(recorder.count(Kind::disconnect), 0);
+
+    mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QStringLiteral("resolve") });
+    inside([&] { central->connect(peripheral); });
+    ASSERT_TRUE(waitFor([&] { return recorder.count(Kind::connect) == 1; }));
+    EXPECT_FALSE(recorder.calledSynchronously);
+}
+
 struct ConnectFailureCase {
     const char* name;
     const char* mode;
