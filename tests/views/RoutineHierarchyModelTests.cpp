@@ -69,7 +69,7 @@ TEST_F(HierarchyFixture, ShowsRootEntriesGroupsAndTheirStepsWithTheirTexts)
     EXPECT_EQ(text(model.index(0, 0), Model::NumberTextRole), "1.");
     EXPECT_EQ(text(model.index(0, 0), Model::TitleRole), "Stretch");
     // A root step after a group counts the group; group children start again at 1.
-    EXPECT_EQ(text(model.index(3, 0), Model::NumberTextRole), "4.");
+    EXPECT_EQ(text(model.index(2, 0), Model::NumberTextRole), "3.");
     EXPECT_EQ(text(model.index(2, 0), Model::TitleRole), "Untitled step");
     EXPECT_EQ(text(model.index(0, 0, group), Model::NumberTextRole), "1.");
     EXPECT_EQ(text(model.index(1, 0, group), Model::DurationTextRole), "1:00");
