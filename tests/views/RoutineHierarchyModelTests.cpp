@@ -218,6 +218,27 @@ TEST_F(HierarchyFixture, DropOnCollapsedHeaderAppendsAndKeepsTheGroupCollapsed)
     EXPECT_EQ(text(model.index(0, 0), Model::ExpandButtonLabelRole), "Collapse group");
 }
 
+TEST_F(HierarchyFixture, PreviewsThroughCollapsedGroupsKeepRowsConsistent)
+{
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    model.toggleExpanded(100);
+    const Uuid dragged = idOf(model, 4);
+    model.beginDrag(dragged);
+    model.previewDraggedStep(dragged, 100, 1);
+    model.previewDraggedStep(dragged, 100, 0);
+    EXPECT_EQ(model.rowCount(model.index(1, 0)), 0);
+    EXPECT_FALSE(model.indexOfStep(dragged).isValid());
+    model.previewDraggedStep(dragged, 200, 0);
+    model.previewDraggedStep(dragged, 0, 0);
+    EXPECT_EQ(model.indexOfStep(dragged), model.index(0, 0));
+    EXPECT_EQ(text(model.index(1, 0), Model::NumberTextRole), "2.");
+    model.toggleExpanded(100);
+    EXPECT_EQ(model.rowCount(model.index(2, 0)), 2);
+    model.finishDragAtPreviewedLocation(dragged);
+    EXPECT_EQ(commits, 1);
+    EXPECT_EQ(resets.count(), 0);
+}
+
 TEST_F(HierarchyFixture, UnknownStepChangesNothing)
 {
     const RoutineDraft before = model.draft();
