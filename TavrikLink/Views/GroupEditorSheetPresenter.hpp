@@ -1,0 +1,54 @@
+#pragma once
+
+#include "TavrikCore/Routine/RoutineDraft.hpp"
+#include "TavrikLink/Views/DurationEditorPresenter.hpp"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace tavrik {
+
+// The "Group Details" sheet: edits the host's working copy of one group, closing only through Done
+// (name given, time limit fitting the mode) or Delete.
+class GroupEditorSheetPresenter : public QObject {
+    Q_OBJECT
+
+public:
+    GroupEditorSheetPresenter(RoutineGroupDraft group, std::function<void()> onClose, std::function<void()> onDelete,
+        QObject* parent = nullptr);
+
+    static QString title() { return QStringLiteral("Group Details"); }
+    static QString nameFieldTitle() { return QStringLiteral("Name"); }
+    static QString modeFieldTitle() { return QStringLiteral("Mode"); }
+    static QString timeLimitTitle() { return QStringLiteral("Time limit"); }
+
+    const RoutineGroupDraft& group() const { return m_group; }
+    std::optional<QString> shownLabelValidationMessage() const;
+    bool attemptedSave() const { return m_attemptedSave; }
+    // The time-limit field is shown only for a timebox group.
+    bool showsTimeLimit() const { return m_group.mode == RoutineGroupMode::timebox; }
+    QString modeDescription() const;
+    DurationEditorPresenter& timeLimitEditor() { return m_timeLimit; }
+
+    void setLabel(const QString& label);
+    void setMode(RoutineGroupMode mode);
+
+    void done();
+    void deleteGroup();
+    bool requestDismiss() const { return false; }
+
+signals:
+    void changed();
+
+private:
+    RoutineGroupDraft m_group;
+    std::function<void()> m_onClose;
+    std::function<void()> m_onDelete;
+    bool m_attemptedSave = false;
+    DurationEditorPresenter m_timeLimit;
+};
+
+} // namespace tavrik
