@@ -123,6 +123,12 @@ UsbCancel cancelOperation(const std::shared_ptr<RunState>& state)
 void connectLaunchFailure(const std::shared_ptr<RunState>& state)
 {
     QProcess* process = state->process.get();
+    // A cancel that came while the helper was still starting ends it as soon as it runs.
+    QObject::connect(process, &QProcess::started, process, [state] {
+        if (state->cancelled && state->process) {
+            state->process->terminate();
+        }
+    });
     QObject::connect(process, &QProcess::errorOccurred, process, [state](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart) {
             return;

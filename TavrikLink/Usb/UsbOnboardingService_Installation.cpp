@@ -132,7 +132,10 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
     auto weak = weakSelf();
     // Ends the task on every road: the handle is cleared when it still names this task, whatever
     // happened to the generation meanwhile, so no ended installation blocks later actions.
-    auto end = [weak, task] {
+    // The image folder goes on every road out, whoever still holds a callback.
+    auto folder = std::make_shared<std::shared_ptr<QTemporaryDir>>();
+    auto end = [weak, task, folder] {
+        folder->reset();
         if (UsbOnboardingService* service = alive(weak); service != nullptr && service->usbFlashTask == task) {
             service->usbFlashTask = nullptr;
         }
@@ -152,10 +155,9 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
     };
 
     std::string helper;
-    std::shared_ptr<QTemporaryDir> directory;
     try {
         helper = environment.helperPath();
-        directory = makePrivateDirectory();
+        *folder = makePrivateDirectory();
     } catch (const std::exception& error) {
         // Not inside the caller's call: the status it set stays until the event loop turns.
         environment.scheduler->schedule(std::chrono::milliseconds(0), [fail, message = std::string(error.what())] { fail(message); });
@@ -210,7 +212,7 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
 
     // The download's result, at most once: a cancelled download goes on at once as a failure.
     auto settled = std::make_shared<bool>(false);
-    auto afterDownload = [weak, task, captured, end, fail, helper, directory, asset, board, boardTarget, afterFlash,
+    auto afterDownload = [weak, task, captured, end, fail, helper, folder, asset, board, boardTarget, afterFlash,
                           settled](DownloadResult result) {
         if (*settled) {
             return;
@@ -232,7 +234,10 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
         }
         std::string imagePath;
         try {
-            imagePath = writeFile(*directory, safeImageFileName(asset.fileName), *result.data);
+            if (!*folder) {
+                throw UsbError(UsbError::firmwareDomain, 24, "Tavrik Link could not create a temporary folder for USB setup.");
+            }
+            imagePath = writeFile(**folder, safeImageFileName(asset.fileName), *result.data);
         } catch (const std::exception& error) {
             fail(error.what());
             return;
@@ -246,9 +251,9 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
                     service->handleUsbFlashOutputLine(line);
                 }
             },
-            // The image folder lives until the flash run has ended.
-            [afterFlash, directory](UsbRunOutcome outcome) mutable {
-                directory.reset();
+            // The image is no longer needed once the flash run has ended.
+            [afterFlash, folder](UsbRunOutcome outcome) {
+                folder->reset();
                 afterFlash(std::move(outcome));
             }));
     };
@@ -361,13 +366,13 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
     }
     std::vector<std::string> arguments { "hardware-probe", "--port", port, "--image", *image,
                                          "--expected-target", rawValue(chosen), "--timeout", "90" };
-    std::shared_ptr<QTemporaryDir> labels;
+    auto labels = std::make_shared<std::shared_ptr<QTemporaryDir>>();
     if (chosen == UsbOnboardingTarget::lilyGoTEmbedCc1101) {
         try {
             const Data pack = OnboardingLabelRenderer::makePack(OnboardingLabelCopy::localized(), environment.labelFontPath());
-            labels = makePrivateDirectory();
+            *labels = makePrivateDirectory();
             arguments.push_back("--labels");
-            arguments.push_back(writeFile(*labels, "tavrik-onboarding-labels-" + Uuid::make().text() + ".bin", pack));
+            arguments.push_back(writeFile(**labels, "tavrik-onboarding-labels-" + Uuid::make().text() + ".bin", pack));
         } catch (const UsbError& error) {
             completion(std::nullopt, error);
             return;
@@ -377,6 +382,7 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
         }
     }
     if (task->isCancelled()) {
+        labels->reset();
         completion(std::nullopt, UsbError::cancellation());
         return;
     }
@@ -389,8 +395,8 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
                 service->handleUsbProbeOutputLine(line, chosen);
             }
         },
-        [task, chosen, completion, labels](UsbRunOutcome outcome) mutable {
-            labels.reset();
+        [task, chosen, completion, labels](UsbRunOutcome outcome) {
+            labels->reset();
             task->clearStep();
             if (task->isCancelled()) {
                 completion(std::nullopt, UsbError::cancellation());
