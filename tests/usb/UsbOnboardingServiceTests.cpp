@@ -147,6 +147,33 @@ TEST_F(UsbOnboardingServiceTest, PluggingABoardInIsNoticedByThePollAndTheWatch)
     EXPECT_EQ(world.calls.size(), 1u);
 }
 
+TEST_F(UsbOnboardingServiceTest, WithoutChangeMonitoringOnlyBeginAndRetryLookAtThePorts)
+{
+    auto environment = world.environment();
+    environment.monitorDeviceChanges = false;
+    UsbOnboardingService quiet({}, {}, [](const std::string&) {}, environment);
+    world.ports = {};
+    quiet.beginUsbOnboarding();
+    EXPECT_FALSE(quiet.isMonitoring());
+    world.ports = { port };
+    world.scheduler.advance(std::chrono::seconds(5));
+    EXPECT_TRUE(world.calls.empty());
+    quiet.retryUsbOnboarding();
+    world.succeed(pendingRun("probe"), R"({"state":"other"})");
+    EXPECT_EQ(quiet.usbOnboardingCheckState(), Check::readyForTargetSelection);
+}
+
+TEST_F(UsbOnboardingServiceTest, WhenTheDirectoryCannotBeWatchedThePollStillNotices)
+{
+    auto environment = world.environment();
+    environment.watchDeviceChanges = [](std::function<void()>) { return std::unique_ptr<QObject>(); };
+    UsbOnboardingService polled({}, {}, [](const std::string&) {}, environment);
+    polled.beginUsbOnboarding();
+    world.ports = { port };
+    world.scheduler.advance(std::chrono::milliseconds(500));
+    EXPECT_EQ(pendingRun("probe")->arguments[2], port);
+}
+
 TEST_F(UsbOnboardingServiceTest, SeveralPortsAskTheUserToLeaveOne)
 {
     world.ports = { "/dev/ttyACM0", port };
