@@ -146,15 +146,15 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     const std::string port = arguments.required("--port");
     const BoardModel model = requireModel(arguments.required("--expected-target"));
     const int timeout = arguments.seconds("--timeout", 90);
-    const std::string imageBytes = environment.readFile(arguments.required("--image"));
-    const EspAppImage image = parseEspAppImage(Data(imageBytes.begin(), imageBytes.end()), 0, true);
+    const EspAppImage image = parseEspAppImage(environment.readFile(arguments.required("--image")), 0, true);
     if (image.chipId != espImageChipId(model.chip)) {
         throw std::runtime_error("The probe image is not built for the " + espChipName(model.chip) + " of "
                                  + model.displayName + ".");
     }
     std::optional<std::string> labels;
     if (auto path = arguments.optional("--labels")) {
-        labels = environment.readFile(*path);
+        const Data bytes = environment.readFile(*path);
+        labels = std::string(bytes.begin(), bytes.end());
     }
 
     auto link = environment.openPort(port, std::chrono::seconds(timeout + 60),
@@ -239,13 +239,11 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
 {
     const std::string port = arguments.required("--port");
     const BoardModel model = requireModel(arguments.required("--verified-target"));
-    const std::string file = environment.readFile(arguments.required("--image"));
-    Data image(file.begin(), file.end());
-    if (auto problem = factoryImageProblem(image, model)) {
+    Data padded = environment.readFile(arguments.required("--image"));
+    if (auto problem = factoryImageProblem(padded, model)) {
         throw std::runtime_error(*problem + " Nothing was written.");
     }
-    const std::uint64_t total = image.size();
-    Data padded = image;
+    const std::uint64_t total = padded.size();
     padded.resize((padded.size() + 3) / 4 * 4, 0xFF);
     const std::string expectedMd5 = md5Hex(padded.data(), padded.size());
 

@@ -2,6 +2,7 @@
 
 #include "TavrikUSBFlasher/FlasherArguments.hpp"
 #include "TavrikUSBFlasher/SerialLink.hpp"
+#include "TavrikUSBProtocol/Support/Data.hpp"
 
 #include <chrono>
 #include <functional>
@@ -18,7 +19,7 @@ struct FlasherEnvironment {
         openPort;
     // All of standard input, read to its end.
     std::function<std::string()> readStandardInput;
-    std::function<std::string(const std::string& path)> readFile;
+    std::function<Data(const std::string& path)> readFile;
     // Gets every output line; each is written and flushed at once.
     std::ostream* output = nullptr;
 };

@@ -85,8 +85,11 @@ bool RomLoader::resetIntoBootloader(bool slowReset)
 
 void RomLoader::synchronize(std::chrono::milliseconds window)
 {
-    Data body = {0x07, 0x07, 0x12, 0x20};
-    body.insert(body.end(), 32, 0x55);
+    Data body(36, 0x55);
+    body[0] = 0x07;
+    body[1] = 0x07;
+    body[2] = 0x12;
+    body[3] = 0x20;
     const auto giveUp = link_.now() + window;
     int attempt = 0;
     while (link_.now() < giveUp) {

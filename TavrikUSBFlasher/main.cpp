@@ -4,8 +4,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -29,18 +28,19 @@ std::string readStandardInput()
     }
 }
 
-std::string readFile(const std::string& path)
+tavrik::Data readFile(const std::string& path)
 {
-    std::ifstream stream(path, std::ios::binary);
+    std::ifstream stream(path, std::ios::binary | std::ios::ate);
     if (!stream) {
         throw std::runtime_error("Cannot read " + path + ".");
     }
-    std::ostringstream text;
-    text << stream.rdbuf();
-    if (!stream.good() && !stream.eof()) {
+    const std::streamoff length = stream.tellg();
+    tavrik::Data bytes(static_cast<std::size_t>(std::max<std::streamoff>(length, 0)));
+    stream.seekg(0);
+    if (length < 0 || !stream.read(reinterpret_cast<char*>(bytes.data()), length)) {
         throw std::runtime_error("Cannot read " + path + ".");
     }
-    return text.str();
+    return bytes;
 }
 
 } // namespace

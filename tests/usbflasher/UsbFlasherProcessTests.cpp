@@ -60,7 +60,8 @@ struct FlashCase {
 TEST_F(UsbFlasherProcess, FlashesAndVerifiesTheFactoryImageOnBothChips)
 {
     const FlashCase cases[] = {
-        {"ESP32 with an odd length", SimulatedChip::esp32, ImageChip::esp32, "m5stick-c", 300 * 1024 + 3},
+        // Past the 2 MB the ROM assumes until it is told the flash size.
+        {"ESP32, odd length past 2 MB", SimulatedChip::esp32, ImageChip::esp32, "m5stick-c", 2 * 1048576 + 4096 + 3},
         {"ESP32-S3", SimulatedChip::esp32s3, ImageChip::esp32s3, "t-embed-cc1101", 256 * 1024},
     };
     for (const FlashCase& flashCase : cases) {
@@ -360,6 +361,14 @@ TEST_F(UsbFlasherProcess, FreshFirmwareTakesWifiTimeZoneAndClock)
     EXPECT_EQ(requests[0].body, (nlohmann::json {{"ssid", "Home"}, {"password", " spaced \"quoted\" "},
                                                  {"timezone", "CET-1CEST,M3.5.0,M10.5.0/3"}}));
     EXPECT_EQ(requests[1].body.value("time", ""), "2026-12-10 21:05:09");
+}
+
+TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)
+{
+    const std::string port = directory_ + "/ttyUSB9";
+    const HelperRun run = runHelper({"probe", "--port", port, "--json"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device.\n");
 }
 
 TEST_F(UsbFlasherProcess, CommandLinesOutsideTheContractAreUsageErrors)
