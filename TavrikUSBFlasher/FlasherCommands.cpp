@@ -1,0 +1,370 @@
+#include "TavrikUSBFlasher/FlasherCommands.hpp"
+
+#include "TavrikUSBFlasher/EspImage.hpp"
+#include "TavrikUSBFlasher/FlatJson.hpp"
+#include "TavrikUSBFlasher/LineChannel.hpp"
+#include "TavrikUSBFlasher/Md5.hpp"
+#include "TavrikUSBFlasher/RomLoader.hpp"
+
+#include <regex>
+
+namespace tavrik {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = SerialLink::Clock;
+
+void printLine(const FlasherEnvironment& environment, const std::string& line)
+{
+    *environment.output << line << '\n' << std::flush;
+}
+
+std::string base64(const std::string& bytes)
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t index = 0;
+    for (; index + 2 < bytes.size(); index += 3) {
+        const std::uint32_t group = (static_cast<std::uint8_t>(bytes[index]) << 16)
+            | (static_cast<std::uint8_t>(bytes[index + 1]) << 8) | static_cast<std::uint8_t>(bytes[index + 2]);
+        out.push_back(alphabet[(group >> 18) & 63]);
+        out.push_back(alphabet[(group >> 12) & 63]);
+        out.push_back(alphabet[(group >> 6) & 63]);
+        out.push_back(alphabet[group & 63]);
+    }
+    if (index < bytes.size()) {
+        std::uint32_t group = static_cast<std::uint8_t>(bytes[index]) << 16;
+        if (index + 1 < bytes.size()) {
+            group |= static_cast<std::uint8_t>(bytes[index + 1]) << 8;
+        }
+        out.push_back(alphabet[(group >> 18) & 63]);
+        out.push_back(alphabet[(group >> 12) & 63]);
+        out.push_back(index + 1 < bytes.size() ? alphabet[(group >> 6) & 63] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+BoardModel requireModel(const std::string& targetId)
+{
+    auto model = boardModelFor(targetId);
+    if (!model) {
+        throw UsageError("Unknown target: " + targetId + ". Use m5stick-c or t-embed-cc1101.");
+    }
+    return *model;
+}
+
+// Sends a request and waits for its answer (`answerVerb`) or "error", whose message is thrown.
+LineMessage request(LineChannel& channel, const std::string& verb, const FlatJsonObject& body,
+                    const std::string& answerVerb, Clock::time_point until, const std::string& silenceText)
+{
+    channel.send(verb, body);
+    while (auto message = channel.receive(until)) {
+        if (message->verb == answerVerb) {
+            return *message;
+        }
+        if (message->verb == "error") {
+            throw std::runtime_error(message->body.string("message").value_or("The board refused the request."));
+        }
+    }
+    throw std::runtime_error(silenceText);
+}
+
+std::string noAnswerText(const std::string& port)
+{
+    return "The device on " + port + " did not answer. Make sure Tavrik or the onboarding probe is running on it.";
+}
+
+FlatJsonObject probeResultLine(const std::string& result, const std::string& message)
+{
+    FlatJsonObject object;
+    object.setString("type", "result");
+    object.setString("stage", result == "pass" ? "passed" : "failed");
+    object.setString("result", result);
+    object.setString("message", message);
+    return object;
+}
+
+// The board's object under our "type", the first key as the application's records expect.
+FlatJsonObject relayed(const FlatJsonObject& body, const std::string& type)
+{
+    FlatJsonObject object;
+    object.setString("type", type);
+    for (const auto& field : body.fields()) {
+        if (field.key != "type") {
+            object.copyField(field);
+        }
+    }
+    return object;
+}
+
+int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
+{
+    const std::string port = arguments.required("--port");
+    auto link = environment.openPort(port, 20s, "The probe of " + port + " did not finish within 20 seconds.");
+    LineChannel channel(*link);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        channel.send("hello", {});
+        const auto until = link->now() + 750ms;
+        while (auto message = channel.receive(until)) {
+            if (message->verb != "hello") {
+                continue;
+            }
+            FlatJsonObject result;
+            if (message->body.string("role") == "tavrik") {
+                result.setString("state", "tavrik");
+                if (auto version = message->body.string("firmwareVersion")) {
+                    result.setString("firmwareVersion", *version);
+                }
+                if (auto target = message->body.string("hardwareTarget")) {
+                    result.setString("hardwareTarget", *target);
+                }
+                if (auto protocol = message->body.integer("bleProtocolVersion")) {
+                    result.setInteger("bleProtocolVersion", *protocol);
+                }
+            } else {
+                result.setString("state", "other");
+            }
+            printLine(environment, result.encode());
+            return 0;
+        }
+    }
+    // Nothing of ours answers: an empty board, if its ROM loader can be reached.
+    RomLoader loader(*link);
+    loader.synchronize(5s);
+    loader.detectChip();
+    loader.hardReset();
+    printLine(environment, FlatJsonObject().setString("state", "other").encode());
+    return 0;
+}
+
+int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
+{
+    const std::string port = arguments.required("--port");
+    const BoardModel model = requireModel(arguments.required("--expected-target"));
+    const int timeout = arguments.seconds("--timeout", 90);
+    const EspAppImage image = parseEspAppImage(environment.readFile(arguments.required("--image")), 0, true);
+    if (image.chipId != espImageChipId(model.chip)) {
+        throw std::runtime_error("The probe image is not built for the " + espChipName(model.chip) + " of "
+                                 + model.displayName + ".");
+    }
+    std::optional<std::string> labels;
+    if (auto path = arguments.optional("--labels")) {
+        const Data bytes = environment.readFile(*path);
+        labels = std::string(bytes.begin(), bytes.end());
+    }
+
+    auto link = environment.openPort(port, std::chrono::seconds(timeout + 60),
+                                     "The hardware probe on " + port + " did not finish in time.");
+    RomLoader loader(*link);
+    loader.synchronize(8s);
+    const EspChip chip = loader.detectChip();
+    if (chip != model.chip) {
+        printLine(environment, "USB_PROBE_RESULT "
+                      + probeResultLine("fail", "Connected hardware has an " + espChipName(chip) + ", not the "
+                                            + espChipName(model.chip) + " of " + model.displayName + ".")
+                            .encode());
+        loader.hardReset();
+        return 0;
+    }
+    printLine(environment, "USB_PROBE_STATUS "
+                  + FlatJsonObject().setString("type", "status").setString("target", model.targetId)
+                        .setString("board", model.displayName).setString("stage", "loading").encode());
+    loader.loadIntoRam(chip, image);
+
+    LineChannel channel(*link);
+    auto fail = [&](const std::string& message) {
+        printLine(environment, "USB_PROBE_RESULT " + probeResultLine("fail", message).encode());
+        return 0;
+    };
+    bool started = false;
+    const auto startLimit = link->now() + 10s;
+    while (!started && link->now() < startLimit) {
+        channel.send("hello", {});
+        const auto until = std::min(startLimit, link->now() + 500ms);
+        while (auto message = channel.receive(until)) {
+            if (message->verb == "hello" && message->body.string("role") == "probe") {
+                started = true;
+                break;
+            }
+        }
+    }
+    if (!started) {
+        return fail("The probe image did not start on the board. Unplug the device and try again.");
+    }
+    try {
+        if (labels) {
+            request(channel, "labels", FlatJsonObject().setString("data", base64(*labels)), "ok",
+                    link->now() + 10s, "The probe did not take the onboarding labels.");
+        }
+        request(channel, "start", FlatJsonObject().setString("target", model.targetId), "ok", link->now() + 5s,
+                "The probe did not start the hardware check.");
+    } catch (const InterruptedError&) {
+        throw;
+    } catch (const DeadlineError&) {
+        throw;
+    } catch (const std::runtime_error& error) {
+        return fail(error.what());
+    }
+
+    const auto until = link->now() + std::chrono::seconds(timeout);
+    std::optional<FlatJsonObject> result;
+    while (!result) {
+        auto message = channel.receive(until);
+        if (!message) {
+            break;
+        }
+        if (message->verb == "status") {
+            printLine(environment, "USB_PROBE_STATUS " + relayed(message->body, "status").encode());
+        } else if (message->verb == "result") {
+            result = relayed(message->body, "result");
+        }
+    }
+    if (!result) {
+        return fail("The hardware check did not finish within " + std::to_string(timeout) + " seconds.");
+    }
+    printLine(environment, "USB_PROBE_RESULT " + result->encode());
+    // Only the T-Embed keeps its probe for the Wi-Fi steps; any other board goes back to idle.
+    if (model.targetId != "t-embed-cc1101") {
+        channel.send("stop", {});
+        loader.hardReset();
+    }
+    return 0;
+}
+
+int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& environment)
+{
+    const std::string port = arguments.required("--port");
+    const BoardModel model = requireModel(arguments.required("--verified-target"));
+    Data padded = environment.readFile(arguments.required("--image"));
+    if (auto problem = factoryImageProblem(padded, model)) {
+        throw std::runtime_error(*problem + " Nothing was written.");
+    }
+    const std::uint64_t total = padded.size();
+    padded.resize((padded.size() + 3) / 4 * 4, 0xFF);
+    const std::string expectedMd5 = md5Hex(padded.data(), padded.size());
+
+    const auto limit = std::chrono::seconds(90 + 120 * (padded.size() / 1048576 + 1));
+    auto link = environment.openPort(port, limit, "Flashing " + port + " did not finish within "
+                                                      + std::to_string(limit.count()) + " seconds.");
+    RomLoader loader(*link);
+    loader.synchronize(8s);
+    const EspChip chip = loader.detectChip();
+    if (chip != model.chip) {
+        throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but "
+                                 + model.displayName + " has an " + espChipName(model.chip)
+                                 + ". Nothing was written.");
+    }
+    loader.prepareFlash(chip, model.flashSize);
+    std::uint64_t lastDone = 0;
+    loader.writeCompressed(chip, padded, 0, total, [&](std::uint64_t done, std::uint64_t all) {
+        done = std::max(done, lastDone);
+        lastDone = done;
+        printLine(environment, "USB_FLASH_PROGRESS " + std::to_string(done) + " " + std::to_string(all));
+    });
+    const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
+    if (boardMd5 != expectedMd5) {
+        throw std::runtime_error("Flash verification failed on " + port + ": the board reports MD5 " + boardMd5
+                                 + ", the image has " + expectedMd5 + ".");
+    }
+    printLine(environment, "USB_FLASH_VERIFIED md5 " + expectedMd5 + " bytes " + std::to_string(padded.size())
+                               + " at 0x0");
+    loader.hardReset();
+    printLine(environment, "Tavrik firmware installed over USB.");
+    return 0;
+}
+
+int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& environment)
+{
+    const std::string port = arguments.required("--port");
+    const std::string& subcommand = arguments.subcommand;
+    const int timeout = arguments.seconds("--timeout", subcommand == "configure-wifi-time" ? 30 : 15);
+    std::optional<std::string> password;
+    if (subcommand == "wifi-test" || subcommand == "configure-wifi-time") {
+        if (!arguments.hasFlag("--password-stdin")) {
+            throw UsageError(subcommand + " needs --password-stdin.");
+        }
+        password = passwordFromStandardInput(environment.readStandardInput());
+    }
+    FlatJsonObject body;
+    std::string answer = "ok";
+    if (subcommand == "probe-stage") {
+        body.setString("stage", arguments.required("--stage"));
+    } else if (subcommand == "wifi-scan") {
+        answer = "done";
+    } else if (subcommand == "wifi-test") {
+        body.setString("ssid", arguments.required("--ssid")).setString("password", *password);
+        answer = "wifi-test";
+    } else if (subcommand == "configure-wifi-time") {
+        body.setString("ssid", arguments.required("--ssid")).setString("password", *password);
+        body.setString("timezone", arguments.required("--timezone"));
+    } else if (subcommand == "set-time") {
+        const std::string time = arguments.required("--time");
+        static const std::regex shape(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
+        if (!std::regex_match(time, shape)) {
+            throw UsageError("--time must have the form yyyy-MM-dd HH:mm:ss.");
+        }
+        body.setString("time", time);
+    }
+    const std::string verb = subcommand == "configure-wifi-time" ? "configure"
+        : subcommand == "stop-probe"                            ? "stop"
+        : subcommand == "probe-stage"                           ? "stage"
+                                                                : subcommand;
+
+    auto link = environment.openPort(port, std::chrono::seconds(timeout),
+                                     subcommand + " on " + port + " did not finish within " + std::to_string(timeout)
+                                         + " seconds.");
+    LineChannel channel(*link);
+    channel.send(verb, body);
+    const auto until = link->now() + std::chrono::seconds(timeout) + 1s;
+    while (auto message = channel.receive(until)) {
+        if (message->verb == "error") {
+            throw std::runtime_error(message->body.string("message").value_or("The device refused " + subcommand + "."));
+        }
+        if (subcommand == "wifi-scan" && message->verb == "network") {
+            printLine(environment, "USB_WIFI_SCAN " + relayed(message->body, "network").encode());
+            continue;
+        }
+        if (message->verb != answer) {
+            continue;
+        }
+        if (subcommand == "wifi-test") {
+            printLine(environment, "USB_WIFI_TEST " + relayed(message->body, "wifi-test").encode());
+        } else if (subcommand == "configure-wifi-time") {
+            printLine(environment, "Tavrik Wi-Fi time configured over USB.");
+        } else if (subcommand == "set-time") {
+            printLine(environment, "Tavrik time synced over USB.");
+        }
+        return 0;
+    }
+    throw std::runtime_error(noAnswerText(port));
+}
+
+} // namespace
+
+std::string passwordFromStandardInput(std::string input)
+{
+    if (!input.empty() && input.back() == '\n') {
+        input.pop_back();
+    }
+    return input;
+}
+
+int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment)
+{
+    if (arguments.subcommand == "probe") {
+        return runProbe(arguments, environment);
+    }
+    if (arguments.subcommand == "hardware-probe") {
+        return runHardwareProbe(arguments, environment);
+    }
+    if (arguments.subcommand == "flash") {
+        return runFlash(arguments, environment);
+    }
+    return runLineRequest(arguments, environment);
+}
+
+} // namespace tavrik

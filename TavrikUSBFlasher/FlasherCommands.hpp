@@ -1,0 +1,34 @@
+#pragma once
+
+#include "TavrikUSBFlasher/FlasherArguments.hpp"
+#include "TavrikUSBFlasher/SerialLink.hpp"
+#include "TavrikUSBProtocol/Support/Data.hpp"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace tavrik {
+
+struct FlasherEnvironment {
+    // Opens the port; every wait on it fails with DeadlineError(`deadlineMessage`) after `limit`.
+    std::function<std::unique_ptr<SerialLink>(const std::string& port, std::chrono::seconds limit,
+                                              const std::string& deadlineMessage)>
+        openPort;
+    // All of standard input, read to its end.
+    std::function<std::string()> readStandardInput;
+    std::function<Data(const std::string& path)> readFile;
+    // Gets every output line; each is written and flushed at once.
+    std::ostream* output = nullptr;
+};
+
+// Runs one subcommand and gives the exit status. Failures are thrown (their text is for the
+// user); a hardware probe that reached the board reports its failure as a result line instead.
+int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment);
+
+// The password given on standard input: all of it, less exactly one trailing line feed.
+std::string passwordFromStandardInput(std::string input);
+
+} // namespace tavrik

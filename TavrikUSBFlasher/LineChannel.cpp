@@ -1,0 +1,71 @@
+#include "TavrikUSBFlasher/LineChannel.hpp"
+
+namespace tavrik {
+
+namespace {
+constexpr std::size_t maximumLine = 64 * 1024;
+const std::string prefix = "TVK ";
+} // namespace
+
+LineChannel::LineChannel(SerialLink& link)
+    : link_(link)
+{
+}
+
+void LineChannel::send(const std::string& verb, const FlatJsonObject& body)
+{
+    const std::string line = prefix + verb + " " + body.encode() + "\n";
+    link_.write(Data(line.begin(), line.end()));
+}
+
+std::optional<LineMessage> LineChannel::parseLine(std::string line)
+{
+    while (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    if (line.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t verbEnd = line.find(' ', prefix.size());
+    LineMessage message;
+    message.verb = line.substr(prefix.size(), verbEnd == std::string::npos ? std::string::npos : verbEnd - prefix.size());
+    if (message.verb.empty()) {
+        return std::nullopt;
+    }
+    if (verbEnd != std::string::npos) {
+        auto body = FlatJsonObject::parse(std::string_view(line).substr(verbEnd + 1));
+        if (!body) {
+            return std::nullopt;
+        }
+        message.body = std::move(*body);
+    }
+    return message;
+}
+
+std::optional<LineMessage> LineChannel::receive(SerialLink::Clock::time_point until)
+{
+    while (true) {
+        // A line ends at LF; a SLIP frame end (C0) ends one too, so a ROM reply left on the line
+        // before the probe starts talking cannot swallow its first message.
+        std::size_t end;
+        while ((end = buffer_.find_first_of(std::string("\n\xC0", 2))) != std::string::npos) {
+            std::string line = buffer_.substr(0, end);
+            buffer_.erase(0, end + 1);
+            if (auto message = parseLine(std::move(line))) {
+                return message;
+            }
+        }
+        if (buffer_.size() > maximumLine) {
+            buffer_.clear();
+        }
+        const auto current = link_.now();
+        if (current >= until) {
+            return std::nullopt;
+        }
+        const Data bytes = link_.read(std::chrono::duration_cast<std::chrono::milliseconds>(until - current)
+                                      + std::chrono::milliseconds(1));
+        buffer_.append(bytes.begin(), bytes.end());
+    }
+}
+
+} // namespace tavrik

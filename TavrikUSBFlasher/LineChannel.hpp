@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TavrikUSBFlasher/FlatJson.hpp"
+#include "TavrikUSBFlasher/SerialLink.hpp"
+
+#include <optional>
+#include <string>
+
+namespace tavrik {
+
+struct LineMessage {
+    std::string verb;
+    FlatJsonObject body;
+
+    bool operator==(const LineMessage&) const = default;
+};
+
+// The text protocol of the probe image and the Tavrik firmware (PROTOCOL.md): one message a line,
+// "TVK <verb> <json object>". Every other line on the port is ignored.
+class LineChannel {
+public:
+    explicit LineChannel(SerialLink& link);
+
+    void send(const std::string& verb, const FlatJsonObject& body);
+    // The next message, or nothing when none arrives before `until`.
+    std::optional<LineMessage> receive(SerialLink::Clock::time_point until);
+
+    // Parses one line; nothing for a line that is not a message.
+    static std::optional<LineMessage> parseLine(std::string line);
+
+private:
+    SerialLink& link_;
+    std::string buffer_;
+};
+
+} // namespace tavrik

@@ -1,0 +1,260 @@
+#include "TavrikUSBFlasher/PosixSerialPort.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tavrik {
+
+namespace {
+
+volatile std::sig_atomic_t terminationFlag = 0;
+sigset_t waitMask;
+
+void onTerminationSignal(int)
+{
+    terminationFlag = 1;
+}
+
+speed_t speedFor(int baudRate)
+{
+    switch (baudRate) {
+    case 9600: return B9600;
+    case 57600: return B57600;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B115200;
+    }
+}
+
+timespec toTimespec(std::chrono::nanoseconds duration)
+{
+    if (duration.count() < 0) {
+        duration = std::chrono::nanoseconds(0);
+    }
+    timespec spec {};
+    spec.tv_sec = static_cast<time_t>(duration.count() / 1000000000);
+    spec.tv_nsec = static_cast<long>(duration.count() % 1000000000);
+    return spec;
+}
+
+std::string openFailureText(const std::string& path, int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "Cannot open " + path + ": permission denied. Add your user to the group that owns the port "
+               "(usually \"dialout\"), then log out and back in.";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "Cannot open " + path + ": the port is in use by another program.";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "Cannot open " + path + ": the port does not exist. Reconnect the device.";
+    default:
+        return "Cannot open " + path + ": " + std::strerror(error) + ".";
+    }
+}
+
+} // namespace
+
+void PosixSerialPort::installSignalHandling()
+{
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGHUP);
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGHUP);
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool PosixSerialPort::terminationRequested()
+{
+    return terminationFlag != 0;
+}
+
+PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
+    : path_(path)
+{
+    const auto giveUp = now() + std::chrono::seconds(2);
+    int lastError = 0;
+    while (true) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0) {
+            if (::ioctl(fd_, TIOCEXCL) != 0 && errno == EBUSY) {
+                lastError = EBUSY;
+            } else if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+                lastError = EBUSY;
+                ::ioctl(fd_, TIOCNXCL);
+            } else {
+                break;
+            }
+            ::close(fd_);
+            fd_ = -1;
+        } else {
+            lastError = errno;
+        }
+        if (now() >= giveUp) {
+            throw std::runtime_error(openFailureText(path, lastError));
+        }
+        pause(std::chrono::milliseconds(100));
+    }
+
+    termios settings {};
+    if (::tcgetattr(fd_, &settings) != 0) {
+        const int error = errno;
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        throw std::runtime_error("Cannot use " + path + " as a serial port: " + std::strerror(error) + ".");
+    }
+    ::cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    ::cfsetispeed(&settings, speedFor(baudRate));
+    ::cfsetospeed(&settings, speedFor(baudRate));
+    if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
+        const int error = errno;
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        throw std::runtime_error("Cannot configure " + path + ": " + std::strerror(error) + ".");
+    }
+    ::tcflush(fd_, TCIOFLUSH);
+}
+
+PosixSerialPort::~PosixSerialPort()
+{
+    if (fd_ >= 0) {
+        // The exclusive flag outlives the descriptor while anyone else holds the tty open.
+        ::ioctl(fd_, TIOCNXCL);
+        ::flock(fd_, LOCK_UN);
+        ::close(fd_);
+    }
+}
+
+void PosixSerialPort::setDeadline(Clock::time_point deadline, std::string message)
+{
+    deadline_ = deadline;
+    deadlineMessage_ = std::move(message);
+}
+
+SerialLink::Clock::time_point PosixSerialPort::now() const
+{
+    return Clock::now();
+}
+
+bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
+{
+    while (true) {
+        if (terminationFlag) {
+            throw InterruptedError("Stopped on request.");
+        }
+        auto limit = until;
+        if (deadline_ && *deadline_ <= limit) {
+            limit = *deadline_;
+        }
+        const auto current = now();
+        if (current >= limit) {
+            if (deadline_ && current >= *deadline_) {
+                throw DeadlineError(deadlineMessage_);
+            }
+            return false;
+        }
+        const timespec spec = toTimespec(limit - current);
+        pollfd entry {fd, events, 0};
+        const int ready = ::ppoll(fd >= 0 ? &entry : nullptr, fd >= 0 ? 1 : 0, &spec, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw std::runtime_error("Lost the connection to " + path_ + ": " + std::strerror(errno) + ".");
+        }
+        if (ready > 0) {
+            if ((entry.revents & (POLLERR | POLLNVAL)) != 0 || ((entry.revents & POLLHUP) != 0 && (entry.revents & POLLIN) == 0)) {
+                throw std::runtime_error("Lost the connection to " + path_ + ". Reconnect the device.");
+            }
+            return true;
+        }
+    }
+}
+
+void PosixSerialPort::write(const Data& bytes)
+{
+    std::size_t written = 0;
+    const auto giveUp = now() + std::chrono::seconds(5);
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(fd_, bytes.data() + written, bytes.size() - written);
+        if (count > 0) {
+            written += static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) {
+            throw std::runtime_error("Cannot write to " + path_ + ": " + std::strerror(errno) + ".");
+        }
+        if (!waitFor(fd_, POLLOUT, giveUp)) {
+            throw std::runtime_error("Cannot write to " + path_ + ": the port does not accept data.");
+        }
+    }
+}
+
+Data PosixSerialPort::read(std::chrono::milliseconds timeout)
+{
+    if (!waitFor(fd_, POLLIN, now() + timeout)) {
+        return {};
+    }
+    Data buffer(4096);
+    const ssize_t count = ::read(fd_, buffer.data(), buffer.size());
+    if (count < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            return {};
+        }
+        throw std::runtime_error("Cannot read from " + path_ + ": " + std::strerror(errno) + ".");
+    }
+    buffer.resize(static_cast<std::size_t>(count));
+    return buffer;
+}
+
+bool PosixSerialPort::setModemLines(bool dtr, bool rts)
+{
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) {
+        return false;
+    }
+    lines = dtr ? (lines | TIOCM_DTR) : (lines & ~TIOCM_DTR);
+    lines = rts ? (lines | TIOCM_RTS) : (lines & ~TIOCM_RTS);
+    return ::ioctl(fd_, TIOCMSET, &lines) == 0;
+}
+
+void PosixSerialPort::discardInput()
+{
+    ::tcflush(fd_, TCIFLUSH);
+}
+
+void PosixSerialPort::pause(std::chrono::milliseconds duration)
+{
+    const auto until = now() + duration;
+    while (waitFor(-1, 0, until)) {
+    }
+}
+
+} // namespace tavrik

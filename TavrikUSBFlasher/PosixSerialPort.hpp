@@ -1,0 +1,45 @@
+#pragma once
+
+#include "TavrikUSBFlasher/SerialLink.hpp"
+
+#include <optional>
+
+namespace tavrik {
+
+// A serial port opened for this program alone (TIOCEXCL and flock), raw 8N1 at the given speed.
+// Every wait is a ppoll that also wakes for a termination signal and honours the run's deadline.
+class PosixSerialPort final : public SerialLink {
+public:
+    // Retries for about two seconds: udev sets the group of a new node only after creating it.
+    PosixSerialPort(const std::string& path, int baudRate);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    void write(const Data& bytes) override;
+    Data read(std::chrono::milliseconds timeout) override;
+    bool setModemLines(bool dtr, bool rts) override;
+    void discardInput() override;
+    void pause(std::chrono::milliseconds duration) override;
+    Clock::time_point now() const override;
+    std::string name() const override { return path_; }
+
+    // Past this point every wait throws DeadlineError with `message`.
+    void setDeadline(Clock::time_point deadline, std::string message);
+
+    // Blocks the termination signals outside of waits and routes them to a flag, so a signal that
+    // lands between two checks still ends the next wait at once.
+    static void installSignalHandling();
+    static bool terminationRequested();
+
+private:
+    // Waits for `events` until `until`; false on time-out. Throws on a signal or the deadline.
+    bool waitFor(int fd, short events, Clock::time_point until);
+
+    std::string path_;
+    int fd_ = -1;
+    std::optional<Clock::time_point> deadline_;
+    std::string deadlineMessage_;
+};
+
+} // namespace tavrik

@@ -1,0 +1,82 @@
+#include "TavrikUSBFlasher/RomPacket.hpp"
+
+#include "TavrikUSBProtocol/Bootloader/ESPBootloaderResponse.hpp"
+
+#include <algorithm>
+
+namespace tavrik {
+
+void appendLittleEndian32(Data& out, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+}
+
+std::uint32_t readLittleEndian32(const std::uint8_t* bytes)
+{
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8)
+        | (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+Data makeRomRequest(RomOpcode opcode, const Data& body, std::uint32_t checksum)
+{
+    Data packet;
+    packet.reserve(body.size() + 8);
+    packet.push_back(0x00);
+    packet.push_back(static_cast<std::uint8_t>(opcode));
+    packet.push_back(static_cast<std::uint8_t>(body.size()));
+    packet.push_back(static_cast<std::uint8_t>(body.size() >> 8));
+    appendLittleEndian32(packet, checksum);
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length)
+{
+    std::uint8_t sum = 0xEF;
+    for (std::size_t index = 0; index < length; ++index) {
+        sum ^= bytes[index];
+    }
+    return sum;
+}
+
+Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence)
+{
+    Data body;
+    body.reserve(length + 16);
+    appendLittleEndian32(body, static_cast<std::uint32_t>(length));
+    appendLittleEndian32(body, sequence);
+    appendLittleEndian32(body, 0);
+    appendLittleEndian32(body, 0);
+    body.insert(body.end(), bytes, bytes + length);
+    return body;
+}
+
+std::optional<RomResponse> decodeRomResponse(const Data& frame)
+{
+    if (frame.size() < 8 || frame[0] != 0x01) {
+        return std::nullopt;
+    }
+    RomResponse response;
+    response.command = frame[1];
+    const std::size_t claimed = static_cast<std::size_t>(frame[2]) | (static_cast<std::size_t>(frame[3]) << 8);
+    response.value = readLittleEndian32(frame.data() + 4);
+    const std::size_t available = std::min(claimed, frame.size() - 8);
+    response.body.assign(frame.begin() + 8, frame.begin() + 8 + static_cast<std::ptrdiff_t>(available));
+    return response;
+}
+
+Data romResponsePayload(const RomResponse& response, std::size_t payloadLength)
+{
+    const std::size_t minimum = payloadLength + 2;
+    if (response.body.size() < minimum) {
+        throw ESPBootloaderResponseValidationError::shortStatusPacket(static_cast<std::int64_t>(minimum),
+                                                                      static_cast<std::int64_t>(response.body.size()));
+    }
+    Data payload = validateESPBootloaderResponseBody(
+        response.body, response.command, static_cast<std::int64_t>(response.body.size() - payloadLength));
+    return payload;
+}
+
+} // namespace tavrik

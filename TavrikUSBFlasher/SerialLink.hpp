@@ -1,0 +1,44 @@
+#pragma once
+
+#include "TavrikUSBProtocol/Support/Data.hpp"
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+
+namespace tavrik {
+
+// The byte pipe to a board. The protocol code above it is deterministic; everything that touches
+// time or the device goes through here so tests can replace it.
+class SerialLink {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~SerialLink() = default;
+
+    virtual void write(const Data& bytes) = 0;
+    // Whatever arrives within `timeout`; empty when nothing did.
+    virtual Data read(std::chrono::milliseconds timeout) = 0;
+    // Drives DTR and RTS (true = asserted). False when the port has no modem lines, as on a
+    // pseudo-terminal; that is not an error.
+    virtual bool setModemLines(bool dtr, bool rts) = 0;
+    virtual void discardInput() = 0;
+    virtual void pause(std::chrono::milliseconds duration) = 0;
+    virtual Clock::time_point now() const = 0;
+    // The port's name for messages.
+    virtual std::string name() const = 0;
+};
+
+// The run was asked to stop (SIGTERM, SIGINT, SIGHUP).
+class InterruptedError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A whole subcommand ran past its own time-out.
+class DeadlineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace tavrik

@@ -1,0 +1,75 @@
+#include "TavrikUSBFlasher/FlasherCommands.hpp"
+#include "TavrikUSBFlasher/PosixSerialPort.hpp"
+
+#include <cerrno>
+#include <fstream>
+#include <iostream>
+#include <algorithm>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int failureStatus = 1;
+constexpr int usageStatus = 2;
+constexpr int stoppedStatus = 143;
+
+std::string readStandardInput()
+{
+    std::string text;
+    char buffer[4096];
+    while (true) {
+        const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count > 0) {
+            text.append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0 || errno != EINTR) {
+            return text;
+        }
+    }
+}
+
+tavrik::Data readFile(const std::string& path)
+{
+    std::ifstream stream(path, std::ios::binary | std::ios::ate);
+    if (!stream) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    const std::streamoff length = stream.tellg();
+    tavrik::Data bytes(static_cast<std::size_t>(std::max<std::streamoff>(length, 0)));
+    stream.seekg(0);
+    if (length < 0 || !stream.read(reinterpret_cast<char*>(bytes.data()), length)) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace tavrik;
+    PosixSerialPort::installSignalHandling();
+    FlasherEnvironment environment;
+    environment.openPort = [](const std::string& port, std::chrono::seconds limit, const std::string& message) {
+        auto link = std::make_unique<PosixSerialPort>(port, 115200);
+        link->setDeadline(link->now() + limit, message);
+        return std::unique_ptr<SerialLink>(std::move(link));
+    };
+    environment.readStandardInput = readStandardInput;
+    environment.readFile = readFile;
+    environment.output = &std::cout;
+    try {
+        const FlasherArguments arguments = FlasherArguments::parse(std::vector<std::string>(argv + 1, argv + argc));
+        return runFlasherCommand(arguments, environment);
+    } catch (const UsageError& error) {
+        std::cerr << error.what() << '\n';
+        return usageStatus;
+    } catch (const InterruptedError&) {
+        // The port was closed and unlocked on the way out.
+        std::cerr << "Stopped; the serial port was released.\n";
+        return stoppedStatus;
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << '\n';
+        return failureStatus;
+    }
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tavrik {
+
+enum class SimulatedChip { esp32, esp32s3 };
+
+// What runs on the board: its ROM loader in download mode, the Tavrik firmware, or the probe
+// image loaded into RAM.
+enum class SimulatedBoardMode { romLoader, tavrikFirmware, probeImage };
+
+enum class SimulatedFault {
+    none,
+    silence,         // nothing ever comes back
+    noise,           // the board prints text but never answers as a ROM loader
+    refuseCommand,   // `faultCommand` gets status 1, reason `faultReason`
+    shortReply,      // `faultCommand` gets a one-byte body
+    slowReply,       // `faultCommand` is answered after `slowDelay`
+    corruptFlash,    // one written byte reads back wrong
+    stallAfterBlock, // after the first compressed block nothing more is answered
+};
+
+struct SimulatedNetwork {
+    std::string ssid;
+    int rssi = 0;
+    int channel = 0;
+    std::string auth;
+    std::string password;
+};
+
+struct SimulatedUsbBoardOptions {
+    SimulatedChip chip = SimulatedChip::esp32;
+    // The model the probe image and the firmware report.
+    std::string target = "m5stick-c";
+    SimulatedBoardMode mode = SimulatedBoardMode::romLoader;
+    SimulatedFault fault = SimulatedFault::none;
+    std::uint8_t faultCommand = 0;
+    std::uint8_t faultReason = 5;
+    std::chrono::milliseconds slowDelay {400};
+    std::string firmwareVersion = "1.4.0";
+    int bleProtocolVersion = 2;
+    bool probePasses = true;
+    std::vector<SimulatedNetwork> networks;
+};
+
+// A board on a pseudo-terminal. It serves the ESP32 / ESP32-S3 ROM loader (SLIP, SYNC with eight
+// replies, registers, SPI attach and parameters, compressed flashing into NOR-like flash, MD5,
+// RAM loading) and the Tavrik line protocol of the firmware and the probe image, and checks what
+// a ROM would refuse. Its port path is what the program under test opens.
+class SimulatedUsbBoard {
+public:
+    struct Request {
+        std::string verb;
+        nlohmann::json body;
+    };
+
+    explicit SimulatedUsbBoard(SimulatedUsbBoardOptions options);
+    ~SimulatedUsbBoard();
+    SimulatedUsbBoard(const SimulatedUsbBoard&) = delete;
+    SimulatedUsbBoard& operator=(const SimulatedUsbBoard&) = delete;
+
+    const std::string& portPath() const { return portPath_; }
+
+    std::vector<std::uint8_t> flash(std::size_t offset, std::size_t length) const;
+    // Bytes programmed into flash so far (erasing does not count).
+    std::size_t programmedBytes() const;
+    std::size_t flashDataBlocks() const;
+    // Opcodes of every ROM request, in order.
+    std::vector<std::uint8_t> romRequests() const;
+    // Line-protocol requests, in order.
+    std::vector<Request> requests() const;
+    std::vector<std::uint8_t> labels() const;
+    SimulatedBoardMode mode() const;
+    // Waits (without sleeping a fixed time) until `count` compressed blocks arrived or `limit` passed.
+    bool waitForDataBlocks(std::size_t count, std::chrono::milliseconds limit) const;
+
+private:
+    struct Pending {
+        std::chrono::steady_clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    void run();
+    void receive(const std::vector<std::uint8_t>& bytes);
+    void handleFrame(const std::vector<std::uint8_t>& frame);
+    void handleLine(const std::string& line);
+    void reply(std::uint8_t command, std::uint32_t value, const std::vector<std::uint8_t>& payload,
+               std::uint8_t status = 0, std::uint8_t reason = 0);
+    void sendFrame(std::uint8_t command, std::vector<std::uint8_t> frame);
+    void sendLine(const std::string& verb, const nlohmann::ordered_json& body);
+    void emit(std::vector<std::uint8_t> bytes, std::chrono::milliseconds delay = {});
+    void program(std::uint32_t address, const std::uint8_t* bytes, std::size_t length);
+
+    SimulatedUsbBoardOptions options_;
+    int master_ = -1;
+    int slave_ = -1;
+    int wake_[2] = {-1, -1};
+    std::string portPath_;
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    SimulatedBoardMode mode_;
+    std::vector<std::uint8_t> flash_;
+    std::size_t programmed_ = 0;
+    std::size_t dataBlocks_ = 0;
+    std::vector<std::uint8_t> romRequests_;
+    std::vector<Request> requests_;
+    std::vector<std::uint8_t> labels_;
+
+    // Loader state, touched only by the board's thread.
+    std::vector<std::uint8_t> frame_;
+    bool inFrame_ = false;
+    bool escaping_ = false;
+    std::string line_;
+    std::deque<Pending> pending_;
+    bool synced_ = false;
+    bool attached_ = false;
+    bool stalled_ = false;
+    bool corrupted_ = false;
+    std::uint32_t flashLimit_ = 2 * 1024 * 1024;
+    void* inflater_ = nullptr;
+    bool inflating_ = false;
+    std::uint32_t writeAddress_ = 0;
+    std::uint32_t writeEnd_ = 0;
+    std::uint32_t nextSequence_ = 0;
+    std::uint32_t blockCount_ = 0;
+    bool memLoading_ = false;
+    std::uint32_t memAddress_ = 0;
+    std::uint32_t memEnd_ = 0;
+    std::size_t ramLoaded_ = 0;
+};
+
+} // namespace tavrik
