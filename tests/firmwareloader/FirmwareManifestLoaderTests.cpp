@@ -173,6 +173,11 @@ TEST(FirmwareManifestLoaderTests, ABodyOverTheLimitIsRefusedWhileItStreams)
     // The loader hung up instead of reading on.
     EXPECT_TRUE(processEventsUntil([&] { return fixture.server.closedEndlessConnections() == 1; }));
 
+    // A declared length over the limit is refused without waiting for the body.
+    fixture.server.route("/declared.json", Response { 200, "{", { { "Content-Length", "2000000" } } });
+    const CatalogResult declared = fixture.load(url(fixture.server.url("/declared.json")));
+    EXPECT_EQ(errorText(declared), limitText + fixture.server.url("/declared.json").toStdString());
+
     // A local file is held to the same limit.
     QTemporaryDir dir;
     QFile big(dir.filePath("channel.json"));

@@ -3,6 +3,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace tavrik::test {
 
 namespace {
@@ -91,7 +93,12 @@ void LoopbackHttpServer::readRequest(QTcpSocket* socket)
         feedEndless(socket);
         return;
     }
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n\r\n";
+    const bool declared = std::any_of(response.headers.begin(), response.headers.end(),
+                                      [](const auto& header) { return header.first.toLower() == "content-length"; });
+    if (!declared) {
+        head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    }
+    head += "\r\n";
     socket->write(head + response.body);
     socket->disconnectFromHost();
 }

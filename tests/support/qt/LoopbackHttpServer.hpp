@@ -14,7 +14,8 @@ class QTcpSocket;
 namespace tavrik::test {
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests of real downloads: each path answers with a fixed
-// response, one request per connection. It can also stall (send nothing) or stream an endless body.
+// response, one request per connection. A route may declare its own Content-Length, stall (send
+// nothing) or stream an endless body.
 class LoopbackHttpServer final : public QObject {
     Q_OBJECT
 public:
