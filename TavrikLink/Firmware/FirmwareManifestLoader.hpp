@@ -1,0 +1,114 @@
+#pragma once
+
+#include "TavrikCore/Firmware/FirmwareCatalog.hpp"
+#include "TavrikCore/Firmware/FirmwareManifestError.hpp"
+#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
+
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tavrik {
+
+// Fetches firmware manifests and images from a local file or over http(s): the channel manifest,
+// the release manifest it may name, and one image checked against its size and SHA-256. Bodies are
+// read as they stream in and refused once they pass their limit, so a hostile server cannot make the
+// application buffer without bound. Results arrive from the event loop, never inside the call.
+class FirmwareManifestLoader final : public QObject {
+    Q_OBJECT
+public:
+    using Handle = std::uint64_t;
+    static constexpr Handle invalidHandle = 0;
+
+    struct LoadError {
+        // The user text.
+        std::string description;
+        // Set when the manifest, the server's status, the size or the checksum was refused.
+        std::optional<FirmwareManifestError> manifestError;
+    };
+    struct CatalogResult {
+        std::optional<FirmwareCatalog> catalog;
+        std::optional<LoadError> error;
+    };
+    struct DataResult {
+        std::optional<Data> data;
+        std::optional<LoadError> error;
+    };
+    using CatalogCompletion = std::function<void(CatalogResult)>;
+    using DataCompletion = std::function<void(DataResult)>;
+
+    static constexpr std::int64_t manifestSizeLimit = 1048576;
+    static constexpr std::int64_t imageSizeLimit = 16777216;
+    static constexpr int maximumRedirects = 10;
+    static constexpr std::chrono::milliseconds defaultTimeout { 60000 };
+
+    explicit FirmwareManifestLoader(Scheduler& scheduler, QObject* parent = nullptr);
+    ~FirmwareManifestLoader() override;
+
+    // The default channel: the stable channel on the release host.
+    static const Url& publishedChannelURL();
+
+    // The channel manifest, then the release manifest it names, decoded into a catalog.
+    Handle load(const Url& channelURL, CatalogCompletion completion);
+    // One image, given only when its length and SHA-256 (any letter case) match.
+    Handle validatedData(const Url& url, std::int64_t sizeBytes, const std::string& sha256,
+                         DataCompletion completion);
+    // The completion of a cancelled operation is never called; unknown handles are ignored.
+    void cancel(Handle handle);
+
+    // How long a fetch may go without receiving anything before it fails.
+    void setTimeout(std::chrono::milliseconds timeout) { inactivityTimeout = timeout; }
+
+    // The upload service's download: `validatedData` of the asset's URL, size and checksum.
+    FirmwareUploadService::Download downloadOperation();
+
+private:
+    using DataHandler = std::function<void(Data)>;
+    using ErrorHandler = std::function<void(LoadError)>;
+
+    // The one fetch an operation is waiting for.
+    struct Fetch {
+        Url url;
+        std::int64_t limit = 0;
+        QPointer<QNetworkReply> reply;
+        Scheduler::Handle timer = Scheduler::invalidHandle;
+        Data body;
+        DataHandler onData;
+        ErrorHandler onError;
+    };
+
+    void startFetch(Handle handle, const Url& url, std::int64_t limit, DataHandler onData, ErrorHandler onError);
+    void startNetworkFetch(Handle handle, Fetch& fetch);
+    void readLocalFile(Handle handle);
+    void readAvailable(Handle handle, QNetworkReply* reply);
+    void checkHeaders(Handle handle, QNetworkReply* reply);
+    void checkRedirect(Handle handle, QNetworkReply* reply, const QUrl& target);
+    void failUnsupported(Handle handle, const QUrl& target);
+    void replyFinished(Handle handle, QNetworkReply* reply);
+    void armTimeout(Handle handle);
+    Fetch* fetchFor(Handle handle, const QNetworkReply* reply);
+    // Ends the fetch (aborting its reply, if any) and then calls its handler.
+    void succeed(Handle handle);
+    void fail(Handle handle, LoadError error);
+    Fetch takeFetch(Handle handle);
+
+    Scheduler& scheduler;
+    QNetworkAccessManager* network;
+    std::map<Handle, Fetch> fetches;
+    Handle nextHandle = 1;
+    std::chrono::milliseconds inactivityTimeout = defaultTimeout;
+};
+
+} // namespace tavrik
