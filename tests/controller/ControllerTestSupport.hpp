@@ -36,6 +36,9 @@ protected:
 
     FakeTavrik& addDevice(TavrikBleProtocolProfile profile = TavrikBleProtocolProfile::secureV2)
     {
+        if (device) {
+            central.removePeripheral(device->peripheral());
+        }
         device = std::make_unique<FakeTavrik>(scheduler, central, profile);
         return *device;
     }
