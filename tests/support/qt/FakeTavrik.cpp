@@ -85,7 +85,7 @@ void FakeTavrik::send(const Json& message, std::optional<bool> reliable)
 void FakeTavrik::sendPayload(const Data& payload)
 {
     if (!silent) {
-        channel.sendBinaryPayload(payload, "test payload");
+        radio->notify(makeFrame(BleDataChannel::plainFlags, nextPlainId++, 0, 1, payload));
     }
 }
 

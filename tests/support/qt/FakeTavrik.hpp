@@ -46,7 +46,7 @@ public:
     // Sends a message as the device: plain, or with reliable delivery when the app offered it and
     // `reliable` is not false.
     void send(const Json& message, std::optional<bool> reliable = std::nullopt);
-    // Any payload as one plain message, e.g. bytes that are not UTF-8.
+    // Any payload as one plain single-frame message, e.g. bytes that are not UTF-8.
     void sendPayload(const Data& payload);
 
     // What the device received.
@@ -75,6 +75,7 @@ private:
     std::optional<SyncStartEnvelope> syncStart;
     std::optional<SyncRestoreEnvelope> restore;
     std::uint16_t nextReliableId = 40000;
+    std::uint16_t nextPlainId = 30000;
 };
 
 } // namespace tavrik::test
