@@ -1,7 +1,6 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include <QDateTime>
-#include <QTimeZone>
 
 namespace tavrik {
 
@@ -11,7 +10,7 @@ namespace {
 std::string logTimeText(std::chrono::system_clock::time_point moment)
 {
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(moment.time_since_epoch()).count();
-    return QDateTime::fromMSecsSinceEpoch(milliseconds, QTimeZone::utc()).toString(Qt::ISODateWithMs).toStdString();
+    return QDateTime::fromMSecsSinceEpoch(milliseconds).toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
 std::string lineText(const TavrikLogEntry& entry)
