@@ -354,8 +354,15 @@ void TavrikBleCentral::centralDidFailToConnect(std::shared_ptr<BlePeripheral>, s
     handleConnectFailure(error);
 }
 
-void TavrikBleCentral::centralDidDisconnect(std::shared_ptr<BlePeripheral>, std::optional<BleError> error)
+void TavrikBleCentral::centralDidDisconnect(std::shared_ptr<BlePeripheral> peripheral, std::optional<BleError> error)
 {
+    // A link the controller already let go of (a new session or a reset cut it) ends quietly: read as
+    // a device that went away, it would wipe the data and queued edits and start yet another load.
+    if (!isReviewDemo_ && peripheral != targetPeripheral_) {
+        appendLog("Disconnected: " + describe(error, "ok"), true);
+        isExpectingResetDisconnect_ = false;
+        return;
+    }
     handleDisconnect(error);
 }
 

@@ -328,3 +328,31 @@ TEST_F(ControllerTest, ReadErrorsAreLogged)
 
 } // namespace
 } // namespace tavrik::test
+
+namespace tavrik::test {
+namespace {
+
+// The disconnect of a link the controller cut itself is not the device going away.
+TEST_F(ControllerTest, NewSessionWhileConnectedIsNotTakenForALostDevice)
+{
+    addDevice();
+    loadFromDevice();
+    controller->beginSession(SyncMode::load);
+    settle();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_TRUE(controller->isConnected());
+    EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
+    EXPECT_EQ(central.connectCount, 2);
+
+    central.removePeripheral(device->peripheral());
+    controller->beginSession(SyncMode::load); // nothing in range: the load waits
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    controller->beginSession(SyncMode::control);
+    settle();
+    EXPECT_EQ(controller->atomicCommandQueue().size(), 1u);
+    EXPECT_EQ(controller->sessionMode(), SyncMode::control);
+    EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
+}
+
+} // namespace
+} // namespace tavrik::test
