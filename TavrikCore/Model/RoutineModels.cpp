@@ -196,4 +196,43 @@ std::string ActiveRoutineContext::formattedStepTitle() const
     return "Step " + std::to_string(number);
 }
 
+std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps, RandomSource& random)
+{
+    std::vector<RoutineStepModel> models;
+    models.reserve(steps.size());
+    for (const RoutineStepPayload& step : steps) {
+        RoutineStepModel model(
+            step.id, step.position, step.parentId, step.tagId, step.seconds, step.instruction, step.unstoppable != 0);
+        model.id = Uuid::random(random);
+        models.push_back(std::move(model));
+    }
+    return models;
+}
+
+std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups, RandomSource& random)
+{
+    std::vector<RoutineGroupModel> models;
+    models.reserve(groups.size());
+    for (const RoutineGroupPayload& group : groups) {
+        RoutineGroupModel model(group.id, group.position, group.label, group.mode, group.timeLimitSeconds);
+        model.id = Uuid::random(random);
+        models.push_back(std::move(model));
+    }
+    return models;
+}
+
+RoutineDetailModel routineDetailModel(const RoutinePayload& routine, RandomSource& random)
+{
+    RoutineDetailModel model;
+    model.id = routine.id;
+    model.label = routine.label;
+    model.expectedStepCount = static_cast<std::int64_t>(routine.steps.size());
+    model.expectedGroupCount = static_cast<std::int64_t>(routine.groups.size());
+    model.startTagIds = routine.startTagIds;
+    model.steps = routineStepModels(routine.steps, random);
+    model.groups = routineGroupModels(routine.groups, random);
+    model.hasReceivedAllSteps = true;
+    return model;
+}
+
 } // namespace tavrik

@@ -139,4 +139,11 @@ struct ActiveRoutineContext {
     bool operator==(const ActiveRoutineContext&) const = default;
 };
 
+// Models of a routine's steps and groups as loaded from the device, each with a fresh list id from
+// `random`, in the payload's order.
+std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps, RandomSource& random);
+std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups, RandomSource& random);
+// A complete detail of a whole routine payload.
+RoutineDetailModel routineDetailModel(const RoutinePayload& routine, RandomSource& random);
+
 } // namespace tavrik

@@ -445,27 +445,7 @@ std::optional<SyncDataEnvelope> CompanionSession::replaceDevice(const DeviceRepl
 
 RoutineDetailModel CompanionSession::detail(const RoutinePayload& routine)
 {
-    RoutineDetailModel model;
-    model.id = routine.id;
-    model.label = routine.label;
-    model.expectedStepCount = static_cast<std::int64_t>(routine.steps.size());
-    model.expectedGroupCount = static_cast<std::int64_t>(routine.groups.size());
-    model.startTagIds = routine.startTagIds;
-    model.steps.reserve(routine.steps.size());
-    for (const RoutineStepPayload& step : routine.steps) {
-        RoutineStepModel stepModel(step.id, step.position, step.parentId, step.tagId, step.seconds, step.instruction,
-            step.unstoppable != 0);
-        stepModel.id = Uuid::random(random);
-        model.steps.push_back(std::move(stepModel));
-    }
-    model.groups.reserve(routine.groups.size());
-    for (const RoutineGroupPayload& group : routine.groups) {
-        RoutineGroupModel groupModel(group.id, group.position, group.label, group.mode, group.timeLimitSeconds);
-        groupModel.id = Uuid::random(random);
-        model.groups.push_back(std::move(groupModel));
-    }
-    model.hasReceivedAllSteps = true;
-    return model;
+    return routineDetailModel(routine, random);
 }
 
 void CompanionSession::emitEffect(Json effect)

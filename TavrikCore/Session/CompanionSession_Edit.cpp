@@ -3,6 +3,7 @@
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Model/Commands.hpp"
+#include "TavrikCore/Model/LocalIds.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
@@ -120,27 +121,8 @@ std::uint32_t CompanionSession::id(const Json& request) const
 
 std::uint32_t CompanionSession::nextID(const std::vector<std::uint32_t>& ids)
 {
-    constexpr std::uint32_t largest = std::numeric_limits<std::uint32_t>::max();
-    if (ids.empty()) {
-        return 1;
-    }
-    const std::uint32_t highest = *std::max_element(ids.begin(), ids.end());
-    if (highest < largest) {
-        return highest + 1;
-    }
-    // The counter has run out, but ids below it may be free; 0 is never handed out.
-    std::vector<std::uint32_t> sorted = ids;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    std::uint64_t candidate = 1;
-    for (const std::uint32_t taken : sorted) {
-        if (taken == 0) {
-            continue;
-        }
-        if (taken != candidate) {
-            return static_cast<std::uint32_t>(candidate);
-        }
-        ++candidate;
+    if (const std::optional<std::uint32_t> next = nextUnusedId(ids)) {
+        return *next;
     }
     throw SyncImportError("No unused identifiers remain");
 }

@@ -1,0 +1,525 @@
+#pragma once
+
+#include "TavrikCore/Firmware/FirmwareAsset.hpp"
+#include "TavrikCore/Firmware/FirmwareCatalog.hpp"
+#include "TavrikCore/Firmware/FirmwareHardwareTarget.hpp"
+#include "TavrikCore/Firmware/FirmwareUpdateNotice.hpp"
+#include "TavrikCore/Firmware/FirmwareUploadStatus.hpp"
+#include "TavrikCore/Link/BleDataChannel.hpp"
+#include "TavrikCore/Link/BleDataMessageLogDetail.hpp"
+#include "TavrikCore/Model/ClockModels.hpp"
+#include "TavrikCore/Model/Commands.hpp"
+#include "TavrikCore/Model/RoutineModels.hpp"
+#include "TavrikCore/Model/RoutinePayloads.hpp"
+#include "TavrikCore/Model/ScheduleModels.hpp"
+#include "TavrikCore/Model/SettingsModels.hpp"
+#include "TavrikCore/Model/StoreSnapshot.hpp"
+#include "TavrikCore/Model/SyncPayloads.hpp"
+#include "TavrikCore/Model/TagModels.hpp"
+#include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
+#include "TavrikCore/Model/WifiModels.hpp"
+#include "TavrikCore/Support/Clock.hpp"
+#include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikCore/Support/Uuid.hpp"
+#include "TavrikLink/Support/KeyValueStore.hpp"
+#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
+#include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
+
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tavrik {
+
+struct BackupMigrationResult;
+
+// One line of the controller's log. Made only by the log itself.
+struct TavrikLogEntry {
+    // Structured detail; its one kind is a data-channel transfer record.
+    using Detail = std::variant<BleDataMessageLogDetail>;
+
+    Uuid id;
+    std::chrono::system_clock::time_point timestamp;
+    std::string timestampText;
+    std::string text;
+    std::optional<Detail> detail;
+
+    friend bool operator==(const TavrikLogEntry&, const TavrikLogEntry&) = default;
+};
+
+// The application's one controller: the Bluetooth connection, the data channel, sync sessions, the
+// command path, the log, and the device data the views show. Everything runs on the event loop's
+// thread; waits go through the scheduler.
+class TavrikBleCentral final : public QObject, private BleCentralDelegate, private BlePeripheralDelegate {
+    Q_OBJECT
+
+public:
+    // Fetches one firmware image checked against the asset's size and digest (the manifest loader's).
+    using FirmwareDownload = FirmwareUploadService::Download;
+
+    // What the controller talks to, injected so tests can stand in for each.
+    struct Environment {
+        BleCentral& central;
+        Scheduler& scheduler;
+        const Clock& clock;
+        RandomSource& random;
+        KeyValueStore& defaults;
+        std::filesystem::path localLinkDirectory;
+        bool automaticallyPollLocalLink = true;
+        FirmwareDownload firmwareDownload {};
+    };
+
+    // A command waiting for a connection.
+    struct AtomicCommand {
+        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
+        std::string command;
+
+        friend bool operator==(const AtomicCommand&, const AtomicCommand&) = default;
+    };
+
+    // An edit waiting out its debounce.
+    struct DebouncedPersist {
+        std::optional<std::string> attribute;
+        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
+        std::vector<std::string> commands;
+        Scheduler::Handle task = Scheduler::invalidHandle;
+    };
+
+    // An item id as the persist key shows it: a device id or a planner key such as "3:17".
+    using PersistId = std::variant<std::uint32_t, std::string>;
+
+    static constexpr std::chrono::milliseconds loadTimeout { 15000 };
+    static constexpr std::size_t logCapacity = 500;
+
+    explicit TavrikBleCentral(Environment environment, QObject* parent = nullptr);
+    ~TavrikBleCentral() override;
+    TavrikBleCentral(const TavrikBleCentral&) = delete;
+    TavrikBleCentral& operator=(const TavrikBleCentral&) = delete;
+
+    // --- Published state (read accessors; each has a change signal below) ---
+    const std::vector<std::string>& logEntries() const { return logEntries_; }
+    const std::vector<TavrikLogEntry>& logItems() const { return logItems_; }
+    const std::string& statusText() const { return statusText_; }
+    const std::vector<ScheduledRoutine>& schedules() const { return schedules_; }
+    const std::vector<ScheduleDefinition>& routines() const { return routines_; }
+    const std::optional<std::string>& scheduleError() const { return scheduleError_; }
+    const std::vector<TagInfo>& tags() const { return tags_; }
+    const std::optional<std::string>& tagError() const { return tagError_; }
+    const TagScanState& tagScanState() const { return tagScanState_; }
+    const std::optional<TagScanResult>& tagScanResult() const { return tagScanResult_; }
+    const std::vector<RoutineSummary>& routineSummaries() const { return routineSummaries_; }
+    const std::map<std::uint32_t, RoutineDetailModel>& routineDetails() const { return routineDetails_; }
+    const std::optional<std::string>& routineError() const { return routineError_; }
+    const std::optional<ActiveRoutineContext>& activeRoutineContext() const { return activeRoutineContext_; }
+    bool isConnected() const { return isConnected_; }
+    const std::optional<SyncMode>& syncMode() const { return syncMode_; }
+    const SyncStage& syncStage() const { return syncStage_; }
+    bool hasLoadedData() const { return hasLoadedData_; }
+    bool isReviewDemo() const { return isReviewDemo_; }
+    bool legacyFirmwareUpgradeRequired() const { return legacyFirmwareUpgradeRequired_; }
+    const std::vector<std::string>& backupMigrationWarnings() const { return backupMigrationWarnings_; }
+    const std::optional<FirmwareAsset>& availableFirmwareAsset() const { return availableFirmwareAsset_; }
+    const std::optional<std::string>& deviceFirmwareVersion() const { return deviceFirmwareVersion_; }
+    FirmwareHardwareTarget deviceHardwareTarget() const { return deviceHardwareTarget_; }
+    const std::string& firmwareSourceDescription() const { return firmwareSourceDescription_; }
+    const std::string& firmwareChannelDescription() const { return firmwareChannelDescription_; }
+    const std::string& firmwareManifestDescription() const { return firmwareManifestDescription_; }
+    const std::optional<std::string>& firmwareAvailableVersion() const { return firmwareAvailableVersion_; }
+    bool useLocalFirmwareBuilds() const { return useLocalFirmwareBuilds_; }
+    const std::optional<FirmwareUpdateNotice>& firmwareUpdateNotice() const { return firmwareUpdateNotice_; }
+    const std::optional<TimeSyncNotice>& timeSyncNotice() const { return timeSyncNotice_; }
+    bool wifiSupported() const { return wifiSupported_; }
+    std::int64_t wifiCredentialCapacity() const { return wifiCredentialCapacity_; }
+    const std::vector<WifiCredentialSummary>& savedWifiCredentials() const { return savedWifiCredentials_; }
+    const std::vector<WifiScannedNetwork>& nearbyWifiNetworks() const { return nearbyWifiNetworks_; }
+    const WifiRequestActivityState& wifiRequestActivity() const { return wifiRequestActivity_; }
+    const std::optional<std::string>& wifiSettingsMessage() const { return wifiSettingsMessage_; }
+    const std::optional<WifiConnectionNotice>& wifiConnectionNotice() const { return wifiConnectionNotice_; }
+    const std::optional<WifiValidationFailure>& wifiValidationFailure() const { return wifiValidationFailure_; }
+    const std::optional<std::string>& wifiLastSavedSsid() const { return wifiLastSavedSsid_; }
+    const std::optional<int>& idleDisconnectSecondsRemaining() const { return idleDisconnectSecondsRemaining_; }
+    bool muteNonAlarmSounds() const { return muteNonAlarmSounds_; }
+    bool killSwitchSupported() const { return killSwitchSupported_; }
+    const std::string& killSwitchUid() const { return killSwitchUid_; }
+    bool routineStartTagsSupported() const { return routineStartTagsSupported_; }
+    const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
+    bool virtualTavrikConnected() const { return virtualTavrikConnected_; }
+
+    // --- Plain state that views and tests may read ---
+    const std::optional<std::string>& syncCode() const { return syncCode_; }
+    const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
+    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
+    const std::optional<StoreSnapshotPayload>& storeSnapshot() const { return storeSnapshot_; }
+    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
+    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return dataCharacteristic_; }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const { return firmwareCharacteristic_; }
+    bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
+    bool routineControlSessionActive() const { return routineControlSessionActive_; }
+    const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
+    const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
+    const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
+    const std::optional<AtomicCommandChannel>& lastAtomicCommandChannel() const { return lastAtomicCommandChannel_; }
+    const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
+    bool hasLoadTimeout() const { return loadTimeoutTask_ != Scheduler::invalidHandle; }
+    std::uint16_t nextVirtualMessageId() const { return nextVirtualMessageId_; }
+    const std::string& virtualTavrikClient() const { return virtualTavrikClient_; }
+    const std::filesystem::path& localLinkDirectory() const { return localLinkDirectory_; }
+    bool automaticallyPollLocalLink() const { return automaticallyPollLocalLink_; }
+    const std::string& appVersion() const { return appVersion_; }
+    std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
+    std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
+    std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
+    bool tagScanSessionActive() const { return tagScanSessionActive_; }
+    bool tagScanCommandPending() const { return tagScanCommandPending_; }
+    TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
+    BleDataChannel& dataService() { return *dataService_; }
+
+    // --- Log (TavrikBleCentral_Log.cpp) ---
+    void appendLog(const std::string& text, bool allowDuplicates);
+    void appendLogItem(const std::string& text, std::optional<TavrikLogEntry::Detail> detail, bool allowDuplicates);
+    void appendBleDataLog(const BleDataMessageLogDetail& detail);
+    // The log drawer's clear button.
+    void clearLog();
+
+    // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
+    void startScanningIfPossible();
+    void handleStateChange(BleManagerState state);
+    void handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi);
+    void handleConnect(const std::shared_ptr<BlePeripheral>& peripheral);
+    void handleConnectFailure(const std::optional<BleError>& error);
+    void handleDisconnect(const std::optional<BleError>& error);
+    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleCharacteristics(const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error);
+    void failUnavailableDataChannel();
+
+    // --- Sync session (TavrikBleCentral_Session.cpp) ---
+    void beginSession(SyncMode mode);
+    void startRestoreSession();
+    void sendSyncStart();
+    void scheduleLoadTimeout(std::chrono::milliseconds delay);
+    void failIncompleteLoad(const std::string& message);
+    void handleSyncControl(const Data& payload, const std::string& fallback);
+    void sendSyncRestore();
+    void finishControlSessionIfIdle();
+
+    // --- Message routing (TavrikBleCentral_Routing.cpp) ---
+    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
+
+    // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
+    static std::string persistKey(AtomicCommandChannel channel, const PersistId& id);
+    void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
+        bool debounce, const std::optional<std::string>& attribute);
+    void flushDebouncedPersist(const std::string& key);
+    void sendOrQueue(const AtomicCommand& command);
+    void sendAtomicCommandNow(const AtomicCommand& command);
+    void sendAtomicCommandsIfNeeded();
+    // Connected and able to carry a command: a data characteristic is attached or the local link is up.
+    bool isDeviceAttached() const;
+
+    // --- Installing sync data (TavrikBleCentral_Install.cpp) ---
+    // Gives false, changing nothing, when the envelope names a hardware target this program does not know.
+    bool applySyncData(const SyncDataEnvelope& envelope, bool updateDeviceCapabilities,
+        std::optional<std::int64_t> reportedDataVersion);
+    SyncSnapshot currentSnapshot() const;
+    void updateNextLocalIds();
+
+    // --- Idle disconnect, eject and termination (TavrikBleCentral_Lifecycle.cpp) ---
+    void recordUserInteraction();
+    void startCommandConnection();
+    void resetLocalData(bool preserveExpectedDisconnect);
+    void resetConnectionState();
+    void updateStatus(const std::string& text);
+
+    // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
+    void startVirtualTavrikPolling();
+    void pollVirtualTavrikAdvertisingFile();
+    bool sendVirtualTavrikCommand(std::string_view channel, std::string_view command);
+    bool sendVirtualTavrikEncodable(const Json& value);
+
+    // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
+    void sendRoutineCommand(const std::string& command);
+    void sendPendingClockCommandIfNeeded();
+    void sendTagCommand(const std::string& command);
+
+    // --- Device clock (TavrikBleCentral_Clock.cpp) ---
+    void handleClockPayload(const Data& payload);
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
+
+    // --- Routines (TavrikBleCentral_Routines.cpp) ---
+    void handleRoutinePayload(const Data& payload);
+    void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
+    void refreshRoutineDefinitions();
+    std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
+    std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
+    std::vector<RoutinePayload> buildRoutinePayloads() const;
+    void resetRoutineState();
+
+    // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
+    void handleSchedulePayload(const Data& payload);
+    void resetScheduleState();
+
+    // --- Tags (TavrikBleCentral_Tags.cpp) ---
+    void handleTagPayload(const Data& payload);
+    std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
+    void deactivateTagScanSession();
+    void resetTagState();
+
+    // --- Wi-Fi (TavrikBleCentral_Wifi.cpp) ---
+    void handleWifiStatus(const Data& payload);
+    void handleWifiScanResults(const Data& payload);
+    void sendPendingWifiRequestIfNeeded();
+    void resetWifiRequestState();
+
+    // --- Backup (TavrikBleCentral_Backup.cpp) ---
+    void recordBackupMigration(const BackupMigrationResult& result);
+
+    // --- Firmware (TavrikBleCentral_Firmware.cpp) ---
+    void handleFirmwarePayload(const Data& payload);
+    void selectFirmwareAssetForConnectedTarget();
+    void updateFirmwareNoticeIfNeeded();
+    FirmwareUploadService& firmwareUpload() { return *firmwareUpload_; }
+    const FirmwareUploadService& firmwareUpload() const { return *firmwareUpload_; }
+
+signals:
+    void logChanged(); // logEntries and logItems change together
+    void statusTextChanged();
+    void schedulesChanged();
+    void routinesChanged();
+    void scheduleErrorChanged();
+    void tagsChanged();
+    void tagErrorChanged();
+    void tagScanStateChanged();
+    void tagScanResultChanged();
+    void routineSummariesChanged();
+    void routineDetailsChanged();
+    void routineErrorChanged();
+    void activeRoutineContextChanged();
+    void isConnectedChanged();
+    void syncModeChanged();
+    void syncStageChanged();
+    void hasLoadedDataChanged();
+    void isReviewDemoChanged();
+    void legacyFirmwareUpgradeRequiredChanged();
+    void backupMigrationWarningsChanged();
+    void availableFirmwareAssetChanged();
+    void deviceFirmwareVersionChanged();
+    void deviceHardwareTargetChanged();
+    void firmwareDescriptionsChanged(); // source, channel and manifest descriptions
+    void firmwareAvailableVersionChanged();
+    void useLocalFirmwareBuildsChanged();
+    void firmwareUpdateNoticeChanged();
+    void timeSyncNoticeChanged();
+    void wifiSupportedChanged();
+    void wifiCredentialCapacityChanged();
+    void savedWifiCredentialsChanged();
+    void nearbyWifiNetworksChanged();
+    void wifiRequestActivityChanged();
+    void wifiSettingsMessageChanged();
+    void wifiConnectionNoticeChanged();
+    void wifiValidationFailureChanged();
+    void wifiLastSavedSsidChanged();
+    void idleDisconnectSecondsRemainingChanged();
+    void muteNonAlarmSoundsChanged();
+    void killSwitchSupportedChanged();
+    void killSwitchUidChanged();
+    void routineStartTagsSupportedChanged();
+    void deviceSyncDataVersionChanged();
+    void virtualTavrikConnectedChanged();
+    // A service the controller owns changed; views bound to it redraw.
+    void firmwareUploadChanged();
+    void usbOnboardingChanged();
+
+private:
+    // Assigns and emits only when the value really changed.
+    template <class T, class U>
+    void publish(T& field, U&& value, void (TavrikBleCentral::*changed)())
+    {
+        if (field == value) {
+            return;
+        }
+        field = std::forward<U>(value);
+        emit(this->*changed)();
+    }
+    void setStatusText(const std::string& text) { publish(statusText_, text, &TavrikBleCentral::statusTextChanged); }
+    void setSyncStage(SyncStage stage) { publish(syncStage_, std::move(stage), &TavrikBleCentral::syncStageChanged); }
+    void setSyncMode(std::optional<SyncMode> mode) { publish(syncMode_, mode, &TavrikBleCentral::syncModeChanged); }
+    void setIsConnected(bool value) { publish(isConnected_, value, &TavrikBleCentral::isConnectedChanged); }
+    void setScheduleError(std::optional<std::string> value)
+    {
+        publish(scheduleError_, std::move(value), &TavrikBleCentral::scheduleErrorChanged);
+    }
+    void setTagError(std::optional<std::string> value) { publish(tagError_, std::move(value), &TavrikBleCentral::tagErrorChanged); }
+    void setRoutineError(std::optional<std::string> value)
+    {
+        publish(routineError_, std::move(value), &TavrikBleCentral::routineErrorChanged);
+    }
+    void setTagScanState(TagScanState value) { publish(tagScanState_, std::move(value), &TavrikBleCentral::tagScanStateChanged); }
+    // Runs the routine-summary observer after every assignment.
+    void setRoutineSummaries(std::vector<RoutineSummary> value);
+    void setHasLoadedData(bool value) { publish(hasLoadedData_, value, &TavrikBleCentral::hasLoadedDataChanged); }
+    // Ends the running session's bookkeeping: mode, shown mode and code.
+    void clearSessionFields();
+    std::string drawSyncCode();
+    // The connection is wanted by some work: a session, a tag scan, routine control or an upload.
+    bool isConnectionWanted() const;
+    // Sets the stage, firmware status, routine error or tag scan state, whichever work waits.
+    void reportConnectionProgress();
+    void renewBaseline();
+    std::unique_ptr<FirmwareUploadService> makeFirmwareUploadService();
+    void cancelTask(Scheduler::Handle& task);
+
+    // BleCentralDelegate
+    void centralDidUpdateState() override;
+    void centralDidDiscover(std::shared_ptr<BlePeripheral> peripheral, int rssi) override;
+    void centralDidConnect(std::shared_ptr<BlePeripheral> peripheral) override;
+    void centralDidFailToConnect(std::shared_ptr<BlePeripheral> peripheral, std::optional<BleError> error) override;
+    void centralDidDisconnect(std::shared_ptr<BlePeripheral> peripheral, std::optional<BleError> error) override;
+    // BlePeripheralDelegate
+    void peripheralDidDiscoverServices(BlePeripheral& peripheral, std::optional<BleError> error) override;
+    void peripheralDidDiscoverCharacteristics(BlePeripheral& peripheral, const Uuid& serviceUuid,
+        std::optional<BleError> error) override;
+    void peripheralDidUpdateNotificationState(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
+        std::optional<BleError> error) override;
+    void peripheralDidUpdateValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic, const Data& value,
+        std::optional<BleError> error) override;
+    void peripheralDidWriteValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
+        std::optional<BleError> error) override;
+    void peripheralIsReadyToSendWriteWithoutResponse(BlePeripheral& peripheral) override;
+
+    // Seams
+    BleCentral& central;
+    Scheduler& scheduler;
+    const Clock& clock;
+    RandomSource& random;
+    KeyValueStore& defaults;
+    FirmwareDownload firmwareDownload;
+    // Lets a timer callback see that the controller is gone.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+
+    // Published device data and view state
+    std::vector<std::string> logEntries_;
+    std::vector<TavrikLogEntry> logItems_;
+    std::string statusText_ = "Bluetooth idle";
+    std::vector<ScheduledRoutine> schedules_;
+    std::vector<ScheduleDefinition> routines_;
+    std::optional<std::string> scheduleError_;
+    std::vector<TagInfo> tags_;
+    std::optional<std::string> tagError_;
+    TagScanState tagScanState_ = TagScanState::idle();
+    std::optional<TagScanResult> tagScanResult_;
+    std::vector<RoutineSummary> routineSummaries_;
+    std::map<std::uint32_t, RoutineDetailModel> routineDetails_;
+    std::optional<std::string> routineError_;
+    std::optional<ActiveRoutineContext> activeRoutineContext_;
+    bool isConnected_ = false;
+    std::optional<SyncMode> syncMode_;
+    SyncStage syncStage_ = SyncStage::idle();
+    bool hasLoadedData_ = false;
+    bool isReviewDemo_ = false;
+    bool legacyFirmwareUpgradeRequired_ = false;
+    std::vector<std::string> backupMigrationWarnings_;
+    std::optional<FirmwareAsset> availableFirmwareAsset_;
+    std::optional<std::string> deviceFirmwareVersion_;
+    FirmwareHardwareTarget deviceHardwareTarget_ = FirmwareHardwareTarget::m5StickC;
+    std::string firmwareSourceDescription_ = "Published HTTPS";
+    std::string firmwareChannelDescription_ = "stable";
+    std::string firmwareManifestDescription_; // the published channel's address, set by the constructor
+    std::optional<std::string> firmwareAvailableVersion_;
+    bool useLocalFirmwareBuilds_ = false;
+    std::optional<FirmwareUpdateNotice> firmwareUpdateNotice_;
+    std::optional<TimeSyncNotice> timeSyncNotice_;
+    bool wifiSupported_ = false;
+    std::int64_t wifiCredentialCapacity_ = 0;
+    std::vector<WifiCredentialSummary> savedWifiCredentials_;
+    std::vector<WifiScannedNetwork> nearbyWifiNetworks_;
+    WifiRequestActivityState wifiRequestActivity_;
+    std::optional<std::string> wifiSettingsMessage_;
+    std::optional<WifiConnectionNotice> wifiConnectionNotice_;
+    std::optional<WifiValidationFailure> wifiValidationFailure_;
+    std::optional<std::string> wifiLastSavedSsid_;
+    std::optional<int> idleDisconnectSecondsRemaining_;
+    bool muteNonAlarmSounds_ = false; // read from the user defaults by the constructor
+    bool killSwitchSupported_ = false;
+    std::string killSwitchUid_;
+    bool routineStartTagsSupported_ = false;
+    std::optional<std::int64_t> deviceSyncDataVersion_;
+    bool virtualTavrikConnected_ = false;
+
+    // Bluetooth connection
+    std::shared_ptr<BlePeripheral> targetPeripheral_;
+    std::optional<TavrikBleProtocolProfile> activeBleProfile_;
+    std::optional<BleCharacteristic> dataCharacteristic_;
+    std::optional<BleCharacteristic> firmwareCharacteristic_;
+    bool isExpectingResetDisconnect_ = false;
+    std::unique_ptr<BleDataChannel> dataService_;
+
+    // Sync session
+    std::optional<std::string> syncCode_;
+    std::optional<SyncSnapshot> baselineSnapshot_;
+    std::optional<StoreSnapshotPayload> storeSnapshot_;
+    std::optional<SyncMode> sessionMode_;
+    Scheduler::Handle loadTimeoutTask_ = Scheduler::invalidHandle;
+    bool didOfferTimeSyncForCurrentLoad_ = false;
+
+    // Command path and routine control
+    bool routineControlSessionActive_ = false;
+    std::optional<std::string> pendingRoutineCommand_;
+    std::optional<std::string> pendingClockCommand_;
+    std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
+    std::vector<AtomicCommand> atomicCommandQueue_;
+    std::optional<AtomicCommandChannel> lastAtomicCommandChannel_;
+    Scheduler::Handle autosaveTask_ = Scheduler::invalidHandle;
+    std::chrono::milliseconds atomicCommandDebounce_ { 200 };
+    std::map<std::string, DebouncedPersist> debouncedPersists_;
+
+    // Idle disconnect
+    Scheduler::Handle idleDisconnectTask_ = Scheduler::invalidHandle;
+    int idleDisconnectTimeoutSeconds_ = 60;
+    int idleCountdownVisibleSeconds_ = 30;
+
+    // Local simulator link
+    std::optional<std::string> virtualTavrikSession_;
+    std::string virtualTavrikClient_;
+    std::uint16_t nextVirtualMessageId_ = 50000;
+    Scheduler::Handle virtualTavrikPollTask_ = Scheduler::invalidHandle;
+    std::uint64_t virtualTavrikInboundOffset_ = 0;
+    std::filesystem::path localLinkDirectory_;
+    bool automaticallyPollLocalLink_ = true;
+
+    // Services (the USB onboarding service is created before the upload service once it is wired in)
+    std::unique_ptr<FirmwareUploadService> firmwareUpload_;
+    std::string appVersion_;
+
+    // Subsystem-7 state (routines, tags, schedules, Wi-Fi, firmware lookup)
+    std::uint32_t nextLocalScheduleId_ = 1;
+    std::uint32_t nextLocalTagId_ = 1;
+    std::uint32_t nextLocalRoutineId_ = 1;
+    bool tagScanSessionActive_ = false;
+    bool tagScanCommandPending_ = false;
+    TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
+    Scheduler::Handle tagScanKeepaliveTask_ = Scheduler::invalidHandle;
+    Scheduler::Handle firmwareLookupTask_ = Scheduler::invalidHandle;
+    Uuid firmwareLookupGeneration_;
+    std::map<std::string, WifiRequestContext> wifiRequests_;
+    std::optional<WifiRequestEnvelope> pendingWifiRequest_;
+    Scheduler::Handle wifiRequestTimeoutTask_ = Scheduler::invalidHandle;
+    std::optional<WifiCandidate> failedWifiCandidate_;
+    bool didShowWifiFailureForCurrentSession_ = false;
+    std::optional<FirmwareCatalog> firmwareCatalog_;
+};
+
+} // namespace tavrik

@@ -1,0 +1,18 @@
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+#include "TavrikCore/Backup/BackupMigrationResult.hpp"
+
+namespace tavrik {
+
+void TavrikBleCentral::recordBackupMigration(const BackupMigrationResult& result)
+{
+    publish(backupMigrationWarnings_, result.warnings, &TavrikBleCentral::backupMigrationWarningsChanged);
+    for (const std::string& step : result.appliedSteps) {
+        appendLog("[backup migration] " + step, true);
+    }
+    for (const std::string& warning : result.warnings) {
+        appendLog("[backup migration] Warning: " + warning, true);
+    }
+}
+
+} // namespace tavrik

@@ -1,0 +1,424 @@
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+#include "TavrikPlatform/Bluetooth/PeripheralDataTransport.hpp"
+
+#include <algorithm>
+
+namespace tavrik {
+
+namespace {
+
+constexpr std::string_view pairAgainMessage
+    = "Open System Settings \u2192 Bluetooth and forget Tavrik. Then enable connection mode on Tavrik and reconnect "
+      "to pair with its six-digit code. Your routines will not be deleted.";
+
+std::string describe(const std::optional<BleError>& error, std::string_view fallback)
+{
+    return error ? error->description : std::string(fallback);
+}
+
+} // namespace
+
+void TavrikBleCentral::startScanningIfPossible()
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    pollVirtualTavrikAdvertisingFile();
+    if (virtualTavrikConnected_) {
+        return;
+    }
+    if (central.state() != BleManagerState::poweredOn) {
+        updateStatus("Bluetooth not available");
+        return;
+    }
+    if (!isConnectionWanted()) {
+        updateStatus("Bluetooth idle");
+        return;
+    }
+    updateStatus("Scanning\u2026");
+    central.scanForPeripherals(scanServiceUUIDs());
+}
+
+void TavrikBleCentral::handleStateChange(BleManagerState state)
+{
+    if (isReviewDemo_ || virtualTavrikConnected_) {
+        return;
+    }
+    switch (state) {
+    case BleManagerState::unknown:
+        updateStatus("Bluetooth unknown");
+        break;
+    case BleManagerState::resetting:
+        updateStatus("Resetting Bluetooth");
+        break;
+    case BleManagerState::unsupported:
+        updateStatus("Unsupported on this Mac");
+        appendLog("Bluetooth unsupported", true);
+        break;
+    case BleManagerState::unauthorized:
+        updateStatus("Bluetooth access denied");
+        appendLog("Bluetooth unauthorized", true);
+        break;
+    case BleManagerState::poweredOff:
+        updateStatus("Bluetooth is powered off");
+        appendLog("Bluetooth powered off", true);
+        break;
+    case BleManagerState::poweredOn:
+        appendLog("Bluetooth ready", true);
+        updateStatus("Bluetooth ready");
+        if (isConnectionWanted()) {
+            startScanningIfPossible();
+        }
+        break;
+    }
+}
+
+void TavrikBleCentral::handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi)
+{
+    if (isReviewDemo_ || virtualTavrikConnected_ || !isConnectionWanted()) {
+        return;
+    }
+    const std::optional<std::string> name = peripheral->name();
+    appendLog("Found " + name.value_or("device") + " RSSI " + std::to_string(rssi), true);
+    if (targetPeripheral_ && targetPeripheral_ != peripheral) {
+        targetPeripheral_->setDelegate(nullptr);
+    }
+    targetPeripheral_ = peripheral;
+    peripheral->setDelegate(this);
+    updateStatus("Connecting to " + name.value_or("clock"));
+    reportConnectionProgress();
+    central.stopScan();
+    central.connect(peripheral);
+}
+
+void TavrikBleCentral::handleConnect(const std::shared_ptr<BlePeripheral>& peripheral)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    appendLog("Connected to " + peripheral->name().value_or("clock"), true);
+    updateStatus("Discovering services");
+    setIsConnected(true);
+    reportConnectionProgress();
+    activeBleProfile_.reset();
+    peripheral->discoverServices(scanServiceUUIDs());
+}
+
+void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    appendLog("Failed to connect: " + describe(error, "unknown"), true);
+    std::string message = "Connect failed";
+    std::string status = "Connect failed";
+    if (error && error->code == bleErrorPeerRemovedPairingInformation) {
+        status = "Pair Tavrik again";
+        message = std::string(pairAgainMessage);
+    }
+    updateStatus(status);
+    setIsConnected(false);
+    if (sessionMode_) {
+        setSyncStage(SyncStage::failed(message));
+    } else if (firmwareUpload_->isActive()) {
+        firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
+        firmwareUpload_->resetFirmwareSession();
+    } else if (routineControlSessionActive_) {
+        // Queued edits are dropped with the failed command connection; the user edits again.
+        setRoutineError(message);
+        routineControlSessionActive_ = false;
+        pendingRoutineCommand_.reset();
+        pendingClockCommand_.reset();
+        atomicCommandQueue_.clear();
+    } else if (tagScanSessionActive_) {
+        setTagScanState(TagScanState::failed(message));
+        deactivateTagScanSession();
+    }
+}
+
+void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    const bool wasExpected = isExpectingResetDisconnect_;
+    const std::optional<SyncMode> mode = sessionMode_;
+    const bool uploadWasActive = firmwareUpload_->isActive();
+
+    appendLog("Disconnected: " + describe(error, "ok"), true);
+    isExpectingResetDisconnect_ = false;
+    setIsConnected(false);
+    if (targetPeripheral_) {
+        targetPeripheral_->setDelegate(nullptr);
+    }
+    targetPeripheral_.reset();
+    activeBleProfile_.reset();
+    dataCharacteristic_.reset();
+    firmwareCharacteristic_.reset();
+    configureDataChannel(*dataService_, nullptr, std::nullopt);
+
+    if (wasExpected) {
+        return;
+    }
+    if (mode == SyncMode::restore) {
+        routineControlSessionActive_ = false;
+        setSyncStage(SyncStage::failed("Tavrik disconnected while saving imported data"));
+        updateStatus("Import save disconnected");
+        return;
+    }
+    if (uploadWasActive) {
+        const FirmwareUploadStatus& status = firmwareUpload_->status();
+        std::string progress;
+        if (status.totalBytes >= 1) {
+            progress = " at " + std::to_string(status.bytesTransferred) + " of " + std::to_string(status.totalBytes)
+                + " bytes";
+        }
+        firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed,
+            "Firmware update connection was interrupted" + progress + ". Activate Tavrik and try again.");
+        firmwareUpload_->resetFirmwareSession();
+        updateStatus("Firmware update interrupted");
+        return;
+    }
+    appendLog("Tavrik disconnected; starting load session", true);
+    resetLocalData(false);
+    beginSession(SyncMode::load);
+}
+
+void TavrikBleCentral::handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    if (error) {
+        appendLog("Service discovery error: " + error->description, true);
+        updateStatus("Service error");
+        return;
+    }
+    const std::optional<std::vector<Uuid>> services = peripheral.services();
+    if (!services) {
+        appendLog("No services found", true);
+        updateStatus("No services");
+        return;
+    }
+    const std::optional<TavrikBleProtocolProfile> profile = chooseTavrikBleProtocolProfile(*services);
+    if (!profile) {
+        appendLog("Clock service missing", true);
+        updateStatus("Service missing");
+        return;
+    }
+    activeBleProfile_ = profile;
+    const bool legacy = *profile == TavrikBleProtocolProfile::legacyUnencryptedV1;
+    publish(legacyFirmwareUpgradeRequired_, legacy, &TavrikBleCentral::legacyFirmwareUpgradeRequiredChanged);
+    if (legacy) {
+        publish(deviceHardwareTarget_, FirmwareHardwareTarget::m5StickC, &TavrikBleCentral::deviceHardwareTargetChanged);
+        selectFirmwareAssetForConnectedTarget();
+        publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
+    } else {
+        publish(backupMigrationWarnings_, std::vector<std::string> {}, &TavrikBleCentral::backupMigrationWarningsChanged);
+    }
+    appendLog("Using " + std::string(displayName(*profile)), true);
+    updateStatus("Discovering characteristics");
+    peripheral.discoverCharacteristics(characteristicUUIDs(*profile), serviceUUID(*profile));
+}
+
+void TavrikBleCentral::handleCharacteristics(
+    const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    if (error) {
+        appendLog("Characteristic error: " + error->description, true);
+        updateStatus("Characteristic error");
+        return;
+    }
+    const std::optional<std::vector<BleCharacteristic>> characteristics = peripheral.characteristics(serviceUuid);
+    if (!characteristics) {
+        appendLog("No characteristics", true);
+        updateStatus("No characteristics");
+        return;
+    }
+    if (!activeBleProfile_ || serviceUuid != serviceUUID(*activeBleProfile_)) {
+        appendLog("Ignoring characteristics for an unexpected service", true);
+        return;
+    }
+    const TavrikBleProtocolProfile profile = *activeBleProfile_;
+    const auto withUuid = [&](const Uuid& uuid) -> std::optional<BleCharacteristic> {
+        const auto found = std::find_if(characteristics->begin(), characteristics->end(),
+            [&](const BleCharacteristic& characteristic) { return characteristic.uuid == uuid; });
+        return found == characteristics->end() ? std::nullopt : std::optional<BleCharacteristic>(*found);
+    };
+    const std::optional<BleCharacteristic> data = withUuid(dataCharacteristicUUID(profile));
+    if (!data) {
+        failUnavailableDataChannel();
+        appendLog("Data characteristic missing", true);
+        return;
+    }
+    dataCharacteristic_ = data;
+    firmwareCharacteristic_ = withUuid(firmwareCharacteristicUUID(profile));
+    if (!firmwareCharacteristic_) {
+        appendLog("Firmware characteristic missing", true);
+        if (firmwareUpload_->isActive()) {
+            firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, "Firmware channel unavailable.");
+            firmwareUpload_->resetFirmwareSession();
+        } else if (availableFirmwareAsset_) {
+            firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::idle,
+                "Bluetooth connect is available, but this Tavrik firmware does not support OTA updates.");
+        }
+    }
+    configureDataChannel(*dataService_, targetPeripheral_, dataCharacteristic_);
+    updateStatus(profile == TavrikBleProtocolProfile::secureV2 ? "Securing connection"
+                                                               : "Connecting over legacy Bluetooth");
+    peripheral.setNotifyValue(true, *dataCharacteristic_);
+}
+
+void TavrikBleCentral::handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    if (!activeBleProfile_ || characteristic.uuid != dataCharacteristicUUID(*activeBleProfile_)) {
+        return;
+    }
+    const TavrikBleProtocolProfile profile = *activeBleProfile_;
+    const bool secure = profile == TavrikBleProtocolProfile::secureV2;
+    if (error) {
+        const std::string message = (secure ? "Secure Bluetooth pairing failed: " : "Legacy Bluetooth connection failed: ")
+            + error->description;
+        appendLog(message, true);
+        updateStatus(secure ? "Pairing failed" : "Connection failed");
+        if (sessionMode_) {
+            setSyncStage(SyncStage::failed(message));
+        } else if (firmwareUpload_->isActive()) {
+            firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
+            firmwareUpload_->resetFirmwareSession();
+        } else if (routineControlSessionActive_) {
+            setRoutineError(message);
+        } else if (tagScanSessionActive_) {
+            setTagScanState(TagScanState::failed(message));
+        }
+        if (secure && targetPeripheral_) {
+            isExpectingResetDisconnect_ = true;
+            central.cancelPeripheralConnection(targetPeripheral_);
+        }
+        return;
+    }
+    if (!characteristic.isNotifying) {
+        return;
+    }
+    appendLog(std::string(displayName(profile)) + " channel ready", true);
+    if (sessionMode_) {
+        sendSyncStart();
+    } else if (firmwareUpload_->isActive()) {
+        firmwareUpload_->sendFirmwareBegin();
+    } else if (routineControlSessionActive_) {
+        sendAtomicCommandsIfNeeded();
+        if (pendingRoutineCommand_) {
+            const std::string command = *pendingRoutineCommand_;
+            pendingRoutineCommand_.reset();
+            sendRoutineCommand(command);
+        }
+        sendPendingClockCommandIfNeeded();
+        sendPendingWifiRequestIfNeeded();
+    } else if (tagScanSessionActive_ && tagScanCommandPending_) {
+        tagScanCommandPending_ = false;
+        sendTagCommand(tagScanPurpose_ == TagScanPurpose::killSwitch ? "scan purpose=kill_switch" : "scan");
+    }
+}
+
+void TavrikBleCentral::failUnavailableDataChannel()
+{
+    setScheduleError("Data channel unavailable");
+    setTagError("Data channel unavailable");
+    setRoutineError("Data channel unavailable");
+}
+
+void TavrikBleCentral::centralDidUpdateState()
+{
+    handleStateChange(central.state());
+}
+
+void TavrikBleCentral::centralDidDiscover(std::shared_ptr<BlePeripheral> peripheral, int rssi)
+{
+    handleDiscovery(peripheral, rssi);
+}
+
+void TavrikBleCentral::centralDidConnect(std::shared_ptr<BlePeripheral> peripheral)
+{
+    handleConnect(peripheral);
+}
+
+void TavrikBleCentral::centralDidFailToConnect(std::shared_ptr<BlePeripheral>, std::optional<BleError> error)
+{
+    handleConnectFailure(error);
+}
+
+void TavrikBleCentral::centralDidDisconnect(std::shared_ptr<BlePeripheral> peripheral, std::optional<BleError> error)
+{
+    // A link the controller already let go of (a new session or a reset cut it) ends quietly: read as
+    // a device that went away, it would wipe the data and queued edits and start yet another load.
+    if (!isReviewDemo_ && peripheral != targetPeripheral_) {
+        appendLog("Disconnected: " + describe(error, "ok"), true);
+        isExpectingResetDisconnect_ = false;
+        return;
+    }
+    handleDisconnect(error);
+}
+
+void TavrikBleCentral::peripheralDidDiscoverServices(BlePeripheral& peripheral, std::optional<BleError> error)
+{
+    handleServices(peripheral, error);
+}
+
+void TavrikBleCentral::peripheralDidDiscoverCharacteristics(
+    BlePeripheral& peripheral, const Uuid& serviceUuid, std::optional<BleError> error)
+{
+    handleCharacteristics(serviceUuid, peripheral, error);
+}
+
+void TavrikBleCentral::peripheralDidUpdateNotificationState(
+    BlePeripheral&, const BleCharacteristic& characteristic, std::optional<BleError> error)
+{
+    handleDataSubscription(characteristic, error);
+}
+
+void TavrikBleCentral::peripheralDidUpdateValue(
+    BlePeripheral& peripheral, const BleCharacteristic& characteristic, const Data& value, std::optional<BleError> error)
+{
+    if (!targetPeripheral_ || targetPeripheral_.get() != &peripheral) {
+        return;
+    }
+    if (error) {
+        appendLog("Bluetooth read failed: " + error->description, true);
+        return;
+    }
+    if (activeBleProfile_ && characteristic.uuid == dataCharacteristicUUID(*activeBleProfile_)) {
+        dataService_->handleIncoming(value);
+    }
+}
+
+void TavrikBleCentral::peripheralDidWriteValue(
+    BlePeripheral& peripheral, const BleCharacteristic& characteristic, std::optional<BleError> error)
+{
+    if (!targetPeripheral_ || targetPeripheral_.get() != &peripheral) {
+        return;
+    }
+    if (error) {
+        appendLog("Data command failed: " + error->description, true);
+    }
+    if (activeBleProfile_ && characteristic.uuid == dataCharacteristicUUID(*activeBleProfile_)) {
+        if (!error) {
+            appendLog("Command acknowledged for data channel", true);
+        }
+        dataService_->handleWriteResponse();
+    }
+}
+
+void TavrikBleCentral::peripheralIsReadyToSendWriteWithoutResponse(BlePeripheral&)
+{
+    dataService_->handleReadyToSendWriteWithoutResponse();
+    firmwareUpload_->sendFirmwareWindowIfNeeded();
+}
+
+} // namespace tavrik

@@ -1,0 +1,157 @@
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+namespace tavrik {
+
+std::string TavrikBleCentral::persistKey(AtomicCommandChannel channel, const PersistId& id)
+{
+    const std::string idText
+        = std::holds_alternative<std::uint32_t>(id) ? std::to_string(std::get<std::uint32_t>(id)) : std::get<std::string>(id);
+    return std::string(rawValue(channel)) + ":" + idText;
+}
+
+bool TavrikBleCentral::isDeviceAttached() const
+{
+    return isConnected_ && (dataCharacteristic_.has_value() || virtualTavrikConnected_);
+}
+
+void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id,
+    const std::vector<std::string>& commands, bool debounce, const std::optional<std::string>& attribute)
+{
+    const std::string key = persistKey(channel, id);
+    if (isReviewDemo_) {
+        return;
+    }
+    if (!debounce) {
+        // A whole-item edit supersedes a pending edit of the same item.
+        if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
+            scheduler.cancel(pending->second.task);
+            debouncedPersists_.erase(pending);
+        }
+        for (const std::string& command : commands) {
+            sendOrQueue({ channel, command });
+        }
+        return;
+    }
+    if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
+        if (pending->second.attribute == attribute) {
+            scheduler.cancel(pending->second.task);
+            debouncedPersists_.erase(pending);
+        } else {
+            flushDebouncedPersist(key);
+        }
+    }
+    const Scheduler::Handle task = scheduler.schedule(atomicCommandDebounce_, [this, token = alive, key] {
+        if (!*token) {
+            return;
+        }
+        const auto entry = debouncedPersists_.find(key);
+        if (entry == debouncedPersists_.end()) {
+            return;
+        }
+        const DebouncedPersist persist = std::move(entry->second);
+        debouncedPersists_.erase(entry);
+        for (const std::string& command : persist.commands) {
+            sendOrQueue({ persist.channel, command });
+        }
+    });
+    debouncedPersists_[key] = DebouncedPersist { attribute, channel, commands, task };
+}
+
+void TavrikBleCentral::flushDebouncedPersist(const std::string& key)
+{
+    const auto entry = debouncedPersists_.find(key);
+    if (entry == debouncedPersists_.end()) {
+        return;
+    }
+    const DebouncedPersist persist = std::move(entry->second);
+    scheduler.cancel(persist.task);
+    debouncedPersists_.erase(entry);
+    for (const std::string& command : persist.commands) {
+        sendOrQueue({ persist.channel, command });
+    }
+}
+
+void TavrikBleCentral::sendOrQueue(const AtomicCommand& command)
+{
+    if (isReviewDemo_) {
+        return;
+    }
+    if (isDeviceAttached()) {
+        sendAtomicCommandNow(command);
+        // A group command stopped by the version gate counts as handled here.
+        if (atomicCommandQueue_.empty()) {
+            renewBaseline();
+            setSyncStage(SyncStage::completed());
+        }
+        return;
+    }
+    atomicCommandQueue_.push_back(command);
+    routineControlSessionActive_ = true;
+    if (!sessionMode_) {
+        startCommandConnection();
+    }
+}
+
+void TavrikBleCentral::sendAtomicCommandNow(const AtomicCommand& command)
+{
+    if (command.channel == AtomicCommandChannel::groups
+        && (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < routineGroupsSyncDataVersion)) {
+        setRoutineError("Update Tavrik firmware before editing groups.");
+        return;
+    }
+    lastAtomicCommandChannel_ = command.channel;
+    const std::string_view channelName = rawValue(command.channel);
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand(channelName, command.command)
+                                                  : dataService_->sendCommand(channelName, command.command);
+    if (accepted) {
+        return;
+    }
+    const std::string message(saveFailureMessage(command.channel));
+    switch (command.channel) {
+    case AtomicCommandChannel::schedule:
+        setScheduleError(message);
+        break;
+    case AtomicCommandChannel::tag:
+        setTagError(message);
+        break;
+    case AtomicCommandChannel::routine:
+    case AtomicCommandChannel::steps:
+    case AtomicCommandChannel::groups:
+        setRoutineError(message);
+        break;
+    case AtomicCommandChannel::settings:
+        appendLog(message, true);
+        break;
+    }
+    atomicCommandQueue_.push_back(command);
+}
+
+void TavrikBleCentral::sendAtomicCommandsIfNeeded()
+{
+    if (!isDeviceAttached() || atomicCommandQueue_.empty()) {
+        return;
+    }
+    const std::vector<AtomicCommand> queued = std::move(atomicCommandQueue_);
+    atomicCommandQueue_.clear();
+    for (const AtomicCommand& command : queued) {
+        sendAtomicCommandNow(command);
+    }
+    if (pendingRoutineCommand_) {
+        routineControlSessionActive_ = true;
+        const std::string routineCommand = *pendingRoutineCommand_;
+        pendingRoutineCommand_.reset();
+        sendRoutineCommand(routineCommand);
+    } else {
+        routineControlSessionActive_
+            = pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty() || !atomicCommandQueue_.empty();
+    }
+    if (pendingClockCommand_) {
+        sendPendingClockCommandIfNeeded();
+    }
+    if (pendingWifiRequest_) {
+        sendPendingWifiRequestIfNeeded();
+    }
+    finishControlSessionIfIdle();
+}
+
+} // namespace tavrik

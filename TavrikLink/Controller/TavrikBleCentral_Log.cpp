@@ -1,0 +1,97 @@
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+#include <QDateTime>
+
+namespace tavrik {
+
+namespace {
+
+// "2025-06-01T12:34:56.789Z": internet date-time in UTC with milliseconds.
+std::string logTimeText(std::chrono::system_clock::time_point moment)
+{
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(moment.time_since_epoch()).count();
+    return QDateTime::fromMSecsSinceEpoch(milliseconds).toUTC().toString(Qt::ISODateWithMs).toStdString();
+}
+
+std::string lineText(const TavrikLogEntry& entry)
+{
+    return "[" + entry.timestampText + "] " + entry.text;
+}
+
+std::string transferLine(const BleDataMessageLogDetail& detail)
+{
+    const bool outbound = detail.direction == BleDataMessageLogDetail::Direction::outbound;
+    std::string line = "[ble:data] ";
+    line += outbound ? "-> send" : (detail.isComplete ? "<- complete" : "<- receiving");
+    const int total = detail.chunks.empty() ? detail.receivedChunkCount : detail.chunks.back().count;
+    line += " msg=" + std::to_string(detail.messageId) + " chunk " + std::to_string(detail.receivedChunkCount) + "/"
+        + std::to_string(total) + " " + std::to_string(detail.byteCount) + " bytes";
+    return line;
+}
+
+} // namespace
+
+void TavrikBleCentral::appendLog(const std::string& text, bool allowDuplicates)
+{
+    appendLogItem(text, std::nullopt, allowDuplicates);
+}
+
+void TavrikBleCentral::appendLogItem(
+    const std::string& text, std::optional<TavrikLogEntry::Detail> detail, bool allowDuplicates)
+{
+    const auto now = clock.now();
+    if (!allowDuplicates && !logItems_.empty() && logItems_.back().text == text) {
+        return;
+    }
+    TavrikLogEntry entry { Uuid::random(random), now, logTimeText(now), text, std::move(detail) };
+    logEntries_.push_back(lineText(entry));
+    logItems_.push_back(std::move(entry));
+    if (logEntries_.size() > logCapacity) {
+        logEntries_.erase(logEntries_.begin(), logEntries_.end() - static_cast<std::ptrdiff_t>(logCapacity));
+    }
+    if (logItems_.size() > logCapacity) {
+        logItems_.erase(logItems_.begin(), logItems_.end() - static_cast<std::ptrdiff_t>(logCapacity));
+    }
+    emit logChanged();
+}
+
+void TavrikBleCentral::appendBleDataLog(const BleDataMessageLogDetail& detail)
+{
+    const std::string line = transferLine(detail);
+    const bool inbound = detail.direction == BleDataMessageLogDetail::Direction::inbound;
+    if (!inbound) {
+        appendLogItem(line, detail, true);
+        return;
+    }
+    // Every inbound chunk shows the device is still sending: a running load gets another full wait.
+    if (sessionMode_ == SyncMode::load && loadTimeoutTask_ != Scheduler::invalidHandle) {
+        scheduleLoadTimeout(loadTimeout);
+    }
+    for (std::size_t index = logItems_.size(); index-- > 0;) {
+        TavrikLogEntry& entry = logItems_[index];
+        if (!entry.detail) {
+            continue;
+        }
+        const BleDataMessageLogDetail& open = std::get<BleDataMessageLogDetail>(*entry.detail);
+        if (open.direction == detail.direction && open.messageId == detail.messageId && !open.isComplete) {
+            entry.text = line;
+            entry.detail = detail;
+            logEntries_[index] = lineText(entry);
+            emit logChanged();
+            return;
+        }
+    }
+    appendLogItem(line, detail, true);
+}
+
+void TavrikBleCentral::clearLog()
+{
+    if (logItems_.empty() && logEntries_.empty()) {
+        return;
+    }
+    logItems_.clear();
+    logEntries_.clear();
+    emit logChanged();
+}
+
+} // namespace tavrik

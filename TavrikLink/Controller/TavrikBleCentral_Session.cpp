@@ -1,0 +1,256 @@
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+#include "TavrikCore/Model/SyncControlPolicy.hpp"
+
+namespace tavrik {
+
+namespace {
+
+std::string_view sessionWord(SyncMode mode)
+{
+    switch (mode) {
+    case SyncMode::load:
+        return "load";
+    case SyncMode::restore:
+        return "restore";
+    case SyncMode::control:
+        return "connection";
+    }
+    return "load";
+}
+
+constexpr std::string_view restoreNeedsV9 = "Update Tavrik firmware before restoring schema v9 backups.";
+
+} // namespace
+
+void TavrikBleCentral::beginSession(SyncMode mode)
+{
+    resetConnectionState();
+    if (mode != SyncMode::control) {
+        routineControlSessionActive_ = false;
+        pendingRoutineCommand_.reset();
+        pendingClockCommand_.reset();
+        atomicCommandQueue_.clear();
+    }
+    tagScanSessionActive_ = false;
+    tagScanCommandPending_ = false;
+    tagScanPurpose_ = TagScanPurpose::generic;
+    cancelTask(tagScanKeepaliveTask_);
+    setTagScanState(TagScanState::idle());
+    if (mode == SyncMode::load) {
+        resetScheduleState();
+        resetTagState();
+        resetRoutineState();
+        baselineSnapshot_.reset();
+        setHasLoadedData(false);
+        didOfferTimeSyncForCurrentLoad_ = false;
+    }
+    sessionMode_ = mode;
+    setSyncMode(mode);
+    syncCode_ = drawSyncCode();
+    setSyncStage(SyncStage::waitingForDevice());
+    setStatusText("Waiting for Tavrik");
+    appendLog("Starting " + std::string(sessionWord(mode)) + " session", true);
+    startScanningIfPossible();
+}
+
+void TavrikBleCentral::startRestoreSession()
+{
+    if (isReviewDemo_) {
+        renewBaseline();
+        updateStatus("App Review demo \u00b7 imported locally");
+        return;
+    }
+    if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
+        setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
+        return;
+    }
+    if (virtualTavrikConnected_) {
+        setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
+        return;
+    }
+    routineControlSessionActive_ = false;
+    pendingRoutineCommand_.reset();
+    pendingClockCommand_.reset();
+    atomicCommandQueue_.clear();
+    tagScanSessionActive_ = false;
+    tagScanCommandPending_ = false;
+    tagScanPurpose_ = TagScanPurpose::generic;
+    cancelTask(tagScanKeepaliveTask_);
+    setTagScanState(TagScanState::idle());
+    sessionMode_ = SyncMode::restore;
+    setSyncMode(SyncMode::restore);
+    syncCode_ = isConnected_ && hasLoadedData_ ? std::string() : drawSyncCode();
+    if (isConnected_) {
+        setSyncStage(SyncStage::connecting());
+        setStatusText("Starting restore");
+    } else {
+        setSyncStage(SyncStage::waitingForDevice());
+        setStatusText("Waiting for Tavrik");
+    }
+    appendLog("Starting restore session", true);
+    if (isConnected_ && (dataCharacteristic_ || virtualTavrikConnected_)) {
+        sendSyncStart();
+    } else {
+        startScanningIfPossible();
+    }
+}
+
+void TavrikBleCentral::sendSyncStart()
+{
+    if (!sessionMode_ || !syncCode_) {
+        setSyncStage(SyncStage::failed("Missing connect info"));
+        return;
+    }
+    std::optional<ReliableDeliveryOffer> delivery;
+    if (!virtualTavrikConnected_ && activeBleProfile_ == TavrikBleProtocolProfile::secureV2) {
+        delivery = ReliableDeliveryOffer { 1, dataService_->reliableSession(), 4 };
+    }
+    const SyncStartEnvelope envelope(std::string(syncModeText(*sessionMode_)), *syncCode_, delivery);
+    const bool accepted
+        = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope)) : dataService_->sendEncodable(envelope);
+    if (!accepted) {
+        setSyncStage(SyncStage::failed("Failed to start connection"));
+        return;
+    }
+    setSyncStage(SyncStage::connecting());
+    updateStatus("Starting sync");
+}
+
+void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
+{
+    scheduler.cancel(loadTimeoutTask_);
+    loadTimeoutTask_ = scheduler.schedule(delay, [this, token = alive] {
+        if (!*token) {
+            return;
+        }
+        if (!hasLoadedData_ && isConnected_) {
+            failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
+        }
+    });
+}
+
+void TavrikBleCentral::failIncompleteLoad(const std::string& message)
+{
+    isExpectingResetDisconnect_ = targetPeripheral_ != nullptr;
+    resetConnectionState();
+    clearSessionFields();
+    setSyncStage(SyncStage::failed(message));
+    updateStatus("Sync incomplete");
+    appendLog(message, true);
+}
+
+void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string& fallback)
+{
+    const std::optional<std::string> mode
+        = sessionMode_ ? std::optional<std::string>(syncModeText(*sessionMode_)) : std::nullopt;
+    const SyncControlOutcome outcome
+        = SyncControlPolicy::evaluate(payload, mode, syncCode_, hasLoadedData_, routineControlSessionActive_);
+    const auto endSession = [this] {
+        renewBaseline();
+        clearSessionFields();
+    };
+    switch (outcome.kind()) {
+    case SyncControlOutcome::Kind::failed:
+        setSyncStage(SyncStage::failed(outcome.failureMessage()));
+        clearSessionFields();
+        break;
+    case SyncControlOutcome::Kind::staleError:
+        appendLog("Ignoring stale sync error for code " + outcome.staleCode(), true);
+        break;
+    case SyncControlOutcome::Kind::waiting:
+        setSyncStage(SyncStage::connecting());
+        updateStatus("Starting sync");
+        break;
+    case SyncControlOutcome::Kind::ready:
+        setSyncStage(SyncStage::transferring());
+        if (sessionMode_ == SyncMode::load) {
+            scheduleLoadTimeout(loadTimeout);
+            updateStatus("Loading data");
+        } else {
+            updateStatus("Connected");
+        }
+        if (sessionMode_ == SyncMode::control) {
+            sendAtomicCommandsIfNeeded();
+            if (pendingRoutineCommand_) {
+                const std::string command = *pendingRoutineCommand_;
+                pendingRoutineCommand_.reset();
+                sendRoutineCommand(command);
+            }
+            sendPendingClockCommandIfNeeded();
+            sendPendingWifiRequestIfNeeded();
+        } else if (sessionMode_ == SyncMode::restore) {
+            sendSyncRestore();
+        }
+        break;
+    case SyncControlOutcome::Kind::incompleteLoad:
+        failIncompleteLoad(
+            "Tavrik finished sending, but some data was missing. Enable connection mode on Tavrik and try again.");
+        break;
+    case SyncControlOutcome::Kind::restored:
+        setSyncStage(SyncStage::completed());
+        updateStatus("Imported data saved");
+        endSession();
+        break;
+    case SyncControlOutcome::Kind::controlPending:
+        setSyncStage(SyncStage::transferring());
+        break;
+    case SyncControlOutcome::Kind::controlCompleted:
+        setSyncStage(SyncStage::completed());
+        endSession();
+        break;
+    case SyncControlOutcome::Kind::completed:
+        setSyncStage(SyncStage::idle());
+        clearSessionFields();
+        break;
+    case SyncControlOutcome::Kind::confirmationTimedOut:
+        appendLog("Sync timed out", true);
+        setSyncStage(SyncStage::idle());
+        updateStatus("Bluetooth ready");
+        clearSessionFields();
+        break;
+    case SyncControlOutcome::Kind::unknown:
+        appendLog("[ble:data] unhandled sync payload " + fallback, true);
+        break;
+    }
+}
+
+void TavrikBleCentral::sendSyncRestore()
+{
+    if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
+        setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
+        return;
+    }
+    if (!syncCode_) {
+        setSyncStage(SyncStage::failed("Missing restore code"));
+        return;
+    }
+    const SyncSnapshot snapshot = currentSnapshot();
+    const SyncRestoreEnvelope envelope(
+        *syncCode_, snapshot.settings, storeSnapshot_, snapshot.schedules, snapshot.tags, snapshot.routines);
+    const bool accepted
+        = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope)) : dataService_->sendEncodable(envelope);
+    if (!accepted) {
+        setSyncStage(SyncStage::failed("Failed to restore data"));
+        return;
+    }
+    setSyncStage(SyncStage::transferring());
+    updateStatus("Restoring data");
+}
+
+void TavrikBleCentral::finishControlSessionIfIdle()
+{
+    if (pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty()) {
+        routineControlSessionActive_ = true;
+        return;
+    }
+    routineControlSessionActive_ = !atomicCommandQueue_.empty();
+    if (routineControlSessionActive_) {
+        return;
+    }
+    renewBaseline();
+    setSyncStage(SyncStage::completed());
+    clearSessionFields();
+}
+
+} // namespace tavrik

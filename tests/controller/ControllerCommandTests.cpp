@@ -1,0 +1,168 @@
+#include "tests/controller/ControllerTestSupport.hpp"
+
+namespace tavrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ControllerCommandTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        addDevice();
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+    }
+
+    void persistTag(std::uint32_t id, const std::string& command, bool debounce, std::optional<std::string> attribute)
+    {
+        controller->persist(AtomicCommandChannel::tag, id, { command }, debounce, std::move(attribute));
+    }
+
+    std::vector<std::string> commands() const { return device->receivedCommands(); }
+};
+
+TEST_F(ControllerCommandTest, PersistKeysNameTheChannelAndItem)
+{
+    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::tag, std::uint32_t { 12 }), "tag:12");
+    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::settings, std::string("device")), "settings:device");
+    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::steps, std::string("3:17")), "steps:3:17");
+}
+
+TEST_F(ControllerCommandTest, SameAttributeEditsWithinTheDebounceSendOnlyTheLast)
+{
+    persistTag(5, "update id=5 name=\"A\"", true, "name");
+    scheduler.advance(100ms);
+    persistTag(5, "update id=5 name=\"AB\"", true, "name");
+    scheduler.advance(100ms);
+    persistTag(5, "update id=5 name=\"ABC\"", true, "name");
+    scheduler.advance(199ms);
+    EXPECT_TRUE(commands().empty());
+    scheduler.advance(1ms);
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:update id=5 name=\"ABC\"" }));
+    EXPECT_TRUE(controller->debouncedPersists().empty());
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+}
+
+TEST_F(ControllerCommandTest, AnotherAttributeFlushesThePendingEdit)
+{
+    persistTag(5, "update id=5 name=\"A\"", true, "name");
+    scheduler.advance(50ms);
+    persistTag(5, "update id=5 uid=\"01\"", true, "uid");
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:update id=5 name=\"A\"" }));
+    scheduler.advance(200ms);
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:update id=5 name=\"A\"", "tag:update id=5 uid=\"01\"" }));
+}
+
+TEST_F(ControllerCommandTest, WholeItemEditSupersedesThePendingOne)
+{
+    persistTag(5, "update id=5 name=\"A\"", true, "name");
+    persistTag(5, "delete id=5", false, std::nullopt);
+    settle();
+    scheduler.advance(1s);
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:delete id=5" }));
+}
+
+TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
+{
+    controller.reset();
+    device->data.dataVersion = 8;
+    loadFromDevice();
+    ASSERT_EQ(controller->deviceSyncDataVersion(), 8);
+    controller->persist(AtomicCommandChannel::groups, std::string("1:2"), { "delete id=2" }, false, std::nullopt);
+    settle();
+    EXPECT_EQ(controller->routineError(), "Update Tavrik firmware before editing groups.");
+    EXPECT_TRUE(commands().empty());
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    // Counted as handled: the data is taken as saved.
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+}
+
+TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
+{
+    struct Case {
+        AtomicCommandChannel channel;
+        std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
+    };
+    const std::vector<Case> cases {
+        { AtomicCommandChannel::schedule, [](const TavrikBleCentral& c) { return c.scheduleError(); } },
+        { AtomicCommandChannel::tag, [](const TavrikBleCentral& c) { return c.tagError(); } },
+        { AtomicCommandChannel::routine, [](const TavrikBleCentral& c) { return c.routineError(); } },
+        { AtomicCommandChannel::steps, [](const TavrikBleCentral& c) { return c.routineError(); } },
+        { AtomicCommandChannel::groups, [](const TavrikBleCentral& c) { return c.routineError(); } },
+    };
+    device->peripheral()->maximumWriteLength = 4;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(rawValue(test.channel)));
+        controller->persist(test.channel, std::uint32_t { 9 }, { "delete id=9" }, false, std::nullopt);
+        EXPECT_EQ(test.error(*controller), std::string(saveFailureMessage(test.channel)));
+        EXPECT_EQ(controller->atomicCommandQueue().back().channel, test.channel);
+    }
+    const std::size_t lines = controller->logItems().size();
+    controller->persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
+    EXPECT_EQ(controller->logItems().size(), lines + 1);
+    EXPECT_EQ(controller->logItems().back().text, "Failed to save settings change");
+    EXPECT_EQ(controller->atomicCommandQueue().size(), cases.size() + 1);
+    EXPECT_NE(controller->syncStage(), SyncStage::completed());
+
+    // The next flush delivers them in order.
+    device->peripheral()->maximumWriteLength = 185;
+    controller->sendAtomicCommandsIfNeeded();
+    settle();
+    EXPECT_EQ(commands(),
+        (std::vector<std::string> { "schedule:delete id=9", "tag:delete id=9", "routine:delete id=9", "steps:delete id=9",
+            "groups:delete id=9", "settings:set mute=1" }));
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+}
+
+class ControllerCommandConnectionTest : public ControllerTest {};
+
+TEST_F(ControllerCommandConnectionTest, EditsWhileDisconnectedOpenACommandConnection)
+{
+    addDevice();
+    makeController();
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    EXPECT_EQ(controller->statusText(), "Scanning\u2026");
+    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    EXPECT_EQ(controller->atomicCommandQueue().size(), 2u);
+    settle();
+    EXPECT_FALSE(device->lastSyncStart());
+    EXPECT_EQ(device->receivedCommands(), (std::vector<std::string> { "tag:delete id=1", "tag:delete id=2" }));
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_TRUE(controller->isConnected());
+}
+
+TEST_F(ControllerCommandConnectionTest, FailedCommandConnectionDropsTheQueuedEdits)
+{
+    addDevice();
+    makeController();
+    central.failNextConnect(BleError { "Timed out", 6 });
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    settle();
+    EXPECT_EQ(controller->routineError(), "Connect failed");
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_FALSE(controller->routineControlSessionActive());
+}
+
+TEST_F(ControllerCommandConnectionTest, UnexpectedDisconnectOfACommandConnectionStartsALoad)
+{
+    addDevice().silent = true;
+    makeController();
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    settle();
+    device->silent = false;
+    central.dropLink(device->peripheral(), BleError { "gone", 7 });
+    settle();
+    EXPECT_TRUE(logContains("Tavrik disconnected; starting load session"));
+    EXPECT_TRUE(controller->hasLoadedData());
+}
+
+} // namespace
+} // namespace tavrik::test

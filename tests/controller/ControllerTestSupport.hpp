@@ -1,0 +1,82 @@
+#pragma once
+
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/KeyValueStore.hpp"
+#include "tests/support/ManualClock.hpp"
+#include "tests/support/ManualScheduler.hpp"
+#include "tests/support/SequenceRandomSource.hpp"
+#include "tests/support/qt/FakeBleCentral.hpp"
+#include "tests/support/qt/FakeTavrik.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavrik::test {
+
+// A controller on virtual time, a fake adapter and, when asked, a fake Tavrik in range.
+class ControllerTest : public ::testing::Test {
+protected:
+    ManualScheduler scheduler;
+    FakeBleCentral central { scheduler };
+    ManualClock clock;
+    SequenceRandomSource random;
+    InMemoryKeyValueStore defaults;
+    std::unique_ptr<FakeTavrik> device;
+    std::unique_ptr<TavrikBleCentral> controller;
+
+    ~ControllerTest() override
+    {
+        controller.reset();
+        device.reset();
+    }
+
+    FakeTavrik& addDevice(TavrikBleProtocolProfile profile = TavrikBleProtocolProfile::secureV2)
+    {
+        if (device) {
+            central.removePeripheral(device->peripheral());
+        }
+        device = std::make_unique<FakeTavrik>(scheduler, central, profile);
+        return *device;
+    }
+
+    TavrikBleCentral& makeController()
+    {
+        controller = std::make_unique<TavrikBleCentral>(TavrikBleCentral::Environment {
+            central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} });
+        return *controller;
+    }
+
+    // Runs every callback that is due now, including those they schedule.
+    void settle() { scheduler.runDue(); }
+
+    // Start-up, a load session and the whole sync exchange with the fake device.
+    void loadFromDevice()
+    {
+        if (!controller) {
+            makeController();
+        }
+        controller->beginSession(SyncMode::load);
+        settle();
+    }
+
+    bool logContains(const std::string& text) const
+    {
+        const auto& items = controller->logItems();
+        return std::any_of(items.begin(), items.end(), [&](const TavrikLogEntry& entry) { return entry.text == text; });
+    }
+
+    std::vector<std::string> logTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const TavrikLogEntry& entry : controller->logItems()) {
+            texts.push_back(entry.text);
+        }
+        return texts;
+    }
+};
+
+} // namespace tavrik::test
