@@ -1,0 +1,59 @@
+#include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+
+#include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Ui/UnixSignalNotifier.hpp"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+
+#include <csignal>
+
+namespace tavrik {
+
+namespace {
+void setApplicationIcon(const TavrikResources& resources)
+{
+    const QDir directory(resources.resourceDirectory());
+    for (const QString& name : { QStringLiteral("AppIcon.svg"), QStringLiteral("AppIcon.png") }) {
+        const QString path = directory.filePath(name);
+        if (QFileInfo(path).isFile()) {
+            const QIcon icon(path);
+            if (!icon.availableSizes().isEmpty() || !icon.pixmap(64).isNull()) {
+                QApplication::setWindowIcon(icon);
+                return;
+            }
+        }
+    }
+}
+}
+
+TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent)
+    : QObject(parent)
+    , appOptions(options)
+    , environment(std::move(environment))
+    , quitPresenter(this->environment.scheduler, coordinator, this->environment.exit)
+{
+    // Closing the window is a quit request like any other, answered only after the shutdown.
+    QApplication::setQuitOnLastWindowClosed(false);
+    setApplicationIcon(this->environment.resources);
+
+    window = std::make_unique<TavrikLinkMainWindow>(commands);
+    connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });
+
+    if (this->environment.handleTerminationSignals) {
+        signalNotifier = std::make_unique<UnixSignalNotifier>(std::vector<int> { SIGTERM, SIGINT });
+        connect(signalNotifier.get(), &UnixSignalNotifier::signalReceived, this,
+                [this](int) { quitPresenter.requestQuit(); });
+    }
+}
+
+TavrikLinkApplication::~TavrikLinkApplication() = default;
+
+void TavrikLinkApplication::show()
+{
+    window->show();
+}
+
+} // namespace tavrik

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "TavrikLink/Views/AppOptions.hpp"
+#include "TavrikLink/Views/AppQuitPresenter.hpp"
+#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
+#include "TavrikLink/Views/TavrikResources.hpp"
+#include "TavrikLink/Views/TavrikViewCommands.hpp"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+namespace tavrik {
+
+class Scheduler;
+class TavrikLinkMainWindow;
+class UnixSignalNotifier;
+
+// The running program: its one window, the orderly quit and the files it ships with. Created after
+// the QApplication; the window is shown by show().
+class TavrikLinkApplication : public QObject {
+    Q_OBJECT
+public:
+    struct Environment {
+        Scheduler& scheduler;
+        TavrikResources resources;
+        // Ends the event loop; QCoreApplication::exit in the program.
+        std::function<void(int status)> exit;
+        // SIGTERM and SIGINT start the orderly quit (off in tests that send no signals).
+        bool handleTerminationSignals = true;
+    };
+
+    TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent = nullptr);
+    ~TavrikLinkApplication() override;
+
+    void show();
+    void requestQuit() { quitPresenter.requestQuit(); }
+
+    const AppOptions& options() const { return appOptions; }
+    const TavrikResources& resources() const { return environment.resources; }
+    TavrikLinkTerminationCoordinator& terminationCoordinator() { return coordinator; }
+    TavrikViewCommands& viewCommands() { return commands; }
+    TavrikLinkMainWindow& mainWindow() { return *window; }
+    const AppQuitPresenter& quitSequence() const { return quitPresenter; }
+
+private:
+    AppOptions appOptions;
+    Environment environment;
+    TavrikLinkTerminationCoordinator coordinator;
+    TavrikViewCommands commands;
+    AppQuitPresenter quitPresenter;
+    std::unique_ptr<TavrikLinkMainWindow> window;
+    std::unique_ptr<UnixSignalNotifier> signalNotifier;
+};
+
+} // namespace tavrik

@@ -1,0 +1,35 @@
+#include "TavrikLink/Views/AppOptions.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tavrik::test {
+namespace {
+
+TEST(AppOptionsTests, ReadsTheCommandLine)
+{
+    struct Case {
+        QStringList arguments;
+        std::optional<AppOptions> options;
+        int exitStatus;
+    };
+    const std::vector<Case> cases {
+        { { "tavrik-link" }, AppOptions { .demo = false }, 0 },
+        { { "tavrik-link", "--demo" }, AppOptions { .demo = true }, 0 },
+        { { "tavrik-link", "--help" }, std::nullopt, 0 },
+        { { "tavrik-link", "--version" }, std::nullopt, 0 },
+        { { "tavrik-link", "--dem" }, std::nullopt, 1 },
+        { { "tavrik-link", "--demo=yes" }, std::nullopt, 1 },
+        { { "tavrik-link", "demo" }, std::nullopt, 1 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const AppCommandLine parsed = parseAppCommandLine(c.arguments);
+        EXPECT_EQ(parsed.options, c.options);
+        EXPECT_EQ(parsed.exitStatus, c.exitStatus);
+        EXPECT_EQ(parsed.message.isEmpty(), c.options.has_value());
+    }
+    EXPECT_TRUE(parseAppCommandLine({ "tavrik-link", "--version" }).message.contains(tavrikAppVersion()));
+}
+
+} // namespace
+} // namespace tavrik::test

@@ -1,0 +1,158 @@
+#include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "tests/support/ManualScheduler.hpp"
+#include "tests/support/qt/QtTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace tavrik::test {
+namespace {
+
+struct ApplicationFixture : ::testing::Test {
+    ManualScheduler scheduler;
+    QTemporaryDir installDir;
+    std::vector<int> exits;
+
+    std::unique_ptr<TavrikLinkApplication> make(AppOptions options = {}, bool handleSignals = false)
+    {
+        return std::make_unique<TavrikLinkApplication>(
+            options,
+            TavrikLinkApplication::Environment { scheduler, TavrikResources(installDir.filePath("bin")),
+                                                 [this](int status) { exits.push_back(status); }, handleSignals });
+    }
+};
+
+QStringList menuTitles(QMainWindow& window)
+{
+    QStringList titles;
+    for (QAction* action : window.menuBar()->actions()) {
+        titles << action->text();
+    }
+    return titles;
+}
+
+QStringList itemTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    return texts;
+}
+
+TEST_F(ApplicationFixture, OpensTheSingleWindowWithItsMenusAndShortcuts)
+{
+    auto app = make(AppOptions { .demo = true });
+    EXPECT_TRUE(app->options().demo);
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+
+    TavrikLinkMainWindow& window = app->mainWindow();
+    app->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.windowTitle(), "Tavrik Link");
+    EXPECT_EQ(window.size(), QSize(900, 648));
+    EXPECT_NE(window.centralWidget(), nullptr);
+
+    EXPECT_EQ(menuTitles(window), QStringList({ "&File", "&View" }));
+    const QList<QAction*> menus = window.menuBar()->actions();
+    EXPECT_EQ(itemTexts(menus[0]->menu()), QStringList({ "Import Data...", "Export Data...", "-", "Quit" }));
+    EXPECT_EQ(itemTexts(menus[1]->menu()), QStringList({ "Show Logs" }));
+    EXPECT_EQ(window.importDataAction()->shortcut(), QKeySequence("Ctrl+Shift+I"));
+    EXPECT_EQ(window.exportDataAction()->shortcut(), QKeySequence("Ctrl+Shift+E"));
+    EXPECT_EQ(window.logDrawerAction()->shortcut(), QKeySequence("Ctrl+Shift+L"));
+    EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence("Ctrl+Q"));
+    EXPECT_TRUE(window.importDataAction()->isEnabled());
+    EXPECT_TRUE(window.exportDataAction()->isEnabled());
+    EXPECT_FALSE(window.logDrawerAction()->isEnabled()) << "no drawer toggle published yet";
+
+    // Import and export only announce themselves; the root view runs the flows.
+    QSignalSpy imports(&window, &TavrikLinkMainWindow::importDataCommand);
+    QSignalSpy exports(&window, &TavrikLinkMainWindow::exportDataCommand);
+    QTest::keyClick(&window, Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(imports.count(), 1);
+    EXPECT_EQ(exports.count(), 1);
+
+    // The quit waits for the installed shutdown, then exits with 0.
+    std::function<void()> completion;
+    int shutdowns = 0;
+    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+        ++shutdowns;
+        completion = std::move(done);
+    });
+    window.quitAction()->trigger();
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window.close()) << "the close button asks for the quit and keeps the window";
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_TRUE(exits.empty());
+    completion();
+    EXPECT_EQ(exits, std::vector<int>({ 0 }));
+}
+
+TEST_F(ApplicationFixture, TheLogItemFollowsWhatTheWindowPublishes)
+{
+    auto app = make();
+    TavrikLinkMainWindow& window = app->mainWindow();
+    app->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    bool expanded = false;
+    TavrikViewCommands& commands = app->viewCommands();
+    commands.publish([&] {
+        expanded = !expanded;
+        commands.setLogDrawerExpanded(expanded);
+    }, false);
+    EXPECT_TRUE(window.logDrawerAction()->isEnabled());
+    EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
+
+    QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(expanded);
+    EXPECT_EQ(window.logDrawerAction()->text(), "Hide Logs");
+    window.logDrawerAction()->trigger();
+    EXPECT_FALSE(expanded);
+    EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
+
+    // The window withdraws its toggle (it went away): an open drawer no longer shows as such.
+    commands.setLogDrawerExpanded(true);
+    commands.withdraw();
+    EXPECT_FALSE(window.logDrawerAction()->isEnabled());
+    EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
+    QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(expanded);
+}
+
+TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
+{
+    auto app = make({}, true);
+    std::function<void()> completion;
+    int shutdowns = 0;
+    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+        ++shutdowns;
+        completion = std::move(done);
+    });
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    ASSERT_TRUE(processEventsUntil([&] { return shutdowns == 1; }));
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_TRUE(exits.empty());
+
+    // A device that never answers: the limit ends the wait.
+    scheduler.advance(AppQuitPresenter::defaultWaitLimit);
+    EXPECT_EQ(exits, std::vector<int>({ 0 }));
+    EXPECT_TRUE(app->quitSequence().gaveUpWaiting());
+}
+
+} // namespace
+} // namespace tavrik::test
