@@ -45,7 +45,22 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
         },
         random);
 
-    // The USB onboarding service is created here, before the upload service, once it is wired in.
+    manifestLoader_ = std::make_unique<FirmwareManifestLoader>(scheduler);
+    usbOnboarding_ = std::make_unique<UsbOnboardingService>(
+        [this]() { return availableFirmwareAsset_; },
+        [this](const Url& url, std::int64_t sizeBytes, const std::string& sha256,
+               std::function<void(UsbOnboardingService::DownloadResult)> completion) -> UsbCancel {
+            FirmwareManifestLoader* loader = manifestLoader_.get();
+            const auto handle = loader->validatedData(
+                url, sizeBytes, sha256, [completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
+                    completion({ std::move(result.data), result.error ? result.error->description : std::string() });
+                });
+            return [loader, handle] { loader->cancel(handle); };
+        },
+        [this](const std::string& line) { appendLog(line, true); },
+        environment.usbEnvironment ? std::move(*environment.usbEnvironment)
+                                   : UsbOnboardingEnvironment::live(scheduler, clock));
+    connect(usbOnboarding_.get(), &UsbOnboardingService::changed, this, &TavrikBleCentral::usbOnboardingChanged);
 
     firmwareUpload_ = makeFirmwareUploadService();
     connect(firmwareUpload_.get(), &FirmwareUploadService::statusChanged, this, &TavrikBleCentral::firmwareUploadChanged);
@@ -78,8 +93,11 @@ TavrikBleCentral::~TavrikBleCentral()
     for (auto& [key, entry] : debouncedPersists_) {
         scheduler.cancel(entry.task);
     }
-    // The channel's callbacks point here; the upload service talks through the channel.
+    // The channel's callbacks point here; the upload service talks through the channel, and both
+    // services download through the loader.
     firmwareUpload_.reset();
+    usbOnboarding_.reset();
+    manifestLoader_.reset();
     dataService_->onMessage = nullptr;
     dataService_->onMessageLog = nullptr;
 }
@@ -111,19 +129,7 @@ std::unique_ptr<FirmwareUploadService> TavrikBleCentral::makeFirmwareUploadServi
 
     FirmwareUploadService::Download download = firmwareDownload;
     if (!download) {
-        // Replaced by the manifest loader's checked download when the firmware work is wired in.
-        download = [this, token = alive](const FirmwareAsset&, FirmwareUploadService::DownloadCompletion done) {
-            const Scheduler::Handle handle = scheduler.schedule(std::chrono::milliseconds(0), [token, done] {
-                if (*token) {
-                    done({ std::nullopt, "No firmware download is available." });
-                }
-            });
-            return std::function<void()>([this, token, handle] {
-                if (*token) {
-                    scheduler.cancel(handle);
-                }
-            });
-        };
+        download = manifestLoader_->downloadOperation();
     }
     return std::make_unique<FirmwareUploadService>(
         std::move(transport), std::move(download), [this](const std::string& line) { appendLog(line, true); },

@@ -25,6 +25,8 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
+#include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
+#include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
 
 #include <QObject>
@@ -79,6 +81,8 @@ public:
         std::filesystem::path localLinkDirectory;
         bool automaticallyPollLocalLink = true;
         FirmwareDownload firmwareDownload {};
+        // The USB onboarding service's outside world; none means the live one.
+        std::optional<UsbOnboardingEnvironment> usbEnvironment {};
     };
 
     // A command waiting for a connection.
@@ -293,6 +297,8 @@ public:
     void updateFirmwareNoticeIfNeeded();
     FirmwareUploadService& firmwareUpload() { return *firmwareUpload_; }
     const FirmwareUploadService& firmwareUpload() const { return *firmwareUpload_; }
+    UsbOnboardingService& usbOnboarding() { return *usbOnboarding_; }
+    const UsbOnboardingService& usbOnboarding() const { return *usbOnboarding_; }
 
 signals:
     void logChanged(); // logEntries and logItems change together
@@ -500,7 +506,9 @@ private:
     std::filesystem::path localLinkDirectory_;
     bool automaticallyPollLocalLink_ = true;
 
-    // Services (the USB onboarding service is created before the upload service once it is wired in)
+    // Services
+    std::unique_ptr<FirmwareManifestLoader> manifestLoader_;
+    std::unique_ptr<UsbOnboardingService> usbOnboarding_;
     std::unique_ptr<FirmwareUploadService> firmwareUpload_;
     std::string appVersion_;
 

@@ -100,7 +100,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     if (!preserveExpectedDisconnect) {
         isExpectingResetDisconnect_ = false;
     }
-    // The USB onboarding service is reset here once it is wired in.
+    usbOnboarding_->reset();
 }
 
 void TavrikBleCentral::resetConnectionState()
