@@ -528,6 +528,21 @@ private:
     std::optional<WifiCandidate> failedWifiCandidate_;
     bool didShowWifiFailureForCurrentSession_ = false;
     std::optional<FirmwareCatalog> firmwareCatalog_;
+
+    // Connection life: local link, idle disconnect, eject, routine control, clock, demo
+    // (state added by those operations goes here)
+
+    // Routine operations state
+
+    // Schedule and settings operations state
+
+    // Tag operations state
+
+    // Backup operations state
+
+    // Wi-Fi operations state
+
+    // Firmware lookup and install state
 };
 
 } // namespace tavrik
