@@ -363,9 +363,10 @@ TEST_F(ControllerTagTest, RefusedKeepaliveFailsTheScanAndEndsAKillSwitchScan)
 
 TEST_F(ControllerTagTest, ScanIsRefusedWhileASyncSessionRuns)
 {
-    device->silent = true;
+    device->stopAfterReady = true;
     controller->beginSession(SyncMode::load);
     settle();
+    ASSERT_EQ(controller->syncStage(), SyncStage::transferring());
     controller->beginTagScan(TagScanPurpose::generic);
     EXPECT_EQ(controller->tagError(), "Finish connecting before scanning tags");
     EXPECT_FALSE(controller->tagScanSessionActive());
