@@ -161,9 +161,11 @@ bool TavrikBleCentral::deleteTag(std::uint32_t id)
         }
     }
     if (!users.empty()) {
-        std::stable_sort(users.begin(), users.end(), [](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) {
-            return text::compareLocalizedIgnoringCase(lhs->label, rhs->label) < 0;
-        });
+        const std::string localeId = clock.localeId();
+        std::stable_sort(users.begin(), users.end(),
+            [&localeId](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) {
+                return text::compareLocalizedIgnoringCase(lhs->label, rhs->label, localeId) < 0;
+            });
         const std::string word = users.size() == 1 ? "routine" : "routines";
         std::string labels;
         for (const RoutineDetailModel* routine : users) {

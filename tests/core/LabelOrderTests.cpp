@@ -23,11 +23,20 @@ TEST(LabelOrderTests, LettersSortWithoutRegardToCase)
         { "Zoo", "\xC3\xA9t\xC3\xA9", 1 },
         { "", "a", -1 },
     };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.lhs + " / " + test.rhs);
-        const int result = compareLocalizedIgnoringCase(test.lhs, test.rhs);
-        EXPECT_EQ((result > 0) - (result < 0), test.order);
+    for (const std::string locale : { "en_US", "de_DE", "en_US_POSIX", "" }) {
+        for (const Case& test : cases) {
+            SCOPED_TRACE(locale + ": " + test.lhs + " / " + test.rhs);
+            const int result = compareLocalizedIgnoringCase(test.lhs, test.rhs, locale);
+            EXPECT_EQ((result > 0) - (result < 0), test.order);
+        }
     }
+}
+
+TEST(LabelOrderTests, TheLocaleDecidesWhereLettersGo)
+{
+    // Swedish sorts ä after z; German sorts it with a.
+    EXPECT_LT(compareLocalizedIgnoringCase("\xC3\xA4r", "zon", "de_DE"), 0);
+    EXPECT_GT(compareLocalizedIgnoringCase("\xC3\xA4r", "zon", "sv_SE"), 0);
 }
 
 } // namespace
