@@ -80,6 +80,42 @@ TEST_F(ControllerFirmwareInstallTest, AnInstallRunsFromTheManifestToTheBoard)
     EXPECT_FALSE(controller->firmwareUpload().isActive());
 }
 
+TEST_F(ControllerFirmwareInstallTest, ChunksFitTheLinksWriteLength)
+{
+    for (const int writeLength : { 20, 185, 247 }) {
+        SCOPED_TRACE(writeLength);
+        controller.reset();
+        offerUpdate();
+        device->peripheral()->maximumWriteLength = writeLength;
+        controller->startFirmwareInstall();
+        ASSERT_TRUE(waitFor([&] { return transferEnded(); }));
+        ASSERT_TRUE(device->firmwareInstalled()) << uploadStatus().message;
+        EXPECT_EQ(device->firmwareImage(), imageBytes());
+        const std::int64_t capacity = writeLength - 8;
+        EXPECT_EQ(device->firmwareChunksReceived(), (image.size() + capacity - 1) / capacity);
+        for (const FakeBlePeripheral::Write& write : firmwareWrites()) {
+            EXPECT_LE(static_cast<int>(write.data.size()), writeLength);
+        }
+    }
+}
+
+TEST_F(ControllerFirmwareInstallTest, ChunksWaitWhileTheLinkCannotTakeWrites)
+{
+    offerUpdate();
+    device->peripheral()->canSendWithoutResponse = false;
+    controller->startFirmwareInstall();
+    ASSERT_TRUE(waitFor([&] { return uploadStatus().message == "Tavrik is ready for the firmware upload."; }))
+        << uploadStatus().message;
+    EXPECT_TRUE(firmwareWrites().empty());
+    EXPECT_EQ(device->firmwareChunksReceived(), 0);
+
+    device->peripheral()->canSendWithoutResponse = true;
+    device->peripheral()->announceReadyToSend();
+    ASSERT_TRUE(waitFor([&] { return transferEnded(); }));
+    EXPECT_TRUE(device->firmwareInstalled()) << uploadStatus().message;
+    EXPECT_EQ(device->firmwareImage(), imageBytes());
+}
+
 TEST_F(ControllerFirmwareInstallTest, AnInstallWithoutAConnectionFindsTheBoardFirst)
 {
     addDevice().data.hardwareTarget = "m5stick-c";
