@@ -8,17 +8,6 @@
 
 namespace tavrik {
 
-namespace {
-
-bool isBlank(const ScheduledRoutine& schedule)
-{
-    return schedule.id == 0 && schedule.routineId == 0 && schedule.hour == 0 && schedule.minute == 0
-        && schedule.days == 0 && !schedule.enabled && !schedule.type && schedule.lastRun.value_or(0) == 0
-        && !schedule.runAt;
-}
-
-} // namespace
-
 std::vector<ScheduledRoutine> schedulesResolvedForBackup(
     const std::vector<ScheduledRoutine>& schedules, const std::vector<RoutineSummary>& routines)
 {
@@ -29,7 +18,7 @@ std::vector<ScheduledRoutine> schedulesResolvedForBackup(
     std::vector<ScheduledRoutine> resolved;
     resolved.reserve(schedules.size());
     for (const ScheduledRoutine& schedule : schedules) {
-        if (isBlank(schedule)) {
+        if (schedule.isEmptyPlaceholder()) {
             continue;
         }
         std::string labelPart;

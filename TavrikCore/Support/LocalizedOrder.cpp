@@ -10,8 +10,11 @@ namespace tavrik {
 
 LocalizedCaseInsensitiveOrder::LocalizedCaseInsensitiveOrder(const std::string& localeId)
 {
+    // A "C" or POSIX environment reads as en_US_POSIX, whose order is byte order with case first;
+    // the root order stands in for it.
+    const icu::Locale locale = localeId == "en_US_POSIX" ? icu::Locale::getRoot() : icu::Locale(localeId.c_str());
     UErrorCode status = U_ZERO_ERROR;
-    collator.reset(icu::Collator::createInstance(icu::Locale(localeId.c_str()), status));
+    collator.reset(icu::Collator::createInstance(locale, status));
     if (U_FAILURE(status)) {
         collator.reset();
         return;

@@ -3,7 +3,6 @@
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Backup/BackupMigrationResult.hpp"
 #include "TavrikCore/Model/RoutineTagReferences.hpp"
-#include "TavrikCore/Model/ScheduleResolution.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
 
 #include <algorithm>
@@ -35,7 +34,7 @@ Data TavrikBleCentral::exportSyncData()
     envelope.settings = SyncSettingsPayload(
         muteNonAlarmSounds_, killSwitchSupported_ ? std::optional<std::string>(killSwitchUid_) : std::nullopt);
     envelope.storeSnapshot = storeSnapshot_;
-    envelope.schedules = schedulesResolvedForBackup(schedules_, routineSummaries_);
+    envelope.schedules = schedulesResolvedForPersistence();
     envelope.tags = tags_;
     envelope.routines = buildRoutinePayloads();
     return BackupMigrationPipeline::encodeCurrent(envelope, true);
@@ -69,7 +68,7 @@ void TavrikBleCentral::importSyncData(const Data& data)
 
     std::vector<ScheduledRoutine> schedules;
     try {
-        schedules = schedulesResolvedForBackup(schedules_, routineSummaries_);
+        schedules = schedulesResolvedForPersistence();
     } catch (const std::exception& failure) {
         appendLog(failure.what(), true);
         setSyncStage(SyncStage::failed("Import has invalid schedules"));

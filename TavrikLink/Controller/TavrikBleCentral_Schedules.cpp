@@ -3,6 +3,7 @@
 #include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/LocalIds.hpp"
 #include "TavrikCore/Model/ScheduleCalendar.hpp"
+#include "TavrikCore/Model/ScheduleResolution.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
@@ -244,36 +245,7 @@ void TavrikBleCentral::deleteSchedule(std::uint32_t id)
 
 std::vector<ScheduledRoutine> TavrikBleCentral::schedulesResolvedForPersistence() const
 {
-    std::map<std::uint32_t, std::string> labels;
-    for (const RoutineSummary& routine : routineSummaries_) {
-        labels[routine.id] = routine.label;
-    }
-    std::vector<ScheduledRoutine> resolved;
-    resolved.reserve(schedules_.size());
-    for (const ScheduledRoutine& schedule : schedules_) {
-        if (schedule.isEmptyPlaceholder()) {
-            continue;
-        }
-        std::string labelPart;
-        if (schedule.label) {
-            const std::string trimmed = text::trimmed(*schedule.label);
-            if (!trimmed.empty()) {
-                labelPart = " label=" + trimmed;
-            }
-        }
-        const auto label = labels.find(schedule.routineId);
-        if (schedule.routineId == 0 || label == labels.end()) {
-            throw SyncImportError("Schedule " + std::to_string(schedule.id) + labelPart
-                + " does not reference a routine in this export");
-        }
-        if (schedule.id == 0) {
-            throw SyncImportError("Schedule 0" + labelPart + " does not have a valid schedule id");
-        }
-        ScheduledRoutine kept = schedule;
-        kept.label = label->second;
-        resolved.push_back(std::move(kept));
-    }
-    return resolved;
+    return schedulesResolvedForBackup(schedules_, routineSummaries_);
 }
 
 void TavrikBleCentral::update(AtomicCommandChannel channel, std::uint32_t id, std::string_view attribute,

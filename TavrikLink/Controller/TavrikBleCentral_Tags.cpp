@@ -3,7 +3,7 @@
 #include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/LocalIds.hpp"
 #include "TavrikCore/Model/TagReference.hpp"
-#include "TavrikCore/Support/LabelOrder.hpp"
+#include "TavrikCore/Support/LocalizedOrder.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -161,11 +161,9 @@ bool TavrikBleCentral::deleteTag(std::uint32_t id)
         }
     }
     if (!users.empty()) {
-        const std::string localeId = clock.localeId();
+        const LocalizedCaseInsensitiveOrder order(clock.localeId());
         std::stable_sort(users.begin(), users.end(),
-            [&localeId](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) {
-                return text::compareLocalizedIgnoringCase(lhs->label, rhs->label, localeId) < 0;
-            });
+            [&order](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) { return order(lhs->label, rhs->label); });
         const std::string word = users.size() == 1 ? "routine" : "routines";
         std::string labels;
         for (const RoutineDetailModel* routine : users) {

@@ -1,14 +1,14 @@
-#include "TavrikCore/Support/LabelOrder.hpp"
+#include "TavrikCore/Support/LocalizedOrder.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace tavrik::text {
+namespace tavrik {
 namespace {
 
-TEST(LabelOrderTests, LettersSortWithoutRegardToCase)
+TEST(LocalizedOrderTests, LettersSortWithoutRegardToCase)
 {
     struct Case {
         std::string lhs;
@@ -26,18 +26,18 @@ TEST(LabelOrderTests, LettersSortWithoutRegardToCase)
     for (const std::string locale : { "en_US", "de_DE", "en_US_POSIX", "" }) {
         for (const Case& test : cases) {
             SCOPED_TRACE(locale + ": " + test.lhs + " / " + test.rhs);
-            const int result = compareLocalizedIgnoringCase(test.lhs, test.rhs, locale);
+            const int result = LocalizedCaseInsensitiveOrder(locale).compare(test.lhs, test.rhs);
             EXPECT_EQ((result > 0) - (result < 0), test.order);
         }
     }
 }
 
-TEST(LabelOrderTests, TheLocaleDecidesWhereLettersGo)
+TEST(LocalizedOrderTests, TheLocaleDecidesWhereLettersGo)
 {
     // Swedish sorts ä after z; German sorts it with a.
-    EXPECT_LT(compareLocalizedIgnoringCase("\xC3\xA4r", "zon", "de_DE"), 0);
-    EXPECT_GT(compareLocalizedIgnoringCase("\xC3\xA4r", "zon", "sv_SE"), 0);
+    EXPECT_LT(LocalizedCaseInsensitiveOrder("de_DE").compare("\xC3\xA4r", "zon"), 0);
+    EXPECT_GT(LocalizedCaseInsensitiveOrder("sv_SE").compare("\xC3\xA4r", "zon"), 0);
 }
 
 } // namespace
-} // namespace tavrik::text
+} // namespace tavrik
