@@ -18,6 +18,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
 #include "TavrikCore/Model/WifiModels.hpp"
+#include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
@@ -271,6 +272,21 @@ public:
     std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
     std::vector<RoutinePayload> buildRoutinePayloads() const;
     void resetRoutineState();
+    // Throws SyncImportError naming the first broken tag reference of the stored routines with
+    // `details` put in their place.
+    void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
+    // Saves a new routine; its id, or nothing when refused (the reason is in routineError).
+    std::optional<std::uint32_t> createRoutine(const RoutineDraft& draft);
+    // Saves an edited routine; true when something was applied, false when refused or unchanged.
+    bool updateRoutine(std::uint32_t id, const RoutineDraft& draft);
+    void deleteRoutine(std::uint32_t id);
+    // Asks the device to start the routine.
+    void triggerRoutine(std::uint32_t id);
+    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
+    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
+    {
+        return pendingRoutineDetailSignatures_;
+    }
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
     void handleSchedulePayload(const Data& payload);

@@ -74,4 +74,26 @@ void TavrikBleCentral::resetRoutineState()
     publish(routineDetails_, std::map<std::uint32_t, RoutineDetailModel> {}, &TavrikBleCentral::routineDetailsChanged);
 }
 
+void TavrikBleCentral::validateRoutineTagReferences(const std::vector<RoutineDetailModel>&) const
+{
+}
+
+std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft&)
+{
+    return std::nullopt;
+}
+
+bool TavrikBleCentral::updateRoutine(std::uint32_t, const RoutineDraft&)
+{
+    return false;
+}
+
+void TavrikBleCentral::deleteRoutine(std::uint32_t)
+{
+}
+
+void TavrikBleCentral::triggerRoutine(std::uint32_t)
+{
+}
+
 } // namespace tavrik
