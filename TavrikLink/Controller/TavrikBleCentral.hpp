@@ -549,6 +549,12 @@ private:
     // (state added by those operations goes here)
 
     // Routine operations state
+    void storeRoutineDetail(const RoutineDetailModel& detail);
+    ActiveRoutineContext makeActiveRoutineContext(std::uint32_t routineId, std::int64_t stepIndex, bool isRunning) const;
+    RoutineDetailModel routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft);
+    // The refusal text of a save, checked in the order the user should fix things; `updatingId` is
+    // the routine's id for an update, nothing for a create.
+    std::optional<std::string> routineSaveRefusal(const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const;
 
     // Schedule and settings operations state
 
