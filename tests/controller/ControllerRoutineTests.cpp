@@ -161,6 +161,16 @@ TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
     EXPECT_EQ(controller->routineError(), std::nullopt);
 }
 
+TEST_F(ControllerRoutineTest, NewRoutineIdsNeverWrapToZero)
+{
+    device->data.routines.push_back({ 4294967295U, "Last", {}, {}, {} });
+    load();
+    EXPECT_EQ(controller->createRoutine(newDraft("Next")), 3u);
+    EXPECT_EQ(controller->createRoutine(newDraft("After")), 4u);
+    EXPECT_EQ(sent(),
+        (std::vector<std::string> { "routine:create id=3 label=\"Next\"", "routine:create id=4 label=\"After\"" }));
+}
+
 TEST_F(ControllerRoutineTest, CreateOfAnEmptyRoutineSendsOnlyTheRoutineAndAwaitsNoEcho)
 {
     EXPECT_EQ(controller->createRoutine(newDraft("Blank")), 3u);
