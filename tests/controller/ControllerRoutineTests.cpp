@@ -1,5 +1,6 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
+#include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 
 #include <functional>
@@ -286,6 +287,36 @@ TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
         EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
         EXPECT_EQ(controller->nextLocalRoutineId(), 3u);
     }
+}
+
+TEST_F(ControllerRoutineTest, TagReferenceCheckCoversEveryRoutineWithTheGivenOnesInPlace)
+{
+    const auto refusal = [&](const std::vector<RoutineDetailModel>& details) -> std::string {
+        try {
+            controller->validateRoutineTagReferences(details);
+        } catch (const SyncImportError& error) {
+            return error.what();
+        }
+        return "";
+    };
+    RoutineDetailModel morning = controller->routineDetails().at(1);
+    RoutineDetailModel evening = controller->routineDetails().at(2);
+    RoutineDetailModel added;
+    added.id = 3;
+    added.label = "Added";
+    EXPECT_EQ(refusal({ added }), "");
+    evening.startTagIds = { 9 };
+    EXPECT_EQ(refusal({ evening }), "Start tag id 9 is assigned to routines 1 and 2");
+    morning.startTagIds.clear();
+    EXPECT_EQ(refusal({ evening, morning }), "");
+    const auto details = controller->routineDetails();
+
+    // A broken routine the device sent refuses the save of another one.
+    Json broken = detailMessage(details.at(2));
+    broken["steps"][1]["tagId"] = "99";
+    deliver(broken);
+    EXPECT_EQ(controller->createRoutine(newDraft("Fine", { stepDraft(1, 0, "7") })), std::nullopt);
+    EXPECT_EQ(controller->routineError(), "Routine 2 step 2 references missing tag id 99");
 }
 
 TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)

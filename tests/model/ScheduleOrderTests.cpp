@@ -1,4 +1,4 @@
-#include "TavrikCore/Model/ScheduleOrder.hpp"
+#include "TavrikCore/Model/ScheduleCalendar.hpp"
 #include "tests/support/ManualClock.hpp"
 
 #include <gtest/gtest.h>

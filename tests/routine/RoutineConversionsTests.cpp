@@ -1,5 +1,6 @@
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "tests/routine/RoutineDraftTestSupport.hpp"
+#include "tests/support/ManualClock.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
 
 #include <gtest/gtest.h>
@@ -141,10 +142,14 @@ TEST(RoutinePayloads, OnePerSummaryFromItsDetail)
 TEST(SortedRoutineDefinitions, ByLabelIgnoringCaseWithTiesInListOrder)
 {
     const std::vector<RoutineSummary> summaries { { 1, "beta" }, { 2, "Alpha" }, { 3, "same" }, { 4, "Same" },
-        { 5, "SAME" } };
-    const std::vector<ScheduleDefinition> expected { { 2, "Alpha" }, { 1, "beta" }, { 3, "same" }, { 4, "Same" },
-        { 5, "SAME" } };
-    EXPECT_EQ(sortedRoutineDefinitions(summaries, LocalizedTextOrder("en_US")), expected);
+        { 5, "SAME" }, { 6, "apple" } };
+    const std::vector<ScheduleDefinition> expected { { 2, "Alpha" }, { 6, "apple" }, { 1, "beta" }, { 3, "same" },
+        { 4, "Same" }, { 5, "SAME" } };
+    test::ManualClock clock;
+    for (const std::string locale : { "en_US", "en_US_POSIX" }) {
+        clock.locale = locale;
+        EXPECT_EQ(sortedRoutineDefinitions(summaries, clock), expected) << locale;
+    }
 }
 
 } // namespace
