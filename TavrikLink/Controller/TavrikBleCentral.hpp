@@ -18,6 +18,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
 #include "TavrikCore/Model/WifiModels.hpp"
+#include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
@@ -312,6 +313,21 @@ public:
     std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
     std::vector<RoutinePayload> buildRoutinePayloads() const;
     void resetRoutineState();
+    // Throws SyncImportError naming the first broken tag reference of the stored routines with
+    // `details` put in their place.
+    void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
+    // Saves a new routine; its id, or nothing when refused (the reason is in routineError).
+    std::optional<std::uint32_t> createRoutine(const RoutineDraft& draft);
+    // Saves an edited routine; true when something was applied, false when refused or unchanged.
+    bool updateRoutine(std::uint32_t id, const RoutineDraft& draft);
+    void deleteRoutine(std::uint32_t id);
+    // Asks the device to start the routine.
+    void triggerRoutine(std::uint32_t id);
+    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
+    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
+    {
+        return pendingRoutineDetailSignatures_;
+    }
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
     void handleSchedulePayload(const Data& payload);
@@ -650,6 +666,12 @@ private:
     static void finishAppTermination(std::vector<std::function<void()>>& completions);
 
     // Routine operations state
+    void storeRoutineDetail(const RoutineDetailModel& detail);
+    ActiveRoutineContext makeActiveRoutineContext(std::uint32_t routineId, std::int64_t stepIndex, bool isRunning) const;
+    RoutineDetailModel routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft);
+    // The refusal text of a save, checked in the order the user should fix things; `updatingId` is
+    // the routine's id for an update, nothing for a create.
+    std::optional<std::string> routineSaveRefusal(const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const;
 
     // Schedule and settings operations state
     // The edit core: applies `mutate` to the schedule and sends the one update when its signature changed.

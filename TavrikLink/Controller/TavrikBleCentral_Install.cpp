@@ -1,6 +1,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Model/LocalIds.hpp"
+#include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -116,7 +117,7 @@ bool TavrikBleCentral::applySyncData(
         summaries.push_back({ routine.id, routine.label, static_cast<std::int64_t>(routine.steps.size()),
             static_cast<std::int64_t>(routine.groups.size()), static_cast<std::int64_t>(routine.startTagIds.size()) });
         // Migrated data has unique routine ids; should one repeat, its first entry stands.
-        details.emplace(routine.id, routineDetailModel(routine, random));
+        details.emplace(routine.id, receivedRoutineDetail(routine, random));
     }
     setRoutineSummaries(std::move(summaries));
     publish(routineDetails_, std::move(details), &TavrikBleCentral::routineDetailsChanged);

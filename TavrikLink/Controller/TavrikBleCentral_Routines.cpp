@@ -1,43 +1,250 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Model/RoutineTagReferences.hpp"
+#include "TavrikCore/Model/ScheduleCalendar.hpp"
+#include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Routine/RoutineConversions.hpp"
+#include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
+#include "TavrikCore/Support/Text.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
 
 namespace tavrik {
 
-void TavrikBleCentral::handleRoutinePayload(const Data& payload)
+namespace {
+
+std::string joinedIds(const std::vector<std::uint32_t>& ids)
 {
-    // Completed with the routine operations; until then only the list and a refusal are taken in.
-    try {
-        const RoutineEnvelope envelope = routineEnvelopeFromJson(parseJson(payload));
-        if (envelope.type == "error") {
-            setRoutineError(envelope.message.value_or("Routine update failed"));
-        } else if (envelope.type == "routines_state" && envelope.routines) {
-            setRoutineSummaries(*envelope.routines);
+    std::string joined;
+    for (const std::uint32_t id : ids) {
+        if (!joined.empty()) {
+            joined += ',';
         }
-    } catch (const std::exception&) {
+        joined += std::to_string(id);
+    }
+    return joined;
+}
+
+std::string trimmed(std::string_view value)
+{
+    return text::trimmed(value, text::TrimSet::whitespacesAndNewlines);
+}
+
+// The planner's step and group commands, one persist call each, in its order.
+void persistNodeCommands(
+    TavrikBleCentral& controller, const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands)
+{
+    for (const auto& command : commands) {
+        controller.persist(command.channel, command.key, { command.command }, command.debounce, command.attribute);
     }
 }
 
-void TavrikBleCentral::refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t>)
+} // namespace
+
+void TavrikBleCentral::handleRoutinePayload(const Data& payload)
 {
-    // Completed with the routine operations.
+    RoutineEnvelope envelope;
+    try {
+        envelope = routineEnvelopeFromJson(parseJson(payload));
+    } catch (const std::exception&) {
+        setRoutineError("Invalid routine payload");
+        routineControlSessionActive_ = false;
+        pendingRoutineCommand_.reset();
+        return;
+    }
+
+    if (envelope.type == "routines_state") {
+        if (envelope.routines) {
+            std::vector<RoutineSummary> summaries = *envelope.routines;
+            // A routine saved here keeps the local summary until the device confirms the save.
+            for (RoutineSummary& summary : summaries) {
+                if (!pendingRoutineDetailSignatures_.contains(summary.id)) {
+                    continue;
+                }
+                const auto local = std::find_if(routineSummaries_.begin(), routineSummaries_.end(),
+                    [&](const RoutineSummary& entry) { return entry.id == summary.id; });
+                if (local != routineSummaries_.end()) {
+                    summary = *local;
+                }
+            }
+            setRoutineSummaries(std::move(summaries));
+        }
+        std::optional<ActiveRoutineContext> context;
+        if (envelope.active) {
+            context = makeActiveRoutineContext(envelope.active->id, envelope.active->step, true);
+        }
+        publish(activeRoutineContext_, std::move(context), &TavrikBleCentral::activeRoutineContextChanged);
+        setRoutineError(std::nullopt);
+        refreshRoutineDefinitions();
+        renewBaseline();
+    } else if (envelope.type == "routine_detail") {
+        if (!envelope.id || !envelope.label) {
+            setRoutineError(std::nullopt);
+            return;
+        }
+        RoutineDetailModel detail;
+        detail.id = *envelope.id;
+        detail.label = *envelope.label;
+        detail.steps = routineStepModels(envelope.steps.value_or(std::vector<RoutineStepPayload> {}));
+        detail.groups = routineGroupModels(envelope.groups.value_or(std::vector<RoutineGroupPayload> {}));
+        detail.expectedStepCount = envelope.stepCount.value_or(static_cast<std::int64_t>(detail.steps.size()));
+        detail.expectedGroupCount = envelope.groupCount.value_or(static_cast<std::int64_t>(detail.groups.size()));
+        detail.startTagIds = envelope.startTagIds.value_or(std::vector<std::uint32_t> {});
+        detail.hasReceivedAllSteps = true;
+
+        if (const auto pending = pendingRoutineDetailSignatures_.find(detail.id);
+            pending != pendingRoutineDetailSignatures_.end()) {
+            if (pending->second != detail.syncSignature()) {
+                // The device's state from before the local save: the save stands.
+                setRoutineError(std::nullopt);
+                return;
+            }
+            pendingRoutineDetailSignatures_.erase(pending);
+        }
+        storeRoutineDetail(detail);
+
+        const RoutineSummary summary { detail.id, detail.label,
+            envelope.stepCount.value_or(static_cast<std::int64_t>(detail.steps.size())),
+            envelope.groupCount.value_or(static_cast<std::int64_t>(detail.groups.size())),
+            envelope.startTagCount.value_or(
+                envelope.startTagIds ? static_cast<std::int64_t>(envelope.startTagIds->size()) : 0) };
+        std::vector<RoutineSummary> summaries = routineSummaries_;
+        const auto existing = std::find_if(summaries.begin(), summaries.end(),
+            [&](const RoutineSummary& entry) { return entry.id == detail.id; });
+        if (existing != summaries.end()) {
+            *existing = summary;
+        } else {
+            summaries.push_back(summary);
+        }
+        setRoutineSummaries(std::move(summaries));
+        refreshRoutineDefinitions();
+        renewBaseline();
+        setRoutineError(std::nullopt);
+    } else if (envelope.type == "routine_steps_state") {
+        // Details arrive whole; a step page only confirms that the device is fine.
+        setRoutineError(std::nullopt);
+    } else if (envelope.type == "routine_event") {
+        if (!envelope.event || !envelope.id) {
+            return;
+        }
+        const std::string& event = *envelope.event;
+        if (event == "trigger" || event == "resume") {
+            publish(activeRoutineContext_,
+                std::optional(makeActiveRoutineContext(*envelope.id, envelope.step.value_or(0), true)),
+                &TavrikBleCentral::activeRoutineContextChanged);
+            setRoutineError(std::nullopt);
+        } else if (event == "stop" || event == "complete") {
+            publish(activeRoutineContext_, std::nullopt, &TavrikBleCentral::activeRoutineContextChanged);
+            setRoutineError(std::nullopt);
+        } else if (event == "escape_required") {
+            setRoutineError("Strict escape armed on Tavrik. Hold the A button to begin.");
+        }
+        setSyncStage(SyncStage::completed());
+        clearSessionFields();
+        routineControlSessionActive_ = false;
+        pendingRoutineCommand_.reset();
+    } else if (envelope.type == "error") {
+        const std::string message = envelope.message.value_or("Routine error");
+        setRoutineError(message);
+        setSyncStage(SyncStage::failed(message));
+        clearSessionFields();
+        routineControlSessionActive_ = false;
+        pendingRoutineCommand_.reset();
+    }
+}
+
+void TavrikBleCentral::storeRoutineDetail(const RoutineDetailModel& detail)
+{
+    const auto stored = routineDetails_.find(detail.id);
+    if (stored == routineDetails_.end() || !(stored->second == detail)) {
+        routineDetails_[detail.id] = detail;
+        emit routineDetailsChanged();
+    }
+    if (activeRoutineContext_ && activeRoutineContext_->routineId == detail.id) {
+        publish(activeRoutineContext_,
+            std::optional(makeActiveRoutineContext(detail.id, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
+            &TavrikBleCentral::activeRoutineContextChanged);
+    }
+}
+
+ActiveRoutineContext TavrikBleCentral::makeActiveRoutineContext(
+    std::uint32_t routineId, std::int64_t stepIndex, bool isRunning) const
+{
+    ActiveRoutineContext context;
+    context.routineId = routineId;
+    context.stepIndex = stepIndex;
+    context.isRunning = isRunning;
+
+    const auto detail = routineDetails_.find(routineId);
+    const auto summary = std::find_if(routineSummaries_.begin(), routineSummaries_.end(),
+        [&](const RoutineSummary& entry) { return entry.id == routineId; });
+    if (detail != routineDetails_.end()) {
+        context.routineName = detail->second.label;
+    } else if (summary != routineSummaries_.end()) {
+        context.routineName = summary->label;
+    } else {
+        context.routineName = "Routine " + std::to_string(routineId);
+    }
+
+    if (detail != routineDetails_.end()) {
+        const std::vector<RoutineStepModel>& steps = detail->second.steps;
+        const auto step = std::find_if(
+            steps.begin(), steps.end(), [&](const RoutineStepModel& entry) { return entry.position == stepIndex; });
+        if (step != steps.end()) {
+            if (!step->instruction.empty()) {
+                context.stepInstruction = step->instruction;
+            }
+            if (!step->tagId.empty()) {
+                const std::optional<TagInfo> tag = tagForIdReference(step->tagId);
+                context.stepTag = tag ? tag->name : std::string("Unlinked tag");
+            }
+        }
+        if (detail->second.expectedStepCount > 0) {
+            context.stepCount = detail->second.expectedStepCount;
+        } else if (!steps.empty()) {
+            context.stepCount = static_cast<std::int64_t>(steps.size());
+        }
+    } else if (summary != routineSummaries_.end()) {
+        context.stepCount = summary->stepCount;
+    }
+    return context;
+}
+
+void TavrikBleCentral::refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId)
+{
+    if (!routineId || !activeRoutineContext_ || activeRoutineContext_->routineId != *routineId) {
+        return;
+    }
+    publish(activeRoutineContext_,
+        std::optional(makeActiveRoutineContext(*routineId, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
+        &TavrikBleCentral::activeRoutineContextChanged);
 }
 
 void TavrikBleCentral::refreshRoutineDefinitions()
 {
-    // Completed with the routine and schedule operations (the schedules' order).
-    std::vector<ScheduleDefinition> definitions;
-    definitions.reserve(routineSummaries_.size());
+    publish(routines_, sortedRoutineDefinitions(routineSummaries_, clock), &TavrikBleCentral::routinesChanged);
+
+    std::unordered_map<std::uint32_t, const std::string*> labels;
     for (const RoutineSummary& summary : routineSummaries_) {
-        definitions.push_back({ summary.id, summary.label });
+        labels[summary.id] = &summary.label;
     }
-    publish(routines_, std::move(definitions), &TavrikBleCentral::routinesChanged);
+    std::vector<ScheduledRoutine> schedules = schedules_;
+    for (ScheduledRoutine& schedule : schedules) {
+        if (const auto label = labels.find(schedule.routineId); label != labels.end()) {
+            schedule.label = *label->second;
+        }
+    }
+    sortIntoScheduleOrder(schedules, clock);
+    publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
     updateNextLocalIds();
 }
 
 std::vector<RoutineStepModel> TavrikBleCentral::routineStepModels(const std::vector<RoutineStepPayload>& steps) const
 {
-    return tavrik::routineStepModels(steps, random);
+    return receivedRoutineStepModels(steps, random);
 }
 
 std::vector<RoutineGroupModel> TavrikBleCentral::routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const
@@ -47,31 +254,216 @@ std::vector<RoutineGroupModel> TavrikBleCentral::routineGroupModels(const std::v
 
 std::vector<RoutinePayload> TavrikBleCentral::buildRoutinePayloads() const
 {
-    std::vector<RoutinePayload> payloads;
-    payloads.reserve(routineSummaries_.size());
-    for (const RoutineSummary& summary : routineSummaries_) {
-        RoutinePayload payload { summary.id, summary.label, {}, {}, {} };
-        if (const auto detail = routineDetails_.find(summary.id); detail != routineDetails_.end()) {
-            for (const RoutineStepModel& step : detail->second.steps) {
-                payload.steps.push_back({ step.stepId, step.position, step.parentId, step.tagId, step.seconds,
-                    step.instruction, step.unstoppable ? 1 : 0 });
-            }
-            for (const RoutineGroupModel& group : detail->second.groups) {
-                payload.groups.push_back({ group.groupId, group.position, group.label, group.mode, group.timeLimitSeconds });
-            }
-            payload.startTagIds = detail->second.startTagIds;
-        }
-        payloads.push_back(std::move(payload));
-    }
-    return payloads;
+    return routinePayloads(routineSummaries_, routineDetails_);
 }
 
 void TavrikBleCentral::resetRoutineState()
 {
-    publish(activeRoutineContext_, std::nullopt, &TavrikBleCentral::activeRoutineContextChanged);
-    setRoutineError(std::nullopt);
     setRoutineSummaries({});
     publish(routineDetails_, std::map<std::uint32_t, RoutineDetailModel> {}, &TavrikBleCentral::routineDetailsChanged);
+    setRoutineError(std::nullopt);
+    publish(activeRoutineContext_, std::nullopt, &TavrikBleCentral::activeRoutineContextChanged);
+}
+
+void TavrikBleCentral::validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const
+{
+    std::map<std::uint32_t, RoutineDetailModel> routines = routineDetails_;
+    for (const RoutineDetailModel& detail : details) {
+        routines.insert_or_assign(detail.id, detail);
+    }
+    checkRoutineTagReferences(tags_, routines);
+}
+
+RoutineDetailModel TavrikBleCentral::routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft)
+{
+    return savedRoutineDetail(id, label, draft, random);
+}
+
+std::optional<std::string> TavrikBleCentral::routineSaveRefusal(
+    const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const
+{
+    if (deviceSyncDataVersion_ && *deviceSyncDataVersion_ >= routineGroupsSyncDataVersion) {
+        for (const RoutineGroupDraft& group : draft.groups) {
+            if (!validTimeLimit(group.mode, group.timeLimitSeconds)) {
+                return "Invalid group time limit";
+            }
+        }
+    } else if (!updatingId) {
+        if (!draft.groups.empty()) {
+            return "Update Tavrik firmware before editing groups.";
+        }
+    } else {
+        const auto stored = routineDetails_.find(*updatingId);
+        if (!draft.groups.empty() || (stored != routineDetails_.end() && !stored->second.groups.empty())) {
+            return "Update Tavrik firmware before editing routines containing groups.";
+        }
+    }
+
+    if (draft.label.empty()) {
+        return "Label required";
+    }
+    const std::string title = trimmed(draft.label);
+    if (!title.empty()) {
+        for (const RoutineSummary& summary : routineSummaries_) {
+            if (updatingId && summary.id == *updatingId) {
+                continue;
+            }
+            if (text::equalIgnoringCase(trimmed(summary.label), title)) {
+                return "Routine title already exists";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft& draft)
+{
+    if (const std::optional<std::string> refusal = routineSaveRefusal(draft, std::nullopt)) {
+        setRoutineError(*refusal);
+        return std::nullopt;
+    }
+    const std::uint32_t id = nextLocalRoutineId_;
+    const RoutineDetailModel detail = routineDetail(id, draft.label, draft);
+    try {
+        validateRoutineTagReferences({ detail });
+    } catch (const SyncImportError& error) {
+        setRoutineError(error.message());
+        return std::nullopt;
+    }
+    // Never 0: past the largest id the next load or refresh finds the lowest unused one.
+    nextLocalRoutineId_ = id == std::numeric_limits<std::uint32_t>::max() ? 1 : id + 1;
+
+    std::vector<RoutineSummary> summaries = routineSummaries_;
+    summaries.push_back({ id, draft.label, static_cast<std::int64_t>(draft.steps.size()),
+        static_cast<std::int64_t>(draft.groups.size()), static_cast<std::int64_t>(draft.startTagIds.size()) });
+    setRoutineSummaries(std::move(summaries));
+    storeRoutineDetail(detail);
+    refreshRoutineDefinitions();
+    recordUserInteraction();
+    baselineSnapshot_ = currentSnapshot();
+
+    if (!detail.steps.empty() || !detail.groups.empty() || !detail.startTagIds.empty()) {
+        pendingRoutineDetailSignatures_[id] = detail.syncSignature();
+    }
+    std::string command = "create id=" + std::to_string(id) + " label=" + quotedCommandValue(draft.label);
+    if (!detail.startTagIds.empty()) {
+        command += " startTagIds=" + quotedCommandValue(joinedIds(detail.startTagIds));
+    }
+    persist(AtomicCommandChannel::routine, id, { command }, false, std::nullopt);
+    persistNodeCommands(*this, RoutineMutationPlanner::routineNodeMutationCommands(id, std::nullopt, detail));
+    setRoutineError(std::nullopt);
+    return id;
+}
+
+bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft)
+{
+    if (const std::optional<std::string> refusal = routineSaveRefusal(draft, id)) {
+        setRoutineError(*refusal);
+        return false;
+    }
+    std::optional<RoutineDetailModel> old;
+    if (const auto stored = routineDetails_.find(id); stored != routineDetails_.end()) {
+        old = stored->second;
+    }
+    const auto summary = std::find_if(routineSummaries_.begin(), routineSummaries_.end(),
+        [&](const RoutineSummary& entry) { return entry.id == id; });
+    const RoutineDetailModel detail = routineDetail(id, draft.label, draft);
+    try {
+        validateRoutineTagReferences({ detail });
+    } catch (const SyncImportError& error) {
+        setRoutineError(error.message());
+        return false;
+    }
+
+    const bool labelChanged = summary == routineSummaries_.end() || summary->label != draft.label;
+    const bool startTagsChanged = (old ? old->startTagIds : std::vector<std::uint32_t> {}) != detail.startTagIds;
+    // A rename or start-tag change alone must not resend a move for every step and group.
+    std::vector<RoutineMutationPlanner::RoutineNodePersistCommand> commands;
+    if (!old || !RoutineMutationPlanner::stepsAndGroupsUnchanged(*old, detail)) {
+        commands = RoutineMutationPlanner::routineNodeMutationCommands(id, old, detail);
+    }
+    if (!labelChanged && !startTagsChanged && commands.empty() && old && old->syncSignature() == detail.syncSignature()) {
+        setRoutineError(std::nullopt);
+        return false;
+    }
+
+    if (summary != routineSummaries_.end()) {
+        std::vector<RoutineSummary> summaries = routineSummaries_;
+        summaries[static_cast<std::size_t>(summary - routineSummaries_.begin())]
+            = { id, draft.label, static_cast<std::int64_t>(draft.steps.size()),
+                  static_cast<std::int64_t>(draft.groups.size()), static_cast<std::int64_t>(draft.startTagIds.size()) };
+        setRoutineSummaries(std::move(summaries));
+    }
+    storeRoutineDetail(detail);
+    if (labelChanged) {
+        std::vector<ScheduledRoutine> schedules = schedules_;
+        for (ScheduledRoutine& schedule : schedules) {
+            if (schedule.routineId == id) {
+                schedule.label = draft.label;
+            }
+        }
+        publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
+    }
+    refreshRoutineDefinitions();
+    recordUserInteraction();
+    baselineSnapshot_ = currentSnapshot();
+
+    if (labelChanged || startTagsChanged || !commands.empty()) {
+        pendingRoutineDetailSignatures_[id] = detail.syncSignature();
+        if (labelChanged || startTagsChanged) {
+            std::string command = "update id=" + std::to_string(id);
+            if (labelChanged) {
+                command += " label=" + quotedCommandValue(draft.label);
+            }
+            if (startTagsChanged) {
+                command += " startTagIds=" + quotedCommandValue(joinedIds(detail.startTagIds));
+            }
+            persist(AtomicCommandChannel::routine, id, { command }, false, std::string("metadata"));
+        }
+        persistNodeCommands(*this, commands);
+    }
+    setRoutineError(std::nullopt);
+    return true;
+}
+
+void TavrikBleCentral::deleteRoutine(std::uint32_t id)
+{
+    pendingRoutineDetailSignatures_.erase(id);
+    std::vector<RoutineSummary> summaries = routineSummaries_;
+    std::erase_if(summaries, [&](const RoutineSummary& summary) { return summary.id == id; });
+    setRoutineSummaries(std::move(summaries));
+    if (routineDetails_.erase(id) > 0) {
+        emit routineDetailsChanged();
+    }
+    std::vector<ScheduledRoutine> schedules = schedules_;
+    std::erase_if(schedules, [&](const ScheduledRoutine& schedule) { return schedule.routineId == id; });
+    publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
+    refreshRoutineDefinitions();
+    recordUserInteraction();
+    baselineSnapshot_ = currentSnapshot();
+    persist(AtomicCommandChannel::routine, id, { "delete id=" + std::to_string(id) }, false, std::nullopt);
+}
+
+void TavrikBleCentral::triggerRoutine(std::uint32_t id)
+{
+    if (isReviewDemo_) {
+        setRoutineError("Starting routines requires a connected Tavrik.");
+        return;
+    }
+    if (sessionMode_ || tagScanSessionActive_ || firmwareUpload_->isActive()) {
+        setRoutineError("Finish the current Bluetooth task first");
+        return;
+    }
+    setRoutineError(std::nullopt);
+    pendingRoutineCommand_ = "trigger id=" + std::to_string(id);
+    routineControlSessionActive_ = true;
+    if (isDeviceAttached()) {
+        const std::string command = *pendingRoutineCommand_;
+        pendingRoutineCommand_.reset();
+        sendRoutineCommand(command);
+    } else {
+        startCommandConnection();
+    }
 }
 
 } // namespace tavrik
