@@ -2,7 +2,7 @@
 
 #include "TavrikCore/Model/CompanionTimeZone.hpp"
 #include "TavrikCore/Model/Json.hpp"
-#include "TavrikCore/Support/LocalizedOrder.hpp"
+#include "TavrikCore/Model/WifiOrdering.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -136,7 +136,10 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
     }
     // The time-out already runs while the request waits for the connection.
     pendingWifiRequest_ = envelope;
-    startCommandConnection();
+    // A running sync session owns the connection; opening a command connection would end it.
+    if (!sessionMode_) {
+        startCommandConnection();
+    }
 }
 
 void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
@@ -251,16 +254,7 @@ void TavrikBleCentral::handleWifiScanResults(const Data& payload)
         }
         return;
     }
-    std::vector<WifiScannedNetwork> networks;
-    std::copy_if(results->networks.begin(), results->networks.end(), std::back_inserter(networks),
-        [](const WifiScannedNetwork& network) { return !network.ssid.empty(); });
-    const text::LocalizedCaseInsensitiveOrder order(clock.localeId());
-    std::stable_sort(networks.begin(), networks.end(), [&](const WifiScannedNetwork& lhs, const WifiScannedNetwork& rhs) {
-        if (lhs.rssi != rhs.rssi) {
-            return lhs.rssi > rhs.rssi;
-        }
-        return order(lhs.ssid, rhs.ssid);
-    });
+    std::vector<WifiScannedNetwork> networks = sortedNearbyWifiNetworks(results->networks, clock.localeId());
     const std::size_t count = networks.size();
     publish(nearbyWifiNetworks_, std::move(networks), &TavrikBleCentral::nearbyWifiNetworksChanged);
     setWifiSettingsMessage(count == 0 ? std::string("No nearby Wi-Fi networks found.")
@@ -287,14 +281,8 @@ void TavrikBleCentral::handleSuccessfulWifiRequest(const WifiRequestContext& con
         }
         const std::int64_t flag = upsert->verified ? 1 : 0;
         saved.push_back({ name, flag, flag });
-        const text::LocalizedCaseInsensitiveOrder order(clock.localeId());
-        std::stable_sort(saved.begin(), saved.end(), [&](const WifiCredentialSummary& lhs, const WifiCredentialSummary& rhs) {
-            if (lhs.isLastSuccessful() != rhs.isLastSuccessful()) {
-                return lhs.isLastSuccessful();
-            }
-            return order(lhs.ssid, rhs.ssid);
-        });
-        publish(savedWifiCredentials_, std::move(saved), &TavrikBleCentral::savedWifiCredentialsChanged);
+        publish(savedWifiCredentials_, sortedSavedWifiCredentials(std::move(saved), clock.localeId()),
+            &TavrikBleCentral::savedWifiCredentialsChanged);
         setWifiSettingsMessage(name + (upsert->verified ? " was verified and saved." : " was saved without verification."));
         publish(wifiLastSavedSsid_, name, &TavrikBleCentral::wifiLastSavedSsidChanged);
     } else if (const auto* remove = std::get_if<WifiRequestContext::Remove>(&context.value)) {
