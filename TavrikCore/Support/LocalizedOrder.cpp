@@ -37,9 +37,9 @@ int LocalizedCaseInsensitiveOrder::compare(std::string_view left, std::string_vi
     const std::string rhs = lowercased(right);
     if (state->collator) {
         UErrorCode status = U_ZERO_ERROR;
-        const UCollationResult result = state->collator->compareUTF8(
-            icu::StringPiece(lhs.data(), static_cast<std::int32_t>(lhs.size())),
-            icu::StringPiece(rhs.data(), static_cast<std::int32_t>(rhs.size())), status);
+        const UCollationResult result
+            = state->collator->compareUTF8(icu::StringPiece(lhs.data(), static_cast<std::int32_t>(lhs.size())),
+                icu::StringPiece(rhs.data(), static_cast<std::int32_t>(rhs.size())), status);
         if (U_SUCCESS(status)) {
             return static_cast<int>(result);
         }

@@ -75,9 +75,8 @@ void TavrikBleCentral::validateAndSaveWifiCredential(const std::string& ssid, co
 void TavrikBleCentral::sendWifiUpsert(const WifiCandidate& candidate, bool verified)
 {
     setWifiSettingsMessage("Saving " + candidate.ssid + "…");
-    WifiRequestEnvelope envelope {
-        "wifi_upsert", newWifiRequestId(), candidate.ssid, candidate.password, wifiTimeZone(), verified
-    };
+    WifiRequestEnvelope envelope { "wifi_upsert", newWifiRequestId(), candidate.ssid, candidate.password,
+        wifiTimeZone(), verified };
     sendWifiRequest(envelope, WifiRequestContext::upsert(candidate, verified));
 }
 
@@ -257,13 +256,14 @@ void TavrikBleCentral::handleWifiScanResults(const Data& payload)
     std::vector<WifiScannedNetwork> networks = sortedNearbyWifiNetworks(results->networks, clock.localeId());
     const std::size_t count = networks.size();
     publish(nearbyWifiNetworks_, std::move(networks), &TavrikBleCentral::nearbyWifiNetworksChanged);
-    setWifiSettingsMessage(count == 0 ? std::string("No nearby Wi-Fi networks found.")
-                                      : "Found " + std::to_string(count) + " nearby network" + (count == 1 ? "" : "s")
-                                            + ".");
+    setWifiSettingsMessage(count == 0
+            ? std::string("No nearby Wi-Fi networks found.")
+            : "Found " + std::to_string(count) + " nearby network" + (count == 1 ? "" : "s") + ".");
     finishControlSessionIfIdle();
 }
 
-void TavrikBleCentral::handleSuccessfulWifiRequest(const WifiRequestContext& context, const std::optional<std::string>& ssid)
+void TavrikBleCentral::handleSuccessfulWifiRequest(
+    const WifiRequestContext& context, const std::optional<std::string>& ssid)
 {
     if (const auto* validate = std::get_if<WifiRequestContext::Validate>(&context.value)) {
         // Validation and saving are two requests in a row.
@@ -283,7 +283,8 @@ void TavrikBleCentral::handleSuccessfulWifiRequest(const WifiRequestContext& con
         saved.push_back({ name, flag, flag });
         publish(savedWifiCredentials_, sortedSavedWifiCredentials(std::move(saved), clock.localeId()),
             &TavrikBleCentral::savedWifiCredentialsChanged);
-        setWifiSettingsMessage(name + (upsert->verified ? " was verified and saved." : " was saved without verification."));
+        setWifiSettingsMessage(
+            name + (upsert->verified ? " was verified and saved." : " was saved without verification."));
         publish(wifiLastSavedSsid_, name, &TavrikBleCentral::wifiLastSavedSsidChanged);
     } else if (const auto* remove = std::get_if<WifiRequestContext::Remove>(&context.value)) {
         std::vector<WifiCredentialSummary> saved = savedWifiCredentials_;

@@ -14,10 +14,7 @@ constexpr std::string_view amsterdamZone = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 using Credentials = std::vector<WifiCredentialSummary>;
 
-WifiCapabilityPayload savedNetworks()
-{
-    return { 1, 8, { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } } };
-}
+WifiCapabilityPayload savedNetworks() { return { 1, 8, { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } } }; }
 
 Json network(const std::string& ssid, int rssi, int supported = 1)
 {
@@ -52,7 +49,8 @@ protected:
     void status(const std::string& requestId, const std::string& stage, std::optional<std::string> ssid = std::nullopt,
         std::optional<std::string> reason = std::nullopt, std::optional<std::string> message = std::nullopt)
     {
-        Json answer { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "any" }, { "stage", stage } };
+        Json answer { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "any" },
+            { "stage", stage } };
         if (ssid) {
             answer["ssid"] = *ssid;
         }
@@ -69,7 +67,9 @@ protected:
 
     void scanResults(const std::string& requestId, Json networks)
     {
-        device->send({ { "type", "wifi_scan_results" }, { "requestId", requestId }, { "networks", std::move(networks) } }, false);
+        device->send(
+            { { "type", "wifi_scan_results" }, { "requestId", requestId }, { "networks", std::move(networks) } },
+            false);
         settle();
     }
 
@@ -108,7 +108,10 @@ TEST_F(ControllerWifiTest, EachOperationSendsItsRequestWithAFreshId)
         { "validate", [](TavrikBleCentral& c) { c.validateAndSaveWifiCredential(" \tOffice 2\n", " p\"w "); },
             R"(,"ssid":"Office 2","password":" p\"w ","timezone":")" + zone + "\"}", WifiRequestActivityKind::saving,
             "Checking Office 2…" },
-        { "upsert", [](TavrikBleCentral& c) { c.sendWifiUpsert({ " Lab ", "secret" }, false); },
+        { "upsert",
+            [](TavrikBleCentral& c) {
+                c.sendWifiUpsert({ " Lab ", "secret" }, false);
+            },
             R"(,"ssid":" Lab ","password":"secret","timezone":")" + zone + R"(","verified":false})",
             WifiRequestActivityKind::saving, "Saving  Lab …" },
         { "remove", [](TavrikBleCentral& c) { c.removeWifiCredential("Cafe"); }, R"(,"ssid":"Cafe"})",
@@ -221,8 +224,8 @@ TEST_F(ControllerWifiTest, SavingAgainReplacesTheEntryOfTheSameName)
     controller->sendWifiUpsert({ "Cafe", "new" }, true);
     settle();
     status(outstandingId(), "success");
-    EXPECT_EQ(controller->savedWifiCredentials(),
-        (Credentials { { "Cafe", 1, 1 }, { "attic", 1, 0 }, { "Home", 1, 0 } }));
+    EXPECT_EQ(
+        controller->savedWifiCredentials(), (Credentials { { "Cafe", 1, 1 }, { "attic", 1, 0 }, { "Home", 1, 0 } }));
 }
 
 TEST_F(ControllerWifiTest, FailureReasonsBecomeUserTexts)
@@ -278,16 +281,16 @@ TEST_F(ControllerWifiTest, CheckingSavedNetworksMarksTheOneThatWorked)
     status(outstandingId(), "success", "Cafe");
     EXPECT_EQ(controller->wifiSettingsMessage(), "Time synchronized using Cafe.");
     // The order stays as it was.
-    EXPECT_EQ(controller->savedWifiCredentials(),
-        (Credentials { { "Home", 1, 0 }, { "attic", 1, 0 }, { "Cafe", 1, 1 } }));
+    EXPECT_EQ(
+        controller->savedWifiCredentials(), (Credentials { { "Home", 1, 0 }, { "attic", 1, 0 }, { "Cafe", 1, 1 } }));
     expectIdle();
 
     controller->checkSavedWifiCredentials();
     settle();
     status(outstandingId(), "success");
     EXPECT_EQ(controller->wifiSettingsMessage(), "Wi-Fi time synchronization completed.");
-    EXPECT_EQ(controller->savedWifiCredentials(),
-        (Credentials { { "Home", 1, 0 }, { "attic", 1, 0 }, { "Cafe", 1, 1 } }));
+    EXPECT_EQ(
+        controller->savedWifiCredentials(), (Credentials { { "Home", 1, 0 }, { "attic", 1, 0 }, { "Cafe", 1, 1 } }));
 }
 
 TEST_F(ControllerWifiTest, FailedCheckRaisesOneNoticePerSession)
@@ -326,8 +329,8 @@ TEST_F(ControllerWifiTest, ScanResultsSortBySignalThenNameAsTheUserReads)
     controller->scanWifiNetworks();
     settle();
     scanResults(outstandingId(),
-        Json::array({ network("b", -40), network("Zebra", -55), network("", -30), network("A", -40),
-            network("c", -70), network("Äpfel", -55), network("NET", -60), network("net", -60) }));
+        Json::array({ network("b", -40), network("Zebra", -55), network("", -30), network("A", -40), network("c", -70),
+            network("Äpfel", -55), network("NET", -60), network("net", -60) }));
     EXPECT_EQ(nearbyNames(), (std::vector<std::string> { "A", "b", "Äpfel", "Zebra", "NET", "net", "c" }));
     EXPECT_EQ(controller->wifiSettingsMessage(), "Found 7 nearby networks.");
     expectIdle();
@@ -393,7 +396,8 @@ TEST_F(ControllerWifiTest, AnswersOfNoOutstandingRequestAreOnlyLogged)
     EXPECT_EQ(std::count(log.begin(), log.end(), "Received an unexpected Wi-Fi status"), 2);
     EXPECT_EQ(outstandingId(), checkId);
     EXPECT_EQ(controller->wifiSettingsMessage(), "Checking saved Wi-Fi networks…");
-    EXPECT_EQ(controller->savedWifiCredentials(), (Credentials { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } }));
+    EXPECT_EQ(
+        controller->savedWifiCredentials(), (Credentials { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } }));
 
     // Stages the controller does not know change nothing.
     status(checkId, "rebooting");

@@ -32,8 +32,10 @@ TEST(LocalizedOrder, IgnoresCaseInEveryLocale)
 
 TEST(LocalizedOrder, FollowsTheLocalesAlphabet)
 {
-    EXPECT_EQ(sortedIn("de_DE", { "Zebra", "Äpfel", "Apfel" }), (std::vector<std::string> { "Apfel", "Äpfel", "Zebra" }));
-    EXPECT_EQ(sortedIn("sv_SE", { "Zebra", "Äpfel", "Apfel" }), (std::vector<std::string> { "Apfel", "Zebra", "Äpfel" }));
+    EXPECT_EQ(
+        sortedIn("de_DE", { "Zebra", "Äpfel", "Apfel" }), (std::vector<std::string> { "Apfel", "Äpfel", "Zebra" }));
+    EXPECT_EQ(
+        sortedIn("sv_SE", { "Zebra", "Äpfel", "Apfel" }), (std::vector<std::string> { "Apfel", "Zebra", "Äpfel" }));
     // Accents still count, unlike case.
     EXPECT_NE(LocalizedCaseInsensitiveOrder("en_US").compare("cafe", "café"), 0);
 }

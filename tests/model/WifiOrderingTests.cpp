@@ -30,8 +30,9 @@ TEST(WifiOrdering, SavedNetworksPutTheLastWorkingOneFirstThenSortByName)
 
 TEST(WifiOrdering, NearbyNetworksSortBySignalThenNameAndDropNamelessOnes)
 {
-    const std::vector<WifiScannedNetwork> found { { "b", -40, "wpa2", 1 }, { "", -20, "open", 1 }, { "A", -40, "wpa2", 1 },
-        { "c", -70, "wpa2", 0 }, { "Net", -55, "wpa2", 1 }, { "NET", -55, "wpa2", 1 }, { "able", -55, "open", 1 } };
+    const std::vector<WifiScannedNetwork> found { { "b", -40, "wpa2", 1 }, { "", -20, "open", 1 },
+        { "A", -40, "wpa2", 1 }, { "c", -70, "wpa2", 0 }, { "Net", -55, "wpa2", 1 }, { "NET", -55, "wpa2", 1 },
+        { "able", -55, "open", 1 } };
     EXPECT_EQ(names(sortedNearbyWifiNetworks(found, "en_US")),
         (std::vector<std::string> { "A", "b", "able", "Net", "NET", "c" }));
     EXPECT_TRUE(sortedNearbyWifiNetworks({ { "", -10, "open", 1 } }, "en_US").empty());
