@@ -1,6 +1,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Model/LocalIds.hpp"
+#include "TavrikCore/Model/WifiOrdering.hpp"
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
@@ -9,19 +10,6 @@
 namespace tavrik {
 
 namespace {
-
-// Last-used networks first, then by name without regard to case; equal entries keep their order.
-std::vector<WifiCredentialSummary> sortedCredentials(std::vector<WifiCredentialSummary> credentials)
-{
-    std::stable_sort(credentials.begin(), credentials.end(),
-        [](const WifiCredentialSummary& lhs, const WifiCredentialSummary& rhs) {
-            if (lhs.isLastSuccessful() != rhs.isLastSuccessful()) {
-                return lhs.isLastSuccessful();
-            }
-            return text::lowercased(lhs.ssid) < text::lowercased(rhs.ssid);
-        });
-    return credentials;
-}
 
 template <class Item>
 std::vector<std::uint32_t> idsOf(const std::vector<Item>& items)
@@ -99,7 +87,7 @@ bool TavrikBleCentral::applySyncData(
         } else {
             publish(wifiSupported_, envelope.wifi->isSupported(), &TavrikBleCentral::wifiSupportedChanged);
             publish(wifiCredentialCapacity_, envelope.wifi->capacity, &TavrikBleCentral::wifiCredentialCapacityChanged);
-            publish(savedWifiCredentials_, sortedCredentials(envelope.wifi->credentials),
+            publish(savedWifiCredentials_, sortedSavedWifiCredentials(envelope.wifi->credentials, clock.localeId()),
                 &TavrikBleCentral::savedWifiCredentialsChanged);
         }
     }
