@@ -43,12 +43,12 @@ protected:
     void TearDown() override { app.reset(); }
 
     // With TAVRIK_UI_SHOTS set to a folder, keeps a picture of the window there to look at.
-    void saveShot(const QString& name)
+    void saveShot(const QString& name, QWidget* target = nullptr)
     {
         const QString folder = qEnvironmentVariable("TAVRIK_UI_SHOTS");
         if (!folder.isEmpty() && app) {
             QCoreApplication::processEvents();
-            app->mainWindow().grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+            (target ? target : &app->mainWindow())->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
         }
     }
 
@@ -191,16 +191,8 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
         state.dataTransferNotice = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
         state.showingUsbInstallAlert = true;
     });
+    // Raised together, they come in the window's order: the USB confirmation, then the notice.
     QMessageBox* box = view.alertView()->shownBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "Export Failed");
-    EXPECT_EQ(box->informativeText(), "Disk full");
-    saveShot("alert");
-    box->buttons().front()->click();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(view.presenter().state().dataTransferNotice);
-
-    box = view.alertView()->shownBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Install Tavrik Firmware?");
     QStringList texts;
@@ -209,9 +201,18 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
     }
     EXPECT_TRUE(texts.contains("Install over USB"));
     EXPECT_TRUE(texts.contains("Cancel"));
+    saveShot("alert", box);
     box->escapeButton()->click();
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingUsbInstallAlert);
+
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Failed");
+    EXPECT_EQ(box->informativeText(), "Disk full");
+    box->buttons().front()->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.presenter().state().dataTransferNotice);
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 }
 
