@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace tavrik::test {
 namespace {
 
@@ -28,9 +30,11 @@ protected:
     std::unique_ptr<TavrikLinkApplication> app;
     std::vector<int> exits;
 
-    ContentView& open()
+    ContentView& open(bool newController = true)
     {
-        makeController();
+        if (newController) {
+            makeController();
+        }
         app = std::make_unique<TavrikLinkApplication>(AppOptions {},
             TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
                 [this](int status) { exits.push_back(status); }, false, controller.get(), &clock });
@@ -125,8 +129,36 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     view.disconnectButton()->click();
     EXPECT_FALSE(view.presenter().state().selectedRoutineId);
 
+    // The quit waits for the controller to tell the device and let go of it.
+    settle();
     window.quitAction()->trigger();
+    EXPECT_TRUE(exits.empty());
+    scheduler.advance(std::chrono::milliseconds(300));
+    settle();
     EXPECT_EQ(exits, std::vector<int>({ 0 }));
+}
+
+TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    EXPECT_TRUE(controller->isReviewDemo());
+    EXPECT_EQ(view.mainContent()->objectName(), "navigationSplit");
+    const auto rows = view.sidebar()->rows();
+    const auto count = [&](SidebarModel::RowKind kind) {
+        return std::count_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& row) { return row.kind == kind; });
+    };
+    EXPECT_EQ(count(SidebarModel::RowKind::routine), static_cast<long>(controller->routineSummaries().size()));
+    EXPECT_EQ(count(SidebarModel::RowKind::tag), static_cast<long>(controller->tags().size()));
+    EXPECT_GT(controller->tags().size(), 0u);
+    EXPECT_EQ(central.scanCount, 0) << "no scan in demo mode";
+    saveShot("demo");
+
+    view.sidebar()->activateRow(static_cast<int>(std::find_if(rows.begin(), rows.end(),
+        [](const SidebarModel::Row& row) { return row.kind == SidebarModel::RowKind::tag; }) - rows.begin()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
 
 TEST_F(MainWindowTest, WithNoDeviceInRangeTheOverlayWaitsAndAFailureOffersTryAgain)
