@@ -12,6 +12,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
+#include <QPointer>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
@@ -246,6 +248,34 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().dataTransferNotice);
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+}
+
+TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)
+{
+    ContentView& view = open();
+    int cancelled = 0;
+    view.presenter().actions().cancelTagEdit = [&] { ++cancelled; };
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.tagMode = ContentViewPresenter::TagEditorCreate {};
+        state.showingTagSheet = true;
+    });
+    auto* sheet = view.findChild<QDialog*>("tagEditorSheet");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_GE(sheet->minimumWidth(), 360);
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(view.presenter().state().showingTagSheet);
+    EXPECT_EQ(cancelled, 1);
+
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
+    QPointer<QDialog> wifi = view.findChild<QDialog*>("wifiCredentialEditorSheet");
+    ASSERT_NE(wifi, nullptr);
+    EXPECT_TRUE(wifi->isVisible());
+    // Closed by the state (a saved network), the sheet goes without a second close.
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(!wifi || !wifi->isVisible());
+    EXPECT_EQ(cancelled, 1);
 }
 
 TEST_F(MainWindowTest, ALargeDataSetAndAFullLogStreamRowByRow)
