@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <string>
+
 class QWidget;
 
 namespace tavrik {
@@ -26,6 +28,7 @@ private:
     WindowAlertQueue& queue;
     QWidget* window;
     QPointer<QMessageBox> box;
+    std::string shownKey;
 };
 
 } // namespace tavrik
