@@ -119,8 +119,28 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     view.logDrawer()->list()->selectAll();
     EXPECT_TRUE(view.logDrawer()->selectedText().endsWith("] Newest line"));
 
+    // A data-channel line opens to its record when clicked; clearing closes it.
+    BleDataMessageLogDetail record;
+    record.direction = BleDataMessageLogDetail::Direction::outbound;
+    record.messageId = 9;
+    record.writeType = "withResponse";
+    record.isComplete = true;
+    record.byteCount = 20;
+    record.receivedChunkCount = 1;
+    record.chunks = { { 1, 1, 20 } };
+    controller->appendBleDataLog(record);
+    QCoreApplication::processEvents();
+    QListView* list = view.logDrawer()->list();
+    const QModelIndex recordRow = view.logModel().index(view.logModel().rowCount() - 1);
+    const int closedHeight = list->visualRect(recordRow).height();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(recordRow).center());
+    EXPECT_TRUE(view.logModel().data(recordRow, LogDrawerModel::ExpandedRole).toBool());
+    EXPECT_EQ(view.presenter().state().expandedLogEntryIds.size(), 1u);
+    EXPECT_GT(list->visualRect(recordRow).height(), closedHeight * 5) << "the record's lines are shown under it";
+
     EXPECT_TRUE(view.logDrawer()->clearButton()->isEnabled());
     view.logDrawer()->clearButton()->click();
+    EXPECT_TRUE(view.presenter().state().expandedLogEntryIds.empty());
     EXPECT_TRUE(controller->logItems().empty());
     EXPECT_TRUE(controller->logEntries().empty());
     EXPECT_EQ(view.logModel().rowCount(), 0);
