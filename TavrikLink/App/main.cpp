@@ -1,4 +1,9 @@
+#include "TavrikCore/Support/Clock.hpp"
+#include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikLink/Views/AppOptions.hpp"
 #include "TavrikLink/Views/SoftwareUpdateConfiguration.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
@@ -27,9 +32,26 @@ int main(int argc, char** argv)
     }
 
     tavrik::QtScheduler scheduler;
-    tavrik::TavrikLinkApplication tavrikLink(
-        *commandLine.options,
-        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); } });
+    // The adapter's own lines go to the controller's log once the controller exists.
+    tavrik::TavrikBleCentral* logTarget = nullptr;
+    tavrik::QtBleCentral central(scheduler, [&logTarget](const std::string& line) {
+        if (logTarget) {
+            logTarget->appendLog(line, true);
+        }
+    });
+    tavrik::SystemRandomSource random;
+    tavrik::SettingsKeyValueStore defaults;
+    tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
+        tavrik::TavrikBleCentral::defaultLocalLinkDirectory(), true, {} });
+    logTarget = &controller;
+    if (commandLine.options->demo) {
+        // Demo mode is on before the window first appears, so its first appearance loads nothing.
+        controller.beginReviewDemo();
+    }
+
+    tavrik::TavrikLinkApplication tavrikLink(*commandLine.options,
+        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); }, true,
+            &controller, &tavrik::systemClock() });
     tavrikLink.show();
     return QApplication::exec();
 }
