@@ -15,4 +15,11 @@ void TavrikBleCentral::recordBackupMigration(const BackupMigrationResult& result
     }
 }
 
+Data TavrikBleCentral::exportSyncData()
+{
+    return {};
+}
+
+void TavrikBleCentral::importSyncData(const Data&) { }
+
 } // namespace tavrik

@@ -62,4 +62,26 @@ void TavrikBleCentral::resetTagState()
     setTagScanState(TagScanState::idle());
 }
 
+void TavrikBleCentral::createTag(const std::string&, const std::string&) { }
+
+void TavrikBleCentral::updateTag(std::uint32_t, const std::string&) { }
+
+void TavrikBleCentral::updateTagUid(std::uint32_t, const std::string&) { }
+
+bool TavrikBleCentral::deleteTag(std::uint32_t)
+{
+    return false;
+}
+
+std::optional<TagInfo> TavrikBleCentral::tagForIdReference(std::string_view) const
+{
+    return std::nullopt;
+}
+
+void TavrikBleCentral::beginTagScan(TagScanPurpose) { }
+
+void TavrikBleCentral::endTagScanSession() { }
+
+void TavrikBleCentral::startTagScanKeepalive() { }
+
 } // namespace tavrik
