@@ -123,8 +123,9 @@ SettingsPane::SettingsPane(SettingsPanePresenter& presenter, QWidget* parent)
     statusProgress = new QProgressBar(statusRow);
     statusProgress->setRange(0, 0);
     statusProgress->setTextVisible(false);
-    statusProgress->setFixedSize(16, 16);
-    statusLayout->addWidget(statusProgress);
+    // A short busy bar: Qt Widgets has no spinning indicator.
+    statusProgress->setFixedSize(56, 8);
+    statusLayout->addWidget(statusProgress, 0, Qt::AlignVCenter);
     statusText = wrappedLabel(QString(), statusRow);
     statusText->setTextFormat(Qt::PlainText);
     paneStyle::makeCaption(statusText);
