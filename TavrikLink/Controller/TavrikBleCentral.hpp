@@ -343,9 +343,24 @@ public:
     void importSyncData(const Data& data);
 
     // --- Firmware (TavrikBleCentral_Firmware.cpp) ---
+    // Starts a new catalog lookup for the connected board, dropping any earlier one (the pane's
+    // "Check Again", the window's first showing, demo mode starting or ending).
+    void refreshFirmwareAvailability();
+    // Installs `availableFirmwareAsset` over Bluetooth; refusals show in the upload status.
+    void startFirmwareInstall();
+    // Stops a running download or transfer (the pane's "Cancel Upload").
+    void cancelFirmwareInstall();
+    // Clears `firmwareUpdateNotice` (the notice alert's buttons).
+    void dismissFirmwareUpdateNotice();
+    // The channel manifest later lookups read; the published stable channel unless set.
+    void setFirmwareChannelURL(const Url& url);
+    const Url& firmwareChannelURL() const;
     void handleFirmwarePayload(const Data& payload);
     void selectFirmwareAssetForConnectedTarget();
     void updateFirmwareNoticeIfNeeded();
+    std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
+    // Why this application version may not install the image over Bluetooth, or nothing.
+    std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
     FirmwareUploadService& firmwareUpload() { return *firmwareUpload_; }
     const FirmwareUploadService& firmwareUpload() const { return *firmwareUpload_; }
     UsbOnboardingService& usbOnboarding() { return *usbOnboarding_; }
@@ -599,6 +614,11 @@ private:
     // Wi-Fi operations state
 
     // Firmware lookup and install state
+    std::optional<Url> firmwareChannelURL_;
+    FirmwareManifestLoader::Handle firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
+    void finishFirmwareLookup(const Uuid& generation, FirmwareManifestLoader::CatalogResult result);
+    // Source, channel and manifest change together, with one signal.
+    void setFirmwareDescriptions(std::string source, std::string channel, std::string manifest);
 };
 
 } // namespace tavrik
