@@ -20,6 +20,22 @@ FirmwarePanePresenter::FirmwarePanePresenter(Flow flow, FirmwareOperations opera
     }
 }
 
+FirmwarePanePresenter::FirmwarePanePresenter(Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy,
+    QObject* parent)
+    : FirmwarePanePresenter(flow, operationsFor(controller), legacy, parent)
+{
+    follow(controller);
+}
+
+FirmwareOperations FirmwarePanePresenter::operationsFor(TavrikBleCentral& controller)
+{
+    return FirmwareOperations {
+        [&controller] { controller.refreshFirmwareAvailability(); },
+        [&controller] { controller.startFirmwareInstall(); },
+        [&controller] { controller.cancelFirmwareInstall(); },
+    };
+}
+
 FirmwareDetailValues FirmwarePanePresenter::readValues(const TavrikBleCentral& controller)
 {
     FirmwareDetailValues values;

@@ -32,6 +32,11 @@ public:
     // `legacy` is required for the legacy-upgrade flow and must outlive the presenter.
     FirmwarePanePresenter(Flow flow, FirmwareOperations operations, LegacyUpgradeState* legacy = nullptr,
         QObject* parent = nullptr);
+    // Calls the controller's operations and follows its values; the controller must outlive it.
+    FirmwarePanePresenter(Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy = nullptr,
+        QObject* parent = nullptr);
+
+    static FirmwareOperations operationsFor(TavrikBleCentral& controller);
 
     // The controller's firmware values and its upload service's status.
     static FirmwareDetailValues readValues(const TavrikBleCentral& controller);
