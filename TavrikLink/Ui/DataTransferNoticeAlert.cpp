@@ -2,6 +2,8 @@
 
 #include "TavrikLink/Views/BackupFileActions.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include <QMessageBox>
 
 namespace tavrik {
@@ -31,6 +33,7 @@ void DataTransferNoticeAlert::refresh()
     auto* box = new QMessageBox(QMessageBox::NoIcon, notice->title, notice->message, QMessageBox::Ok, window);
     box->setText(notice->title);
     box->setInformativeText(notice->message);
+    paneStyle::styleAlert(box);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     const auto id = notice->id;

@@ -2,6 +2,8 @@
 
 #include "TavrikLink/Views/FirmwareUpdateNoticePresenter.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include <QPushButton>
 
 namespace tavrik {
@@ -39,6 +41,7 @@ void FirmwareUpdateNoticeAlert::refresh()
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(installButton);
     box->setEscapeButton(QMessageBox::Cancel);
+    paneStyle::styleAlert(box);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     connect(box, &QMessageBox::finished, this, [this, box, installButton] {

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
 
 namespace tavrik::paneStyle {
@@ -58,6 +59,20 @@ QFrame* divider(QWidget* parent)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     return line;
+}
+
+} // namespace tavrik::paneStyle
+
+namespace tavrik::paneStyle {
+
+void styleAlert(QMessageBox* box)
+{
+    if (auto* title = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        makeHeadline(title);
+    }
+    if (auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        message->setMinimumWidth(320);
+    }
 }
 
 } // namespace tavrik::paneStyle

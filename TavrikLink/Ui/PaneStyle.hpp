@@ -4,6 +4,7 @@
 
 class QFrame;
 class QLabel;
+class QMessageBox;
 class QWidget;
 
 namespace tavrik::paneStyle {
@@ -18,5 +19,8 @@ void setTextColor(QWidget* widget, const QColor& color);
 QColor failureColor();
 QColor successColor();
 QFrame* divider(QWidget* parent = nullptr);
+// An alert's title in bold above its message, wide enough that a sentence is not broken every
+// few words.
+void styleAlert(QMessageBox* box);
 
 } // namespace tavrik::paneStyle

@@ -91,6 +91,7 @@ SettingsPane::SettingsPane(SettingsPanePresenter& presenter, QWidget* parent)
     tagBlock->addWidget(noTagText);
     tagName = new QLabel(configured);
     tagName->setTextFormat(Qt::PlainText);
+    tagName->setWordWrap(true);
     tagBlock->addWidget(tagName);
     tagUid = new QLabel(configured);
     tagUid->setTextFormat(Qt::PlainText);
