@@ -1,11 +1,15 @@
 #pragma once
 
+#include "TavrikCore/Firmware/FirmwareUploadStatus.hpp"
+
 #include <QObject>
 #include <QString>
 
 #include <optional>
 
 namespace tavrik {
+
+class TavrikBleCentral;
 
 // The window's memory of a legacy board's upgrade: where the migration backup was saved and
 // whether the user began the firmware upgrade. Shared by the backup file actions, the legacy
@@ -29,9 +33,16 @@ public:
     // Data was loaded: after an upgrade begun here, with a migration backup saved and the board no
     // longer legacy, the window offers to restore the backup.
     bool shouldOfferRestore(bool legacyUpgradeRequired) const;
+    // A failed upload ends the upgrade the user began.
+    void uploadPhaseChanged(FirmwareUploadStatus::Phase phase);
+
+    // Runs the three reactions above on the controller's changes; the controller must outlive this.
+    void follow(const TavrikBleCentral& controller);
 
 signals:
     void changed();
+    // The window should ask "Restore Migration Backup?".
+    void restoreOffered();
 
 private:
     std::optional<QString> backupPath;

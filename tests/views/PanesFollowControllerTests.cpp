@@ -86,5 +86,46 @@ TEST_F(PanesFollowControllerTest, BackupActionsReadTheControllersState)
     EXPECT_EQ(device.backupMigrationWarnings(), controller->backupMigrationWarnings());
 }
 
+TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)
+{
+    const struct {
+        TavrikBleProtocolProfile profile;
+        bool started;
+        bool keepsBackup;
+        bool offersRestore;
+    } cases[] = {
+        // Another legacy board needs a backup of its own.
+        { TavrikBleProtocolProfile::legacyUnencryptedV1, false, false, false },
+        { TavrikBleProtocolProfile::legacyUnencryptedV1, true, true, false },
+        // The upgraded board came back on the secure profile.
+        { TavrikBleProtocolProfile::secureV2, true, true, true },
+        { TavrikBleProtocolProfile::secureV2, false, true, false },
+    };
+    for (const auto& c : cases) {
+        controller.reset();
+        makeController();
+        LegacyUpgradeState legacy;
+        legacy.follow(*controller);
+        legacy.setMigrationBackupPath(QStringLiteral("/tmp/tavrik-legacy-migration-backup.json"));
+        legacy.setUpgradeStarted(c.started);
+        int offers = 0;
+        QObject::connect(&legacy, &LegacyUpgradeState::restoreOffered, [&] { ++offers; });
+
+        addDevice(c.profile);
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        EXPECT_EQ(controller->legacyFirmwareUpgradeRequired(), c.profile == TavrikBleProtocolProfile::legacyUnencryptedV1);
+        EXPECT_EQ(legacy.hasMigrationBackup(), c.keepsBackup);
+        EXPECT_EQ(offers, c.offersRestore ? 1 : 0);
+
+        // A failed upload ends the upgrade; later failed status lines change nothing more.
+        controller->firmwareUpload().setFirmwareStatus(Phase::failed, "Firmware upload timed out");
+        EXPECT_FALSE(legacy.upgradeStarted());
+        legacy.setUpgradeStarted(true);
+        controller->firmwareUpload().setFirmwareStatus(Phase::failed, "Still failed");
+        EXPECT_TRUE(legacy.upgradeStarted());
+    }
+}
+
 } // namespace
 } // namespace tavrik::test
