@@ -1,0 +1,208 @@
+#include "TavrikLink/Views/BackupFileActions.hpp"
+
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <exception>
+#include <utility>
+
+namespace tavrik {
+namespace {
+
+QString fileName(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
+
+QString quotedName(const QString& path)
+{
+    return QStringLiteral("\u201C") + fileName(path) + QStringLiteral("\u201D");
+}
+
+// Writes through a temporary file that replaces the target only once it is complete, so a failed
+// write leaves any earlier file as it was. Gives the error text, or none on success.
+std::optional<QString> writeWhole(const QString& path, const Data& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + file.errorString();
+    }
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + reason;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+BackupFileActions::BackupFileActions(Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,
+    QObject* parent)
+    : QObject(parent)
+    , device(std::move(device))
+    , window(std::move(window))
+    , panel(panel)
+    , legacy(legacy)
+{
+}
+
+BackupFileActions::BackupFileActions(TavrikBleCentral& controller, Window window, BackupFilePanel& panel,
+    LegacyUpgradeState& legacy, QObject* parent)
+    : BackupFileActions(deviceFor(controller), std::move(window), panel, legacy, parent)
+{
+}
+
+BackupFileActions::Device BackupFileActions::deviceFor(TavrikBleCentral& controller)
+{
+    Device device;
+    device.hasLoadedData = [&controller] { return controller.hasLoadedData(); };
+    device.legacyFirmwareUpgradeRequired = [&controller] { return controller.legacyFirmwareUpgradeRequired(); };
+    device.firstRoutineId = [&controller]() -> std::optional<std::uint32_t> {
+        const auto& summaries = controller.routineSummaries();
+        if (summaries.empty()) {
+            return std::nullopt;
+        }
+        return summaries.front().id;
+    };
+    device.backupMigrationWarnings = [&controller] { return controller.backupMigrationWarnings(); };
+    device.exportSyncData = [&controller] { return controller.exportSyncData(); };
+    device.importSyncData = [&controller](const Data& bytes) { controller.importSyncData(bytes); };
+    return device;
+}
+
+std::optional<QString> BackupFileActions::exportTavrikData()
+{
+    if (!device.hasLoadedData()) {
+        show(QStringLiteral("Export Unavailable"), QStringLiteral("Load data from Tavrik before exporting."));
+        return std::nullopt;
+    }
+    const bool legacyBoard = device.legacyFirmwareUpgradeRequired();
+    const BackupFilePanel::SaveRequest request {
+        legacyBoard ? QStringLiteral("tavrik-legacy-migration-backup.json") : QStringLiteral("tavrik-data.json"),
+        legacyBoard ? QStringLiteral("Save a migration backup before upgrading this legacy Tavrik.")
+                    : QStringLiteral("Export all restorable Tavrik data."),
+    };
+    const std::optional<QString> path = panel.chooseSaveLocation(request);
+    if (!path || path->isEmpty()) {
+        return std::nullopt;
+    }
+
+    std::optional<QString> failure;
+    try {
+        failure = writeWhole(*path, device.exportSyncData());
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    if (failure) {
+        show(QStringLiteral("Export Failed"), *failure);
+        return std::nullopt;
+    }
+
+    show(QStringLiteral("Export Complete"), QStringLiteral("Exported Tavrik data to ") + fileName(*path) + QStringLiteral("."));
+    if (device.legacyFirmwareUpgradeRequired()) {
+        legacy.setMigrationBackupPath(*path);
+    }
+    return path;
+}
+
+void BackupFileActions::importTavrikData()
+{
+    const std::optional<QString> path = panel.chooseFileToOpen({ QStringLiteral("Choose a Tavrik data export.") });
+    if (!path || path->isEmpty()) {
+        return;
+    }
+    if (!importFile(*path, QStringLiteral("Import Failed"))) {
+        return;
+    }
+    showImportedData();
+    QString message = QStringLiteral("Imported Tavrik data from ") + fileName(*path)
+        + QStringLiteral(". Writing it to Tavrik now.");
+    for (const auto& warning : device.backupMigrationWarnings()) {
+        message += QStringLiteral(" ") + QString::fromStdString(warning);
+    }
+    show(QStringLiteral("Import Started"), message);
+}
+
+void BackupFileActions::handleImportCommand()
+{
+    if (device.legacyFirmwareUpgradeRequired()) {
+        show(QStringLiteral("Firmware Upgrade Required"),
+            QStringLiteral("Save a migration backup and upgrade this legacy Tavrik before importing data."));
+        return;
+    }
+    importTavrikData();
+}
+
+void BackupFileActions::restoreLegacyMigrationBackup()
+{
+    const std::optional<QString> path = legacy.migrationBackupPath();
+    if (!path) {
+        return;
+    }
+    if (!importFile(*path, QStringLiteral("Restore Failed"))) {
+        return;
+    }
+    showImportedData();
+    legacy.setUpgradeStarted(false);
+    show(QStringLiteral("Restore Started"), QStringLiteral("Writing the migration backup to the upgraded Tavrik."));
+}
+
+void BackupFileActions::dismissNotice()
+{
+    if (!notice) {
+        return;
+    }
+    notice.reset();
+    emit dataTransferNoticeChanged();
+}
+
+bool BackupFileActions::importFile(const QString& path, const QString& failureTitle)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        show(failureTitle, QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    const QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        show(failureTitle, QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    try {
+        device.importSyncData(Data(contents.begin(), contents.end()));
+    } catch (const std::exception& error) {
+        show(failureTitle, QString::fromUtf8(error.what()));
+        return false;
+    }
+    return true;
+}
+
+void BackupFileActions::showImportedData()
+{
+    if (window.syncScheduleSelection) {
+        window.syncScheduleSelection();
+    }
+    if (window.syncTagSelection) {
+        window.syncTagSelection();
+    }
+    if (window.setSelectedRoutineId) {
+        window.setSelectedRoutineId(device.firstRoutineId());
+    }
+    if (window.showRoutinesPane) {
+        window.showRoutinesPane();
+    }
+}
+
+void BackupFileActions::show(QString title, QString message)
+{
+    notice = DataTransferNotice { nextNoticeId++, std::move(title), std::move(message) };
+    emit dataTransferNoticeChanged();
+}
+
+} // namespace tavrik

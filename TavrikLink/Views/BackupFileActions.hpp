@@ -1,0 +1,93 @@
+#pragma once
+
+#include "TavrikCore/Support/Data.hpp"
+#include "TavrikLink/Views/BackupFilePanel.hpp"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+class LegacyUpgradeState;
+class TavrikBleCentral;
+
+// One outcome of a backup action, shown to the user as an alert. Every notice has a new id.
+struct DataTransferNotice {
+    std::uint64_t id = 0;
+    QString title;
+    QString message;
+
+    friend bool operator==(const DataTransferNotice&, const DataTransferNotice&) = default;
+};
+
+// Export, import and the restore of a legacy board's migration backup: connects the user's files
+// to the controller's backup operations. Nothing is thrown out of an action; each ends in one
+// notice, or in silence when the user cancels a dialog. Files are written whole or not at all.
+class BackupFileActions : public QObject {
+    Q_OBJECT
+
+public:
+    // What the actions read and call of the controller. The export and import operations throw
+    // exceptions whose what() is the text shown to the user.
+    struct Device {
+        std::function<bool()> hasLoadedData;
+        std::function<bool()> legacyFirmwareUpgradeRequired;
+        std::function<Data()> exportSyncData;
+        std::function<void(const Data&)> importSyncData;
+        // The id of the first routine summary, none without routines.
+        std::function<std::optional<std::uint32_t>()> firstRoutineId;
+        std::function<std::vector<std::string>()> backupMigrationWarnings;
+    };
+    // What an import or restore changes in the window.
+    struct Window {
+        std::function<void()> syncScheduleSelection;
+        std::function<void()> syncTagSelection;
+        std::function<void(std::optional<std::uint32_t>)> setSelectedRoutineId;
+        std::function<void()> showRoutinesPane;
+    };
+
+    // The panel and the legacy state must outlive the actions.
+    BackupFileActions(Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,
+        QObject* parent = nullptr);
+
+    // Works on the controller, which must outlive the actions.
+    BackupFileActions(TavrikBleCentral& controller, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,
+        QObject* parent = nullptr);
+
+    static Device deviceFor(TavrikBleCentral& controller);
+
+    // The path written, or none.
+    std::optional<QString> exportTavrikData();
+    void importTavrikData();
+    // The menu's import command: refused while a legacy board awaits its upgrade.
+    void handleImportCommand();
+    void restoreLegacyMigrationBackup();
+
+    const std::optional<DataTransferNotice>& dataTransferNotice() const { return notice; }
+    // The user closed the alert.
+    void dismissNotice();
+
+signals:
+    void dataTransferNoticeChanged();
+
+private:
+    // Reads the whole file and imports it; false (with the notice shown) on any failure.
+    bool importFile(const QString& path, const QString& failureTitle);
+    void showImportedData();
+    void show(QString title, QString message);
+
+    Device device;
+    Window window;
+    BackupFilePanel& panel;
+    LegacyUpgradeState& legacy;
+    std::optional<DataTransferNotice> notice;
+    std::uint64_t nextNoticeId = 1;
+};
+
+} // namespace tavrik

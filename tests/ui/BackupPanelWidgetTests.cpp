@@ -1,0 +1,96 @@
+#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
+#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
+#include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "tests/support/qt/QtTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+namespace tavrik {
+namespace {
+
+// Runs `answer` on the dialog that the panel opens, as soon as it is on screen.
+void whenDialogOpens(std::function<void(QFileDialog&)> answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog";
+            QApplication::activeModalWidget()->close();
+            return;
+        }
+        answer(*dialog);
+    });
+}
+
+TEST(QtBackupFilePanelTests, SaveDialogProposesTheNameAndKeepsToJson)
+{
+    QTemporaryDir folder;
+    QtBackupFilePanel panel;
+    whenDialogOpens([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dialog.nameFilters(), QStringList { "JSON (*.json)" });
+        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("json"));
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Export all restorable Tavrik data."));
+        dialog.setDirectory(folder.path());
+        dialog.selectFile(folder.filePath("mine"));
+        static_cast<QDialog&>(dialog).accept();
+    });
+    const auto chosen = panel.chooseSaveLocation({ "tavrik-data.json", "Export all restorable Tavrik data." });
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(*chosen, folder.filePath("mine.json"));
+}
+
+TEST(QtBackupFilePanelTests, OpenDialogTakesOneExistingFileAndCancelGivesNone)
+{
+    QtBackupFilePanel panel;
+    whenDialogOpens([](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
+        EXPECT_EQ(dialog.nameFilters(), QStringList { "JSON (*.json)" });
+        dialog.reject();
+    });
+    EXPECT_EQ(panel.chooseFileToOpen({ "Choose a Tavrik data export." }), std::nullopt);
+}
+
+TEST(DataTransferNoticeAlertTests, EachNoticeIsShownUntilDismissed)
+{
+    struct NoPanel : BackupFilePanel {
+        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return std::nullopt; }
+        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return std::nullopt; }
+    } panel;
+    LegacyUpgradeState legacy;
+    BackupFileActions::Device device;
+    device.hasLoadedData = [] { return false; };
+    device.legacyFirmwareUpgradeRequired = [] { return true; };
+    BackupFileActions actions(device, {}, panel, legacy);
+    QWidget window;
+    window.show();
+    DataTransferNoticeAlert alert(actions, &window);
+    EXPECT_EQ(alert.currentAlert(), nullptr);
+
+    actions.exportTavrikData();
+    ASSERT_NE(alert.currentAlert(), nullptr);
+    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Export Unavailable"));
+    EXPECT_EQ(alert.currentAlert()->informativeText(), QStringLiteral("Load data from Tavrik before exporting."));
+
+    // A newer notice takes the place of the one on screen.
+    actions.handleImportCommand();
+    ASSERT_NE(alert.currentAlert(), nullptr);
+    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Firmware Upgrade Required"));
+
+    alert.currentAlert()->accept();
+    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
+    EXPECT_EQ(alert.currentAlert(), nullptr);
+}
+
+} // namespace
+} // namespace tavrik

@@ -1,0 +1,334 @@
+#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
+#include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tavrik {
+namespace {
+
+// Answers the dialogs from a script and remembers what they were asked.
+class ScriptedFilePanel : public BackupFilePanel {
+public:
+    std::deque<std::optional<QString>> answers;
+    std::vector<SaveRequest> saveRequests;
+    std::vector<OpenRequest> openRequests;
+
+    std::optional<QString> chooseSaveLocation(const SaveRequest& request) override
+    {
+        saveRequests.push_back(request);
+        return next();
+    }
+    std::optional<QString> chooseFileToOpen(const OpenRequest& request) override
+    {
+        openRequests.push_back(request);
+        return next();
+    }
+
+private:
+    std::optional<QString> next()
+    {
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected dialog";
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QString fixture(const char* name)
+{
+    return QStringLiteral(TAVRIK_TEST_FIXTURES "/backup/") + QString::fromUtf8(name);
+}
+
+// A device that keeps its data as a backup envelope and imports through the real migration, and a
+// window that records what the actions change in it.
+class BackupFileActionsTest : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    ScriptedFilePanel panel;
+    LegacyUpgradeState legacy;
+    bool loaded = true;
+    bool legacyBoard = false;
+    std::optional<SyncDataEnvelope> data;
+    std::vector<std::string> warnings;
+    std::optional<std::string> importRefusal;
+    std::vector<std::string> window;
+    BackupFileActions actions { device(), windowCallbacks(), panel, legacy };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        data = BackupMigrationPipeline::migrate(readFile(fixture("v8.expected.json")).toStdString()).envelope;
+    }
+
+    QString path(const char* name) const { return folder.filePath(QString::fromUtf8(name)); }
+
+    BackupFileActions::Device device()
+    {
+        return {
+            [this] { return loaded; },
+            [this] { return legacyBoard; },
+            [this] {
+                if (!data) {
+                    throw std::runtime_error("Nothing to export");
+                }
+                return BackupMigrationPipeline::encodeCurrent(*data, true);
+            },
+            [this](const Data& bytes) {
+                if (importRefusal) {
+                    throw SyncImportError(*importRefusal);
+                }
+                BackupMigrationResult result = BackupMigrationPipeline::migrate(bytes);
+                data = result.envelope;
+                warnings = result.warnings;
+            },
+            [this]() -> std::optional<std::uint32_t> {
+                if (!data || data->routines.empty()) {
+                    return std::nullopt;
+                }
+                return data->routines.front().id;
+            },
+            [this] { return warnings; },
+        };
+    }
+
+    BackupFileActions::Window windowCallbacks()
+    {
+        return {
+            [this] { window.push_back("sync schedules"); },
+            [this] { window.push_back("sync tags"); },
+            [this](std::optional<std::uint32_t> id) {
+                window.push_back("routine " + (id ? std::to_string(*id) : std::string("none")));
+            },
+            [this] { window.push_back("routines pane"); },
+        };
+    }
+
+    void expectNotice(const char* title, const QString& message)
+    {
+        ASSERT_TRUE(actions.dataTransferNotice());
+        EXPECT_EQ(actions.dataTransferNotice()->title, QString::fromUtf8(title));
+        EXPECT_EQ(actions.dataTransferNotice()->message, message);
+    }
+};
+
+TEST_F(BackupFileActionsTest, ExportBeforeAnyLoadOpensNoDialog)
+{
+    loaded = false;
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    expectNotice("Export Unavailable", "Load data from Tavrik before exporting.");
+    EXPECT_TRUE(panel.saveRequests.empty());
+}
+
+TEST_F(BackupFileActionsTest, ExportThenImportRoundTripsThroughARealFile)
+{
+    const SyncDataEnvelope exported = *data;
+    panel.answers = { path("tavrik-data.json") };
+    EXPECT_EQ(actions.exportTavrikData(), path("tavrik-data.json"));
+    ASSERT_EQ(panel.saveRequests.size(), 1U);
+    EXPECT_EQ(panel.saveRequests[0].proposedFileName, QStringLiteral("tavrik-data.json"));
+    EXPECT_EQ(panel.saveRequests[0].message, QStringLiteral("Export all restorable Tavrik data."));
+    expectNotice("Export Complete", "Exported Tavrik data to tavrik-data.json.");
+    EXPECT_FALSE(legacy.hasMigrationBackup());
+    EXPECT_EQ(readFile(path("tavrik-data.json")).toStdString(),
+        std::string(reinterpret_cast<const char*>(BackupMigrationPipeline::encodeCurrent(exported, true).data()),
+            BackupMigrationPipeline::encodeCurrent(exported, true).size()));
+    // Only the finished file is left in the folder.
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList { "tavrik-data.json" });
+
+    data.reset();
+    panel.answers = { path("tavrik-data.json") };
+    actions.importTavrikData();
+    ASSERT_EQ(panel.openRequests.size(), 1U);
+    EXPECT_EQ(panel.openRequests[0].message, QStringLiteral("Choose a Tavrik data export."));
+    EXPECT_EQ(data, exported);
+    ASSERT_FALSE(exported.routines.empty());
+    EXPECT_EQ(window, (std::vector<std::string> { "sync schedules", "sync tags",
+                          "routine " + std::to_string(exported.routines.front().id), "routines pane" }));
+    expectNotice("Import Started", "Imported Tavrik data from tavrik-data.json. Writing it to Tavrik now.");
+}
+
+TEST_F(BackupFileActionsTest, ImportMessageEndsWithTheMigrationWarnings)
+{
+    panel.answers = { fixture("v2-keyed.json") };
+    actions.importTavrikData();
+    ASSERT_FALSE(warnings.empty());
+    QString expected = QStringLiteral("Imported Tavrik data from v2-keyed.json. Writing it to Tavrik now.");
+    for (const auto& warning : warnings) {
+        expected += QStringLiteral(" ") + QString::fromStdString(warning);
+    }
+    expectNotice("Import Started", expected);
+}
+
+TEST_F(BackupFileActionsTest, ImportWithoutRoutinesSelectsNone)
+{
+    data->routines.clear();
+    data->schedules.clear();
+    panel.answers = { path("empty.json") };
+    writeFile(path("empty.json"), QByteArray::fromStdString([&] {
+        const Data bytes = BackupMigrationPipeline::encodeCurrent(*data, true);
+        return std::string(bytes.begin(), bytes.end());
+    }()));
+    actions.importTavrikData();
+    EXPECT_EQ(window, (std::vector<std::string> { "sync schedules", "sync tags", "routine none", "routines pane" }));
+}
+
+TEST_F(BackupFileActionsTest, CancelledDialogsChangeNothing)
+{
+    panel.answers = { std::nullopt, QString(), std::nullopt };
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    actions.importTavrikData();
+    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
+    EXPECT_TRUE(window.empty());
+    EXPECT_FALSE(legacy.hasMigrationBackup());
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList {});
+}
+
+TEST_F(BackupFileActionsTest, FailedExportsLeaveTheExistingFileAlone)
+{
+    writeFile(path("tavrik-data.json"), "earlier backup");
+    const SyncDataEnvelope original = *data;
+
+    // The controller refuses to export.
+    data.reset();
+    panel.answers = { path("tavrik-data.json") };
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    expectNotice("Export Failed", "Nothing to export");
+    EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+
+    // The folder is gone.
+    data = original;
+    panel.answers = { path("missing/tavrik-data.json") };
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Export Failed"));
+    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ")))
+        << actions.dataTransferNotice()->message.toStdString();
+    EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+}
+
+TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
+{
+    writeFile(path("notes.json"), "not json at all");
+    const SyncDataEnvelope before = *data;
+
+    panel.answers = { path("notes.json") };
+    actions.importTavrikData();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
+    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Backup is not valid JSON: ")))
+        << actions.dataTransferNotice()->message.toStdString();
+
+    panel.answers = { path("vanished.json") };
+    actions.importTavrikData();
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
+    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Couldn\u2019t read \u201Cvanished.json\u201D: ")));
+
+    importRefusal = "Update Tavrik firmware before restoring schema v9 backups.";
+    panel.answers = { fixture("v8.expected.json") };
+    actions.importTavrikData();
+    expectNotice("Import Failed", "Update Tavrik firmware before restoring schema v9 backups.");
+
+    EXPECT_EQ(data, before);
+    EXPECT_TRUE(window.empty());
+}
+
+TEST_F(BackupFileActionsTest, EveryNoticeIsANewOne)
+{
+    loaded = false;
+    actions.exportTavrikData();
+    const auto first = actions.dataTransferNotice();
+    actions.exportTavrikData();
+    ASSERT_TRUE(first && actions.dataTransferNotice());
+    EXPECT_NE(first->id, actions.dataTransferNotice()->id);
+    actions.dismissNotice();
+    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
+}
+
+TEST_F(BackupFileActionsTest, LegacyBoardSavesAMigrationBackupAndRestoresIt)
+{
+    legacyBoard = true;
+
+    // The menu's import is refused while the board awaits its upgrade.
+    actions.handleImportCommand();
+    expectNotice("Firmware Upgrade Required", "Save a migration backup and upgrade this legacy Tavrik before importing data.");
+    EXPECT_TRUE(panel.openRequests.empty());
+
+    // Nothing to restore before a backup was saved.
+    actions.dismissNotice();
+    actions.restoreLegacyMigrationBackup();
+    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
+
+    const QString backup = path("tavrik-legacy-migration-backup.json");
+    panel.answers = { backup };
+    EXPECT_EQ(actions.exportTavrikData(), backup);
+    EXPECT_EQ(panel.saveRequests.at(0).proposedFileName, QStringLiteral("tavrik-legacy-migration-backup.json"));
+    EXPECT_EQ(panel.saveRequests.at(0).message, QStringLiteral("Save a migration backup before upgrading this legacy Tavrik."));
+    EXPECT_EQ(legacy.migrationBackupPath(), backup);
+
+    // After the upgrade the restore reads that same file.
+    const SyncDataEnvelope saved = *data;
+    legacyBoard = false;
+    legacy.setUpgradeStarted(true);
+    data.reset();
+    actions.restoreLegacyMigrationBackup();
+    EXPECT_EQ(data, saved);
+    EXPECT_FALSE(legacy.upgradeStarted());
+    EXPECT_EQ(legacy.migrationBackupPath(), backup);
+    expectNotice("Restore Started", "Writing the migration backup to the upgraded Tavrik.");
+    EXPECT_EQ(window.back(), "routines pane");
+
+    // Without a legacy board the menu's import opens the dialog.
+    panel.answers = { std::nullopt };
+    actions.handleImportCommand();
+    EXPECT_EQ(panel.openRequests.size(), 1U);
+}
+
+TEST_F(BackupFileActionsTest, ExportForANonLegacyBoardIsNoMigrationBackup)
+{
+    panel.answers = { path("tavrik-data.json") };
+    actions.exportTavrikData();
+    EXPECT_FALSE(legacy.hasMigrationBackup());
+}
+
+TEST_F(BackupFileActionsTest, FailedRestoreKeepsTheUpgradeState)
+{
+    legacy.setMigrationBackupPath(path("tavrik-legacy-migration-backup.json"));
+    legacy.setUpgradeStarted(true);
+    actions.restoreLegacyMigrationBackup();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Restore Failed"));
+    EXPECT_TRUE(legacy.upgradeStarted());
+    EXPECT_TRUE(window.empty());
+}
+
+} // namespace
+} // namespace tavrik

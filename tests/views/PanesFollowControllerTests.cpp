@@ -1,0 +1,131 @@
+#include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/FirmwarePanePresenter.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "TavrikLink/Views/SettingsPanePresenter.hpp"
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tavrik::test {
+namespace {
+
+using Phase = FirmwareUploadStatus::Phase;
+
+struct PanesFollowControllerTest : ControllerTest {
+    void loadDevice(const std::optional<std::string>& killSwitchUid, bool wifi)
+    {
+        FakeTavrik& tavrik = addDevice();
+        SyncSettingsPayload settings;
+        settings.muteNonAlarmSounds = 1;
+        settings.killSwitchUid = killSwitchUid;
+        tavrik.data.settings = settings;
+        tavrik.data.tags = { { 4, "04 A1 B2", "Keyring" }, { 5, "04 C3 D4", "Desk" } };
+        if (wifi) {
+            tavrik.data.wifi = WifiCapabilityPayload { 1, 3, {} };
+        }
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+    }
+};
+
+TEST_F(PanesFollowControllerTest, SettingsPaneShowsTheLoadedSettings)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    int changes = 0;
+    QObject::connect(&pane, &SettingsPanePresenter::changed, [&] { ++changes; });
+    EXPECT_FALSE(pane.killSwitchSupported());
+
+    loadDevice("04 c3 d4", true);
+    EXPECT_GT(changes, 0);
+    EXPECT_EQ(pane.state(), SettingsPanePresenter::readState(*controller));
+    EXPECT_TRUE(pane.muteNonAlarmSounds());
+    EXPECT_TRUE(pane.killSwitchSupported());
+    EXPECT_EQ(pane.killSwitchTagName(), "Desk");
+    EXPECT_TRUE(pane.wifiSectionVisible());
+    EXPECT_TRUE(pane.state().isConnected);
+}
+
+TEST_F(PanesFollowControllerTest, SettingsPaneWithoutKillSwitchOrWifi)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    loadDevice(std::nullopt, false);
+    EXPECT_FALSE(pane.killSwitchSupported());
+    EXPECT_FALSE(pane.wifiSectionVisible());
+}
+
+TEST_F(PanesFollowControllerTest, FirmwarePaneFollowsTheUploadStatus)
+{
+    makeController();
+    FirmwarePanePresenter pane(FirmwarePanePresenter::Flow::firmwarePane, {});
+    pane.follow(*controller);
+    EXPECT_EQ(pane.detail().values().sourceDescription, controller->firmwareSourceDescription());
+    EXPECT_EQ(pane.detail().values().channelDescription, controller->firmwareChannelDescription());
+    EXPECT_EQ(pane.detail().statusMessage(), QString::fromStdString(controller->firmwareUpload().status().message));
+
+    controller->firmwareUpload().setFirmwareStatus(Phase::uploading, "Uploading firmware", 512, 2048);
+    EXPECT_EQ(pane.detail().statusMessage(), QStringLiteral("Uploading firmware"));
+    EXPECT_DOUBLE_EQ(pane.detail().progress(), 0.25);
+    EXPECT_TRUE(pane.detail().cancelVisible());
+
+    loadDevice(std::nullopt, false);
+    EXPECT_EQ(pane.detail().values().deviceFirmwareVersion, "1.4.0");
+    EXPECT_EQ(pane.detail().sourceRows()[2].value, QStringLiteral("m5stick-s3"));
+}
+
+TEST_F(PanesFollowControllerTest, BackupActionsReadTheControllersState)
+{
+    makeController();
+    const BackupFileActions::Device device = BackupFileActions::deviceFor(*controller);
+    EXPECT_FALSE(device.hasLoadedData());
+    EXPECT_EQ(device.firstRoutineId(), std::nullopt);
+    loadDevice(std::nullopt, false);
+    EXPECT_TRUE(device.hasLoadedData());
+    EXPECT_FALSE(device.legacyFirmwareUpgradeRequired());
+    EXPECT_EQ(device.backupMigrationWarnings(), controller->backupMigrationWarnings());
+}
+
+TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)
+{
+    const struct {
+        TavrikBleProtocolProfile profile;
+        bool started;
+        bool keepsBackup;
+        bool offersRestore;
+    } cases[] = {
+        // Another legacy board needs a backup of its own.
+        { TavrikBleProtocolProfile::legacyUnencryptedV1, false, false, false },
+        { TavrikBleProtocolProfile::legacyUnencryptedV1, true, true, false },
+        // The upgraded board came back on the secure profile.
+        { TavrikBleProtocolProfile::secureV2, true, true, true },
+        { TavrikBleProtocolProfile::secureV2, false, true, false },
+    };
+    for (const auto& c : cases) {
+        controller.reset();
+        makeController();
+        LegacyUpgradeState legacy;
+        legacy.follow(*controller);
+        legacy.setMigrationBackupPath(QStringLiteral("/tmp/tavrik-legacy-migration-backup.json"));
+        legacy.setUpgradeStarted(c.started);
+        int offers = 0;
+        QObject::connect(&legacy, &LegacyUpgradeState::restoreOffered, [&] { ++offers; });
+
+        addDevice(c.profile);
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        EXPECT_EQ(controller->legacyFirmwareUpgradeRequired(), c.profile == TavrikBleProtocolProfile::legacyUnencryptedV1);
+        EXPECT_EQ(legacy.hasMigrationBackup(), c.keepsBackup);
+        EXPECT_EQ(offers, c.offersRestore ? 1 : 0);
+
+        // A failed upload ends the upgrade; later failed status lines change nothing more.
+        controller->firmwareUpload().setFirmwareStatus(Phase::failed, "Firmware upload timed out");
+        EXPECT_FALSE(legacy.upgradeStarted());
+        legacy.setUpgradeStarted(true);
+        controller->firmwareUpload().setFirmwareStatus(Phase::failed, "Still failed");
+        EXPECT_TRUE(legacy.upgradeStarted());
+    }
+}
+
+} // namespace
+} // namespace tavrik::test
