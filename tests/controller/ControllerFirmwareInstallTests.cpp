@@ -203,8 +203,12 @@ TEST_F(ControllerFirmwareInstallTest, CancelDuringTheDownloadSendsNothingToTheBo
     controller->cancelFirmwareInstall();
     EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::idle, "Firmware upload canceled.", 0, image.size() }));
 
-    // Long after the stalled download would have timed out, nothing more happens.
-    scheduler.advance(std::chrono::minutes(5));
+    // Long after the stalled download would have timed out, nothing more happens (the user stays
+    // active, so the idle disconnect does not end the connection meanwhile).
+    for (int step = 0; step < 4; ++step) {
+        scheduler.advance(std::chrono::seconds(40));
+        controller->recordUserInteraction();
+    }
     QCoreApplication::processEvents();
     settle();
     EXPECT_EQ(uploadStatus().message, "Firmware upload canceled.");

@@ -480,7 +480,10 @@ TEST_F(ControllerWifiTest, RefusedSendEndsTheRequest)
     EXPECT_FALSE(controller->wifiValidationFailure());
     EXPECT_TRUE(wifiRequestTexts().empty());
     expectIdle();
-    scheduler.advance(TavrikBleCentral::wifiRequestTimeout);
+    // Past the request's time-out, with the user active so the idle disconnect stays away.
+    scheduler.advance(std::chrono::seconds(40));
+    controller->recordUserInteraction();
+    scheduler.advance(TavrikBleCentral::wifiRequestTimeout - std::chrono::seconds(39));
     EXPECT_EQ(controller->wifiSettingsMessage(), "Could not send the Wi-Fi request.");
 }
 
