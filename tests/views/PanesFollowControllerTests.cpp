@@ -1,3 +1,4 @@
+#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
@@ -6,12 +7,31 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+
 namespace tavrik::test {
 namespace {
 
 using Phase = FirmwareUploadStatus::Phase;
+using namespace std::chrono_literals;
 
 struct PanesFollowControllerTest : ControllerTest {
+    bool sent(const std::string& command) const
+    {
+        const auto commands = device->receivedCommands();
+        return std::find(commands.begin(), commands.end(), command) != commands.end();
+    }
+
+    void sendAsDevice(const Json& message)
+    {
+        device->send(message);
+        settle();
+    }
+
     void loadDevice(const std::optional<std::string>& killSwitchUid, bool wifi)
     {
         FakeTavrik& tavrik = addDevice();
@@ -84,6 +104,90 @@ TEST_F(PanesFollowControllerTest, BackupActionsReadTheControllersState)
     EXPECT_TRUE(device.hasLoadedData());
     EXPECT_FALSE(device.legacyFirmwareUpgradeRequired());
     EXPECT_EQ(device.backupMigrationWarnings(), controller->backupMigrationWarnings());
+}
+
+TEST_F(PanesFollowControllerTest, KillSwitchScanThroughTheDevice)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    loadDevice("", false);
+    ASSERT_TRUE(pane.killSwitchSupported());
+    EXPECT_FALSE(pane.hasKillSwitchTag());
+
+    pane.beginKillSwitchScan();
+    settle();
+    EXPECT_EQ(pane.killSwitchScanStatusText(), QStringLiteral("Starting tag scan\u2026"));
+    sendAsDevice({ { "type", "scan_pending" } });
+    EXPECT_EQ(pane.killSwitchScanStatusText(),
+        QStringLiteral("Press Tavrik's button and hold the kill switch tag near the reader."));
+
+    sendAsDevice({ { "type", "scan_result" }, { "uid", "04 c3  d4" } });
+    EXPECT_FALSE(pane.killSwitchScanActive());
+    EXPECT_FALSE(pane.statusRowVisible());
+    EXPECT_FALSE(controller->tagScanSessionActive());
+    EXPECT_EQ(controller->killSwitchUid(), "04 C3 D4");
+    EXPECT_EQ(pane.killSwitchNameText(), QStringLiteral("Desk"));
+    scheduler.advance(200ms);
+    settle();
+    EXPECT_TRUE(sent("settings:update killSwitchUid=\"04 C3 D4\""));
+}
+
+TEST_F(PanesFollowControllerTest, KillSwitchScanFailureAndCancel)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    loadDevice("04 A1 B2", false);
+
+    pane.beginKillSwitchScan();
+    settle();
+    sendAsDevice({ { "type", "scan_timeout" } });
+    EXPECT_FALSE(pane.killSwitchScanActive());
+    EXPECT_EQ(pane.killSwitchScanStatusText(), QStringLiteral("Kill switch scan timed out"));
+    EXPECT_TRUE(pane.statusIsError());
+    EXPECT_EQ(controller->killSwitchUid(), "04 A1 B2");
+
+    // Cancel ends the controller's scan session.
+    pane.beginKillSwitchScan();
+    settle();
+    ASSERT_TRUE(controller->tagScanSessionActive());
+    pane.cancelKillSwitchScan();
+    settle();
+    EXPECT_FALSE(controller->tagScanSessionActive());
+    EXPECT_FALSE(pane.statusRowVisible());
+}
+
+TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
+{
+    struct Panel : BackupFilePanel {
+        QString file;
+        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
+        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
+    } panel;
+    QTemporaryDir folder;
+    panel.file = folder.filePath("tavrik-data.json");
+    makeController();
+    LegacyUpgradeState legacy;
+    std::vector<std::string> window;
+    BackupFileActions actions(*controller,
+        { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
+            [&](std::optional<std::uint32_t>) { window.push_back("routine"); }, [&] { window.push_back("routines pane"); } },
+        panel, legacy);
+    loadDevice("04 A1 B2", false);
+    const std::vector<TagInfo> tags = controller->tags();
+
+    ASSERT_EQ(actions.exportTavrikData(), panel.file);
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Export Complete"));
+    QFile file(panel.file);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(BackupMigrationPipeline::migrate(file.readAll().toStdString()).envelope.tags, tags);
+
+    actions.importTavrikData();
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"));
+    EXPECT_EQ(window, (std::vector<std::string> { "schedules", "tags", "routine", "routines pane" }));
+    settle();
+    ASSERT_TRUE(device->lastRestore());
+    EXPECT_EQ(device->lastRestore()->tags, tags);
 }
 
 TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)
