@@ -438,17 +438,26 @@ TEST_F(ControllerWifiTest, TimedOutCheckRaisesTheConnectionNotice)
     EXPECT_EQ(controller->wifiConnectionNotice()->message, "The Wi-Fi request timed out.");
 }
 
-TEST_F(ControllerWifiTest, FinishedOrResetRequestsDoNotTimeOut)
+TEST_F(ControllerWifiTest, FinishedOrCancelledRequestsStayQuiet)
 {
     controller->removeWifiCredential("Cafe");
     settle();
     status(outstandingId(), "success");
+    // An editor's Cancel forgets the request.
     controller->scanWifiNetworks();
     settle();
+    const std::string scanId = outstandingId();
     controller->resetWifiRequestState();
     EXPECT_EQ(controller->wifiRequestActivity(), WifiRequestActivityState {});
     scheduler.advance(2 * TavrikBleCentral::wifiRequestTimeout);
     settle();
+    EXPECT_EQ(controller->wifiSettingsMessage(), "Scanning for nearby networks…");
+    EXPECT_FALSE(controller->wifiValidationFailure());
+
+    // Its late answer is only logged.
+    scanResults(scanId, Json::array({ network("Late", -40) }));
+    EXPECT_TRUE(logContains("Received an unexpected Wi-Fi scan result"));
+    EXPECT_TRUE(controller->nearbyWifiNetworks().empty());
     EXPECT_EQ(controller->wifiSettingsMessage(), "Scanning for nearby networks…");
 }
 
