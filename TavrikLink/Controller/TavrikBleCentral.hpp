@@ -655,7 +655,6 @@ private:
     bool tagScanCommandPending_ = false;
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
     Scheduler::Handle tagScanKeepaliveTask_ = Scheduler::invalidHandle;
-    Scheduler::Handle firmwareLookupTask_ = Scheduler::invalidHandle;
     Uuid firmwareLookupGeneration_;
     std::map<std::string, WifiRequestContext> wifiRequests_;
     std::optional<WifiRequestEnvelope> pendingWifiRequest_;

@@ -80,7 +80,10 @@ void TavrikBleCentral::beginReviewDemo()
     publish(isReviewDemo_, true, &TavrikBleCentral::isReviewDemoChanged);
     central.setDelegate(nullptr);
     stopVirtualTavrikPolling();
-    cancelTask(firmwareLookupTask_);
+    if (firmwareLookupLoad_ != FirmwareManifestLoader::invalidHandle) {
+        manifestLoader_->cancel(firmwareLookupLoad_);
+        firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
+    }
     firmwareLookupGeneration_ = Uuid::random(random);
     cancelDebouncedPersists();
     resetLocalData(false);
@@ -92,6 +95,7 @@ void TavrikBleCentral::beginReviewDemo()
     clearLog();
 
     applySyncData(reviewDemoData(), true, std::nullopt);
+    refreshFirmwareAvailability();
     updateStatus("App Review demo \u00b7 no device");
     appendLog("App Review demo: sample data only. Edits stay in this session; no device is connected.", true);
 }
@@ -110,6 +114,7 @@ void TavrikBleCentral::endReviewDemo()
     if (automaticallyPollLocalLink_) {
         startVirtualTavrikPolling();
     }
+    refreshFirmwareAvailability();
     beginSession(SyncMode::load);
 }
 

@@ -450,20 +450,7 @@ void TavrikBleCentral::triggerRoutine(std::uint32_t id)
         setRoutineError("Starting routines requires a connected Tavrik.");
         return;
     }
-    if (sessionMode_ || tagScanSessionActive_ || firmwareUpload_->isActive()) {
-        setRoutineError("Finish the current Bluetooth task first");
-        return;
-    }
-    setRoutineError(std::nullopt);
-    pendingRoutineCommand_ = "trigger id=" + std::to_string(id);
-    routineControlSessionActive_ = true;
-    if (isDeviceAttached()) {
-        const std::string command = *pendingRoutineCommand_;
-        pendingRoutineCommand_.reset();
-        sendRoutineCommand(command);
-    } else {
-        startCommandConnection();
-    }
+    startRoutineControl("trigger id=" + std::to_string(id));
 }
 
 } // namespace tavrik
