@@ -53,7 +53,7 @@ void TavrikBleCentral::handleStateChange(BleManagerState state)
         updateStatus("Resetting Bluetooth");
         break;
     case BleManagerState::unsupported:
-        updateStatus("Unsupported on this Mac");
+        updateStatus("Unsupported on this computer");
         appendLog("Bluetooth unsupported", true);
         break;
     case BleManagerState::unauthorized:

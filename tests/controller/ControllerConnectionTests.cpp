@@ -100,7 +100,7 @@ TEST_F(ControllerTest, StateChangesShowTheirTexts)
     const std::vector<std::pair<BleManagerState, std::string>> cases {
         { BleManagerState::unknown, "Bluetooth unknown" },
         { BleManagerState::resetting, "Resetting Bluetooth" },
-        { BleManagerState::unsupported, "Unsupported on this Mac" },
+        { BleManagerState::unsupported, "Unsupported on this computer" },
         { BleManagerState::unauthorized, "Bluetooth access denied" },
     };
     for (const auto& [state, status] : cases) {
