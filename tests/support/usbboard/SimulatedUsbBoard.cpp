@@ -461,7 +461,16 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
             text.push_back(static_cast<std::uint8_t>(pair[0]));
             text.push_back(static_cast<std::uint8_t>(pair[1]));
         }
-        return reply(command, 0, text);
+        reply(command, 0, text);
+        // The helper's reset after the check cannot be seen on a pseudo-terminal: the check of a
+        // written image stands in for the board starting it.
+        if (options_.bootsFlashedFirmware) {
+            std::lock_guard lock(mutex_);
+            if (programmed_ > 0) {
+                mode_ = SimulatedBoardMode::tavrikFirmware;
+            }
+        }
+        return;
     }
     case opMemBegin: {
         if (body.size() != 16) {

@@ -53,6 +53,8 @@ struct SimulatedUsbBoardOptions {
     int bleProtocolVersion = 2;
     bool probePasses = true;
     std::vector<SimulatedNetwork> networks;
+    // After a flash has been written and checked, the board runs the Tavrik firmware.
+    bool bootsFlashedFirmware = false;
 };
 
 // A board on a pseudo-terminal. It serves the ESP32 / ESP32-S3 ROM loader (SLIP, SYNC with eight
