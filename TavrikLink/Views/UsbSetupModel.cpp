@@ -274,7 +274,7 @@ std::optional<std::string> UsbSetupModel::usbConnectionStatusMessage(const UsbSe
     if (!hasFactoryImage(inputs)) {
         return "No " + name + " install build is available from " + inputs.firmware.firmwareSourceDescription + ".";
     }
-    if (*inputs.target == UsbOnboardingTarget::lilyGoTEmbedCc1101 && trimmed(inputs.wifiSsid).empty()) {
+    if (*inputs.target == UsbOnboardingTarget::lilyGoTEmbedCc1101 && text::trimmed(inputs.wifiSsid).empty()) {
         return "Select its Wi-Fi network to continue.";
     }
     return std::nullopt;
@@ -294,7 +294,7 @@ bool UsbSetupModel::usbInstallAvailable(const UsbSetupInputs& inputs)
     if (*inputs.target == UsbOnboardingTarget::m5StickCPlus2) {
         return true;
     }
-    return !trimmed(inputs.wifiSsid).empty() && inputs.wifiVerification.kind == Kind::verified;
+    return !text::trimmed(inputs.wifiSsid).empty() && inputs.wifiVerification.kind == Kind::verified;
 }
 
 bool UsbSetupModel::usbInstallDisabled(const UsbSetupInputs& inputs)
