@@ -1,3 +1,6 @@
+// The simulated board names a member `emit`: it comes before any Qt header.
+#include "tests/support/usbboard/SimulatedUsbBoard.hpp"
+
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
@@ -5,7 +8,6 @@
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/LoopbackHttpServer.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
-#include "tests/support/usbboard/SimulatedUsbBoard.hpp"
 #include "tests/usbflasher/BoardImages.hpp"
 
 #include <QByteArray>
@@ -200,8 +202,9 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         const auto flash = std::find(names.begin(), names.end(), "flash");
         ASSERT_NE(flash, names.end());
         std::vector<std::string> after(flash, names.end());
-        EXPECT_EQ(after, embed ? std::vector<std::string> { "flash", "configure-wifi-time", "set-time" }
-                               : std::vector<std::string> { "flash", "set-time" });
+        const std::vector<std::string> expected = embed ? std::vector<std::string> { "flash", "configure-wifi-time", "set-time" }
+                                                        : std::vector<std::string> { "flash", "set-time" };
+        EXPECT_EQ(after, expected);
         const auto requests = board.requests();
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ(requests.back().verb, "set-time");
