@@ -141,8 +141,10 @@ TEST_F(UsbSetupViewTest, WalksAnEmbedFromWaitingToInstalled)
     click("usbInstallButton");
     EXPECT_EQ(window->state().selectedPane, ContentViewPresenter::SidebarPane::firmware);
     answerAlert("Install over USB");
-    EXPECT_TRUE(shown("usbProgressSpinner"));
-    EXPECT_FALSE(shown("usbProgress"));
+    // The download's size is known from the release: a bar from the start.
+    EXPECT_TRUE(shown("usbProgress"));
+    EXPECT_FALSE(shown("usbProgressSpinner"));
+    EXPECT_EQ(find<QProgressBar>("usbProgress")->value(), 0);
     EXPECT_FALSE(shown("usbDevicePicker"));
     finishDownload();
     const auto flash = pending("flash");

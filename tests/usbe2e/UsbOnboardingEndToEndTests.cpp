@@ -26,8 +26,8 @@ using Check = UsbOnboardingCheckState;
 
 // The onboarding service with the live process runner and the real helper, pointed at a simulated
 // board instead of /dev, and the controller's kind of download from a loopback server. Virtual
-// time moves only while no helper runs, so the pauses between helper runs pass at once and no
-// helper is ever timed out by the test.
+// time moves only while no helper or download runs, so the pauses between helper runs pass at
+// once and nothing real is ever timed out by the test.
 class UsbOnboardingEndToEnd : public ::testing::Test {
 protected:
     ManualScheduler scheduler;
@@ -76,8 +76,11 @@ protected:
         service = std::make_unique<UsbOnboardingService>([this] { return asset; },
             [this](const Url& url, std::int64_t size, const std::string& sha256,
                 std::function<void(UsbOnboardingService::DownloadResult)> completion) -> UsbCancel {
+                // A download counts as running work: its time-out must not fire on virtual time.
+                ++running;
                 const auto handle = loader.validatedData(url, size, sha256,
-                    [completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
+                    [this, completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
+                        --running;
                         completion({ std::move(result.data), result.error ? result.error->description : std::string() });
                     });
                 return [this, handle] { loader.cancel(handle); };
@@ -153,7 +156,7 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         SimulatedUsbBoardOptions options;
         options.chip = entry.chip;
         options.target = rawValue(entry.target);
-        options.bootsFlashedFirmware = true;
+        options.followsResets = true;
         options.networks = { { "Home", -48, 6, "wpa2", "pass word" }, { "Cafe", -70, 11, "open", "" } };
         SimulatedUsbBoard board(options);
         const auto image = factoryImage(entry.imageChip, entry.length, 0x5eed);
@@ -194,8 +197,6 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         EXPECT_EQ(board.flash(0, image.size()), image);
         EXPECT_EQ(service->usbFlashStatus().bytesTransferred, service->usbFlashStatus().totalBytes);
         EXPECT_GE(service->usbFlashStatus().totalBytes, static_cast<std::int64_t>(image.size()));
-        EXPECT_NE(service->usbFlashStatus().message.find("Tavrik time synced over USB."), std::string::npos)
-            << service->usbFlashStatus().message;
         EXPECT_EQ(service->usbFlashStatus().message.find("failed"), std::string::npos) << service->usbFlashStatus().message;
 
         const auto names = subcommands();

@@ -181,6 +181,12 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
         mode = mode_;
     }
     for (const std::uint8_t byte : bytes) {
+        if (options_.followsResets && mode == SimulatedBoardMode::probeImage && byte == 0xC0) {
+            std::lock_guard lock(mutex_);
+            mode_ = mode = SimulatedBoardMode::romLoader;
+            synced_ = false;
+            line_.clear();
+        }
         if (mode != SimulatedBoardMode::romLoader) {
             if (byte == '\n') {
                 std::string line;
@@ -462,9 +468,8 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
             text.push_back(static_cast<std::uint8_t>(pair[1]));
         }
         reply(command, 0, text);
-        // The helper's reset after the check cannot be seen on a pseudo-terminal: the check of a
-        // written image stands in for the board starting it.
-        if (options_.bootsFlashedFirmware) {
+        // The check of a written image stands in for the reset that starts it.
+        if (options_.followsResets) {
             std::lock_guard lock(mutex_);
             if (programmed_ > 0) {
                 mode_ = SimulatedBoardMode::tavrikFirmware;
