@@ -131,7 +131,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
 
     progress = new QProgressBar(this);
     progress->setObjectName(QStringLiteral("usbProgress"));
-    progress->setMaximumWidth(280);
+    progress->setFixedWidth(280);
     progress->setTextVisible(false);
     layout->addWidget(progress, 0, Qt::AlignHCenter);
     progressSpinner = new BusyIndicator(BusyIndicator::Size::large, this);
@@ -255,6 +255,8 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     connect(installButton, &QPushButton::clicked, this, [this] { setup->install(); });
     setupLayout->addWidget(installButton, 0, Qt::AlignHCenter);
     layout->addWidget(targetSetup);
+    // Spare height goes below the flow, so it keeps its spacing.
+    layout->addStretch(1);
 
     connect(setup.get(), &UsbSetupModel::changed, this, &UsbSetupView::refresh);
     refresh();
@@ -440,7 +442,7 @@ void UsbSetupView::refreshWifiForm(const UsbWifiForm& form)
         } else {
             dim(words);
         }
-        lineLayout->addWidget(words, 1);
+        lineLayout->addWidget(words);
         notificationsLayout->addWidget(line);
     }
 }
