@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/UsbSetupView.hpp"
+
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -69,12 +71,12 @@ QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::usbSetupContent(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("usbSetupContent"), QStringLiteral("USB setup"));
+    return new UsbSetupView(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::newBoardSection(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("newBoardSection"), QStringLiteral("Set up a new board over USB"));
+    return new UsbNewDeviceSection(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& context)

@@ -181,6 +181,12 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
         mode = mode_;
     }
     for (const std::uint8_t byte : bytes) {
+        if (options_.followsResets && mode == SimulatedBoardMode::probeImage && byte == 0xC0) {
+            std::lock_guard lock(mutex_);
+            mode_ = mode = SimulatedBoardMode::romLoader;
+            synced_ = false;
+            line_.clear();
+        }
         if (mode != SimulatedBoardMode::romLoader) {
             if (byte == '\n') {
                 std::string line;
@@ -461,7 +467,15 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
             text.push_back(static_cast<std::uint8_t>(pair[0]));
             text.push_back(static_cast<std::uint8_t>(pair[1]));
         }
-        return reply(command, 0, text);
+        reply(command, 0, text);
+        // The check of a written image stands in for the reset that starts it.
+        if (options_.followsResets) {
+            std::lock_guard lock(mutex_);
+            if (programmed_ > 0) {
+                mode_ = SimulatedBoardMode::tavrikFirmware;
+            }
+        }
+        return;
     }
     case opMemBegin: {
         if (body.size() != 16) {

@@ -53,6 +53,10 @@ struct SimulatedUsbBoardOptions {
     int bleProtocolVersion = 2;
     bool probePasses = true;
     std::vector<SimulatedNetwork> networks;
+    // The helper's resets travel on modem lines a pseudo-terminal cannot carry; with this the board
+    // follows what the helper sends next instead: a loader frame sent to a running probe image
+    // finds the loader, and a written and checked flash starts the Tavrik firmware.
+    bool followsResets = false;
 };
 
 // A board on a pseudo-terminal. It serves the ESP32 / ESP32-S3 ROM loader (SLIP, SYNC with eight
