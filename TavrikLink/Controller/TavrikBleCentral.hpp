@@ -39,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -291,6 +292,31 @@ public:
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
     void handleSchedulePayload(const Data& payload);
     void resetScheduleState();
+    // A recurring schedule for the routine at 08:00 every day; gives its new (local) id.
+    std::uint32_t createSchedule(std::uint32_t routineId);
+    // Hour and minute are clamped to 0...23 and 0...59; on a one-time schedule they move its moment.
+    void setScheduleHour(std::uint32_t id, std::int64_t hour);
+    void setScheduleMinute(std::uint32_t id, std::int64_t minute);
+    // Weekdays 0 (Sunday) to 6; makes the schedule recurring.
+    void setScheduleDays(std::uint32_t id, const std::set<int>& selectedDays);
+    void setScheduleEnabled(std::uint32_t id, bool enabled);
+    void setScheduleKind(std::uint32_t id, ScheduleKind kind);
+    // The one-time moment, read as wall-clock time in the clock's zone; makes the schedule one-time.
+    void setScheduleStartsAt(std::uint32_t id, Moment date);
+    void deleteSchedule(std::uint32_t id);
+    // The schedules as a backup holds them, labelled with their routines' names; throws
+    // SyncImportError for a schedule without a routine or without an id.
+    std::vector<ScheduledRoutine> schedulesResolvedForPersistence() const;
+    // Sends "update id=<id> <attribute>=<value>" on the channel, debounced per item and attribute.
+    // The value goes in as given: callers quote free text first.
+    void update(AtomicCommandChannel channel, std::uint32_t id, std::string_view attribute, std::string_view value);
+
+    // --- Device settings (TavrikBleCentral_Settings.cpp) ---
+    // Also remembered in the user defaults, except in demo mode.
+    void setMuteNonAlarmSounds(bool value);
+    // Blank runs are collapsed and letters upper-cased; an empty text removes the kill-switch tag.
+    // Does nothing when the device has no kill-switch setting.
+    void setKillSwitchUid(std::string_view uid);
 
     // --- Tags (TavrikBleCentral_Tags.cpp) ---
     void handleTagPayload(const Data& payload);
@@ -557,6 +583,10 @@ private:
     std::optional<std::string> routineSaveRefusal(const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const;
 
     // Schedule and settings operations state
+    // The edit core: applies `mutate` to the schedule and sends the one update when its signature changed.
+    void updateSchedule(std::uint32_t id, std::string_view attribute, std::string_view value,
+        const std::function<void(ScheduledRoutine&)>& mutate);
+    void publishSchedules(std::vector<ScheduledRoutine> schedules);
 
     // Tag operations state
 

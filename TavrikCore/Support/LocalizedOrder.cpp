@@ -1,0 +1,44 @@
+#include "TavrikCore/Support/LocalizedOrder.hpp"
+
+#include "TavrikCore/Support/Text.hpp"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+namespace tavrik {
+
+LocalizedCaseInsensitiveOrder::LocalizedCaseInsensitiveOrder(const std::string& localeId)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    collator.reset(icu::Collator::createInstance(icu::Locale(localeId.c_str()), status));
+    if (U_FAILURE(status)) {
+        collator.reset();
+        return;
+    }
+    // Secondary strength: base letters and accents differ, letter case does not.
+    collator->setStrength(icu::Collator::SECONDARY);
+}
+
+LocalizedCaseInsensitiveOrder::~LocalizedCaseInsensitiveOrder() = default;
+LocalizedCaseInsensitiveOrder::LocalizedCaseInsensitiveOrder(LocalizedCaseInsensitiveOrder&&) noexcept = default;
+LocalizedCaseInsensitiveOrder& LocalizedCaseInsensitiveOrder::operator=(LocalizedCaseInsensitiveOrder&&) noexcept
+    = default;
+
+int LocalizedCaseInsensitiveOrder::compare(std::string_view left, std::string_view right) const
+{
+    if (!collator) {
+        const std::string lhs = text::lowercased(left);
+        const std::string rhs = text::lowercased(right);
+        return lhs < rhs ? -1 : (rhs < lhs ? 1 : 0);
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult result = collator->compareUTF8(icu::StringPiece(left.data(), static_cast<int32_t>(left.size())),
+        icu::StringPiece(right.data(), static_cast<int32_t>(right.size())), status);
+    if (U_FAILURE(status)) {
+        return 0;
+    }
+    return result == UCOL_LESS ? -1 : (result == UCOL_GREATER ? 1 : 0);
+}
+
+} // namespace tavrik
