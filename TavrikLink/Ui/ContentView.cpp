@@ -10,6 +10,7 @@
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 
@@ -61,6 +62,7 @@ ContentView::ContentView(Environment env, QWidget* parent)
     activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
     actions.startActivityMonitoring = [this] { activity->start(); };
     actions.stopActivityMonitoring = [this] { activity->stop(); };
+    RoutinePanePresenter::connectWindowActions(*window);
     binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
 
     auto* outer = new QHBoxLayout(this);

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/RoutinePane.hpp"
+
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -44,12 +46,13 @@ QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent conte
 
 QWidget* DetailPaneFactory::routinePane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("routinePane"), QStringLiteral("Routine"));
+    return new RoutinePane(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("routineEmptyState"), QStringLiteral("Routines"));
+    // The routine pane shows its own empty state ("Select a routine..." or "Loading routine...").
+    return new RoutinePane(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
