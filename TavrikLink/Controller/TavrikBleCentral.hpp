@@ -296,6 +296,7 @@ public:
     // The notice's "Cancel": closes it and restarts the idle minute.
     void dismissTimeSyncNotice();
     void sendCurrentTimeToTavrik();
+    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
 
     // --- Review demo (TavrikBleCentral_Demo.cpp) ---
     // Enters (or re-enters) the demo with fresh sample data; the program's --demo switch calls it.

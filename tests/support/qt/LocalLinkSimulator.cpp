@@ -2,6 +2,8 @@
 
 #include "TavrikCore/Support/Base64.hpp"
 
+#include <QTimer>
+
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -32,6 +34,30 @@ std::string readFrom(const std::filesystem::path& path, std::uint64_t offset)
 }
 
 } // namespace
+
+class LocalLinkSimulator::Ticker {
+public:
+    QTimer timer;
+};
+
+LocalLinkSimulator::~LocalLinkSimulator() = default;
+
+void LocalLinkSimulator::run(const std::string& session, std::chrono::milliseconds interval, Now now)
+{
+    ticker = std::make_unique<Ticker>();
+    ticker->timer.setInterval(interval);
+    QObject::connect(&ticker->timer, &QTimer::timeout, [this, session, now = std::move(now)] {
+        advertise(session, now());
+        pump();
+    });
+    advertise(session, now());
+    ticker->timer.start();
+}
+
+void LocalLinkSimulator::stop()
+{
+    ticker.reset();
+}
 
 LocalLinkSimulator::LocalLinkSimulator(std::filesystem::path directory)
     : dir(std::move(directory))

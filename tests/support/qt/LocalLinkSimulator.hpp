@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +17,14 @@ namespace tavrik::test {
 
 // The device side of the local simulator link, through real files in a directory: it writes the
 // advertisement, reads what the application appends to "to-device.jsonl" and appends its answers to
-// "to-link.jsonl", addressed to the client that wrote last. Nothing happens by itself: `pump()`
-// reads and answers. "sync_start" gets "sync_ready", the sync data and "sync_done"; commands are
+// "to-link.jsonl", addressed to the client that wrote last. On virtual time nothing happens by
+// itself: `pump()` reads and answers. On a real event loop `run()` does both on a timer and keeps the
+// advertisement fresh. "sync_start" gets "sync_ready", the sync data and "sync_done"; commands are
 // recorded and answered by `answerCommand`.
 class LocalLinkSimulator {
 public:
+    using Now = std::function<std::chrono::system_clock::time_point()>;
+
     // One line the application wrote.
     struct Received {
         std::string session;
@@ -33,6 +37,13 @@ public:
 
     // Creates the directory and both message files (empty), as the simulator program does.
     explicit LocalLinkSimulator(std::filesystem::path directory);
+    ~LocalLinkSimulator();
+    LocalLinkSimulator(const LocalLinkSimulator&) = delete;
+    LocalLinkSimulator& operator=(const LocalLinkSimulator&) = delete;
+
+    // Real time: every `interval`, re-advertises `session` with `now()` and pumps. `stop()` ends it.
+    void run(const std::string& session, std::chrono::milliseconds interval, Now now);
+    void stop();
 
     const std::filesystem::path& directory() const { return dir; }
     std::filesystem::path advertisingFile() const { return dir / "advertising.json"; }
@@ -74,6 +85,7 @@ public:
     const std::string& session() const { return currentSession; }
 
 private:
+    class Ticker;
     void answer(const Received& message);
 
     std::filesystem::path dir;
@@ -81,6 +93,8 @@ private:
     std::uint64_t readOffset = 0;
     std::optional<std::string> client;
     std::vector<Received> log;
+    // Last, so that its timer stops before anything it touches goes.
+    std::unique_ptr<Ticker> ticker;
 };
 
 } // namespace tavrik::test
