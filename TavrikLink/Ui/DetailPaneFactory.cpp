@@ -52,7 +52,9 @@ QWidget* DetailPaneFactory::routinePane(const DetailPaneContext& context)
 QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 {
     // The routine pane shows its own empty state ("Select a routine..." or "Loading routine...").
-    return new RoutinePane(context.controller, context.window, context.parent);
+    auto* pane = new RoutinePane(context.controller, context.window, context.parent);
+    pane->setObjectName(QStringLiteral("routineEmptyState"));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)

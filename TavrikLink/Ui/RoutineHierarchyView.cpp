@@ -264,7 +264,7 @@ void RoutineHierarchyView::mouseMoveEvent(QMouseEvent* event)
     }
     const auto step = model.stepAt(pressIndex);
     pressPosition.reset();
-    pressIndex = {};
+    pressIndex = QPersistentModelIndex();
     if (step) {
         startDrag(step->id);
     }
@@ -280,7 +280,7 @@ void RoutineHierarchyView::mouseReleaseEvent(QMouseEvent* event)
         }
     }
     pressPosition.reset();
-    pressIndex = {};
+    pressIndex = QPersistentModelIndex();
     event->accept();
 }
 
