@@ -70,7 +70,7 @@ public:
             painter->fillPath(path, fill);
             painter->setPen(secondary);
             painter->setFont(caption);
-            painter->drawText(card, Qt::AlignCenter, QStringLiteral("\u2913  ") + index.data(RoutineHierarchyModel::TitleRole).toString());
+            painter->drawText(card, Qt::AlignCenter, index.data(RoutineHierarchyModel::TitleRole).toString());
             painter->restore();
             return;
         }
@@ -136,15 +136,15 @@ public:
         };
         if (kind == Kind::step) {
             if (index.data(RoutineHierarchyModel::UnstoppableRole).toBool()) {
-                chip(QStringLiteral("\U0001F512"));
+                chip(QStringLiteral("Unstoppable"));
             }
-            chip(QStringLiteral("\u23F1 ") + index.data(RoutineHierarchyModel::DurationTextRole).toString());
+            chip(index.data(RoutineHierarchyModel::DurationTextRole).toString());
             const QVariant tag = index.data(RoutineHierarchyModel::TagNameRole);
             if (tag.isValid()) {
-                chip(QStringLiteral("\U0001F3F7 ") + tag.toString(), 150);
+                chip(tag.toString(), 150);
             }
         } else {
-            chip(QStringLiteral("\u231B ") + index.data(RoutineHierarchyModel::ModeTextRole).toString());
+            chip(index.data(RoutineHierarchyModel::ModeTextRole).toString());
             chip(index.data(RoutineHierarchyModel::ChildCountTextRole).toString());
         }
         painter->setFont(bold);

@@ -124,6 +124,15 @@ TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview
     model.finishDrag(dragged, 1020, 0);
     EXPECT_EQ(resets, 0);
     EXPECT_EQ(empty.presenter().draft().childSteps(1020).front().id, dragged);
+
+    const QString shots = qEnvironmentVariable("TAVRIK_UI_SHOTS");
+    if (!shots.isEmpty()) {
+        empty.resize(700, 640);
+        empty.show();
+        empty.editor()->hierarchyView()->scrollTo(model.indexOfStep(dragged));
+        QCoreApplication::processEvents();
+        empty.grab().save(shots + QStringLiteral("/routine-1000-steps.png"));
+    }
 }
 
 } // namespace
