@@ -1,5 +1,6 @@
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 
+#include "TavrikCore/Model/ScheduleCalendar.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -138,15 +139,14 @@ std::vector<RoutinePayload> routinePayloads(
     return payloads;
 }
 
-std::vector<ScheduleDefinition> sortedRoutineDefinitions(
-    const std::vector<RoutineSummary>& summaries, const LocalizedTextOrder& order)
+std::vector<ScheduleDefinition> sortedRoutineDefinitions(const std::vector<RoutineSummary>& summaries, const Clock& clock)
 {
     std::vector<ScheduleDefinition> definitions;
     definitions.reserve(summaries.size());
     for (const RoutineSummary& summary : summaries) {
         definitions.push_back({ summary.id, summary.label });
     }
-    order.stableSort(definitions, [](const ScheduleDefinition& definition) -> const std::string& { return definition.label; });
+    sortIntoLabelOrder(definitions, clock);
     return definitions;
 }
 

@@ -4,7 +4,7 @@
 #include "TavrikCore/Model/RoutinePayloads.hpp"
 #include "TavrikCore/Model/ScheduleModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
-#include "TavrikCore/Support/LocalizedTextOrder.hpp"
+#include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
 
 #include <cstdint>
@@ -35,8 +35,8 @@ RoutineDetailModel savedRoutineDetail(
 std::vector<RoutinePayload> routinePayloads(
     const std::vector<RoutineSummary>& summaries, const std::map<std::uint32_t, RoutineDetailModel>& details);
 
-// The routine list for pickers: by label in `order`, routines with equal labels in list order.
-std::vector<ScheduleDefinition> sortedRoutineDefinitions(
-    const std::vector<RoutineSummary>& summaries, const LocalizedTextOrder& order);
+// The routine list for pickers: by label in the clock's locale without regard to case, routines with
+// equal labels in list order.
+std::vector<ScheduleDefinition> sortedRoutineDefinitions(const std::vector<RoutineSummary>& summaries, const Clock& clock);
 
 } // namespace tavrik

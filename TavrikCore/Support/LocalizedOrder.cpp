@@ -27,14 +27,16 @@ LocalizedCaseInsensitiveOrder& LocalizedCaseInsensitiveOrder::operator=(Localize
 
 int LocalizedCaseInsensitiveOrder::compare(std::string_view left, std::string_view right) const
 {
+    // Some tailorings (POSIX's, the order a "C" environment gets) set capitals apart at the first
+    // level, which secondary strength keeps; comparing folded texts keeps every locale case-blind.
+    const std::string lhs = text::lowercased(left);
+    const std::string rhs = text::lowercased(right);
     if (!collator) {
-        const std::string lhs = text::lowercased(left);
-        const std::string rhs = text::lowercased(right);
         return lhs < rhs ? -1 : (rhs < lhs ? 1 : 0);
     }
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult result = collator->compareUTF8(icu::StringPiece(left.data(), static_cast<int32_t>(left.size())),
-        icu::StringPiece(right.data(), static_cast<int32_t>(right.size())), status);
+    const UCollationResult result = collator->compareUTF8(icu::StringPiece(lhs.data(), static_cast<int32_t>(lhs.size())),
+        icu::StringPiece(rhs.data(), static_cast<int32_t>(rhs.size())), status);
     if (U_FAILURE(status)) {
         return 0;
     }

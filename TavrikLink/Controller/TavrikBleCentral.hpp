@@ -363,6 +363,26 @@ public:
     std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
     void deactivateTagScanSession();
     void resetTagState();
+    // Saved-tag edits: shown at once, then sent on the "tag" channel. A duplicate name or UID sets
+    // tagError and changes nothing.
+    void createTag(const std::string& name, const std::string& uid);
+    void updateTag(std::uint32_t id, const std::string& name);
+    void updateTagUid(std::uint32_t id, const std::string& uid);
+    // False, with tagError naming the routines, when a routine still uses the tag.
+    bool deleteTag(std::uint32_t id);
+    // The saved tag a step's tag reference (decimal id text) names.
+    std::optional<TagInfo> tagForIdReference(std::string_view reference) const;
+    template <class Value>
+    static bool hasSyncedChange(const Value& from, const Value& to)
+    {
+        return from.syncSignature() != to.syncSignature();
+    }
+    // Asks the device to read the next tag held near its reader, connecting first when needed.
+    void beginTagScan(TagScanPurpose purpose);
+    // Closes the scan; a connection made only for the scan is dropped.
+    void endTagScanSession();
+    // A view stopping a scan clears the scan command that still waits for a connection.
+    void setTagScanCommandPending(bool pending) { tagScanCommandPending_ = pending; }
 
     // --- Wi-Fi (TavrikBleCentral_Wifi.cpp) ---
     void handleWifiStatus(const Data& payload);
@@ -372,11 +392,31 @@ public:
 
     // --- Backup (TavrikBleCentral_Backup.cpp) ---
     void recordBackupMigration(const BackupMigrationResult& result);
+    // The bytes of a backup file of the current data; throws with the user text when the data is inconsistent.
+    Data exportSyncData();
+    // Migrates a backup file's bytes, installs them and starts a restore session that writes them to the
+    // device. Throws with the user text; a refused file leaves everything as it was.
+    void importSyncData(const Data& data);
 
     // --- Firmware (TavrikBleCentral_Firmware.cpp) ---
+    // Starts a new catalog lookup for the connected board, dropping any earlier one (the pane's
+    // "Check Again", the window's first showing, demo mode starting or ending).
+    void refreshFirmwareAvailability();
+    // Installs `availableFirmwareAsset` over Bluetooth; refusals show in the upload status.
+    void startFirmwareInstall();
+    // Stops a running download or transfer (the pane's "Cancel Upload").
+    void cancelFirmwareInstall();
+    // Clears `firmwareUpdateNotice` (the notice alert's buttons).
+    void dismissFirmwareUpdateNotice();
+    // The channel manifest later lookups read; the published stable channel unless set.
+    void setFirmwareChannelURL(const Url& url);
+    const Url& firmwareChannelURL() const;
     void handleFirmwarePayload(const Data& payload);
     void selectFirmwareAssetForConnectedTarget();
     void updateFirmwareNoticeIfNeeded();
+    std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
+    // Why this application version may not install the image over Bluetooth, or nothing.
+    std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
     FirmwareUploadService& firmwareUpload() { return *firmwareUpload_; }
     const FirmwareUploadService& firmwareUpload() const { return *firmwareUpload_; }
     UsbOnboardingService& usbOnboarding() { return *usbOnboarding_; }
@@ -640,12 +680,18 @@ private:
     void publishSchedules(std::vector<ScheduledRoutine> schedules);
 
     // Tag operations state
+    void startTagScanKeepalive();
 
     // Backup operations state
 
     // Wi-Fi operations state
 
     // Firmware lookup and install state
+    std::optional<Url> firmwareChannelURL_;
+    FirmwareManifestLoader::Handle firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
+    void finishFirmwareLookup(const Uuid& generation, FirmwareManifestLoader::CatalogResult result);
+    // Source, channel and manifest change together, with one signal.
+    void setFirmwareDescriptions(std::string source, std::string channel, std::string manifest);
 };
 
 } // namespace tavrik

@@ -1,12 +1,11 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Model/Json.hpp"
-#include "TavrikCore/Model/ScheduleOrder.hpp"
+#include "TavrikCore/Model/RoutineTagReferences.hpp"
+#include "TavrikCore/Model/ScheduleCalendar.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
-#include "TavrikCore/Routine/RoutineTagReferences.hpp"
-#include "TavrikCore/Support/LocalizedTextOrder.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -199,10 +198,8 @@ ActiveRoutineContext TavrikBleCentral::makeActiveRoutineContext(
                 context.stepInstruction = step->instruction;
             }
             if (!step->tagId.empty()) {
-                const std::optional<std::uint32_t> tagId = routineTagIdReference(step->tagId);
-                const auto tag = std::find_if(tags_.begin(), tags_.end(),
-                    [&](const TagInfo& entry) { return tagId && entry.id == *tagId; });
-                context.stepTag = tag != tags_.end() ? tag->name : std::string("Unlinked tag");
+                const std::optional<TagInfo> tag = tagForIdReference(step->tagId);
+                context.stepTag = tag ? tag->name : std::string("Unlinked tag");
             }
         }
         if (detail->second.expectedStepCount > 0) {
@@ -228,8 +225,7 @@ void TavrikBleCentral::refreshActiveRoutineContextIfNeeded(std::optional<std::ui
 
 void TavrikBleCentral::refreshRoutineDefinitions()
 {
-    publish(routines_, sortedRoutineDefinitions(routineSummaries_, LocalizedTextOrder(clock.localeId())),
-        &TavrikBleCentral::routinesChanged);
+    publish(routines_, sortedRoutineDefinitions(routineSummaries_, clock), &TavrikBleCentral::routinesChanged);
 
     std::unordered_map<std::uint32_t, const std::string*> labels;
     for (const RoutineSummary& summary : routineSummaries_) {
@@ -271,7 +267,11 @@ void TavrikBleCentral::resetRoutineState()
 
 void TavrikBleCentral::validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const
 {
-    tavrik::validateRoutineTagReferences(routineDetails_, details, tags_);
+    std::map<std::uint32_t, RoutineDetailModel> routines = routineDetails_;
+    for (const RoutineDetailModel& detail : details) {
+        routines.insert_or_assign(detail.id, detail);
+    }
+    checkRoutineTagReferences(tags_, routines);
 }
 
 RoutineDetailModel TavrikBleCentral::routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft)

@@ -47,6 +47,8 @@ FakeTavrik::FakeTavrik(ManualScheduler& scheduler, FakeBleCentral& central, Tavr
     radio->onWrite = [this](const FakeBlePeripheral::Write& write) {
         if (write.characteristic.uuid == dataCharacteristicUUID(this->profile)) {
             channel.handleIncoming(write.data);
+        } else if (write.characteristic.uuid == firmwareCharacteristicUUID(this->profile)) {
+            receiveFirmwareChunk(write.data);
         }
     };
     data.dataVersion = 9;
@@ -150,6 +152,8 @@ void FakeTavrik::receive(const Data& payload)
         if (answerSyncStart) {
             answerSyncStartMessage(*syncStart);
         }
+    } else if (takesFirmware && type.starts_with("firmware_")) {
+        receiveFirmwareMessage(type, message);
     } else if (type == "sync_restore") {
         restore = syncRestoreEnvelopeFromJson(message);
         if (answerRestore) {
@@ -171,6 +175,72 @@ void FakeTavrik::answerSyncStartMessage(const SyncStartEnvelope& start)
         send(syncDataJson ? *syncDataJson : Json(toJson(data)));
     }
     send({ { "type", "sync_done" }, { "mode", start.mode }, { "code", start.code } });
+}
+
+void FakeTavrik::sendFirmwareStatus(Json status)
+{
+    Json message = { { "type", "firmware_status" } };
+    message.update(status);
+    // Status reports go out plain: a transfer may run on a connection that never began a sync.
+    send(message, false);
+}
+
+void FakeTavrik::receiveFirmwareMessage(const std::string& type, const Json& message)
+{
+    if (type == "firmware_begin") {
+        image.clear();
+        chunksReceived = 0;
+        if (message.value("hardwareTarget", "") != data.hardwareTarget) {
+            firmwareBegin.reset();
+            sendFirmwareStatus({ { "state", "error" }, { "message", "Firmware is for another board" } });
+            return;
+        }
+        firmwareBegin = message;
+        sendFirmwareStatus({ { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", firmwareAckInterval },
+            { "expectedBytes", message.value("size", std::int64_t { 0 }) }, { "receivedBytes", 0 } });
+    } else if (type == "firmware_commit") {
+        if (!firmwareBegin || static_cast<std::int64_t>(image.size()) != firmwareBegin->value("size", std::int64_t { -1 })) {
+            sendFirmwareStatus({ { "state", "error" }, { "message", "Firmware image incomplete" } });
+            return;
+        }
+        installed = true;
+        const std::string version = firmwareInstalledVersion.value_or(firmwareBegin->value("version", ""));
+        firmwareBegin.reset();
+        data.firmwareVersion = version;
+        sendFirmwareStatus({ { "state", "complete" }, { "version", version },
+            { "receivedBytes", static_cast<std::int64_t>(image.size()) }, { "chunksReceived", chunksReceived } });
+    } else if (type == "firmware_abort") {
+        firmwareBegin.reset();
+    }
+}
+
+void FakeTavrik::receiveFirmwareChunk(const Data& chunk)
+{
+    if (silent || !firmwareBegin) {
+        return;
+    }
+    const auto word = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(chunk[at]) | (static_cast<std::uint32_t>(chunk[at + 1]) << 8)
+            | (static_cast<std::uint32_t>(chunk[at + 2]) << 16) | (static_cast<std::uint32_t>(chunk[at + 3]) << 24);
+    };
+    if (chunk.size() <= 8 || word(0) != chunksReceived || word(4) != image.size()) {
+        firmwareBegin.reset();
+        sendFirmwareStatus({ { "state", "error" }, { "message", "Firmware chunk out of order" } });
+        return;
+    }
+    image.insert(image.end(), chunk.begin() + 8, chunk.end());
+    const std::int64_t index = chunksReceived++;
+    if (onFirmwareChunk) {
+        onFirmwareChunk(index);
+    }
+    if (silent || !firmwareBegin) {
+        return;
+    }
+    const auto size = static_cast<std::int64_t>(image.size());
+    if (chunksReceived % firmwareAckInterval == 0 || size == firmwareBegin->value("size", std::int64_t { -1 })) {
+        sendFirmwareStatus({ { "state", "receiving" }, { "nextChunkIndex", chunksReceived }, { "receivedBytes", size },
+            { "expectedBytes", firmwareBegin->value("size", std::int64_t { 0 }) } });
+    }
 }
 
 } // namespace tavrik::test

@@ -43,6 +43,22 @@ public:
     // Answers of a "channel:command" text; by default none.
     std::function<std::vector<Json>(const std::string& channel, const std::string& command)> answerCommand;
 
+    // The over-the-air side, off unless `takesFirmware` is set: "firmware_begin" for this device's
+    // target is answered "ready" with `firmwareAckInterval`; chunks on the firmware characteristic
+    // must come in order and are acknowledged ("receiving") every interval and at the image's end;
+    // "firmware_commit" of a whole image is answered "complete" with `firmwareInstalledVersion`, or
+    // the begun version when unset. Anything out of order is answered "error".
+    bool takesFirmware = false;
+    std::int64_t firmwareAckInterval = 4;
+    std::optional<std::string> firmwareInstalledVersion;
+    // Called with each chunk's index after it was taken, before it is acknowledged.
+    std::function<void(std::int64_t chunkIndex)> onFirmwareChunk;
+
+    // The image bytes taken since the last "firmware_begin".
+    const Data& firmwareImage() const { return image; }
+    std::int64_t firmwareChunksReceived() const { return chunksReceived; }
+    bool firmwareInstalled() const { return installed; }
+
     // Sends a message as the device: plain, or with reliable delivery when the app offered it and
     // `reliable` is not false.
     void send(const Json& message, std::optional<bool> reliable = std::nullopt);
@@ -63,6 +79,9 @@ private:
     class NotifyTransport;
     void receive(const Data& payload);
     void answerSyncStartMessage(const SyncStartEnvelope& start);
+    void receiveFirmwareMessage(const std::string& type, const Json& message);
+    void receiveFirmwareChunk(const Data& chunk);
+    void sendFirmwareStatus(Json status);
 
     ManualScheduler& scheduler;
     TavrikBleProtocolProfile profile;
@@ -76,6 +95,11 @@ private:
     std::optional<SyncRestoreEnvelope> restore;
     std::uint16_t nextReliableId = 40000;
     std::uint16_t nextPlainId = 30000;
+    // The transfer in progress, if any.
+    std::optional<Json> firmwareBegin;
+    Data image;
+    std::int64_t chunksReceived = 0;
+    bool installed = false;
 };
 
 } // namespace tavrik::test

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "TavrikCore/Model/RoutineModels.hpp"
+#include "TavrikCore/Model/TagModels.hpp"
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace tavrik {
+
+// Every step names a saved tag by its numeric id, and every start tag is saved, listed once and
+// owned by one routine. Routines are checked in ascending id order; the first broken rule throws
+// SyncImportError naming it. Nothing is changed.
+void checkRoutineTagReferences(
+    const std::vector<TagInfo>& tags, const std::map<std::uint32_t, RoutineDetailModel>& routines);
+
+} // namespace tavrik

@@ -1,0 +1,582 @@
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Routine/RoutineDraft.hpp"
+
+#include <functional>
+
+namespace tavrik::test {
+namespace {
+
+RoutineStepPayload stepPayload(std::uint32_t id, std::int64_t position, std::string tagId, std::string instruction = "")
+{
+    return { id, position, 0, std::move(tagId), 30, std::move(instruction), 0 };
+}
+
+ScheduledRoutine schedule(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::string label)
+{
+    ScheduledRoutine schedule;
+    schedule.id = id;
+    schedule.routineId = routineId;
+    schedule.hour = hour;
+    schedule.days = 127;
+    schedule.enabled = true;
+    schedule.label = std::move(label);
+    return schedule;
+}
+
+RoutineStepDraft stepDraft(std::uint32_t stepId, std::int64_t position, std::string tagId, std::uint32_t parentId = 0)
+{
+    RoutineStepDraft step;
+    step.stepId = stepId;
+    step.position = position;
+    step.parentId = parentId;
+    step.tagId = std::move(tagId);
+    step.seconds = 30;
+    return step;
+}
+
+// A device with three tags and two routines: Morning (one step, start tag 9, one schedule) and
+// Evening (two steps, one schedule).
+class ControllerRoutineTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        clock.locale = "en_US";
+        addDevice();
+        device->data.tags = { { 7, "04 01", "Desk" }, { 9, "04 02", "Door" }, { 12, "04 03", "Bed" } };
+        device->data.routines = {
+            { 1, "Morning", { stepPayload(1, 0, "7", "Stretch") }, {}, { 9 } },
+            { 2, "Evening", { stepPayload(1, 0, "12", "Read"), stepPayload(2, 1, "7") }, {}, {} },
+        };
+        device->data.schedules = { schedule(1, 2, 21, "Evening"), schedule(2, 1, 7, "Morning") };
+        load();
+    }
+
+    // Before version 9 the device sends groups as "timeboxes"; there Evening holds one.
+    void load(std::int64_t dataVersion = 9)
+    {
+        controller.reset();
+        device->data.dataVersion = dataVersion;
+        device->syncDataJson.reset();
+        if (dataVersion < 9) {
+            Json data = toJson(device->data);
+            for (Json& routine : data["routines"]) {
+                routine.erase("groups");
+                routine["timeboxes"] = Json::array();
+            }
+            data["routines"][1]["timeboxes"].push_back(
+                { { "id", 30 }, { "position", 2 }, { "label", "Box" }, { "timeLimitSeconds", 600 } });
+            device->syncDataJson = data;
+        }
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        ASSERT_EQ(controller->deviceSyncDataVersion(), dataVersion);
+    }
+
+    RoutineDraft draftOf(std::uint32_t id) const { return RoutineDraft(controller->routineDetails().at(id)); }
+
+    static RoutineDraft newDraft(std::string label, std::vector<RoutineStepDraft> steps = {},
+        std::vector<std::uint32_t> startTags = {})
+    {
+        return RoutineDraft(std::nullopt, std::move(label), std::move(startTags), std::move(steps), {});
+    }
+
+    std::vector<std::string> sent()
+    {
+        settle();
+        return device->receivedCommands();
+    }
+
+    std::vector<std::string> sentSince(std::size_t count)
+    {
+        const std::vector<std::string> all = sent();
+        return { all.begin() + static_cast<std::ptrdiff_t>(std::min(count, all.size())), all.end() };
+    }
+
+    void deliver(const Json& message)
+    {
+        device->send(message);
+        settle();
+    }
+
+    std::vector<std::string> summaryLabels() const
+    {
+        std::vector<std::string> labels;
+        for (const RoutineSummary& summary : controller->routineSummaries()) {
+            labels.push_back(std::to_string(summary.id) + ":" + summary.label);
+        }
+        return labels;
+    }
+
+    std::vector<std::string> routineList() const
+    {
+        std::vector<std::string> labels;
+        for (const ScheduleDefinition& routine : controller->routines()) {
+            labels.push_back(std::to_string(routine.id) + ":" + routine.label);
+        }
+        return labels;
+    }
+
+    // The device's echo of a stored detail, as a "routine_detail" message.
+    static Json detailMessage(const RoutineDetailModel& detail)
+    {
+        Json steps = Json::array();
+        for (const RoutineStepModel& step : detail.steps) {
+            steps.push_back(toJson(RoutineStepPayload { step.stepId, step.position, step.parentId, step.tagId,
+                step.seconds, step.instruction, step.unstoppable ? 1 : 0 }));
+        }
+        return { { "type", "routine_detail" }, { "id", detail.id }, { "label", detail.label },
+            { "stepCount", detail.steps.size() }, { "groupCount", detail.groups.size() },
+            { "startTagIds", detail.startTagIds }, { "steps", steps }, { "groups", Json::array() } };
+    }
+};
+
+TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
+{
+    ASSERT_EQ(controller->nextLocalRoutineId(), 3u);
+    RoutineStepDraft first = stepDraft(11, 0, " 12 ");
+    first.instruction = "Say \"hi\"";
+    const std::optional<std::uint32_t> id
+        = controller->createRoutine(newDraft("Afternoon", { first, stepDraft(0, 1, "7") }, { 12, 7 }));
+
+    ASSERT_EQ(id, 3u);
+    EXPECT_EQ(sent(),
+        (std::vector<std::string> {
+            "routine:create id=3 label=\"Afternoon\" startTagIds=\"7,12\"",
+            "steps:create routineId=3 id=11 parentId=0 position=0 tagId=\"12\" seconds=30 instruction=\"Say \\\"hi\\\"\" "
+            "unstoppable=0",
+            "steps:create routineId=3 id=12 parentId=0 position=1 tagId=\"7\" seconds=30 instruction=\"\" unstoppable=0",
+            "steps:move routineId=3 id=11 parentId=0 position=0",
+            "steps:move routineId=3 id=12 parentId=0 position=1",
+        }));
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "1:Morning", "2:Evening", "3:Afternoon" }));
+    EXPECT_EQ(controller->routineSummaries().back(), (RoutineSummary { 3, "Afternoon", 2, 0, 2 }));
+    EXPECT_EQ(routineList(), (std::vector<std::string> { "3:Afternoon", "2:Evening", "1:Morning" }));
+    const RoutineDetailModel& detail = controller->routineDetails().at(3);
+    EXPECT_EQ(detail.startTagIds, (std::vector<std::uint32_t> { 7, 12 }));
+    EXPECT_EQ(detail.steps[0].tagId, "12");
+    EXPECT_EQ(controller->pendingRoutineDetailSignatures().at(3), detail.syncSignature());
+    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(controller->nextLocalRoutineId(), 4u);
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+}
+
+TEST_F(ControllerRoutineTest, NewRoutineIdsNeverWrapToZero)
+{
+    device->data.routines.push_back({ 4294967295U, "Last", {}, {}, {} });
+    load();
+    EXPECT_EQ(controller->createRoutine(newDraft("Next")), 3u);
+    EXPECT_EQ(controller->createRoutine(newDraft("After")), 4u);
+    EXPECT_EQ(sent(),
+        (std::vector<std::string> { "routine:create id=3 label=\"Next\"", "routine:create id=4 label=\"After\"" }));
+}
+
+TEST_F(ControllerRoutineTest, CreateOfAnEmptyRoutineSendsOnlyTheRoutineAndAwaitsNoEcho)
+{
+    EXPECT_EQ(controller->createRoutine(newDraft("Blank")), 3u);
+    EXPECT_EQ(sent(), (std::vector<std::string> { "routine:create id=3 label=\"Blank\"" }));
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_TRUE(controller->routineDetails().contains(3));
+}
+
+TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
+{
+    RoutineGroupDraft zeroTimebox;
+    zeroTimebox.groupId = 50;
+    zeroTimebox.label = "Box";
+    zeroTimebox.timeLimitSeconds = 0;
+    RoutineGroupDraft timedRotation;
+    timedRotation.groupId = 50;
+    timedRotation.label = "Spin";
+    timedRotation.mode = RoutineGroupMode::rotation;
+    timedRotation.timeLimitSeconds = 5;
+    RoutineGroupDraft validGroup(Uuid::make(), 50, 1, "Box", RoutineGroupMode::timebox, 600);
+    const auto withGroup = [](RoutineDraft draft, const RoutineGroupDraft& group) {
+        draft.groups.push_back(group);
+        return draft;
+    };
+
+    struct Case {
+        std::string name;
+        std::int64_t dataVersion;
+        std::optional<std::uint32_t> updating; // nothing: a create
+        std::function<RoutineDraft()> draft;
+        std::string error;
+    };
+    const std::vector<Case> cases {
+        { "empty label", 9, std::nullopt, []() { return newDraft(""); }, "Label required" },
+        { "empty label on update", 9, 2u,
+            [this]() {
+                RoutineDraft draft = draftOf(2);
+                draft.label.clear();
+                return draft;
+            },
+            "Label required" },
+        { "title of another routine", 9, std::nullopt, []() { return newDraft("  morning\n"); },
+            "Routine title already exists" },
+        { "rename onto another routine", 9, 2u,
+            [this]() {
+                RoutineDraft draft = draftOf(2);
+                draft.label = "MORNING ";
+                return draft;
+            },
+            "Routine title already exists" },
+        { "timebox without a limit", 9, std::nullopt,
+            [&]() { return withGroup(newDraft("Grouped"), zeroTimebox); }, "Invalid group time limit" },
+        { "rotation with a limit", 9, 1u, [&]() { return withGroup(draftOf(1), timedRotation); },
+            "Invalid group time limit" },
+        { "group on old firmware", 8, std::nullopt,
+            [&]() { return withGroup(newDraft("Grouped"), validGroup); },
+            "Update Tavrik firmware before editing groups." },
+        { "group added on old firmware", 8, 1u, [&]() { return withGroup(draftOf(1), validGroup); },
+            "Update Tavrik firmware before editing routines containing groups." },
+        { "routine holding a group on old firmware", 8, 2u,
+            [this]() {
+                RoutineDraft draft = draftOf(2);
+                draft.groups.clear();
+                draft.label = "Night";
+                return draft;
+            },
+            "Update Tavrik firmware before editing routines containing groups." },
+        // The group check comes before the title check.
+        { "group and no title on old firmware", 8, std::nullopt,
+            [&]() { return withGroup(newDraft(""), validGroup); },
+            "Update Tavrik firmware before editing groups." },
+        { "step without a numeric tag", 9, std::nullopt,
+            []() { return newDraft("Tagless", { stepDraft(1, 0, "A1") }); },
+            "Routine 3 step 1 must reference a numeric tag id" },
+        { "step with a missing tag", 9, 2u,
+            [this]() {
+                RoutineDraft draft = draftOf(2);
+                draft.steps[1].tagId = "44";
+                return draft;
+            },
+            "Routine 2 step 2 references missing tag id 44" },
+        { "start tag of another routine", 9, std::nullopt, []() { return newDraft("Door", {}, { 9 }); },
+            "Start tag id 9 is assigned to routines 1 and 3" },
+        { "repeated start tag", 9, 2u,
+            [this]() {
+                RoutineDraft draft = draftOf(2);
+                draft.startTagIds = { 7, 7 };
+                return draft;
+            },
+            "Routine 2 contains repeated or invalid start tags" },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        load(test.dataVersion);
+        const auto summaries = controller->routineSummaries();
+        const auto details = controller->routineDetails();
+        const auto schedules = controller->schedules();
+        const auto baseline = controller->baselineSnapshot();
+        const std::size_t sentBefore = sent().size();
+        const RoutineDraft draft = test.draft();
+
+        if (test.updating) {
+            EXPECT_FALSE(controller->updateRoutine(*test.updating, draft));
+        } else {
+            EXPECT_EQ(controller->createRoutine(draft), std::nullopt);
+        }
+        EXPECT_EQ(controller->routineError(), test.error);
+        EXPECT_EQ(sentSince(sentBefore), std::vector<std::string> {});
+        EXPECT_EQ(controller->routineSummaries(), summaries);
+        EXPECT_EQ(controller->routineDetails(), details);
+        EXPECT_EQ(controller->schedules(), schedules);
+        EXPECT_EQ(controller->baselineSnapshot(), baseline);
+        EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+        EXPECT_EQ(controller->nextLocalRoutineId(), 3u);
+    }
+}
+
+TEST_F(ControllerRoutineTest, TagReferenceCheckCoversEveryRoutineWithTheGivenOnesInPlace)
+{
+    const auto refusal = [&](const std::vector<RoutineDetailModel>& details) -> std::string {
+        try {
+            controller->validateRoutineTagReferences(details);
+        } catch (const SyncImportError& error) {
+            return error.what();
+        }
+        return "";
+    };
+    RoutineDetailModel morning = controller->routineDetails().at(1);
+    RoutineDetailModel evening = controller->routineDetails().at(2);
+    RoutineDetailModel added;
+    added.id = 3;
+    added.label = "Added";
+    EXPECT_EQ(refusal({ added }), "");
+    evening.startTagIds = { 9 };
+    EXPECT_EQ(refusal({ evening }), "Start tag id 9 is assigned to routines 1 and 2");
+    morning.startTagIds.clear();
+    EXPECT_EQ(refusal({ evening, morning }), "");
+    const auto details = controller->routineDetails();
+
+    // A broken routine the device sent refuses the save of another one.
+    Json broken = detailMessage(details.at(2));
+    broken["steps"][1]["tagId"] = "99";
+    deliver(broken);
+    EXPECT_EQ(controller->createRoutine(newDraft("Fine", { stepDraft(1, 0, "7") })), std::nullopt);
+    EXPECT_EQ(controller->routineError(), "Routine 2 step 2 references missing tag id 99");
+}
+
+TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)
+{
+    RoutineDraft draft = draftOf(1);
+    draft.label = "MORNING";
+    EXPECT_TRUE(controller->updateRoutine(1, draft));
+
+    EXPECT_EQ(sent(), (std::vector<std::string> { "routine:update id=1 label=\"MORNING\"" }));
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "1:MORNING", "2:Evening" }));
+    EXPECT_EQ(controller->routineDetails().at(1).label, "MORNING");
+    // Schedules stay in schedule order (07:00 before 21:00) and carry the new name.
+    ASSERT_EQ(controller->schedules().size(), 2u);
+    EXPECT_EQ(controller->schedules()[0].label, "MORNING");
+    EXPECT_EQ(controller->schedules()[1].label, "Evening");
+    EXPECT_EQ(controller->pendingRoutineDetailSignatures().at(1), controller->routineDetails().at(1).syncSignature());
+    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+}
+
+TEST_F(ControllerRoutineTest, StartTagChangesGoInTheUpdateSortedOrEmpty)
+{
+    RoutineDraft draft = draftOf(1);
+    draft.startTagIds = { 12, 7 };
+    EXPECT_TRUE(controller->updateRoutine(1, draft));
+    draft.startTagIds.clear();
+    draft.label = "Dawn";
+    EXPECT_TRUE(controller->updateRoutine(1, draft));
+    EXPECT_EQ(sent(),
+        (std::vector<std::string> {
+            "routine:update id=1 startTagIds=\"7,12\"",
+            "routine:update id=1 label=\"Dawn\" startTagIds=\"\"",
+        }));
+    EXPECT_EQ(controller->routineSummaries()[0], (RoutineSummary { 1, "Dawn", 1, 0, 0 }));
+}
+
+TEST_F(ControllerRoutineTest, StepChangesSendOnlyThePlannersCommands)
+{
+    RoutineDraft draft = draftOf(2);
+    draft.steps[0].seconds = 45;
+    EXPECT_TRUE(controller->updateRoutine(2, draft));
+    // The planner places every root entry again once anything changed.
+    EXPECT_EQ(sent(),
+        (std::vector<std::string> { "steps:update routineId=2 id=1 seconds=45",
+            "steps:move routineId=2 id=1 parentId=0 position=0", "steps:move routineId=2 id=2 parentId=0 position=1" }));
+    EXPECT_EQ(controller->routineDetails().at(2).steps[0].seconds, 45);
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().contains(2));
+}
+
+TEST_F(ControllerRoutineTest, UnchangedSaveSendsNothing)
+{
+    controller->createRoutine(newDraft(""));
+    ASSERT_TRUE(controller->routineError());
+    const auto details = controller->routineDetails();
+
+    EXPECT_FALSE(controller->updateRoutine(2, draftOf(2)));
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(controller->routineDetails(), details);
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+}
+
+TEST_F(ControllerRoutineTest, SavingARoutineWithoutADetailStoresItQuietly)
+{
+    deliver({ { "type", "routines_state" },
+        { "routines",
+            Json::array({ { { "id", 1 }, { "label", "Morning" } }, { { "id", 2 }, { "label", "Evening" } },
+                { { "id", 5 }, { "label", "Later" } } }) } });
+    ASSERT_FALSE(controller->routineDetails().contains(5));
+
+    EXPECT_TRUE(controller->updateRoutine(5, newDraft("Later")));
+    EXPECT_TRUE(controller->routineDetails().contains(5));
+    EXPECT_TRUE(sent().empty());
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+}
+
+TEST_F(ControllerRoutineTest, DeleteRemovesTheRoutineItsSchedulesAndItsAwaitedEcho)
+{
+    RoutineDraft draft = draftOf(1);
+    draft.label = "Renamed";
+    controller->updateRoutine(1, draft);
+    ASSERT_TRUE(controller->pendingRoutineDetailSignatures().contains(1));
+
+    controller->deleteRoutine(1);
+    EXPECT_EQ(sent(), (std::vector<std::string> { "routine:update id=1 label=\"Renamed\"", "routine:delete id=1" }));
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "2:Evening" }));
+    EXPECT_EQ(routineList(), (std::vector<std::string> { "2:Evening" }));
+    EXPECT_FALSE(controller->routineDetails().contains(1));
+    ASSERT_EQ(controller->schedules().size(), 1u);
+    EXPECT_EQ(controller->schedules()[0].routineId, 2u);
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+}
+
+TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
+{
+    const RoutineDetailModel before = controller->routineDetails().at(1);
+    RoutineDraft draft = draftOf(1);
+    draft.label = "Sunrise";
+    draft.steps[0].seconds = 90;
+    ASSERT_TRUE(controller->updateRoutine(1, draft));
+    const RoutineDetailModel saved = controller->routineDetails().at(1);
+
+    // The routine list from before the save keeps the local entry; the rest and the order are the device's.
+    deliver({ { "type", "routines_state" },
+        { "routines",
+            Json::array({ { { "id", 4 }, { "label", "Noon" } }, { { "id", 1 }, { "label", "Morning" }, { "stepCount", 1 } } }) } });
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
+    EXPECT_EQ(routineList(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
+
+    // A stale detail is dropped whole.
+    const auto baseline = controller->baselineSnapshot();
+    deliver(detailMessage(before));
+    EXPECT_EQ(controller->routineDetails().at(1), saved);
+    EXPECT_EQ(controller->baselineSnapshot(), baseline);
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().contains(1));
+
+    // The confirming detail is taken and ends the wait; later device data is taken as sent.
+    deliver(detailMessage(saved));
+    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    deliver(detailMessage(before));
+    EXPECT_EQ(controller->routineDetails().at(1), before);
+    EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Morning" }));
+    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+}
+
+TEST_F(ControllerRoutineTest, RoutineDetailOfANewRoutineIsRepairedAndAppended)
+{
+    controller->createRoutine(newDraft(""));
+    deliver({ { "type", "routine_detail" }, { "id", 8 }, { "label", "alpha" }, { "startTagIds", Json::array({ 7 }) },
+        { "steps",
+            Json::array({ { { "id", 4 }, { "position", 0 }, { "tagId", " 7" }, { "seconds", 5 }, { "instruction", "" } },
+                { { "id", 4 }, { "position", -1 }, { "tag", "12" }, { "seconds", 5 }, { "instruction", "" } } }) } });
+
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+    EXPECT_EQ(controller->routineSummaries().back(), (RoutineSummary { 8, "alpha", 2, 0, 1 }));
+    EXPECT_EQ(routineList(), (std::vector<std::string> { "8:alpha", "2:Evening", "1:Morning" }));
+    const RoutineDetailModel& detail = controller->routineDetails().at(8);
+    ASSERT_EQ(detail.steps.size(), 2u);
+    EXPECT_EQ(detail.steps[0].tagId, "7");
+    EXPECT_EQ(detail.steps[1].stepId, 5u);
+    EXPECT_EQ(detail.steps[1].position, 1);
+    EXPECT_EQ(detail.expectedStepCount, 2);
+    EXPECT_EQ(controller->nextLocalRoutineId(), 9u);
+
+    // Without an id or a label only the error is cleared.
+    controller->createRoutine(newDraft(""));
+    deliver({ { "type", "routine_detail" }, { "label", "orphan" } });
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+    EXPECT_EQ(controller->routineSummaries().size(), 3u);
+}
+
+TEST_F(ControllerRoutineTest, ActiveRoutineFollowsTheDevice)
+{
+    deliver({ { "type", "routines_state" }, { "routines", Json::array({ { { "id", 1 }, { "label", "Morning" } },
+                                                          { { "id", 2 }, { "label", "Evening" } } }) },
+        { "active", { { "id", 2 }, { "step", 0 } } } });
+    EXPECT_EQ(controller->activeRoutineContext(),
+        (ActiveRoutineContext { 2, "Evening", 0, 2, std::string("Read"), std::string("Bed"), true }));
+
+    // A rename elsewhere reaches the active record at once.
+    RoutineDraft draft = draftOf(2);
+    draft.label = "Night";
+    draft.steps[0].tagId = "abc";
+    controller->updateRoutine(2, draft);
+    EXPECT_EQ(controller->routineError(), "Routine 2 step 1 must reference a numeric tag id");
+    draft.steps[0].tagId = " 7 ";
+    controller->updateRoutine(2, draft);
+    EXPECT_EQ(controller->activeRoutineContext(),
+        (ActiveRoutineContext { 2, "Night", 0, 2, std::string("Read"), std::string("Desk"), true }));
+
+    deliver({ { "type", "routines_state" }, { "routines", Json::array() } });
+    EXPECT_EQ(controller->activeRoutineContext(), std::nullopt);
+}
+
+TEST_F(ControllerRoutineTest, RoutineEventsEndTheControlExchange)
+{
+    struct Case {
+        Json event;
+        std::optional<ActiveRoutineContext> context;
+        std::optional<std::string> error;
+    };
+    const ActiveRoutineContext unknown { 77, "Routine 77", 0, std::nullopt, std::nullopt, std::nullopt, true };
+    const std::vector<Case> cases {
+        { { { "event", "trigger" }, { "id", 77 } }, unknown, std::nullopt },
+        { { { "event", "resume" }, { "id", 1 }, { "step", 3 } },
+            ActiveRoutineContext { 1, "Morning", 3, 1, std::nullopt, std::nullopt, true }, std::nullopt },
+        { { { "event", "escape_required" }, { "id", 1 } },
+            ActiveRoutineContext { 1, "Morning", 3, 1, std::nullopt, std::nullopt, true },
+            "Strict escape armed on Tavrik. Hold the A button to begin." },
+        { { { "event", "stop" }, { "id", 1 } }, std::nullopt, std::nullopt },
+        { { { "event", "trigger" }, { "id", 1 } },
+            ActiveRoutineContext { 1, "Morning", 0, 1, std::string("Stretch"), std::string("Desk"), true }, std::nullopt },
+        { { { "event", "complete" }, { "id", 1 } }, std::nullopt, std::nullopt },
+        { { { "event", "paused" }, { "id", 1 } }, std::nullopt, std::nullopt },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.event.dump());
+        controller->triggerRoutine(1);
+        Json message = test.event;
+        message["type"] = "routine_event";
+        deliver(message);
+        EXPECT_EQ(controller->activeRoutineContext(), test.context);
+        EXPECT_EQ(controller->routineError(), test.error);
+        EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+        EXPECT_EQ(controller->syncMode(), std::nullopt);
+        EXPECT_FALSE(controller->routineControlSessionActive());
+        EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+    }
+
+    // An event without its name or id is ignored entirely.
+    controller->triggerRoutine(1);
+    deliver({ { "type", "routine_event" }, { "event", "stop" } });
+    deliver({ { "type", "routine_event" }, { "id", 1 } });
+    EXPECT_TRUE(controller->routineControlSessionActive());
+}
+
+TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
+{
+    // A device "error" is the routine handler's once a routine command went out last.
+    controller->deleteRoutine(2);
+    controller->triggerRoutine(1);
+    deliver({ { "type", "error" } });
+    EXPECT_EQ(controller->routineError(), "Routine error");
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Routine error"));
+    EXPECT_FALSE(controller->routineControlSessionActive());
+
+    controller->triggerRoutine(1);
+    deliver({ { "type", "error" }, { "message", "Routine busy" } });
+    EXPECT_EQ(controller->routineError(), "Routine busy");
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Routine busy"));
+
+    controller->triggerRoutine(1);
+    const auto summaries = controller->routineSummaries();
+    deliver({ { "type", "routines_state" }, { "routines", "not a list" } });
+    EXPECT_EQ(controller->routineError(), "Invalid routine payload");
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->routineSummaries(), summaries);
+
+    deliver({ { "type", "routine_steps_state" } });
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+}
+
+TEST_F(ControllerRoutineTest, TriggerWaitsForOtherBluetoothWork)
+{
+    controller->beginSession(SyncMode::load);
+    controller->triggerRoutine(2);
+    EXPECT_EQ(controller->routineError(), "Finish the current Bluetooth task first");
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+}
+
+TEST_F(ControllerRoutineTest, TriggerWhileConnectedTakesTheCommandAtOnce)
+{
+    controller->createRoutine(newDraft(""));
+    controller->triggerRoutine(2);
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+}
+
+} // namespace
+} // namespace tavrik::test
