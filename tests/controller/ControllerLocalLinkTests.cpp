@@ -3,6 +3,7 @@
 
 #include "TavrikCore/Support/Base64.hpp"
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -67,6 +68,13 @@ protected:
 
     std::uint64_t inboundSize() const { return std::filesystem::file_size(simulator->outboundFile()); }
 };
+
+TEST(LocalLinkDirectoryTest, TheDefaultLiesBelowTheUsersDataDirectory)
+{
+    const std::filesystem::path base
+        = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString();
+    EXPECT_EQ(TavrikBleCentral::defaultLocalLinkDirectory(), base / "Tavrik Simulator" / "Local Link");
+}
 
 TEST_F(ControllerLocalLinkTest, AnAdvertisementIsFreshOnlyWhenEnabledAndRecent)
 {
@@ -293,6 +301,17 @@ TEST_F(ControllerLocalLinkTest, SendingWithoutTheOutgoingFileFailsAndSaysWhy)
     EXPECT_TRUE(last.starts_with("Simulator send failed: ")) << last;
     EXPECT_GT(last.size(), std::string("Simulator send failed: ").size());
     EXPECT_FALSE(std::filesystem::exists(simulator->inboundFile()));
+}
+
+TEST_F(ControllerLocalLinkTest, TheApplicationNeverCreatesTheDirectoryOrItsFiles)
+{
+    const std::filesystem::path missing = directory() / "not there";
+    controller = std::make_unique<TavrikBleCentral>(
+        TavrikBleCentral::Environment { central, scheduler, clock, random, defaults, missing, true, {} });
+    controller->beginSession(SyncMode::load);
+    scheduler.advance(1s);
+    EXPECT_FALSE(controller->virtualTavrikConnected());
+    EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 TEST_F(ControllerLocalLinkTest, BothMessageFilesStopAtSixteenMebibytes)
