@@ -1,6 +1,6 @@
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 
-#include "TavrikCore/Support/LocalizedTextOrder.hpp"
+#include "TavrikCore/Support/LocalizedOrder.hpp"
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
@@ -33,7 +33,8 @@ bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 
 void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
 {
-    LocalizedTextOrder(localeId).stableSort(tags, [](const TagInfo& tag) -> const std::string& { return tag.name; });
+    const LocalizedCaseInsensitiveOrder order(localeId);
+    std::stable_sort(tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
 }
 
 } // namespace
