@@ -355,6 +355,8 @@ void RoutineHierarchyView::dragMoveEvent(QDragMoveEvent* event)
     }
     if (const auto target = dropTargetAt(event->position().toPoint())) {
         model.previewDraggedStep(*dragged, target->parentId, target->position);
+        // Rows that moved between levels change their indentation.
+        viewport()->update();
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
