@@ -1,3 +1,4 @@
+#include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutineHierarchyModel.hpp"
 
 #include <benchmark/benchmark.h>
@@ -72,5 +73,26 @@ void BM_RoutineHierarchyPreviewMove(benchmark::State& state)
     model.cancelDrag();
 }
 BENCHMARK(BM_RoutineHierarchyPreviewMove)->Arg(100)->Arg(1000);
+
+// The same hover through the routine editor, whose host keeps a copy of every previewed draft.
+void BM_RoutineEditorPreviewMove(benchmark::State& state)
+{
+    RoutineDraft hostDraft = groupedDraft(state.range(0));
+    tavrik::RoutineDetailEditorPresenter::Host host;
+    host.draft = [&]() -> const RoutineDraft& { return hostDraft; };
+    host.setDraft = [&](RoutineDraft next) { hostDraft = std::move(next); };
+    tavrik::RoutineDetailEditorPresenter editor(std::move(host));
+    RoutineHierarchyModel& model = editor.hierarchy();
+    const auto lastGroupId = static_cast<std::uint32_t>(firstGroupId + state.range(0) / 20 - 1);
+    const tavrik::Uuid dragged = model.draft().steps.front().id;
+    model.beginDrag(dragged);
+    bool flip = false;
+    for (auto _ : state) {
+        model.previewDraggedStep(dragged, flip ? firstGroupId : lastGroupId, flip ? 0 : 10);
+        flip = !flip;
+    }
+    model.cancelDrag();
+}
+BENCHMARK(BM_RoutineEditorPreviewMove)->Arg(100)->Arg(1000);
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 
@@ -69,6 +70,7 @@ ContentView::ContentView(Environment env, QWidget* parent)
             [controller](std::function<void()> completion) { controller->prepareForAppTermination(std::move(completion)); });
     };
     actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
+    RoutinePanePresenter::connectWindowActions(*window);
     binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
 
     auto* outer = new QHBoxLayout(this);

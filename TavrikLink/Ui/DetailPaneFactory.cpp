@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Ui/UsbSetupView.hpp"
 
 #include <QLabel>
@@ -46,12 +47,15 @@ QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent conte
 
 QWidget* DetailPaneFactory::routinePane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("routinePane"), QStringLiteral("Routine"));
+    return new RoutinePane(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("routineEmptyState"), QStringLiteral("Routines"));
+    // The routine pane shows its own empty state ("Select a routine..." or "Loading routine...").
+    auto* pane = new RoutinePane(context.controller, context.window, context.parent);
+    pane->setObjectName(QStringLiteral("routineEmptyState"));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)

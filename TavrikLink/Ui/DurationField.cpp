@@ -1,0 +1,55 @@
+#include "TavrikLink/Ui/DurationField.hpp"
+
+#include "TavrikLink/Views/DurationEditorPresenter.hpp"
+
+#include <QFocusEvent>
+#include <QFontDatabase>
+
+namespace tavrik {
+
+DurationField::DurationField(DurationEditorPresenter& presenter, QWidget* parent)
+    : QLineEdit(parent)
+    , presenter(presenter)
+{
+    setObjectName(QStringLiteral("durationField"));
+    setPlaceholderText(DurationEditorPresenter::placeholder());
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setFixedWidth(112);
+    setText(presenter.text());
+    connect(this, &QLineEdit::textEdited, &presenter, &DurationEditorPresenter::editText);
+    connect(this, &QLineEdit::returnPressed, &presenter, &DurationEditorPresenter::submit);
+    connect(&presenter, &DurationEditorPresenter::textChanged, this, &DurationField::showText);
+}
+
+void DurationField::showText(const QString& text)
+{
+    if (text != this->text()) {
+        setText(text);
+    }
+}
+
+void DurationField::focusInEvent(QFocusEvent* event)
+{
+    QLineEdit::focusInEvent(event);
+    presenter.setFocused(true);
+}
+
+void DurationField::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    presenter.setFocused(false);
+}
+
+void DurationField::showEvent(QShowEvent* event)
+{
+    QLineEdit::showEvent(event);
+    presenter.appear();
+}
+
+void DurationField::hideEvent(QHideEvent* event)
+{
+    presenter.disappear();
+    QLineEdit::hideEvent(event);
+}
+
+} // namespace tavrik

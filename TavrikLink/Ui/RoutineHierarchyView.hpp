@@ -1,0 +1,51 @@
+#pragma once
+
+#include "TavrikLink/Views/RoutineHierarchyModel.hpp"
+
+#include <QPoint>
+#include <QTreeView>
+
+#include <optional>
+
+namespace tavrik {
+
+class RoutineDetailEditorPresenter;
+
+// The steps and groups of the edited routine, one row each. Steps are dragged with a drag of our own
+// (the stock item-view move would remove rows behind the live preview): every hover moves the step in
+// the model at once, and a drag released outside the list ends where the preview left it.
+class RoutineHierarchyView : public QTreeView {
+    Q_OBJECT
+public:
+    RoutineHierarchyView(RoutineDetailEditorPresenter& editor, QWidget* parent = nullptr);
+
+    // Where a step dropped at this viewport point goes; nothing outside every target.
+    std::optional<RoutineHierarchyModel::DropTarget> dropTargetAt(const QPoint& position) const;
+    // What a click at this viewport point does.
+    enum class HitPart { none, row, deleteButton, disclosureButton };
+    HitPart hitPart(const QPoint& position) const;
+
+    static constexpr int rowHeight = 36;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void startDrag(const Uuid& stepId);
+    void activate(const QModelIndex& index, HitPart part);
+    void expandGroups(const QModelIndex& parent, int first, int last);
+
+    RoutineDetailEditorPresenter& editor;
+    RoutineHierarchyModel& model;
+    std::optional<QPoint> pressPosition;
+    QPersistentModelIndex pressIndex;
+};
+
+} // namespace tavrik

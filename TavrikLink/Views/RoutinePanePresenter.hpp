@@ -1,0 +1,135 @@
+#pragma once
+
+#include "TavrikCore/Model/RoutineModels.hpp"
+#include "TavrikCore/Model/RoutinePayloads.hpp"
+#include "TavrikCore/Model/ScheduleModels.hpp"
+#include "TavrikCore/Model/TagModels.hpp"
+#include "TavrikCore/Routine/RoutineDraft.hpp"
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+class TavrikBleCentral;
+
+// The routine pane: keeps the window's draft of the routine on screen in step with the device's
+// data, saves every accepted change without a Save button, and owns the title and start-tag rules.
+// The draft and its confirmed signatures live in the window's state; the pane edits them there.
+class RoutinePanePresenter : public QObject {
+    Q_OBJECT
+public:
+    // What the pane reads of the controller.
+    struct Data {
+        std::map<std::uint32_t, RoutineDetailModel> routineDetails;
+        std::vector<RoutineSummary> routineSummaries;
+        std::vector<TagInfo> tags;
+        std::vector<ScheduledRoutine> schedules;
+        std::optional<std::string> routineError;
+        std::optional<std::int64_t> deviceSyncDataVersion;
+        bool routineStartTagsSupported = false;
+        // Tag lists are sorted for this locale.
+        std::string localeId = "en_US";
+
+        bool operator==(const Data&) const = default;
+    };
+
+    // The controller operations the pane calls, and the delete question put to the user.
+    struct Operations {
+        std::function<std::optional<std::uint32_t>(const RoutineDraft&)> createRoutine;
+        std::function<bool(std::uint32_t, const RoutineDraft&)> updateRoutine;
+        std::function<void(std::uint32_t)> deleteRoutine;
+        std::function<void(std::uint32_t)> triggerRoutine;
+        // True when the user chose "Delete".
+        std::function<bool(const std::string& message, const std::string& informativeText)> confirmDelete;
+        std::function<void()> syncScheduleSelection;
+    };
+
+    enum class Content { newRoutine, storedRoutine, emptyState };
+
+    RoutinePanePresenter(ContentViewPresenter& window, Operations operations, QObject* parent = nullptr);
+    ~RoutinePanePresenter() override;
+
+    static Data read(const TavrikBleCentral& controller);
+    static Operations operationsFor(TavrikBleCentral& controller);
+    // The window's own routine actions (new routine, the sidebar's draft row, the title bar's step line).
+    static void connectWindowActions(ContentViewPresenter& window);
+
+    static bool showingNewRoutineDraft(const ContentViewPresenter::State& state);
+    static void beginCreatingRoutine(ContentViewPresenter& window);
+    static std::optional<std::string> activeStepLine(const ActiveRoutineContext& context);
+    static std::optional<std::string> routineTitleValidationMessage(
+        const RoutineDraft& draft, const std::vector<RoutineSummary>& summaries);
+    static std::vector<TagInfo> assignedRoutineStartTags(
+        const RoutineDraft& draft, const std::vector<TagInfo>& tags, const std::string& localeId);
+    static std::vector<TagInfo> availableRoutineStartTags(const RoutineDraft& draft, const std::vector<TagInfo>& tags,
+        const std::map<std::uint32_t, RoutineDetailModel>& details, const std::string& localeId);
+
+    // The controller published: the shown routine is brought into line with its detail.
+    void observe(Data next);
+    const Data& data() const { return m_data; }
+
+    Content content() const;
+    std::string emptyStateText() const;
+    const RoutineDraft& draft() const;
+    const RoutineDetailModel* currentRoutineDetail() const;
+    std::vector<ScheduledRoutine> selectedRoutineSchedules() const;
+    std::vector<TagInfo> assignedRoutineStartTags() const;
+    std::vector<TagInfo> availableRoutineStartTags() const;
+    bool canAddRoutineStartTag() const;
+    std::string addRoutineStartTagHelp() const;
+    std::optional<std::string> titleValidationMessage() const;
+    bool groupEditingEnabled() const;
+    std::optional<std::string> stepLoadStatus() const;
+    std::optional<std::uint32_t> removingRoutineStartTagId() const;
+
+    // The editor wrote the draft (title typed, a drag preview): the new-routine and autosave rules run.
+    void editDraft(RoutineDraft draft);
+    RoutineStepDraft addRoutineStep();
+    RoutineGroupDraft addRoutineGroup();
+    void removeRoutineStep(const RoutineStepDraft& step);
+    void removeRoutineGroup(const RoutineGroupDraft& group);
+    void commitRoutineHierarchyChange();
+    void saveExistingRoutineDraftIfReady();
+    void saveRoutineDetailDraft();
+    void addRoutineStartTag(std::uint32_t tagId);
+    void removeRoutineStartTag(std::uint32_t tagId);
+    // A start-tag chip asks for its removal; the confirmation answers.
+    void requestRemoveRoutineStartTag(std::uint32_t tagId);
+    void confirmRemoveRoutineStartTag();
+    void cancelRemoveRoutineStartTag();
+    void syncRoutineDetailDraft(const RoutineDetailModel& detail);
+    // Start and Delete of the editor; nothing for a new routine.
+    void triggerShownRoutine();
+    void deleteShownRoutine();
+    void confirmDeleteRoutine(const RoutineDetailModel& detail);
+
+signals:
+    void changed();
+
+private:
+    template <class Change>
+    void runAction(Change change);
+    void store(RoutineDraft draft);
+    void afterDraftChange();
+    void refreshShownRoutine();
+
+    ContentViewPresenter& m_window;
+    Operations m_operations;
+    Data m_data;
+    // The detail the editor shows, as last reconciled.
+    std::optional<std::uint32_t> m_shownRoutineId;
+    std::optional<RoutineDetailModel> m_shownDetail;
+    // The draft as the change rules last saw it.
+    RoutineDraft m_observedDraft;
+    int m_depth = 0;
+};
+
+} // namespace tavrik

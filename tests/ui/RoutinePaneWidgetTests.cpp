@@ -1,0 +1,139 @@
+#include "TavrikLink/Ui/RoutineDetailEditor.hpp"
+#include "TavrikLink/Ui/RoutineHierarchyView.hpp"
+#include "TavrikLink/Ui/RoutinePane.hpp"
+#include "TavrikLink/Ui/StepEditorSheet.hpp"
+#include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <algorithm>
+#include <chrono>
+
+namespace tavrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool anyContains(const std::vector<std::string>& texts, const std::string& part)
+{
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) { return text.find(part) != std::string::npos; });
+}
+
+class RoutinePaneWidgetTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        clock.locale = "en_US";
+        addDevice();
+        device->data.dataVersion = 9;
+        device->data.tags = { { 1, "04A1B2C3", "Kitchen" }, { 2, "04A1B2C4", "Door" } };
+        RoutinePayload routine { 9, "Morning", {}, {}, {} };
+        routine.steps = { { 31, 0, 0, "1", 60, "Stretch", 0 } };
+        device->data.routines = { routine };
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        ASSERT_TRUE(controller->routineDetails().contains(9));
+    }
+
+    std::vector<std::string> sentAfterDebounce()
+    {
+        scheduler.advance(250ms);
+        settle();
+        return device->receivedCommands();
+    }
+
+    ContentViewPresenter window { ContentViewPresenter::Actions {} };
+};
+
+TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
+{
+    window.selectRoutine(9);
+    RoutinePane pane(*controller, window);
+    pane.resize(700, 600);
+    pane.show();
+    RoutineDetailEditor* editor = pane.editor();
+    ASSERT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->titleField()->text(), QStringLiteral("Morning"));
+
+    QTest::keyClicks(editor->titleField(), QStringLiteral(" walk"));
+    EXPECT_EQ(controller->routineDetails().at(9).label, "Morning walk");
+    EXPECT_TRUE(anyContains(sentAfterDebounce(), "Morning walk"));
+
+    const auto before = device->receivedCommands().size();
+    editor->findChild<QPushButton*>(QStringLiteral("addStepButton"))->click();
+    StepEditorSheet* sheet = editor->stepSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+
+    // Escape leaves the sheet open; a tag from the menu and Done close it and save the step.
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_TRUE(sheet->isVisible());
+    auto* tagMenu = sheet->findChild<QToolButton*>(QStringLiteral("tagMenu"));
+    ASSERT_NE(tagMenu, nullptr);
+    tagMenu->menu()->actions().at(1)->trigger();
+    EXPECT_EQ(tagMenu->text(), QStringLiteral("Door"));
+    sheet->findChild<QLineEdit*>(QStringLiteral("durationField"))->setFocus();
+    sheet->findChild<QPushButton*>(QStringLiteral("doneButton"))->click();
+    EXPECT_EQ(editor->stepSheet(), nullptr);
+
+    const RoutineDetailModel& detail = controller->routineDetails().at(9);
+    ASSERT_EQ(detail.steps.size(), 2u);
+    EXPECT_EQ(detail.steps.back().tagId, "2");
+    const auto commands = sentAfterDebounce();
+    ASSERT_GT(commands.size(), before);
+    EXPECT_TRUE(anyContains(std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()), "tag"));
+    EXPECT_EQ(pane.editorPresenter().hierarchy().rowCount(), 2);
+}
+
+TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview)
+{
+    RoutinePane empty(*controller, window);
+    EXPECT_EQ(empty.presenter().content(), RoutinePanePresenter::Content::emptyState);
+
+    // A thousand steps in fifty groups: a preview moves rows instead of rebuilding them.
+    RoutineDraft big(9, "Big", {}, {}, {});
+    for (int group = 0; group < 50; ++group) {
+        big.groups.emplace_back(Uuid::make(), 1000 + group, group, "Group " + std::to_string(group), RoutineGroupMode::timebox, 900);
+        for (int child = 0; child < 20; ++child) {
+            RoutineStepDraft step;
+            step.stepId = static_cast<std::uint32_t>(group * 20 + child + 1);
+            step.parentId = 1000 + group;
+            step.position = child;
+            step.tagId = "1";
+            step.seconds = 30;
+            big.steps.push_back(step);
+        }
+    }
+    window.selectRoutine(9);
+    empty.presenter().editDraft(big);
+    RoutineHierarchyModel& model = empty.editorPresenter().hierarchy();
+    ASSERT_EQ(model.rowCount(), 50);
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    const Uuid dragged = big.steps.front().id;
+    model.beginDrag(dragged);
+    model.previewDraggedStep(dragged, 1049, 5);
+    model.previewDraggedStep(dragged, 1020, 0);
+    model.finishDrag(dragged, 1020, 0);
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(empty.presenter().draft().childSteps(1020).front().id, dragged);
+
+    const QString shots = qEnvironmentVariable("TAVRIK_UI_SHOTS");
+    if (!shots.isEmpty()) {
+        empty.resize(700, 640);
+        empty.show();
+        empty.editor()->hierarchyView()->scrollTo(model.indexOfStep(dragged));
+        QCoreApplication::processEvents();
+        empty.grab().save(shots + QStringLiteral("/routine-1000-steps.png"));
+    }
+}
+
+} // namespace
+} // namespace tavrik::test
