@@ -329,10 +329,25 @@ public:
     void setTagScanCommandPending(bool pending) { tagScanCommandPending_ = pending; }
 
     // --- Wi-Fi (TavrikBleCentral_Wifi.cpp) ---
+    static constexpr std::chrono::milliseconds wifiRequestTimeout { 65000 };
+    void scanWifiNetworks();
+    void checkSavedWifiCredentials();
+    void validateAndSaveWifiCredential(const std::string& ssid, const std::string& password);
+    // Saves without validation when `verified` is false ("Save Anyway" passes failedWifiCandidate()).
+    void sendWifiUpsert(const WifiCandidate& candidate, bool verified);
+    void removeWifiCredential(const std::string& ssid);
+    // The network whose validation or save failed last.
+    const std::optional<WifiCandidate>& failedWifiCandidate() const { return failedWifiCandidate_; }
+    void clearFailedWifiCandidate() { failedWifiCandidate_.reset(); }
+    void clearWifiValidationFailure();
+    void clearWifiSettingsMessage();
+    void dismissWifiConnectionNotice();
     void handleWifiStatus(const Data& payload);
     void handleWifiScanResults(const Data& payload);
     void sendPendingWifiRequestIfNeeded();
+    // Forgets the outstanding request and its time-out; messages and notices stay.
     void resetWifiRequestState();
+    static std::string wifiFailureMessage(const std::string& reason, const std::optional<std::string>& fallback);
 
     // --- Backup (TavrikBleCentral_Backup.cpp) ---
     void recordBackupMigration(const BackupMigrationResult& result);
@@ -597,6 +612,15 @@ private:
     // Backup operations state
 
     // Wi-Fi operations state
+    void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
+    void beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
+    std::optional<WifiRequestContext> finishWifiRequest(const std::string& requestId);
+    void handleSuccessfulWifiRequest(const WifiRequestContext& context, const std::optional<std::string>& ssid);
+    void handleFailedWifiRequest(
+        const WifiRequestContext& context, const std::string& reason, const std::optional<std::string>& message);
+    void setWifiSettingsMessage(std::optional<std::string> message);
+    std::string newWifiRequestId();
+    std::string wifiTimeZone() const;
 
     // Firmware lookup and install state
 };
