@@ -1,9 +1,16 @@
+#include "TavrikCore/Support/Clock.hpp"
+#include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikLink/Views/AppOptions.hpp"
 #include "TavrikLink/Views/SoftwareUpdateConfiguration.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
 #include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -27,9 +34,24 @@ int main(int argc, char** argv)
     }
 
     tavrik::QtScheduler scheduler;
-    tavrik::TavrikLinkApplication tavrikLink(
-        *commandLine.options,
-        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); } });
+    // The adapter's own lines go to the controller's log once the controller exists.
+    tavrik::TavrikBleCentral* logTarget = nullptr;
+    tavrik::QtBleCentral central(scheduler, [&logTarget](const std::string& line) {
+        if (logTarget) {
+            logTarget->appendLog(line, true);
+        }
+    });
+    tavrik::SystemRandomSource random;
+    tavrik::SettingsKeyValueStore defaults;
+    const QString localLink = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                                  .filePath(QStringLiteral("Tavrik Simulator/Local Link"));
+    tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
+        std::filesystem::path(localLink.toStdString()), true, {} });
+    logTarget = &controller;
+
+    tavrik::TavrikLinkApplication tavrikLink(*commandLine.options,
+        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); }, true,
+            &controller, &tavrik::systemClock() });
     tavrikLink.show();
     return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 
+#include "TavrikCore/Support/Clock.hpp"
+#include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/UnixSignalNotifier.hpp"
 
@@ -41,6 +43,13 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
 
     window = std::make_unique<TavrikLinkMainWindow>(commands);
     connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });
+    if (this->environment.controller) {
+        content = new ContentView({ *this->environment.controller, commands, coordinator, this->environment.scheduler,
+            this->environment.clock ? *this->environment.clock : systemClock() });
+        window->setRootView(content);
+        connect(window.get(), &TavrikLinkMainWindow::importDataCommand, content, &ContentView::importDataCommand);
+        connect(window.get(), &TavrikLinkMainWindow::exportDataCommand, content, &ContentView::exportDataCommand);
+    }
 
     if (this->environment.handleTerminationSignals) {
         signalNotifier = std::make_unique<UnixSignalNotifier>(std::vector<int> { SIGTERM, SIGINT });

@@ -13,7 +13,10 @@
 
 namespace tavrik {
 
+class Clock;
+class ContentView;
 class Scheduler;
+class TavrikBleCentral;
 class TavrikLinkMainWindow;
 class UnixSignalNotifier;
 
@@ -29,6 +32,9 @@ public:
         std::function<void(int status)> exit;
         // SIGTERM and SIGINT start the orderly quit (off in tests that send no signals).
         bool handleTerminationSignals = true;
+        // The device controller the window shows; without one the window stays empty.
+        TavrikBleCentral* controller = nullptr;
+        const Clock* clock = nullptr;
     };
 
     TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent = nullptr);
@@ -42,6 +48,8 @@ public:
     TavrikLinkTerminationCoordinator& terminationCoordinator() { return coordinator; }
     TavrikViewCommands& viewCommands() { return commands; }
     TavrikLinkMainWindow& mainWindow() { return *window; }
+    // The window's root view; none without a controller.
+    ContentView* contentView() { return content; }
     const AppQuitPresenter& quitSequence() const { return quitPresenter; }
 
 private:
@@ -51,6 +59,7 @@ private:
     TavrikViewCommands commands;
     AppQuitPresenter quitPresenter;
     std::unique_ptr<TavrikLinkMainWindow> window;
+    ContentView* content = nullptr;
     std::unique_ptr<UnixSignalNotifier> signalNotifier;
 };
 

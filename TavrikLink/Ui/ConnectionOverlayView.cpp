@@ -1,0 +1,102 @@
+#include "TavrikLink/Ui/ConnectionOverlayView.hpp"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace tavrik {
+
+ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWidget* parent)
+    : QWidget(parent)
+    , context(paneContext)
+{
+    setObjectName(QStringLiteral("loadOverlay"));
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(32, 32, 32, 32);
+    auto* column = new QWidget(this);
+    column->setMaximumWidth(360);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(16);
+    outer->addStretch();
+    outer->addWidget(column, 0, Qt::AlignHCenter);
+    outer->addStretch();
+
+    backRow = new QWidget(column);
+    auto* backLayout = new QHBoxLayout(backRow);
+    backLayout->setContentsMargins(0, 0, 0, 0);
+    back = new QToolButton(backRow);
+    back->setObjectName(QStringLiteral("usbSetupBackButton"));
+    back->setAutoRaise(true);
+    back->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+    back->setToolTip(QStringLiteral("Back"));
+    connect(back, &QToolButton::clicked, this,
+        [this] { context.window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; }); });
+    backLayout->addWidget(back);
+    backLayout->addStretch();
+    layout->addWidget(backRow);
+
+    DetailPaneContext inner = context;
+    inner.parent = column;
+    usbSetup = DetailPaneFactory::usbSetupContent(inner);
+    layout->addWidget(usbSetup);
+
+    statusBlock = new QWidget(column);
+    auto* statusLayout = new QVBoxLayout(statusBlock);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->setSpacing(8);
+    status = new QLabel(statusBlock);
+    status->setObjectName(QStringLiteral("overlayStatus"));
+    status->setAlignment(Qt::AlignCenter);
+    status->setWordWrap(true);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusLayout->addWidget(status);
+    tryAgain = new QPushButton(QString::fromUtf8(ConnectionOverlayPresenter::tryAgainText), statusBlock);
+    tryAgain->setObjectName(QStringLiteral("tryAgainButton"));
+    tryAgain->setDefault(true);
+    connect(tryAgain, &QPushButton::clicked, this, [this] { context.window.tryAgain(); });
+    statusLayout->addWidget(tryAgain, 0, Qt::AlignHCenter);
+    newBoard = new QWidget(statusBlock);
+    auto* newBoardLayout = new QVBoxLayout(newBoard);
+    newBoardLayout->setContentsMargins(0, 8, 0, 0);
+    auto* divider = new QFrame(newBoard);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    newBoardLayout->addWidget(divider);
+    inner.parent = newBoard;
+    newBoardLayout->addWidget(DetailPaneFactory::newBoardSection(inner));
+    statusLayout->addWidget(newBoard);
+    layout->addWidget(statusBlock);
+
+    connect(&context.window, &ContentViewPresenter::changed, this, &ConnectionOverlayView::refresh);
+    refresh();
+}
+
+void ConnectionOverlayView::refresh()
+{
+    const auto next = ConnectionOverlayPresenter::overlay(context.window.controller(), context.window.state().showingUsbSetupFlow);
+    if (built && next == shown) {
+        return;
+    }
+    built = true;
+    shown = next;
+    backRow->setVisible(shown.showsBackRow);
+    usbSetup->setVisible(shown.showsUsbSetup);
+    statusBlock->setVisible(!shown.showsUsbSetup);
+    status->setText(QString::fromStdString(shown.statusText));
+    QPalette palette = status->palette();
+    palette.setColor(QPalette::WindowText,
+        shown.statusIsFailure ? QColor(Qt::red) : this->palette().color(QPalette::PlaceholderText));
+    status->setPalette(palette);
+    tryAgain->setVisible(shown.showsTryAgain);
+    newBoard->setVisible(shown.showsNewBoardSection);
+}
+
+} // namespace tavrik

@@ -1,0 +1,270 @@
+#include "TavrikLink/Ui/ContentView.hpp"
+
+#include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Ui/ConnectionOverlayView.hpp"
+#include "TavrikLink/Ui/LegacyUpgradeView.hpp"
+#include "TavrikLink/Ui/LogDrawerView.hpp"
+#include "TavrikLink/Ui/SidebarView.hpp"
+#include "TavrikLink/Ui/UserActivityMonitor.hpp"
+#include "TavrikLink/Ui/WindowAlertView.hpp"
+#include "TavrikLink/Views/ContentViewBinding.hpp"
+#include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
+#include "TavrikLink/Views/TavrikViewCommands.hpp"
+
+#include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace tavrik {
+
+namespace {
+
+QFrame* verticalDivider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setFixedHeight(18);
+    return line;
+}
+
+QLabel* caption(QWidget* parent, const QString& name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+ContentView::ContentView(Environment env, QWidget* parent)
+    : QWidget(parent)
+    , environment(env)
+    , window(std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}))
+    , log(std::make_unique<LogDrawerModel>())
+{
+    setObjectName(QStringLiteral("contentView"));
+    ContentViewPresenter::Actions& actions = window->actions();
+    Scheduler* scheduler = &environment.scheduler;
+    actions.defer = [scheduler](std::function<void()> work) { scheduler->schedule(std::chrono::milliseconds(0), std::move(work)); };
+    activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
+    actions.startActivityMonitoring = [this] { activity->start(); };
+    actions.stopActivityMonitoring = [this] { activity->stop(); };
+    binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
+
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    stack = new QStackedWidget(this);
+    DetailPaneContext context { environment.controller, *window, stack };
+    legacyPage = new LegacyUpgradeView(context, stack);
+    overlayPage = new ConnectionOverlayView(context, stack);
+    splitPage = buildSplit();
+    stack->addWidget(legacyPage);
+    stack->addWidget(overlayPage);
+    stack->addWidget(splitPage);
+    outer->addWidget(stack, 1);
+    drawer = new LogDrawerView(*window, *log, this);
+    outer->addWidget(drawer);
+
+    alerts = std::make_unique<WindowAlertView>(window->alerts(), this);
+
+    // The View menu's item toggles this window's drawer.
+    environment.viewCommands.publish([this] { window->toggleLogDrawer(); }, window->state().logDrawerExpanded);
+    connect(window.get(), &ContentViewPresenter::changed, this, &ContentView::refresh);
+    refresh();
+}
+
+ContentView::~ContentView()
+{
+    if (window->hasAppeared()) {
+        window->disappear();
+    }
+    environment.viewCommands.withdraw();
+    // The alert view and the panes hold on to the presenter: they go first.
+    alerts.reset();
+    delete stack;
+    stack = nullptr;
+    delete drawer;
+    drawer = nullptr;
+    binding.reset();
+}
+
+QWidget* ContentView::buildSplit()
+{
+    auto* split = new QSplitter(Qt::Horizontal, stack);
+    split->setObjectName(QStringLiteral("navigationSplit"));
+    split->setChildrenCollapsible(false);
+    sidebarView = new SidebarView(*window, environment.clock, split);
+    split->addWidget(sidebarView);
+
+    auto* column = new QWidget(split);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(8, 0, 0, 0);
+    columnLayout->setSpacing(0);
+
+    titleBar = new QWidget(column);
+    titleBar->setObjectName(QStringLiteral("titleBarStrip"));
+    titleBar->setFixedHeight(52);
+    auto* bar = new QHBoxLayout(titleBar);
+    bar->setContentsMargins(8, 4, 8, 4);
+    bar->setSpacing(12);
+    bar->addStretch();
+    auto* routine = new QWidget(titleBar);
+    auto* routineLayout = new QVBoxLayout(routine);
+    routineLayout->setContentsMargins(0, 0, 0, 0);
+    routineLayout->setSpacing(0);
+    routineName = new QLabel(routine);
+    routineName->setObjectName(QStringLiteral("activeRoutineName"));
+    QFont headline = routineName->font();
+    headline.setBold(true);
+    routineName->setFont(headline);
+    routineLine = caption(routine, QStringLiteral("activeRoutineLine"));
+    routineLayout->addWidget(routineName);
+    routineLayout->addWidget(routineLine);
+    bar->addWidget(routine);
+    simulator = caption(titleBar, QStringLiteral("simulatorStatus"));
+    bar->addWidget(simulator);
+    firmwareDivider = verticalDivider(titleBar);
+    bar->addWidget(firmwareDivider);
+    firmware = caption(titleBar, QStringLiteral("deviceFirmwareStatus"));
+    bar->addWidget(firmware);
+    countdownDivider = verticalDivider(titleBar);
+    bar->addWidget(countdownDivider);
+    countdown = caption(titleBar, QStringLiteral("idleCountdownStatus"));
+    bar->addWidget(countdown);
+    bar->addStretch();
+    disconnect = new QPushButton(QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
+    disconnect->setObjectName(QStringLiteral("disconnectButton"));
+    connect(disconnect, &QPushButton::clicked, this, [this] { window->eject(); });
+    bar->addWidget(disconnect);
+    columnLayout->addWidget(titleBar);
+    auto* rule = new QFrame(column);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    columnLayout->addWidget(rule);
+
+    auto* detailArea = new QWidget(column);
+    detailHost = new QVBoxLayout(detailArea);
+    detailHost->setContentsMargins(0, 8, 0, 8);
+    columnLayout->addWidget(detailArea, 1);
+    split->addWidget(column);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({ 220, 680 });
+    return split;
+}
+
+QWidget* ContentView::mainContent() const
+{
+    return stack ? stack->currentWidget() : nullptr;
+}
+
+void ContentView::refresh()
+{
+    using Main = ContentViewPresenter::MainContent;
+    const Main main = window->mainContent();
+    stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage : main == Main::loadOverlay ? overlayPage : splitPage);
+
+    const auto content = window->detailContent();
+    if (content != shownDetail) {
+        shownDetail = content;
+        if (detail) {
+            detailHost->removeWidget(detail);
+            detail->deleteLater();
+        }
+        detail = DetailPaneFactory::detailPane(content, { environment.controller, *window, detailHost->parentWidget() });
+        detailHost->addWidget(detail);
+    }
+
+    const auto& state = window->state();
+    drawer->setVisible(state.logDrawerExpanded);
+    drawer->setFixedWidth(static_cast<int>(state.logDrawerWidth));
+    environment.viewCommands.setLogDrawerExpanded(state.logDrawerExpanded);
+    refreshTitleBar();
+    refreshSheets();
+}
+
+void ContentView::refreshTitleBar()
+{
+    const auto status = window->titleBarStatus();
+    routineName->setVisible(status.routineName.has_value());
+    routineName->setText(QString::fromStdString(status.routineName.value_or(std::string())));
+    routineLine->setText(QString::fromStdString(status.routineLine));
+    simulator->setVisible(status.simulatorText.has_value());
+    simulator->setText(QString::fromStdString(status.simulatorText.value_or(std::string())));
+    firmwareDivider->setVisible(status.firmwareText.has_value());
+    firmware->setVisible(status.firmwareText.has_value());
+    firmware->setText(QString::fromStdString(status.firmwareText.value_or(std::string())));
+    countdownDivider->setVisible(status.countdownText.has_value());
+    countdown->setVisible(status.countdownText.has_value());
+    countdown->setText(QString::fromStdString(status.countdownText.value_or(std::string())));
+    disconnect->setEnabled(window->canEject());
+}
+
+void ContentView::refreshSheets()
+{
+    const auto& state = window->state();
+    auto sync = [this](QDialog*& sheet, bool wanted, const char* name, int width,
+                    QWidget* (*content)(const DetailPaneContext&), void (ContentViewPresenter::*closed)()) {
+        if (wanted && !sheet) {
+            sheet = new QDialog(this);
+            sheet->setObjectName(QString::fromLatin1(name));
+            sheet->setWindowModality(Qt::WindowModal);
+            sheet->setMinimumWidth(width);
+            auto* layout = new QVBoxLayout(sheet);
+            layout->setContentsMargins(24, 24, 24, 24);
+            layout->setSpacing(14);
+            layout->addWidget(content({ environment.controller, *window, sheet }));
+            connect(sheet, &QDialog::finished, this, [this, &sheet, closed](int) {
+                QDialog* finished = sheet;
+                sheet = nullptr;
+                finished->deleteLater();
+                (window.get()->*closed)();
+            });
+            sheet->open();
+        } else if (!wanted && sheet) {
+            QDialog* open = sheet;
+            sheet = nullptr;
+            open->disconnect(this);
+            open->close();
+            open->deleteLater();
+        }
+    };
+    sync(tagSheet, state.showingTagSheet, "tagEditorSheet", 360, &DetailPaneFactory::tagEditorSheet,
+        &ContentViewPresenter::tagSheetClosed);
+    sync(wifiSheet, state.showingWifiCredentialEditor, "wifiCredentialEditorSheet", 430,
+        &DetailPaneFactory::wifiCredentialEditorSheet, &ContentViewPresenter::wifiSheetClosed);
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shownOnce) {
+        shownOnce = true;
+        window->appear();
+    }
+}
+
+void ContentView::importDataCommand()
+{
+    window->importDataCommand();
+}
+
+void ContentView::exportDataCommand()
+{
+    window->exportDataCommand();
+}
+
+} // namespace tavrik

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWidget>
+
+class QListView;
+class QToolButton;
+
+namespace tavrik {
+
+class ContentViewPresenter;
+class LogDrawerModel;
+
+// The resizable log panel on the window's trailing side: a handle on its leading edge, a clear
+// button and the log, newest line at the bottom and kept in view. Lines are monospaced; lines can
+// be selected and copied, and a data-channel line opens to show its record.
+class LogDrawerView : public QWidget {
+    Q_OBJECT
+public:
+    LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model, QWidget* parent = nullptr);
+
+    QListView* list() const { return listView; }
+    QToolButton* clearButton() const { return clear; }
+    // The selected lines as text, one a line (what Copy puts on the clipboard).
+    QString selectedText() const;
+
+private:
+    void refresh();
+    void scrollToNewest();
+
+    ContentViewPresenter& window;
+    LogDrawerModel& model;
+    QListView* listView = nullptr;
+    QToolButton* clear = nullptr;
+};
+
+} // namespace tavrik

@@ -1,0 +1,170 @@
+#include "TavrikLink/Ui/SidebarView.hpp"
+
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+
+namespace tavrik {
+
+namespace {
+
+constexpr int indent = 16;
+constexpr int verticalPadding = 4;
+
+QIcon symbolIcon(const QString& symbol)
+{
+    static const QHash<QString, QString> themeNames {
+        { QStringLiteral("list.clipboard"), QStringLiteral("view-list-details") },
+        { QStringLiteral("tag"), QStringLiteral("tag") },
+        { QStringLiteral("plus"), QStringLiteral("list-add") },
+        { QStringLiteral("square.and.arrow.up"), QStringLiteral("system-software-update") },
+        { QStringLiteral("gearshape"), QStringLiteral("preferences-system") },
+    };
+    return QIcon::fromTheme(themeNames.value(symbol));
+}
+
+class SidebarDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QFontMetrics metrics(option.font);
+        int height = metrics.height() + 2 * verticalPadding + 4;
+        if (!index.data(SidebarView::CaptionRole).toString().isEmpty()) {
+            height += QFontMetrics(captionFont(option.font)).height();
+        }
+        return { 180, height };
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        QRect area = option.rect.adjusted(4, 1, -4, -1);
+        if (index.data(SidebarView::ActiveRole).toBool()) {
+            QColor fill = option.palette.color(QPalette::Highlight);
+            fill.setAlphaF(0.35f);
+            QPainterPath path;
+            path.addRoundedRect(area, 6, 6);
+            painter->fillPath(path, fill);
+        } else if (option.state & QStyle::State_MouseOver) {
+            QColor hover = option.palette.color(QPalette::Highlight);
+            hover.setAlphaF(0.1f);
+            QPainterPath path;
+            path.addRoundedRect(area, 6, 6);
+            painter->fillPath(path, hover);
+        }
+        const auto kind = static_cast<SidebarModel::RowKind>(index.data(SidebarView::KindRole).toInt());
+        const bool group = kind == SidebarModel::RowKind::routinesGroup || kind == SidebarModel::RowKind::tagsGroup;
+        int x = area.left() + 6 + (index.data(SidebarView::IndentedRole).toBool() ? indent : 0);
+        const QFontMetrics metrics(option.font);
+        const int top = area.top() + verticalPadding;
+        painter->setPen(option.palette.color(QPalette::Text));
+        if (group) {
+            const QString arrow = index.data(SidebarView::ExpandedRole).toBool() ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8");
+            painter->drawText(QRect(x, top, 12, metrics.height()), Qt::AlignCenter, arrow);
+            x += 14;
+        }
+        const QIcon icon = symbolIcon(index.data(SidebarView::SymbolRole).toString());
+        if (!icon.isNull()) {
+            icon.paint(painter, QRect(x, top + (metrics.height() - 16) / 2, 16, 16));
+            x += 22;
+        } else if (kind == SidebarModel::RowKind::addRoutine || kind == SidebarModel::RowKind::addTag) {
+            painter->drawText(QRect(x, top, 14, metrics.height()), Qt::AlignCenter, QStringLiteral("+"));
+            x += 18;
+        }
+        QFont font = option.font;
+        font.setBold(group);
+        painter->setFont(font);
+        const QRect textRect(x, top, area.right() - x - 4, metrics.height());
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, textRect.width()));
+        const QString caption = index.data(SidebarView::CaptionRole).toString();
+        if (!caption.isEmpty()) {
+            const QFont small = captionFont(option.font);
+            painter->setFont(small);
+            painter->setPen(option.palette.color(QPalette::PlaceholderText));
+            const QRect captionRect(x, top + metrics.height(), textRect.width(), QFontMetrics(small).height());
+            painter->drawText(captionRect, Qt::AlignLeft | Qt::AlignVCenter,
+                QFontMetrics(small).elidedText(caption, Qt::ElideRight, captionRect.width()));
+        }
+        painter->restore();
+    }
+
+private:
+    static QFont captionFont(QFont font)
+    {
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        return font;
+    }
+};
+
+} // namespace
+
+SidebarView::SidebarView(ContentViewPresenter& window, const Clock& clock, QWidget* parent)
+    : QListView(parent)
+    , window(window)
+    , clock(clock)
+    , model(new QStandardItemModel(this))
+{
+    setObjectName(QStringLiteral("sidebar"));
+    setModel(model);
+    setItemDelegate(new SidebarDelegate(this));
+    setMinimumWidth(180);
+    setMouseTracking(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setUniformItemSizes(false);
+    connect(this, &QListView::clicked, this, [this](const QModelIndex& index) { activateRow(index.row()); });
+    connect(&window, &ContentViewPresenter::changed, this, &SidebarView::refresh);
+    refresh();
+}
+
+void SidebarView::activateRow(int row)
+{
+    if (row < 0 || row >= static_cast<int>(shown.size())) {
+        return;
+    }
+    // A copy: the action may change the rows.
+    const SidebarModel::Row chosen = shown[static_cast<std::size_t>(row)];
+    SidebarModel::activate(window, chosen);
+}
+
+void SidebarView::refresh()
+{
+    std::vector<SidebarModel::Row> next = SidebarModel::rows(window, clock);
+    if (next == shown) {
+        return;
+    }
+    const bool sameShape = next.size() == shown.size()
+        && std::equal(next.begin(), next.end(), shown.begin(),
+            [](const SidebarModel::Row& a, const SidebarModel::Row& b) { return a.kind == b.kind && a.id == b.id; });
+    shown = std::move(next);
+    if (!sameShape) {
+        model->clear();
+    }
+    for (std::size_t index = 0; index < shown.size(); ++index) {
+        const SidebarModel::Row& row = shown[index];
+        QStandardItem* item = sameShape ? model->item(static_cast<int>(index)) : new QStandardItem;
+        item->setData(QString::fromStdString(row.label), Qt::DisplayRole);
+        item->setData(QString::fromStdString(row.label), Qt::AccessibleTextRole);
+        item->setData(static_cast<int>(row.kind), KindRole);
+        item->setData(QString::fromStdString(row.caption), CaptionRole);
+        item->setData(row.active, ActiveRole);
+        item->setData(row.indented, IndentedRole);
+        item->setData(row.expanded, ExpandedRole);
+        item->setData(QString::fromStdString(row.symbol), SymbolRole);
+        if (!sameShape) {
+            model->appendRow(item);
+        }
+    }
+}
+
+} // namespace tavrik

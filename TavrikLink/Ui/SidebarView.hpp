@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TavrikLink/Views/SidebarModel.hpp"
+
+#include <QListView>
+
+#include <vector>
+
+class QStandardItemModel;
+
+namespace tavrik {
+
+class Clock;
+
+// The sidebar column: the rows of SidebarModel, drawn as a list; clicking a row runs its action.
+class SidebarView : public QListView {
+    Q_OBJECT
+public:
+    enum Role { KindRole = Qt::UserRole + 1, CaptionRole, ActiveRole, IndentedRole, ExpandedRole, SymbolRole };
+
+    SidebarView(ContentViewPresenter& window, const Clock& clock, QWidget* parent = nullptr);
+
+    const std::vector<SidebarModel::Row>& rows() const { return shown; }
+    // Runs the action of the row at `row`, as a click does.
+    void activateRow(int row);
+
+private:
+    void refresh();
+
+    ContentViewPresenter& window;
+    const Clock& clock;
+    QStandardItemModel* model = nullptr;
+    std::vector<SidebarModel::Row> shown;
+};
+
+} // namespace tavrik

@@ -1,0 +1,592 @@
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+
+#include "TavrikLink/Views/ConnectionOverlayPresenter.hpp"
+#include "TavrikLink/Views/WindowAlertQueue.hpp"
+
+#include <algorithm>
+
+namespace tavrik {
+
+namespace {
+
+using Button = WindowAlertQueue::Button;
+using Role = WindowAlertQueue::Button::Role;
+
+const std::string usbNoticeKind = "usbOnboardingNotice:";
+const std::string firmwareNoticeKind = "firmwareUpdateNotice:";
+const std::string usbInstallKind = "usbInstallConfirmation";
+const std::string dataNoticeKind = "dataTransferNotice:";
+const std::string legacyRestoreKind = "legacyRestorePrompt";
+const std::string wifiNoticeKind = "wifiConnectionNotice:";
+const std::string timeSyncKind = "timeSyncNotice:";
+
+template <class List>
+bool containsSsid(const List& networks, const std::string& ssid)
+{
+    return std::any_of(networks.begin(), networks.end(), [&](const auto& network) { return network.ssid == ssid; });
+}
+
+} // namespace
+
+std::string_view sidebarPaneName(ContentViewPresenter::SidebarPane pane)
+{
+    switch (pane) {
+    case ContentViewPresenter::SidebarPane::routines:
+        return "routines";
+    case ContentViewPresenter::SidebarPane::tags:
+        return "tags";
+    case ContentViewPresenter::SidebarPane::firmware:
+        return "firmware";
+    case ContentViewPresenter::SidebarPane::settings:
+        return "settings";
+    }
+    return "routines";
+}
+
+ContentViewPresenter::ContentViewPresenter(Actions actions, QObject* parent)
+    : QObject(parent)
+    , act(std::move(actions))
+    , alertQueue(std::make_unique<WindowAlertQueue>())
+{
+}
+
+ContentViewPresenter::~ContentViewPresenter() = default;
+
+void ContentViewPresenter::finishChange()
+{
+    if (depth == 0 && dirty) {
+        dirty = false;
+        emit changed();
+    }
+}
+
+void ContentViewPresenter::modify(const std::function<void(State&)>& change)
+{
+    const State before = current;
+    change(current);
+    if (current == before) {
+        return;
+    }
+    dirty = true;
+    ++depth;
+    // Reactions compare against the value this change produced; later changes react on their own.
+    const State after = current;
+    react(before, after);
+    --depth;
+    finishChange();
+}
+
+void ContentViewPresenter::observe(const ControllerState& next)
+{
+    if (next == observed) {
+        return;
+    }
+    const ControllerState before = observed;
+    observed = next;
+    dirty = true;
+    ++depth;
+    reactToController(before, next);
+    --depth;
+    finishChange();
+}
+
+void ContentViewPresenter::react(const State& before, const State& after)
+{
+    if (before.selectedRoutineId != after.selectedRoutineId) {
+        call(act.syncScheduleSelection);
+    }
+    if (before.selectedPane != after.selectedPane) {
+        if (after.selectedPane != SidebarPane::settings) {
+            if (current.killSwitchScanActive) {
+                call(act.cancelKillSwitchScan);
+            }
+            modify([](State& state) { state.killSwitchScanError.reset(); });
+        }
+        call(act.updateUsbMonitoring);
+    }
+    if (before.showingUsbSetupFlow != after.showingUsbSetupFlow) {
+        if (after.showingUsbSetupFlow) {
+            modify([](State& state) {
+                state.usbOtherDeviceSelected = false;
+                state.usbWifiSsid.clear();
+                state.usbWifiPassword.clear();
+                state.usbWifiPasswordVisible = false;
+            });
+            call(act.beginUsbOnboarding);
+        } else {
+            call(act.cancelUsbOnboarding);
+            call(act.updateUsbMonitoring);
+        }
+    }
+    if (before.usbWifiSsid != after.usbWifiSsid || before.usbWifiPassword != after.usbWifiPassword) {
+        call(act.invalidateUsbWifiVerification);
+    }
+    refreshStateAlerts(before, after);
+}
+
+void ContentViewPresenter::reactToController(const ControllerState& before, const ControllerState& after)
+{
+    if (before.schedules != after.schedules) {
+        call(act.syncScheduleSelection);
+    }
+    if (before.tags != after.tags) {
+        call(act.syncTagSelection);
+    }
+    if (!before.legacyFirmwareUpgradeRequired && after.legacyFirmwareUpgradeRequired && !current.legacyUpgradeStarted) {
+        modify([](State& state) { state.legacyMigrationBackupURL.reset(); });
+    }
+    if (!before.hasLoadedData && after.hasLoadedData && current.legacyUpgradeStarted
+        && !after.legacyFirmwareUpgradeRequired && current.legacyMigrationBackupURL) {
+        modify([](State& state) { state.showingLegacyRestorePrompt = true; });
+    }
+    if (before.uploadPhase != after.uploadPhase && after.uploadPhase == FirmwareUploadStatus::Phase::failed) {
+        modify([](State& state) { state.legacyUpgradeStarted = false; });
+    }
+    if (before.tagScanState != after.tagScanState) {
+        if (current.killSwitchScanActive) {
+            if (after.tagScanState.isFailed()) {
+                const std::string message = after.tagScanState.failureMessage();
+                modify([&](State& state) {
+                    state.killSwitchScanError = message;
+                    state.killSwitchScanActive = false;
+                });
+            }
+        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)
+            && after.tagScanState.kind() == TagScanState::Kind::pending) {
+            modify([](State& state) { state.showingTagSheet = true; });
+        }
+    }
+    if (before.tagScanResult != after.tagScanResult && after.tagScanResult) {
+        const std::string uid = after.tagScanResult->uid;
+        if (current.killSwitchScanActive) {
+            if (act.setKillSwitchUid) {
+                act.setKillSwitchUid(uid);
+            }
+            modify([](State& state) {
+                state.killSwitchScanActive = false;
+                state.killSwitchScanError.reset();
+            });
+            call(act.endTagScanSession);
+        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)) {
+            modify([&](State& state) {
+                state.tagDraftUid = uid;
+                state.showingTagSheet = true;
+            });
+        }
+    }
+    if (before.usbCheckState != after.usbCheckState && after.usbCheckState != UsbOnboardingCheckState::readyForTargetSelection
+        && after.usbCheckState != UsbOnboardingCheckState::targetSetup) {
+        modify([](State& state) { state.usbOtherDeviceSelected = false; });
+    }
+    if (!before.hasVerifiedUsbOnboardingDevice && after.hasVerifiedUsbOnboardingDevice
+        && after.usbOnboardingTarget == UsbOnboardingTarget::lilyGoTEmbedCc1101) {
+        call(act.startUsbWifiScan);
+    }
+    if (before.usbWifiNetworks != after.usbWifiNetworks) {
+        if (after.usbWifiNetworks.empty()) {
+            modify([](State& state) { state.usbWifiSsid.clear(); });
+        } else if (!containsSsid(after.usbWifiNetworks, current.usbWifiSsid)) {
+            const std::string first = after.usbWifiNetworks.front().ssid;
+            modify([&](State& state) { state.usbWifiSsid = first; });
+        }
+    }
+    const bool overlayBefore = ConnectionOverlayPresenter::shouldShowLoadOverlay(before);
+    const bool overlayAfter = ConnectionOverlayPresenter::shouldShowLoadOverlay(after);
+    if (overlayBefore != overlayAfter) {
+        if (!overlayAfter) {
+            modify([](State& state) { state.showingUsbSetupFlow = false; });
+        }
+        call(act.updateUsbMonitoring);
+    }
+    if (before.nearbyWifiNetworks != after.nearbyWifiNetworks && current.showingWifiCredentialEditor
+        && !current.editingWifiCredentialSsid && !current.wifiDraftUsesOtherNetwork
+        && !containsSsid(after.nearbyWifiNetworks, current.wifiDraftSsid)) {
+        const auto supported = std::find_if(after.nearbyWifiNetworks.begin(), after.nearbyWifiNetworks.end(),
+            [](const WifiScannedNetwork& network) { return network.supported != 0; });
+        const std::string ssid = supported == after.nearbyWifiNetworks.end() ? std::string() : supported->ssid;
+        modify([&](State& state) { state.wifiDraftSsid = ssid; });
+    }
+    if (before.wifiLastSavedSsid != after.wifiLastSavedSsid && current.showingWifiCredentialEditor
+        && after.wifiLastSavedSsid && *after.wifiLastSavedSsid == current.wifiDraftSsid) {
+        const std::string saved = *after.wifiLastSavedSsid;
+        modify([&](State& state) {
+            state.showingWifiCredentialEditor = false;
+            state.wifiDraftPassword.clear();
+            state.selectedWifiCredentialSsid = saved;
+        });
+    }
+    refreshControllerAlerts(before, after);
+}
+
+void ContentViewPresenter::refreshStateAlerts(const State& before, const State& after)
+{
+    WindowAlertQueue& queue = *alertQueue;
+    if (before.showingUsbInstallAlert != after.showingUsbInstallAlert) {
+        if (after.showingUsbInstallAlert) {
+            const auto hide = [this] { modify([](State& state) { state.showingUsbInstallAlert = false; }); };
+            queue.raise({ usbInstallKind, "Install Tavrik Firmware?",
+                act.usbInstallAlertMessage ? act.usbInstallAlertMessage() : std::string(),
+                { { "Install over USB", Role::destructive,
+                      [this, hide] {
+                          hide();
+                          if (act.startUsbOnboardingFlash) {
+                              act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
+                          }
+                      } },
+                    { "Cancel", Role::cancel, hide } } });
+        } else {
+            queue.withdraw(usbInstallKind);
+        }
+    }
+    if (before.dataTransferNotice != after.dataTransferNotice) {
+        if (after.dataTransferNotice) {
+            const DataTransferNotice notice = *after.dataTransferNotice;
+            const std::string key = dataNoticeKind + notice.id.text();
+            queue.withdrawKind(dataNoticeKind, key);
+            queue.raise({ key, notice.title, notice.message,
+                { { "OK", Role::normal, [this, id = notice.id] {
+                       modify([&](State& state) {
+                           if (state.dataTransferNotice && state.dataTransferNotice->id == id) {
+                               state.dataTransferNotice.reset();
+                           }
+                       });
+                   } } } });
+        } else {
+            queue.withdrawKind(dataNoticeKind);
+        }
+    }
+    if (before.showingLegacyRestorePrompt != after.showingLegacyRestorePrompt) {
+        if (after.showingLegacyRestorePrompt) {
+            queue.raise({ legacyRestoreKind, "Restore Migration Backup?",
+                "The firmware upgrade is complete. Restore the migration backup to ensure the legacy routines, tags, "
+                "and schedules are written in the current format.",
+                { { "Restore Backup", Role::normal,
+                      [this] {
+                          modify([](State& state) { state.showingLegacyRestorePrompt = false; });
+                          call(act.restoreLegacyMigrationBackup);
+                      } },
+                    { "Keep Current Data", Role::cancel, [this] {
+                         modify([](State& state) {
+                             state.showingLegacyRestorePrompt = false;
+                             state.legacyUpgradeStarted = false;
+                         });
+                     } } } });
+        } else {
+            queue.withdraw(legacyRestoreKind);
+        }
+    }
+}
+
+void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before, const ControllerState& after)
+{
+    WindowAlertQueue& queue = *alertQueue;
+    if (before.usbOnboardingNotice != after.usbOnboardingNotice) {
+        if (after.usbOnboardingNotice) {
+            const std::string key = usbNoticeKind + after.usbOnboardingNotice->id.text();
+            queue.withdrawKind(usbNoticeKind, key);
+            queue.raise({ key, "Install Tavrik Firmware?", after.usbOnboardingNotice->message,
+                { { "Install over USB", Role::normal,
+                      [this] {
+                          selectPane(SidebarPane::firmware);
+                          if (act.startUsbOnboardingFlash) {
+                              act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
+                          }
+                          call(act.clearUsbOnboardingNotice);
+                      } },
+                    { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } } });
+        } else {
+            queue.withdrawKind(usbNoticeKind);
+        }
+    }
+    if (before.firmwareUpdateNotice != after.firmwareUpdateNotice) {
+        if (after.firmwareUpdateNotice) {
+            const std::string key = firmwareNoticeKind + after.firmwareUpdateNotice->id.text();
+            queue.withdrawKind(firmwareNoticeKind, key);
+            queue.raise({ key, "Firmware Update Available", after.firmwareUpdateNotice->message,
+                { { "Install", Role::normal,
+                      [this] {
+                          selectPane(SidebarPane::firmware);
+                          call(act.startFirmwareInstall);
+                          call(act.clearFirmwareUpdateNotice);
+                      } },
+                    { "Cancel", Role::cancel, [this] { call(act.clearFirmwareUpdateNotice); } } } });
+        } else {
+            queue.withdrawKind(firmwareNoticeKind);
+        }
+    }
+    if (before.wifiConnectionNotice != after.wifiConnectionNotice) {
+        if (after.wifiConnectionNotice) {
+            const std::string key = wifiNoticeKind + after.wifiConnectionNotice->id.text();
+            queue.withdrawKind(wifiNoticeKind, key);
+            queue.raise({ key, "Tavrik couldn\u2019t connect to Wi-Fi", after.wifiConnectionNotice->message,
+                { { "Open Wi-Fi settings", Role::normal,
+                      [this] {
+                          selectPane(SidebarPane::settings);
+                          modify([](State& state) { ++state.wifiSettingsScrollRequest; });
+                          call(act.clearWifiConnectionNotice);
+                      } },
+                    { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } } });
+        } else {
+            queue.withdrawKind(wifiNoticeKind);
+        }
+    }
+    if (before.timeSyncNotice != after.timeSyncNotice) {
+        if (after.timeSyncNotice) {
+            const std::string key = timeSyncKind + after.timeSyncNotice->id.text();
+            queue.withdrawKind(timeSyncKind, key);
+            WindowAlertQueue::Alert alert { key, "Update Tavrik Time?", timeSyncMessage(*after.timeSyncNotice),
+                { { "Update Time", Role::normal, [this] { call(act.acceptTimeSyncNotice); } },
+                    { "Cancel", Role::cancel,
+                        [this] {
+                            call(act.dismissTimeSyncNotice);
+                            call(act.recordUserInteraction);
+                        } } },
+                true };
+            queue.raise(std::move(alert));
+        } else {
+            queue.withdrawKind(timeSyncKind);
+        }
+    }
+}
+
+void ContentViewPresenter::appear()
+{
+    appeared = true;
+    modify([](State& state) { state.usbOtherDeviceSelected = false; });
+    call(act.installTerminationHandler);
+    if (!activityMonitoring) {
+        activityMonitoring = true;
+        call(act.startActivityMonitoring);
+    }
+    call(act.syncScheduleSelection);
+    call(act.syncTagSelection);
+    call(act.refreshFirmwareAvailability);
+    call(act.updateUsbMonitoring);
+    if (!observed.hasLoadedData && observed.syncStage.kind() == SyncStage::Kind::idle) {
+        if (observed.isReviewDemo) {
+            call(act.beginReviewDemo);
+        } else if (act.beginSession) {
+            act.beginSession(SyncMode::load);
+        }
+    }
+}
+
+void ContentViewPresenter::disappear()
+{
+    appeared = false;
+    call(act.removeTerminationHandler);
+    call(act.stopUsbDeviceMonitoring);
+    if (activityMonitoring) {
+        activityMonitoring = false;
+        call(act.stopActivityMonitoring);
+    }
+}
+
+ContentViewPresenter::MainContent ContentViewPresenter::mainContent() const
+{
+    if (ConnectionOverlayPresenter::shouldShowLegacyUpgrade(observed)) {
+        return MainContent::legacyUpgrade;
+    }
+    if (ConnectionOverlayPresenter::shouldShowLoadOverlay(observed)) {
+        return MainContent::loadOverlay;
+    }
+    return MainContent::split;
+}
+
+ContentViewPresenter::DetailContent ContentViewPresenter::detailContent() const
+{
+    switch (current.selectedPane) {
+    case SidebarPane::routines: {
+        const bool creating = act.showingNewRoutineDraft && act.showingNewRoutineDraft();
+        const bool selected = current.selectedRoutineId
+            && std::any_of(observed.routineSummaries.begin(), observed.routineSummaries.end(),
+                [&](const RoutineSummary& summary) { return summary.id == *current.selectedRoutineId; });
+        return creating || selected ? DetailContent::routinePane : DetailContent::routineEmptyState;
+    }
+    case SidebarPane::tags:
+        return DetailContent::tags;
+    case SidebarPane::firmware:
+        return DetailContent::firmware;
+    case SidebarPane::settings:
+        return DetailContent::settings;
+    }
+    return DetailContent::routineEmptyState;
+}
+
+ContentViewPresenter::TitleBarStatus ContentViewPresenter::titleBarStatus() const
+{
+    TitleBarStatus status;
+    if (observed.activeRoutineContext) {
+        status.routineName = observed.activeRoutineContext->routineName;
+        std::optional<std::string> line;
+        if (act.activeStepLine) {
+            line = act.activeStepLine(*observed.activeRoutineContext);
+        }
+        status.routineLine = line ? *line : std::string("Routine running");
+    } else {
+        status.routineLine = "No routine running";
+    }
+    if (observed.virtualTavrikConnected) {
+        status.simulatorText = "Simulator \u00b7 Local";
+    }
+    if (observed.deviceFirmwareVersion) {
+        status.firmwareText = "Tavrik " + *observed.deviceFirmwareVersion;
+    }
+    if (observed.idleDisconnectSecondsRemaining) {
+        status.countdownText = "Disconnecting in " + std::to_string(*observed.idleDisconnectSecondsRemaining) + "s";
+    }
+    return status;
+}
+
+void ContentViewPresenter::eject()
+{
+    modify([](State& state) {
+        state.selectedRoutineId.reset();
+        state.selectedScheduleId.reset();
+        state.selectedTagId.reset();
+        state.routineDetailDraft = RoutineDraft().normalizedHierarchy();
+        state.routineDetailSnapshotSignature.reset();
+        state.routineDetailMetadataSnapshotSignature.reset();
+        state.showingUsbSetupFlow = false;
+    });
+    call(act.ejectTavrik);
+}
+
+void ContentViewPresenter::toggleLogDrawer()
+{
+    modify([](State& state) { state.logDrawerExpanded = !state.logDrawerExpanded; });
+}
+
+void ContentViewPresenter::dragLogDrawer(double translationX)
+{
+    modify([&](State& state) {
+        if (!state.logDrawerDragStartWidth) {
+            state.logDrawerDragStartWidth = state.logDrawerWidth;
+        }
+        // The handle is on the drawer's leading edge: moving it left widens the drawer.
+        state.logDrawerWidth
+            = std::min(std::max(*state.logDrawerDragStartWidth - translationX, logDrawerMinWidth), logDrawerMaxWidth);
+    });
+}
+
+void ContentViewPresenter::endLogDrawerDrag()
+{
+    modify([](State& state) { state.logDrawerDragStartWidth.reset(); });
+}
+
+void ContentViewPresenter::setLogEntryExpanded(const Uuid& id, bool expanded)
+{
+    modify([&](State& state) {
+        if (expanded) {
+            state.expandedLogEntryIds.insert(id);
+        } else {
+            state.expandedLogEntryIds.erase(id);
+        }
+    });
+}
+
+void ContentViewPresenter::clearLog()
+{
+    modify([](State& state) { state.expandedLogEntryIds.clear(); });
+    call(act.clearLog);
+}
+
+void ContentViewPresenter::importDataCommand()
+{
+    auto run = [this] {
+        if (observed.legacyFirmwareUpgradeRequired) {
+            modify([](State& state) {
+                state.dataTransferNotice = DataTransferNotice { Uuid::make(), "Firmware Upgrade Required",
+                    "Save a migration backup and upgrade this legacy Tavrik before importing data." };
+            });
+        } else {
+            call(act.importTavrikData);
+        }
+    };
+    act.defer ? act.defer(run) : run();
+}
+
+void ContentViewPresenter::exportDataCommand()
+{
+    auto run = [this] {
+        if (act.exportTavrikData) {
+            act.exportTavrikData();
+        }
+    };
+    act.defer ? act.defer(run) : run();
+}
+
+void ContentViewPresenter::saveMigrationBackup()
+{
+    if (!act.exportTavrikData) {
+        return;
+    }
+    if (const auto saved = act.exportTavrikData()) {
+        modify([&](State& state) { state.legacyMigrationBackupURL = *saved; });
+    }
+}
+
+void ContentViewPresenter::tryAgain()
+{
+    if (observed.isReviewDemo) {
+        call(act.beginReviewDemo);
+    } else if (act.beginSession) {
+        act.beginSession(SyncMode::load);
+    }
+}
+
+void ContentViewPresenter::recordUserInteraction()
+{
+    call(act.recordUserInteraction);
+}
+
+void ContentViewPresenter::tagSheetClosed()
+{
+    modify([](State& state) { state.showingTagSheet = false; });
+    if (current.tagMode) {
+        call(act.cancelTagEdit);
+    }
+}
+
+void ContentViewPresenter::wifiSheetClosed()
+{
+    modify([](State& state) { state.showingWifiCredentialEditor = false; });
+}
+
+void ContentViewPresenter::selectPane(SidebarPane pane)
+{
+    modify([&](State& state) { state.selectedPane = pane; });
+}
+
+void ContentViewPresenter::selectRoutine(std::uint32_t routineId)
+{
+    modify([&](State& state) {
+        state.selectedPane = SidebarPane::routines;
+        state.selectedRoutineId = routineId;
+        // The detail editor takes a fresh copy of the routine.
+        state.routineDetailSnapshotSignature.reset();
+        state.routineDetailMetadataSnapshotSignature.reset();
+    });
+}
+
+void ContentViewPresenter::selectTag(const TagInfo& tag)
+{
+    selectPane(SidebarPane::tags);
+    if (act.selectTag) {
+        act.selectTag(tag);
+    } else {
+        modify([&](State& state) { state.selectedTagId = tag.id; });
+    }
+}
+
+void ContentViewPresenter::setRoutinesExpanded(bool expanded)
+{
+    modify([&](State& state) { state.routinesExpanded = expanded; });
+}
+
+void ContentViewPresenter::setTagsExpanded(bool expanded)
+{
+    modify([&](State& state) { state.tagsExpanded = expanded; });
+}
+
+} // namespace tavrik

@@ -1,0 +1,255 @@
+#include "TavrikLink/Ui/ConnectionOverlayView.hpp"
+#include "TavrikLink/Ui/ContentView.hpp"
+#include "TavrikLink/Ui/LegacyUpgradeView.hpp"
+#include "TavrikLink/Ui/LogDrawerView.hpp"
+#include "TavrikLink/Ui/SidebarView.hpp"
+#include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Ui/WindowAlertView.hpp"
+#include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+namespace tavrik::test {
+namespace {
+
+// The real window over a real controller, a fake adapter and, when in range, a fake Tavrik.
+class MainWindowTest : public ControllerTest {
+protected:
+    std::unique_ptr<TavrikLinkApplication> app;
+    std::vector<int> exits;
+
+    ContentView& open()
+    {
+        makeController();
+        app = std::make_unique<TavrikLinkApplication>(AppOptions {},
+            TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
+                [this](int status) { exits.push_back(status); }, false, controller.get(), &clock });
+        app->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+        settle();
+        return *app->contentView();
+    }
+
+    void TearDown() override { app.reset(); }
+
+    // With TAVRIK_UI_SHOTS set to a folder, keeps a picture of the window there to look at.
+    void saveShot(const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("TAVRIK_UI_SHOTS");
+        if (!folder.isEmpty() && app) {
+            QCoreApplication::processEvents();
+            app->mainWindow().grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+        }
+    }
+
+    QStringList sidebarLabels(ContentView& view)
+    {
+        QStringList labels;
+        for (const auto& row : view.sidebar()->rows()) {
+            labels << QString::fromStdString(row.label);
+        }
+        return labels;
+    }
+
+    int rowOf(ContentView& view, const QString& label)
+    {
+        const QStringList labels = sidebarLabels(view);
+        return static_cast<int>(labels.indexOf(label));
+    }
+};
+
+TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
+{
+    FakeTavrik& tavrik = addDevice();
+    tavrik.data.tags = { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Door" } };
+    tavrik.data.routines = { RoutinePayload { 1, "Morning", {}, {}, {} } };
+    tavrik.data.firmwareVersion = "2.4.1";
+
+    ContentView& view = open();
+    ASSERT_TRUE(controller->hasLoadedData()) << "the first appearance starts the load";
+    EXPECT_EQ(view.mainContent()->objectName(), "navigationSplit");
+    EXPECT_EQ(sidebarLabels(view),
+        (QStringList { "Routines", "Morning", "Add Routine", "Tags", "Desk", "Door", "Add Tag", "Firmware", "Settings" }));
+    EXPECT_EQ(view.detailPane()->objectName(), "routineEmptyState");
+    EXPECT_EQ(view.titleBarStatus()->findChild<QLabel*>("deviceFirmwareStatus")->text(), "Tavrik 2.4.1");
+    EXPECT_EQ(view.titleBarStatus()->findChild<QLabel*>("activeRoutineLine")->text(), "No routine running");
+    EXPECT_TRUE(view.disconnectButton()->isEnabled());
+    saveShot("loaded");
+
+    const std::vector<std::pair<QString, QString>> walk {
+        { "Morning", "routinePane" }, { "Door", "tagPane" }, { "Firmware", "firmwarePane" }, { "Settings", "settingsPane" },
+    };
+    for (const auto& [label, pane] : walk) {
+        view.sidebar()->activateRow(rowOf(view, label));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.detailPane()->objectName(), pane) << label.toStdString();
+    }
+
+    // Ctrl+Shift+L opens the drawer with the whole log, newest at the bottom.
+    TavrikLinkMainWindow& window = app->mainWindow();
+    EXPECT_FALSE(view.logDrawer()->isVisible());
+    EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
+    QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(view.logDrawer()->isVisible());
+    EXPECT_EQ(view.logDrawer()->width(), 360);
+    EXPECT_EQ(window.logDrawerAction()->text(), "Hide Logs");
+    const int lines = static_cast<int>(controller->logItems().size());
+    ASSERT_GT(lines, 0);
+    EXPECT_EQ(view.logModel().rowCount(), lines);
+    controller->appendLog("Newest line", true);
+    EXPECT_EQ(view.logModel().data(view.logModel().index(lines)).toString().endsWith("] Newest line"), true);
+
+    // Lines can be selected and copied.
+    view.logDrawer()->list()->selectAll();
+    EXPECT_TRUE(view.logDrawer()->selectedText().endsWith("] Newest line"));
+
+    EXPECT_TRUE(view.logDrawer()->clearButton()->isEnabled());
+    view.logDrawer()->clearButton()->click();
+    EXPECT_TRUE(controller->logItems().empty());
+    EXPECT_TRUE(controller->logEntries().empty());
+    EXPECT_EQ(view.logModel().rowCount(), 0);
+    EXPECT_FALSE(view.logDrawer()->clearButton()->isEnabled());
+
+    // Disconnecting clears the selection and hands over to the controller.
+    view.sidebar()->activateRow(rowOf(view, "Morning"));
+    view.disconnectButton()->click();
+    EXPECT_FALSE(view.presenter().state().selectedRoutineId);
+
+    window.quitAction()->trigger();
+    EXPECT_EQ(exits, std::vector<int>({ 0 }));
+}
+
+TEST_F(MainWindowTest, WithNoDeviceInRangeTheOverlayWaitsAndAFailureOffersTryAgain)
+{
+    ContentView& view = open();
+    EXPECT_EQ(view.mainContent()->objectName(), "loadOverlay");
+    auto* overlay = qobject_cast<ConnectionOverlayView*>(view.mainContent());
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_EQ(overlay->statusLabel()->text(), "Push twice on Tavrik to connect.");
+    EXPECT_FALSE(overlay->tryAgainButton()->isVisibleTo(overlay));
+    EXPECT_FALSE(overlay->backButton()->isVisibleTo(overlay));
+    EXPECT_TRUE(overlay->shownOverlay().showsNewBoardSection);
+    EXPECT_FALSE(view.titleBarStatus()->isVisible()) << "the title-bar strip belongs to the split view";
+    saveShot("empty");
+}
+
+TEST_F(MainWindowTest, AStalledLoadFailsWithItsMessageInRedAndTryAgainLoadsAgain)
+{
+    FakeTavrik& tavrik = addDevice();
+    tavrik.stopAfterReady = true;
+    ContentView& view = open();
+    auto* overlay = qobject_cast<ConnectionOverlayView*>(view.mainContent());
+    ASSERT_NE(overlay, nullptr);
+    scheduler.advance(TavrikBleCentral::loadTimeout);
+    settle();
+    ASSERT_TRUE(controller->syncStage().isFailed());
+    EXPECT_EQ(overlay->statusLabel()->text().toStdString(), controller->syncStage().failureMessage());
+    EXPECT_EQ(overlay->statusLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(overlay->tryAgainButton()->isVisibleTo(overlay));
+    EXPECT_FALSE(overlay->shownOverlay().showsNewBoardSection);
+    saveShot("failed");
+
+    tavrik.stopAfterReady = false;
+    overlay->tryAgainButton()->click();
+    settle();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_EQ(view.mainContent()->objectName(), "navigationSplit");
+}
+
+TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSaved)
+{
+    addDevice(TavrikBleProtocolProfile::legacyUnencryptedV1);
+    ContentView& view = open();
+    ASSERT_TRUE(controller->legacyFirmwareUpgradeRequired());
+    auto* legacy = qobject_cast<LegacyUpgradeView*>(view.mainContent());
+    ASSERT_NE(legacy, nullptr);
+    EXPECT_EQ(legacy->saveBackupButton()->text(), QString::fromUtf8("Save Migration Backup\u2026"));
+    EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
+    saveShot("legacy");
+
+    view.presenter().actions().exportTavrikData = [] {
+        return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json");
+    };
+    legacy->saveBackupButton()->click();
+    EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
+}
+
+TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
+{
+    ContentView& view = open();
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.dataTransferNotice = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
+        state.showingUsbInstallAlert = true;
+    });
+    QMessageBox* box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Failed");
+    EXPECT_EQ(box->informativeText(), "Disk full");
+    saveShot("alert");
+    box->buttons().front()->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.presenter().state().dataTransferNotice);
+
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Install Tavrik Firmware?");
+    QStringList texts;
+    for (QAbstractButton* button : box->buttons()) {
+        texts << button->text();
+    }
+    EXPECT_TRUE(texts.contains("Install over USB"));
+    EXPECT_TRUE(texts.contains("Cancel"));
+    box->escapeButton()->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.presenter().state().showingUsbInstallAlert);
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+}
+
+TEST_F(MainWindowTest, ALargeDataSetAndAFullLogStreamRowByRow)
+{
+    FakeTavrik& tavrik = addDevice();
+    for (std::uint32_t id = 1; id <= 300; ++id) {
+        tavrik.data.tags.push_back({ id, "UID " + std::to_string(id), "Tag number " + std::to_string(id) });
+        tavrik.data.routines.push_back(RoutinePayload { id, "Routine " + std::to_string(id), {}, {}, {} });
+    }
+    ContentView& view = open();
+    ASSERT_TRUE(controller->hasLoadedData());
+    EXPECT_EQ(view.sidebar()->rows().size(), 300u + 300u + 6u);
+
+    QTest::keyClick(&app->mainWindow(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    for (int index = 0; index < 600; ++index) {
+        controller->appendLog("stream " + std::to_string(index), true);
+    }
+    EXPECT_EQ(view.logModel().rowCount(), static_cast<int>(TavrikBleCentral::logCapacity));
+
+    int resets = 0;
+    int removed = 0;
+    int inserted = 0;
+    QObject::connect(&view.logModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int first, int last) { removed += last - first + 1; });
+    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int last) { inserted += last - first + 1; });
+    for (int index = 0; index < 50; ++index) {
+        controller->appendLog("more " + std::to_string(index), true);
+    }
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(removed, 50);
+    EXPECT_EQ(inserted, 50);
+    QCoreApplication::processEvents();
+    const QListView* list = view.logDrawer()->list();
+    const QModelIndex newest = view.logModel().index(view.logModel().rowCount() - 1);
+    EXPECT_TRUE(list->viewport()->rect().intersects(list->visualRect(newest))) << "the newest line is in view";
+    saveShot("large");
+}
+
+} // namespace
+} // namespace tavrik::test
