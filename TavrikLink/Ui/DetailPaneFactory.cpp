@@ -1,5 +1,9 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/TagEditorView.hpp"
+#include "TavrikLink/Ui/TagPaneView.hpp"
+#include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
+
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -54,7 +58,7 @@ QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("tagPane"), QStringLiteral("Tags"));
+    return new TagPaneView(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
@@ -84,12 +88,12 @@ QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& conte
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("tagEditorSheet"), QStringLiteral("Tag"));
+    return new TagEditorView(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::wifiCredentialEditorSheet(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("wifiCredentialEditorSheet"), QStringLiteral("Wi-Fi network"));
+    return new WifiCredentialEditorView(context.controller, context.window, context.parent);
 }
 
 } // namespace tavrik

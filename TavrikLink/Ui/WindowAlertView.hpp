@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
-class QMessageBox;
+#include <QMessageBox>
 class QWidget;
 
 namespace tavrik {
