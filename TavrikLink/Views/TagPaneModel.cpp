@@ -131,7 +131,8 @@ void TagPaneModel::editName(const std::string& name)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.tagEditorName = name; });
     const auto tag = selectedTag();
-    if (!tag || window.state().isSyncingTagEditor || name.empty()) {
+    // Only the user's typing comes here, so a refill of the field can never be taken for a rename.
+    if (!tag || name.empty()) {
         return;
     }
     if (hasOtherTagNamed(controller.tags(), name, tag->id)) {
