@@ -9,8 +9,6 @@
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
 #include <QApplication>
-#include <QDir>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -43,11 +41,13 @@ int main(int argc, char** argv)
     });
     tavrik::SystemRandomSource random;
     tavrik::SettingsKeyValueStore defaults;
-    const QString localLink = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-                                  .filePath(QStringLiteral("Tavrik Simulator/Local Link"));
     tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
-        std::filesystem::path(localLink.toStdString()), true, {} });
+        tavrik::TavrikBleCentral::defaultLocalLinkDirectory(), true, {} });
     logTarget = &controller;
+    if (commandLine.options->demo) {
+        // Demo mode is on before the window first appears, so its first appearance loads nothing.
+        controller.beginReviewDemo();
+    }
 
     tavrik::TavrikLinkApplication tavrikLink(*commandLine.options,
         { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); }, true,

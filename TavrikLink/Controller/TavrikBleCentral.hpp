@@ -243,26 +243,66 @@ public:
     void updateNextLocalIds();
 
     // --- Idle disconnect, eject and termination (TavrikBleCentral_Lifecycle.cpp) ---
+    static constexpr int idleDisconnectTimeoutSeconds = 60;
+    static constexpr int idleCountdownVisibleSeconds = 30;
+    // Restarts the idle minute; the window calls it for every key, mouse and scroll event.
     void recordUserInteraction();
+    bool shouldScheduleIdleDisconnect() const;
+    void disconnectIfIdle();
+    // Tells the device on "system", then after a short grace resets and begins a new load (or the demo).
+    void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage);
+    // Enables the window's eject control.
+    bool canEjectTavrik() const;
+    void ejectTavrik();
+    // The orderly quit: tells the device, lets go of the link and then calls `completion` once, also
+    // when the device never answers. From its start on, no disconnect begins a new load, scan or connection.
+    void prepareForAppTermination(std::function<void()> completion);
+    bool isPreparingForTermination() const { return isPreparingForTermination_; }
     void startCommandConnection();
     void resetLocalData(bool preserveExpectedDisconnect);
     void resetConnectionState();
     void updateStatus(const std::string& text);
 
     // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
+    static constexpr std::chrono::milliseconds localLinkPollInterval { 200 };
+    static constexpr std::uint64_t localLinkFileSizeLimit = 16'777'216;
+    // "Tavrik Simulator/Local Link" below the user's XDG data directory.
+    static std::filesystem::path defaultLocalLinkDirectory();
     void startVirtualTavrikPolling();
     void pollVirtualTavrikAdvertisingFile();
+    void connectVirtualTavrikIfNeeded();
+    void pollVirtualTavrikInboundFile();
+    bool sendVirtualTavrikPayload(const Data& data);
     bool sendVirtualTavrikCommand(std::string_view channel, std::string_view command);
     bool sendVirtualTavrikEncodable(const Json& value);
+    const std::optional<std::string>& virtualTavrikSession() const { return virtualTavrikSession_; }
+    std::uint64_t virtualTavrikInboundOffset() const { return virtualTavrikInboundOffset_; }
+    bool isPollingLocalLink() const { return virtualTavrikPollTask_ != Scheduler::invalidHandle; }
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
+    // Starts a routine on the device ("trigger id=..."), connecting first when needed.
+    void startRoutineControl(const std::string& command);
     void sendRoutineCommand(const std::string& command);
     void sendPendingClockCommandIfNeeded();
-    void sendTagCommand(const std::string& command);
+    // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
+    bool sendTagCommand(const std::string& command);
 
     // --- Device clock (TavrikBleCentral_Clock.cpp) ---
     void handleClockPayload(const Data& payload);
     void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
+    // The notice's "Update Time".
+    void acceptTimeSyncNotice();
+    // The notice's "Cancel": closes it and restarts the idle minute.
+    void dismissTimeSyncNotice();
+    void sendCurrentTimeToTavrik();
+    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
+
+    // --- Review demo (TavrikBleCentral_Demo.cpp) ---
+    // Enters (or re-enters) the demo with fresh sample data; the program's --demo switch calls it.
+    void beginReviewDemo();
+    // Leaves the demo and begins a real load session.
+    void endReviewDemo();
+    static SyncDataEnvelope reviewDemoData();
 
     // --- Routines (TavrikBleCentral_Routines.cpp) ---
     void handleRoutinePayload(const Data& payload);
@@ -560,8 +600,6 @@ private:
 
     // Idle disconnect
     Scheduler::Handle idleDisconnectTask_ = Scheduler::invalidHandle;
-    int idleDisconnectTimeoutSeconds_ = 60;
-    int idleCountdownVisibleSeconds_ = 30;
 
     // Local simulator link
     std::optional<std::string> virtualTavrikSession_;
@@ -596,7 +634,20 @@ private:
     std::optional<FirmwareCatalog> firmwareCatalog_;
 
     // Connection life: local link, idle disconnect, eject, routine control, clock, demo
-    // (state added by those operations goes here)
+    bool isPreparingForTermination_ = false;
+    Scheduler::Handle disconnectGraceTask_ = Scheduler::invalidHandle;
+    Scheduler::Handle terminationGraceTask_ = Scheduler::invalidHandle;
+    // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
+    std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
+    std::uint64_t virtualTavrikPollGeneration_ = 0;
+    void stopVirtualTavrikPolling();
+    void scheduleVirtualTavrikPoll(std::chrono::milliseconds delay, std::uint64_t generation);
+    void runIdleCountdownStep(int remaining);
+    void cancelDebouncedPersists();
+    // The clock command for the current local time.
+    std::optional<std::string> currentClockCommand() const;
+    void releaseLinkForTermination();
+    static void finishAppTermination(std::vector<std::function<void()>>& completions);
 
     // Routine operations state
 

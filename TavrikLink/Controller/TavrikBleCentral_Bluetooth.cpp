@@ -21,7 +21,7 @@ std::string describe(const std::optional<BleError>& error, std::string_view fall
 
 void TavrikBleCentral::startScanningIfPossible()
 {
-    if (isReviewDemo_) {
+    if (isReviewDemo_ || isPreparingForTermination_) {
         return;
     }
     pollVirtualTavrikAdvertisingFile();
@@ -76,7 +76,7 @@ void TavrikBleCentral::handleStateChange(BleManagerState state)
 
 void TavrikBleCentral::handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi)
 {
-    if (isReviewDemo_ || virtualTavrikConnected_ || !isConnectionWanted()) {
+    if (isReviewDemo_ || isPreparingForTermination_ || virtualTavrikConnected_ || !isConnectionWanted()) {
         return;
     }
     const std::optional<std::string> name = peripheral->name();
@@ -158,7 +158,8 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     firmwareCharacteristic_.reset();
     configureDataChannel(*dataService_, nullptr, std::nullopt);
 
-    if (wasExpected) {
+    // The quit's own disconnect is expected too: nothing new starts while the program ends.
+    if (wasExpected || isPreparingForTermination_) {
         return;
     }
     if (mode == SyncMode::restore) {

@@ -6,7 +6,161 @@ namespace tavrik {
 
 void TavrikBleCentral::recordUserInteraction()
 {
-    // Completed with the idle disconnect: restarts the idle countdown.
+    cancelTask(idleDisconnectTask_);
+    publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    if (!shouldScheduleIdleDisconnect() || isPreparingForTermination_) {
+        return;
+    }
+    runIdleCountdownStep(idleDisconnectTimeoutSeconds);
+}
+
+void TavrikBleCentral::runIdleCountdownStep(int remaining)
+{
+    publish(idleDisconnectSecondsRemaining_,
+        remaining <= idleCountdownVisibleSeconds ? std::optional<int>(remaining) : std::nullopt,
+        &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    idleDisconnectTask_ = scheduler.schedule(std::chrono::seconds(1), [this, token = alive, remaining] {
+        if (!*token) {
+            return;
+        }
+        idleDisconnectTask_ = Scheduler::invalidHandle;
+        if (remaining > 1) {
+            runIdleCountdownStep(remaining - 1);
+            return;
+        }
+        publish(idleDisconnectSecondsRemaining_, std::nullopt,
+            &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+        disconnectIfIdle();
+    });
+}
+
+bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
+{
+    return isConnected_ && hasLoadedData_ && !virtualTavrikConnected_;
+}
+
+void TavrikBleCentral::disconnectIfIdle()
+{
+    const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !firmwareUpload_->isActive()
+        && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
+    if (!idle) {
+        recordUserInteraction();
+        return;
+    }
+    disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
+}
+
+void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage)
+{
+    appendLog(logMessage, true);
+    scheduler.cancel(autosaveTask_);
+    cancelTask(idleDisconnectTask_);
+    publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("system", command)
+                                                  : dataService_->sendCommand("system", command);
+    if (targetPeripheral_) {
+        isExpectingResetDisconnect_ = true;
+    }
+    // The device gets a moment to act on an accepted command before the link is cut.
+    const std::chrono::milliseconds grace = accepted ? std::chrono::milliseconds(250) : std::chrono::milliseconds(0);
+    disconnectGraceTask_ = scheduler.schedule(grace, [this, token = alive] {
+        if (!*token) {
+            return;
+        }
+        disconnectGraceTask_ = Scheduler::invalidHandle;
+        // The quit lets go of the link itself and starts nothing new.
+        if (isPreparingForTermination_) {
+            return;
+        }
+        resetLocalData(true);
+        if (isReviewDemo_) {
+            beginReviewDemo();
+        } else {
+            beginSession(SyncMode::load);
+        }
+    });
+}
+
+bool TavrikBleCentral::canEjectTavrik() const
+{
+    return isConnected_ || targetPeripheral_ || sessionMode_ || tagScanSessionActive_ || routineControlSessionActive_
+        || firmwareUpload_->isActive() || virtualTavrikConnected_ || hasLoadedData_;
+}
+
+void TavrikBleCentral::ejectTavrik()
+{
+    if (isReviewDemo_) {
+        endReviewDemo();
+        return;
+    }
+    disconnectAndReturnToLoad("eject", "Ejecting Tavrik Bluetooth session");
+}
+
+void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion)
+{
+    // A second quit request while the first runs waits for the same end.
+    const bool running = terminationCompletions_ != nullptr;
+    if (!running) {
+        terminationCompletions_ = std::make_shared<std::vector<std::function<void()>>>();
+    }
+    if (completion) {
+        terminationCompletions_->push_back(std::move(completion));
+    }
+    if (running) {
+        return;
+    }
+    isPreparingForTermination_ = true;
+    appendLog("Preparing Tavrik Bluetooth session for app termination", true);
+    firmwareUpload_->resetFirmwareSession();
+    const auto completions = terminationCompletions_;
+    usbOnboarding_->prepareForAppTermination([this, token = alive, completions] {
+        if (!*token) {
+            finishAppTermination(*completions);
+            return;
+        }
+        scheduler.cancel(autosaveTask_);
+        cancelTask(idleDisconnectTask_);
+        cancelTask(disconnectGraceTask_);
+        publish(idleDisconnectSecondsRemaining_, std::nullopt,
+            &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+        bool accepted = false;
+        if (virtualTavrikConnected_) {
+            accepted = sendVirtualTavrikCommand("system", "disconnect");
+        } else if (dataCharacteristic_) {
+            accepted = dataService_->sendCommand("system", "disconnect");
+        }
+        if (!accepted) {
+            releaseLinkForTermination();
+            finishAppTermination(*completions);
+            return;
+        }
+        terminationGraceTask_ = scheduler.schedule(std::chrono::milliseconds(300), [this, token, completions] {
+            if (*token) {
+                terminationGraceTask_ = Scheduler::invalidHandle;
+                releaseLinkForTermination();
+            }
+            finishAppTermination(*completions);
+        });
+    });
+}
+
+void TavrikBleCentral::releaseLinkForTermination()
+{
+    if (targetPeripheral_) {
+        central.cancelPeripheralConnection(targetPeripheral_);
+    }
+    central.stopScan();
+    configureDataChannel(*dataService_, nullptr, std::nullopt);
+    terminationCompletions_.reset();
+}
+
+void TavrikBleCentral::finishAppTermination(std::vector<std::function<void()>>& completions)
+{
+    const std::vector<std::function<void()>> pending = std::move(completions);
+    completions.clear();
+    for (const auto& completion : pending) {
+        completion();
+    }
 }
 
 void TavrikBleCentral::startCommandConnection()

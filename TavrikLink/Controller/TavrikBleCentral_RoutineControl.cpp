@@ -2,19 +2,70 @@
 
 namespace tavrik {
 
-void TavrikBleCentral::sendRoutineCommand(const std::string&)
+void TavrikBleCentral::startRoutineControl(const std::string& command)
 {
-    // Completed with the routine control commands.
+    if (sessionMode_ || tagScanSessionActive_ || firmwareUpload_->isActive()) {
+        setRoutineError("Finish the current Bluetooth task first");
+        return;
+    }
+    setRoutineError(std::nullopt);
+    pendingRoutineCommand_ = command;
+    routineControlSessionActive_ = true;
+    if (isDeviceAttached()) {
+        const std::string taken = *pendingRoutineCommand_;
+        pendingRoutineCommand_.reset();
+        sendRoutineCommand(taken);
+        return;
+    }
+    startCommandConnection();
+}
+
+void TavrikBleCentral::sendRoutineCommand(const std::string& command)
+{
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("routine", command)
+                                                  : dataService_->sendCommand("routine", command);
+    if (accepted) {
+        return;
+    }
+    setRoutineError("Failed to send routine command");
+    routineControlSessionActive_ = false;
+    pendingRoutineCommand_.reset();
 }
 
 void TavrikBleCentral::sendPendingClockCommandIfNeeded()
 {
-    // Completed with the device clock sync.
+    if (!pendingClockCommand_) {
+        return;
+    }
+    // The time is read now, not when the user accepted: the connection may have taken a while.
+    const std::string command = currentClockCommand().value_or(*pendingClockCommand_);
+    pendingClockCommand_.reset();
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("clock", command)
+                                                  : dataService_->sendCommand("clock", command);
+    if (accepted) {
+        appendLog("Sent clock update to Tavrik", true);
+    } else {
+        appendLog("Could not send clock update to Tavrik", true);
+        pendingClockCommand_ = command;
+    }
+    finishControlSessionIfIdle();
 }
 
-void TavrikBleCentral::sendTagCommand(const std::string&)
+bool TavrikBleCentral::sendTagCommand(const std::string& command)
 {
-    // Completed with the routine control and tag commands.
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("tag", command)
+                                                  : dataService_->sendCommand("tag", command);
+    if (accepted) {
+        if (command.starts_with("scan")) {
+            setTagScanState(TagScanState::requesting());
+        }
+        return true;
+    }
+    setTagScanState(TagScanState::failed("Failed to send tag command"));
+    if (tagScanPurpose_ == TagScanPurpose::killSwitch) {
+        deactivateTagScanSession();
+    }
+    return false;
 }
 
 } // namespace tavrik

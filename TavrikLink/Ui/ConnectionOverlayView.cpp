@@ -21,7 +21,7 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(32, 32, 32, 32);
     auto* column = new QWidget(this);
-    column->setMaximumWidth(360);
+    column->setFixedWidth(360);
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(16);
@@ -91,6 +91,8 @@ void ConnectionOverlayView::refresh()
     usbSetup->setVisible(shown.showsUsbSetup);
     statusBlock->setVisible(!shown.showsUsbSetup);
     status->setText(QString::fromStdString(shown.statusText));
+    // A wrapped label inside a centred column is not given its wrapped height by the layout.
+    status->setMinimumHeight(status->heightForWidth(status->parentWidget()->parentWidget()->width()));
     QPalette palette = status->palette();
     palette.setColor(QPalette::WindowText,
         shown.statusIsFailure ? QColor(Qt::red) : this->palette().color(QPalette::PlaceholderText));

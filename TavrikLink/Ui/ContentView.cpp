@@ -61,6 +61,14 @@ ContentView::ContentView(Environment env, QWidget* parent)
     activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
     actions.startActivityMonitoring = [this] { activity->start(); };
     actions.stopActivityMonitoring = [this] { activity->stop(); };
+    // While the window is shown, a quit first lets the controller shut the device session down.
+    TavrikBleCentral* controller = &environment.controller;
+    TavrikLinkTerminationCoordinator* coordinator = &environment.terminationCoordinator;
+    actions.installTerminationHandler = [controller, coordinator] {
+        coordinator->setPrepareForTermination(
+            [controller](std::function<void()> completion) { controller->prepareForAppTermination(std::move(completion)); });
+    };
+    actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
     binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
 
     auto* outer = new QHBoxLayout(this);

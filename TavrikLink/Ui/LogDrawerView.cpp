@@ -12,6 +12,7 @@
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -29,7 +30,11 @@ constexpr int rowPadding = 2;
 // Draws a log line and, when open, its record's lines below it.
 class LogLineDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit LogLineDelegate(QListView* view)
+        : QStyledItemDelegate(view)
+        , view(view)
+    {
+    }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
@@ -40,8 +45,8 @@ public:
                 height += metrics.height() + (line.toMap().value(QStringLiteral("emphasized")).toBool() ? 2 * emphasisPadding : 0);
             }
         }
-        // No text measuring: the list lays out every row again as lines stream in.
-        return { disclosureWidth, height };
+        // Rows span the list; no text is measured, as the list lays out every row again while lines stream in.
+        return { std::max(disclosureWidth, view->viewport()->width()), height };
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
@@ -80,6 +85,9 @@ public:
         }
         painter->restore();
     }
+
+private:
+    QListView* view;
 };
 
 // The 8-point strip on the drawer's leading edge that resizes it.
@@ -139,10 +147,7 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     clear = new QToolButton(this);
     clear->setObjectName(QStringLiteral("clearLogButton"));
     clear->setAutoRaise(true);
-    clear->setIcon(QIcon::fromTheme(QStringLiteral("edit-delete"), QIcon::fromTheme(QStringLiteral("user-trash"))));
-    if (clear->icon().isNull()) {
-        clear->setText(QStringLiteral("Clear"));
-    }
+    clear->setIcon(QIcon::fromTheme(QStringLiteral("user-trash"), style()->standardIcon(QStyle::SP_TrashIcon)));
     clear->setToolTip(QStringLiteral("Clear console"));
     connect(clear, &QToolButton::clicked, this, [this] { this->window.clearLog(); });
     header->addWidget(clear);
@@ -158,7 +163,6 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     listView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     listView->setFrameShape(QFrame::NoFrame);
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    listView->setLayoutMode(QListView::Batched);
     column->addWidget(listView, 1);
     outer->addLayout(column, 1);
 

@@ -27,6 +27,10 @@ WindowAlertView::~WindowAlertView()
 
 void WindowAlertView::showCurrent()
 {
+    const WindowAlertQueue::Alert* alert = queue.current();
+    if (box && alert && alert->key == shownKey) {
+        return;
+    }
     if (box) {
         // The alert it showed was answered or withdrawn.
         box->disconnect(this);
@@ -34,10 +38,11 @@ void WindowAlertView::showCurrent()
         box->deleteLater();
         box = nullptr;
     }
-    const WindowAlertQueue::Alert* alert = queue.current();
+    shownKey.clear();
     if (!alert) {
         return;
     }
+    shownKey = alert->key;
     box = new QMessageBox(window);
     box->setObjectName(QStringLiteral("windowAlert"));
     box->setWindowModality(Qt::WindowModal);
@@ -61,6 +66,8 @@ void WindowAlertView::showCurrent()
     }
     connect(box, &QMessageBox::finished, this, [this, buttons](int) {
         QAbstractButton* clicked = box ? box->clickedButton() : nullptr;
+        // Answered: whatever the queue shows next gets a box of its own.
+        shownKey.clear();
         const qsizetype index = buttons.indexOf(clicked);
         if (index < 0) {
             queue.dismiss();

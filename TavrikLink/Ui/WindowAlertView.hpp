@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 
-#include <QMessageBox>
+#include <string>
+
 class QWidget;
 
 namespace tavrik {
@@ -26,6 +28,7 @@ private:
     WindowAlertQueue& queue;
     QWidget* window;
     QPointer<QMessageBox> box;
+    std::string shownKey;
 };
 
 } // namespace tavrik

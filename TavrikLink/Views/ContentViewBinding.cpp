@@ -76,10 +76,7 @@ ContentViewPresenter::ControllerState ContentViewBinding::read(const TavrikBleCe
     state.virtualTavrikConnected = controller.virtualTavrikConnected();
     state.deviceFirmwareVersion = controller.deviceFirmwareVersion();
     state.idleDisconnectSecondsRemaining = controller.idleDisconnectSecondsRemaining();
-    // Anything to disconnect from: a link, a session, a scan, routine control, an upload or loaded data.
-    state.canEjectTavrik = controller.isConnected() || controller.targetPeripheral() || controller.sessionMode()
-        || controller.tagScanSessionActive() || controller.routineControlSessionActive()
-        || controller.firmwareUpload().isActive() || controller.virtualTavrikConnected() || controller.hasLoadedData();
+    state.canEjectTavrik = controller.canEjectTavrik();
     const UsbOnboardingService& usb = controller.usbOnboarding();
     state.usbCheckState = usb.usbOnboardingCheckState();
     state.hasVerifiedUsbOnboardingDevice = usb.hasVerifiedUsbOnboardingDevice();
@@ -109,6 +106,10 @@ void ContentViewBinding::connectActions(ContentViewPresenter::Actions& actions, 
     fill(actions.clearUsbOnboardingNotice, std::function<void()>([c] { c->usbOnboarding().clearUsbOnboardingNotice(); }));
     fill(actions.clearWifiConnectionNotice, std::function<void()>([c] { c->dismissWifiConnectionNotice(); }));
     fill(actions.clearLog, std::function<void()>([c] { c->clearLog(); }));
+    fill(actions.beginReviewDemo, std::function<void()>([c] { c->beginReviewDemo(); }));
+    fill(actions.ejectTavrik, std::function<void()>([c] { c->ejectTavrik(); }));
+    fill(actions.acceptTimeSyncNotice, std::function<void()>([c] { c->acceptTimeSyncNotice(); }));
+    fill(actions.dismissTimeSyncNotice, std::function<void()>([c] { c->dismissTimeSyncNotice(); }));
 }
 
 } // namespace tavrik

@@ -12,12 +12,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
+#include <QPointer>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace tavrik::test {
 namespace {
@@ -28,9 +32,11 @@ protected:
     std::unique_ptr<TavrikLinkApplication> app;
     std::vector<int> exits;
 
-    ContentView& open()
+    ContentView& open(bool newController = true)
     {
-        makeController();
+        if (newController) {
+            makeController();
+        }
         app = std::make_unique<TavrikLinkApplication>(AppOptions {},
             TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
                 [this](int status) { exits.push_back(status); }, false, controller.get(), &clock });
@@ -43,12 +49,12 @@ protected:
     void TearDown() override { app.reset(); }
 
     // With TAVRIK_UI_SHOTS set to a folder, keeps a picture of the window there to look at.
-    void saveShot(const QString& name)
+    void saveShot(const QString& name, QWidget* target = nullptr)
     {
         const QString folder = qEnvironmentVariable("TAVRIK_UI_SHOTS");
         if (!folder.isEmpty() && app) {
             QCoreApplication::processEvents();
-            app->mainWindow().grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+            (target ? target : &app->mainWindow())->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
         }
     }
 
@@ -113,8 +119,28 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     view.logDrawer()->list()->selectAll();
     EXPECT_TRUE(view.logDrawer()->selectedText().endsWith("] Newest line"));
 
+    // A data-channel line opens to its record when clicked; clearing closes it.
+    BleDataMessageLogDetail record;
+    record.direction = BleDataMessageLogDetail::Direction::outbound;
+    record.messageId = 9;
+    record.writeType = "withResponse";
+    record.isComplete = true;
+    record.byteCount = 20;
+    record.receivedChunkCount = 1;
+    record.chunks = { { 1, 1, 20 } };
+    controller->appendBleDataLog(record);
+    QCoreApplication::processEvents();
+    QListView* list = view.logDrawer()->list();
+    const QModelIndex recordRow = view.logModel().index(view.logModel().rowCount() - 1);
+    const int closedHeight = list->visualRect(recordRow).height();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(recordRow).center());
+    EXPECT_TRUE(view.logModel().data(recordRow, LogDrawerModel::ExpandedRole).toBool());
+    EXPECT_EQ(view.presenter().state().expandedLogEntryIds.size(), 1u);
+    EXPECT_GT(list->visualRect(recordRow).height(), closedHeight * 5) << "the record's lines are shown under it";
+
     EXPECT_TRUE(view.logDrawer()->clearButton()->isEnabled());
     view.logDrawer()->clearButton()->click();
+    EXPECT_TRUE(view.presenter().state().expandedLogEntryIds.empty());
     EXPECT_TRUE(controller->logItems().empty());
     EXPECT_TRUE(controller->logEntries().empty());
     EXPECT_EQ(view.logModel().rowCount(), 0);
@@ -125,8 +151,36 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     view.disconnectButton()->click();
     EXPECT_FALSE(view.presenter().state().selectedRoutineId);
 
+    // The quit waits for the controller to tell the device and let go of it.
+    settle();
     window.quitAction()->trigger();
+    EXPECT_TRUE(exits.empty());
+    scheduler.advance(std::chrono::milliseconds(300));
+    settle();
     EXPECT_EQ(exits, std::vector<int>({ 0 }));
+}
+
+TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    EXPECT_TRUE(controller->isReviewDemo());
+    EXPECT_EQ(view.mainContent()->objectName(), "navigationSplit");
+    const auto rows = view.sidebar()->rows();
+    const auto count = [&](SidebarModel::RowKind kind) {
+        return std::count_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& row) { return row.kind == kind; });
+    };
+    EXPECT_EQ(count(SidebarModel::RowKind::routine), static_cast<long>(controller->routineSummaries().size()));
+    EXPECT_EQ(count(SidebarModel::RowKind::tag), static_cast<long>(controller->tags().size()));
+    EXPECT_GT(controller->tags().size(), 0u);
+    EXPECT_EQ(central.scanCount, 0) << "no scan in demo mode";
+    saveShot("demo");
+
+    view.sidebar()->activateRow(static_cast<int>(std::find_if(rows.begin(), rows.end(),
+        [](const SidebarModel::Row& row) { return row.kind == SidebarModel::RowKind::tag; }) - rows.begin()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
 
 TEST_F(MainWindowTest, WithNoDeviceInRangeTheOverlayWaitsAndAFailureOffersTryAgain)
@@ -191,16 +245,8 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
         state.dataTransferNotice = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
         state.showingUsbInstallAlert = true;
     });
+    // Raised together, they come in the window's order: the USB confirmation, then the notice.
     QMessageBox* box = view.alertView()->shownBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "Export Failed");
-    EXPECT_EQ(box->informativeText(), "Disk full");
-    saveShot("alert");
-    box->buttons().front()->click();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(view.presenter().state().dataTransferNotice);
-
-    box = view.alertView()->shownBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Install Tavrik Firmware?");
     QStringList texts;
@@ -209,10 +255,47 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
     }
     EXPECT_TRUE(texts.contains("Install over USB"));
     EXPECT_TRUE(texts.contains("Cancel"));
+    saveShot("alert", box);
     box->escapeButton()->click();
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingUsbInstallAlert);
+
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Failed");
+    EXPECT_EQ(box->informativeText(), "Disk full");
+    box->buttons().front()->click();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.presenter().state().dataTransferNotice);
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+}
+
+TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)
+{
+    ContentView& view = open();
+    int cancelled = 0;
+    view.presenter().actions().cancelTagEdit = [&] { ++cancelled; };
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.tagMode = ContentViewPresenter::TagEditorCreate {};
+        state.showingTagSheet = true;
+    });
+    auto* sheet = view.findChild<QDialog*>("tagEditorSheet");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_GE(sheet->minimumWidth(), 360);
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    EXPECT_FALSE(view.presenter().state().showingTagSheet);
+    EXPECT_EQ(cancelled, 1);
+
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
+    QPointer<QDialog> wifi = view.findChild<QDialog*>("wifiCredentialEditorSheet");
+    ASSERT_NE(wifi, nullptr);
+    EXPECT_TRUE(wifi->isVisible());
+    // Closed by the state (a saved network), the sheet goes without a second close.
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(!wifi || !wifi->isVisible());
+    EXPECT_EQ(cancelled, 1);
 }
 
 TEST_F(MainWindowTest, ALargeDataSetAndAFullLogStreamRowByRow)

@@ -1,0 +1,301 @@
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include <functional>
+
+namespace tavrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ControllerLifecycleTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        addDevice();
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        ASSERT_TRUE(controller->isConnected());
+    }
+
+    std::vector<std::string> commands() const { return device->receivedCommands(); }
+
+    bool sent(const std::string& command) const
+    {
+        const auto all = commands();
+        return std::find(all.begin(), all.end(), command) != all.end();
+    }
+
+    // The device stops offering the connection once it is told to go, as a real one does.
+    void leaveRangeOn(const std::string& command)
+    {
+        device->answerCommand = [this, command](const std::string& channel, const std::string& text) {
+            if (channel + ":" + text == command) {
+                central.removePeripheral(device->peripheral());
+            }
+            return std::vector<Json> {};
+        };
+    }
+
+    // Makes every send on the data channel fail: no frame fits a write.
+    void refuseSends() { device->peripheral()->maximumWriteLength = 1; }
+};
+
+TEST_F(ControllerLifecycleTest, TheIdleMinuteShowsItsLastThirtySecondsAndThenDisconnects)
+{
+    leaveRangeOn("system:disconnect");
+    std::vector<std::optional<int>> shown;
+    for (int second = 1; second <= 59; ++second) {
+        scheduler.advance(1s);
+        shown.push_back(controller->idleDisconnectSecondsRemaining());
+    }
+    for (int second = 1; second <= 29; ++second) {
+        EXPECT_EQ(shown[static_cast<std::size_t>(second - 1)], std::nullopt) << "after " << second << " s";
+    }
+    for (int second = 30; second <= 59; ++second) {
+        EXPECT_EQ(shown[static_cast<std::size_t>(second - 1)], 60 - second) << "after " << second << " s";
+    }
+    EXPECT_FALSE(sent("system:disconnect"));
+
+    scheduler.advance(1s);
+    settle();
+    EXPECT_TRUE(sent("system:disconnect"));
+    EXPECT_TRUE(logContains("Disconnecting Bluetooth after one minute idle"));
+    EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), std::nullopt);
+    EXPECT_TRUE(controller->isExpectingResetDisconnect());
+    EXPECT_TRUE(controller->hasLoadedData());
+
+    // After the grace the data is gone and a new load waits for the device.
+    scheduler.advance(250ms);
+    settle();
+    EXPECT_FALSE(controller->hasLoadedData());
+    EXPECT_TRUE(controller->tags().empty());
+    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
+    EXPECT_FALSE(controller->isConnected());
+}
+
+TEST_F(ControllerLifecycleTest, AnInteractionRestartsTheWholeMinute)
+{
+    scheduler.advance(45s);
+    EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), 15);
+    controller->recordUserInteraction();
+    EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), std::nullopt);
+    scheduler.advance(59s);
+    EXPECT_FALSE(sent("system:disconnect"));
+    EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), 1);
+    scheduler.advance(1s);
+    settle();
+    EXPECT_TRUE(sent("system:disconnect"));
+}
+
+TEST_F(ControllerLifecycleTest, BusyWorkHoldsTheIdleDisconnectOffForAnotherMinute)
+{
+    const std::vector<std::pair<std::string, std::function<void(TavrikBleCentral&)>>> busy {
+        { "time-sync notice open",
+            [](TavrikBleCentral& c) { c.evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 }); } },
+        { "routine control running", [](TavrikBleCentral& c) { c.startRoutineControl("trigger id=1"); } },
+        { "restore session running", [](TavrikBleCentral& c) { c.startRestoreSession(); } },
+    };
+    for (const auto& [what, makeBusy] : busy) {
+        SCOPED_TRACE(what);
+        controller.reset();
+        addDevice();
+        device->answerRestore = false;
+        loadFromDevice();
+        makeBusy(*controller);
+        settle();
+        const std::size_t before = commands().size();
+        scheduler.advance(60s);
+        settle();
+        EXPECT_FALSE(sent("system:disconnect"));
+        EXPECT_EQ(commands().size(), before);
+        EXPECT_TRUE(controller->isConnected());
+        // A new minute runs: its countdown shows again.
+        scheduler.advance(30s);
+        EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), 30);
+    }
+}
+
+TEST_F(ControllerLifecycleTest, APendingClockCommandHoldsTheIdleDisconnectOff)
+{
+    refuseSends();
+    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+    controller->acceptTimeSyncNotice();
+    ASSERT_TRUE(controller->pendingClockCommand().has_value());
+    scheduler.advance(60s);
+    settle();
+    EXPECT_TRUE(controller->isConnected());
+    EXPECT_FALSE(logContains("Disconnecting Bluetooth after one minute idle"));
+}
+
+TEST_F(ControllerLifecycleTest, NoCountdownRunsWithoutLoadedDataOrConnection)
+{
+    controller->resetLocalData(false);
+    controller->recordUserInteraction();
+    scheduler.advance(90s);
+    EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), std::nullopt);
+    EXPECT_FALSE(logContains("Disconnecting Bluetooth after one minute idle"));
+}
+
+TEST_F(ControllerLifecycleTest, EjectTellsTheDeviceAndReturnsToALoadAfterTheGrace)
+{
+    leaveRangeOn("system:eject");
+    ASSERT_TRUE(controller->canEjectTavrik());
+    controller->ejectTavrik();
+    settle();
+    EXPECT_TRUE(sent("system:eject"));
+    EXPECT_TRUE(logContains("Ejecting Tavrik Bluetooth session"));
+    EXPECT_TRUE(controller->isExpectingResetDisconnect());
+    scheduler.advance(249ms);
+    EXPECT_TRUE(controller->hasLoadedData());
+    scheduler.advance(1ms);
+    settle();
+    EXPECT_FALSE(controller->hasLoadedData());
+    EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
+    EXPECT_EQ(controller->statusText(), "Scanning\u2026");
+    EXPECT_TRUE(controller->canEjectTavrik()); // the new load session runs
+}
+
+TEST_F(ControllerLifecycleTest, ARefusedEjectSkipsTheGrace)
+{
+    refuseSends();
+    central.removePeripheral(device->peripheral());
+    controller->ejectTavrik();
+    EXPECT_TRUE(controller->hasLoadedData());
+    settle();
+    EXPECT_FALSE(controller->hasLoadedData());
+    EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
+}
+
+TEST_F(ControllerLifecycleTest, EjectIsOfferedOnlyWhileThereIsSomethingToLetGoOf)
+{
+    EXPECT_TRUE(controller->canEjectTavrik());
+    controller->resetLocalData(false);
+    EXPECT_FALSE(controller->canEjectTavrik());
+    controller->beginSession(SyncMode::load);
+    EXPECT_TRUE(controller->canEjectTavrik());
+}
+
+TEST_F(ControllerLifecycleTest, TheFullResetDropsConnectionDataAndPendingWork)
+{
+    refuseSends();
+    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+    controller->startRoutineControl("trigger id=1");
+    controller->resetLocalData(true);
+    settle();
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_EQ(controller->targetPeripheral(), nullptr);
+    EXPECT_FALSE(controller->dataCharacteristic().has_value());
+    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(controller->syncStage(), SyncStage::idle());
+    EXPECT_EQ(controller->statusText(), "Bluetooth idle");
+    EXPECT_FALSE(controller->hasLoadedData());
+    EXPECT_TRUE(controller->tags().empty());
+    EXPECT_TRUE(controller->routineSummaries().empty());
+    EXPECT_FALSE(controller->baselineSnapshot().has_value());
+    EXPECT_FALSE(controller->timeSyncNotice().has_value());
+    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
+    EXPECT_EQ(controller->deviceFirmwareVersion(), std::nullopt);
+    EXPECT_EQ(controller->nextLocalScheduleId(), 1U);
+    EXPECT_EQ(controller->nextLocalRoutineId(), 1U);
+}
+
+TEST_F(ControllerLifecycleTest, TheQuitTellsTheDeviceWaitsAndEndsWithoutStartingAnything)
+{
+    const int scansBefore = central.scanCount;
+    bool done = false;
+    controller->prepareForAppTermination([&] { done = true; });
+    settle();
+    EXPECT_TRUE(logContains("Preparing Tavrik Bluetooth session for app termination"));
+    EXPECT_TRUE(sent("system:disconnect"));
+    EXPECT_FALSE(done);
+    scheduler.advance(299ms);
+    EXPECT_FALSE(done);
+    EXPECT_EQ(central.cancelCount, 0);
+    scheduler.advance(1ms);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(central.cancelCount, 1);
+    EXPECT_FALSE(central.isScanning());
+
+    // The disconnect the quit caused is reported later; it starts no load, scan or connection.
+    scheduler.runUntilIdle(10min);
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_EQ(central.scanCount, scansBefore);
+    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_FALSE(logContains("Disconnecting Bluetooth after one minute idle"));
+}
+
+TEST_F(ControllerLifecycleTest, TheQuitFinishesWhenTheDeviceNeverAnswers)
+{
+    device->peripheral()->silent = true;
+    bool done = false;
+    controller->prepareForAppTermination([&] { done = true; });
+    scheduler.advance(300ms);
+    EXPECT_TRUE(done);
+}
+
+TEST_F(ControllerLifecycleTest, TheQuitWithNothingAttachedSendsNothingAndDoesNotWait)
+{
+    controller->resetLocalData(false);
+    settle();
+    const std::size_t before = device->receivedTexts().size();
+    bool done = false;
+    controller->prepareForAppTermination([&] { done = true; });
+    settle();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(device->receivedTexts().size(), before);
+}
+
+TEST_F(ControllerLifecycleTest, ASecondQuitRequestWaitsForTheSameEnd)
+{
+    int first = 0;
+    int second = 0;
+    controller->prepareForAppTermination([&] { ++first; });
+    controller->prepareForAppTermination([&] { ++second; });
+    scheduler.advance(300ms);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(commands(), (std::vector<std::string> { "system:disconnect" }));
+}
+
+TEST_F(ControllerLifecycleTest, AQuitDuringTheEjectGraceStartsNoNewLoad)
+{
+    controller->ejectTavrik();
+    settle();
+    bool done = false;
+    controller->prepareForAppTermination([&] { done = true; });
+    scheduler.runUntilIdle(10min);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_FALSE(controller->isConnected());
+}
+
+TEST_F(ControllerLifecycleTest, AQuitAnsweredAfterTheControllerIsGoneStillFinishes)
+{
+    bool done = false;
+    controller->prepareForAppTermination([&] { done = true; });
+    settle();
+    controller.reset();
+    scheduler.advance(300ms);
+    EXPECT_TRUE(done);
+}
+
+TEST_F(ControllerLifecycleTest, ACommandConnectionDeliversWhatWaitsOnceTheDeviceIsReady)
+{
+    controller->resetLocalData(false);
+    settle();
+    controller->startRoutineControl("trigger id=4");
+    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_EQ(controller->statusText(), "Scanning\u2026");
+    EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
+    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=4" }));
+    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+}
+
+} // namespace
+} // namespace tavrik::test
