@@ -102,6 +102,8 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     listHost->addWidget(list);
     listHost->addWidget(scroll);
     layout->addLayout(listHost);
+    // Extra height goes below the content, never between its rows.
+    layout->addStretch();
 
     connect(addSchedule, &QPushButton::clicked, this, [this] { section->addSchedule(); });
     connect(section, &ScheduleSectionModel::changed, this, &ScheduleSectionView::redraw);

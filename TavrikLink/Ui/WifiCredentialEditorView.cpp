@@ -78,6 +78,7 @@ void WifiCredentialEditorView::build()
     layout->addWidget(title);
 
     choice = new QStackedWidget(this);
+    choice->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     fixedName = new QLineEdit(choice);
     fixedName->setObjectName(QStringLiteral("fixedNetworkName"));
     fixedName->setPlaceholderText(QStringLiteral("Network name"));
@@ -178,6 +179,8 @@ void WifiCredentialEditorView::build()
     save->setDefault(true);
     normalLayout->addWidget(save);
     layout->addWidget(normalRow);
+    // Extra height goes below the content, never between its rows.
+    layout->addStretch();
 
     connect(picker, &QComboBox::activated, this, [this](int index) {
         if (!redrawing) {

@@ -145,6 +145,8 @@ void WifiSettingsSection::build()
     message->setWordWrap(true);
     messageLayout->addWidget(message, 1);
     layout->addWidget(messageRow);
+    // Extra height goes below the content, never between its rows.
+    layout->addStretch();
 
     connect(networks, &QListWidget::currentRowChanged, this, [this](int row) {
         if (redrawing) {
