@@ -1,7 +1,10 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
 #include "TavrikLink/Ui/RoutinePane.hpp"
+#include "TavrikLink/Ui/TagEditorView.hpp"
+#include "TavrikLink/Ui/TagPaneView.hpp"
 #include "TavrikLink/Ui/UsbSetupView.hpp"
+#include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -60,7 +63,7 @@ QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("tagPane"), QStringLiteral("Tags"));
+    return new TagPaneView(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
@@ -90,12 +93,12 @@ QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& conte
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("tagEditorSheet"), QStringLiteral("Tag"));
+    return new TagEditorView(context.controller, context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::wifiCredentialEditorSheet(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("wifiCredentialEditorSheet"), QStringLiteral("Wi-Fi network"));
+    return new WifiCredentialEditorView(context.controller, context.window, context.parent);
 }
 
 } // namespace tavrik

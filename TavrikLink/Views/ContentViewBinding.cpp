@@ -2,6 +2,8 @@
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/TagPaneModel.hpp"
 
 namespace tavrik {
 
@@ -24,6 +26,8 @@ ContentViewBinding::ContentViewBinding(
     , presenter(presenter)
     , log(log)
 {
+    TagPaneModel::installWindowActions(presenter, controller);
+    ScheduleSectionModel::installWindowActions(presenter, controller);
     connectActions(presenter.actions(), controller);
     using C = TavrikBleCentral;
     for (auto signal : { &C::hasLoadedDataChanged, &C::syncModeChanged, &C::syncStageChanged,
@@ -100,6 +104,7 @@ void ContentViewBinding::connectActions(ContentViewPresenter::Actions& actions, 
                 c->usbOnboarding().startUsbOnboardingFlash(ssid, password);
             }));
     fill(actions.clearUsbOnboardingNotice, std::function<void()>([c] { c->usbOnboarding().clearUsbOnboardingNotice(); }));
+    fill(actions.clearWifiConnectionNotice, std::function<void()>([c] { c->dismissWifiConnectionNotice(); }));
     fill(actions.clearLog, std::function<void()>([c] { c->clearLog(); }));
     fill(actions.beginReviewDemo, std::function<void()>([c] { c->beginReviewDemo(); }));
     fill(actions.ejectTavrik, std::function<void()>([c] { c->ejectTavrik(); }));

@@ -1,0 +1,97 @@
+#include "TavrikLink/Ui/TagPaneView.hpp"
+
+#include "TavrikLink/Ui/ValidatedField.hpp"
+#include "TavrikLink/Views/TagPaneModel.hpp"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tavrik {
+
+namespace {
+
+void setTextKeepingCursor(QLineEdit* field, const QString& text)
+{
+    if (field->text() != text) {
+        field->setText(text);
+    }
+}
+
+} // namespace
+
+TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+    : QWidget(parent)
+    , pane(new TagPaneModel(controller, window, this))
+{
+    setObjectName(QStringLiteral("tagPane"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(12);
+
+    error = new QLabel(this);
+    error->setObjectName(QStringLiteral("tagError"));
+    error->setStyleSheet(QStringLiteral("color: #d70015;"));
+    error->setWordWrap(true);
+    layout->addWidget(error);
+
+    prompt = new QLabel(QString::fromUtf8(TagPaneModel::emptyPrompt.data(), TagPaneModel::emptyPrompt.size()), this);
+    prompt->setObjectName(QStringLiteral("tagPrompt"));
+    prompt->setForegroundRole(QPalette::PlaceholderText);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+
+    form = new QWidget(this);
+    auto* formLayout = new QVBoxLayout(form);
+    formLayout->setContentsMargins(0, 0, 0, 0);
+    formLayout->setSpacing(12);
+    name = new QLineEdit;
+    name->setObjectName(QStringLiteral("tagNameField"));
+    name->setPlaceholderText(QStringLiteral("Name"));
+    name->setAccessibleName(QStringLiteral("Name"));
+    nameField_ = new ValidatedField(name, form);
+    formLayout->addWidget(nameField_);
+    uid = new QLineEdit;
+    uid->setObjectName(QStringLiteral("tagUidField"));
+    uid->setPlaceholderText(QStringLiteral("UID"));
+    uid->setAccessibleName(QStringLiteral("UID"));
+    uid->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    uidField_ = new ValidatedField(uid, form);
+    formLayout->addWidget(uidField_);
+    auto* buttons = new QHBoxLayout;
+    remove = new QPushButton(QStringLiteral("Delete"), form);
+    remove->setObjectName(QStringLiteral("deleteTagButton"));
+    remove->setStyleSheet(QStringLiteral("color: #d70015;"));
+    buttons->addWidget(remove);
+    buttons->addStretch();
+    formLayout->addLayout(buttons);
+    layout->addWidget(form);
+    layout->addStretch();
+
+    // Only the user's own edits reach the model; refills from the data do not.
+    connect(name, &QLineEdit::textEdited, this, [this](const QString& text) { pane->editName(text.toStdString()); });
+    connect(uid, &QLineEdit::textEdited, this, [this](const QString& text) { pane->editUid(text.toStdString()); });
+    connect(uid, &QLineEdit::returnPressed, this, [this] { pane->submitUid(); });
+    connect(remove, &QPushButton::clicked, this, [this] { pane->deleteSelectedTag(); });
+    connect(pane, &TagPaneModel::changed, this, &TagPaneView::redraw);
+    redraw();
+}
+
+void TagPaneView::redraw()
+{
+    const auto& tagError = pane->tagError();
+    error->setVisible(tagError.has_value());
+    error->setText(QString::fromStdString(tagError.value_or(std::string())));
+    const bool selected = pane->selectedTag().has_value();
+    prompt->setVisible(!selected);
+    form->setVisible(selected);
+    setTextKeepingCursor(name, QString::fromStdString(pane->name()));
+    setTextKeepingCursor(uid, QString::fromStdString(pane->uid()));
+    nameField_->setMessage(pane->nameValidationMessage());
+    uidField_->setMessage(pane->uidValidationMessage());
+}
+
+} // namespace tavrik

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+
+namespace tavrik {
+
+class ContentViewPresenter;
+class TavrikBleCentral;
+class WifiSettingsModel;
+
+// The sheet that adds a Wi-Fi network or replaces a saved network's password.
+class WifiCredentialEditorView : public QWidget {
+    Q_OBJECT
+public:
+    WifiCredentialEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the given model, which it takes over.
+    explicit WifiCredentialEditorView(WifiSettingsModel* model, QWidget* parent = nullptr);
+
+    WifiSettingsModel& model() const { return *wifi; }
+    QComboBox* networkPicker() const { return picker; }
+    QLineEdit* networkNameField() const { return typedName; }
+    QLineEdit* passwordField() const { return password; }
+    QPushButton* saveButton() const { return save; }
+    QPushButton* cancelButton() const { return cancel; }
+    QPushButton* otherNetworkButton() const { return other; }
+    QLabel* failureLabel() const { return failure; }
+
+private:
+    void build();
+    void redraw();
+
+    WifiSettingsModel* wifi;
+    QLabel* title = nullptr;
+    QStackedWidget* choice = nullptr;
+    QLineEdit* fixedName = nullptr;
+    QWidget* pickerPage = nullptr;
+    QComboBox* picker = nullptr;
+    QToolButton* pickerScan = nullptr;
+    QPushButton* other = nullptr;
+    QWidget* typedPage = nullptr;
+    QLineEdit* typedName = nullptr;
+    QToolButton* typedScan = nullptr;
+    QWidget* passwordRow = nullptr;
+    QLineEdit* password = nullptr;
+    QToolButton* reveal = nullptr;
+    QWidget* activityRow = nullptr;
+    QLabel* activity = nullptr;
+    QWidget* failureBlock = nullptr;
+    QLabel* failure = nullptr;
+    QPushButton* tryAgain = nullptr;
+    QPushButton* saveAnyway = nullptr;
+    QPushButton* failureCancel = nullptr;
+    QWidget* normalRow = nullptr;
+    QPushButton* cancel = nullptr;
+    QPushButton* save = nullptr;
+    bool redrawing = false;
+};
+
+} // namespace tavrik

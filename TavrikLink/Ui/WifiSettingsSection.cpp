@@ -1,0 +1,220 @@
+#include "TavrikLink/Ui/WifiSettingsSection.hpp"
+
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+#include "TavrikLink/Views/WifiSettingsModel.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace tavrik {
+
+namespace {
+
+QString qs(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QFont captionFont(const QFont& base)
+{
+    QFont font = base;
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    return font;
+}
+
+QWidget* savedNetworkRow(const WifiCredentialSummary& credential, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(8);
+    const QColor secondary = row->palette().color(QPalette::PlaceholderText);
+    auto* symbol = new QLabel(row);
+    symbol->setPixmap(symbolIcon(QStringLiteral("wifi"), secondary).pixmap(16, 16));
+    layout->addWidget(symbol);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* ssid = new QLabel(QString::fromStdString(credential.ssid), row);
+    ssid->setObjectName(QStringLiteral("wifiSsid"));
+    texts->addWidget(ssid);
+    const auto status = WifiSettingsModel::status(credential);
+    auto* line = new QLabel(qs(WifiSettingsModel::statusLine(status)), row);
+    line->setObjectName(QStringLiteral("wifiStatusLine"));
+    line->setFont(captionFont(line->font()));
+    line->setForegroundRole(QPalette::PlaceholderText);
+    texts->addWidget(line);
+    layout->addLayout(texts);
+    layout->addStretch();
+    auto* mark = new QLabel(row);
+    switch (status) {
+    case WifiSettingsModel::SavedStatus::lastSuccessful:
+        mark->setPixmap(symbolIcon(QStringLiteral("checkmark.circle.fill"), QColor(0x28, 0xa7, 0x45)).pixmap(16, 16));
+        break;
+    case WifiSettingsModel::SavedStatus::verified:
+        mark->setPixmap(symbolIcon(QStringLiteral("checkmark.circle"), secondary).pixmap(16, 16));
+        break;
+    case WifiSettingsModel::SavedStatus::unverified:
+        mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.circle"), QColor(0xff, 0x95, 0x00)).pixmap(16, 16));
+        break;
+    }
+    layout->addWidget(mark);
+    return row;
+}
+
+} // namespace
+
+WifiSettingsSection::WifiSettingsSection(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+    : QWidget(parent)
+    , wifi(new WifiSettingsModel(controller, window, this))
+{
+    build();
+}
+
+WifiSettingsSection::WifiSettingsSection(WifiSettingsModel* model, QWidget* parent)
+    : QWidget(parent)
+    , wifi(model)
+{
+    wifi->setParent(this);
+    build();
+}
+
+void WifiSettingsSection::build()
+{
+    setObjectName(QStringLiteral("wifiSettingsSection"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto* title = new QLabel(qs(WifiSettingsModel::title), this);
+    QFont headline = title->font();
+    headline.setBold(true);
+    title->setFont(headline);
+    layout->addWidget(title);
+    auto* explanation = new QLabel(qs(WifiSettingsModel::explanation), this);
+    explanation->setFont(captionFont(explanation->font()));
+    explanation->setForegroundRole(QPalette::PlaceholderText);
+    explanation->setWordWrap(true);
+    layout->addWidget(explanation);
+
+    networks = new QListWidget(this);
+    networks->setObjectName(QStringLiteral("savedWifiNetworks"));
+    networks->setMinimumHeight(150);
+    networks->setMaximumHeight(240);
+    networks->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(networks);
+
+    auto* controls = new QHBoxLayout;
+    controls->setSpacing(8);
+    add = new QToolButton(this);
+    add->setObjectName(QStringLiteral("addWifiNetwork"));
+    add->setIcon(symbolIcon(QStringLiteral("plus")));
+    add->setToolTip(QStringLiteral("Add Wi-Fi network"));
+    controls->addWidget(add);
+    remove = new QToolButton(this);
+    remove->setObjectName(QStringLiteral("removeWifiNetwork"));
+    remove->setIcon(symbolIcon(QStringLiteral("minus")));
+    remove->setToolTip(QStringLiteral("Remove selected Wi-Fi network"));
+    controls->addWidget(remove);
+    edit = new QPushButton(QStringLiteral("Edit\u2026"), this);
+    edit->setObjectName(QStringLiteral("editWifiNetwork"));
+    controls->addWidget(edit);
+    controls->addStretch();
+    check = new QPushButton(QStringLiteral("Check Now"), this);
+    check->setObjectName(QStringLiteral("checkWifiNetworks"));
+    controls->addWidget(check);
+    layout->addLayout(controls);
+
+    messageRow = new QWidget(this);
+    auto* messageLayout = new QHBoxLayout(messageRow);
+    messageLayout->setContentsMargins(0, 0, 0, 0);
+    messageLayout->setSpacing(6);
+    progress = new QProgressBar(messageRow);
+    progress->setRange(0, 0);
+    progress->setTextVisible(false);
+    progress->setFixedSize(48, 8);
+    messageLayout->addWidget(progress);
+    message = new QLabel(messageRow);
+    message->setObjectName(QStringLiteral("wifiSettingsMessage"));
+    message->setFont(captionFont(message->font()));
+    message->setForegroundRole(QPalette::PlaceholderText);
+    message->setWordWrap(true);
+    messageLayout->addWidget(message, 1);
+    layout->addWidget(messageRow);
+    // Extra height goes below the content, never between its rows.
+    layout->addStretch();
+
+    connect(networks, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (redrawing) {
+            return;
+        }
+        const auto saved = wifi->inputs().savedWifiCredentials;
+        if (row >= 0 && row < static_cast<int>(saved.size())) {
+            wifi->select(saved[static_cast<std::size_t>(row)].ssid);
+        } else {
+            wifi->select(std::nullopt);
+        }
+    });
+    connect(add, &QToolButton::clicked, this, [this] { wifi->beginAddingWifiCredential(); });
+    connect(remove, &QToolButton::clicked, this, &WifiSettingsSection::askToRemove);
+    connect(edit, &QPushButton::clicked, this, [this] { wifi->beginEditingSelectedWifiCredential(); });
+    connect(check, &QPushButton::clicked, this, [this] { wifi->checkNow(); });
+    connect(wifi, &WifiSettingsModel::changed, this, &WifiSettingsSection::redraw);
+    redraw();
+}
+
+void WifiSettingsSection::redraw()
+{
+    redrawing = true;
+    const auto inputs = wifi->inputs();
+    const auto& selected = wifi->state().selectedWifiCredentialSsid;
+    networks->clear();
+    if (inputs.savedWifiCredentials.empty()) {
+        auto* item = new QListWidgetItem(qs(WifiSettingsModel::emptyListText), networks);
+        item->setFlags(Qt::NoItemFlags);
+        item->setForeground(palette().color(QPalette::PlaceholderText));
+    }
+    int current = -1;
+    for (const auto& credential : inputs.savedWifiCredentials) {
+        auto* item = new QListWidgetItem(networks);
+        item->setData(Qt::UserRole, QString::fromStdString(credential.ssid));
+        QWidget* row = savedNetworkRow(credential, networks);
+        item->setSizeHint(row->sizeHint());
+        networks->setItemWidget(item, row);
+        if (selected && *selected == credential.ssid) {
+            current = networks->count() - 1;
+        }
+    }
+    networks->setCurrentRow(current);
+    add->setEnabled(wifi->canAdd());
+    remove->setEnabled(wifi->canRemove());
+    edit->setEnabled(wifi->canEdit());
+    check->setEnabled(wifi->canCheck());
+    const auto text = wifi->sectionMessage();
+    messageRow->setVisible(text.has_value());
+    message->setText(QString::fromStdString(text.value_or(std::string())));
+    progress->setVisible(wifi->sectionShowsProgress());
+    redrawing = false;
+}
+
+void WifiSettingsSection::askToRemove()
+{
+    const auto question = wifi->removeQuestion();
+    if (!question) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(question->message), QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("removeWifiNetworkQuestion"));
+    box.setInformativeText(QString::fromStdString(question->informativeText));
+    QPushButton* confirm = box.addButton(QString::fromStdString(question->confirmButton), QMessageBox::DestructiveRole);
+    box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole);
+    box.setDefaultButton(confirm);
+    box.exec();
+    wifi->confirmRemoveSelectedWifiCredential(box.clickedButton() == confirm);
+}
+
+} // namespace tavrik

@@ -1,0 +1,160 @@
+#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+#include <algorithm>
+
+namespace tavrik {
+
+ScheduleSectionModel::ScheduleSectionModel(
+    TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock, QObject* parent)
+    : QObject(parent)
+    , controller(controller)
+    , window(window)
+    , calendar(clock)
+{
+    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionModel::changed);
+    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionModel::changed);
+}
+
+void ScheduleSectionModel::showRoutine(std::optional<Routine> routine)
+{
+    shown = routine ? Mode::storedRoutine : Mode::none;
+    current = std::move(routine);
+    emit changed();
+}
+
+void ScheduleSectionModel::showNewRoutineDraft()
+{
+    shown = Mode::newRoutineDraft;
+    current.reset();
+    emit changed();
+}
+
+void ScheduleSectionModel::setStartTags(StartTags startTags)
+{
+    tags = std::move(startTags);
+    emit changed();
+}
+
+std::string ScheduleSectionModel::startTagIntro() const
+{
+    return "With no routine running, scan any of these tags to start " + (current ? current->label : std::string())
+        + ".";
+}
+
+std::string ScheduleSectionModel::removeStartTagHelp(const TagInfo& tag)
+{
+    return "Stop using " + tag.name + " to start this routine";
+}
+
+const std::optional<std::string>& ScheduleSectionModel::scheduleError() const
+{
+    return controller.scheduleError();
+}
+
+std::vector<ScheduledRoutine> ScheduleSectionModel::schedulesOfRoutine(
+    const std::vector<ScheduledRoutine>& schedules, std::optional<std::uint32_t> routineId)
+{
+    std::vector<ScheduledRoutine> result;
+    if (!routineId) {
+        return result;
+    }
+    std::copy_if(schedules.begin(), schedules.end(), std::back_inserter(result),
+        [&](const ScheduledRoutine& schedule) { return schedule.routineId == *routineId; });
+    return result;
+}
+
+std::vector<ScheduledRoutine> ScheduleSectionModel::routineSchedules() const
+{
+    if (shown != Mode::storedRoutine || !current) {
+        return {};
+    }
+    return schedulesOfRoutine(controller.schedules(), current->id);
+}
+
+std::optional<std::uint32_t> ScheduleSectionModel::addSchedule()
+{
+    if (!canAddSchedule()) {
+        return std::nullopt;
+    }
+    const std::uint32_t id = controller.createSchedule(current->id);
+    window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = id; });
+    return id;
+}
+
+ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t scheduleId)
+{
+    TavrikBleCentral* c = &controller;
+    ScheduleRowModel::Actions actions;
+    actions.onKindChange = [c, scheduleId](ScheduleKind kind) { c->setScheduleKind(scheduleId, kind); };
+    actions.onStartsAtChange = [c, scheduleId](Moment date) { c->setScheduleStartsAt(scheduleId, date); };
+    actions.onHourChange = [c, scheduleId](std::int64_t hour) { c->setScheduleHour(scheduleId, hour); };
+    actions.onMinuteChange = [c, scheduleId](std::int64_t minute) { c->setScheduleMinute(scheduleId, minute); };
+    actions.onDaysChange = [c, scheduleId](const std::set<int>& days) { c->setScheduleDays(scheduleId, days); };
+    actions.onEnabledChange = [c, scheduleId](bool enabled) { c->setScheduleEnabled(scheduleId, enabled); };
+    actions.onDelete = [this, scheduleId] { emit deleteRequested(scheduleId); };
+    return actions;
+}
+
+ScheduleSectionModel::Question ScheduleSectionModel::deleteQuestion(const ScheduledRoutine& schedule)
+{
+    return { "Delete Schedule?", "Remove " + schedule.routineName() + " at " + schedule.timeText() + "?", "Delete",
+        "Cancel" };
+}
+
+void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)
+{
+    if (!confirmed) {
+        return;
+    }
+    controller.deleteSchedule(scheduleId);
+    window.modify([&](ContentViewPresenter::State& state) {
+        if (state.selectedScheduleId == scheduleId) {
+            state.selectedScheduleId.reset();
+        }
+    });
+    syncSelection();
+}
+
+void ScheduleSectionModel::syncSelection()
+{
+    const std::vector<ScheduledRoutine> schedules = routineSchedules();
+    const auto next = syncedSelection(window.state().selectedScheduleId, schedules);
+    window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
+}
+
+std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
+    std::optional<std::uint32_t> selected, const std::vector<ScheduledRoutine>& routineSchedules)
+{
+    if (selected && std::any_of(routineSchedules.begin(), routineSchedules.end(),
+            [&](const ScheduledRoutine& schedule) { return schedule.id == *selected; })) {
+        return selected;
+    }
+    if (routineSchedules.empty()) {
+        return std::nullopt;
+    }
+    return routineSchedules.front().id;
+}
+
+void ScheduleSectionModel::syncScheduleSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
+{
+    std::optional<std::uint32_t> routineId = window.state().selectedRoutineId;
+    if (routineId && !controller.routineDetails().contains(*routineId)) {
+        routineId.reset();
+    }
+    const auto schedules = schedulesOfRoutine(controller.schedules(), routineId);
+    const auto next = syncedSelection(window.state().selectedScheduleId, schedules);
+    window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
+}
+
+void ScheduleSectionModel::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
+{
+    if (!window.actions().syncScheduleSelection) {
+        TavrikBleCentral* c = &controller;
+        ContentViewPresenter* w = &window;
+        window.actions().syncScheduleSelection = [c, w] { syncScheduleSelection(*c, *w); };
+    }
+}
+
+} // namespace tavrik

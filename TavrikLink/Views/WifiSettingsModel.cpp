@@ -1,0 +1,326 @@
+#include "TavrikLink/Views/WifiSettingsModel.hpp"
+
+#include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+namespace tavrik {
+
+WifiSettingsModel::WifiSettingsModel(
+    ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent)
+    : QObject(parent)
+    , window(window)
+    , reader(std::move(read))
+    , ops(std::move(operations))
+{
+    connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsModel::changed);
+}
+
+WifiSettingsModel::WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+    : WifiSettingsModel(window, [&controller] { return read(controller); }, operations(controller), parent)
+{
+    using C = TavrikBleCentral;
+    for (auto signal : { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged,
+             &C::wifiRequestActivityChanged, &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged,
+             &C::wifiValidationFailureChanged }) {
+        connect(&controller, signal, this, &WifiSettingsModel::changed);
+    }
+}
+
+WifiSettingsModel::Inputs WifiSettingsModel::read(const TavrikBleCentral& controller)
+{
+    return { controller.savedWifiCredentials(), controller.wifiCredentialCapacity(), controller.wifiRequestActivity(),
+        controller.wifiSettingsMessage(), controller.nearbyWifiNetworks(), controller.wifiValidationFailure(),
+        controller.failedWifiCandidate() };
+}
+
+WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& controller)
+{
+    TavrikBleCentral* c = &controller;
+    Operations result;
+    result.scanWifiNetworks = [c] { c->scanWifiNetworks(); };
+    result.checkSavedWifiCredentials = [c] { c->checkSavedWifiCredentials(); };
+    result.validateAndSaveWifiCredential = [c](const std::string& ssid, const std::string& password) {
+        c->validateAndSaveWifiCredential(ssid, password);
+    };
+    result.sendWifiUpsert = [c](const WifiCandidate& candidate, bool verified) { c->sendWifiUpsert(candidate, verified); };
+    result.removeWifiCredential = [c](const std::string& ssid) { c->removeWifiCredential(ssid); };
+    result.resetWifiRequestState = [c] { c->resetWifiRequestState(); };
+    result.clearFailedWifiCandidate = [c] { c->clearFailedWifiCandidate(); };
+    result.clearWifiValidationFailure = [c] { c->clearWifiValidationFailure(); };
+    result.clearWifiSettingsMessage = [c] { c->clearWifiSettingsMessage(); };
+    return result;
+}
+
+std::string_view WifiSettingsModel::statusLine(SavedStatus status)
+{
+    switch (status) {
+    case SavedStatus::lastSuccessful:
+        return "Last successful time sync";
+    case SavedStatus::verified:
+        return "Verified";
+    case SavedStatus::unverified:
+        return "Saved without verification";
+    }
+    return "Saved without verification";
+}
+
+WifiSettingsModel::SavedStatus WifiSettingsModel::status(const WifiCredentialSummary& credential)
+{
+    if (credential.lastSuccessful != 0) {
+        return SavedStatus::lastSuccessful;
+    }
+    return credential.verified != 0 ? SavedStatus::verified : SavedStatus::unverified;
+}
+
+bool WifiSettingsModel::canAdd() const
+{
+    const Inputs now = reader();
+    return static_cast<std::int64_t>(now.savedWifiCredentials.size()) < now.wifiCredentialCapacity
+        && !now.wifiRequestActivity.isSaving();
+}
+
+bool WifiSettingsModel::canRemove() const
+{
+    return window.state().selectedWifiCredentialSsid.has_value() && !isSaving();
+}
+
+bool WifiSettingsModel::canEdit() const
+{
+    return canRemove();
+}
+
+bool WifiSettingsModel::canCheck() const
+{
+    const Inputs now = reader();
+    return !now.wifiRequestActivity.kind.has_value() && !now.savedWifiCredentials.empty();
+}
+
+std::optional<std::string> WifiSettingsModel::sectionMessage() const
+{
+    if (window.state().showingWifiCredentialEditor) {
+        return std::nullopt;
+    }
+    return reader().wifiSettingsMessage;
+}
+
+bool WifiSettingsModel::sectionShowsProgress() const
+{
+    return sectionMessage().has_value() && reader().wifiRequestActivity.kind.has_value();
+}
+
+void WifiSettingsModel::select(std::optional<std::string> ssid)
+{
+    window.modify([&](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = std::move(ssid); });
+}
+
+void WifiSettingsModel::resetEditorMessages()
+{
+    call(ops.clearFailedWifiCandidate);
+    call(ops.clearWifiValidationFailure);
+    call(ops.resetWifiRequestState);
+    call(ops.clearWifiSettingsMessage);
+}
+
+void WifiSettingsModel::beginAddingWifiCredential()
+{
+    window.modify([](ContentViewPresenter::State& state) {
+        state.editingWifiCredentialSsid.reset();
+        state.wifiDraftSsid.clear();
+        state.wifiDraftPassword.clear();
+        state.wifiDraftPasswordVisible = false;
+        state.wifiDraftUsesOtherNetwork = false;
+    });
+    resetEditorMessages();
+    window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
+    call(ops.scanWifiNetworks);
+}
+
+void WifiSettingsModel::beginEditingSelectedWifiCredential()
+{
+    const auto selected = window.state().selectedWifiCredentialSsid;
+    if (!selected) {
+        return;
+    }
+    window.modify([&](ContentViewPresenter::State& state) {
+        state.editingWifiCredentialSsid = *selected;
+        state.wifiDraftSsid = *selected;
+        state.wifiDraftPassword.clear();
+        state.wifiDraftPasswordVisible = false;
+        state.wifiDraftUsesOtherNetwork = true;
+    });
+    resetEditorMessages();
+    window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
+}
+
+std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() const
+{
+    const auto selected = window.state().selectedWifiCredentialSsid;
+    if (!selected) {
+        return std::nullopt;
+    }
+    return Question { "Remove Wi-Fi Network?", "Tavrik will forget \u201C" + *selected + "\u201D.", "Remove", "Cancel" };
+}
+
+void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
+{
+    const auto selected = window.state().selectedWifiCredentialSsid;
+    if (!selected || !confirmed) {
+        return;
+    }
+    window.modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid.reset(); });
+    call(ops.removeWifiCredential, *selected);
+}
+
+void WifiSettingsModel::checkNow()
+{
+    if (canCheck()) {
+        call(ops.checkSavedWifiCredentials);
+    }
+}
+
+std::string WifiSettingsModel::sheetTitle() const
+{
+    return window.state().editingWifiCredentialSsid ? "Edit Wi-Fi Network" : "Add Wi-Fi Network";
+}
+
+WifiSettingsModel::NetworkChoice WifiSettingsModel::networkChoice() const
+{
+    const auto& state = window.state();
+    if (state.editingWifiCredentialSsid) {
+        return NetworkChoice::editing;
+    }
+    if (!state.wifiDraftUsesOtherNetwork && !reader().nearbyWifiNetworks.empty()) {
+        return NetworkChoice::picker;
+    }
+    return NetworkChoice::typedName;
+}
+
+bool WifiSettingsModel::isSaving() const
+{
+    return reader().wifiRequestActivity.isSaving();
+}
+
+bool WifiSettingsModel::isScanning() const
+{
+    return reader().wifiRequestActivity.isScanning();
+}
+
+bool WifiSettingsModel::isOpen(const WifiScannedNetwork& network)
+{
+    return network.security == "open";
+}
+
+std::optional<std::string> WifiSettingsModel::activityText() const
+{
+    const Inputs now = reader();
+    if (!now.wifiRequestActivity.isScanning() && !now.wifiRequestActivity.isSaving()) {
+        return std::nullopt;
+    }
+    if (now.wifiSettingsMessage) {
+        return now.wifiSettingsMessage;
+    }
+    return std::string(now.wifiRequestActivity.isScanning() ? "Scanning for nearby networks\u2026"
+                                                            : "Checking Wi-Fi connectivity\u2026");
+}
+
+std::optional<WifiValidationFailure> WifiSettingsModel::shownFailure() const
+{
+    auto failure = reader().wifiValidationFailure;
+    if (failure && failure->ssid == window.state().wifiDraftSsid) {
+        return failure;
+    }
+    return std::nullopt;
+}
+
+bool WifiSettingsModel::canCancel() const
+{
+    return shownFailure().has_value() || !isSaving();
+}
+
+bool WifiSettingsModel::canSave() const
+{
+    return !text::trimmed(window.state().wifiDraftSsid).empty() && !isSaving();
+}
+
+void WifiSettingsModel::chooseNetwork(const std::string& ssid)
+{
+    const auto networks = reader().nearbyWifiNetworks;
+    const auto found = std::find_if(
+        networks.begin(), networks.end(), [&](const WifiScannedNetwork& network) { return network.ssid == ssid; });
+    // A network the device cannot join is listed but cannot be chosen.
+    if (found == networks.end() || found->supported == 0) {
+        emit changed();
+        return;
+    }
+    window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
+}
+
+void WifiSettingsModel::typeNetworkName(const std::string& ssid)
+{
+    if (window.state().editingWifiCredentialSsid) {
+        return;
+    }
+    window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
+}
+
+void WifiSettingsModel::typePassword(const std::string& password)
+{
+    window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftPassword = password; });
+}
+
+void WifiSettingsModel::togglePasswordVisible()
+{
+    window.modify([](ContentViewPresenter::State& state) { state.wifiDraftPasswordVisible = !state.wifiDraftPasswordVisible; });
+}
+
+void WifiSettingsModel::chooseOtherNetwork()
+{
+    window.modify([](ContentViewPresenter::State& state) {
+        state.wifiDraftUsesOtherNetwork = true;
+        state.wifiDraftSsid.clear();
+    });
+}
+
+void WifiSettingsModel::scanAgain()
+{
+    if (isScanning()) {
+        return;
+    }
+    if (networkChoice() == NetworkChoice::typedName) {
+        window.modify([](ContentViewPresenter::State& state) { state.wifiDraftUsesOtherNetwork = false; });
+    }
+    call(ops.scanWifiNetworks);
+}
+
+void WifiSettingsModel::save()
+{
+    if (!canSave()) {
+        return;
+    }
+    const auto& state = window.state();
+    call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
+}
+
+void WifiSettingsModel::tryAgain()
+{
+    const auto& state = window.state();
+    call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
+}
+
+void WifiSettingsModel::saveAnyway()
+{
+    const auto candidate = reader().failedWifiCandidate;
+    if (!candidate) {
+        return;
+    }
+    call(ops.clearWifiValidationFailure);
+    call(ops.sendWifiUpsert, *candidate, false);
+}
+
+void WifiSettingsModel::cancel()
+{
+    resetEditorMessages();
+    window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });
+}
+
+} // namespace tavrik

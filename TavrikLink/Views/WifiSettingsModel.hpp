@@ -1,0 +1,146 @@
+#pragma once
+
+#include "TavrikCore/Model/WifiModels.hpp"
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrik {
+
+class TavrikBleCentral;
+
+// The settings pane's "Wi-Fi Time Sync" section and the sheet that adds a network or replaces its
+// password. The sheet's drafts are the window's; the device does every check, this only enables,
+// shows and forwards.
+class WifiSettingsModel : public QObject {
+    Q_OBJECT
+public:
+    // What the section reads of the controller.
+    struct Inputs {
+        std::vector<WifiCredentialSummary> savedWifiCredentials;
+        std::int64_t wifiCredentialCapacity = 0;
+        WifiRequestActivityState wifiRequestActivity;
+        std::optional<std::string> wifiSettingsMessage;
+        std::vector<WifiScannedNetwork> nearbyWifiNetworks;
+        std::optional<WifiValidationFailure> wifiValidationFailure;
+        std::optional<WifiCandidate> failedWifiCandidate;
+    };
+
+    // The controller operations it calls.
+    struct Operations {
+        std::function<void()> scanWifiNetworks;
+        std::function<void()> checkSavedWifiCredentials;
+        std::function<void(const std::string& ssid, const std::string& password)> validateAndSaveWifiCredential;
+        std::function<void(const WifiCandidate&, bool verified)> sendWifiUpsert;
+        std::function<void(const std::string& ssid)> removeWifiCredential;
+        std::function<void()> resetWifiRequestState;
+        std::function<void()> clearFailedWifiCandidate;
+        std::function<void()> clearWifiValidationFailure;
+        std::function<void()> clearWifiSettingsMessage;
+    };
+
+    enum class SavedStatus { lastSuccessful, verified, unverified };
+    enum class NetworkChoice {
+        // The saved network's name, fixed.
+        editing,
+        // A picker of the scanned networks.
+        picker,
+        // A typed name.
+        typedName,
+    };
+
+    struct Question {
+        std::string message;
+        std::string informativeText;
+        std::string confirmButton;
+        std::string cancelButton;
+        bool operator==(const Question&) const = default;
+    };
+
+    static constexpr std::string_view title = "Wi-Fi Time Sync";
+    static constexpr std::string_view explanation = "Tavrik uses saved Wi-Fi networks only to keep its clock "
+                                                    "synchronized. Passwords remain on Tavrik and are never read "
+                                                    "back into Tavrik Link.";
+    static constexpr std::string_view emptyListText = "No saved Wi-Fi networks";
+
+    // Reads through `read` on every question, so it always answers from the controller's present state.
+    WifiSettingsModel(ContentViewPresenter& window, std::function<Inputs()> read, Operations operations,
+        QObject* parent = nullptr);
+    // The section of the app's controller; redraws on its Wi-Fi changes.
+    WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+
+    static Inputs read(const TavrikBleCentral& controller);
+    static Operations operations(TavrikBleCentral& controller);
+
+    Inputs inputs() const { return reader(); }
+    const ContentViewPresenter::State& state() const { return window.state(); }
+
+    // --- Section ---
+    static std::string_view statusLine(SavedStatus status);
+    static SavedStatus status(const WifiCredentialSummary& credential);
+    bool canAdd() const;
+    bool canRemove() const;
+    bool canEdit() const;
+    bool canCheck() const;
+    // The section's message row: only while the sheet is closed.
+    std::optional<std::string> sectionMessage() const;
+    bool sectionShowsProgress() const;
+    void select(std::optional<std::string> ssid);
+    void beginAddingWifiCredential();
+    void beginEditingSelectedWifiCredential();
+    // The question before removing the selected network; nothing when none is selected.
+    std::optional<Question> removeQuestion() const;
+    void confirmRemoveSelectedWifiCredential(bool confirmed);
+    void checkNow();
+
+    // --- Sheet ---
+    std::string sheetTitle() const;
+    NetworkChoice networkChoice() const;
+    bool isSaving() const;
+    bool isScanning() const;
+    bool canScanAgain() const { return !isScanning(); }
+    // "lock.wifi" for a secured network, "wifi" for an open one.
+    static bool isOpen(const WifiScannedNetwork& network);
+    std::optional<std::string> activityText() const;
+    // The failure shown for the name now entered, if any.
+    std::optional<WifiValidationFailure> shownFailure() const;
+    bool canCancel() const;
+    bool canSave() const;
+    void chooseNetwork(const std::string& ssid);
+    void typeNetworkName(const std::string& ssid);
+    void typePassword(const std::string& password);
+    void togglePasswordVisible();
+    void chooseOtherNetwork();
+    // "Scan again" of the picker row, and of the typed-name row (which returns to the picker).
+    void scanAgain();
+    void save();
+    void tryAgain();
+    void saveAnyway();
+    void cancel();
+
+signals:
+    void changed();
+
+private:
+    template <class... Args, class Function>
+    static void call(const Function& action, Args&&... args)
+    {
+        if (action) {
+            action(std::forward<Args>(args)...);
+        }
+    }
+    void resetEditorMessages();
+
+    ContentViewPresenter& window;
+    std::function<Inputs()> reader;
+    Operations ops;
+};
+
+} // namespace tavrik

@@ -1,0 +1,291 @@
+#include "TavrikLink/Ui/ScheduleCompactRow.hpp"
+#include "TavrikLink/Ui/ScheduleSectionView.hpp"
+#include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
+#include "TavrikLink/Ui/WifiSettingsSection.hpp"
+#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+namespace tavrik::test {
+namespace {
+
+// With TAVRIK_UI_SHOTS set to a folder, keeps a picture of the widget there to look at.
+void saveShot(QWidget* widget, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("TAVRIK_UI_SHOTS");
+    if (!folder.isEmpty()) {
+        QCoreApplication::processEvents();
+        widget->grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    }
+}
+
+// Answers the next modal question with the button of that text.
+void answerNextQuestion(const QString& button)
+{
+    QTimer::singleShot(0, [button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* candidate : box->buttons()) {
+            if (candidate->text() == button) {
+                candidate->click();
+                return;
+            }
+        }
+        FAIL() << "no button " << button.toStdString();
+    });
+}
+
+ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
+    std::int64_t days, bool enabled = true)
+{
+    ScheduledRoutine schedule;
+    schedule.id = id;
+    schedule.routineId = routineId;
+    schedule.hour = hour;
+    schedule.minute = minute;
+    schedule.days = days;
+    schedule.enabled = enabled;
+    schedule.type = "recurring";
+    return schedule;
+}
+
+class ScheduleSectionViewTest : public ControllerTest {
+protected:
+    std::unique_ptr<ContentViewPresenter> window;
+    std::unique_ptr<ScheduleSectionView> view;
+
+    void load(std::vector<ScheduledRoutine> schedules)
+    {
+        clock.zone = "Europe/Amsterdam";
+        clock.locale = "en_US";
+        addDevice();
+        device->data.routines = { { 9, "Morning", {}, {}, {} }, { 4, "Evening", {}, {}, {} } };
+        device->data.schedules = std::move(schedules);
+        device->answerCommand = [](const std::string&, const std::string&) { return std::vector<Json> {}; };
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {});
+        auto* model = new ScheduleSectionModel(*controller, *window, clock);
+        model->showRoutine(ScheduleSectionModel::Routine { 9, "Morning" });
+        view = std::make_unique<ScheduleSectionView>(model);
+        view->resize(620, 520);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+
+    void TearDown() override
+    {
+        view.reset();
+        window.reset();
+    }
+
+    QStringList shownTimes() const
+    {
+        QStringList times;
+        for (ScheduleCompactRow* row : view->rows()) {
+            times << row->timeLabel()->text();
+        }
+        return times;
+    }
+};
+
+TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
+{
+    ScheduledRoutine once = recurring(2, 9, 7, 45, 0);
+    once.type = "single";
+    once.year = 2026;
+    once.month = 1;
+    once.day = 5;
+    load({ recurring(1, 9, 8, 0, 127), once, recurring(3, 4, 6, 0, 62), recurring(5, 9, 21, 30, 65, false) });
+    QStringList expected;
+    for (const auto& schedule : view->model().routineSchedules()) {
+        expected << QString::fromStdString(schedule.timeText());
+    }
+    EXPECT_EQ(shownTimes(), expected);
+    EXPECT_EQ(expected.size(), 3);
+    EXPECT_TRUE(view->scrollArea()->isVisible()) << "three rows sit in a scroll view";
+    ScheduleCompactRow* weekly = view->row(5);
+    EXPECT_EQ(weekly->daysLabel()->text(), "Weekend");
+    EXPECT_EQ(weekly->bellLabel()->toolTip(), "bell.slash");
+    saveShot(view.get(), QStringLiteral("schedule-section"));
+
+    ScheduleCompactRow* daily = view->row(1);
+    QTest::mouseClick(daily->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(daily->isEditorPresented());
+    EXPECT_FALSE(daily->dateField()->isVisible());
+    EXPECT_TRUE(daily->weekdayPicker()->isVisible());
+    EXPECT_TRUE(daily->kindButton(ScheduleKind::recurring)->isChecked());
+    saveShot(daily->editor(), QStringLiteral("schedule-editor-repeating"));
+
+    daily->hourField()->selectAll();
+    QTest::keyClicks(daily->hourField(), "30");
+    QTest::keyClick(daily->hourField(), Qt::Key_Return);
+    EXPECT_EQ(controller->schedules().back().hour, 23);
+    EXPECT_EQ(daily->hourField()->text(), "23");
+    EXPECT_EQ(daily->timeLabel()->text(), "23:00");
+    daily->minuteField()->selectAll();
+    QTest::keyClicks(daily->minuteField(), "soon");
+    QTest::keyClick(daily->minuteField(), Qt::Key_Return);
+    EXPECT_EQ(daily->minuteField()->text(), "0") << "unreadable text changes nothing";
+
+    QTest::mouseClick(daily->dayButton(0), Qt::LeftButton);
+    EXPECT_EQ(daily->daysLabel()->text(), "Mon, Tue, Wed, Thu, Fri, Sat");
+    daily->enabledToggle()->click();
+    EXPECT_EQ(daily->bellLabel()->toolTip(), "bell.slash");
+    QTest::mouseClick(daily->kindButton(ScheduleKind::single), Qt::LeftButton);
+    EXPECT_TRUE(daily->isEditorPresented()) << "the row keeps its editor while the list re-sorts";
+    EXPECT_TRUE(daily->dateField()->isVisible());
+    EXPECT_FALSE(daily->weekdayPicker()->isVisible());
+    saveShot(daily->editor(), QStringLiteral("schedule-editor-once"));
+    daily->editor()->hide();
+
+    answerNextQuestion(QStringLiteral("Cancel"));
+    QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
+    EXPECT_NE(view->row(2), nullptr);
+    answerNextQuestion(QStringLiteral("Delete"));
+    QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->row(2), nullptr);
+    EXPECT_FALSE(view->scrollArea()->isVisible()) << "two rows stand in the column";
+}
+
+TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
+{
+    std::vector<ScheduledRoutine> many;
+    for (std::uint32_t id = 1; id <= 40; ++id) {
+        many.push_back(recurring(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
+    }
+    load(many);
+    ScheduleSectionModel::StartTags tags;
+    for (std::uint32_t id = 1; id <= 5; ++id) {
+        tags.assigned.push_back({ id, "04 0" + std::to_string(id), "Start tag with a long name " + std::to_string(id) });
+    }
+    tags.available = { { 9, "04 09", "Hall" } };
+    tags.canAdd = true;
+    tags.addHelp = "Choose a saved tag that starts this routine.";
+    std::vector<std::uint32_t> removals;
+    tags.requestRemove = [&](std::uint32_t id) { removals.push_back(id); };
+    view->model().setStartTags(tags);
+    EXPECT_EQ(view->rows().size(), 40u);
+    EXPECT_LE(view->scrollArea()->height(), 250);
+    EXPECT_TRUE(view->addStartTagButton()->isEnabled());
+    auto* remove = view->findChild<QToolButton*>(QString(), Qt::FindChildrenRecursively);
+    ASSERT_NE(remove, nullptr);
+    saveShot(view.get(), QStringLiteral("schedule-section-large"));
+
+    QTest::mouseClick(view->addScheduleButton(), Qt::LeftButton);
+    EXPECT_EQ(view->rows().size(), 41u);
+    EXPECT_EQ(window->state().selectedScheduleId, 41u);
+
+    view->model().showNewRoutineDraft();
+    EXPECT_FALSE(view->addScheduleButton()->isEnabled());
+    EXPECT_FALSE(view->addStartTagButton()->isEnabled());
+    EXPECT_TRUE(view->rows().empty());
+    saveShot(view.get(), QStringLiteral("schedule-section-new-routine"));
+}
+
+class WifiViewTest : public ::testing::Test {
+protected:
+    WifiSettingsModel::Inputs inputs;
+    std::vector<std::string> calls;
+    std::unique_ptr<ContentViewPresenter> window;
+
+    void SetUp() override { window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}); }
+
+    WifiSettingsModel* model()
+    {
+        WifiSettingsModel::Operations ops;
+        ops.scanWifiNetworks = [this] { calls.push_back("scan"); };
+        ops.validateAndSaveWifiCredential = [this](const std::string& ssid, const std::string&) {
+            calls.push_back("validate " + ssid);
+        };
+        ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
+        return new WifiSettingsModel(*window, [this] { return inputs; }, std::move(ops));
+    }
+};
+
+TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
+{
+    inputs.wifiCredentialCapacity = 5;
+    inputs.savedWifiCredentials = { { "Home", 1, 1 }, { "Office", 1, 0 }, { "Cabin", 0, 0 } };
+    inputs.wifiSettingsMessage = "Tavrik synchronized its clock over Home.";
+    WifiSettingsSection section(model());
+    section.resize(520, 420);
+    section.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&section));
+    EXPECT_EQ(section.list()->count(), 3);
+    EXPECT_TRUE(section.messageLabel()->isVisible());
+    section.list()->setCurrentRow(1);
+    EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
+    EXPECT_TRUE(section.removeButton()->isEnabled());
+    saveShot(&section, QStringLiteral("wifi-section"));
+
+    answerNextQuestion(QStringLiteral("Cancel"));
+    section.removeButton()->click();
+    EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
+    answerNextQuestion(QStringLiteral("Remove"));
+    section.removeButton()->click();
+    EXPECT_EQ(calls, std::vector<std::string> { "remove Office" });
+    EXPECT_FALSE(window->state().selectedWifiCredentialSsid.has_value());
+
+    inputs.savedWifiCredentials.clear();
+    emit section.model().changed();
+    EXPECT_FALSE(section.removeButton()->isEnabled());
+    EXPECT_EQ(section.list()->item(0)->text(), "No saved Wi-Fi networks");
+    saveShot(&section, QStringLiteral("wifi-section-empty"));
+}
+
+TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
+{
+    WifiSettingsModel* wifi = model();
+    wifi->beginAddingWifiCredential();
+    for (int index = 0; index < 25; ++index) {
+        inputs.nearbyWifiNetworks.push_back({ "Network " + std::to_string(index), -30 - index,
+            index % 4 == 0 ? "open" : "wpa2", index % 5 == 3 ? 0 : 1 });
+    }
+    window->modify([](ContentViewPresenter::State& state) { state.wifiDraftSsid = "Network 0"; });
+    WifiCredentialEditorView editor(wifi);
+    editor.resize(430, 300);
+    editor.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&editor));
+    EXPECT_TRUE(editor.networkPicker()->isVisible());
+    EXPECT_EQ(editor.networkPicker()->count(), 25);
+    EXPECT_EQ(editor.networkPicker()->currentText(), "Network 0");
+    auto* items = qobject_cast<QStandardItemModel*>(editor.networkPicker()->model());
+    EXPECT_FALSE(items->item(3)->isEnabled());
+    EXPECT_TRUE(items->item(2)->isEnabled());
+    saveShot(&editor, QStringLiteral("wifi-editor-picker"));
+
+    QTest::mouseClick(editor.otherNetworkButton(), Qt::LeftButton);
+    EXPECT_TRUE(editor.networkNameField()->isVisible());
+    QTest::keyClicks(editor.networkNameField(), "Hidden");
+    QTest::keyClicks(editor.passwordField(), "wrong");
+    QTest::mouseClick(editor.saveButton(), Qt::LeftButton);
+    EXPECT_EQ(calls.back(), "validate Hidden");
+
+    inputs.wifiValidationFailure = WifiValidationFailure("Hidden", "Tavrik couldn\u2019t join Hidden.");
+    inputs.failedWifiCandidate = WifiCandidate { "Hidden", "wrong" };
+    wifi->typePassword("wrong");
+    emit wifi->changed();
+    EXPECT_TRUE(editor.failureLabel()->isVisible());
+    EXPECT_FALSE(editor.saveButton()->isVisible());
+    saveShot(&editor, QStringLiteral("wifi-editor-failure"));
+}
+
+} // namespace
+} // namespace tavrik::test
