@@ -10,7 +10,9 @@
 
 #include <QApplication>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -44,6 +46,24 @@ int main(int argc, char** argv)
     tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
         tavrik::TavrikBleCentral::defaultLocalLinkDirectory(), true, {} });
     logTarget = &controller;
+    // The log and the status also go to standard error, so a session log or a terminal shows what
+    // the program did when no window is looked at.
+    std::optional<tavrik::Uuid> lastPrinted;
+    QObject::connect(&controller, &tavrik::TavrikBleCentral::logChanged, [&controller, &lastPrinted] {
+        const auto& items = controller.logItems();
+        auto next = items.begin();
+        if (lastPrinted) {
+            const auto printed = std::find_if(
+                items.rbegin(), items.rend(), [&](const tavrik::TavrikLogEntry& item) { return item.id == *lastPrinted; });
+            next = printed == items.rend() ? items.begin() : printed.base();
+        }
+        for (; next != items.end(); ++next) {
+            qInfo("%s", next->text.c_str());
+            lastPrinted = next->id;
+        }
+    });
+    QObject::connect(&controller, &tavrik::TavrikBleCentral::statusTextChanged,
+        [&controller] { qInfo("Status: %s", controller.statusText().c_str()); });
     if (commandLine.options->demo) {
         // Demo mode is on before the window first appears, so its first appearance loads nothing.
         controller.beginReviewDemo();

@@ -44,13 +44,14 @@ LocalLinkSimulator::~LocalLinkSimulator() = default;
 
 void LocalLinkSimulator::run(const std::string& session, std::chrono::milliseconds interval, Now now)
 {
+    // Advertised before `now` moves into the timer's callback.
+    advertise(session, now());
     ticker = std::make_unique<Ticker>();
     ticker->timer.setInterval(interval);
     QObject::connect(&ticker->timer, &QTimer::timeout, [this, session, now = std::move(now)] {
         advertise(session, now());
         pump();
     });
-    advertise(session, now());
     ticker->timer.start();
 }
 
