@@ -22,14 +22,22 @@ public:
     {
         radio.notify(data);
         if (type == BleWriteType::withResponse) {
-            scheduler.schedule(std::chrono::milliseconds(0), [this] { channel.handleWriteResponse(); });
+            // A device replaced or gone before the answer is due answers nothing.
+            scheduler.schedule(std::chrono::milliseconds(0), [this, token = alive] {
+                if (*token) {
+                    channel.handleWriteResponse();
+                }
+            });
         }
     }
+
+    ~NotifyTransport() override { *alive = false; }
 
 private:
     ManualScheduler& scheduler;
     FakeBlePeripheral& radio;
     BleDataChannel& channel;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 FakeTavrik::FakeTavrik(ManualScheduler& scheduler, FakeBleCentral& central, TavrikBleProtocolProfile profile,
