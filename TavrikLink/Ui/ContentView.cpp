@@ -8,6 +8,7 @@
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
@@ -69,13 +70,15 @@ ContentView::ContentView(Environment env, QWidget* parent)
             [controller](std::function<void()> completion) { controller->prepareForAppTermination(std::move(completion)); });
     };
     actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
+    shared = std::make_unique<WindowPanes>(environment.controller, *window, this, environment.backupFilePanel);
+    shared->connectActions();
     binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     stack = new QStackedWidget(this);
-    DetailPaneContext context { environment.controller, *window, stack };
+    DetailPaneContext context { environment.controller, *window, stack, shared.get() };
     legacyPage = new LegacyUpgradeView(context, stack);
     overlayPage = new ConnectionOverlayView(context, stack);
     splitPage = buildSplit();
@@ -107,6 +110,7 @@ ContentView::~ContentView()
     delete drawer;
     drawer = nullptr;
     binding.reset();
+    shared.reset();
 }
 
 QWidget* ContentView::buildSplit()
@@ -181,6 +185,7 @@ QWidget* ContentView::mainContent() const
 
 void ContentView::refresh()
 {
+    shared->windowChanged();
     using Main = ContentViewPresenter::MainContent;
     const Main main = window->mainContent();
     stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage : main == Main::loadOverlay ? overlayPage : splitPage);
@@ -192,7 +197,8 @@ void ContentView::refresh()
             detailHost->removeWidget(detail);
             detail->deleteLater();
         }
-        detail = DetailPaneFactory::detailPane(content, { environment.controller, *window, detailHost->parentWidget() });
+        detail = DetailPaneFactory::detailPane(
+            content, { environment.controller, *window, detailHost->parentWidget(), shared.get() });
         detailHost->addWidget(detail);
     }
 

@@ -1,5 +1,10 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/FirmwareDetailView.hpp"
+#include "TavrikLink/Ui/FirmwarePane.hpp"
+#include "TavrikLink/Ui/SettingsPane.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
+
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -59,12 +64,22 @@ QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("firmwarePane"), QStringLiteral("Firmware"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("firmwarePane"), QStringLiteral("Firmware"));
+    }
+    auto* pane = new FirmwarePane(context.panes->firmware(), context.parent);
+    pane->setObjectName(QStringLiteral("firmwarePane"));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("settingsPane"), QStringLiteral("Settings"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("settingsPane"), QStringLiteral("Settings"));
+    }
+    auto* pane = new SettingsPane(context.panes->settings(), context.parent);
+    pane->setObjectName(QStringLiteral("settingsPane"));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::usbSetupContent(const DetailPaneContext& context)
@@ -79,7 +94,13 @@ QWidget* DetailPaneFactory::newBoardSection(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("legacyFirmwareSection"), QStringLiteral("Firmware"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("legacyFirmwareSection"), QStringLiteral("Firmware"));
+    }
+    auto* section = new FirmwareDetailView(context.parent);
+    section->setObjectName(QStringLiteral("legacyFirmwareSection"));
+    section->bind(context.panes->legacyFirmware());
+    return section;
 }
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)
