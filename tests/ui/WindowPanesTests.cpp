@@ -10,6 +10,8 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/FirmwareDetailPresenter.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
@@ -208,6 +210,50 @@ TEST_F(WindowPanesTest, AnImportThatCannotBeReadLeavesTheDeviceAlone)
     EXPECT_EQ(closeNotice(view).first, "Import Failed");
     settle();
     EXPECT_FALSE(device->lastRestore());
+}
+
+TEST_F(WindowPanesTest, TheLegacyRestoreOfferIsAnsweredByTheWindowsPrompt)
+{
+    const struct {
+        const char* button;
+        bool restores;
+    } cases[] = { { "Restore Backup", true }, { "Keep Current Data", false } };
+    for (const auto& answer : cases) {
+        SCOPED_TRACE(answer.button);
+        QTemporaryDir folder;
+        panel.file = folder.filePath(QStringLiteral("migration.json"));
+        addDevice();
+        loadFromDevice();
+        ContentView& view = open();
+        app->mainWindow().exportDataAction()->trigger();
+        settle();
+        closeNotice(view);
+        ASSERT_TRUE(device->lastRestore() == std::nullopt);
+
+        LegacyUpgradeState& legacy = view.panes().legacy();
+        legacy.setMigrationBackupPath(panel.file);
+        legacy.setUpgradeStarted(true);
+        EXPECT_EQ(view.presenter().state().legacyMigrationBackupURL, panel.file.toStdString());
+        EXPECT_TRUE(view.presenter().state().legacyUpgradeStarted);
+        emit legacy.restoreOffered();
+        const WindowAlertQueue::Alert* prompt = view.presenter().alerts().current();
+        ASSERT_NE(prompt, nullptr);
+        ASSERT_EQ(prompt->title, "Restore Migration Backup?");
+        std::size_t index = 0;
+        while (index < prompt->buttons.size() && prompt->buttons[index].text != answer.button) {
+            ++index;
+        }
+        ASSERT_LT(index, prompt->buttons.size());
+        view.presenter().alerts().answer(index);
+        settle();
+
+        EXPECT_FALSE(legacy.upgradeStarted());
+        EXPECT_FALSE(view.presenter().state().legacyUpgradeStarted);
+        EXPECT_EQ(device->lastRestore().has_value(), answer.restores);
+        closeNotice(view);
+        app.reset();
+        controller.reset();
+    }
 }
 
 } // namespace
