@@ -2,6 +2,7 @@
 #include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
 #include "TavrikLink/Ui/FirmwareDetailView.hpp"
 #include "TavrikLink/Ui/FirmwarePane.hpp"
+#include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/SettingsPane.hpp"
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
@@ -10,6 +11,7 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/FirmwareDetailPresenter.hpp"
+#include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
@@ -22,6 +24,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -210,6 +213,34 @@ TEST_F(WindowPanesTest, AnImportThatCannotBeReadLeavesTheDeviceAlone)
     EXPECT_EQ(closeNotice(view).first, "Import Failed");
     settle();
     EXPECT_FALSE(device->lastRestore());
+}
+
+TEST_F(WindowPanesTest, ALegacyBoardsUpgradeWaitsForItsSavedMigrationBackup)
+{
+    QTemporaryDir folder;
+    panel.file = folder.filePath(QStringLiteral("migration.json"));
+    addDevice(TavrikBleProtocolProfile::legacyUnencryptedV1);
+    makeController();
+    ContentView& view = open();
+    ASSERT_TRUE(controller->legacyFirmwareUpgradeRequired());
+    auto* legacy = qobject_cast<LegacyUpgradeView*>(view.mainContent());
+    ASSERT_NE(legacy, nullptr);
+    auto* section = legacy->findChild<FirmwareDetailView*>(QStringLiteral("legacyFirmwareSection"));
+    ASSERT_NE(section, nullptr);
+    EXPECT_EQ(section->installButton()->text(), "Upgrade Firmware");
+    EXPECT_FALSE(view.panes().legacyFirmware().detail().values().installEnabled);
+
+    legacy->saveBackupButton()->click();
+    EXPECT_EQ(panel.saves, 1);
+    ASSERT_TRUE(QFile::exists(panel.file));
+    EXPECT_EQ(view.panes().legacy().migrationBackupPath(), panel.file);
+    EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith(QStringLiteral("migration.json")));
+    EXPECT_TRUE(view.panes().legacyFirmware().detail().values().installEnabled);
+    EXPECT_FALSE(legacy->horizontalScrollBar()->isVisible()) << "the section fits the window's width";
+    const QString shots = qEnvironmentVariable("TAVRIK_UI_SHOTS");
+    if (!shots.isEmpty()) {
+        app->mainWindow().grab().save(shots + QStringLiteral("/legacy-saved.png"));
+    }
 }
 
 TEST_F(WindowPanesTest, TheLegacyRestoreOfferIsAnsweredByTheWindowsPrompt)
