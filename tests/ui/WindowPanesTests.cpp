@@ -139,6 +139,11 @@ TEST_F(WindowPanesTest, DemoSidebarWalkShowsTheSettingsAndFirmwarePanes)
         ASSERT_NE(view.detailPane(), nullptr) << rows[static_cast<std::size_t>(row)].label;
     }
     EXPECT_NE(qobject_cast<SettingsPane*>(show(view, Kind::settings)), nullptr);
+
+    // "Open Wi-Fi settings" reaches the settings pane as a request to show its Wi-Fi section.
+    const int requests = view.panes().settings().wifiSettingsScrollRequest();
+    view.presenter().modify([](ContentViewPresenter::State& state) { ++state.wifiSettingsScrollRequest; });
+    EXPECT_EQ(view.panes().settings().wifiSettingsScrollRequest(), requests + 1);
 }
 
 TEST_F(WindowPanesTest, LeavingTheSettingsPaneEndsAKillSwitchScan)
