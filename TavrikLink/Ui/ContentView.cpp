@@ -8,6 +8,7 @@
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
@@ -71,13 +72,15 @@ ContentView::ContentView(Environment env, QWidget* parent)
     };
     actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
     RoutinePanePresenter::connectWindowActions(*window);
+    shared = std::make_unique<WindowPanes>(environment.controller, *window, this, environment.backupFilePanel);
+    shared->connectActions();
     binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     stack = new QStackedWidget(this);
-    DetailPaneContext context { environment.controller, *window, stack };
+    DetailPaneContext context { environment.controller, *window, stack, shared.get() };
     legacyPage = new LegacyUpgradeView(context, stack);
     overlayPage = new ConnectionOverlayView(context, stack);
     splitPage = buildSplit();
@@ -109,6 +112,7 @@ ContentView::~ContentView()
     delete drawer;
     drawer = nullptr;
     binding.reset();
+    shared.reset();
 }
 
 QWidget* ContentView::buildSplit()
@@ -183,6 +187,7 @@ QWidget* ContentView::mainContent() const
 
 void ContentView::refresh()
 {
+    shared->windowChanged();
     using Main = ContentViewPresenter::MainContent;
     const Main main = window->mainContent();
     stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage : main == Main::loadOverlay ? overlayPage : splitPage);
@@ -194,7 +199,8 @@ void ContentView::refresh()
             detailHost->removeWidget(detail);
             detail->deleteLater();
         }
-        detail = DetailPaneFactory::detailPane(content, { environment.controller, *window, detailHost->parentWidget() });
+        detail = DetailPaneFactory::detailPane(
+            content, { environment.controller, *window, detailHost->parentWidget(), shared.get() });
         detailHost->addWidget(detail);
     }
 

@@ -16,6 +16,7 @@ class QVBoxLayout;
 
 namespace tavrik {
 
+class BackupFilePanel;
 class Clock;
 class ContentViewBinding;
 class LogDrawerModel;
@@ -27,6 +28,7 @@ class TavrikLinkTerminationCoordinator;
 class TavrikViewCommands;
 class UserActivityMonitor;
 class WindowAlertView;
+class WindowPanes;
 
 // The main window's root view: the legacy upgrade view, the connection overlay or the split view
 // (sidebar, title-bar status and detail pane), with the log drawer beside it, and the window's
@@ -40,6 +42,8 @@ public:
         TavrikLinkTerminationCoordinator& terminationCoordinator;
         Scheduler& scheduler;
         const Clock& clock;
+        // The backup save and open dialogs; the desktop's own without one.
+        BackupFilePanel* backupFilePanel = nullptr;
     };
 
     explicit ContentView(Environment environment, QWidget* parent = nullptr);
@@ -54,6 +58,7 @@ public:
     QPushButton* disconnectButton() const { return disconnect; }
     QWidget* titleBarStatus() const { return titleBar; }
     WindowAlertView* alertView() const { return alerts.get(); }
+    WindowPanes& panes() { return *shared; }
 
     // The menu's Import Data... and Export Data... commands.
     void importDataCommand();
@@ -74,6 +79,7 @@ private:
     std::unique_ptr<ContentViewBinding> binding;
     std::unique_ptr<UserActivityMonitor> activity;
     std::unique_ptr<WindowAlertView> alerts;
+    std::unique_ptr<WindowPanes> shared;
 
     QStackedWidget* stack = nullptr;
     QWidget* legacyPage = nullptr;

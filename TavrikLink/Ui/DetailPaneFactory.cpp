@@ -1,10 +1,15 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Ui/FirmwareDetailView.hpp"
+#include "TavrikLink/Ui/FirmwarePane.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
+#include "TavrikLink/Ui/SettingsPane.hpp"
 #include "TavrikLink/Ui/TagEditorView.hpp"
 #include "TavrikLink/Ui/TagPaneView.hpp"
 #include "TavrikLink/Ui/UsbSetupView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
+#include "TavrikLink/Ui/WifiSettingsSection.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -68,12 +73,23 @@ QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("firmwarePane"), QStringLiteral("Firmware"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("firmwarePane"), QStringLiteral("Firmware"));
+    }
+    auto* pane = new FirmwarePane(context.panes->firmware(), context.parent);
+    pane->setObjectName(QStringLiteral("firmwarePane"));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("settingsPane"), QStringLiteral("Settings"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("settingsPane"), QStringLiteral("Settings"));
+    }
+    auto* pane = new SettingsPane(context.panes->settings(), context.parent);
+    pane->setObjectName(QStringLiteral("settingsPane"));
+    pane->setWifiSection(new WifiSettingsSection(context.controller, context.window, pane));
+    return pane;
 }
 
 QWidget* DetailPaneFactory::usbSetupContent(const DetailPaneContext& context)
@@ -88,7 +104,13 @@ QWidget* DetailPaneFactory::newBoardSection(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& context)
 {
-    return placeholder(context, QStringLiteral("legacyFirmwareSection"), QStringLiteral("Firmware"));
+    if (!context.panes) {
+        return placeholder(context, QStringLiteral("legacyFirmwareSection"), QStringLiteral("Firmware"));
+    }
+    auto* section = new FirmwareDetailView(context.parent);
+    section->setObjectName(QStringLiteral("legacyFirmwareSection"));
+    section->bind(context.panes->legacyFirmware());
+    return section;
 }
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)

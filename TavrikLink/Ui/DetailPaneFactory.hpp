@@ -7,12 +7,15 @@ class QWidget;
 namespace tavrik {
 
 class TavrikBleCentral;
+class WindowPanes;
 
 // What a pane gets to build itself: the controller, the window's presenter and the parent.
 struct DetailPaneContext {
     TavrikBleCentral& controller;
     ContentViewPresenter& window;
     QWidget* parent = nullptr;
+    // The presenters and actions the panes share; without them a pane shows only its name.
+    WindowPanes* panes = nullptr;
 };
 
 // The one place the main window asks for the widgets of its panes. Each pane kind has its own

@@ -27,6 +27,9 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     setObjectName(QStringLiteral("legacyUpgradeView"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    // The wrapped texts fit any width the window allows; without this the vertical bar's arrival
+    // brings a needless horizontal one.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* content = new QWidget(this);
     auto* outer = new QVBoxLayout(content);

@@ -45,7 +45,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
     connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });
     if (this->environment.controller) {
         content = new ContentView({ *this->environment.controller, commands, coordinator, this->environment.scheduler,
-            this->environment.clock ? *this->environment.clock : systemClock() });
+            this->environment.clock ? *this->environment.clock : systemClock(), this->environment.backupFilePanel });
         window->setRootView(content);
         connect(window.get(), &TavrikLinkMainWindow::importDataCommand, content, &ContentView::importDataCommand);
         connect(window.get(), &TavrikLinkMainWindow::exportDataCommand, content, &ContentView::exportDataCommand);

@@ -13,6 +13,7 @@
 
 namespace tavrik {
 
+class BackupFilePanel;
 class Clock;
 class ContentView;
 class Scheduler;
@@ -35,6 +36,8 @@ public:
         // The device controller the window shows; without one the window stays empty.
         TavrikBleCentral* controller = nullptr;
         const Clock* clock = nullptr;
+        // The backup save and open dialogs; the desktop's own without one.
+        BackupFilePanel* backupFilePanel = nullptr;
     };
 
     TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent = nullptr);

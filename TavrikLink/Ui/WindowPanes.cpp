@@ -1,0 +1,120 @@
+#include "TavrikLink/Ui/WindowPanes.hpp"
+
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
+#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
+#include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/FirmwarePanePresenter.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "TavrikLink/Views/SettingsPanePresenter.hpp"
+
+namespace tavrik {
+
+WindowPanes::WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window,
+    BackupFilePanel* panel)
+    : controller(controller)
+    , presenter(presenter)
+    , legacyState(std::make_unique<LegacyUpgradeState>())
+    , settingsPresenter(std::make_unique<SettingsPanePresenter>(controller))
+    , firmwarePresenter(std::make_unique<FirmwarePanePresenter>(FirmwarePanePresenter::Flow::firmwarePane, controller))
+    , legacyFirmwarePresenter(std::make_unique<FirmwarePanePresenter>(
+          FirmwarePanePresenter::Flow::legacyUpgrade, controller, legacyState.get()))
+{
+    if (!panel) {
+        ownPanel = std::make_unique<QtBackupFilePanel>(window);
+        panel = ownPanel.get();
+    }
+    ContentViewPresenter* window_ = &presenter;
+    BackupFileActions::Window effects {
+        [window_] {
+            if (window_->actions().syncScheduleSelection) {
+                window_->actions().syncScheduleSelection();
+            }
+        },
+        [window_] {
+            if (window_->actions().syncTagSelection) {
+                window_->actions().syncTagSelection();
+            }
+        },
+        [window_](std::optional<std::uint32_t> id) {
+            window_->modify([&](ContentViewPresenter::State& state) { state.selectedRoutineId = id; });
+        },
+        [window_] { window_->selectPane(ContentViewPresenter::SidebarPane::routines); },
+    };
+    backupActions = std::make_unique<BackupFileActions>(controller, std::move(effects), *panel, *legacyState);
+    noticeAlert = std::make_unique<DataTransferNoticeAlert>(*backupActions, window);
+
+    legacyState->follow(controller);
+    QObject::connect(legacyState.get(), &LegacyUpgradeState::changed, legacyState.get(), [this] { legacyChanged(); });
+    QObject::connect(legacyState.get(), &LegacyUpgradeState::restoreOffered, legacyState.get(), [this] {
+        this->presenter.modify([](ContentViewPresenter::State& state) { state.showingLegacyRestorePrompt = true; });
+    });
+    shownPane = presenter.state().selectedPane;
+    scrollRequest = presenter.state().wifiSettingsScrollRequest;
+    restorePromptShown = presenter.state().showingLegacyRestorePrompt;
+}
+
+WindowPanes::~WindowPanes()
+{
+    // The alert holds on to the actions, the actions to the panel and the legacy state.
+    noticeAlert.reset();
+    backupActions.reset();
+}
+
+void WindowPanes::connectActions()
+{
+    ContentViewPresenter::Actions& actions = presenter.actions();
+    BackupFileActions* backup = backupActions.get();
+    SettingsPanePresenter* settings = settingsPresenter.get();
+    if (!actions.importTavrikData) {
+        actions.importTavrikData = [backup] { backup->importTavrikData(); };
+    }
+    if (!actions.exportTavrikData) {
+        actions.exportTavrikData = [backup]() -> std::optional<std::string> {
+            if (const auto path = backup->exportTavrikData()) {
+                return path->toStdString();
+            }
+            return std::nullopt;
+        };
+    }
+    if (!actions.restoreLegacyMigrationBackup) {
+        actions.restoreLegacyMigrationBackup = [backup] { backup->restoreLegacyMigrationBackup(); };
+    }
+    if (!actions.cancelKillSwitchScan) {
+        actions.cancelKillSwitchScan = [settings] { settings->cancelKillSwitchScan(); };
+    }
+}
+
+void WindowPanes::windowChanged()
+{
+    const ContentViewPresenter::State& state = presenter.state();
+    if (state.selectedPane != shownPane) {
+        shownPane = state.selectedPane;
+        settingsPresenter->selectedPaneChanged(shownPane == ContentViewPresenter::SidebarPane::settings);
+    }
+    if (state.wifiSettingsScrollRequest != scrollRequest) {
+        scrollRequest = state.wifiSettingsScrollRequest;
+        settingsPresenter->requestWifiSettingsScroll();
+    }
+    // "Keep Current Data" ends the upgrade in the window's state; the legacy state follows.
+    if (restorePromptShown && !state.showingLegacyRestorePrompt && !state.legacyUpgradeStarted) {
+        legacyState->setUpgradeStarted(false);
+    }
+    restorePromptShown = state.showingLegacyRestorePrompt;
+}
+
+void WindowPanes::legacyChanged()
+{
+    std::optional<std::string> path;
+    if (const auto& saved = legacyState->migrationBackupPath()) {
+        path = saved->toStdString();
+    }
+    const bool started = legacyState->upgradeStarted();
+    presenter.modify([&](ContentViewPresenter::State& state) {
+        state.legacyMigrationBackupURL = path;
+        state.legacyUpgradeStarted = started;
+    });
+}
+
+} // namespace tavrik

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+
+#include <memory>
+
+class QWidget;
+
+namespace tavrik {
+
+class BackupFileActions;
+class BackupFilePanel;
+class DataTransferNoticeAlert;
+class FirmwarePanePresenter;
+class LegacyUpgradeState;
+class SettingsPanePresenter;
+class TavrikBleCentral;
+
+// What the window's panes share and what must outlive any one pane: the settings and firmware
+// presenters, the legacy upgrade's memory and the backup file actions with their alert. The panes
+// come and go with the sidebar's selection; these stay as long as the window.
+class WindowPanes {
+public:
+    // The panel defaults to the desktop's file dialogs over `window`; the controller, the presenter
+    // and a given panel must outlive this.
+    WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window,
+        BackupFilePanel* panel = nullptr);
+    ~WindowPanes();
+
+    SettingsPanePresenter& settings() { return *settingsPresenter; }
+    FirmwarePanePresenter& firmware() { return *firmwarePresenter; }
+    FirmwarePanePresenter& legacyFirmware() { return *legacyFirmwarePresenter; }
+    LegacyUpgradeState& legacy() { return *legacyState; }
+    BackupFileActions& backup() { return *backupActions; }
+    DataTransferNoticeAlert& backupNotices() { return *noticeAlert; }
+
+    // Points the window's empty backup and kill-switch actions at these.
+    void connectActions();
+    // The window state changed: tells the settings pane of a new sidebar selection and of a request
+    // to show its Wi-Fi section, and keeps the window's legacy fields in step.
+    void windowChanged();
+
+private:
+    void legacyChanged();
+
+    TavrikBleCentral& controller;
+    ContentViewPresenter& presenter;
+    std::unique_ptr<LegacyUpgradeState> legacyState;
+    std::unique_ptr<SettingsPanePresenter> settingsPresenter;
+    std::unique_ptr<FirmwarePanePresenter> firmwarePresenter;
+    std::unique_ptr<FirmwarePanePresenter> legacyFirmwarePresenter;
+    std::unique_ptr<BackupFilePanel> ownPanel;
+    std::unique_ptr<BackupFileActions> backupActions;
+    std::unique_ptr<DataTransferNoticeAlert> noticeAlert;
+    ContentViewPresenter::SidebarPane shownPane = ContentViewPresenter::SidebarPane::routines;
+    int scrollRequest = 0;
+    bool restorePromptShown = false;
+};
+
+} // namespace tavrik
