@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -98,8 +99,15 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window), scheduleSlot);
-    slotLayout->addWidget(scheduleView);
+    // In a short window the section scrolls rather than overlapping the editor.
+    auto* sectionScroll = new QScrollArea(scheduleSlot);
+    sectionScroll->setObjectName(QStringLiteral("routineScheduleSectionScroll"));
+    sectionScroll->setWidgetResizable(true);
+    sectionScroll->setFrameShape(QFrame::NoFrame);
+    sectionScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window));
+    sectionScroll->setWidget(scheduleView);
+    slotLayout->addWidget(sectionScroll);
     lower->addWidget(scheduleSlot);
     layout->addWidget(lowerSection);
 

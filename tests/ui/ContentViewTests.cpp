@@ -216,7 +216,7 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
     auto* pane = qobject_cast<RoutinePane*>(view.detailPane());
     ASSERT_NE(pane, nullptr);
     ScheduleSectionView* section = pane->scheduleSection();
-    EXPECT_EQ(section->parentWidget(), pane->scheduleSectionSlot());
+    EXPECT_TRUE(pane->scheduleSectionSlot()->isAncestorOf(section));
     EXPECT_TRUE(section->isVisible());
     EXPECT_EQ(pane->findChild<QWidget*>(QStringLiteral("routineStartTagsRow")), nullptr) << "start tags live in the section only";
     EXPECT_EQ(section->model().mode(), ScheduleSectionModel::Mode::storedRoutine);
@@ -229,7 +229,7 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
 
     // The row's switch reaches the controller, and the row redraws from it.
     ScheduleCompactRow* row = section->row(1);
-    QTest::mouseClick(row->editButton(), Qt::LeftButton);
+    row->editButton()->click();
     ASSERT_TRUE(row->isEditorPresented());
     row->enabledToggle()->click();
     EXPECT_FALSE(scheduleById(1).enabled);
