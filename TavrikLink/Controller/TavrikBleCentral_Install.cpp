@@ -36,7 +36,7 @@ bool TavrikBleCentral::applySyncData(
         return false;
     }
 
-    publish(schedules_, envelope.schedules, &TavrikBleCentral::schedulesChanged);
+    publishSchedules(envelope.schedules);
     publish(tags_, normalizedTags(envelope.tags), &TavrikBleCentral::tagsChanged);
     storeSnapshot_ = envelope.storeSnapshot;
 

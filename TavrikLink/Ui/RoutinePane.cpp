@@ -3,16 +3,17 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
-#include "TavrikLink/Ui/StartTagPicker.hpp"
+#include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
-#include "TavrikLink/Views/StartTagPickerPresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionModel.hpp"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -59,8 +60,6 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
         }
     };
     editorModel = std::make_unique<RoutineDetailEditorPresenter>(std::move(host));
-    pickerModel = std::make_unique<StartTagPickerPresenter>(
-        std::vector<TagInfo> {}, [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 24, 0);
@@ -96,22 +95,19 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
     lower->addWidget(rule);
-    startTagsRow = new QWidget(lowerSection);
-    startTagsRow->setObjectName(QStringLiteral("routineStartTagsRow"));
-    auto* tagsLayout = new QHBoxLayout(startTagsRow);
-    tagsLayout->setContentsMargins(0, 0, 0, 0);
-    auto* tagsTitle = new QLabel(QStringLiteral("Start tags"), startTagsRow);
-    tagsLayout->addWidget(tagsTitle);
-    startTagChips = new QHBoxLayout();
-    tagsLayout->addLayout(startTagChips);
-    picker = new StartTagPicker(*pickerModel, startTagsRow);
-    tagsLayout->addWidget(picker);
-    tagsLayout->addStretch();
-    lower->addWidget(startTagsRow);
     scheduleSlot = new QWidget(lowerSection);
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
+    // In a short window the section scrolls rather than overlapping the editor.
+    auto* sectionScroll = new QScrollArea(scheduleSlot);
+    sectionScroll->setObjectName(QStringLiteral("routineScheduleSectionScroll"));
+    sectionScroll->setWidgetResizable(true);
+    sectionScroll->setFrameShape(QFrame::NoFrame);
+    sectionScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window));
+    sectionScroll->setWidget(scheduleView);
+    slotLayout->addWidget(sectionScroll);
     lower->addWidget(scheduleSlot);
     layout->addWidget(lowerSection);
 
@@ -155,27 +151,40 @@ void RoutinePane::refresh()
     content->setCurrentIndex(editing ? 0 : 1);
     emptyState->setText(QString::fromStdString(pane->emptyStateText()));
     lowerSection->setVisible(editing);
-    refreshStartTags();
+    refreshScheduleSection();
     syncRemovalQuestion();
 }
 
-void RoutinePane::refreshStartTags()
+void RoutinePane::refreshScheduleSection()
 {
-    while (QLayoutItem* item = startTagChips->takeAt(0)) {
-        delete item->widget();
-        delete item;
+    ShownSection next;
+    next.content = pane->content();
+    if (const RoutineDetailModel* detail = pane->currentRoutineDetail();
+        detail && next.content == RoutinePanePresenter::Content::storedRoutine) {
+        next.routineId = detail->id;
+        next.label = detail->label;
     }
-    for (const TagInfo& tag : pane->assignedRoutineStartTags()) {
-        auto* chip = new QPushButton(symbolIcon(QStringLiteral("tag")), QString::fromStdString(tag.name), startTagsRow);
-        chip->setObjectName(QStringLiteral("startTagChip"));
-        chip->setToolTip(QStringLiteral("Remove this start tag"));
-        const std::uint32_t id = tag.id;
-        connect(chip, &QPushButton::clicked, this, [this, id] { pane->requestRemoveRoutineStartTag(id); });
-        startTagChips->addWidget(chip);
+    next.assigned = pane->assignedRoutineStartTags();
+    next.available = pane->availableRoutineStartTags();
+    next.canAdd = pane->canAddRoutineStartTag();
+    next.addHelp = pane->addRoutineStartTagHelp();
+    // Redrawing drops the chips, one of which may be the button being clicked: only a change redraws.
+    if (shownSection == next) {
+        return;
     }
-    pickerModel->setTags(pane->availableRoutineStartTags());
-    picker->setEnabled(pane->canAddRoutineStartTag());
-    picker->setToolTip(QString::fromStdString(pane->addRoutineStartTagHelp()));
+    ScheduleSectionModel& section = scheduleView->model();
+    if (next.content == RoutinePanePresenter::Content::newRoutine) {
+        section.showNewRoutineDraft();
+    } else if (next.routineId) {
+        section.showRoutine(ScheduleSectionModel::Routine { *next.routineId, next.label });
+    } else {
+        section.showRoutine(std::nullopt);
+    }
+    RoutinePanePresenter* p = pane.get();
+    section.setStartTags({ next.assigned, next.available, next.canAdd, next.addHelp,
+        [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); },
+        [p](std::uint32_t tagId) { p->requestRemoveRoutineStartTag(tagId); } });
+    shownSection = std::move(next);
 }
 
 void RoutinePane::syncRemovalQuestion()

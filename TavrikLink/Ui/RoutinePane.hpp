@@ -1,30 +1,31 @@
 #pragma once
 
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
+
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
-class QHBoxLayout;
 class QLabel;
-
 class QStackedWidget;
-class QVBoxLayout;
 
 namespace tavrik {
 
 class ContentViewPresenter;
 class RoutineDetailEditor;
 class RoutineDetailEditorPresenter;
-class RoutinePanePresenter;
-class StartTagPicker;
-class StartTagPickerPresenter;
+class ScheduleSectionModel;
+class ScheduleSectionView;
 class TavrikBleCentral;
 
 // The detail pane of the routines: the editor of the new or chosen routine (or the empty state),
-// and under it the routine's start tags and the slot its schedule section goes in.
+// and under it the routine's schedule section with its start tags.
 class RoutinePane : public QWidget {
     Q_OBJECT
 public:
@@ -34,30 +35,39 @@ public:
     RoutinePanePresenter& presenter() { return *pane; }
     RoutineDetailEditorPresenter& editorPresenter() { return *editorModel; }
     RoutineDetailEditor* editor() const { return editorView; }
-    // The lower section's container for the routine's schedule section (built elsewhere); shown
-    // with the new or stored routine.
+    // The lower section's container of the schedule section; shown with the new or stored routine.
     QWidget* scheduleSectionSlot() const { return scheduleSlot; }
+    ScheduleSectionView* scheduleSection() const { return scheduleView; }
 
 private:
     void readController();
     void refresh();
-    void refreshStartTags();
+    void refreshScheduleSection();
     void syncRemovalQuestion();
 
     TavrikBleCentral& controller;
     ContentViewPresenter& window;
     std::unique_ptr<RoutinePanePresenter> pane;
     std::unique_ptr<RoutineDetailEditorPresenter> editorModel;
-    std::unique_ptr<StartTagPickerPresenter> pickerModel;
     QLabel* errorLabel = nullptr;
     QStackedWidget* content = nullptr;
     RoutineDetailEditor* editorView = nullptr;
     QLabel* emptyState = nullptr;
     QWidget* lowerSection = nullptr;
-    QWidget* startTagsRow = nullptr;
-    QHBoxLayout* startTagChips = nullptr;
-    StartTagPicker* picker = nullptr;
     QWidget* scheduleSlot = nullptr;
+    ScheduleSectionView* scheduleView = nullptr;
+    // What the schedule section was last given, so that it redraws only on a change.
+    struct ShownSection {
+        RoutinePanePresenter::Content content = RoutinePanePresenter::Content::emptyState;
+        std::optional<std::uint32_t> routineId;
+        std::string label;
+        std::vector<TagInfo> assigned;
+        std::vector<TagInfo> available;
+        bool canAdd = false;
+        std::string addHelp;
+        bool operator==(const ShownSection&) const = default;
+    };
+    std::optional<ShownSection> shownSection;
     QPointer<QMessageBox> removalQuestion;
 };
 

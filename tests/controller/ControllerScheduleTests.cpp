@@ -325,6 +325,21 @@ TEST_F(ControllerScheduleTest, StoredSchedulesKeepScheduleOrder)
     EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2, 6, created, 1, 3 }));
 }
 
+TEST_F(ControllerScheduleTest, LoadedSchedulesArriveInScheduleOrder)
+{
+    controller.reset();
+    makeController();
+    device->data.schedules = { recurringSchedule(3, 9, 21, 0, 127), recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 4) };
+    std::vector<std::vector<std::uint32_t>> published;
+    QObject::connect(controller.get(), &TavrikBleCentral::schedulesChanged, [&] { published.push_back(scheduleIds()); });
+    loadFromDevice();
+    EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2, 1, 3 }));
+    ASSERT_FALSE(published.empty());
+    for (const auto& ids : published) {
+        EXPECT_EQ(ids, (std::vector<std::uint32_t> { 2, 1, 3 })) << "no observer sees the device's own order";
+    }
+}
+
 TEST_F(ControllerScheduleTest, StateMessagesReplaceOnlyTheListsTheyCarry)
 {
     controller->setScheduleHour(1, 9);

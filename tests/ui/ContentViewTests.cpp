@@ -2,20 +2,26 @@
 #include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
+#include "TavrikLink/Ui/RoutinePane.hpp"
+#include "TavrikLink/Ui/ScheduleCompactRow.hpp"
+#include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDialog>
 #include <QPointer>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -181,6 +187,115 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
         [](const SidebarModel::Row& row) { return row.kind == SidebarModel::RowKind::tag; }) - rows.begin()));
     QCoreApplication::processEvents();
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
+}
+
+TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleSection)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    const auto startTagsOf = [&](std::uint32_t routineId) { return controller->routineDetails().at(routineId).startTagIds; };
+    const auto scheduleById = [&](std::uint32_t id) {
+        const auto& schedules = controller->schedules();
+        return *std::find_if(schedules.begin(), schedules.end(), [&](const ScheduledRoutine& s) { return s.id == id; });
+    };
+    const auto chipNames = [](QWidget* section) {
+        QStringList names;
+        for (auto* chip : section->findChildren<QFrame*>(QStringLiteral("startTagChip"))) {
+            for (auto* label : chip->findChildren<QLabel*>()) {
+                if (!label->text().isEmpty()) {
+                    names << label->text();
+                }
+            }
+        }
+        return names;
+    };
+
+    view.sidebar()->activateRow(rowOf(view, QStringLiteral("Morning reset")));
+    QCoreApplication::processEvents();
+    auto* pane = qobject_cast<RoutinePane*>(view.detailPane());
+    ASSERT_NE(pane, nullptr);
+    ScheduleSectionView* section = pane->scheduleSection();
+    EXPECT_TRUE(pane->scheduleSectionSlot()->isAncestorOf(section));
+    EXPECT_TRUE(section->isVisible());
+    EXPECT_EQ(pane->findChild<QWidget*>(QStringLiteral("routineStartTagsRow")), nullptr) << "start tags live in the section only";
+    EXPECT_EQ(section->model().mode(), ScheduleSectionModel::Mode::storedRoutine);
+    EXPECT_EQ(section->model().startTagIntro(), "With no routine running, scan any of these tags to start Morning reset.");
+    ASSERT_EQ(section->rows().size(), 1u);
+    EXPECT_EQ(section->rows().front()->model().schedule().id, 1u);
+    EXPECT_EQ(chipNames(section), QStringList { "Start" });
+    EXPECT_TRUE(section->addStartTagButton()->isEnabled());
+    saveShot("routine-with-schedule-section");
+
+    // The row's switch reaches the controller, and the row redraws from it.
+    ScheduleCompactRow* row = section->row(1);
+    row->editButton()->click();
+    ASSERT_TRUE(row->isEditorPresented());
+    row->enabledToggle()->click();
+    EXPECT_FALSE(scheduleById(1).enabled);
+    EXPECT_EQ(row->bellLabel()->toolTip(), "bell.slash");
+    row->enabledToggle()->click();
+    EXPECT_TRUE(scheduleById(1).enabled);
+    row->editor()->hide();
+
+    // The menu offers the tags no routine uses; a choice is saved with the routine.
+    QStringList offered;
+    QAction* coffee = nullptr;
+    for (QAction* action : section->addStartTagButton()->menu()->actions()) {
+        if (!action->isSeparator() && !action->text().isEmpty() && action->text() != "Choose a start tag") {
+            offered << action->text();
+            if (action->text() == "Coffee") {
+                coffee = action;
+            }
+        }
+    }
+    EXPECT_EQ(offered, (QStringList { "Bookshelf", "Coffee", "Desk", "Keys" }));
+    ASSERT_NE(coffee, nullptr);
+    coffee->trigger();
+    settle();
+    EXPECT_EQ(startTagsOf(1), (std::vector<std::uint32_t> { 1, 2 }));
+    EXPECT_EQ(chipNames(section), (QStringList { "Coffee", "Start" }));
+
+    // Removing asks first; only "Remove" takes the tag off the routine.
+    const auto removeChip = [&](const QString& name) {
+        for (auto* chip : section->findChildren<QFrame*>(QStringLiteral("startTagChip"))) {
+            for (auto* label : chip->findChildren<QLabel*>()) {
+                if (label->text() == name) {
+                    QTest::mouseClick(chip->findChild<QToolButton*>(), Qt::LeftButton);
+                    return;
+                }
+            }
+        }
+        ADD_FAILURE() << "no chip " << name.toStdString();
+    };
+    const auto answer = [&](const QString& button) {
+        auto* question = pane->findChild<QMessageBox*>(QStringLiteral("removeStartTagQuestion"));
+        ASSERT_NE(question, nullptr);
+        EXPECT_EQ(question->text(), "Remove this start tag from the routine?");
+        for (QAbstractButton* choice : question->buttons()) {
+            if (choice->text() == button) {
+                choice->click();
+            }
+        }
+        settle();
+    };
+    removeChip(QStringLiteral("Start"));
+    answer(QStringLiteral("Cancel"));
+    EXPECT_EQ(startTagsOf(1), (std::vector<std::uint32_t> { 1, 2 }));
+    removeChip(QStringLiteral("Start"));
+    answer(QStringLiteral("Remove"));
+    EXPECT_EQ(startTagsOf(1), (std::vector<std::uint32_t> { 2 }));
+    EXPECT_EQ(chipNames(section), QStringList { "Coffee" });
+
+    // Another routine brings its own schedules and start tags.
+    view.sidebar()->activateRow(rowOf(view, QStringLiteral("Evening reset")));
+    QCoreApplication::processEvents();
+    pane = qobject_cast<RoutinePane*>(view.detailPane());
+    ASSERT_NE(pane, nullptr);
+    section = pane->scheduleSection();
+    ASSERT_EQ(section->rows().size(), 1u);
+    EXPECT_EQ(section->rows().front()->model().schedule().id, 2u);
+    EXPECT_TRUE(chipNames(section).isEmpty());
 }
 
 TEST_F(MainWindowTest, WithNoDeviceInRangeTheOverlayWaitsAndAFailureOffersTryAgain)
