@@ -84,7 +84,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     emptyState->setFrameShape(QFrame::StyledPanel);
     emptyLayout->addWidget(emptyState, 0, Qt::AlignCenter);
     content->addWidget(emptyPage);
-    layout->addWidget(content, 1);
+    layout->addWidget(content, 3);
 
     lowerSection = new QWidget(this);
     lowerSection->setObjectName(QStringLiteral("routineLowerSection"));
@@ -109,7 +109,9 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     sectionScroll->setWidget(scheduleView);
     slotLayout->addWidget(sectionScroll);
     lower->addWidget(scheduleSlot);
-    layout->addWidget(lowerSection);
+    // The steps and the schedules share the height; neither squeezes the other out of view.
+    sectionScroll->setMinimumHeight(140);
+    layout->addWidget(lowerSection, 2);
 
     using C = TavrikBleCentral;
     for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
