@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -143,6 +144,37 @@ TEST_F(LocalLinkWindowTest, LoadsIntoTheWindowSendsASettingsEditAndRefusesAnImpo
         EXPECT_EQ(simulator.received()[index].text().find("restore"), std::string::npos)
             << simulator.received()[index].text();
     }
+}
+
+TEST_F(LocalLinkWindowTest, ATagRenamedInTheWindowReachesTheSimulator)
+{
+    ContentView& view = openLoaded();
+    ASSERT_TRUE(controller->virtualTavrikConnected());
+    view.sidebar()->activateRow(static_cast<int>(sidebarLabels(view).indexOf("Door")));
+    QLineEdit* name = nullptr;
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            const auto fields = view.findChildren<QLineEdit*>(QStringLiteral("tagNameField"));
+            const auto shown = std::ranges::find_if(fields, [](QLineEdit* field) { return field->isVisible(); });
+            name = shown == fields.end() ? nullptr : *shown;
+            return name != nullptr && name->text() == "Door";
+        },
+        deadlineMs))
+        << "the tag pane did not open on the tag";
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_Home);
+    QTest::keyClicks(name, "Back ");
+    ASSERT_TRUE(processEventsUntil(
+        [&] {
+            const auto commands = simulator.receivedCommands();
+            return std::ranges::any_of(commands, [](const std::string& command) {
+                return command.starts_with("tag:") && command.find("id=4") != std::string::npos
+                    && command.find("Back Door") != std::string::npos;
+            });
+        },
+        deadlineMs))
+        << "the simulator received no rename";
+    EXPECT_TRUE(std::ranges::any_of(controller->tags(), [](const TagInfo& tag) { return tag.name == "Back Door"; }));
 }
 
 // Over Bluetooth (a fake adapter and board on virtual time) the same window takes the import to the
