@@ -695,6 +695,9 @@ private:
 
     // Tag operations state
     void startTagScanKeepalive();
+    // A rename or new UID: applied at once, then sent as one debounced attribute update.
+    void editTag(std::uint32_t id, std::string_view attribute, const std::string& value,
+        const std::function<void(TagInfo&)>& mutate);
 
     // Backup operations state
 

@@ -100,52 +100,45 @@ void TavrikBleCentral::createTag(const std::string& name, const std::string& uid
 
 void TavrikBleCentral::updateTag(std::uint32_t id, const std::string& name)
 {
-    const auto stored = std::find_if(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; });
-    if (stored == tags_.end()) {
-        return;
-    }
     if (nameTaken(tags_, name, id)) {
-        setTagError("Tag name already exists");
+        if (std::any_of(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; })) {
+            setTagError("Tag name already exists");
+        }
         return;
     }
-    TagInfo edited = *stored;
-    edited.name = name;
-    if (!hasSyncedChange(*stored, edited)) {
-        return;
-    }
-    std::vector<TagInfo> tags = tags_;
-    tags[static_cast<std::size_t>(stored - tags_.begin())] = edited;
-    publish(tags_, std::move(tags), &TavrikBleCentral::tagsChanged);
-    setTagError(std::nullopt);
-    recordUserInteraction();
-    baselineSnapshot_ = currentSnapshot();
-    persist(AtomicCommandChannel::tag, id, { "update id=" + std::to_string(id) + " name=" + quotedCommandValue(name) },
-        true, std::string("name"));
+    editTag(id, "name", name, [&name](TagInfo& tag) { tag.name = name; });
 }
 
 void TavrikBleCentral::updateTagUid(std::uint32_t id, const std::string& uid)
+{
+    if (uidTaken(tags_, uid, id)) {
+        if (std::any_of(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; })) {
+            setTagError("Tag UID already exists");
+        }
+        return;
+    }
+    editTag(id, "uid", uid, [&uid](TagInfo& tag) { tag.uid = uid; });
+}
+
+void TavrikBleCentral::editTag(std::uint32_t id, std::string_view attribute, const std::string& value,
+    const std::function<void(TagInfo&)>& mutate)
 {
     const auto stored = std::find_if(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; });
     if (stored == tags_.end()) {
         return;
     }
-    if (uidTaken(tags_, uid, id)) {
-        setTagError("Tag UID already exists");
-        return;
-    }
     TagInfo edited = *stored;
-    edited.uid = uid;
+    mutate(edited);
     if (!hasSyncedChange(*stored, edited)) {
         return;
     }
     std::vector<TagInfo> tags = tags_;
-    tags[static_cast<std::size_t>(stored - tags_.begin())] = edited;
+    tags[static_cast<std::size_t>(stored - tags_.begin())] = std::move(edited);
     publish(tags_, std::move(tags), &TavrikBleCentral::tagsChanged);
     setTagError(std::nullopt);
     recordUserInteraction();
     baselineSnapshot_ = currentSnapshot();
-    persist(AtomicCommandChannel::tag, id, { "update id=" + std::to_string(id) + " uid=" + quotedCommandValue(uid) },
-        true, std::string("uid"));
+    update(AtomicCommandChannel::tag, id, attribute, quotedCommandValue(value));
 }
 
 bool TavrikBleCentral::deleteTag(std::uint32_t id)
