@@ -25,10 +25,10 @@ std::uint16_t espImageChipId(EspChip chip)
 std::optional<BoardModel> boardModelFor(const std::string& targetId)
 {
     if (targetId == "m5stick-c") {
-        return BoardModel {targetId, "M5 StickC Plus2", EspChip::esp32, 8U * 1024 * 1024};
+        return BoardModel { targetId, "M5 StickC Plus2", EspChip::esp32, 8U * 1024 * 1024 };
     }
     if (targetId == "t-embed-cc1101") {
-        return BoardModel {targetId, "LILYGO T-Embed CC1101", EspChip::esp32s3, 16U * 1024 * 1024};
+        return BoardModel { targetId, "LILYGO T-Embed CC1101", EspChip::esp32s3, 16U * 1024 * 1024 };
     }
     return std::nullopt;
 }
@@ -62,7 +62,7 @@ EspAppImage parseEspAppImage(const Data& bytes, std::size_t offset, bool withSeg
             throw std::runtime_error("The ESP32 application image is truncated.");
         }
         segment.data.assign(bytes.begin() + static_cast<std::ptrdiff_t>(position),
-                            bytes.begin() + static_cast<std::ptrdiff_t>(position + length));
+            bytes.begin() + static_cast<std::ptrdiff_t>(position + length));
         position += length;
         image.segments.push_back(std::move(segment));
     }
@@ -89,8 +89,9 @@ std::optional<std::string> factoryImageProblem(const Data& image, const BoardMod
     }
     const EspAppImage header = parseEspAppImage(image, *headerOffset, false);
     if (header.chipId != espImageChipId(model.chip)) {
-        const std::string imageChip = header.chipId == 0 ? "ESP32" : header.chipId == 9 ? "ESP32-S3"
-                                                                       : "chip id " + std::to_string(header.chipId);
+        const std::string imageChip = header.chipId == 0 ? "ESP32"
+            : header.chipId == 9                         ? "ESP32-S3"
+                                                         : "chip id " + std::to_string(header.chipId);
         return "The firmware image is built for " + imageChip + ", but " + model.displayName + " has an "
             + espChipName(model.chip) + ".";
     }

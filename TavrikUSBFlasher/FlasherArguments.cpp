@@ -9,22 +9,22 @@ namespace {
 const std::map<std::string, std::set<std::string>>& knownOptions()
 {
     static const std::map<std::string, std::set<std::string>> options = {
-        {"probe", {"--port"}},
-        {"hardware-probe", {"--port", "--image", "--expected-target", "--timeout", "--labels"}},
-        {"probe-stage", {"--port", "--stage", "--timeout"}},
-        {"wifi-scan", {"--port", "--timeout"}},
-        {"wifi-test", {"--port", "--ssid", "--timeout"}},
-        {"flash", {"--port", "--image", "--verified-target"}},
-        {"configure-wifi-time", {"--port", "--ssid", "--timezone"}},
-        {"set-time", {"--port", "--time"}},
-        {"stop-probe", {"--port"}},
+        { "probe", { "--port" } },
+        { "hardware-probe", { "--port", "--image", "--expected-target", "--timeout", "--labels" } },
+        { "probe-stage", { "--port", "--stage", "--timeout" } },
+        { "wifi-scan", { "--port", "--timeout" } },
+        { "wifi-test", { "--port", "--ssid", "--timeout" } },
+        { "flash", { "--port", "--image", "--verified-target" } },
+        { "configure-wifi-time", { "--port", "--ssid", "--timezone" } },
+        { "set-time", { "--port", "--time" } },
+        { "stop-probe", { "--port" } },
     };
     return options;
 }
 
 const std::set<std::string>& knownFlags()
 {
-    static const std::set<std::string> flags = {"--json", "--password-stdin"};
+    static const std::set<std::string> flags = { "--json", "--password-stdin" };
     return flags;
 }
 

@@ -59,7 +59,7 @@ BoardModel requireModel(const std::string& targetId)
 
 // Sends a request and waits for its answer (`answerVerb`) or "error", whose message is thrown.
 LineMessage request(LineChannel& channel, const std::string& verb, const FlatJsonObject& body,
-                    const std::string& answerVerb, Clock::time_point until, const std::string& silenceText)
+    const std::string& answerVerb, Clock::time_point until, const std::string& silenceText)
 {
     channel.send(verb, body);
     while (auto message = channel.receive(until)) {
@@ -148,8 +148,8 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     const int timeout = arguments.seconds("--timeout", 90);
     const EspAppImage image = parseEspAppImage(environment.readFile(arguments.required("--image")), 0, true);
     if (image.chipId != espImageChipId(model.chip)) {
-        throw std::runtime_error("The probe image is not built for the " + espChipName(model.chip) + " of "
-                                 + model.displayName + ".");
+        throw std::runtime_error(
+            "The probe image is not built for the " + espChipName(model.chip) + " of " + model.displayName + ".");
     }
     std::optional<std::string> labels;
     if (auto path = arguments.optional("--labels")) {
@@ -157,22 +157,29 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
         labels = std::string(bytes.begin(), bytes.end());
     }
 
-    auto link = environment.openPort(port, std::chrono::seconds(timeout + 60),
-                                     "The hardware probe on " + port + " did not finish in time.");
+    auto link = environment.openPort(
+        port, std::chrono::seconds(timeout + 60), "The hardware probe on " + port + " did not finish in time.");
     RomLoader loader(*link);
     loader.synchronize(8s);
     const EspChip chip = loader.detectChip();
     if (chip != model.chip) {
-        printLine(environment, "USB_PROBE_RESULT "
-                      + probeResultLine("fail", "Connected hardware has an " + espChipName(chip) + ", not the "
-                                            + espChipName(model.chip) + " of " + model.displayName + ".")
-                            .encode());
+        printLine(environment,
+            "USB_PROBE_RESULT "
+                + probeResultLine("fail",
+                    "Connected hardware has an " + espChipName(chip) + ", not the " + espChipName(model.chip) + " of "
+                        + model.displayName + ".")
+                      .encode());
         loader.hardReset();
         return 0;
     }
-    printLine(environment, "USB_PROBE_STATUS "
-                  + FlatJsonObject().setString("type", "status").setString("target", model.targetId)
-                        .setString("board", model.displayName).setString("stage", "loading").encode());
+    printLine(environment,
+        "USB_PROBE_STATUS "
+            + FlatJsonObject()
+                  .setString("type", "status")
+                  .setString("target", model.targetId)
+                  .setString("board", model.displayName)
+                  .setString("stage", "loading")
+                  .encode());
     loader.loadIntoRam(chip, image);
 
     LineChannel channel(*link);
@@ -197,11 +204,11 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     }
     try {
         if (labels) {
-            request(channel, "labels", FlatJsonObject().setString("data", base64(*labels)), "ok",
-                    link->now() + 10s, "The probe did not take the onboarding labels.");
+            request(channel, "labels", FlatJsonObject().setString("data", base64(*labels)), "ok", link->now() + 10s,
+                "The probe did not take the onboarding labels.");
         }
         request(channel, "start", FlatJsonObject().setString("target", model.targetId), "ok", link->now() + 5s,
-                "The probe did not start the hardware check.");
+            "The probe did not start the hardware check.");
     } catch (const InterruptedError&) {
         throw;
     } catch (const DeadlineError&) {
@@ -248,15 +255,14 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     const std::string expectedMd5 = md5Hex(padded.data(), padded.size());
 
     const auto limit = std::chrono::seconds(90 + 120 * (padded.size() / 1048576 + 1));
-    auto link = environment.openPort(port, limit, "Flashing " + port + " did not finish within "
-                                                      + std::to_string(limit.count()) + " seconds.");
+    auto link = environment.openPort(
+        port, limit, "Flashing " + port + " did not finish within " + std::to_string(limit.count()) + " seconds.");
     RomLoader loader(*link);
     loader.synchronize(8s);
     const EspChip chip = loader.detectChip();
     if (chip != model.chip) {
-        throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but "
-                                 + model.displayName + " has an " + espChipName(model.chip)
-                                 + ". Nothing was written.");
+        throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but " + model.displayName
+            + " has an " + espChipName(model.chip) + ". Nothing was written.");
     }
     loader.prepareFlash(chip, model.flashSize);
     std::uint64_t lastDone = 0;
@@ -268,10 +274,10 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
     if (boardMd5 != expectedMd5) {
         throw std::runtime_error("Flash verification failed on " + port + ": the board reports MD5 " + boardMd5
-                                 + ", the image has " + expectedMd5 + ".");
+            + ", the image has " + expectedMd5 + ".");
     }
-    printLine(environment, "USB_FLASH_VERIFIED md5 " + expectedMd5 + " bytes " + std::to_string(padded.size())
-                               + " at 0x0");
+    printLine(
+        environment, "USB_FLASH_VERIFIED md5 " + expectedMd5 + " bytes " + std::to_string(padded.size()) + " at 0x0");
     loader.hardReset();
     printLine(environment, "Tavrik firmware installed over USB.");
     return 0;
@@ -310,13 +316,12 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
         body.setString("time", time);
     }
     const std::string verb = subcommand == "configure-wifi-time" ? "configure"
-        : subcommand == "stop-probe"                            ? "stop"
-        : subcommand == "probe-stage"                           ? "stage"
-                                                                : subcommand;
+        : subcommand == "stop-probe"                             ? "stop"
+        : subcommand == "probe-stage"                            ? "stage"
+                                                                 : subcommand;
 
     auto link = environment.openPort(port, std::chrono::seconds(timeout),
-                                     subcommand + " on " + port + " did not finish within " + std::to_string(timeout)
-                                         + " seconds.");
+        subcommand + " on " + port + " did not finish within " + std::to_string(timeout) + " seconds.");
     LineChannel channel(*link);
     channel.send(verb, body);
     const auto until = link->now() + std::chrono::seconds(timeout) + 1s;

@@ -14,8 +14,8 @@ namespace tavrik {
 
 struct FlasherEnvironment {
     // Opens the port; every wait on it fails with DeadlineError(`deadlineMessage`) after `limit`.
-    std::function<std::unique_ptr<SerialLink>(const std::string& port, std::chrono::seconds limit,
-                                              const std::string& deadlineMessage)>
+    std::function<std::unique_ptr<SerialLink>(
+        const std::string& port, std::chrono::seconds limit, const std::string& deadlineMessage)>
         openPort;
     // All of standard input, read to its end.
     std::function<std::string()> readStandardInput;

@@ -16,8 +16,9 @@ public:
 
     void skipSpace()
     {
-        while (position_ < text_.size() && (text_[position_] == ' ' || text_[position_] == '\t'
-                                            || text_[position_] == '\n' || text_[position_] == '\r')) {
+        while (position_ < text_.size()
+            && (text_[position_] == ' ' || text_[position_] == '\t' || text_[position_] == '\n'
+                || text_[position_] == '\r')) {
             ++position_;
         }
     }
@@ -76,14 +77,30 @@ public:
             }
             const char escaped = text_[position_++];
             switch (escaped) {
-            case '"': out.push_back('"'); break;
-            case '\\': out.push_back('\\'); break;
-            case '/': out.push_back('/'); break;
-            case 'b': out.push_back('\b'); break;
-            case 'f': out.push_back('\f'); break;
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
+            case '"':
+                out.push_back('"');
+                break;
+            case '\\':
+                out.push_back('\\');
+                break;
+            case '/':
+                out.push_back('/');
+                break;
+            case 'b':
+                out.push_back('\b');
+                break;
+            case 'f':
+                out.push_back('\f');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
             case 'u': {
                 auto unit = readHex4();
                 if (!unit) {
@@ -191,11 +208,21 @@ void appendQuoted(std::string& out, const std::string& text)
     out.push_back('"');
     for (const char current : text) {
         switch (current) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(current) < 0x20 || current == 0x7F) {
                 char escaped[8];
@@ -278,10 +305,18 @@ std::string FlatJsonObject::encode() const
         appendQuoted(out, field.key);
         out.push_back(':');
         switch (field.kind) {
-        case Kind::null: out += "null"; break;
-        case Kind::boolean: out += field.boolean ? "true" : "false"; break;
-        case Kind::number: out += field.text; break;
-        case Kind::string: appendQuoted(out, field.text); break;
+        case Kind::null:
+            out += "null";
+            break;
+        case Kind::boolean:
+            out += field.boolean ? "true" : "false";
+            break;
+        case Kind::number:
+            out += field.text;
+            break;
+        case Kind::string:
+            appendQuoted(out, field.text);
+            break;
         }
     }
     out.push_back('}');
@@ -303,19 +338,19 @@ FlatJsonObject::Field& FlatJsonObject::slot(const std::string& key)
 
 FlatJsonObject& FlatJsonObject::setString(const std::string& key, const std::string& value)
 {
-    slot(key) = Field {key, Kind::string, value};
+    slot(key) = Field { key, Kind::string, value };
     return *this;
 }
 
 FlatJsonObject& FlatJsonObject::setInteger(const std::string& key, std::int64_t value)
 {
-    slot(key) = Field {key, Kind::number, std::to_string(value)};
+    slot(key) = Field { key, Kind::number, std::to_string(value) };
     return *this;
 }
 
 FlatJsonObject& FlatJsonObject::setBoolean(const std::string& key, bool value)
 {
-    slot(key) = Field {key, Kind::boolean, {}, value};
+    slot(key) = Field { key, Kind::boolean, {}, value };
     return *this;
 }
 

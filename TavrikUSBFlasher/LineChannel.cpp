@@ -62,8 +62,8 @@ std::optional<LineMessage> LineChannel::receive(SerialLink::Clock::time_point un
         if (current >= until) {
             return std::nullopt;
         }
-        const Data bytes = link_.read(std::chrono::duration_cast<std::chrono::milliseconds>(until - current)
-                                      + std::chrono::milliseconds(1));
+        const Data bytes = link_.read(
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - current) + std::chrono::milliseconds(1));
         buffer_.append(bytes.begin(), bytes.end());
     }
 }

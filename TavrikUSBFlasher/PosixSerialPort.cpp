@@ -25,12 +25,18 @@ void onTerminationSignal(int)
 speed_t speedFor(int baudRate)
 {
     switch (baudRate) {
-    case 9600: return B9600;
-    case 57600: return B57600;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B115200;
+    case 9600:
+        return B9600;
+    case 57600:
+        return B57600;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B115200;
     }
 }
 
@@ -50,8 +56,9 @@ std::string openFailureText(const std::string& path, int error)
     switch (error) {
     case EACCES:
     case EPERM:
-        return "Cannot open " + path + ": permission denied. Add your user to the group that owns the port "
-               "(usually \"dialout\"), then log out and back in.";
+        return "Cannot open " + path
+            + ": permission denied. Add your user to the group that owns the port "
+              "(usually \"dialout\"), then log out and back in.";
     case EBUSY:
     case EWOULDBLOCK:
         return "Cannot open " + path + ": the port is in use by another program.";
@@ -77,7 +84,7 @@ void PosixSerialPort::installSignalHandling()
     sigdelset(&waitMask, SIGTERM);
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGHUP);
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
@@ -181,7 +188,7 @@ bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
             return false;
         }
         const timespec spec = toTimespec(limit - current);
-        pollfd entry {fd, events, 0};
+        pollfd entry { fd, events, 0 };
         const int ready = ::ppoll(fd >= 0 ? &entry : nullptr, fd >= 0 ? 1 : 0, &spec, &waitMask);
         if (ready < 0) {
             if (errno == EINTR) {
@@ -190,7 +197,8 @@ bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
             throw std::runtime_error("Lost the connection to " + path_ + ": " + std::strerror(errno) + ".");
         }
         if (ready > 0) {
-            if ((entry.revents & (POLLERR | POLLNVAL)) != 0 || ((entry.revents & POLLHUP) != 0 && (entry.revents & POLLIN) == 0)) {
+            if ((entry.revents & (POLLERR | POLLNVAL)) != 0
+                || ((entry.revents & POLLHUP) != 0 && (entry.revents & POLLIN) == 0)) {
                 throw std::runtime_error("Lost the connection to " + path_ + ". Reconnect the device.");
             }
             return true;
@@ -253,8 +261,7 @@ void PosixSerialPort::discardInput()
 void PosixSerialPort::pause(std::chrono::milliseconds duration)
 {
     const auto until = now() + duration;
-    while (waitFor(-1, 0, until)) {
-    }
+    while (waitFor(-1, 0, until)) { }
 }
 
 } // namespace tavrik

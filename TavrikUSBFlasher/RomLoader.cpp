@@ -42,8 +42,8 @@ bool inRamOf(EspChip chip, std::uint32_t address, std::size_t length)
         std::uint64_t begin;
         std::uint64_t end;
     };
-    static const Range esp32[] = {{0x3FFAE000, 0x40000000}, {0x40080000, 0x400A0000}};
-    static const Range esp32s3[] = {{0x3FC88000, 0x3FD00000}, {0x40370000, 0x403E0000}};
+    static const Range esp32[] = { { 0x3FFAE000, 0x40000000 }, { 0x40080000, 0x400A0000 } };
+    static const Range esp32s3[] = { { 0x3FC88000, 0x3FD00000 }, { 0x40370000, 0x403E0000 } };
     const auto end = static_cast<std::uint64_t>(address) + length;
     const Range* first = chip == EspChip::esp32 ? std::begin(esp32) : std::begin(esp32s3);
     const Range* last = chip == EspChip::esp32 ? std::end(esp32) : std::end(esp32s3);
@@ -102,18 +102,18 @@ void RomLoader::synchronize(std::chrono::milliseconds window)
         if (awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) {
             // The ROM answers one SYNC eight times; the rest must not pass for later replies.
             const auto drainUntil = link_.now() + 1000ms;
-            while (link_.now() < drainUntil && awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) {
-            }
+            while (link_.now() < drainUntil
+                && awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) { }
             return;
         }
     }
     if (decoder_.sawBytes()) {
         throw BootloaderContactError("Failed to synchronize with the ESP32 bootloader on " + link_.name()
-                                     + ": the board answered, but not as a ROM loader. Hold its BOOT button, "
-                                       "tap RESET, then try again.");
+            + ": the board answered, but not as a ROM loader. Hold its BOOT button, "
+              "tap RESET, then try again.");
     }
     throw BootloaderContactError("Timed out waiting for the ESP32 bootloader on " + link_.name()
-                                 + ". Hold the board's BOOT button, tap RESET, then try again.");
+        + ". Hold the board's BOOT button, tap RESET, then try again.");
 }
 
 std::optional<RomResponse> RomLoader::awaitResponse(std::uint8_t opcode, SerialLink::Clock::time_point until)
@@ -138,20 +138,20 @@ std::optional<RomResponse> RomLoader::awaitResponse(std::uint8_t opcode, SerialL
     }
 }
 
-RomResponse RomLoader::exchange(RomOpcode opcode, const Data& body, std::uint32_t checksum,
-                                std::chrono::milliseconds timeout)
+RomResponse RomLoader::exchange(
+    RomOpcode opcode, const Data& body, std::uint32_t checksum, std::chrono::milliseconds timeout)
 {
     link_.write(slipEncode(makeRomRequest(opcode, body, checksum)));
     auto response = awaitResponse(static_cast<std::uint8_t>(opcode), link_.now() + timeout);
     if (!response) {
         throw std::runtime_error("The board on " + link_.name() + " stopped answering the ROM loader (request "
-                                 + hexByte(static_cast<std::uint8_t>(opcode)) + ").");
+            + hexByte(static_cast<std::uint8_t>(opcode)) + ").");
     }
     return *response;
 }
 
-Data RomLoader::command(RomOpcode opcode, const Data& body, std::chrono::milliseconds timeout, std::size_t payloadLength,
-                        std::uint32_t checksum)
+Data RomLoader::command(RomOpcode opcode, const Data& body, std::chrono::milliseconds timeout,
+    std::size_t payloadLength, std::uint32_t checksum)
 {
     return romResponsePayload(exchange(opcode, body, checksum, timeout), payloadLength);
 }
@@ -198,8 +198,8 @@ EspChip RomLoader::detectChip()
     }
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", magic.value_or(0));
-    throw std::runtime_error("The board on " + link_.name() + " is neither an ESP32 nor an ESP32-S3 (chip magic "
-                             + text + ").");
+    throw std::runtime_error(
+        "The board on " + link_.name() + " is neither an ESP32 nor an ESP32-S3 (chip magic " + text + ").");
 }
 
 void RomLoader::prepareFlash(EspChip chip, std::uint32_t flashSize)
@@ -215,14 +215,14 @@ void RomLoader::prepareFlash(EspChip chip, std::uint32_t flashSize)
     }
     command(RomOpcode::spiAttach, Data(8, 0), defaultTimeout);
     Data parameters;
-    for (const std::uint32_t value : {0U, flashSize, 0x10000U, 0x1000U, 0x100U, 0xFFFFU}) {
+    for (const std::uint32_t value : { 0U, flashSize, 0x10000U, 0x1000U, 0x100U, 0xFFFFU }) {
         appendLittleEndian32(parameters, value);
     }
     command(RomOpcode::spiSetParams, parameters, defaultTimeout);
 }
 
 void RomLoader::sendData(RomOpcode opcode, const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence,
-                         std::chrono::milliseconds timeout)
+    std::chrono::milliseconds timeout)
 {
     const Data body = makeRomDataBody(bytes, length, sequence);
     const std::uint32_t checksum = romDataChecksum(bytes, length);
@@ -236,22 +236,23 @@ void RomLoader::sendData(RomOpcode opcode, const std::uint8_t* bytes, std::size_
                 throw;
             }
         } catch (const std::runtime_error& error) {
-            if (attempt >= 3 || dynamic_cast<const InterruptedError*>(&error) || dynamic_cast<const DeadlineError*>(&error)) {
+            if (attempt >= 3 || dynamic_cast<const InterruptedError*>(&error)
+                || dynamic_cast<const DeadlineError*>(&error)) {
                 throw;
             }
         }
     }
 }
 
-void RomLoader::writeCompressed(EspChip chip, const Data& paddedImage, std::uint32_t offset, std::uint64_t reportedTotal,
-                                const Progress& progress)
+void RomLoader::writeCompressed(
+    EspChip chip, const Data& paddedImage, std::uint32_t offset, std::uint64_t reportedTotal, const Progress& progress)
 {
     const Data compressed = zlibCompressedData(paddedImage);
     const auto blockCount = static_cast<std::uint32_t>((compressed.size() + flashBlockSize - 1) / flashBlockSize);
     const auto eraseSize = static_cast<std::uint32_t>(paddedImage.size());
     const std::optional<bool> encrypted = chip == EspChip::esp32s3 ? std::optional<bool>(false) : std::nullopt;
     command(RomOpcode::flashDeflBegin, makeESPFlashBeginPayload(eraseSize, blockCount, flashBlockSize, offset, encrypted),
-            scaledTimeout(eraseSize, 30000));
+        scaledTimeout(eraseSize, 30000));
     progress(0, reportedTotal);
 
     // Inflating alongside tells how many image bytes each block carries: the ROM writes them
@@ -279,7 +280,7 @@ void RomLoader::writeCompressed(EspChip chip, const Data& paddedImage, std::uint
                 inflatedBlock += scratch.size() - inflater.avail_out;
             } while (inflater.avail_out == 0);
             sendData(RomOpcode::flashDeflData, compressed.data() + start, length, sequence,
-                     scaledTimeout(inflatedBlock, 40000));
+                scaledTimeout(inflatedBlock, 40000));
             inflatedTotal += inflatedBlock;
             progress(std::min<std::uint64_t>(inflatedTotal, reportedTotal), reportedTotal);
         }
@@ -315,7 +316,7 @@ void RomLoader::loadIntoRam(EspChip chip, const EspAppImage& image)
         const auto size = static_cast<std::uint32_t>(segment.data.size());
         const std::uint32_t blocks = (size + ramBlockSize - 1) / ramBlockSize;
         command(RomOpcode::memBegin, makeESPFlashBeginPayload(size, blocks, ramBlockSize, segment.loadAddress),
-                defaultTimeout);
+            defaultTimeout);
         for (std::uint32_t sequence = 0; sequence < blocks; ++sequence) {
             const std::size_t start = static_cast<std::size_t>(sequence) * ramBlockSize;
             const std::size_t length = std::min<std::size_t>(ramBlockSize, segment.data.size() - start);

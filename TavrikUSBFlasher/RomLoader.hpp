@@ -40,7 +40,7 @@ public:
     // Compressed flashing of an image already padded to a multiple of four. Progress is counted in
     // image bytes written (at most `reportedTotal`).
     void writeCompressed(EspChip chip, const Data& paddedImage, std::uint32_t offset, std::uint64_t reportedTotal,
-                         const Progress& progress);
+        const Progress& progress);
     std::string flashMd5(std::uint32_t offset, std::uint32_t length);
     // Loads a RAM-only application image and jumps to its entry; the ROM is gone afterwards.
     void loadIntoRam(EspChip chip, const EspAppImage& image);
@@ -53,9 +53,9 @@ private:
     std::optional<RomResponse> awaitResponse(std::uint8_t opcode, SerialLink::Clock::time_point until);
     RomResponse exchange(RomOpcode opcode, const Data& body, std::uint32_t checksum, std::chrono::milliseconds timeout);
     Data command(RomOpcode opcode, const Data& body, std::chrono::milliseconds timeout, std::size_t payloadLength = 0,
-                 std::uint32_t checksum = 0);
+        std::uint32_t checksum = 0);
     void sendData(RomOpcode opcode, const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence,
-                  std::chrono::milliseconds timeout);
+        std::chrono::milliseconds timeout);
 
     SerialLink& link_;
     SlipDecoder decoder_;

@@ -71,8 +71,8 @@ Data romResponsePayload(const RomResponse& response, std::size_t payloadLength)
 {
     const std::size_t minimum = payloadLength + 2;
     if (response.body.size() < minimum) {
-        throw ESPBootloaderResponseValidationError::shortStatusPacket(static_cast<std::int64_t>(minimum),
-                                                                      static_cast<std::int64_t>(response.body.size()));
+        throw ESPBootloaderResponseValidationError::shortStatusPacket(
+            static_cast<std::int64_t>(minimum), static_cast<std::int64_t>(response.body.size()));
     }
     Data payload = validateESPBootloaderResponseBody(
         response.body, response.command, static_cast<std::int64_t>(response.body.size() - payloadLength));

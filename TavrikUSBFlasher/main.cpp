@@ -1,10 +1,10 @@
 #include "TavrikUSBFlasher/FlasherCommands.hpp"
 #include "TavrikUSBFlasher/PosixSerialPort.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <iostream>
-#include <algorithm>
 
 #include <unistd.h>
 

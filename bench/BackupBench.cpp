@@ -26,15 +26,16 @@ const std::string& largeV8Backup()
         };
         tavrik::Json tags = tavrik::Json::array();
         for (int id = 1; id <= tagCount; ++id) {
-            tags.push_back({ { "id", id }, { "uid", "04 10 20 30 40 50 " + std::to_string(10 + id) }, { "name", "Tag " + std::to_string(id) } });
+            tags.push_back({ { "id", id }, { "uid", "04 10 20 30 40 50 " + std::to_string(10 + id) },
+                { "name", "Tag " + std::to_string(id) } });
         }
         tavrik::Json routines = tavrik::Json::array();
         tavrik::Json schedules = tavrik::Json::array();
         for (int routineId = 1; routineId <= routineCount; ++routineId) {
             tavrik::Json timeboxes = tavrik::Json::array();
             for (int group = 0; group < groupsPerRoutine; ++group) {
-                timeboxes.push_back({ { "id", 1000 + group }, { "position", group + 1 }, { "label", "Block " + std::to_string(group) },
-                                      { "timeLimitSeconds", 600 } });
+                timeboxes.push_back({ { "id", 1000 + group }, { "position", group + 1 },
+                    { "label", "Block " + std::to_string(group) }, { "timeLimitSeconds", 600 } });
             }
             tavrik::Json steps = tavrik::Json::array();
             for (int step = 0; step < stepsPerRoutine; ++step) {
@@ -45,8 +46,9 @@ const std::string& largeV8Backup()
                     { "parentId", parent == 0 ? 0 : 1000 + parent - 1 },
                     { "tagId", std::to_string(1 + (routineId + step) % tagCount) },
                     { "seconds", 30 + step },
-                    { "instruction", "Step " + std::to_string(step) + " of routine " + std::to_string(routineId)
-                                         + ": put the things back where they belong, then scan the tag to go on" },
+                    { "instruction",
+                        "Step " + std::to_string(step) + " of routine " + std::to_string(routineId)
+                            + ": put the things back where they belong, then scan the tag to go on" },
                     { "unstoppable", step % 7 == 0 ? 1 : 0 },
                 });
             }
@@ -54,10 +56,10 @@ const std::string& largeV8Backup()
             if (routineId <= tagCount) {
                 startTagIds.push_back(routineId);
             }
-            routines.push_back({ { "id", routineId }, { "label", "Routine " + std::to_string(routineId) }, { "startTagIds", startTagIds },
-                                 { "timeboxes", timeboxes }, { "steps", steps } });
-            schedules.push_back({ { "id", routineId }, { "routineId", routineId }, { "hour", routineId % 24 }, { "minute", 15 },
-                                  { "days", 62 }, { "enabled", 1 } });
+            routines.push_back({ { "id", routineId }, { "label", "Routine " + std::to_string(routineId) },
+                { "startTagIds", startTagIds }, { "timeboxes", timeboxes }, { "steps", steps } });
+            schedules.push_back({ { "id", routineId }, { "routineId", routineId }, { "hour", routineId % 24 },
+                { "minute", 15 }, { "days", 62 }, { "enabled", 1 } });
         }
         document["schedules"] = schedules;
         document["tags"] = tags;

@@ -68,8 +68,8 @@ std::vector<Data> inboundFrames(bool reliable, std::uint32_t session)
         }
         payload.insert(payload.end(), message.begin() + static_cast<std::ptrdiff_t>(offset),
             message.begin() + static_cast<std::ptrdiff_t>(offset + length));
-        frames.push_back(makeFrame(reliable ? 2 : 0, 77, static_cast<std::uint16_t>(index),
-            static_cast<std::uint16_t>(chunkCount), payload));
+        frames.push_back(makeFrame(
+            reliable ? 2 : 0, 77, static_cast<std::uint16_t>(index), static_cast<std::uint16_t>(chunkCount), payload));
     }
     return frames;
 }
@@ -100,7 +100,8 @@ void BM_EncodeMessage(benchmark::State& state)
         }
     }
     benchmark::DoNotOptimize(link->written);
-    state.counters["frames"] = static_cast<double>(link->written / std::max<std::size_t>(1, state.iterations()) / writeLength + 1);
+    state.counters["frames"]
+        = static_cast<double>(link->written / std::max<std::size_t>(1, state.iterations()) / writeLength + 1);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(message.size()));
 }
 BENCHMARK(BM_EncodeMessage)->Unit(benchmark::kMicrosecond);

@@ -43,8 +43,8 @@ const Data& imageBytes()
     return bytes;
 }
 
-Data statusPayload(const std::string& state, std::optional<std::int64_t> nextChunkIndex,
-    std::optional<std::int64_t> ackIntervalChunks)
+Data statusPayload(
+    const std::string& state, std::optional<std::int64_t> nextChunkIndex, std::optional<std::int64_t> ackIntervalChunks)
 {
     FirmwareStatusEnvelope envelope { .type = "firmware_status", .state = state };
     envelope.nextChunkIndex = nextChunkIndex;
@@ -121,7 +121,8 @@ public:
         const std::int64_t limit = 100 * ceilingEvents(chunks, window);
         while (!committedAt && event < limit) {
             ++event;
-            for (std::int64_t sent = 0; sent < packetsPerEvent && !queue.empty() && queue.front().queuedAt < event; ++sent) {
+            for (std::int64_t sent = 0; sent < packetsPerEvent && !queue.empty() && queue.front().queuedAt < event;
+                 ++sent) {
                 outOfOrder |= queue.front().index != received;
                 queue.pop_front();
                 ++received;
@@ -194,8 +195,8 @@ void BM_FirmwareOtaOverBleLink(benchmark::State& state)
     state.counters["virtual_KiB_per_s"] = static_cast<double>(imageLength) / 1024.0 / seconds;
     state.counters["ceiling_KiB_per_s"] = static_cast<double>(imageLength) / 1024.0 / ceilingSeconds;
     state.counters["of_ceiling"] = ceilingSeconds / seconds;
-    state.counters["per_MiB"] = benchmark::Counter(imageMiB,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_MiB"]
+        = benchmark::Counter(imageMiB, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_FirmwareOtaOverBleLink)->ArgName("window")->Arg(4)->Arg(64)->Unit(benchmark::kMillisecond);
 

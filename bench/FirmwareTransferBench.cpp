@@ -27,8 +27,8 @@ const Data& imageBytes()
     return bytes;
 }
 
-Data statusPayload(const std::string& state, std::optional<std::int64_t> nextChunkIndex,
-    std::optional<std::int64_t> ackIntervalChunks)
+Data statusPayload(
+    const std::string& state, std::optional<std::int64_t> nextChunkIndex, std::optional<std::int64_t> ackIntervalChunks)
 {
     FirmwareStatusEnvelope envelope { .type = "firmware_status", .state = state };
     envelope.nextChunkIndex = nextChunkIndex;
@@ -149,8 +149,8 @@ void BM_FirmwareTransfer(benchmark::State& state)
     }
     benchmark::DoNotOptimize(published);
     state.counters["chunks"] = static_cast<double>(device.received);
-    state.counters["per_MiB"] = benchmark::Counter(imageMiB,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_MiB"]
+        = benchmark::Counter(imageMiB, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(imageLength));
 }
 BENCHMARK(BM_FirmwareTransfer)->ArgName("window")->Arg(4)->Arg(64)->Unit(benchmark::kMillisecond);
@@ -161,8 +161,8 @@ void BM_FirmwareImageSha256(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(FirmwareIntegrity::sha256(image));
     }
-    state.counters["per_MiB"] = benchmark::Counter(imageMiB,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_MiB"]
+        = benchmark::Counter(imageMiB, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(imageLength));
 }
 BENCHMARK(BM_FirmwareImageSha256)->Unit(benchmark::kMillisecond);

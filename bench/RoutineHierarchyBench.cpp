@@ -24,8 +24,8 @@ RoutineDraft groupedDraft(std::int64_t stepCount)
     std::vector<RoutineGroupDraft> groups;
     for (std::int64_t group = 0; group < groupCount; ++group) {
         const auto groupId = static_cast<std::uint32_t>(firstGroupId + group);
-        groups.emplace_back(tavrik::Uuid::make(), groupId, group, "Group " + std::to_string(group),
-            RoutineGroupMode::timebox, 900);
+        groups.emplace_back(
+            tavrik::Uuid::make(), groupId, group, "Group " + std::to_string(group), RoutineGroupMode::timebox, 900);
         for (std::int64_t child = 0; child < 20; ++child) {
             RoutineStepDraft step;
             step.stepId = static_cast<std::uint32_t>(group * 20 + child + 1);

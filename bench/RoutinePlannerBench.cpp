@@ -86,10 +86,6 @@ void BM_CompareUnchangedRoutine(benchmark::State& state)
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_CompareUnchangedRoutine)
-    ->Args({ 1000, 50 })
-    ->Args({ 10000, 500 })
-    ->Unit(benchmark::kMicrosecond)
-    ->Complexity();
+BENCHMARK(BM_CompareUnchangedRoutine)->Args({ 1000, 50 })->Args({ 10000, 500 })->Unit(benchmark::kMicrosecond)->Complexity();
 
 } // namespace

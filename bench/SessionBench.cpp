@@ -42,8 +42,8 @@ std::string largeSyncData()
     for (int routineId = 1; routineId <= routineCount; ++routineId) {
         Json groups = Json::array();
         for (int group = 0; group < groupsPerRoutine; ++group) {
-            groups.push_back({ { "id", 1000 + group }, { "position", group + 1 }, { "label", "Block " + std::to_string(group) },
-                { "mode", "timebox" }, { "timeLimitSeconds", 600 } });
+            groups.push_back({ { "id", 1000 + group }, { "position", group + 1 },
+                { "label", "Block " + std::to_string(group) }, { "mode", "timebox" }, { "timeLimitSeconds", 600 } });
         }
         Json steps = Json::array();
         for (int step = 0; step < stepsPerRoutine; ++step) {
@@ -96,9 +96,9 @@ std::vector<Data> framesOf(const std::string& message, std::uint16_t messageId)
     std::vector<Data> frames;
     for (std::size_t index = 0; index < count; ++index) {
         const std::string_view chunk = std::string_view(message).substr(index * chunkSize, chunkSize);
-        frames.push_back(tavrik::makeFrame(0, messageId, static_cast<std::uint16_t>(index),
-            static_cast<std::uint16_t>(count),
-            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size())));
+        frames.push_back(
+            tavrik::makeFrame(0, messageId, static_cast<std::uint16_t>(index), static_cast<std::uint16_t>(count),
+                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size())));
     }
     return frames;
 }

@@ -46,7 +46,8 @@ const Data& factoryImage()
             }
         }
         std::copy(noise.begin() + static_cast<std::ptrdiff_t>(position),
-                  noise.begin() + static_cast<std::ptrdiff_t>(imageLength * 7 / 8), bytes.begin() + static_cast<std::ptrdiff_t>(position));
+            noise.begin() + static_cast<std::ptrdiff_t>(imageLength * 7 / 8),
+            bytes.begin() + static_cast<std::ptrdiff_t>(position));
         std::fill(bytes.begin() + 0x1000, bytes.begin() + 0x1000 + 24, 0);
         bytes[0x1000] = 0xE9;
         bytes[0x1001] = 1;
@@ -85,8 +86,8 @@ void BM_UsbFlasherFlashOnPty(benchmark::State& state)
     for (auto _ : state) {
         SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
         std::string executable = TAVRIK_USB_FLASHER;
-        std::vector<std::string> arguments = {executable, "flash", "--port", board.portPath(), "--image",
-                                              imagePath(), "--verified-target", "m5stick-c"};
+        std::vector<std::string> arguments = { executable, "flash", "--port", board.portPath(), "--image", imagePath(),
+            "--verified-target", "m5stick-c" };
         std::vector<char*> argv;
         for (auto& argument : arguments) {
             argv.push_back(argument.data());
@@ -111,7 +112,8 @@ void BM_UsbFlasherFlashOnPty(benchmark::State& state)
         const double seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
             + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         childSeconds += seconds;
-        childUserSeconds += static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+        childUserSeconds
+            += static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
         state.SetIterationTime(seconds);
     }
     // The process's own CPU time is the parent's; the helper's is counted from its rusage.
@@ -127,8 +129,8 @@ void BM_ZlibLevel9OfTheSameImage(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(zlibCompressedData(factoryImage()));
     }
-    state.counters["per_MiB"] = benchmark::Counter(imageMiB,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_MiB"]
+        = benchmark::Counter(imageMiB, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ZlibLevel9OfTheSameImage)->Unit(benchmark::kMillisecond);
 

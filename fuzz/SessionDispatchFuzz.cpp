@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             payloadLength = part.size() - actionLength - 1;
         }
         std::size_t responseLength = 0;
-        std::uint8_t* response = tavrik_session_dispatch(handle, part.data(), actionLength, payload, payloadLength,
-            &responseLength);
+        std::uint8_t* response
+            = tavrik_session_dispatch(handle, part.data(), actionLength, payload, payloadLength, &responseLength);
         if (response == nullptr) {
             std::abort();
         }

@@ -4,8 +4,8 @@
 
 namespace tavrik {
 
-BackupMigrationError::BackupMigrationError(Kind kind, std::string message, std::int64_t version,
-                                           const std::string& description)
+BackupMigrationError::BackupMigrationError(
+    Kind kind, std::string message, std::int64_t version, const std::string& description)
     : std::runtime_error(description)
     , kind_(kind)
     , message_(std::move(message))
@@ -22,13 +22,13 @@ BackupMigrationError BackupMigrationError::invalid(std::string message)
 BackupMigrationError BackupMigrationError::unsupportedVersion(std::int64_t version)
 {
     return BackupMigrationError(Kind::unsupportedVersion, {}, version,
-                                "Tavrik backup schema v" + std::to_string(version) + " was never supported");
+        "Tavrik backup schema v" + std::to_string(version) + " was never supported");
 }
 
 BackupMigrationError BackupMigrationError::newerVersion(std::int64_t version)
 {
     return BackupMigrationError(Kind::newerVersion, {}, version,
-                                "Tavrik backup schema v" + std::to_string(version) + " requires a newer Tavrik Link");
+        "Tavrik backup schema v" + std::to_string(version) + " requires a newer Tavrik Link");
 }
 
 } // namespace tavrik

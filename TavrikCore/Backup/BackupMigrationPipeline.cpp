@@ -55,7 +55,7 @@ BackupMigrationResult BackupMigrationPipeline::migrate(std::string_view text)
         result.envelope = syncDataEnvelopeFromJson(document);
     } catch (const JsonDecodeError& error) {
         throw BackupMigrationError::invalid("Backup could not be decoded as schema v"
-                                            + std::to_string(rawValue(currentBackupSchemaVersion)) + ": " + error.what());
+            + std::to_string(rawValue(currentBackupSchemaVersion)) + ": " + error.what());
     }
     validateCurrentEnvelope(result.envelope);
     return result;

@@ -51,7 +51,7 @@ std::string routineText(std::uint32_t routineId)
 }
 
 void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
-                     std::unordered_map<std::uint32_t, std::uint32_t>& startTagHolders)
+    std::unordered_map<std::uint32_t, std::uint32_t>& startTagHolders)
 {
     IdSet groupIds;
     if (!hasValidUniqueIds(routine.groups, groupIds)) {
@@ -59,8 +59,8 @@ void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
     }
     for (const RoutineGroupPayload& group : routine.groups) {
         if (!validTimeLimit(group.mode, group.timeLimitSeconds)) {
-            refuse("Group " + std::to_string(group.id) + " has an invalid time limit for " + std::string(rawValue(group.mode))
-                   + " mode");
+            refuse("Group " + std::to_string(group.id) + " has an invalid time limit for "
+                + std::string(rawValue(group.mode)) + " mode");
         }
     }
 
@@ -97,8 +97,8 @@ void validateRoutine(const RoutinePayload& routine, const IdSet& tagIds,
     for (const std::uint32_t tagId : routine.startTagIds) {
         const auto [holder, inserted] = startTagHolders.emplace(tagId, routine.id);
         if (!inserted) {
-            refuse("Start tag id " + std::to_string(tagId) + " is assigned to routines " + std::to_string(holder->second)
-                   + " and " + std::to_string(routine.id));
+            refuse("Start tag id " + std::to_string(tagId) + " is assigned to routines "
+                + std::to_string(holder->second) + " and " + std::to_string(routine.id));
         }
     }
 }
@@ -132,7 +132,7 @@ void BackupMigrationPipeline::validateCurrentEnvelope(const SyncDataEnvelope& en
     for (const ScheduledRoutine& schedule : envelope.schedules) {
         if (!routineIds.contains(schedule.routineId)) {
             refuse("Schedule " + std::to_string(schedule.id) + " references missing routine id "
-                   + std::to_string(schedule.routineId));
+                + std::to_string(schedule.routineId));
         }
     }
 

@@ -20,7 +20,8 @@ bool has(const Json& object, std::string_view key)
 
 bool isArrayOfObjects(const Json& value)
 {
-    return value.is_array() && std::all_of(value.begin(), value.end(), [](const Json& element) { return element.is_object(); });
+    return value.is_array()
+        && std::all_of(value.begin(), value.end(), [](const Json& element) { return element.is_object(); });
 }
 
 // Routine-level parts of a step run only when "routines" is a list of objects; otherwise the
@@ -152,19 +153,19 @@ struct SchemaStep {
 
 // Each step leaves the version before it in the list; the first leaves `unversioned`.
 const SchemaStep schemaSteps[] = {
-    {BackupSchemaVersion::v2, "unversioned \u2192 v2", [](Json&, std::vector<std::string>&) {}},
-    {BackupSchemaVersion::v3, "v2 \u2192 v3: numeric routine and tag references", migrateLegacyKeyedData},
-    {BackupSchemaVersion::v4, "v3 \u2192 v4: hardware and Wi-Fi capability metadata",
-     [](Json& document, std::vector<std::string>&) { addHardwareTargetDefault(document); }},
-    {BackupSchemaVersion::v5, "v4 \u2192 v5: kill-switch settings capability", [](Json&, std::vector<std::string>&) {}},
-    {BackupSchemaVersion::v6, "v5 \u2192 v6: routine hierarchy",
-     [](Json& document, std::vector<std::string>&) { addTimeboxDefaults(document); }},
-    {BackupSchemaVersion::v7, "v6 \u2192 v7: device-store snapshots",
-     [](Json& document, std::vector<std::string>&) { rejectUnsupportedV6Names(document); }},
-    {BackupSchemaVersion::v8, "v7 \u2192 v8: routine start tags",
-     [](Json& document, std::vector<std::string>&) { addRoutineStartTagDefaults(document); }},
-    {BackupSchemaVersion::v9, "v8 \u2192 v9: groups with timebox mode",
-     [](Json& document, std::vector<std::string>&) { migrateGroups(document); }},
+    { BackupSchemaVersion::v2, "unversioned \u2192 v2", [](Json&, std::vector<std::string>&) {} },
+    { BackupSchemaVersion::v3, "v2 \u2192 v3: numeric routine and tag references", migrateLegacyKeyedData },
+    { BackupSchemaVersion::v4, "v3 \u2192 v4: hardware and Wi-Fi capability metadata",
+        [](Json& document, std::vector<std::string>&) { addHardwareTargetDefault(document); } },
+    { BackupSchemaVersion::v5, "v4 \u2192 v5: kill-switch settings capability", [](Json&, std::vector<std::string>&) {} },
+    { BackupSchemaVersion::v6, "v5 \u2192 v6: routine hierarchy",
+        [](Json& document, std::vector<std::string>&) { addTimeboxDefaults(document); } },
+    { BackupSchemaVersion::v7, "v6 \u2192 v7: device-store snapshots",
+        [](Json& document, std::vector<std::string>&) { rejectUnsupportedV6Names(document); } },
+    { BackupSchemaVersion::v8, "v7 \u2192 v8: routine start tags",
+        [](Json& document, std::vector<std::string>&) { addRoutineStartTagDefaults(document); } },
+    { BackupSchemaVersion::v9, "v8 \u2192 v9: groups with timebox mode",
+        [](Json& document, std::vector<std::string>&) { migrateGroups(document); } },
 };
 
 } // namespace
@@ -190,7 +191,7 @@ BackupSchemaVersion schemaVersion(const Json& document)
 }
 
 void migrateToCurrent(Json& document, BackupSchemaVersion source, std::vector<std::string>& appliedSteps,
-                      std::vector<std::string>& warnings)
+    std::vector<std::string>& warnings)
 {
     for (const SchemaStep& step : schemaSteps) {
         if (rawValue(step.target) <= rawValue(source)) {
@@ -215,7 +216,8 @@ void validateGroupDocument(const Json& document)
         for (const Json& group : *groups) {
             const auto mode = group.find("mode");
             if (mode == group.end() || !mode->is_string()
-                || (mode->get_ref<const std::string&>() != "timebox" && mode->get_ref<const std::string&>() != "rotation")) {
+                || (mode->get_ref<const std::string&>() != "timebox"
+                    && mode->get_ref<const std::string&>() != "rotation")) {
                 throw BackupMigrationError::invalid("Group mode must be timebox or rotation");
             }
             const auto limit = group.find("timeLimitSeconds");

@@ -15,7 +15,7 @@ BackupSchemaVersion schemaVersion(const Json& document);
 
 // Brings `document` in place from `source` to the current schema, appending step labels and warnings.
 void migrateToCurrent(Json& document, BackupSchemaVersion source, std::vector<std::string>& appliedSteps,
-                      std::vector<std::string>& warnings);
+    std::vector<std::string>& warnings);
 
 // The shape every current document has: routines carry "groups", never "timeboxes", and each group
 // a known mode and an integer time limit.

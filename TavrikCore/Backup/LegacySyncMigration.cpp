@@ -100,8 +100,8 @@ LegacyScheduledRoutinePayload legacyScheduleFromJson(const Json& object)
     schedule.days = json::optionalInt(object, "days").value_or(0);
     // Older firmware wrote 0/1, some tools wrote booleans.
     if (const Json* enabled = json::member(object, "enabled")) {
-        schedule.enabled = json::isInteger(*enabled) ? json::asInt(*enabled, "enabled") != 0
-                                                     : json::asBool(*enabled, "enabled");
+        schedule.enabled
+            = json::isInteger(*enabled) ? json::asInt(*enabled, "enabled") != 0 : json::asBool(*enabled, "enabled");
     }
     schedule.label = json::optionalString(object, "label");
     schedule.lastRun = json::optionalUInt32(object, "lastRun");
@@ -289,7 +289,8 @@ std::string uniqueTagName(const std::string& base, const std::unordered_set<std:
 TagInfo makeRecoveredTag(const std::string& reference, const std::vector<TagInfo>& existing)
 {
     if (existing.size() > recoverableTagListSize) {
-        throw LegacyKeyedBackupMigrationError::invalid("Legacy data has missing tag references but the tag list is full");
+        throw LegacyKeyedBackupMigrationError::invalid(
+            "Legacy data has missing tag references but the tag list is full");
     }
     std::unordered_set<std::uint32_t> usedIds;
     std::unordered_set<std::string> usedNames;
@@ -310,7 +311,8 @@ TagInfo makeRecoveredTag(const std::string& reference, const std::vector<TagInfo
     }
 
     const std::string trimmedReference = text::trimmed(reference, text::TrimSet::whitespaces);
-    tag.name = uniqueTagName(trimmedReference.empty() ? "Unlinked legacy tag" : "Unlinked: " + trimmedReference, usedNames);
+    tag.name
+        = uniqueTagName(trimmedReference.empty() ? "Unlinked legacy tag" : "Unlinked: " + trimmedReference, usedNames);
 
     const std::string uidBase = "LEGACY-UNLINKED-" + std::to_string(tag.id);
     tag.uid = uidBase;
@@ -321,7 +323,7 @@ TagInfo makeRecoveredTag(const std::string& reference, const std::vector<TagInfo
 }
 
 std::string missingTagWarning(const std::string& routineLabel, std::size_t stepNumber, const std::string& reference,
-                              const std::string& recoveredName)
+    const std::string& recoveredName)
 {
     return "Routine " + routineLabel + " step " + std::to_string(stepNumber) + " used missing tag '"
         + (reference.empty() ? std::string("(empty)") : reference) + "'. It was preserved as '" + recoveredName
@@ -462,7 +464,7 @@ LegacyKeyedBackupMigrationResult LegacyKeyedBackupMigration::migrateDocument(con
         }
         if (!routineId) {
             result.warnings.push_back("Schedule " + std::to_string(schedule.id)
-                                      + " referenced a missing routine and was omitted from the migration backup.");
+                + " referenced a missing routine and was omitted from the migration backup.");
             continue;
         }
         envelope.schedules.push_back(convertSchedule(schedule, *routineId));

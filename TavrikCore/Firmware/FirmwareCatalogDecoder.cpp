@@ -124,15 +124,18 @@ FirmwareFactoryAsset resolvedAsset(const std::string& urlText, const std::option
 {
     Url url = resolveLink(urlText, documentURL);
     std::string name = fileName ? *fileName : url.lastPathComponent();
-    return FirmwareFactoryAsset { .url = std::move(url), .fileName = std::move(name), .sizeBytes = sizeBytes, .sha256 = sha256 };
+    return FirmwareFactoryAsset {
+        .url = std::move(url), .fileName = std::move(name), .sizeBytes = sizeBytes, .sha256 = sha256
+    };
 }
 
-std::map<std::string, FirmwareFactoryAsset> resolvedTable(const std::vector<std::pair<std::string, AssetEntry>>& table,
-    const Url& documentURL)
+std::map<std::string, FirmwareFactoryAsset> resolvedTable(
+    const std::vector<std::pair<std::string, AssetEntry>>& table, const Url& documentURL)
 {
     std::map<std::string, FirmwareFactoryAsset> result;
     for (const auto& [target, entry] : table) {
-        result.insert_or_assign(target, resolvedAsset(entry.url, entry.fileName, entry.sizeBytes, entry.sha256, documentURL));
+        result.insert_or_assign(
+            target, resolvedAsset(entry.url, entry.fileName, entry.sizeBytes, entry.sha256, documentURL));
     }
     return result;
 }
@@ -159,8 +162,8 @@ FirmwareCatalog buildCatalog(const ManifestDocument& document, const Url& docume
     }
     auto binaryAssets = resolvedTable(document.binaryAssets, documentURL);
     auto factoryAssets = resolvedTable(document.factoryAssets, documentURL);
-    addFlatAsset(binaryAssets, document.binaryUrl, document.url, document.sizeBytes, document.sha256,
-        document.fileName, documentURL);
+    addFlatAsset(binaryAssets, document.binaryUrl, document.url, document.sizeBytes, document.sha256, document.fileName,
+        documentURL);
     addFlatAsset(factoryAssets, document.factoryBinaryUrl, document.factoryUrl, document.factorySizeBytes,
         document.factorySha256, document.factoryFileName, documentURL);
     if (binaryAssets.empty()) {
@@ -197,8 +200,8 @@ std::optional<Url> FirmwareCatalogDecoder::releaseURL(const Data& channelData, c
     return namedReleaseURL(channel, channelURL);
 }
 
-FirmwareCatalog FirmwareCatalogDecoder::decode(const Data& channelData, const Url& channelURL,
-    const std::optional<Data>& releaseData)
+FirmwareCatalog FirmwareCatalogDecoder::decode(
+    const Data& channelData, const Url& channelURL, const std::optional<Data>& releaseData)
 {
     ManifestDocument channel;
     try {

@@ -21,8 +21,7 @@ public:
     static std::optional<Url> releaseURL(const Data& channelData, const Url& channelURL);
 
     // `releaseData` is needed exactly when the channel names a release manifest.
-    static FirmwareCatalog decode(const Data& channelData, const Url& channelURL,
-        const std::optional<Data>& releaseData);
+    static FirmwareCatalog decode(const Data& channelData, const Url& channelURL, const std::optional<Data>& releaseData);
 };
 
 } // namespace tavrik

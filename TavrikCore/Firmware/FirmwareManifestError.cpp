@@ -27,8 +27,8 @@ FirmwareManifestError FirmwareManifestError::unsupportedURL(const Url& url)
 
 FirmwareManifestError FirmwareManifestError::http(int statusCode, const Url& url)
 {
-    FirmwareManifestError error(Kind::http,
-        "Firmware server returned HTTP " + std::to_string(statusCode) + " for " + url.absoluteString());
+    FirmwareManifestError error(
+        Kind::http, "Firmware server returned HTTP " + std::to_string(statusCode) + " for " + url.absoluteString());
     error.errorUrl = url;
     error.httpStatus = statusCode;
     return error;
@@ -46,8 +46,8 @@ FirmwareManifestError FirmwareManifestError::missingTarget(const std::string& ta
 
 FirmwareManifestError FirmwareManifestError::checksum(const Url& url)
 {
-    FirmwareManifestError error(Kind::checksum,
-        "Firmware checksum did not match the manifest for " + url.lastPathComponent() + ".");
+    FirmwareManifestError error(
+        Kind::checksum, "Firmware checksum did not match the manifest for " + url.lastPathComponent() + ".");
     error.errorUrl = url;
     return error;
 }

@@ -6,8 +6,8 @@
 
 namespace tavrik {
 
-FirmwareBeginEnvelope::FirmwareBeginEnvelope(std::string version, std::string fileName, std::int64_t size,
-    std::string hardwareTarget)
+FirmwareBeginEnvelope::FirmwareBeginEnvelope(
+    std::string version, std::string fileName, std::int64_t size, std::string hardwareTarget)
     : version(std::move(version))
     , fileName(std::move(fileName))
     , size(size)
@@ -77,8 +77,8 @@ FirmwareStatusEnvelope firmwareStatusEnvelopeFromJson(const Json& value)
     };
 }
 
-void buildFirmwareChunkPayload(std::uint32_t index, std::uint32_t offset, std::span<const std::uint8_t> chunk,
-    Data& payload)
+void buildFirmwareChunkPayload(
+    std::uint32_t index, std::uint32_t offset, std::span<const std::uint8_t> chunk, Data& payload)
 {
     payload.clear();
     payload.reserve(firmwareChunkHeaderLength + chunk.size());
@@ -217,7 +217,8 @@ private:
         }
         if (first == '-' || (first >= '0' && first <= '9')) {
             const auto integer = plainInteger();
-            return integer ? std::optional<Value>(Value { .kind = Value::Kind::integer, .integer = *integer }) : std::nullopt;
+            return integer ? std::optional<Value>(Value { .kind = Value::Kind::integer, .integer = *integer })
+                           : std::nullopt;
         }
         if (text.substr(position, 4) == "null") {
             position += 4;
@@ -264,9 +265,9 @@ private:
         if (!read) {
             return false;
         }
-        static constexpr std::string_view keys[] = { "type", "state", "version", "fileName", "expectedBytes",
-            "receivedBytes", "nextChunkIndex", "chunksReceived", "ackIntervalChunks", "elapsedMs", "message",
-            "hardwareTarget" };
+        static constexpr std::string_view keys[]
+            = { "type", "state", "version", "fileName", "expectedBytes", "receivedBytes", "nextChunkIndex",
+                  "chunksReceived", "ackIntervalChunks", "elapsedMs", "message", "hardwareTarget" };
         unsigned bit = 0;
         while (bit < std::size(keys) && keys[bit] != key) {
             ++bit;

@@ -71,8 +71,8 @@ FirmwareStatusEnvelope firmwareStatusEnvelopeFromData(const Data& payload);
 // image, each 4 bytes little-endian, then the chunk's bytes.
 Data buildFirmwareChunkPayload(std::uint32_t index, std::uint32_t offset, std::span<const std::uint8_t> chunk);
 // The same into `payload`, replacing what it held, so a sender can reuse one buffer.
-void buildFirmwareChunkPayload(std::uint32_t index, std::uint32_t offset, std::span<const std::uint8_t> chunk,
-    Data& payload);
+void buildFirmwareChunkPayload(
+    std::uint32_t index, std::uint32_t offset, std::span<const std::uint8_t> chunk, Data& payload);
 
 // Bytes of each chunk before its data.
 inline constexpr int firmwareChunkHeaderLength = 8;

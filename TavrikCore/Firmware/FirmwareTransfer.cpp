@@ -83,9 +83,12 @@ std::int64_t firmwareWindowSizeFromEnvironment(const std::optional<std::string>&
     return std::max(number, minimumConfiguredFirmwareUploadWindowSize);
 }
 
-FirmwareTransfer::FirmwareTransfer(Transport transport, LogSink log, InstallCallback didInstall,
-    EnvironmentReader environment)
-    : currentStatus { .phase = Phase::idle, .message = "Checking for firmware updates.", .bytesTransferred = 0, .totalBytes = 0 }
+FirmwareTransfer::FirmwareTransfer(
+    Transport transport, LogSink log, InstallCallback didInstall, EnvironmentReader environment)
+    : currentStatus { .phase = Phase::idle,
+        .message = "Checking for firmware updates.",
+        .bytesTransferred = 0,
+        .totalBytes = 0 }
     , transport(std::move(transport))
     , log(std::move(log))
     , didInstall(std::move(didInstall))
@@ -195,8 +198,8 @@ void FirmwareTransfer::prepare(const FirmwareAsset& asset, Data data)
     active = true;
     plan = Plan { .asset = asset, .data = std::move(data), .uploadWindowSize = window };
     const std::uint64_t generation = planGeneration;
-    setFirmwareStatus(Phase::waitingForDevice, "Waiting for Tavrik. Push the main button twice to enable Bluetooth.", 0,
-        size);
+    setFirmwareStatus(
+        Phase::waitingForDevice, "Waiting for Tavrik. Push the main button twice to enable Bluetooth.", 0, size);
     if (generation != planGeneration) {
         return;
     }

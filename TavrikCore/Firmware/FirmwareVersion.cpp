@@ -67,8 +67,8 @@ int compareVersions(std::string_view left, std::string_view right)
     return leftRemains ? 1 : -1;
 }
 
-bool firmwareUpdateIsAvailable(const std::optional<std::string>& installedVersion,
-    const std::optional<std::string>& availableVersion)
+bool firmwareUpdateIsAvailable(
+    const std::optional<std::string>& installedVersion, const std::optional<std::string>& availableVersion)
 {
     if (!installedVersion || !availableVersion) {
         return false;

@@ -12,7 +12,7 @@ namespace tavrik {
 int compareVersions(std::string_view left, std::string_view right);
 
 // True when both are present and the available version is the greater.
-bool firmwareUpdateIsAvailable(const std::optional<std::string>& installedVersion,
-    const std::optional<std::string>& availableVersion);
+bool firmwareUpdateIsAvailable(
+    const std::optional<std::string>& installedVersion, const std::optional<std::string>& availableVersion);
 
 } // namespace tavrik

@@ -145,8 +145,8 @@ ReliableDeliveryOffer BleDataChannel::deliveryOffer() const
     return ReliableDeliveryOffer { .version = 1, .session = session, .window = 4 };
 }
 
-bool BleDataChannel::sendRawPayload(std::span<const std::uint8_t> data, std::uint8_t flags,
-    std::optional<std::uint16_t> acknowledgementMessageId)
+bool BleDataChannel::sendRawPayload(
+    std::span<const std::uint8_t> data, std::uint8_t flags, std::optional<std::uint16_t> acknowledgementMessageId)
 {
     if (!transport) {
         writeLog("[ble:data] send skipped (no peripheral)");
@@ -187,13 +187,14 @@ bool BleDataChannel::sendRawPayload(std::span<const std::uint8_t> data, std::uin
         const std::size_t offset = index * chunkSize;
         const std::size_t length = std::min(chunkSize, data.size() - offset);
         outboundWrites.push_back(OutboundWrite {
-            .data = makeFrame(flags, messageId, static_cast<std::uint16_t>(index), static_cast<std::uint16_t>(chunkCount),
-                data.subspan(offset, length)),
+            .data = makeFrame(flags, messageId, static_cast<std::uint16_t>(index),
+                static_cast<std::uint16_t>(chunkCount), data.subspan(offset, length)),
             .type = type,
             .acknowledgementMessageId = acknowledgementMessageId,
         });
         if (wantsDetail) {
-            chunkDetails.push_back({ static_cast<int>(index) + 1, static_cast<int>(chunkCount), static_cast<int>(length) });
+            chunkDetails.push_back(
+                { static_cast<int>(index) + 1, static_cast<int>(chunkCount), static_cast<int>(length) });
         }
     }
 
@@ -343,7 +344,8 @@ void BleDataChannel::handleIncoming(std::span<const std::uint8_t> notification)
     }
     if (message->storage.capacity() == 0) {
         // Sized for the whole message from the first chunk seen, within the message limit.
-        message->storage.reserve(std::min(chunk.size() * static_cast<std::size_t>(message->chunkCount), maximumMessageLength));
+        message->storage.reserve(
+            std::min(chunk.size() * static_cast<std::size_t>(message->chunkCount), maximumMessageLength));
     }
     message->arrivedInOrder = message->arrivedInOrder && index == message->received;
     slot.offset = static_cast<std::uint32_t>(message->storage.size());
@@ -351,7 +353,8 @@ void BleDataChannel::handleIncoming(std::span<const std::uint8_t> notification)
     message->storage.insert(message->storage.end(), chunk.begin(), chunk.end());
     message->received += 1;
     message->bytes += chunk.size();
-    while (message->contiguous < message->chunkCount && message->chunks[static_cast<std::size_t>(message->contiguous)].filled()) {
+    while (message->contiguous < message->chunkCount
+        && message->chunks[static_cast<std::size_t>(message->contiguous)].filled()) {
         message->contiguous += 1;
     }
 
@@ -359,8 +362,8 @@ void BleDataChannel::handleIncoming(std::span<const std::uint8_t> notification)
     const int received = message->received;
     const std::size_t bytes = message->bytes;
     const bool complete = received == message->chunkCount;
-    const bool acknowledgeNow = reliable
-        && (contiguous == message->chunkCount || contiguous % 4 == 0 || index != contiguousBefore);
+    const bool acknowledgeNow
+        = reliable && (contiguous == message->chunkCount || contiguous % 4 == 0 || index != contiguousBefore);
 
     // The channel's state is settled before any callback runs, so a callback may use the channel again.
     PendingMessage finished;
@@ -413,8 +416,8 @@ void BleDataChannel::handleIncoming(std::span<const std::uint8_t> notification)
     }
 }
 
-BleDataMessageLogDetail BleDataChannel::inboundDetail(std::uint16_t messageId, std::uint8_t flags,
-    const PendingMessage& message)
+BleDataMessageLogDetail BleDataChannel::inboundDetail(
+    std::uint16_t messageId, std::uint8_t flags, const PendingMessage& message)
 {
     BleDataMessageLogDetail detail {
         .direction = BleDataMessageLogDetail::Direction::inbound,
@@ -429,7 +432,8 @@ BleDataMessageLogDetail BleDataChannel::inboundDetail(std::uint16_t messageId, s
     detail.chunks.reserve(static_cast<std::size_t>(message.received));
     for (std::size_t slot = 0; slot < message.chunks.size(); ++slot) {
         if (message.chunks[slot].filled()) {
-            detail.chunks.push_back({ static_cast<int>(slot) + 1, message.chunkCount, static_cast<int>(message.chunks[slot].length) });
+            detail.chunks.push_back(
+                { static_cast<int>(slot) + 1, message.chunkCount, static_cast<int>(message.chunks[slot].length) });
         }
     }
     return detail;
@@ -458,17 +462,17 @@ void BleDataChannel::logMessage(const BleDataMessageLogDetail& detail)
         return;
     }
     if (detail.direction == BleDataMessageLogDetail::Direction::outbound) {
-        writeTransferLine(detail.messageId, detail.receivedChunkCount, std::nullopt,
-            static_cast<std::size_t>(detail.byteCount));
+        writeTransferLine(
+            detail.messageId, detail.receivedChunkCount, std::nullopt, static_cast<std::size_t>(detail.byteCount));
     } else {
         const int chunkCount = detail.chunks.empty() ? detail.receivedChunkCount : detail.chunks.back().count;
-        writeTransferLine(detail.messageId, detail.receivedChunkCount, chunkCount,
-            static_cast<std::size_t>(detail.byteCount));
+        writeTransferLine(
+            detail.messageId, detail.receivedChunkCount, chunkCount, static_cast<std::size_t>(detail.byteCount));
     }
 }
 
-void BleDataChannel::writeTransferLine(std::uint16_t messageId, int chunks, std::optional<int> chunkCount,
-    std::size_t byteCount)
+void BleDataChannel::writeTransferLine(
+    std::uint16_t messageId, int chunks, std::optional<int> chunkCount, std::size_t byteCount)
 {
     if (!log) {
         return;

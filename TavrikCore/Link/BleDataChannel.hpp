@@ -56,13 +56,13 @@ public:
     bool sendCommand(std::string_view channel, std::string_view command);
     bool sendEncodable(const Json& value);
     template <class Value>
-        requires(!std::is_convertible_v<const Value&, const Json&>) && requires(const Value& value) {
-            { toJson(value) } -> std::convertible_to<Json>;
-        }
-    bool sendEncodable(const Value& value)
+    requires(!std::is_convertible_v<const Value&, const Json&>) && requires(const Value& value)
     {
-        return sendEncodable(Json(toJson(value)));
+        {
+            toJson(value)
+            } -> std::convertible_to<Json>;
     }
+    bool sendEncodable(const Value& value) { return sendEncodable(Json(toJson(value))); }
     bool sendBinaryPayload(std::span<const std::uint8_t> payload, std::string_view description);
 
     // One notification of the data characteristic.
@@ -117,8 +117,8 @@ private:
         std::uint16_t count = 0;
     };
 
-    bool sendRawPayload(std::span<const std::uint8_t> data, std::uint8_t flags,
-        std::optional<std::uint16_t> acknowledgementMessageId);
+    bool sendRawPayload(
+        std::span<const std::uint8_t> data, std::uint8_t flags, std::optional<std::uint16_t> acknowledgementMessageId);
     void dropQueuedAcknowledgements(std::uint16_t acknowledgedId);
     void drainWrites();
     void acknowledge(const FrameHeader& header, int next);
@@ -127,8 +127,8 @@ private:
     void writeTransferLine(std::uint16_t messageId, int chunks, std::optional<int> chunkCount, std::size_t byteCount);
     void writeLog(std::string_view text);
     std::uint32_t drawSession();
-    static BleDataMessageLogDetail inboundDetail(std::uint16_t messageId, std::uint8_t flags,
-        const PendingMessage& message);
+    static BleDataMessageLogDetail inboundDetail(
+        std::uint16_t messageId, std::uint8_t flags, const PendingMessage& message);
 
     std::shared_ptr<BleDataTransport> transport;
     std::unordered_map<std::uint16_t, PendingMessage> pending;

@@ -29,8 +29,8 @@ constexpr std::array<std::string_view, 9> centralEuropeanZones {
 // Seconds east of Greenwich, daylight saving included; 0 when ICU cannot tell.
 std::int64_t offsetSeconds(std::string_view zoneId, std::chrono::system_clock::time_point at)
 {
-    const icu::UnicodeString id = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(zoneId.data(), static_cast<std::int32_t>(zoneId.size())));
+    const icu::UnicodeString id
+        = icu::UnicodeString::fromUTF8(icu::StringPiece(zoneId.data(), static_cast<std::int32_t>(zoneId.size())));
     const std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(id));
     if (!zone) {
         return 0;

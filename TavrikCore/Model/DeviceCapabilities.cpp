@@ -2,8 +2,7 @@
 
 namespace tavrik {
 
-DeviceCapabilities::DeviceCapabilities(
-    std::int64_t schemaVersion, bool secure, bool simulator, bool wifi, bool killSwitch)
+DeviceCapabilities::DeviceCapabilities(std::int64_t schemaVersion, bool secure, bool simulator, bool wifi, bool killSwitch)
     : schemaVersion(schemaVersion)
     , secure(secure)
     , simulator(simulator)

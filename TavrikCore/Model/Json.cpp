@@ -77,7 +77,10 @@ public:
     using string_t = Json::string_t;
     using binary_t = Json::binary_t;
 
-    explicit OrderedTreeBuilder(Json& root) : root(root) {}
+    explicit OrderedTreeBuilder(Json& root)
+        : root(root)
+    {
+    }
 
     bool null() { return place(nullptr); }
     bool boolean(bool value) { return place(value); }

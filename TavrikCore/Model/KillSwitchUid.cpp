@@ -21,7 +21,8 @@ std::string normalizedKillSwitchUid(std::string_view uid)
             if (!joined.empty()) {
                 joined += ' ';
             }
-            joined.append(uid.substr(static_cast<std::size_t>(pieceStart), static_cast<std::size_t>(pieceEnd - pieceStart)));
+            joined.append(
+                uid.substr(static_cast<std::size_t>(pieceStart), static_cast<std::size_t>(pieceEnd - pieceStart)));
         }
     };
     while (offset < length) {

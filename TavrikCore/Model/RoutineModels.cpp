@@ -63,13 +63,12 @@ std::int64_t RoutineGroupModel::syncSignature() const
 
 bool operator==(const RoutineGroupModel& lhs, const RoutineGroupModel& rhs)
 {
-    return lhs.groupId == rhs.groupId && lhs.position == rhs.position && lhs.label == rhs.label
-        && lhs.mode == rhs.mode && lhs.timeLimitSeconds == rhs.timeLimitSeconds;
+    return lhs.groupId == rhs.groupId && lhs.position == rhs.position && lhs.label == rhs.label && lhs.mode == rhs.mode
+        && lhs.timeLimitSeconds == rhs.timeLimitSeconds;
 }
 
-void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position,
-    std::uint32_t parentId, std::string_view tagId, std::int64_t seconds, std::string_view instruction,
-    bool unstoppable)
+void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position, std::uint32_t parentId,
+    std::string_view tagId, std::int64_t seconds, std::string_view instruction, bool unstoppable)
 {
     hasher.combine(stepId);
     hasher.combine(position);
@@ -80,8 +79,8 @@ void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int
     hasher.combine(unstoppable);
 }
 
-void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position,
-    std::string_view label, RoutineGroupMode mode, std::int64_t timeLimitSeconds)
+void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position, std::string_view label,
+    RoutineGroupMode mode, std::int64_t timeLimitSeconds)
 {
     hasher.combine(groupId);
     hasher.combine(position);

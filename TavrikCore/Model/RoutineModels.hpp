@@ -55,11 +55,10 @@ struct RoutineGroupModel {
 
 // Feeds a step's or group's device fields in signature order. Shared with the routine draft, whose
 // signature must match a detail's for the same content.
-void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position,
-    std::uint32_t parentId, std::string_view tagId, std::int64_t seconds, std::string_view instruction,
-    bool unstoppable);
-void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position,
-    std::string_view label, RoutineGroupMode mode, std::int64_t timeLimitSeconds);
+void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position, std::uint32_t parentId,
+    std::string_view tagId, std::int64_t seconds, std::string_view instruction, bool unstoppable);
+void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position, std::string_view label,
+    RoutineGroupMode mode, std::int64_t timeLimitSeconds);
 
 // Feeds every step in ascending stepId order, then every group in ascending groupId order (stable
 // sorts), so arrival order never changes a signature. Works for any step/group type with the model's fields.
@@ -86,8 +85,8 @@ void combineRoutineNodes(SyncHasher& hasher, const std::vector<Step>& steps, con
     std::stable_sort(sortedGroups.begin(), sortedGroups.end(),
         [](const Group* lhs, const Group* rhs) { return lhs->groupId < rhs->groupId; });
     for (const Group* group : sortedGroups) {
-        combineRoutineGroupFields(hasher, group->groupId, group->position, group->label, group->mode,
-            group->timeLimitSeconds);
+        combineRoutineGroupFields(
+            hasher, group->groupId, group->position, group->label, group->mode, group->timeLimitSeconds);
     }
 }
 

@@ -29,8 +29,8 @@ void checkRoutineTagReferences(
                     routineText + " step " + std::to_string(number) + " must reference a numeric tag id");
             }
             if (!tagIds.contains(*tagId)) {
-                throw SyncImportError(routineText + " step " + std::to_string(number)
-                    + " references missing tag id " + std::to_string(*tagId));
+                throw SyncImportError(routineText + " step " + std::to_string(number) + " references missing tag id "
+                    + std::to_string(*tagId));
             }
         }
         std::unordered_set<std::uint32_t> listed;

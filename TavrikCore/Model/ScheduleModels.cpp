@@ -142,8 +142,8 @@ Moment ScheduledRoutine::oneTimeDate(const Clock& clock) const
 
 bool ScheduledRoutine::isEmptyPlaceholder() const
 {
-    return id == 0 && routineId == 0 && hour == 0 && minute == 0 && days == 0 && !enabled
-        && lastRun.value_or(0) == 0 && !type && !runAt;
+    return id == 0 && routineId == 0 && hour == 0 && minute == 0 && days == 0 && !enabled && lastRun.value_or(0) == 0
+        && !type && !runAt;
 }
 
 std::int64_t ScheduledRoutine::syncSignature() const

@@ -105,11 +105,11 @@ struct RoutineSchedulePreview {
     RoutineSchedulePreview() = delete;
 
     // Nothing when the routine has no schedule; "Schedules off" when none is enabled.
-    static std::optional<std::string> text(std::uint32_t routineId, const std::vector<ScheduledRoutine>& schedules,
-        const Clock& clock = systemClock());
+    static std::optional<std::string> text(
+        std::uint32_t routineId, const std::vector<ScheduledRoutine>& schedules, const Clock& clock = systemClock());
     // The same from the routine's own schedules, in their order, for callers that group them once.
-    static std::optional<std::string> text(const std::vector<const ScheduledRoutine*>& routineSchedules,
-        const Clock& clock = systemClock());
+    static std::optional<std::string> text(
+        const std::vector<const ScheduledRoutine*>& routineSchedules, const Clock& clock = systemClock());
 };
 
 } // namespace tavrik

@@ -32,8 +32,8 @@ SyncStartEnvelope::SyncStartEnvelope(std::string mode, std::string code, std::op
 }
 
 SyncRestoreEnvelope::SyncRestoreEnvelope(std::string code, SyncSettingsPayload settings,
-    std::optional<StoreSnapshotPayload> storeSnapshot, std::vector<ScheduledRoutine> schedules, std::vector<TagInfo> tags,
-    std::vector<RoutinePayload> routines)
+    std::optional<StoreSnapshotPayload> storeSnapshot, std::vector<ScheduledRoutine> schedules,
+    std::vector<TagInfo> tags, std::vector<RoutinePayload> routines)
     : code(std::move(code))
     , settings(std::move(settings))
     , storeSnapshot(std::move(storeSnapshot))
@@ -128,7 +128,8 @@ SyncRestoreEnvelope syncRestoreEnvelopeFromJson(const Json& json)
     SyncRestoreEnvelope envelope(json::requiredString(json, "code"),
         syncSettingsPayloadFromJson(json::required(json, "settings")),
         json::optionalRecord(json, "storeSnapshot", storeSnapshotPayloadFromJson),
-        json::requiredArray(json, "schedules", scheduledRoutineFromJson), json::requiredArray(json, "tags", tagInfoFromJson),
+        json::requiredArray(json, "schedules", scheduledRoutineFromJson),
+        json::requiredArray(json, "tags", tagInfoFromJson),
         json::requiredArray(json, "routines", routinePayloadFromJson));
     envelope.type = type;
     envelope.dataVersion = dataVersion;

@@ -63,8 +63,11 @@ std::int64_t makeSyncSignature(Feed&& feed)
 
 // A record whose signature tells an edited copy from the last confirmed one (within one run).
 template <class T>
-concept SyncedValue = requires(const T& value) {
-    { value.syncSignature() } -> std::same_as<std::int64_t>;
+concept SyncedValue = requires(const T& value)
+{
+    {
+        value.syncSignature()
+        } -> std::same_as<std::int64_t>;
 };
 
 } // namespace tavrik

@@ -35,7 +35,10 @@ public:
     }
 
 private:
-    static std::uint32_t after(std::uint32_t id) { return id == std::numeric_limits<std::uint32_t>::max() ? 1 : id + 1; }
+    static std::uint32_t after(std::uint32_t id)
+    {
+        return id == std::numeric_limits<std::uint32_t>::max() ? 1 : id + 1;
+    }
 
     std::unordered_set<std::uint32_t> used;
     std::uint32_t next = 1;
@@ -48,8 +51,7 @@ std::string trimmed(std::string_view value)
 
 } // namespace
 
-std::vector<RoutineStepModel> receivedRoutineStepModels(
-    const std::vector<RoutineStepPayload>& steps, RandomSource& random)
+std::vector<RoutineStepModel> receivedRoutineStepModels(const std::vector<RoutineStepPayload>& steps, RandomSource& random)
 {
     NodeIdAllocator ids;
     std::vector<RoutineStepModel> models;

@@ -37,6 +37,7 @@ std::vector<RoutinePayload> routinePayloads(
 
 // The routine list for pickers: by label in the clock's locale without regard to case, routines with
 // equal labels in list order.
-std::vector<ScheduleDefinition> sortedRoutineDefinitions(const std::vector<RoutineSummary>& summaries, const Clock& clock);
+std::vector<ScheduleDefinition> sortedRoutineDefinitions(
+    const std::vector<RoutineSummary>& summaries, const Clock& clock);
 
 } // namespace tavrik

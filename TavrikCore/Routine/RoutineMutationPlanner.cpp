@@ -111,8 +111,7 @@ Command stepUpdateCommand(
     std::uint32_t routineId, std::uint32_t stepId, std::string_view attribute, std::string_view value)
 {
     std::string command
-        = (CommandText() << "update routineId=" << routineId << " id=" << stepId << " " << attribute << "=" << value)
-              .take();
+        = (CommandText() << "update routineId=" << routineId << " id=" << stepId << " " << attribute << "=" << value).take();
     return makeCommand(AtomicCommandChannel::steps, routineId, stepId, std::move(command), std::string(attribute));
 }
 
@@ -291,8 +290,7 @@ std::vector<Command> RoutineMutationPlanner::routineNodeMutationCommands(
         } else {
             const std::uint32_t stepId = root[index].step->stepId;
             commands.push_back(makeCommand(AtomicCommandChannel::steps, routineId, stepId,
-                (CommandText() << "move routineId=" << routineId << " id=" << stepId
-                               << " parentId=0 position=" << place)
+                (CommandText() << "move routineId=" << routineId << " id=" << stepId << " parentId=0 position=" << place)
                     .take(),
                 "position"));
         }

@@ -57,7 +57,6 @@ std::string replacingInvalidUtf8(const Data& bytes)
     return text;
 }
 
-
 // The text of a value that changes rarely, made again only when the value differs from the last one.
 template <class Value>
 class CachedText {
@@ -124,9 +123,9 @@ Data CompanionSession::dispatch(Bytes action, Bytes payload)
                 throw SyncImportError("Invalid action envelope");
             }
             const std::string actionName = name->get<std::string>();
-            const bool connectionCallback = session::isOneOf(actionName, { "receiveFrame", "receiveMessage", "writeComplete" });
-            if (connectionCallback
-                && !(connected && readUInt64(json::member(request, "generation")) == generation)) {
+            const bool connectionCallback
+                = session::isOneOf(actionName, { "receiveFrame", "receiveMessage", "writeComplete" });
+            if (connectionCallback && !(connected && readUInt64(json::member(request, "generation")) == generation)) {
                 throw SyncImportError("Stale connection callback");
             }
             if (!connectionCallback && actionName != "state" && actionName != "tick") {
@@ -298,7 +297,8 @@ Data CompanionSession::response(const std::optional<std::string>& error)
         members.emplace("messages", *responseCache->messages.text(messages, [](const std::deque<std::string>& lines) {
             return std::optional<std::string>(jsonText(SortedJson(lines)));
         }));
-        const auto deviceMessageText = [](const Json& message) { return std::optional<std::string>(jsonText(SortedJson(message))); };
+        const auto deviceMessageText
+            = [](const Json& message) { return std::optional<std::string>(jsonText(SortedJson(message))); };
         if (scanResult) {
             members.emplace("scanResult", *responseCache->scanResult.text(*scanResult, deviceMessageText));
         }

@@ -42,8 +42,8 @@ class CompanionSession final {
 public:
     using Bytes = std::span<const std::uint8_t>;
 
-    explicit CompanionSession(bool allowSimulator, const Clock& clock = systemClock(),
-        RandomSource& random = defaultRandomSource());
+    explicit CompanionSession(
+        bool allowSimulator, const Clock& clock = systemClock(), RandomSource& random = defaultRandomSource());
     ~CompanionSession();
     CompanionSession(const CompanionSession&) = delete;
     CompanionSession& operator=(const CompanionSession&) = delete;
@@ -111,13 +111,13 @@ private:
     // "Could not send to Tavrik").
     void send(const Json& value);
     template <class Value>
-        requires(!std::is_convertible_v<const Value&, const Json&>) && requires(const Value& value) {
-            { toJson(value) } -> std::convertible_to<Json>;
-        }
-    void send(const Value& value)
+    requires(!std::is_convertible_v<const Value&, const Json&>) && requires(const Value& value)
     {
-        send(Json(toJson(value)));
+        {
+            toJson(value)
+            } -> std::convertible_to<Json>;
     }
+    void send(const Value& value) { send(Json(toJson(value))); }
     // "channel:command" to the device; throws like `send`.
     void command(std::string_view channelName, std::string_view commandText);
     // The guard of every device edit: connected, loaded, no sync running, not busy; otherwise throws

@@ -4,8 +4,8 @@
 
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
-#include <unicode/ucal.h>
 #include <unicode/timezone.h>
+#include <unicode/ucal.h>
 #include <unicode/unistr.h>
 
 #include <chrono>
@@ -52,12 +52,11 @@ std::string deviceClockText(const DeviceClockSnapshot& snapshot)
 }
 
 // The host's time as the user reads it: medium date and short time of the locale, in the zone.
-std::string phoneClockText(std::chrono::system_clock::time_point now, const std::string& zoneId,
-    const std::string& localeId)
+std::string phoneClockText(
+    std::chrono::system_clock::time_point now, const std::string& zoneId, const std::string& localeId)
 {
-    std::unique_ptr<icu::DateFormat> formatter(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort,
-            icu::Locale(localeId.c_str())));
+    std::unique_ptr<icu::DateFormat> formatter(icu::DateFormat::createDateTimeInstance(
+        icu::DateFormat::kMedium, icu::DateFormat::kShort, icu::Locale(localeId.c_str())));
     if (!formatter) {
         return internetDateTimeText(now);
     }

@@ -39,8 +39,8 @@ void CompanionSession::connect(const Json& request)
     }
     disconnect();
     messages.clear();
-    transport = std::make_shared<EffectTransport>(static_cast<int>(json::asInt(*length)),
-        [this](const Data& data, BleWriteType type) {
+    transport = std::make_shared<EffectTransport>(
+        static_cast<int>(json::asInt(*length)), [this](const Data& data, BleWriteType type) {
             emitEffect(Json {
                 { "type", "write" },
                 { "payload", base64Encoded(data) },

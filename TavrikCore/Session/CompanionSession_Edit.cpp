@@ -196,8 +196,8 @@ void CompanionSession::saveRoutine(Bytes payload)
         }
     }
     std::optional<RoutinePayload> old;
-    if (const auto found = std::find_if(
-            routines.begin(), routines.end(), [&](const RoutinePayload& existing) { return existing.id == routine.id; });
+    if (const auto found = std::find_if(routines.begin(), routines.end(),
+            [&](const RoutinePayload& existing) { return existing.id == routine.id; });
         found != routines.end()) {
         old = *found;
     }
@@ -298,8 +298,7 @@ void CompanionSession::saveSchedule(Bytes payload)
     // A new schedule's id is chosen by the device.
     const std::string head = schedule.id == 0 ? "create " : "update id=" + std::to_string(schedule.id) + " ";
     command("schedule",
-        head + "routineId=" + std::to_string(schedule.routineId) + " enabled=" + (schedule.enabled ? "1" : "0")
-            + tail);
+        head + "routineId=" + std::to_string(schedule.routineId) + " enabled=" + (schedule.enabled ? "1" : "0") + tail);
 }
 
 void CompanionSession::changeSettings(const Json& request)
@@ -361,8 +360,7 @@ void CompanionSession::setDeviceClock(const Json& request)
     std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId)));
     UErrorCode status = U_ZERO_ERROR;
     icu::GregorianCalendar calendar(zone.release(), status);
-    const auto milliseconds
-        = std::chrono::floor<std::chrono::milliseconds>(clock.now().time_since_epoch()).count();
+    const auto milliseconds = std::chrono::floor<std::chrono::milliseconds>(clock.now().time_since_epoch()).count();
     calendar.setTime(static_cast<UDate>(milliseconds), status);
     const auto field = [&](UCalendarDateFields which) { return std::to_string(calendar.get(which, status)); };
     const std::string year = field(UCAL_YEAR);

@@ -142,18 +142,16 @@ void CompanionSession::checkFirmwareCompatibility(const FirmwareAsset& asset) co
 
 void CompanionSession::applyFirmwareCatalog(const std::optional<Data>& releaseData)
 {
-    const std::optional<FirmwareHardwareTarget> target = device && device->hardwareTarget
-        ? firmwareHardwareTargetFromRawValue(*device->hardwareTarget)
-        : std::nullopt;
+    const std::optional<FirmwareHardwareTarget> target
+        = device && device->hardwareTarget ? firmwareHardwareTargetFromRawValue(*device->hardwareTarget) : std::nullopt;
     if (!channelManifest || !target) {
         throw SyncImportError("Connected hardware target is unknown");
     }
-    const FirmwareCatalog catalog = FirmwareCatalogDecoder::decode(
-        *channelManifest, FirmwareCatalogDecoder::publishedChannelURL(), releaseData);
+    const FirmwareCatalog catalog
+        = FirmwareCatalogDecoder::decode(*channelManifest, FirmwareCatalogDecoder::publishedChannelURL(), releaseData);
     FirmwareAsset asset = catalog.asset(*target);
     checkFirmwareCompatibility(asset);
-    const std::string message
-        = "Firmware " + asset.version + " is available for " + std::string(displayName(*target));
+    const std::string message = "Firmware " + asset.version + " is available for " + std::string(displayName(*target));
     const std::int64_t sizeBytes = asset.sizeBytes;
     firmwareAsset = std::move(asset);
     transfer().setFirmwareStatus(Phase::idle, message, std::nullopt, sizeBytes);
@@ -189,13 +187,12 @@ std::unique_ptr<FirmwareTransfer> CompanionSession::makeFirmwareTransfer()
                 } catch (const std::exception&) {
                 }
             },
-        .maximumWriteLength =
-            [this]() -> std::optional<int> {
-                if (!transport) {
-                    return std::nullopt;
-                }
-                return transport->maximumWriteValueLength(BleWriteType::withoutResponse);
-            },
+        .maximumWriteLength = [this]() -> std::optional<int> {
+            if (!transport) {
+                return std::nullopt;
+            }
+            return transport->maximumWriteValueLength(BleWriteType::withoutResponse);
+        },
         .write =
             [this](const Data& chunk) {
                 if (!connected) {
@@ -208,8 +205,7 @@ std::unique_ptr<FirmwareTransfer> CompanionSession::makeFirmwareTransfer()
         .isReady = [this] { return connected; },
     };
     return std::make_unique<FirmwareTransfer>(
-        std::move(link), [this](const std::string& line) { appendLog(line); },
-        [](const std::optional<std::string>&) {});
+        std::move(link), [this](const std::string& line) { appendLog(line); }, [](const std::optional<std::string>&) {});
 }
 
 } // namespace tavrik

@@ -55,8 +55,8 @@ void CompanionSession::beginLoad()
     syncMode = "load";
     status = "Starting sync";
     lastProgress = uptimeNow();
-    send(SyncStartEnvelope("load", *syncCode,
-        simulator ? std::nullopt : std::optional<ReliableDeliveryOffer>(channel->deliveryOffer())));
+    send(SyncStartEnvelope(
+        "load", *syncCode, simulator ? std::nullopt : std::optional<ReliableDeliveryOffer>(channel->deliveryOffer())));
 }
 
 void CompanionSession::restore()
@@ -190,8 +190,8 @@ void CompanionSession::installSyncData(Bytes bytes, const Json& message)
 
 void CompanionSession::handleSyncControl(Bytes bytes)
 {
-    const SyncControlOutcome outcome = SyncControlPolicy::evaluate(Data(bytes.begin(), bytes.end()), syncMode,
-        syncCode, syncMode != "load", false);
+    const SyncControlOutcome outcome
+        = SyncControlPolicy::evaluate(Data(bytes.begin(), bytes.end()), syncMode, syncCode, syncMode != "load", false);
     switch (outcome.kind()) {
     case SyncControlOutcome::Kind::failed:
         syncMode.reset();

@@ -3,7 +3,6 @@
 #include "TavrikCore/Firmware/FirmwareHardwareTarget.hpp"
 #include "TavrikCore/Firmware/FirmwareTransfer.hpp"
 
-
 namespace tavrik {
 
 void CompanionSession::FirmwareTransferDeleter::operator()(FirmwareTransfer* transfer) const

@@ -132,8 +132,8 @@ void CompanionSession::handleWifi(const Json& message)
     if (device && device->wifi) {
         std::vector<WifiCredentialSummary> networks = device->wifi->credentials;
         const auto dropCandidate = [&] {
-            std::erase_if(networks,
-                [&](const WifiCredentialSummary& network) { return network.ssid == wifiCandidate->ssid; });
+            std::erase_if(
+                networks, [&](const WifiCredentialSummary& network) { return network.ssid == wifiCandidate->ssid; });
         };
         if (wifiOperation == "upsert" && wifiCandidate) {
             dropCandidate();

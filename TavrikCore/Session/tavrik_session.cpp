@@ -62,8 +62,8 @@ uint8_t* tavrik_session_dispatch(int64_t handle, const uint8_t* action, size_t a
     size_t payload_length, size_t* response_length)
 {
     if ((!action && action_length > 0) || (!payload && payload_length > 0)) {
-        return hostCopy(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(invalidEnvelope.data()),
-                            invalidEnvelope.size()),
+        return hostCopy(std::span<const std::uint8_t>(
+                            reinterpret_cast<const std::uint8_t*>(invalidEnvelope.data()), invalidEnvelope.size()),
             response_length);
     }
     try {

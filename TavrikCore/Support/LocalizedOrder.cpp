@@ -25,8 +25,8 @@ LocalizedCaseInsensitiveOrder::LocalizedCaseInsensitiveOrder(const std::string& 
 
 LocalizedCaseInsensitiveOrder::~LocalizedCaseInsensitiveOrder() = default;
 LocalizedCaseInsensitiveOrder::LocalizedCaseInsensitiveOrder(LocalizedCaseInsensitiveOrder&&) noexcept = default;
-LocalizedCaseInsensitiveOrder& LocalizedCaseInsensitiveOrder::operator=(LocalizedCaseInsensitiveOrder&&) noexcept
-    = default;
+LocalizedCaseInsensitiveOrder& LocalizedCaseInsensitiveOrder::operator=(
+    LocalizedCaseInsensitiveOrder&&) noexcept = default;
 
 int LocalizedCaseInsensitiveOrder::compare(std::string_view left, std::string_view right) const
 {

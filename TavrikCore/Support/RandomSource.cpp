@@ -17,7 +17,8 @@ std::uint64_t RandomSource::uniform(std::uint64_t lower, std::uint64_t upper)
     }
     // Rejection sampling keeps the draw unbiased.
     const std::uint64_t range = span + 1;
-    const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max() - std::numeric_limits<std::uint64_t>::max() % range;
+    const std::uint64_t limit
+        = std::numeric_limits<std::uint64_t>::max() - std::numeric_limits<std::uint64_t>::max() % range;
     std::uint64_t value = nextUInt64();
     while (value >= limit) {
         value = nextUInt64();

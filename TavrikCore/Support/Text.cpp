@@ -115,7 +115,8 @@ template <class Visit>
 void forEachGraphemeBoundary(const icu::UnicodeString& text, Visit&& visit)
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> iterator(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status) || !iterator) {
         return;
     }

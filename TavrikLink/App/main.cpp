@@ -3,9 +3,9 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
-#include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikLink/Views/AppOptions.hpp"
 #include "TavrikLink/Views/SoftwareUpdateConfiguration.hpp"
+#include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
 #include <QApplication>
@@ -53,8 +53,8 @@ int main(int argc, char** argv)
         const auto& items = controller.logItems();
         auto next = items.begin();
         if (lastPrinted) {
-            const auto printed = std::find_if(
-                items.rbegin(), items.rend(), [&](const tavrik::TavrikLogEntry& item) { return item.id == *lastPrinted; });
+            const auto printed = std::find_if(items.rbegin(), items.rend(),
+                [&](const tavrik::TavrikLogEntry& item) { return item.id == *lastPrinted; });
             next = printed == items.rend() ? items.begin() : printed.base();
         }
         for (; next != items.end(); ++next) {
@@ -70,8 +70,8 @@ int main(int argc, char** argv)
     }
 
     tavrik::TavrikLinkApplication tavrikLink(*commandLine.options,
-        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); }, true,
-            &controller, &tavrik::systemClock() });
+        { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); },
+            true, &controller, &tavrik::systemClock() });
     tavrikLink.show();
     return QApplication::exec();
 }

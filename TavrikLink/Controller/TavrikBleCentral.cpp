@@ -46,13 +46,12 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
         random);
 
     manifestLoader_ = std::make_unique<FirmwareManifestLoader>(scheduler);
-    usbOnboarding_ = std::make_unique<UsbOnboardingService>(
-        [this]() { return availableFirmwareAsset_; },
+    usbOnboarding_ = std::make_unique<UsbOnboardingService>([this]() { return availableFirmwareAsset_; },
         [this](const Url& url, std::int64_t sizeBytes, const std::string& sha256,
-               std::function<void(UsbOnboardingService::DownloadResult)> completion) -> UsbCancel {
+            std::function<void(UsbOnboardingService::DownloadResult)> completion) -> UsbCancel {
             FirmwareManifestLoader* loader = manifestLoader_.get();
-            const auto handle = loader->validatedData(
-                url, sizeBytes, sha256, [completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
+            const auto handle = loader->validatedData(url, sizeBytes, sha256,
+                [completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
                     completion({ std::move(result.data), result.error ? result.error->description : std::string() });
                 });
             return [loader, handle] { loader->cancel(handle); };
@@ -66,9 +65,8 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     connect(firmwareUpload_.get(), &FirmwareUploadService::statusChanged, this, &TavrikBleCentral::firmwareUploadChanged);
 
     *relay = [this](const std::string& line) { appendLog(line, true); };
-    dataService_->onMessage = [this](std::uint16_t messageId, const Data& payload) {
-        handleDataEnvelope(messageId, payload);
-    };
+    dataService_->onMessage
+        = [this](std::uint16_t messageId, const Data& payload) { handleDataEnvelope(messageId, payload); };
     dataService_->onMessageLog = [this](const BleDataMessageLogDetail& detail) { appendBleDataLog(detail); };
 
     central.setDelegate(this);

@@ -24,10 +24,10 @@
 #include "TavrikCore/Support/RandomSource.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
-#include "TavrikLink/Support/KeyValueStore.hpp"
-#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
+#include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
+#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
 
 #include <QObject>
@@ -505,12 +505,18 @@ private:
     {
         publish(scheduleError_, std::move(value), &TavrikBleCentral::scheduleErrorChanged);
     }
-    void setTagError(std::optional<std::string> value) { publish(tagError_, std::move(value), &TavrikBleCentral::tagErrorChanged); }
+    void setTagError(std::optional<std::string> value)
+    {
+        publish(tagError_, std::move(value), &TavrikBleCentral::tagErrorChanged);
+    }
     void setRoutineError(std::optional<std::string> value)
     {
         publish(routineError_, std::move(value), &TavrikBleCentral::routineErrorChanged);
     }
-    void setTagScanState(TagScanState value) { publish(tagScanState_, std::move(value), &TavrikBleCentral::tagScanStateChanged); }
+    void setTagScanState(TagScanState value)
+    {
+        publish(tagScanState_, std::move(value), &TavrikBleCentral::tagScanStateChanged);
+    }
     // Runs the routine-summary observer after every assignment.
     void setRoutineSummaries(std::vector<RoutineSummary> value);
     void setHasLoadedData(bool value) { publish(hasLoadedData_, value, &TavrikBleCentral::hasLoadedDataChanged); }
@@ -533,14 +539,14 @@ private:
     void centralDidDisconnect(std::shared_ptr<BlePeripheral> peripheral, std::optional<BleError> error) override;
     // BlePeripheralDelegate
     void peripheralDidDiscoverServices(BlePeripheral& peripheral, std::optional<BleError> error) override;
-    void peripheralDidDiscoverCharacteristics(BlePeripheral& peripheral, const Uuid& serviceUuid,
-        std::optional<BleError> error) override;
-    void peripheralDidUpdateNotificationState(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
-        std::optional<BleError> error) override;
+    void peripheralDidDiscoverCharacteristics(
+        BlePeripheral& peripheral, const Uuid& serviceUuid, std::optional<BleError> error) override;
+    void peripheralDidUpdateNotificationState(
+        BlePeripheral& peripheral, const BleCharacteristic& characteristic, std::optional<BleError> error) override;
     void peripheralDidUpdateValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic, const Data& value,
         std::optional<BleError> error) override;
-    void peripheralDidWriteValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
-        std::optional<BleError> error) override;
+    void peripheralDidWriteValue(
+        BlePeripheral& peripheral, const BleCharacteristic& characteristic, std::optional<BleError> error) override;
     void peripheralIsReadyToSendWriteWithoutResponse(BlePeripheral& peripheral) override;
 
     // Seams
@@ -685,7 +691,8 @@ private:
     RoutineDetailModel routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft);
     // The refusal text of a save, checked in the order the user should fix things; `updatingId` is
     // the routine's id for an update, nothing for a create.
-    std::optional<std::string> routineSaveRefusal(const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const;
+    std::optional<std::string> routineSaveRefusal(
+        const RoutineDraft& draft, std::optional<std::uint32_t> updatingId) const;
 
     // Schedule and settings operations state
     // The edit core: applies `mutate` to the schedule and sends the one update when its signature changed.

@@ -57,8 +57,7 @@ void TavrikBleCentral::importSyncData(const Data& data)
     }
     // A backup of hardware this program does not know is refused before anything is shown or installed.
     if (envelope.hardwareTarget && !firmwareHardwareTargetFromRawValue(*envelope.hardwareTarget)) {
-        throw SyncImportError(
-            "Connected Tavrik reports unsupported hardware target '" + *envelope.hardwareTarget + "'.");
+        throw SyncImportError("Connected Tavrik reports unsupported hardware target '" + *envelope.hardwareTarget + "'.");
     }
     if (envelope.storeSnapshot) {
         envelope.storeSnapshot->validateForImport();

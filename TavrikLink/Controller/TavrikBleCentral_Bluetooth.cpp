@@ -269,12 +269,13 @@ void TavrikBleCentral::handleCharacteristics(
         }
     }
     configureDataChannel(*dataService_, targetPeripheral_, dataCharacteristic_);
-    updateStatus(profile == TavrikBleProtocolProfile::secureV2 ? "Securing connection"
-                                                               : "Connecting over legacy Bluetooth");
+    updateStatus(
+        profile == TavrikBleProtocolProfile::secureV2 ? "Securing connection" : "Connecting over legacy Bluetooth");
     peripheral.setNotifyValue(true, *dataCharacteristic_);
 }
 
-void TavrikBleCentral::handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error)
+void TavrikBleCentral::handleDataSubscription(
+    const BleCharacteristic& characteristic, const std::optional<BleError>& error)
 {
     if (isReviewDemo_) {
         return;
@@ -285,7 +286,8 @@ void TavrikBleCentral::handleDataSubscription(const BleCharacteristic& character
     const TavrikBleProtocolProfile profile = *activeBleProfile_;
     const bool secure = profile == TavrikBleProtocolProfile::secureV2;
     if (error) {
-        const std::string message = (secure ? "Secure Bluetooth pairing failed: " : "Legacy Bluetooth connection failed: ")
+        const std::string message
+            = (secure ? "Secure Bluetooth pairing failed: " : "Legacy Bluetooth connection failed: ")
             + error->description;
         appendLog(message, true);
         updateStatus(secure ? "Pairing failed" : "Connection failed");
@@ -384,8 +386,8 @@ void TavrikBleCentral::peripheralDidUpdateNotificationState(
     handleDataSubscription(characteristic, error);
 }
 
-void TavrikBleCentral::peripheralDidUpdateValue(
-    BlePeripheral& peripheral, const BleCharacteristic& characteristic, const Data& value, std::optional<BleError> error)
+void TavrikBleCentral::peripheralDidUpdateValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
+    const Data& value, std::optional<BleError> error)
 {
     if (!targetPeripheral_ || targetPeripheral_.get() != &peripheral) {
         return;

@@ -39,9 +39,8 @@ std::string deviceClockText(const DeviceClockSnapshot& reading)
 {
     char text[160];
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(reading.year),
-        static_cast<long long>(reading.month), static_cast<long long>(reading.day),
-        static_cast<long long>(reading.hour), static_cast<long long>(reading.minute),
-        static_cast<long long>(reading.second));
+        static_cast<long long>(reading.month), static_cast<long long>(reading.day), static_cast<long long>(reading.hour),
+        static_cast<long long>(reading.minute), static_cast<long long>(reading.second));
     return text;
 }
 

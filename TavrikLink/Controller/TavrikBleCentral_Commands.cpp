@@ -4,8 +4,8 @@ namespace tavrik {
 
 std::string TavrikBleCentral::persistKey(AtomicCommandChannel channel, const PersistId& id)
 {
-    const std::string idText
-        = std::holds_alternative<std::uint32_t>(id) ? std::to_string(std::get<std::uint32_t>(id)) : std::get<std::string>(id);
+    const std::string idText = std::holds_alternative<std::uint32_t>(id) ? std::to_string(std::get<std::uint32_t>(id))
+                                                                         : std::get<std::string>(id);
     return std::string(rawValue(channel)) + ":" + idText;
 }
 

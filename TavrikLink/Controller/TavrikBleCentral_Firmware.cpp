@@ -48,14 +48,16 @@ void TavrikBleCentral::refreshFirmwareAvailability()
 
     const Url channelURL = firmwareChannelURL();
     const bool local = channelURL.isFileUrl();
-    setFirmwareDescriptions(local ? "Local builds" : "Published HTTPS", local ? "dev" : "stable",
-        manifestDescription(channelURL));
+    setFirmwareDescriptions(
+        local ? "Local builds" : "Published HTTPS", local ? "dev" : "stable", manifestDescription(channelURL));
     firmwareUpload_->setFirmwareStatus(
         Phase::checking, std::string("Checking ") + (local ? "local" : "published") + " firmware...", 0, 0);
 
     const Uuid generation = firmwareLookupGeneration_;
-    firmwareLookupLoad_ = manifestLoader_->load(channelURL,
-        [this, generation](FirmwareManifestLoader::CatalogResult result) { finishFirmwareLookup(generation, std::move(result)); });
+    firmwareLookupLoad_
+        = manifestLoader_->load(channelURL, [this, generation](FirmwareManifestLoader::CatalogResult result) {
+              finishFirmwareLookup(generation, std::move(result));
+          });
 }
 
 void TavrikBleCentral::finishFirmwareLookup(const Uuid& generation, FirmwareManifestLoader::CatalogResult result)
@@ -118,8 +120,8 @@ void TavrikBleCentral::startFirmwareInstall()
     }
     if (sessionMode_ || tagScanSessionActive_) {
         // The bar keeps the total it showed, so the refusal does not look like lost progress.
-        firmwareUpload_->replaceStatus({ Phase::failed, "Finish the current Bluetooth task before uploading firmware.", 0,
-            firmwareUpload_->status().totalBytes });
+        firmwareUpload_->replaceStatus({ Phase::failed, "Finish the current Bluetooth task before uploading firmware.",
+            0, firmwareUpload_->status().totalBytes });
         return;
     }
     if (!availableFirmwareAsset_) {

@@ -28,8 +28,7 @@ void TavrikBleCentral::runIdleCountdownStep(int remaining)
             runIdleCountdownStep(remaining - 1);
             return;
         }
-        publish(idleDisconnectSecondsRemaining_, std::nullopt,
-            &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+        publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         disconnectIfIdle();
     });
 }
@@ -121,8 +120,7 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
         scheduler.cancel(autosaveTask_);
         cancelTask(idleDisconnectTask_);
         cancelTask(disconnectGraceTask_);
-        publish(idleDisconnectSecondsRemaining_, std::nullopt,
-            &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+        publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
         if (virtualTavrikConnected_) {
             accepted = sendVirtualTavrikCommand("system", "disconnect");

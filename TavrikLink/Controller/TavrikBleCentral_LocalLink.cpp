@@ -129,8 +129,7 @@ void TavrikBleCentral::pollVirtualTavrikAdvertisingFile()
 
 void TavrikBleCentral::connectVirtualTavrikIfNeeded()
 {
-    if (isReviewDemo_ || isPreparingForTermination_ || !virtualTavrikSession_ || virtualTavrikConnected_
-        || isConnected_) {
+    if (isReviewDemo_ || isPreparingForTermination_ || !virtualTavrikSession_ || virtualTavrikConnected_ || isConnected_) {
         return;
     }
     if (!sessionMode_ && !tagScanSessionActive_ && !routineControlSessionActive_) {

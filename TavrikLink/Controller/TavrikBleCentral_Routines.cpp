@@ -112,8 +112,8 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
             envelope.startTagCount.value_or(
                 envelope.startTagIds ? static_cast<std::int64_t>(envelope.startTagIds->size()) : 0) };
         std::vector<RoutineSummary> summaries = routineSummaries_;
-        const auto existing = std::find_if(summaries.begin(), summaries.end(),
-            [&](const RoutineSummary& entry) { return entry.id == detail.id; });
+        const auto existing = std::find_if(
+            summaries.begin(), summaries.end(), [&](const RoutineSummary& entry) { return entry.id == detail.id; });
         if (existing != summaries.end()) {
             *existing = summary;
         } else {
@@ -165,7 +165,8 @@ void TavrikBleCentral::storeRoutineDetail(const RoutineDetailModel& detail)
     }
     if (activeRoutineContext_ && activeRoutineContext_->routineId == detail.id) {
         publish(activeRoutineContext_,
-            std::optional(makeActiveRoutineContext(detail.id, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
+            std::optional(
+                makeActiveRoutineContext(detail.id, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
             &TavrikBleCentral::activeRoutineContextChanged);
     }
 }
@@ -219,7 +220,8 @@ void TavrikBleCentral::refreshActiveRoutineContextIfNeeded(std::optional<std::ui
         return;
     }
     publish(activeRoutineContext_,
-        std::optional(makeActiveRoutineContext(*routineId, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
+        std::optional(
+            makeActiveRoutineContext(*routineId, activeRoutineContext_->stepIndex, activeRoutineContext_->isRunning)),
         &TavrikBleCentral::activeRoutineContextChanged);
 }
 

@@ -117,8 +117,8 @@ std::uint32_t TavrikBleCentral::createSchedule(std::uint32_t routineId)
     recordUserInteraction();
     baselineSnapshot_ = currentSnapshot();
     persist(AtomicCommandChannel::schedule, id,
-        { "create routineId=" + std::to_string(routineId) + " type=recurring hour=8 minute=0 days=127 enabled=1" }, false,
-        std::nullopt);
+        { "create routineId=" + std::to_string(routineId) + " type=recurring hour=8 minute=0 days=127 enabled=1" },
+        false, std::nullopt);
     return id;
 }
 
@@ -150,8 +150,7 @@ void TavrikBleCentral::setScheduleMinute(std::uint32_t id, std::int64_t minute)
         setScheduleStartsAt(id, scheduleDate(*stored, stored->hour, clamped, clock));
         return;
     }
-    updateSchedule(
-        id, "minute", std::to_string(clamped), [&](ScheduledRoutine& schedule) { schedule.minute = clamped; });
+    updateSchedule(id, "minute", std::to_string(clamped), [&](ScheduledRoutine& schedule) { schedule.minute = clamped; });
 }
 
 void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& selectedDays)
@@ -166,8 +165,7 @@ void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& se
 
 void TavrikBleCentral::setScheduleEnabled(std::uint32_t id, bool enabled)
 {
-    updateSchedule(
-        id, "enabled", enabled ? "1" : "0", [&](ScheduledRoutine& schedule) { schedule.enabled = enabled; });
+    updateSchedule(id, "enabled", enabled ? "1" : "0", [&](ScheduledRoutine& schedule) { schedule.enabled = enabled; });
 }
 
 void TavrikBleCentral::setScheduleKind(std::uint32_t id, ScheduleKind kind)
@@ -248,8 +246,8 @@ std::vector<ScheduledRoutine> TavrikBleCentral::schedulesResolvedForPersistence(
     return schedulesResolvedForBackup(schedules_, routineSummaries_);
 }
 
-void TavrikBleCentral::update(AtomicCommandChannel channel, std::uint32_t id, std::string_view attribute,
-    std::string_view value)
+void TavrikBleCentral::update(
+    AtomicCommandChannel channel, std::uint32_t id, std::string_view attribute, std::string_view value)
 {
     const std::string name(attribute);
     persist(channel, id, { "update id=" + std::to_string(id) + " " + name + "=" + std::string(value) }, true, name);

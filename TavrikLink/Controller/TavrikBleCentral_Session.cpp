@@ -107,8 +107,8 @@ void TavrikBleCentral::sendSyncStart()
         delivery = ReliableDeliveryOffer { 1, dataService_->reliableSession(), 4 };
     }
     const SyncStartEnvelope envelope(std::string(syncModeText(*sessionMode_)), *syncCode_, delivery);
-    const bool accepted
-        = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope)) : dataService_->sendEncodable(envelope);
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
+                                                  : dataService_->sendEncodable(envelope);
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to start connection"));
         return;
@@ -228,8 +228,8 @@ void TavrikBleCentral::sendSyncRestore()
     const SyncSnapshot snapshot = currentSnapshot();
     const SyncRestoreEnvelope envelope(
         *syncCode_, snapshot.settings, storeSnapshot_, snapshot.schedules, snapshot.tags, snapshot.routines);
-    const bool accepted
-        = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope)) : dataService_->sendEncodable(envelope);
+    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
+                                                  : dataService_->sendEncodable(envelope);
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to restore data"));
         return;

@@ -120,8 +120,8 @@ void TavrikBleCentral::updateTagUid(std::uint32_t id, const std::string& uid)
     editTag(id, "uid", uid, [&uid](TagInfo& tag) { tag.uid = uid; });
 }
 
-void TavrikBleCentral::editTag(std::uint32_t id, std::string_view attribute, const std::string& value,
-    const std::function<void(TagInfo&)>& mutate)
+void TavrikBleCentral::editTag(
+    std::uint32_t id, std::string_view attribute, const std::string& value, const std::function<void(TagInfo&)>& mutate)
 {
     const auto stored = std::find_if(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; });
     if (stored == tags_.end()) {
@@ -155,8 +155,10 @@ bool TavrikBleCentral::deleteTag(std::uint32_t id)
     }
     if (!users.empty()) {
         const LocalizedCaseInsensitiveOrder order(clock.localeId());
-        std::stable_sort(users.begin(), users.end(),
-            [&order](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) { return order(lhs->label, rhs->label); });
+        std::stable_sort(
+            users.begin(), users.end(), [&order](const RoutineDetailModel* lhs, const RoutineDetailModel* rhs) {
+                return order(lhs->label, rhs->label);
+            });
         const std::string word = users.size() == 1 ? "routine" : "routines";
         std::string labels;
         for (const RoutineDetailModel* routine : users) {
@@ -270,7 +272,8 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
             }
             return;
         }
-        publish(tagScanResult_, std::optional<TagScanResult>(TagScanResult { *envelope.uid, envelope.tagType, envelope.name }),
+        publish(tagScanResult_,
+            std::optional<TagScanResult>(TagScanResult { *envelope.uid, envelope.tagType, envelope.name }),
             &TavrikBleCentral::tagScanResultChanged);
         setTagScanState(TagScanState::received());
         setTagError(std::nullopt);

@@ -26,7 +26,10 @@ WifiRequestEnvelope plainWifiRequest(std::string type, std::string requestId)
     return envelope;
 }
 
-std::string ssidOrWifi(const std::optional<std::string>& ssid) { return ssid.value_or("Wi-Fi"); }
+std::string ssidOrWifi(const std::optional<std::string>& ssid)
+{
+    return ssid.value_or("Wi-Fi");
+}
 
 } // namespace
 
@@ -96,7 +99,10 @@ void TavrikBleCentral::clearWifiValidationFailure()
     publish(wifiValidationFailure_, std::nullopt, &TavrikBleCentral::wifiValidationFailureChanged);
 }
 
-void TavrikBleCentral::clearWifiSettingsMessage() { setWifiSettingsMessage(std::nullopt); }
+void TavrikBleCentral::clearWifiSettingsMessage()
+{
+    setWifiSettingsMessage(std::nullopt);
+}
 
 void TavrikBleCentral::dismissWifiConnectionNotice()
 {
@@ -368,8 +374,14 @@ void TavrikBleCentral::setWifiSettingsMessage(std::optional<std::string> message
     publish(wifiSettingsMessage_, std::move(message), &TavrikBleCentral::wifiSettingsMessageChanged);
 }
 
-std::string TavrikBleCentral::newWifiRequestId() { return Uuid::random(random).text(); }
+std::string TavrikBleCentral::newWifiRequestId()
+{
+    return Uuid::random(random).text();
+}
 
-std::string TavrikBleCentral::wifiTimeZone() const { return CompanionTimeZone::posixValue(clock.timeZoneId(), clock); }
+std::string TavrikBleCentral::wifiTimeZone() const
+{
+    return CompanionTimeZone::posixValue(clock.timeZoneId(), clock);
+}
 
 } // namespace tavrik

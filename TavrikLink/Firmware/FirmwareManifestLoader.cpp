@@ -27,7 +27,7 @@ FirmwareManifestLoader::LoadError loadError(const FirmwareManifestError& error)
 FirmwareManifestLoader::LoadError tooLarge(const Url& url, std::int64_t limit)
 {
     return { "Firmware download is larger than " + std::to_string(limit) + " bytes: " + url.absoluteString(),
-             std::nullopt };
+        std::nullopt };
 }
 
 QUrl toQUrl(const Url& url)
@@ -101,9 +101,8 @@ FirmwareManifestLoader::Handle FirmwareManifestLoader::load(const Url& channelUR
     return handle;
 }
 
-FirmwareManifestLoader::Handle FirmwareManifestLoader::validatedData(const Url& url, std::int64_t sizeBytes,
-                                                                     const std::string& sha256,
-                                                                     DataCompletion completion)
+FirmwareManifestLoader::Handle FirmwareManifestLoader::validatedData(
+    const Url& url, std::int64_t sizeBytes, const std::string& sha256, DataCompletion completion)
 {
     const Handle handle = nextHandle++;
     startFetch(
@@ -118,7 +117,9 @@ FirmwareManifestLoader::Handle FirmwareManifestLoader::validatedData(const Url& 
                 completion({ std::move(data), std::nullopt });
             }
         },
-        [completion](LoadError error) { completion({ std::nullopt, std::move(error) }); });
+        [completion](LoadError error) {
+            completion({ std::nullopt, std::move(error) });
+        });
     return handle;
 }
 
@@ -133,7 +134,7 @@ FirmwareUploadService::Download FirmwareManifestLoader::downloadOperation()
 {
     QPointer<FirmwareManifestLoader> loader(this);
     return [loader](const FirmwareAsset& asset,
-                    FirmwareUploadService::DownloadCompletion completion) -> std::function<void()> {
+               FirmwareUploadService::DownloadCompletion completion) -> std::function<void()> {
         if (!loader) {
             return {};
         }
@@ -149,8 +150,8 @@ FirmwareUploadService::Download FirmwareManifestLoader::downloadOperation()
     };
 }
 
-void FirmwareManifestLoader::startFetch(Handle handle, const Url& url, std::int64_t limit, DataHandler onData,
-                                        ErrorHandler onError)
+void FirmwareManifestLoader::startFetch(
+    Handle handle, const Url& url, std::int64_t limit, DataHandler onData, ErrorHandler onError)
 {
     Fetch& fetch = fetches[handle];
     fetch = Fetch { url, limit, nullptr, Scheduler::invalidHandle, {}, std::move(onData), std::move(onError) };
@@ -178,7 +179,7 @@ void FirmwareManifestLoader::startNetworkFetch(Handle handle, Fetch& fetch)
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, handle, reply] { checkHeaders(handle, reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, handle, reply] { readAvailable(handle, reply); });
     connect(reply, &QNetworkReply::redirected, this,
-            [this, handle, reply](const QUrl& target) { checkRedirect(handle, reply, target); });
+        [this, handle, reply](const QUrl& target) { checkRedirect(handle, reply, target); });
     connect(reply, &QNetworkReply::finished, this, [this, handle, reply] { replyFinished(handle, reply); });
     armTimeout(handle);
 }
@@ -273,8 +274,9 @@ void FirmwareManifestLoader::checkRedirect(Handle handle, QNetworkReply* reply, 
 void FirmwareManifestLoader::failUnsupported(Handle handle, const QUrl& target)
 {
     const auto url = Url::parse(target.toString(QUrl::FullyEncoded).toStdString());
-    fail(handle, url ? loadError(FirmwareManifestError::unsupportedURL(*url))
-                     : LoadError { "Unsupported firmware URL: " + target.toString().toStdString(), std::nullopt });
+    fail(handle,
+        url ? loadError(FirmwareManifestError::unsupportedURL(*url))
+            : LoadError { "Unsupported firmware URL: " + target.toString().toStdString(), std::nullopt });
 }
 
 void FirmwareManifestLoader::replyFinished(Handle handle, QNetworkReply* reply)

@@ -63,8 +63,7 @@ public:
     // The channel manifest, then the release manifest it names, decoded into a catalog.
     Handle load(const Url& channelURL, CatalogCompletion completion);
     // One image, given only when its length and SHA-256 (any letter case) match.
-    Handle validatedData(const Url& url, std::int64_t sizeBytes, const std::string& sha256,
-                         DataCompletion completion);
+    Handle validatedData(const Url& url, std::int64_t sizeBytes, const std::string& sha256, DataCompletion completion);
     // The completion of a cancelled operation is never called; unknown handles are ignored.
     void cancel(Handle handle);
 

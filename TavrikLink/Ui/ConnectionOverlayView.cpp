@@ -37,8 +37,9 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     back->setAutoRaise(true);
     back->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
     back->setToolTip(QStringLiteral("Back"));
-    connect(back, &QToolButton::clicked, this,
-        [this] { context.window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; }); });
+    connect(back, &QToolButton::clicked, this, [this] {
+        context.window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; });
+    });
     backLayout->addWidget(back);
     backLayout->addStretch();
     layout->addWidget(backRow);
@@ -81,7 +82,8 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
 
 void ConnectionOverlayView::refresh()
 {
-    const auto next = ConnectionOverlayPresenter::overlay(context.window.controller(), context.window.state().showingUsbSetupFlow);
+    const auto next
+        = ConnectionOverlayPresenter::overlay(context.window.controller(), context.window.state().showingUsbSetupFlow);
     if (built && next == shown) {
         return;
     }

@@ -59,7 +59,9 @@ ContentView::ContentView(Environment env, QWidget* parent)
     setObjectName(QStringLiteral("contentView"));
     ContentViewPresenter::Actions& actions = window->actions();
     Scheduler* scheduler = &environment.scheduler;
-    actions.defer = [scheduler](std::function<void()> work) { scheduler->schedule(std::chrono::milliseconds(0), std::move(work)); };
+    actions.defer = [scheduler](std::function<void()> work) {
+        scheduler->schedule(std::chrono::milliseconds(0), std::move(work));
+    };
     activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
     actions.startActivityMonitoring = [this] { activity->start(); };
     actions.stopActivityMonitoring = [this] { activity->stop(); };
@@ -67,8 +69,9 @@ ContentView::ContentView(Environment env, QWidget* parent)
     TavrikBleCentral* controller = &environment.controller;
     TavrikLinkTerminationCoordinator* coordinator = &environment.terminationCoordinator;
     actions.installTerminationHandler = [controller, coordinator] {
-        coordinator->setPrepareForTermination(
-            [controller](std::function<void()> completion) { controller->prepareForAppTermination(std::move(completion)); });
+        coordinator->setPrepareForTermination([controller](std::function<void()> completion) {
+            controller->prepareForAppTermination(std::move(completion));
+        });
     };
     actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
     RoutinePanePresenter::connectWindowActions(*window);
@@ -159,7 +162,8 @@ QWidget* ContentView::buildSplit()
     countdown = caption(titleBar, QStringLiteral("idleCountdownStatus"));
     bar->addWidget(countdown);
     bar->addStretch();
-    disconnect = new QPushButton(QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
+    disconnect = new QPushButton(
+        QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
     disconnect->setObjectName(QStringLiteral("disconnectButton"));
     connect(disconnect, &QPushButton::clicked, this, [this] { window->eject(); });
     bar->addWidget(disconnect);
@@ -190,7 +194,9 @@ void ContentView::refresh()
     shared->windowChanged();
     using Main = ContentViewPresenter::MainContent;
     const Main main = window->mainContent();
-    stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage : main == Main::loadOverlay ? overlayPage : splitPage);
+    stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage
+            : main == Main::loadOverlay                 ? overlayPage
+                                                        : splitPage);
 
     const auto content = window->detailContent();
     if (content != shownDetail) {

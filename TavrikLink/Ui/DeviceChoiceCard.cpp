@@ -32,7 +32,8 @@ QFont captionFont(QFont font, bool semibold)
 
 std::optional<QImage> deviceArtworkImage(UsbOnboardingTarget target)
 {
-    const QString path = QString::fromStdString(UsbResources::shareDirectory() + "/" + Geometry::artworkRelativePath(target));
+    const QString path
+        = QString::fromStdString(UsbResources::shareDirectory() + "/" + Geometry::artworkRelativePath(target));
     QImageReader reader(path);
     QImage image = reader.read();
     if (image.isNull()) {
@@ -117,7 +118,8 @@ void DeviceChoiceCard::paintEvent(QPaintEvent*)
     painter.setPen(pen);
     painter.drawPath(shape);
 
-    const QRectF content = frame.adjusted(Geometry::cardPadding, Geometry::cardPadding, -Geometry::cardPadding, -Geometry::cardPadding);
+    const QRectF content
+        = frame.adjusted(Geometry::cardPadding, Geometry::cardPadding, -Geometry::cardPadding, -Geometry::cardPadding);
     const QFont font = captionFont(this->font(), selected);
     const QFontMetricsF metrics(font);
     // The board names wrap to at most two centred lines; "Other" fits on one.
@@ -131,7 +133,8 @@ void DeviceChoiceCard::paintEvent(QPaintEvent*)
 
     painter.setFont(font);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(QRectF(content.left(), top + Geometry::artworkHeight + Geometry::cardSpacing, content.width(), titleHeight),
+    painter.drawText(
+        QRectF(content.left(), top + Geometry::artworkHeight + Geometry::cardSpacing, content.width(), titleHeight),
         Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text());
 }
 

@@ -24,7 +24,8 @@ GroupEditorSheet::GroupEditorSheet(GroupEditorSheetPresenter& presenter, QWidget
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(18);
-    layout->addLayout(sheetHeader(this, GroupEditorSheetPresenter::title(), [&presenter] { presenter.deleteGroup(); },
+    layout->addLayout(sheetHeader(
+        this, GroupEditorSheetPresenter::title(), [&presenter] { presenter.deleteGroup(); },
         [&presenter] { presenter.done(); }));
 
     auto* nameColumn = new QVBoxLayout();
@@ -44,9 +45,8 @@ GroupEditorSheet::GroupEditorSheet(GroupEditorSheetPresenter& presenter, QWidget
     mode->setObjectName(QStringLiteral("groupModePicker"));
     mode->addItem(QStringLiteral("Timebox"), static_cast<int>(RoutineGroupMode::timebox));
     mode->addItem(QStringLiteral("Rotation"), static_cast<int>(RoutineGroupMode::rotation));
-    connect(mode, &QComboBox::activated, this, [this](int index) {
-        this->presenter.setMode(static_cast<RoutineGroupMode>(mode->itemData(index).toInt()));
-    });
+    connect(mode, &QComboBox::activated, this,
+        [this](int index) { this->presenter.setMode(static_cast<RoutineGroupMode>(mode->itemData(index).toInt())); });
     modeRow->addRow(GroupEditorSheetPresenter::modeFieldTitle(), mode);
     layout->addLayout(modeRow);
 

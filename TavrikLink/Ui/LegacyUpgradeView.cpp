@@ -39,12 +39,14 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     auto* card = new QFrame(content);
     card->setObjectName(QStringLiteral("legacyUpgradeCard"));
     card->setMaximumWidth(760);
-    card->setStyleSheet(QStringLiteral("#legacyUpgradeCard { background: rgba(255, 149, 0, 26); border-radius: 12px; }"));
+    card->setStyleSheet(
+        QStringLiteral("#legacyUpgradeCard { background: rgba(255, 149, 0, 26); border-radius: 12px; }"));
     auto* cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(16, 16, 16, 16);
     cardLayout->setSpacing(10);
 
-    auto* title = new QLabel(QStringLiteral("\u26A0 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
+    auto* title
+        = new QLabel(QStringLiteral("\u26A0 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
@@ -105,7 +107,9 @@ void LegacyUpgradeView::refresh()
         auto* divider = new QFrame(warningsBlock);
         divider->setFrameShape(QFrame::HLine);
         warningsLayout->addWidget(divider);
-        auto* heading = new QLabel(QStringLiteral("\U0001F527 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyWarningsTitle), warningsBlock);
+        auto* heading = new QLabel(
+            QStringLiteral("\U0001F527 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyWarningsTitle),
+            warningsBlock);
         QFont bold = heading->font();
         bold.setBold(true);
         heading->setFont(bold);

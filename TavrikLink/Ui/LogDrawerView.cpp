@@ -42,7 +42,8 @@ public:
         int height = metrics.height() + 2 * rowPadding;
         if (index.data(LogDrawerModel::ExpandedRole).toBool()) {
             for (const QVariant& line : index.data(LogDrawerModel::DetailLinesRole).toList()) {
-                height += metrics.height() + (line.toMap().value(QStringLiteral("emphasized")).toBool() ? 2 * emphasisPadding : 0);
+                height += metrics.height()
+                    + (line.toMap().value(QStringLiteral("emphasized")).toBool() ? 2 * emphasisPadding : 0);
             }
         }
         // Rows span the list; no text is measured, as the list lays out every row again while lines stream in.
@@ -77,7 +78,8 @@ public:
                 const bool emphasized = detail.value(QStringLiteral("emphasized")).toBool();
                 line.translate(0, metrics.height() + (emphasized ? emphasisPadding : 0));
                 painter->setFont(emphasized ? bold : option.font);
-                painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, detail.value(QStringLiteral("text")).toString());
+                painter->drawText(
+                    line, Qt::AlignLeft | Qt::AlignVCenter, detail.value(QStringLiteral("text")).toString());
                 if (emphasized) {
                     line.translate(0, emphasisPadding);
                 }

@@ -48,7 +48,8 @@ RoutineDetailEditor::RoutineDetailEditor(RoutineDetailEditorPresenter& presenter
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     title->setFont(titleFont);
     title->setTextMargins(6, 4, 6, 4);
-    connect(title, &QLineEdit::textEdited, this, [this](const QString& text) { this->presenter.setTitle(text.toStdString()); });
+    connect(title, &QLineEdit::textEdited, this,
+        [this](const QString& text) { this->presenter.setTitle(text.toStdString()); });
     titleRow->addWidget(title, 1);
     auto* start = new QPushButton(symbolIcon(QStringLiteral("play.fill")), QStringLiteral("Start"), this);
     start->setObjectName(QStringLiteral("startRoutineButton"));

@@ -110,7 +110,8 @@ public:
         } else {
             painter->setPen(textColor);
             const bool expanded = index.data(RoutineHierarchyModel::ExpandedRole).toBool();
-            painter->drawText(disclosureRect(option.rect), Qt::AlignCenter, expanded ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8"));
+            painter->drawText(disclosureRect(option.rect), Qt::AlignCenter,
+                expanded ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8"));
             left = disclosureRect(option.rect).right() + 8;
         }
 
@@ -131,7 +132,8 @@ public:
         auto chip = [&](const QString& text, int maximumWidth = 10000) {
             const QString shown = metrics.elidedText(text, Qt::ElideRight, maximumWidth);
             const int width = metrics.horizontalAdvance(shown);
-            painter->drawText(QRect(right - width, content.top(), width, content.height()), Qt::AlignVCenter | Qt::AlignRight, shown);
+            painter->drawText(
+                QRect(right - width, content.top(), width, content.height()), Qt::AlignVCenter | Qt::AlignRight, shown);
             right -= width + 9;
         };
         if (kind == Kind::step) {
@@ -151,7 +153,8 @@ public:
         painter->setPen(textColor);
         const QRect titleArea(left, content.top(), std::max(0, right - left - 8), content.height());
         painter->drawText(titleArea, Qt::AlignVCenter | Qt::AlignLeft,
-            QFontMetrics(bold).elidedText(index.data(RoutineHierarchyModel::TitleRole).toString(), Qt::ElideRight, titleArea.width()));
+            QFontMetrics(bold).elidedText(
+                index.data(RoutineHierarchyModel::TitleRole).toString(), Qt::ElideRight, titleArea.width()));
         painter->restore();
     }
 };

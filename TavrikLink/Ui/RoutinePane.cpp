@@ -2,8 +2,8 @@
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
-#include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
+#include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
@@ -200,8 +200,8 @@ void RoutinePane::syncRemovalQuestion()
         removalQuestion = nullptr;
         return;
     }
-    auto* box = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Remove this start tag from the routine?"),
-        QMessageBox::NoButton, this);
+    auto* box = new QMessageBox(QMessageBox::Question, QString(),
+        QStringLiteral("Remove this start tag from the routine?"), QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("removeStartTagQuestion"));
     QPushButton* remove = box->addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);

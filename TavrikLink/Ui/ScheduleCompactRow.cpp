@@ -17,8 +17,8 @@ namespace tavrik {
 
 namespace {
 
-const QString roundedFrameStyle = QStringLiteral(
-    "#%1 { background: palette(base); border: 1px solid palette(mid); border-radius: 8px; }");
+const QString roundedFrameStyle
+    = QStringLiteral("#%1 { background: palette(base); border: 1px solid palette(mid); border-radius: 8px; }");
 
 QString qs(std::string_view text)
 {
@@ -133,9 +133,11 @@ void ScheduleCompactRow::buildEditor()
     kinds = new QButtonGroup(segments);
     kinds->setExclusive(true);
     for (ScheduleKind kind : allScheduleKinds) {
-        auto* button = new QPushButton(kind == ScheduleKind::recurring ? QStringLiteral("Repeats") : QStringLiteral("Once"), segments);
+        auto* button = new QPushButton(
+            kind == ScheduleKind::recurring ? QStringLiteral("Repeats") : QStringLiteral("Once"), segments);
         button->setCheckable(true);
-        button->setObjectName(kind == ScheduleKind::recurring ? QStringLiteral("kindRepeats") : QStringLiteral("kindOnce"));
+        button->setObjectName(
+            kind == ScheduleKind::recurring ? QStringLiteral("kindRepeats") : QStringLiteral("kindOnce"));
         kinds->addButton(button, static_cast<int>(kind));
         segmentLayout->addWidget(button);
         (kind == ScheduleKind::recurring ? repeats : once) = button;
@@ -265,7 +267,8 @@ void ScheduleCompactRow::redrawEditor()
         const bool on = chosen.contains(static_cast<int>(index));
         dayButtons[index]->setStyleSheet(on
                 ? QStringLiteral("QPushButton { border-radius: 18px; background: palette(highlight); color: white; }")
-                : QStringLiteral("QPushButton { border-radius: 18px; background: rgba(128, 128, 128, 77); color: palette(window-text); }"));
+                : QStringLiteral("QPushButton { border-radius: 18px; background: rgba(128, 128, 128, 77); color: "
+                                 "palette(window-text); }"));
     }
     noDay->setVisible(row.showsNoDayMessage());
     popover->adjustSize();

@@ -183,7 +183,8 @@ void ScheduleSectionView::redrawStartTags()
         chipLayout->setContentsMargins(10, 7, 10, 7);
         chipLayout->setSpacing(8);
         auto* symbol = new QLabel(chip);
-        symbol->setPixmap(symbolIcon(QStringLiteral("tag.fill"), palette().color(QPalette::PlaceholderText)).pixmap(14, 14));
+        symbol->setPixmap(
+            symbolIcon(QStringLiteral("tag.fill"), palette().color(QPalette::PlaceholderText)).pixmap(14, 14));
         chipLayout->addWidget(symbol);
         chipLayout->addWidget(new QLabel(QString::fromStdString(tag.name), chip));
         chipLayout->addStretch();
@@ -258,7 +259,8 @@ void ScheduleSectionView::askToDelete(std::uint32_t scheduleId)
         return;
     }
     const auto question = ScheduleSectionModel::deleteQuestion(*found);
-    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(question.message), QMessageBox::NoButton, this);
+    QMessageBox box(
+        QMessageBox::Warning, QString(), QString::fromStdString(question.message), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("deleteScheduleQuestion"));
     box.setInformativeText(QString::fromStdString(question.informativeText));
     QPushButton* confirm = box.addButton(QString::fromStdString(question.confirmButton), QMessageBox::AcceptRole);

@@ -66,7 +66,8 @@ public:
         const int top = area.top() + verticalPadding;
         painter->setPen(option.palette.color(QPalette::Text));
         if (group) {
-            const QString arrow = index.data(SidebarView::ExpandedRole).toBool() ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8");
+            const QString arrow
+                = index.data(SidebarView::ExpandedRole).toBool() ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8");
             painter->drawText(QRect(x, top, 12, metrics.height()), Qt::AlignCenter, arrow);
             x += 14;
         }

@@ -51,7 +51,8 @@ public:
             button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
             button->setStyleSheet(QStringLiteral("text-align: left; padding-left: 4px;"));
             const QString name = QString::fromStdString(tags[row].name);
-            button->setText(button->fontMetrics().elidedText(name, Qt::ElideRight, StartTagPickerPresenter::popoverWidth - 80));
+            button->setText(
+                button->fontMetrics().elidedText(name, Qt::ElideRight, StartTagPickerPresenter::popoverWidth - 80));
             button->setToolTip(name);
             QObject::connect(button, &QPushButton::clicked, this, [&presenter, row] { presenter.choose(row); });
             rowLayout->addWidget(button);

@@ -29,7 +29,8 @@ StepEditorSheet::StepEditorSheet(StepEditorSheetPresenter& presenter, QWidget* p
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(16);
 
-    layout->addLayout(sheetHeader(this, StepEditorSheetPresenter::title(), [&presenter] { presenter.deleteStep(); },
+    layout->addLayout(sheetHeader(
+        this, StepEditorSheetPresenter::title(), [&presenter] { presenter.deleteStep(); },
         [&presenter] { presenter.done(); }));
 
     auto* tagAndDuration = new QHBoxLayout();

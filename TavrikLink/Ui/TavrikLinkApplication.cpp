@@ -29,7 +29,7 @@ void setApplicationIcon(const TavrikResources& resources)
         }
     }
 }
-}
+} // namespace
 
 TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent)
     : QObject(parent)
@@ -54,7 +54,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
     if (this->environment.handleTerminationSignals) {
         signalNotifier = std::make_unique<UnixSignalNotifier>(std::vector<int> { SIGTERM, SIGINT });
         connect(signalNotifier.get(), &UnixSignalNotifier::signalReceived, this,
-                [this](int) { quitPresenter.requestQuit(); });
+            [this](int) { quitPresenter.requestQuit(); });
     }
 }
 

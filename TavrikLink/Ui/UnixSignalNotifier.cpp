@@ -14,7 +14,7 @@ namespace tavrik {
 namespace {
 // The write end, for the handler; -1 while no notifier exists.
 volatile std::sig_atomic_t signalWriteSocket = -1;
-}
+} // namespace
 
 UnixSignalNotifier::UnixSignalNotifier(const std::vector<int>& signalNumbers, QObject* parent)
     : QObject(parent)
@@ -34,11 +34,11 @@ UnixSignalNotifier::UnixSignalNotifier(const std::vector<int>& signalNumbers, QO
     connect(notifier, &QSocketNotifier::activated, this, &UnixSignalNotifier::readPending);
 
     for (const int signalNumber : signalNumbers) {
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = &UnixSignalNotifier::handle;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        struct sigaction old {};
+        struct sigaction old { };
         if (::sigaction(signalNumber, &action, &old) == 0) {
             previous.emplace(signalNumber, old);
         }

@@ -199,7 +199,8 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     deviceCards.push_back(other);
     cardLayout->addWidget(other, 1);
     pickerLayout->addWidget(cardRow);
-    unsupportedNote = label(picker, QStringLiteral("usbUnsupportedNote"), QString::fromUtf8(UsbSetupModel::unsupportedNote));
+    unsupportedNote
+        = label(picker, QStringLiteral("usbUnsupportedNote"), QString::fromUtf8(UsbSetupModel::unsupportedNote));
     unsupportedNote->setAlignment(Qt::AlignCenter);
     scaleFont(unsupportedNote, 0.85);
     dim(unsupportedNote);
@@ -274,7 +275,8 @@ QWidget* UsbSetupView::buildWifiForm()
     const int spacing = UsbWifiLayoutMetrics::controlSpacing;
     const int accessory = UsbWifiLayoutMetrics::accessoryWidth;
 
-    auto* explanation = label(form, QStringLiteral("usbWifiExplanation"), QString::fromUtf8(UsbSetupModel::wifiExplanation));
+    auto* explanation
+        = label(form, QStringLiteral("usbWifiExplanation"), QString::fromUtf8(UsbSetupModel::wifiExplanation));
     scaleFont(explanation, 0.8);
     dim(explanation);
     layout->addWidget(explanation);
@@ -305,7 +307,8 @@ QWidget* UsbSetupView::buildWifiForm()
     password = new QLineEdit(passwordRow);
     password->setObjectName(QStringLiteral("usbWifiPassword"));
     password->setPlaceholderText(QString::fromUtf8(UsbSetupModel::passwordPlaceholder));
-    connect(password, &QLineEdit::textEdited, this, [this](const QString& value) { setup->setWifiPassword(value.toStdString()); });
+    connect(password, &QLineEdit::textEdited, this,
+        [this](const QString& value) { setup->setWifiPassword(value.toStdString()); });
     passwordLayout->addWidget(password, 1);
     visibilityButton = new QToolButton(passwordRow);
     visibilityButton->setObjectName(QStringLiteral("usbWifiPasswordVisibility"));

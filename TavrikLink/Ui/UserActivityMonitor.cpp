@@ -25,11 +25,12 @@ void UserActivityMonitor::start()
     running = true;
     QCoreApplication::instance()->installEventFilter(this);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        stateConnection = connect(gui, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive && onActivity) {
-                onActivity();
-            }
-        });
+        stateConnection
+            = connect(gui, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+                  if (state == Qt::ApplicationActive && onActivity) {
+                      onActivity();
+                  }
+              });
         focusConnection = connect(gui, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
             if (window && onActivity) {
                 onActivity();

@@ -31,8 +31,8 @@ void ValidatedField::setMessage(const std::optional<std::string>& message)
         label->setText(text);
     }
     label->setVisible(message.has_value());
-    const QString style = message ? QStringLiteral("border: 1px solid #d70015; border-radius: 5px; padding: 2px;")
-                                  : QString();
+    const QString style
+        = message ? QStringLiteral("border: 1px solid #d70015; border-radius: 5px; padding: 2px;") : QString();
     if (content->styleSheet() != style) {
         content->setStyleSheet(style);
     }

@@ -103,7 +103,8 @@ void WifiCredentialEditorView::build()
     other->setObjectName(QStringLiteral("otherNetwork"));
     other->setFlat(true);
     other->setCursor(Qt::PointingHandCursor);
-    other->setStyleSheet(QStringLiteral("QPushButton { color: palette(link); text-align: left; border: none; padding: 0; }"));
+    other->setStyleSheet(
+        QStringLiteral("QPushButton { color: palette(link); text-align: left; border: none; padding: 0; }"));
     pickerLayout->addWidget(other, 0, Qt::AlignLeft);
     choice->addWidget(pickerPage);
 
@@ -192,7 +193,8 @@ void WifiCredentialEditorView::build()
     connect(other, &QPushButton::clicked, this, [this] { wifi->chooseOtherNetwork(); });
     connect(typedName, &QLineEdit::textEdited, this,
         [this](const QString& text) { wifi->typeNetworkName(text.toStdString()); });
-    connect(password, &QLineEdit::textEdited, this, [this](const QString& text) { wifi->typePassword(text.toStdString()); });
+    connect(password, &QLineEdit::textEdited, this,
+        [this](const QString& text) { wifi->typePassword(text.toStdString()); });
     connect(reveal, &QToolButton::clicked, this, [this] { wifi->togglePasswordVisible(); });
     connect(save, &QPushButton::clicked, this, [this] { wifi->save(); });
     connect(cancel, &QPushButton::clicked, this, [this] { wifi->cancel(); });
@@ -231,7 +233,8 @@ void WifiCredentialEditorView::redraw()
     int chosen = -1;
     for (const auto& network : inputs.nearbyWifiNetworks) {
         const QString symbol = WifiSettingsModel::isOpen(network) ? QStringLiteral("wifi") : QStringLiteral("lock.wifi");
-        picker->addItem(symbolIcon(symbol, ink), QString::fromStdString(network.ssid), QString::fromStdString(network.ssid));
+        picker->addItem(
+            symbolIcon(symbol, ink), QString::fromStdString(network.ssid), QString::fromStdString(network.ssid));
         if (items && network.supported == 0) {
             items->item(picker->count() - 1)->setEnabled(false);
         }
@@ -247,7 +250,8 @@ void WifiCredentialEditorView::redraw()
     setText(password, state.wifiDraftPassword);
     password->setEchoMode(state.wifiDraftPasswordVisible ? QLineEdit::Normal : QLineEdit::Password);
     reveal->setIcon(symbolIcon(state.wifiDraftPasswordVisible ? QStringLiteral("eye.slash") : QStringLiteral("eye")));
-    reveal->setToolTip(state.wifiDraftPasswordVisible ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+    reveal->setToolTip(
+        state.wifiDraftPasswordVisible ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
 
     const auto activityText = wifi->activityText();
     activityRow->setVisible(activityText.has_value());

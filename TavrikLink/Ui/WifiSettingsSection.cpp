@@ -207,7 +207,8 @@ void WifiSettingsSection::askToRemove()
     if (!question) {
         return;
     }
-    QMessageBox box(QMessageBox::Warning, QString(), QString::fromStdString(question->message), QMessageBox::NoButton, this);
+    QMessageBox box(
+        QMessageBox::Warning, QString(), QString::fromStdString(question->message), QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("removeWifiNetworkQuestion"));
     box.setInformativeText(QString::fromStdString(question->informativeText));
     QPushButton* confirm = box.addButton(QString::fromStdString(question->confirmButton), QMessageBox::DestructiveRole);

@@ -53,8 +53,8 @@ void WindowAlertView::showCurrent()
     for (const auto& button : alert->buttons) {
         using Role = WindowAlertQueue::Button::Role;
         const QMessageBox::ButtonRole role = button.role == Role::cancel ? QMessageBox::RejectRole
-            : button.role == Role::destructive                          ? QMessageBox::DestructiveRole
-                                                                        : QMessageBox::AcceptRole;
+            : button.role == Role::destructive                           ? QMessageBox::DestructiveRole
+                                                                         : QMessageBox::AcceptRole;
         QPushButton* added = box->addButton(QString::fromStdString(button.text), role);
         if (button.role == Role::cancel) {
             box->setEscapeButton(added);

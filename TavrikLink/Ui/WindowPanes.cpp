@@ -11,8 +11,8 @@
 
 namespace tavrik {
 
-WindowPanes::WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window,
-    BackupFilePanel* panel)
+WindowPanes::WindowPanes(
+    TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window, BackupFilePanel* panel)
     : controller(controller)
     , presenter(presenter)
     , legacyState(std::make_unique<LegacyUpgradeState>())

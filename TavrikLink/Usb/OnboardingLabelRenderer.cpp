@@ -125,8 +125,8 @@ FittedLine layOut(FT_Face face, const std::string& line, double size)
     return fitted;
 }
 
-std::vector<FittedLine> fittedLines(FT_Face face, const std::vector<std::string>& lines, double availableWidth,
-                                    double cellHeight)
+std::vector<FittedLine> fittedLines(
+    FT_Face face, const std::vector<std::string>& lines, double availableWidth, double cellHeight)
 {
     const double maximumLineHeight = std::max(cellHeight - 1.0, 1.0);
     for (double size = OnboardingLabelRenderer::maximumFontSize; size >= OnboardingLabelRenderer::minimumFontSize;
@@ -177,7 +177,8 @@ void draw(FT_Face face, const FittedLine& line, double originX, double originY, 
                 if (left < 0 || left >= OnboardingLabelRenderer::width) {
                     continue;
                 }
-                const std::uint8_t value = bitmap.buffer[row * static_cast<unsigned int>(std::abs(bitmap.pitch)) + column];
+                const std::uint8_t value
+                    = bitmap.buffer[row * static_cast<unsigned int>(std::abs(bitmap.pitch)) + column];
                 std::uint8_t& pixel = pixels[static_cast<std::size_t>(top * OnboardingLabelRenderer::width + left)];
                 pixel = std::max(pixel, value);
             }
@@ -199,11 +200,12 @@ std::vector<std::uint8_t> render(FT_Face face, const std::string& label, Onboard
     if (lines.empty() || lines.size() > 2) {
         throw OnboardingLabelRendererError(OnboardingLabelRendererError::Kind::invalidLabel, stage);
     }
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(OnboardingLabelRenderer::width * OnboardingLabelRenderer::height), 0);
+    std::vector<std::uint8_t> pixels(
+        static_cast<std::size_t>(OnboardingLabelRenderer::width * OnboardingLabelRenderer::height), 0);
     const OnboardingLabelLayout band = layout(stage);
     const double cellHeight = static_cast<double>(band.rowCount) / static_cast<double>(lines.size());
-    const auto fitted = fittedLines(face, lines, OnboardingLabelRenderer::width - 2 * OnboardingLabelRenderer::horizontalInset,
-                                    cellHeight);
+    const auto fitted = fittedLines(
+        face, lines, OnboardingLabelRenderer::width - 2 * OnboardingLabelRenderer::horizontalInset, cellHeight);
     for (std::size_t index = 0; index < fitted.size(); ++index) {
         const Bounds& bounds = fitted[index].bounds;
         const double centreRow = band.firstRow + cellHeight * (static_cast<double>(index) + 0.5);
@@ -217,7 +219,9 @@ std::vector<std::uint8_t> render(FT_Face face, const std::string& label, Onboard
 } // namespace
 
 OnboardingLabelRendererError::OnboardingLabelRendererError(Kind kind, OnboardingLabelStage stage)
-    : std::runtime_error(rendererMessage(kind, stage)), errorKind(kind), errorStage(stage)
+    : std::runtime_error(rendererMessage(kind, stage))
+    , errorKind(kind)
+    , errorStage(stage)
 {
 }
 
@@ -235,8 +239,8 @@ OnboardingLabelCopy OnboardingLabelCopy::localized()
     } };
 }
 
-std::vector<std::uint8_t> OnboardingLabelRenderer::renderGray(const std::string& label, OnboardingLabelStage stage,
-                                                              const std::string& fontPath)
+std::vector<std::uint8_t> OnboardingLabelRenderer::renderGray(
+    const std::string& label, OnboardingLabelStage stage, const std::string& fontPath)
 {
     const FontFace face(fontPath);
     return render(face.get(), label, stage);

@@ -49,8 +49,8 @@ public:
     // The onboarding label pack. Throws OnboardingLabelRendererError or OnboardingLabelProtocolError.
     static Data makePack(const OnboardingLabelCopy& copy, const std::string& fontPath);
     // One label as 5,440 gray bytes, top row first, before turning and thresholding.
-    static std::vector<std::uint8_t> renderGray(const std::string& label, OnboardingLabelStage stage,
-                                                const std::string& fontPath);
+    static std::vector<std::uint8_t> renderGray(
+        const std::string& label, OnboardingLabelStage stage, const std::string& fontPath);
     // Gray pixels (5,440) to a 680-byte mask: turned by 180 degrees, a value of 64 or more sets the
     // bit, the most significant bit of a byte is its leftmost pixel.
     static Data packForDisplay(const std::vector<std::uint8_t>& pixels);

@@ -141,7 +141,7 @@ void connectLaunchFailure(const std::shared_ptr<RunState>& state)
 } // namespace
 
 UsbCancel ProcessRunner::run(const std::string& executable, const std::vector<std::string>& arguments,
-                             std::optional<Data> standardInput, UsbRunCompletion completion)
+    std::optional<Data> standardInput, UsbRunCompletion completion)
 {
     auto state = std::make_shared<RunState>();
     state->completion = std::move(completion);
@@ -179,7 +179,7 @@ UsbCancel ProcessRunner::run(const std::string& executable, const std::vector<st
 }
 
 UsbCancel ProcessRunner::runStreaming(const std::string& executable, const std::vector<std::string>& arguments,
-                                      UsbLineCallback onLine, UsbRunCompletion completion)
+    UsbLineCallback onLine, UsbRunCompletion completion)
 {
     auto state = std::make_shared<RunState>();
     state->completion = std::move(completion);
@@ -245,7 +245,8 @@ std::vector<std::string> splitUsbOutputLines(const std::string& text)
             continue;
         }
         if (byte == 0xE2 && index + 2 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x80
-            && (static_cast<unsigned char>(text[index + 2]) == 0xA8 || static_cast<unsigned char>(text[index + 2]) == 0xA9)) {
+            && (static_cast<unsigned char>(text[index + 2]) == 0xA8
+                || static_cast<unsigned char>(text[index + 2]) == 0xA9)) {
             flush();
             index += 2;
             continue;

@@ -36,12 +36,12 @@ public:
     // Collects both outputs until the helper ends. Standard input, when given, is written and then
     // closed; without it the helper reads the null device.
     static UsbCancel run(const std::string& executable, const std::vector<std::string>& arguments,
-                         std::optional<Data> standardInput, UsbRunCompletion completion);
+        std::optional<Data> standardInput, UsbRunCompletion completion);
 
     // Hands every LF-terminated line of either pipe to onLine as it arrives; the result is all
     // lines of both pipes, in arrival order, less progress and verification lines.
     static UsbCancel runStreaming(const std::string& executable, const std::vector<std::string>& arguments,
-                                  UsbLineCallback onLine, UsbRunCompletion completion);
+        UsbLineCallback onLine, UsbRunCompletion completion);
 
     // Drops empty lines and "USB_FLASH_PROGRESS " / "USB_FLASH_VERIFIED " lines.
     static std::string cleanProcessOutput(const std::string& output);

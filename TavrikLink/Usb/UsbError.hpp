@@ -11,7 +11,9 @@ namespace tavrik {
 class UsbError : public std::runtime_error {
 public:
     UsbError(std::string domain, std::int64_t code, const std::string& description)
-        : std::runtime_error(description), errorDomain(std::move(domain)), errorCode(code)
+        : std::runtime_error(description)
+        , errorDomain(std::move(domain))
+        , errorCode(code)
     {
     }
 

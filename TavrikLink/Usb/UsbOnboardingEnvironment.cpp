@@ -13,9 +13,8 @@ UsbOnboardingEnvironment UsbOnboardingEnvironment::live(Scheduler& scheduler, co
     environment.helperPath = [] { return UsbResources::bundledUsbFlasher(); };
     environment.serialPorts = [] { return UsbSerialPorts::list("/dev"); };
     environment.monitorDeviceChanges = true;
-    environment.watchDeviceChanges = [](std::function<void()> onChange) {
-        return UsbSerialPorts::watch("/dev", std::move(onChange));
-    };
+    environment.watchDeviceChanges
+        = [](std::function<void()> onChange) { return UsbSerialPorts::watch("/dev", std::move(onChange)); };
     environment.run = &ProcessRunner::run;
     environment.runStreaming = &ProcessRunner::runStreaming;
     environment.probeImagePath = [](const std::string& targetId) { return UsbResources::probeImagePath(targetId); };

@@ -18,9 +18,9 @@ namespace tavrik {
 // Everything the onboarding service needs of the outside world, so tests can replace it.
 struct UsbOnboardingEnvironment {
     using Run = std::function<UsbCancel(const std::string& executable, const std::vector<std::string>& arguments,
-                                        std::optional<Data> standardInput, UsbRunCompletion completion)>;
-    using RunStreaming = std::function<UsbCancel(const std::string& executable, const std::vector<std::string>& arguments,
-                                                 UsbLineCallback onLine, UsbRunCompletion completion)>;
+        std::optional<Data> standardInput, UsbRunCompletion completion)>;
+    using RunStreaming = std::function<UsbCancel(const std::string& executable,
+        const std::vector<std::string>& arguments, UsbLineCallback onLine, UsbRunCompletion completion)>;
 
     // The helper executable's path; throws UsbError when it cannot be found.
     std::function<std::string()> helperPath;

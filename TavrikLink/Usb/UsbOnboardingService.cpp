@@ -3,7 +3,7 @@
 namespace tavrik {
 
 UsbOnboardingService::UsbOnboardingService(AssetProvider availableFirmwareAsset, Download download, LogSink log,
-                                           UsbOnboardingEnvironment environment, QObject* parent)
+    UsbOnboardingEnvironment environment, QObject* parent)
     : QObject(parent)
     , availableFirmwareAsset(std::move(availableFirmwareAsset))
     , download(std::move(download))
@@ -22,7 +22,8 @@ UsbOnboardingService::~UsbOnboardingService()
     }
     usbDirectoryMonitor.reset();
     // Helpers still running are ended; their late results find the service gone.
-    for (UsbTaskHandle* task : { &usbProbeTask, &usbWifiScanTask, &usbWifiTestTask, &usbFlashTask, &usbStageTask, &usbCleanupTask }) {
+    for (UsbTaskHandle* task :
+        { &usbProbeTask, &usbWifiScanTask, &usbWifiTestTask, &usbFlashTask, &usbStageTask, &usbCleanupTask }) {
         cancelTask(*task);
     }
 }
@@ -41,8 +42,8 @@ void UsbOnboardingService::cancelTask(UsbTaskHandle& task)
     task = nullptr;
 }
 
-void UsbOnboardingService::setFlashStatus(UsbFlashStatus::Phase phase, std::string message, std::int64_t done,
-                                          std::int64_t total)
+void UsbOnboardingService::setFlashStatus(
+    UsbFlashStatus::Phase phase, std::string message, std::int64_t done, std::int64_t total)
 {
     publish(flashStatus, UsbFlashStatus { phase, std::move(message), done, total });
 }
@@ -76,7 +77,8 @@ bool UsbOnboardingService::hasDetectedUsbFlashCandidate() const
     return device && !device->portPath.empty() && !device->hasTavrikFirmware;
 }
 
-void UsbOnboardingService::sleepStep(const UsbTaskHandle& task, std::chrono::milliseconds delay, std::function<void()> then)
+void UsbOnboardingService::sleepStep(
+    const UsbTaskHandle& task, std::chrono::milliseconds delay, std::function<void()> then)
 {
     Scheduler* scheduler = environment.scheduler;
     auto settled = std::make_shared<bool>(false);
@@ -160,8 +162,8 @@ void UsbOnboardingService::prepareForAppTermination(std::function<void()> done)
                 return;
             }
             // Whatever "stop-probe" says, the application quits; nothing is logged.
-            service->environment.run(helper, { "stop-probe", "--port", *port }, std::nullopt,
-                                     [finish](UsbRunOutcome) { (*finish)(); });
+            service->environment.run(
+                helper, { "stop-probe", "--port", *port }, std::nullopt, [finish](UsbRunOutcome) { (*finish)(); });
         };
         UsbTaskHandle cleanup = service->usbCleanupTask;
         if (!cleanup) {

@@ -34,12 +34,12 @@ public:
     // Fetches a factory image and checks its size and SHA-256; the completion comes later from the
     // event loop. Gives an operation that cancels the download.
     using Download = std::function<UsbCancel(const Url& url, std::int64_t sizeBytes, const std::string& sha256,
-                                             std::function<void(DownloadResult)> completion)>;
+        std::function<void(DownloadResult)> completion)>;
     using AssetProvider = std::function<std::optional<FirmwareAsset>()>;
     using LogSink = std::function<void(const std::string&)>;
 
     UsbOnboardingService(AssetProvider availableFirmwareAsset, Download download, LogSink log,
-                         UsbOnboardingEnvironment environment, QObject* parent = nullptr);
+        UsbOnboardingEnvironment environment, QObject* parent = nullptr);
     ~UsbOnboardingService() override;
 
     // Published state.
@@ -83,7 +83,8 @@ public:
     void selectUnsupportedUsbOnboardingTarget();
 
     // Installation.
-    void startUsbOnboardingFlash(const std::optional<std::string>& wifiSsid, const std::optional<std::string>& wifiPassword);
+    void startUsbOnboardingFlash(
+        const std::optional<std::string>& wifiSsid, const std::optional<std::string>& wifiPassword);
 
     // Wi-Fi through the probe left on the board.
     void startUsbWifiScan();
@@ -132,26 +133,27 @@ private:
     // Discovery.
     void handleUsbSerialPortChange();
     void probeUsbOnboardingCandidate(const UsbTaskHandle& task, std::function<void()> done);
-    void verifyCandidate(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget target,
-                         std::function<void()> done);
-    void applyFailureRule(const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> device);
+    void verifyCandidate(
+        const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget target, std::function<void()> done);
+    void applyFailureRule(
+        const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> device);
     void latchDetectedUsbOnboardingDevice(UsbOnboardingDevice device, const std::string& message);
     void latchVerifiedUsbOnboardingDevice(UsbOnboardingDevice device, UsbOnboardingTarget target);
 
     // Probing and installation.
     void probeTavrikSerialPort(const UsbTaskHandle& task, const std::string& port, ProbeCompletion completion);
     void runHardwareProbe(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget target,
-                          HardwareProbeCompletion completion);
+        HardwareProbeCompletion completion);
     void handleUsbFlashOutputLine(const std::string& line);
     void handleUsbProbeOutputLine(const std::string& line, UsbOnboardingTarget target);
-    void runInstallation(const UsbTaskHandle& task, Uuid captured, FirmwareFactoryAsset asset, UsbOnboardingDevice device,
-                         UsbOnboardingTarget target, std::string ssid, std::string password);
+    void runInstallation(const UsbTaskHandle& task, Uuid captured, FirmwareFactoryAsset asset,
+        UsbOnboardingDevice device, UsbOnboardingTarget target, std::string ssid, std::string password);
 
     // Wi-Fi and clock.
-    void configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath, const std::string& portPath,
-                                  const std::string& ssid, const std::string& password, SuffixCompletion completion);
+    void configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
+        const std::string& portPath, const std::string& ssid, const std::string& password, SuffixCompletion completion);
     void syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath, const std::string& portPath,
-                               SuffixCompletion completion);
+        SuffixCompletion completion);
 
     AssetProvider availableFirmwareAsset;
     Download download;

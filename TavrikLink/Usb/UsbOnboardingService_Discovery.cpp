@@ -142,85 +142,89 @@ void UsbOnboardingService::probeUsbOnboardingCandidate(const UsbTaskHandle& task
         finish();
         return;
     }
-    probeTavrikSerialPort(task, port, [weak, task, port, finish](std::optional<UsbTavrikProbeResult> answer,
-                                                                  std::optional<UsbError> error) {
-        UsbOnboardingService* service = alive(weak);
-        if (service == nullptr) {
-            finish();
-            return;
-        }
-        if (error) {
-            service->applyFailureRule(task, error->description(), std::nullopt);
-            finish();
-            return;
-        }
-        if (task->isCancelled() || service->usbFlashTask) {
-            finish();
-            return;
-        }
-        service->publish(service->needsWake, false);
-        if (answer->state == "tavrik") {
-            UsbOnboardingDevice installed { port, port, port, true, std::nullopt, answer->firmwareVersion, answer->bleProtocolVersion };
-            if (answer->hardwareTarget) {
-                installed.target = usbOnboardingTargetFromRawValue(*answer->hardwareTarget);
-            }
-            const bool current = answer->bleProtocolVersion && *answer->bleProtocolVersion >= 2;
-            const std::string message = current
-                ? std::string("Tavrik firmware is already installed.")
-                : "Tavrik firmware " + answer->firmwareVersion.value_or("unknown")
-                    + " is installed. This version is no longer supported. Flash the latest firmware using the Tavrik development tools.";
-            service->latchDetectedUsbOnboardingDevice(installed, message);
-            finish();
-            return;
-        }
-        if (answer->state == "other") {
-            const UsbOnboardingDevice board { port, port, port, false, std::nullopt, std::nullopt, std::nullopt };
-            service->publish(service->device, std::optional<UsbOnboardingDevice>(board));
-            if (!service->target) {
-                service->latchDetectedUsbOnboardingDevice(board, "Compatible USB device detected. Select its model to continue.");
+    probeTavrikSerialPort(task, port,
+        [weak, task, port, finish](std::optional<UsbTavrikProbeResult> answer, std::optional<UsbError> error) {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr) {
                 finish();
                 return;
             }
-            service->verifyCandidate(task, port, *service->target, finish);
-            return;
-        }
-        service->applyFailureRule(task, "Unexpected USB probe response from " + port + ": " + answer->state, std::nullopt);
-        finish();
-    });
+            if (error) {
+                service->applyFailureRule(task, error->description(), std::nullopt);
+                finish();
+                return;
+            }
+            if (task->isCancelled() || service->usbFlashTask) {
+                finish();
+                return;
+            }
+            service->publish(service->needsWake, false);
+            if (answer->state == "tavrik") {
+                UsbOnboardingDevice installed { port, port, port, true, std::nullopt, answer->firmwareVersion,
+                    answer->bleProtocolVersion };
+                if (answer->hardwareTarget) {
+                    installed.target = usbOnboardingTargetFromRawValue(*answer->hardwareTarget);
+                }
+                const bool current = answer->bleProtocolVersion && *answer->bleProtocolVersion >= 2;
+                const std::string message = current ? std::string("Tavrik firmware is already installed.")
+                                                    : "Tavrik firmware " + answer->firmwareVersion.value_or("unknown")
+                        + " is installed. This version is no longer supported. Flash the latest firmware using the "
+                          "Tavrik development tools.";
+                service->latchDetectedUsbOnboardingDevice(installed, message);
+                finish();
+                return;
+            }
+            if (answer->state == "other") {
+                const UsbOnboardingDevice board { port, port, port, false, std::nullopt, std::nullopt, std::nullopt };
+                service->publish(service->device, std::optional<UsbOnboardingDevice>(board));
+                if (!service->target) {
+                    service->latchDetectedUsbOnboardingDevice(
+                        board, "Compatible USB device detected. Select its model to continue.");
+                    finish();
+                    return;
+                }
+                service->verifyCandidate(task, port, *service->target, finish);
+                return;
+            }
+            service->applyFailureRule(
+                task, "Unexpected USB probe response from " + port + ": " + answer->state, std::nullopt);
+            finish();
+        });
 }
 
-void UsbOnboardingService::verifyCandidate(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen,
-                                           std::function<void()> done)
+void UsbOnboardingService::verifyCandidate(
+    const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen, std::function<void()> done)
 {
     auto weak = weakSelf();
     const UsbOnboardingDevice board { port, port, port, false, std::nullopt, std::nullopt, std::nullopt };
-    runHardwareProbe(task, port, chosen, [weak, task, port, chosen, board, done](std::optional<UsbHardwareProbeResult> result,
-                                                                                  std::optional<UsbError> error) {
-        UsbOnboardingService* service = alive(weak);
-        if (service == nullptr) {
-            done();
-            return;
-        }
-        if (error) {
-            service->applyFailureRule(task, error->description(), board);
-        } else if (!task->isCancelled()) {
-            if (result->result == "pass" && result->target == rawValue(chosen)) {
-                const UsbOnboardingDevice verified { port, port, displayName(chosen) + " (" + port + ")", false, chosen,
-                                                     std::nullopt, std::nullopt };
-                service->latchVerifiedUsbOnboardingDevice(verified, chosen);
-            } else {
-                service->applyFailureRule(task,
-                                          result->message.value_or("Connected hardware does not match selected target "
-                                                                   + displayName(chosen) + "."),
-                                          board);
+    runHardwareProbe(task, port, chosen,
+        [weak, task, port, chosen, board, done](
+            std::optional<UsbHardwareProbeResult> result, std::optional<UsbError> error) {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr) {
+                done();
+                return;
             }
-        }
-        done();
-    });
+            if (error) {
+                service->applyFailureRule(task, error->description(), board);
+            } else if (!task->isCancelled()) {
+                if (result->result == "pass" && result->target == rawValue(chosen)) {
+                    const UsbOnboardingDevice verified { port, port, displayName(chosen) + " (" + port + ")", false,
+                        chosen, std::nullopt, std::nullopt };
+                    service->latchVerifiedUsbOnboardingDevice(verified, chosen);
+                } else {
+                    service->applyFailureRule(task,
+                        result->message.value_or(
+                            "Connected hardware does not match selected target " + displayName(chosen) + "."),
+                        board);
+                }
+            }
+            done();
+        });
 }
 
-void UsbOnboardingService::applyFailureRule(const UsbTaskHandle& task, const std::string& failure,
-                                            std::optional<UsbOnboardingDevice> failedDevice)
+void UsbOnboardingService::applyFailureRule(
+    const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> failedDevice)
 {
     if (task->isCancelled() || usbFlashTask) {
         return;
@@ -261,7 +265,8 @@ void UsbOnboardingService::latchDetectedUsbOnboardingDevice(UsbOnboardingDevice 
     const bool installed = detected.hasTavrikFirmware;
     publish(device, std::optional<UsbOnboardingDevice>(std::move(detected)));
     publish(notice, std::optional<UsbOnboardingNotice> {});
-    publish(checkState, installed ? UsbOnboardingCheckState::tavrikAlreadyInstalled : UsbOnboardingCheckState::readyForTargetSelection);
+    publish(checkState,
+        installed ? UsbOnboardingCheckState::tavrikAlreadyInstalled : UsbOnboardingCheckState::readyForTargetSelection);
     publish(needsWake, false);
     usbManualWakeRetryAttempted = false;
     setFlashStatus(UsbFlashStatus::Phase::idle, message);
@@ -358,18 +363,18 @@ void UsbOnboardingService::cancelUsbOnboarding()
             fail(UsbError::cancellation().description());
             return;
         }
-        cleanup->setStep(service->environment.run(helper, { "stop-probe", "--port", port }, std::nullopt,
-                                                  [weak, cleanup, fail](UsbRunOutcome outcome) {
-                                                      cleanup->clearStep();
-                                                      if (!outcome.succeeded()) {
-                                                          fail(outcome.error->description());
-                                                          return;
-                                                      }
-                                                      if (UsbOnboardingService* service = alive(weak)) {
-                                                          service->appendLog("Persistent RAM onboarding probe stopped");
-                                                      }
-                                                      cleanup->finish();
-                                                  }));
+        cleanup->setStep(service->environment.run(
+            helper, { "stop-probe", "--port", port }, std::nullopt, [weak, cleanup, fail](UsbRunOutcome outcome) {
+                cleanup->clearStep();
+                if (!outcome.succeeded()) {
+                    fail(outcome.error->description());
+                    return;
+                }
+                if (UsbOnboardingService* service = alive(weak)) {
+                    service->appendLog("Persistent RAM onboarding probe stopped");
+                }
+                cleanup->finish();
+            }));
     });
 }
 

@@ -31,9 +31,11 @@ std::string writeFile(const QTemporaryDir& directory, const std::string& name, c
     const QString path = directory.filePath(QString::fromStdString(name));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
+        || file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()))
+            != static_cast<qint64>(bytes.size())
         || !file.commit()) {
-        throw UsbError(UsbError::firmwareDomain, 25, "Tavrik Link could not write " + name + ": " + file.errorString().toStdString());
+        throw UsbError(UsbError::firmwareDomain, 25,
+            "Tavrik Link could not write " + name + ": " + file.errorString().toStdString());
     }
     return path.toStdString();
 }
@@ -71,8 +73,8 @@ std::string UsbOnboardingService::safeImageFileName(const std::string& fileName)
     return name;
 }
 
-void UsbOnboardingService::startUsbOnboardingFlash(const std::optional<std::string>& wifiSsid,
-                                                   const std::optional<std::string>& wifiPassword)
+void UsbOnboardingService::startUsbOnboardingFlash(
+    const std::optional<std::string>& wifiSsid, const std::optional<std::string>& wifiPassword)
 {
     if (usbFlashTask) {
         return;
@@ -96,7 +98,8 @@ void UsbOnboardingService::startUsbOnboardingFlash(const std::optional<std::stri
     if (board == UsbOnboardingTarget::lilyGoTEmbedCc1101 && ssid.empty()) {
         return refuse("Select a Wi-Fi network before setting up LILYGO T-Embed CC1101.");
     }
-    if (board == UsbOnboardingTarget::lilyGoTEmbedCc1101 && wifiVerificationState.kind != UsbWifiVerificationState::Kind::verified) {
+    if (board == UsbOnboardingTarget::lilyGoTEmbedCc1101
+        && wifiVerificationState.kind != UsbWifiVerificationState::Kind::verified) {
         return refuse("Save and verify the Wi-Fi configuration before setting up LILYGO T-Embed CC1101.");
     }
     const std::optional<FirmwareAsset> asset = availableFirmwareAsset ? availableFirmwareAsset() : std::nullopt;
@@ -118,16 +121,15 @@ void UsbOnboardingService::startUsbOnboardingFlash(const std::optional<std::stri
     publish(notice, std::optional<UsbOnboardingNotice> {});
     appendLog("Starting USB setup for " + rawValue(board) + "; USB monitoring suspended");
     setFlashStatus(Phase::flashing,
-                   "Flashing Tavrik firmware " + asset->version + " for " + displayName(board) + " over USB...", 0,
-                   factory->second.sizeBytes);
+        "Flashing Tavrik firmware " + asset->version + " for " + displayName(board) + " over USB...", 0,
+        factory->second.sizeBytes);
     auto task = std::make_shared<UsbTask>();
     usbFlashTask = task;
     runInstallation(task, generation, factory->second, *device, board, ssid, password);
 }
 
 void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captured, FirmwareFactoryAsset asset,
-                                           UsbOnboardingDevice board, UsbOnboardingTarget boardTarget, std::string ssid,
-                                           std::string password)
+    UsbOnboardingDevice board, UsbOnboardingTarget boardTarget, std::string ssid, std::string password)
 {
     auto weak = weakSelf();
     // Ends the task on every road: the handle is cleared when it still names this task, whatever
@@ -145,10 +147,10 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
         UsbOnboardingService* service = alive(weak);
         if (service != nullptr && !task->isCancelled() && service->generation == captured) {
             service->publish(service->flashStatus,
-                             UsbFlashStatus { Phase::failed,
-                                              "USB flashing stopped: " + description
-                                                  + " Reconnect the device and choose Try Again; Tavrik Link will not probe it automatically.",
-                                              service->flashStatus.bytesTransferred, service->flashStatus.totalBytes });
+                UsbFlashStatus { Phase::failed,
+                    "USB flashing stopped: " + description
+                        + " Reconnect the device and choose Try Again; Tavrik Link will not probe it automatically.",
+                    service->flashStatus.bytesTransferred, service->flashStatus.totalBytes });
             service->appendLog("USB firmware install failed; automatic USB probing remains suspended: " + description);
         }
         end();
@@ -160,16 +162,18 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
         *folder = makePrivateDirectory();
     } catch (const std::exception& error) {
         // Not inside the caller's call: the status it set stays until the event loop turns.
-        environment.scheduler->schedule(std::chrono::milliseconds(0), [fail, message = std::string(error.what())] { fail(message); });
+        environment.scheduler->schedule(
+            std::chrono::milliseconds(0), [fail, message = std::string(error.what())] { fail(message); });
         return;
     }
     if (!download) {
-        environment.scheduler->schedule(std::chrono::milliseconds(0), [fail] { fail("No firmware download is configured."); });
+        environment.scheduler->schedule(
+            std::chrono::milliseconds(0), [fail] { fail("No firmware download is configured."); });
         return;
     }
 
     auto afterFlash = [weak, task, captured, end, fail, helper, board, boardTarget, ssid, password,
-                       total = asset.sizeBytes](UsbRunOutcome outcome) {
+                          total = asset.sizeBytes](UsbRunOutcome outcome) {
         task->clearStep();
         UsbOnboardingService* service = alive(weak);
         if (service == nullptr) {
@@ -185,7 +189,8 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
             return;
         }
         const std::string completion = cleanUsbFlashCompletionMessage(*outcome.output);
-        auto finishWith = [weak, task, captured, end, completion, total](const std::string& wifiText, const std::string& timeText) {
+        auto finishWith = [weak, task, captured, end, completion, total](
+                              const std::string& wifiText, const std::string& timeText) {
             UsbOnboardingService* service = alive(weak);
             if (service != nullptr && !task->isCancelled() && service->generation == captured) {
                 service->setFlashStatus(Phase::completed, text::trimmed(completion + wifiText + timeText), total, total);
@@ -199,9 +204,8 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
                 end();
                 return;
             }
-            service->syncTavrikTimeOverUSB(task, helper, port, [finishWith, wifiText](const std::string& timeText) {
-                finishWith(wifiText, timeText);
-            });
+            service->syncTavrikTimeOverUSB(task, helper, port,
+                [finishWith, wifiText](const std::string& timeText) { finishWith(wifiText, timeText); });
         };
         if (boardTarget == UsbOnboardingTarget::lilyGoTEmbedCc1101) {
             service->configureWifiTimeOverUSB(task, helper, board.portPath, ssid, password, syncTime);
@@ -213,7 +217,7 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
     // The download's result, at most once: a cancelled download goes on at once as a failure.
     auto settled = std::make_shared<bool>(false);
     auto afterDownload = [weak, task, captured, end, fail, helper, folder, asset, board, boardTarget, afterFlash,
-                          settled](DownloadResult result) {
+                             settled](DownloadResult result) {
         if (*settled) {
             return;
         }
@@ -235,7 +239,8 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
         std::string imagePath;
         try {
             if (!*folder) {
-                throw UsbError(UsbError::firmwareDomain, 24, "Tavrik Link could not create a temporary folder for USB setup.");
+                throw UsbError(
+                    UsbError::firmwareDomain, 24, "Tavrik Link could not create a temporary folder for USB setup.");
             }
             imagePath = writeFile(**folder, safeImageFileName(asset.fileName), *result.data);
         } catch (const std::exception& error) {
@@ -243,7 +248,7 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
             return;
         }
         const std::vector<std::string> arguments { "flash", "--port", board.portPath, "--image", imagePath,
-                                                   "--verified-target", rawValue(boardTarget) };
+            "--verified-target", rawValue(boardTarget) };
         task->setStep(service->environment.runStreaming(
             helper, arguments,
             [weak, captured](const std::string& line) {
@@ -309,7 +314,8 @@ void UsbOnboardingService::handleUsbFlashOutputLine(const std::string& line)
     setFlashStatus(Phase::flashing, std::to_string(percent) + "%", *done, *total);
 }
 
-void UsbOnboardingService::probeTavrikSerialPort(const UsbTaskHandle& task, const std::string& port, ProbeCompletion completion)
+void UsbOnboardingService::probeTavrikSerialPort(
+    const UsbTaskHandle& task, const std::string& port, ProbeCompletion completion)
 {
     std::string helper;
     try {
@@ -323,29 +329,29 @@ void UsbOnboardingService::probeTavrikSerialPort(const UsbTaskHandle& task, cons
         return;
     }
     auto weak = weakSelf();
-    task->setStep(environment.run(helper, { "probe", "--port", port, "--json" }, std::nullopt,
-                                  [task, port, completion](UsbRunOutcome outcome) {
-                                      task->clearStep();
-                                      if (task->isCancelled()) {
-                                          completion(std::nullopt, UsbError::cancellation());
-                                          return;
-                                      }
-                                      if (!outcome.succeeded()) {
-                                          completion(std::nullopt, *outcome.error);
-                                          return;
-                                      }
-                                      const auto answer = UsbTavrikProbeResult::decode(text::trimmed(*outcome.output));
-                                      if (!answer) {
-                                          completion(std::nullopt, UsbError(UsbError::usbDomain, 41,
-                                                                            "Unexpected USB probe response from " + port + "."));
-                                          return;
-                                      }
-                                      completion(answer, std::nullopt);
-                                  }));
+    task->setStep(environment.run(
+        helper, { "probe", "--port", port, "--json" }, std::nullopt, [task, port, completion](UsbRunOutcome outcome) {
+            task->clearStep();
+            if (task->isCancelled()) {
+                completion(std::nullopt, UsbError::cancellation());
+                return;
+            }
+            if (!outcome.succeeded()) {
+                completion(std::nullopt, *outcome.error);
+                return;
+            }
+            const auto answer = UsbTavrikProbeResult::decode(text::trimmed(*outcome.output));
+            if (!answer) {
+                completion(std::nullopt,
+                    UsbError(UsbError::usbDomain, 41, "Unexpected USB probe response from " + port + "."));
+                return;
+            }
+            completion(answer, std::nullopt);
+        }));
 }
 
-void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen,
-                                            HardwareProbeCompletion completion)
+void UsbOnboardingService::runHardwareProbe(
+    const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen, HardwareProbeCompletion completion)
 {
     std::string helper;
     try {
@@ -354,22 +360,26 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
         completion(std::nullopt, error);
         return;
     }
-    const std::optional<std::string> image = environment.probeImagePath ? environment.probeImagePath(rawValue(chosen)) : std::nullopt;
+    const std::optional<std::string> image
+        = environment.probeImagePath ? environment.probeImagePath(rawValue(chosen)) : std::nullopt;
     if (!image) {
-        completion(std::nullopt, UsbError(UsbError::firmwareDomain, 20,
-                                          "Tavrik Link does not include the USB probe image for " + displayName(chosen) + "."));
+        completion(std::nullopt,
+            UsbError(UsbError::firmwareDomain, 20,
+                "Tavrik Link does not include the USB probe image for " + displayName(chosen) + "."));
         return;
     }
-    setFlashStatus(Phase::probing, "Look for the animation on your " + displayName(chosen) + ", then press its main button once.");
+    setFlashStatus(
+        Phase::probing, "Look for the animation on your " + displayName(chosen) + ", then press its main button once.");
     if (chosen == UsbOnboardingTarget::lilyGoTEmbedCc1101) {
         usbPersistentProbeRunning = true;
     }
-    std::vector<std::string> arguments { "hardware-probe", "--port", port, "--image", *image,
-                                         "--expected-target", rawValue(chosen), "--timeout", "90" };
+    std::vector<std::string> arguments { "hardware-probe", "--port", port, "--image", *image, "--expected-target",
+        rawValue(chosen), "--timeout", "90" };
     auto labels = std::make_shared<std::shared_ptr<QTemporaryDir>>();
     if (chosen == UsbOnboardingTarget::lilyGoTEmbedCc1101) {
         try {
-            const Data pack = OnboardingLabelRenderer::makePack(OnboardingLabelCopy::localized(), environment.labelFontPath());
+            const Data pack
+                = OnboardingLabelRenderer::makePack(OnboardingLabelCopy::localized(), environment.labelFontPath());
             *labels = makePrivateDirectory();
             arguments.push_back("--labels");
             arguments.push_back(writeFile(**labels, "tavrik-onboarding-labels-" + Uuid::make().text() + ".bin", pack));
@@ -408,15 +418,17 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
             }
             const auto result = parseUsbProbeResult(*outcome.output);
             if (!result) {
-                completion(std::nullopt, UsbError(UsbError::firmwareDomain, 22, "USB hardware probe did not return a result."));
+                completion(std::nullopt,
+                    UsbError(UsbError::firmwareDomain, 22, "USB hardware probe did not return a result."));
                 return;
             }
             if (result->result == "pass" && result->target == rawValue(chosen)) {
                 completion(result, std::nullopt);
                 return;
             }
-            completion(std::nullopt, UsbError(UsbError::firmwareDomain, 23,
-                                              result->message.value_or("Connected hardware does not match " + displayName(chosen) + ".")));
+            completion(std::nullopt,
+                UsbError(UsbError::firmwareDomain, 23,
+                    result->message.value_or("Connected hardware does not match " + displayName(chosen) + ".")));
         }));
 }
 

@@ -25,7 +25,8 @@ Data passwordInput(const std::string& password)
 
 std::string localWallClock(const Clock& clock)
 {
-    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(clock.now().time_since_epoch()).count();
+    const auto milliseconds
+        = std::chrono::duration_cast<std::chrono::milliseconds>(clock.now().time_since_epoch()).count();
     const QTimeZone zone(QByteArray::fromStdString(clock.timeZoneId()));
     const QDateTime moment = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(milliseconds, zone)
                                             : QDateTime::fromMSecsSinceEpoch(milliseconds);
@@ -44,7 +45,8 @@ std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(const std
             continue;
         }
         const auto envelope = UsbWifiScanEnvelope::decode(std::string_view(line).substr(prefix.size()));
-        if (!envelope || envelope->type != "network" || !envelope->ssid || !envelope->rssi || !envelope->channel || !envelope->auth) {
+        if (!envelope || envelope->type != "network" || !envelope->ssid || !envelope->rssi || !envelope->channel
+            || !envelope->auth) {
             continue;
         }
         const std::string ssid = text::trimmed(*envelope->ssid);
@@ -124,7 +126,7 @@ void UsbOnboardingService::startUsbWifiScan()
     auto failed = [weak, task, end](const std::string& description) {
         if (UsbOnboardingService* service = alive(weak); service != nullptr && !task->isCancelled()) {
             service->publish(service->wifiScanMessage,
-                             std::optional<std::string>("Could not scan Wi-Fi networks. Activate the device and scan again."));
+                std::optional<std::string>("Could not scan Wi-Fi networks. Activate the device and scan again."));
             service->appendLog("RAM-only Wi-Fi scan failed: " + description);
         }
         end();
@@ -133,31 +135,32 @@ void UsbOnboardingService::startUsbWifiScan()
     try {
         helper = environment.helperPath();
     } catch (const std::exception& error) {
-        environment.scheduler->schedule(std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
+        environment.scheduler->schedule(
+            std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
         return;
     }
     task->setStep(environment.run(helper, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt,
-                                  [weak, task, end, failed](UsbRunOutcome outcome) {
-                                      task->clearStep();
-                                      UsbOnboardingService* service = alive(weak);
-                                      if (service == nullptr || task->isCancelled()) {
-                                          end();
-                                          return;
-                                      }
-                                      if (!outcome.succeeded()) {
-                                          failed(outcome.error->description());
-                                          return;
-                                      }
-                                      auto networks = parseUsbWifiNetworks(*outcome.output);
-                                      const std::size_t count = networks.size();
-                                      service->publish(service->wifiNetworks, std::move(networks));
-                                      service->publish(service->wifiScanMessage,
-                                                       count == 0 ? std::optional<std::string>(
-                                                           "No Wi-Fi networks were found. Make sure the network is visible, then scan again.")
-                                                                  : std::nullopt);
-                                      service->appendLog("RAM-only Wi-Fi scan found " + std::to_string(count) + " network(s)");
-                                      end();
-                                  }));
+        [weak, task, end, failed](UsbRunOutcome outcome) {
+            task->clearStep();
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                end();
+                return;
+            }
+            if (!outcome.succeeded()) {
+                failed(outcome.error->description());
+                return;
+            }
+            auto networks = parseUsbWifiNetworks(*outcome.output);
+            const std::size_t count = networks.size();
+            service->publish(service->wifiNetworks, std::move(networks));
+            service->publish(service->wifiScanMessage,
+                count == 0 ? std::optional<std::string>(
+                    "No Wi-Fi networks were found. Make sure the network is visible, then scan again.")
+                           : std::nullopt);
+            service->appendLog("RAM-only Wi-Fi scan found " + std::to_string(count) + " network(s)");
+            end();
+        }));
 }
 
 void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, const std::string& password)
@@ -192,32 +195,32 @@ void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, 
     try {
         helper = environment.helperPath();
     } catch (const std::exception& error) {
-        environment.scheduler->schedule(std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
+        environment.scheduler->schedule(
+            std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
         return;
     }
     task->setStep(environment.run(helper, usbWifiTestArguments(port, ssid), passwordInput(password),
-                                  [weak, task, end, failed](UsbRunOutcome outcome) {
-                                      task->clearStep();
-                                      UsbOnboardingService* service = alive(weak);
-                                      if (service == nullptr || task->isCancelled()) {
-                                          end();
-                                          return;
-                                      }
-                                      if (!outcome.succeeded()) {
-                                          failed(outcome.error->description());
-                                          return;
-                                      }
-                                      const auto result = parseUsbWifiTestResult(*outcome.output);
-                                      if (!result || result->result != "pass") {
-                                          failed("The device could not authenticate to the selected Wi-Fi network.");
-                                          return;
-                                      }
-                                      service->publish(service->wifiVerificationState, UsbWifiVerificationState::verified());
-                                      service->appendLog("RAM Wi-Fi verification passed on channel "
-                                                         + std::to_string(result->channel.value_or(0)) + " at RSSI "
-                                                         + std::to_string(result->rssi.value_or(0)));
-                                      end();
-                                  }));
+        [weak, task, end, failed](UsbRunOutcome outcome) {
+            task->clearStep();
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                end();
+                return;
+            }
+            if (!outcome.succeeded()) {
+                failed(outcome.error->description());
+                return;
+            }
+            const auto result = parseUsbWifiTestResult(*outcome.output);
+            if (!result || result->result != "pass") {
+                failed("The device could not authenticate to the selected Wi-Fi network.");
+                return;
+            }
+            service->publish(service->wifiVerificationState, UsbWifiVerificationState::verified());
+            service->appendLog("RAM Wi-Fi verification passed on channel " + std::to_string(result->channel.value_or(0))
+                + " at RSSI " + std::to_string(result->rssi.value_or(0)));
+            end();
+        }));
 }
 
 void UsbOnboardingService::invalidateUsbWifiVerification()
@@ -249,22 +252,22 @@ void UsbOnboardingService::invalidateUsbWifiVerification()
         });
         return;
     }
-    task->setStep(environment.run(helper, { "probe-stage", "--port", device->portPath, "--stage", "select-wifi", "--timeout", "3" },
-                                  std::nullopt, [task, report](UsbRunOutcome outcome) {
-                                      task->clearStep();
-                                      if (task->isCancelled()) {
-                                          report("Could not update RAM onboarding stage: " + UsbError::cancellation().description());
-                                      } else if (!outcome.succeeded()) {
-                                          report("Could not update RAM onboarding stage: " + outcome.error->description());
-                                      } else {
-                                          report("RAM onboarding probe returned to Wi-Fi selection");
-                                      }
-                                  }));
+    task->setStep(environment.run(helper,
+        { "probe-stage", "--port", device->portPath, "--stage", "select-wifi", "--timeout", "3" }, std::nullopt,
+        [task, report](UsbRunOutcome outcome) {
+            task->clearStep();
+            if (task->isCancelled()) {
+                report("Could not update RAM onboarding stage: " + UsbError::cancellation().description());
+            } else if (!outcome.succeeded()) {
+                report("Could not update RAM onboarding stage: " + outcome.error->description());
+            } else {
+                report("RAM onboarding probe returned to Wi-Fi selection");
+            }
+        }));
 }
 
 void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-                                                    const std::string& portPath, const std::string& ssid,
-                                                    const std::string& password, SuffixCompletion completion)
+    const std::string& portPath, const std::string& ssid, const std::string& password, SuffixCompletion completion)
 {
     auto weak = weakSelf();
     sleepStep(task, setupPause, [weak, task, installerPath, portPath, ssid, password, completion] {
@@ -275,26 +278,27 @@ void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, c
             return;
         }
         const Clock& clock = *service->environment.clock;
-        const std::vector<std::string> arguments { "configure-wifi-time", "--port", portPath, "--ssid", ssid, "--password-stdin",
-                                                   "--timezone", CompanionTimeZone::posixValue(clock.timeZoneId(), clock) };
-        task->setStep(service->environment.run(installerPath, arguments, passwordInput(password), [task, completion](UsbRunOutcome outcome) {
-            task->clearStep();
-            if (task->isCancelled()) {
-                completion(failurePrefix + UsbError::cancellation().description());
-            } else if (!outcome.succeeded()) {
-                completion(failurePrefix + outcome.error->description());
-            } else {
-                const std::string trimmedOutput = text::trimmed(*outcome.output);
-                completion(trimmedOutput.empty() || trimmedOutput == "Tavrik Wi-Fi time configured over USB."
-                               ? std::string(" Wi-Fi time sync configured.")
-                               : " " + trimmedOutput);
-            }
-        }));
+        const std::vector<std::string> arguments { "configure-wifi-time", "--port", portPath, "--ssid", ssid,
+            "--password-stdin", "--timezone", CompanionTimeZone::posixValue(clock.timeZoneId(), clock) };
+        task->setStep(service->environment.run(
+            installerPath, arguments, passwordInput(password), [task, completion](UsbRunOutcome outcome) {
+                task->clearStep();
+                if (task->isCancelled()) {
+                    completion(failurePrefix + UsbError::cancellation().description());
+                } else if (!outcome.succeeded()) {
+                    completion(failurePrefix + outcome.error->description());
+                } else {
+                    const std::string trimmedOutput = text::trimmed(*outcome.output);
+                    completion(trimmedOutput.empty() || trimmedOutput == "Tavrik Wi-Fi time configured over USB."
+                            ? std::string(" Wi-Fi time sync configured.")
+                            : " " + trimmedOutput);
+                }
+            }));
     });
 }
 
 void UsbOnboardingService::syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-                                                 const std::string& portPath, SuffixCompletion completion)
+    const std::string& portPath, SuffixCompletion completion)
 {
     auto weak = weakSelf();
     sleepStep(task, setupPause, [weak, task, installerPath, portPath, completion] {
@@ -305,19 +309,22 @@ void UsbOnboardingService::syncTavrikTimeOverUSB(const UsbTaskHandle& task, cons
             return;
         }
         // Taken after the pause, so the board gets the time of the moment it is told.
-        const std::vector<std::string> arguments { "set-time", "--port", portPath, "--time", localWallClock(*service->environment.clock) };
-        task->setStep(service->environment.run(installerPath, arguments, std::nullopt, [task, completion](UsbRunOutcome outcome) {
-            task->clearStep();
-            if (task->isCancelled()) {
-                completion(failurePrefix + UsbError::cancellation().description());
-            } else if (!outcome.succeeded()) {
-                completion(failurePrefix + outcome.error->description());
-            } else {
-                const std::string trimmedOutput = text::trimmed(*outcome.output);
-                completion(trimmedOutput.empty() || trimmedOutput == "Tavrik time synced over USB." ? std::string(" Time updated.")
-                                                                                                    : " " + trimmedOutput);
-            }
-        }));
+        const std::vector<std::string> arguments { "set-time", "--port", portPath, "--time",
+            localWallClock(*service->environment.clock) };
+        task->setStep(
+            service->environment.run(installerPath, arguments, std::nullopt, [task, completion](UsbRunOutcome outcome) {
+                task->clearStep();
+                if (task->isCancelled()) {
+                    completion(failurePrefix + UsbError::cancellation().description());
+                } else if (!outcome.succeeded()) {
+                    completion(failurePrefix + outcome.error->description());
+                } else {
+                    const std::string trimmedOutput = text::trimmed(*outcome.output);
+                    completion(trimmedOutput.empty() || trimmedOutput == "Tavrik time synced over USB."
+                            ? std::string(" Time updated.")
+                            : " " + trimmedOutput);
+                }
+            }));
     });
 }
 

@@ -11,9 +11,15 @@ namespace tavrik {
 bool UsbSerialPorts::isCandidateName(std::string_view name)
 {
     static constexpr std::array<std::string_view, 6> prefixes {
-        "cu.usbserial", "cu.usbmodem", "cu.wchusbserial", "cu.SLAB_USBtoUART", "ttyUSB", "ttyACM",
+        "cu.usbserial",
+        "cu.usbmodem",
+        "cu.wchusbserial",
+        "cu.SLAB_USBtoUART",
+        "ttyUSB",
+        "ttyACM",
     };
-    return std::any_of(prefixes.begin(), prefixes.end(), [&](std::string_view prefix) { return name.starts_with(prefix); });
+    return std::any_of(
+        prefixes.begin(), prefixes.end(), [&](std::string_view prefix) { return name.starts_with(prefix); });
 }
 
 std::vector<std::string> UsbSerialPorts::list(const std::string& directory)
@@ -41,7 +47,7 @@ std::unique_ptr<QObject> UsbSerialPorts::watch(const std::string& directory, std
         return nullptr;
     }
     QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, watcher.get(),
-                     [onChange = std::move(onChange)](const QString&) { onChange(); });
+        [onChange = std::move(onChange)](const QString&) { onChange(); });
     return watcher;
 }
 

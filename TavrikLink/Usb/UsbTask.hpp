@@ -79,7 +79,8 @@ inline void waitForUsbTasks(std::vector<UsbTaskHandle> tasks, std::function<void
         waitForUsbTasks(std::move(tasks), std::move(fn));
         return;
     }
-    first->whenFinished([tasks = std::move(tasks), fn = std::move(fn)]() mutable { waitForUsbTasks(std::move(tasks), std::move(fn)); });
+    first->whenFinished(
+        [tasks = std::move(tasks), fn = std::move(fn)]() mutable { waitForUsbTasks(std::move(tasks), std::move(fn)); });
 }
 
 } // namespace tavrik

@@ -24,8 +24,8 @@ AppCommandLine parseAppCommandLine(const QStringList& arguments)
     }
     if (!parser.positionalArguments().isEmpty()) {
         return { std::nullopt,
-                 QStringLiteral("Unexpected argument '%1'.\n\n").arg(parser.positionalArguments().first()) + parser.helpText(),
-                 1 };
+            QStringLiteral("Unexpected argument '%1'.\n\n").arg(parser.positionalArguments().first()) + parser.helpText(),
+            1 };
     }
     AppOptions options;
     options.demo = parser.isSet(demo);

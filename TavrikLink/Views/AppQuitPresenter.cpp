@@ -7,7 +7,7 @@
 namespace tavrik {
 
 AppQuitPresenter::AppQuitPresenter(Scheduler& scheduler, const TavrikLinkTerminationCoordinator& coordinator,
-                                   std::function<void(int status)> exit, std::chrono::milliseconds waitLimit)
+    std::function<void(int status)> exit, std::chrono::milliseconds waitLimit)
     : scheduler(scheduler)
     , coordinator(coordinator)
     , exit(std::move(exit))

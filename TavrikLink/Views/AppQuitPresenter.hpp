@@ -21,8 +21,7 @@ public:
     enum class State { running, waitingForShutdown, quitting };
 
     AppQuitPresenter(Scheduler& scheduler, const TavrikLinkTerminationCoordinator& coordinator,
-                     std::function<void(int status)> exit,
-                     std::chrono::milliseconds waitLimit = defaultWaitLimit);
+        std::function<void(int status)> exit, std::chrono::milliseconds waitLimit = defaultWaitLimit);
     ~AppQuitPresenter();
 
     AppQuitPresenter(const AppQuitPresenter&) = delete;

@@ -42,8 +42,8 @@ std::optional<QString> writeWhole(const QString& path, const Data& bytes)
 
 } // namespace
 
-BackupFileActions::BackupFileActions(Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,
-    QObject* parent)
+BackupFileActions::BackupFileActions(
+    Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy, QObject* parent)
     : QObject(parent)
     , device(std::move(device))
     , window(std::move(window))
@@ -52,8 +52,8 @@ BackupFileActions::BackupFileActions(Device device, Window window, BackupFilePan
 {
 }
 
-BackupFileActions::BackupFileActions(TavrikBleCentral& controller, Window window, BackupFilePanel& panel,
-    LegacyUpgradeState& legacy, QObject* parent)
+BackupFileActions::BackupFileActions(
+    TavrikBleCentral& controller, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy, QObject* parent)
     : BackupFileActions(deviceFor(controller), std::move(window), panel, legacy, parent)
 {
 }
@@ -104,7 +104,8 @@ std::optional<QString> BackupFileActions::exportTavrikData()
         return std::nullopt;
     }
 
-    show(QStringLiteral("Export Complete"), QStringLiteral("Exported Tavrik data to ") + fileName(*path) + QStringLiteral("."));
+    show(QStringLiteral("Export Complete"),
+        QStringLiteral("Exported Tavrik data to ") + fileName(*path) + QStringLiteral("."));
     if (device.legacyFirmwareUpgradeRequired()) {
         legacy.setMigrationBackupPath(*path);
     }
@@ -121,8 +122,8 @@ void BackupFileActions::importTavrikData()
         return;
     }
     showImportedData();
-    QString message = QStringLiteral("Imported Tavrik data from ") + fileName(*path)
-        + QStringLiteral(". Writing it to Tavrik now.");
+    QString message
+        = QStringLiteral("Imported Tavrik data from ") + fileName(*path) + QStringLiteral(". Writing it to Tavrik now.");
     for (const auto& warning : device.backupMigrationWarnings()) {
         message += QStringLiteral(" ") + QString::fromStdString(warning);
     }
@@ -166,12 +167,14 @@ bool BackupFileActions::importFile(const QString& path, const QString& failureTi
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        show(failureTitle, QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+        show(failureTitle,
+            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
         return false;
     }
     const QByteArray contents = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        show(failureTitle, QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+        show(failureTitle,
+            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
         return false;
     }
     try {

@@ -53,8 +53,8 @@ public:
     };
 
     // The panel and the legacy state must outlive the actions.
-    BackupFileActions(Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,
-        QObject* parent = nullptr);
+    BackupFileActions(
+        Device device, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy, QObject* parent = nullptr);
 
     // Works on the controller, which must outlive the actions.
     BackupFileActions(TavrikBleCentral& controller, Window window, BackupFilePanel& panel, LegacyUpgradeState& legacy,

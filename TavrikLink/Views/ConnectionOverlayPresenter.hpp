@@ -31,10 +31,10 @@ public:
     };
 
     static constexpr const char* legacyTitle = "Legacy Tavrik detected";
-    static constexpr const char* legacyExplanation
-        = "This Tavrik uses the retired unencrypted Bluetooth protocol. Data editing is unavailable until its firmware is upgraded.";
-    static constexpr const char* legacyInstruction
-        = "First save a migration backup. Tavrik Link will offer to restore that backup after the upgraded firmware reconnects.";
+    static constexpr const char* legacyExplanation = "This Tavrik uses the retired unencrypted Bluetooth protocol. "
+                                                     "Data editing is unavailable until its firmware is upgraded.";
+    static constexpr const char* legacyInstruction = "First save a migration backup. Tavrik Link will offer to restore "
+                                                     "that backup after the upgraded firmware reconnects.";
     static constexpr const char* legacyWarningsTitle = "Some stale legacy data needs attention";
     static constexpr const char* saveMigrationBackupText = "Save Migration Backup\u2026";
     static constexpr const char* backupRequiredText = "Required before upgrading";

@@ -33,11 +33,10 @@ ContentViewBinding::ContentViewBinding(
     for (auto signal : { &C::hasLoadedDataChanged, &C::syncModeChanged, &C::syncStageChanged,
              &C::legacyFirmwareUpgradeRequiredChanged, &C::isReviewDemoChanged, &C::backupMigrationWarningsChanged,
              &C::firmwareUploadChanged, &C::routineSummariesChanged, &C::schedulesChanged, &C::tagsChanged,
-             &C::tagScanStateChanged, &C::tagScanResultChanged, &C::timeSyncNoticeChanged,
-             &C::firmwareUpdateNoticeChanged, &C::wifiConnectionNoticeChanged, &C::nearbyWifiNetworksChanged,
-             &C::wifiLastSavedSsidChanged, &C::activeRoutineContextChanged, &C::virtualTavrikConnectedChanged,
-             &C::deviceFirmwareVersionChanged, &C::idleDisconnectSecondsRemainingChanged, &C::isConnectedChanged,
-             &C::usbOnboardingChanged }) {
+             &C::tagScanStateChanged, &C::tagScanResultChanged, &C::timeSyncNoticeChanged, &C::firmwareUpdateNoticeChanged,
+             &C::wifiConnectionNoticeChanged, &C::nearbyWifiNetworksChanged, &C::wifiLastSavedSsidChanged,
+             &C::activeRoutineContextChanged, &C::virtualTavrikConnectedChanged, &C::deviceFirmwareVersionChanged,
+             &C::idleDisconnectSecondsRemainingChanged, &C::isConnectedChanged, &C::usbOnboardingChanged }) {
         connect(&controller, signal, this, &ContentViewBinding::refresh);
     }
     connect(&controller, &C::logChanged, this, [this] { this->log.setEntries(this->controller.logItems()); });

@@ -15,8 +15,8 @@ class TavrikBleCentral;
 class ContentViewBinding : public QObject {
     Q_OBJECT
 public:
-    ContentViewBinding(TavrikBleCentral& controller, ContentViewPresenter& presenter, LogDrawerModel& log,
-        QObject* parent = nullptr);
+    ContentViewBinding(
+        TavrikBleCentral& controller, ContentViewPresenter& presenter, LogDrawerModel& log, QObject* parent = nullptr);
 
     static ContentViewPresenter::ControllerState read(const TavrikBleCentral& controller);
     // Fills only the actions that are still empty, so a pane's own action wins.

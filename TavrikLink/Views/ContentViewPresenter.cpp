@@ -174,7 +174,8 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
             });
         }
     }
-    if (before.usbCheckState != after.usbCheckState && after.usbCheckState != UsbOnboardingCheckState::readyForTargetSelection
+    if (before.usbCheckState != after.usbCheckState
+        && after.usbCheckState != UsbOnboardingCheckState::readyForTargetSelection
         && after.usbCheckState != UsbOnboardingCheckState::targetSetup) {
         modify([](State& state) { state.usbOtherDeviceSelected = false; });
     }
@@ -243,14 +244,14 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
             const DataTransferNotice notice = *after.dataTransferNotice;
             const std::string key = dataNoticeKind + notice.id.text();
             queue.withdrawKind(dataNoticeKind, key);
-            queue.raise({ key, notice.title, notice.message,
-                { { "OK", Role::normal, [this, id = notice.id] {
-                       modify([&](State& state) {
-                           if (state.dataTransferNotice && state.dataTransferNotice->id == id) {
-                               state.dataTransferNotice.reset();
-                           }
-                       });
-                   } } } });
+            queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, [this, id = notice.id] {
+                                                                    modify([&](State& state) {
+                                                                        if (state.dataTransferNotice
+                                                                            && state.dataTransferNotice->id == id) {
+                                                                            state.dataTransferNotice.reset();
+                                                                        }
+                                                                    });
+                                                                } } } });
         } else {
             queue.withdrawKind(dataNoticeKind);
         }

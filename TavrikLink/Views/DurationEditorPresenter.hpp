@@ -22,7 +22,8 @@ public:
         std::function<void(std::int64_t)> write;
     };
 
-    DurationEditorPresenter(Binding seconds, std::int64_t maximumSeconds, bool commitOnDisappear, QObject* parent = nullptr);
+    DurationEditorPresenter(
+        Binding seconds, std::int64_t maximumSeconds, bool commitOnDisappear, QObject* parent = nullptr);
 
     static QString placeholder() { return QStringLiteral("((hh:)mm:)ss"); }
 

@@ -7,8 +7,8 @@
 
 namespace tavrik {
 
-FirmwarePanePresenter::FirmwarePanePresenter(Flow flow, FirmwareOperations operations, LegacyUpgradeState* legacy,
-    QObject* parent)
+FirmwarePanePresenter::FirmwarePanePresenter(
+    Flow flow, FirmwareOperations operations, LegacyUpgradeState* legacy, QObject* parent)
     : QObject(parent)
     , kind(flow)
     , operations(std::move(operations))
@@ -20,8 +20,8 @@ FirmwarePanePresenter::FirmwarePanePresenter(Flow flow, FirmwareOperations opera
     }
 }
 
-FirmwarePanePresenter::FirmwarePanePresenter(Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy,
-    QObject* parent)
+FirmwarePanePresenter::FirmwarePanePresenter(
+    Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy, QObject* parent)
     : FirmwarePanePresenter(flow, operationsFor(controller), legacy, parent)
 {
     follow(controller);

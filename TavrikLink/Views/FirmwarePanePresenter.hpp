@@ -30,11 +30,11 @@ public:
     enum class Flow { firmwarePane, legacyUpgrade };
 
     // `legacy` is required for the legacy-upgrade flow and must outlive the presenter.
-    FirmwarePanePresenter(Flow flow, FirmwareOperations operations, LegacyUpgradeState* legacy = nullptr,
-        QObject* parent = nullptr);
+    FirmwarePanePresenter(
+        Flow flow, FirmwareOperations operations, LegacyUpgradeState* legacy = nullptr, QObject* parent = nullptr);
     // Calls the controller's operations and follows its values; the controller must outlive it.
-    FirmwarePanePresenter(Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy = nullptr,
-        QObject* parent = nullptr);
+    FirmwarePanePresenter(
+        Flow flow, TavrikBleCentral& controller, LegacyUpgradeState* legacy = nullptr, QObject* parent = nullptr);
 
     static FirmwareOperations operationsFor(TavrikBleCentral& controller);
 

@@ -12,10 +12,11 @@ FirmwareUpdateNoticePresenter::FirmwareUpdateNoticePresenter(Actions actions, QO
 {
 }
 
-FirmwareUpdateNoticePresenter::FirmwareUpdateNoticePresenter(TavrikBleCentral& controller,
-    std::function<void()> showFirmwarePane, QObject* parent)
-    : FirmwareUpdateNoticePresenter(Actions { std::move(showFirmwarePane), [&controller] { controller.startFirmwareInstall(); },
-                                        [&controller] { controller.dismissFirmwareUpdateNotice(); } },
+FirmwareUpdateNoticePresenter::FirmwareUpdateNoticePresenter(
+    TavrikBleCentral& controller, std::function<void()> showFirmwarePane, QObject* parent)
+    : FirmwareUpdateNoticePresenter(
+        Actions { std::move(showFirmwarePane), [&controller] { controller.startFirmwareInstall(); },
+            [&controller] { controller.dismissFirmwareUpdateNotice(); } },
         parent)
 {
     connect(&controller, &TavrikBleCentral::firmwareUpdateNoticeChanged, this,

@@ -26,8 +26,8 @@ public:
 
     explicit FirmwareUpdateNoticePresenter(Actions actions, QObject* parent = nullptr);
     // Follows the controller's notice; the controller must outlive the presenter.
-    FirmwareUpdateNoticePresenter(TavrikBleCentral& controller, std::function<void()> showFirmwarePane,
-        QObject* parent = nullptr);
+    FirmwareUpdateNoticePresenter(
+        TavrikBleCentral& controller, std::function<void()> showFirmwarePane, QObject* parent = nullptr);
 
     static QString title() { return QStringLiteral("Firmware Update Available"); }
     static QString installTitle() { return QStringLiteral("Install"); }

@@ -13,12 +13,11 @@ GroupEditorSheetPresenter::GroupEditorSheetPresenter(
     , m_group(std::move(group))
     , m_onClose(std::move(onClose))
     , m_onDelete(std::move(onDelete))
-    , m_timeLimit(
-          { [this] { return m_group.timeLimitSeconds; },
-              [this](std::int64_t seconds) {
-                  m_group.timeLimitSeconds = m_group.mode == RoutineGroupMode::timebox ? seconds : 0;
-                  emit changed();
-              } },
+    , m_timeLimit({ [this] { return m_group.timeLimitSeconds; },
+                      [this](std::int64_t seconds) {
+                          m_group.timeLimitSeconds = m_group.mode == RoutineGroupMode::timebox ? seconds : 0;
+                          emit changed();
+                      } },
           maximumTimeboxSeconds, true)
 {
 }

@@ -36,8 +36,8 @@ std::string RoutineDetailEditorPresenter::summaryLine(const RoutineDraft& draft)
     for (const RoutineStepDraft& step : draft.steps) {
         totalSeconds += step.seconds;
     }
-    return std::to_string(draft.steps.size()) + " steps \u2022 " + std::to_string(draft.groups.size()) + " groups \u2022 "
-        + formattedDuration(totalSeconds);
+    return std::to_string(draft.steps.size()) + " steps \u2022 " + std::to_string(draft.groups.size())
+        + " groups \u2022 " + formattedDuration(totalSeconds);
 }
 
 void RoutineDetailEditorPresenter::setInputs(Inputs inputs)

@@ -174,7 +174,8 @@ bool RoutineHierarchyModel::moveOneStep(std::size_t stepIndex, std::vector<RootR
 
     if (from->childRow < 0 && to->childRow < 0) {
         // Within the root: one row moves, the numbers of the rows it passed change.
-        if (!beginMoveRows({}, from->rootRow, from->rootRow, {}, to->rootRow > from->rootRow ? to->rootRow + 1 : to->rootRow)) {
+        if (!beginMoveRows(
+                {}, from->rootRow, from->rootRow, {}, to->rootRow > from->rootRow ? to->rootRow + 1 : to->rootRow)) {
             return false;
         }
         installRows(std::move(rows));

@@ -34,7 +34,8 @@ bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
 {
     const LocalizedCaseInsensitiveOrder order(localeId);
-    std::stable_sort(tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
+    std::stable_sort(
+        tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
 }
 
 } // namespace
@@ -203,7 +204,8 @@ RoutinePanePresenter::Content RoutinePanePresenter::content() const
 
 std::string RoutinePanePresenter::emptyStateText() const
 {
-    return m_window.state().selectedRoutineId ? "Loading routine\u2026" : "Select a routine from the sidebar to view details.";
+    return m_window.state().selectedRoutineId ? "Loading routine\u2026"
+                                              : "Select a routine from the sidebar to view details.";
 }
 
 const RoutineDraft& RoutinePanePresenter::draft() const
@@ -478,7 +480,8 @@ void RoutinePanePresenter::removeRoutineStartTag(std::uint32_t tagId)
 
 void RoutinePanePresenter::requestRemoveRoutineStartTag(std::uint32_t tagId)
 {
-    runAction([&] { m_window.modify([&](ContentViewPresenter::State& state) { state.removingRoutineStartTagId = tagId; }); });
+    runAction(
+        [&] { m_window.modify([&](ContentViewPresenter::State& state) { state.removingRoutineStartTagId = tagId; }); });
 }
 
 void RoutinePanePresenter::confirmRemoveRoutineStartTag()
@@ -493,7 +496,8 @@ void RoutinePanePresenter::confirmRemoveRoutineStartTag()
 
 void RoutinePanePresenter::cancelRemoveRoutineStartTag()
 {
-    runAction([&] { m_window.modify([](ContentViewPresenter::State& state) { state.removingRoutineStartTagId.reset(); }); });
+    runAction(
+        [&] { m_window.modify([](ContentViewPresenter::State& state) { state.removingRoutineStartTagId.reset(); }); });
 }
 
 void RoutinePanePresenter::syncRoutineDetailDraft(const RoutineDetailModel& detail)

@@ -39,8 +39,7 @@ void ScheduleSectionModel::setStartTags(StartTags startTags)
 
 std::string ScheduleSectionModel::startTagIntro() const
 {
-    return "With no routine running, scan any of these tags to start " + (current ? current->label : std::string())
-        + ".";
+    return "With no routine running, scan any of these tags to start " + (current ? current->label : std::string()) + ".";
 }
 
 std::string ScheduleSectionModel::removeStartTagHelp(const TagInfo& tag)
@@ -127,8 +126,9 @@ void ScheduleSectionModel::syncSelection()
 std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
     std::optional<std::uint32_t> selected, const std::vector<ScheduledRoutine>& routineSchedules)
 {
-    if (selected && std::any_of(routineSchedules.begin(), routineSchedules.end(),
-            [&](const ScheduledRoutine& schedule) { return schedule.id == *selected; })) {
+    if (selected && std::any_of(routineSchedules.begin(), routineSchedules.end(), [&](const ScheduledRoutine& schedule) {
+            return schedule.id == *selected;
+        })) {
         return selected;
     }
     if (routineSchedules.empty()) {

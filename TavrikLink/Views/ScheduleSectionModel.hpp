@@ -59,13 +59,14 @@ public:
     };
 
     static constexpr std::string_view newRoutineTitle = "Schedules";
-    static constexpr std::string_view newRoutineHint = "Save the routine with a runnable step before adding start tags or schedules.";
+    static constexpr std::string_view newRoutineHint
+        = "Save the routine with a runnable step before adding start tags or schedules.";
     static constexpr std::string_view startTagTitle = "Start when scanned";
     static constexpr std::size_t rowsWithoutScrolling = 2;
     static constexpr int scrollMaximumHeight = 250;
 
-    ScheduleSectionModel(TavrikBleCentral& controller, ContentViewPresenter& window,
-        const Clock& clock = systemClock(), QObject* parent = nullptr);
+    ScheduleSectionModel(TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock = systemClock(),
+        QObject* parent = nullptr);
 
     // What the section shows: a stored routine, the new-routine placeholder, or nothing.
     void showRoutine(std::optional<Routine> routine);

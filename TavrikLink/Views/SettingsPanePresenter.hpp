@@ -66,7 +66,8 @@ public:
     static QString killSwitchTitle() { return QStringLiteral("Routine Kill Switch"); }
     static QString killSwitchCaption()
     {
-        return QStringLiteral("Scan a dedicated tag to stop any running routine immediately, including an unstoppable step.");
+        return QStringLiteral(
+            "Scan a dedicated tag to stop any running routine immediately, including an unstoppable step.");
     }
     static QString killSwitchUnsupportedText()
     {

@@ -14,7 +14,8 @@ std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& wi
     const auto& actions = window.actions();
     std::vector<Row> result;
 
-    result.push_back({ RowKind::routinesGroup, 0, "Routines", {}, "list.clipboard", false, false, state.routinesExpanded });
+    result.push_back(
+        { RowKind::routinesGroup, 0, "Routines", {}, "list.clipboard", false, false, state.routinesExpanded });
     if (state.routinesExpanded) {
         for (const RoutineSummary& routine : controller.routineSummaries) {
             Row row { RowKind::routine, routine.id, routine.label, {}, {},
@@ -39,7 +40,8 @@ std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& wi
         result.push_back({ RowKind::addTag, 0, "Add Tag", {}, "plus", false, true });
     }
 
-    result.push_back({ RowKind::firmware, 0, "Firmware", {}, "square.and.arrow.up", state.selectedPane == Pane::firmware });
+    result.push_back(
+        { RowKind::firmware, 0, "Firmware", {}, "square.and.arrow.up", state.selectedPane == Pane::firmware });
     result.push_back({ RowKind::settings, 0, "Settings", {}, "gearshape", state.selectedPane == Pane::settings });
     return result;
 }

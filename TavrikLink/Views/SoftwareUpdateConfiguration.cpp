@@ -20,7 +20,7 @@ QString trimmedString(const QVariantMap& settings, const char* key)
     }
     return value.toString().trimmed();
 }
-}
+} // namespace
 
 bool SoftwareUpdateConfiguration::hasRequiredConfiguration(const QVariantMap& settings)
 {

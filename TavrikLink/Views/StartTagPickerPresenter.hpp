@@ -20,7 +20,8 @@ public:
     static constexpr int maximumListHeight = 240;
     static constexpr int popoverWidth = 260;
 
-    StartTagPickerPresenter(std::vector<TagInfo> tags, std::function<void(std::uint32_t)> onSelect, QObject* parent = nullptr);
+    StartTagPickerPresenter(
+        std::vector<TagInfo> tags, std::function<void(std::uint32_t)> onSelect, QObject* parent = nullptr);
 
     static QString buttonTitle() { return QStringLiteral("Add Start Tag"); }
     static QString listTitle() { return QStringLiteral("Choose a start tag"); }

@@ -24,12 +24,11 @@ StepEditorSheetPresenter::StepEditorSheetPresenter(RoutineStepDraft step, std::v
     , m_tags(std::move(tags))
     , m_onClose(std::move(onClose))
     , m_onDelete(std::move(onDelete))
-    , m_duration(
-          { [this] { return m_step.seconds; },
-              [this](std::int64_t seconds) {
-                  m_step.seconds = seconds;
-                  emit changed();
-              } },
+    , m_duration({ [this] { return m_step.seconds; },
+                     [this](std::int64_t seconds) {
+                         m_step.seconds = seconds;
+                         emit changed();
+                     } },
           maximumSeconds, commitDurationOnDisappear)
 {
 }

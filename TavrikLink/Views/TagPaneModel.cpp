@@ -30,7 +30,8 @@ void fillEditorName(ContentViewPresenter& window, const std::string& name)
         state.isSyncingTagEditor = true;
         state.tagEditorName = name;
     });
-    auto reset = [&window] { window.modify([](ContentViewPresenter::State& state) { state.isSyncingTagEditor = false; }); };
+    auto reset
+        = [&window] { window.modify([](ContentViewPresenter::State& state) { state.isSyncingTagEditor = false; }); };
     if (window.actions().defer) {
         window.actions().defer(reset);
     } else {

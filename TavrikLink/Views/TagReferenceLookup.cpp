@@ -3,7 +3,6 @@
 #include "TavrikCore/Model/TagReference.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
-
 namespace tavrik {
 
 std::optional<std::uint32_t> parseTagReference(std::string_view text)

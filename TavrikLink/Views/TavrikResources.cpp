@@ -12,7 +12,7 @@ namespace tavrik {
 namespace {
 const QString resourceFolder = QStringLiteral("tavrik-link");
 const QString helperName = QStringLiteral("TavrikUSBFlasher");
-}
+} // namespace
 
 TavrikResources TavrikResources::forApplication()
 {
@@ -30,8 +30,8 @@ QString TavrikResources::resourceDirectory() const
     if (QFileInfo(beside).isDir()) {
         return beside;
     }
-    const QString installed = QStandardPaths::locate(QStandardPaths::GenericDataLocation, resourceFolder,
-                                                     QStandardPaths::LocateDirectory);
+    const QString installed
+        = QStandardPaths::locate(QStandardPaths::GenericDataLocation, resourceFolder, QStandardPaths::LocateDirectory);
     return installed.isEmpty() ? beside : installed;
 }
 

@@ -10,8 +10,7 @@ namespace tavrik {
 class TavrikResources {
 public:
     static constexpr int helperMissingCode = 11;
-    static constexpr const char* helperMissingMessage =
-        "Tavrik Link could not locate the bundled USB flasher helper.";
+    static constexpr const char* helperMissingMessage = "Tavrik Link could not locate the bundled USB flasher helper.";
 
     // The running program's directory.
     static TavrikResources forApplication();

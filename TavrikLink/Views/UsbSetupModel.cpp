@@ -97,7 +97,8 @@ UsbTargetSetup targetSetup(const UsbSetupInputs& inputs)
         setup.wifiForm = wifiForm(inputs);
     }
     if (inputs.flashStatus.phase == Phase::failed) {
-        setup.failure = UsbSetupFailure { UsbSetupModel::usbFailureTitle(inputs.flashStatus), inputs.flashStatus.message };
+        setup.failure
+            = UsbSetupFailure { UsbSetupModel::usbFailureTitle(inputs.flashStatus), inputs.flashStatus.message };
         return setup;
     }
     setup.statusMessage = UsbSetupModel::usbConnectionStatusMessage(inputs);
@@ -126,7 +127,8 @@ UsbSetupModel::UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter
     };
     actions.usbInstallAlertMessage = [weak] {
         const auto model = weak.lock();
-        return model && *model ? usbInstallAlertMessage((*model)->service.usbOnboardingDevice()) : usbInstallAlertMessage(std::nullopt);
+        return model && *model ? usbInstallAlertMessage((*model)->service.usbOnboardingDevice())
+                               : usbInstallAlertMessage(std::nullopt);
     };
     connect(&service, &UsbOnboardingService::changed, this, &UsbSetupModel::refresh);
     connect(&window, &ContentViewPresenter::changed, this, &UsbSetupModel::refresh);
@@ -135,12 +137,13 @@ UsbSetupModel::UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter
 }
 
 UsbSetupModel::UsbSetupModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : UsbSetupModel(controller.usbOnboarding(), window,
-          [&controller] {
-              return UsbSetupFirmware { controller.availableFirmwareAsset(), controller.firmwareSourceDescription(),
-                  controller.firmwareUpload().status().phase };
-          },
-          parent)
+    : UsbSetupModel(
+        controller.usbOnboarding(), window,
+        [&controller] {
+            return UsbSetupFirmware { controller.availableFirmwareAsset(), controller.firmwareSourceDescription(),
+                controller.firmwareUpload().status().phase };
+        },
+        parent)
 {
     connect(&controller, &TavrikBleCentral::availableFirmwareAssetChanged, this, &UsbSetupModel::firmwareChanged);
     connect(&controller, &TavrikBleCentral::firmwareDescriptionsChanged, this, &UsbSetupModel::firmwareChanged);
@@ -283,12 +286,13 @@ std::optional<std::string> UsbSetupModel::usbConnectionStatusMessage(const UsbSe
 std::string UsbSetupModel::usbFailureTitle(const UsbFlashStatus& status)
 {
     return startsWith(status.message, "No USB onboarding device detected") ? "USB device check failed."
-                                                                            : "USB install failed.";
+                                                                           : "USB install failed.";
 }
 
 bool UsbSetupModel::usbInstallAvailable(const UsbSetupInputs& inputs)
 {
-    if (!inputs.hasVerifiedDevice || !inputs.firmware.availableFirmwareAsset || !inputs.target || !hasFactoryImage(inputs)) {
+    if (!inputs.hasVerifiedDevice || !inputs.firmware.availableFirmwareAsset || !inputs.target
+        || !hasFactoryImage(inputs)) {
         return false;
     }
     if (*inputs.target == UsbOnboardingTarget::m5StickCPlus2) {
@@ -365,7 +369,8 @@ void UsbSetupModel::setWifiPassword(const std::string& password)
 
 void UsbSetupModel::toggleWifiPasswordVisible()
 {
-    window.modify([](ContentViewPresenter::State& state) { state.usbWifiPasswordVisible = !state.usbWifiPasswordVisible; });
+    window.modify(
+        [](ContentViewPresenter::State& state) { state.usbWifiPasswordVisible = !state.usbWifiPasswordVisible; });
 }
 
 void UsbSetupModel::install()

@@ -152,9 +152,9 @@ public:
     static constexpr const char* headline = "What device do you have connected?";
     static constexpr const char* unsupportedNote = "As of now Tavrik does not support other devices";
     static constexpr const char* otherTitle = "Other";
-    static constexpr const char* wifiExplanation =
-        "The LILYGO T-Embed CC1101 has no reliable time keeping method, so Tavrik uses Wi-Fi for NTP clock "
-        "syncing. Wi-Fi is only used for that and nothing else.";
+    static constexpr const char* wifiExplanation
+        = "The LILYGO T-Embed CC1101 has no reliable time keeping method, so Tavrik uses Wi-Fi for NTP clock "
+          "syncing. Wi-Fi is only used for that and nothing else.";
     static constexpr const char* noNetworks = "No networks found";
     static constexpr const char* scanAgainText = "Scan again";
     static constexpr const char* passwordPlaceholder = "Wi-Fi password";
@@ -169,8 +169,8 @@ public:
 
     // The window state lives in `window`; the install build comes from `firmware`, re-read when
     // firmwareChanged() is called.
-    UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter& window, std::function<UsbSetupFirmware()> firmware,
-        QObject* parent = nullptr);
+    UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter& window,
+        std::function<UsbSetupFirmware()> firmware, QObject* parent = nullptr);
     // Reads the install build from the controller and follows its changes.
     UsbSetupModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
     ~UsbSetupModel() override;

@@ -16,12 +16,13 @@ WifiSettingsModel::WifiSettingsModel(
 }
 
 WifiSettingsModel::WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : WifiSettingsModel(window, [&controller] { return read(controller); }, operations(controller), parent)
+    : WifiSettingsModel(
+        window, [&controller] { return read(controller); }, operations(controller), parent)
 {
     using C = TavrikBleCentral;
-    for (auto signal : { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged,
-             &C::wifiRequestActivityChanged, &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged,
-             &C::wifiValidationFailureChanged }) {
+    for (auto signal :
+        { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged, &C::wifiRequestActivityChanged,
+            &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged, &C::wifiValidationFailureChanged }) {
         connect(&controller, signal, this, &WifiSettingsModel::changed);
     }
 }
@@ -42,7 +43,8 @@ WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& co
     result.validateAndSaveWifiCredential = [c](const std::string& ssid, const std::string& password) {
         c->validateAndSaveWifiCredential(ssid, password);
     };
-    result.sendWifiUpsert = [c](const WifiCandidate& candidate, bool verified) { c->sendWifiUpsert(candidate, verified); };
+    result.sendWifiUpsert
+        = [c](const WifiCandidate& candidate, bool verified) { c->sendWifiUpsert(candidate, verified); };
     result.removeWifiCredential = [c](const std::string& ssid) { c->removeWifiCredential(ssid); };
     result.resetWifiRequestState = [c] { c->resetWifiRequestState(); };
     result.clearFailedWifiCandidate = [c] { c->clearFailedWifiCandidate(); };
@@ -270,7 +272,8 @@ void WifiSettingsModel::typePassword(const std::string& password)
 
 void WifiSettingsModel::togglePasswordVisible()
 {
-    window.modify([](ContentViewPresenter::State& state) { state.wifiDraftPasswordVisible = !state.wifiDraftPasswordVisible; });
+    window.modify(
+        [](ContentViewPresenter::State& state) { state.wifiDraftPasswordVisible = !state.wifiDraftPasswordVisible; });
 }
 
 void WifiSettingsModel::chooseOtherNetwork()

@@ -71,8 +71,8 @@ public:
     static constexpr std::string_view emptyListText = "No saved Wi-Fi networks";
 
     // Reads through `read` on every question, so it always answers from the controller's present state.
-    WifiSettingsModel(ContentViewPresenter& window, std::function<Inputs()> read, Operations operations,
-        QObject* parent = nullptr);
+    WifiSettingsModel(
+        ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent = nullptr);
     // The section of the app's controller; redraws on its Wi-Fi changes.
     WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
 

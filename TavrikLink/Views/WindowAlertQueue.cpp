@@ -81,8 +81,8 @@ void WindowAlertQueue::dismiss()
         return;
     }
     const auto& buttons = alerts.front().buttons;
-    const auto cancel = std::find_if(buttons.begin(), buttons.end(),
-        [](const Button& button) { return button.role == Button::Role::cancel; });
+    const auto cancel = std::find_if(
+        buttons.begin(), buttons.end(), [](const Button& button) { return button.role == Button::Role::cancel; });
     answer(cancel == buttons.end() ? buttons.size() : static_cast<std::size_t>(cancel - buttons.begin()));
 }
 

@@ -64,17 +64,20 @@ public:
     virtual ~BlePeripheralDelegate() = default;
     // Service discovery ended; peripheral.services() holds what was found (none when it failed).
     virtual void peripheralDidDiscoverServices(BlePeripheral& peripheral, std::optional<BleError> error) = 0;
-    virtual void peripheralDidDiscoverCharacteristics(BlePeripheral& peripheral, const Uuid& serviceUuid,
-                                                      std::optional<BleError> error) = 0;
-    virtual void peripheralDidUpdateNotificationState(BlePeripheral& peripheral,
-                                                      const BleCharacteristic& characteristic,
-                                                      std::optional<BleError> error) = 0;
+    virtual void peripheralDidDiscoverCharacteristics(
+        BlePeripheral& peripheral, const Uuid& serviceUuid, std::optional<BleError> error)
+        = 0;
+    virtual void peripheralDidUpdateNotificationState(
+        BlePeripheral& peripheral, const BleCharacteristic& characteristic, std::optional<BleError> error)
+        = 0;
     // A notification (or the answer to a read) with the characteristic's value as it was on arrival.
     virtual void peripheralDidUpdateValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
-                                          const Data& value, std::optional<BleError> error) = 0;
+        const Data& value, std::optional<BleError> error)
+        = 0;
     // Completion of a write with response.
-    virtual void peripheralDidWriteValue(BlePeripheral& peripheral, const BleCharacteristic& characteristic,
-                                         std::optional<BleError> error) = 0;
+    virtual void peripheralDidWriteValue(
+        BlePeripheral& peripheral, const BleCharacteristic& characteristic, std::optional<BleError> error)
+        = 0;
     virtual void peripheralIsReadyToSendWriteWithoutResponse(BlePeripheral& peripheral) = 0;
 };
 

@@ -34,19 +34,19 @@ BluezAdapterWatcher::BluezAdapterWatcher(std::function<void()> onChange, QObject
         update();
     });
     bus.connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
-                SLOT(interfacesAdded(QDBusMessage)));
+        SLOT(interfacesAdded(QDBusMessage)));
     bus.connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
-                SLOT(interfacesRemoved(QDBusMessage)));
+        SLOT(interfacesRemoved(QDBusMessage)));
     bus.connect(bluezService, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), this,
-                SLOT(propertiesChanged(QDBusMessage)));
+        SLOT(propertiesChanged(QDBusMessage)));
     refresh();
 }
 
 void BluezAdapterWatcher::refresh()
 {
     const int generation = ++refreshGeneration;
-    auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"), objectManagerInterface,
-                                               QStringLiteral("GetManagedObjects"));
+    auto call = QDBusMessage::createMethodCall(
+        bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
         watcher->deleteLater();

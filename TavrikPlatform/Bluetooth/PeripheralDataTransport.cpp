@@ -4,8 +4,8 @@
 
 namespace tavrik {
 
-PeripheralDataTransport::PeripheralDataTransport(std::shared_ptr<BlePeripheral> peripheral,
-                                                 BleCharacteristic characteristic)
+PeripheralDataTransport::PeripheralDataTransport(
+    std::shared_ptr<BlePeripheral> peripheral, BleCharacteristic characteristic)
     : peripheral(std::move(peripheral))
     , characteristic(std::move(characteristic))
 {
@@ -32,7 +32,7 @@ void PeripheralDataTransport::write(const Data& data, BleWriteType type)
 }
 
 void configureDataChannel(BleDataChannel& channel, std::shared_ptr<BlePeripheral> peripheral,
-                          const std::optional<BleCharacteristic>& characteristic)
+    const std::optional<BleCharacteristic>& characteristic)
 {
     if (peripheral && characteristic) {
         channel.configure(std::make_shared<PeripheralDataTransport>(std::move(peripheral), *characteristic));

@@ -29,6 +29,6 @@ private:
 // Attaches the channel to the characteristic when both are given, detaches it otherwise; either
 // way the channel starts a new connection state.
 void configureDataChannel(BleDataChannel& channel, std::shared_ptr<BlePeripheral> peripheral,
-                          const std::optional<BleCharacteristic>& characteristic);
+    const std::optional<BleCharacteristic>& characteristic);
 
 } // namespace tavrik

@@ -13,8 +13,7 @@ namespace {
 constexpr std::chrono::milliseconds scanRestartDelay { 2000 };
 } // namespace
 
-QtBleCentral::QtBleCentral(Scheduler& scheduler, Logger logger, std::chrono::milliseconds connectTimeout,
-                           QObject* parent)
+QtBleCentral::QtBleCentral(Scheduler& scheduler, Logger logger, std::chrono::milliseconds connectTimeout, QObject* parent)
     : QObject(parent)
     , scheduler(scheduler)
     , logger(std::move(logger))
@@ -68,7 +67,9 @@ void QtBleCentral::adapterStateChanged()
             }
             peripheral->closeLink();
             const std::shared_ptr<BlePeripheral> lost = peripheral;
-            post([lost](BleCentralDelegate& d) { d.centralDidDisconnect(lost, BleError { "Bluetooth not available", 0 }); });
+            post([lost](BleCentralDelegate& d) {
+                d.centralDidDisconnect(lost, BleError { "Bluetooth not available", 0 });
+            });
         }
     }
     post([](BleCentralDelegate& d) { d.centralDidUpdateState(); });
@@ -113,13 +114,13 @@ void QtBleCentral::startAgent()
     agent->setLowEnergyDiscoveryTimeout(0);
     QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this, &QtBleCentral::deviceSeen);
     QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, this,
-                     [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields) { deviceSeen(info); });
+        [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields) { deviceSeen(info); });
     QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::finished, this, [this] { restartAgentLater(); });
-    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this,
-                     [this](QBluetoothDeviceDiscoveryAgent::Error) {
-                         logger("Bluetooth scan error: " + (agent ? agent->errorString().toStdString() : std::string()));
-                         restartAgentLater();
-                     });
+    QObject::connect(
+        agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this, [this](QBluetoothDeviceDiscoveryAgent::Error) {
+            logger("Bluetooth scan error: " + (agent ? agent->errorString().toStdString() : std::string()));
+            restartAgentLater();
+        });
     agent->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
 }
 
@@ -160,9 +161,8 @@ void QtBleCentral::deviceSeen(const QBluetoothDeviceInfo& info)
         return;
     }
     const auto offered = info.serviceUuids();
-    const bool wanted = scanUuids.empty() || std::ranges::any_of(scanUuids, [&](const Uuid& uuid) {
-        return offered.contains(toQtUuid(uuid));
-    });
+    const bool wanted = scanUuids.empty()
+        || std::ranges::any_of(scanUuids, [&](const Uuid& uuid) { return offered.contains(toQtUuid(uuid)); });
     if (!wanted) {
         return;
     }
@@ -215,7 +215,9 @@ void QtBleCentral::connect(const std::shared_ptr<BlePeripheral>& peripheral)
         // BlueZ connects only to devices a scan has found.
         const std::string reason = ours ? "Bluetooth not available" : "The device has not been discovered";
         logger("Bluetooth connect refused: " + reason);
-        post([peripheral, reason](BleCentralDelegate& d) { d.centralDidFailToConnect(peripheral, BleError { reason, 0 }); });
+        post([peripheral, reason](BleCentralDelegate& d) {
+            d.centralDidFailToConnect(peripheral, BleError { reason, 0 });
+        });
         return;
     }
     ours->connectLink(connectTimeout);

@@ -32,8 +32,8 @@ public:
 
     static constexpr std::chrono::milliseconds defaultConnectTimeout { 15000 };
 
-    QtBleCentral(Scheduler& scheduler, Logger logger,
-                 std::chrono::milliseconds connectTimeout = defaultConnectTimeout, QObject* parent = nullptr);
+    QtBleCentral(Scheduler& scheduler, Logger logger, std::chrono::milliseconds connectTimeout = defaultConnectTimeout,
+        QObject* parent = nullptr);
     ~QtBleCentral() override;
 
     void setDelegate(BleCentralDelegate* delegate) override;

@@ -47,8 +47,8 @@ BleError QtBlePeripheral::failure(const std::string& description)
     return BleError { description, 0 };
 }
 
-QtBlePeripheral::QtBlePeripheral(const QBluetoothDeviceInfo& info, Scheduler& scheduler,
-                                 std::shared_ptr<BleEventQueue> events, Logger logger)
+QtBlePeripheral::QtBlePeripheral(
+    const QBluetoothDeviceInfo& info, Scheduler& scheduler, std::shared_ptr<BleEventQueue> events, Logger logger)
     : info(info)
     , scheduler(scheduler)
     , events(std::move(events))
@@ -154,8 +154,7 @@ void QtBlePeripheral::controllerConnected()
     link = Link::connected;
     resetGatt();
     QDBusConnection::systemBus().connect(bluezService, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                                         QStringLiteral("PropertiesChanged"), this,
-                                         SLOT(bluezPropertiesChanged(QDBusMessage)));
+        QStringLiteral("PropertiesChanged"), this, SLOT(bluezPropertiesChanged(QDBusMessage)));
     readMtu();
     if (linkEvents.connected) {
         linkEvents.connected();
@@ -202,8 +201,7 @@ void QtBlePeripheral::controllerDisconnected()
 void QtBlePeripheral::releaseController()
 {
     QDBusConnection::systemBus().disconnect(bluezService, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
-                                            QStringLiteral("PropertiesChanged"), this,
-                                            SLOT(bluezPropertiesChanged(QDBusMessage)));
+        QStringLiteral("PropertiesChanged"), this, SLOT(bluezPropertiesChanged(QDBusMessage)));
     for (auto& [uuid, state] : serviceStates) {
         if (state.object) {
             state.object->disconnect(this);
@@ -304,17 +302,17 @@ void QtBlePeripheral::discoverCharacteristics(const std::vector<Uuid>& character
     }
     auto* service = state.object;
     connect(service, &QLowEnergyService::stateChanged, this,
-            [this, serviceUuid](QLowEnergyService::ServiceState newState) { serviceStateChanged(serviceUuid, newState); });
+        [this, serviceUuid](QLowEnergyService::ServiceState newState) { serviceStateChanged(serviceUuid, newState); });
     connect(service, &QLowEnergyService::characteristicWritten, this,
-            [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
-                characteristicWritten(serviceUuid, characteristic, value);
-            });
+        [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
+            characteristicWritten(serviceUuid, characteristic, value);
+        });
     connect(service, &QLowEnergyService::descriptorWritten, this,
-            [this](const QLowEnergyDescriptor& descriptor, const QByteArray&) { descriptorWritten(descriptor); });
+        [this](const QLowEnergyDescriptor& descriptor, const QByteArray&) { descriptorWritten(descriptor); });
     connect(service, &QLowEnergyService::characteristicChanged, this,
-            [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
-                characteristicChanged(serviceUuid, characteristic, value);
-            });
+        [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
+            characteristicChanged(serviceUuid, characteristic, value);
+        });
     connect(service, &QLowEnergyService::errorOccurred, this, &QtBlePeripheral::serviceError);
     // Qt 6.4 stalls a full discovery whose last value read fails, and the values are not needed.
     service->discoverDetails(QLowEnergyService::SkipValueDiscovery);
@@ -335,7 +333,8 @@ void QtBlePeripheral::serviceStateChanged(const Uuid& serviceUuid, QLowEnergySer
             }
             const auto& wanted = found->second.wanted;
             if (wanted.empty() || std::ranges::find(wanted, *uuid) != wanted.end()) {
-                list.push_back({ serviceUuid, *uuid, static_cast<std::uint32_t>(characteristic.properties().toInt()), false });
+                list.push_back(
+                    { serviceUuid, *uuid, static_cast<std::uint32_t>(characteristic.properties().toInt()), false });
             }
         }
         found->second.characteristics = std::move(list);
@@ -350,9 +349,8 @@ void QtBlePeripheral::serviceStateChanged(const Uuid& serviceUuid, QLowEnergySer
 
 void QtBlePeripheral::reportCharacteristics(const Uuid& serviceUuid, std::optional<BleError> failure)
 {
-    post([this, serviceUuid, failure](BlePeripheralDelegate& d) {
-        d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, failure);
-    });
+    post([this, serviceUuid, failure](
+             BlePeripheralDelegate& d) { d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, failure); });
 }
 
 std::optional<std::vector<BleCharacteristic>> QtBlePeripheral::characteristics(const Uuid& serviceUuid) const

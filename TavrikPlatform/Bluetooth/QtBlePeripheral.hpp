@@ -34,8 +34,8 @@ public:
         std::function<void(std::optional<BleError>)> disconnected;
     };
 
-    QtBlePeripheral(const QBluetoothDeviceInfo& info, Scheduler& scheduler, std::shared_ptr<BleEventQueue> events,
-                    Logger logger);
+    QtBlePeripheral(
+        const QBluetoothDeviceInfo& info, Scheduler& scheduler, std::shared_ptr<BleEventQueue> events, Logger logger);
     ~QtBlePeripheral() override;
 
     std::string identifier() const override;
@@ -85,11 +85,11 @@ private:
     void connectTimedOut();
     void servicesDiscovered();
     void serviceStateChanged(const Uuid& serviceUuid, QLowEnergyService::ServiceState state);
-    void characteristicWritten(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                               const QByteArray& value);
+    void characteristicWritten(
+        const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value);
     void descriptorWritten(const QLowEnergyDescriptor& descriptor);
-    void characteristicChanged(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                               const QByteArray& value);
+    void characteristicChanged(
+        const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value);
     void serviceError(QLowEnergyService::ServiceError error);
     void reportCharacteristics(const Uuid& serviceUuid, std::optional<BleError> error);
 

@@ -11,7 +11,8 @@ namespace tavrik {
 void QtBlePeripheral::setNotifyValue(bool enabled, const BleCharacteristic& characteristic)
 {
     const auto qtCharacteristic = findCharacteristic(characteristic);
-    const auto descriptor = qtCharacteristic ? qtCharacteristic->clientCharacteristicConfiguration() : QLowEnergyDescriptor();
+    const auto descriptor
+        = qtCharacteristic ? qtCharacteristic->clientCharacteristicConfiguration() : QLowEnergyDescriptor();
     if (!descriptor.isValid()) {
         post([this, characteristic = withNotifyState(characteristic)](BlePeripheralDelegate& d) {
             d.peripheralDidUpdateNotificationState(*this, characteristic, failure("Notifications not available"));
@@ -43,16 +44,15 @@ void QtBlePeripheral::writeValue(const Data& value, const BleCharacteristic& cha
     const QByteArray bytes(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size()));
     const bool withResponse = type == BleWriteType::withResponse;
     operations.push_back({ withResponse ? Operation::Kind::writeWithResponse : Operation::Kind::writeWithoutResponse,
-                           characteristic, bytes, false });
-    serviceStates[characteristic.serviceUuid].object->writeCharacteristic(
-        *qtCharacteristic, bytes,
+        characteristic, bytes, false });
+    serviceStates[characteristic.serviceUuid].object->writeCharacteristic(*qtCharacteristic, bytes,
         withResponse ? QLowEnergyService::WriteWithResponse : QLowEnergyService::WriteWithoutResponse);
 }
 
 // Qt runs one attribute operation at a time, in order, and confirms nothing for a write without
 // response. So a confirmation also settles every write without response queued before it.
-void QtBlePeripheral::characteristicWritten(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                                            const QByteArray& value)
+void QtBlePeripheral::characteristicWritten(
+    const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value)
 {
     const auto uuid = fromQtUuid(characteristic.uuid());
     const auto found = std::ranges::find_if(operations, [&](const Operation& operation) {
@@ -64,9 +64,8 @@ void QtBlePeripheral::characteristicWritten(const Uuid& serviceUuid, const QLowE
     }
     const auto written = found->characteristic;
     operations.erase(operations.begin(), std::next(found));
-    post([this, written = withNotifyState(written)](BlePeripheralDelegate& d) {
-        d.peripheralDidWriteValue(*this, written, std::nullopt);
-    });
+    post([this, written = withNotifyState(written)](
+             BlePeripheralDelegate& d) { d.peripheralDidWriteValue(*this, written, std::nullopt); });
 }
 
 void QtBlePeripheral::descriptorWritten(const QLowEnergyDescriptor& descriptor)
@@ -74,9 +73,8 @@ void QtBlePeripheral::descriptorWritten(const QLowEnergyDescriptor& descriptor)
     if (descriptor.type() != QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration) {
         return;
     }
-    const auto found = std::ranges::find_if(operations, [](const Operation& operation) {
-        return operation.kind == Operation::Kind::notify;
-    });
+    const auto found = std::ranges::find_if(
+        operations, [](const Operation& operation) { return operation.kind == Operation::Kind::notify; });
     if (found == operations.end()) {
         return;
     }
@@ -130,8 +128,8 @@ void QtBlePeripheral::serviceError(QLowEnergyService::ServiceError serviceError)
 
 // Qt reports every value change of a characteristic with a configuration descriptor, reads
 // included; only those after a subscription are notifications.
-void QtBlePeripheral::characteristicChanged(const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic,
-                                            const QByteArray& value)
+void QtBlePeripheral::characteristicChanged(
+    const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value)
 {
     const auto uuid = fromQtUuid(characteristic.uuid());
     if (!uuid || !notifying.contains({ serviceUuid, *uuid })) {
@@ -141,15 +139,14 @@ void QtBlePeripheral::characteristicChanged(const Uuid& serviceUuid, const QLowE
     if (found == serviceStates.end() || !found->second.characteristics) {
         return;
     }
-    const auto known = std::ranges::find_if(*found->second.characteristics,
-                                            [&](const BleCharacteristic& candidate) { return candidate.uuid == *uuid; });
+    const auto known = std::ranges::find_if(
+        *found->second.characteristics, [&](const BleCharacteristic& candidate) { return candidate.uuid == *uuid; });
     if (known == found->second.characteristics->end()) {
         return;
     }
     Data bytes(value.begin(), value.end());
-    post([this, characteristic = withNotifyState(*known), bytes = std::move(bytes)](BlePeripheralDelegate& d) {
-        d.peripheralDidUpdateValue(*this, characteristic, bytes, std::nullopt);
-    });
+    post([this, characteristic = withNotifyState(*known), bytes = std::move(bytes)](
+             BlePeripheralDelegate& d) { d.peripheralDidUpdateValue(*this, characteristic, bytes, std::nullopt); });
 }
 
 } // namespace tavrik

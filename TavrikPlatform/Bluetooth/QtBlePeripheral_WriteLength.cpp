@@ -30,8 +30,7 @@ void QtBlePeripheral::readMtu()
 {
     const int generation = mtuGeneration;
     auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
-                                               QStringLiteral("org.freedesktop.DBus.ObjectManager"),
-                                               QStringLiteral("GetManagedObjects"));
+        QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"));
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
         watcher->deleteLater();

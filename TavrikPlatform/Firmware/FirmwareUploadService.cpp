@@ -3,9 +3,8 @@
 namespace tavrik {
 
 FirmwareUploadService::FirmwareUploadService(FirmwareTransfer::Transport transport, Download download,
-                                             FirmwareTransfer::LogSink log,
-                                             FirmwareTransfer::InstallCallback didInstall,
-                                             FirmwareTransfer::EnvironmentReader environment, QObject* parent)
+    FirmwareTransfer::LogSink log, FirmwareTransfer::InstallCallback didInstall,
+    FirmwareTransfer::EnvironmentReader environment, QObject* parent)
     : QObject(parent)
     , transfer(std::move(transport), std::move(log), std::move(didInstall), std::move(environment))
     , download(std::move(download))
@@ -39,9 +38,8 @@ void FirmwareUploadService::replaceStatus(FirmwareUploadStatus status)
 }
 
 void FirmwareUploadService::setFirmwareStatus(std::optional<FirmwareUploadStatus::Phase> phase,
-                                              std::optional<std::string> message,
-                                              std::optional<std::int64_t> bytesTransferred,
-                                              std::optional<std::int64_t> totalBytes)
+    std::optional<std::string> message, std::optional<std::int64_t> bytesTransferred,
+    std::optional<std::int64_t> totalBytes)
 {
     transfer.setFirmwareStatus(phase, std::move(message), bytesTransferred, totalBytes);
 }
@@ -50,11 +48,11 @@ void FirmwareUploadService::start(const FirmwareAsset& asset)
 {
     resetFirmwareSession();
     const std::uint64_t startedGeneration = generation;
-    setFirmwareStatus(FirmwareUploadStatus::Phase::downloading, "Downloading firmware " + asset.version + "...", 0,
-                      asset.sizeBytes);
+    setFirmwareStatus(
+        FirmwareUploadStatus::Phase::downloading, "Downloading firmware " + asset.version + "...", 0, asset.sizeBytes);
     if (!download) {
-        setFirmwareStatus(FirmwareUploadStatus::Phase::failed, "Failed to download firmware: no download available",
-                          0, asset.sizeBytes);
+        setFirmwareStatus(FirmwareUploadStatus::Phase::failed, "Failed to download firmware: no download available", 0,
+            asset.sizeBytes);
         return;
     }
     std::weak_ptr<FirmwareUploadService*> weak = self;
@@ -75,7 +73,7 @@ void FirmwareUploadService::start(const FirmwareAsset& asset)
             service.transfer.prepare(asset, std::move(*result.data));
         } else {
             service.setFirmwareStatus(FirmwareUploadStatus::Phase::failed,
-                                      "Failed to download firmware: " + result.errorDescription, 0, asset.sizeBytes);
+                "Failed to download firmware: " + result.errorDescription, 0, asset.sizeBytes);
         }
     });
     // The download may have finished synchronously (a fake); only keep the handle of a running one.

@@ -31,9 +31,9 @@ public:
     // exactly once unless cancelled. Gives an operation that cancels the download (may be empty).
     using Download = std::function<std::function<void()>(const FirmwareAsset&, DownloadCompletion)>;
 
-    FirmwareUploadService(FirmwareTransfer::Transport transport, Download download,
-                          FirmwareTransfer::LogSink log, FirmwareTransfer::InstallCallback didInstall,
-                          FirmwareTransfer::EnvironmentReader environment = {}, QObject* parent = nullptr);
+    FirmwareUploadService(FirmwareTransfer::Transport transport, Download download, FirmwareTransfer::LogSink log,
+        FirmwareTransfer::InstallCallback didInstall, FirmwareTransfer::EnvironmentReader environment = {},
+        QObject* parent = nullptr);
     ~FirmwareUploadService() override;
 
     const FirmwareUploadStatus& status() const { return currentStatus; }
@@ -43,9 +43,8 @@ public:
 
     void replaceStatus(FirmwareUploadStatus status);
     void setFirmwareStatus(std::optional<FirmwareUploadStatus::Phase> phase = std::nullopt,
-                           std::optional<std::string> message = std::nullopt,
-                           std::optional<std::int64_t> bytesTransferred = std::nullopt,
-                           std::optional<std::int64_t> totalBytes = std::nullopt);
+        std::optional<std::string> message = std::nullopt, std::optional<std::int64_t> bytesTransferred = std::nullopt,
+        std::optional<std::int64_t> totalBytes = std::nullopt);
 
     void start(const FirmwareAsset& asset);
     void cancel(const std::optional<FirmwareAsset>& availableAsset);

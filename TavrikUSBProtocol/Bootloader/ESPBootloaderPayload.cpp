@@ -13,7 +13,7 @@ void appendLittleEndian(Data& body, std::uint32_t value)
 } // namespace
 
 Data makeESPFlashBeginPayload(std::uint32_t eraseSize, std::uint32_t blockCount, std::uint32_t blockSize,
-                              std::uint32_t offset, std::optional<bool> encrypted)
+    std::uint32_t offset, std::optional<bool> encrypted)
 {
     Data body;
     body.reserve(20);

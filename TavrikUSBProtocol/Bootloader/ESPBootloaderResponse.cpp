@@ -18,8 +18,8 @@ ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::inval
     return error;
 }
 
-ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::shortStatusPacket(std::int64_t expected,
-                                                                                             std::int64_t actual)
+ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::shortStatusPacket(
+    std::int64_t expected, std::int64_t actual)
 {
     ESPBootloaderResponseValidationError error(Kind::shortStatusPacket,
         "ESP32 bootloader returned a short status packet: expected at least " + std::to_string(expected)
@@ -29,9 +29,8 @@ ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::short
     return error;
 }
 
-ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::commandFailed(std::uint8_t command,
-                                                                                         std::uint8_t status,
-                                                                                         std::uint8_t reason)
+ESPBootloaderResponseValidationError ESPBootloaderResponseValidationError::commandFailed(
+    std::uint8_t command, std::uint8_t status, std::uint8_t reason)
 {
     char hex[3];
     std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(command));

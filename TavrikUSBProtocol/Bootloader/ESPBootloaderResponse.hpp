@@ -19,8 +19,8 @@ public:
 
     static ESPBootloaderResponseValidationError invalidStatusByteCount(std::int64_t count);
     static ESPBootloaderResponseValidationError shortStatusPacket(std::int64_t expected, std::int64_t actual);
-    static ESPBootloaderResponseValidationError commandFailed(std::uint8_t command, std::uint8_t status,
-                                                              std::uint8_t reason);
+    static ESPBootloaderResponseValidationError commandFailed(
+        std::uint8_t command, std::uint8_t status, std::uint8_t reason);
 
     Kind kind() const { return kind_; }
     // The refused count of `invalidStatusByteCount`; 0 otherwise.
@@ -33,8 +33,8 @@ public:
     std::uint8_t status() const { return status_; }
     std::uint8_t reason() const { return reason_; }
 
-    friend bool operator==(const ESPBootloaderResponseValidationError& left,
-                           const ESPBootloaderResponseValidationError& right)
+    friend bool operator==(
+        const ESPBootloaderResponseValidationError& left, const ESPBootloaderResponseValidationError& right)
     {
         return left.kind_ == right.kind_ && left.count_ == right.count_ && left.expected_ == right.expected_
             && left.actual_ == right.actual_ && left.command_ == right.command_ && left.status_ == right.status_

@@ -12,8 +12,7 @@ ESPFirmwareCompressionError::ESPFirmwareCompressionError(Kind kind, const char* 
 
 ESPFirmwareCompressionError ESPFirmwareCompressionError::encodingFailed()
 {
-    return ESPFirmwareCompressionError(Kind::encodingFailed,
-                                       "Failed to compress the firmware image for ESP32 transfer.");
+    return ESPFirmwareCompressionError(Kind::encodingFailed, "Failed to compress the firmware image for ESP32 transfer.");
 }
 
 Data zlibCompressedData(const Data& image)

@@ -16,8 +16,8 @@ std::size_t payloadBytes(OnboardingLabelStage stage)
 Data cutRows(OnboardingLabelStage stage, const Data& fullMask)
 {
     const auto begin = fullMask.begin()
-        + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(layout(stage).firstRow)
-                                      * OnboardingLabelProtocol::rowBytes);
+        + static_cast<std::ptrdiff_t>(
+            static_cast<std::size_t>(layout(stage).firstRow) * OnboardingLabelProtocol::rowBytes);
     return Data(begin, begin + static_cast<std::ptrdiff_t>(payloadBytes(stage)));
 }
 

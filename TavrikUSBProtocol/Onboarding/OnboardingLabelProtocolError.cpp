@@ -11,8 +11,7 @@ OnboardingLabelProtocolError::OnboardingLabelProtocolError(Kind kind, const std:
 OnboardingLabelProtocolError OnboardingLabelProtocolError::invalidMaskSize(std::size_t expected, std::size_t actual)
 {
     OnboardingLabelProtocolError error(Kind::invalidMaskSize,
-        "Onboarding label mask must contain " + std::to_string(expected) + " bytes, got " + std::to_string(actual)
-            + ".");
+        "Onboarding label mask must contain " + std::to_string(expected) + " bytes, got " + std::to_string(actual) + ".");
     error.expected_ = expected;
     error.actual_ = actual;
     return error;
@@ -26,9 +25,8 @@ OnboardingLabelProtocolError OnboardingLabelProtocolError::unknownStage(std::uin
     return error;
 }
 
-OnboardingLabelProtocolError OnboardingLabelProtocolError::invalidPayloadSize(OnboardingLabelStage stage,
-                                                                              std::size_t expected,
-                                                                              std::size_t actual)
+OnboardingLabelProtocolError OnboardingLabelProtocolError::invalidPayloadSize(
+    OnboardingLabelStage stage, std::size_t expected, std::size_t actual)
 {
     OnboardingLabelProtocolError error(Kind::invalidPayloadSize,
         "Onboarding label " + std::string(caseName(stage)) + " must contain " + std::to_string(expected)
@@ -49,8 +47,8 @@ OnboardingLabelProtocolError OnboardingLabelProtocolError::duplicateStage(Onboar
 
 OnboardingLabelProtocolError OnboardingLabelProtocolError::missingStage(OnboardingLabelStage stage)
 {
-    OnboardingLabelProtocolError error(Kind::missingStage,
-        "Onboarding label data is missing stage " + std::string(caseName(stage)) + ".");
+    OnboardingLabelProtocolError error(
+        Kind::missingStage, "Onboarding label data is missing stage " + std::string(caseName(stage)) + ".");
     error.stage_ = stage;
     return error;
 }

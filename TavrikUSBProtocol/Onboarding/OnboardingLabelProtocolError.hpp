@@ -25,8 +25,8 @@ public:
 
     static OnboardingLabelProtocolError invalidMaskSize(std::size_t expected, std::size_t actual);
     static OnboardingLabelProtocolError unknownStage(std::uint8_t value);
-    static OnboardingLabelProtocolError invalidPayloadSize(OnboardingLabelStage stage, std::size_t expected,
-                                                           std::size_t actual);
+    static OnboardingLabelProtocolError invalidPayloadSize(
+        OnboardingLabelStage stage, std::size_t expected, std::size_t actual);
     static OnboardingLabelProtocolError duplicateStage(OnboardingLabelStage stage);
     static OnboardingLabelProtocolError missingStage(OnboardingLabelStage stage);
     static OnboardingLabelProtocolError truncatedFrame();

@@ -86,9 +86,17 @@ TEST_F(QuitFixture, ShutdownsThatEndAtOnceOrFailStillQuitOnce)
     };
     const std::vector<Case> cases {
         { "completes before returning", [](std::function<void()> completion) { completion(); } },
-        { "completes twice", [](std::function<void()> completion) { completion(); completion(); } },
+        { "completes twice",
+            [](std::function<void()> completion) {
+                completion();
+                completion();
+            } },
         { "throws", [](std::function<void()>) { throw std::runtime_error("device gone"); } },
-        { "completes then throws", [](std::function<void()> completion) { completion(); throw 42; } },
+        { "completes then throws",
+            [](std::function<void()> completion) {
+                completion();
+                throw 42;
+            } },
         { "empty operation", {} },
     };
     for (const auto& c : cases) {

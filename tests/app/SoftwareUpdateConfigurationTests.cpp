@@ -19,8 +19,9 @@ TEST(SoftwareUpdateConfigurationTests, NeedsBothValuesAsNonBlankText)
     const std::vector<Case> cases {
         { "both set", { { "SUFeedURL", feed }, { "SUPublicEDKey", key } }, true },
         { "both set with surrounding blanks and line breaks",
-          { { "SUFeedURL", QStringLiteral(" \t") + feed + QStringLiteral("\n") }, { "SUPublicEDKey", key + QStringLiteral("\r\n") } },
-          true },
+            { { "SUFeedURL", QStringLiteral(" \t") + feed + QStringLiteral("\n") },
+                { "SUPublicEDKey", key + QStringLiteral("\r\n") } },
+            true },
         { "nothing", {}, false },
         { "key missing", { { "SUFeedURL", feed } }, false },
         { "feed missing", { { "SUPublicEDKey", key } }, false },

@@ -25,10 +25,9 @@ struct ApplicationFixture : ::testing::Test {
 
     std::unique_ptr<TavrikLinkApplication> make(AppOptions options = {}, bool handleSignals = false)
     {
-        return std::make_unique<TavrikLinkApplication>(
-            options,
+        return std::make_unique<TavrikLinkApplication>(options,
             TavrikLinkApplication::Environment { scheduler, TavrikResources(installDir.filePath("bin")),
-                                                 [this](int status) { exits.push_back(status); }, handleSignals });
+                [this](int status) { exits.push_back(status); }, handleSignals });
     }
 };
 
@@ -109,10 +108,12 @@ TEST_F(ApplicationFixture, TheLogItemFollowsWhatTheWindowPublishes)
 
     bool expanded = false;
     TavrikViewCommands& commands = app->viewCommands();
-    commands.publish([&] {
-        expanded = !expanded;
-        commands.setLogDrawerExpanded(expanded);
-    }, false);
+    commands.publish(
+        [&] {
+            expanded = !expanded;
+            commands.setLogDrawerExpanded(expanded);
+        },
+        false);
     EXPECT_TRUE(window.logDrawerAction()->isEnabled());
     EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
 

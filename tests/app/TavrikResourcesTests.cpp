@@ -40,7 +40,7 @@ TEST_F(InstallTree, ResourcesAreTheShareFolderBesideBin)
     EXPECT_EQ(TavrikResources(bin).resourceDirectory(), prefix.filePath(QStringLiteral("share/tavrik-link")));
     // The program may be started through a path with "." and ".." in it.
     EXPECT_EQ(TavrikResources(bin + QStringLiteral("/../bin/.")).resourceDirectory(),
-              prefix.filePath(QStringLiteral("share/tavrik-link")));
+        prefix.filePath(QStringLiteral("share/tavrik-link")));
 }
 
 TEST_F(InstallTree, MissingResourcesStillGiveADirectory)

@@ -24,7 +24,7 @@ TEST(UnixSignalNotifierTests, DeliversEachSignalOnTheEventLoopAndRestoresTheOldH
         ASSERT_TRUE(processEventsUntil([&] { return received.size() == 2; }));
         EXPECT_EQ(received, std::vector<int>({ SIGTERM, SIGINT }));
     }
-    struct sigaction current {};
+    struct sigaction current { };
     ASSERT_EQ(::sigaction(SIGTERM, nullptr, &current), 0);
     EXPECT_EQ(current.sa_handler, SIG_DFL);
 

@@ -88,47 +88,76 @@ TEST(BackupEnvelopeValidation, RefusesTheFirstBrokenRule)
     const auto first = [](SyncDataEnvelope& envelope) -> RoutinePayload& { return envelope.routines[0]; };
     const std::pair<Change, std::string> cases[] = {
         { [](SyncDataEnvelope& e) { e.type = "sync_state"; }, "Backup is not Tavrik sync data" },
-        { [](SyncDataEnvelope& e) { e.dataVersion = 8; }, "Backup migration pipeline is not aligned with the current schema" },
-        { [](SyncDataEnvelope& e) { e.dataVersion.reset(); }, "Backup migration pipeline is not aligned with the current schema" },
+        { [](SyncDataEnvelope& e) { e.dataVersion = 8; },
+            "Backup migration pipeline is not aligned with the current schema" },
+        { [](SyncDataEnvelope& e) { e.dataVersion.reset(); },
+            "Backup migration pipeline is not aligned with the current schema" },
         { [](SyncDataEnvelope& e) { e.tags.push_back(tag(2)); }, "Backup contains invalid or repeated tag ids" },
         { [](SyncDataEnvelope& e) { e.tags.push_back(tag(0)); }, "Backup contains invalid or repeated tag ids" },
-        { [](SyncDataEnvelope& e) { e.routines.push_back(e.routines[1]); }, "Backup contains invalid or repeated routine ids" },
+        { [](SyncDataEnvelope& e) { e.routines.push_back(e.routines[1]); },
+            "Backup contains invalid or repeated routine ids" },
         { [&](SyncDataEnvelope& e) { first(e).id = 0; }, "Backup contains invalid or repeated routine ids" },
-        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(3, 2)); }, "Backup contains invalid or repeated schedule ids" },
-        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(0, 2)); }, "Backup contains invalid or repeated schedule ids" },
-        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(5, 9)); }, "Schedule 5 references missing routine id 9" },
+        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(3, 2)); },
+            "Backup contains invalid or repeated schedule ids" },
+        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(0, 2)); },
+            "Backup contains invalid or repeated schedule ids" },
+        { [](SyncDataEnvelope& e) { e.schedules.push_back(schedule(5, 9)); },
+            "Schedule 5 references missing routine id 9" },
         // Tag ids are checked before schedule references.
         { [](SyncDataEnvelope& e) {
              e.schedules.push_back(schedule(5, 9));
              e.tags.push_back(tag(1));
          },
-          "Backup contains invalid or repeated tag ids" },
+            "Backup contains invalid or repeated tag ids" },
         { [&](SyncDataEnvelope& e) { first(e).groups.push_back(group(10, RoutineGroupMode::timebox, 60)); },
-          "Routine 1 contains invalid or repeated group ids" },
+            "Routine 1 contains invalid or repeated group ids" },
         { [&](SyncDataEnvelope& e) { first(e).groups.push_back(group(0, RoutineGroupMode::timebox, 60)); },
-          "Routine 1 contains invalid or repeated group ids" },
-        { [&](SyncDataEnvelope& e) { first(e).groups[0].timeLimitSeconds = 0; }, "Group 10 has an invalid time limit for timebox mode" },
-        { [&](SyncDataEnvelope& e) { first(e).groups[0].timeLimitSeconds = 86401; }, "Group 10 has an invalid time limit for timebox mode" },
-        { [&](SyncDataEnvelope& e) { first(e).groups[1].timeLimitSeconds = 60; }, "Group 11 has an invalid time limit for rotation mode" },
+            "Routine 1 contains invalid or repeated group ids" },
+        { [&](SyncDataEnvelope& e) { first(e).groups[0].timeLimitSeconds = 0; },
+            "Group 10 has an invalid time limit for timebox mode" },
+        { [&](SyncDataEnvelope& e) { first(e).groups[0].timeLimitSeconds = 86401; },
+            "Group 10 has an invalid time limit for timebox mode" },
+        { [&](SyncDataEnvelope& e) { first(e).groups[1].timeLimitSeconds = 60; },
+            "Group 11 has an invalid time limit for rotation mode" },
         { [&](SyncDataEnvelope& e) { first(e).steps[2].id = 11; }, "Routine 1 contains an invalid or repeated node id" },
         { [&](SyncDataEnvelope& e) { first(e).steps[2].id = 1; }, "Routine 1 contains an invalid or repeated node id" },
         { [&](SyncDataEnvelope& e) { first(e).steps[2].id = 0; }, "Routine 1 contains an invalid or repeated node id" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string(""); }, "Routine 1 step 3 references a missing tag" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("0"); }, "Routine 1 step 3 references a missing tag" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("5"); }, "Routine 1 step 3 references a missing tag" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("Tag 7"); }, "Routine 1 step 3 references a missing tag" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string(" 7"); }, "Routine 1 step 3 references a missing tag" },
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("-7"); }, "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string(""); },
+            "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("0"); },
+            "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("5"); },
+            "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("Tag 7"); },
+            "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string(" 7"); },
+            "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("-7"); },
+            "Routine 1 step 3 references a missing tag" },
         // 2^32 + 7 must not wrap onto tag 7.
-        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("4294967303"); }, "Routine 1 step 3 references a missing tag" },
+        { [&](SyncDataEnvelope& e) { first(e).steps[2].tagId = std::string("4294967303"); },
+            "Routine 1 step 3 references a missing tag" },
         { [&](SyncDataEnvelope& e) { first(e).steps[2].parentId = 1; }, "Routine 1 step 3 references a missing group" },
         { [&](SyncDataEnvelope& e) { first(e).steps[2].parentId = 12; }, "Routine 1 step 3 references a missing group" },
-        { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 7, 7 }; }, "Routine 1 contains invalid or repeated start tag ids" },
-        { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 0 }; }, "Routine 1 contains invalid or repeated start tag ids" },
-        { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 7, 9 }; }, "Routine 1 references missing start tag id 9" },
-        { [](SyncDataEnvelope& e) { e.routines[1].startTagIds = { 2, 7 }; }, "Start tag id 7 is assigned to routines 1 and 2" },
+        { [&](SyncDataEnvelope& e) {
+             first(e).startTagIds = { 7, 7 };
+         },
+            "Routine 1 contains invalid or repeated start tag ids" },
+        { [&](SyncDataEnvelope& e) { first(e).startTagIds = { 0 }; },
+            "Routine 1 contains invalid or repeated start tag ids" },
+        { [&](SyncDataEnvelope& e) {
+             first(e).startTagIds = { 7, 9 };
+         },
+            "Routine 1 references missing start tag id 9" },
+        { [](SyncDataEnvelope& e) {
+             e.routines[1].startTagIds = { 2, 7 };
+         },
+            "Start tag id 7 is assigned to routines 1 and 2" },
         // Every start tag of a routine must exist before any is checked for an earlier holder.
-        { [](SyncDataEnvelope& e) { e.routines[1].startTagIds = { 7, 9 }; }, "Routine 2 references missing start tag id 9" },
+        { [](SyncDataEnvelope& e) {
+             e.routines[1].startTagIds = { 7, 9 };
+         },
+            "Routine 2 references missing start tag id 9" },
     };
     for (const auto& [change, message] : cases) {
         SyncDataEnvelope envelope = validEnvelope();

@@ -46,8 +46,9 @@ const std::pair<const char*, const char*> refusedFixtures[] = {
     { "v1.json", "Tavrik backup schema v1 was never supported" },
     { "v10.json", "Tavrik backup schema v10 requires a newer Tavrik Link" },
     { "v2-full-tag-list.json",
-      "Backup could not be decoded as schema v2: Legacy data has missing tag references but the tag list is full" },
-    { "v2-repeated-routine-ids.json", "Backup could not be decoded as schema v2: Legacy routines contain an invalid or repeated id" },
+        "Backup could not be decoded as schema v2: Legacy data has missing tag references but the tag list is full" },
+    { "v2-repeated-routine-ids.json",
+        "Backup could not be decoded as schema v2: Legacy routines contain an invalid or repeated id" },
     { "v2-undecodable.json", "Backup could not be decoded as schema v2: Missing value for \"instruction\"" },
     { "v6-subroutines.json", "Backup schema v6 uses the unsupported 'subroutines' field; expected 'timeboxes'" },
     { "v8-groups.json", "Backup schema v8 requires timeboxes; groups require schema v9" },
@@ -73,9 +74,12 @@ std::string routineDocument(int version, const std::string& routineMembers)
 TEST(BackupMigrationPipeline, MigratesEachSourceVersionToItsExpectedDocument)
 {
     const std::string keyedWarnings[] = {
-        "Routine Morning step 4 used missing tag 'Garage'. It was preserved as 'Unlinked: Garage'; reassign it after the upgrade.",
-        "Routine Evening step 1 used missing tag ' garage'. It was preserved as 'Unlinked: Garage'; reassign it after the upgrade.",
-        "Routine Evening step 2 used missing tag '(empty)'. It was preserved as 'Unlinked legacy tag'; reassign it after the upgrade.",
+        "Routine Morning step 4 used missing tag 'Garage'. It was preserved as 'Unlinked: Garage'; reassign it after "
+        "the upgrade.",
+        "Routine Evening step 1 used missing tag ' garage'. It was preserved as 'Unlinked: Garage'; reassign it after "
+        "the upgrade.",
+        "Routine Evening step 2 used missing tag '(empty)'. It was preserved as 'Unlinked legacy tag'; reassign it "
+        "after the upgrade.",
         "Schedule 3 referenced a missing routine and was omitted from the migration backup.",
     };
     struct Case {
@@ -88,7 +92,7 @@ TEST(BackupMigrationPipeline, MigratesEachSourceVersionToItsExpectedDocument)
     const Case cases[] = {
         { "unversioned.json", "unversioned.expected.json", BackupSchemaVersion::unversioned, allStepLabels, {} },
         { "v2-keyed.json", "v2-keyed.expected.json", BackupSchemaVersion::v2, stepsFrom(1),
-          { std::begin(keyedWarnings), std::end(keyedWarnings) } },
+            { std::begin(keyedWarnings), std::end(keyedWarnings) } },
         { "v3.json", "v3.expected.json", BackupSchemaVersion::v3, stepsFrom(2), {} },
         { "v4.json", "v4.expected.json", BackupSchemaVersion::v4, stepsFrom(3), {} },
         { "v5.json", "v5.expected.json", BackupSchemaVersion::v5, stepsFrom(4), {} },
@@ -132,8 +136,9 @@ TEST(BackupMigrationPipeline, ReadsTheDeclaredVersion)
         SCOPED_TRACE(member);
         const BackupMigrationResult result = BackupMigrationPipeline::migrate(minimalDocument(member));
         EXPECT_EQ(result.sourceVersion, version);
-        EXPECT_EQ(result.appliedSteps, version == BackupSchemaVersion::unversioned ? allStepLabels
-                                                                                   : stepsFrom(static_cast<std::size_t>(rawValue(version)) - 1));
+        EXPECT_EQ(result.appliedSteps,
+            version == BackupSchemaVersion::unversioned ? allStepLabels
+                                                        : stepsFrom(static_cast<std::size_t>(rawValue(version)) - 1));
         EXPECT_EQ(result.envelope.dataVersion, 9);
     }
 }
@@ -156,7 +161,7 @@ TEST(BackupMigrationPipeline, RefusesDocumentsItCannotRead)
         { minimalDocument(R"("dataVersion":-3,)"), "Tavrik backup schema v-3 was never supported" },
         { minimalDocument(R"("dataVersion":1e3,)"), "Tavrik backup schema v1000 requires a newer Tavrik Link" },
         { minimalDocument(R"("dataVersion":9223372036854775807,)"),
-          "Tavrik backup schema v9223372036854775807 requires a newer Tavrik Link" },
+            "Tavrik backup schema v9223372036854775807 requires a newer Tavrik Link" },
         { minimalDocument(R"("dataVersion":"9",)"), "Backup dataVersion must be an integer" },
         { minimalDocument(R"("dataVersion":true,)"), "Backup dataVersion must be an integer" },
         { minimalDocument(R"("dataVersion":8.5,)"), "Backup dataVersion must be an integer" },
@@ -202,28 +207,29 @@ TEST(BackupMigrationPipeline, RefusesDocumentsTheSchemaStepsCannotCarry)
 {
     const std::pair<std::string, std::string> cases[] = {
         // A v5 document runs the v6 check too; a null value still counts as a present key.
-        { routineDocument(5, R"("subroutines":null)"), "Backup schema v6 uses the unsupported 'subroutines' field; expected 'timeboxes'" },
+        { routineDocument(5, R"("subroutines":null)"),
+            "Backup schema v6 uses the unsupported 'subroutines' field; expected 'timeboxes'" },
         { routineDocument(8, R"("groups":null)"), "Backup schema v8 requires timeboxes; groups require schema v9" },
         { routineDocument(8, R"("timeboxes":null)"), "Legacy timeboxes must be an array of objects" },
         { routineDocument(8, R"("timeboxes":[{"id":1,"position":0,"label":"A","timeLimitSeconds":true}])"),
-          "Group timeLimitSeconds must be an integer" },
+            "Group timeLimitSeconds must be an integer" },
         { routineDocument(8, R"("timeboxes":[{"id":1,"position":0,"label":"A","timeLimitSeconds":60.5}])"),
-          "Group timeLimitSeconds must be an integer" },
+            "Group timeLimitSeconds must be an integer" },
         { routineDocument(9, R"("timeboxes":[])"), "Backup schema v9 requires groups, not timeboxes" },
         { R"({"type":"sync_data","dataVersion":9,"tags":[],"schedules":[],"routines":[{}]})",
-          "Backup schema v9 requires a groups array of objects" },
+            "Backup schema v9 requires a groups array of objects" },
         { routineDocument(9, R"("groups":{})"), "Backup schema v9 requires a groups array of objects" },
         { routineDocument(9, R"("groups":[{"id":1,"position":0,"label":"A","timeLimitSeconds":60}])"),
-          "Group mode must be timebox or rotation" },
+            "Group mode must be timebox or rotation" },
         { routineDocument(9, R"("groups":[{"id":1,"position":0,"label":"A","mode":"Timebox","timeLimitSeconds":60}])"),
-          "Group mode must be timebox or rotation" },
+            "Group mode must be timebox or rotation" },
         // An unversioned document reaches the legacy migration too.
         { R"({"type":"sync_data","routines":[{"id":4,"label":"A"},{"id":0,"label":"B"}]})",
-          "Backup could not be decoded as schema v2: Legacy routines contain an invalid or repeated id" },
+            "Backup could not be decoded as schema v2: Legacy routines contain an invalid or repeated id" },
         // Rules of the current envelope run at the end of every migration.
         { R"({"type":"sync_data","dataVersion":9,"schedules":[],"routines":[],
               "tags":[{"id":4,"uid":"A","name":"A"},{"id":4,"uid":"B","name":"B"}]})",
-          "Backup contains invalid or repeated tag ids" },
+            "Backup contains invalid or repeated tag ids" },
     };
     for (const auto& [document, message] : cases) {
         EXPECT_EQ(migrationErrorText(document), message) << document;
@@ -235,13 +241,14 @@ TEST(BackupMigrationPipeline, ReportsDecodingFailuresWithTheSchemaTheyHappenedIn
     const std::pair<std::string, std::string> cases[] = {
         // A non-list "routines" passes every step; the typed decoding refuses it.
         { R"({"type":"sync_data","dataVersion":5,"tags":[],"schedules":[],"routines":{"id":1}})",
-          "Backup could not be decoded as schema v9: " },
-        { R"({"type":"sync_data","dataVersion":9,"routines":[],"schedules":[]})", "Backup could not be decoded as schema v9: " },
+            "Backup could not be decoded as schema v9: " },
+        { R"({"type":"sync_data","dataVersion":9,"routines":[],"schedules":[]})",
+            "Backup could not be decoded as schema v9: " },
         { routineDocument(9, R"("groups":[],"steps":[{"id":1,"position":0,"tagId":"1"}])"),
-          "Backup could not be decoded as schema v9: " },
+            "Backup could not be decoded as schema v9: " },
         { R"({"type":"sync_data","dataVersion":2,"tags":{}})", "Backup could not be decoded as schema v2: " },
         { R"({"type":"sync_data","schedules":[{"id":1,"hour":7,"minute":0,"enabled":"yes"}]})",
-          "Backup could not be decoded as schema v2: " },
+            "Backup could not be decoded as schema v2: " },
     };
     for (const auto& [document, prefix] : cases) {
         const std::string message = migrationErrorText(document);
@@ -288,10 +295,10 @@ TEST(BackupMigrationPipeline, EncodesNothingForAnEnvelopeThatBreaksARule)
     SyncDataEnvelope envelope = BackupMigrationPipeline::migrate(backupFixture("v9.json")).envelope;
     envelope.dataVersion = 8;
     EXPECT_EQ(migrationErrorText([&] { BackupMigrationPipeline::encodeCurrent(envelope, true); }),
-              "Backup migration pipeline is not aligned with the current schema");
+        "Backup migration pipeline is not aligned with the current schema");
     envelope.dataVersion.reset();
     EXPECT_EQ(migrationErrorText([&] { BackupMigrationPipeline::encodeCurrent(envelope, false); }),
-              "Backup migration pipeline is not aligned with the current schema");
+        "Backup migration pipeline is not aligned with the current schema");
 
     // A name that is not UTF-8 is refused, not written with replacement characters, and the error is
     // an ordinary runtime error that callers show like any other.
@@ -338,7 +345,8 @@ TEST(BackupMigrationPipeline, AnObjectOfManyKeysMigratesLikeTheDocumentWithoutTh
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.label);
         const std::string plain = backupFixture(testCase.fixture);
-        const std::string crowded = test::withMembers(plain, testCase.objectStart, test::manyMembers(200'000, testCase.repeated));
+        const std::string crowded
+            = test::withMembers(plain, testCase.objectStart, test::manyMembers(200'000, testCase.repeated));
         ASSERT_FALSE(crowded.empty());
         EXPECT_EQ(BackupMigrationPipeline::migrate(crowded), BackupMigrationPipeline::migrate(plain));
     }

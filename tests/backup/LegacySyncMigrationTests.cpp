@@ -26,10 +26,15 @@ ordered_json routineJson(std::uint32_t id, const std::string& label, std::vector
     return { { "id", id }, { "label", label }, { "steps", steps } };
 }
 
-LegacyKeyedBackupMigrationResult migrate(ordered_json tags, ordered_json routines, ordered_json schedules = ordered_json::array())
+LegacyKeyedBackupMigrationResult migrate(
+    ordered_json tags, ordered_json routines, ordered_json schedules = ordered_json::array())
 {
     const ordered_json document = {
-        { "type", "sync_data" }, { "dataVersion", 2 }, { "tags", tags }, { "routines", routines }, { "schedules", schedules },
+        { "type", "sync_data" },
+        { "dataVersion", 2 },
+        { "tags", tags },
+        { "routines", routines },
+        { "schedules", schedules },
     };
     return LegacyKeyedBackupMigration::migrate(dataFromString(document.dump()));
 }
@@ -77,14 +82,23 @@ TEST(LegacyKeyedBackupMigration, RenumbersZeroAndRepeatedTagIdsWithoutTakingKept
 
 TEST(LegacyKeyedBackupMigration, FindsTagsByIdUidAndNameIgnoringBlanksAndCase)
 {
-    const ordered_json tags = ordered_json::array({ tagJson(3, "Kitchen"), tagJson(0, "\xC3\x89" "cole", "04 AA BB"), tagJson(4, "Desk") });
+    const ordered_json tags = ordered_json::array({ tagJson(3, "Kitchen"),
+        tagJson(0,
+            "\xC3\x89"
+            "cole",
+            "04 AA BB"),
+        tagJson(4, "Desk") });
     const std::vector<std::pair<std::string, std::string>> references = {
         { "3", "3" },
-        { "4", "4" },          // the kept id, not the zero-id tag that was renumbered
-        { "5", "5" },          // the renumbered tag's new id
+        { "4", "4" }, // the kept id, not the zero-id tag that was renumbered
+        { "5", "5" }, // the renumbered tag's new id
         { " kITCHEN\n", "3" },
-        { "\xC3\xA9" "COLE ", "5" }, // ICU lower-casing beyond ASCII
-        { "E\xCC\x81" "cole", "5" },   // E with a combining accent is the same text as the precomposed one
+        { "\xC3\xA9"
+          "COLE ",
+            "5" }, // ICU lower-casing beyond ASCII
+        { "E\xCC\x81"
+          "cole",
+            "5" }, // E with a combining accent is the same text as the precomposed one
         { "04 aa bb", "5" },
         { "desk\t", "4" },
     };
@@ -110,44 +124,50 @@ TEST(LegacyKeyedBackupMigration, RecoversMissingTagsWithUniqueNamesAndUids)
         TagInfo recovered;
     };
     const Case cases[] = {
-        { "plain", ordered_json::array({ tagJson(1, "Door") }), " Garage ", { 2, "LEGACY-UNLINKED-2", "Unlinked: Garage" } },
-        { "empty reference", ordered_json::array({ tagJson(2, "Door") }), "", { 1, "LEGACY-UNLINKED-1", "Unlinked legacy tag" } },
+        { "plain", ordered_json::array({ tagJson(1, "Door") }), " Garage ",
+            { 2, "LEGACY-UNLINKED-2", "Unlinked: Garage" } },
+        { "empty reference", ordered_json::array({ tagJson(2, "Door") }), "",
+            { 1, "LEGACY-UNLINKED-1", "Unlinked legacy tag" } },
         { "blank reference", ordered_json::array(), " \t ", { 1, "LEGACY-UNLINKED-1", "Unlinked legacy tag" } },
         { "name taken twice", { tagJson(1, "UNLINKED: garage"), tagJson(2, "unlinked: Garage 2") }, "Garage",
-          { 3, "LEGACY-UNLINKED-3", "Unlinked: Garage 3" } },
-        { "uid taken", ordered_json::array({ tagJson(5, "Door", "legacy-unlinked-1") }), "Garage", { 1, "LEGACY-UNLINKED-1-2", "Unlinked: Garage" } },
+            { 3, "LEGACY-UNLINKED-3", "Unlinked: Garage 3" } },
+        { "uid taken", ordered_json::array({ tagJson(5, "Door", "legacy-unlinked-1") }), "Garage",
+            { 1, "LEGACY-UNLINKED-1-2", "Unlinked: Garage" } },
         // Cut to 23 bytes at a character boundary: the thumbs-up with its skin tone is one character.
         { "cut before a cluster", ordered_json::array(), "Kitchen s\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD shelf",
-          { 1, "LEGACY-UNLINKED-1", "Unlinked: Kitchen s" } },
-        { "cut to make room for the suffix", ordered_json::array({ tagJson(1, "Unlinked: Abcdefghijklm") }), "Abcdefghijklmnopqrstuvwxyz",
-          { 2, "LEGACY-UNLINKED-2", "Unlinked: Abcdefghijk 2" } },
+            { 1, "LEGACY-UNLINKED-1", "Unlinked: Kitchen s" } },
+        { "cut to make room for the suffix", ordered_json::array({ tagJson(1, "Unlinked: Abcdefghijklm") }),
+            "Abcdefghijklmnopqrstuvwxyz", { 2, "LEGACY-UNLINKED-2", "Unlinked: Abcdefghijk 2" } },
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.label);
-        const LegacyKeyedBackupMigrationResult result = migrate(testCase.tags, ordered_json::array({ routineJson(9, "Chores", { stepJson(1, testCase.reference) }) }));
+        const LegacyKeyedBackupMigrationResult result = migrate(
+            testCase.tags, ordered_json::array({ routineJson(9, "Chores", { stepJson(1, testCase.reference) }) }));
         ASSERT_EQ(result.envelope.tags.size(), testCase.tags.size() + 1);
         EXPECT_EQ(result.envelope.tags.back(), testCase.recovered);
         EXPECT_EQ(result.envelope.routines[0].steps[0].tagId, std::to_string(testCase.recovered.id));
         const std::string quoted = testCase.reference.empty() ? "(empty)" : testCase.reference;
-        EXPECT_EQ(result.warnings, (std::vector<std::string> { "Routine Chores step 1 used missing tag '" + quoted
-                                                               + "'. It was preserved as '" + testCase.recovered.name
-                                                               + "'; reassign it after the upgrade." }));
+        EXPECT_EQ(result.warnings,
+            (std::vector<std::string> { "Routine Chores step 1 used missing tag '" + quoted + "'. It was preserved as '"
+                + testCase.recovered.name + "'; reassign it after the upgrade." }));
     }
 }
 
 TEST(LegacyKeyedBackupMigration, StepsNamingTheSameMissingTagShareItAndEachWarn)
 {
-    const LegacyKeyedBackupMigrationResult result = migrate(
-        ordered_json::array({ tagJson(1, "Door") }),
-        ordered_json::array({ routineJson(1, "A", { stepJson(1, "Garage"), stepJson(2, "Door") }), routineJson(2, "B", { stepJson(1, "GARAGE ") }) }));
+    const LegacyKeyedBackupMigrationResult result = migrate(ordered_json::array({ tagJson(1, "Door") }),
+        ordered_json::array({ routineJson(1, "A", { stepJson(1, "Garage"), stepJson(2, "Door") }),
+            routineJson(2, "B", { stepJson(1, "GARAGE ") }) }));
     EXPECT_EQ(tagIds(result.envelope), (std::vector<std::uint32_t> { 1, 2 }));
     EXPECT_EQ(result.envelope.routines[0].steps[0].tagId, "2");
     EXPECT_EQ(result.envelope.routines[1].steps[0].tagId, "2");
     EXPECT_EQ(result.warnings,
-              (std::vector<std::string> {
-                  "Routine A step 1 used missing tag 'Garage'. It was preserved as 'Unlinked: Garage'; reassign it after the upgrade.",
-                  "Routine B step 1 used missing tag 'GARAGE '. It was preserved as 'Unlinked: Garage'; reassign it after the upgrade.",
-              }));
+        (std::vector<std::string> {
+            "Routine A step 1 used missing tag 'Garage'. It was preserved as 'Unlinked: Garage'; reassign it after the "
+            "upgrade.",
+            "Routine B step 1 used missing tag 'GARAGE '. It was preserved as 'Unlinked: Garage'; reassign it after "
+            "the upgrade.",
+        }));
 }
 
 TEST(LegacyKeyedBackupMigration, RecoversOnlyWhileTheTagListHasRoom)
@@ -163,15 +183,19 @@ TEST(LegacyKeyedBackupMigration, RecoversOnlyWhileTheTagListHasRoom)
     EXPECT_EQ(migrate(tagsUpTo(23), routines).envelope.tags.size(), 24u);
     EXPECT_EQ(legacyErrorText(tagsUpTo(24), routines), "Legacy data has missing tag references but the tag list is full");
     // A second missing reference would need a 25th tag.
-    EXPECT_EQ(legacyErrorText(tagsUpTo(23), ordered_json::array({ routineJson(1, "R", { stepJson(1, "Lost"), stepJson(2, "Gone") }) })),
-              "Legacy data has missing tag references but the tag list is full");
+    EXPECT_EQ(legacyErrorText(tagsUpTo(23),
+                  ordered_json::array({ routineJson(1, "R", { stepJson(1, "Lost"), stepJson(2, "Gone") }) })),
+        "Legacy data has missing tag references but the tag list is full");
 }
 
 TEST(LegacyKeyedBackupMigration, GivesStepsFreeNodeIdsAboveTheGroups)
 {
-    ordered_json routine = routineJson(1, "R", { stepJson(0, "1"), stepJson(2, "1"), stepJson(2, "1"), stepJson(9, "1") });
-    routine["groups"] = { { { "id", 1 }, { "position", 0 }, { "label", "G" }, { "mode", "rotation" }, { "timeLimitSeconds", 0 } } };
-    const LegacyKeyedBackupMigrationResult result = migrate(ordered_json::array({ tagJson(1, "T") }), ordered_json::array({ routine }));
+    ordered_json routine
+        = routineJson(1, "R", { stepJson(0, "1"), stepJson(2, "1"), stepJson(2, "1"), stepJson(9, "1") });
+    routine["groups"]
+        = { { { "id", 1 }, { "position", 0 }, { "label", "G" }, { "mode", "rotation" }, { "timeLimitSeconds", 0 } } };
+    const LegacyKeyedBackupMigrationResult result
+        = migrate(ordered_json::array({ tagJson(1, "T") }), ordered_json::array({ routine }));
     std::vector<std::uint32_t> ids;
     for (const RoutineStepPayload& step : result.envelope.routines[0].steps) {
         ids.push_back(step.id);
@@ -197,10 +221,8 @@ TEST(LegacyKeyedBackupMigration, ResolvesSchedulesByIdThenKeyThenUniqueLabel)
     const ordered_json schedules = {
         scheduleJson(1, { { "routineId", 4 }, { "key", "wake" } }),
         scheduleJson(2, { { "routineId", 99 }, { "key", " Wake" }, { "label", "Nap" } }), // the later routine with the key
-        scheduleJson(3, { { "label", "NAP" } }),
-        scheduleJson(4, { { "label", "Twin" } }),                                            // label held twice
-        scheduleJson(5, { { "routineId", 0 } }),
-        scheduleJson(0, {}),                                                                 // enabled by default: not empty
+        scheduleJson(3, { { "label", "NAP" } }), scheduleJson(4, { { "label", "Twin" } }), // label held twice
+        scheduleJson(5, { { "routineId", 0 } }), scheduleJson(0, {}), // enabled by default: not empty
         { { "id", 0 }, { "hour", 0 }, { "minute", 0 }, { "enabled", 0 }, { "label", " " } }, // empty placeholder
     };
     const LegacyKeyedBackupMigrationResult result = migrate(ordered_json::array(), routines, schedules);
@@ -210,34 +232,42 @@ TEST(LegacyKeyedBackupMigration, ResolvesSchedulesByIdThenKeyThenUniqueLabel)
     }
     EXPECT_EQ(kept, (std::vector<std::pair<std::uint32_t, std::uint32_t>> { { 1, 4 }, { 2, 2 }, { 3, 4 } }));
     EXPECT_EQ(result.warnings,
-              (std::vector<std::string> {
-                  "Schedule 4 referenced a missing routine and was omitted from the migration backup.",
-                  "Schedule 5 referenced a missing routine and was omitted from the migration backup.",
-                  "Schedule 0 referenced a missing routine and was omitted from the migration backup.",
-              }));
+        (std::vector<std::string> {
+            "Schedule 4 referenced a missing routine and was omitted from the migration backup.",
+            "Schedule 5 referenced a missing routine and was omitted from the migration backup.",
+            "Schedule 0 referenced a missing routine and was omitted from the migration backup.",
+        }));
 }
 
 TEST(LegacyKeyedBackupMigration, ReadsEnabledAsNumberOrBoolean)
 {
     const ordered_json routines = ordered_json::array({ routineJson(1, "R") });
     const std::pair<ordered_json, bool> cases[] = {
-        { 1, true }, { 0, false }, { 2, true }, { true, true }, { false, false }, { nullptr, true },
+        { 1, true },
+        { 0, false },
+        { 2, true },
+        { true, true },
+        { false, false },
+        { nullptr, true },
     };
     for (const auto& [enabled, expected] : cases) {
-        const ordered_json schedules = ordered_json::array({ { { "id", 1 }, { "routineId", 1 }, { "hour", 7 }, { "minute", 0 }, { "enabled", enabled } } });
+        const ordered_json schedules = ordered_json::array(
+            { { { "id", 1 }, { "routineId", 1 }, { "hour", 7 }, { "minute", 0 }, { "enabled", enabled } } });
         const LegacyKeyedBackupMigrationResult result = migrate(ordered_json::array(), routines, schedules);
         ASSERT_EQ(result.envelope.schedules.size(), 1u);
         EXPECT_EQ(result.envelope.schedules[0].enabled, expected) << enabled.dump();
     }
-    const ordered_json wrong = ordered_json::array({ { { "id", 1 }, { "routineId", 1 }, { "hour", 7 }, { "minute", 0 }, { "enabled", "yes" } } });
+    const ordered_json wrong = ordered_json::array(
+        { { { "id", 1 }, { "routineId", 1 }, { "hour", 7 }, { "minute", 0 }, { "enabled", "yes" } } });
     EXPECT_THROW(migrate(ordered_json::array(), routines, wrong), JsonDecodeError);
 }
 
 TEST(LegacyKeyedBackupMigration, RefusesWhatItCannotConvert)
 {
-    EXPECT_EQ(legacyErrorText(ordered_json::array(), ordered_json::array({ routineJson(0, "A") })), "Legacy routines contain an invalid or repeated id");
+    EXPECT_EQ(legacyErrorText(ordered_json::array(), ordered_json::array({ routineJson(0, "A") })),
+        "Legacy routines contain an invalid or repeated id");
     EXPECT_EQ(legacyErrorText(ordered_json::array(), { routineJson(3, "A"), routineJson(3, "B") }),
-              "Legacy routines contain an invalid or repeated id");
+        "Legacy routines contain an invalid or repeated id");
     try {
         LegacyKeyedBackupMigration::migrate(dataFromString(R"({"type":"sync_state"})"));
         ADD_FAILURE() << "accepted another message type";

@@ -39,7 +39,10 @@ struct MockTavrik {
     QString firmwarePath() const { return servicePath() + QStringLiteral("/char0014"); }
 };
 
-inline QString lower(const Uuid& uuid) { return QString::fromStdString(uuid.text()).toLower(); }
+inline QString lower(const Uuid& uuid)
+{
+    return QString::fromStdString(uuid.text()).toLower();
+}
 
 struct CentralEvent {
     enum class Kind { state, discover, connect, failToConnect, disconnect };
@@ -106,14 +109,15 @@ public:
         characteristicsDone = true;
         characteristicsError = error;
     }
-    void peripheralDidUpdateNotificationState(BlePeripheral&, const BleCharacteristic&, std::optional<BleError> error) override
+    void peripheralDidUpdateNotificationState(
+        BlePeripheral&, const BleCharacteristic&, std::optional<BleError> error) override
     {
         checkAsynchronous();
         notifyDone = true;
         notifyError = error;
     }
-    void peripheralDidUpdateValue(BlePeripheral&, const BleCharacteristic& characteristic, const Data& value,
-                                  std::optional<BleError>) override
+    void peripheralDidUpdateValue(
+        BlePeripheral&, const BleCharacteristic& characteristic, const Data& value, std::optional<BleError>) override
     {
         checkAsynchronous();
         values.push_back(value);
@@ -121,7 +125,8 @@ public:
             channel->handleIncoming(value);
         }
     }
-    void peripheralDidWriteValue(BlePeripheral&, const BleCharacteristic& characteristic, std::optional<BleError> error) override
+    void peripheralDidWriteValue(
+        BlePeripheral&, const BleCharacteristic& characteristic, std::optional<BleError> error) override
     {
         checkAsynchronous();
         writeResults.push_back(error);
@@ -184,7 +189,8 @@ protected:
         makeCentral(connectTimeout);
         ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOn; }));
         channel = std::make_unique<BleDataChannel>([this](const std::string& line) { log.push_back(line); });
-        channel->onMessage = [this](std::uint16_t, const Data& payload) { messages.emplace_back(payload.begin(), payload.end()); };
+        channel->onMessage
+            = [this](std::uint16_t, const Data& payload) { messages.emplace_back(payload.begin(), payload.end()); };
         recorder.channel = channel.get();
     }
 
@@ -197,31 +203,35 @@ protected:
     {
         const auto service = lower(serviceUUID(tavrik.profile));
         mock.call(QStringLiteral("AddDevice"),
-                  { tavrik.path, adapterPath, tavrik.address, tavrik.alias, QStringList { service }, false });
+            { tavrik.path, adapterPath, tavrik.address, tavrik.alias, QStringList { service }, false });
         mock.call(QStringLiteral("AddService"), { tavrik.servicePath(), service });
         if (tavrik.dataCharacteristic) {
             mock.call(QStringLiteral("AddCharacteristic"),
-                      { tavrik.dataPath(), lower(dataCharacteristicUUID(tavrik.profile)),
-                        QStringList { QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("notify") },
-                        QVariant::fromValue(static_cast<quint16>(tavrik.mtu)) });
+                { tavrik.dataPath(), lower(dataCharacteristicUUID(tavrik.profile)),
+                    QStringList { QStringLiteral("read"), QStringLiteral("write"), QStringLiteral("notify") },
+                    QVariant::fromValue(static_cast<quint16>(tavrik.mtu)) });
         }
         mock.call(QStringLiteral("AddCharacteristic"),
-                  { tavrik.firmwarePath(), lower(firmwareCharacteristicUUID(tavrik.profile)),
-                    QStringList { QStringLiteral("write-without-response") },
-                    QVariant::fromValue(static_cast<quint16>(tavrik.mtu)) });
+            { tavrik.firmwarePath(), lower(firmwareCharacteristicUUID(tavrik.profile)),
+                QStringList { QStringLiteral("write-without-response") },
+                QVariant::fromValue(static_cast<quint16>(tavrik.mtu)) });
         if (announce) {
             mock.call(QStringLiteral("Announce"), { tavrik.path });
         }
     }
 
-    template <class Call> void inside(Call&& call)
+    template <class Call>
+    void inside(Call&& call)
     {
         recorder.insideCall = true;
         call();
         recorder.insideCall = false;
     }
 
-    static bool waitFor(const std::function<bool()>& condition) { return processEventsUntil(condition, bluezTimeoutMs); }
+    static bool waitFor(const std::function<bool()>& condition)
+    {
+        return processEventsUntil(condition, bluezTimeoutMs);
+    }
 
     std::shared_ptr<BlePeripheral> discover(const MockTavrik& tavrik)
     {
@@ -229,7 +239,8 @@ protected:
         std::shared_ptr<BlePeripheral> found;
         waitFor([&] {
             for (const auto& event : recorder.central) {
-                if (event.kind == CentralEvent::Kind::discover && event.peripheral->identifier() == tavrik.address.toStdString()) {
+                if (event.kind == CentralEvent::Kind::discover
+                    && event.peripheral->identifier() == tavrik.address.toStdString()) {
                     found = event.peripheral;
                 }
             }
@@ -255,14 +266,16 @@ protected:
         inside([&] { peripheral->discoverServices(scanServiceUUIDs()); });
         EXPECT_TRUE(waitFor([&] { return recorder.servicesDone; }));
         EXPECT_FALSE(recorder.servicesError);
-        inside([&] { peripheral->discoverCharacteristics(characteristicUUIDs(tavrik.profile), serviceUUID(tavrik.profile)); });
+        inside([&] {
+            peripheral->discoverCharacteristics(characteristicUUIDs(tavrik.profile), serviceUUID(tavrik.profile));
+        });
         EXPECT_TRUE(waitFor([&] { return recorder.characteristicsDone; }));
         EXPECT_FALSE(recorder.characteristicsError);
         return peripheral;
     }
 
-    static std::optional<BleCharacteristic> characteristic(const BlePeripheral& peripheral, TavrikBleProtocolProfile profile,
-                                                           const Uuid& uuid)
+    static std::optional<BleCharacteristic> characteristic(
+        const BlePeripheral& peripheral, TavrikBleProtocolProfile profile, const Uuid& uuid)
     {
         const auto list = peripheral.characteristics(serviceUUID(profile));
         if (!list) {

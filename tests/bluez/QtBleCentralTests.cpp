@@ -23,7 +23,7 @@ TEST_F(BluezTest, DiscoveryReportsDevicesOfferingAScannedServiceOncePerScan)
 
     // A heart-rate monitor appears, then a legacy Tavrik; the known one's signal changes meanwhile.
     addDevice(adapterPath + QStringLiteral("/dev_AA_BB_CC_DD_EE_03"), QStringLiteral("AA:BB:CC:DD:EE:03"),
-              { QStringLiteral("0000180d-0000-1000-8000-00805f9b34fb") }, true);
+        { QStringLiteral("0000180d-0000-1000-8000-00805f9b34fb") }, true);
     mock.call(QStringLiteral("SetRssi"), { known.path, QVariant::fromValue(static_cast<qint16>(-70)) });
     addTavrik(legacy, true);
     ASSERT_TRUE(waitFor([&] { return recorder.discoveries(legacy.address.toStdString()) == 1; }));
@@ -54,7 +54,10 @@ struct ProfileCase {
     bool dataCharacteristic;
 };
 
-void PrintTo(const ProfileCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const ProfileCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
 
 class BluezProfileTest : public BluezTest, public ::testing::WithParamInterface<ProfileCase> { };
 
@@ -89,10 +92,10 @@ TEST_P(BluezProfileTest, ConnectsAndFindsTheProfileCharacteristics)
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, BluezProfileTest,
-                         ::testing::Values(ProfileCase { "secure", TavrikBleProtocolProfile::secureV2, true },
-                                           ProfileCase { "legacy", TavrikBleProtocolProfile::legacyUnencryptedV1, true },
-                                           ProfileCase { "withoutDataCharacteristic", TavrikBleProtocolProfile::secureV2, false }),
-                         [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(ProfileCase { "secure", TavrikBleProtocolProfile::secureV2, true },
+        ProfileCase { "legacy", TavrikBleProtocolProfile::legacyUnencryptedV1, true },
+        ProfileCase { "withoutDataCharacteristic", TavrikBleProtocolProfile::secureV2, false }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BluezTest, OnlyNotificationsAfterSubscriptionReachTheDataChannel)
 {
@@ -113,9 +116,11 @@ TEST_F(BluezTest, OnlyNotificationsAfterSubscriptionReachTheDataChannel)
     ASSERT_TRUE(waitFor([&] { return recorder.notifyDone; }));
 
     const std::string payload = R"({"type":"hello"})";
-    const auto frame = makeFrame(0, 7, 0, 1, std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
-    mock.call(QStringLiteral("Notify"), { tavrik.dataPath(), QByteArray(reinterpret_cast<const char*>(frame.data()),
-                                                                         static_cast<qsizetype>(frame.size())) });
+    const auto frame
+        = makeFrame(0, 7, 0, 1, std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
+    mock.call(QStringLiteral("Notify"),
+        { tavrik.dataPath(),
+            QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(frame.size())) });
     ASSERT_TRUE(waitFor([&] { return !messages.empty(); }));
     EXPECT_EQ(messages, std::vector<std::string> { payload });
     EXPECT_EQ(recorder.values, std::vector<Data> { frame });
@@ -193,7 +198,10 @@ struct MtuCase {
     int expected;
 };
 
-void PrintTo(const MtuCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const MtuCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
 
 class BluezMtuTest : public BluezTest, public ::testing::WithParamInterface<MtuCase> { };
 
@@ -205,7 +213,8 @@ TEST_P(BluezMtuTest, MaximumWriteLengthFollowsBluezMtu)
     addTavrik(tavrik);
     const auto peripheral = connectTo(tavrik);
     ASSERT_TRUE(peripheral);
-    ASSERT_TRUE(waitFor([&] { return peripheral->maximumWriteValueLength(BleWriteType::withResponse) == GetParam().expected; }));
+    ASSERT_TRUE(
+        waitFor([&] { return peripheral->maximumWriteValueLength(BleWriteType::withResponse) == GetParam().expected; }));
     EXPECT_EQ(peripheral->maximumWriteValueLength(BleWriteType::withoutResponse), GetParam().expected);
     if (tavrik.mtu == 0) {
         EXPECT_TRUE(waitFor([&] { return logged("MTU unavailable"); }));
@@ -217,9 +226,8 @@ TEST_P(BluezMtuTest, MaximumWriteLengthFollowsBluezMtu)
 }
 
 INSTANTIATE_TEST_SUITE_P(Mtu, BluezMtuTest,
-                         ::testing::Values(MtuCase { "negotiated", 247, 244 }, MtuCase { "minimum", 23, 20 },
-                                           MtuCase { "unreadable", 0, 20 }),
-                         [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(MtuCase { "negotiated", 247, 244 }, MtuCase { "minimum", 23, 20 }, MtuCase { "unreadable", 0, 20 }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BluezTest, ADeviceSideDisconnectIsReportedOnce)
 {
@@ -294,7 +302,10 @@ struct ConnectFailureCase {
     const char* expectedError;
 };
 
-void PrintTo(const ConnectFailureCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const ConnectFailureCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
 
 class BluezConnectFailureTest : public BluezTest, public ::testing::WithParamInterface<ConnectFailureCase> { };
 
@@ -326,9 +337,9 @@ TEST_P(BluezConnectFailureTest, AConnectThatDoesNotCompleteFails)
 }
 
 INSTANTIATE_TEST_SUITE_P(Connect, BluezConnectFailureTest,
-                         ::testing::Values(ConnectFailureCase { "neverResolves", "hang", "timed out" },
-                                           ConnectFailureCase { "refused", "fail", "" }),
-                         [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        ConnectFailureCase { "neverResolves", "hang", "timed out" }, ConnectFailureCase { "refused", "fail", "" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BluezTest, NoBluezIsUnsupportedAndTheAdapterComingUpRecovers)
 {

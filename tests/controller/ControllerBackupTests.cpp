@@ -85,8 +85,8 @@ TEST_F(ControllerBackupTest, ExportRefusesDataThatWouldNotRestore)
         { "schedule of an unknown routine",
             { { "type", "state" },
                 { "schedules",
-                    Json::array({ toJson(ScheduledRoutine { .id = 4, .routineId = 99, .hour = 7, .days = 127,
-                        .enabled = true }) }) } },
+                    Json::array({ toJson(
+                        ScheduledRoutine { .id = 4, .routineId = 99, .hour = 7, .days = 127, .enabled = true }) }) } },
             "Schedule 4 does not reference a routine in this export" },
     };
     for (const Case& test : cases) {

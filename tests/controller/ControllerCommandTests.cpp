@@ -113,13 +113,13 @@ TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
     controller->sendAtomicCommandsIfNeeded();
     settle();
     EXPECT_EQ(commands(),
-        (std::vector<std::string> { "schedule:delete id=9", "tag:delete id=9", "routine:delete id=9", "steps:delete id=9",
-            "groups:delete id=9", "settings:set mute=1" }));
+        (std::vector<std::string> { "schedule:delete id=9", "tag:delete id=9", "routine:delete id=9",
+            "steps:delete id=9", "groups:delete id=9", "settings:set mute=1" }));
     EXPECT_TRUE(controller->atomicCommandQueue().empty());
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 }
 
-class ControllerCommandConnectionTest : public ControllerTest {};
+class ControllerCommandConnectionTest : public ControllerTest { };
 
 TEST_F(ControllerCommandConnectionTest, EditsWhileDisconnectedOpenACommandConnection)
 {

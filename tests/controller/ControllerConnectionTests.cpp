@@ -196,11 +196,15 @@ TEST_F(ControllerTest, ServiceDiscoveryFailuresStopTheAttempt)
         std::string logLine;
     };
     const std::vector<Case> cases {
-        { [](FakeBlePeripheral& p) { p.serviceDiscoveryError = BleError { "boom", 1 }; }, "Service error",
-            "Service discovery error: boom" },
+        { [](FakeBlePeripheral& p) {
+             p.serviceDiscoveryError = BleError { "boom", 1 };
+         },
+            "Service error", "Service discovery error: boom" },
         { [](FakeBlePeripheral& p) { p.reportNoServices = true; }, "No services", "No services found" },
-        { [](FakeBlePeripheral& p) { p.characteristicDiscoveryError = BleError { "bad", 2 }; }, "Characteristic error",
-            "Characteristic error: bad" },
+        { [](FakeBlePeripheral& p) {
+             p.characteristicDiscoveryError = BleError { "bad", 2 };
+         },
+            "Characteristic error", "Characteristic error: bad" },
         { [](FakeBlePeripheral& p) { p.reportNoCharacteristics = true; }, "No characteristics", "No characteristics" },
     };
     for (const Case& test : cases) {
@@ -262,8 +266,9 @@ TEST_F(ControllerTest, UnexpectedDisconnectAfterLoadStartsAFreshLoad)
     addDevice().data.tags = { { 1, "01", "One" } };
     loadFromDevice();
     ASSERT_TRUE(controller->hasLoadedData());
-    const int startsBefore = static_cast<int>(std::count_if(device->receivedTexts().begin(),
-        device->receivedTexts().end(), [](const std::string& text) { return text.find("sync_start") != std::string::npos; }));
+    const int startsBefore
+        = static_cast<int>(std::count_if(device->receivedTexts().begin(), device->receivedTexts().end(),
+            [](const std::string& text) { return text.find("sync_start") != std::string::npos; }));
 
     device->data.tags = { { 2, "02", "Two" } };
     central.dropLink(device->peripheral(), BleError { "Connection timed out", 6 });
@@ -271,8 +276,8 @@ TEST_F(ControllerTest, UnexpectedDisconnectAfterLoadStartsAFreshLoad)
 
     EXPECT_TRUE(logContains("Disconnected: Connection timed out"));
     EXPECT_TRUE(logContains("Tavrik disconnected; starting load session"));
-    const int startsAfter = static_cast<int>(std::count_if(device->receivedTexts().begin(),
-        device->receivedTexts().end(), [](const std::string& text) { return text.find("sync_start") != std::string::npos; }));
+    const int startsAfter = static_cast<int>(std::count_if(device->receivedTexts().begin(), device->receivedTexts().end(),
+        [](const std::string& text) { return text.find("sync_start") != std::string::npos; }));
     EXPECT_EQ(startsAfter, startsBefore + 1);
     ASSERT_EQ(controller->tags().size(), 1u);
     EXPECT_EQ(controller->tags()[0].name, "Two");

@@ -191,7 +191,10 @@ std::vector<WifiOperation> wifiOperations()
         { "scan", [](TavrikBleCentral& c) { c.scanWifiNetworks(); } },
         { "check", [](TavrikBleCentral& c) { c.checkSavedWifiCredentials(); } },
         { "validate and save", [](TavrikBleCentral& c) { c.validateAndSaveWifiCredential("Home", "secret123"); } },
-        { "save anyway", [](TavrikBleCentral& c) { c.sendWifiUpsert(WifiCandidate { "Home", "secret123" }, false); } },
+        { "save anyway",
+            [](TavrikBleCentral& c) {
+                c.sendWifiUpsert(WifiCandidate { "Home", "secret123" }, false);
+            } },
         { "remove", [](TavrikBleCentral& c) { c.removeWifiCredential("Demo Wi-Fi"); } },
     };
 }
@@ -274,7 +277,8 @@ TEST_F(ControllerCrossConcernTest, DemoReplacesAnOfferWithItsOwnFirmwareTextsAnd
         EXPECT_EQ(controller->firmwareAvailableVersion(), std::nullopt);
     };
     expectDemoTexts();
-    EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::idle, "Firmware installation requires a connected Tavrik.", 0, 0 }));
+    EXPECT_EQ(uploadStatus(),
+        (FirmwareUploadStatus { Phase::idle, "Firmware installation requires a connected Tavrik.", 0, 0 }));
 
     // Asking again looks nothing up.
     controller->refreshFirmwareAvailability();
@@ -282,7 +286,8 @@ TEST_F(ControllerCrossConcernTest, DemoReplacesAnOfferWithItsOwnFirmwareTextsAnd
     EXPECT_EQ(uploadStatus().phase, Phase::idle);
 
     controller->startFirmwareInstall();
-    EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::failed, "Firmware installation requires a connected Tavrik.", 0, 0 }));
+    EXPECT_EQ(uploadStatus(),
+        (FirmwareUploadStatus { Phase::failed, "Firmware installation requires a connected Tavrik.", 0, 0 }));
     EXPECT_FALSE(controller->firmwareUpload().isActive());
     settle();
     EXPECT_EQ(server.requests().size(), requests);
@@ -322,8 +327,9 @@ TEST_F(ControllerCrossConcernTest, AnOpenTagScanHoldsOffAFirmwareInstall)
         settle();
         const auto requests = server.requests().size();
         controller->startFirmwareInstall();
-        EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::failed,
-                                      "Finish the current Bluetooth task before uploading firmware.", 0, image.size() }));
+        EXPECT_EQ(uploadStatus(),
+            (FirmwareUploadStatus {
+                Phase::failed, "Finish the current Bluetooth task before uploading firmware.", 0, image.size() }));
         EXPECT_TRUE(controller->tagScanSessionActive());
         settle();
         EXPECT_EQ(server.requests().size(), requests);

@@ -31,7 +31,10 @@ std::vector<DemoEdit> demoEdits()
             [](const TavrikBleCentral& c) { return c.schedules()[0].hour == 6; } },
         { "schedule enabled", [](TavrikBleCentral& c) { c.setScheduleEnabled(2, true); },
             [](const TavrikBleCentral& c) { return c.schedules()[1].enabled; } },
-        { "schedule days", [](TavrikBleCentral& c) { c.setScheduleDays(1, { 0, 6 }); },
+        { "schedule days",
+            [](TavrikBleCentral& c) {
+                c.setScheduleDays(1, { 0, 6 });
+            },
             [](const TavrikBleCentral& c) { return c.schedules()[0].days == 0b1000001; } },
         { "delete schedule", [](TavrikBleCentral& c) { c.deleteSchedule(2); },
             [](const TavrikBleCentral& c) { return c.schedules().size() == 1; } },

@@ -68,8 +68,9 @@ TEST_F(ControllerDemoTest, EnteringDropsTheDeviceAndShowsTheSampleData)
     EXPECT_GT(central.cancelCount, cancelsBefore);
     EXPECT_FALSE(controller->isConnected());
     EXPECT_EQ(controller->statusText(), "App Review demo \u00b7 no device");
-    EXPECT_EQ(logTexts(), (std::vector<std::string> {
-                              "App Review demo: sample data only. Edits stay in this session; no device is connected." }));
+    EXPECT_EQ(logTexts(),
+        (std::vector<std::string> {
+            "App Review demo: sample data only. Edits stay in this session; no device is connected." }));
 
     EXPECT_TRUE(controller->hasLoadedData());
     ASSERT_EQ(controller->tags().size(), 5U);

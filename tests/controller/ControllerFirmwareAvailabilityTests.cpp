@@ -37,7 +37,8 @@ TEST_F(ControllerFirmwareTest, LookupOverHttpOffersTheBoardsImageAndRaisesTheNot
             image.size() }));
     ASSERT_TRUE(controller->firmwareUpdateNotice());
     EXPECT_EQ(controller->firmwareUpdateNotice()->version, "1.5.0");
-    EXPECT_EQ(controller->firmwareUpdateNotice()->message, "Firmware 1.5.0 is available for Tavrik. Current firmware: 1.4.0.");
+    EXPECT_EQ(controller->firmwareUpdateNotice()->message,
+        "Firmware 1.5.0 is available for Tavrik. Current firmware: 1.4.0.");
 
     // Every raise is a new notice, so the window shows it again.
     const Uuid first = controller->firmwareUpdateNotice()->id;
@@ -135,7 +136,8 @@ TEST_F(ControllerFirmwareTest, FailedLookupsClearTheOfferAndSayWhy)
     loadAndLookUp(url(server.url("/channels/missing.json")));
     EXPECT_EQ(uploadStatus(),
         (FirmwareUploadStatus { Phase::failed,
-            "Firmware lookup failed: Firmware server returned HTTP 404 for " + server.url("/channels/missing.json").toStdString(),
+            "Firmware lookup failed: Firmware server returned HTTP 404 for "
+                + server.url("/channels/missing.json").toStdString(),
             0, 0 }));
     EXPECT_FALSE(controller->availableFirmwareAsset());
     EXPECT_FALSE(controller->firmwareUpdateNotice());
@@ -192,8 +194,8 @@ TEST_F(ControllerFirmwareTest, ALegacyBoardIsOfferedTheUpgradeWithoutANotice)
     controller->refreshFirmwareAvailability();
     ASSERT_TRUE(waitFor([&] { return lookupFinished(); }));
     EXPECT_EQ(uploadStatus(),
-        (FirmwareUploadStatus { Phase::idle, "Firmware 1.5.0 is ready to upgrade this legacy Tavrik over Bluetooth.", 0,
-            image.size() }));
+        (FirmwareUploadStatus {
+            Phase::idle, "Firmware 1.5.0 is ready to upgrade this legacy Tavrik over Bluetooth.", 0, image.size() }));
     EXPECT_FALSE(controller->firmwareUpdateNotice());
 }
 

@@ -47,7 +47,8 @@ protected:
         const std::string sha256 = release.sha256.empty() ? FirmwareIntegrity::sha256(bytes) : release.sha256;
         Json assets = Json::object();
         for (const std::string& target : release.targets) {
-            assets[target] = { { "url", "tavrik-" + target + ".bin" }, { "sizeBytes", image.size() }, { "sha256", sha256 } };
+            assets[target]
+                = { { "url", "tavrik-" + target + ".bin" }, { "sizeBytes", image.size() }, { "sha256", sha256 } };
         }
         Json manifest = { { "version", release.version }, { "binaryAssets", assets } };
         if (release.minimumTavrikLinkVersion) {
@@ -61,7 +62,8 @@ protected:
             server.routeBody("/releases/tavrik-" + QString::fromStdString(target) + ".bin", image);
         }
         const QString channelPath = "/channels/" + channel + ".json";
-        const Json channelManifest = { { "channel", channel.toStdString() }, { "manifestUrl", ".." + releasePath.toStdString() } };
+        const Json channelManifest
+            = { { "channel", channel.toStdString() }, { "manifestUrl", ".." + releasePath.toStdString() } };
         server.routeBody(channelPath, QByteArray::fromStdString(channelManifest.dump()));
         return url(server.url(channelPath));
     }

@@ -48,7 +48,8 @@ TEST_F(ControllerFirmwareInstallTest, AnInstallRunsFromTheManifestToTheBoard)
     });
 
     controller->startFirmwareInstall();
-    EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::downloading, "Downloading firmware 1.5.0...", 0, image.size() }));
+    EXPECT_EQ(uploadStatus(),
+        (FirmwareUploadStatus { Phase::downloading, "Downloading firmware 1.5.0...", 0, image.size() }));
     ASSERT_TRUE(waitFor([&] { return device->firmwareInstalled() || uploadStatus().phase == Phase::failed; }))
         << uploadStatus().message;
 
@@ -244,7 +245,8 @@ TEST_F(ControllerFirmwareInstallTest, RefusalsComeInOrderWithTheirTexts)
     EXPECT_EQ(total, image.size());
     controller->startFirmwareInstall();
     EXPECT_EQ(uploadStatus(),
-        (FirmwareUploadStatus { Phase::failed, "Finish the current Bluetooth task before uploading firmware.", 0, total }));
+        (FirmwareUploadStatus {
+            Phase::failed, "Finish the current Bluetooth task before uploading firmware.", 0, total }));
 
     // With no session, an image this version may not install is refused before any download.
     controller.reset();
@@ -253,8 +255,8 @@ TEST_F(ControllerFirmwareInstallTest, RefusalsComeInOrderWithTheirTexts)
     const auto requests = server.requests().size();
     controller->startFirmwareInstall();
     EXPECT_EQ(uploadStatus(),
-        (FirmwareUploadStatus { Phase::failed, "Firmware 1.5.0 needs Tavrik Link 999999 or newer for Bluetooth installation.",
-            0, image.size() }));
+        (FirmwareUploadStatus { Phase::failed,
+            "Firmware 1.5.0 needs Tavrik Link 999999 or newer for Bluetooth installation.", 0, image.size() }));
     settle();
     EXPECT_EQ(server.requests().size(), requests);
     EXPECT_FALSE(device->lastReceived("firmware_begin"));

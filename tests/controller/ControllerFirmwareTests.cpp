@@ -8,8 +8,7 @@ TEST_F(ControllerTest, UploadConnectsAndADroppedLinkInterruptsIt)
     addDevice();
     const Data image(8192, 0x5A);
     controller = std::make_unique<TavrikBleCentral>(TavrikBleCentral::Environment { central, scheduler, clock, random,
-        defaults, "/none", false,
-        [this, image](const FirmwareAsset&, FirmwareUploadService::DownloadCompletion done) {
+        defaults, "/none", false, [this, image](const FirmwareAsset&, FirmwareUploadService::DownloadCompletion done) {
             scheduler.schedule(std::chrono::milliseconds(0), [done, image] { done({ image, {} }); });
             return std::function<void()>();
         } });

@@ -94,7 +94,8 @@ TEST_F(ControllerTest, TagsAreNormalisedWhenInstalled)
 {
     makeController();
     SyncDataEnvelope envelope = envelopeWith("m5stick-c");
-    envelope.tags = { { 4, "aa 01", "First" }, { 4, "BB", "Same id" }, { 6, " AA 01\n", "Same UID" }, { 0, "CC", "No id" } };
+    envelope.tags
+        = { { 4, "aa 01", "First" }, { 4, "BB", "Same id" }, { 6, " AA 01\n", "Same UID" }, { 0, "CC", "No id" } };
     ASSERT_TRUE(controller->applySyncData(envelope, true, 9));
     std::vector<std::uint32_t> ids;
     for (const TagInfo& tag : controller->tags()) {
@@ -132,7 +133,8 @@ TEST_F(ControllerTest, SettingsAndWifiAreInstalled)
     makeController();
     SyncDataEnvelope envelope = envelopeWith("m5stick-c");
     envelope.settings = SyncSettingsPayload(true, std::string("04 11"));
-    envelope.wifi = WifiCapabilityPayload { 1, 8, { { "zeta", 1, 0 }, { "Alpha", 1, 0 }, { "home", 1, 1 }, { "beta", 0, 0 } } };
+    envelope.wifi
+        = WifiCapabilityPayload { 1, 8, { { "zeta", 1, 0 }, { "Alpha", 1, 0 }, { "home", 1, 1 }, { "beta", 0, 0 } } };
     ASSERT_TRUE(controller->applySyncData(envelope, true, 9));
     EXPECT_TRUE(controller->muteNonAlarmSounds());
     EXPECT_EQ(defaults.boolValue(muteNonAlarmSoundsDefaultsKey), true);

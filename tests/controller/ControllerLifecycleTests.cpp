@@ -92,7 +92,9 @@ TEST_F(ControllerLifecycleTest, BusyWorkHoldsTheIdleDisconnectOffForAnotherMinut
 {
     const std::vector<std::pair<std::string, std::function<void(TavrikBleCentral&)>>> busy {
         { "time-sync notice open",
-            [](TavrikBleCentral& c) { c.evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 }); } },
+            [](TavrikBleCentral& c) {
+                c.evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+            } },
         { "routine control running", [](TavrikBleCentral& c) { c.startRoutineControl("trigger id=1"); } },
         { "restore session running", [](TavrikBleCentral& c) { c.startRestoreSession(); } },
     };

@@ -102,8 +102,9 @@ TEST_F(ControllerTest, OutboundMessagesEachGetALine)
     sent.isComplete = true;
     controller->appendBleDataLog(sent);
     controller->appendBleDataLog(sent);
-    EXPECT_EQ(logTexts(), (std::vector<std::string> { "[ble:data] -> send msg=7 chunk 3/3 412 bytes",
-                              "[ble:data] -> send msg=7 chunk 3/3 412 bytes" }));
+    EXPECT_EQ(logTexts(),
+        (std::vector<std::string> {
+            "[ble:data] -> send msg=7 chunk 3/3 412 bytes", "[ble:data] -> send msg=7 chunk 3/3 412 bytes" }));
 }
 
 TEST_F(ControllerTest, AMultiChunkMessageFromTheDeviceLeavesOneLine)
@@ -115,8 +116,9 @@ TEST_F(ControllerTest, AMultiChunkMessageFromTheDeviceLeavesOneLine)
     loadFromDevice();
     ASSERT_TRUE(controller->hasLoadedData());
     const auto texts = logTexts();
-    const auto lines = std::count_if(texts.begin(), texts.end(),
-        [](const std::string& text) { return text.find("<- ") != std::string::npos && text.find("msg=40001") != std::string::npos; });
+    const auto lines = std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
+        return text.find("<- ") != std::string::npos && text.find("msg=40001") != std::string::npos;
+    });
     EXPECT_EQ(lines, 1);
     const auto complete = std::find_if(texts.begin(), texts.end(),
         [](const std::string& text) { return text.rfind("[ble:data] <- complete msg=40001 chunk ", 0) == 0; });

@@ -76,8 +76,8 @@ protected:
 
     RoutineDraft draftOf(std::uint32_t id) const { return RoutineDraft(controller->routineDetails().at(id)); }
 
-    static RoutineDraft newDraft(std::string label, std::vector<RoutineStepDraft> steps = {},
-        std::vector<std::uint32_t> startTags = {})
+    static RoutineDraft newDraft(
+        std::string label, std::vector<RoutineStepDraft> steps = {}, std::vector<std::uint32_t> startTags = {})
     {
         return RoutineDraft(std::nullopt, std::move(label), std::move(startTags), std::move(steps), {});
     }
@@ -144,9 +144,11 @@ TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
     EXPECT_EQ(sent(),
         (std::vector<std::string> {
             "routine:create id=3 label=\"Afternoon\" startTagIds=\"7,12\"",
-            "steps:create routineId=3 id=11 parentId=0 position=0 tagId=\"12\" seconds=30 instruction=\"Say \\\"hi\\\"\" "
+            "steps:create routineId=3 id=11 parentId=0 position=0 tagId=\"12\" seconds=30 instruction=\"Say "
+            "\\\"hi\\\"\" "
             "unstoppable=0",
-            "steps:create routineId=3 id=12 parentId=0 position=1 tagId=\"7\" seconds=30 instruction=\"\" unstoppable=0",
+            "steps:create routineId=3 id=12 parentId=0 position=1 tagId=\"7\" seconds=30 instruction=\"\" "
+            "unstoppable=0",
             "steps:move routineId=3 id=11 parentId=0 position=0",
             "steps:move routineId=3 id=12 parentId=0 position=1",
         }));
@@ -222,12 +224,11 @@ TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
                 return draft;
             },
             "Routine title already exists" },
-        { "timebox without a limit", 9, std::nullopt,
-            [&]() { return withGroup(newDraft("Grouped"), zeroTimebox); }, "Invalid group time limit" },
+        { "timebox without a limit", 9, std::nullopt, [&]() { return withGroup(newDraft("Grouped"), zeroTimebox); },
+            "Invalid group time limit" },
         { "rotation with a limit", 9, 1u, [&]() { return withGroup(draftOf(1), timedRotation); },
             "Invalid group time limit" },
-        { "group on old firmware", 8, std::nullopt,
-            [&]() { return withGroup(newDraft("Grouped"), validGroup); },
+        { "group on old firmware", 8, std::nullopt, [&]() { return withGroup(newDraft("Grouped"), validGroup); },
             "Update Tavrik firmware before editing groups." },
         { "group added on old firmware", 8, 1u, [&]() { return withGroup(draftOf(1), validGroup); },
             "Update Tavrik firmware before editing routines containing groups." },
@@ -240,11 +241,9 @@ TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
             },
             "Update Tavrik firmware before editing routines containing groups." },
         // The group check comes before the title check.
-        { "group and no title on old firmware", 8, std::nullopt,
-            [&]() { return withGroup(newDraft(""), validGroup); },
+        { "group and no title on old firmware", 8, std::nullopt, [&]() { return withGroup(newDraft(""), validGroup); },
             "Update Tavrik firmware before editing groups." },
-        { "step without a numeric tag", 9, std::nullopt,
-            []() { return newDraft("Tagless", { stepDraft(1, 0, "A1") }); },
+        { "step without a numeric tag", 9, std::nullopt, []() { return newDraft("Tagless", { stepDraft(1, 0, "A1") }); },
             "Routine 3 step 1 must reference a numeric tag id" },
         { "step with a missing tag", 9, 2u,
             [this]() {
@@ -422,7 +421,8 @@ TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
     // The routine list from before the save keeps the local entry; the rest and the order are the device's.
     deliver({ { "type", "routines_state" },
         { "routines",
-            Json::array({ { { "id", 4 }, { "label", "Noon" } }, { { "id", 1 }, { "label", "Morning" }, { "stepCount", 1 } } }) } });
+            Json::array({ { { "id", 4 }, { "label", "Noon" } },
+                { { "id", 1 }, { "label", "Morning" }, { "stepCount", 1 } } }) } });
     EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
     EXPECT_EQ(routineList(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
 
@@ -471,8 +471,8 @@ TEST_F(ControllerRoutineTest, RoutineDetailOfANewRoutineIsRepairedAndAppended)
 
 TEST_F(ControllerRoutineTest, ActiveRoutineFollowsTheDevice)
 {
-    deliver({ { "type", "routines_state" }, { "routines", Json::array({ { { "id", 1 }, { "label", "Morning" } },
-                                                          { { "id", 2 }, { "label", "Evening" } } }) },
+    deliver({ { "type", "routines_state" },
+        { "routines", Json::array({ { { "id", 1 }, { "label", "Morning" } }, { { "id", 2 }, { "label", "Evening" } } }) },
         { "active", { { "id", 2 }, { "step", 0 } } } });
     EXPECT_EQ(controller->activeRoutineContext(),
         (ActiveRoutineContext { 2, "Evening", 0, 2, std::string("Read"), std::string("Bed"), true }));

@@ -22,11 +22,13 @@ protected:
 TEST_F(ControllerRoutingTest, EveryStateMessageReachesItsHandler)
 {
     deliver({ { "type", "state" },
-        { "schedules", Json::array({ { { "id", 7 }, { "routineId", 1 }, { "hour", 8 }, { "minute", 0 }, { "days", 127 } } }) } });
+        { "schedules",
+            Json::array({ { { "id", 7 }, { "routineId", 1 }, { "hour", 8 }, { "minute", 0 }, { "days", 127 } } }) } });
     ASSERT_EQ(controller->schedules().size(), 1u);
     EXPECT_EQ(controller->schedules()[0].id, 7u);
 
-    deliver({ { "type", "tags_state" }, { "tags", Json::array({ { { "id", 2 }, { "uid", "0A" }, { "name", "Gym" } } }) } });
+    deliver(
+        { { "type", "tags_state" }, { "tags", Json::array({ { { "id", 2 }, { "uid", "0A" }, { "name", "Gym" } } }) } });
     ASSERT_EQ(controller->tags().size(), 1u);
     EXPECT_EQ(controller->tags()[0].name, "Gym");
 
@@ -145,8 +147,8 @@ TEST_F(ControllerRoutingTest, LegacyDeviceNamesTheDecodeFailure)
 TEST_F(ControllerRoutingTest, UnversionedSyncDataReportsDataVersionZero)
 {
     controller.reset();
-    addDevice().syncDataJson
-        = Json { { "type", "sync_data" }, { "schedules", Json::array() }, { "tags", Json::array() }, { "routines", Json::array() } };
+    addDevice().syncDataJson = Json { { "type", "sync_data" }, { "schedules", Json::array() },
+        { "tags", Json::array() }, { "routines", Json::array() } };
     loadFromDevice();
     EXPECT_TRUE(controller->hasLoadedData());
     EXPECT_EQ(controller->deviceSyncDataVersion(), 0);

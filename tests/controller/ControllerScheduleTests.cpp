@@ -10,8 +10,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ScheduledRoutine recurringSchedule(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
-    std::int64_t days)
+ScheduledRoutine recurringSchedule(
+    std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute, std::int64_t days)
 {
     ScheduledRoutine schedule;
     schedule.id = id;
@@ -329,7 +329,8 @@ TEST_F(ControllerScheduleTest, LoadedSchedulesArriveInScheduleOrder)
 {
     controller.reset();
     makeController();
-    device->data.schedules = { recurringSchedule(3, 9, 21, 0, 127), recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 4) };
+    device->data.schedules
+        = { recurringSchedule(3, 9, 21, 0, 127), recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 4) };
     std::vector<std::vector<std::uint32_t>> published;
     QObject::connect(controller.get(), &TavrikBleCentral::schedulesChanged, [&] { published.push_back(scheduleIds()); });
     loadFromDevice();
@@ -357,7 +358,8 @@ TEST_F(ControllerScheduleTest, StateMessagesReplaceOnlyTheListsTheyCarry)
         { "routines",
             Json::array({ { { "id", 1 }, { "label", "banana" } }, { { "id", 2 }, { "label", "Apple" } },
                 { { "id", 3 }, { "label", "cherry" } } }) } });
-    EXPECT_EQ(controller->routines(), (std::vector<ScheduleDefinition> { { 2, "Apple" }, { 1, "banana" }, { 3, "cherry" } }));
+    EXPECT_EQ(
+        controller->routines(), (std::vector<ScheduleDefinition> { { 2, "Apple" }, { 1, "banana" }, { 3, "cherry" } }));
     EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2 }));
 }
 

@@ -8,7 +8,8 @@ using namespace std::chrono_literals;
 TEST_F(ControllerTest, SessionCodeIsFourDigits)
 {
     SequenceRandomSource sevens { { 7 } };
-    TavrikBleCentral pinned(TavrikBleCentral::Environment { central, scheduler, clock, sevens, defaults, "/none", false, {} });
+    TavrikBleCentral pinned(
+        TavrikBleCentral::Environment { central, scheduler, clock, sevens, defaults, "/none", false, {} });
     pinned.beginSession(SyncMode::load);
     EXPECT_EQ(pinned.syncCode(), "0007");
     EXPECT_EQ(pinned.syncStage(), SyncStage::waitingForDevice());

@@ -5,8 +5,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-RoutinePayload routine(std::uint32_t id, std::string label, std::vector<std::string> stepTags,
-    std::vector<std::uint32_t> startTags = {})
+RoutinePayload routine(
+    std::uint32_t id, std::string label, std::vector<std::string> stepTags, std::vector<std::uint32_t> startTags = {})
 {
     RoutinePayload payload { id, std::move(label), {}, {}, std::move(startTags) };
     std::uint32_t stepId = 1;
@@ -155,10 +155,13 @@ TEST_F(ControllerTagTest, DeleteRefusesATagThatRoutinesUse)
 
     EXPECT_FALSE(controller->deleteTag(7));
     EXPECT_EQ(controller->tagError(),
-        "Can't delete Door: it is used by routines \u201c" "a\u201d, \u201c" "B\u201d. Remove it from the routines first.");
+        "Can't delete Door: it is used by routines \u201c"
+        "a\u201d, \u201c"
+        "B\u201d. Remove it from the routines first.");
     EXPECT_FALSE(controller->deleteTag(5));
     EXPECT_EQ(controller->tagError(),
-        "Can't delete Desk: it is used by routine \u201c" "Cleanup\u201d. Remove it from the routine first.");
+        "Can't delete Desk: it is used by routine \u201c"
+        "Cleanup\u201d. Remove it from the routine first.");
     EXPECT_FALSE(controller->deleteTag(42));
     EXPECT_EQ(controller->tags().size(), 3u);
     flush();
@@ -266,10 +269,10 @@ TEST_F(ControllerTagTest, ScanMessagesDriveTheScanState)
         { "pending", { { "type", "scan_pending" } }, TagScanState::pending(), std::nullopt },
         { "result", { { "type", "scan_result" }, { "uid", "04 0A" } }, TagScanState::received(), std::nullopt },
         { "result without UID", { { "type", "scan_result" } }, TagScanState::failed("Scan result missing UID"), earlier },
-        { "time-out", { { "type", "scan_timeout" }, { "message", "No tag seen" } },
-            TagScanState::failed("No tag seen"), "No tag seen" },
-        { "time-out without text", { { "type", "scan_timeout" } },
-            TagScanState::failed("Kill switch scan timed out"), "Kill switch scan timed out" },
+        { "time-out", { { "type", "scan_timeout" }, { "message", "No tag seen" } }, TagScanState::failed("No tag seen"),
+            "No tag seen" },
+        { "time-out without text", { { "type", "scan_timeout" } }, TagScanState::failed("Kill switch scan timed out"),
+            "Kill switch scan timed out" },
         { "device error", { { "type", "error" }, { "message", "Reader busy" } }, TagScanState::failed("Reader busy"),
             "Reader busy" },
         { "device error without text", { { "type", "error" } }, TagScanState::failed("Tag error"), "Tag error" },

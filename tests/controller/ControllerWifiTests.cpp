@@ -14,7 +14,10 @@ constexpr std::string_view amsterdamZone = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 using Credentials = std::vector<WifiCredentialSummary>;
 
-WifiCapabilityPayload savedNetworks() { return { 1, 8, { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } } }; }
+WifiCapabilityPayload savedNetworks()
+{
+    return { 1, 8, { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 } } };
+}
 
 Json network(const std::string& ssid, int rssi, int supported = 1)
 {
@@ -49,8 +52,7 @@ protected:
     void status(const std::string& requestId, const std::string& stage, std::optional<std::string> ssid = std::nullopt,
         std::optional<std::string> reason = std::nullopt, std::optional<std::string> message = std::nullopt)
     {
-        Json answer { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "any" },
-            { "stage", stage } };
+        Json answer { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "any" }, { "stage", stage } };
         if (ssid) {
             answer["ssid"] = *ssid;
         }
@@ -68,8 +70,7 @@ protected:
     void scanResults(const std::string& requestId, Json networks)
     {
         device->send(
-            { { "type", "wifi_scan_results" }, { "requestId", requestId }, { "networks", std::move(networks) } },
-            false);
+            { { "type", "wifi_scan_results" }, { "requestId", requestId }, { "networks", std::move(networks) } }, false);
         settle();
     }
 

@@ -33,7 +33,8 @@ TEST(Base64Test, EncodesEveryTailLengthAndDecodesItBack)
 
 TEST(Base64Test, RefusesTextThatIsNotThePaddedStandardForm)
 {
-    for (const std::string_view text : { "Zg", "Zg=", "Zm9vY", "Zg=a", "=Zg=", "Z===", "====", "Zm 9", "Zm9v\n", "Zm-_" }) {
+    for (const std::string_view text :
+        { "Zg", "Zg=", "Zm9vY", "Zg=a", "=Zg=", "Z===", "====", "Zm 9", "Zm9v\n", "Zm-_" }) {
         EXPECT_FALSE(base64Decoded(text).has_value()) << text;
     }
 }

@@ -43,8 +43,10 @@ TEST(LocalizedCaseInsensitiveOrder, EqualTextsKeepTheirOrderInAStableSort)
 {
     std::vector<std::pair<std::string, int>> items { { "Walk", 1 }, { "alpha", 2 }, { "WALK", 3 }, { "walk", 4 } };
     const LocalizedCaseInsensitiveOrder order("en_US");
-    std::stable_sort(items.begin(), items.end(), [&](const auto& lhs, const auto& rhs) { return order(lhs.first, rhs.first); });
-    EXPECT_EQ(items, (std::vector<std::pair<std::string, int>> { { "alpha", 2 }, { "Walk", 1 }, { "WALK", 3 }, { "walk", 4 } }));
+    std::stable_sort(
+        items.begin(), items.end(), [&](const auto& lhs, const auto& rhs) { return order(lhs.first, rhs.first); });
+    EXPECT_EQ(items,
+        (std::vector<std::pair<std::string, int>> { { "alpha", 2 }, { "Walk", 1 }, { "WALK", 3 }, { "walk", 4 } }));
 }
 
 } // namespace

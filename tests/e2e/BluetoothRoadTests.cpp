@@ -39,7 +39,8 @@ public:
     std::vector<std::string> commands() const
     {
         std::vector<std::string> found;
-        std::ranges::copy_if(texts, std::back_inserter(found), [](const std::string& text) { return !text.starts_with("{"); });
+        std::ranges::copy_if(
+            texts, std::back_inserter(found), [](const std::string& text) { return !text.starts_with("{"); });
         return found;
     }
 
@@ -130,7 +131,8 @@ TEST_F(BluezRoadTest, TheControllerFindsLoadsEditsAndDisconnectsABoardOverBluez)
 
     SystemRandomSource random;
     InMemoryKeyValueStore defaults;
-    TavrikBleCentral controller({ *central, scheduler, systemClock(), random, defaults, "/nonexistent/local-link", false, {} });
+    TavrikBleCentral controller(
+        { *central, scheduler, systemClock(), random, defaults, "/nonexistent/local-link", false, {} });
     controller.beginSession(SyncMode::load);
     ASSERT_TRUE(waitFor([&] { return controller.hasLoadedData(); })) << controller.statusText();
     EXPECT_EQ(controller.tags(), board.data.tags);

@@ -232,10 +232,10 @@ TEST_F(BluetoothWindowTest, SettingsEditAndImportedBackupReachTheDeviceExactly)
     actions.handleImportCommand();
     settle();
     ASSERT_TRUE(actions.dataTransferNotice());
-    EXPECT_EQ(actions.dataTransferNotice()->title, "Import Started") << actions.dataTransferNotice()->message.toStdString();
+    EXPECT_EQ(actions.dataTransferNotice()->title, "Import Started")
+        << actions.dataTransferNotice()->message.toStdString();
     ASSERT_TRUE(tavrik.lastRestore()) << "the device received no restore";
-    EXPECT_EQ(tavrik.lastRestore()->tags,
-        (std::vector<TagInfo> { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Back door" } }));
+    EXPECT_EQ(tavrik.lastRestore()->tags, (std::vector<TagInfo> { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Back door" } }));
     EXPECT_EQ(controller->statusText(), "Imported data saved");
     QCoreApplication::processEvents();
     EXPECT_TRUE(sidebarLabels(view).contains("Back door"));

@@ -45,7 +45,10 @@ protected:
         }
     }
 
-    void runSimulator() { simulator->run("e2e", 100ms, [] { return std::chrono::system_clock::now(); }); }
+    void runSimulator()
+    {
+        simulator->run("e2e", 100ms, [] { return std::chrono::system_clock::now(); });
+    }
 
     void start()
     {
@@ -59,8 +62,7 @@ protected:
             QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-system-bus")));
         program.setProcessEnvironment(environment);
         program.setProcessChannelMode(QProcess::MergedChannels);
-        QObject::connect(&program, &QProcess::readyRead,
-            [this] { output += QString::fromUtf8(program.readAll()); });
+        QObject::connect(&program, &QProcess::readyRead, [this] { output += QString::fromUtf8(program.readAll()); });
         program.start(QStringLiteral(TAVRIK_LINK_EXECUTABLE), {});
         ASSERT_TRUE(program.waitForStarted(startDeadlineMs)) << program.errorString().toStdString();
     }
@@ -70,11 +72,10 @@ protected:
         return processEventsUntil([&] { return output.contains(text); }, timeoutMs);
     }
 
-    bool waitForReceived(const std::function<bool(const LocalLinkSimulator::Received&)>& matches,
-        int timeoutMs = startDeadlineMs)
+    bool waitForReceived(
+        const std::function<bool(const LocalLinkSimulator::Received&)>& matches, int timeoutMs = startDeadlineMs)
     {
-        return processEventsUntil(
-            [&] { return std::ranges::any_of(simulator->received(), matches); }, timeoutMs);
+        return processEventsUntil([&] { return std::ranges::any_of(simulator->received(), matches); }, timeoutMs);
     }
 
     static bool isLoadStart(const LocalLinkSimulator::Received& message)
@@ -127,8 +128,7 @@ TEST_F(ProgramProcessTest, LoadsFromTheAdvertisementThenSaysDisconnectAndExitsCl
         [](const LocalLinkSimulator::Received& message) { return message.text() == "system:disconnect"; });
     ASSERT_NE(disconnect, simulator->received().end());
     EXPECT_EQ(disconnect->client, start.client);
-    EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination")))
-        << context();
+    EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination"))) << context();
 }
 
 // The device starts a load and then goes quiet: either it keeps advertising (a stuck board) or it
@@ -140,9 +140,12 @@ struct StalledLoadCase {
     int deadlineMs;
 };
 
-void PrintTo(const StalledLoadCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const StalledLoadCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
 
-class ProgramStalledLoadTest : public ProgramProcessTest, public ::testing::WithParamInterface<StalledLoadCase> {};
+class ProgramStalledLoadTest : public ProgramProcessTest, public ::testing::WithParamInterface<StalledLoadCase> { };
 
 TEST_P(ProgramStalledLoadTest, EndsInTheLoadFailureAndStillQuitsCleanly)
 {
@@ -167,9 +170,8 @@ TEST_P(ProgramStalledLoadTest, EndsInTheLoadFailureAndStillQuitsCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, ProgramStalledLoadTest,
-    ::testing::Values(
-        StalledLoadCase { "StopsSending", true,
-            "Tavrik stopped sending data. Enable connection mode on Tavrik and try again.", 40000 },
+    ::testing::Values(StalledLoadCase { "StopsSending", true,
+                          "Tavrik stopped sending data. Enable connection mode on Tavrik and try again.", 40000 },
         StalledLoadCase { "Vanishes", false, "Tavrik disconnected; starting load session", 20000 }),
     [](const auto& info) { return std::string(info.param.name); });
 

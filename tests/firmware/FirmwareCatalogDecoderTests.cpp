@@ -20,8 +20,8 @@ Url url(const char* text)
 FirmwareCatalog decode(const std::string& channel, const Url& channelURL = webChannel,
     const std::optional<std::string>& release = std::nullopt)
 {
-    return FirmwareCatalogDecoder::decode(dataFromString(channel), channelURL,
-        release ? std::optional<Data>(dataFromString(*release)) : std::nullopt);
+    return FirmwareCatalogDecoder::decode(
+        dataFromString(channel), channelURL, release ? std::optional<Data>(dataFromString(*release)) : std::nullopt);
 }
 
 // The user text of the FirmwareManifestError `action` throws, or "" when it throws none.
@@ -46,13 +46,15 @@ TEST(FirmwareCatalogDecoder, ResolvesRelativeImagesAgainstTheChannel)
     EXPECT_EQ(catalog.manifestURL, webChannel);
     ASSERT_EQ(catalog.binaryAssets.size(), 1U);
     EXPECT_EQ(catalog.binaryAssets.at("m5stick-s3"),
-        (FirmwareFactoryAsset { .url = url("https://fw.example/a/fw-s3.bin"), .fileName = "fw-s3.bin", .sizeBytes = 10, .sha256 = "ab" }));
+        (FirmwareFactoryAsset {
+            .url = url("https://fw.example/a/fw-s3.bin"), .fileName = "fw-s3.bin", .sizeBytes = 10, .sha256 = "ab" }));
     EXPECT_TRUE(catalog.factoryAssets.empty());
     EXPECT_FALSE(catalog.isLocal());
     EXPECT_EQ(catalog.sourceDescription(), "Published HTTPS");
 
     EXPECT_EQ(manifestError([&] { catalog.asset(FirmwareHardwareTarget::m5StickC); }),
-        "No firmware build for target 'm5stick-c' in /a/stable.json. Run the local firmware build for all OTA targets or "
+        "No firmware build for target 'm5stick-c' in /a/stable.json. Run the local firmware build for all OTA targets "
+        "or "
         "publish the missing asset.");
 }
 
@@ -88,7 +90,10 @@ TEST(FirmwareCatalogDecoder, AssetForEachTargetCarriesTheRelease)
             .sizeBytes = c.size,
             .sha256 = c.sha,
             .factoryAssets = { { "m5stick-c",
-                FirmwareFactoryAsset { .url = url("https://fw.example/a/factory/c.bin"), .fileName = "c.bin", .sizeBytes = 40, .sha256 = "f1" } } },
+                FirmwareFactoryAsset { .url = url("https://fw.example/a/factory/c.bin"),
+                    .fileName = "c.bin",
+                    .sizeBytes = 40,
+                    .sha256 = "f1" } } },
             .minimumTavrikLinkVersion = "1.0",
             .maximumTavrikLinkVersion = "3.0",
             .sourceDescription = "Published HTTPS",
@@ -135,12 +140,14 @@ TEST(FirmwareCatalogDecoder, VersionFallsBackFromReleaseToChannel)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.channelVersion) + " / " + c.releaseVersions);
-        const std::string channel = std::string(R"({"channel":"stable",)") + c.channelVersion + R"("manifestUrl":"r.json"})";
+        const std::string channel
+            = std::string(R"({"channel":"stable",)") + c.channelVersion + R"("manifestUrl":"r.json"})";
         const std::string release = std::string("{") + c.releaseVersions + assets + "}";
         if (c.expected != nullptr) {
             EXPECT_EQ(decode(channel, webChannel, release).version, c.expected);
         } else {
-            EXPECT_EQ(manifestError([&] { decode(channel, webChannel, release); }), "Firmware manifest is missing a version.");
+            EXPECT_EQ(manifestError([&] { decode(channel, webChannel, release); }),
+                "Firmware manifest is missing a version.");
         }
     }
 }
@@ -152,16 +159,21 @@ TEST(FirmwareCatalogDecoder, FlatManifestsDescribeTheFirstBoard)
         "factoryUrl":"old/factory.bin","factoryFileName":"factory-c.bin","factorySizeBytes":200,"factorySha256":"bb"})");
     ASSERT_EQ(legacy.binaryAssets.size(), 1U);
     EXPECT_EQ(legacy.binaryAssets.at("m5stick-c"),
-        (FirmwareFactoryAsset { .url = url("https://fw.example/a/old/fw.bin"), .fileName = "fw.bin", .sizeBytes = 100, .sha256 = "aa" }));
+        (FirmwareFactoryAsset {
+            .url = url("https://fw.example/a/old/fw.bin"), .fileName = "fw.bin", .sizeBytes = 100, .sha256 = "aa" }));
     EXPECT_EQ(legacy.factoryAssets.at("m5stick-c"),
-        (FirmwareFactoryAsset { .url = url("https://fw.example/a/old/factory.bin"), .fileName = "factory-c.bin", .sizeBytes = 200, .sha256 = "bb" }));
+        (FirmwareFactoryAsset { .url = url("https://fw.example/a/old/factory.bin"),
+            .fileName = "factory-c.bin",
+            .sizeBytes = 200,
+            .sha256 = "bb" }));
 
     const FirmwareCatalog preferred = decode(R"({"channel":"stable","version":"1.0.0",
         "binaryUrl":"new.bin","url":"old.bin","fileName":"named.bin","sizeBytes":1,"sha256":"aa"})");
     EXPECT_EQ(preferred.binaryAssets.at("m5stick-c").url, url("https://fw.example/a/new.bin"));
     EXPECT_EQ(preferred.binaryAssets.at("m5stick-c").fileName, "named.bin");
 
-    const FirmwareCatalog keyed = decode(R"({"channel":"stable","version":"1.0.0","url":"flat.bin","sizeBytes":1,"sha256":"aa",
+    const FirmwareCatalog keyed
+        = decode(R"({"channel":"stable","version":"1.0.0","url":"flat.bin","sizeBytes":1,"sha256":"aa",
         "binaryAssets":{"m5stick-c":{"url":"keyed.bin","sizeBytes":2,"sha256":"bb"}}})");
     ASSERT_EQ(keyed.binaryAssets.size(), 1U);
     EXPECT_EQ(keyed.binaryAssets.at("m5stick-c").fileName, "keyed.bin");
@@ -178,7 +190,8 @@ TEST(FirmwareCatalogDecoder, FileChannelsAreLocalBuilds)
         "m5stick-c":{"url":"../build/c.bin","sizeBytes":1,"sha256":"aa"},
         "m5stick-s3":{"url":"file:///opt/fw/s3.bin","sizeBytes":1,"sha256":"bb"},
         "t-embed-cc1101":{"url":"https://fw.example/t.bin","sizeBytes":1,"sha256":"cc"}}})";
-    EXPECT_EQ(FirmwareCatalogDecoder::releaseURL(dataFromString(channel), fileChannel), url("file:///srv/fw/releases/dev.json"));
+    EXPECT_EQ(FirmwareCatalogDecoder::releaseURL(dataFromString(channel), fileChannel),
+        url("file:///srv/fw/releases/dev.json"));
 
     const FirmwareCatalog catalog = decode(channel, fileChannel, release);
     EXPECT_TRUE(catalog.isLocal());
@@ -204,8 +217,10 @@ TEST(FirmwareCatalogDecoder, WebManifestsNameOnlyWebUrls)
         const char* message;
     };
     const Case cases[] = {
-        { "file image", [&] { decode(channelWith("file:///etc/passwd")); }, "Unsupported firmware URL: file:///etc/passwd" },
-        { "ftp image", [&] { decode(channelWith("ftp://fw.example/fw.bin")); }, "Unsupported firmware URL: ftp://fw.example/fw.bin" },
+        { "file image", [&] { decode(channelWith("file:///etc/passwd")); },
+            "Unsupported firmware URL: file:///etc/passwd" },
+        { "ftp image", [&] { decode(channelWith("ftp://fw.example/fw.bin")); },
+            "Unsupported firmware URL: ftp://fw.example/fw.bin" },
         { "flat file image",
             [] { decode(R"({"channel":"s","version":"1","url":"file:///tmp/fw.bin","sizeBytes":1,"sha256":"aa"})"); },
             "Unsupported firmware URL: file:///tmp/fw.bin" },
@@ -216,7 +231,9 @@ TEST(FirmwareCatalogDecoder, WebManifestsNameOnlyWebUrls)
             },
             "Unsupported firmware URL: file:///tmp/f.bin" },
         { "file release manifest, resolved",
-            [] { FirmwareCatalogDecoder::releaseURL(dataFromString(R"({"manifestUrl":"file:///tmp/r.json"})"), webChannel); },
+            [] {
+                FirmwareCatalogDecoder::releaseURL(dataFromString(R"({"manifestUrl":"file:///tmp/r.json"})"), webChannel);
+            },
             "Unsupported firmware URL: file:///tmp/r.json" },
         { "file release manifest, decoded",
             [] { decode(R"({"channel":"s","manifestUrl":"file:///tmp/r.json"})", webChannel, "{}"); },
@@ -230,7 +247,10 @@ TEST(FirmwareCatalogDecoder, WebManifestsNameOnlyWebUrls)
             },
             "Unsupported firmware URL: file:///tmp/f.bin" },
         { "web release of a file channel",
-            [&] { decode(R"({"channel":"s","manifestUrl":"https://fw.example/r.json"})", fileChannel, channelWith("file:///tmp/x.bin")); },
+            [&] {
+                decode(R"({"channel":"s","manifestUrl":"https://fw.example/r.json"})", fileChannel,
+                    channelWith("file:///tmp/x.bin"));
+            },
             "Unsupported firmware URL: file:///tmp/x.bin" },
     };
     for (const Case& c : cases) {
@@ -240,7 +260,8 @@ TEST(FirmwareCatalogDecoder, WebManifestsNameOnlyWebUrls)
 
 TEST(FirmwareCatalogDecoder, MalformedManifestTexts)
 {
-    const std::string release = R"({"version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":1,"sha256":"aa"}}})";
+    const std::string release
+        = R"({"version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":1,"sha256":"aa"}}})";
     const std::string named = R"({"channel":"stable","manifestUrl":"releases/1.json"})";
     const auto channelData = [](const char* text) { return dataFromString(text); };
     struct Case {
@@ -251,16 +272,22 @@ TEST(FirmwareCatalogDecoder, MalformedManifestTexts)
     const Case cases[] = {
         { "channel not JSON, resolving", [&] { FirmwareCatalogDecoder::releaseURL(channelData("{"), webChannel); },
             "Malformed channel manifest: The data is not valid JSON" },
-        { "channel not JSON", [] { decode("{"); }, "Malformed channel manifest at /a/stable.json: The data is not valid JSON" },
+        { "channel not JSON", [] { decode("{"); },
+            "Malformed channel manifest at /a/stable.json: The data is not valid JSON" },
         { "channel at a URL without path", [] { decode("[]", url("https://fw.example")); },
             "Malformed channel manifest at https://fw.example: Expected an object for \"manifest\"" },
         { "channel key of the wrong type", [] { decode(R"({"channel":1})"); },
             "Malformed channel manifest at /a/stable.json: Expected a string for \"channel\"" },
         { "asset entry without checksum",
-            [] { decode(R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":1}}})"); },
+            [] {
+                decode(R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":1}}})");
+            },
             "Malformed channel manifest at /a/stable.json: Missing value for \"sha256\"" },
         { "asset size of the wrong type",
-            [] { decode(R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":"1","sha256":"aa"}}})"); },
+            [] {
+                decode(
+                    R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"fw.bin","sizeBytes":"1","sha256":"aa"}}})");
+            },
             "Malformed channel manifest at /a/stable.json: Expected an integer for \"sizeBytes\"" },
         { "no channel", [&] { decode(R"({"version":"1","url":"fw.bin","sizeBytes":1,"sha256":"aa"})"); },
             "Channel manifest is missing 'channel'." },
@@ -272,7 +299,10 @@ TEST(FirmwareCatalogDecoder, MalformedManifestTexts)
         { "no images", [] { decode(R"({"channel":"s","version":"1","binaryAssets":{}})"); },
             "Firmware manifest contains no OTA binary assets." },
         { "unresolvable image URL",
-            [] { decode(R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"a b.bin","sizeBytes":1,"sha256":"aa"}}})"); },
+            [] {
+                decode(
+                    R"({"channel":"s","version":"1","binaryAssets":{"m5stick-c":{"url":"a b.bin","sizeBytes":1,"sha256":"aa"}}})");
+            },
             "Invalid relative firmware URL 'a b.bin'." },
         { "unresolvable release URL", [] { decode(R"({"channel":"s","manifestUrl":"a b.json"})"); },
             "Invalid relative firmware URL 'a b.json'." },
@@ -296,10 +326,12 @@ TEST(FirmwareManifestError, TextsAndPayloads)
 
     const std::pair<FirmwareManifestError, const char*> cases[] = {
         { FirmwareManifestError::malformed("Anything at all"), "Anything at all" },
-        { FirmwareManifestError::unsupportedURL(url("ftp://fw.example/c.json")), "Unsupported firmware URL: ftp://fw.example/c.json" },
+        { FirmwareManifestError::unsupportedURL(url("ftp://fw.example/c.json")),
+            "Unsupported firmware URL: ftp://fw.example/c.json" },
         { http, "Firmware server returned HTTP 404 for https://fw.example/builds/fw-s3.bin" },
         { FirmwareManifestError::missingTarget("t-embed-cc1101", url("https://fw.example")),
-            "No firmware build for target 't-embed-cc1101' in https://fw.example. Run the local firmware build for all OTA "
+            "No firmware build for target 't-embed-cc1101' in https://fw.example. Run the local firmware build for all "
+            "OTA "
             "targets or publish the missing asset." },
         { FirmwareManifestError::checksum(image), "Firmware checksum did not match the manifest for fw-s3.bin." },
         { size, "Firmware size did not match the manifest for fw-s3.bin (expected 10, got 12)." },

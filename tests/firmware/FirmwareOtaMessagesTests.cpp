@@ -42,7 +42,8 @@ TEST(FirmwareControlMessages, WriteEveryKeyInOrder)
 
 TEST(FirmwareStatusEnvelope, DecodesOptionalFieldsStrictly)
 {
-    const FirmwareStatusEnvelope minimal = firmwareStatusEnvelopeFromJson(parseJson(R"({"type":"firmware_status","state":"ready"})"));
+    const FirmwareStatusEnvelope minimal
+        = firmwareStatusEnvelopeFromJson(parseJson(R"({"type":"firmware_status","state":"ready"})"));
     EXPECT_EQ(minimal, (FirmwareStatusEnvelope { .type = "firmware_status", .state = "ready" }));
 
     const FirmwareStatusEnvelope full {

@@ -44,10 +44,13 @@ TEST(FirmwareHardwareTarget, RefusesAnythingButTheExactRawValue)
 TEST(FirmwareAsset, EqualityCoversTheFactoryImages)
 {
     const Url url = *Url::parse("https://fw.example/fw.bin");
-    FirmwareAsset first { .url = url, .fileName = "fw.bin", .version = "1.0.0", .sizeBytes = 3, .sha256 = "ab", .manifestURL = url };
+    FirmwareAsset first {
+        .url = url, .fileName = "fw.bin", .version = "1.0.0", .sizeBytes = 3, .sha256 = "ab", .manifestURL = url
+    };
     FirmwareAsset second = first;
     EXPECT_EQ(first, second);
-    second.factoryAssets["m5stick-c"] = FirmwareFactoryAsset { .url = url, .fileName = "f.bin", .sizeBytes = 9, .sha256 = "cd" };
+    second.factoryAssets["m5stick-c"]
+        = FirmwareFactoryAsset { .url = url, .fileName = "f.bin", .sizeBytes = 9, .sha256 = "cd" };
     EXPECT_NE(first, second);
 }
 
@@ -58,7 +61,8 @@ TEST(FirmwareUploadStatus, ProgressStaysWithinZeroAndOne)
         std::int64_t total;
         double progress;
     };
-    const Case cases[] = { { 5, 0, 0 }, { 5, -1, 0 }, { 0, 10, 0 }, { 5, 10, 0.5 }, { 10, 10, 1 }, { 15, 10, 1 }, { -5, 10, 0 } };
+    const Case cases[]
+        = { { 5, 0, 0 }, { 5, -1, 0 }, { 0, 10, 0 }, { 5, 10, 0.5 }, { 10, 10, 1 }, { 15, 10, 1 }, { -5, 10, 0 } };
     for (const Case& c : cases) {
         const FirmwareUploadStatus status { .bytesTransferred = c.transferred, .totalBytes = c.total };
         EXPECT_DOUBLE_EQ(status.progress(), c.progress) << c.transferred << "/" << c.total;

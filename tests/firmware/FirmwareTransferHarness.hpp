@@ -25,7 +25,8 @@ inline SentChunk parseChunk(const Data& payload)
 {
     const auto field = [&](std::size_t at) {
         return static_cast<std::uint32_t>(payload.at(at)) | static_cast<std::uint32_t>(payload.at(at + 1)) << 8
-            | static_cast<std::uint32_t>(payload.at(at + 2)) << 16 | static_cast<std::uint32_t>(payload.at(at + 3)) << 24;
+            | static_cast<std::uint32_t>(payload.at(at + 2)) << 16
+            | static_cast<std::uint32_t>(payload.at(at + 3)) << 24;
     };
     return SentChunk { .index = field(0), .offset = field(4), .bytes = Data(payload.begin() + 8, payload.end()) };
 }
@@ -215,10 +216,7 @@ struct TransferHarness {
         report(envelope);
     }
 
-    void start(const Data& image)
-    {
-        transfer.prepare(testAsset(static_cast<std::int64_t>(image.size())), image);
-    }
+    void start(const Data& image) { transfer.prepare(testAsset(static_cast<std::int64_t>(image.size())), image); }
 
     const FirmwareUploadStatus& status() const { return transfer.status(); }
 

@@ -69,7 +69,8 @@ TEST(FirmwareTransfer, WholeTransfersFollowTheDevicesWindow)
         EXPECT_EQ(h.device.commits, 1);
         EXPECT_EQ(h.device.events.back(), "commit");
         EXPECT_EQ(h.device.aborts, 0);
-        EXPECT_EQ(h.status(), (FirmwareUploadStatus { Phase::completed, "Firmware update complete. Tavrik will reboot.", 30000, 30000 }));
+        EXPECT_EQ(h.status(),
+            (FirmwareUploadStatus { Phase::completed, "Firmware update complete. Tavrik will reboot.", 30000, 30000 }));
         EXPECT_FALSE(h.transfer.isActive());
         EXPECT_EQ(h.installs, (std::vector<std::optional<std::string>> { "1.4.0" }));
     }
@@ -80,7 +81,8 @@ TEST(FirmwareTransfer, SendsAWindowAndMoreOnEachAcknowledgement)
     TransferHarness h;
     h.start(patternImage(2500));
     EXPECT_EQ(h.statuses.front(),
-        (FirmwareUploadStatus { Phase::waitingForDevice, "Waiting for Tavrik. Push the main button twice to enable Bluetooth.", 0, 2500 }));
+        (FirmwareUploadStatus {
+            Phase::waitingForDevice, "Waiting for Tavrik. Push the main button twice to enable Bluetooth.", 0, 2500 }));
     EXPECT_EQ(h.status().phase, Phase::preparing);
     EXPECT_EQ(h.status().message, "Preparing Tavrik for firmware upload...");
     EXPECT_TRUE(h.device.chunks.empty()) << "nothing goes out before the device is ready";
@@ -109,17 +111,21 @@ TEST(FirmwareTransfer, AcknowledgementsOutsideWhatWasSentFailTheTransfer)
         { "ahead of the chunks sent", [](TransferHarness& h) { h.receiving(7); }, true, 6 },
         { "repeating the last acknowledgement", [](TransferHarness& h) { h.receiving(2); }, false, 6 },
         { "acknowledging everything sent", [](TransferHarness& h) { h.receiving(6); }, false, 10 },
-        { "a repeated ready acknowledging what was sent", [](TransferHarness& h) {
-             FirmwareStatusEnvelope ready = deviceStatus("ready");
-             ready.nextChunkIndex = 6;
-             ready.ackIntervalChunks = 4;
-             h.report(ready);
-         }, false, 10 },
-        { "a ready that skips ahead", [](TransferHarness& h) {
-             FirmwareStatusEnvelope ready = deviceStatus("ready");
-             ready.nextChunkIndex = 9;
-             h.report(ready);
-         }, true, 6 },
+        { "a repeated ready acknowledging what was sent",
+            [](TransferHarness& h) {
+                FirmwareStatusEnvelope ready = deviceStatus("ready");
+                ready.nextChunkIndex = 6;
+                ready.ackIntervalChunks = 4;
+                h.report(ready);
+            },
+            false, 10 },
+        { "a ready that skips ahead",
+            [](TransferHarness& h) {
+                FirmwareStatusEnvelope ready = deviceStatus("ready");
+                ready.nextChunkIndex = 9;
+                h.report(ready);
+            },
+            true, 6 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -168,7 +174,8 @@ TEST(FirmwareTransfer, CommitsExactlyOnceWhenEverythingIsAcknowledged)
 
     h.report(deviceStatus("complete"));
     EXPECT_EQ(h.status().phase, Phase::completed);
-    EXPECT_EQ(h.installs, (std::vector<std::optional<std::string>> { "1.4.0" })) << "the plan's version when the device names none";
+    EXPECT_EQ(h.installs, (std::vector<std::optional<std::string>> { "1.4.0" }))
+        << "the plan's version when the device names none";
     EXPECT_TRUE(std::none_of(h.logLines.begin(), h.logLines.end(),
         [](const std::string& line) { return line.starts_with("[firmware] OTA completed"); }));
 }
@@ -297,33 +304,43 @@ TEST(FirmwareTransfer, RefusedSendsFailTheTransfer)
         std::size_t chunksSent = 0;
     };
     const Case cases[] = {
-        { "begin refused", [](TransferHarness& h) {
-             h.device.acceptBegin = false;
-             h.start(patternImage(10));
-         }, "Failed to start firmware upload." },
+        { "begin refused",
+            [](TransferHarness& h) {
+                h.device.acceptBegin = false;
+                h.start(patternImage(10));
+            },
+            "Failed to start firmware upload." },
         { "begin without a transfer", [](TransferHarness& h) { h.transfer.sendFirmwareBegin(); },
             "Published firmware metadata is unavailable." },
-        { "commit refused", [](TransferHarness& h) {
-             h.device.acceptCommit = false;
-             h.start(patternImage(10));
-             h.ready();
-             h.receiving(1);
-         }, "Failed to finalize firmware upload.", 1 },
-        { "write length without room for data", [](TransferHarness& h) {
-             h.device.writeLength = 8;
-             h.start(patternImage(10));
-             h.ready();
-         }, "Firmware write length is too small" },
-        { "begin throws", [](TransferHarness& h) {
-             h.device.throwOnBegin = true;
-             h.start(patternImage(10));
-         }, "Failed to start firmware upload." },
-        { "commit throws", [](TransferHarness& h) {
-             h.device.throwOnCommit = true;
-             h.start(patternImage(10));
-             h.ready();
-             h.receiving(1);
-         }, "Failed to finalize firmware upload.", 1 },
+        { "commit refused",
+            [](TransferHarness& h) {
+                h.device.acceptCommit = false;
+                h.start(patternImage(10));
+                h.ready();
+                h.receiving(1);
+            },
+            "Failed to finalize firmware upload.", 1 },
+        { "write length without room for data",
+            [](TransferHarness& h) {
+                h.device.writeLength = 8;
+                h.start(patternImage(10));
+                h.ready();
+            },
+            "Firmware write length is too small" },
+        { "begin throws",
+            [](TransferHarness& h) {
+                h.device.throwOnBegin = true;
+                h.start(patternImage(10));
+            },
+            "Failed to start firmware upload." },
+        { "commit throws",
+            [](TransferHarness& h) {
+                h.device.throwOnCommit = true;
+                h.start(patternImage(10));
+                h.ready();
+                h.receiving(1);
+            },
+            "Failed to finalize firmware upload.", 1 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -542,7 +559,8 @@ TEST(FirmwareTransfer, ATransferStartedFromACallbackIsKept)
     };
     const Case cases[] = {
         { "after completion", [](TransferHarness& h) { h.report(deviceStatus("complete")); }, Phase::failed, 1 },
-        { "from the completed status", [](TransferHarness& h) { h.report(deviceStatus("complete")); }, Phase::completed, 1 },
+        { "from the completed status", [](TransferHarness& h) { h.report(deviceStatus("complete")); }, Phase::completed,
+            1 },
         { "after a device error", [](TransferHarness& h) { h.report(deviceStatus("error")); } },
         { "after an invalid acknowledgement", [](TransferHarness& h) { h.receiving(99); } },
     };
@@ -626,7 +644,8 @@ TEST(FirmwareTransfer, ImagesOfFourGibibytesOrMoreAreRefusedBeforeBegin)
     EXPECT_FALSE(h.transfer.isActive());
     EXPECT_EQ(h.transfer.totalBytes(), 0);
     EXPECT_EQ(h.status(),
-        (FirmwareUploadStatus { Phase::failed, "Firmware image is too large for an over-the-air update.", 0, 4294967296 }));
+        (FirmwareUploadStatus {
+            Phase::failed, "Firmware image is too large for an over-the-air update.", 0, 4294967296 }));
 
     h.ready();
     h.transfer.sendFirmwareBegin();

@@ -18,14 +18,17 @@ TEST(Url, ParseKeepsWebTextAndStandardisesFileUrls)
         const char* last;
     };
     const Case cases[] = {
-        { "https://fw.example/a/stable.json", "https://fw.example/a/stable.json", "https", "/a/stable.json", "stable.json" },
+        { "https://fw.example/a/stable.json", "https://fw.example/a/stable.json", "https", "/a/stable.json",
+            "stable.json" },
         { "HTTP://fw.example/x.bin", "HTTP://fw.example/x.bin", "http", "/x.bin", "x.bin" },
         { "https://fw.example/a/../b/x.bin", "https://fw.example/a/../b/x.bin", "https", "/a/../b/x.bin", "x.bin" },
-        { "file:///srv/fw/./builds/../channel.json", "file:///srv/fw/channel.json", "file", "/srv/fw/channel.json", "channel.json" },
+        { "file:///srv/fw/./builds/../channel.json", "file:///srv/fw/channel.json", "file", "/srv/fw/channel.json",
+            "channel.json" },
         { "https://fw.example/dir/", "https://fw.example/dir/", "https", "/dir", "dir" },
         { "https://fw.example/", "https://fw.example/", "https", "/", "/" },
         { "https://fw.example", "https://fw.example", "https", "", "" },
-        { "https://fw.example/my%20build.bin", "https://fw.example/my%20build.bin", "https", "/my build.bin", "my build.bin" },
+        { "https://fw.example/my%20build.bin", "https://fw.example/my%20build.bin", "https", "/my build.bin",
+            "my build.bin" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

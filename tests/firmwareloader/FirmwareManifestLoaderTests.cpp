@@ -115,7 +115,8 @@ TEST(FirmwareManifestLoaderTests, FollowsRedirectsOnTheWebAndReportsTheRequested
     ASSERT_TRUE(result.catalog) << errorText(result);
     // Relative links resolve against the URL the caller asked for, as the catalog records it.
     EXPECT_EQ(result.catalog->sourceURL, url(fixture.server.url("/stable")));
-    EXPECT_EQ(fixture.server.requests(), (std::vector<QString> { "/stable", "/channels/stable.json", "/releases/1.4.0.json" }));
+    EXPECT_EQ(fixture.server.requests(),
+        (std::vector<QString> { "/stable", "/channels/stable.json", "/releases/1.4.0.json" }));
 
     fixture.server.routeRedirect("/moved", 301, "/gone.json");
     const CatalogResult gone = fixture.load(url(fixture.server.url("/moved")));
@@ -134,17 +135,18 @@ TEST(FirmwareManifestLoaderTests, RefusesBadAnswersAndLinksThatLeaveTheWeb)
     const std::string base = fixture.server.url("").toStdString();
     const Case cases[] = {
         { "missing channel", "/missing.json", std::nullopt,
-          "Firmware server returned HTTP 404 for " + base + "/missing.json" },
+            "Firmware server returned HTTP 404 for " + base + "/missing.json" },
         { "server error", "/broken.json", Response { 500, "oops", {} },
-          "Firmware server returned HTTP 500 for " + base + "/broken.json" },
+            "Firmware server returned HTTP 500 for " + base + "/broken.json" },
         { "empty 204", "/empty.json", Response { 204, "", {} }, "Malformed channel manifest: " },
-        { "release names a local file", "/local-release.json", Response { 200, channelManifest("file:///etc/release.json"), {} },
-          "Unsupported firmware URL: file:///etc/release.json" },
+        { "release names a local file", "/local-release.json",
+            Response { 200, channelManifest("file:///etc/release.json"), {} },
+            "Unsupported firmware URL: file:///etc/release.json" },
         { "asset names a local file", "/local-asset.json",
-          Response { 200, R"({"channel":"stable",)" + releaseManifest("file:///tmp/fw.bin").mid(1), {} },
-          "Unsupported firmware URL: file:///tmp/fw.bin" },
-        { "redirect to a local file", "/to-file.json",
-          Response { 302, "", { { "Location", "file:///etc/passwd" } } }, "Unsupported firmware URL: file:///etc/passwd" },
+            Response { 200, R"({"channel":"stable",)" + releaseManifest("file:///tmp/fw.bin").mid(1), {} },
+            "Unsupported firmware URL: file:///tmp/fw.bin" },
+        { "redirect to a local file", "/to-file.json", Response { 302, "", { { "Location", "file:///etc/passwd" } } },
+            "Unsupported firmware URL: file:///etc/passwd" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,9 +232,9 @@ TEST(FirmwareManifestLoaderTests, AnImageMustMatchItsSizeAndChecksum)
 
     const DataResult wrongSize = fixture.download(imageURL, image.size() + 1, imageSha256());
     ASSERT_TRUE(wrongSize.error);
-    EXPECT_EQ(wrongSize.error->description, "Firmware size did not match the manifest for fw.bin (expected "
-                                                + std::to_string(image.size() + 1) + ", got "
-                                                + std::to_string(image.size()) + ").");
+    EXPECT_EQ(wrongSize.error->description,
+        "Firmware size did not match the manifest for fw.bin (expected " + std::to_string(image.size() + 1) + ", got "
+            + std::to_string(image.size()) + ").");
 }
 
 TEST(FirmwareManifestLoaderTests, AFileChannelReadsItsReleaseAndImageFromTheSameFolder)
@@ -287,9 +289,9 @@ TEST(FirmwareManifestLoaderTests, TheUploadServiceDownloadsThroughTheLoaderAndPr
 {
     Fixture fixture;
     RecordingDevice device;
-    FirmwareUploadService service(device.transport(), fixture.loader.downloadOperation(), [](const std::string&) {},
-                                  [](const std::optional<std::string>&) {},
-                                  [](const std::string&) { return std::optional<std::string>(); });
+    FirmwareUploadService service(
+        device.transport(), fixture.loader.downloadOperation(), [](const std::string&) {},
+        [](const std::optional<std::string>&) {}, [](const std::string&) { return std::optional<std::string>(); });
 
     const CatalogResult result = fixture.load(url(fixture.server.url("/channels/stable.json")));
     ASSERT_TRUE(result.catalog) << errorText(result);
@@ -307,7 +309,7 @@ TEST(FirmwareManifestLoaderTests, TheUploadServiceDownloadsThroughTheLoaderAndPr
     service.start(asset);
     ASSERT_TRUE(processEventsUntil([&] { return service.status().phase == FirmwareUploadStatus::Phase::failed; }));
     EXPECT_EQ(service.status().message,
-              "Failed to download firmware: Firmware checksum did not match the manifest for bad.bin.");
+        "Failed to download firmware: Firmware checksum did not match the manifest for bad.bin.");
     EXPECT_EQ(device.begins.size(), 1u);
 }
 

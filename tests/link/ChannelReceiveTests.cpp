@@ -191,10 +191,12 @@ TEST_F(ChannelReliableDelivery, AcknowledgesAtBlocksOfFourGapsDuplicatesAndCompl
     };
     const Case cases[] = {
         { "ten in order", 10,
-            { { 0, {} }, { 1, {} }, { 2, {} }, { 3, 4 }, { 4, {} }, { 5, {} }, { 6, {} }, { 7, 8 }, { 8, {} }, { 9, 10 } } },
+            { { 0, {} }, { 1, {} }, { 2, {} }, { 3, 4 }, { 4, {} }, { 5, {} }, { 6, {} }, { 7, 8 }, { 8, {} },
+                { 9, 10 } } },
         { "gap filled", 3, { { 0, {} }, { 2, 1 }, { 1, 3 } } },
         { "first chunk missing", 2, { { 1, 0 }, { 0, 2 } } },
-        { "duplicates repeat the position", 6, { { 0, {} }, { 0, 1 }, { 2, 1 }, { 2, 1 }, { 1, {} }, { 3, 4 }, { 5, 4 }, { 4, 6 } } },
+        { "duplicates repeat the position", 6,
+            { { 0, {} }, { 0, 1 }, { 2, 1 }, { 2, 1 }, { 1, {} }, { 3, 4 }, { 5, 4 }, { 4, 6 } } },
         { "single chunk", 1, { { 0, 1 } } },
     };
     std::uint16_t id = 100;
@@ -207,7 +209,8 @@ TEST_F(ChannelReliableDelivery, AcknowledgesAtBlocksOfFourGapsDuplicatesAndCompl
             SCOPED_TRACE(testing::Message() << "chunk " << arrival.index);
             acks.clear();
             const std::string part(1, static_cast<char>('a' + arrival.index));
-            feed(reliableFrame(session, id, static_cast<std::uint16_t>(arrival.index), static_cast<std::uint16_t>(item.count), part));
+            feed(reliableFrame(
+                session, id, static_cast<std::uint16_t>(arrival.index), static_cast<std::uint16_t>(item.count), part));
             if (arrival.next) {
                 EXPECT_EQ(acks, (std::vector { ackOf(session, id, *arrival.next) }));
             } else {

@@ -221,9 +221,15 @@ TEST_F(ChannelRefusals, EachRefusalLogsItsText)
         { "command that is not UTF-8", [](BleDataChannel& c) { return c.sendCommand("tag", "name=\"\xC3\x28\""); },
             "[ble:data] invalid command encoding" },
         { "NaN", [&](BleDataChannel& c) { return c.sendEncodable(notANumber); }, "[ble:data] invalid JSON encoding" },
-        { "infinity", [](BleDataChannel& c) { return c.sendEncodable(Json::array({ 1, std::numeric_limits<double>::infinity() })); },
+        { "infinity",
+            [](BleDataChannel& c) {
+                return c.sendEncodable(Json::array({ 1, std::numeric_limits<double>::infinity() }));
+            },
             "[ble:data] invalid JSON encoding" },
-        { "string that is not UTF-8", [](BleDataChannel& c) { return c.sendEncodable(Json { { "name", "\xFF" } }); },
+        { "string that is not UTF-8",
+            [](BleDataChannel& c) {
+                return c.sendEncodable(Json { { "name", "\xFF" } });
+            },
             "[ble:data] invalid JSON encoding" },
         { "empty binary payload", [](BleDataChannel& c) { return c.sendBinaryPayload({}, "nothing"); },
             "[ble:data] payload exceeds frame limits" },

@@ -27,8 +27,8 @@ inline Data plainFrame(std::uint16_t id, std::uint16_t index, std::uint16_t coun
     return makeFrame(0, id, index, count, asBytes(chunk));
 }
 
-inline Data reliableFrame(std::uint32_t session, std::uint16_t id, std::uint16_t index, std::uint16_t count,
-    std::string_view chunk)
+inline Data reliableFrame(
+    std::uint32_t session, std::uint16_t id, std::uint16_t index, std::uint16_t count, std::string_view chunk)
 {
     Data payload {
         static_cast<std::uint8_t>(session & 0xFFU),
@@ -48,9 +48,8 @@ protected:
     {
         link->bind(&channel);
         channel.configure(link);
-        channel.onMessage = [this](std::uint16_t id, const Data& payload) {
-            delivered.emplace_back(id, stringFromData(payload));
-        };
+        channel.onMessage
+            = [this](std::uint16_t id, const Data& payload) { delivered.emplace_back(id, stringFromData(payload)); };
     }
 
     void captureAcknowledgements()

@@ -31,7 +31,10 @@ TEST(Crc8, KnownValues)
     const Case cases[] = {
         { "", 0x00 },
         { "123456789", 0xA1 }, // the algorithm's standard check value
-        { std::string("\x01\x00\x01\x00\x00\x00\x01\x00\x03\x00" "abc", 13), 0x43 },
+        { std::string("\x01\x00\x01\x00\x00\x00\x01\x00\x03\x00"
+                      "abc",
+              13),
+            0x43 },
     };
     for (const Case& item : cases) {
         EXPECT_EQ(crc8(asBytes(item.bytes)), item.crc) << item.bytes;
@@ -66,13 +69,14 @@ TEST(Frame, MultiByteFieldsAreLittleEndian)
 {
     const Data frame = makeFrame(2, 0x1234, 0x0102, 0xA0B0, asBytes("xy"));
     ASSERT_EQ(frame.size(), 13U);
-    EXPECT_EQ(Data(frame.begin(), frame.begin() + 10),
-        (Data { 0x01, 0x02, 0x34, 0x12, 0x02, 0x01, 0xB0, 0xA0, 0x02, 0x00 }));
+    EXPECT_EQ(
+        Data(frame.begin(), frame.begin() + 10), (Data { 0x01, 0x02, 0x34, 0x12, 0x02, 0x01, 0xB0, 0xA0, 0x02, 0x00 }));
 
     const std::optional<FrameHeader> header = parseHeader(frame);
     ASSERT_TRUE(header);
     EXPECT_EQ(*header,
-        (FrameHeader { .version = 1, .flags = 2, .messageId = 0x1234, .chunkIndex = 0x0102, .chunkCount = 0xA0B0, .payloadLength = 2 }));
+        (FrameHeader {
+            .version = 1, .flags = 2, .messageId = 0x1234, .chunkIndex = 0x0102, .chunkCount = 0xA0B0, .payloadLength = 2 }));
 }
 
 TEST(Frame, HeaderNeedsElevenBytes)

@@ -38,9 +38,18 @@ std::string importErrorText(Run&& run)
 TEST(TagReferenceTests, ReadsDecimalIdsWithAnOptionalSign)
 {
     const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> cases {
-        { "12", 12 }, { "+12", 12 }, { "0012", 12 }, { "-0", 0 }, { "4294967295", 4294967295u },
-        { "4294967296", std::nullopt }, { "-1", std::nullopt }, { " 12", std::nullopt }, { "A1", std::nullopt },
-        { "", std::nullopt }, { "+", std::nullopt }, { "1 2", std::nullopt },
+        { "12", 12 },
+        { "+12", 12 },
+        { "0012", 12 },
+        { "-0", 0 },
+        { "4294967295", 4294967295u },
+        { "4294967296", std::nullopt },
+        { "-1", std::nullopt },
+        { " 12", std::nullopt },
+        { "A1", std::nullopt },
+        { "", std::nullopt },
+        { "+", std::nullopt },
+        { "1 2", std::nullopt },
     };
     for (const auto& [text, id] : cases) {
         EXPECT_EQ(tagIdFromReference(text), id) << '"' << text << '"';
@@ -63,8 +72,7 @@ TEST(RoutineTagReferenceTests, FirstBrokenReferenceIsNamed)
         { "not a number", { detail(4, { "A1" }) }, tags, "Routine 4 step 1 must reference a numeric tag id" },
         { "blank", { detail(4, { "" }) }, tags, "Routine 4 step 1 must reference a numeric tag id" },
         { "no saved tags", { detail(2, { "12" }) }, {}, "Routine 2 step 1 references missing tag id 12" },
-        { "repeated start tag", { detail(3, {}, { 7, 7 }) }, tags,
-            "Routine 3 contains repeated or invalid start tags" },
+        { "repeated start tag", { detail(3, {}, { 7, 7 }) }, tags, "Routine 3 contains repeated or invalid start tags" },
         { "start tag 0", { detail(3, {}, { 0 }) }, tags, "Routine 3 contains repeated or invalid start tags" },
         { "missing start tag", { detail(3, {}, { 9, 8 }) }, tags, "Routine 3 references missing start tag id 8" },
         { "shared start tag, in id order", { detail(5, {}, { 9 }), detail(2, {}, { 9 }) }, tags,
@@ -84,7 +92,8 @@ TEST(RoutineTagReferenceTests, FirstBrokenReferenceIsNamed)
 
 TEST(ScheduleResolutionTests, SchedulesTakeTheirRoutinesLabelsAndBlanksAreDropped)
 {
-    const std::vector<RoutineSummary> routines { { 1, "Old", 0, 0, 0 }, { 2, "Evening", 0, 0, 0 }, { 1, "Morning", 0, 0, 0 } };
+    const std::vector<RoutineSummary> routines { { 1, "Old", 0, 0, 0 }, { 2, "Evening", 0, 0, 0 },
+        { 1, "Morning", 0, 0, 0 } };
     const std::vector<ScheduledRoutine> schedules {
         { .id = 5, .routineId = 1, .hour = 7, .days = 62, .enabled = true, .label = "stale" },
         {},
@@ -101,8 +110,10 @@ TEST(ScheduleResolutionTests, SchedulesTakeTheirRoutinesLabelsAndBlanksAreDroppe
         std::string error;
     };
     const std::vector<Case> refused {
-        { { .id = 4, .routineId = 99, .label = " Nap\n" }, "Schedule 4 label=Nap does not reference a routine in this export" },
-        { { .id = 4, .routineId = 0, .hour = 3, .label = "  " }, "Schedule 4 does not reference a routine in this export" },
+        { { .id = 4, .routineId = 99, .label = " Nap\n" },
+            "Schedule 4 label=Nap does not reference a routine in this export" },
+        { { .id = 4, .routineId = 0, .hour = 3, .label = "  " },
+            "Schedule 4 does not reference a routine in this export" },
         { { .id = 0, .routineId = 2, .hour = 3 }, "Schedule 0 does not have a valid schedule id" },
         // Only an empty record counts as blank.
         { { .lastRun = 5 }, "Schedule 0 does not reference a routine in this export" },

@@ -63,8 +63,8 @@ TEST(CompanionTimeZone, PosixValueForZones)
 
 TEST(CompanionTimeZone, OnlyExactListedIdentifiersGetTheDaylightRule)
 {
-    for (const char* zone : { "Europe/Amsterdam", "Europe/Brussels", "Europe/Berlin", "Europe/Paris", "Europe/Luxembourg",
-             "Europe/Madrid", "Europe/Rome", "Europe/Vienna", "Europe/Zurich" }) {
+    for (const char* zone : { "Europe/Amsterdam", "Europe/Brussels", "Europe/Berlin", "Europe/Paris",
+             "Europe/Luxembourg", "Europe/Madrid", "Europe/Rome", "Europe/Vienna", "Europe/Zurich" }) {
         EXPECT_EQ(CompanionTimeZone::posixValue(zone, winter), centralEurope) << zone;
     }
     // Same rules, not listed.
@@ -113,8 +113,7 @@ private:
 
 long icuOffsetSeconds(const std::string& zone, system_clock::time_point at)
 {
-    const std::unique_ptr<icu::TimeZone> timeZone(
-        icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
+    const std::unique_ptr<icu::TimeZone> timeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)));
     std::int32_t raw = 0;
     std::int32_t dst = 0;
     UErrorCode status = U_ZERO_ERROR;

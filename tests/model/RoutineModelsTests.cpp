@@ -215,7 +215,8 @@ TEST(RoutineDetailModel, SignaturesIgnoreArrivalOrderButNotEquality)
     RoutineDetailModel reordered = detail;
     std::swap(reordered.steps[0], reordered.steps[2]);
     std::swap(reordered.startTagIds[0], reordered.startTagIds[1]);
-    reordered.groups.insert(reordered.groups.begin(), RoutineGroupModel { 21, 3, "Later", RoutineGroupMode::rotation, 0 });
+    reordered.groups.insert(
+        reordered.groups.begin(), RoutineGroupModel { 21, 3, "Later", RoutineGroupMode::rotation, 0 });
     RoutineDetailModel withSecondGroup = detail;
     withSecondGroup.groups.push_back(RoutineGroupModel { 21, 3, "Later", RoutineGroupMode::rotation, 0 });
 
@@ -280,8 +281,8 @@ TEST(RoutineDetailModel, NodeFeedIsSharedWithOtherStepTypes)
     const RoutineDetailModel detail = sampleDetail();
     std::vector<Step> steps;
     for (const RoutineStepModel& step : detail.steps) {
-        steps.push_back({ step.stepId, step.position, step.parentId, step.tagId, step.seconds, step.instruction,
-            step.unstoppable });
+        steps.push_back(
+            { step.stepId, step.position, step.parentId, step.tagId, step.seconds, step.instruction, step.unstoppable });
     }
     std::reverse(steps.begin(), steps.end());
     const std::vector<Group> groups { { 20, 2, "Chores", RoutineGroupMode::timebox, 900 } };

@@ -21,8 +21,7 @@ TEST(RoutineStepPayload, ReadsCurrentAndLegacyKeys)
     const Case cases[] = {
         { R"({"id":4,"position":2,"parentId":9,"tagId":"12","seconds":60,"instruction":"Brush","unstoppable":1})",
             { 4, 2, 9, "12", 60, "Brush", 1 } },
-        { R"({"stepId":5,"position":0,"tag":"3","seconds":30,"instruction":"Wash"})",
-            { 5, 0, 0, "3", 30, "Wash", 0 } },
+        { R"({"stepId":5,"position":0,"tag":"3","seconds":30,"instruction":"Wash"})", { 5, 0, 0, "3", 30, "Wash", 0 } },
         { R"({"id":6,"stepId":9,"position":0,"tagId":"1","tag":"2","seconds":1,"instruction":""})",
             { 6, 0, 0, "1", 1, "", 0 } },
         { R"({"id":null,"stepId":9,"position":0,"tagId":null,"tag":"2","seconds":1,"instruction":"x"})",
@@ -77,8 +76,7 @@ TEST(RoutineGroupPayload, DefaultsFollowTheMode)
         { R"({"id":2,"label":"M","mode":"rotation"})", { 2, 0, "M", RoutineGroupMode::rotation, 0 } },
         { R"({"id":2,"label":"M","mode":"rotation","timeLimitSeconds":120})",
             { 2, 0, "M", RoutineGroupMode::rotation, 120 } },
-        { R"({"id":2,"label":"M","timeLimitSeconds":120,"position":3})",
-            { 2, 3, "M", RoutineGroupMode::timebox, 120 } },
+        { R"({"id":2,"label":"M","timeLimitSeconds":120,"position":3})", { 2, 3, "M", RoutineGroupMode::timebox, 120 } },
         { R"({"id":2,"label":"M","mode":null,"timeLimitSeconds":null,"position":null})",
             { 2, 0, "M", RoutineGroupMode::timebox, 900 } },
     };
@@ -105,7 +103,8 @@ TEST(RoutineGroupPayload, RefusesBadGroups)
 TEST(RoutineGroupPayload, WritesKeysInOrder)
 {
     const RoutineGroupPayload group { 7, 1, "Chores", RoutineGroupMode::rotation, 0 };
-    EXPECT_EQ(dumpJson(toJson(group)), R"({"id":7,"position":1,"label":"Chores","mode":"rotation","timeLimitSeconds":0})");
+    EXPECT_EQ(
+        dumpJson(toJson(group)), R"({"id":7,"position":1,"label":"Chores","mode":"rotation","timeLimitSeconds":0})");
     EXPECT_EQ(routineGroupPayloadFromJson(toJson(group)), group);
 }
 
@@ -147,8 +146,8 @@ TEST(RoutinePayload, WritesCurrentFormWithEmptyLists)
     const RoutinePayload empty { 1, "E", {}, {}, {} };
     EXPECT_EQ(dumpJson(toJson(empty)), R"({"id":1,"label":"E","steps":[],"groups":[],"startTagIds":[]})");
 
-    const RoutinePayload full { 8, "F", { { 1, 0, 2, "5", 30, "x", 1 } }, { { 2, 0, "G", RoutineGroupMode::rotation, 0 } },
-        { 5, 3 } };
+    const RoutinePayload full { 8, "F", { { 1, 0, 2, "5", 30, "x", 1 } },
+        { { 2, 0, "G", RoutineGroupMode::rotation, 0 } }, { 5, 3 } };
     EXPECT_EQ(routinePayloadFromJson(toJson(full)), full);
 }
 
@@ -241,8 +240,8 @@ TEST(RoutineEnvelope, ReadsLegacyGroupKeysAndWritesCurrentOnes)
         R"({"type":"routine_detail","id":4,"label":"R","groupCount":1,)"
         R"("groups":[{"id":9,"position":0,"label":"G","mode":"timebox","timeLimitSeconds":900}]})");
 
-    const RoutineEnvelope both = routineEnvelopeFromJson(parseJson(
-        R"({"type":"t","groupCount":2,"timeboxCount":1,"groups":[],"timeboxes":[{"id":9,"label":"G"}]})"));
+    const RoutineEnvelope both = routineEnvelopeFromJson(
+        parseJson(R"({"type":"t","groupCount":2,"timeboxCount":1,"groups":[],"timeboxes":[{"id":9,"label":"G"}]})"));
     EXPECT_EQ(both.groupCount, 2);
     EXPECT_EQ(both.groups, std::vector<RoutineGroupPayload> {});
 }

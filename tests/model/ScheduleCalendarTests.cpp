@@ -100,8 +100,8 @@ TEST_F(ScheduleCalendarTest, RunAtCountsWholeMinutesOfTheDayAtTheGivenTime)
 
     // Past 32 bits the count is given as it is, for the caller to refuse.
     const Moment farAhead = Moment(std::chrono::minutes(std::int64_t { 4'294'967'296 }));
-    EXPECT_EQ(scheduleRunAtMinute(farAhead, scheduleDateParts(farAhead, clock).hour,
-                  scheduleDateParts(farAhead, clock).minute, clock),
+    EXPECT_EQ(scheduleRunAtMinute(
+                  farAhead, scheduleDateParts(farAhead, clock).hour, scheduleDateParts(farAhead, clock).minute, clock),
         4'294'967'296);
 
     // A time the calendar cannot form gives nothing.

@@ -23,8 +23,8 @@ protected:
         clock.locale = "en_US";
     }
 
-    static ScheduledRoutine schedule(std::int64_t hour, std::int64_t minute, std::int64_t days, bool enabled = true,
-        std::uint32_t routineId = 1)
+    static ScheduledRoutine schedule(
+        std::int64_t hour, std::int64_t minute, std::int64_t days, bool enabled = true, std::uint32_t routineId = 1)
     {
         ScheduledRoutine result;
         result.routineId = routineId;
@@ -56,7 +56,8 @@ TEST_F(ScheduleModelsTest, ReadsDefaultsForDaysAndEnabled)
 
 TEST_F(ScheduleModelsTest, EnabledTravelsAsNumber)
 {
-    const std::pair<const char*, bool> cases[] = { { "0", false }, { "1", true }, { "5", true }, { "-1", true }, { "null", true } };
+    const std::pair<const char*, bool> cases[]
+        = { { "0", false }, { "1", true }, { "5", true }, { "-1", true }, { "null", true } };
     for (const auto& [text, expected] : cases) {
         const ScheduledRoutine read = scheduledRoutineFromJson(
             parseJson(std::string(R"({"id":1,"routineId":2,"hour":3,"minute":4,"enabled":)") + text + "}"));
@@ -93,7 +94,8 @@ TEST_F(ScheduleModelsTest, WritesEveryPresentFieldInOrder)
     const ScheduledRoutine read = scheduledRoutineFromJson(parseJson(text));
     EXPECT_EQ(dumpJson(toJson(read)), text);
     // Reading ignores key order and unknown keys.
-    EXPECT_EQ(scheduledRoutineFromJson(parseJson(R"({"minute":59,"hour":23,"routineId":2,"id":1,"extra":[1],"enabled":1})")),
+    EXPECT_EQ(
+        scheduledRoutineFromJson(parseJson(R"({"minute":59,"hour":23,"routineId":2,"id":1,"extra":[1],"enabled":1})")),
         (ScheduledRoutine { 1, 2, 23, 59, 0, true }));
 }
 
@@ -232,7 +234,12 @@ TEST_F(ScheduleModelsTest, EmptyPlaceholder)
     const std::pair<const char*, std::function<void(ScheduledRoutine&)>> cases[] = {
         { "label", [](ScheduledRoutine& s) { s.label = "x"; } },
         { "lastRun 0", [](ScheduledRoutine& s) { s.lastRun = 0u; } },
-        { "date", [](ScheduledRoutine& s) { s.year = 2025; s.month = 1; s.day = 2; } },
+        { "date",
+            [](ScheduledRoutine& s) {
+                s.year = 2025;
+                s.month = 1;
+                s.day = 2;
+            } },
     };
     for (const auto& [name, change] : cases) {
         ScheduledRoutine value;

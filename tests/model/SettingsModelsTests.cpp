@@ -25,7 +25,8 @@ TEST(SyncSettingsPayload, KeepsTheDeviceValueAsSent)
     EXPECT_FALSE(settings.isKillSwitchSupported());
     EXPECT_EQ(dumpJson(toJson(settings)), R"({"muteNonAlarmSounds":2})");
 
-    const SyncSettingsPayload off = syncSettingsPayloadFromJson(parseJson(R"({"muteNonAlarmSounds":0,"killSwitchUid":""})"));
+    const SyncSettingsPayload off
+        = syncSettingsPayloadFromJson(parseJson(R"({"muteNonAlarmSounds":0,"killSwitchUid":""})"));
     EXPECT_FALSE(off.isMuteNonAlarmSoundsEnabled());
     EXPECT_TRUE(off.isKillSwitchSupported());
     EXPECT_EQ(off.killSwitchUid, "");
@@ -89,7 +90,8 @@ TEST(DeviceCapabilities, JsonKeepsValuesAsRead)
         parseJson(R"({"schemaVersion":9,"secure":false,"simulator":true,"wifi":true,"killSwitch":false})"));
     // The Wi-Fi rule belongs to the constructor only.
     EXPECT_TRUE(read.wifi);
-    EXPECT_EQ(dumpJson(toJson(read)), R"({"schemaVersion":9,"secure":false,"simulator":true,"wifi":true,"killSwitch":false})");
+    EXPECT_EQ(dumpJson(toJson(read)),
+        R"({"schemaVersion":9,"secure":false,"simulator":true,"wifi":true,"killSwitch":false})");
     EXPECT_EQ(deviceCapabilitiesFromJson(toJson(read)), read);
 
     const char* refused[] = {

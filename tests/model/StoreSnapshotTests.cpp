@@ -25,7 +25,8 @@ std::vector<StoreEntryPayload> numberedEntries(int count)
     std::vector<StoreEntryPayload> entries;
     for (int index = 0; index < count; ++index) {
         // The entry past the limit also has a bad key: the count is checked first.
-        entries.push_back({ index == 128 ? std::string("bad key") : std::string("k").append(std::to_string(index)), "u8", "1" });
+        entries.push_back(
+            { index == 128 ? std::string("bad key") : std::string("k").append(std::to_string(index)), "u8", "1" });
     }
     return entries;
 }
@@ -65,15 +66,12 @@ TEST(StoreSnapshot, RefusalsAndTheirMessages)
         { "dot", single("a.b", "u8", "1"), "Device-store snapshot contains an invalid key" },
         { "blank", single("a b", "u8", "1"), "Device-store snapshot contains an invalid key" },
         { "non-ascii", single("caf\xC3\xA9", "u8", "1"), "Device-store snapshot contains an invalid key" },
-        { "case-distinct keys",
-            snapshot({ { "mode", "u8", "1" }, { "MODE", "u8", "2" } }), std::nullopt },
-        { "repeated key",
-            snapshot({ { "mode", "u8", "1" }, { "x", "u8", "1" }, { "mode", "string", "" } }),
+        { "case-distinct keys", snapshot({ { "mode", "u8", "1" }, { "MODE", "u8", "2" } }), std::nullopt },
+        { "repeated key", snapshot({ { "mode", "u8", "1" }, { "x", "u8", "1" }, { "mode", "string", "" } }),
             "Device-store snapshot repeats key mode" },
         { "type in capitals", single("k", "U8", "1"), "Device-store snapshot uses unsupported type U8" },
         { "unknown type", single("k", "float", "1"), "Device-store snapshot uses unsupported type float" },
-        { "bad value before bad key",
-            snapshot({ { "first", "u8", "x" }, { "bad key", "u8", "1" } }),
+        { "bad value before bad key", snapshot({ { "first", "u8", "x" }, { "bad key", "u8", "1" } }),
             "Device-store snapshot contains invalid data for first" },
     };
     for (const Case& testCase : cases) {
@@ -141,7 +139,8 @@ TEST(StoreSnapshot, ValuesMustParseAsTheirType)
     };
     for (const auto& [type, value, valid] : cases) {
         const std::optional<std::string> message = refusal(single("k", type, value));
-        EXPECT_EQ(message, valid ? std::nullopt : std::optional<std::string>("Device-store snapshot contains invalid data for k"))
+        EXPECT_EQ(message,
+            valid ? std::nullopt : std::optional<std::string>("Device-store snapshot contains invalid data for k"))
             << type << " \"" << value << "\"";
     }
 }

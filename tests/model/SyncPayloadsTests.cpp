@@ -19,17 +19,18 @@ std::vector<std::string> keysOf(const Json& object)
 
 // Every member present, nested records written the way their writers write them, so reading and
 // writing again must give the same bytes.
-const std::string fullSyncData = R"({"type":"sync_data","dataVersion":9,"firmwareVersion":"1.4.0",)"
-                                 R"("hardwareTarget":"m5stick-c",)"
-                                 R"("settings":{"muteNonAlarmSounds":1,"killSwitchUid":"04 AA"},)"
-                                 R"("storeSnapshot":{"schemaVersion":1,"entries":[{"key":"volume","type":"u8","value":"7"}]},)"
-                                 R"("wifi":{"supported":1,"capacity":3,"credentials":[{"ssid":"Home","verified":1,"lastSuccessful":1}]},)"
-                                 R"("clock":{"valid":1,"year":2025,"month":3,"day":14,"hour":9,"minute":30,"second":5},)"
-                                 R"("schedules":[{"id":3,"routineId":1,"hour":7,"minute":15,"days":62,"enabled":1}],)"
-                                 R"("tags":[{"id":2,"uid":"04 11 22 33","name":"Blue"}],)"
-                                 R"("routines":[{"id":1,"label":"Morning","steps":[{"id":5,"position":0,"parentId":0,)"
-                                 R"("tagId":"2","seconds":60,"instruction":"Stretch","unstoppable":0}],)"
-                                 R"("groups":[],"startTagIds":[2]}]})";
+const std::string fullSyncData
+    = R"({"type":"sync_data","dataVersion":9,"firmwareVersion":"1.4.0",)"
+      R"("hardwareTarget":"m5stick-c",)"
+      R"("settings":{"muteNonAlarmSounds":1,"killSwitchUid":"04 AA"},)"
+      R"("storeSnapshot":{"schemaVersion":1,"entries":[{"key":"volume","type":"u8","value":"7"}]},)"
+      R"("wifi":{"supported":1,"capacity":3,"credentials":[{"ssid":"Home","verified":1,"lastSuccessful":1}]},)"
+      R"("clock":{"valid":1,"year":2025,"month":3,"day":14,"hour":9,"minute":30,"second":5},)"
+      R"("schedules":[{"id":3,"routineId":1,"hour":7,"minute":15,"days":62,"enabled":1}],)"
+      R"("tags":[{"id":2,"uid":"04 11 22 33","name":"Blue"}],)"
+      R"("routines":[{"id":1,"label":"Morning","steps":[{"id":5,"position":0,"parentId":0,)"
+      R"("tagId":"2","seconds":60,"instruction":"Stretch","unstoppable":0}],)"
+      R"("groups":[],"startTagIds":[2]}]})";
 
 TEST(SyncDataEnvelope, ReadsAndWritesEveryMemberExactly)
 {
@@ -101,7 +102,8 @@ TEST(SyncDataEnvelope, RefusesMissingListsAndWrongTypes)
 
 TEST(SyncStartEnvelope, OfferIsWrittenOnlyWhenPresent)
 {
-    EXPECT_EQ(dumpJson(toJson(SyncStartEnvelope("load", "0421"))), R"({"type":"sync_start","mode":"load","code":"0421"})");
+    EXPECT_EQ(
+        dumpJson(toJson(SyncStartEnvelope("load", "0421"))), R"({"type":"sync_start","mode":"load","code":"0421"})");
     const SyncStartEnvelope offered("restore", "9876", ReliableDeliveryOffer { 1, 305419896, 4 });
     EXPECT_EQ(dumpJson(toJson(offered)),
         R"({"type":"sync_start","mode":"restore","code":"9876","delivery":{"version":1,"session":305419896,"window":4}})");
@@ -111,13 +113,14 @@ TEST(SyncRestoreEnvelope, AlwaysCurrentVersionAndNoSnapshotKeyWhenAbsent)
 {
     const TagInfo tag { 2, "04 11 22 33", "Blue" };
     const RoutinePayload routine { 1, "Morning", {}, {}, { 2 } };
-    const SyncRestoreEnvelope envelope("1234", SyncSettingsPayload(true, std::nullopt), std::nullopt, {}, { tag },
-        { routine });
+    const SyncRestoreEnvelope envelope(
+        "1234", SyncSettingsPayload(true, std::nullopt), std::nullopt, {}, { tag }, { routine });
     EXPECT_EQ(envelope.type, "sync_restore");
     EXPECT_EQ(envelope.dataVersion, 9);
 
     const Json json = toJson(envelope);
-    EXPECT_EQ(keysOf(json), (std::vector<std::string> { "type", "dataVersion", "code", "settings", "schedules", "tags", "routines" }));
+    EXPECT_EQ(keysOf(json),
+        (std::vector<std::string> { "type", "dataVersion", "code", "settings", "schedules", "tags", "routines" }));
     EXPECT_EQ(json["dataVersion"], 9);
     EXPECT_EQ(json["settings"], toJson(SyncSettingsPayload(true, std::nullopt)));
     EXPECT_EQ(json["schedules"], Json::array());
@@ -127,7 +130,8 @@ TEST(SyncRestoreEnvelope, AlwaysCurrentVersionAndNoSnapshotKeyWhenAbsent)
     const StoreSnapshotPayload snapshot { 1, { { "volume", "u8", "7" } } };
     const Json withSnapshot = toJson(SyncRestoreEnvelope("1234", {}, snapshot, {}, {}, {}));
     EXPECT_EQ(keysOf(withSnapshot),
-        (std::vector<std::string> { "type", "dataVersion", "code", "settings", "storeSnapshot", "schedules", "tags", "routines" }));
+        (std::vector<std::string> {
+            "type", "dataVersion", "code", "settings", "storeSnapshot", "schedules", "tags", "routines" }));
     EXPECT_EQ(withSnapshot["storeSnapshot"], toJson(snapshot));
 }
 
@@ -140,7 +144,8 @@ TEST(SyncEnvelopes, ApplicationMessagesReadBackAsWritten)
     }
 
     const SyncDataEnvelope data = syncDataEnvelopeFromJson(parseJson(fullSyncData));
-    const SyncRestoreEnvelope restore("1234", *data.settings, data.storeSnapshot, data.schedules, data.tags, data.routines);
+    const SyncRestoreEnvelope restore(
+        "1234", *data.settings, data.storeSnapshot, data.schedules, data.tags, data.routines);
     EXPECT_EQ(syncRestoreEnvelopeFromJson(toJson(restore)), restore);
     const SyncRestoreEnvelope bare("", {}, std::nullopt, {}, {}, {});
     EXPECT_EQ(syncRestoreEnvelopeFromJson(toJson(bare)), bare);

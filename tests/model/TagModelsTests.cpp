@@ -85,7 +85,8 @@ TEST(TagEnvelope, WritesPresentKeysInOrder)
     envelope.uid = "04 11";
     envelope.tags = std::vector<TagInfo> {};
     envelope.message = "m";
-    EXPECT_EQ(dumpJson(toJson(envelope)), R"({"type":"scan_result","message":"m","tags":[],"uid":"04 11","name":"Door"})");
+    EXPECT_EQ(
+        dumpJson(toJson(envelope)), R"({"type":"scan_result","message":"m","tags":[],"uid":"04 11","name":"Door"})");
     EXPECT_EQ(tagEnvelopeFromJson(toJson(envelope)), envelope);
 }
 

@@ -26,9 +26,11 @@ TEST(TavrikBleProtocolProfile, ProfileTable)
     EXPECT_EQ(firmwareCharacteristicUUID(legacyUnencryptedV1).text(), "8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E22");
 
     EXPECT_EQ(characteristicUUIDs(legacyUnencryptedV1),
-        (std::vector<Uuid> { uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E21"), uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E22") }));
+        (std::vector<Uuid> {
+            uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E21"), uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E22") }));
     EXPECT_EQ(scanServiceUUIDs(),
-        (std::vector<Uuid> { uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2F10"), uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E10") }));
+        (std::vector<Uuid> {
+            uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2F10"), uuid("8E6CA9C2-8B9B-4C94-BF4C-0CBB2C0C2E10") }));
 }
 
 TEST(TavrikBleProtocolProfile, RawValues)

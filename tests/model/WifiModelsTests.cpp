@@ -72,8 +72,8 @@ TEST(WifiRecords, DeviceAnswers)
     EXPECT_THROW(wifiStatusEnvelopeFromJson(parseJson(
                      R"({"type":"wifi_status","requestId":"R","operation":"scan","stage":"failed","message":3})")),
         JsonDecodeError);
-    EXPECT_THROW(wifiScanResultsEnvelopeFromJson(parseJson(R"({"type":"wifi_scan_results","requestId":"R"})")),
-        JsonDecodeError);
+    EXPECT_THROW(
+        wifiScanResultsEnvelopeFromJson(parseJson(R"({"type":"wifi_scan_results","requestId":"R"})")), JsonDecodeError);
 }
 
 TEST(WifiRequestContext, ActivityKinds)

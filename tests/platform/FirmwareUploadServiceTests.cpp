@@ -39,8 +39,9 @@ struct Fixture {
     FirmwareUploadService service;
 
     Fixture()
-        : service(transport(), downloads.operation(), [this](const std::string& line) { log.push_back(line); },
-                  [](const std::optional<std::string>&) { }, [](const std::string&) { return std::nullopt; })
+        : service(
+            transport(), downloads.operation(), [this](const std::string& line) { log.push_back(line); },
+            [](const std::optional<std::string>&) {}, [](const std::string&) { return std::nullopt; })
     {
     }
 
@@ -49,9 +50,12 @@ struct Fixture {
         FirmwareTransfer::Transport result;
         result.begin = [this](const FirmwareBeginEnvelope&) { return ++begins > 0; };
         result.commit = [] { return true; };
-        result.abort = [] { };
+        result.abort = [] {};
         result.maximumWriteLength = [] { return std::optional<int>(180); };
-        result.write = [this](const Data& chunk) { writes.push_back(chunk); return true; };
+        result.write = [this](const Data& chunk) {
+            writes.push_back(chunk);
+            return true;
+        };
         result.connect = [this] { ++connects; };
         result.isReady = [this] { return ready; };
         return result;
@@ -74,7 +78,8 @@ TEST(FirmwareUploadServiceTests, ASupersededDownloadNeverStartsATransfer)
     fixture.service.start(asset("1.1.0", 4));
     ASSERT_EQ(fixture.downloads.entries.size(), 2u);
     EXPECT_TRUE(fixture.downloads.entries[0].cancelled);
-    EXPECT_EQ(fixture.service.status(), (FirmwareUploadStatus { Phase::downloading, "Downloading firmware 1.1.0...", 0, 4 }));
+    EXPECT_EQ(
+        fixture.service.status(), (FirmwareUploadStatus { Phase::downloading, "Downloading firmware 1.1.0...", 0, 4 }));
     EXPECT_FALSE(fixture.service.isActive()) << "downloading is not transferring";
 
     fixture.downloads.entries[0].completion({ Data { 1, 2, 3, 4 }, {} });
@@ -112,9 +117,8 @@ TEST(FirmwareUploadServiceTests, AFailedDownloadReportsItsDescriptionWithTheAsse
     fixture.service.start(asset("3.0.0", 8192));
     fixture.downloads.entries[0].completion({ std::nullopt, "Firmware download failed with HTTP status 404." });
     EXPECT_EQ(fixture.service.status(),
-              (FirmwareUploadStatus { Phase::failed,
-                                      "Failed to download firmware: Firmware download failed with HTTP status 404.", 0,
-                                      8192 }));
+        (FirmwareUploadStatus {
+            Phase::failed, "Failed to download firmware: Firmware download failed with HTTP status 404.", 0, 8192 }));
 }
 
 TEST(FirmwareUploadServiceTests, ResetDropsTheDownloadAndKeepsTheStatus)

@@ -38,9 +38,8 @@ std::vector<Json> backupDocuments()
         }
         documents.push_back(parseJson(text));
     }
-    std::sort(documents.begin(), documents.end(), [](const Json& left, const Json& right) {
-        return dumpJson(left) < dumpJson(right);
-    });
+    std::sort(documents.begin(), documents.end(),
+        [](const Json& left, const Json& right) { return dumpJson(left) < dumpJson(right); });
     return documents;
 }
 
@@ -135,8 +134,8 @@ TEST(FirmwareManifestHostileInputTest, RefusesOnlyWithManifestErrorsAndNamesOnly
         };
         const Data channelData = hostile(channel);
         const Data releaseData = hostile(release);
-        const std::string context = stringFromData(channelData).substr(0, 300) + " / "
-            + stringFromData(releaseData).substr(0, 300);
+        const std::string context
+            = stringFromData(channelData).substr(0, 300) + " / " + stringFromData(releaseData).substr(0, 300);
         try {
             if (input.chance(30)) {
                 FirmwareCatalogDecoder::releaseURL(channelData, channelURL);
@@ -162,10 +161,9 @@ TEST(FirmwareManifestHostileInputTest, RefusesOnlyWithManifestErrorsAndNamesOnly
 TEST(FirmwareStatusHostileInputTest, ByteReaderAgreesWithTheDocumentReaderOnGeneratedTexts)
 {
     const std::vector<std::string> keys { "type", "state", "version", "fileName", "expectedBytes", "receivedBytes",
-        "nextChunkIndex", "chunksReceived", "ackIntervalChunks", "elapsedMs", "message", "hardwareTarget", "other",
-        "" };
-    const std::vector<std::string> values { "\"firmware_status\"", "\"ready\"", "\"\"", "\"caf\xC3\xA9\"",
-        "\"a\\\"b\"", "\"bad \xC3\"", "0", "-0", "7", "-12", "012", "999999999999999999", "9223372036854775807",
+        "nextChunkIndex", "chunksReceived", "ackIntervalChunks", "elapsedMs", "message", "hardwareTarget", "other", "" };
+    const std::vector<std::string> values { "\"firmware_status\"", "\"ready\"", "\"\"", "\"caf\xC3\xA9\"", "\"a\\\"b\"",
+        "\"bad \xC3\"", "0", "-0", "7", "-12", "012", "999999999999999999", "9223372036854775807",
         "-9223372036854775808", "9223372036854775808", "18446744073709551616", "4.0", "4.5", "1e2", "1e999", "true",
         "null", "[]", "{}", "-", "\"\\u0000\"" };
     const std::vector<std::string> blanks { "", " ", "\n\t", "\r" };

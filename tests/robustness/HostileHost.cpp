@@ -125,8 +125,7 @@ void HostileHost::check(const std::string& request, const Data& response)
         const Document firmware = state->value("firmware", Document::object());
         EXPECT_FALSE(state->contains("device") || state->value("wifiBusy", true) || state->value("scanActive", true)
             || state->value("simulator", true) || state->contains("idleSeconds") || firmware.value("active", true))
-            << context << ": link state outlives the link after " << request << ": "
-            << shortened(state->dump());
+            << context << ": link state outlives the link after " << request << ": " << shortened(state->dump());
     }
 }
 

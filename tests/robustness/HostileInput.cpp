@@ -94,8 +94,8 @@ Json HostileInput::value(int depth)
         }
         return array;
     }
-    static const std::vector<std::string> keys { "id", "type", "label", "steps", "groups", "message", "state",
-        "uid", "name", "value", "", "\u00fc" };
+    static const std::vector<std::string> keys { "id", "type", "label", "steps", "groups", "message", "state", "uid",
+        "name", "value", "", "\u00fc" };
     Json object = Json::object();
     for (std::size_t index = 0; index < count; ++index) {
         object[pick(keys)] = value(depth - 1);

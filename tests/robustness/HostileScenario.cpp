@@ -27,11 +27,10 @@ const Json& deviceData()
 const std::vector<std::string>& hostileActionNames()
 {
     static const std::vector<std::string> names { "state", "interact", "tick", "clearLogs", "dismissClockNotice",
-        "connectSimulator", "receiveMessage", "migrateBackup", "connect", "disconnect", "receiveFrame",
-        "writeComplete", "firmwareCheck", "firmwareInstall", "firmwareCancel", "downloadResult", "load", "restore",
-        "saveTag", "deleteTag", "saveRoutine", "deleteRoutine", "saveSchedule", "deleteSchedule", "settings",
-        "scanTag", "cancelScan", "triggerRoutine", "stopRoutine", "clock", "wifi", "editRoutineDraft", "State", "",
-        "route", "constructor" };
+        "connectSimulator", "receiveMessage", "migrateBackup", "connect", "disconnect", "receiveFrame", "writeComplete",
+        "firmwareCheck", "firmwareInstall", "firmwareCancel", "downloadResult", "load", "restore", "saveTag", "deleteTag",
+        "saveRoutine", "deleteRoutine", "saveSchedule", "deleteSchedule", "settings", "scanTag", "cancelScan",
+        "triggerRoutine", "stopRoutine", "clock", "wifi", "editRoutineDraft", "State", "", "route", "constructor" };
     return names;
 }
 
@@ -59,7 +58,8 @@ const std::vector<Json>& deviceMessageTemplates()
         { { "type", "wifi_status" }, { "requestId", "ABC" }, { "stage", "success" }, { "ssid", "Home" },
             { "message", "Saved" } },
         { { "type", "wifi_status" }, { "stage", "failed" }, { "reason", "auth" } },
-        parseJson(R"({"type":"wifi_scan_results","networks":[{"ssid":"Cafe","rssi":-60,"security":"wpa2","supported":1}]})"),
+        parseJson(
+            R"({"type":"wifi_scan_results","networks":[{"ssid":"Cafe","rssi":-60,"security":"wpa2","supported":1}]})"),
         parseJson(R"({"type":"clock_state","valid":1,"year":2025,"month":6,"day":15,"hour":15,"minute":6,"second":40,
             "message":"Clock set"})"),
         parseJson(R"({"type":"firmware_status","state":"ready","nextChunkIndex":0,"ackIntervalChunks":4})"),
@@ -86,8 +86,7 @@ FirmwareRelease sampleFirmwareRelease(HostileInput& input)
         { "binaryAssets",
             { { "m5stick-c",
                 { { "url", "https://tavrik.app/releases/firmware/2.0.0/tavrik.bin" },
-                    { "sizeBytes", release.image.size() },
-                    { "sha256", FirmwareIntegrity::sha256(release.image) } } } } },
+                    { "sizeBytes", release.image.size() }, { "sha256", FirmwareIntegrity::sha256(release.image) } } } } },
     };
     return release;
 }

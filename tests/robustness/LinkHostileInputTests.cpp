@@ -101,8 +101,8 @@ TEST(LinkHostileInputTest, DeliversExactlyTheMessagesSentWhateverArrivesAroundTh
             }
         }
         for (const auto& [id, message] : sent) {
-            const bool arrived = std::any_of(
-                delivered.begin(), delivered.end(), [&](const auto& entry) { return entry.first == id; });
+            const bool arrived
+                = std::any_of(delivered.begin(), delivered.end(), [&](const auto& entry) { return entry.first == id; });
             EXPECT_TRUE(arrived) << "round " << round << ": message " << id << " was lost";
         }
         if (HasFailure()) {

@@ -181,8 +181,7 @@ TEST(SessionHostileInputTest, EveryActionSurvivesEdgeArguments)
                     arguments[key] = value;
                 }
                 arguments["generation"] = host.generation();
-                host.context
-                    = "link " + std::to_string(start) + ", " + action + " with " + dumpJson(value).substr(0, 40);
+                host.context = "link " + std::to_string(start) + ", " + action + " with " + dumpJson(value).substr(0, 40);
                 host.dispatch(action, arguments, bytesOf(routine));
                 host.settleWrites();
             }

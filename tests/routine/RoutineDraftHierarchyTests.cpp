@@ -277,8 +277,7 @@ TEST(RoutineDraftEditing, RandomEditSequencesStayNormalised)
             return draft.steps.empty() || pick(0, 9) == 0 ? 999 : draft.steps[pick(0, draft.steps.size() - 1)].stepId;
         };
         const auto anyGroup = [&]() -> std::uint32_t {
-            return draft.groups.empty() || pick(0, 9) == 0 ? 888
-                                                           : draft.groups[pick(0, draft.groups.size() - 1)].groupId;
+            return draft.groups.empty() || pick(0, 9) == 0 ? 888 : draft.groups[pick(0, draft.groups.size() - 1)].groupId;
         };
         std::string operation;
         switch (pick(0, 5)) {

@@ -107,14 +107,12 @@ TEST(RoutineMutationPlanner, ChangedPlacesMoveEveryNodeByItsIndex)
 {
     // The device holds the routine renumbered; the new one has gaps and a step/group tie, so only places
     // changed: every node gets its move, by its index in the root order rather than its stored position.
-    const RoutineDetailModel stored
-        = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 1, 0, "1", 30, "b", false },
-                     { 3, 1, 20, "1", 30, "c", false }, { 4, 0, 20, "1", 30, "d", false } },
-            { { 20, 2, "G", timebox, 900 } });
-    const RoutineDetailModel routine
-        = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 5, 0, "1", 30, "b", false },
-                     { 3, 4, 20, "1", 30, "c", false }, { 4, 2, 20, "1", 30, "d", false } },
-            { { 20, 5, "G", timebox, 900 } });
+    const RoutineDetailModel stored = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 1, 0, "1", 30, "b", false },
+                                                 { 3, 1, 20, "1", 30, "c", false }, { 4, 0, 20, "1", 30, "d", false } },
+        { { 20, 2, "G", timebox, 900 } });
+    const RoutineDetailModel routine = detail({ { 1, 0, 0, "1", 30, "a", false }, { 2, 5, 0, "1", 30, "b", false },
+                                                  { 3, 4, 20, "1", 30, "c", false }, { 4, 2, 20, "1", 30, "d", false } },
+        { { 20, 5, "G", timebox, 900 } });
 
     const std::vector<std::string> expected {
         "steps 4:1 position | move routineId=4 id=1 parentId=0 position=0",
@@ -278,8 +276,7 @@ TEST(RoutineMutationPlanner, NegativeValuesAndRepeatedIdsStillGiveAPlan)
 {
     // The first node with a repeated id stands for it.
     const RoutineDetailModel old = detail({ { 1, 0, 0, "1", 30, "a", false }, { 1, 1, 0, "1", 40, "b", false } }, {});
-    const RoutineDetailModel updated
-        = detail({ { 1, 0, 0, "1", -5, "a", false }, { 1, 1, 0, "1", 40, "b", false } }, {});
+    const RoutineDetailModel updated = detail({ { 1, 0, 0, "1", -5, "a", false }, { 1, 1, 0, "1", 40, "b", false } }, {});
     const std::vector<std::string> expected {
         "steps 6:1 seconds | update routineId=6 id=1 seconds=-5",
         "steps 6:1 seconds | update routineId=6 id=1 seconds=40",

@@ -51,12 +51,12 @@ TEST(PeripheralDataTransportTests, BinaryPayloadsGoWithResponseWithoutTheWriteWi
         std::vector<std::string> log;
         BleDataChannel channel([&](const std::string& line) { log.push_back(line); });
         configureDataChannel(channel, peripheral,
-                             dataCharacteristic(bleWrite | bleNotify | (withoutResponse ? std::uint32_t { bleWriteWithoutResponse } : 0u)));
+            dataCharacteristic(bleWrite | bleNotify | (withoutResponse ? std::uint32_t { bleWriteWithoutResponse } : 0u)));
         ASSERT_TRUE(channel.sendBinaryPayload(Data { 1, 2, 3 }, "test"));
         ASSERT_FALSE(peripheral->writes.empty());
         EXPECT_EQ(peripheral->writes.front().characteristic, dataCharacteristicUUID(TavrikBleProtocolProfile::secureV2));
         EXPECT_EQ(peripheral->writes.front().type,
-                  withoutResponse ? BleWriteType::withoutResponse : BleWriteType::withResponse);
+            withoutResponse ? BleWriteType::withoutResponse : BleWriteType::withResponse);
     }
 }
 

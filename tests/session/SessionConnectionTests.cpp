@@ -26,8 +26,15 @@ TEST_F(SessionConnectionTest, ConnectAcceptsWriteLengthsFrom12To517)
         Json length;
         bool accepted;
     } cases[] = {
-        { 11, false }, { 12, true }, { 517, true }, { 518, false }, { -20, false }, { "185", false }, { 185.5, false },
-        { nullptr, false }, { 185.0, true },
+        { 11, false },
+        { 12, true },
+        { 517, true },
+        { 518, false },
+        { -20, false },
+        { "185", false },
+        { 185.5, false },
+        { nullptr, false },
+        { 185.0, true },
     };
     for (const auto& [length, accepted] : cases) {
         const std::uint64_t before = generation();
@@ -228,8 +235,9 @@ TEST_F(SessionConnectionTest, DisconnectForgetsTheLinkButKeepsBackupMessagesAndL
     for (const char* gone : { "device", "activeRoutine", "scanResult", "routineSchedulePreviews" }) {
         EXPECT_FALSE(after.contains(gone)) << gone;
     }
-    EXPECT_EQ(after.at("capabilities"), Json::parse(R"({"groups":false,"killSwitch":false,"ota":false,"restore":false,)"
-                                                    R"("startTags":false,"wifi":false})"));
+    EXPECT_EQ(after.at("capabilities"),
+        Json::parse(R"({"groups":false,"killSwitch":false,"ota":false,"restore":false,)"
+                    R"("startTags":false,"wifi":false})"));
     for (const char* kept : { "backup", "sourceVersion", "messages", "logs", "logDetails", "warnings" }) {
         EXPECT_EQ(after.at(kept), before.at(kept)) << kept;
     }

@@ -139,8 +139,9 @@ TEST_F(SessionDispatchTest, EveryResponseIsOneCompactObjectWithSortedKeysAtEvery
     for (SessionResponse& response : pump(responses.back())) {
         responses.push_back(std::move(response));
     }
-    for (const Json& message : { sampleSyncData(), Json { { "type", "routine_event" }, { "event", "trigger" }, { "id", 2 } },
-             Json { { "type", "scan_result" }, { "uid", "04 01" }, { "extra", { { "z", 1 }, { "a", 2 } } } } }) {
+    for (const Json& message :
+        { sampleSyncData(), Json { { "type", "routine_event" }, { "event", "trigger" }, { "id", 2 } },
+            Json { { "type", "scan_result" }, { "uid", "04 01" }, { "extra", { { "z", 1 }, { "a", 2 } } } } }) {
         for (SessionResponse& response : deviceSends(message)) {
             responses.push_back(std::move(response));
         }
@@ -148,7 +149,8 @@ TEST_F(SessionDispatchTest, EveryResponseIsOneCompactObjectWithSortedKeysAtEvery
     responses.push_back(dispatch("frobnicate"));
 
     const Json& rich = responses.back().state();
-    for (const char* key : { "backup", "device", "activeRoutine", "scanResult", "routineSchedulePreviews", "sourceVersion" }) {
+    for (const char* key :
+        { "backup", "device", "activeRoutine", "scanResult", "routineSchedulePreviews", "sourceVersion" }) {
         EXPECT_TRUE(rich.contains(key)) << key;
     }
     for (const SessionResponse& response : responses) {

@@ -96,8 +96,8 @@ protected:
 TEST_F(SessionDraftTest, WritesTheDraftBackWithoutAConnection)
 {
     Json routine = flowRoutine();
-    routine["groups"].push_back(parseJson(
-        R"({"id": 21, "position": 4, "label": "Spin", "mode": "rotation", "timeLimitSeconds": 300})"));
+    routine["groups"].push_back(
+        parseJson(R"({"id": 21, "position": 4, "label": "Spin", "mode": "rotation", "timeLimitSeconds": 300})"));
     routine["steps"][0]["unstoppable"] = 7;
 
     const Json edited = edit({ { "operation", "move" } }, routine);
@@ -140,8 +140,7 @@ TEST_F(SessionDraftTest, AppendsStepsWithTheFirstTagOfTheDevice)
     edited = edit({ { "operation", "appendStep" }, { "parentId", 20 } });
     step = newStep(edited, original);
     ASSERT_NE(step, nullptr);
-    EXPECT_EQ(childrenOf(edited, 20),
-        (std::vector<std::uint32_t> { 13, 14, step->at("id").get<std::uint32_t>() }));
+    EXPECT_EQ(childrenOf(edited, 20), (std::vector<std::uint32_t> { 13, 14, step->at("id").get<std::uint32_t>() }));
 }
 
 TEST_F(SessionDraftTest, AppendsStepsWithoutATagWhenTheDeviceHasNone)
@@ -209,8 +208,7 @@ TEST_F(SessionDraftTest, AppendsAndRemovesGroups)
     const Json removed = edit({ { "operation", "removeGroup" }, { "nodeId", 20 } });
     ASSERT_FALSE(removed.is_null()) << lastError;
     EXPECT_TRUE(removed.at("groups").empty());
-    EXPECT_EQ(rootOrder(removed),
-        (std::vector<std::string> { "step:11", "step:12", "step:13", "step:14", "step:15" }));
+    EXPECT_EQ(rootOrder(removed), (std::vector<std::string> { "step:11", "step:12", "step:13", "step:14", "step:15" }));
 }
 
 TEST_F(SessionDraftTest, RemovesStepsAndMovesThemBetweenParents)
@@ -255,10 +253,10 @@ TEST_F(SessionDraftTest, DropsStepsAndGroups)
             { "step:11", "step:15", "step:12", "group:20" }, { 13, 14 } },
         { "inside its group", { { "operation", "drop" }, { "nodeId", 13 }, { "parentId", 20 }, { "position", 2 } },
             { "step:11", "step:12", "group:20", "step:15" }, { 14, 13 } },
-        { "from the root into a group", { { "operation", "drop" }, { "nodeId", 11 }, { "parentId", 20 }, { "position", 0 } },
+        { "from the root into a group",
+            { { "operation", "drop" }, { "nodeId", 11 }, { "parentId", 20 }, { "position", 0 } },
             { "step:12", "group:20", "step:15" }, { 11, 13, 14 } },
-        { "a group to the front",
-            { { "operation", "drop" }, { "kind", "groups" }, { "nodeId", 20 }, { "position", 0 } },
+        { "a group to the front", { { "operation", "drop" }, { "kind", "groups" }, { "nodeId", 20 }, { "position", 0 } },
             { "group:20", "step:11", "step:12", "step:15" }, { 13, 14 } },
         { "a group just past its place stays",
             { { "operation", "drop" }, { "kind", "groups" }, { "nodeId", 20 }, { "position", 3 } },
@@ -320,14 +318,14 @@ TEST_F(SessionDraftTest, MovesByDirectionHeldWithinRange)
             { "step:11", "group:20", "step:12", "step:15" }, { 13, 14 } },
         { "a root step up one", { { "nodeId", 15 }, { "direction", -1 } },
             { "step:11", "step:12", "step:15", "group:20" }, { 13, 14 } },
-        { "a child down one", { { "nodeId", 13 }, { "direction", 1 } },
-            { "step:11", "step:12", "group:20", "step:15" }, { 14, 13 } },
+        { "a child down one", { { "nodeId", 13 }, { "direction", 1 } }, { "step:11", "step:12", "group:20", "step:15" },
+            { 14, 13 } },
         { "an unknown kind counts as steps", { { "kind", "folders" }, { "nodeId", 11 }, { "direction", 1 } },
             { "step:12", "step:11", "group:20", "step:15" }, { 13, 14 } },
-        { "far down", { { "nodeId", 12 }, { "direction", most } },
-            { "step:11", "group:20", "step:15", "step:12" }, { 13, 14 } },
-        { "far up", { { "nodeId", 15 }, { "direction", least } },
-            { "step:15", "step:11", "step:12", "group:20" }, { 13, 14 } },
+        { "far down", { { "nodeId", 12 }, { "direction", most } }, { "step:11", "group:20", "step:15", "step:12" },
+            { 13, 14 } },
+        { "far up", { { "nodeId", 15 }, { "direction", least } }, { "step:15", "step:11", "step:12", "group:20" },
+            { 13, 14 } },
         { "a child far down", { { "nodeId", 14 }, { "direction", most } },
             { "step:11", "step:12", "group:20", "step:15" }, { 13, 14 } },
         { "a child far up", { { "nodeId", 14 }, { "direction", least } },

@@ -125,8 +125,8 @@ TEST_F(SessionSettingsEditTest, SendsAndAppliesMuteAndKillSwitch)
 
 TEST_F(SessionSettingsEditTest, WithoutAKillSwitchTheMuteChangeStillStands)
 {
-    const LinkRun run = runOnSimulator("settings", { { "mute", true }, { "killSwitchUid", "04 99" } }, {},
-        withoutKillSwitch());
+    const LinkRun run
+        = runOnSimulator("settings", { { "mute", true }, { "killSwitchUid", "04 99" } }, {}, withoutKillSwitch());
     EXPECT_EQ(run.response.error(), "Kill switch is unavailable on this firmware");
     EXPECT_EQ(run.commands, std::vector<std::string> { "settings:update muteNonAlarmSounds=1" });
     EXPECT_EQ(state().at("device").at("settings"), Json({ { "muteNonAlarmSounds", 1 } }));

@@ -89,8 +89,8 @@ TEST_F(SessionEditGuardTest, AMalformedPayloadEndsTheActionWithTheDecoderError)
 
 TEST_F(SessionEditGuardTest, ActionsThatNameASavedItemNeedAUsableId)
 {
-    const std::vector<Json> unusable { Json(), Json(0), Json(-1), Json(1.5), Json("1"), Json(true),
-        Json(4294967296LL), Json::array({ 1 }) };
+    const std::vector<Json> unusable { Json(), Json(0), Json(-1), Json(1.5), Json("1"), Json(true), Json(4294967296LL),
+        Json::array({ 1 }) };
     for (const std::string action : { "deleteTag", "deleteRoutine", "deleteSchedule", "triggerRoutine" }) {
         for (const Json& id : unusable) {
             SCOPED_TRACE(action + " " + id.dump());
@@ -156,8 +156,8 @@ TEST_F(SessionTagEditTest, ANewTagAfterTheLargestIdTakesTheLowestFreeOne)
     Json data = sampleSyncData();
     data["tags"].push_back({ { "id", 4294967295U }, { "uid", "04 FF" }, { "name", "Last" } });
     expectCommandsOnBothLinks("saveTag", Json::object(),
-        dataOf(Json { { "id", 0 }, { "uid", "04 01" }, { "name", "Hall" } }), { R"(tag:create id=3 uid="04 01" name="Hall")" },
-        data);
+        dataOf(Json { { "id", 0 }, { "uid", "04 01" }, { "name", "Hall" } }),
+        { R"(tag:create id=3 uid="04 01" name="Hall")" }, data);
 }
 
 TEST_F(SessionTagEditTest, DeletesOnlyTagsNoRoutineUses)
@@ -182,8 +182,8 @@ TEST_F(SessionTagEditTest, AStepNamesATagByTheNumberItsTextReads)
     data["tags"].push_back({ { "id", 3 }, { "uid", "04 33" }, { "name", "Spare" } });
     data["routines"][0]["steps"].push_back({ { "id", 2 }, { "position", 1 }, { "parentId", 0 }, { "tagId", "03" },
         { "seconds", 10 }, { "instruction", "" }, { "unstoppable", 0 } });
-    expectRefusal("deleteTag", { { "id", 3 } }, {},
-        "Remove this tag from routine steps and start tags before deleting it", data);
+    expectRefusal(
+        "deleteTag", { { "id", 3 } }, {}, "Remove this tag from routine steps and start tags before deleting it", data);
     EXPECT_TRUE(state().contains("device"));
 }
 
@@ -328,16 +328,16 @@ TEST_F(SessionRoutineEditTest, OlderFirmwareRefusesGroupsAndStartTags)
     const char* emptiedGroupRoutine = R"({"id": 2, "label": "Evening", "startTagIds": [], "groups": [], "steps": []})";
 
     expectRefusal("saveRoutine", Json::object(), dataOf(std::string_view(withGroup)), message, sampleAtSchema(8));
-    expectRefusal("saveRoutine", Json::object(), dataOf(std::string_view(emptiedGroupRoutine)), message,
-        sampleAtSchema(8));
+    expectRefusal(
+        "saveRoutine", Json::object(), dataOf(std::string_view(emptiedGroupRoutine)), message, sampleAtSchema(8));
     expectRefusal("saveRoutine", Json::object(), dataOf(std::string_view(withStartTag)), message, sampleAtSchema(7));
 
     // Start tags are fine from schema 8 on; below it the routine line carries none.
     expectCommandsOnBothLinks("saveRoutine", Json::object(), dataOf(std::string_view(withStartTag)),
         { R"(routine:create id=3 label="Night" startTagIds="1")" }, sampleAtSchema(8));
     expectCommandsOnBothLinks("saveRoutine", Json::object(),
-        dataOf(std::string_view(R"({"id": 0, "label": "Night", "steps": []})")), { R"(routine:create id=3 label="Night")" },
-        sampleAtSchema(7));
+        dataOf(std::string_view(R"({"id": 0, "label": "Night", "steps": []})")),
+        { R"(routine:create id=3 label="Night")" }, sampleAtSchema(7));
 }
 
 TEST_F(SessionRoutineEditTest, DeletesARoutineWithItsSchedules)

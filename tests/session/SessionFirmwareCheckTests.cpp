@@ -76,14 +76,13 @@ TEST_F(SessionFirmwareCheckTest, RefusesFirmwareUntilASecureDeviceIsLoaded)
     };
     const std::vector<Case> cases {
         { "nothing connected", [] {}, "firmwareCheck", "Connect and finish loading Tavrik first" },
-        { "not loaded yet", [this] { connect(); }, "firmwareCheck",
-            "Connect and finish loading Tavrik first" },
-        { "simulator", [this] { loadOverSimulator(deviceData("m5stick-c")); },
-            "firmwareCheck", "Firmware is unavailable for simulator connections" },
-        { "simulator install", [this] { loadOverSimulator(deviceData("m5stick-c")); },
-            "firmwareInstall", "Check published firmware first" },
-        { "install before a check", [this] { loadOverPhysicalLink(deviceData("m5stick-c")); },
-            "firmwareInstall", "Check published firmware first" },
+        { "not loaded yet", [this] { connect(); }, "firmwareCheck", "Connect and finish loading Tavrik first" },
+        { "simulator", [this] { loadOverSimulator(deviceData("m5stick-c")); }, "firmwareCheck",
+            "Firmware is unavailable for simulator connections" },
+        { "simulator install", [this] { loadOverSimulator(deviceData("m5stick-c")); }, "firmwareInstall",
+            "Check published firmware first" },
+        { "install before a check", [this] { loadOverPhysicalLink(deviceData("m5stick-c")); }, "firmwareInstall",
+            "Check published firmware first" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,8 +118,8 @@ TEST_F(SessionFirmwareCheckTest, RefusesDownloadsThatAreNotHttps)
 
     Json plainImage = imageEntry("m5stick-c");
     plainImage["url"] = "http://tavrik.app/releases/firmware/2.1.0/tavrik-2.1.0-m5stick-c.bin";
-    const SessionResponse offered
-        = answer(answer(check(), jsonData(channelManifest())), jsonData(releaseManifest({ { "binaryAssets", { { "m5stick-c", plainImage } } } })));
+    const SessionResponse offered = answer(answer(check(), jsonData(channelManifest())),
+        jsonData(releaseManifest({ { "binaryAssets", { { "m5stick-c", plainImage } } } })));
     ASSERT_TRUE(offered.ok()) << offered.error();
 
     const SessionResponse imageRefused = dispatch("firmwareInstall");
@@ -255,7 +254,8 @@ TEST_F(SessionFirmwareCheckTest, ChecksTheCompanionVersionAgainstTheRelease)
         }
         const SessionResponse checking = dispatch("firmwareCheck", arguments);
 
-        const SessionResponse result = answer(answer(checking, jsonData(channelManifest())), jsonData(releaseManifest(c.release)));
+        const SessionResponse result
+            = answer(answer(checking, jsonData(channelManifest())), jsonData(releaseManifest(c.release)));
 
         EXPECT_EQ(result.error(), c.error);
         EXPECT_EQ(state().contains("firmwareAsset"), c.error.empty());

@@ -57,8 +57,8 @@ TEST_F(SessionFirmwareInstallTest, SendsTheImageInAcknowledgedWindowsAndCommitsO
     };
 
     // The device asks for an acknowledgement every two chunks, so at most two are ever unacknowledged.
-    const std::vector<SessionResponse> firstWindow
-        = deviceSends({ { "type", "firmware_status" }, { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", 2 } });
+    const std::vector<SessionResponse> firstWindow = deviceSends(
+        { { "type", "firmware_status" }, { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", 2 } });
     for (const SessionResponse& response : firstWindow) {
         for (const Json& effect : response.effectsOfType("firmwareWrite")) {
             EXPECT_EQ(effect.size(), 2U) << "only \"type\" and \"payload\": " << effect.dump();

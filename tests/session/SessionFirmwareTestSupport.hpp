@@ -31,7 +31,8 @@ inline std::vector<FirmwareChunk> firmwareChunks(const std::vector<SessionRespon
     for (const SessionResponse& response : responses) {
         for (const Json& effect : response.effectsOfType("firmwareWrite")) {
             const Data payload = base64Payload(effect);
-            chunks.push_back({ littleEndian32(payload, 0), littleEndian32(payload, 4), Data(payload.begin() + 8, payload.end()) });
+            chunks.push_back(
+                { littleEndian32(payload, 0), littleEndian32(payload, 4), Data(payload.begin() + 8, payload.end()) });
         }
     }
     return chunks;
@@ -61,7 +62,10 @@ protected:
 
     static std::string channelURL() { return FirmwareCatalogDecoder::publishedChannelURL().absoluteString(); }
     static std::string releaseURL() { return resolved("../2.1.0/manifest.json"); }
-    static std::string imageURL(const std::string& target) { return resolved("../2.1.0/tavrik-2.1.0-" + target + ".bin"); }
+    static std::string imageURL(const std::string& target)
+    {
+        return resolved("../2.1.0/tavrik-2.1.0-" + target + ".bin");
+    }
 
     // The device data of the sample, on the given board; without "hardwareTarget" when none is given.
     static Json deviceData(const std::optional<std::string>& target)
@@ -74,7 +78,10 @@ protected:
         return data;
     }
 
-    static Json channelManifest() { return { { "channel", "stable" }, { "currentVersion", "2.1.0" }, { "manifestUrl", "../2.1.0/manifest.json" } }; }
+    static Json channelManifest()
+    {
+        return { { "channel", "stable" }, { "currentVersion", "2.1.0" }, { "manifestUrl", "../2.1.0/manifest.json" } };
+    }
 
     Json imageEntry(const std::string& target) const
     {

@@ -39,7 +39,8 @@ struct RegistryHost {
         for (;;) {
             device.receiveWrites(response);
             const std::vector<Json> writes = response.effectsOfType("write");
-            if (std::none_of(writes.begin(), writes.end(), [](const Json& write) { return write.at("withResponse").get<bool>(); })) {
+            if (std::none_of(writes.begin(), writes.end(),
+                    [](const Json& write) { return write.at("withResponse").get<bool>(); })) {
                 return;
             }
             response = callback("writeComplete");
@@ -65,7 +66,8 @@ TEST_F(SessionSmokeTest, AHostRunsADeviceThroughTheRegistryFromConnectToIdleDisc
     const std::optional<Json> start = device.lastReceived("sync_start");
     ASSERT_TRUE(start && start->contains("delivery"));
 
-    for (const Data& frame : device.reliableFramesFor(sampleSyncData(), start->at("delivery").at("session").get<std::uint32_t>())) {
+    for (const Data& frame :
+        device.reliableFramesFor(sampleSyncData(), start->at("delivery").at("session").get<std::uint32_t>())) {
         const SessionResponse received = host.callback("receiveFrame", frame);
         ASSERT_TRUE(received.ok()) << received.error();
         host.perform(received, device);
@@ -86,8 +88,8 @@ TEST_F(SessionSmokeTest, AHostRunsADeviceThroughTheRegistryFromConnectToIdleDisc
     const SessionResponse idle = host.send({ { "action", "tick" } });
     EXPECT_EQ(idle.effects(), Json::parse(R"([{"type":"disconnect"}])"));
     EXPECT_EQ(idle.state().at("status"), "Disconnected after 60 seconds idle");
-    const SessionResponse late = host.send(
-        { { "action", "receiveFrame" }, { "generation", link } }, device.framesFor({ { "type", "scan_pending" } }).at(0));
+    const SessionResponse late = host.send({ { "action", "receiveFrame" }, { "generation", link } },
+        device.framesFor({ { "type", "scan_pending" } }).at(0));
     EXPECT_EQ(late.error(), "Stale connection callback");
 
     host.registry.destroy(host.handle);

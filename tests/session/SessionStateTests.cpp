@@ -70,8 +70,7 @@ TEST_F(SessionStateTest, KeepsOnlyTheNewestMessagesLogsAndTransferRecords)
     ASSERT_EQ(details.size(), 100U);
     // The first record (message 1) went; the 101st message is the newest.
     EXPECT_EQ(details.front().at("messageId"), 2);
-    EXPECT_EQ(details.back(),
-        Json::parse(R"({"bytes":40,"chunks":1,"direction":"inbound","messageId":101})"));
+    EXPECT_EQ(details.back(), Json::parse(R"({"bytes":40,"chunks":1,"direction":"inbound","messageId":101})"));
 
     connectSimulator();
     for (int index = 1; index <= 501; ++index) {
@@ -155,8 +154,8 @@ TEST_F(SessionStateTest, SchedulePreviewsReadDatesInTheSessionZoneOrTheSystemsWh
     makeSession(true);
     Json data = sampleSyncData();
     // A one-time schedule known only by its minute count: 2025-06-15 23:30 UTC, already the 16th in Tokyo.
-    data["schedules"].push_back(Json { { "id", 4 }, { "routineId", 2 }, { "hour", 8 }, { "minute", 30 }, { "days", 128 },
-        { "enabled", 1 }, { "runAt", 29167170 } });
+    data["schedules"].push_back(Json { { "id", 4 }, { "routineId", 2 }, { "hour", 8 }, { "minute", 30 },
+        { "days", 128 }, { "enabled", 1 }, { "runAt", 29167170 } });
     loadOverSimulator(data);
 
     const struct {

@@ -161,8 +161,7 @@ TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
     ASSERT_TRUE(restoring.ok()) << restoring.error();
     EXPECT_EQ(restoring.state().at("status"), "Starting restore");
     pump(restoring);
-    EXPECT_EQ(device.lastReceived("sync_start"),
-        Json::parse(R"({"type":"sync_start","mode":"restore","code":""})"));
+    EXPECT_EQ(device.lastReceived("sync_start"), Json::parse(R"({"type":"sync_start","mode":"restore","code":""})"));
 
     deviceSends({ { "type", "sync_ready" }, { "code", "" } });
     EXPECT_EQ(state().at("status"), "Restoring backup");
@@ -252,8 +251,8 @@ TEST_F(SessionSyncTest, ADisconnectDuringARestoreLeavesANotice)
     loadOverPhysicalLink(sampleSyncData());
     pump(dispatch("restore"));
     const SessionResponse dropped = dispatch("disconnect");
-    EXPECT_EQ(dropped.state().at("disconnectNotice"),
-        "Tavrik disconnected while restoring the backup. Reconnect and retry.");
+    EXPECT_EQ(
+        dropped.state().at("disconnectNotice"), "Tavrik disconnected while restoring the backup. Reconnect and retry.");
     EXPECT_EQ(dropped.state().at("status"), "Disconnected");
     EXPECT_FALSE(connect().state().contains("disconnectNotice"));
 }

@@ -40,8 +40,7 @@ protected:
     }
     SessionResponse answerStatus(const std::string& requestId, const std::string& stage, Json extra = Json::object())
     {
-        Json message = { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "" },
-            { "stage", stage } };
+        Json message = { { "type", "wifi_status" }, { "requestId", requestId }, { "operation", "" }, { "stage", stage } };
         for (const auto& [key, value] : extra.items()) {
             message[key] = value;
         }
@@ -104,7 +103,8 @@ TEST_F(SessionWifiTest, RequestsCarryExactJsonOnThePhysicalLink)
 
 TEST_F(SessionWifiTest, RefusedWithoutWifiSupport)
 {
-    const Json unsupported = syncDataWithWifi({ { "supported", 0 }, { "capacity", 3 }, { "credentials", Json::array() } });
+    const Json unsupported
+        = syncDataWithWifi({ { "supported", 0 }, { "capacity", 3 }, { "credentials", Json::array() } });
     Json withoutWifi = sampleSyncData();
     withoutWifi.erase("wifi");
     for (const std::string link : { "simulator", "physical unsupported", "physical without wifi" }) {
@@ -116,7 +116,8 @@ TEST_F(SessionWifiTest, RefusedWithoutWifiSupport)
         }
         ASSERT_TRUE(state().contains("device"));
         device.forgetReceived();
-        for (const std::string operation : { "dismiss", "scan", "check_saved", "save", "saveAnyway", "remove", "cancel" }) {
+        for (const std::string operation :
+            { "dismiss", "scan", "check_saved", "save", "saveAnyway", "remove", "cancel" }) {
             const SessionResponse response = wifi({ { "operation", operation }, { "ssid", "Cafe" } });
             EXPECT_EQ(response.error(), "Wi-Fi management requires a secure supported Tavrik") << operation;
             EXPECT_TRUE(response.applicationWrites().empty());
@@ -169,8 +170,9 @@ TEST_F(SessionWifiTest, RefusesUnknownOperationsAndBadNames)
 TEST_F(SessionWifiTest, CapacityCountsOnlyNewNetworks)
 {
     loadOverPhysicalLink(syncDataWithWifi({ { "supported", 1 }, { "capacity", 2 },
-        { "credentials", Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
-                             { { "ssid", "Office" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } }));
+        { "credentials",
+            Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
+                { { "ssid", "Office" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } }));
 
     EXPECT_EQ(wifi({ { "operation", "save" }, { "ssid", "Cafe" } }).error(), "Tavrik's saved network capacity is full");
     // The comparison is exact: another letter case is another network.
@@ -189,8 +191,9 @@ TEST_F(SessionWifiTest, CapacityCountsOnlyNewNetworks)
 TEST_F(SessionWifiTest, SaveTriesTheNetworkThenStoresItVerified)
 {
     loadOverPhysicalLink(syncDataWithWifi({ { "supported", 1 }, { "capacity", 3 },
-        { "credentials", Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
-                             { { "ssid", "Cafe" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } }));
+        { "credentials",
+            Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
+                { { "ssid", "Cafe" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } }));
     ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Cafe" }, { "password", "pw" }, { "timeZone", "UTC" } }).ok());
     const std::string validateId = lastRequestId();
 
@@ -274,9 +277,9 @@ TEST_F(SessionWifiTest, RefusedRequestForgetsTheLastOutcomeButKeepsTheCandidate)
 
     // A refusal after the request was accepted still clears the failure shown; the candidate is only
     // replaced by a request that passed its checks.
-    for (const Json& refused : { Json { { "operation", "forget" } },
-             Json { { "operation", "save" }, { "ssid", std::string(33, 'x') } },
-             Json { { "operation", "save" }, { "ssid", "Cafe" } } }) {
+    for (const Json& refused :
+        { Json { { "operation", "forget" } }, Json { { "operation", "save" }, { "ssid", std::string(33, 'x') } },
+            Json { { "operation", "save" }, { "ssid", "Cafe" } } }) {
         SCOPED_TRACE(refused.dump());
         ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Home" }, { "password", "pw" } }).ok());
         answerStatus(lastRequestId(), "failed", { { "message", "Wrong password" } });
@@ -311,9 +314,10 @@ TEST_F(SessionWifiTest, FailureOfAnotherOperationDropsTheCandidate)
 TEST_F(SessionWifiTest, SuccessUpdatesTheSavedNetworks)
 {
     const Json three = { { "supported", 1 }, { "capacity", 3 },
-        { "credentials", Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
-                             { { "ssid", "Office" }, { "verified", 0 }, { "lastSuccessful", 0 } },
-                             { { "ssid", "Lab" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } };
+        { "credentials",
+            Json::array({ { { "ssid", "Home" }, { "verified", 1 }, { "lastSuccessful", 1 } },
+                { { "ssid", "Office" }, { "verified", 0 }, { "lastSuccessful", 0 } },
+                { { "ssid", "Lab" }, { "verified", 0 }, { "lastSuccessful", 0 } } }) } };
     struct Case {
         Json arguments;
         Json answer;

@@ -14,8 +14,8 @@ void abi_destroy(int64_t handle);
 
 /* Dispatches the action with its payload and gives a NUL-terminated copy of the response (free it
  * with abi_release); the library's own buffer is freed here. */
-char* abi_dispatch(int64_t handle, const char* action, size_t action_length, const uint8_t* payload,
-    size_t payload_length);
+char* abi_dispatch(
+    int64_t handle, const char* action, size_t action_length, const uint8_t* payload, size_t payload_length);
 void abi_release(char* text);
 
 /* Whether a response comes back for a NULL action of the given length; writes its text (at most

@@ -143,13 +143,15 @@ TEST(SessionAbi, CarriesASimulatorLoadThroughTheLibrary)
     const std::string data = R"({"type":"sync_data","dataVersion":9,"hardwareTarget":"m5stick-c",)"
                              R"("schedules":[],"tags":[{"id":1,"uid":"04 01","name":"Door"}],"routines":[]})";
     const std::vector<std::uint8_t> payload(data.begin(), data.end());
-    const std::string received = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
+    const std::string received
+        = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
     EXPECT_TRUE(contains(received, R"("ok":true)")) << received;
     EXPECT_TRUE(contains(received, R"("status":"Simulator · Local")")) << received;
     EXPECT_TRUE(contains(received, R"("tags":[{"id":1,"name":"Door","uid":"04 01"}])")) << received;
 
     EXPECT_TRUE(contains(dispatch(session.handle, R"({"version":1,"action":"disconnect"})"), R"("generation":2,)"));
-    const std::string stale = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
+    const std::string stale
+        = dispatch(session.handle, R"({"version":1,"action":"receiveMessage","generation":1})", payload);
     EXPECT_TRUE(contains(stale, R"("error":"Stale connection callback")")) << stale;
     EXPECT_FALSE(contains(stale, R"("device":)")) << stale;
 }

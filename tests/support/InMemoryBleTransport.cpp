@@ -92,8 +92,8 @@ std::vector<InMemoryBleTransport::SentMessage> InMemoryBleTransport::sentMessage
             collected.push_back(std::move(fresh));
             entry = std::prev(collected.end());
         }
-        entry->chunks[header->chunkIndex] = Data(write.data.begin() + static_cast<std::ptrdiff_t>(frameHeaderLength),
-            write.data.end() - 1);
+        entry->chunks[header->chunkIndex]
+            = Data(write.data.begin() + static_cast<std::ptrdiff_t>(frameHeaderLength), write.data.end() - 1);
     }
     std::vector<SentMessage> result;
     result.reserve(collected.size());

@@ -18,11 +18,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDialog>
-#include <QPointer>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -99,7 +99,10 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     saveShot("loaded");
 
     const std::vector<std::pair<QString, QString>> walk {
-        { "Morning", "routinePane" }, { "Door", "tagPane" }, { "Firmware", "firmwarePane" }, { "Settings", "settingsPane" },
+        { "Morning", "routinePane" },
+        { "Door", "tagPane" },
+        { "Firmware", "firmwarePane" },
+        { "Settings", "settingsPane" },
     };
     for (const auto& [label, pane] : walk) {
         view.sidebar()->activateRow(rowOf(view, label));
@@ -183,8 +186,9 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
     EXPECT_EQ(central.scanCount, 0) << "no scan in demo mode";
     saveShot("demo");
 
-    view.sidebar()->activateRow(static_cast<int>(std::find_if(rows.begin(), rows.end(),
-        [](const SidebarModel::Row& row) { return row.kind == SidebarModel::RowKind::tag; }) - rows.begin()));
+    view.sidebar()->activateRow(static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const SidebarModel::Row& row) {
+        return row.kind == SidebarModel::RowKind::tag;
+    }) - rows.begin()));
     QCoreApplication::processEvents();
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
@@ -194,7 +198,8 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
     makeController();
     controller->beginReviewDemo();
     ContentView& view = open(false);
-    const auto startTagsOf = [&](std::uint32_t routineId) { return controller->routineDetails().at(routineId).startTagIds; };
+    const auto startTagsOf
+        = [&](std::uint32_t routineId) { return controller->routineDetails().at(routineId).startTagIds; };
     const auto scheduleById = [&](std::uint32_t id) {
         const auto& schedules = controller->schedules();
         return *std::find_if(schedules.begin(), schedules.end(), [&](const ScheduledRoutine& s) { return s.id == id; });
@@ -218,9 +223,11 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
     ScheduleSectionView* section = pane->scheduleSection();
     EXPECT_TRUE(pane->scheduleSectionSlot()->isAncestorOf(section));
     EXPECT_TRUE(section->isVisible());
-    EXPECT_EQ(pane->findChild<QWidget*>(QStringLiteral("routineStartTagsRow")), nullptr) << "start tags live in the section only";
+    EXPECT_EQ(pane->findChild<QWidget*>(QStringLiteral("routineStartTagsRow")), nullptr)
+        << "start tags live in the section only";
     EXPECT_EQ(section->model().mode(), ScheduleSectionModel::Mode::storedRoutine);
-    EXPECT_EQ(section->model().startTagIntro(), "With no routine running, scan any of these tags to start Morning reset.");
+    EXPECT_EQ(
+        section->model().startTagIntro(), "With no routine running, scan any of these tags to start Morning reset.");
     ASSERT_EQ(section->rows().size(), 1u);
     EXPECT_EQ(section->rows().front()->model().schedule().id, 1u);
     EXPECT_EQ(chipNames(section), QStringList { "Start" });
@@ -346,9 +353,8 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
     saveShot("legacy");
 
-    view.presenter().actions().exportTavrikData = [] {
-        return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json");
-    };
+    view.presenter().actions().exportTavrikData
+        = [] { return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json"); };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
 }
@@ -357,7 +363,8 @@ TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
 {
     ContentView& view = open();
     view.presenter().modify([](ContentViewPresenter::State& state) {
-        state.dataTransferNotice = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
+        state.dataTransferNotice
+            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
         state.showingUsbInstallAlert = true;
     });
     // Raised together, they come in the window's order: the USB confirmation, then the notice.
@@ -434,8 +441,10 @@ TEST_F(MainWindowTest, ALargeDataSetAndAFullLogStreamRowByRow)
     int removed = 0;
     int inserted = 0;
     QObject::connect(&view.logModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
-    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsRemoved, [&](const QModelIndex&, int first, int last) { removed += last - first + 1; });
-    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int last) { inserted += last - first + 1; });
+    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsRemoved,
+        [&](const QModelIndex&, int first, int last) { removed += last - first + 1; });
+    QObject::connect(&view.logModel(), &QAbstractItemModel::rowsInserted,
+        [&](const QModelIndex&, int first, int last) { inserted += last - first + 1; });
     for (int index = 0; index < 50; ++index) {
         controller->appendLog("more " + std::to_string(index), true);
     }

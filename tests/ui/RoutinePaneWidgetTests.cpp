@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 
 bool anyContains(const std::vector<std::string>& texts, const std::string& part)
 {
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) { return text.find(part) != std::string::npos; });
+    return std::any_of(
+        texts.begin(), texts.end(), [&](const std::string& text) { return text.find(part) != std::string::npos; });
 }
 
 class RoutinePaneWidgetTest : public ControllerTest {
@@ -88,7 +89,8 @@ TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
     EXPECT_EQ(detail.steps.back().tagId, "2");
     const auto commands = sentAfterDebounce();
     ASSERT_GT(commands.size(), before);
-    EXPECT_TRUE(anyContains(std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()), "tag"));
+    EXPECT_TRUE(anyContains(
+        std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()), "tag"));
     EXPECT_EQ(pane.editorPresenter().hierarchy().rowCount(), 2);
 }
 
@@ -100,7 +102,8 @@ TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview
     // A thousand steps in fifty groups: a preview moves rows instead of rebuilding them.
     RoutineDraft big(9, "Big", {}, {}, {});
     for (int group = 0; group < 50; ++group) {
-        big.groups.emplace_back(Uuid::make(), 1000 + group, group, "Group " + std::to_string(group), RoutineGroupMode::timebox, 900);
+        big.groups.emplace_back(
+            Uuid::make(), 1000 + group, group, "Group " + std::to_string(group), RoutineGroupMode::timebox, 900);
         for (int child = 0; child < 20; ++child) {
             RoutineStepDraft step;
             step.stepId = static_cast<std::uint32_t>(group * 20 + child + 1);

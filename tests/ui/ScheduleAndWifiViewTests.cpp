@@ -211,11 +211,11 @@ protected:
     {
         WifiSettingsModel::Operations ops;
         ops.scanWifiNetworks = [this] { calls.push_back("scan"); };
-        ops.validateAndSaveWifiCredential = [this](const std::string& ssid, const std::string&) {
-            calls.push_back("validate " + ssid);
-        };
+        ops.validateAndSaveWifiCredential
+            = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
-        return new WifiSettingsModel(*window, [this] { return inputs; }, std::move(ops));
+        return new WifiSettingsModel(
+            *window, [this] { return inputs; }, std::move(ops));
     }
 };
 

@@ -117,7 +117,8 @@ TEST_F(TagCreateByScanTest, AScannedTagIsNamedAndSavedWhileTheSelectedTagKeepsIt
     EXPECT_EQ(pane()->uidField()->text(), "04 AA BB CC") << "the scan does not reach the selected tag's field";
 
     QTest::keyClicks(editor()->nameField(), "desk");
-    EXPECT_EQ(editor()->nameField()->parentWidget()->findChild<QLabel*>()->text(), "A tag with this title already exists.");
+    EXPECT_EQ(
+        editor()->nameField()->parentWidget()->findChild<QLabel*>()->text(), "A tag with this title already exists.");
     EXPECT_FALSE(editor()->saveButton()->isEnabled());
     editor()->nameField()->clear();
     QTest::keyClicks(editor()->nameField(), "Garage");
@@ -128,15 +129,18 @@ TEST_F(TagCreateByScanTest, AScannedTagIsNamedAndSavedWhileTheSelectedTagKeepsIt
 
     EXPECT_EQ(sheet(), nullptr);
     EXPECT_FALSE(controller->tagScanSessionActive());
-    EXPECT_EQ(controller->tags(), (std::vector<TagInfo> { { 3, "04 1A 22 33", "Kitchen" }, { 5, "04 AA BB CC", "Desk" },
-                                      { 6, "04 CA FE", "Garage" } }));
+    EXPECT_EQ(controller->tags(),
+        (std::vector<TagInfo> {
+            { 3, "04 1A 22 33", "Kitchen" }, { 5, "04 AA BB CC", "Desk" }, { 6, "04 CA FE", "Garage" } }));
     ASSERT_NE(pane(), nullptr);
     EXPECT_EQ(pane()->uidField()->text(), "04 AA BB CC");
     scheduler.advance(std::chrono::milliseconds(500));
     run();
     const auto sent = device->receivedCommands();
     EXPECT_NE(std::find(sent.begin(), sent.end(), "tag:create id=6 uid=\"04 CA FE\" name=\"Garage\""), sent.end());
-    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& text) { return text.starts_with("tag:update"); }), 0);
+    EXPECT_EQ(
+        std::count_if(sent.begin(), sent.end(), [](const std::string& text) { return text.starts_with("tag:update"); }),
+        0);
 }
 
 TEST_F(TagCreateByScanTest, ATagTheDeviceAlreadyKnowsOffersOnlyCancelWhichEndsTheScan)

@@ -245,8 +245,8 @@ TEST_F(UsbSetupInWindow, TheOverlayOffersTheFlowAndShowsIt)
     controller = std::make_unique<TavrikBleCentral>(TavrikBleCentral::Environment {
         central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {}, usb.environment() });
     app = std::make_unique<TavrikLinkApplication>(AppOptions {},
-        TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")), [](int) {}, false,
-            controller.get(), &clock });
+        TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")), [](int) {},
+            false, controller.get(), &clock });
     app->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
     settle();

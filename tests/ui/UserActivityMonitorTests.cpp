@@ -35,13 +35,16 @@ TEST(UserActivityMonitor, CountsEachInputEventOnceWhileRunning)
     };
     const std::vector<Case> cases {
         { "key press and release", QPoint(10, 10), [&] { QTest::keyClick(handle, Qt::Key_A); }, 1 },
-        { "mouse press and release", QPoint(10, 10), [&] { QTest::mouseClick(handle, Qt::LeftButton, {}, QPoint(10, 10)); }, 1 },
+        { "mouse press and release", QPoint(10, 10),
+            [&] { QTest::mouseClick(handle, Qt::LeftButton, {}, QPoint(10, 10)); }, 1 },
         { "pointer move without a button", QPoint(10, 10), [&] { QTest::mouseMove(handle, QPoint(40, 30)); }, 1 },
-        { "drag", QPoint(10, 10), [&] {
-             QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(10, 10));
-             QTest::mouseMove(handle, QPoint(60, 20));
-             QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(60, 20));
-         }, 2 },
+        { "drag", QPoint(10, 10),
+            [&] {
+                QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(10, 10));
+                QTest::mouseMove(handle, QPoint(60, 20));
+                QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(60, 20));
+            },
+            2 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,8 +13,8 @@
 #include "TavrikLink/Views/FirmwareDetailPresenter.hpp"
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
-#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
+#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
@@ -82,7 +82,8 @@ protected:
     static QWidget* show(ContentView& view, SidebarModel::RowKind kind)
     {
         const auto rows = view.sidebar()->rows();
-        const auto row = std::find_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& r) { return r.kind == kind; });
+        const auto row
+            = std::find_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& r) { return r.kind == kind; });
         EXPECT_NE(row, rows.end());
         view.sidebar()->activateRow(static_cast<int>(row - rows.begin()));
         QCoreApplication::processEvents();
@@ -194,7 +195,8 @@ TEST_F(WindowPanesTest, FileMenuExportThenImportRestoresTheDevice)
     EXPECT_EQ(panel.opens, 1);
     const auto imported = closeNotice(view);
     EXPECT_EQ(imported.first, "Import Started");
-    EXPECT_TRUE(imported.second.startsWith("Imported Tavrik data from tavrik-data.json.")) << imported.second.toStdString();
+    EXPECT_TRUE(imported.second.startsWith("Imported Tavrik data from tavrik-data.json."))
+        << imported.second.toStdString();
     settle();
     ASSERT_TRUE(device->lastRestore());
     EXPECT_EQ(device->lastRestore()->tags, tags);

@@ -43,7 +43,8 @@ public:
         UsbOnboardingEnvironment environment;
         environment.helperPath = [this] {
             if (helperMissing) {
-                throw UsbError(UsbError::firmwareDomain, 11, "Tavrik Link could not locate the bundled USB flasher helper.");
+                throw UsbError(
+                    UsbError::firmwareDomain, 11, "Tavrik Link could not locate the bundled USB flasher helper.");
             }
             return std::string("/opt/tavrik/TavrikUSBFlasher");
         };
@@ -54,12 +55,14 @@ public:
             return std::make_unique<QObject>();
         };
         environment.run = [this](const std::string& executable, const std::vector<std::string>& arguments,
-                                 std::optional<Data> input, UsbRunCompletion completion) {
-            return record(std::make_shared<Call>(Call { executable, arguments, std::move(input), false, {}, std::move(completion) }));
+                              std::optional<Data> input, UsbRunCompletion completion) {
+            return record(std::make_shared<Call>(
+                Call { executable, arguments, std::move(input), false, {}, std::move(completion) }));
         };
         environment.runStreaming = [this](const std::string& executable, const std::vector<std::string>& arguments,
-                                          UsbLineCallback onLine, UsbRunCompletion completion) {
-            return record(std::make_shared<Call>(Call { executable, arguments, std::nullopt, true, std::move(onLine), std::move(completion) }));
+                                       UsbLineCallback onLine, UsbRunCompletion completion) {
+            return record(std::make_shared<Call>(
+                Call { executable, arguments, std::nullopt, true, std::move(onLine), std::move(completion) }));
         };
         environment.probeImagePath = [this](const std::string&) { return probeImage; };
         environment.labelFontPath = [] { return std::string(TAVRIK_LINK_RESOURCES) + "/Fonts/OpenGorton-Regular.otf"; };

@@ -77,8 +77,9 @@ TEST(OnboardingLabelRenderer, EmptyPartsAreDroppedAndThreeLinesAreRefused)
             ADD_FAILURE() << entry.label;
         } catch (const OnboardingLabelRendererError& error) {
             EXPECT_EQ(error.kind(), OnboardingLabelRendererError::Kind::invalidLabel);
-            EXPECT_EQ(std::string(error.what()), "The localized onboarding label for " + std::string(caseName(entry.stage))
-                                                     + " must contain one or two non-empty lines.");
+            EXPECT_EQ(std::string(error.what()),
+                "The localized onboarding label for " + std::string(caseName(entry.stage))
+                    + " must contain one or two non-empty lines.");
         }
     }
 }
@@ -108,9 +109,9 @@ TEST(OnboardingLabelRenderer, AMissingOrBrokenFontFailsBeforeRendering)
 TEST(OnboardingLabelRenderer, PackingTurnsTheImageAndThresholdsAt64)
 {
     std::vector<std::uint8_t> pixels(5440, 0);
-    pixels[static_cast<std::size_t>(33 * width + 159)] = 64;  // bottom-right
-    pixels[0] = 255;                                           // top-left
-    pixels[static_cast<std::size_t>(33 * width + 158)] = 63;  // just below the threshold
+    pixels[static_cast<std::size_t>(33 * width + 159)] = 64; // bottom-right
+    pixels[0] = 255; // top-left
+    pixels[static_cast<std::size_t>(33 * width + 158)] = 63; // just below the threshold
     const Data mask = OnboardingLabelRenderer::packForDisplay(pixels);
     ASSERT_EQ(mask.size(), 680u);
     EXPECT_EQ(mask[0], 0x80);
@@ -134,7 +135,8 @@ TEST(OnboardingLabelRenderer, ThePackHoldsTheEightTurnedLabels)
             OnboardingLabelRenderer::renderGray(copy.labels.at(frame.stage), frame.stage, font));
         // The band stages carry mask rows 10 to 23: under the turn the text band maps onto itself.
         const auto& layoutOf = layout(frame.stage);
-        const Data expected(mask.begin() + layoutOf.firstRow * 20, mask.begin() + (layoutOf.firstRow + layoutOf.rowCount) * 20);
+        const Data expected(
+            mask.begin() + layoutOf.firstRow * 20, mask.begin() + (layoutOf.firstRow + layoutOf.rowCount) * 20);
         EXPECT_EQ(frame.payload, expected);
         if (layoutOf.rowCount == 14) {
             for (std::size_t index = 0; index < 200; ++index) {

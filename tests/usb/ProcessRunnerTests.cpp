@@ -31,8 +31,8 @@ protected:
         return outcome.value_or(UsbRunOutcome::failure(UsbError("test", -1, "no outcome")));
     }
 
-    UsbRunOutcome collect(const std::string& body, std::optional<Data> input = std::nullopt,
-                          std::vector<std::string> arguments = {})
+    UsbRunOutcome collect(
+        const std::string& body, std::optional<Data> input = std::nullopt, std::vector<std::string> arguments = {})
     {
         std::optional<UsbRunOutcome> outcome;
         ProcessRunner::run(script(body), arguments, std::move(input), [&](UsbRunOutcome result) { outcome = result; });
@@ -42,8 +42,9 @@ protected:
     UsbRunOutcome stream(const std::string& body, std::vector<std::string>& lines)
     {
         std::optional<UsbRunOutcome> outcome;
-        ProcessRunner::runStreaming(script(body), {}, [&](const std::string& line) { lines.push_back(line); },
-                                    [&](UsbRunOutcome result) { outcome = result; });
+        ProcessRunner::runStreaming(
+            script(body), {}, [&](const std::string& line) { lines.push_back(line); },
+            [&](UsbRunOutcome result) { outcome = result; });
         return wait(outcome);
     }
 
@@ -68,7 +69,8 @@ TEST_F(ProcessRunnerTest, CollectedRunsPreferErrorOutputForFailuresAndStandardOu
 
 TEST_F(ProcessRunnerTest, ArgumentsReachTheHelperUnchangedWithoutAShell)
 {
-    const auto outcome = collect("for a in \"$@\"; do printf '[%s]' \"$a\"; done", std::nullopt, { "a b", "$HOME", "*", "'q'" });
+    const auto outcome
+        = collect("for a in \"$@\"; do printf '[%s]' \"$a\"; done", std::nullopt, { "a b", "$HOME", "*", "'q'" });
     EXPECT_EQ(outcome.output, "[a b][$HOME][*]['q']");
 }
 
@@ -126,8 +128,8 @@ TEST_F(ProcessRunnerTest, CancellingTerminatesTheHelperAndStillCompletes)
         UsbCancel cancel;
         bool ready = false;
         if (streaming) {
-            cancel = ProcessRunner::runStreaming(helper, {}, [&](const std::string&) { ready = true; },
-                                                 [&](UsbRunOutcome result) { outcome = result; });
+            cancel = ProcessRunner::runStreaming(
+                helper, {}, [&](const std::string&) { ready = true; }, [&](UsbRunOutcome result) { outcome = result; });
             ASSERT_TRUE(test::processEventsUntil([&] { return ready; }));
         } else {
             cancel = ProcessRunner::run(helper, {}, std::nullopt, [&](UsbRunOutcome result) { outcome = result; });
@@ -142,15 +144,18 @@ TEST_F(ProcessRunnerTest, CancellingTerminatesTheHelperAndStillCompletes)
 TEST_F(ProcessRunnerTest, AMissingExecutableFailsWithoutCrashing)
 {
     std::optional<UsbRunOutcome> outcome;
-    ProcessRunner::run(directory.filePath("absent").toStdString(), {}, std::nullopt, [&](UsbRunOutcome result) { outcome = result; });
+    ProcessRunner::run(
+        directory.filePath("absent").toStdString(), {}, std::nullopt, [&](UsbRunOutcome result) { outcome = result; });
     EXPECT_FALSE(wait(outcome).succeeded());
 }
 
 TEST(UsbOutputLines, SplitAtEveryLineBreakAndCleanProgress)
 {
-    EXPECT_EQ(splitUsbOutputLines("a\r\nb\rc\v\fd\u2028e\u0085f\n\n"), (std::vector<std::string> { "a", "b", "c", "d", "e", "f" }));
-    EXPECT_EQ(ProcessRunner::cleanProcessOutput("USB_FLASH_PROGRESS 1 2\nkept\nUSB_FLASH_VERIFIED ok\nUSB_FLASH_PROGRESSX\n"),
-              "kept\nUSB_FLASH_PROGRESSX");
+    EXPECT_EQ(splitUsbOutputLines("a\r\nb\rc\v\fd\u2028e\u0085f\n\n"),
+        (std::vector<std::string> { "a", "b", "c", "d", "e", "f" }));
+    EXPECT_EQ(
+        ProcessRunner::cleanProcessOutput("USB_FLASH_PROGRESS 1 2\nkept\nUSB_FLASH_VERIFIED ok\nUSB_FLASH_PROGRESSX\n"),
+        "kept\nUSB_FLASH_PROGRESSX");
 }
 
 } // namespace

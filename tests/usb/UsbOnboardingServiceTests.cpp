@@ -22,8 +22,9 @@ FirmwareAsset makeAsset()
     FirmwareAsset asset;
     asset.version = "1.4.0";
     for (const auto target : allUsbOnboardingTargets) {
-        asset.factoryAssets[rawValue(target)] = FirmwareFactoryAsset { *Url::parse("https://example.com/" + rawValue(target) + ".bin"),
-                                                                        "../../escape/" + rawValue(target) + "-factory.bin", 2048, "ab12" };
+        asset.factoryAssets[rawValue(target)]
+            = FirmwareFactoryAsset { *Url::parse("https://example.com/" + rawValue(target) + ".bin"),
+                  "../../escape/" + rawValue(target) + "-factory.bin", 2048, "ab12" };
     }
     return asset;
 }
@@ -48,9 +49,9 @@ public:
     void SetUp() override
     {
         world.clock.zone = "Europe/Amsterdam";
-        service = std::make_unique<UsbOnboardingService>(
-            [this] { return asset; },
-            [this](const Url& url, std::int64_t size, const std::string& sha, std::function<void(UsbOnboardingService::DownloadResult)> done) {
+        service = std::make_unique<UsbOnboardingService>([this] { return asset; },
+            [this](const Url& url, std::int64_t size, const std::string& sha,
+                std::function<void(UsbOnboardingService::DownloadResult)> done) {
                 auto request = std::make_shared<DownloadRequest>(DownloadRequest { url, size, sha, std::move(done) });
                 downloads.push_back(request);
                 return [request] { request->cancelled = true; };
@@ -80,8 +81,8 @@ public:
         beginWithBoard();
         service->setUsbOnboardingTarget(target);
         world.succeed(pendingRun("probe"), R"({"state":"other"})");
-        world.succeed(pendingRun("hardware-probe"),
-                      target == UsbOnboardingTarget::m5StickCPlus2 ? passLine : passLineEmbed);
+        world.succeed(
+            pendingRun("hardware-probe"), target == UsbOnboardingTarget::m5StickCPlus2 ? passLine : passLineEmbed);
         ASSERT_TRUE(service->hasVerifiedUsbOnboardingDevice());
     }
 
@@ -89,7 +90,8 @@ public:
     {
         verify(UsbOnboardingTarget::lilyGoTEmbedCc1101);
         service->verifyUsbWifiCredentials("Home", "secret");
-        world.succeed(pendingRun("wifi-test"), R"(USB_WIFI_TEST {"type":"wifi-test","result":"pass","rssi":-50,"channel":6})");
+        world.succeed(
+            pendingRun("wifi-test"), R"(USB_WIFI_TEST {"type":"wifi-test","result":"pass","rssi":-50,"channel":6})");
         ASSERT_EQ(service->usbWifiVerificationState(), UsbWifiVerificationState::verified());
     }
 
@@ -105,7 +107,8 @@ public:
 TEST_F(UsbOnboardingServiceTest, ANewServiceWaitsAndRunsNothing)
 {
     EXPECT_EQ(service->usbOnboardingCheckState(), Check::waitingForDevice);
-    EXPECT_EQ(service->usbFlashStatus(), (UsbFlashStatus { Phase::idle, "Checking for connected Tavrik hardware...", 0, 0 }));
+    EXPECT_EQ(
+        service->usbFlashStatus(), (UsbFlashStatus { Phase::idle, "Checking for connected Tavrik hardware...", 0, 0 }));
     EXPECT_FALSE(service->usbOnboardingDevice());
     EXPECT_FALSE(service->usbOnboardingTarget());
     EXPECT_TRUE(service->usbWifiNetworks().empty());
@@ -151,7 +154,8 @@ TEST_F(UsbOnboardingServiceTest, WithoutChangeMonitoringOnlyBeginAndRetryLookAtT
 {
     auto environment = world.environment();
     environment.monitorDeviceChanges = false;
-    UsbOnboardingService quiet({}, {}, [](const std::string&) {}, environment);
+    UsbOnboardingService quiet(
+        {}, {}, [](const std::string&) {}, environment);
     world.ports = {};
     quiet.beginUsbOnboarding();
     EXPECT_FALSE(quiet.isMonitoring());
@@ -167,7 +171,8 @@ TEST_F(UsbOnboardingServiceTest, WhenTheDirectoryCannotBeWatchedThePollStillNoti
 {
     auto environment = world.environment();
     environment.watchDeviceChanges = [](std::function<void()>) { return std::unique_ptr<QObject>(); };
-    UsbOnboardingService polled({}, {}, [](const std::string&) {}, environment);
+    UsbOnboardingService polled(
+        {}, {}, [](const std::string&) {}, environment);
     polled.beginUsbOnboarding();
     world.ports = { port };
     world.scheduler.advance(std::chrono::milliseconds(500));
@@ -194,15 +199,17 @@ TEST_F(UsbOnboardingServiceTest, ProbeAnswersClassifyTheBoard)
         std::string message;
     } cases[] = {
         { R"({"state":"tavrik","bleProtocolVersion":2,"hardwareTarget":"m5stick-c"})", Check::tavrikAlreadyInstalled,
-          "Tavrik firmware is already installed." },
+            "Tavrik firmware is already installed." },
         { R"({"state":"tavrik","bleProtocolVersion":1,"firmwareVersion":"1.2.0"})", Check::tavrikAlreadyInstalled,
-          "Tavrik firmware 1.2.0 is installed. This version is no longer supported. Flash the latest firmware using the Tavrik development tools." },
+            "Tavrik firmware 1.2.0 is installed. This version is no longer supported. Flash the latest firmware using "
+            "the Tavrik development tools." },
         { R"({"state":"tavrik"})", Check::tavrikAlreadyInstalled,
-          "Tavrik firmware unknown is installed. This version is no longer supported. Flash the latest firmware using the Tavrik development tools." },
+            "Tavrik firmware unknown is installed. This version is no longer supported. Flash the latest firmware "
+            "using the Tavrik development tools." },
         { R"({"state":"Other"})", Check::unsupportedDevice,
-          "No USB onboarding device detected. Unexpected USB probe response from /dev/ttyUSB0: Other" },
+            "No USB onboarding device detected. Unexpected USB probe response from /dev/ttyUSB0: Other" },
         { R"({"firmwareVersion":"1.0"})", Check::unsupportedDevice,
-          "No USB onboarding device detected. Unexpected USB probe response from /dev/ttyUSB0." },
+            "No USB onboarding device detected. Unexpected USB probe response from /dev/ttyUSB0." },
     };
     world.ports = { port };
     for (const auto& entry : cases) {
@@ -220,8 +227,9 @@ TEST_F(UsbOnboardingServiceTest, ProbeAnswersClassifyTheBoard)
 TEST_F(UsbOnboardingServiceTest, ABootloaderFailureAsksForAManualWakeOnce)
 {
     const std::string failure = "Timed out waiting for the ESP32 bootloader";
-    const std::string advice = "No USB onboarding device detected. If the device was just flashed, wait for it to finish "
-                               "rebooting or unplug and reconnect it, then try again.";
+    const std::string advice
+        = "No USB onboarding device detected. If the device was just flashed, wait for it to finish "
+          "rebooting or unplug and reconnect it, then try again.";
     world.ports = { port };
     service->beginUsbOnboarding();
     world.fail(pendingRun("probe"), 2, failure);
@@ -268,8 +276,8 @@ TEST_F(UsbOnboardingServiceTest, VerifyingTheEmbedHandsOverLabelsAndKeepsTheProb
     const auto& arguments = probe->arguments;
     ASSERT_EQ(arguments.size(), 11u);
     EXPECT_EQ(std::vector<std::string>(arguments.begin(), arguments.begin() + 9),
-              (std::vector<std::string> { "hardware-probe", "--port", port, "--image", *world.probeImage, "--expected-target",
-                                          "t-embed-cc1101", "--timeout", "90" }));
+        (std::vector<std::string> { "hardware-probe", "--port", port, "--image", *world.probeImage, "--expected-target",
+            "t-embed-cc1101", "--timeout", "90" }));
     EXPECT_EQ(arguments[9], "--labels");
     const QFileInfo labels(QString::fromStdString(arguments[10]));
     EXPECT_EQ(labels.size(), 3480);
@@ -278,13 +286,15 @@ TEST_F(UsbOnboardingServiceTest, VerifyingTheEmbedHandsOverLabelsAndKeepsTheProb
     EXPECT_TRUE(service->isPersistentProbeRunning());
 
     probe->onLine(R"(USB_PROBE_STATUS {"type":"status","stage":"button","instruction":"ignored"})");
-    EXPECT_EQ(service->usbFlashStatus().message, "You should see an animation on the device. Press its main button once to confirm.");
+    EXPECT_EQ(service->usbFlashStatus().message,
+        "You should see an animation on the device. Press its main button once to confirm.");
     probe->onLine(R"(USB_PROBE_STATUS {"type":"status","instruction":"  Hold still \n"})");
     EXPECT_EQ(service->usbFlashStatus().message, "Hold still");
     probe->onLine(R"(USB_PROBE_STATUS {"type":"status"})");
     EXPECT_EQ(service->usbFlashStatus().message, "Checking LILYGO T-Embed CC1101...");
 
-    world.succeed(probe, "USB_PROBE_RESULT {\"type\":\"result\",\"result\":\"fail\"}\n" + passLineEmbed + "\nUSB_PROBE_RESULT {broken");
+    world.succeed(probe,
+        "USB_PROBE_RESULT {\"type\":\"result\",\"result\":\"fail\"}\n" + passLineEmbed + "\nUSB_PROBE_RESULT {broken");
     EXPECT_FALSE(QFileInfo::exists(labels.filePath()) || QFileInfo::exists(labels.path()));
     EXPECT_EQ(service->usbOnboardingCheckState(), Check::targetSetup);
     EXPECT_EQ(service->usbFlashStatus(), (UsbFlashStatus { Phase::idle, "", 0, 0 }));
@@ -314,12 +324,14 @@ TEST_F(UsbOnboardingServiceTest, VerificationFailuresKeepTheUserOnTargetSetup)
         std::string output;
         std::string message;
     } cases[] = {
-        { std::nullopt, "", "No USB onboarding device detected. Tavrik Link does not include the USB probe image for M5 StickC Plus2." },
+        { std::nullopt,
+            "", "No USB onboarding device detected. Tavrik Link does not include the USB probe image for M5 StickC Plus2." },
         { "fixture", R"(USB_PROBE_RESULT {"type":"result","result":"pass","target":"t-embed-cc1101"})",
-          "No USB onboarding device detected. Connected hardware does not match M5 StickC Plus2." },
+            "No USB onboarding device detected. Connected hardware does not match M5 StickC Plus2." },
         { "fixture", R"(USB_PROBE_RESULT {"type":"result","result":"fail","message":"No display answer"})",
-          "No USB onboarding device detected. No display answer" },
-        { "fixture", "USB_PROBE_STATUS {\"type\":\"status\"}", "No USB onboarding device detected. USB hardware probe did not return a result." },
+            "No USB onboarding device detected. No display answer" },
+        { "fixture", "USB_PROBE_STATUS {\"type\":\"status\"}",
+            "No USB onboarding device detected. USB hardware probe did not return a result." },
     };
     const auto fixture = world.probeImage;
     for (const auto& entry : cases) {
@@ -358,27 +370,27 @@ TEST_F(UsbOnboardingServiceTest, InstallationRefusalsStillStopTheProbe)
     } cases[] = {
         { [](UsbOnboardingServiceTest&) {}, {}, "No USB device is ready for USB installation." },
         { [](UsbOnboardingServiceTest& test) {
-              test.world.ports = { port };
-              test.service->beginUsbOnboarding();
-              test.world.succeed(test.pendingRun("probe"), R"({"state":"tavrik","bleProtocolVersion":2})");
-          },
-          {}, "USB onboarding only flashes an empty USB device selected in the setup flow." },
+             test.world.ports = { port };
+             test.service->beginUsbOnboarding();
+             test.world.succeed(test.pendingRun("probe"), R"({"state":"tavrik","bleProtocolVersion":2})");
+         },
+            {}, "USB onboarding only flashes an empty USB device selected in the setup flow." },
         { [](UsbOnboardingServiceTest& test) { test.beginWithBoard(); }, {},
-          "Choose which Tavrik device to initialize before installing firmware." },
-        { [](UsbOnboardingServiceTest& test) { test.verify(UsbOnboardingTarget::lilyGoTEmbedCc1101); }, std::string(" \n"),
-          "Select a Wi-Fi network before setting up LILYGO T-Embed CC1101." },
-        { [](UsbOnboardingServiceTest& test) { test.verify(UsbOnboardingTarget::lilyGoTEmbedCc1101); }, std::string("Home"),
-          "Save and verify the Wi-Fi configuration before setting up LILYGO T-Embed CC1101." },
+            "Choose which Tavrik device to initialize before installing firmware." },
+        { [](UsbOnboardingServiceTest& test) { test.verify(UsbOnboardingTarget::lilyGoTEmbedCc1101); },
+            std::string(" \n"), "Select a Wi-Fi network before setting up LILYGO T-Embed CC1101." },
+        { [](UsbOnboardingServiceTest& test) { test.verify(UsbOnboardingTarget::lilyGoTEmbedCc1101); },
+            std::string("Home"), "Save and verify the Wi-Fi configuration before setting up LILYGO T-Embed CC1101." },
         { [](UsbOnboardingServiceTest& test) {
-              test.verify(UsbOnboardingTarget::m5StickCPlus2);
-              test.asset.reset();
-          },
-          {}, "No published firmware is available." },
+             test.verify(UsbOnboardingTarget::m5StickCPlus2);
+             test.asset.reset();
+         },
+            {}, "No published firmware is available." },
         { [](UsbOnboardingServiceTest& test) {
-              test.verify(UsbOnboardingTarget::m5StickCPlus2);
-              test.asset->factoryAssets.erase("m5stick-c");
-          },
-          {}, "The published firmware does not include a USB onboarding image for M5 StickC Plus2." },
+             test.verify(UsbOnboardingTarget::m5StickCPlus2);
+             test.asset->factoryAssets.erase("m5stick-c");
+         },
+            {}, "The published firmware does not include a USB onboarding image for M5 StickC Plus2." },
     };
     for (const auto& entry : cases) {
         SetUp();
@@ -405,7 +417,7 @@ TEST_F(UsbOnboardingServiceTest, AnM5InstallationDownloadsFlashesAndSetsTheClock
     verify(UsbOnboardingTarget::m5StickCPlus2);
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
     EXPECT_EQ(service->usbFlashStatus(),
-              (UsbFlashStatus { Phase::flashing, "Flashing Tavrik firmware 1.4.0 for M5 StickC Plus2 over USB...", 0, 2048 }));
+        (UsbFlashStatus { Phase::flashing, "Flashing Tavrik firmware 1.4.0 for M5 StickC Plus2 over USB...", 0, 2048 }));
     EXPECT_TRUE(logged("Starting USB setup for m5stick-c; USB monitoring suspended"));
     ASSERT_EQ(downloads.size(), 1u);
     EXPECT_EQ(downloads[0]->url.absoluteString(), "https://example.com/m5stick-c.bin");
@@ -415,12 +427,14 @@ TEST_F(UsbOnboardingServiceTest, AnM5InstallationDownloadsFlashesAndSetsTheClock
     auto flash = pendingRun("flash");
     ASSERT_TRUE(flash->streaming);
     const std::string image = flash->arguments.at(4);
-    EXPECT_EQ(flash->arguments, (std::vector<std::string> { "flash", "--port", port, "--image", image, "--verified-target", "m5stick-c" }));
+    EXPECT_EQ(flash->arguments,
+        (std::vector<std::string> { "flash", "--port", port, "--image", image, "--verified-target", "m5stick-c" }));
     // The manifest's name is cut to its last component, inside a private folder.
     EXPECT_EQ(QFileInfo(QString::fromStdString(image)).fileName(), "m5stick-c-factory.bin");
     EXPECT_EQ(QFileInfo(QString::fromStdString(image)).size(), 2048);
     const QString folder = QFileInfo(QString::fromStdString(image)).path();
-    EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeGroup | QFile::ExeOther), 0);
+    EXPECT_EQ(
+        QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeGroup | QFile::ExeOther), 0);
 
     const struct {
         std::string line;
@@ -444,7 +458,8 @@ TEST_F(UsbOnboardingServiceTest, AnM5InstallationDownloadsFlashesAndSetsTheClock
     world.scheduler.advance(std::chrono::milliseconds(1));
     auto clock = pendingRun("set-time");
     // 1,750,000,000 s is 15:06:40 UTC, 17:06:40 in Amsterdam in June.
-    EXPECT_EQ(clock->arguments, (std::vector<std::string> { "set-time", "--port", port, "--time", "2025-06-15 17:06:40" }));
+    EXPECT_EQ(
+        clock->arguments, (std::vector<std::string> { "set-time", "--port", port, "--time", "2025-06-15 17:06:40" }));
     EXPECT_FALSE(clock->input);
     world.succeed(clock, "");
     EXPECT_EQ(service->usbFlashStatus(), (UsbFlashStatus { Phase::completed, "Time updated.", 2048, 2048 }));
@@ -464,15 +479,16 @@ TEST_F(UsbOnboardingServiceTest, AnEmbedInstallationHandsOverWifiAndZoneOnStanda
     world.succeed(pendingRun("flash"), "USB_FLASH_VERIFIED done\nWrote 2048 bytes");
     world.scheduler.advance(std::chrono::seconds(1));
     auto wifi = pendingRun("configure-wifi-time");
-    EXPECT_EQ(wifi->arguments, (std::vector<std::string> { "configure-wifi-time", "--port", port, "--ssid", "Home", "--password-stdin",
-                                                           "--timezone", "CET-1CEST,M3.5.0,M10.5.0/3" }));
+    EXPECT_EQ(wifi->arguments,
+        (std::vector<std::string> { "configure-wifi-time", "--port", port, "--ssid", "Home", "--password-stdin",
+            "--timezone", "CET-1CEST,M3.5.0,M10.5.0/3" }));
     const std::string input(wifi->input->begin(), wifi->input->end());
     EXPECT_EQ(input, "pa ss\\word\n");
     world.fail(wifi, 5, "Board did not answer");
     world.scheduler.advance(std::chrono::seconds(1));
     world.succeed(pendingRun("set-time"), "Tavrik time synced over USB.\n");
     EXPECT_EQ(service->usbFlashStatus().message,
-              "USB_FLASH_VERIFIED done\nWrote 2048 bytes Wi-Fi time sync setup failed: Board did not answer Time updated.");
+        "USB_FLASH_VERIFIED done\nWrote 2048 bytes Wi-Fi time sync setup failed: Board did not answer Time updated.");
 }
 
 TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNextAttempt)
@@ -485,25 +501,27 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
     flash->onLine("USB_FLASH_PROGRESS 1024 2048");
     world.fail(flash, 2, "Failed to write flash");
     EXPECT_EQ(service->usbFlashStatus(),
-              (UsbFlashStatus { Phase::failed,
-                                "USB flashing stopped: Failed to write flash Reconnect the device and choose Try Again; Tavrik Link "
-                                "will not probe it automatically.",
-                                1024, 2048 }));
+        (UsbFlashStatus { Phase::failed,
+            "USB flashing stopped: Failed to write flash Reconnect the device and choose Try Again; Tavrik Link "
+            "will not probe it automatically.",
+            1024, 2048 }));
     EXPECT_TRUE(logged("USB firmware install failed; automatic USB probing remains suspended: Failed to write flash"));
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_FALSE(service->isFlashRunning());
 
     // A failed download, and a missing helper, end the same way.
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
-    downloads.back()->completion(UsbOnboardingService::DownloadResult { std::nullopt, "Firmware checksum does not match the manifest" });
+    downloads.back()->completion(
+        UsbOnboardingService::DownloadResult { std::nullopt, "Firmware checksum does not match the manifest" });
     EXPECT_EQ(service->usbFlashStatus().phase, Phase::failed);
     EXPECT_FALSE(service->isFlashRunning());
     world.helperMissing = true;
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
     world.scheduler.runDue();
     EXPECT_EQ(service->usbFlashStatus().message,
-              "USB flashing stopped: Tavrik Link could not locate the bundled USB flasher helper. Reconnect the device and choose "
-              "Try Again; Tavrik Link will not probe it automatically.");
+        "USB flashing stopped: Tavrik Link could not locate the bundled USB flasher helper. Reconnect the device and "
+        "choose "
+        "Try Again; Tavrik Link will not probe it automatically.");
     EXPECT_FALSE(service->isFlashRunning());
 }
 
@@ -543,7 +561,8 @@ TEST_F(UsbOnboardingServiceTest, ResetDuringAFlashTerminatesItSilentlyAndFreesTh
     service->reset();
     EXPECT_TRUE(flash->cancelled);
     world.scheduler.runDue();
-    EXPECT_EQ(service->usbFlashStatus(), (UsbFlashStatus { Phase::idle, "Checking for connected Tavrik hardware...", 0, 0 }));
+    EXPECT_EQ(
+        service->usbFlashStatus(), (UsbFlashStatus { Phase::idle, "Checking for connected Tavrik hardware...", 0, 0 }));
     EXPECT_FALSE(service->isFlashRunning());
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_TRUE(world.pending().empty());
@@ -606,16 +625,16 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
     service->verifyUsbWifiCredentials("Home", "pw");
     EXPECT_EQ(world.count("wifi-test"), 0);
     world.succeed(scan,
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\" Home \",\"rssi\":-70,\"channel\":1,\"auth\":\"wpa2\"}\r\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\",\"rssi\":-60,\"channel\":6,\"auth\":\"wpa3\"}\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"b\",\"rssi\":-40,\"channel\":3,\"auth\":\"open\"}\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"B2\",\"rssi\":-70,\"channel\":3,\"auth\":\"open\"}\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"a\",\"rssi\":-70,\"channel\":3,\"auth\":\"open\"}\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"   \",\"rssi\":-10,\"channel\":3,\"auth\":\"open\"}\n"
-                  "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"NoAuth\",\"rssi\":-10,\"channel\":3}\n"
-                  "USB_WIFI_SCAN {\"type\":\"done\"}\nUSB_WIFI_SCAN {oops\n");
-    const std::vector<UsbWifiNetwork> expected { { "b", -40, 3, "open" }, { "Home", -60, 6, "wpa3" }, { "a", -70, 3, "open" },
-                                                 { "B2", -70, 3, "open" } };
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\" Home \",\"rssi\":-70,\"channel\":1,\"auth\":\"wpa2\"}\r\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\",\"rssi\":-60,\"channel\":6,\"auth\":\"wpa3\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"b\",\"rssi\":-40,\"channel\":3,\"auth\":\"open\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"B2\",\"rssi\":-70,\"channel\":3,\"auth\":\"open\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"a\",\"rssi\":-70,\"channel\":3,\"auth\":\"open\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"   \",\"rssi\":-10,\"channel\":3,\"auth\":\"open\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"NoAuth\",\"rssi\":-10,\"channel\":3}\n"
+        "USB_WIFI_SCAN {\"type\":\"done\"}\nUSB_WIFI_SCAN {oops\n");
+    const std::vector<UsbWifiNetwork> expected { { "b", -40, 3, "open" }, { "Home", -60, 6, "wpa3" },
+        { "a", -70, 3, "open" }, { "B2", -70, 3, "open" } };
     EXPECT_EQ(service->usbWifiNetworks(), expected);
     EXPECT_FALSE(service->usbWifiScanInProgress());
     EXPECT_FALSE(service->usbWifiScanMessage());
@@ -628,8 +647,9 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
     EXPECT_EQ(service->usbWifiVerificationState(), UsbWifiVerificationState::testing());
     service->invalidateUsbWifiVerification();
     EXPECT_EQ(service->usbWifiVerificationState(), UsbWifiVerificationState::testing());
-    world.succeed(test, "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\",\"rssi\":-61,\"channel\":11}\n"
-                        "USB_WIFI_TEST {\"type\":\"other\",\"result\":\"fail\"}\n");
+    world.succeed(test,
+        "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\",\"rssi\":-61,\"channel\":11}\n"
+        "USB_WIFI_TEST {\"type\":\"other\",\"result\":\"fail\"}\n");
     EXPECT_EQ(service->usbWifiVerificationState(), UsbWifiVerificationState::verified());
     EXPECT_TRUE(logged("RAM Wi-Fi verification passed on channel 11 at RSSI -61"));
 
@@ -638,7 +658,7 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
     EXPECT_EQ(service->usbWifiVerificationState(), UsbWifiVerificationState::idle());
     auto stage = pendingRun("probe-stage");
     EXPECT_EQ(stage->arguments,
-              (std::vector<std::string> { "probe-stage", "--port", port, "--stage", "select-wifi", "--timeout", "3" }));
+        (std::vector<std::string> { "probe-stage", "--port", port, "--stage", "select-wifi", "--timeout", "3" }));
     world.succeed(stage, "");
     EXPECT_TRUE(logged("RAM onboarding probe returned to Wi-Fi selection"));
 
@@ -646,7 +666,9 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
         std::string output;
         bool passes;
     } results[] = {
-        { "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\"}\nUSB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"fail\"}", false },
+        { "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\"}\nUSB_WIFI_TEST "
+          "{\"type\":\"wifi-test\",\"result\":\"fail\"}",
+            false },
         { "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"PASS\"}", false },
         { "nothing", false },
     };
@@ -654,7 +676,7 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
         service->verifyUsbWifiCredentials("Home", "pw");
         world.succeed(pendingRun("wifi-test"), entry.output);
         EXPECT_EQ(service->usbWifiVerificationState(),
-                  UsbWifiVerificationState::failed("The device could not authenticate to the selected Wi-Fi network."));
+            UsbWifiVerificationState::failed("The device could not authenticate to the selected Wi-Fi network."));
     }
     service->verifyUsbWifiCredentials("Home", "pw");
     world.fail(pendingRun("wifi-test"), 4, "Serial port vanished");
@@ -681,9 +703,10 @@ TEST_F(UsbOnboardingServiceTest, AScanThatEndsAfterCancelPublishesNothing)
     verify(UsbOnboardingTarget::lilyGoTEmbedCc1101);
     service->startUsbWifiScan();
     auto scan = pendingRun("wifi-scan");
-    scan->cancelled = true;  // The helper ignores the termination and answers late.
+    scan->cancelled = true; // The helper ignores the termination and answers late.
     service->cancelUsbOnboarding();
-    world.succeed(scan, "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Late\",\"rssi\":-1,\"channel\":1,\"auth\":\"open\"}");
+    world.succeed(
+        scan, "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Late\",\"rssi\":-1,\"channel\":1,\"auth\":\"open\"}");
     EXPECT_TRUE(service->usbWifiNetworks().empty());
     EXPECT_FALSE(logged("RAM-only Wi-Fi scan found 1 network(s)"));
 }

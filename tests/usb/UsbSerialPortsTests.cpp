@@ -22,15 +22,15 @@ TEST(UsbSerialPorts, ListsUsbAdaptersInPlainStringOrder)
 {
     QTemporaryDir temporary;
     const QDir dev(temporary.path());
-    for (const char* name : { "cu.usbmodem2101", "cu.Bluetooth-Incoming-Port", "tty.usbserial-10", "cu.SLAB_USBtoUART", "ttyUSB0",
-                              "ttyACM1", "ttyS0", "ptmx", "tty", "cu.wchusbserial3", "ttyusb9" }) {
+    for (const char* name : { "cu.usbmodem2101", "cu.Bluetooth-Incoming-Port", "tty.usbserial-10", "cu.SLAB_USBtoUART",
+             "ttyUSB0", "ttyACM1", "ttyS0", "ptmx", "tty", "cu.wchusbserial3", "ttyusb9" }) {
         touch(dev, name);
     }
     dev.mkdir("pts");
     const std::string root = temporary.path().toStdString();
     EXPECT_EQ(UsbSerialPorts::list(root),
-              (std::vector<std::string> { root + "/cu.SLAB_USBtoUART", root + "/cu.usbmodem2101", root + "/cu.wchusbserial3",
-                                          root + "/ttyACM1", root + "/ttyUSB0" }));
+        (std::vector<std::string> { root + "/cu.SLAB_USBtoUART", root + "/cu.usbmodem2101", root + "/cu.wchusbserial3",
+            root + "/ttyACM1", root + "/ttyUSB0" }));
     EXPECT_TRUE(UsbSerialPorts::list(root + "/missing").empty());
 }
 

@@ -61,8 +61,9 @@ protected:
             });
         };
         const auto runStreaming = environment.runStreaming;
-        environment.runStreaming = [this, runStreaming](const std::string& executable, const std::vector<std::string>& arguments,
-                                       UsbLineCallback onLine, UsbRunCompletion completion) {
+        environment.runStreaming = [this, runStreaming](const std::string& executable,
+                                       const std::vector<std::string>& arguments, UsbLineCallback onLine,
+                                       UsbRunCompletion completion) {
             started(arguments);
             return runStreaming(executable, arguments, std::move(onLine), [this, completion](UsbRunOutcome outcome) {
                 --running;
@@ -78,11 +79,10 @@ protected:
                 std::function<void(UsbOnboardingService::DownloadResult)> completion) -> UsbCancel {
                 // A download counts as running work: its time-out must not fire on virtual time.
                 ++running;
-                const auto handle = loader.validatedData(url, size, sha256,
-                    [this, completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
-                        --running;
-                        completion({ std::move(result.data), result.error ? result.error->description : std::string() });
-                    });
+                const auto handle = loader.validatedData(url, size, sha256, [this, completion = std::move(completion)](FirmwareManifestLoader::DataResult result) {
+                    --running;
+                    completion({ std::move(result.data), result.error ? result.error->description : std::string() });
+                });
                 return [this, handle] { loader.cancel(handle); };
             },
             [this](const std::string& line) { logs.push_back(line); }, std::move(environment));
@@ -97,7 +97,8 @@ protected:
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
         const std::string path = files.filePath(QString::fromStdString(name)).toStdString();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -105,11 +106,12 @@ protected:
     void publish(const std::string& target, const std::vector<std::uint8_t>& image)
     {
         const QString path = QString::fromStdString("/factory/" + target + ".bin");
-        server.routeBody(path, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size())));
+        server.routeBody(
+            path, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size())));
         FirmwareAsset release;
         release.version = "1.4.0";
-        release.factoryAssets[target] = FirmwareFactoryAsset { *Url::parse(server.url(path).toStdString()), target + "-factory.bin",
-            static_cast<std::int64_t>(image.size()), FirmwareIntegrity::sha256(image) };
+        release.factoryAssets[target] = FirmwareFactoryAsset { *Url::parse(server.url(path).toStdString()),
+            target + "-factory.bin", static_cast<std::int64_t>(image.size()), FirmwareIntegrity::sha256(image) };
         asset = release;
     }
 
@@ -148,7 +150,8 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         std::size_t length;
     } cases[] = {
         { "M5 StickC Plus2", SimulatedChip::esp32, ImageChip::esp32, UsbOnboardingTarget::m5StickCPlus2, 96 * 1024 + 3 },
-        { "LILYGO T-Embed CC1101", SimulatedChip::esp32s3, ImageChip::esp32s3, UsbOnboardingTarget::lilyGoTEmbedCc1101, 64 * 1024 },
+        { "LILYGO T-Embed CC1101", SimulatedChip::esp32s3, ImageChip::esp32s3, UsbOnboardingTarget::lilyGoTEmbedCc1101,
+            64 * 1024 },
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.name);
@@ -182,10 +185,12 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
             ASSERT_EQ(service->usbWifiNetworks().size(), 2u) << service->usbWifiScanMessage().value_or("");
             EXPECT_EQ(service->usbWifiNetworks().front().ssid, "Home");
             service->verifyUsbWifiCredentials("Home", "wrong");
-            ASSERT_TRUE(waitFor([&] { return service->usbWifiVerificationState().kind == UsbWifiVerificationState::Kind::failed; }));
+            ASSERT_TRUE(waitFor(
+                [&] { return service->usbWifiVerificationState().kind == UsbWifiVerificationState::Kind::failed; }));
             service->verifyUsbWifiCredentials("Home", "pass word");
-            ASSERT_TRUE(waitFor([&] { return service->usbWifiVerificationState() == UsbWifiVerificationState::verified(); }))
-                << service->usbWifiVerificationState().message;
+            ASSERT_TRUE(waitFor([&] {
+                return service->usbWifiVerificationState() == UsbWifiVerificationState::verified();
+            })) << service->usbWifiVerificationState().message;
         }
 
         // Downloaded, flashed and checked, then handed the network and the clock.
@@ -197,14 +202,16 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         EXPECT_EQ(board.flash(0, image.size()), image);
         EXPECT_EQ(service->usbFlashStatus().bytesTransferred, service->usbFlashStatus().totalBytes);
         EXPECT_GE(service->usbFlashStatus().totalBytes, static_cast<std::int64_t>(image.size()));
-        EXPECT_EQ(service->usbFlashStatus().message.find("failed"), std::string::npos) << service->usbFlashStatus().message;
+        EXPECT_EQ(service->usbFlashStatus().message.find("failed"), std::string::npos)
+            << service->usbFlashStatus().message;
 
         const auto names = subcommands();
         const auto flash = std::find(names.begin(), names.end(), "flash");
         ASSERT_NE(flash, names.end());
         std::vector<std::string> after(flash, names.end());
-        const std::vector<std::string> expected = embed ? std::vector<std::string> { "flash", "configure-wifi-time", "set-time" }
-                                                        : std::vector<std::string> { "flash", "set-time" };
+        const std::vector<std::string> expected = embed
+            ? std::vector<std::string> { "flash", "configure-wifi-time", "set-time" }
+            : std::vector<std::string> { "flash", "set-time" };
         EXPECT_EQ(after, expected);
         const auto requests = board.requests();
         ASSERT_FALSE(requests.empty());
@@ -212,7 +219,8 @@ TEST_F(UsbOnboardingEndToEnd, AnEmptyBoardIsFoundVerifiedFlashedAndGivenItsClock
         // 1,750,000,000 s is 17:06:40 in Amsterdam.
         EXPECT_EQ(requests.back().body.value("time", ""), "2025-06-15 17:06:40");
         if (embed) {
-            const auto configure = std::find_if(requests.begin(), requests.end(), [](const auto& r) { return r.verb == "configure"; });
+            const auto configure
+                = std::find_if(requests.begin(), requests.end(), [](const auto& r) { return r.verb == "configure"; });
             ASSERT_NE(configure, requests.end());
             EXPECT_EQ(configure->body.value("ssid", ""), "Home");
             EXPECT_EQ(configure->body.value("password", ""), "pass word");

@@ -11,8 +11,8 @@ void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value)
     }
 }
 
-void writeHeader(std::vector<std::uint8_t>& image, std::size_t at, ImageChip chip, std::uint8_t segments,
-                 std::uint32_t entry)
+void writeHeader(
+    std::vector<std::uint8_t>& image, std::size_t at, ImageChip chip, std::uint8_t segments, std::uint32_t entry)
 {
     image[at] = 0xE9;
     image[at + 1] = segments;

@@ -22,13 +22,13 @@ std::vector<std::string> HelperRun::outLines() const
 }
 
 HelperRun runHelper(const std::vector<std::string>& arguments, const std::optional<std::string>& input,
-                    const std::function<void(pid_t)>& whileRunning)
+    const std::function<void(pid_t)>& whileRunning)
 {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
         return {};
     }
-    std::vector<std::string> all {TAVRIK_USB_FLASHER};
+    std::vector<std::string> all { TAVRIK_USB_FLASHER };
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& argument : all) {
@@ -67,7 +67,7 @@ HelperRun runHelper(const std::vector<std::string>& arguments, const std::option
     bool outOpen = true, errOpen = true;
     char buffer[4096];
     while (outOpen || errOpen) {
-        pollfd entries[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
+        pollfd entries[2] = { { outOpen ? out[0] : -1, POLLIN, 0 }, { errOpen ? err[0] : -1, POLLIN, 0 } };
         const int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now()).count());
         if (left <= 0) {

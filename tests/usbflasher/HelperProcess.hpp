@@ -20,6 +20,6 @@ struct HelperRun {
 // Runs the USB helper program with `arguments`, feeding `input` on standard input (closed at once
 // when absent). `whileRunning` is called with the child's pid once it has started.
 HelperRun runHelper(const std::vector<std::string>& arguments, const std::optional<std::string>& input = std::nullopt,
-                    const std::function<void(pid_t)>& whileRunning = {});
+    const std::function<void(pid_t)>& whileRunning = {});
 
 } // namespace tavrik::test

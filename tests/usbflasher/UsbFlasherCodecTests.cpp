@@ -22,9 +22,9 @@ Data bytes(const std::string& text)
 
 TEST(UsbFlasherSlip, EscapesFrameBytesAndDecodesThemBack)
 {
-    const Data packet = {0x01, 0xC0, 0x02, 0xDB, 0xDC, 0xDD, 0xC0};
+    const Data packet = { 0x01, 0xC0, 0x02, 0xDB, 0xDC, 0xDD, 0xC0 };
     const Data framed = slipEncode(packet);
-    EXPECT_EQ(framed, (Data {0xC0, 0x01, 0xDB, 0xDC, 0x02, 0xDB, 0xDD, 0xDC, 0xDD, 0xDB, 0xDC, 0xC0}));
+    EXPECT_EQ(framed, (Data { 0xC0, 0x01, 0xDB, 0xDC, 0x02, 0xDB, 0xDD, 0xDC, 0xDD, 0xDB, 0xDC, 0xC0 }));
 
     // Split anywhere, the frame comes out once and whole.
     for (std::size_t split = 0; split <= framed.size(); ++split) {
@@ -41,40 +41,41 @@ TEST(UsbFlasherSlip, SkipsBootTextEmptyFramesAndBrokenEscapes)
 {
     SlipDecoder decoder;
     Data stream = bytes("ets Jun  8 2016 00:22:57\r\nwaiting for download\r\n");
-    const Data tail = {0xC0, 0xC0, 0x01, 0x08, 0xC0,  // empty frame, then a frame
-                       'r', 's', 't', 0x0D, 0x0A,      // text between frames
-                       0xC0, 0x05, 0xDB, 0x41, 0xC0,   // broken escape: dropped
-                       0xC0, 0x02, 0xC0};
+    const Data tail = { 0xC0, 0xC0, 0x01, 0x08, 0xC0, // empty frame, then a frame
+        'r', 's', 't', 0x0D, 0x0A, // text between frames
+        0xC0, 0x05, 0xDB, 0x41, 0xC0, // broken escape: dropped
+        0xC0, 0x02, 0xC0 };
     stream.insert(stream.end(), tail.begin(), tail.end());
     EXPECT_FALSE(decoder.sawBytes());
     const auto frames = decoder.feed(stream);
     EXPECT_TRUE(decoder.sawBytes());
     ASSERT_EQ(frames.size(), 2U);
-    EXPECT_EQ(frames[0], (Data {0x01, 0x08}));
-    EXPECT_EQ(frames[1], (Data {0x02}));
+    EXPECT_EQ(frames[0], (Data { 0x01, 0x08 }));
+    EXPECT_EQ(frames[1], (Data { 0x02 }));
 }
 
 TEST(UsbFlasherRomPacket, BuildsRequestsWithTheDataChecksum)
 {
-    const Data data = {0x10, 0x20, 0x30};
+    const Data data = { 0x10, 0x20, 0x30 };
     const std::uint32_t checksum = romDataChecksum(data.data(), data.size());
     EXPECT_EQ(checksum, 0xEFU ^ 0x10U ^ 0x20U ^ 0x30U);
     const Data request = makeRomRequest(RomOpcode::flashDeflData, makeRomDataBody(data.data(), data.size(), 7), checksum);
-    EXPECT_EQ(request, (Data {0x00, 0x11, 0x13, 0x00, static_cast<std::uint8_t>(checksum), 0, 0, 0, 3, 0, 0, 0, 7, 0, 0,
-                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30}));
+    EXPECT_EQ(request,
+        (Data { 0x00, 0x11, 0x13, 0x00, static_cast<std::uint8_t>(checksum), 0, 0, 0, 3, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0,
+            0, 0, 0, 0, 0, 0x10, 0x20, 0x30 }));
 }
 
 TEST(UsbFlasherRomPacket, ReadsRealRomRepliesByTheirStatusOffset)
 {
     // READ_REG of the chip magic as an ESP32 ROM sends it: four status bytes.
-    const auto magic = decodeRomResponse({0x01, 0x0A, 0x04, 0x00, 0x83, 0x1D, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00});
+    const auto magic = decodeRomResponse({ 0x01, 0x0A, 0x04, 0x00, 0x83, 0x1D, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00 });
     ASSERT_TRUE(magic);
     EXPECT_EQ(magic->value, 0x00F01D83U);
     EXPECT_TRUE(romResponsePayload(*magic, 0).empty());
 
     // A FLASH_DATA the ROM rejected (status 1, reason 7): the failure must not hide behind the
     // reserved zeros that end the body.
-    const auto rejected = decodeRomResponse({0x01, 0x03, 0x04, 0x00, 0x07, 0x12, 0x20, 0x07, 0x01, 0x07, 0x00, 0x00});
+    const auto rejected = decodeRomResponse({ 0x01, 0x03, 0x04, 0x00, 0x07, 0x12, 0x20, 0x07, 0x01, 0x07, 0x00, 0x00 });
     ASSERT_TRUE(rejected);
     try {
         romResponsePayload(*rejected, 0);
@@ -84,10 +85,10 @@ TEST(UsbFlasherRomPacket, ReadsRealRomRepliesByTheirStatusOffset)
     }
 
     // The ROM's MD5: 32 hex digits, then the status.
-    Data md5Frame = {0x01, 0x13, 36, 0x00, 0, 0, 0, 0};
+    Data md5Frame = { 0x01, 0x13, 36, 0x00, 0, 0, 0, 0 };
     const std::string digest = "d41d8cd98f00b204e9800998ecf8427e";
     md5Frame.insert(md5Frame.end(), digest.begin(), digest.end());
-    md5Frame.insert(md5Frame.end(), {0, 0, 0, 0});
+    md5Frame.insert(md5Frame.end(), { 0, 0, 0, 0 });
     const auto md5 = decodeRomResponse(md5Frame);
     ASSERT_TRUE(md5);
     EXPECT_EQ(romResponsePayload(*md5, 32), bytes(digest));
@@ -95,11 +96,11 @@ TEST(UsbFlasherRomPacket, ReadsRealRomRepliesByTheirStatusOffset)
 
 TEST(UsbFlasherRomPacket, RefusesShortAndForeignFrames)
 {
-    EXPECT_FALSE(decodeRomResponse({0x00, 0x08, 0x00, 0x00, 0, 0, 0, 0}));  // a request echoed back
-    EXPECT_FALSE(decodeRomResponse({0x01, 0x08, 0x00}));                      // shorter than a header
+    EXPECT_FALSE(decodeRomResponse({ 0x00, 0x08, 0x00, 0x00, 0, 0, 0, 0 })); // a request echoed back
+    EXPECT_FALSE(decodeRomResponse({ 0x01, 0x08, 0x00 })); // shorter than a header
 
     // A size field that claims more than the frame holds: the body is what arrived.
-    const auto cut = decodeRomResponse({0x01, 0x0D, 0x04, 0x00, 0, 0, 0, 0, 0x00});
+    const auto cut = decodeRomResponse({ 0x01, 0x0D, 0x04, 0x00, 0, 0, 0, 0, 0x00 });
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->body.size(), 1U);
     try {
@@ -109,7 +110,7 @@ TEST(UsbFlasherRomPacket, RefusesShortAndForeignFrames)
         EXPECT_EQ(error.kind(), ESPBootloaderResponseValidationError::Kind::shortStatusPacket);
     }
     // Two status bytes (a stub) still read.
-    const auto stub = decodeRomResponse({0x01, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0x00, 0x00});
+    const auto stub = decodeRomResponse({ 0x01, 0x0D, 0x02, 0x00, 0, 0, 0, 0, 0x00, 0x00 });
     ASSERT_TRUE(stub);
     EXPECT_TRUE(romResponsePayload(*stub, 0).empty());
 }
@@ -121,10 +122,10 @@ TEST(UsbFlasherMd5, MatchesKnownDigestsAcrossBlockBoundaries)
     EXPECT_EQ(md5Hex(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size()), "900150983cd24fb0d6963f7d28e17f72");
     const std::string long56(56, 'a');
     EXPECT_EQ(md5Hex(reinterpret_cast<const std::uint8_t*>(long56.data()), long56.size()),
-              "3b0c8ac703f828b04c6c197006d17218");
+        "3b0c8ac703f828b04c6c197006d17218");
     const std::string digits = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
     EXPECT_EQ(md5Hex(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()),
-              "57edf4a22be3c955ac49da2e2107b67a");
+        "57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(UsbFlasherFlatJson, RoundTripsEscapesAndRefusesWhatItCannotCarry)
@@ -135,12 +136,13 @@ TEST(UsbFlasherFlatJson, RoundTripsEscapesAndRefusesWhatItCannotCarry)
     EXPECT_EQ(parsed->string("ssid"), "Caf\xC3\xA9 \"A\"\\");
     EXPECT_EQ(parsed->integer("rssi"), -48);
     EXPECT_EQ(parsed->string("emoji"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(parsed->encode(), "{\"ssid\":\"Caf\xC3\xA9 \\\"A\\\"\\\\\",\"rssi\":-48,\"ok\":true,\"gone\":null,"
-                                "\"emoji\":\"\xF0\x9F\x98\x80\"}");
+    EXPECT_EQ(parsed->encode(),
+        "{\"ssid\":\"Caf\xC3\xA9 \\\"A\\\"\\\\\",\"rssi\":-48,\"ok\":true,\"gone\":null,"
+        "\"emoji\":\"\xF0\x9F\x98\x80\"}");
     EXPECT_EQ(FlatJsonObject().setString("password", "a\nb\x01").encode(), "{\"password\":\"a\\nb\\u0001\"}");
 
-    for (const char* bad : {"", "[]", "{\"a\":{}}", "{\"a\":1,}", "{\"a\":\"\\x\"}", "{\"a\":01x}", "{\"a\":1} x",
-                            "{\"a\":\"\\udc00\"}"}) {
+    for (const char* bad : { "", "[]", "{\"a\":{}}", "{\"a\":1,}", "{\"a\":\"\\x\"}", "{\"a\":01x}", "{\"a\":1} x",
+             "{\"a\":\"\\udc00\"}" }) {
         EXPECT_FALSE(FlatJsonObject::parse(bad)) << bad;
     }
 }
@@ -171,19 +173,19 @@ TEST(UsbFlasherImages, FactoryImagesMustFitTheModel)
         const char* expected;
     };
     Data bare = test::factoryImage(test::ImageChip::esp32, 64 * 1024, 1);
-    bare.erase(bare.begin(), bare.begin() + 0x1000);  // a bare bootloader: header at 0 on an ESP32
+    bare.erase(bare.begin(), bare.begin() + 0x1000); // a bare bootloader: header at 0 on an ESP32
     Data noHeader(64 * 1024, 0xFF);
     Data tooBig = test::factoryImage(test::ImageChip::esp32, 64 * 1024, 1);
     tooBig.resize(m5.flashSize + 1, 0xFF);
     Data bigFlash = test::factoryImage(test::ImageChip::esp32, 64 * 1024, 1);
-    bigFlash[0x1003] = 0x40;  // 16 MB flash declared on an 8 MB board
+    bigFlash[0x1003] = 0x40; // 16 MB flash declared on an 8 MB board
     const Case cases[] = {
-        {"other chip", test::factoryImage(test::ImageChip::esp32s3, 4096, 1), m5, "built for ESP32-S3"},
-        {"bootloader at 0 on ESP32", bare, m5, "not where the chip starts"},
-        {"no header", noHeader, tEmbed, "not a factory image"},
-        {"empty", Data {}, m5, "empty"},
-        {"larger than flash", tooBig, m5, "larger than the flash"},
-        {"declares more flash", bigFlash, m5, "expects more flash"},
+        { "other chip", test::factoryImage(test::ImageChip::esp32s3, 4096, 1), m5, "built for ESP32-S3" },
+        { "bootloader at 0 on ESP32", bare, m5, "not where the chip starts" },
+        { "no header", noHeader, tEmbed, "not a factory image" },
+        { "empty", Data {}, m5, "empty" },
+        { "larger than flash", tooBig, m5, "larger than the flash" },
+        { "declares more flash", bigFlash, m5, "expects more flash" },
     };
     for (const Case& item : cases) {
         const auto problem = factoryImageProblem(item.image, item.model);

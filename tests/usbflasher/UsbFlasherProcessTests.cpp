@@ -35,8 +35,8 @@ protected:
     std::string writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
         const std::string path = directory_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -61,8 +61,8 @@ TEST_F(UsbFlasherProcess, FlashesAndVerifiesTheFactoryImageOnBothChips)
 {
     const FlashCase cases[] = {
         // Past the 2 MB the ROM assumes until it is told the flash size.
-        {"ESP32, odd length past 2 MB", SimulatedChip::esp32, ImageChip::esp32, "m5stick-c", 2 * 1048576 + 4096 + 3},
-        {"ESP32-S3", SimulatedChip::esp32s3, ImageChip::esp32s3, "t-embed-cc1101", 256 * 1024},
+        { "ESP32, odd length past 2 MB", SimulatedChip::esp32, ImageChip::esp32, "m5stick-c", 2 * 1048576 + 4096 + 3 },
+        { "ESP32-S3", SimulatedChip::esp32s3, ImageChip::esp32s3, "t-embed-cc1101", 256 * 1024 },
     };
     for (const FlashCase& flashCase : cases) {
         SCOPED_TRACE(flashCase.name);
@@ -73,8 +73,8 @@ TEST_F(UsbFlasherProcess, FlashesAndVerifiesTheFactoryImageOnBothChips)
         const auto image = factoryImage(flashCase.imageChip, flashCase.length, 0x1234);
         const std::string path = writeFile("factory.bin", image);
 
-        const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image", path, "--verified-target",
-                                         flashCase.target});
+        const HelperRun run
+            = runHelper({ "flash", "--port", board.portPath(), "--image", path, "--verified-target", flashCase.target });
 
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(board.flash(0, image.size()), image);
@@ -115,13 +115,13 @@ TEST_F(UsbFlasherProcess, FlashFailuresCarryTheirOwnTexts)
         const char* expected;
     };
     const FaultCase cases[] = {
-        {"silent port", SimulatedFault::silence, 0, "Timed out waiting for the ESP32 bootloader"},
-        {"board printing text", SimulatedFault::noise, 0, "Failed to synchronize with the ESP32 bootloader"},
-        {"refused erase", SimulatedFault::refuseCommand, opDeflBegin,
-         "ESP32 bootloader command 0x10 failed with status 1 reason 5."},
-        {"short status packet", SimulatedFault::shortReply, opSpiAttach,
-         "ESP32 bootloader returned a short status packet: expected at least 2 bytes, got 1."},
-        {"flash reads back wrong", SimulatedFault::corruptFlash, 0, "Flash verification failed"},
+        { "silent port", SimulatedFault::silence, 0, "Timed out waiting for the ESP32 bootloader" },
+        { "board printing text", SimulatedFault::noise, 0, "Failed to synchronize with the ESP32 bootloader" },
+        { "refused erase", SimulatedFault::refuseCommand, opDeflBegin,
+            "ESP32 bootloader command 0x10 failed with status 1 reason 5." },
+        { "short status packet", SimulatedFault::shortReply, opSpiAttach,
+            "ESP32 bootloader returned a short status packet: expected at least 2 bytes, got 1." },
+        { "flash reads back wrong", SimulatedFault::corruptFlash, 0, "Flash verification failed" },
     };
     const auto image = factoryImage(ImageChip::esp32, 64 * 1024, 7);
     const std::string path = writeFile("factory.bin", image);
@@ -132,8 +132,8 @@ TEST_F(UsbFlasherProcess, FlashFailuresCarryTheirOwnTexts)
         options.faultCommand = faultCase.command;
         SimulatedUsbBoard board(options);
 
-        const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image", path, "--verified-target",
-                                         "m5stick-c"});
+        const HelperRun run
+            = runHelper({ "flash", "--port", board.portPath(), "--image", path, "--verified-target", "m5stick-c" });
 
         EXPECT_NE(run.status, 0);
         const std::string output = run.out + run.err;
@@ -146,7 +146,7 @@ TEST_F(UsbFlasherProcess, FlashFailuresCarryTheirOwnTexts)
 
 TEST_F(UsbFlasherProcess, ASlowBoardIsWaitedFor)
 {
-    for (const std::uint8_t command : {opSync, opDeflBegin}) {
+    for (const std::uint8_t command : { opSync, opDeflBegin }) {
         SimulatedUsbBoardOptions options;
         options.fault = SimulatedFault::slowReply;
         options.faultCommand = command;
@@ -154,8 +154,8 @@ TEST_F(UsbFlasherProcess, ASlowBoardIsWaitedFor)
         SimulatedUsbBoard board(options);
         const auto image = factoryImage(ImageChip::esp32, 32 * 1024, 9);
 
-        const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image",
-                                         writeFile("factory.bin", image), "--verified-target", "m5stick-c"});
+        const HelperRun run = runHelper({ "flash", "--port", board.portPath(), "--image",
+            writeFile("factory.bin", image), "--verified-target", "m5stick-c" });
 
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(board.flash(0, image.size()), image);
@@ -169,9 +169,8 @@ TEST_F(UsbFlasherProcess, AChipMismatchIsRefusedBeforeAnythingIsWritten)
         SimulatedUsbBoardOptions options;
         options.chip = SimulatedChip::esp32s3;
         SimulatedUsbBoard board(options);
-        const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image",
-                                         writeFile("esp32.bin", factoryImage(ImageChip::esp32, 16 * 1024, 3)),
-                                         "--verified-target", "m5stick-c"});
+        const HelperRun run = runHelper({ "flash", "--port", board.portPath(), "--image",
+            writeFile("esp32.bin", factoryImage(ImageChip::esp32, 16 * 1024, 3)), "--verified-target", "m5stick-c" });
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("Nothing was written."), std::string::npos) << run.err;
         EXPECT_FALSE(mentionsBootloaderContact(run.err));
@@ -182,9 +181,8 @@ TEST_F(UsbFlasherProcess, AChipMismatchIsRefusedBeforeAnythingIsWritten)
     // The image's own header names the other chip: refused before the port is touched.
     {
         SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
-        const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image",
-                                         writeFile("s3.bin", factoryImage(ImageChip::esp32s3, 16 * 1024, 3)),
-                                         "--verified-target", "m5stick-c"});
+        const HelperRun run = runHelper({ "flash", "--port", board.portPath(), "--image",
+            writeFile("s3.bin", factoryImage(ImageChip::esp32s3, 16 * 1024, 3)), "--verified-target", "m5stick-c" });
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("built for ESP32-S3"), std::string::npos) << run.err;
         EXPECT_TRUE(board.romRequests().empty());
@@ -198,12 +196,12 @@ TEST_F(UsbFlasherProcess, TerminationMidFlashReleasesThePortPromptly)
     SimulatedUsbBoard board(options);
     const std::string path = writeFile("factory.bin", factoryImage(ImageChip::esp32, 128 * 1024, 5));
 
-    const HelperRun run = runHelper({"flash", "--port", board.portPath(), "--image", path, "--verified-target",
-                                     "m5stick-c"},
-                                    std::nullopt, [&](pid_t child) {
-                                        ASSERT_TRUE(board.waitForDataBlocks(1, 60s));
-                                        ::kill(child, SIGTERM);
-                                    });
+    const HelperRun run
+        = runHelper({ "flash", "--port", board.portPath(), "--image", path, "--verified-target", "m5stick-c" },
+            std::nullopt, [&](pid_t child) {
+                ASSERT_TRUE(board.waitForDataBlocks(1, 60s));
+                ::kill(child, SIGTERM);
+            });
 
     // 143, not the failure status its own block time-outs would give many seconds later.
     EXPECT_EQ(run.status, 143) << run.err;
@@ -220,14 +218,15 @@ TEST_F(UsbFlasherProcess, ProbeTellsTavrikFromAnEmptyBoard)
         options.mode = SimulatedBoardMode::tavrikFirmware;
         options.target = "t-embed-cc1101";
         SimulatedUsbBoard board(options);
-        const HelperRun run = runHelper({"probe", "--port", board.portPath(), "--json"});
+        const HelperRun run = runHelper({ "probe", "--port", board.portPath(), "--json" });
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, "{\"state\":\"tavrik\",\"firmwareVersion\":\"1.4.0\",\"hardwareTarget\":\"t-embed-cc1101\","
-                           "\"bleProtocolVersion\":2}\n");
+        EXPECT_EQ(run.out,
+            "{\"state\":\"tavrik\",\"firmwareVersion\":\"1.4.0\",\"hardwareTarget\":\"t-embed-cc1101\","
+            "\"bleProtocolVersion\":2}\n");
     }
     {
         SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
-        const HelperRun run = runHelper({"probe", "--port", board.portPath(), "--json"});
+        const HelperRun run = runHelper({ "probe", "--port", board.portPath(), "--json" });
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, "{\"state\":\"other\"}\n");
     }
@@ -235,7 +234,7 @@ TEST_F(UsbFlasherProcess, ProbeTellsTavrikFromAnEmptyBoard)
         SimulatedUsbBoardOptions options;
         options.fault = SimulatedFault::silence;
         SimulatedUsbBoard board(options);
-        const HelperRun run = runHelper({"probe", "--port", board.portPath(), "--json"});
+        const HelperRun run = runHelper({ "probe", "--port", board.portPath(), "--json" });
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.out.empty());
         EXPECT_NE(run.err.find("Timed out waiting for the ESP32 bootloader on " + board.portPath()), std::string::npos);
@@ -253,21 +252,22 @@ TEST_F(UsbFlasherProcess, HardwareProbeLoadsTheImageAndRelaysTheBoard)
         labels[index] = static_cast<std::uint8_t>(index * 31);
     }
 
-    const HelperRun run = runHelper({"hardware-probe", "--port", board.portPath(), "--image",
-                                     writeFile("probe.bin", probeImage(ImageChip::esp32s3)), "--expected-target",
-                                     "t-embed-cc1101", "--timeout", "90", "--labels", writeFile("labels.bin", labels)});
+    const HelperRun run = runHelper({ "hardware-probe", "--port", board.portPath(), "--image",
+        writeFile("probe.bin", probeImage(ImageChip::esp32s3)), "--expected-target", "t-embed-cc1101", "--timeout",
+        "90", "--labels", writeFile("labels.bin", labels) });
 
     ASSERT_EQ(run.status, 0) << run.err;
     const auto lines = run.outLines();
     ASSERT_GE(lines.size(), 2U);
     for (const auto& line : lines) {
         EXPECT_TRUE(line.rfind("USB_PROBE_STATUS {\"type\":\"status\"", 0) == 0
-                    || line.rfind("USB_PROBE_RESULT {\"type\":\"result\"", 0) == 0)
+            || line.rfind("USB_PROBE_RESULT {\"type\":\"result\"", 0) == 0)
             << line;
     }
     EXPECT_NE(run.out.find("\"stage\":\"button\""), std::string::npos);
-    EXPECT_EQ(lines.back(), "USB_PROBE_RESULT {\"type\":\"result\",\"target\":\"t-embed-cc1101\",\"board\":\"LILYGO "
-                            "T-Embed CC1101\",\"stage\":\"passed\",\"result\":\"pass\",\"button\":\"pressed\"}");
+    EXPECT_EQ(lines.back(),
+        "USB_PROBE_RESULT {\"type\":\"result\",\"target\":\"t-embed-cc1101\",\"board\":\"LILYGO "
+        "T-Embed CC1101\",\"stage\":\"passed\",\"result\":\"pass\",\"button\":\"pressed\"}");
     EXPECT_EQ(board.labels(), labels);
     // The T-Embed's probe stays running for the Wi-Fi steps.
     EXPECT_EQ(board.mode(), SimulatedBoardMode::probeImage);
@@ -276,9 +276,9 @@ TEST_F(UsbFlasherProcess, HardwareProbeLoadsTheImageAndRelaysTheBoard)
 TEST_F(UsbFlasherProcess, HardwareProbeOnTheWrongChipIsAFailedResultNotAFailedRun)
 {
     SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
-    const HelperRun run = runHelper({"hardware-probe", "--port", board.portPath(), "--image",
-                                     writeFile("probe.bin", probeImage(ImageChip::esp32s3)), "--expected-target",
-                                     "t-embed-cc1101", "--timeout", "90"});
+    const HelperRun run = runHelper({ "hardware-probe", "--port", board.portPath(), "--image",
+        writeFile("probe.bin", probeImage(ImageChip::esp32s3)), "--expected-target", "t-embed-cc1101", "--timeout",
+        "90" });
     EXPECT_EQ(run.status, 0) << run.err;
     const auto lines = run.outLines();
     ASSERT_EQ(lines.size(), 1U) << run.out;
@@ -294,33 +294,36 @@ TEST_F(UsbFlasherProcess, WifiStepsTalkToTheRunningProbe)
     options.chip = SimulatedChip::esp32s3;
     options.target = "t-embed-cc1101";
     options.mode = SimulatedBoardMode::probeImage;
-    options.networks = {{"Home", -48, 6, "wpa2", "pass \\ word\n"}, {"Caf\xC3\xA9 \"Net\"", -70, 11, "open", ""}};
+    options.networks = { { "Home", -48, 6, "wpa2", "pass \\ word\n" }, { "Caf\xC3\xA9 \"Net\"", -70, 11, "open", "" } };
     SimulatedUsbBoard board(options);
 
-    const HelperRun scan = runHelper({"wifi-scan", "--port", board.portPath(), "--timeout", "30"});
+    const HelperRun scan = runHelper({ "wifi-scan", "--port", board.portPath(), "--timeout", "30" });
     EXPECT_EQ(scan.status, 0) << scan.err;
-    EXPECT_EQ(scan.out, "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\",\"rssi\":-48,\"channel\":6,\"auth\":\"wpa2\"}\n"
-                        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Caf\xC3\xA9 \\\"Net\\\"\",\"rssi\":-70,"
-                        "\"channel\":11,\"auth\":\"open\"}\n");
+    EXPECT_EQ(scan.out,
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\",\"rssi\":-48,\"channel\":6,\"auth\":\"wpa2\"}\n"
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Caf\xC3\xA9 \\\"Net\\\"\",\"rssi\":-70,"
+        "\"channel\":11,\"auth\":\"open\"}\n");
 
     // Standard input loses exactly one trailing line feed: the password's own one stays.
-    const HelperRun pass = runHelper({"wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin",
-                                      "--timeout", "30"},
-                                     std::string("pass \\ word\n\n"));
+    const HelperRun pass
+        = runHelper({ "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
+            std::string("pass \\ word\n\n"));
     EXPECT_EQ(pass.status, 0) << pass.err;
-    EXPECT_EQ(pass.out, "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\",\"rssi\":-48,\"channel\":6,"
-                        "\"auth\":\"wpa2\"}\n");
+    EXPECT_EQ(pass.out,
+        "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"pass\",\"rssi\":-48,\"channel\":6,"
+        "\"auth\":\"wpa2\"}\n");
 
-    const HelperRun wrong = runHelper({"wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin",
-                                       "--timeout", "30"},
-                                      std::string("pass \\ word\n"));
+    const HelperRun wrong
+        = runHelper({ "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
+            std::string("pass \\ word\n"));
     EXPECT_EQ(wrong.status, 0) << wrong.err;
     EXPECT_EQ(wrong.out, "USB_WIFI_TEST {\"type\":\"wifi-test\",\"result\":\"fail\"}\n");
 
-    const HelperRun stage = runHelper({"probe-stage", "--port", board.portPath(), "--stage", "select-wifi", "--timeout", "3"});
+    const HelperRun stage
+        = runHelper({ "probe-stage", "--port", board.portPath(), "--stage", "select-wifi", "--timeout", "3" });
     EXPECT_EQ(stage.status, 0) << stage.err;
 
-    const HelperRun stop = runHelper({"stop-probe", "--port", board.portPath()});
+    const HelperRun stop = runHelper({ "stop-probe", "--port", board.portPath() });
     EXPECT_EQ(stop.status, 0) << stop.err;
     EXPECT_EQ(board.mode(), SimulatedBoardMode::romLoader);
 
@@ -331,7 +334,8 @@ TEST_F(UsbFlasherProcess, WifiStepsTalkToTheRunningProbe)
     EXPECT_EQ(requests[3].body.value("stage", ""), "select-wifi");
 
     // With the probe gone nothing answers: a failed run that does not read as a bootloader problem.
-    const HelperRun gone = runHelper({"probe-stage", "--port", board.portPath(), "--stage", "select-wifi", "--timeout", "3"});
+    const HelperRun gone
+        = runHelper({ "probe-stage", "--port", board.portPath(), "--stage", "select-wifi", "--timeout", "3" });
     EXPECT_NE(gone.status, 0);
     EXPECT_FALSE(mentionsBootloaderContact(gone.err)) << gone.err;
 }
@@ -342,31 +346,32 @@ TEST_F(UsbFlasherProcess, FreshFirmwareTakesWifiTimeZoneAndClock)
     options.mode = SimulatedBoardMode::tavrikFirmware;
     SimulatedUsbBoard board(options);
 
-    const HelperRun configure = runHelper({"configure-wifi-time", "--port", board.portPath(), "--ssid", "Home",
-                                           "--password-stdin", "--timezone", "CET-1CEST,M3.5.0,M10.5.0/3"},
-                                          std::string(" spaced \"quoted\" \n"));
+    const HelperRun configure = runHelper({ "configure-wifi-time", "--port", board.portPath(), "--ssid", "Home",
+                                              "--password-stdin", "--timezone", "CET-1CEST,M3.5.0,M10.5.0/3" },
+        std::string(" spaced \"quoted\" \n"));
     EXPECT_EQ(configure.status, 0) << configure.err;
     EXPECT_EQ(configure.out, "Tavrik Wi-Fi time configured over USB.\n");
 
-    const HelperRun clock = runHelper({"set-time", "--port", board.portPath(), "--time", "2026-12-10 21:05:09"});
+    const HelperRun clock = runHelper({ "set-time", "--port", board.portPath(), "--time", "2026-12-10 21:05:09" });
     EXPECT_EQ(clock.status, 0) << clock.err;
     EXPECT_EQ(clock.out, "Tavrik time synced over USB.\n");
 
-    const HelperRun malformed = runHelper({"set-time", "--port", board.portPath(), "--time", "2026-12-10T21:05:09"});
+    const HelperRun malformed = runHelper({ "set-time", "--port", board.portPath(), "--time", "2026-12-10T21:05:09" });
     EXPECT_EQ(malformed.status, 2);
 
     const auto requests = board.requests();
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(requests[0].verb, "configure");
-    EXPECT_EQ(requests[0].body, (nlohmann::json {{"ssid", "Home"}, {"password", " spaced \"quoted\" "},
-                                                 {"timezone", "CET-1CEST,M3.5.0,M10.5.0/3"}}));
+    EXPECT_EQ(requests[0].body,
+        (nlohmann::json {
+            { "ssid", "Home" }, { "password", " spaced \"quoted\" " }, { "timezone", "CET-1CEST,M3.5.0,M10.5.0/3" } }));
     EXPECT_EQ(requests[1].body.value("time", ""), "2026-12-10 21:05:09");
 }
 
 TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)
 {
     const std::string port = directory_ + "/ttyUSB9";
-    const HelperRun run = runHelper({"probe", "--port", port, "--json"});
+    const HelperRun run = runHelper({ "probe", "--port", port, "--json" });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device.\n");
 }
@@ -375,11 +380,11 @@ TEST_F(UsbFlasherProcess, CommandLinesOutsideTheContractAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"erase", "--port", "/dev/null"},
-        {"flash", "--image", "x.bin", "--verified-target", "m5stick-c"},
-        {"flash", "--port", "/dev/null", "--image", "x.bin", "--verified-target", "esp8266"},
-        {"wifi-scan", "--port", "/dev/null", "--timeout", "0"},
-        {"wifi-test", "--port", "/dev/null", "--ssid", "Home", "--password", "secret"},
+        { "erase", "--port", "/dev/null" },
+        { "flash", "--image", "x.bin", "--verified-target", "m5stick-c" },
+        { "flash", "--port", "/dev/null", "--image", "x.bin", "--verified-target", "esp8266" },
+        { "wifi-scan", "--port", "/dev/null", "--timeout", "0" },
+        { "wifi-test", "--port", "/dev/null", "--ssid", "Home", "--password", "secret" },
     };
     for (const auto& arguments : cases) {
         const HelperRun run = runHelper(arguments);

@@ -24,7 +24,22 @@ TEST(ESPFlashBeginPayload, LittleEndianFieldsAndOptionalEncryptionFlag)
         Data expected;
     };
     const Data plain {
-        0x45, 0x23, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00,
+        0x45,
+        0x23,
+        0x01,
+        0x00,
+        0x03,
+        0x00,
+        0x00,
+        0x00,
+        0x00,
+        0x40,
+        0x00,
+        0x00,
+        0x00,
+        0x00,
+        0x01,
+        0x00,
     };
     const auto withFlag = [&](std::uint8_t flag) {
         Data body = plain;
@@ -38,13 +53,13 @@ TEST(ESPFlashBeginPayload, LittleEndianFieldsAndOptionalEncryptionFlag)
         { "byte order of every field", 0x04030201, 0x08070605, 0x0C0B0A09, 0x100F0E0D, std::nullopt,
             { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 } },
         { "largest values", 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, true,
-            { 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0,
-                0, 0 } },
+            { 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0,
+                0 } },
     };
     for (const Case& testCase : cases) {
-        EXPECT_EQ(makeESPFlashBeginPayload(testCase.eraseSize, testCase.blockCount, testCase.blockSize, testCase.offset,
-                                           testCase.encrypted),
-                  testCase.expected)
+        EXPECT_EQ(makeESPFlashBeginPayload(
+                      testCase.eraseSize, testCase.blockCount, testCase.blockSize, testCase.offset, testCase.encrypted),
+            testCase.expected)
             << testCase.name;
     }
 }
@@ -77,8 +92,8 @@ TEST(ESPBootloaderResponse, StripsStatusBytesOrRefuses)
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         try {
-            const Data result =
-                validateESPBootloaderResponseBody(testCase.body, testCase.command, testCase.statusByteCount);
+            const Data result
+                = validateESPBootloaderResponseBody(testCase.body, testCase.command, testCase.statusByteCount);
             ASSERT_TRUE(std::holds_alternative<Data>(testCase.expected)) << "no error thrown";
             EXPECT_EQ(result, std::get<Data>(testCase.expected));
         } catch (const ResponseError& error) {

@@ -67,7 +67,7 @@ TEST(ESPFirmwareCompression, ErrorDescriptionAndIdentity)
     EXPECT_EQ(std::string(error.what()), "Failed to compress the firmware image for ESP32 transfer.");
     EXPECT_EQ(error, ESPFirmwareCompressionError::encodingFailed());
     EXPECT_EQ(std::hash<ESPFirmwareCompressionError>()(error),
-              std::hash<ESPFirmwareCompressionError>()(ESPFirmwareCompressionError::encodingFailed()));
+        std::hash<ESPFirmwareCompressionError>()(ESPFirmwareCompressionError::encodingFailed()));
 }
 
 } // namespace

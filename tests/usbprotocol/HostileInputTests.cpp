@@ -71,8 +71,8 @@ Data damagedPack(std::mt19937_64& random)
         break;
     }
     case 3:
-        pack.insert(pack.begin() + static_cast<std::ptrdiff_t>(below(pack.size() + 1)),
-            static_cast<std::uint8_t>(random()));
+        pack.insert(
+            pack.begin() + static_cast<std::ptrdiff_t>(below(pack.size() + 1)), static_cast<std::uint8_t>(random()));
         break;
     case 4:
         pack.resize(pack.size() + 1 + below(700), static_cast<std::uint8_t>(random()));
@@ -104,8 +104,7 @@ TEST(OnboardingLabelHostileInputTest, RefusesOnlyWithItsErrorAndAcceptsOnlyWhole
             }
             EXPECT_EQ(written, pack) << "round " << round;
             std::sort(stages.begin(), stages.end());
-            EXPECT_TRUE(std::equal(stages.begin(), stages.end(), allOnboardingLabelStages.begin()))
-                << "round " << round;
+            EXPECT_TRUE(std::equal(stages.begin(), stages.end(), allOnboardingLabelStages.begin())) << "round " << round;
         } catch (const OnboardingLabelProtocolError&) {
         } catch (const std::exception& failure) {
             FAIL() << typeid(failure).name() << " \"" << failure.what() << "\" escaped in round " << round;

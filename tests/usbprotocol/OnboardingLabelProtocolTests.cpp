@@ -88,8 +88,8 @@ TEST(OnboardingLabelStage, RawValuesNamesAndLayouts)
         EXPECT_EQ(onboardingLabelStageFromRawValue(row.raw), row.stage);
         EXPECT_EQ(caseName(row.stage), row.name);
         EXPECT_EQ(layout(row.stage), row.layout);
-        EXPECT_EQ(OnboardingLabelProtocol::makeFrameFromFullMask(row.stage, patternedMask(row.stage)).size(),
-                  row.frameBytes);
+        EXPECT_EQ(
+            OnboardingLabelProtocol::makeFrameFromFullMask(row.stage, patternedMask(row.stage)).size(), row.frameBytes);
     }
     for (unsigned value = 8; value <= 255; ++value) {
         EXPECT_EQ(onboardingLabelStageFromRawValue(static_cast<std::uint8_t>(value)), std::nullopt) << value;
@@ -143,8 +143,8 @@ TEST(OnboardingLabelProtocol, ImagePixelsLandAtTheirTurnedBitInTheFrame)
         const int maskRow = 33 - pixel.imageY;
         const int maskColumn = 159 - pixel.imageX;
         Data mask(680);
-        mask[static_cast<std::size_t>(maskRow * 20 + maskColumn / 8)] =
-            static_cast<std::uint8_t>(0x80 >> (maskColumn % 8));
+        mask[static_cast<std::size_t>(maskRow * 20 + maskColumn / 8)]
+            = static_cast<std::uint8_t>(0x80 >> (maskColumn % 8));
 
         const Data frame = OnboardingLabelProtocol::makeFrameFromFullMask(pixel.stage, mask);
         Data expectedPayload(frame.size() - 5);
@@ -236,13 +236,19 @@ TEST(OnboardingLabelProtocol, RefusalsCarryTheirValues)
             Error::Kind::invalidPayloadSize, Stage::holdToAbort, 0, 680, 280 },
         { "stage byte 8", [] { OnboardingLabelProtocol::validatePack(text("TLM1\x08")); }, Error::Kind::unknownStage,
             std::nullopt, 8, 0, 0 },
-        { "stage twice", [&] { OnboardingLabelProtocol::validatePack(bytes({ pressButtonFrame, pressButtonFrame })); },
+        { "stage twice",
+            [&] {
+                OnboardingLabelProtocol::validatePack(bytes({ pressButtonFrame, pressButtonFrame }));
+            },
             Error::Kind::duplicateStage, Stage::pressButton, 0, 0, 0 },
         { "only the first frame", [&] { OnboardingLabelProtocol::validatePack(pressButtonFrame); },
             Error::Kind::missingStage, Stage::startingWifi, 0, 0, 0 },
         { "marker alone", [] { OnboardingLabelProtocol::validatePack(text("TLM1")); }, Error::Kind::truncatedFrame,
             std::nullopt, 0, 0, 0 },
-        { "wrong marker", [] { OnboardingLabelProtocol::validatePack(bytes({ text("TLM2"), { 0 } })); },
+        { "wrong marker",
+            [] {
+                OnboardingLabelProtocol::validatePack(bytes({ text("TLM2"), { 0 } }));
+            },
             Error::Kind::invalidMagic, std::nullopt, 0, 0, 0 },
     };
     for (const Case& testCase : cases) {
@@ -264,19 +270,15 @@ TEST(OnboardingLabelProtocol, RefusesFramesOfTheWrongSize)
         Error expected;
     };
     const Case cases[] = {
-        { "band payload for a full stage",
-            [] { OnboardingLabelProtocol::makeFrame(Stage::holdToAbort, Data(280)); },
+        { "band payload for a full stage", [] { OnboardingLabelProtocol::makeFrame(Stage::holdToAbort, Data(280)); },
             Error::invalidPayloadSize(Stage::holdToAbort, 680, 280) },
-        { "full payload for a band stage",
-            [] { OnboardingLabelProtocol::makeFrame(Stage::pressButton, Data(680)); },
+        { "full payload for a band stage", [] { OnboardingLabelProtocol::makeFrame(Stage::pressButton, Data(680)); },
             Error::invalidPayloadSize(Stage::pressButton, 280, 680) },
         { "empty payload", [] { OnboardingLabelProtocol::makeFrame(Stage::checkingWifi, Data()); },
             Error::invalidPayloadSize(Stage::checkingWifi, 280, 0) },
-        { "mask one byte short",
-            [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::pressButton, Data(679)); },
+        { "mask one byte short", [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::pressButton, Data(679)); },
             Error::invalidMaskSize(680, 679) },
-        { "mask one byte long",
-            [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::readyToInstall, Data(681)); },
+        { "mask one byte long", [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::readyToInstall, Data(681)); },
             Error::invalidMaskSize(680, 681) },
         { "band-sized mask", [] { OnboardingLabelProtocol::makeFrameFromFullMask(Stage::selectWifi, Data(280)); },
             Error::invalidMaskSize(680, 280) },
@@ -297,8 +299,7 @@ TEST(OnboardingLabelProtocol, PackRefusesMissingOrMisSizedMasksInStageOrder)
         { "no masks at all", [](auto& masks) { masks.clear(); }, Error::missingStage(Stage::pressButton) },
         { "last stage missing", [](auto& masks) { masks.erase(Stage::holdToAbort); },
             Error::missingStage(Stage::holdToAbort) },
-        { "short mask", [](auto& masks) { masks[Stage::installingTavrik].pop_back(); },
-            Error::invalidMaskSize(680, 679) },
+        { "short mask", [](auto& masks) { masks[Stage::installingTavrik].pop_back(); }, Error::invalidMaskSize(680, 679) },
         { "earlier missing stage wins over a later short mask",
             [](auto& masks) {
                 masks[Stage::installingTavrik].pop_back();
@@ -322,9 +323,8 @@ TEST(OnboardingLabelProtocol, PackRefusesMissingOrMisSizedMasksInStageOrder)
 TEST(OnboardingLabelProtocol, ValidationRefusals)
 {
     const Data pack = OnboardingLabelProtocol::makePack(patternedMasks());
-    const auto frameOf = [&](Stage stage) {
-        return OnboardingLabelProtocol::makeFrameFromFullMask(stage, patternedMask(stage));
-    };
+    const auto frameOf
+        = [&](Stage stage) { return OnboardingLabelProtocol::makeFrameFromFullMask(stage, patternedMask(stage)); };
     const auto withByte = [&](std::size_t index, std::uint8_t value) {
         Data changed = pack;
         changed[index] = value;

@@ -170,8 +170,9 @@ TEST_F(BackupFileActionsTest, ExportThenImportRoundTripsThroughARealFile)
     EXPECT_EQ(panel.openRequests[0].message, QStringLiteral("Choose a Tavrik data export."));
     EXPECT_EQ(data, exported);
     ASSERT_FALSE(exported.routines.empty());
-    EXPECT_EQ(window, (std::vector<std::string> { "sync schedules", "sync tags",
-                          "routine " + std::to_string(exported.routines.front().id), "routines pane" }));
+    EXPECT_EQ(window,
+        (std::vector<std::string> { "sync schedules", "sync tags",
+            "routine " + std::to_string(exported.routines.front().id), "routines pane" }));
     expectNotice("Import Started", "Imported Tavrik data from tavrik-data.json. Writing it to Tavrik now.");
 }
 
@@ -230,7 +231,8 @@ TEST_F(BackupFileActionsTest, FailedExportsLeaveTheExistingFileAlone)
     EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
     ASSERT_TRUE(actions.dataTransferNotice());
     EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Export Failed"));
-    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ")))
+    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(
+        QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ")))
         << actions.dataTransferNotice()->message.toStdString();
     EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
 }
@@ -250,7 +252,8 @@ TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
     panel.answers = { path("vanished.json") };
     actions.importTavrikData();
     EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
-    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Couldn\u2019t read \u201Cvanished.json\u201D: ")));
+    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(
+        QStringLiteral("Couldn\u2019t read \u201Cvanished.json\u201D: ")));
 
     importRefusal = "Update Tavrik firmware before restoring schema v9 backups.";
     panel.answers = { fixture("v8.expected.json") };
@@ -279,7 +282,8 @@ TEST_F(BackupFileActionsTest, LegacyBoardSavesAMigrationBackupAndRestoresIt)
 
     // The menu's import is refused while the board awaits its upgrade.
     actions.handleImportCommand();
-    expectNotice("Firmware Upgrade Required", "Save a migration backup and upgrade this legacy Tavrik before importing data.");
+    expectNotice(
+        "Firmware Upgrade Required", "Save a migration backup and upgrade this legacy Tavrik before importing data.");
     EXPECT_TRUE(panel.openRequests.empty());
 
     // Nothing to restore before a backup was saved.
@@ -291,7 +295,8 @@ TEST_F(BackupFileActionsTest, LegacyBoardSavesAMigrationBackupAndRestoresIt)
     panel.answers = { backup };
     EXPECT_EQ(actions.exportTavrikData(), backup);
     EXPECT_EQ(panel.saveRequests.at(0).proposedFileName, QStringLiteral("tavrik-legacy-migration-backup.json"));
-    EXPECT_EQ(panel.saveRequests.at(0).message, QStringLiteral("Save a migration backup before upgrading this legacy Tavrik."));
+    EXPECT_EQ(panel.saveRequests.at(0).message,
+        QStringLiteral("Save a migration backup before upgrading this legacy Tavrik."));
     EXPECT_EQ(legacy.migrationBackupPath(), backup);
 
     // After the upgrade the restore reads that same file.

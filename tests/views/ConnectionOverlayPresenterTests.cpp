@@ -29,12 +29,16 @@ TEST(ConnectionOverlay, StatusFollowsTheStageAndTheSessionMode)
         { "idle", session(std::nullopt, SyncStage::idle()), { false, false, idleLoad, false, false, true } },
         { "waiting", session(SyncMode::load, SyncStage::waitingForDevice()),
             { false, false, "Push twice on Tavrik to connect.", false, false, true } },
-        { "connecting", session(SyncMode::load, SyncStage::connecting()), { false, false, "Connecting to Tavrik...", false, false, false } },
-        { "loading", session(SyncMode::load, SyncStage::transferring()), { false, false, "Loading data from Tavrik...", false, false, false } },
-        { "loaded", session(SyncMode::load, SyncStage::completed()), { false, false, "Data loaded.", false, false, false } },
+        { "connecting", session(SyncMode::load, SyncStage::connecting()),
+            { false, false, "Connecting to Tavrik...", false, false, false } },
+        { "loading", session(SyncMode::load, SyncStage::transferring()),
+            { false, false, "Loading data from Tavrik...", false, false, false } },
+        { "loaded", session(SyncMode::load, SyncStage::completed()),
+            { false, false, "Data loaded.", false, false, false } },
         { "restoring", session(SyncMode::restore, SyncStage::transferring()),
             { false, false, "Restoring data to Tavrik...", false, false, false } },
-        { "restored", session(SyncMode::restore, SyncStage::completed()), { false, false, "Data restored.", false, false, false } },
+        { "restored", session(SyncMode::restore, SyncStage::completed()),
+            { false, false, "Data restored.", false, false, false } },
         { "failed", session(SyncMode::load, SyncStage::failed("Bluetooth not available")),
             { false, false, "Bluetooth not available", true, true, false } },
         // A control session over loaded data: its own texts and no way into the USB setup.
@@ -44,7 +48,8 @@ TEST(ConnectionOverlay, StatusFollowsTheStageAndTheSessionMode)
             { false, false, "Push twice on Tavrik to connect.", false, false, false } },
         { "control sending", session(SyncMode::control, SyncStage::transferring(), true),
             { false, false, "Applying change to Tavrik...", false, false, false } },
-        { "control done", session(SyncMode::control, SyncStage::completed(), true), { false, false, "Connected.", false, false, false } },
+        { "control done", session(SyncMode::control, SyncStage::completed(), true),
+            { false, false, "Connected.", false, false, false } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,7 +117,8 @@ TEST(ConnectionOverlay, TheLegacyCardListsWarningsAndTheSavedBackup)
     EXPECT_EQ(ConnectionOverlayPresenter::legacyUpgradeCard(controller, std::nullopt),
         (ConnectionOverlayPresenter::LegacyUpgradeCard { {}, std::nullopt }));
     controller.backupMigrationWarnings = { "Routine 3 step 2 named a missing tag", "Schedule 9 had no routine" };
-    const auto card = ConnectionOverlayPresenter::legacyUpgradeCard(controller, std::string("/home/u/Backups/tavrik-legacy-migration-backup.json"));
+    const auto card = ConnectionOverlayPresenter::legacyUpgradeCard(
+        controller, std::string("/home/u/Backups/tavrik-legacy-migration-backup.json"));
     EXPECT_EQ(card.warnings, controller.backupMigrationWarnings);
     EXPECT_EQ(card.savedBackupName, "tavrik-legacy-migration-backup.json");
 }

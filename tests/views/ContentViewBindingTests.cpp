@@ -33,10 +33,10 @@ TEST_F(ContentViewBindingTest, WindowActionsReachTheController)
     LogDrawerModel log;
     ContentViewBinding binding(*controller, window, log);
     ContentViewPresenter::Actions& actions = window.actions();
-    for (const bool filled : { static_cast<bool>(actions.refreshFirmwareAvailability),
-             static_cast<bool>(actions.startFirmwareInstall), static_cast<bool>(actions.clearFirmwareUpdateNotice),
-             static_cast<bool>(actions.setKillSwitchUid), static_cast<bool>(actions.endTagScanSession),
-             static_cast<bool>(actions.clearWifiConnectionNotice) }) {
+    for (const bool filled :
+        { static_cast<bool>(actions.refreshFirmwareAvailability), static_cast<bool>(actions.startFirmwareInstall),
+            static_cast<bool>(actions.clearFirmwareUpdateNotice), static_cast<bool>(actions.setKillSwitchUid),
+            static_cast<bool>(actions.endTagScanSession), static_cast<bool>(actions.clearWifiConnectionNotice) }) {
         EXPECT_TRUE(filled);
     }
 

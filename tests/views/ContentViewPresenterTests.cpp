@@ -32,7 +32,8 @@ struct WindowFixture : ::testing::Test {
         ContentViewPresenter::Actions actions;
         auto record = [this](std::string name) { return [this, name] { calls.push_back(name); }; };
         actions.recordUserInteraction = record("recordUserInteraction");
-        actions.beginSession = [this](SyncMode mode) { calls.push_back("beginSession:" + std::string(syncModeText(mode))); };
+        actions.beginSession
+            = [this](SyncMode mode) { calls.push_back("beginSession:" + std::string(syncModeText(mode))); };
         actions.beginReviewDemo = record("beginReviewDemo");
         actions.refreshFirmwareAvailability = record("refreshFirmwareAvailability");
         actions.ejectTavrik = record("ejectTavrik");
@@ -135,8 +136,8 @@ TEST_F(WindowFixture, AppearingRunsTheStartUpInOrderAndStartsTheFirstLoadOnlyWhe
         window->modify([](State& state) { state.usbOtherDeviceSelected = true; });
         window->appear();
         EXPECT_FALSE(window->state().usbOtherDeviceSelected);
-        std::vector<std::string> expected { "installTerminationHandler", "startActivityMonitoring", "syncScheduleSelection",
-            "syncTagSelection", "refreshFirmwareAvailability", "updateUsbMonitoring" };
+        std::vector<std::string> expected { "installTerminationHandler", "startActivityMonitoring",
+            "syncScheduleSelection", "syncTagSelection", "refreshFirmwareAvailability", "updateUsbMonitoring" };
         expected.insert(expected.end(), c.start.begin(), c.start.end());
         EXPECT_EQ(calls, expected);
     }
@@ -151,7 +152,8 @@ TEST_F(WindowFixture, ReappearingKeepsOneActivityMonitorAndDisappearingUndoesThe
     const auto again = takeCalls();
     EXPECT_EQ(std::count(again.begin(), again.end(), "startActivityMonitoring"), 0);
     window->disappear();
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "removeTerminationHandler", "stopUsbDeviceMonitoring", "stopActivityMonitoring" }));
+    EXPECT_EQ(takeCalls(),
+        (std::vector<std::string> { "removeTerminationHandler", "stopUsbDeviceMonitoring", "stopActivityMonitoring" }));
     window->disappear();
     EXPECT_EQ(takeCalls(), (std::vector<std::string> { "removeTerminationHandler", "stopUsbDeviceMonitoring" }));
     EXPECT_FALSE(window->isMonitoringActivity());
@@ -175,9 +177,19 @@ TEST_F(WindowFixture, ReactionsRunOnlyWhenTheWatchedValueReallyChanges)
         std::vector<std::string> expected;
     };
     const std::vector<Case> cases {
-        { "schedules", [](Controller& c) { ScheduledRoutine schedule; schedule.id = 4; schedule.routineId = 1; c.schedules = { schedule }; },
+        { "schedules",
+            [](Controller& c) {
+                ScheduledRoutine schedule;
+                schedule.id = 4;
+                schedule.routineId = 1;
+                c.schedules = { schedule };
+            },
             { "syncScheduleSelection" } },
-        { "tags", [](Controller& c) { c.tags = { { 7, "04 11", "Desk" } }; }, { "syncTagSelection" } },
+        { "tags",
+            [](Controller& c) {
+                c.tags = { { 7, "04 11", "Desk" } };
+            },
+            { "syncTagSelection" } },
         { "unrelated value", [](Controller& c) { c.virtualTavrikConnected = true; }, {} },
     };
     for (const Case& c : cases) {
@@ -208,7 +220,10 @@ TEST_F(WindowFixture, LeavingSettingsCancelsTheKillSwitchScanAndEveryPaneChangeU
     EXPECT_FALSE(window->state().killSwitchScanError);
 
     // Without a running scan only the error goes; into settings nothing is cancelled.
-    window->modify([](State& state) { state.killSwitchScanActive = false; state.killSwitchScanError = "old"; });
+    window->modify([](State& state) {
+        state.killSwitchScanActive = false;
+        state.killSwitchScanError = "old";
+    });
     window->selectPane(Pane::tags);
     EXPECT_EQ(takeCalls(), (std::vector<std::string> { "updateUsbMonitoring" }));
     EXPECT_FALSE(window->state().killSwitchScanError);
@@ -242,7 +257,8 @@ TEST_F(WindowFixture, TheUsbSetupFlowStartsCleanAndIsCancelledWhenClosedOrWhenTh
     // Data arrives: the overlay goes, and with it the USB setup screen.
     window->observe(loaded());
     EXPECT_FALSE(window->state().showingUsbSetupFlow);
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "cancelUsbOnboarding", "updateUsbMonitoring", "updateUsbMonitoring" }));
+    EXPECT_EQ(takeCalls(),
+        (std::vector<std::string> { "cancelUsbOnboarding", "updateUsbMonitoring", "updateUsbMonitoring" }));
 
     // A control session brings the overlay back; the USB screen stays closed.
     observe([](Controller& c) { c.syncMode = SyncMode::control; });
@@ -265,7 +281,8 @@ TEST_F(WindowFixture, UsbServiceChangesKeepTheSetupChoicesInStep)
         std::optional<UsbOnboardingTarget> target;
         bool scans;
     };
-    for (const Case& c : { Case { UsbOnboardingTarget::lilyGoTEmbedCc1101, true }, Case { UsbOnboardingTarget::m5StickCPlus2, false } }) {
+    for (const Case& c :
+        { Case { UsbOnboardingTarget::lilyGoTEmbedCc1101, true }, Case { UsbOnboardingTarget::m5StickCPlus2, false } }) {
         observe([](Controller& s) { s.hasVerifiedUsbOnboardingDevice = false; });
         observe([&](Controller& s) {
             s.usbOnboardingTarget = c.target;
@@ -381,7 +398,9 @@ TEST_F(WindowFixture, TagScansFinishTheKillSwitchEnrolmentOrFillTheNewTag)
 
 TEST_F(WindowFixture, TheWifiEditorFollowsNearbyNetworksAndClosesWhenItsNetworkIsSaved)
 {
-    const auto nearby = [](std::string ssid, int supported) { return WifiScannedNetwork { ssid, -40, "wpa2", supported }; };
+    const auto nearby = [](std::string ssid, int supported) {
+        return WifiScannedNetwork { ssid, -40, "wpa2", supported };
+    };
     // Closed editor: nothing follows.
     observe([&](Controller& c) { c.nearbyWifiNetworks = { nearby("Lab", 1) }; });
     EXPECT_EQ(window->state().wifiDraftSsid, "");
@@ -398,7 +417,10 @@ TEST_F(WindowFixture, TheWifiEditorFollowsNearbyNetworksAndClosesWhenItsNetworkI
     EXPECT_EQ(window->state().wifiDraftSsid, "") << "no supported network";
 
     // Editing a saved network or typing another name: the list does not touch the name.
-    window->modify([](State& state) { state.wifiDraftSsid = "Typed"; state.wifiDraftUsesOtherNetwork = true; });
+    window->modify([](State& state) {
+        state.wifiDraftSsid = "Typed";
+        state.wifiDraftUsesOtherNetwork = true;
+    });
     observe([&](Controller& c) { c.nearbyWifiNetworks = { nearby("Home", 1) }; });
     EXPECT_EQ(window->state().wifiDraftSsid, "Typed");
 
@@ -447,9 +469,7 @@ TEST_F(WindowFixture, TheLogDrawerWidthStaysWithinItsBoundsWhileDragged)
     };
     const std::vector<Case> cases {
         { { -40 }, 400 }, // toward the window's leading side widens
-        { { 30 }, 330 },
-        { { 200 }, 280 },
-        { { -1000 }, 680 },
+        { { 30 }, 330 }, { { 200 }, 280 }, { { -1000 }, 680 },
         { { -100, -500, 20 }, 340 }, // each step measures from where the drag began
     };
     for (const Case& c : cases) {
@@ -514,7 +534,8 @@ TEST_F(WindowFixture, TryAgainRestartsTheDemoInDemoModeAndLoadsOtherwise)
 TEST_F(WindowFixture, TheTitleBarTellsTheRunningRoutineTheLinkTheFirmwareAndTheCountdown)
 {
     using Status = ContentViewPresenter::TitleBarStatus;
-    EXPECT_EQ(window->titleBarStatus(), (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt }));
+    EXPECT_EQ(window->titleBarStatus(),
+        (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt }));
 
     observe([](Controller& c) {
         ActiveRoutineContext running;
@@ -551,7 +572,8 @@ TEST_F(WindowFixture, TheWindowShowsTheLegacyViewThenTheOverlayThenTheSplitAndRo
     control.syncMode = SyncMode::control;
     Controller restore = loaded();
     restore.syncMode = SyncMode::restore;
-    for (const Case& c : { Case { "nothing loaded", {}, Main::loadOverlay }, Case { "legacy still loading", legacyLoading, Main::loadOverlay },
+    for (const Case& c : { Case { "nothing loaded", {}, Main::loadOverlay },
+             Case { "legacy still loading", legacyLoading, Main::loadOverlay },
              Case { "legacy loaded", legacy, Main::legacyUpgrade }, Case { "control session", control, Main::loadOverlay },
              Case { "restore", restore, Main::split }, Case { "loaded", loaded(), Main::split } }) {
         SCOPED_TRACE(c.name);
@@ -622,7 +644,10 @@ TEST_F(WindowFixture, NoticeAlertsRunTheirButtonsAndANewNoticeShowsAgain)
     ASSERT_NE(window->alerts().current(), nullptr);
     observe([](Controller& c) { c.usbOnboardingNotice.reset(); });
     EXPECT_EQ(window->alerts().current(), nullptr);
-    window->modify([](State& state) { state.usbWifiSsid = "Home"; state.usbWifiPassword = "pw"; });
+    window->modify([](State& state) {
+        state.usbWifiSsid = "Home";
+        state.usbWifiPassword = "pw";
+    });
     observe([&](Controller& c) { c.usbOnboardingNotice = usb; });
     takeCalls();
     window->alerts().answer(0);

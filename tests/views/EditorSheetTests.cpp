@@ -67,7 +67,8 @@ TEST(StepEditorSheetTests, TagRulesWithAndWithoutSavedTags)
 
 struct StepSheet {
     explicit StepSheet(std::string tagId, std::vector<TagInfo> tags = {})
-        : sheet(makeStep(std::move(tagId)), std::move(tags), [this] { ++closes; }, [this] { ++deletes; }, false)
+        : sheet(
+            makeStep(std::move(tagId)), std::move(tags), [this] { ++closes; }, [this] { ++deletes; }, false)
     {
     }
 
@@ -136,7 +137,8 @@ TEST(StepEditorSheetTests, DurationBelowOneSecondKeepsTheSheetOpenSilently)
     StepSheet host("42");
     RoutineStepDraft zero = StepSheet::makeStep("42");
     zero.seconds = 0;
-    StepEditorSheetPresenter sheet(zero, {}, [&] { ++host.closes; }, {}, false);
+    StepEditorSheetPresenter sheet(
+        zero, {}, [&] { ++host.closes; }, {}, false);
     sheet.done();
     EXPECT_EQ(host.closes, 0);
     EXPECT_FALSE(sheet.shownTagValidationMessage());
@@ -144,8 +146,9 @@ TEST(StepEditorSheetTests, DurationBelowOneSecondKeepsTheSheetOpenSilently)
 
 struct GroupSheet {
     GroupSheet(std::string label, RoutineGroupMode mode, std::int64_t limit)
-        : sheet(RoutineGroupDraft(Uuid::make(), 100, 0, std::move(label), mode, limit), [this] { ++closes; },
-              [this] { ++deletes; })
+        : sheet(
+            RoutineGroupDraft(Uuid::make(), 100, 0, std::move(label), mode, limit), [this] { ++closes; },
+            [this] { ++deletes; })
     {
         sheet.timeLimitEditor().appear();
     }

@@ -70,21 +70,23 @@ TEST(FirmwareDetailTests, BoxesShowTheSourceAndTheSelectedBuild)
     FirmwareDetailValues values = sampleValues();
     values.asset->minimumTavrikLinkVersion = "2.1";
     const FirmwareDetailPresenter detail(values);
-    EXPECT_EQ(detail.sourceRows(), (std::vector<Row> {
-                                       { "Source", "Published HTTPS" },
-                                       { "Channel", "stable" },
-                                       { "Target", "m5stick-c" },
-                                       { "Version", "1.4.0" },
-                                       { "Manifest", "https://firmware.example/releases/firmware/channels/stable.json" },
-                                   }));
-    EXPECT_EQ(detail.assetRows(), (std::vector<Row> {
-                                      { "Installed", "1.3.9" },
-                                      { "File", "tavrik-m5stick-c-1.4.0.bin" },
-                                      { "Latest", "1.4.0" },
-                                      { "OTA Requires Tavrik Link", "2.1" },
-                                      { "Size", QString::fromStdString(fileStyleByteCount(1'234'567)) },
-                                      { "SHA-256", "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08" },
-                                  }));
+    EXPECT_EQ(detail.sourceRows(),
+        (std::vector<Row> {
+            { "Source", "Published HTTPS" },
+            { "Channel", "stable" },
+            { "Target", "m5stick-c" },
+            { "Version", "1.4.0" },
+            { "Manifest", "https://firmware.example/releases/firmware/channels/stable.json" },
+        }));
+    EXPECT_EQ(detail.assetRows(),
+        (std::vector<Row> {
+            { "Installed", "1.3.9" },
+            { "File", "tavrik-m5stick-c-1.4.0.bin" },
+            { "Latest", "1.4.0" },
+            { "OTA Requires Tavrik Link", "2.1" },
+            { "Size", QString::fromStdString(fileStyleByteCount(1'234'567)) },
+            { "SHA-256", "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08" },
+        }));
     EXPECT_TRUE(detail.installVisible());
 }
 

@@ -33,9 +33,10 @@ struct ChangeLog {
         QObject::connect(&model, &QAbstractItemModel::rowsRemoved, [this](const QModelIndex&, int first, int last) {
             events << QStringLiteral("remove %1-%2").arg(first).arg(last);
         });
-        QObject::connect(&model, &QAbstractItemModel::dataChanged, [this](const QModelIndex& first, const QModelIndex& last) {
-            events << QStringLiteral("change %1-%2").arg(first.row()).arg(last.row());
-        });
+        QObject::connect(
+            &model, &QAbstractItemModel::dataChanged, [this](const QModelIndex& first, const QModelIndex& last) {
+                events << QStringLiteral("change %1-%2").arg(first.row()).arg(last.row());
+            });
         QObject::connect(&model, &QAbstractItemModel::modelReset, [this] { events << QStringLiteral("reset"); });
     }
     QStringList take() { return std::exchange(events, {}); }

@@ -170,7 +170,8 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
     std::vector<std::string> window;
     BackupFileActions actions(*controller,
         { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
-            [&](std::optional<std::uint32_t>) { window.push_back("routine"); }, [&] { window.push_back("routines pane"); } },
+            [&](std::optional<std::uint32_t>) { window.push_back("routine"); },
+            [&] { window.push_back("routines pane"); } },
         panel, legacy);
     loadDevice("04 A1 B2", false);
     const std::vector<TagInfo> tags = controller->tags();
@@ -218,7 +219,8 @@ TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)
         addDevice(c.profile);
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
-        EXPECT_EQ(controller->legacyFirmwareUpgradeRequired(), c.profile == TavrikBleProtocolProfile::legacyUnencryptedV1);
+        EXPECT_EQ(
+            controller->legacyFirmwareUpgradeRequired(), c.profile == TavrikBleProtocolProfile::legacyUnencryptedV1);
         EXPECT_EQ(legacy.hasMigrationBackup(), c.keepsBackup);
         EXPECT_EQ(offers, c.offersRestore ? 1 : 0);
 

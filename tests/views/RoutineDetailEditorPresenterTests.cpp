@@ -187,7 +187,8 @@ TEST_F(EditorFixture, DeletingFromASheetClosesItBeforeTheListChanges)
     runDeferred();
     EXPECT_EQ(draft.steps.size(), 3u);
     EXPECT_EQ(calls, (std::vector<std::string> { "deleteStep 2" }));
-    EXPECT_EQ(order(), (std::vector<std::string> { "root-step:1", "group:100", "group-step:100:3", "root-step:4", "group:200" }));
+    EXPECT_EQ(order(),
+        (std::vector<std::string> { "root-step:1", "group:100", "group-step:100:3", "root-step:4", "group:200" }));
 
     editor->beginEditingGroup(draft.groups[0]);
     editor->groupEditor()->deleteGroup();
@@ -261,7 +262,8 @@ TEST_F(EditorFixture, HostChangesReachTheList)
 
 TEST(StartTagPicker, ListHeightFollowsTheTagsUpToAScroll)
 {
-    for (const auto& [count, height] : std::vector<std::pair<int, int>> { { 0, 0 }, { 3, 96 }, { 7, 224 }, { 8, 240 }, { 10, 240 } }) {
+    for (const auto& [count, height] :
+        std::vector<std::pair<int, int>> { { 0, 0 }, { 3, 96 }, { 7, 224 }, { 8, 240 }, { 10, 240 } }) {
         std::vector<TagInfo> tags;
         for (int index = 0; index < count; ++index) {
             tags.push_back({ static_cast<std::uint32_t>(index + 1), "", "Tag " + std::to_string(index) });

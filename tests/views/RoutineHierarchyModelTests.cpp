@@ -29,7 +29,12 @@ RoutineStepDraft step(std::uint32_t stepId, std::uint32_t parentId, std::int64_t
 RoutineDraft sampleDraft()
 {
     return RoutineDraft(7, "Morning", {},
-        { step(1, 0, 0, "Stretch"), step(2, 100, 0), step(3, 100, 1), step(4, 0, 2), },
+        {
+            step(1, 0, 0, "Stretch"),
+            step(2, 100, 0),
+            step(3, 100, 1),
+            step(4, 0, 2),
+        },
         { RoutineGroupDraft(Uuid::make(), 100, 1, "Chores", RoutineGroupMode::timebox, 900),
             RoutineGroupDraft(Uuid::make(), 200, 3, "", RoutineGroupMode::rotation, 0) });
 }
@@ -49,7 +54,8 @@ struct HierarchyFixture : ::testing::Test {
     {
         model.setDraft(sampleDraft());
         model.setCommitHandler([this] { ++commits; });
-        tester = std::make_unique<QAbstractItemModelTester>(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        tester
+            = std::make_unique<QAbstractItemModelTester>(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     }
 
     QString text(const QModelIndex& index, int role) const { return model.data(index, role).toString(); }
@@ -61,8 +67,9 @@ struct HierarchyFixture : ::testing::Test {
 
 TEST_F(HierarchyFixture, ShowsRootEntriesGroupsAndTheirStepsWithTheirTexts)
 {
-    EXPECT_EQ(model.hierarchyOrder(), (std::vector<std::string> { "root-step:1", "group:100", "group-step:100:2",
-                                          "group-step:100:3", "root-step:4", "group:200" }));
+    EXPECT_EQ(model.hierarchyOrder(),
+        (std::vector<std::string> {
+            "root-step:1", "group:100", "group-step:100:2", "group-step:100:3", "root-step:4", "group:200" }));
     ASSERT_EQ(model.rowCount(), 4);
     const QModelIndex group = model.index(1, 0);
     const QModelIndex empty = model.index(3, 0);
@@ -122,11 +129,13 @@ TEST_F(HierarchyFixture, DragPreviewsMoveRowsWithoutResettingAndCancelRestores)
     EXPECT_TRUE(model.data(model.index(0, 0), Model::DraggingRole).toBool());
     // Between the group's two steps, then past the last root entry, then into the empty group.
     model.previewDraggedStep(dragged, 100, 1);
-    EXPECT_EQ(model.hierarchyOrder(), (std::vector<std::string> { "group:100", "group-step:100:2",
-                                          "group-step:100:1", "group-step:100:3", "root-step:4", "group:200" }));
+    EXPECT_EQ(model.hierarchyOrder(),
+        (std::vector<std::string> {
+            "group:100", "group-step:100:2", "group-step:100:1", "group-step:100:3", "root-step:4", "group:200" }));
     model.previewDraggedStep(dragged, 0, 3);
-    EXPECT_EQ(model.hierarchyOrder(), (std::vector<std::string> { "group:100", "group-step:100:2",
-                                          "group-step:100:3", "root-step:4", "group:200", "root-step:1" }));
+    EXPECT_EQ(model.hierarchyOrder(),
+        (std::vector<std::string> {
+            "group:100", "group-step:100:2", "group-step:100:3", "root-step:4", "group:200", "root-step:1" }));
     EXPECT_EQ(text(model.index(3, 0), Model::NumberTextRole), "4.");
     model.previewDraggedStep(dragged, 200, 0);
     EXPECT_EQ(model.rowKind(model.index(0, 0, model.index(2, 0))), Model::RowKind::step);
@@ -154,8 +163,9 @@ TEST_F(HierarchyFixture, DropCommitsOncePerDragAndOnlyWhenSomethingMoved)
     model.previewDraggedStep(dragged, 100, 0);
     model.finishDrag(dragged, 100, 1);
     EXPECT_EQ(commits, 1);
-    EXPECT_EQ(model.hierarchyOrder(), (std::vector<std::string> { "root-step:1", "group:100", "group-step:100:2",
-                                          "group-step:100:4", "group-step:100:3", "group:200" }));
+    EXPECT_EQ(model.hierarchyOrder(),
+        (std::vector<std::string> {
+            "root-step:1", "group:100", "group-step:100:2", "group-step:100:4", "group-step:100:3", "group:200" }));
     EXPECT_FALSE(model.acceptsDrop());
 
     // Over its own row and its own zone: nothing moves, nothing is committed.

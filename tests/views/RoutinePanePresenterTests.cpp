@@ -25,8 +25,8 @@ RoutineStepDraft taggedStep(std::uint32_t stepId, std::int64_t position, std::st
     return step;
 }
 
-RoutineDetailModel storedDetail(std::uint32_t id, const std::string& label, int stepCount,
-    std::vector<std::uint32_t> startTags = {})
+RoutineDetailModel storedDetail(
+    std::uint32_t id, const std::string& label, int stepCount, std::vector<std::uint32_t> startTags = {})
 {
     std::vector<RoutineStepDraft> steps;
     for (int index = 0; index < stepCount; ++index) {

@@ -5,8 +5,8 @@
 namespace tavrik::test {
 namespace {
 
-ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
-    std::int64_t days)
+ScheduledRoutine recurring(
+    std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute, std::int64_t days)
 {
     ScheduledRoutine schedule;
     schedule.id = id;
@@ -78,8 +78,8 @@ TEST(ScheduleRowModel, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
         EXPECT_EQ(row.commitHour(test.text), test.hour.has_value());
         EXPECT_EQ(row.commitMinute(test.text), test.minute.has_value());
         EXPECT_EQ(recorder.hours, test.hour ? std::vector<std::int64_t> { *test.hour } : std::vector<std::int64_t> {});
-        EXPECT_EQ(recorder.minutes,
-            test.minute ? std::vector<std::int64_t> { *test.minute } : std::vector<std::int64_t> {});
+        EXPECT_EQ(
+            recorder.minutes, test.minute ? std::vector<std::int64_t> { *test.minute } : std::vector<std::int64_t> {});
     }
 }
 
@@ -171,8 +171,8 @@ protected:
         clock.locale = "en_US";
         addDevice();
         device->data.routines = { { 9, "Morning", {}, {}, {} }, { 4, "Evening", {}, {}, {} } };
-        device->data.schedules = { recurring(1, 9, 8, 0, 127), oneTime(2, 9), recurring(3, 4, 6, 0, 62),
-            recurring(5, 9, 7, 0, 62) };
+        device->data.schedules
+            = { recurring(1, 9, 8, 0, 127), oneTime(2, 9), recurring(3, 4, 6, 0, 62), recurring(5, 9, 7, 0, 62) };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         device->answerCommand = [](const std::string&, const std::string&) { return std::vector<Json> {}; };
@@ -254,8 +254,8 @@ TEST_F(ScheduleSectionTest, RowChangesReachTheControllerAsTheirAttributes)
             "schedule:update id=1 hour=23" },
         { "minute above range", 1, [](const ScheduleRowModel& row) { row.commitMinute("75"); },
             "schedule:update id=1 minute=59" },
-        { "hour of a one-time schedule moves its moment", 2,
-            [](const ScheduleRowModel& row) { row.commitHour("9"); }, "schedule:update id=2 startsAt=2026-01-05T09:45" },
+        { "hour of a one-time schedule moves its moment", 2, [](const ScheduleRowModel& row) { row.commitHour("9"); },
+            "schedule:update id=2 startsAt=2026-01-05T09:45" },
         { "a day removed", 5, [](const ScheduleRowModel& row) { row.toggleDay(1); }, "schedule:update id=5 days=60" },
         { "enabled", 1, [](const ScheduleRowModel& row) { row.setEnabled(false); }, "schedule:update id=1 enabled=0" },
         { "kind", 1, [](const ScheduleRowModel& row) { row.chooseKind(ScheduleKind::single); },
@@ -298,15 +298,17 @@ TEST_F(ScheduleSectionTest, QuickChangesKeepTheLastValueOfEachAttribute)
     const auto sent = sentCommands();
     std::vector<std::string> fresh(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end());
     std::sort(fresh.begin(), fresh.end());
-    EXPECT_EQ(fresh, (std::vector<std::string> { "schedule:update id=1 hour=7", "schedule:update id=1 minute=15",
-                         "schedule:update id=5 days=0" }));
+    EXPECT_EQ(fresh,
+        (std::vector<std::string> {
+            "schedule:update id=1 hour=7", "schedule:update id=1 minute=15", "schedule:update id=5 days=0" }));
 }
 
 TEST_F(ScheduleSectionTest, DeletingAsksAndTheSelectionFollows)
 {
     window->modify([](ContentViewPresenter::State& state) { state.selectedScheduleId = 2; });
     const auto question = ScheduleSectionModel::deleteQuestion(oneTime(2, 9));
-    EXPECT_EQ(question, (ScheduleSectionModel::Question { "Delete Schedule?", "Remove Routine 9 at 07:45?", "Delete", "Cancel" }));
+    EXPECT_EQ(question,
+        (ScheduleSectionModel::Question { "Delete Schedule?", "Remove Routine 9 at 07:45?", "Delete", "Cancel" }));
     ScheduledRoutine labelled = recurring(1, 9, 8, 0, 127);
     labelled.label = "Morning";
     EXPECT_EQ(ScheduleSectionModel::deleteQuestion(labelled).informativeText, "Remove Morning at 08:00?");

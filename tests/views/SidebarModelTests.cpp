@@ -18,7 +18,8 @@ struct SidebarFixture : ::testing::Test {
     {
         ContentViewPresenter::ControllerState controller;
         controller.hasLoadedData = true;
-        controller.routineSummaries = { RoutineSummary { 1, "Morning", 0, 0, 0 }, RoutineSummary { 2, "Evening", 0, 0, 0 } };
+        controller.routineSummaries
+            = { RoutineSummary { 1, "Morning", 0, 0, 0 }, RoutineSummary { 2, "Evening", 0, 0, 0 } };
         ScheduledRoutine off;
         off.id = 5;
         off.routineId = 2;
@@ -56,8 +57,9 @@ struct SidebarFixture : ::testing::Test {
 
 TEST_F(SidebarFixture, ListsBothGroupsWithTheirAddRowsThenFirmwareAndSettings)
 {
-    EXPECT_EQ(labels(), (std::vector<std::string> { "Routines", "Morning", "Evening / Schedules off", "Add Routine", "Tags",
-                            "Desk", "Door", "Add Tag", "Firmware", "Settings" }));
+    EXPECT_EQ(labels(),
+        (std::vector<std::string> { "Routines", "Morning", "Evening / Schedules off", "Add Routine", "Tags", "Desk",
+            "Door", "Add Tag", "Firmware", "Settings" }));
     const auto all = rows();
     EXPECT_TRUE(all[1].indented);
     EXPECT_TRUE(all[3].indented);
@@ -69,7 +71,8 @@ TEST_F(SidebarFixture, ListsBothGroupsWithTheirAddRowsThenFirmwareAndSettings)
 
     // Empty lists still offer the add rows; collapsed groups hide all their rows.
     window.observe({});
-    EXPECT_EQ(labels(), (std::vector<std::string> { "Routines", "Add Routine", "Tags", "Add Tag", "Firmware", "Settings" }));
+    EXPECT_EQ(
+        labels(), (std::vector<std::string> { "Routines", "Add Routine", "Tags", "Add Tag", "Firmware", "Settings" }));
     SidebarModel::activate(window, row(Kind::routinesGroup));
     SidebarModel::activate(window, row(Kind::tagsGroup));
     EXPECT_EQ(labels(), (std::vector<std::string> { "Routines", "Tags", "Firmware", "Settings" }));
@@ -110,8 +113,9 @@ TEST_F(SidebarFixture, TheRoutineBeingCreatedHasItsOwnRowWhileNoRoutineIsSelecte
 {
     bool creating = true;
     window.actions().showingNewRoutineDraft = [&] { return creating; };
-    EXPECT_EQ(labels(), (std::vector<std::string> { "Routines", "Morning", "Evening / Schedules off", "New Routine *", "Add Routine",
-                            "Tags", "Desk", "Door", "Add Tag", "Firmware", "Settings" }));
+    EXPECT_EQ(labels(),
+        (std::vector<std::string> { "Routines", "Morning", "Evening / Schedules off", "New Routine *", "Add Routine",
+            "Tags", "Desk", "Door", "Add Tag", "Firmware", "Settings" }));
     window.modify([](ContentViewPresenter::State& state) { state.routineDetailDraft.label = "Bedtime"; });
     EXPECT_EQ(row(Kind::newRoutine).label, "Bedtime");
 

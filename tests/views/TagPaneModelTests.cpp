@@ -23,12 +23,12 @@ protected:
             { 5, "04 AA BB CC", "Desk" },
             { 7, "04 01 02 03", "Door" },
         };
-        device->data.routines = { RoutinePayload { 1, "Morning",
-            { { 1, 0, 0, "7", 30, "Step", 0 } }, {}, {} } };
+        device->data.routines = { RoutinePayload { 1, "Morning", { { 1, 0, 0, "7", 30, "Step", 0 } }, {}, {} } };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         ContentViewPresenter::Actions actions;
-        actions.defer = [this](std::function<void()> work) { scheduler.schedule(std::chrono::milliseconds(0), std::move(work)); };
+        actions.defer
+            = [this](std::function<void()> work) { scheduler.schedule(std::chrono::milliseconds(0), std::move(work)); };
         window = std::make_unique<ContentViewPresenter>(std::move(actions));
         TagPaneModel::installWindowActions(*window, *controller);
         pane = std::make_unique<TagPaneModel>(*controller, *window);
@@ -91,7 +91,8 @@ TEST_F(TagPaneTest, DeletingMovesTheSelectionAndAnEmptyListLeavesNone)
 {
     select(3);
     for (std::uint32_t id : { 3u, 5u }) {
-        ASSERT_TRUE(TagPaneModel::confirmDeleteTag(*controller, *window, *controller->tagForIdReference(std::to_string(id))));
+        ASSERT_TRUE(
+            TagPaneModel::confirmDeleteTag(*controller, *window, *controller->tagForIdReference(std::to_string(id))));
     }
     EXPECT_EQ(window->state().selectedTagId, 7u) << "deleting the selected tag selects the first remaining one";
     EXPECT_EQ(pane->name(), "Door");
@@ -168,8 +169,9 @@ TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
 
     // A UID changed on the device shows in the field.
     device->send({ { "type", "tags_state" },
-        { "tags", Json::array({ toJson(TagInfo { 3, "04 1A 22 33", "Kitchen" }),
-                      toJson(TagInfo { 5, "04 FE", "Desk" }), toJson(TagInfo { 7, "04 01 02 03", "Door" }) }) } });
+        { "tags",
+            Json::array({ toJson(TagInfo { 3, "04 1A 22 33", "Kitchen" }), toJson(TagInfo { 5, "04 FE", "Desk" }),
+                toJson(TagInfo { 7, "04 01 02 03", "Door" }) }) } });
     settle();
     EXPECT_EQ(pane->uid(), "04 FE");
 }
@@ -198,7 +200,9 @@ TEST_F(TagPaneTest, CreatingByScanNeverTouchesTheSelectedTag)
     EXPECT_EQ(controller->tags().back().uid, "04 CA FE");
     EXPECT_EQ(pane->uid(), "04 AA BB CC");
     const auto sent = sentCommands();
-    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& text) { return text.starts_with("tag:update"); }), 0);
+    EXPECT_EQ(
+        std::count_if(sent.begin(), sent.end(), [](const std::string& text) { return text.starts_with("tag:update"); }),
+        0);
     EXPECT_NE(std::find(sent.begin(), sent.end(), "tag:create id=8 uid=\"04 CA FE\" name=\"Garage\""), sent.end());
 }
 

@@ -18,7 +18,8 @@ FirmwareAsset releaseWith(std::initializer_list<Target> targets)
     FirmwareAsset asset;
     asset.version = "1.4.0";
     for (Target target : targets) {
-        asset.factoryAssets[rawValue(target)] = FirmwareFactoryAsset { *Url::parse("https://example.com/f.bin"), "f.bin", 10, "ab" };
+        asset.factoryAssets[rawValue(target)]
+            = FirmwareFactoryAsset { *Url::parse("https://example.com/f.bin"), "f.bin", 10, "ab" };
     }
     return asset;
 }
@@ -62,15 +63,18 @@ TEST(UsbSetupScreens, EachCheckStateHasItsScreenAndAFlashReplacesThemAll)
         { Check::checkingCompatibility, { Phase::probing, "x" }, Kind::checking, "Checking if Tavrik can be installed" },
         { Check::multipleDevices, {}, Kind::message,
             "Multiple devices detected, please only connect the device you want to set up" },
-        { Check::tavrikAlreadyInstalled, { Phase::idle, "Tavrik 1.4.0 is installed." }, Kind::message, "Tavrik 1.4.0 is installed." },
-        { Check::tavrikAlreadyInstalled, { Phase::idle, "" }, Kind::message, "Tavrik is already installed on this device" },
+        { Check::tavrikAlreadyInstalled, { Phase::idle, "Tavrik 1.4.0 is installed." }, Kind::message,
+            "Tavrik 1.4.0 is installed." },
+        { Check::tavrikAlreadyInstalled, { Phase::idle, "" }, Kind::message,
+            "Tavrik is already installed on this device" },
         { Check::unsupportedDevice, {}, Kind::message, "It seems Tavrik cannot be installed on the connected device" },
         { Check::needsManualWake, {}, Kind::manualWake, "Wake the connected device, then check again" },
         { Check::readyForTargetSelection, {}, Kind::picker, "" },
         { Check::targetSetup, {}, Kind::picker, "" },
         { Check::waitingForDevice, { Phase::flashing, "", 10, 100 }, Kind::installationProgress, "" },
         { Check::targetSetup, { Phase::flashing, "", 0, 0 }, Kind::installationProgress, "" },
-        { Check::multipleDevices, { Phase::completed, "Time updated." }, Kind::installationSuccess, "Installation successful!" },
+        { Check::multipleDevices, { Phase::completed, "Time updated." }, Kind::installationSuccess,
+            "Installation successful!" },
         { Check::targetSetup, { Phase::failed, "USB install failed" }, Kind::picker, "" },
     };
     for (const auto& entry : cases) {
@@ -151,22 +155,50 @@ TEST(UsbSetupScreens, StatusLineNamesTheFirstThingMissing)
         UsbSetupInputs inputs;
         std::optional<std::string> message;
     } cases[] = {
-        { "probing wins", with(embed, [](auto& in) { in.flashStatus = { Phase::probing, "Checking the board...", 0, 0 }; in.hasDetectedInstalledTavrik = true; }),
+        { "probing wins",
+            with(embed,
+                [](auto& in) {
+                    in.flashStatus = { Phase::probing, "Checking the board...", 0, 0 };
+                    in.hasDetectedInstalledTavrik = true;
+                }),
             "Checking the board..." },
-        { "installed", with(m5, [](auto& in) { in.device = board(Target::m5StickCPlus2, true); in.hasDetectedInstalledTavrik = true; in.target.reset(); }),
+        { "installed",
+            with(m5,
+                [](auto& in) {
+                    in.device = board(Target::m5StickCPlus2, true);
+                    in.hasDetectedInstalledTavrik = true;
+                    in.target.reset();
+                }),
             "Tavrik firmware is already installed on the connected device." },
-        { "candidate, no model", with(m5, [](auto& in) { in.target.reset(); in.hasVerifiedDevice = false; }),
+        { "candidate, no model",
+            with(m5,
+                [](auto& in) {
+                    in.target.reset();
+                    in.hasVerifiedDevice = false;
+                }),
             "Compatible device detected. Select its model to continue." },
         { "nothing", UsbSetupInputs {}, "Connect a supported USB device to continue." },
         { "not verified", with(embed, [](auto& in) { in.hasVerifiedDevice = false; }),
             "Connect LILYGO T-Embed CC1101 with USB to set it up" },
-        { "release loading", with(m5, [](auto& in) { in.firmware.availableFirmwareAsset.reset(); in.firmware.uploadPhase = FirmwareUploadStatus::Phase::checking; }),
+        { "release loading",
+            with(m5,
+                [](auto& in) {
+                    in.firmware.availableFirmwareAsset.reset();
+                    in.firmware.uploadPhase = FirmwareUploadStatus::Phase::checking;
+                }),
             "Loading the install build..." },
-        { "no release", with(m5, [](auto& in) { in.firmware.availableFirmwareAsset.reset(); in.firmware.firmwareSourceDescription = "Local builds"; }),
+        { "no release",
+            with(m5,
+                [](auto& in) {
+                    in.firmware.availableFirmwareAsset.reset();
+                    in.firmware.firmwareSourceDescription = "Local builds";
+                }),
             "No install build is available from Local builds." },
-        { "no image for the model", with(embed, [](auto& in) { in.firmware.availableFirmwareAsset = releaseWith({ Target::m5StickCPlus2 }); }),
+        { "no image for the model",
+            with(embed, [](auto& in) { in.firmware.availableFirmwareAsset = releaseWith({ Target::m5StickCPlus2 }); }),
             "No LILYGO T-Embed CC1101 install build is available from Published HTTPS." },
-        { "embed without network", with(embed, [](auto& in) { in.wifiSsid = " \n"; }), "Select its Wi-Fi network to continue." },
+        { "embed without network", with(embed, [](auto& in) { in.wifiSsid = " \n"; }),
+            "Select its Wi-Fi network to continue." },
         { "embed ready", embed, std::nullopt },
         { "m5 needs no network", m5, std::nullopt },
     };
@@ -182,8 +214,8 @@ TEST(UsbSetupScreens, InstallIsEnabledOnlyWhenEverythingIsInPlace)
         return inputs;
     };
     const UsbSetupInputs m5 = verified(Target::m5StickCPlus2);
-    const UsbSetupInputs embedVerified
-        = with(verifiedEmbedWithNetworks(), [](auto& in) { in.wifiVerification = UsbWifiVerificationState::verified(); });
+    const UsbSetupInputs embedVerified = with(
+        verifiedEmbedWithNetworks(), [](auto& in) { in.wifiVerification = UsbWifiVerificationState::verified(); });
     const struct {
         std::string name;
         UsbSetupInputs inputs;
@@ -193,11 +225,17 @@ TEST(UsbSetupScreens, InstallIsEnabledOnlyWhenEverythingIsInPlace)
         { "m5 without Wi-Fi", m5, true, true },
         { "m5 not verified", with(m5, [](auto& in) { in.hasVerifiedDevice = false; }), false, false },
         { "m5 without release", with(m5, [](auto& in) { in.firmware.availableFirmwareAsset.reset(); }), true, false },
-        { "m5 without its image", with(m5, [](auto& in) { in.firmware.availableFirmwareAsset = releaseWith({ Target::lilyGoTEmbedCc1101 }); }), true, false },
+        { "m5 without its image",
+            with(m5, [](auto& in) { in.firmware.availableFirmwareAsset = releaseWith({ Target::lilyGoTEmbedCc1101 }); }),
+            true, false },
         { "embed verified network", embedVerified, true, true },
         { "embed network not checked", verifiedEmbedWithNetworks(), true, false },
-        { "embed network testing", with(embedVerified, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::testing(); }), true, false },
-        { "embed network failed", with(embedVerified, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::failed("x"); }), true, false },
+        { "embed network testing",
+            with(embedVerified, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::testing(); }), true,
+            false },
+        { "embed network failed",
+            with(embedVerified, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::failed("x"); }), true,
+            false },
         { "embed blank network", with(embedVerified, [](auto& in) { in.wifiSsid = "  "; }), true, false },
     };
     for (const auto& entry : cases) {
@@ -229,24 +267,39 @@ TEST(UsbSetupScreens, WifiFormOnlyForAVerifiedEmbedWithItsBusyRules)
         std::vector<UsbWifiNotification> notes;
     } cases[] = {
         { "ready", ready, { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true, true, {} },
-        { "no networks", with(ready, [](auto& in) { in.wifiNetworks.clear(); in.wifiSsid.clear(); in.wifiScanMessage = "No networks found nearby."; }),
+        { "no networks",
+            with(ready,
+                [](auto& in) {
+                    in.wifiNetworks.clear();
+                    in.wifiSsid.clear();
+                    in.wifiScanMessage = "No networks found nearby.";
+                }),
             { { "No networks found", "" } }, false, true, true, false, { { Style::plain, "No networks found nearby." } } },
-        { "scanning", with(ready, [](auto& in) { in.wifiScanInProgress = true; }), { { "Home", "Home" }, { "Cafe", "Cafe" } }, false, false,
-            false, false, { { Style::progress, "Checking available Wi-Fi networks" } } },
+        { "scanning", with(ready, [](auto& in) { in.wifiScanInProgress = true; }),
+            { { "Home", "Home" }, { "Cafe", "Cafe" } }, false, false, false, false,
+            { { Style::progress, "Checking available Wi-Fi networks" } } },
         { "testing", with(ready, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::testing(); }),
-            { { "Home", "Home" }, { "Cafe", "Cafe" } }, false, false, false, false, { { Style::progress, "Checking Wi-Fi connection" } } },
+            { { "Home", "Home" }, { "Cafe", "Cafe" } }, false, false, false, false,
+            { { Style::progress, "Checking Wi-Fi connection" } } },
         { "verified", with(ready, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::verified(); }),
-            { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true, true, { { Style::verified, "Wi-Fi connection verified" } } },
-        { "failed stays editable", with(ready, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::failed("Wrong password"); }),
+            { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true, true,
+            { { Style::verified, "Wi-Fi connection verified" } } },
+        { "failed stays editable",
+            with(ready, [](auto& in) { in.wifiVerification = UsbWifiVerificationState::failed("Wrong password"); }),
             { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true, true,
             { { Style::failed, "Wi-Fi connection failed: Wrong password" } } },
         // No trimming for the save button: a space is a name.
-        { "space as name", with(ready, [](auto& in) { in.wifiSsid = " "; }), { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true,
-            true, {} },
-        { "empty name", with(ready, [](auto& in) { in.wifiSsid.clear(); }), { { "Home", "Home" }, { "Cafe", "Cafe" } }, true, true, true,
-            false, {} },
-        { "scan message after a scan", with(ready, [](auto& in) { in.wifiScanInProgress = true; in.wifiScanMessage = "Scan took long";
-                                              in.wifiVerification = UsbWifiVerificationState::failed("x"); }),
+        { "space as name", with(ready, [](auto& in) { in.wifiSsid = " "; }), { { "Home", "Home" }, { "Cafe", "Cafe" } },
+            true, true, true, true, {} },
+        { "empty name", with(ready, [](auto& in) { in.wifiSsid.clear(); }), { { "Home", "Home" }, { "Cafe", "Cafe" } },
+            true, true, true, false, {} },
+        { "scan message after a scan",
+            with(ready,
+                [](auto& in) {
+                    in.wifiScanInProgress = true;
+                    in.wifiScanMessage = "Scan took long";
+                    in.wifiVerification = UsbWifiVerificationState::failed("x");
+                }),
             { { "Home", "Home" }, { "Cafe", "Cafe" } }, false, false, false, false,
             { { Style::progress, "Checking available Wi-Fi networks" }, { Style::plain, "Scan took long" },
                 { Style::failed, "Wi-Fi connection failed: x" } } },
@@ -311,8 +364,10 @@ TEST(UsbSetupScreens, InstallWarningAndEntryPoint)
         std::string message;
     } cases[] = {
         { board(Target::m5StickCPlus2), "Installing Tavrik for M5 StickC Plus2 over USB will wipe the device." },
-        { board(Target::lilyGoTEmbedCc1101), "Installing Tavrik for LILYGO T-Embed CC1101 over USB will wipe the device." },
-        { board(Target::m5StickCPlus2, true), "Installing over USB will wipe the device and erase its current Tavrik data." },
+        { board(Target::lilyGoTEmbedCc1101),
+            "Installing Tavrik for LILYGO T-Embed CC1101 over USB will wipe the device." },
+        { board(Target::m5StickCPlus2, true),
+            "Installing over USB will wipe the device and erase its current Tavrik data." },
         { board(std::nullopt), "Installing over USB will wipe the device and erase its current Tavrik data." },
         { std::nullopt, "Installing over USB will wipe the device and erase its current Tavrik data." },
     };
@@ -328,7 +383,8 @@ TEST(UsbSetupScreens, InstallWarningAndEntryPoint)
 TEST(DeviceArtwork, QuestionMarkAndPictureNames)
 {
     const auto stem = DeviceArtworkGeometry::questionMarkStem(30, 46);
-    const auto near = [](QPointF a, QPointF b) { return std::abs(a.x() - b.x()) < 1e-9 && std::abs(a.y() - b.y()) < 1e-9; };
+    const auto near
+        = [](QPointF a, QPointF b) { return std::abs(a.x() - b.x()) < 1e-9 && std::abs(a.y() - b.y()) < 1e-9; };
     EXPECT_TRUE(near(stem.start, QPointF(5.7, 13.8)));
     EXPECT_TRUE(near(stem.curves[0].end, QPointF(15, 3.68)));
     EXPECT_TRUE(near(stem.curves[1].end, QPointF(24.3, 13.8)));
@@ -338,7 +394,8 @@ TEST(DeviceArtwork, QuestionMarkAndPictureNames)
     EXPECT_TRUE(near(DeviceArtworkGeometry::questionMarkStem(60, 92).start, QPointF(11.4, 27.6)));
 
     EXPECT_EQ(DeviceArtworkGeometry::artworkRelativePath(Target::m5StickCPlus2), "DeviceImages/m5-stickc-plus2.png");
-    EXPECT_EQ(DeviceArtworkGeometry::artworkRelativePath(Target::lilyGoTEmbedCc1101), "DeviceImages/lilygo-t-embed-cc1101.png");
+    EXPECT_EQ(DeviceArtworkGeometry::artworkRelativePath(Target::lilyGoTEmbedCc1101),
+        "DeviceImages/lilygo-t-embed-cc1101.png");
 }
 
 class UsbSetupFlow : public ::testing::Test, public UsbSetupWorld {
@@ -346,7 +403,10 @@ protected:
     std::unique_ptr<UsbSetupModel> model = makeModel();
     int changes = 0;
 
-    void SetUp() override { QObject::connect(model.get(), &UsbSetupModel::changed, [this] { ++changes; }); }
+    void SetUp() override
+    {
+        QObject::connect(model.get(), &UsbSetupModel::changed, [this] { ++changes; });
+    }
 
     void openFlow()
     {
@@ -406,7 +466,8 @@ TEST_F(UsbSetupFlow, AnEmbedFromWaitingToInstalled)
     EXPECT_EQ(window->state().selectedPane, ContentViewPresenter::SidebarPane::firmware);
     ASSERT_NE(window->alerts().current(), nullptr);
     EXPECT_EQ(window->alerts().current()->title, "Install Tavrik Firmware?");
-    EXPECT_EQ(window->alerts().current()->message, "Installing Tavrik for LILYGO T-Embed CC1101 over USB will wipe the device.");
+    EXPECT_EQ(window->alerts().current()->message,
+        "Installing Tavrik for LILYGO T-Embed CC1101 over USB will wipe the device.");
     answerAlert("Install over USB");
     EXPECT_EQ(model->screen().kind, Kind::installationProgress);
     finishDownload();
@@ -456,7 +517,8 @@ TEST_F(UsbSetupFlow, EditingTheNetworkDropsItsVerificationAndTheM5NeedsNone)
     model->setWifiSsid("Cafe");
     answerOthersUntil("wifi-scan");
     model->scanAgain();
-    answer("wifi-scan", "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Attic\",\"rssi\":-40,\"channel\":3,\"auth\":\"wpa2\"}\n");
+    answer("wifi-scan",
+        "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Attic\",\"rssi\":-40,\"channel\":3,\"auth\":\"wpa2\"}\n");
     EXPECT_EQ(window->state().usbWifiSsid, "Attic");
 
     // Another model: no form, no Wi-Fi, "Install" at once.
@@ -497,7 +559,8 @@ TEST_F(UsbSetupFlow, LeavingThePickerClearsOtherAndClosingStopsTheWatch)
     model.reset();
     window->modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; });
     EXPECT_TRUE(service->isMonitoring());
-    EXPECT_EQ(window->actions().usbInstallAlertMessage(), "Installing over USB will wipe the device and erase its current Tavrik data.");
+    EXPECT_EQ(window->actions().usbInstallAlertMessage(),
+        "Installing over USB will wipe the device and erase its current Tavrik data.");
 }
 
 TEST_F(UsbSetupFlow, TheInstallBuildIsReadAgainWhenTheControllerSaysSo)

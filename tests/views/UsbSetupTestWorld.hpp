@@ -32,12 +32,14 @@ public:
         asset = FirmwareAsset {};
         asset->version = "1.4.0";
         for (const auto target : allUsbOnboardingTargets) {
-            asset->factoryAssets[rawValue(target)] = FirmwareFactoryAsset {
-                *Url::parse("https://example.com/" + rawValue(target) + ".bin"), rawValue(target) + "-factory.bin", 4096, "ab12" };
+            asset->factoryAssets[rawValue(target)]
+                = FirmwareFactoryAsset { *Url::parse("https://example.com/" + rawValue(target) + ".bin"),
+                      rawValue(target) + "-factory.bin", 4096, "ab12" };
         }
         firmware = UsbSetupFirmware { asset, "Published HTTPS", FirmwareUploadStatus::Phase::idle };
         service = std::make_unique<UsbOnboardingService>([this] { return firmware.availableFirmwareAsset; },
-            [this](const Url&, std::int64_t, const std::string&, std::function<void(UsbOnboardingService::DownloadResult)> done) {
+            [this](const Url&, std::int64_t, const std::string&,
+                std::function<void(UsbOnboardingService::DownloadResult)> done) {
                 downloads.push_back(std::move(done));
                 return [] {};
             },
@@ -49,9 +51,8 @@ public:
         actions.stopUsbDeviceMonitoring = [s] { s->stopUsbDeviceMonitoring(); };
         actions.startUsbWifiScan = [s] { s->startUsbWifiScan(); };
         actions.invalidateUsbWifiVerification = [s] { s->invalidateUsbWifiVerification(); };
-        actions.startUsbOnboardingFlash = [s](const std::string& ssid, const std::string& password) {
-            s->startUsbOnboardingFlash(ssid, password);
-        };
+        actions.startUsbOnboardingFlash
+            = [s](const std::string& ssid, const std::string& password) { s->startUsbOnboardingFlash(ssid, password); };
         actions.clearUsbOnboardingNotice = [s] { s->clearUsbOnboardingNotice(); };
         window = std::make_unique<ContentViewPresenter>(std::move(actions));
         QObject::connect(service.get(), &UsbOnboardingService::changed, window.get(), [this] { observe(); });
@@ -80,7 +81,8 @@ public:
     std::shared_ptr<FakeUsbEnvironment::Call> pending(const std::string& subcommand)
     {
         const auto call = usb.onlyPending();
-        EXPECT_TRUE(call != nullptr) << "expected one run of " << subcommand << ", " << usb.pending().size() << " waiting";
+        EXPECT_TRUE(call != nullptr) << "expected one run of " << subcommand << ", " << usb.pending().size()
+                                     << " waiting";
         if (call) {
             EXPECT_EQ(call->subcommand(), subcommand);
         }

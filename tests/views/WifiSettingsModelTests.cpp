@@ -25,14 +25,16 @@ protected:
             calls.push_back("validate " + ssid + "/" + password);
         };
         ops.sendWifiUpsert = [this](const WifiCandidate& candidate, bool verified) {
-            calls.push_back("upsert " + candidate.ssid + "/" + candidate.password + (verified ? " verified" : " unverified"));
+            calls.push_back(
+                "upsert " + candidate.ssid + "/" + candidate.password + (verified ? " verified" : " unverified"));
         };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
         ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
         ops.clearFailedWifiCandidate = [this] { calls.push_back("clearCandidate"); };
         ops.clearWifiValidationFailure = [this] { calls.push_back("clearFailure"); };
         ops.clearWifiSettingsMessage = [this] { calls.push_back("clearMessage"); };
-        wifi = std::make_unique<WifiSettingsModel>(*window, [this] { return inputs; }, std::move(ops));
+        wifi = std::make_unique<WifiSettingsModel>(
+            *window, [this] { return inputs; }, std::move(ops));
     }
 
     void TearDown() override
@@ -106,7 +108,8 @@ TEST_F(WifiSettingsTest, SavedNetworkStatusByFirstRuleThatApplies)
         { { "D", 0, 0 }, "Saved without verification" },
     };
     for (const Case& test : cases) {
-        EXPECT_EQ(WifiSettingsModel::statusLine(WifiSettingsModel::status(test.credential)), test.line) << test.credential.ssid;
+        EXPECT_EQ(WifiSettingsModel::statusLine(WifiSettingsModel::status(test.credential)), test.line)
+            << test.credential.ssid;
     }
 }
 
@@ -165,7 +168,8 @@ TEST_F(WifiSettingsTest, EditingFixesTheNameAndStartsNoScan)
 TEST_F(WifiSettingsTest, PickerChoosesOnlySupportedNetworksAndOtherNetworkTypesAName)
 {
     wifi->beginAddingWifiCredential();
-    inputs.nearbyWifiNetworks = { { "Cafe", -40, "open", 1 }, { "Office", -50, "wpa2", 1 }, { "Lab", -60, "wpa3-enterprise", 0 } };
+    inputs.nearbyWifiNetworks
+        = { { "Cafe", -40, "open", 1 }, { "Office", -50, "wpa2", 1 }, { "Lab", -60, "wpa3-enterprise", 0 } };
     EXPECT_EQ(wifi->networkChoice(), WifiSettingsModel::NetworkChoice::picker);
     EXPECT_TRUE(WifiSettingsModel::isOpen(inputs.nearbyWifiNetworks[0]));
     EXPECT_FALSE(WifiSettingsModel::isOpen(inputs.nearbyWifiNetworks[1]));
@@ -219,7 +223,8 @@ TEST_F(WifiSettingsTest, AFailedValidationOffersTryAgainAndSaveAnywayForThatNetw
     calls.clear();
     wifi->tryAgain();
     wifi->saveAnyway();
-    EXPECT_EQ(calls, (std::vector<std::string> { "validate Home/wrong", "clearFailure", "upsert Home/wrong unverified" }));
+    EXPECT_EQ(
+        calls, (std::vector<std::string> { "validate Home/wrong", "clearFailure", "upsert Home/wrong unverified" }));
     inputs.failedWifiCandidate.reset();
     calls.clear();
     wifi->saveAnyway();
@@ -232,7 +237,8 @@ TEST_F(WifiSettingsTest, RemovingAsksFirst)
     savedNetworks(2, 3);
     wifi->select("Net 1");
     EXPECT_EQ(wifi->removeQuestion(),
-        (WifiSettingsModel::Question { "Remove Wi-Fi Network?", "Tavrik will forget \u201CNet 1\u201D.", "Remove", "Cancel" }));
+        (WifiSettingsModel::Question {
+            "Remove Wi-Fi Network?", "Tavrik will forget \u201CNet 1\u201D.", "Remove", "Cancel" }));
     wifi->confirmRemoveSelectedWifiCredential(false);
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Net 1");
     EXPECT_TRUE(calls.empty());

@@ -16,8 +16,9 @@ TEST(WindowAlertQueue, ShowsOneAlertAtATimeInOrderAndEachNoticeOnce)
     QSignalSpy shown(&queue, &WindowAlertQueue::currentChanged);
     std::vector<std::string> pressed;
     const auto alert = [&](std::string key) {
-        return Alert { key, key, "", { { "OK", Role::normal, [&pressed, key] { pressed.push_back(key); } },
-                                        { "Cancel", Role::cancel, [&pressed, key] { pressed.push_back(key + " cancelled"); } } } };
+        return Alert { key, key, "",
+            { { "OK", Role::normal, [&pressed, key] { pressed.push_back(key); } },
+                { "Cancel", Role::cancel, [&pressed, key] { pressed.push_back(key + " cancelled"); } } } };
     };
     queue.raise(alert("firmware:A"));
     queue.raise(alert("wifi:B"));
@@ -45,7 +46,9 @@ TEST(WindowAlertQueue, ShowsOneAlertAtATimeInOrderAndEachNoticeOnce)
 TEST(WindowAlertQueue, AnActionMayRaiseTheNextAlert)
 {
     WindowAlertQueue queue;
-    queue.raise({ "first", "First", "", { { "Next", Role::normal, [&] { queue.raise({ "second", "Second", "", {} }); } } } });
+    queue.raise({ "first", "First", "", { { "Next", Role::normal, [&] {
+                                               queue.raise({ "second", "Second", "", {} });
+                                           } } } });
     queue.answer(0);
     ASSERT_NE(queue.current(), nullptr);
     EXPECT_EQ(queue.current()->key, "second");
@@ -56,8 +59,14 @@ TEST(WindowAlertQueue, AnActionMayRaiseTheNextAlert)
 TEST(TimeSyncPrompt, DriftAndMessageTexts)
 {
     const std::vector<std::pair<std::int64_t, std::string>> drifts {
-        { 0, "0s" }, { 59, "59s" }, { -5, "-5s" }, { -3600, "-3600s" }, { 60, "1m 00s" }, { 3599, "59m 59s" },
-        { 3600, "1h 00m" }, { 7322, "2h 02m" },
+        { 0, "0s" },
+        { 59, "59s" },
+        { -5, "-5s" },
+        { -3600, "-3600s" },
+        { 60, "1m 00s" },
+        { 3599, "59m 59s" },
+        { 3600, "1h 00m" },
+        { 7322, "2h 02m" },
     };
     for (const auto& [seconds, text] : drifts) {
         EXPECT_EQ(formattedTimeDrift(seconds), text) << seconds;

@@ -79,7 +79,7 @@ bool BluezMock::startBus()
 
     daemon.setProcessChannelMode(QProcess::SeparateChannels);
     daemon.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
-                 { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
+        { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
     QByteArray printed;
     const bool ready = processEventsUntil(
         [&] {
@@ -107,12 +107,14 @@ bool BluezMock::startBluez(const QString& templatePath)
 {
     bluez.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     bluez.setStandardOutputFile(QProcess::nullDevice());
-    bluez.start(python, { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
-                          QStringLiteral("--template"), templatePath });
+    bluez.start(python,
+        { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"), QStringLiteral("--template"),
+            templatePath });
     auto bus = QDBusConnection(connectionName);
     const bool owned = processEventsUntil(
         [&] {
-            return bluez.state() == QProcess::NotRunning || bus.interface()->isServiceRegistered(QStringLiteral("org.bluez"));
+            return bluez.state() == QProcess::NotRunning
+                || bus.interface()->isServiceRegistered(QStringLiteral("org.bluez"));
         },
         startTimeoutMs);
     if (!owned || bluez.state() == QProcess::NotRunning) {
@@ -136,11 +138,12 @@ void BluezMock::stopBluez()
 
 QDBusMessage BluezMock::call(const QString& method, const QVariantList& arguments)
 {
-    auto message = QDBusMessage::createMethodCall(QStringLiteral("org.bluez"), QStringLiteral("/"),
-                                                  QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    auto message = QDBusMessage::createMethodCall(
+        QStringLiteral("org.bluez"), QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Mock"), method);
     message.setArguments(arguments);
     const auto reply = QDBusConnection(connectionName).call(message, QDBus::Block, startTimeoutMs);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method.toStdString() << ": " << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << method.toStdString() << ": " << reply.errorMessage().toStdString();
     return reply;
 }
 

@@ -11,8 +11,8 @@ FakeBlePeripheral::FakeBlePeripheral(ManualScheduler& scheduler, std::string ide
 {
 }
 
-void FakeBlePeripheral::offerProfile(TavrikBleProtocolProfile profile, bool withDataCharacteristic,
-    bool withFirmwareCharacteristic)
+void FakeBlePeripheral::offerProfile(
+    TavrikBleProtocolProfile profile, bool withDataCharacteristic, bool withFirmwareCharacteristic)
 {
     const Uuid service = serviceUUID(profile);
     std::vector<BleCharacteristic> characteristics;
@@ -64,13 +64,16 @@ void FakeBlePeripheral::discoverServices(const std::vector<Uuid>& serviceUuids)
     } else {
         std::vector<Uuid> found;
         for (const Uuid& service : offered) {
-            if (serviceUuids.empty() || std::find(serviceUuids.begin(), serviceUuids.end(), service) != serviceUuids.end()) {
+            if (serviceUuids.empty()
+                || std::find(serviceUuids.begin(), serviceUuids.end(), service) != serviceUuids.end()) {
                 found.push_back(service);
             }
         }
         discoveredServices = found;
     }
-    later([this](BlePeripheralDelegate& delegate) { delegate.peripheralDidDiscoverServices(*this, serviceDiscoveryError); });
+    later([this](BlePeripheralDelegate& delegate) {
+        delegate.peripheralDidDiscoverServices(*this, serviceDiscoveryError);
+    });
 }
 
 void FakeBlePeripheral::discoverCharacteristics(const std::vector<Uuid>& characteristicUuids, const Uuid& serviceUuid)
@@ -247,9 +250,8 @@ void FakeBleCentral::connect(const std::shared_ptr<BlePeripheral>& peripheral)
     ++connectCount;
     if (failConnect) {
         failConnect = false;
-        later([peripheral, error = connectError](BleCentralDelegate& delegate) {
-            delegate.centralDidFailToConnect(peripheral, error);
-        });
+        later([peripheral, error = connectError](
+                  BleCentralDelegate& delegate) { delegate.centralDidFailToConnect(peripheral, error); });
         return;
     }
     connected.push_back(peripheral);

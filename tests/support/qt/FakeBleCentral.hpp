@@ -28,8 +28,8 @@ public:
     FakeBlePeripheral(ManualScheduler& scheduler, std::string identifier, std::optional<std::string> name);
 
     // The profile's service with its data and (optionally) firmware characteristic.
-    void offerProfile(TavrikBleProtocolProfile profile, bool withDataCharacteristic = true,
-        bool withFirmwareCharacteristic = true);
+    void offerProfile(
+        TavrikBleProtocolProfile profile, bool withDataCharacteristic = true, bool withFirmwareCharacteristic = true);
     // A service that is not a Tavrik profile.
     void offerService(const Uuid& service, std::vector<BleCharacteristic> characteristics = {});
 

@@ -207,7 +207,8 @@ void FakeTavrik::receiveFirmwareMessage(const std::string& type, const Json& mes
         sendFirmwareStatus({ { "state", "ready" }, { "nextChunkIndex", 0 }, { "ackIntervalChunks", firmwareAckInterval },
             { "expectedBytes", message.value("size", std::int64_t { 0 }) }, { "receivedBytes", 0 } });
     } else if (type == "firmware_commit") {
-        if (!firmwareBegin || static_cast<std::int64_t>(image.size()) != firmwareBegin->value("size", std::int64_t { -1 })) {
+        if (!firmwareBegin
+            || static_cast<std::int64_t>(image.size()) != firmwareBegin->value("size", std::int64_t { -1 })) {
             sendFirmwareStatus({ { "state", "error" }, { "message", "Firmware image incomplete" } });
             return;
         }

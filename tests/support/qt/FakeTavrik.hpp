@@ -24,7 +24,8 @@ namespace tavrik::test {
 class FakeTavrik {
 public:
     FakeTavrik(ManualScheduler& scheduler, FakeBleCentral& central,
-        TavrikBleProtocolProfile profile = TavrikBleProtocolProfile::secureV2, std::optional<std::string> name = "Tavrik");
+        TavrikBleProtocolProfile profile = TavrikBleProtocolProfile::secureV2,
+        std::optional<std::string> name = "Tavrik");
 
     const std::shared_ptr<FakeBlePeripheral>& peripheral() const { return radio; }
 

@@ -14,14 +14,22 @@ constexpr qint64 endlessBlock = 65536;
 QByteArray reason(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 307: return "Temporary Redirect";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -94,7 +102,7 @@ void LoopbackHttpServer::readRequest(QTcpSocket* socket)
         return;
     }
     const bool declared = std::any_of(response.headers.begin(), response.headers.end(),
-                                      [](const auto& header) { return header.first.toLower() == "content-length"; });
+        [](const auto& header) { return header.first.toLower() == "content-length"; });
     if (!declared) {
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     }

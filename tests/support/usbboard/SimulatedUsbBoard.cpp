@@ -57,12 +57,18 @@ std::vector<std::uint8_t> base64Decode(const std::string& text)
     int bits = 0;
     for (const char current : text) {
         int value;
-        if (current >= 'A' && current <= 'Z') value = current - 'A';
-        else if (current >= 'a' && current <= 'z') value = current - 'a' + 26;
-        else if (current >= '0' && current <= '9') value = current - '0' + 52;
-        else if (current == '+') value = 62;
-        else if (current == '/') value = 63;
-        else continue;
+        if (current >= 'A' && current <= 'Z')
+            value = current - 'A';
+        else if (current >= 'a' && current <= 'z')
+            value = current - 'a' + 26;
+        else if (current >= '0' && current <= '9')
+            value = current - '0' + 52;
+        else if (current == '+')
+            value = 62;
+        else if (current == '/')
+            value = 63;
+        else
+            continue;
         buffer = (buffer << 6) | static_cast<std::uint32_t>(value);
         bits += 6;
         if (bits >= 8) {
@@ -145,7 +151,7 @@ void SimulatedUsbBoard::run()
             timeout = static_cast<int>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(pending_.front().due - now).count() + 1);
         }
-        pollfd entries[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        pollfd entries[2] = { { master_, POLLIN, 0 }, { wake_[0], POLLIN, 0 } };
         if (::poll(entries, 2, timeout) < 0 && errno != EINTR) {
             return;
         }
@@ -167,7 +173,7 @@ void SimulatedUsbBoard::emit(std::vector<std::uint8_t> bytes, std::chrono::milli
     if (!pending_.empty() && pending_.back().due > due) {
         due = pending_.back().due;
     }
-    pending_.push_back(Pending {due, std::move(bytes)});
+    pending_.push_back(Pending { due, std::move(bytes) });
 }
 
 void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
@@ -229,7 +235,7 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
 
 void SimulatedUsbBoard::sendFrame(std::uint8_t command, std::vector<std::uint8_t> frame)
 {
-    std::vector<std::uint8_t> out {0xC0};
+    std::vector<std::uint8_t> out { 0xC0 };
     for (const std::uint8_t byte : frame) {
         if (byte == 0xC0) {
             out.push_back(0xDB);
@@ -247,7 +253,7 @@ void SimulatedUsbBoard::sendFrame(std::uint8_t command, std::vector<std::uint8_t
 }
 
 void SimulatedUsbBoard::reply(std::uint8_t command, std::uint32_t value, const std::vector<std::uint8_t>& payload,
-                              std::uint8_t status, std::uint8_t reason)
+    std::uint8_t status, std::uint8_t reason)
 {
     std::vector<std::uint8_t> body = payload;
     if (options_.fault == SimulatedFault::refuseCommand && command == options_.faultCommand) {
@@ -263,8 +269,8 @@ void SimulatedUsbBoard::reply(std::uint8_t command, std::uint32_t value, const s
     if (options_.fault == SimulatedFault::shortReply && command == options_.faultCommand) {
         body.assign(1, 0);
     }
-    std::vector<std::uint8_t> frame {0x01, command, static_cast<std::uint8_t>(body.size()),
-                                     static_cast<std::uint8_t>(body.size() >> 8)};
+    std::vector<std::uint8_t> frame { 0x01, command, static_cast<std::uint8_t>(body.size()),
+        static_cast<std::uint8_t>(body.size() >> 8) };
     put32(frame, value);
     frame.insert(frame.end(), body.begin(), body.end());
     sendFrame(command, std::move(frame));
@@ -298,7 +304,8 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
         romRequests_.push_back(command);
     }
     if (options_.fault == SimulatedFault::noise) {
-        const std::string text = "ets Jun  8 2016 00:22:57\r\nrst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n";
+        const std::string text
+            = "ets Jun  8 2016 00:22:57\r\nrst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n";
         emit(std::vector<std::uint8_t>(text.begin(), text.end()));
         return;
     }
@@ -371,8 +378,8 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
         {
             std::lock_guard lock(mutex_);
             const std::uint32_t first = offset / 0x1000 * 0x1000;
-            const std::uint32_t last = std::min<std::uint32_t>((offset + eraseSize + 0xFFF) / 0x1000 * 0x1000,
-                                                               static_cast<std::uint32_t>(flash_.size()));
+            const std::uint32_t last = std::min<std::uint32_t>(
+                (offset + eraseSize + 0xFFF) / 0x1000 * 0x1000, static_cast<std::uint32_t>(flash_.size()));
             std::fill(flash_.begin() + first, flash_.begin() + last, 0xFF);
         }
         if (inflating_) {
@@ -533,25 +540,24 @@ void SimulatedUsbBoard::handleLine(const std::string& rawLine)
     if (space != std::string::npos) {
         body = nlohmann::json::parse(line.substr(space + 1), nullptr, false);
         if (body.is_discarded() || !body.is_object()) {
-            sendLine("error", {{"message", "Malformed request."}});
+            sendLine("error", { { "message", "Malformed request." } });
             return;
         }
     }
     SimulatedBoardMode mode;
     {
         std::lock_guard lock(mutex_);
-        requests_.push_back(Request {verb, body});
+        requests_.push_back(Request { verb, body });
         mode = mode_;
     }
     const std::string board = options_.target == "m5stick-c" ? "M5 StickC Plus2" : "LILYGO T-Embed CC1101";
     if (verb == "hello") {
         if (mode == SimulatedBoardMode::tavrikFirmware) {
-            sendLine("hello", {{"role", "tavrik"},
-                               {"firmwareVersion", options_.firmwareVersion},
-                               {"hardwareTarget", options_.target},
-                               {"bleProtocolVersion", options_.bleProtocolVersion}});
+            sendLine("hello",
+                { { "role", "tavrik" }, { "firmwareVersion", options_.firmwareVersion },
+                    { "hardwareTarget", options_.target }, { "bleProtocolVersion", options_.bleProtocolVersion } });
         } else {
-            sendLine("hello", {{"role", "probe"}, {"target", options_.target}});
+            sendLine("hello", { { "role", "probe" }, { "target", options_.target } });
         }
         return;
     }
@@ -559,7 +565,7 @@ void SimulatedUsbBoard::handleLine(const std::string& rawLine)
         if (verb == "configure" || verb == "set-time") {
             sendLine("ok", nlohmann::ordered_json::object());
         } else {
-            sendLine("error", {{"message", "Unknown request " + verb + "."}});
+            sendLine("error", { { "message", "Unknown request " + verb + "." } });
         }
         return;
     }
@@ -570,20 +576,23 @@ void SimulatedUsbBoard::handleLine(const std::string& rawLine)
             labels_ = data;
         }
         if (data.size() != 3480) {
-            sendLine("error", {{"message", "The label pack has the wrong size."}});
+            sendLine("error", { { "message", "The label pack has the wrong size." } });
         } else {
             sendLine("ok", nlohmann::ordered_json::object());
         }
     } else if (verb == "start") {
         sendLine("ok", nlohmann::ordered_json::object());
-        sendLine("status", {{"type", "status"}, {"target", options_.target}, {"board", board}, {"stage", "button"},
-                            {"instruction", "Press the main button."}});
+        sendLine("status",
+            { { "type", "status" }, { "target", options_.target }, { "board", board }, { "stage", "button" },
+                { "instruction", "Press the main button." } });
         if (options_.probePasses) {
-            sendLine("result", {{"type", "result"}, {"target", options_.target}, {"board", board}, {"stage", "passed"},
-                                {"result", "pass"}, {"button", "pressed"}});
+            sendLine("result",
+                { { "type", "result" }, { "target", options_.target }, { "board", board }, { "stage", "passed" },
+                    { "result", "pass" }, { "button", "pressed" } });
         } else {
-            sendLine("result", {{"type", "result"}, {"target", options_.target}, {"board", board}, {"stage", "failed"},
-                                {"result", "fail"}, {"message", "The display did not respond."}});
+            sendLine("result",
+                { { "type", "result" }, { "target", options_.target }, { "board", board }, { "stage", "failed" },
+                    { "result", "fail" }, { "message", "The display did not respond." } });
         }
     } else if (verb == "stage" || verb == "stop") {
         sendLine("ok", nlohmann::ordered_json::object());
@@ -594,23 +603,24 @@ void SimulatedUsbBoard::handleLine(const std::string& rawLine)
         }
     } else if (verb == "wifi-scan") {
         for (const auto& network : options_.networks) {
-            sendLine("network", {{"ssid", network.ssid}, {"rssi", network.rssi}, {"channel", network.channel},
-                                 {"auth", network.auth}});
+            sendLine("network",
+                { { "ssid", network.ssid }, { "rssi", network.rssi }, { "channel", network.channel },
+                    { "auth", network.auth } });
         }
         sendLine("done", nlohmann::ordered_json::object());
     } else if (verb == "wifi-test") {
         const std::string ssid = body.value("ssid", std::string());
         const std::string password = body.value("password", std::string());
         const auto found = std::find_if(options_.networks.begin(), options_.networks.end(),
-                                        [&](const SimulatedNetwork& network) { return network.ssid == ssid; });
+            [&](const SimulatedNetwork& network) { return network.ssid == ssid; });
         if (found != options_.networks.end() && found->password == password) {
-            sendLine("wifi-test", {{"result", "pass"}, {"rssi", found->rssi}, {"channel", found->channel},
-                                   {"auth", found->auth}});
+            sendLine("wifi-test",
+                { { "result", "pass" }, { "rssi", found->rssi }, { "channel", found->channel }, { "auth", found->auth } });
         } else {
-            sendLine("wifi-test", {{"result", "fail"}});
+            sendLine("wifi-test", { { "result", "fail" } });
         }
     } else {
-        sendLine("error", {{"message", "Unknown request " + verb + "."}});
+        sendLine("error", { { "message", "Unknown request " + verb + "." } });
     }
 }
 
@@ -618,7 +628,7 @@ std::vector<std::uint8_t> SimulatedUsbBoard::flash(std::size_t offset, std::size
 {
     std::lock_guard lock(mutex_);
     return std::vector<std::uint8_t>(flash_.begin() + static_cast<std::ptrdiff_t>(offset),
-                                     flash_.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        flash_.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
 std::size_t SimulatedUsbBoard::programmedBytes() const

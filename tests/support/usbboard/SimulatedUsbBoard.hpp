@@ -23,12 +23,12 @@ enum class SimulatedBoardMode { romLoader, tavrikFirmware, probeImage };
 
 enum class SimulatedFault {
     none,
-    silence,         // nothing ever comes back
-    noise,           // the board prints text but never answers as a ROM loader
-    refuseCommand,   // `faultCommand` gets status 1, reason `faultReason`
-    shortReply,      // `faultCommand` gets a one-byte body
-    slowReply,       // `faultCommand` is answered after `slowDelay`
-    corruptFlash,    // one written byte reads back wrong
+    silence, // nothing ever comes back
+    noise, // the board prints text but never answers as a ROM loader
+    refuseCommand, // `faultCommand` gets status 1, reason `faultReason`
+    shortReply, // `faultCommand` gets a one-byte body
+    slowReply, // `faultCommand` is answered after `slowDelay`
+    corruptFlash, // one written byte reads back wrong
     stallAfterBlock, // after the first compressed block nothing more is answered
 };
 
@@ -48,7 +48,7 @@ struct SimulatedUsbBoardOptions {
     SimulatedFault fault = SimulatedFault::none;
     std::uint8_t faultCommand = 0;
     std::uint8_t faultReason = 5;
-    std::chrono::milliseconds slowDelay {400};
+    std::chrono::milliseconds slowDelay { 400 };
     std::string firmwareVersion = "1.4.0";
     int bleProtocolVersion = 2;
     bool probePasses = true;
@@ -101,7 +101,7 @@ private:
     void handleFrame(const std::vector<std::uint8_t>& frame);
     void handleLine(const std::string& line);
     void reply(std::uint8_t command, std::uint32_t value, const std::vector<std::uint8_t>& payload,
-               std::uint8_t status = 0, std::uint8_t reason = 0);
+        std::uint8_t status = 0, std::uint8_t reason = 0);
     void sendFrame(std::uint8_t command, std::vector<std::uint8_t> frame);
     void sendLine(const std::string& verb, const nlohmann::ordered_json& body);
     void emit(std::vector<std::uint8_t> bytes, std::chrono::milliseconds delay = {});
@@ -110,7 +110,7 @@ private:
     SimulatedUsbBoardOptions options_;
     int master_ = -1;
     int slave_ = -1;
-    int wake_[2] = {-1, -1};
+    int wake_[2] = { -1, -1 };
     std::string portPath_;
     std::thread thread_;
 
