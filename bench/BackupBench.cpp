@@ -1,5 +1,5 @@
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 #include "TavrikCore/Link/BleDataChannel.hpp"
 #include "TavrikCore/Link/BleDataFrame.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Session/CompanionSession.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>

@@ -3,7 +3,7 @@
 // series of notifications, each a length byte and that many bytes; a zero length stands for the
 // link reporting a completed write.
 #include "TavrikCore/Link/BleDataChannel.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
 
 #include <cstdlib>

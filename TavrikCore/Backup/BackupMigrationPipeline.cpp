@@ -1,7 +1,7 @@
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 
 #include "TavrikCore/Backup/BackupSchemaChain.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <stdexcept>
 #include <utility>

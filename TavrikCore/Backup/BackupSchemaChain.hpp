@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Backup/BackupSchemaVersion.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <string>
 #include <vector>

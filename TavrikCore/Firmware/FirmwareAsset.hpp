@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Firmware/FirmwareHardwareTarget.hpp"
-#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 
 #include "TavrikCore/Firmware/FirmwareAsset.hpp"
 #include "TavrikCore/Firmware/FirmwareHardwareTarget.hpp"
-#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <map>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
 
 #include "TavrikCore/Firmware/FirmwareManifestError.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <cstdint>
 #include <string>

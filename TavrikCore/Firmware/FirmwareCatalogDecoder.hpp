@@ -1,8 +1,8 @@
 #pragma once
 
 #include "TavrikCore/Firmware/FirmwareCatalog.hpp"
-#include "TavrikCore/Firmware/Url.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <array>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "TavrikCore/Firmware/FirmwareTransfer.hpp"
 
 #include "TavrikCore/Firmware/FirmwareHardwareTarget.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <algorithm>
 #include <charconv>

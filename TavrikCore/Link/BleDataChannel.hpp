@@ -4,8 +4,8 @@
 #include "TavrikCore/Link/BleDataMessageLogDetail.hpp"
 #include "TavrikCore/Link/BleDataTransport.hpp"
 #include "TavrikCore/Link/ReliableDelivery.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
 
 #include <concepts>

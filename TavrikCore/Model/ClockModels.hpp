@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Support/Clock.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/RoutineGroupMode.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <cstdint>
 #include <optional>

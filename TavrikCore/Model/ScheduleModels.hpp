@@ -1,8 +1,8 @@
 #pragma once
 
 #include "TavrikCore/Model/ClockModels.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Support/Clock.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "TavrikCore/Model/SyncControlPolicy.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/SyncPayloads.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <utility>
 

@@ -2,7 +2,6 @@
 
 #include "TavrikCore/Link/ReliableDelivery.hpp"
 #include "TavrikCore/Model/ClockModels.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/RoutinePayloads.hpp"
 #include "TavrikCore/Model/ScheduleModels.hpp"
 #include "TavrikCore/Model/SettingsModels.hpp"
@@ -10,6 +9,7 @@
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Model/WifiModels.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -5,7 +5,6 @@
 #include "TavrikCore/Link/BleDataMessageLogDetail.hpp"
 #include "TavrikCore/Model/ClockModels.hpp"
 #include "TavrikCore/Model/DeviceCapabilities.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/RoutineModels.hpp"
 #include "TavrikCore/Model/RoutinePayloads.hpp"
 #include "TavrikCore/Model/ScheduleModels.hpp"
@@ -15,6 +14,7 @@
 #include "TavrikCore/Model/WifiModels.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
 
 #include <chrono>

@@ -1,10 +1,10 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikLink/App/AppOptions.hpp"
+#include "TavrikLink/App/SoftwareUpdateConfiguration.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
-#include "TavrikLink/Views/AppOptions.hpp"
-#include "TavrikLink/Views/SoftwareUpdateConfiguration.hpp"
 #include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 

@@ -653,7 +653,7 @@ private:
     std::unique_ptr<FirmwareUploadService> firmwareUpload_;
     std::string appVersion_;
 
-    // Subsystem-7 state (routines, tags, schedules, Wi-Fi, firmware lookup)
+    // Data operations: routines, tags, schedules, Wi-Fi and the firmware lookup
     std::uint32_t nextLocalScheduleId_ = 1;
     std::uint32_t nextLocalTagId_ = 1;
     std::uint32_t nextLocalRoutineId_ = 1;

@@ -1,11 +1,11 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/RoutineTagReferences.hpp"
 #include "TavrikCore/Model/ScheduleCalendar.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <QByteArrayView>
 #include <QStringDecoder>

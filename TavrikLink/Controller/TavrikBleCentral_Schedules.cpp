@@ -1,10 +1,10 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/LocalIds.hpp"
 #include "TavrikCore/Model/ScheduleCalendar.hpp"
 #include "TavrikCore/Model/ScheduleResolution.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/LocalIds.hpp"
 #include "TavrikCore/Model/TagReference.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/LocalizedOrder.hpp"
 #include "TavrikCore/Support/Text.hpp"
 

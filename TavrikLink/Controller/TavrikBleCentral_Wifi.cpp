@@ -1,8 +1,8 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Model/CompanionTimeZone.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/WifiOrdering.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>

@@ -2,9 +2,9 @@
 
 #include "TavrikCore/Firmware/FirmwareCatalog.hpp"
 #include "TavrikCore/Firmware/FirmwareManifestError.hpp"
-#include "TavrikCore/Firmware/Url.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikCore/Support/Url.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
 
 #include <QObject>

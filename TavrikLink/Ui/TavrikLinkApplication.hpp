@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikLink/Views/AppOptions.hpp"
+#include "TavrikLink/App/AppOptions.hpp"
 #include "TavrikLink/Views/AppQuitPresenter.hpp"
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikResources.hpp"

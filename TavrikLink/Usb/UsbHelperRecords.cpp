@@ -1,6 +1,6 @@
 #include "TavrikLink/Usb/UsbHelperRecords.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 namespace tavrik {
 

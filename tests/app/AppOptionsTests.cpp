@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/AppOptions.hpp"
+#include "TavrikLink/App/AppOptions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/SoftwareUpdateConfiguration.hpp"
+#include "TavrikLink/App/SoftwareUpdateConfiguration.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <tuple>
 

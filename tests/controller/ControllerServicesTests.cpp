@@ -1,7 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
-#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <functional>
 #include <set>

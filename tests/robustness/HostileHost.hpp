@@ -1,8 +1,8 @@
 #pragma once
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Session/CompanionSession.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
 

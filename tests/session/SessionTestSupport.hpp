@@ -1,9 +1,9 @@
 #pragma once
 
 #include "TavrikCore/Link/BleDataChannel.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Session/CompanionSession.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "tests/support/InMemoryBleTransport.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/SequenceRandomSource.hpp"

@@ -2,9 +2,9 @@
 
 #include "TavrikCore/Link/BleDataChannel.hpp"
 #include "TavrikCore/Link/ReliableDelivery.hpp"
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/SyncPayloads.hpp"
 #include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
+#include "TavrikCore/Support/Json.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
 #include "tests/support/qt/FakeBleCentral.hpp"

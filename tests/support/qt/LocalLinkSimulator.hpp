@@ -1,8 +1,8 @@
 #pragma once
 
-#include "TavrikCore/Model/Json.hpp"
 #include "TavrikCore/Model/SyncPayloads.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "TavrikCore/Model/Json.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <algorithm>
 #include <cmath>

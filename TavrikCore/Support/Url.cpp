@@ -1,4 +1,4 @@
-#include "TavrikCore/Firmware/Url.hpp"
+#include "TavrikCore/Support/Url.hpp"
 
 #include <uriparser/Uri.h>
 
