@@ -57,7 +57,8 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("system", command)
                                                   : dataService_->sendCommand("system", command);
-    if (targetPeripheral_) {
+    // Only a link that is up reports its end; a connect still pending is given up without a word.
+    if (targetPeripheral_ && isConnected_) {
         isExpectingResetDisconnect_ = true;
     }
     // The device gets a moment to act on an accepted command before the link is cut.

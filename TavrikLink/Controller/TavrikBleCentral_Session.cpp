@@ -132,7 +132,7 @@ void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
 
 void TavrikBleCentral::failIncompleteLoad(const std::string& message)
 {
-    isExpectingResetDisconnect_ = targetPeripheral_ != nullptr;
+    isExpectingResetDisconnect_ = targetPeripheral_ != nullptr && isConnected_;
     resetConnectionState();
     clearSessionFields();
     setSyncStage(SyncStage::failed(message));

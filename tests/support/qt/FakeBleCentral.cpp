@@ -184,7 +184,10 @@ void FakeBleCentral::later(std::function<void(BleCentralDelegate&)> call)
 
 void FakeBleCentral::addPeripheral(std::shared_ptr<FakeBlePeripheral> peripheral, int rssi)
 {
-    inRange.push_back({ std::move(peripheral), rssi });
+    inRange.push_back({ peripheral, rssi });
+    if (scanning) {
+        reportIfScanning(peripheral, rssi);
+    }
 }
 
 void FakeBleCentral::removePeripheral(const std::shared_ptr<FakeBlePeripheral>& peripheral)
@@ -201,10 +204,32 @@ void FakeBleCentral::changeState(BleManagerState state)
     later([](BleCentralDelegate& delegate) { delegate.centralDidUpdateState(); });
 }
 
-void FakeBleCentral::failNextConnect(std::optional<BleError> error)
+void FakeBleCentral::failNextConnect(std::optional<BleError> error, int times)
 {
-    failConnect = true;
+    failingConnects = times;
     connectError = std::move(error);
+}
+
+void FakeBleCentral::completePendingConnects()
+{
+    for (const std::shared_ptr<BlePeripheral>& peripheral : std::vector(pending)) {
+        establish(peripheral);
+    }
+}
+
+void FakeBleCentral::establish(const std::shared_ptr<BlePeripheral>& peripheral)
+{
+    const auto found = std::find(pending.begin(), pending.end(), peripheral);
+    if (found == pending.end()) {
+        return;
+    }
+    pending.erase(found);
+    connected.push_back(peripheral);
+    later([this, peripheral](BleCentralDelegate& delegate) {
+        if (isConnected(peripheral)) {
+            delegate.centralDidConnect(peripheral);
+        }
+    });
 }
 
 void FakeBleCentral::dropLink(const std::shared_ptr<FakeBlePeripheral>& peripheral, std::optional<BleError> error)
@@ -231,40 +256,45 @@ void FakeBleCentral::scanForPeripherals(const std::vector<Uuid>& serviceUuids)
     }
     scanning = true;
     for (const InRange& entry : inRange) {
-        const std::vector<Uuid>& offered = entry.peripheral->offeredServices();
-        const bool matches = std::any_of(offered.begin(), offered.end(), [&](const Uuid& service) {
-            return std::find(serviceUuids.begin(), serviceUuids.end(), service) != serviceUuids.end();
+        reportIfScanning(entry.peripheral, entry.rssi);
+    }
+}
+
+void FakeBleCentral::reportIfScanning(const std::shared_ptr<FakeBlePeripheral>& peripheral, int rssi)
+{
+    const std::vector<Uuid>& offered = peripheral->offeredServices();
+    const bool matches = std::any_of(offered.begin(), offered.end(), [&](const Uuid& service) {
+        return std::find(lastScanServices.begin(), lastScanServices.end(), service) != lastScanServices.end();
+    });
+    if (matches) {
+        later([this, peripheral, rssi](BleCentralDelegate& delegate) {
+            if (scanning) {
+                delegate.centralDidDiscover(peripheral, rssi);
+            }
         });
-        if (matches) {
-            later([this, peripheral = entry.peripheral, rssi = entry.rssi](BleCentralDelegate& delegate) {
-                if (scanning) {
-                    delegate.centralDidDiscover(peripheral, rssi);
-                }
-            });
-        }
     }
 }
 
 void FakeBleCentral::connect(const std::shared_ptr<BlePeripheral>& peripheral)
 {
     ++connectCount;
-    if (failConnect) {
-        failConnect = false;
+    if (failingConnects > 0) {
+        --failingConnects;
         later([peripheral, error = connectError](
                   BleCentralDelegate& delegate) { delegate.centralDidFailToConnect(peripheral, error); });
         return;
     }
-    connected.push_back(peripheral);
-    later([this, peripheral](BleCentralDelegate& delegate) {
-        if (isConnected(peripheral)) {
-            delegate.centralDidConnect(peripheral);
-        }
-    });
+    pending.push_back(peripheral);
+    if (!connectsHang) {
+        establish(peripheral);
+    }
 }
 
 void FakeBleCentral::cancelPeripheralConnection(const std::shared_ptr<BlePeripheral>& peripheral)
 {
     ++cancelCount;
+    // A connect still in progress ends quietly.
+    std::erase(pending, peripheral);
     const auto found = std::find(connected.begin(), connected.end(), peripheral);
     if (found == connected.end()) {
         return;

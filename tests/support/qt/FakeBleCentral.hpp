@@ -86,19 +86,23 @@ private:
     std::optional<Uuid> profileDataCharacteristic;
 };
 
-// The adapter, in memory: state changes, scans that find the peripherals in range, connects that
-// succeed or fail as scripted, disconnects.
+// The adapter, in memory: state changes, scans that find the peripherals in range (and those that
+// come into range while it scans), connects that succeed or fail as scripted, disconnects. Like Qt on
+// BlueZ, cancelling a connect that has not come up yet reports nothing.
 class FakeBleCentral final : public BleCentral {
 public:
     explicit FakeBleCentral(ManualScheduler& scheduler, BleManagerState initialState = BleManagerState::poweredOn);
 
-    // A device that answers scans for any service it offers.
+    // A device that answers scans for any service it offers; a running scan finds it at once.
     void addPeripheral(std::shared_ptr<FakeBlePeripheral> peripheral, int rssi = -50);
     void removePeripheral(const std::shared_ptr<FakeBlePeripheral>& peripheral);
     // Changes the adapter state and tells the delegate on the next turn.
     void changeState(BleManagerState state);
-    // The next connect of that peripheral fails with the error (none: a failure without one).
-    void failNextConnect(std::optional<BleError> error);
+    // The next `times` connects fail with the error (none: a failure without one).
+    void failNextConnect(std::optional<BleError> error, int times = 1);
+    // While set, connects stay pending until completePendingConnects().
+    bool connectsHang = false;
+    void completePendingConnects();
     // The link drops as if the device went away.
     void dropLink(const std::shared_ptr<FakeBlePeripheral>& peripheral, std::optional<BleError> error);
     bool isConnected(const std::shared_ptr<BlePeripheral>& peripheral) const;
@@ -119,6 +123,8 @@ public:
 
 private:
     void later(std::function<void(BleCentralDelegate&)> call);
+    void reportIfScanning(const std::shared_ptr<FakeBlePeripheral>& peripheral, int rssi);
+    void establish(const std::shared_ptr<BlePeripheral>& peripheral);
 
     struct InRange {
         std::shared_ptr<FakeBlePeripheral> peripheral;
@@ -130,8 +136,9 @@ private:
     BleManagerState currentState;
     bool scanning = false;
     std::vector<InRange> inRange;
+    std::vector<std::shared_ptr<BlePeripheral>> pending;
     std::vector<std::shared_ptr<BlePeripheral>> connected;
-    bool failConnect = false;
+    int failingConnects = 0;
     std::optional<BleError> connectError;
 };
 
