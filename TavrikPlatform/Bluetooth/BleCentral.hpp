@@ -127,7 +127,8 @@ public:
     virtual void setDelegate(BleCentralDelegate* delegate) = 0;
     virtual BleManagerState state() const = 0;
 
-    // Looks for devices advertising any of the services; each device is reported once per scan.
+    // Looks for devices advertising any of the services; each device is reported once per scan, and
+    // only once it is heard during the scan (a device the stack merely remembers is not reported).
     virtual void scanForPeripherals(const std::vector<Uuid>& serviceUuids) = 0;
     virtual void stopScan() = 0;
     virtual bool isScanning() const = 0;

@@ -112,9 +112,17 @@ void QtBleCentral::startAgent()
     agent = new QBluetoothDeviceDiscoveryAgent(this);
     // Runs until stopped, like a scan that waits for its device.
     agent->setLowEnergyDiscoveryTimeout(0);
-    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this, &QtBleCentral::deviceSeen);
+    // BlueZ lists every device it knows, a paired one always, as soon as a scan starts: only one with
+    // an RSSI was heard. A device that advertises later shows up as an update of its RSSI or data.
+    QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this,
+        [this](const QBluetoothDeviceInfo& info) { deviceSeen(info, info.rssi() != 0); });
     QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, this,
-        [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields) { deviceSeen(info); });
+        [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields fields) {
+            using Field = QBluetoothDeviceInfo::Field;
+            deviceSeen(info,
+                fields.testFlag(Field::RSSI) || fields.testFlag(Field::ManufacturerData)
+                    || fields.testFlag(Field::ServiceData));
+        });
     QObject::connect(agent, &QBluetoothDeviceDiscoveryAgent::finished, this, [this] { restartAgentLater(); });
     QObject::connect(
         agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this, [this](QBluetoothDeviceDiscoveryAgent::Error) {
@@ -151,9 +159,9 @@ void QtBleCentral::restartAgentLater()
     });
 }
 
-void QtBleCentral::deviceSeen(const QBluetoothDeviceInfo& info)
+void QtBleCentral::deviceSeen(const QBluetoothDeviceInfo& info, bool advertising)
 {
-    if (!scanning || !(info.coreConfigurations() & QBluetoothDeviceInfo::LowEnergyCoreConfiguration)) {
+    if (!scanning || !advertising || !(info.coreConfigurations() & QBluetoothDeviceInfo::LowEnergyCoreConfiguration)) {
         return;
     }
     const auto address = info.address().toString();

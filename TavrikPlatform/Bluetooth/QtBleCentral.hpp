@@ -49,7 +49,8 @@ private:
     void startAgent();
     void stopAgent();
     void restartAgentLater();
-    void deviceSeen(const QBluetoothDeviceInfo& info);
+    // `advertising`: heard during this scan, not merely known to BlueZ.
+    void deviceSeen(const QBluetoothDeviceInfo& info, bool advertising);
     std::shared_ptr<QtBlePeripheral> known(const std::shared_ptr<BlePeripheral>& peripheral) const;
     void post(std::function<void(BleCentralDelegate&)> call);
 

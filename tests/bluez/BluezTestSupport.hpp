@@ -33,6 +33,8 @@ struct MockTavrik {
     TavrikBleProtocolProfile profile = TavrikBleProtocolProfile::secureV2;
     bool dataCharacteristic = true;
     int mtu = 247; // 0: BlueZ shows none
+    // Paired long ago and not advertising now: BlueZ knows it, without an RSSI.
+    bool asleep = false;
 
     QString servicePath() const { return path + QStringLiteral("/service0010"); }
     QString dataPath() const { return servicePath() + QStringLiteral("/char0011"); }
@@ -215,9 +217,18 @@ protected:
             { tavrik.firmwarePath(), lower(firmwareCharacteristicUUID(tavrik.profile)),
                 QStringList { QStringLiteral("write-without-response") },
                 QVariant::fromValue(static_cast<quint16>(tavrik.mtu)) });
+        if (tavrik.asleep) {
+            mock.call(QStringLiteral("MakeCached"), { tavrik.path });
+        }
         if (announce) {
             mock.call(QStringLiteral("Announce"), { tavrik.path });
         }
+    }
+
+    // The device advertises: BlueZ hears it and shows the signal strength.
+    void advertise(const MockTavrik& tavrik, int rssi)
+    {
+        mock.call(QStringLiteral("SetRssi"), { tavrik.path, QVariant::fromValue(static_cast<qint16>(rssi)) });
     }
 
     template <class Call>
@@ -231,6 +242,19 @@ protected:
     static bool waitFor(const std::function<bool()>& condition)
     {
         return processEventsUntil(condition, bluezTimeoutMs);
+    }
+
+    // A new Tavrik appears and is found: BlueZ's signals reach the central in order, so whatever
+    // BlueZ said before has been reported by then.
+    bool barrier()
+    {
+        const int number = ++barriers;
+        MockTavrik marker;
+        const QString suffix = QStringLiteral("%1").arg(number, 2, 16, QLatin1Char('0')).toUpper();
+        marker.path = adapterPath + QStringLiteral("/dev_AA_BB_CC_DD_FF_") + suffix;
+        marker.address = QStringLiteral("AA:BB:CC:DD:FF:") + suffix;
+        addTavrik(marker, true);
+        return waitFor([&] { return recorder.discoveries(marker.address.toStdString()) == 1; });
     }
 
     std::shared_ptr<BlePeripheral> discover(const MockTavrik& tavrik)
@@ -340,6 +364,7 @@ protected:
     std::vector<std::string> messages;
     std::unique_ptr<BleDataChannel> channel;
     std::unique_ptr<QtBleCentral> central;
+    int barriers = 0;
 };
 
 } // namespace tavrik::test

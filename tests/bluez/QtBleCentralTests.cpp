@@ -7,38 +7,49 @@ namespace {
 
 using Kind = CentralEvent::Kind;
 
-TEST_F(BluezTest, DiscoveryReportsDevicesOfferingAScannedServiceOncePerScan)
+TEST_F(BluezTest, OnlyDevicesHeardDuringTheScanAreReportedOncePerScan)
 {
     startPoweredCentral();
-    const MockTavrik known; // in BlueZ before the scan starts
+    MockTavrik paired; // known to BlueZ before the scan starts, asleep: no RSSI
+    paired.asleep = true;
     MockTavrik legacy;
     legacy.path = adapterPath + QStringLiteral("/dev_AA_BB_CC_DD_EE_02");
     legacy.address = QStringLiteral("AA:BB:CC:DD:EE:02");
     legacy.profile = TavrikBleProtocolProfile::legacyUnencryptedV1;
-    addTavrik(known);
+    addTavrik(paired);
 
     inside([&] { central->scanForPeripherals(scanServiceUUIDs()); });
     EXPECT_TRUE(central->isScanning());
-    ASSERT_TRUE(waitFor([&] { return recorder.discoveries(known.address.toStdString()) == 1; }));
 
-    // A heart-rate monitor appears, then a legacy Tavrik; the known one's signal changes meanwhile.
+    // A heart-rate monitor appears, then a legacy Tavrik: only the Tavrik is reported, and the paired
+    // one that BlueZ merely remembers is not.
     addDevice(adapterPath + QStringLiteral("/dev_AA_BB_CC_DD_EE_03"), QStringLiteral("AA:BB:CC:DD:EE:03"),
         { QStringLiteral("0000180d-0000-1000-8000-00805f9b34fb") }, true);
-    mock.call(QStringLiteral("SetRssi"), { known.path, QVariant::fromValue(static_cast<qint16>(-70)) });
     addTavrik(legacy, true);
     ASSERT_TRUE(waitFor([&] { return recorder.discoveries(legacy.address.toStdString()) == 1; }));
-
-    EXPECT_EQ(recorder.discoveries(known.address.toStdString()), 1);
+    EXPECT_EQ(recorder.discoveries(paired.address.toStdString()), 0);
     EXPECT_EQ(recorder.discoveries("AA:BB:CC:DD:EE:03"), 0);
+
+    // The paired one wakes up and advertises: BlueZ gives it an RSSI. Later changes report nothing more.
+    advertise(paired, -60);
+    ASSERT_TRUE(waitFor([&] { return recorder.discoveries(paired.address.toStdString()) == 1; }));
+    advertise(paired, -80);
+    advertise(legacy, -75);
+    ASSERT_TRUE(barrier());
+    EXPECT_EQ(recorder.discoveries(paired.address.toStdString()), 1);
+    EXPECT_EQ(recorder.discoveries(legacy.address.toStdString()), 1);
     EXPECT_FALSE(recorder.calledSynchronously);
 
-    // A new scan, even one started over a running scan, reports the devices again with the same
-    // peripheral objects.
+    // A new scan, even one started over a running scan, reports a device again once it is heard
+    // again, with the same peripheral object.
     inside([&] { central->scanForPeripherals(scanServiceUUIDs()); });
-    ASSERT_TRUE(waitFor([&] { return recorder.discoveries(known.address.toStdString()) == 2; }));
+    ASSERT_TRUE(barrier());
+    EXPECT_EQ(recorder.discoveries(paired.address.toStdString()), 1);
+    advertise(paired, -65);
+    ASSERT_TRUE(waitFor([&] { return recorder.discoveries(paired.address.toStdString()) == 2; }));
     std::vector<std::shared_ptr<BlePeripheral>> reports;
     for (const auto& event : recorder.central) {
-        if (event.kind == Kind::discover && event.peripheral->identifier() == known.address.toStdString()) {
+        if (event.kind == Kind::discover && event.peripheral->identifier() == paired.address.toStdString()) {
             reports.push_back(event.peripheral);
         }
     }

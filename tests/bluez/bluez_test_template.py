@@ -45,6 +45,21 @@ def _add(main, path, interface, props, methods, announce):
     return obj
 
 
+def _forget_rssi(path):
+    props = _object(path).props[DEVICE]
+    if 'RSSI' in props:
+        del props['RSSI']
+        _object(path).EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                                 [DEVICE, dbus.Dictionary({}, signature='sv'), ['RSSI']])
+
+
+def _stop_discovery(adapter):
+    # Like BlueZ: once discovery ends, no device counts as heard any more.
+    for path, obj in list(mockobject.objects.items()):
+        if DEVICE in obj.props and path.startswith(adapter.path + '/'):
+            _forget_rssi(path)
+
+
 @dbus.service.method(MOCK_IFACE, in_signature='ssb', out_signature='')
 def AddAdapter(self, path, address, powered):
     _add(self, path, ADAPTER, {
@@ -54,7 +69,7 @@ def AddAdapter(self, path, address, powered):
     }, [
         ('SetDiscoveryFilter', 'a{sv}', '', lambda obj, *a: None),
         ('StartDiscovery', '', '', lambda obj: None),
-        ('StopDiscovery', '', '', lambda obj: None),
+        ('StopDiscovery', '', '', _stop_discovery),
     ], True)
 
 
@@ -103,6 +118,12 @@ def AddDevice(self, path, adapter, address, alias, uuids, announce):
         ('Connect', '', '', _connect),
         ('Disconnect', '', '', _disconnect),
     ], announce)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def MakeCached(self, path):
+    '''The device is known to BlueZ (a paired one always is) but not heard: it has no RSSI.'''
+    _forget_rssi(path)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='')
@@ -190,7 +211,11 @@ def NotifyLog(self, path):
 
 @dbus.service.method(MOCK_IFACE, in_signature='sn', out_signature='')
 def SetRssi(self, path, rssi):
-    _object(path).UpdateProperties(DEVICE, {'RSSI': dbus.Int16(rssi)})
+    '''The device advertises and BlueZ hears it (again).'''
+    obj = _object(path)
+    obj.props[DEVICE]['RSSI'] = dbus.Int16(rssi)
+    obj.EmitSignal(dbus.PROPERTIES_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                   [DEVICE, dbus.Dictionary({'RSSI': dbus.Int16(rssi)}, signature='sv'), []])
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
