@@ -85,7 +85,7 @@ TavrikBleCentral::~TavrikBleCentral()
         targetPeripheral_->setDelegate(nullptr);
     }
     for (Scheduler::Handle* task : { &loadTimeoutTask_, &autosaveTask_, &idleDisconnectTask_, &virtualTavrikPollTask_,
-             &tagScanKeepaliveTask_, &wifiRequestTimeoutTask_ }) {
+             &tagScanKeepaliveTask_, &wifiRequestTimeoutTask_, &connectRetryTask_ }) {
         cancelTask(*task);
     }
     for (auto& [key, entry] : debouncedPersists_) {

@@ -671,6 +671,11 @@ private:
 
     // Connection life: local link, idle disconnect, eject, routine control, clock, demo
     bool isPreparingForTermination_ = false;
+    // Failed connects of the running load in a row, and the pause before it scans again.
+    int consecutiveConnectFailures_ = 0;
+    Scheduler::Handle connectRetryTask_ = Scheduler::invalidHandle;
+    // A load whose connect failed looks for the device again; true when it does.
+    bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
     Scheduler::Handle disconnectGraceTask_ = Scheduler::invalidHandle;
     Scheduler::Handle terminationGraceTask_ = Scheduler::invalidHandle;
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.

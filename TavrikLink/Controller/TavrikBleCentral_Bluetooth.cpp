@@ -17,6 +17,16 @@ std::string describe(const std::optional<BleError>& error, std::string_view fall
     return error ? error->description : std::string(fallback);
 }
 
+bool meansPairingGone(const std::optional<BleError>& error)
+{
+    return error && error->code == bleErrorPeerRemovedPairingInformation;
+}
+
+// A device that is asleep or out of reach fails its connect; the load keeps looking for it, and after
+// a few failures in a row it rests before scanning again.
+constexpr int connectFailuresBeforePause = 3;
+constexpr std::chrono::milliseconds connectRetryPause { 10000 };
+
 } // namespace
 
 void TavrikBleCentral::startScanningIfPossible()
@@ -97,6 +107,7 @@ void TavrikBleCentral::handleConnect(const std::shared_ptr<BlePeripheral>& perip
     if (isReviewDemo_) {
         return;
     }
+    consecutiveConnectFailures_ = 0;
     appendLog("Connected to " + peripheral->name().value_or("clock"), true);
     updateStatus("Discovering services");
     setIsConnected(true);
@@ -111,9 +122,12 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
         return;
     }
     appendLog("Failed to connect: " + describe(error, "unknown"), true);
+    if (retryLoadAfterConnectFailure(error)) {
+        return;
+    }
     std::string message = "Connect failed";
     std::string status = "Connect failed";
-    if (error && error->code == bleErrorPeerRemovedPairingInformation) {
+    if (meansPairingGone(error)) {
         status = "Pair Tavrik again";
         message = std::string(pairAgainMessage);
     }
@@ -135,6 +149,37 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
         setTagScanState(TagScanState::failed(message));
         deactivateTagScanSession();
     }
+}
+
+bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError>& error)
+{
+    // A lost pairing needs the user; every other failure is worth another try when the device is heard again.
+    if (sessionMode_ != SyncMode::load || meansPairingGone(error) || isPreparingForTermination_) {
+        return false;
+    }
+    updateStatus("Connect failed");
+    setIsConnected(false);
+    if (targetPeripheral_) {
+        targetPeripheral_->setDelegate(nullptr);
+        targetPeripheral_.reset();
+    }
+    setSyncStage(SyncStage::waitingForDevice());
+    ++consecutiveConnectFailures_;
+    cancelTask(connectRetryTask_);
+    if (consecutiveConnectFailures_ < connectFailuresBeforePause) {
+        startScanningIfPossible();
+        return true;
+    }
+    connectRetryTask_ = scheduler.schedule(connectRetryPause, [this, token = alive] {
+        if (!*token) {
+            return;
+        }
+        connectRetryTask_ = Scheduler::invalidHandle;
+        if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
+            startScanningIfPossible();
+        }
+    });
+    return true;
 }
 
 void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)

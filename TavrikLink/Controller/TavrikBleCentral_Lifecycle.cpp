@@ -188,6 +188,8 @@ void TavrikBleCentral::startCommandConnection()
 void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 {
     cancelTask(loadTimeoutTask_);
+    cancelTask(connectRetryTask_);
+    consecutiveConnectFailures_ = 0;
     publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
     virtualTavrikInboundOffset_ = 0;
     if (targetPeripheral_) {
@@ -259,6 +261,8 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 void TavrikBleCentral::resetConnectionState()
 {
     cancelTask(loadTimeoutTask_);
+    cancelTask(connectRetryTask_);
+    consecutiveConnectFailures_ = 0;
     if (targetPeripheral_) {
         central.cancelPeripheralConnection(targetPeripheral_);
     }

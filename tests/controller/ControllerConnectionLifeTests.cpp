@@ -39,5 +39,67 @@ TEST_F(ControllerConnectionLifeTest, AnEjectDuringAPendingConnectLeavesTheNextDr
     EXPECT_TRUE(controller->isConnected());
 }
 
+TEST_F(ControllerConnectionLifeTest, ASleepingDeviceIsWaitedForAndLoadedWhenItWakes)
+{
+    addDevice().data.tags = { { 3, "04 A1", "Desk" } };
+    central.removePeripheral(device->peripheral());
+    loadFromDevice();
+    scheduler.advance(60s);
+    EXPECT_EQ(controller->statusText(), "Scanning\u2026");
+    EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
+    EXPECT_EQ(central.connectCount, 0);
+
+    central.addPeripheral(device->peripheral());
+    settle();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_EQ(controller->statusText(), "Connected");
+}
+
+TEST_F(ControllerConnectionLifeTest, AFailedConnectDuringALoadLooksForTheDeviceAgain)
+{
+    addDevice();
+    makeController();
+    central.failNextConnect(BleError { "org.bluez.Error.Failed: le-connection-abort-by-local", 0 });
+    controller->beginSession(SyncMode::load);
+    scheduler.runDue();
+    EXPECT_TRUE(logContains("Failed to connect: org.bluez.Error.Failed: le-connection-abort-by-local"));
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_EQ(controller->statusText(), "Connected");
+    EXPECT_EQ(central.connectCount, 2);
+    EXPECT_EQ(central.scanCount, 2);
+}
+
+TEST_F(ControllerConnectionLifeTest, ConnectFailuresInARowRestBeforeScanningAgain)
+{
+    addDevice();
+    makeController();
+    central.failNextConnect(BleError { "Connection timed out", 0 }, 5);
+    controller->beginSession(SyncMode::load);
+    settle();
+
+    // One attempt per sighting: three failures, then a rest that still says what happened.
+    EXPECT_EQ(central.connectCount, 3);
+    EXPECT_FALSE(central.isScanning());
+    EXPECT_EQ(controller->statusText(), "Connect failed");
+    EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
+    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    scheduler.advance(9999ms);
+    EXPECT_EQ(central.connectCount, 3);
+    scheduler.advance(1ms);
+    EXPECT_EQ(central.connectCount, 4);
+    scheduler.advance(10s);
+    EXPECT_EQ(central.connectCount, 5);
+    scheduler.advance(10s);
+    EXPECT_EQ(central.connectCount, 6);
+    EXPECT_TRUE(controller->hasLoadedData());
+
+    // A success starts the count afresh.
+    central.failNextConnect(BleError { "Connection timed out", 0 });
+    central.dropLink(device->peripheral(), std::nullopt);
+    settle();
+    EXPECT_EQ(central.connectCount, 8);
+    EXPECT_TRUE(controller->hasLoadedData());
+}
+
 } // namespace
 } // namespace tavrik::test

@@ -137,20 +137,33 @@ TEST_F(ControllerTest, ConnectFailureReportsToTheWaitingSession)
         { BleError { "Timed out", 6 }, "Connect failed", "Connect failed", "Failed to connect: Timed out" },
         { std::nullopt, "Connect failed", "Connect failed", "Failed to connect: unknown" },
     };
+    // A command connection gives up at once (a load keeps looking for the device).
     for (const Case& test : cases) {
         SCOPED_TRACE(test.status);
         controller.reset();
         addDevice();
         makeController();
         central.failNextConnect(test.error);
-        controller->beginSession(SyncMode::load);
+        controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
         settle();
         EXPECT_EQ(controller->statusText(), test.status);
-        EXPECT_EQ(controller->syncStage(), SyncStage::failed(test.message));
+        EXPECT_EQ(controller->routineError(), test.message);
         EXPECT_FALSE(controller->isConnected());
         EXPECT_TRUE(logContains(test.logLine));
     }
     EXPECT_EQ(std::string(cases[0].message).size(), 173u);
+
+    // A lost pairing needs the user, in a load too.
+    controller.reset();
+    addDevice();
+    makeController();
+    central.failNextConnect(cases[0].error);
+    const int connectsBefore = central.connectCount;
+    controller->beginSession(SyncMode::load);
+    settle();
+    EXPECT_EQ(controller->statusText(), cases[0].status);
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed(cases[0].message));
+    EXPECT_EQ(central.connectCount, connectsBefore + 1);
 }
 
 TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
