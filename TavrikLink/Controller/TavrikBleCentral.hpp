@@ -401,7 +401,8 @@ public:
     void handleWifiStatus(const Data& payload);
     void handleWifiScanResults(const Data& payload);
     void sendPendingWifiRequestIfNeeded();
-    // Forgets the outstanding request and its time-out; messages and notices stay.
+    // Forgets the outstanding request and its time-out (messages and notices stay), and ends a command
+    // connection that was kept only for it.
     void resetWifiRequestState();
     static std::string wifiFailureMessage(const std::string& reason, const std::optional<std::string>& fallback);
 
@@ -529,6 +530,17 @@ private:
     void reportConnectionProgress();
     void renewBaseline();
     std::unique_ptr<FirmwareUploadService> makeFirmwareUploadService();
+    // Sends the queue in order; the first refused command and every later one stay queued, in order.
+    void deliverQueuedCommands();
+    // Gives up every queued command, telling where each edit was made that it was not saved.
+    void dropQueuedCommands();
+    // Shows a channel's save-failure message where its edits are made (the log for settings).
+    void reportUnsavedCommand(AtomicCommandChannel channel);
+    // A load or restore has ended: what waited for it goes out now or, with the link gone, is given up
+    // and reported.
+    void deliverWorkHeldBySession();
+    // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
+    void giveUpHeldWork();
     void cancelTask(Scheduler::Handle& task);
 
     // BleCentralDelegate
@@ -715,6 +727,8 @@ private:
 
     // Wi-Fi operations state
     void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
+    // Forgets the outstanding request and its time-out.
+    void forgetWifiRequests();
     void beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
     std::optional<WifiRequestContext> finishWifiRequest(const std::string& requestId);
     void handleSuccessfulWifiRequest(const WifiRequestContext& context, const std::optional<std::string>& ssid);

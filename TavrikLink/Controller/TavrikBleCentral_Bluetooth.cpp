@@ -134,17 +134,17 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
     updateStatus(status);
     setIsConnected(false);
     if (sessionMode_) {
+        // The session ends here: a later adapter or scan event must not resume it without the user.
         setSyncStage(SyncStage::failed(message));
+        clearSessionFields();
+        giveUpHeldWork();
     } else if (firmwareUpload_->isActive()) {
         firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
         firmwareUpload_->resetFirmwareSession();
     } else if (routineControlSessionActive_) {
         // Queued edits are dropped with the failed command connection; the user edits again.
+        giveUpHeldWork();
         setRoutineError(message);
-        routineControlSessionActive_ = false;
-        pendingRoutineCommand_.reset();
-        pendingClockCommand_.reset();
-        atomicCommandQueue_.clear();
     } else if (tagScanSessionActive_) {
         setTagScanState(TagScanState::failed(message));
         deactivateTagScanSession();
@@ -208,8 +208,10 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
         return;
     }
     if (mode == SyncMode::restore) {
-        routineControlSessionActive_ = false;
+        // The restore ends here, and nothing resumes it without the user.
         setSyncStage(SyncStage::failed("Tavrik disconnected while saving imported data"));
+        clearSessionFields();
+        giveUpHeldWork();
         updateStatus("Import save disconnected");
         return;
     }
@@ -338,10 +340,13 @@ void TavrikBleCentral::handleDataSubscription(
         updateStatus(secure ? "Pairing failed" : "Connection failed");
         if (sessionMode_) {
             setSyncStage(SyncStage::failed(message));
+            clearSessionFields();
+            giveUpHeldWork();
         } else if (firmwareUpload_->isActive()) {
             firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
             firmwareUpload_->resetFirmwareSession();
         } else if (routineControlSessionActive_) {
+            giveUpHeldWork();
             setRoutineError(message);
         } else if (tagScanSessionActive_) {
             setTagScanState(TagScanState::failed(message));
@@ -357,6 +362,11 @@ void TavrikBleCentral::handleDataSubscription(
     }
     appendLog(std::string(displayName(profile)) + " channel ready", true);
     if (sessionMode_) {
+        // Edits made while a load or restore looked for the device go first: the data it brings then
+        // holds them. A control session sends them once the device is ready for it.
+        if (sessionMode_ != SyncMode::control) {
+            deliverQueuedCommands();
+        }
         sendSyncStart();
     } else if (firmwareUpload_->isActive()) {
         firmwareUpload_->sendFirmwareBegin();

@@ -77,11 +77,16 @@ void TavrikBleCentral::sendOrQueue(const AtomicCommand& command)
         return;
     }
     if (isDeviceAttached()) {
-        sendAtomicCommandNow(command);
+        // Behind an edit that waits to be sent again, so edits reach the device in the order they were made.
+        atomicCommandQueue_.push_back(command);
+        deliverQueuedCommands();
         // A group command stopped by the version gate counts as handled here.
         if (atomicCommandQueue_.empty()) {
             renewBaseline();
             setSyncStage(SyncStage::completed());
+        } else if (atomicCommandQueue_.size() > 1) {
+            // Not even tried: an earlier edit still blocks the way.
+            reportUnsavedCommand(command.channel);
         }
         return;
     }
@@ -106,8 +111,14 @@ void TavrikBleCentral::sendAtomicCommandNow(const AtomicCommand& command)
     if (accepted) {
         return;
     }
-    const std::string message(saveFailureMessage(command.channel));
-    switch (command.channel) {
+    reportUnsavedCommand(command.channel);
+    atomicCommandQueue_.push_back(command);
+}
+
+void TavrikBleCentral::reportUnsavedCommand(AtomicCommandChannel channel)
+{
+    const std::string message(saveFailureMessage(channel));
+    switch (channel) {
     case AtomicCommandChannel::schedule:
         setScheduleError(message);
         break;
@@ -123,7 +134,34 @@ void TavrikBleCentral::sendAtomicCommandNow(const AtomicCommand& command)
         appendLog(message, true);
         break;
     }
-    atomicCommandQueue_.push_back(command);
+}
+
+void TavrikBleCentral::deliverQueuedCommands()
+{
+    std::vector<AtomicCommand> queued = std::move(atomicCommandQueue_);
+    atomicCommandQueue_.clear();
+    for (auto command = queued.begin(); command != queued.end(); ++command) {
+        sendAtomicCommandNow(*command);
+        if (!atomicCommandQueue_.empty()) {
+            // Refused again: it and every later edit wait, in order, for the next flush.
+            atomicCommandQueue_.insert(atomicCommandQueue_.end(), std::next(command), queued.end());
+            return;
+        }
+    }
+}
+
+void TavrikBleCentral::dropQueuedCommands()
+{
+    const std::vector<AtomicCommand> dropped = std::move(atomicCommandQueue_);
+    atomicCommandQueue_.clear();
+    for (const AtomicCommand& command : dropped) {
+        appendLog(std::string(saveFailureMessage(command.channel))
+                + " (not sent: " + std::string(rawValue(command.channel)) + ":" + command.command + ")",
+            true);
+        if (command.channel != AtomicCommandChannel::settings) {
+            reportUnsavedCommand(command.channel);
+        }
+    }
 }
 
 void TavrikBleCentral::sendAtomicCommandsIfNeeded()
@@ -131,11 +169,7 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
     if (!isDeviceAttached() || atomicCommandQueue_.empty()) {
         return;
     }
-    const std::vector<AtomicCommand> queued = std::move(atomicCommandQueue_);
-    atomicCommandQueue_.clear();
-    for (const AtomicCommand& command : queued) {
-        sendAtomicCommandNow(command);
-    }
+    deliverQueuedCommands();
     if (pendingRoutineCommand_) {
         routineControlSessionActive_ = true;
         const std::string routineCommand = *pendingRoutineCommand_;

@@ -40,6 +40,13 @@ bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
 
 void TavrikBleCentral::disconnectIfIdle()
 {
+    // Edits the link keeps refusing must not hold it for ever: one more try, then they are given up.
+    if (!sessionMode_ && !atomicCommandQueue_.empty() && isDeviceAttached()) {
+        deliverQueuedCommands();
+        dropQueuedCommands();
+        routineControlSessionActive_
+            = pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty();
+    }
     const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !firmwareUpload_->isActive()
         && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
     if (!idle) {
@@ -206,7 +213,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     clearSessionFields();
     setSyncStage(SyncStage::idle());
 
-    atomicCommandQueue_.clear();
+    dropQueuedCommands();
     lastAtomicCommandChannel_.reset();
     pendingRoutineCommand_.reset();
     pendingClockCommand_.reset();

@@ -145,6 +145,10 @@ void TavrikBleCentral::connectVirtualTavrikIfNeeded()
 
     if (sessionMode_) {
         setSyncStage(SyncStage::connecting());
+        // Edits made while a load or restore waited go first, as over Bluetooth.
+        if (sessionMode_ != SyncMode::control) {
+            deliverQueuedCommands();
+        }
         sendSyncStart();
     } else if (!routineControlSessionActive_) {
         setTagScanState(TagScanState::connecting());

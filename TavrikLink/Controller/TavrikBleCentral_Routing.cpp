@@ -62,7 +62,9 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
             if (!target || firmwareHardwareTargetFromRawValue(*target)) {
                 recordBackupMigration(result);
             }
-            applySyncData(result.envelope, true, rawValue(result.sourceVersion));
+            if (applySyncData(result.envelope, true, rawValue(result.sourceVersion))) {
+                deliverWorkHeldBySession();
+            }
         } catch (const std::exception& failure) {
             const std::string description = failure.what();
             appendLog("Sync data decode failed: " + description, true);

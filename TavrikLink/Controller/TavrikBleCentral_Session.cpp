@@ -27,10 +27,7 @@ void TavrikBleCentral::beginSession(SyncMode mode)
 {
     resetConnectionState();
     if (mode != SyncMode::control) {
-        routineControlSessionActive_ = false;
-        pendingRoutineCommand_.reset();
-        pendingClockCommand_.reset();
-        atomicCommandQueue_.clear();
+        giveUpHeldWork();
     }
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
@@ -69,10 +66,7 @@ void TavrikBleCentral::startRestoreSession()
         setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
         return;
     }
-    routineControlSessionActive_ = false;
-    pendingRoutineCommand_.reset();
-    pendingClockCommand_.reset();
-    atomicCommandQueue_.clear();
+    giveUpHeldWork();
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
@@ -138,6 +132,7 @@ void TavrikBleCentral::failIncompleteLoad(const std::string& message)
     setSyncStage(SyncStage::failed(message));
     updateStatus("Sync incomplete");
     appendLog(message, true);
+    deliverWorkHeldBySession();
 }
 
 void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string& fallback)
@@ -146,6 +141,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         = sessionMode_ ? std::optional<std::string>(syncModeText(*sessionMode_)) : std::nullopt;
     const SyncControlOutcome outcome
         = SyncControlPolicy::evaluate(payload, mode, syncCode_, hasLoadedData_, routineControlSessionActive_);
+    const bool hadSession = sessionMode_.has_value();
     const auto endSession = [this] {
         renewBaseline();
         clearSessionFields();
@@ -213,6 +209,9 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         appendLog("[ble:data] unhandled sync payload " + fallback, true);
         break;
     }
+    if (hadSession && !sessionMode_) {
+        deliverWorkHeldBySession();
+    }
 }
 
 void TavrikBleCentral::sendSyncRestore()
@@ -236,6 +235,33 @@ void TavrikBleCentral::sendSyncRestore()
     }
     setSyncStage(SyncStage::transferring());
     updateStatus("Restoring data");
+}
+
+void TavrikBleCentral::deliverWorkHeldBySession()
+{
+    if (sessionMode_) {
+        return;
+    }
+    if (!routineControlSessionActive_ && atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_
+        && !pendingWifiRequest_) {
+        return;
+    }
+    if (!isDeviceAttached()) {
+        giveUpHeldWork();
+        return;
+    }
+    startCommandConnection();
+    if (routineControlSessionActive_) {
+        finishControlSessionIfIdle();
+    }
+}
+
+void TavrikBleCentral::giveUpHeldWork()
+{
+    dropQueuedCommands();
+    routineControlSessionActive_ = false;
+    pendingRoutineCommand_.reset();
+    pendingClockCommand_.reset();
 }
 
 void TavrikBleCentral::finishControlSessionIfIdle()

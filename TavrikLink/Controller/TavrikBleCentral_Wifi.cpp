@@ -174,7 +174,7 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
 
 void TavrikBleCentral::beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context)
 {
-    resetWifiRequestState();
+    forgetWifiRequests();
     WifiRequestActivityState activity;
     activity.begin(envelope.requestId, context.activityKind());
     publish(wifiRequestActivity_, std::move(activity), &TavrikBleCentral::wifiRequestActivityChanged);
@@ -362,6 +362,24 @@ std::string TavrikBleCentral::wifiFailureMessage(const std::string& reason, cons
 }
 
 void TavrikBleCentral::resetWifiRequestState()
+{
+    const bool dropsRequest = !wifiRequests_.empty() || pendingWifiRequest_;
+    forgetWifiRequests();
+    // A command connection kept only for the dropped request's answer ends with it.
+    if (!dropsRequest || !routineControlSessionActive_ || sessionMode_ || isReviewDemo_) {
+        return;
+    }
+    if (isConnected_) {
+        finishControlSessionIfIdle();
+    } else if (atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
+        routineControlSessionActive_ = false;
+        central.stopScan();
+        setSyncStage(SyncStage::idle());
+        updateStatus("Bluetooth idle");
+    }
+}
+
+void TavrikBleCentral::forgetWifiRequests()
 {
     cancelTask(wifiRequestTimeoutTask_);
     wifiRequests_.clear();

@@ -1,0 +1,210 @@
+#include "tests/controller/ControllerTestSupport.hpp"
+
+namespace tavrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// No edit is stranded and none holds the link: whatever waits for a session or behind a refused send
+// reaches the device in order, or is reported, and the idle minute still ends the connection.
+class ControllerEditDeliveryTest : public ControllerTest {
+protected:
+    void SetUp() override
+    {
+        addDevice().data.wifi = WifiCapabilityPayload { 1, 8, {} };
+        // The device applies the mute setting, so a later load shows what it holds.
+        device->answerCommand = [this](const std::string& channel, const std::string& command) {
+            if (channel == "settings" && command.starts_with("update muteNonAlarmSounds=")) {
+                device->data.settings = SyncSettingsPayload(command.back() == '1', std::nullopt);
+            }
+            return std::vector<Json> {};
+        };
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+    }
+
+    std::vector<std::string> commands() const { return device->receivedCommands(); }
+
+    bool sent(const std::string& command) const
+    {
+        const auto all = commands();
+        return std::find(all.begin(), all.end(), command) != all.end();
+    }
+
+    // The device goes to sleep: the link drops and a new load waits for it.
+    void deviceSleeps()
+    {
+        central.removePeripheral(device->peripheral());
+        central.dropLink(device->peripheral(), std::nullopt);
+        settle();
+        ASSERT_EQ(controller->sessionMode(), SyncMode::load);
+        ASSERT_FALSE(controller->isConnected());
+    }
+
+    void deviceWakes()
+    {
+        central.addPeripheral(device->peripheral());
+        settle();
+    }
+
+    std::size_t received(std::string_view type) const
+    {
+        const auto all = device->receivedJson();
+        return static_cast<std::size_t>(std::count_if(
+            all.begin(), all.end(), [&](const Json& message) { return message.value("type", "") == type; }));
+    }
+
+    void refuseSends(bool refuse) { device->peripheral()->maximumWriteLength = refuse ? 4 : 185; }
+};
+
+TEST_F(ControllerEditDeliveryTest, AnEditMadeWhileALoadLooksForTheDeviceReachesItAndTheLinkIsStillReleased)
+{
+    deviceSleeps();
+    controller->setMuteNonAlarmSounds(true);
+    scheduler.advance(200ms);
+    EXPECT_EQ(controller->atomicCommandQueue().size(), 1U);
+
+    deviceWakes();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_TRUE(sent("settings:update muteNonAlarmSounds=1"));
+    // Sent before the load's data, so what is shown is what the device holds.
+    EXPECT_TRUE(controller->muteNonAlarmSounds());
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_FALSE(controller->routineControlSessionActive());
+
+    scheduler.advance(60s);
+    EXPECT_TRUE(sent("system:disconnect"));
+}
+
+TEST_F(ControllerEditDeliveryTest, AWifiRequestMadeWhileALoadLooksForTheDeviceIsSentOnceItIsConnected)
+{
+    central.removePeripheral(device->peripheral());
+    controller->beginSession(SyncMode::load); // the window's load action while the device sleeps
+    settle();
+    controller->scanWifiNetworks();
+    settle();
+    EXPECT_EQ(received("wifi_scan"), 0U);
+
+    deviceWakes();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_EQ(received("wifi_scan"), 1U);
+    EXPECT_TRUE(controller->wifiRequestActivity().requestId.has_value());
+}
+
+TEST_F(ControllerEditDeliveryTest, CancellingTheWifiEditorDuringItsScanLetsTheIdleMinuteEndTheLink)
+{
+    controller->scanWifiNetworks();
+    settle();
+    ASSERT_EQ(received("wifi_scan"), 1U);
+    ASSERT_TRUE(controller->routineControlSessionActive());
+
+    controller->resetWifiRequestState(); // the editor's Cancel; the device never answers
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    scheduler.advance(60s);
+    EXPECT_TRUE(sent("system:disconnect"));
+}
+
+TEST_F(ControllerEditDeliveryTest, EditsMadeWhileARestoreWaitsAreSentAndNeverHoldTheLink)
+{
+    // The restore waits for the device; an edit made meanwhile waits with it.
+    central.removePeripheral(device->peripheral());
+    controller->resetConnectionState();
+    settle();
+    controller->startRestoreSession();
+    ASSERT_EQ(controller->sessionMode(), SyncMode::restore);
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    EXPECT_EQ(controller->atomicCommandQueue().size(), 1U);
+
+    deviceWakes();
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+    EXPECT_EQ(received("sync_restore"), 1U);
+    EXPECT_TRUE(sent("tag:delete id=1"));
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    scheduler.advance(60s);
+    EXPECT_TRUE(sent("system:disconnect"));
+}
+
+TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
+{
+    refuseSends(true);
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    EXPECT_EQ(controller->tagError(), "Failed to save tag change");
+
+    // The link takes writes again: the waiting edit goes first.
+    refuseSends(false);
+    controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:delete id=1", "schedule:delete id=2" }));
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+
+    // While one waits, later edits wait behind it and say so where they were made.
+    refuseSends(true);
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 4 }, { "delete id=4" }, false, std::nullopt);
+    EXPECT_EQ(controller->scheduleError(), "Failed to save schedule change");
+    EXPECT_EQ(controller->atomicCommandQueue(),
+        (std::vector<TavrikBleCentral::AtomicCommand> {
+            { AtomicCommandChannel::tag, "delete id=3" }, { AtomicCommandChannel::schedule, "delete id=4" } }));
+}
+
+TEST_F(ControllerEditDeliveryTest, EditsTheLinkKeepsRefusingAreReportedAndTheIdleMinuteStillEndsTheLink)
+{
+    refuseSends(true);
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    controller->persist(
+        AtomicCommandChannel::settings, std::string("device"), { "update muteNonAlarmSounds=1" }, false, std::nullopt);
+    scheduler.advance(60s);
+    settle();
+    EXPECT_TRUE(logContains("Failed to save tag change (not sent: tag:delete id=3)"));
+    EXPECT_TRUE(logContains("Failed to save settings change (not sent: settings:update muteNonAlarmSounds=1)"));
+    EXPECT_TRUE(logContains("Disconnecting Bluetooth after one minute idle"));
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+}
+
+TEST_F(ControllerEditDeliveryTest, ARestoreCutByADisconnectEndsThereAndNothingResumesIt)
+{
+    device->answerRestore = false;
+    controller->startRestoreSession();
+    settle();
+    ASSERT_EQ(received("sync_restore"), 1U);
+
+    central.dropLink(device->peripheral(), std::nullopt);
+    settle();
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Tavrik disconnected while saving imported data"));
+    EXPECT_EQ(controller->statusText(), "Import save disconnected");
+    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(controller->syncMode());
+
+    // Bluetooth switched off and on again does not send the restore a second time.
+    central.changeState(BleManagerState::poweredOff);
+    settle();
+    central.changeState(BleManagerState::poweredOn);
+    scheduler.advance(60s);
+    EXPECT_EQ(received("sync_restore"), 1U);
+    EXPECT_EQ(received("sync_start"), 2U); // the load and the restore
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_EQ(controller->statusText(), "Bluetooth ready");
+}
+
+TEST_F(ControllerEditDeliveryTest, EditsWaitingForARestoreThatCannotConnectAreReportedNotSaved)
+{
+    central.removePeripheral(device->peripheral());
+    controller->resetConnectionState();
+    settle();
+    controller->startRestoreSession();
+    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    central.failNextConnect(BleError { "Connection timed out", 0 });
+    deviceWakes();
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Connect failed"));
+    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_TRUE(logContains("Failed to save tag change (not sent: tag:delete id=1)"));
+    EXPECT_EQ(controller->tagError(), "Failed to save tag change");
+    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(central.isScanning());
+}
+
+} // namespace
+} // namespace tavrik::test
