@@ -156,5 +156,47 @@ TEST_F(BluezRoadTest, TheControllerFindsLoadsEditsAndDisconnectsABoardOverBluez)
     EXPECT_EQ(board.commands().back(), "system:eject");
 }
 
+TEST_F(BluezRoadTest, APairedSleepingBoardIsWaitedForAndLoadedWhenItWakes)
+{
+    startBluez();
+    makeCentral();
+    ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOn; }));
+    MockTavrik tavrik;
+    tavrik.asleep = true; // paired, so BlueZ lists it, but not advertising
+    addTavrik(tavrik);
+    // While it sleeps, BlueZ cannot reach it.
+    mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QStringLiteral("fail") });
+    MockedBoard board(mock, tavrik);
+    board.data.tags = { { 3, "04 A1", "Desk" } };
+
+    SystemRandomSource random;
+    InMemoryKeyValueStore defaults;
+    TavrikBleCentral controller(
+        { *central, scheduler, systemClock(), random, defaults, "/nonexistent/local-link", false, {} });
+    const auto logged = [&](const std::string& text) {
+        return std::ranges::count_if(
+            controller.logItems(), [&](const TavrikLogEntry& entry) { return entry.text.starts_with(text); });
+    };
+    controller.beginSession(SyncMode::load);
+    ASSERT_TRUE(waitFor([&] { return controller.statusText() == "Scanning\u2026"; }));
+
+    // A button press wakes it for a moment, too short for the connect: the load looks for it again.
+    advertise(tavrik, -70);
+    ASSERT_TRUE(waitFor([&] { return logged("Failed to connect: ") == 1; }));
+    ASSERT_TRUE(waitFor([&] { return controller.statusText() == "Scanning\u2026"; }));
+    EXPECT_EQ(controller.syncStage(), SyncStage::waitingForDevice());
+    EXPECT_FALSE(controller.hasLoadedData());
+
+    // Now it is awake and advertising: it is found, connected and loaded.
+    mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QStringLiteral("resolve") });
+    advertise(tavrik, -60);
+    ASSERT_TRUE(waitFor([&] { return controller.hasLoadedData(); })) << controller.statusText();
+    EXPECT_EQ(controller.tags(), board.data.tags);
+    EXPECT_EQ(controller.statusText(), "Connected");
+    // One connect per sighting, never one for the remembered device.
+    EXPECT_EQ(logged("Found Tavrik"), 2);
+    EXPECT_EQ(logged("Failed to connect: "), 1);
+}
+
 } // namespace
 } // namespace tavrik::test
