@@ -742,6 +742,8 @@ private:
     std::optional<Url> firmwareChannelURL_;
     FirmwareManifestLoader::Handle firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
     void finishFirmwareLookup(const Uuid& generation, FirmwareManifestLoader::CatalogResult result);
+    // An install runs: its image is downloading or being transferred.
+    bool isFirmwareBusy() const;
     // Source, channel and manifest change together, with one signal.
     void setFirmwareDescriptions(std::string source, std::string channel, std::string manifest);
 };

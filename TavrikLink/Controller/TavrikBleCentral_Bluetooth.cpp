@@ -190,6 +190,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     const bool wasExpected = isExpectingResetDisconnect_;
     const std::optional<SyncMode> mode = sessionMode_;
     const bool uploadWasActive = firmwareUpload_->isActive();
+    const bool installWasRunning = isFirmwareBusy();
 
     appendLog("Disconnected: " + describe(error, "ok"), true);
     isExpectingResetDisconnect_ = false;
@@ -215,10 +216,11 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
         updateStatus("Import save disconnected");
         return;
     }
-    if (uploadWasActive) {
+    if (installWasRunning) {
         const FirmwareUploadStatus& status = firmwareUpload_->status();
         std::string progress;
-        if (status.totalBytes >= 1) {
+        // A download has sent nothing to the board yet.
+        if (uploadWasActive && status.totalBytes >= 1) {
             progress = " at " + std::to_string(status.bytesTransferred) + " of " + std::to_string(status.totalBytes)
                 + " bytes";
         }

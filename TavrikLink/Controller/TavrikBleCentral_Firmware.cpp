@@ -143,6 +143,11 @@ void TavrikBleCentral::startFirmwareInstall()
     firmwareUpload_->start(asset);
 }
 
+bool TavrikBleCentral::isFirmwareBusy() const
+{
+    return firmwareUpload_->isActive() || firmwareUpload_->status().phase == Phase::downloading;
+}
+
 void TavrikBleCentral::cancelFirmwareInstall()
 {
     firmwareUpload_->cancel(availableFirmwareAsset_);

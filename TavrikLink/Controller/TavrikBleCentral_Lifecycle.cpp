@@ -47,7 +47,7 @@ void TavrikBleCentral::disconnectIfIdle()
         routineControlSessionActive_
             = pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty();
     }
-    const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !firmwareUpload_->isActive()
+    const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !isFirmwareBusy()
         && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
     if (!idle) {
         recordUserInteraction();
@@ -255,7 +255,12 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     nextLocalScheduleId_ = 1;
     nextLocalRoutineId_ = 1;
 
-    firmwareUpload_->resetFirmwareSession();
+    // An install stopped here must not leave its progress text up.
+    if (isFirmwareBusy()) {
+        firmwareUpload_->cancel(availableFirmwareAsset_);
+    } else {
+        firmwareUpload_->resetFirmwareSession();
+    }
     scheduler.cancel(autosaveTask_);
     cancelTask(idleDisconnectTask_);
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);

@@ -1,0 +1,77 @@
+#include "tests/controller/ControllerFirmwareFixture.hpp"
+
+#include <algorithm>
+
+namespace tavrik::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Phase = FirmwareUploadStatus::Phase;
+
+// An install on a desk: a slow download, a board that goes away, a board that cannot take an image.
+class ControllerFirmwareLifeTest : public ControllerFirmwareTest {
+protected:
+    // The image download, held by the test: it ends when the test says so.
+    FirmwareUploadService::DownloadCompletion download;
+    bool downloadCancelled = false;
+
+    // A board on 1.4.0 offered release 1.5.0, whose image is downloading.
+    void startInstall()
+    {
+        controller = std::make_unique<TavrikBleCentral>(
+            TavrikBleCentral::Environment { central, scheduler, clock, random, defaults, "/nonexistent/local-link",
+                false, [this](const FirmwareAsset&, FirmwareUploadService::DownloadCompletion completion) {
+                    download = std::move(completion);
+                    downloadCancelled = false;
+                    return [this] { downloadCancelled = true; };
+                } });
+        loadAndLookUp(publish({}));
+        ASSERT_TRUE(controller->availableFirmwareAsset());
+        controller->startFirmwareInstall();
+        ASSERT_TRUE(download);
+        ASSERT_EQ(uploadStatus().phase, Phase::downloading);
+    }
+
+    bool sent(const std::string& command) const
+    {
+        const auto all = device->receivedCommands();
+        return std::find(all.begin(), all.end(), command) != all.end();
+    }
+};
+
+TEST_F(ControllerFirmwareLifeTest, ADownloadHoldsTheIdleDisconnectOff)
+{
+    startInstall();
+    scheduler.advance(90s);
+    EXPECT_FALSE(sent("system:disconnect"));
+    EXPECT_TRUE(controller->isConnected());
+    EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::downloading, "Downloading firmware 1.5.0...", 0, 1500 }));
+
+    // The image arrives at last and goes to the board over the same link.
+    download({ Data(image.begin(), image.end()), {} });
+    ASSERT_TRUE(waitFor([&] { return device->firmwareInstalled(); })) << uploadStatus().message;
+}
+
+TEST_F(ControllerFirmwareLifeTest, WhateverStopsADownloadClearsItsText)
+{
+    startInstall();
+    central.removePeripheral(device->peripheral()); // told to go, the board stops offering the link
+    controller->ejectTavrik();
+    scheduler.advance(250ms);
+    EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::idle, "Firmware upload canceled.", 0, 1500 }))
+        << uploadStatus().message;
+
+    // The board going away mid-download ends the install, like a transfer cut short.
+    EXPECT_TRUE(downloadCancelled);
+    controller.reset();
+    startInstall();
+    central.dropLink(device->peripheral(), std::nullopt);
+    settle();
+    EXPECT_TRUE(downloadCancelled);
+    EXPECT_EQ(uploadStatus().phase, Phase::failed);
+    EXPECT_EQ(uploadStatus().message, "Firmware update connection was interrupted. Activate Tavrik and try again.");
+    EXPECT_EQ(controller->statusText(), "Firmware update interrupted");
+}
+
+} // namespace
+} // namespace tavrik::test
