@@ -126,12 +126,15 @@ void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
 
 void TavrikBleCentral::failIncompleteLoad(const std::string& message)
 {
+    // Data that could not be read already failed the load with a more specific text; it stands.
+    const std::string shown
+        = syncStage_.kind() == SyncStage::Kind::failed && sessionMode_ ? syncStage_.failureMessage() : message;
     isExpectingResetDisconnect_ = targetPeripheral_ != nullptr && isConnected_;
     resetConnectionState();
     clearSessionFields();
-    setSyncStage(SyncStage::failed(message));
+    setSyncStage(SyncStage::failed(shown));
     updateStatus("Sync incomplete");
-    appendLog(message, true);
+    appendLog(shown, true);
     deliverWorkHeldBySession();
 }
 

@@ -103,3 +103,51 @@ TEST_F(ControllerConnectionLifeTest, ConnectFailuresInARowRestBeforeScanningAgai
 
 } // namespace
 } // namespace tavrik::test
+
+namespace tavrik::test {
+namespace {
+
+// The most specific failure of a load stands, whatever ends the load afterwards.
+TEST_F(ControllerConnectionLifeTest, UnreadableSyncDataKeepsItsTextWhenTheLoadEnds)
+{
+    struct Case {
+        const char* name;
+        TavrikBleProtocolProfile profile;
+        bool sendDone; // false: the device falls silent and the load times out
+        std::string message;
+    };
+    const std::vector<Case> cases {
+        { "secure, then sync_done", TavrikBleProtocolProfile::secureV2, true, "Connect data invalid" },
+        { "secure, then silence", TavrikBleProtocolProfile::secureV2, false, "Connect data invalid" },
+        { "legacy, then sync_done", TavrikBleProtocolProfile::legacyUnencryptedV1, true,
+            "Legacy data could not be prepared: " },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        controller.reset();
+        FakeTavrik& tavrik = addDevice(test.profile);
+        tavrik.syncDataJson = Json { { "type", "sync_data" }, { "dataVersion", 9 }, { "tags", "not a list" } };
+        tavrik.stopAfterReady = !test.sendDone;
+        if (!test.sendDone) {
+            tavrik.answerSyncStart = false;
+        }
+        makeController();
+        controller->beginSession(SyncMode::load);
+        settle();
+        if (!test.sendDone) {
+            tavrik.send({ { "type", "sync_ready" }, { "mode", "load" }, { "code", *controller->syncCode() } });
+            tavrik.send(*tavrik.syncDataJson);
+            settle();
+            scheduler.advance(TavrikBleCentral::loadTimeout);
+        }
+        ASSERT_EQ(controller->syncStage().kind(), SyncStage::Kind::failed);
+        EXPECT_TRUE(controller->syncStage().failureMessage().starts_with(test.message))
+            << controller->syncStage().failureMessage();
+        EXPECT_EQ(controller->statusText(), "Sync incomplete");
+        EXPECT_FALSE(controller->sessionMode());
+        EXPECT_FALSE(controller->isConnected());
+    }
+}
+
+} // namespace
+} // namespace tavrik::test
