@@ -744,6 +744,8 @@ private:
     void finishFirmwareLookup(const Uuid& generation, FirmwareManifestLoader::CatalogResult result);
     // An install runs: its image is downloading or being transferred.
     bool isFirmwareBusy() const;
+    // The connected board has a data channel but no firmware characteristic: no image can reach it.
+    bool lacksFirmwareChannel() const;
     // Source, channel and manifest change together, with one signal.
     void setFirmwareDescriptions(std::string source, std::string channel, std::string manifest);
 };

@@ -19,6 +19,9 @@ bool isDevelopmentFirmware(const std::string& version)
     return normalized.starts_with("dev-") || normalized.ends_with("dev");
 }
 
+constexpr std::string_view noOtaSupport
+    = "Bluetooth connect is available, but this Tavrik firmware does not support OTA updates.";
+
 // Where a manifest is, as the pane shows it: its path, or the whole address when it has none.
 std::string manifestDescription(const Url& url)
 {
@@ -143,6 +146,11 @@ void TavrikBleCentral::startFirmwareInstall()
     firmwareUpload_->start(asset);
 }
 
+bool TavrikBleCentral::lacksFirmwareChannel() const
+{
+    return isConnected_ && !virtualTavrikConnected_ && dataCharacteristic_ && !firmwareCharacteristic_;
+}
+
 bool TavrikBleCentral::isFirmwareBusy() const
 {
     return firmwareUpload_->isActive() || firmwareUpload_->status().phase == Phase::downloading;
@@ -204,6 +212,12 @@ void TavrikBleCentral::updateFirmwareNoticeIfNeeded()
         return;
     }
     const FirmwareAsset asset = *availableFirmwareAsset_;
+    // No notice for a board that cannot take an image over the air.
+    if (lacksFirmwareChannel()) {
+        publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
+        firmwareUpload_->setFirmwareStatus(Phase::idle, std::string(noOtaSupport));
+        return;
+    }
     if (legacyFirmwareUpgradeRequired_) {
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         firmwareUpload_->setFirmwareStatus(Phase::idle,
@@ -232,6 +246,9 @@ void TavrikBleCentral::updateFirmwareNoticeIfNeeded()
 
 std::string TavrikBleCentral::firmwareStatusMessage(const FirmwareAsset& asset) const
 {
+    if (lacksFirmwareChannel()) {
+        return std::string(noOtaSupport);
+    }
     if (std::optional<std::string> incompatible = otaCompatibilityError(asset)) {
         return std::move(*incompatible);
     }

@@ -73,5 +73,33 @@ TEST_F(ControllerFirmwareLifeTest, WhateverStopsADownloadClearsItsText)
     EXPECT_EQ(controller->statusText(), "Firmware update interrupted");
 }
 
+TEST_F(ControllerFirmwareLifeTest, ABoardThatCannotTakeAnImageIsToldSoAndGetsNoNotice)
+{
+    const std::string unsupported
+        = "Bluetooth connect is available, but this Tavrik firmware does not support OTA updates.";
+    const Url channel = publish({});
+    for (const bool lookUpFirst : { true, false }) {
+        SCOPED_TRACE(lookUpFirst ? "release known before the load" : "release looked up after the load");
+        controller.reset();
+        addDevice().peripheral()->offerProfile(TavrikBleProtocolProfile::secureV2, true, false);
+        makeController();
+        controller->setFirmwareChannelURL(channel);
+        if (lookUpFirst) {
+            controller->refreshFirmwareAvailability();
+            ASSERT_TRUE(waitFor([&] { return lookupFinished(); }));
+        }
+        loadFromDevice();
+        if (!lookUpFirst) {
+            controller->refreshFirmwareAvailability();
+            ASSERT_TRUE(waitFor([&] { return lookupFinished(); }));
+        }
+        ASSERT_TRUE(controller->hasLoadedData());
+        ASSERT_TRUE(controller->availableFirmwareAsset());
+        EXPECT_FALSE(controller->firmwareUpdateNotice());
+        EXPECT_EQ(uploadStatus().phase, Phase::idle);
+        EXPECT_EQ(uploadStatus().message, unsupported);
+    }
+}
+
 } // namespace
 } // namespace tavrik::test
