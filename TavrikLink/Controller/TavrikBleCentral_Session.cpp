@@ -109,6 +109,10 @@ void TavrikBleCentral::sendSyncStart()
     }
     setSyncStage(SyncStage::connecting());
     updateStatus("Starting sync");
+    // A device that never answers must not leave the load waiting for ever.
+    if (sessionMode_ == SyncMode::load) {
+        scheduleLoadTimeout(loadTimeout);
+    }
 }
 
 void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
@@ -118,7 +122,8 @@ void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
         if (!*token) {
             return;
         }
-        if (!hasLoadedData_ && isConnected_) {
+        loadTimeoutTask_ = Scheduler::invalidHandle;
+        if (!hasLoadedData_ && isConnected_ && sessionMode_ == SyncMode::load) {
             failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
         }
     });
@@ -158,6 +163,8 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         appendLog("Ignoring stale sync error for code " + outcome.staleCode(), true);
         break;
     case SyncControlOutcome::Kind::waiting:
+        // The device answered; it now waits for its user and reports its own time-out.
+        cancelTask(loadTimeoutTask_);
         setSyncStage(SyncStage::connecting());
         updateStatus("Starting sync");
         break;

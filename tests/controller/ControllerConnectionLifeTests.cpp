@@ -151,3 +151,46 @@ TEST_F(ControllerConnectionLifeTest, UnreadableSyncDataKeepsItsTextWhenTheLoadEn
 
 } // namespace
 } // namespace tavrik::test
+
+namespace tavrik::test {
+namespace {
+
+const std::string stalledLoad = "Tavrik stopped sending data. Enable connection mode on Tavrik and try again.";
+
+TEST_F(ControllerConnectionLifeTest, ASessionStartWithoutAnswerTimesOutLikeAStalledLoad)
+{
+    addDevice().answerSyncStart = false;
+    makeController();
+    controller->beginSession(SyncMode::load);
+    settle();
+    EXPECT_EQ(controller->statusText(), "Starting sync");
+    scheduler.advance(14999ms);
+    EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
+    scheduler.advance(1ms);
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed(stalledLoad));
+    EXPECT_EQ(controller->statusText(), "Sync incomplete");
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_FALSE(controller->sessionMode());
+
+    // Try Again starts afresh, and a device that answers is loaded.
+    device->answerSyncStart = true;
+    controller->beginSession(SyncMode::load);
+    settle();
+    EXPECT_TRUE(controller->hasLoadedData());
+}
+
+TEST_F(ControllerConnectionLifeTest, ADeviceWaitingForItsUserIsNotTimedOutByTheApplication)
+{
+    addDevice().answerSyncStart = false;
+    makeController();
+    controller->beginSession(SyncMode::load);
+    settle();
+    device->send({ { "type", "sync_waiting" }, { "mode", "load" }, { "code", *controller->syncCode() } });
+    settle();
+    scheduler.advance(60s);
+    EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
+    EXPECT_TRUE(controller->isConnected());
+}
+
+} // namespace
+} // namespace tavrik::test
