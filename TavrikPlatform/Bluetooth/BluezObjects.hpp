@@ -1,6 +1,9 @@
 #pragma once
 
+#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
+
 #include <QDBusArgument>
+#include <QDBusMessage>
 #include <QMap>
 #include <QString>
 #include <QVariantMap>
@@ -27,5 +30,18 @@ BluezInterfaces readBluezInterfaces(const QDBusArgument& argument);
 BluezObjects readBluezObjects(const QDBusArgument& argument);
 // A variant of a D-Bus message argument as the plain value (a{sv} becomes a QVariantMap).
 QVariantMap readPropertyMap(const QVariant& argument);
+
+// The tree of a GetManagedObjects reply; empty when the call failed.
+BluezObjects readManagedObjectsReply(const QDBusMessage& reply);
+// The device with that address, or an empty path.
+QString bluezDevicePath(const BluezObjects& objects, const QString& address);
+// The characteristic of that service below the device, or an empty path.
+QString bluezCharacteristicPath(
+    const BluezObjects& objects, const QString& devicePath, const Uuid& serviceUuid, const Uuid& characteristicUuid);
+
+// A failed BlueZ call as the interface reports it. The answers that mean the bond is gone or was
+// refused (failed, rejected or cancelled authentication, an operation not permitted for want of
+// pairing, insufficient authentication or encryption) carry bleErrorPeerRemovedPairingInformation.
+BleError bleErrorFromBluez(const QString& name, const QString& message);
 
 } // namespace tavrik

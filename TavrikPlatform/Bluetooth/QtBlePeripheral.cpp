@@ -103,6 +103,23 @@ void QtBlePeripheral::post(std::function<void(BlePeripheralDelegate&)> call)
 
 // Link
 
+void QtBlePeripheral::callBluez(const QString& path, const QString& interface, const QString& method,
+    const QVariantList& arguments, std::function<void(const QDBusMessage&)> handle, bool untilLinkChanges)
+{
+    auto call = QDBusMessage::createMethodCall(bluezService, path, interface, method);
+    call.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
+    const int link = linkGeneration;
+    const int gatt = gattGeneration;
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+        [this, watcher, link, gatt, untilLinkChanges, handle = std::move(handle)] {
+            watcher->deleteLater();
+            if (link == linkGeneration && (untilLinkChanges || gatt == gattGeneration)) {
+                handle(watcher->reply());
+            }
+        });
+}
+
 void QtBlePeripheral::connectLink(std::chrono::milliseconds timeout)
 {
     if (link != Link::idle) {
@@ -110,23 +127,75 @@ void QtBlePeripheral::connectLink(std::chrono::milliseconds timeout)
     }
     link = Link::connecting;
     linkError.reset();
-    controller = QLowEnergyController::createCentral(info, this);
-    connect(controller, &QLowEnergyController::connected, this, &QtBlePeripheral::controllerConnected);
-    connect(controller, &QLowEnergyController::disconnected, this, &QtBlePeripheral::controllerDisconnected);
-    connect(controller, &QLowEnergyController::errorOccurred, this, &QtBlePeripheral::controllerError);
-    connect(controller, &QLowEnergyController::discoveryFinished, this, &QtBlePeripheral::servicesDiscovered);
+    ++linkGeneration;
     // BlueZ may never resolve a connection and Qt has no bound of its own.
     connectTimer = scheduler.schedule(timeout, [this] {
         connectTimer = Scheduler::invalidHandle;
         connectTimedOut();
     });
+    // BlueZ is asked first, so that a refusal keeps its name (a lost pairing must be told apart).
+    callBluez(
+        QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"),
+        {},
+        [this](const QDBusMessage& reply) {
+            bluezDevice = bluezDevicePath(readManagedObjectsReply(reply), info.address().toString());
+            if (bluezDevice.isEmpty()) {
+                failConnect(failure("The device is no longer known to Bluetooth"));
+                return;
+            }
+            bluezConnectPending = true;
+            callBluez(
+                bluezDevice, bluezDeviceInterface, QStringLiteral("Connect"), {},
+                [this](const QDBusMessage& connected) { connectionRequested(connected); }, true);
+        },
+        true);
+}
+
+void QtBlePeripheral::connectionRequested(const QDBusMessage& reply)
+{
+    bluezConnectPending = false;
+    if (link != Link::connecting) {
+        return;
+    }
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        failConnect(bleErrorFromBluez(reply.errorName(), reply.errorMessage()));
+        return;
+    }
+    startQtConnection();
+}
+
+// BlueZ holds the link (or will once services resolve): Qt takes it over from here.
+void QtBlePeripheral::startQtConnection()
+{
+    controller = QLowEnergyController::createCentral(info, this);
+    connect(controller, &QLowEnergyController::connected, this, &QtBlePeripheral::controllerConnected);
+    connect(controller, &QLowEnergyController::disconnected, this, &QtBlePeripheral::controllerDisconnected);
+    connect(controller, &QLowEnergyController::errorOccurred, this, &QtBlePeripheral::controllerError);
+    connect(controller, &QLowEnergyController::discoveryFinished, this, &QtBlePeripheral::servicesDiscovered);
     controller->connectToDevice();
+}
+
+void QtBlePeripheral::failConnect(const BleError& error)
+{
+    closeLink();
+    if (linkEvents.failedToConnect) {
+        linkEvents.failedToConnect(error);
+    }
 }
 
 void QtBlePeripheral::closeLink()
 {
     scheduler.cancel(connectTimer);
     connectTimer = Scheduler::invalidHandle;
+    if (bluezConnectPending && !bluezDevice.isEmpty()) {
+        // Qt never saw this connect: BlueZ is told to give it up.
+        auto call = QDBusMessage::createMethodCall(
+            bluezService, bluezDevice, bluezDeviceInterface, QStringLiteral("Disconnect"));
+        QDBusConnection::systemBus().asyncCall(call);
+    }
+    bluezConnectPending = false;
+    bluezDevice.clear();
+    ++linkGeneration;
     releaseController();
     resetGatt();
     link = Link::idle;
@@ -138,10 +207,7 @@ void QtBlePeripheral::connectTimedOut()
         return;
     }
     logger("Bluetooth connection to " + identifier() + " timed out");
-    closeLink();
-    if (linkEvents.failedToConnect) {
-        linkEvents.failedToConnect(failure("Connection timed out"));
-    }
+    failConnect(failure("Connection timed out"));
 }
 
 void QtBlePeripheral::controllerConnected()
@@ -166,10 +232,7 @@ void QtBlePeripheral::controllerError(QLowEnergyController::Error controllerErro
     const auto text = controllerErrorText(controllerError);
     logger("Bluetooth error from " + identifier() + ": " + text);
     if (link == Link::connecting) {
-        closeLink();
-        if (linkEvents.failedToConnect) {
-            linkEvents.failedToConnect(failure(text));
-        }
+        failConnect(failure(text));
     } else if (link == Link::connected) {
         // The disconnect that follows carries it.
         linkError = failure(text);
@@ -182,10 +245,7 @@ void QtBlePeripheral::controllerError(QLowEnergyController::Error controllerErro
 void QtBlePeripheral::controllerDisconnected()
 {
     if (link == Link::connecting) {
-        closeLink();
-        if (linkEvents.failedToConnect) {
-            linkEvents.failedToConnect(failure("The device closed the connection"));
-        }
+        failConnect(failure("The device closed the connection"));
         return;
     }
     if (link != Link::connected) {
@@ -223,14 +283,13 @@ void QtBlePeripheral::releaseController()
 
 void QtBlePeripheral::resetGatt()
 {
+    ++gattGeneration;
     wantedServices.clear();
     discoveringServices = false;
     discoveredServices.reset();
     notifying.clear();
-    operations.clear();
-    devicePath.clear();
+    characteristicPaths.clear();
     mtu = 0;
-    ++mtuGeneration;
 }
 
 // Services and characteristics
@@ -303,12 +362,6 @@ void QtBlePeripheral::discoverCharacteristics(const std::vector<Uuid>& character
     auto* service = state.object;
     connect(service, &QLowEnergyService::stateChanged, this,
         [this, serviceUuid](QLowEnergyService::ServiceState newState) { serviceStateChanged(serviceUuid, newState); });
-    connect(service, &QLowEnergyService::characteristicWritten, this,
-        [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
-            characteristicWritten(serviceUuid, characteristic, value);
-        });
-    connect(service, &QLowEnergyService::descriptorWritten, this,
-        [this](const QLowEnergyDescriptor& descriptor, const QByteArray&) { descriptorWritten(descriptor); });
     connect(service, &QLowEnergyService::characteristicChanged, this,
         [this, serviceUuid](const QLowEnergyCharacteristic& characteristic, const QByteArray& value) {
             characteristicChanged(serviceUuid, characteristic, value);
@@ -338,7 +391,20 @@ void QtBlePeripheral::serviceStateChanged(const Uuid& serviceUuid, QLowEnergySer
             }
         }
         found->second.characteristics = std::move(list);
-        reportCharacteristics(serviceUuid, std::nullopt);
+        // Their BlueZ objects, for the calls made directly; the list is reported once they are known.
+        callBluez(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+            QStringLiteral("GetManagedObjects"), {}, [this, serviceUuid](const QDBusMessage& reply) {
+                const auto state = serviceStates.find(serviceUuid);
+                if (state == serviceStates.end() || !state->second.characteristics) {
+                    return;
+                }
+                const auto objects = readManagedObjectsReply(reply);
+                for (const BleCharacteristic& characteristic : *state->second.characteristics) {
+                    characteristicPaths[{ serviceUuid, characteristic.uuid }]
+                        = bluezCharacteristicPath(objects, bluezDevice, serviceUuid, characteristic.uuid);
+                }
+                reportCharacteristics(serviceUuid, std::nullopt);
+            });
     } else if (newState == QLowEnergyService::InvalidService && !found->second.characteristics) {
         found->second.object->disconnect(this);
         found->second.object->deleteLater();

@@ -10,7 +10,6 @@
 #include <QObject>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +21,10 @@ namespace tavrik {
 
 // One remote device on Qt Bluetooth (BlueZ's D-Bus API underneath). QtBleCentral makes them and
 // drives their link; the GATT side is driven by the controller through BlePeripheral.
+//
+// Qt reports every failed BlueZ call without its error name, so the calls whose failure the
+// controller must tell apart (connect, notifications, writes with response) go to BlueZ directly;
+// discovery, writes without response and notifications' values go through Qt.
 class QtBlePeripheral final : public QObject, public BlePeripheral {
     Q_OBJECT
 public:
@@ -66,32 +69,29 @@ private Q_SLOTS:
 private:
     enum class Link { idle, connecting, connected };
     static BleError failure(const std::string& description);
-    struct Operation {
-        enum class Kind { writeWithResponse, writeWithoutResponse, notify };
-        Kind kind;
-        BleCharacteristic characteristic;
-        QByteArray value;
-        bool enable = false;
-    };
     struct ServiceState {
         QLowEnergyService* object = nullptr;
         std::vector<Uuid> wanted;
         std::optional<std::vector<BleCharacteristic>> characteristics;
     };
 
+    // Runs `handle` with the reply of a BlueZ call, unless the link or GATT state it belongs to is gone.
+    void callBluez(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments,
+        std::function<void(const QDBusMessage&)> handle, bool untilLinkChanges = false);
+    void connectionRequested(const QDBusMessage& reply);
+    void failConnect(const BleError& error);
+    void startQtConnection();
     void controllerConnected();
     void controllerDisconnected();
     void controllerError(QLowEnergyController::Error error);
     void connectTimedOut();
     void servicesDiscovered();
     void serviceStateChanged(const Uuid& serviceUuid, QLowEnergyService::ServiceState state);
-    void characteristicWritten(
-        const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value);
-    void descriptorWritten(const QLowEnergyDescriptor& descriptor);
     void characteristicChanged(
         const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value);
     void serviceError(QLowEnergyService::ServiceError error);
     void reportCharacteristics(const Uuid& serviceUuid, std::optional<BleError> error);
+    QString characteristicPath(const BleCharacteristic& characteristic) const;
 
     void releaseController();
     void resetGatt();
@@ -112,17 +112,23 @@ private:
     QLowEnergyController* controller = nullptr;
     Scheduler::Handle connectTimer = Scheduler::invalidHandle;
     std::optional<BleError> linkError;
+    // Renewed by every new link and GATT state; late BlueZ replies of an older one are dropped.
+    int linkGeneration = 0;
+    int gattGeneration = 0;
+    // The device's object, found when the link is asked for.
+    QString bluezDevice;
+    // BlueZ was asked to connect and Qt has not taken over yet: cancelling has to tell BlueZ itself.
+    bool bluezConnectPending = false;
 
     std::vector<Uuid> wantedServices;
     bool discoveringServices = false;
     std::optional<std::vector<Uuid>> discoveredServices;
     std::map<Uuid, ServiceState> serviceStates;
     std::set<std::pair<Uuid, Uuid>> notifying;
-    std::deque<Operation> operations;
+    // Object paths of the discovered characteristics, by service and characteristic.
+    std::map<std::pair<Uuid, Uuid>, QString> characteristicPaths;
 
-    QString devicePath;
     int mtu = 0;
-    int mtuGeneration = 0;
 };
 
 } // namespace tavrik

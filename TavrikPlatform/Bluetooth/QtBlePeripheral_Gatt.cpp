@@ -1,40 +1,61 @@
 #include "TavrikPlatform/Bluetooth/QtBlePeripheral.hpp"
 
+#include "TavrikPlatform/Bluetooth/BluezObjects.hpp"
 #include "TavrikPlatform/Bluetooth/QtBleUuid.hpp"
 
+#include <QDBusMessage>
 #include <QLowEnergyDescriptor>
 
 #include <algorithm>
 
 namespace tavrik {
 
+QString QtBlePeripheral::characteristicPath(const BleCharacteristic& characteristic) const
+{
+    if (!findCharacteristic(characteristic)) {
+        return {};
+    }
+    const auto found = characteristicPaths.find({ characteristic.serviceUuid, characteristic.uuid });
+    return found == characteristicPaths.end() ? QString() : found->second;
+}
+
 void QtBlePeripheral::setNotifyValue(bool enabled, const BleCharacteristic& characteristic)
 {
     const auto qtCharacteristic = findCharacteristic(characteristic);
-    const auto descriptor
-        = qtCharacteristic ? qtCharacteristic->clientCharacteristicConfiguration() : QLowEnergyDescriptor();
-    if (!descriptor.isValid()) {
+    const auto path = characteristicPath(characteristic);
+    // Qt passes on a characteristic's values only when it has a configuration descriptor.
+    if (path.isEmpty() || !qtCharacteristic->clientCharacteristicConfiguration().isValid()) {
         post([this, characteristic = withNotifyState(characteristic)](BlePeripheralDelegate& d) {
             d.peripheralDidUpdateNotificationState(*this, characteristic, failure("Notifications not available"));
         });
         return;
     }
-    operations.push_back({ Operation::Kind::notify, characteristic, {}, enabled });
-    QByteArray value = QLowEnergyCharacteristic::CCCDDisable;
-    if (enabled) {
-        value = qtCharacteristic->properties().testFlag(QLowEnergyCharacteristic::Notify)
-            ? QLowEnergyCharacteristic::CCCDEnableNotification
-            : QLowEnergyCharacteristic::CCCDEnableIndication;
-    }
-    serviceStates[characteristic.serviceUuid].object->writeDescriptor(descriptor, value);
+    callBluez(path, bluezGattCharacteristicInterface,
+        enabled ? QStringLiteral("StartNotify") : QStringLiteral("StopNotify"), {},
+        [this, characteristic, enabled](const QDBusMessage& reply) {
+            std::optional<BleError> error;
+            const std::pair key { characteristic.serviceUuid, characteristic.uuid };
+            if (reply.type() == QDBusMessage::ErrorMessage) {
+                error = bleErrorFromBluez(reply.errorName(), reply.errorMessage());
+            } else if (enabled) {
+                notifying.insert(key);
+            } else {
+                notifying.erase(key);
+            }
+            post([this, characteristic = withNotifyState(characteristic), error](BlePeripheralDelegate& d) {
+                d.peripheralDidUpdateNotificationState(*this, characteristic, error);
+            });
+        });
 }
 
 void QtBlePeripheral::writeValue(const Data& value, const BleCharacteristic& characteristic, BleWriteType type)
 {
     const auto qtCharacteristic = findCharacteristic(characteristic);
-    if (!qtCharacteristic) {
+    const auto path = characteristicPath(characteristic);
+    const bool withResponse = type == BleWriteType::withResponse;
+    if (!qtCharacteristic || (withResponse && path.isEmpty())) {
         logger("Bluetooth write skipped: not connected to the characteristic");
-        if (type == BleWriteType::withResponse) {
+        if (withResponse) {
             post([this, characteristic = withNotifyState(characteristic)](BlePeripheralDelegate& d) {
                 d.peripheralDidWriteValue(*this, characteristic, failure("Not connected"));
             });
@@ -42,88 +63,33 @@ void QtBlePeripheral::writeValue(const Data& value, const BleCharacteristic& cha
         return;
     }
     const QByteArray bytes(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size()));
-    const bool withResponse = type == BleWriteType::withResponse;
-    operations.push_back({ withResponse ? Operation::Kind::writeWithResponse : Operation::Kind::writeWithoutResponse,
-        characteristic, bytes, false });
-    serviceStates[characteristic.serviceUuid].object->writeCharacteristic(*qtCharacteristic, bytes,
-        withResponse ? QLowEnergyService::WriteWithResponse : QLowEnergyService::WriteWithoutResponse);
-}
-
-// Qt runs one attribute operation at a time, in order, and confirms nothing for a write without
-// response. So a confirmation also settles every write without response queued before it.
-void QtBlePeripheral::characteristicWritten(
-    const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value)
-{
-    const auto uuid = fromQtUuid(characteristic.uuid());
-    const auto found = std::ranges::find_if(operations, [&](const Operation& operation) {
-        return operation.kind == Operation::Kind::writeWithResponse && operation.characteristic.serviceUuid == serviceUuid
-            && uuid && operation.characteristic.uuid == *uuid && operation.value == value;
-    });
-    if (found == operations.end()) {
+    if (!withResponse) {
+        // Nothing confirms it; Qt paces it with the other attribute operations.
+        serviceStates[characteristic.serviceUuid].object->writeCharacteristic(
+            *qtCharacteristic, bytes, QLowEnergyService::WriteWithoutResponse);
         return;
     }
-    const auto written = found->characteristic;
-    operations.erase(operations.begin(), std::next(found));
-    post([this, written = withNotifyState(written)](
-             BlePeripheralDelegate& d) { d.peripheralDidWriteValue(*this, written, std::nullopt); });
+    // One BlueZ call per write: its answer completes exactly that write, with BlueZ's reason when it failed.
+    const QVariantMap options { { QStringLiteral("type"), QStringLiteral("request") } };
+    callBluez(path, bluezGattCharacteristicInterface, QStringLiteral("WriteValue"), { bytes, options },
+        [this, characteristic](const QDBusMessage& reply) {
+            std::optional<BleError> error;
+            if (reply.type() == QDBusMessage::ErrorMessage) {
+                error = bleErrorFromBluez(reply.errorName(), reply.errorMessage());
+            }
+            post([this, characteristic = withNotifyState(characteristic), error](
+                     BlePeripheralDelegate& d) { d.peripheralDidWriteValue(*this, characteristic, error); });
+        });
 }
 
-void QtBlePeripheral::descriptorWritten(const QLowEnergyDescriptor& descriptor)
-{
-    if (descriptor.type() != QBluetoothUuid::DescriptorType::ClientCharacteristicConfiguration) {
-        return;
-    }
-    const auto found = std::ranges::find_if(
-        operations, [](const Operation& operation) { return operation.kind == Operation::Kind::notify; });
-    if (found == operations.end()) {
-        return;
-    }
-    const auto operation = *found;
-    operations.erase(operations.begin(), std::next(found));
-    const std::pair key { operation.characteristic.serviceUuid, operation.characteristic.uuid };
-    if (operation.enable) {
-        notifying.insert(key);
-    } else {
-        notifying.erase(key);
-    }
-    post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-        d.peripheralDidUpdateNotificationState(*this, characteristic, std::nullopt);
-    });
-}
-
-// Qt names neither the characteristic nor the operation that failed; the failure belongs to the
-// oldest unsettled operation of its kind. A write without response ahead of it may have been the
-// one that failed: the write with response is then reported failed instead, which still completes
-// it exactly once.
+// Only writes without response still go through Qt, and nothing waits for them.
 void QtBlePeripheral::serviceError(QLowEnergyService::ServiceError serviceError)
 {
-    const bool writeFailed = serviceError == QLowEnergyService::CharacteristicWriteError;
-    const bool descriptorFailed = serviceError == QLowEnergyService::DescriptorWriteError;
-    if (!writeFailed && !descriptorFailed) {
-        logger("Bluetooth service error " + std::to_string(static_cast<int>(serviceError)) + " from " + identifier());
-        return;
-    }
-    auto front = operations.begin();
-    while (front != operations.end() && front->kind == Operation::Kind::writeWithoutResponse) {
-        ++front;
-    }
-    const auto expected = writeFailed ? Operation::Kind::writeWithResponse : Operation::Kind::notify;
-    if (front == operations.end() || front->kind != expected) {
-        operations.erase(operations.begin(), front);
+    if (serviceError == QLowEnergyService::CharacteristicWriteError) {
         logger("Bluetooth write without response failed on " + identifier());
         return;
     }
-    const auto operation = *front;
-    operations.erase(operations.begin(), std::next(front));
-    if (writeFailed) {
-        post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-            d.peripheralDidWriteValue(*this, characteristic, failure("The write failed"));
-        });
-    } else {
-        post([this, characteristic = withNotifyState(operation.characteristic)](BlePeripheralDelegate& d) {
-            d.peripheralDidUpdateNotificationState(*this, characteristic, failure("The notification setting failed"));
-        });
-    }
+    logger("Bluetooth service error " + std::to_string(static_cast<int>(serviceError)) + " from " + identifier());
 }
 
 // Qt reports every value change of a characteristic with a configuration descriptor, reads

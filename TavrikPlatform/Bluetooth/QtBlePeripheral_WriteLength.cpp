@@ -4,7 +4,6 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 
 namespace tavrik {
 
@@ -28,46 +27,30 @@ bool QtBlePeripheral::canSendWriteWithoutResponse() const
 // Qt's controller has no MTU on BlueZ; BlueZ shows the link's MTU on each characteristic.
 void QtBlePeripheral::readMtu()
 {
-    const int generation = mtuGeneration;
-    auto call = QDBusMessage::createMethodCall(bluezService, QStringLiteral("/"),
-        QStringLiteral("org.freedesktop.DBus.ObjectManager"), QStringLiteral("GetManagedObjects"));
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        if (generation != mtuGeneration || link != Link::connected) {
-            return;
-        }
-        const QDBusMessage reply = watcher->reply();
-        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-            && reply.arguments().constFirst().metaType() == QMetaType::fromType<QDBusArgument>()) {
-            const auto objects = readBluezObjects(reply.arguments().constFirst().value<QDBusArgument>());
-            const auto address = info.address().toString();
-            for (auto object = objects.begin(); object != objects.end() && devicePath.isEmpty(); ++object) {
-                const auto device = object->find(bluezDeviceInterface);
-                if (device != object->end()
-                    && device->value(QStringLiteral("Address")).toString().compare(address, Qt::CaseInsensitive) == 0) {
-                    devicePath = object.key();
-                }
+    callBluez(QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.ObjectManager"),
+        QStringLiteral("GetManagedObjects"), {}, [this](const QDBusMessage& reply) {
+            if (link != Link::connected) {
+                return;
             }
-            for (auto object = objects.begin(); object != objects.end() && !devicePath.isEmpty(); ++object) {
+            const auto objects = readManagedObjectsReply(reply);
+            for (auto object = objects.begin(); object != objects.end(); ++object) {
                 const auto characteristic = object->find(bluezGattCharacteristicInterface);
-                if (object.key().startsWith(devicePath + QLatin1Char('/')) && characteristic != object->end()
+                if (object.key().startsWith(bluezDevice + QLatin1Char('/')) && characteristic != object->end()
                     && characteristic->contains(QStringLiteral("MTU"))) {
                     mtu = characteristic->value(QStringLiteral("MTU")).toInt();
                     return;
                 }
             }
-        }
-        logger("Bluetooth MTU unavailable; writes limited to " + std::to_string(fallbackWriteLength) + " bytes");
-    });
+            logger("Bluetooth MTU unavailable; writes limited to " + std::to_string(fallbackWriteLength) + " bytes");
+        });
 }
 
 void QtBlePeripheral::bluezPropertiesChanged(const QDBusMessage& message)
 {
     const auto arguments = message.arguments();
-    if (link != Link::connected || devicePath.isEmpty() || arguments.size() < 2
+    if (link != Link::connected || bluezDevice.isEmpty() || arguments.size() < 2
         || arguments.at(0).toString() != bluezGattCharacteristicInterface
-        || !message.path().startsWith(devicePath + QLatin1Char('/'))) {
+        || !message.path().startsWith(bluezDevice + QLatin1Char('/'))) {
         return;
     }
     const auto changed = readPropertyMap(arguments.at(1));

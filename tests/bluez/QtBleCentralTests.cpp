@@ -352,6 +352,90 @@ INSTANTIATE_TEST_SUITE_P(Connect, BluezConnectFailureTest,
         ConnectFailureCase { "neverResolves", "hang", "timed out" }, ConnectFailureCase { "refused", "fail", "" }),
     [](const auto& info) { return std::string(info.param.name); });
 
+// BlueZ's reasons reach the controller: a lost or refused pairing is told apart from other failures.
+struct BluezErrorCase {
+    const char* name;
+    enum class Step { connect, notify, write } step;
+    const char* errorName;
+    const char* message;
+    int code;
+};
+
+void PrintTo(const BluezErrorCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
+class BluezErrorTest : public BluezTest, public ::testing::WithParamInterface<BluezErrorCase> { };
+
+TEST_P(BluezErrorTest, BluezRefusalsKeepTheirReason)
+{
+    using Step = BluezErrorCase::Step;
+    const BluezErrorCase& test = GetParam();
+    startPoweredCentral();
+    const MockTavrik tavrik;
+    addTavrik(tavrik);
+    std::optional<BleError> error;
+    if (test.step == Step::connect) {
+        mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QString::fromLatin1(test.errorName) });
+        const auto peripheral = discover(tavrik);
+        ASSERT_TRUE(peripheral);
+        inside([&] {
+            central->stopScan();
+            central->connect(peripheral);
+        });
+        ASSERT_TRUE(waitFor([&] { return recorder.count(Kind::failToConnect) == 1; }));
+        EXPECT_EQ(recorder.count(Kind::connect), 0);
+        error = recorder.central.back().error;
+    } else {
+        const auto peripheral = connectTo(tavrik);
+        ASSERT_TRUE(peripheral);
+        const auto data = characteristic(*peripheral, tavrik.profile, dataCharacteristicUUID(tavrik.profile));
+        ASSERT_TRUE(data);
+        recorder.dataUuid = data->uuid;
+        configureDataChannel(*channel, peripheral, data);
+        const QString name = QString::fromLatin1(test.errorName);
+        const QString message = QString::fromLatin1(test.message);
+        if (test.step == Step::notify) {
+            mock.call(QStringLiteral("FailNotify"), { tavrik.dataPath(), name, message });
+            inside([&] { peripheral->setNotifyValue(true, *data); });
+            ASSERT_TRUE(waitFor([&] { return recorder.notifyDone; }));
+            error = recorder.notifyError;
+            EXPECT_FALSE(characteristic(*peripheral, tavrik.profile, data->uuid)->isNotifying);
+        } else {
+            mock.call(QStringLiteral("FailWritesWith"), { tavrik.dataPath(), name, message });
+            EXPECT_TRUE(channel->sendCommand("system", "ping"));
+            ASSERT_TRUE(waitFor([&] { return recorder.writeResults.size() == 1; }));
+            error = recorder.writeResults.front();
+        }
+    }
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, test.code);
+    EXPECT_NE(error->description.find(test.message), std::string::npos) << error->description;
+    EXPECT_FALSE(recorder.calledSynchronously);
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, BluezErrorTest,
+    ::testing::Values(BluezErrorCase { "connectAuthenticationFailed", BluezErrorCase::Step::connect,
+                          "org.bluez.Error.AuthenticationFailed", "org.bluez.Error.AuthenticationFailed",
+                          bleErrorPeerRemovedPairingInformation },
+        BluezErrorCase { "connectAuthenticationRejected", BluezErrorCase::Step::connect,
+            "org.bluez.Error.AuthenticationRejected", "org.bluez.Error.AuthenticationRejected",
+            bleErrorPeerRemovedPairingInformation },
+        BluezErrorCase { "connectAuthenticationCanceled", BluezErrorCase::Step::connect,
+            "org.bluez.Error.AuthenticationCanceled", "org.bluez.Error.AuthenticationCanceled",
+            bleErrorPeerRemovedPairingInformation },
+        BluezErrorCase {
+            "connectFailed", BluezErrorCase::Step::connect, "org.bluez.Error.Failed", "org.bluez.Error.Failed", 0 },
+        BluezErrorCase { "notifyNotPaired", BluezErrorCase::Step::notify, "org.bluez.Error.NotPermitted", "Not paired",
+            bleErrorPeerRemovedPairingInformation },
+        BluezErrorCase { "notifyInsufficientAuthentication", BluezErrorCase::Step::notify, "org.bluez.Error.Failed",
+            "Operation failed with ATT error: 0x05", bleErrorPeerRemovedPairingInformation },
+        BluezErrorCase { "notifyFailed", BluezErrorCase::Step::notify, "org.bluez.Error.Failed", "Operation failed", 0 },
+        BluezErrorCase { "writeNotPermitted", BluezErrorCase::Step::write, "org.bluez.Error.NotPermitted",
+            "Write not permitted", bleErrorPeerRemovedPairingInformation }),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(BluezTest, NoBluezIsUnsupportedAndTheAdapterComingUpRecovers)
 {
     makeCentral();

@@ -22,7 +22,8 @@ CHARACTERISTIC = 'org.bluez.GattCharacteristic1'
 DESCRIPTOR = 'org.bluez.GattDescriptor1'
 
 connect_modes = {}
-failing_writes = set()
+failing_writes = {}
+failing_notify = {}
 writes = {}
 notify_calls = {}
 
@@ -94,6 +95,8 @@ def _connect(obj):
     mode = connect_modes.get(obj.path, 'resolve')
     if mode == 'fail':
         raise dbus.exceptions.DBusException('Page timeout', name='org.bluez.Error.Failed')
+    if mode.startswith('org.bluez.Error.'):
+        raise dbus.exceptions.DBusException(mode, name=mode)
     if mode == 'hang':
         return
     obj.UpdateProperties(DEVICE, {'Connected': dbus.Boolean(True)})
@@ -145,11 +148,15 @@ def _write(obj, value, options):
     writes.setdefault(obj.path, []).append((dbus.ByteArray(bytes(bytearray(value))),
                                             dbus.String(str(options.get('type', '')))))
     if obj.path in failing_writes:
-        raise dbus.exceptions.DBusException('Write refused', name='org.bluez.Error.Failed')
+        name, message = failing_writes[obj.path]
+        raise dbus.exceptions.DBusException(message, name=name)
 
 
 def _start_notify(obj):
     notify_calls.setdefault(obj.path, []).append('StartNotify')
+    if obj.path in failing_notify:
+        name, message = failing_notify[obj.path]
+        raise dbus.exceptions.DBusException(message, name=name)
 
 
 def _stop_notify(obj):
@@ -183,10 +190,22 @@ def AddCharacteristic(self, path, uuid, flags, mtu):
 
 @dbus.service.method(MOCK_IFACE, in_signature='sb', out_signature='')
 def FailWrites(self, path, fail):
-    if fail:
-        failing_writes.add(path)
+    FailWritesWith(self, path, 'org.bluez.Error.Failed' if fail else '', 'Write refused')
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sss', out_signature='')
+def FailWritesWith(self, path, name, message):
+    '''Writes to the characteristic fail with that BlueZ error; an empty name lets them succeed.'''
+    if name:
+        failing_writes[path] = (name, message)
     else:
-        failing_writes.discard(path)
+        failing_writes.pop(path, None)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='sss', out_signature='')
+def FailNotify(self, path, name, message):
+    '''StartNotify on the characteristic fails with that BlueZ error.'''
+    failing_notify[path] = (name, message)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='say', out_signature='')
