@@ -686,6 +686,9 @@ private:
     // Failed connects of the running load in a row, and the pause before it scans again.
     int consecutiveConnectFailures_ = 0;
     Scheduler::Handle connectRetryTask_ = Scheduler::invalidHandle;
+    // The data channel failed: shows the status, tells the waiting work, and on the secure profile
+    // lets go of the connection.
+    void failDataChannel(const std::string& status, const std::string& message);
     // A load whose connect failed looks for the device again; true when it does.
     bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
     Scheduler::Handle disconnectGraceTask_ = Scheduler::invalidHandle;

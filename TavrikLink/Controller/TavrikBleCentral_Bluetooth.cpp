@@ -8,9 +8,15 @@ namespace tavrik {
 
 namespace {
 
-constexpr std::string_view pairAgainMessage
-    = "Open System Settings \u2192 Bluetooth and forget Tavrik. Then enable connection mode on Tavrik and reconnect "
-      "to pair with its six-digit code. Your routines will not be deleted.";
+// The device forgot its bond with this computer, or refused it: the user removes it here and pairs again.
+std::string pairAgainMessage(const std::shared_ptr<BlePeripheral>& peripheral)
+{
+    const std::string address = peripheral ? peripheral->identifier() : std::string();
+    return "Open the Bluetooth settings of your desktop and forget Tavrik"
+        + (address.empty() ? std::string() : ", or run bluetoothctl remove " + address)
+        + ". Then enable connection mode on Tavrik and reconnect to pair with its six-digit code. Your routines will "
+          "not be deleted.";
+}
 
 std::string describe(const std::optional<BleError>& error, std::string_view fallback)
 {
@@ -129,7 +135,7 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
     std::string status = "Connect failed";
     if (meansPairingGone(error)) {
         status = "Pair Tavrik again";
-        message = std::string(pairAgainMessage);
+        message = pairAgainMessage(targetPeripheral_);
     }
     updateStatus(status);
     setIsConnected(false);
@@ -335,27 +341,14 @@ void TavrikBleCentral::handleDataSubscription(
     const TavrikBleProtocolProfile profile = *activeBleProfile_;
     const bool secure = profile == TavrikBleProtocolProfile::secureV2;
     if (error) {
-        const std::string message
+        const std::string logLine
             = (secure ? "Secure Bluetooth pairing failed: " : "Legacy Bluetooth connection failed: ")
             + error->description;
-        appendLog(message, true);
-        updateStatus(secure ? "Pairing failed" : "Connection failed");
-        if (sessionMode_) {
-            setSyncStage(SyncStage::failed(message));
-            clearSessionFields();
-            giveUpHeldWork();
-        } else if (firmwareUpload_->isActive()) {
-            firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
-            firmwareUpload_->resetFirmwareSession();
-        } else if (routineControlSessionActive_) {
-            giveUpHeldWork();
-            setRoutineError(message);
-        } else if (tagScanSessionActive_) {
-            setTagScanState(TagScanState::failed(message));
-        }
-        if (secure && targetPeripheral_) {
-            isExpectingResetDisconnect_ = true;
-            central.cancelPeripheralConnection(targetPeripheral_);
+        appendLog(logLine, true);
+        if (secure && meansPairingGone(error)) {
+            failDataChannel("Pair Tavrik again", pairAgainMessage(targetPeripheral_));
+        } else {
+            failDataChannel(secure ? "Pairing failed" : "Connection failed", logLine);
         }
         return;
     }
@@ -384,6 +377,31 @@ void TavrikBleCentral::handleDataSubscription(
     } else if (tagScanSessionActive_ && tagScanCommandPending_) {
         tagScanCommandPending_ = false;
         sendTagCommand(tagScanPurpose_ == TagScanPurpose::killSwitch ? "scan purpose=kill_switch" : "scan");
+    }
+}
+
+void TavrikBleCentral::failDataChannel(const std::string& status, const std::string& message)
+{
+    const bool secure = activeBleProfile_ == TavrikBleProtocolProfile::secureV2;
+    updateStatus(status);
+    if (sessionMode_) {
+        // The session ends here: nothing resumes it without the user.
+        setSyncStage(SyncStage::failed(message));
+        clearSessionFields();
+        giveUpHeldWork();
+    } else if (firmwareUpload_->isActive()) {
+        firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
+        firmwareUpload_->resetFirmwareSession();
+    } else if (routineControlSessionActive_) {
+        giveUpHeldWork();
+        setRoutineError(message);
+    } else if (tagScanSessionActive_) {
+        setTagScanState(TagScanState::failed(message));
+    }
+    // The legacy profile keeps its connection.
+    if (secure && targetPeripheral_) {
+        isExpectingResetDisconnect_ = true;
+        central.cancelPeripheralConnection(targetPeripheral_);
     }
 }
 
@@ -472,6 +490,10 @@ void TavrikBleCentral::peripheralDidWriteValue(
             appendLog("Command acknowledged for data channel", true);
         }
         dataService_->handleWriteResponse();
+        // The secure channel refused for want of a bond: nothing gets through until Tavrik is paired again.
+        if (activeBleProfile_ == TavrikBleProtocolProfile::secureV2 && meansPairingGone(error)) {
+            failDataChannel("Pair Tavrik again", pairAgainMessage(targetPeripheral_));
+        }
     }
 }
 

@@ -194,3 +194,47 @@ TEST_F(ControllerConnectionLifeTest, ADeviceWaitingForItsUserIsNotTimedOutByTheA
 
 } // namespace
 } // namespace tavrik::test
+
+namespace tavrik::test {
+namespace {
+
+const std::string pairAgainAdvice
+    = "Open the Bluetooth settings of your desktop and forget Tavrik, or run bluetoothctl remove AA:BB:CC:DD:EE:01. "
+      "Then enable connection mode on Tavrik and reconnect to pair with its six-digit code. Your routines will not "
+      "be deleted.";
+
+// A Tavrik that forgot its bond refuses the secure channel; the user is told how to pair again.
+TEST_F(ControllerConnectionLifeTest, ARefusalForWantOfPairingOnTheSecureChannelAsksToPairAgain)
+{
+    const BleError notPaired { "Not paired (org.bluez.Error.NotPermitted)", bleErrorPeerRemovedPairingInformation };
+    for (const bool onWrite : { false, true }) {
+        SCOPED_TRACE(onWrite ? "sync_start refused" : "notifications refused");
+        controller.reset();
+        addDevice();
+        if (onWrite) {
+            device->peripheral()->writeError = notPaired;
+        } else {
+            device->peripheral()->notifyError = notPaired;
+        }
+        makeController();
+        controller->beginSession(SyncMode::load);
+        settle();
+        EXPECT_EQ(controller->statusText(), "Pair Tavrik again");
+        EXPECT_EQ(controller->syncStage(), SyncStage::failed(pairAgainAdvice));
+        EXPECT_FALSE(controller->sessionMode());
+        EXPECT_FALSE(central.isConnected(device->peripheral()));
+        EXPECT_FALSE(startedFreshLoadAfterDrop());
+    }
+
+    // The legacy profile has no bond to lose: its failure stays what it is.
+    controller.reset();
+    addDevice(TavrikBleProtocolProfile::legacyUnencryptedV1).peripheral()->notifyError = notPaired;
+    makeController();
+    controller->beginSession(SyncMode::load);
+    settle();
+    EXPECT_EQ(controller->statusText(), "Connection failed");
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Legacy Bluetooth connection failed: " + notPaired.description));
+}
+
+} // namespace
+} // namespace tavrik::test

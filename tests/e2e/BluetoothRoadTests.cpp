@@ -198,5 +198,28 @@ TEST_F(BluezRoadTest, APairedSleepingBoardIsWaitedForAndLoadedWhenItWakes)
     EXPECT_EQ(logged("Failed to connect: "), 1);
 }
 
+TEST_F(BluezRoadTest, ABoardThatForgotItsPairingIsShownHowToPairAgain)
+{
+    startBluez();
+    makeCentral();
+    ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOn; }));
+    const MockTavrik tavrik;
+    addTavrik(tavrik, true);
+    // BlueZ still holds a bond the board no longer has: the secure data characteristic refuses.
+    mock.call(QStringLiteral("FailNotify"),
+        { tavrik.dataPath(), QStringLiteral("org.bluez.Error.NotPermitted"), QStringLiteral("Not paired") });
+
+    SystemRandomSource random;
+    InMemoryKeyValueStore defaults;
+    TavrikBleCentral controller(
+        { *central, scheduler, systemClock(), random, defaults, "/nonexistent/local-link", false, {} });
+    controller.beginSession(SyncMode::load);
+    ASSERT_TRUE(waitFor([&] { return controller.statusText() == "Pair Tavrik again"; })) << controller.statusText();
+    ASSERT_EQ(controller.syncStage().kind(), SyncStage::Kind::failed);
+    const std::string advice = controller.syncStage().failureMessage();
+    EXPECT_NE(advice.find("bluetoothctl remove " + tavrik.address.toStdString()), std::string::npos) << advice;
+    EXPECT_TRUE(waitFor([&] { return !controller.isConnected(); }));
+}
+
 } // namespace
 } // namespace tavrik::test
