@@ -686,6 +686,9 @@ private:
     // Failed connects of the running load in a row, and the pause before it scans again.
     int consecutiveConnectFailures_ = 0;
     Scheduler::Handle connectRetryTask_ = Scheduler::invalidHandle;
+    // Gives a failure to the work that waits for the link: the session, an upload, the command
+    // connection or a tag scan (which `endTagScan` also closes).
+    void failWaitingWork(const std::string& message, bool endTagScan);
     // The data channel failed: shows the status, tells the waiting work, and on the secure profile
     // lets go of the connection.
     void failDataChannel(const std::string& status, const std::string& message);

@@ -139,6 +139,11 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
     }
     updateStatus(status);
     setIsConnected(false);
+    failWaitingWork(message, true);
+}
+
+void TavrikBleCentral::failWaitingWork(const std::string& message, bool endTagScan)
+{
     if (sessionMode_) {
         // The session ends here: a later adapter or scan event must not resume it without the user.
         setSyncStage(SyncStage::failed(message));
@@ -153,7 +158,9 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
         setRoutineError(message);
     } else if (tagScanSessionActive_) {
         setTagScanState(TagScanState::failed(message));
-        deactivateTagScanSession();
+        if (endTagScan) {
+            deactivateTagScanSession();
+        }
     }
 }
 
@@ -384,20 +391,7 @@ void TavrikBleCentral::failDataChannel(const std::string& status, const std::str
 {
     const bool secure = activeBleProfile_ == TavrikBleProtocolProfile::secureV2;
     updateStatus(status);
-    if (sessionMode_) {
-        // The session ends here: nothing resumes it without the user.
-        setSyncStage(SyncStage::failed(message));
-        clearSessionFields();
-        giveUpHeldWork();
-    } else if (firmwareUpload_->isActive()) {
-        firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
-        firmwareUpload_->resetFirmwareSession();
-    } else if (routineControlSessionActive_) {
-        giveUpHeldWork();
-        setRoutineError(message);
-    } else if (tagScanSessionActive_) {
-        setTagScanState(TagScanState::failed(message));
-    }
+    failWaitingWork(message, false);
     // The legacy profile keeps its connection.
     if (secure && targetPeripheral_) {
         isExpectingResetDisconnect_ = true;

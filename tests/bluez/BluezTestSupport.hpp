@@ -273,19 +273,40 @@ protected:
         return found;
     }
 
-    // The controller's road to a ready data channel; fails the test on the first step that fails.
-    std::shared_ptr<BlePeripheral> connectTo(const MockTavrik& tavrik)
+    // A connect that the mock answers with `mode` ("fail", "hang" or a BlueZ error name); gives the
+    // peripheral once the failure was reported, none when it never was.
+    std::shared_ptr<BlePeripheral> connectFailing(const MockTavrik& tavrik, const QString& mode)
+    {
+        mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, mode });
+        auto peripheral = requestConnection(tavrik);
+        if (!peripheral || !waitFor([&] { return recorder.count(CentralEvent::Kind::failToConnect) == 1; })) {
+            return nullptr;
+        }
+        return peripheral;
+    }
+
+    // Scans until the device is found, then stops and connects to it, as the controller does.
+    std::shared_ptr<BlePeripheral> requestConnection(const MockTavrik& tavrik)
     {
         auto peripheral = discover(tavrik);
         EXPECT_TRUE(peripheral) << "not discovered";
+        if (peripheral) {
+            inside([&] {
+                central->stopScan();
+                peripheral->setDelegate(&recorder);
+                central->connect(peripheral);
+            });
+        }
+        return peripheral;
+    }
+
+    // The controller's road to a ready data channel; fails the test on the first step that fails.
+    std::shared_ptr<BlePeripheral> connectTo(const MockTavrik& tavrik)
+    {
+        auto peripheral = requestConnection(tavrik);
         if (!peripheral) {
             return nullptr;
         }
-        inside([&] {
-            central->stopScan();
-            peripheral->setDelegate(&recorder);
-            central->connect(peripheral);
-        });
         EXPECT_TRUE(waitFor([&] { return recorder.count(CentralEvent::Kind::connect) > 0; })) << "not connected";
         inside([&] { peripheral->discoverServices(scanServiceUUIDs()); });
         EXPECT_TRUE(waitFor([&] { return recorder.servicesDone; }));
@@ -309,13 +330,23 @@ protected:
         return found == list->end() ? std::nullopt : std::optional(*found);
     }
 
-    // Attaches the channel and turns notifications on, as the controller does.
-    BleCharacteristic attachDataChannel(const std::shared_ptr<BlePeripheral>& peripheral, const MockTavrik& tavrik)
+    // Attaches the channel to the data characteristic, notifications still off.
+    std::optional<BleCharacteristic> attachChannelOnly(
+        const std::shared_ptr<BlePeripheral>& peripheral, const MockTavrik& tavrik)
     {
         const auto data = characteristic(*peripheral, tavrik.profile, dataCharacteristicUUID(tavrik.profile));
         EXPECT_TRUE(data);
-        recorder.dataUuid = data->uuid;
-        configureDataChannel(*channel, peripheral, data);
+        if (data) {
+            recorder.dataUuid = data->uuid;
+            configureDataChannel(*channel, peripheral, data);
+        }
+        return data;
+    }
+
+    // Attaches the channel and turns notifications on, as the controller does.
+    BleCharacteristic attachDataChannel(const std::shared_ptr<BlePeripheral>& peripheral, const MockTavrik& tavrik)
+    {
+        const auto data = attachChannelOnly(peripheral, tavrik);
         inside([&] { peripheral->setNotifyValue(true, *data); });
         EXPECT_TRUE(waitFor([&] { return recorder.notifyDone; }));
         EXPECT_FALSE(recorder.notifyError);

@@ -115,10 +115,8 @@ TEST_F(BluezTest, OnlyNotificationsAfterSubscriptionReachTheDataChannel)
     addTavrik(tavrik);
     const auto peripheral = connectTo(tavrik);
     ASSERT_TRUE(peripheral);
-    const auto data = characteristic(*peripheral, tavrik.profile, dataCharacteristicUUID(tavrik.profile));
+    const auto data = attachChannelOnly(peripheral, tavrik);
     ASSERT_TRUE(data);
-    recorder.dataUuid = data->uuid;
-    configureDataChannel(*channel, peripheral, data);
 
     // A value change before the subscription (as BlueZ shows after a read) is no notification.
     const std::string early = "early";
@@ -325,14 +323,8 @@ TEST_P(BluezConnectFailureTest, AConnectThatDoesNotCompleteFails)
     startPoweredCentral(std::chrono::milliseconds(1500));
     const MockTavrik tavrik;
     addTavrik(tavrik);
-    mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QString::fromLatin1(GetParam().mode) });
-    const auto peripheral = discover(tavrik);
+    const auto peripheral = connectFailing(tavrik, QString::fromLatin1(GetParam().mode));
     ASSERT_TRUE(peripheral);
-    inside([&] {
-        central->stopScan();
-        central->connect(peripheral);
-    });
-    ASSERT_TRUE(waitFor([&] { return recorder.count(Kind::failToConnect) == 1; }));
     const auto& failure = recorder.central.back();
     EXPECT_EQ(failure.peripheral, peripheral);
     ASSERT_TRUE(failure.error);
@@ -377,23 +369,14 @@ TEST_P(BluezErrorTest, BluezRefusalsKeepTheirReason)
     addTavrik(tavrik);
     std::optional<BleError> error;
     if (test.step == Step::connect) {
-        mock.call(QStringLiteral("SetConnectMode"), { tavrik.path, QString::fromLatin1(test.errorName) });
-        const auto peripheral = discover(tavrik);
-        ASSERT_TRUE(peripheral);
-        inside([&] {
-            central->stopScan();
-            central->connect(peripheral);
-        });
-        ASSERT_TRUE(waitFor([&] { return recorder.count(Kind::failToConnect) == 1; }));
+        ASSERT_TRUE(connectFailing(tavrik, QString::fromLatin1(test.errorName)));
         EXPECT_EQ(recorder.count(Kind::connect), 0);
         error = recorder.central.back().error;
     } else {
         const auto peripheral = connectTo(tavrik);
         ASSERT_TRUE(peripheral);
-        const auto data = characteristic(*peripheral, tavrik.profile, dataCharacteristicUUID(tavrik.profile));
+        const auto data = attachChannelOnly(peripheral, tavrik);
         ASSERT_TRUE(data);
-        recorder.dataUuid = data->uuid;
-        configureDataChannel(*channel, peripheral, data);
         const QString name = QString::fromLatin1(test.errorName);
         const QString message = QString::fromLatin1(test.message);
         if (test.step == Step::notify) {
