@@ -235,7 +235,8 @@ void ScheduleCompactRow::redraw()
     const bool on = row.isEnabled();
     const QColor colour = on ? palette().color(QPalette::Highlight) : palette().color(QPalette::PlaceholderText);
     bell->setPixmap(symbolIcon(on ? QStringLiteral("bell.fill") : QStringLiteral("bell.slash"), colour).pixmap(16, 16));
-    bell->setToolTip(on ? QStringLiteral("bell.fill") : QStringLiteral("bell.slash"));
+    bell->setToolTip(qs(row.bellHelp()));
+    bell->setAccessibleName(bell->toolTip());
     time->setText(QString::fromStdString(row.timeText()));
     days->setText(QString::fromStdString(row.daysDescription()));
     if (popover) {

@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
     ASSERT_TRUE(row->isEditorPresented());
     row->enabledToggle()->click();
     EXPECT_FALSE(scheduleById(1).enabled);
-    EXPECT_EQ(row->bellLabel()->toolTip(), "bell.slash");
+    EXPECT_EQ(row->bellLabel()->toolTip(), "Alarm off");
     row->enabledToggle()->click();
     EXPECT_TRUE(scheduleById(1).enabled);
     row->editor()->hide();

@@ -121,7 +121,8 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     EXPECT_TRUE(view->scrollArea()->isVisible()) << "three rows sit in a scroll view";
     ScheduleCompactRow* weekly = view->row(5);
     EXPECT_EQ(weekly->daysLabel()->text(), "Weekend");
-    EXPECT_EQ(weekly->bellLabel()->toolTip(), "bell.slash");
+    EXPECT_EQ(weekly->bellLabel()->toolTip(), "Alarm off");
+    EXPECT_EQ(view->row(1)->bellLabel()->toolTip(), "Alarm on");
     saveShot(view.get(), QStringLiteral("schedule-section"));
 
     ScheduleCompactRow* daily = view->row(1);
@@ -146,7 +147,7 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     QTest::mouseClick(daily->dayButton(0), Qt::LeftButton);
     EXPECT_EQ(daily->daysLabel()->text(), "Mon, Tue, Wed, Thu, Fri, Sat");
     daily->enabledToggle()->click();
-    EXPECT_EQ(daily->bellLabel()->toolTip(), "bell.slash");
+    EXPECT_EQ(daily->bellLabel()->toolTip(), "Alarm off");
     QTest::mouseClick(daily->kindButton(ScheduleKind::single), Qt::LeftButton);
     EXPECT_TRUE(daily->isEditorPresented()) << "the row keeps its editor while the list re-sorts";
     EXPECT_TRUE(daily->dateField()->isVisible());
