@@ -7,6 +7,8 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -92,6 +94,41 @@ TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
     EXPECT_TRUE(anyContains(
         std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()), "tag"));
     EXPECT_EQ(pane.editorPresenter().hierarchy().rowCount(), 2);
+}
+
+// A red line runs along the top edge of the widget, as a validation border draws it.
+bool hasRedBorder(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    for (int y = 0; y < 3; ++y) {
+        const QColor colour = image.pixelColor(image.width() / 2, y);
+        if (colour.red() > 150 && colour.green() < 90 && colour.blue() < 90) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTheOtherFields)
+{
+    device->data.routines.push_back({ 4, "Evening", {}, {}, {} });
+    loadFromDevice();
+    window.selectRoutine(9);
+    RoutinePane pane(*controller, window);
+    pane.resize(700, 600);
+    pane.show();
+    QLineEdit* title = pane.editor()->titleField();
+    EXPECT_FALSE(hasRedBorder(title));
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral(" evening "));
+    auto* message = pane.editor()->findChild<QLabel*>(QStringLiteral("routineTitleMessage"));
+    ASSERT_NE(message, nullptr);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_EQ(message->text(), QStringLiteral("A routine with this title already exists."));
+    EXPECT_TRUE(hasRedBorder(title));
+    QTest::keyClicks(title, QStringLiteral("s"));
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_FALSE(hasRedBorder(title));
 }
 
 TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview)

@@ -168,6 +168,15 @@ TEST_F(TagCreateByScanTest, PaneEditsGoToTheDeviceAndInvalidOnesShowTheirMessage
 {
     activate("Desk");
     ASSERT_NE(pane(), nullptr);
+    // Filled fields still say what they hold.
+    for (QLineEdit* field : { pane()->nameField(), pane()->uidField() }) {
+        const auto labels = pane()->findChildren<QLabel*>();
+        const auto title
+            = std::find_if(labels.begin(), labels.end(), [&](const QLabel* label) { return label->buddy() == field; });
+        ASSERT_NE(title, labels.end()) << field->objectName().toStdString();
+        EXPECT_TRUE((*title)->isVisible());
+        EXPECT_EQ((*title)->text(), field->accessibleName());
+    }
     QLineEdit* uid = pane()->uidField();
     uid->selectAll();
     QTest::keyClick(uid, Qt::Key_Backspace);
