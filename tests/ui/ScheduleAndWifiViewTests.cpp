@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace tavrik::test {
 namespace {
@@ -215,6 +217,7 @@ protected:
         ops.validateAndSaveWifiCredential
             = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
+        ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
         return new WifiSettingsModel(
             *window, [this] { return inputs; }, std::move(ops));
     }
@@ -286,6 +289,42 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
     EXPECT_TRUE(editor.failureLabel()->isVisible());
     EXPECT_FALSE(editor.saveButton()->isVisible());
     saveShot(&editor, QStringLiteral("wifi-editor-failure"));
+}
+
+TEST_F(WifiViewTest, EscapeOnTheSheetCancelsAndTheNetworkNameIsOneFieldHigh)
+{
+    inputs.wifiCredentialCapacity = 5;
+    inputs.savedWifiCredentials = { { "Home", 1, 1 } };
+    window->modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = "Home"; });
+    WifiSettingsModel* wifi = model();
+    wifi->beginEditingSelectedWifiCredential();
+    calls.clear();
+    // Hosted as the window hosts it: a dialog around the editor.
+    QDialog sheet;
+    auto* layout = new QVBoxLayout(&sheet);
+    auto* editor = new WifiCredentialEditorView(wifi, &sheet);
+    layout->addWidget(editor);
+    sheet.open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    auto* name = editor->findChild<QLineEdit*>(QStringLiteral("fixedNetworkName"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->isVisible());
+    EXPECT_EQ(name->text(), "Home");
+    EXPECT_EQ(name->height(), editor->passwordField()->height());
+    saveShot(&sheet, QStringLiteral("wifi-editor-edit"));
+
+    QTest::keyClick(editor->passwordField(), Qt::Key_Escape);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(calls, std::vector<std::string> { "reset" }) << "Escape resets what Cancel resets";
+    EXPECT_FALSE(window->state().showingWifiCredentialEditor);
+
+    // Closing it from the program after a save is no user's Cancel.
+    wifi->beginEditingSelectedWifiCredential();
+    calls.clear();
+    sheet.open();
+    window->modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });
+    sheet.close();
+    EXPECT_TRUE(calls.empty());
 }
 
 } // namespace
