@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 
+#include "TavrikLink/Ui/Popover.hpp"
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
 #include <QButtonGroup>
@@ -96,9 +97,7 @@ void ScheduleCompactRow::presentEditor()
         buildEditor();
     }
     redrawEditor();
-    popover->adjustSize();
-    const QPoint below = edit->mapToGlobal(QPoint(edit->width() / 2, edit->height()));
-    popover->move(below.x() - popover->width() / 2, below.y());
+    placePopover(popover, edit);
     popover->show();
 }
 
@@ -272,7 +271,8 @@ void ScheduleCompactRow::redrawEditor()
                                  "palette(window-text); }"));
     }
     noDay->setVisible(row.showsNoDayMessage());
-    popover->adjustSize();
+    // A change of kind changes the editor's size; it stays inside the screen.
+    placePopover(popover, edit);
     redrawing = false;
 }
 

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStandardItemModel>
 #include <QTest>
@@ -165,6 +166,42 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     QCoreApplication::processEvents();
     EXPECT_EQ(view->row(2), nullptr);
     EXPECT_FALSE(view->scrollArea()->isVisible()) << "two rows stand in the column";
+}
+
+TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
+{
+    load({ recurring(1, 9, 8, 0, 127) });
+    view->resize(620, 100);
+    const QRect screen = view->screen()->availableGeometry();
+    // Under the button while there is room; above it near the bottom edge; moved in from the sides.
+    const struct {
+        QPoint corner;
+        bool above;
+    } cases[] = {
+        { screen.topLeft(), false },
+        { QPoint(screen.right() - view->width() + 1, screen.top()), false },
+        { QPoint(screen.right() - view->width() + 1, screen.bottom() - view->height() + 1), true },
+    };
+    for (const auto& c : cases) {
+        view->move(c.corner);
+        QCoreApplication::processEvents();
+        ScheduleCompactRow* row = view->row(1);
+        const QRect button(row->editButton()->mapToGlobal(QPoint(0, 0)), row->editButton()->size());
+        if (c.above) {
+            // Only the flip keeps it on screen.
+            ASSERT_GT(button.bottom() + row->editor()->sizeHint().height(), screen.bottom());
+        }
+        row->presentEditor();
+        const QRect popover = row->editor()->frameGeometry();
+        EXPECT_TRUE(screen.contains(popover)) << popover.x() << "," << popover.y();
+        if (c.above) {
+            EXPECT_LE(popover.bottom(), button.top());
+        } else {
+            EXPECT_GE(popover.top(), button.bottom());
+        }
+        EXPECT_TRUE(popover.left() <= button.left() && popover.right() >= button.right()) << "it spans its button";
+        row->editor()->hide();
+    }
 }
 
 TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
