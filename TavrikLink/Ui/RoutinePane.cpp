@@ -167,7 +167,6 @@ void RoutinePane::refreshScheduleSection()
         next.label = detail->label;
     }
     next.assigned = pane->assignedRoutineStartTags();
-    next.available = pane->availableRoutineStartTags();
     next.canAdd = pane->canAddRoutineStartTag();
     next.addHelp = pane->addRoutineStartTagHelp();
     // Redrawing drops the chips, one of which may be the button being clicked: only a change redraws.
@@ -183,7 +182,8 @@ void RoutinePane::refreshScheduleSection()
         section.showRoutine(std::nullopt);
     }
     RoutinePanePresenter* p = pane.get();
-    section.setStartTags({ next.assigned, next.available, next.canAdd, next.addHelp,
+    // The tags on offer are sorted only when the picker opens: a refresh stays linear in the tags.
+    section.setStartTags({ next.assigned, [p] { return p->availableRoutineStartTags(); }, next.canAdd, next.addHelp,
         [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); },
         [p](std::uint32_t tagId) { p->requestRemoveRoutineStartTag(tagId); } });
     shownSection = std::move(next);

@@ -62,7 +62,6 @@ private:
         std::optional<std::uint32_t> routineId;
         std::string label;
         std::vector<TagInfo> assigned;
-        std::vector<TagInfo> available;
         bool canAdd = false;
         std::string addHelp;
         bool operator==(const ShownSection&) const = default;

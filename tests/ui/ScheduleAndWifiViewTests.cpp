@@ -1,3 +1,4 @@
+#include "TavrikLink/Ui/ElidedLabel.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
@@ -6,6 +7,7 @@
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,12 +19,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <set>
 
 namespace tavrik::test {
 namespace {
@@ -121,7 +124,7 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     }
     EXPECT_EQ(shownTimes(), expected);
     EXPECT_EQ(expected.size(), 3);
-    EXPECT_TRUE(view->scrollArea()->isVisible()) << "three rows sit in a scroll view";
+    EXPECT_EQ(view->findChild<QAbstractScrollArea*>(), nullptr) << "the rows stand in the pane's one column";
     ScheduleCompactRow* weekly = view->row(5);
     EXPECT_EQ(weekly->daysLabel()->text(), "Weekend");
     EXPECT_EQ(weekly->bellLabel()->toolTip(), "Alarm off");
@@ -165,7 +168,6 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(view->row(2), nullptr);
-    EXPECT_FALSE(view->scrollArea()->isVisible()) << "two rows stand in the column";
 }
 
 TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
@@ -215,18 +217,46 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
     for (std::uint32_t id = 1; id <= 5; ++id) {
         tags.assigned.push_back({ id, "04 0" + std::to_string(id), "Start tag with a long name " + std::to_string(id) });
     }
-    tags.available = { { 9, "04 09", "Hall" } };
+    tags.available = [] { return std::vector<TagInfo> { { 9, "04 09", "Hall" } }; };
     tags.canAdd = true;
     tags.addHelp = "Choose a saved tag that starts this routine.";
     std::vector<std::uint32_t> removals;
     tags.requestRemove = [&](std::uint32_t id) { removals.push_back(id); };
     view->model().setStartTags(tags);
     EXPECT_EQ(view->rows().size(), 40u);
-    EXPECT_LE(view->scrollArea()->height(), 250);
+    EXPECT_EQ(view->findChild<QAbstractScrollArea*>(), nullptr);
     EXPECT_TRUE(view->addStartTagButton()->isEnabled());
-    auto* remove = view->findChild<QToolButton*>(QString(), Qt::FindChildrenRecursively);
-    ASSERT_NE(remove, nullptr);
+
+    // Long names are shortened with an ellipsis that keeps them apart; the whole name is the tooltip.
+    const auto chips = view->startTagChips();
+    ASSERT_EQ(chips.size(), 5u);
+    QStringList shown;
+    for (std::size_t index = 0; index < chips.size(); ++index) {
+        auto* name = chips[index]->findChild<ElidedLabel*>();
+        ASSERT_NE(name, nullptr);
+        const QString full = QString::fromStdString(tags.assigned[index].name);
+        EXPECT_EQ(chips[index]->toolTip(), full);
+        EXPECT_TRUE(name->shownText().contains(QChar(0x2026))) << name->shownText().toStdString();
+        EXPECT_FALSE(shown.contains(name->shownText())) << name->shownText().toStdString();
+        shown << name->shownText();
+    }
+    // The chips flow into as many columns of at least 180 points as the width holds.
+    const auto chipRows = [&] {
+        QCoreApplication::processEvents();
+        std::set<int> tops;
+        for (QWidget* chip : view->startTagChips()) {
+            tops.insert(chip->y());
+            EXPECT_GE(chip->width(), std::min(180, view->width()));
+        }
+        return tops.size();
+    };
+    EXPECT_EQ(chipRows(), 2u);
     saveShot(view.get(), QStringLiteral("schedule-section-large"));
+    view->resize(1000, 520);
+    EXPECT_EQ(chipRows(), 1u);
+    view->resize(300, 520);
+    EXPECT_EQ(chipRows(), 5u);
+    view->resize(620, 520);
 
     QTest::mouseClick(view->addScheduleButton(), Qt::LeftButton);
     EXPECT_EQ(view->rows().size(), 41u);
