@@ -102,7 +102,7 @@ RoutineDetailEditor::RoutineDetailEditor(RoutineDetailEditorPresenter& presenter
     layout->addLayout(buttons);
 
     hierarchy = new RoutineHierarchyView(presenter, this);
-    layout->addWidget(hierarchy, 1);
+    layout->addWidget(hierarchy);
 
     connect(&presenter, &RoutineDetailEditorPresenter::changed, this, &RoutineDetailEditor::refresh);
     connect(&presenter, &RoutineDetailEditorPresenter::stepEditorChanged, this, &RoutineDetailEditor::syncStepSheet);

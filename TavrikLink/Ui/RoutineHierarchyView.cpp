@@ -13,6 +13,8 @@
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace tavrik {
 
 namespace {
@@ -196,6 +198,41 @@ RoutineHierarchyView::RoutineHierarchyView(RoutineDetailEditorPresenter& editor,
             }
         });
     expandGroups({}, 0, model.rowCount() - 1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Rows come and go (and groups fold): the list's height follows.
+    for (auto signal : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved }) {
+        connect(&model, signal, this, [this] { updateGeometry(); });
+    }
+    connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateGeometry(); });
+    connect(&model, &QAbstractItemModel::layoutChanged, this, [this] { updateGeometry(); });
+}
+
+void RoutineHierarchyView::setMaximumListHeight(int height)
+{
+    if (height != maximumListHeight) {
+        maximumListHeight = height;
+        updateGeometry();
+    }
+}
+
+int RoutineHierarchyView::naturalHeight() const
+{
+    int rows = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        rows += 1 + model.rowCount(model.index(row, 0));
+    }
+    return rows * rowHeight + endZoneHeight + 2 * frameWidth();
+}
+
+QSize RoutineHierarchyView::sizeHint() const
+{
+    return { QTreeView::sizeHint().width(), std::min(naturalHeight(), maximumListHeight) };
+}
+
+QSize RoutineHierarchyView::minimumSizeHint() const
+{
+    return { QTreeView::minimumSizeHint().width(), sizeHint().height() };
 }
 
 void RoutineHierarchyView::expandGroups(const QModelIndex& parent, int first, int last)

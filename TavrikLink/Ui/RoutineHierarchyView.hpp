@@ -25,7 +25,14 @@ public:
     enum class HitPart { none, row, deleteButton, disclosureButton };
     HitPart hitPart(const QPoint& position) const;
 
-    static constexpr int rowHeight = 36;
+    static constexpr int rowHeight = 34;
+    // Room under the last row: the drop zone at the end of the routine.
+    static constexpr int endZoneHeight = 12;
+
+    // The list is as high as its rows, up to this; beyond it the rows scroll.
+    void setMaximumListHeight(int height);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -41,11 +48,13 @@ private:
     void startDrag(const Uuid& stepId);
     void activate(const QModelIndex& index, HitPart part);
     void expandGroups(const QModelIndex& parent, int first, int last);
+    int naturalHeight() const;
 
     RoutineDetailEditorPresenter& editor;
     RoutineHierarchyModel& model;
     std::optional<QPoint> pressPosition;
     QPersistentModelIndex pressIndex;
+    int maximumListHeight = 400;
 };
 
 } // namespace tavrik
