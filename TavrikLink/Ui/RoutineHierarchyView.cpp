@@ -252,7 +252,7 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyView::dropTarge
 {
     const QModelIndex index = indexAt(position);
     if (!index.isValid()) {
-        // Below the last row: the end of the routine.
+        // Under the last row: the end of the routine.
         const int rows = model.rowCount();
         if (rows == 0) {
             return RoutineHierarchyModel::DropTarget { 0, 0 };
@@ -266,7 +266,15 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyView::dropTarge
         }
         return std::nullopt;
     }
+    if (!index.parent().isValid() && position.y() < visualRect(index).top() + rootZoneHeight) {
+        return model.dropTargetForGap({}, index.row());
+    }
     return model.dropTargetForRow(index);
+}
+
+void RoutineHierarchyView::setDragRunner(std::function<void(QDrag&)> runner)
+{
+    dragRunner = std::move(runner);
 }
 
 RoutineHierarchyView::HitPart RoutineHierarchyView::hitPart(const QPoint& position) const
@@ -368,7 +376,16 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
         drag->setPixmap(image);
         drag->setHotSpot(mapFromGlobal(QCursor::pos()) - rect.topLeft());
     }
-    drag->exec(Qt::MoveAction);
+    // Dragging near the top or bottom edge of a long list scrolls it.
+    setState(DraggingState);
+    if (dragRunner) {
+        dragRunner(*drag);
+        drag->deleteLater();
+    } else {
+        drag->exec(Qt::MoveAction);
+    }
+    stopAutoScroll();
+    setState(NoState);
     // Released outside every target: the step stays where the preview put it.
     if (const auto dragged = model.draggedStepId()) {
         model.finishDragAtPreviewedLocation(*dragged);
@@ -377,8 +394,8 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
 
 void RoutineHierarchyView::dragEnterEvent(QDragEnterEvent* event)
 {
-    // Only a step dragged in this list; text from elsewhere is refused.
-    if (event->source() == this && model.acceptsDrop()) {
+    // Only a step dragged in this list (the list knows its own drag); text from elsewhere is refused.
+    if (model.acceptsDrop() && event->mimeData()->hasText()) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
         return;
@@ -389,14 +406,19 @@ void RoutineHierarchyView::dragEnterEvent(QDragEnterEvent* event)
 void RoutineHierarchyView::dragMoveEvent(QDragMoveEvent* event)
 {
     const auto dragged = model.draggedStepId();
-    if (event->source() != this || !dragged) {
+    if (!dragged) {
         event->ignore();
         return;
     }
-    if (const auto target = dropTargetAt(event->position().toPoint())) {
+    const QPoint position = event->position().toPoint();
+    if (const auto target = dropTargetAt(position)) {
         model.previewDraggedStep(*dragged, target->parentId, target->position);
         // Rows that moved between levels change their indentation.
         viewport()->update();
+    }
+    const int margin = autoScrollMargin();
+    if (position.y() < margin || position.y() > viewport()->height() - margin) {
+        startAutoScroll();
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
@@ -410,7 +432,7 @@ void RoutineHierarchyView::dragLeaveEvent(QDragLeaveEvent* event)
 void RoutineHierarchyView::dropEvent(QDropEvent* event)
 {
     const auto dragged = model.draggedStepId();
-    if (event->source() != this || !dragged) {
+    if (!dragged) {
         event->ignore();
         return;
     }
