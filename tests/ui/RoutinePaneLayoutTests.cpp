@@ -1,13 +1,10 @@
-#include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
-#include "TavrikLink/Ui/TavrikLinkApplication.hpp"
-#include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
-#include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/ui/UiShots.hpp"
+#include "tests/ui/WindowTestSupport.hpp"
 
 #include <QScrollArea>
 #include <QScrollBar>
@@ -38,7 +35,7 @@ RoutineStepPayload stepOf(std::uint32_t id, std::int64_t position, std::uint32_t
 // The real window on a device with 20 long-named tags and two routines: "Five steps" (five root
 // steps, one start tag, three schedules) and "Large" (50 steps, 20 of them at the root and the others
 // in five groups, three start tags, six schedules).
-class RoutinePaneLayoutTest : public ControllerTest {
+class RoutinePaneLayoutTest : public WindowTest {
 protected:
     void SetUp() override
     {
@@ -74,26 +71,18 @@ protected:
         for (std::uint32_t id = 4; id <= 9; ++id) {
             tavrik.data.schedules.push_back(daily(id, 2, id));
         }
-        makeController();
-        app = std::make_unique<TavrikLinkApplication>(AppOptions {},
-            TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-                [](int) {}, false, controller.get(), &clock });
-        app->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
-        settle();
+        openWindow();
         ASSERT_TRUE(controller->hasLoadedData());
     }
-
-    void TearDown() override { app.reset(); }
 
     RoutinePane* show(std::uint32_t routineId, QSize windowSize)
     {
         app->mainWindow().resize(windowSize);
-        app->contentView()->presenter().selectRoutine(routineId);
+        view().presenter().selectRoutine(routineId);
         for (int round = 0; round < 3; ++round) {
             QCoreApplication::processEvents();
         }
-        return qobject_cast<RoutinePane*>(app->contentView()->detailPane());
+        return qobject_cast<RoutinePane*>(view().detailPane());
     }
 
     // Wholly inside the pane's scroll viewport as it is scrolled now.
@@ -106,8 +95,6 @@ protected:
         const QRect shown(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
         return widget->isVisible() && viewport->rect().contains(shown);
     }
-
-    std::unique_ptr<TavrikLinkApplication> app;
 };
 
 TEST_F(RoutinePaneLayoutTest, AtTheDefaultSizeStepsStartTagsAndTwoSchedulesShowInOneScrollingColumn)
