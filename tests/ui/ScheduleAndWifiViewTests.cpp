@@ -158,6 +158,10 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     EXPECT_TRUE(daily->isEditorPresented()) << "the row keeps its editor while the list re-sorts";
     EXPECT_TRUE(daily->dateField()->isVisible());
     EXPECT_FALSE(daily->weekdayPicker()->isVisible());
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(daily->editor()->height(), daily->editor()->sizeHint().height()) << "the popover fits what it shows";
     saveShot(daily->editor(), QStringLiteral("schedule-editor-once"));
     daily->editor()->hide();
 
