@@ -1,5 +1,7 @@
 #include "TavrikUSBProtocol/Bootloader/ESPFirmwareCompression.hpp"
 
+#include <memory>
+
 #include <zlib.h>
 
 namespace tavrik {
@@ -17,19 +19,22 @@ ESPFirmwareCompressionError ESPFirmwareCompressionError::encodingFailed()
 
 Data zlibCompressedData(const Data& image)
 {
+    if (image.empty()) {
+        return {};
+    }
     const auto sourceLength = static_cast<uLong>(image.size());
     const uLong bound = compressBound(sourceLength);
     if (sourceLength != image.size() || bound < sourceLength) {
         throw ESPFirmwareCompressionError::encodingFailed();
     }
-    Data output(bound);
+    // Left uninitialised: zeroing a buffer as large as the image costs more than copying the result.
+    const auto output = std::make_unique_for_overwrite<Bytef[]>(bound);
     uLongf producedLength = bound;
-    const int result = compress2(output.data(), &producedLength, image.data(), sourceLength, Z_BEST_COMPRESSION);
+    const int result = compress2(output.get(), &producedLength, image.data(), sourceLength, Z_BEST_COMPRESSION);
     if (result != Z_OK || producedLength == 0 || producedLength > bound) {
         throw ESPFirmwareCompressionError::encodingFailed();
     }
-    output.resize(producedLength);
-    return output;
+    return Data(output.get(), output.get() + producedLength);
 }
 
 } // namespace tavrik
