@@ -340,6 +340,59 @@ TEST_F(UsbFlasherProcess, WifiStepsTalkToTheRunningProbe)
     EXPECT_FALSE(mentionsBootloaderContact(gone.err)) << gone.err;
 }
 
+// The JSON after `prefix`, read strictly: a line that is not valid UTF-8 gives a null.
+nlohmann::json strictJsonAfter(const std::string& line, const std::string& prefix)
+{
+    EXPECT_EQ(line.rfind(prefix, 0), 0U) << line;
+    return nlohmann::json::parse(line.substr(std::min(prefix.size(), line.size())), nullptr, false);
+}
+
+TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    {
+        SimulatedUsbBoardOptions options;
+        options.chip = SimulatedChip::esp32s3;
+        options.target = "t-embed-cc1101";
+        options.mode = SimulatedBoardMode::probeImage;
+        // A Latin-1 name and auth text among UTF-8 ones.
+        options.networks = { { "Home", -48, 6, "wpa2 \xC4", "secret" }, { "Caf\xE9", -60, 1, "wpa2", "pass" },
+            { "Office", -70, 11, "open", "" } };
+        SimulatedUsbBoard board(options);
+
+        const HelperRun scan = runHelper({ "wifi-scan", "--port", board.portPath(), "--timeout", "30" });
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        std::vector<std::string> names;
+        for (const std::string& line : scan.outLines()) {
+            const auto network = strictJsonAfter(line, "USB_WIFI_SCAN ");
+            ASSERT_TRUE(network.is_object()) << line;
+            names.push_back(network.value("ssid", ""));
+        }
+        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, "Office" }));
+
+        const HelperRun test = runHelper(
+            { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
+            std::string("secret\n"));
+        ASSERT_EQ(test.status, 0) << test.err;
+        ASSERT_EQ(test.outLines().size(), 1U) << test.out;
+        const auto result = strictJsonAfter(test.outLines()[0], "USB_WIFI_TEST ");
+        ASSERT_TRUE(result.is_object()) << test.out;
+        EXPECT_EQ(result.value("auth", ""), "wpa2 " + replacement);
+    }
+    {
+        SimulatedUsbBoardOptions options;
+        options.mode = SimulatedBoardMode::tavrikFirmware;
+        options.firmwareVersion = "1.4.0-b\xEAta";
+        SimulatedUsbBoard board(options);
+        const HelperRun probe = runHelper({ "probe", "--port", board.portPath(), "--json" });
+        ASSERT_EQ(probe.status, 0) << probe.err;
+        const auto result = strictJsonAfter(probe.out, "");
+        ASSERT_TRUE(result.is_object()) << probe.out;
+        EXPECT_EQ(result.value("firmwareVersion", ""), "1.4.0-b" + replacement + "ta");
+        EXPECT_EQ(result.value("hardwareTarget", ""), "m5stick-c");
+    }
+}
+
 TEST_F(UsbFlasherProcess, FreshFirmwareTakesWifiTimeZoneAndClock)
 {
     SimulatedUsbBoardOptions options;

@@ -87,6 +87,38 @@ bool inRam(SimulatedChip chip, std::uint64_t begin, std::uint64_t end)
     return (begin >= 0x3FC88000 && end <= 0x3FD00000) || (begin >= 0x40370000 && end <= 0x403E0000);
 }
 
+// A flat object as a board's firmware would print it: the bytes of its strings go out as they are,
+// valid UTF-8 or not (a Latin-1 network name, say), where the library would refuse them.
+std::string bytesAsSent(const nlohmann::ordered_json& body)
+{
+    std::string text = "{";
+    for (const auto& [key, value] : body.items()) {
+        if (text.size() > 1) {
+            text += ',';
+        }
+        text += nlohmann::json(key).dump() + ':';
+        if (!value.is_string()) {
+            text += value.dump();
+            continue;
+        }
+        text += '"';
+        for (const char byte : value.get_ref<const std::string&>()) {
+            if (byte == '"' || byte == '\\') {
+                text += '\\';
+                text += byte;
+            } else if (static_cast<unsigned char>(byte) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(byte));
+                text += escaped;
+            } else {
+                text += byte;
+            }
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
 z_stream* asStream(void* pointer)
 {
     return static_cast<z_stream*>(pointer);
@@ -520,7 +552,7 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
 
 void SimulatedUsbBoard::sendLine(const std::string& verb, const nlohmann::ordered_json& body)
 {
-    const std::string line = "TVK " + verb + " " + body.dump() + "\r\n";
+    const std::string line = "TVK " + verb + " " + bytesAsSent(body) + "\r\n";
     emit(std::vector<std::uint8_t>(line.begin(), line.end()));
 }
 
