@@ -4,10 +4,13 @@
 #include "TavrikUSBFlasher/JsonText.hpp"
 #include "TavrikUSBFlasher/LineChannel.hpp"
 #include "TavrikUSBFlasher/RomLoader.hpp"
+#include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 
 namespace tavrik {
@@ -77,6 +80,20 @@ std::string md5Hex(const Data& bytes)
     return text;
 }
 
+// "yyyy-MM-dd HH:mm:ss" naming a day that exists and a time of that day.
+bool isLocalTime(const std::string& text)
+{
+    static const std::regex shape(R"((\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}))");
+    std::smatch parts;
+    if (!std::regex_match(text, parts, shape)) {
+        return false;
+    }
+    const auto number = [&](std::size_t index) { return std::stoi(parts[index].str()); };
+    const std::chrono::year_month_day day { std::chrono::year(number(1)),
+        std::chrono::month(static_cast<unsigned>(number(2))), std::chrono::day(static_cast<unsigned>(number(3))) };
+    return day.ok() && number(4) < 24 && number(5) < 60 && number(6) < 60;
+}
+
 BoardModel requireModel(const std::string& targetId)
 {
     auto model = boardModelFor(targetId);
@@ -123,6 +140,22 @@ Json relayed(const Json& body, const std::string& type)
         }
     }
     return object;
+}
+
+// Waits until the firmware reads the line: just after its reset it may still be starting, and the
+// one request must not go to nobody.
+void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& port)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        channel.send("hello");
+        const auto until = link.now() + 500ms;
+        while (auto message = channel.receive(until)) {
+            if (message->verb == "hello") {
+                return;
+            }
+        }
+    }
+    throw std::runtime_error(noAnswerText(port));
 }
 
 int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
@@ -178,6 +211,11 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     std::optional<std::string> labels;
     if (auto path = arguments.optional("--labels")) {
         const Data bytes = environment.readFile(*path);
+        try {
+            OnboardingLabelProtocol::validatePack(bytes);
+        } catch (const OnboardingLabelProtocolError& error) {
+            throw std::runtime_error("The onboarding label pack " + *path + " cannot be used: " + error.what());
+        }
         labels = std::string(bytes.begin(), bytes.end());
     }
 
@@ -328,9 +366,8 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
             { "timezone", arguments.required("--timezone") } };
     } else if (subcommand == "set-time") {
         const std::string time = arguments.required("--time");
-        static const std::regex shape(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
-        if (!std::regex_match(time, shape)) {
-            throw UsageError("--time must have the form yyyy-MM-dd HH:mm:ss.");
+        if (!isLocalTime(time)) {
+            throw UsageError("--time must be a real local time of the form yyyy-MM-dd HH:mm:ss.");
         }
         body["time"] = time;
     }
@@ -342,6 +379,9 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
     auto link = environment.openPort(port, std::chrono::seconds(timeout),
         subcommand + " on " + port + " did not finish within " + std::to_string(timeout) + " seconds.");
     LineChannel channel(*link);
+    if (subcommand == "configure-wifi-time" || subcommand == "set-time") {
+        awaitFirmware(channel, *link, port);
+    }
     channel.send(verb, body);
     const auto until = link->now() + std::chrono::seconds(timeout) + 1s;
     while (auto message = channel.receive(until)) {
@@ -376,6 +416,27 @@ std::string passwordFromStandardInput(std::string input)
         input.pop_back();
     }
     return input;
+}
+
+Data readFileBytes(const std::string& path)
+{
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw std::runtime_error(path + " is a directory.");
+    }
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    Data bytes;
+    char buffer[64 * 1024];
+    while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + stream.gcount());
+    }
+    if (stream.bad()) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    return bytes;
 }
 
 int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment)

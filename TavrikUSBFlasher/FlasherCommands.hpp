@@ -31,4 +31,7 @@ int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironmen
 // The password given on standard input: all of it, less exactly one trailing line feed.
 std::string passwordFromStandardInput(std::string input);
 
+// All of a file's bytes. Throws std::runtime_error with a user text naming the path.
+Data readFileBytes(const std::string& path);
+
 } // namespace tavrik

@@ -51,6 +51,11 @@ timespec toTimespec(std::chrono::nanoseconds duration)
     return spec;
 }
 
+bool meansDisconnected(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 std::string openFailureText(const std::string& path, int error)
 {
     switch (error) {
@@ -194,16 +199,24 @@ bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
             if (errno == EINTR) {
                 continue;
             }
-            throw std::runtime_error("Lost the connection to " + path_ + ": " + std::strerror(errno) + ".");
+            throw std::runtime_error("Cannot wait for " + path_ + ": " + std::strerror(errno) + ".");
         }
         if (ready > 0) {
             if ((entry.revents & (POLLERR | POLLNVAL)) != 0
                 || ((entry.revents & POLLHUP) != 0 && (entry.revents & POLLIN) == 0)) {
-                throw std::runtime_error("Lost the connection to " + path_ + ". Reconnect the device.");
+                throw DisconnectedError();
             }
             return true;
         }
     }
+}
+
+void PosixSerialPort::throwFailure(const std::string& what, int error) const
+{
+    if (meansDisconnected(error)) {
+        throw DisconnectedError();
+    }
+    throw std::runtime_error(what + path_ + ": " + std::strerror(error) + ".");
 }
 
 void PosixSerialPort::write(const Data& bytes)
@@ -217,7 +230,7 @@ void PosixSerialPort::write(const Data& bytes)
             continue;
         }
         if (count < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error("Cannot write to " + path_ + ": " + std::strerror(errno) + ".");
+            throwFailure("Cannot write to ", errno);
         }
         if (!waitFor(fd_, POLLOUT, giveUp)) {
             throw std::runtime_error("Cannot write to " + path_ + ": the port does not accept data.");
@@ -236,7 +249,7 @@ Data PosixSerialPort::read(std::chrono::milliseconds timeout)
         if (errno == EAGAIN || errno == EINTR) {
             return {};
         }
-        throw std::runtime_error("Cannot read from " + path_ + ": " + std::strerror(errno) + ".");
+        throwFailure("Cannot read from ", errno);
     }
     buffer.resize(static_cast<std::size_t>(count));
     return buffer;

@@ -35,6 +35,7 @@ public:
 private:
     // Waits for `events` until `until`; false on time-out. Throws on a signal or the deadline.
     bool waitFor(int fd, short events, Clock::time_point until);
+    [[noreturn]] void throwFailure(const std::string& what, int error) const;
 
     std::string path_;
     int fd_ = -1;

@@ -178,10 +178,12 @@ void RomLoader::writeRegister(std::uint32_t address, std::uint32_t value)
 EspChip RomLoader::detectChip()
 {
     std::optional<std::uint32_t> magic;
+    std::string readFailure;
     try {
         magic = readRegister(chipMagicAddress);
-    } catch (const ESPBootloaderResponseValidationError&) {
+    } catch (const ESPBootloaderResponseValidationError& error) {
         // Secure download mode refuses READ_REG; the security info still names the chip.
+        readFailure = error.what();
     }
     if (magic == esp32Magic) {
         return EspChip::esp32;
@@ -196,8 +198,11 @@ EspChip RomLoader::detectChip()
         }
     } catch (const ESPBootloaderResponseValidationError&) {
     }
+    if (!magic) {
+        throw std::runtime_error("The board did not answer the chip-id read. " + readFailure);
+    }
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", magic.value_or(0));
+    std::snprintf(text, sizeof text, "0x%08x", *magic);
     throw std::runtime_error(
         "The board on " + link_.name() + " is neither an ESP32 nor an ESP32-S3 (chip magic " + text + ").");
 }
@@ -237,7 +242,7 @@ void RomLoader::sendData(RomOpcode opcode, const std::uint8_t* bytes, std::size_
             }
         } catch (const std::runtime_error& error) {
             if (attempt >= 3 || dynamic_cast<const InterruptedError*>(&error)
-                || dynamic_cast<const DeadlineError*>(&error)) {
+                || dynamic_cast<const DeadlineError*>(&error) || dynamic_cast<const DisconnectedError*>(&error)) {
                 throw;
             }
         }

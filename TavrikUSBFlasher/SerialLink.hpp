@@ -35,6 +35,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The device went away under an open port: unplugged, or its USB connection dropped.
+class DisconnectedError : public std::runtime_error {
+public:
+    DisconnectedError()
+        : std::runtime_error("The board was disconnected.")
+    {
+    }
+};
+
 // A whole subcommand ran past its own time-out.
 class DeadlineError : public std::runtime_error {
 public:
