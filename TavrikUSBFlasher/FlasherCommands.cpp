@@ -4,6 +4,7 @@
 #include "TavrikUSBFlasher/JsonText.hpp"
 #include "TavrikUSBFlasher/LineChannel.hpp"
 #include "TavrikUSBFlasher/RomLoader.hpp"
+#include "TavrikUSBFlasher/UsbPortIdentity.hpp"
 #include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 
 #include <openssl/evp.h>
@@ -92,6 +93,11 @@ bool isLocalTime(const std::string& text)
     const std::chrono::year_month_day day { std::chrono::year(number(1)),
         std::chrono::month(static_cast<unsigned>(number(2))), std::chrono::day(static_cast<unsigned>(number(3))) };
     return day.ok() && number(4) < 24 && number(5) < 60 && number(6) < 60;
+}
+
+ResetCircuit resetCircuitOf(const std::string& port, const FlasherEnvironment& environment)
+{
+    return resetCircuitFor(readUsbPortIds(port, environment.sysfsRoot));
 }
 
 BoardModel requireModel(const std::string& targetId)
@@ -190,8 +196,8 @@ int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& enviro
         }
     }
     // Nothing of ours answers: an empty board, if its ROM loader can be reached.
-    RomLoader loader(*link);
-    loader.synchronize(5s);
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(5s);
     loader.detectChip();
     loader.hardReset();
     printLine(environment, jsonText(Json { { "state", "other" } }));
@@ -221,8 +227,8 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
 
     auto link = environment.openPort(
         port, std::chrono::seconds(timeout + 60), "The hardware probe on " + port + " did not finish in time.");
-    RomLoader loader(*link);
-    loader.synchronize(8s);
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(8s);
     const EspChip chip = loader.detectChip();
     if (chip != model.chip) {
         printLine(environment,
@@ -314,19 +320,37 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     const auto limit = std::chrono::seconds(90 + 120 * (padded.size() / 1048576 + 1));
     auto link = environment.openPort(
         port, limit, "Flashing " + port + " did not finish within " + std::to_string(limit.count()) + " seconds.");
-    RomLoader loader(*link);
-    loader.synchronize(8s);
-    const EspChip chip = loader.detectChip();
-    if (chip != model.chip) {
-        throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but " + model.displayName
-            + " has an " + espChipName(model.chip) + ". Nothing was written.");
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(8s);
+    const auto attach = [&] {
+        const EspChip chip = loader.detectChip();
+        if (chip != model.chip) {
+            throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but "
+                + model.displayName + " has an " + espChipName(model.chip) + ". Nothing was written.");
+        }
+        loader.prepareFlash(chip, model.flashSize);
+    };
+    attach();
+    if (loader.canChangeBaudRate()) {
+        // Each speed the line does not carry costs a reset, after which the set-up is redone.
+        for (const int baudRate : { 921600, 460800 }) {
+            if (loader.changeBaudRate(model.chip, baudRate)) {
+                break;
+            }
+            attach();
+        }
     }
-    loader.prepareFlash(chip, model.flashSize);
+    // A line a percent of the image: as fine as the application shows it, without a write per block.
     std::uint64_t lastDone = 0;
-    loader.writeCompressed(chip, padded, 0, total, [&](std::uint64_t done, std::uint64_t all) {
+    std::optional<std::uint64_t> printed;
+    loader.writeCompressed(model.chip, padded, 0, total, [&](std::uint64_t done, std::uint64_t all) {
         done = std::max(done, lastDone);
         lastDone = done;
-        printLine(environment, "USB_FLASH_PROGRESS " + std::to_string(done) + " " + std::to_string(all));
+        const auto percent = [all](std::uint64_t bytes) { return all == 0 ? 100 : bytes * 100 / all; };
+        if (!printed || percent(done) != percent(*printed) || (done == all && *printed != all)) {
+            printed = done;
+            printLine(environment, "USB_FLASH_PROGRESS " + std::to_string(done) + " " + std::to_string(all));
+        }
     });
     const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
     if (boardMd5 != expectedMd5) {

@@ -22,6 +22,8 @@ struct FlasherEnvironment {
     std::function<Data(const std::string& path)> readFile;
     // Gets every output line; each is written and flushed at once.
     std::ostream* output = nullptr;
+    // Where sysfs tells the USB ids behind a port, which decide how the board is reset.
+    std::string sysfsRoot = "/sys";
 };
 
 // Runs one subcommand and gives the exit status. Failures are thrown (their text is for the

@@ -3,6 +3,7 @@
 #include "TavrikUSBProtocol/Bootloader/ESPBootloaderResponse.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tavrik {
 
@@ -34,8 +35,19 @@ Data makeRomRequest(RomOpcode opcode, const Data& body, std::uint32_t checksum)
 
 std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length)
 {
+    // Eight bytes at a time: XOR does not care how the bytes are grouped.
+    std::uint64_t wide = 0;
+    std::size_t index = 0;
+    for (; index + 8 <= length; index += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + index, sizeof word);
+        wide ^= word;
+    }
     std::uint8_t sum = 0xEF;
-    for (std::size_t index = 0; index < length; ++index) {
+    for (int shift = 0; shift < 64; shift += 8) {
+        sum ^= static_cast<std::uint8_t>(wide >> shift);
+    }
+    for (; index < length; ++index) {
         sum ^= bytes[index];
     }
     return sum;
@@ -51,6 +63,23 @@ Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_
     appendLittleEndian32(body, 0);
     body.insert(body.end(), bytes, bytes + length);
     return body;
+}
+
+Data makeRomDataHeader(RomOpcode opcode, std::size_t length, std::uint32_t sequence, std::uint32_t checksum)
+{
+    Data header;
+    header.reserve(24);
+    const std::size_t size = length + 16;
+    header.push_back(0x00);
+    header.push_back(static_cast<std::uint8_t>(opcode));
+    header.push_back(static_cast<std::uint8_t>(size));
+    header.push_back(static_cast<std::uint8_t>(size >> 8));
+    appendLittleEndian32(header, checksum);
+    appendLittleEndian32(header, static_cast<std::uint32_t>(length));
+    appendLittleEndian32(header, sequence);
+    appendLittleEndian32(header, 0);
+    appendLittleEndian32(header, 0);
+    return header;
 }
 
 std::optional<RomResponse> decodeRomResponse(const Data& frame)

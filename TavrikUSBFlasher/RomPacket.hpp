@@ -18,6 +18,7 @@ enum class RomOpcode : std::uint8_t {
     readReg = 0x0A,
     spiSetParams = 0x0B,
     spiAttach = 0x0D,
+    changeBaudRate = 0x0F,
     flashDeflBegin = 0x10,
     flashDeflData = 0x11,
     flashDeflEnd = 0x12,
@@ -33,6 +34,10 @@ std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length);
 
 // The body of a _DATA command: length, sequence, two zero words, then the data.
 Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence);
+
+// The request header and data header of a _DATA command (24 bytes), for `length` data bytes that
+// follow them.
+Data makeRomDataHeader(RomOpcode opcode, std::size_t length, std::uint32_t sequence, std::uint32_t checksum);
 
 struct RomResponse {
     std::uint8_t command = 0;

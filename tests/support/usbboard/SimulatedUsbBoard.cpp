@@ -455,6 +455,12 @@ void SimulatedUsbBoard::unplug()
     pending_.clear();
 }
 
+int SimulatedUsbBoard::flashBaudRate() const
+{
+    std::lock_guard lock(mutex_);
+    return flashBaudRate_;
+}
+
 int SimulatedUsbBoard::baudRate() const
 {
     std::lock_guard lock(mutex_);
@@ -761,6 +767,7 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
         {
             std::lock_guard lock(mutex_);
             ++dataBlocks_;
+            flashBaudRate_ = baudRate_;
         }
         changed_.notify_all();
         if (options_.fault == SimulatedFault::stallAfterBlock) {

@@ -115,6 +115,8 @@ public:
     // Starts of the chip by the reset wiring, into the loader and into the application.
     std::size_t startsIntoLoader() const;
     std::size_t startsIntoApplication() const;
+    // The line speed when the last compressed block arrived; 0 before any.
+    int flashBaudRate() const;
 
     std::vector<std::uint8_t> flash(std::size_t offset, std::size_t length) const;
     // Bytes programmed into flash so far (erasing does not count).
@@ -175,6 +177,7 @@ private:
     std::size_t lineStatesApplied_ = 0;
     std::size_t lineStatesPosted_ = 0;
     int baudRate_ = 115200;
+    int flashBaudRate_ = 0;
     std::size_t startsIntoLoader_ = 0;
     std::size_t startsIntoApplication_ = 0;
 
