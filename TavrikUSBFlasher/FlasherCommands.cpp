@@ -452,14 +452,21 @@ Data readFileBytes(const std::string& path)
     if (!stream) {
         throw std::runtime_error("Cannot read " + path + ".");
     }
-    Data bytes;
-    char buffer[64 * 1024];
-    while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + stream.gcount());
+    // Read straight into place, in one piece when the size is known up front.
+    Data bytes(static_cast<std::size_t>(std::filesystem::file_size(path, error)) + 1);
+    std::size_t length = 0;
+    while (
+        stream.read(reinterpret_cast<char*>(bytes.data() + length), static_cast<std::streamsize>(bytes.size() - length))
+        || stream.gcount() > 0) {
+        length += static_cast<std::size_t>(stream.gcount());
+        if (length == bytes.size()) {
+            bytes.resize(bytes.size() * 2);
+        }
     }
     if (stream.bad()) {
         throw std::runtime_error("Cannot read " + path + ".");
     }
+    bytes.resize(length);
     return bytes;
 }
 

@@ -32,11 +32,8 @@ Data makeRomRequest(RomOpcode opcode, const Data& body, std::uint32_t checksum =
 // The checksum of a _DATA command: 0xEF XORed with every data byte.
 std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length);
 
-// The body of a _DATA command: length, sequence, two zero words, then the data.
-Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence);
-
-// The request header and data header of a _DATA command (24 bytes), for `length` data bytes that
-// follow them.
+// The start of a _DATA request (24 bytes): the request header, then length, sequence and two zero
+// words; the `length` data bytes follow it.
 Data makeRomDataHeader(RomOpcode opcode, std::size_t length, std::uint32_t sequence, std::uint32_t checksum);
 
 struct RomResponse {

@@ -1,7 +1,5 @@
 #include "TavrikUSBProtocol/Bootloader/ESPFirmwareCompression.hpp"
 
-#include <memory>
-
 #include <zlib.h>
 
 namespace tavrik {
@@ -27,14 +25,14 @@ Data zlibCompressedData(const Data& image)
     if (sourceLength != image.size() || bound < sourceLength) {
         throw ESPFirmwareCompressionError::encodingFailed();
     }
-    // Left uninitialised: zeroing a buffer as large as the image costs more than copying the result.
-    const auto output = std::make_unique_for_overwrite<Bytef[]>(bound);
+    Data output(bound);
     uLongf producedLength = bound;
-    const int result = compress2(output.get(), &producedLength, image.data(), sourceLength, Z_BEST_COMPRESSION);
+    const int result = compress2(output.data(), &producedLength, image.data(), sourceLength, Z_BEST_COMPRESSION);
     if (result != Z_OK || producedLength == 0 || producedLength > bound) {
         throw ESPFirmwareCompressionError::encodingFailed();
     }
-    return Data(output.get(), output.get() + producedLength);
+    output.resize(producedLength);
+    return output;
 }
 
 } // namespace tavrik

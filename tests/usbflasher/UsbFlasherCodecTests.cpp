@@ -35,6 +35,26 @@ TEST(UsbFlasherSlip, EscapesFrameBytesAndDecodesThemBack)
     }
 }
 
+TEST(UsbFlasherSlip, ABlockFullOfFrameBytesComesBackWhole)
+{
+    // Runs of plain bytes between escapes of both kinds, escapes back to back, at both ends.
+    Data packet;
+    std::uint32_t state = 7;
+    for (int index = 0; index < 1040; ++index) {
+        state = state * 1664525U + 1013904223U;
+        const int pick = static_cast<int>(state >> 28);
+        packet.push_back(pick < 3 ? 0xC0 : pick < 6 ? 0xDB : static_cast<std::uint8_t>(state >> 8));
+    }
+    packet.front() = 0xDB;
+    packet.back() = 0xC0;
+    const Data framed = slipEncode(packet);
+    EXPECT_EQ(std::count(framed.begin(), framed.end(), 0xC0), 2);
+    SlipDecoder decoder;
+    const auto frames = decoder.feed(framed);
+    ASSERT_EQ(frames.size(), 1U);
+    EXPECT_EQ(frames[0], packet);
+}
+
 TEST(UsbFlasherSlip, SkipsBootTextEmptyFramesAndBrokenEscapes)
 {
     SlipDecoder decoder;
@@ -57,7 +77,8 @@ TEST(UsbFlasherRomPacket, BuildsRequestsWithTheDataChecksum)
     const Data data = { 0x10, 0x20, 0x30 };
     const std::uint32_t checksum = romDataChecksum(data.data(), data.size());
     EXPECT_EQ(checksum, 0xEFU ^ 0x10U ^ 0x20U ^ 0x30U);
-    const Data request = makeRomRequest(RomOpcode::flashDeflData, makeRomDataBody(data.data(), data.size(), 7), checksum);
+    Data request = makeRomDataHeader(RomOpcode::flashDeflData, data.size(), 7, checksum);
+    request.insert(request.end(), data.begin(), data.end());
     EXPECT_EQ(request,
         (Data { 0x00, 0x11, 0x13, 0x00, static_cast<std::uint8_t>(checksum), 0, 0, 0, 3, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0,
             0, 0, 0, 0, 0, 0x10, 0x20, 0x30 }));
