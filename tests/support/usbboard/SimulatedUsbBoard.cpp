@@ -364,8 +364,6 @@ void SimulatedUsbBoard::setModemLines(bool dtr, bool rts)
 
 void SimulatedUsbBoard::applyModemLines(bool dtr, bool rts)
 {
-    dtr_ = dtr;
-    rts_ = rts;
     switch (options_.resetWiring) {
     case SimulatedResetWiring::none:
         return;

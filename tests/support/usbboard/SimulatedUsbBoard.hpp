@@ -182,8 +182,6 @@ private:
     std::size_t startsIntoApplication_ = 0;
 
     // Line and loader state, touched only by the board's thread.
-    bool dtr_ = false;
-    bool rts_ = false;
     bool inReset_ = false;
     bool armed_ = false;
     bool detached_ = false;
