@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <exception>
 #include <utility>
@@ -23,21 +22,10 @@ QString quotedName(const QString& path)
     return QStringLiteral("\u201C") + fileName(path) + QStringLiteral("\u201D");
 }
 
-// Writes through a temporary file that replaces the target only once it is complete, so a failed
-// write leaves any earlier file as it was. Gives the error text, or none on success.
-std::optional<QString> writeWhole(const QString& path, const Data& bytes)
+QString saveFailure(const QString& path, const std::string& reason)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + file.errorString();
-    }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + reason;
-    }
-    return std::nullopt;
+    return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ")
+        + QString::fromStdString(reason);
 }
 
 } // namespace
@@ -95,7 +83,10 @@ std::optional<QString> BackupFileActions::exportTavrikData()
 
     std::optional<QString> failure;
     try {
-        failure = writeWhole(*path, device.exportSyncData());
+        const Data bytes = device.exportSyncData();
+        if (const auto reason = fileWriter.write(QFile::encodeName(*path).toStdString(), bytes)) {
+            failure = saveFailure(*path, *reason);
+        }
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
     }

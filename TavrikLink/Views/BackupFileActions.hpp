@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikLink/Support/WholeFileWriter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -70,6 +72,8 @@ public:
     void restoreLegacyMigrationBackup();
 
     const std::optional<DataTransferNotice>& dataTransferNotice() const { return notice; }
+    // How exports reach the disk (tests make it fail part-way).
+    void setFileWriter(WholeFileWriter writer) { fileWriter = std::move(writer); }
     // The user closed the alert.
     void dismissNotice();
 
@@ -86,6 +90,7 @@ private:
     Window window;
     BackupFilePanel& panel;
     LegacyUpgradeState& legacy;
+    WholeFileWriter fileWriter;
     std::optional<DataTransferNotice> notice;
     std::uint64_t nextNoticeId = 1;
 };

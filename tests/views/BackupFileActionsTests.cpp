@@ -2,14 +2,20 @@
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "tests/views/TinyFilesystem.hpp"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -80,6 +86,7 @@ protected:
     std::vector<std::string> warnings;
     std::optional<std::string> importRefusal;
     std::vector<std::string> window;
+    int importCalls = 0;
     BackupFileActions actions { device(), windowCallbacks(), panel, legacy };
 
     void SetUp() override
@@ -102,6 +109,7 @@ protected:
                 return BackupMigrationPipeline::encodeCurrent(*data, true);
             },
             [this](const Data& bytes) {
+                ++importCalls;
                 if (importRefusal) {
                     throw SyncImportError(*importRefusal);
                 }
@@ -235,6 +243,107 @@ TEST_F(BackupFileActionsTest, FailedExportsLeaveTheExistingFileAlone)
         QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ")))
         << actions.dataTransferNotice()->message.toStdString();
     EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+}
+
+// A disk that fills up during the export must never cost the user the backup already there.
+TEST_F(BackupFileActionsTest, AnExportOntoAFullDiskKeepsTheGoodBackupAndSaysWhy)
+{
+    const QString disk = path("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    const QString target = disk + QStringLiteral("/tavrik-data.json");
+    const QByteArray good(2700, 'g');
+
+    const test::TinyFilesystemRun run = test::runOnTinyFilesystem(QFile::encodeName(disk).toStdString(), "16k", [&] {
+        std::string failures;
+        {
+            QFile file(target);
+            if (!file.open(QIODevice::WriteOnly) || file.write(good) != good.size() || !file.flush()) {
+                return std::string("the good backup could not be written");
+            }
+        }
+        // Whatever room is left goes to another file.
+        const int filler = ::open(
+            QFile::encodeName(disk + QStringLiteral("/filler")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        const std::string block(4096, 'f');
+        while (::write(filler, block.data(), block.size()) > 0) { }
+        ::close(filler);
+
+        panel.answers = { target };
+        if (actions.exportTavrikData()) {
+            failures += "the export says it wrote the file; ";
+        }
+        const auto& notice = actions.dataTransferNotice();
+        const QString expected
+            = QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: No space left on device");
+        if (!notice || notice->title != QStringLiteral("Export Failed") || notice->message != expected) {
+            failures += "notice: " + (notice ? (notice->title + " / " + notice->message).toStdString() : "none") + "; ";
+        }
+        if (readFile(target) != good) {
+            failures += "the good backup now holds " + std::to_string(readFile(target).size()) + " bytes; ";
+        }
+        const QStringList left = QDir(disk).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        if (left != QStringList({ "filler", "tavrik-data.json" })) {
+            failures += "files left: " + left.join(", ").toStdString();
+        }
+        return failures;
+    });
+    if (!run.mounted) {
+        GTEST_SKIP() << "no small file system can be mounted here: " << run.failure;
+    }
+    EXPECT_EQ(run.failure, "");
+}
+
+TEST_F(BackupFileActionsTest, AnExportThatCannotReachTheDiskWholeKeepsTheOldFile)
+{
+    const struct {
+        const char* what;
+        WholeFileWriter::Calls calls;
+        const char* reason;
+    } cases[] = {
+        { "the disk fills half-way",
+            { [written = std::make_shared<bool>(false)](int descriptor, const void* bytes, std::size_t length) -> ssize_t {
+                 if (*written) {
+                     errno = ENOSPC;
+                     return -1;
+                 }
+                 *written = true;
+                 return ::write(descriptor, bytes, length / 2);
+             },
+                WholeFileWriter::systemCalls().sync },
+            "No space left on device" },
+        { "the disk refuses the sync",
+            { WholeFileWriter::systemCalls().write,
+                [](int) {
+                    errno = EIO;
+                    return -1;
+                } },
+            "Input/output error" },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        writeFile(path("tavrik-data.json"), "earlier backup");
+        actions.setFileWriter(WholeFileWriter(entry.calls));
+        panel.answers = { path("tavrik-data.json") };
+        EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+        expectNotice("Export Failed",
+            QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ") + QString::fromUtf8(entry.reason));
+        EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "tavrik-data.json" });
+    }
+}
+
+TEST_F(BackupFileActionsTest, AnExportWritesThroughALinkAndKeepsTheFilesPermissions)
+{
+    writeFile(path("real.json"), "earlier backup");
+    QFile::setPermissions(path("real.json"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(QFile::link(path("real.json"), path("tavrik-data.json")));
+    panel.answers = { path("tavrik-data.json") };
+    EXPECT_EQ(actions.exportTavrikData(), path("tavrik-data.json"));
+    EXPECT_TRUE(QFileInfo(path("tavrik-data.json")).isSymLink());
+    EXPECT_EQ(readFile(path("real.json")), readFile(path("tavrik-data.json")));
+    EXPECT_TRUE(readFile(path("real.json")).startsWith("{"));
+    EXPECT_EQ(std::filesystem::status(path("real.json").toStdString()).permissions(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
