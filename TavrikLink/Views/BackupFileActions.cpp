@@ -1,6 +1,8 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
+#include "TavrikLink/Views/ByteCountText.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 
 #include <QFile>
@@ -8,6 +10,7 @@
 
 #include <exception>
 #include <utility>
+#include <variant>
 
 namespace tavrik {
 namespace {
@@ -26,6 +29,29 @@ QString saveFailure(const QString& path, const std::string& reason)
 {
     return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ")
         + QString::fromStdString(reason);
+}
+
+QString readFailure(const QString& path, const std::string& reason)
+{
+    return QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ")
+        + QString::fromStdString(reason);
+}
+
+// The backup's bytes, or the text shown when the file cannot be a backup: a pipe or a device is
+// refused before anything is read from it, and so is a file larger than any backup.
+std::variant<Data, QString> readBackup(const QString& path)
+{
+    RegularFile::Contents contents = RegularFile::readWhole(
+        QFile::encodeName(path).toStdString(), BackupFileActions::backupSizeLimit, RegularFile::Links::follow);
+    if (contents.problem == RegularFile::Problem::tooLarge) {
+        return quotedName(path) + QStringLiteral(" is too large for a Tavrik backup (")
+            + QString::fromStdString(fileStyleByteCount(static_cast<std::int64_t>(contents.size)))
+            + QStringLiteral("; the limit is 64 MiB).");
+    }
+    if (!contents.bytes) {
+        return readFailure(path, contents.reason);
+    }
+    return std::move(*contents.bytes);
 }
 
 } // namespace
@@ -156,20 +182,13 @@ void BackupFileActions::dismissNotice()
 
 bool BackupFileActions::importFile(const QString& path, const QString& failureTitle)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        show(failureTitle,
-            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
-        return false;
-    }
-    const QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        show(failureTitle,
-            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+    std::variant<Data, QString> contents = readBackup(path);
+    if (const QString* refusal = std::get_if<QString>(&contents)) {
+        show(failureTitle, *refusal);
         return false;
     }
     try {
-        device.importSyncData(Data(contents.begin(), contents.end()));
+        device.importSyncData(std::get<Data>(contents));
     } catch (const std::exception& error) {
         show(failureTitle, QString::fromUtf8(error.what()));
         return false;

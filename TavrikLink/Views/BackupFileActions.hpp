@@ -30,11 +30,15 @@ struct DataTransferNotice {
 
 // Export, import and the restore of a legacy board's migration backup: connects the user's files
 // to the controller's backup operations. Nothing is thrown out of an action; each ends in one
-// notice, or in silence when the user cancels a dialog. Files are written whole or not at all.
+// notice, or in silence when the user cancels a dialog. Files are written whole or not at all, and
+// only plain files of a backup's size are read.
 class BackupFileActions : public QObject {
     Q_OBJECT
 
 public:
+    // Far above any real backup; a larger file is refused before it is read.
+    static constexpr std::uint64_t backupSizeLimit = 64 * 1024 * 1024;
+
     // What the actions read and call of the controller. The export and import operations throw
     // exceptions whose what() is the text shown to the user.
     struct Device {

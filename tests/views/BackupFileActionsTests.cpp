@@ -346,6 +346,50 @@ TEST_F(BackupFileActionsTest, AnExportWritesThroughALinkAndKeepsTheFilesPermissi
         std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+// Only a plain file of a backup's size is read: a pipe would never end, a device never stop, and a
+// huge file would fill the memory before the migration could refuse it.
+TEST_F(BackupFileActionsTest, ImportReadsOnlyPlainFilesOfABackupsSize)
+{
+    const QString fifo = path("pipe.json");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), path("zero.json")));
+    {
+        QFile huge(path("huge.json"));
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(huge.resize(200'000'000));
+    }
+    {
+        QFile atLimit(path("limit.json"));
+        ASSERT_TRUE(atLimit.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(atLimit.resize(static_cast<qint64>(BackupFileActions::backupSizeLimit) + 1));
+    }
+    const struct {
+        const char* name;
+        QString message;
+    } cases[] = {
+        { "pipe.json", QStringLiteral("Couldn\u2019t read \u201Cpipe.json\u201D: Not a regular file") },
+        { "zero.json", QStringLiteral("Couldn\u2019t read \u201Czero.json\u201D: Not a regular file") },
+        { "huge.json",
+            QStringLiteral("\u201Chuge.json\u201D is too large for a Tavrik backup (200 MB; the limit is 64 MiB).") },
+        { "limit.json",
+            QStringLiteral("\u201Climit.json\u201D is too large for a Tavrik backup (67.1 MB; the limit is 64 MiB).") },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        panel.answers = { path(entry.name) };
+        actions.importTavrikData();
+        expectNotice("Import Failed", entry.message);
+    }
+    EXPECT_EQ(importCalls, 0);
+
+    // A link to a backup is a backup.
+    ASSERT_TRUE(QFile::link(fixture("v8.expected.json"), path("linked.json")));
+    panel.answers = { path("linked.json") };
+    actions.importTavrikData();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"));
+}
+
 TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
 {
     writeFile(path("notes.json"), "not json at all");
