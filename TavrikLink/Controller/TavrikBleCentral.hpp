@@ -26,6 +26,7 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -646,6 +647,10 @@ private:
     std::uint64_t virtualTavrikInboundOffset_ = 0;
     std::filesystem::path localLinkDirectory_;
     bool automaticallyPollLocalLink_ = true;
+    // Link files refused as not plain, by name, each said once in the log until it is plain or gone.
+    std::set<std::string> refusedLocalLinkFiles_;
+    // Whether the file may be used; a refusal is logged once.
+    bool acceptLocalLinkFile(const std::string& name, const RegularFile& file);
 
     // Services
     std::unique_ptr<FirmwareManifestLoader> manifestLoader_;

@@ -2,8 +2,8 @@
 
 #include "TavrikCore/Support/Base64.hpp"
 #include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
 
-#include <QFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -17,24 +17,20 @@ constexpr const char* advertisingFileName = "advertising.json";
 constexpr const char* inboundFileName = "to-link.jsonl";
 constexpr const char* outboundFileName = "to-device.jsonl";
 
-QString filePath(const std::filesystem::path& directory, const char* name)
+// A few hundred bytes are expected; anything much larger is not an advertisement.
+constexpr std::uint64_t advertisementSizeLimit = 65536;
+
+// The simulator owns the folder, and anything may stand in it: its files are used only when they
+// are plain files (a pipe would block the window, a device never end, a link lead anywhere).
+RegularFile openLinkFile(const std::filesystem::path& directory, const char* name, RegularFile::Access access)
 {
-    return QString::fromStdString((directory / name).string());
+    return RegularFile::open(directory / name, access, RegularFile::Links::refuse);
 }
 
-std::optional<Json> readAdvertisement(const std::filesystem::path& directory)
+std::optional<Json> parseAdvertisement(const Data& bytes)
 {
-    QFile file(filePath(directory, advertisingFileName));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    // A few hundred bytes are expected; anything near the message-file limit is not an advertisement.
-    if (file.size() > static_cast<qint64>(TavrikBleCentral::localLinkFileSizeLimit)) {
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.readAll();
     try {
-        Json value = parseJson(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        Json value = parseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         if (!value.is_object()) {
             return std::nullopt;
         }
@@ -111,7 +107,13 @@ void TavrikBleCentral::pollVirtualTavrikAdvertisingFile()
     if (isReviewDemo_) {
         return;
     }
-    const std::optional<Json> advertisement = readAdvertisement(localLinkDirectory_);
+    std::optional<Json> advertisement;
+    RegularFile file = openLinkFile(localLinkDirectory_, advertisingFileName, RegularFile::Access::read);
+    if (acceptLocalLinkFile(advertisingFileName, file) && file.size() <= advertisementSizeLimit) {
+        if (const std::optional<Data> bytes = file.read(0, file.size())) {
+            advertisement = parseAdvertisement(*bytes);
+        }
+    }
     const std::optional<std::string> offered
         = advertisement ? offeredSession(*advertisement, clock.now()) : std::optional<std::string>();
     if (virtualTavrikConnected_ && offered != virtualTavrikSession_) {
@@ -170,33 +172,29 @@ void TavrikBleCentral::pollVirtualTavrikInboundFile()
     if (isReviewDemo_ || !virtualTavrikConnected_) {
         return;
     }
-    QFile file(filePath(localLinkDirectory_, inboundFileName));
-    if (!file.open(QIODevice::ReadOnly)) {
+    RegularFile file = openLinkFile(localLinkDirectory_, inboundFileName, RegularFile::Access::read);
+    if (!acceptLocalLinkFile(inboundFileName, file)) {
         return;
     }
-    const qint64 size = std::max<qint64>(file.size(), 0);
-    const auto length = static_cast<std::uint64_t>(size);
+    const std::uint64_t length = file.size();
     if (length > localLinkFileSizeLimit || virtualTavrikInboundOffset_ >= length) {
         return;
     }
-    if (!file.seek(static_cast<qint64>(virtualTavrikInboundOffset_))) {
-        return;
-    }
     // Only what was measured against the limit; lines written since wait for the next poll.
-    const QByteArray bytes = file.read(static_cast<qint64>(length - virtualTavrikInboundOffset_));
-    file.close();
-    if (bytes.isEmpty()) {
+    const std::optional<Data> read = file.read(virtualTavrikInboundOffset_, length - virtualTavrikInboundOffset_);
+    if (!read || read->empty()) {
         return;
     }
+    const std::string_view bytes(reinterpret_cast<const char*>(read->data()), read->size());
 
     const std::string connectedClient = virtualTavrikClient_;
-    qsizetype start = 0;
+    std::size_t start = 0;
     while (start < bytes.size()) {
-        const qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0) {
+        const std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos) {
             break;
         }
-        const std::string_view line(bytes.constData() + start, static_cast<std::size_t>(end - start));
+        const std::string_view line = bytes.substr(start, end - start);
         virtualTavrikInboundOffset_ += static_cast<std::uint64_t>(end - start) + 1;
         start = end + 1;
 
@@ -257,31 +255,35 @@ bool TavrikBleCentral::sendVirtualTavrikPayload(const Data& data)
     }
     const std::string line = *text + "\n";
 
-    QFile file(filePath(localLinkDirectory_, outboundFileName));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        appendLog("Simulator send failed: " + file.errorString().toStdString(), true);
+    RegularFile file = openLinkFile(localLinkDirectory_, outboundFileName, RegularFile::Access::append);
+    if (!file.isOpen()) {
+        appendLog("Simulator send failed: "
+                + (file.problem() == RegularFile::Problem::notRegular
+                        ? std::string(outboundFileName) + " is not a regular file"
+                        : file.reason()),
+            true);
         return false;
     }
-    const qint64 end = file.size();
-    if (end < 0 || !file.seek(end)) {
-        const std::string error = file.errorString().toStdString();
-        file.close();
-        appendLog("Simulator send failed: " + error, true);
+    if (file.size() + line.size() > localLinkFileSizeLimit) {
         return false;
     }
-    if (static_cast<std::uint64_t>(end) + line.size() > localLinkFileSizeLimit) {
+    if (!file.append(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()))) {
+        appendLog("Simulator send failed: " + file.reason(), true);
         return false;
     }
-    const qint64 written = file.write(line.data(), static_cast<qint64>(line.size()));
-    const bool flushed = file.flush();
-    if (written != static_cast<qint64>(line.size()) || !flushed) {
-        const std::string error = file.errorString().toStdString();
-        file.close();
-        appendLog("Simulator send failed: " + error, true);
-        return false;
-    }
-    file.close();
     return true;
+}
+
+bool TavrikBleCentral::acceptLocalLinkFile(const std::string& name, const RegularFile& file)
+{
+    if (file.problem() != RegularFile::Problem::notRegular) {
+        refusedLocalLinkFiles_.erase(name);
+        return file.isOpen();
+    }
+    if (refusedLocalLinkFiles_.insert(name).second) {
+        appendLog("Local link: " + name + " is not a regular file; it is ignored", true);
+    }
+    return false;
 }
 
 bool TavrikBleCentral::sendVirtualTavrikCommand(std::string_view channel, std::string_view command)
