@@ -27,6 +27,7 @@
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Support/RegularFile.hpp"
+#include "TavrikLink/Support/SlicedWork.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -268,6 +269,9 @@ public:
     // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
     static constexpr std::chrono::milliseconds localLinkPollInterval { 200 };
     static constexpr std::uint64_t localLinkFileSizeLimit = 16'777'216;
+    // How much of a backlog of incoming messages one turn of the event loop handles; the rest
+    // follows at the next turns, in order.
+    static constexpr SlicedWork::Budget localLinkSlice { 256, std::chrono::milliseconds(8) };
     // "Tavrik Simulator/Local Link" below the user's XDG data directory.
     static std::filesystem::path defaultLocalLinkDirectory();
     void startVirtualTavrikPolling();
@@ -647,6 +651,8 @@ private:
     std::uint64_t virtualTavrikInboundOffset_ = 0;
     std::filesystem::path localLinkDirectory_;
     bool automaticallyPollLocalLink_ = true;
+    // Delivers the lines of one read of "to-link.jsonl", a slice at a turn.
+    SlicedWork virtualTavrikInbound_ { scheduler, localLinkSlice };
     // Link files refused as not plain, by name, each said once in the log until it is plain or gone.
     std::set<std::string> refusedLocalLinkFiles_;
     // Whether the file may be used; a refusal is logged once.

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
 
 namespace tavrik {
 
@@ -38,6 +42,86 @@ std::optional<Json> parseAdvertisement(const Data& bytes)
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+// The lines of "to-link.jsonl" from where the application stopped up to the length measured when
+// the poll opened it, read a piece at a time as they are delivered.
+class PendingLines {
+public:
+    PendingLines(RegularFile file, std::uint64_t offset)
+        : file(std::move(file))
+        , next(offset)
+    {
+    }
+
+    // The next complete line, without its line feed; none at the end or before a partial line.
+    std::optional<std::string_view> nextLine()
+    {
+        std::size_t searched = position;
+        while (true) {
+            const auto found = std::find(buffer.begin() + static_cast<std::ptrdiff_t>(searched), buffer.end(), '\n');
+            if (found != buffer.end()) {
+                const auto end = static_cast<std::size_t>(found - buffer.begin());
+                const std::string_view line(reinterpret_cast<const char*>(buffer.data()) + position, end - position);
+                position = end + 1;
+                return line;
+            }
+            if (next >= file.size()) {
+                return std::nullopt;
+            }
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(position));
+            searched = buffer.size();
+            position = 0;
+            const std::optional<Data> piece = file.read(next, readSize);
+            if (!piece || piece->empty()) {
+                return std::nullopt;
+            }
+            next += piece->size();
+            buffer.insert(buffer.end(), piece->begin(), piece->end());
+        }
+    }
+
+    bool atEnd() const { return position == buffer.size() && next >= file.size(); }
+
+private:
+    static constexpr std::uint64_t readSize = 262144;
+
+    RegularFile file;
+    std::uint64_t next;
+    Data buffer;
+    std::size_t position = 0;
+};
+
+// The message of one line, when the line is addressed to this session and client.
+std::optional<Data> linkMessage(
+    std::string_view line, const std::optional<std::string>& session, const std::string& client)
+{
+    Json object;
+    try {
+        object = parseJson(line);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const Json* lineSession = json::member(object, "session");
+    if (lineSession && lineSession->is_string()) {
+        if (lineSession->get<std::string>() != session) {
+            return std::nullopt;
+        }
+    } else if (session) {
+        return std::nullopt;
+    }
+    const Json* lineClient = json::member(object, "client");
+    if (!lineClient || !lineClient->is_string() || lineClient->get<std::string>() != client) {
+        return std::nullopt;
+    }
+    const Json* payload = json::member(object, "payload");
+    if (!payload || !payload->is_string()) {
+        return std::nullopt;
+    }
+    return base64Decoded(payload->get<std::string>());
 }
 
 // The session a fresh, enabled advertisement offers.
@@ -169,7 +253,8 @@ void TavrikBleCentral::connectVirtualTavrikIfNeeded()
 
 void TavrikBleCentral::pollVirtualTavrikInboundFile()
 {
-    if (isReviewDemo_ || !virtualTavrikConnected_) {
+    // Lines read earlier are still being delivered; what came since waits for them.
+    if (isReviewDemo_ || !virtualTavrikConnected_ || virtualTavrikInbound_.isRunning()) {
         return;
     }
     RegularFile file = openLinkFile(localLinkDirectory_, inboundFileName, RegularFile::Access::read);
@@ -180,62 +265,29 @@ void TavrikBleCentral::pollVirtualTavrikInboundFile()
     if (length > localLinkFileSizeLimit || virtualTavrikInboundOffset_ >= length) {
         return;
     }
-    // Only what was measured against the limit; lines written since wait for the next poll.
-    const std::optional<Data> read = file.read(virtualTavrikInboundOffset_, length - virtualTavrikInboundOffset_);
-    if (!read || read->empty()) {
-        return;
-    }
-    const std::string_view bytes(reinterpret_cast<const char*>(read->data()), read->size());
-
-    const std::string connectedClient = virtualTavrikClient_;
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t end = bytes.find('\n', start);
-        if (end == std::string_view::npos) {
-            break;
-        }
-        const std::string_view line = bytes.substr(start, end - start);
-        virtualTavrikInboundOffset_ += static_cast<std::uint64_t>(end - start) + 1;
-        start = end + 1;
-
-        Json object;
-        try {
-            object = parseJson(line);
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (!object.is_object()) {
-            continue;
-        }
-        const Json* session = json::member(object, "session");
-        if (session && session->is_string()) {
-            if (session->get<std::string>() != virtualTavrikSession_) {
-                continue;
-            }
-        } else if (virtualTavrikSession_) {
-            continue;
-        }
-        const Json* client = json::member(object, "client");
-        if (!client || !client->is_string() || client->get<std::string>() != virtualTavrikClient_) {
-            continue;
-        }
-        const Json* payload = json::member(object, "payload");
-        if (!payload || !payload->is_string()) {
-            continue;
-        }
-        const std::optional<Data> message = base64Decoded(payload->get<std::string>());
-        if (!message) {
-            continue;
-        }
-        const std::uint16_t messageId = nextVirtualMessageId_;
-        nextVirtualMessageId_ = nextVirtualMessageId_ == 65535 ? std::uint16_t { 50000 }
-                                                               : static_cast<std::uint16_t>(nextVirtualMessageId_ + 1);
-        handleDataEnvelope(messageId, *message);
-        // A message may end the link, or begin the demo; the rest of the file then waits for a new connect.
+    // Only what was measured against the limit; lines written since wait for the next poll. One
+    // line a step, so a backlog never holds the window for more than a slice of a turn.
+    auto pending = std::make_shared<PendingLines>(std::move(file), virtualTavrikInboundOffset_);
+    virtualTavrikInbound_.start([this, pending, connectedClient = virtualTavrikClient_] {
+        // A message may end the link, begin the demo or lead to a new connect; the rest then waits
+        // for the next connect, which reads the file again.
         if (!virtualTavrikConnected_ || isReviewDemo_ || virtualTavrikClient_ != connectedClient) {
-            break;
+            return false;
         }
-    }
+        const std::optional<std::string_view> line = pending->nextLine();
+        if (!line) {
+            return false;
+        }
+        virtualTavrikInboundOffset_ += line->size() + 1;
+        if (const std::optional<Data> message = linkMessage(*line, virtualTavrikSession_, virtualTavrikClient_)) {
+            const std::uint16_t messageId = nextVirtualMessageId_;
+            nextVirtualMessageId_ = nextVirtualMessageId_ == 65535
+                ? std::uint16_t { 50000 }
+                : static_cast<std::uint16_t>(nextVirtualMessageId_ + 1);
+            handleDataEnvelope(messageId, *message);
+        }
+        return !pending->atEnd();
+    });
 }
 
 bool TavrikBleCentral::sendVirtualTavrikPayload(const Data& data)

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -115,11 +116,14 @@ std::optional<Data> RegularFile::read(std::uint64_t offset, std::uint64_t length
         return std::nullopt;
     }
     const std::uint64_t available = offset < size_ ? size_ - offset : 0;
-    Data bytes(static_cast<std::size_t>(std::min(length, available)));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t count
-            = ::pread(descriptor, bytes.data() + filled, bytes.size() - filled, static_cast<off_t>(offset + filled));
+    const auto wanted = static_cast<std::size_t>(std::min(length, available));
+    Data bytes;
+    bytes.reserve(wanted);
+    // Through a small buffer, so a large read costs no more than the copy.
+    std::array<std::uint8_t, 65536> chunk;
+    while (bytes.size() < wanted) {
+        const std::size_t asked = std::min(chunk.size(), wanted - bytes.size());
+        const ssize_t count = ::pread(descriptor, chunk.data(), asked, static_cast<off_t>(offset + bytes.size()));
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -131,9 +135,8 @@ std::optional<Data> RegularFile::read(std::uint64_t offset, std::uint64_t length
             // Cut short since it was measured.
             break;
         }
-        filled += static_cast<std::size_t>(count);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + count);
     }
-    bytes.resize(filled);
     return bytes;
 }
 

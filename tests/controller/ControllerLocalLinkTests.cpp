@@ -404,6 +404,84 @@ TEST_F(ControllerLocalLinkTest, OutgoingMessagesAreAppendedOnlyToAPlainFile)
     EXPECT_EQ(logTexts().back(), "Simulator send failed: to-device.jsonl is not a regular file");
 }
 
+// A backlog from the simulator must not hold the window: each turn of the event loop handles a
+// bounded slice of it, and the rest follows at the next turns, in file order.
+TEST_F(ControllerLocalLinkTest, ABacklogIsHandledASliceAtATurnInOrder)
+{
+    loadOverLink();
+    constexpr int backlog = 1000;
+    std::string bytes;
+    for (int index = 0; index < backlog; ++index) {
+        bytes += logLine("message " + std::to_string(index));
+    }
+    simulator->appendRaw(bytes);
+    const int firstId = controller->nextVirtualMessageId();
+    const auto delivered = [&] { return controller->nextVirtualMessageId() - firstId; };
+
+    controller->pollVirtualTavrikInboundFile();
+    std::vector<int> afterEachTurn { delivered() };
+    // Queued now, this runs after the link's next slice; queued again, after the one after that.
+    std::function<void()> endOfTurn = [&] {
+        afterEachTurn.push_back(delivered());
+        if (delivered() < backlog && afterEachTurn.size() < backlog) {
+            scheduler.schedule(0ms, endOfTurn);
+        }
+    };
+    scheduler.schedule(0ms, endOfTurn);
+    settle();
+
+    ASSERT_EQ(afterEachTurn.back(), backlog);
+    EXPECT_GT(afterEachTurn.size(), 2U);
+    for (std::size_t turn = 0; turn < afterEachTurn.size(); ++turn) {
+        const int previous = turn == 0 ? 0 : afterEachTurn[turn - 1];
+        EXPECT_GE(afterEachTurn[turn] - previous, 1) << "turn " << turn;
+        EXPECT_LE(afterEachTurn[turn] - previous, static_cast<int>(TavrikBleCentral::localLinkSlice.steps))
+            << "turn " << turn;
+    }
+    const auto texts = logTexts();
+    for (int index = 0; index < 100; ++index) {
+        EXPECT_EQ(texts[texts.size() - 100 + static_cast<std::size_t>(index)],
+            "message " + std::to_string(backlog - 100 + index));
+    }
+    EXPECT_EQ(controller->virtualTavrikInboundOffset(), inboundSize());
+}
+
+// A message in the middle of a backlog that ends the link ends its delivery there: nothing after it
+// reaches the next connection, whose own lines are read from the start of the file again.
+TEST_F(ControllerLocalLinkTest, ABacklogEndsWhereTheLinkEnds)
+{
+    loadOverLink();
+    const std::string firstClient = controller->virtualTavrikClient();
+    std::string bytes;
+    for (int index = 0; index < 600; ++index) {
+        bytes += logLine("before goodbye");
+    }
+    simulator->appendRaw(bytes);
+    simulator->send({ { "type", "simulator_disconnected" } }, firstClient);
+    bytes.clear();
+    for (int index = 0; index < 600; ++index) {
+        bytes += logLine("after goodbye");
+    }
+    simulator->appendRaw(bytes);
+    simulator->pump();
+    simulator->removeAdvertisement();
+
+    controller->pollVirtualTavrikInboundFile();
+    settle();
+    ASSERT_TRUE(logContains("Tavrik disconnected; starting load session"));
+    EXPECT_FALSE(controller->virtualTavrikConnected());
+    EXPECT_FALSE(logContains("after goodbye"));
+
+    // The simulator is back: the new client reads the file from its start and loads.
+    advertise();
+    scheduler.advance(200ms);
+    ASSERT_NE(controller->virtualTavrikClient(), firstClient);
+    exchange();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_FALSE(logContains("after goodbye"));
+    EXPECT_EQ(controller->virtualTavrikInboundOffset(), inboundSize());
+}
+
 TEST_F(ControllerLocalLinkTest, SendingWithoutTheOutgoingFileFailsAndSaysWhy)
 {
     loadOverLink();

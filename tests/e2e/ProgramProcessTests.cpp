@@ -134,6 +134,34 @@ TEST_F(ProgramProcessTest, LoadsFromTheAdvertisementThenSaysDisconnectAndExitsCl
     EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination"))) << context();
 }
 
+// A simulator that floods the link with thousands of messages at once: the program handles them a
+// slice at a turn, so it keeps answering, and SIGTERM (as Ctrl+Q) ends it at once, not after the flood.
+TEST_F(ProgramProcessTest, AFloodOfMessagesDoesNotHoldUpTheQuit)
+{
+    runSimulator();
+    start();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Status: Connected to simulator"))) << context();
+    const std::optional<std::string> client = simulator->lastClient();
+    ASSERT_TRUE(client);
+
+    Json data = toJson(simulator->data);
+    std::string flood = LocalLinkSimulator::line(
+                            "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood begins" } }))
+        + "\n";
+    for (int index = 0; index < 10000; ++index) {
+        data["firmwareVersion"] = "1.4." + std::to_string(index);
+        flood += LocalLinkSimulator::line("e2e", client, dumpJson(data)) + "\n";
+    }
+    flood += LocalLinkSimulator::line(
+                 "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood is over" } }))
+        + "\n";
+    simulator->appendRaw(flood);
+    ASSERT_TRUE(waitForOutput(QStringLiteral("The flood begins"))) << context();
+
+    terminateAndExpectCleanExit();
+    EXPECT_FALSE(output.contains(QStringLiteral("The flood is over"))) << context();
+}
+
 // The device starts a load and then goes quiet: either it keeps advertising (a stuck board) or it
 // is gone altogether (the simulator quit). Neither may leave the program hanging.
 struct StalledLoadCase {
