@@ -110,6 +110,11 @@ public:
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
     static constexpr std::size_t logCapacity = 500;
+    // A longer line is cut, with an ellipsis, to this many bytes.
+    static constexpr std::size_t logLineByteLimit = 4096;
+    // What the log may hold in all: the texts of both lists and the transfer records. The newest
+    // entry stays whatever its size.
+    static constexpr std::size_t logByteCapacity = 1'048'576;
 
     explicit TavrikBleCentral(Environment environment, QObject* parent = nullptr);
     ~TavrikBleCentral() override;
@@ -688,6 +693,8 @@ private:
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
     std::uint64_t virtualTavrikPollGeneration_ = 0;
     void stopVirtualTavrikPolling();
+    // Drops the oldest log entries past the line and byte caps.
+    void trimLog();
     void scheduleVirtualTavrikPoll(std::chrono::milliseconds delay, std::uint64_t generation);
     void runIdleCountdownStep(int remaining);
     void cancelDebouncedPersists();
