@@ -54,6 +54,9 @@ FirmwareManifestLoader::~FirmwareManifestLoader()
     while (!fetches.empty()) {
         takeFetch(fetches.begin()->first);
     }
+    while (!deadlines.empty()) {
+        endDeadline(deadlines.begin()->first);
+    }
 }
 
 const Url& FirmwareManifestLoader::publishedChannelURL()
@@ -64,6 +67,11 @@ const Url& FirmwareManifestLoader::publishedChannelURL()
 FirmwareManifestLoader::Handle FirmwareManifestLoader::load(const Url& channelURL, CatalogCompletion completion)
 {
     const Handle handle = nextHandle++;
+    armDeadline(handle, lookupDeadline);
+    completion = [this, handle, completion = std::move(completion)](CatalogResult result) {
+        endDeadline(handle);
+        completion(std::move(result));
+    };
     auto finishWithError = [completion](LoadError error) { completion({ std::nullopt, std::move(error) }); };
     startFetch(
         handle, channelURL, manifestSizeLimit,
@@ -105,6 +113,11 @@ FirmwareManifestLoader::Handle FirmwareManifestLoader::validatedData(
     const Url& url, std::int64_t sizeBytes, const std::string& sha256, DataCompletion completion)
 {
     const Handle handle = nextHandle++;
+    armDeadline(handle, downloadDeadline);
+    completion = [this, handle, completion = std::move(completion)](DataResult result) {
+        endDeadline(handle);
+        completion(std::move(result));
+    };
     startFetch(
         handle, url, imageSizeLimit,
         [url, sizeBytes, expected = text::lowercased(sha256), completion](Data data) {
@@ -128,6 +141,7 @@ void FirmwareManifestLoader::cancel(Handle handle)
     if (fetches.count(handle) != 0) {
         takeFetch(handle);
     }
+    endDeadline(handle);
 }
 
 FirmwareUploadService::Download FirmwareManifestLoader::downloadOperation()
@@ -314,6 +328,25 @@ void FirmwareManifestLoader::armTimeout(Handle handle)
         fetches[handle].timer = Scheduler::invalidHandle;
         fail(handle, { "The request timed out.", std::nullopt });
     });
+}
+
+void FirmwareManifestLoader::armDeadline(Handle handle, std::chrono::milliseconds deadline)
+{
+    deadlines[handle] = scheduler.schedule(deadline, [this, handle] {
+        deadlines.erase(handle);
+        if (fetches.count(handle) != 0) {
+            fail(handle, { "The request timed out.", std::nullopt });
+        }
+    });
+}
+
+void FirmwareManifestLoader::endDeadline(Handle handle)
+{
+    const auto found = deadlines.find(handle);
+    if (found != deadlines.end()) {
+        scheduler.cancel(found->second);
+        deadlines.erase(found);
+    }
 }
 
 FirmwareManifestLoader::Fetch FirmwareManifestLoader::takeFetch(Handle handle)
