@@ -3,6 +3,7 @@
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -202,21 +203,19 @@ void FirmwareManifestLoader::readLocalFile(Handle handle)
 {
     Fetch& fetch = fetches[handle];
     fetch.timer = Scheduler::invalidHandle;
-    QFile file(QUrl(QString::fromStdString(fetch.url.absoluteString())).toLocalFile());
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(handle, { file.errorString().toStdString(), std::nullopt });
-        return;
-    }
-    const QByteArray bytes = file.read(fetch.limit + 1);
-    if (file.error() != QFileDevice::NoError) {
-        fail(handle, { file.errorString().toStdString(), std::nullopt });
-        return;
-    }
-    if (bytes.size() > fetch.limit) {
+    // Only a plain file: a pipe would block the window and a device never end.
+    const QString path = QUrl(QString::fromStdString(fetch.url.absoluteString())).toLocalFile();
+    RegularFile::Contents contents = RegularFile::readWhole(
+        QFile::encodeName(path).toStdString(), static_cast<std::uint64_t>(fetch.limit), RegularFile::Links::follow);
+    if (contents.problem == RegularFile::Problem::tooLarge) {
         fail(handle, tooLarge(fetch.url, fetch.limit));
         return;
     }
-    fetch.body.assign(bytes.begin(), bytes.end());
+    if (!contents.bytes) {
+        fail(handle, { contents.reason, std::nullopt });
+        return;
+    }
+    fetch.body = std::move(*contents.bytes);
     succeed(handle);
 }
 

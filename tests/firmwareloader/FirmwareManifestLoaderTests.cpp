@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -326,6 +328,14 @@ TEST(FirmwareManifestLoaderTests, AFileChannelReadsItsReleaseAndImageFromTheSame
     EXPECT_FALSE(missing.catalog);
     EXPECT_TRUE(missing.error && !missing.error->description.empty());
     EXPECT_TRUE(fixture.server.requests().empty());
+
+    // A pipe in place of the channel never blocks the window, and a device is not read.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("pipe.json")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir.filePath("zero.json")));
+    for (const char* name : { "pipe.json", "zero.json" }) {
+        const CatalogResult refused = fixture.load(url(QUrl::fromLocalFile(dir.filePath(name)).toString()));
+        EXPECT_EQ(errorText(refused), "Not a regular file") << name;
+    }
 }
 
 struct RecordingDevice {
