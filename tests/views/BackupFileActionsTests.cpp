@@ -332,6 +332,16 @@ TEST_F(BackupFileActionsTest, AnExportThatCannotReachTheDiskWholeKeepsTheOldFile
     }
 }
 
+TEST_F(BackupFileActionsTest, AnExportNeverReplacesAPipeOrADevice)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.json")).constData(), 0600), 0);
+    panel.answers = { path("pipe.json") };
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    expectNotice("Export Failed", QStringLiteral("Couldn\u2019t save \u201Cpipe.json\u201D: Not a regular file"));
+    EXPECT_TRUE(std::filesystem::is_fifo(path("pipe.json").toStdString()));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList { "pipe.json" });
+}
+
 TEST_F(BackupFileActionsTest, AnExportWritesThroughALinkAndKeepsTheFilesPermissions)
 {
     writeFile(path("real.json"), "earlier backup");
