@@ -78,10 +78,7 @@ bool TagPaneModel::hasOtherTagNamed(
 bool TagPaneModel::hasOtherTagWithUid(
     const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId)
 {
-    const std::string wanted = text::trimmed(uid);
-    return std::any_of(tags.begin(), tags.end(), [&](const TagInfo& tag) {
-        return (!exceptId || tag.id != *exceptId) && text::equalIgnoringCase(tag.uid, wanted);
-    });
+    return tagUidTaken(tags, uid, exceptId);
 }
 
 const std::optional<std::string>& TagPaneModel::tagError() const

@@ -64,7 +64,7 @@ public:
     // Names match trimmed and without regard to case; a blank entered name matches nothing.
     static bool hasOtherTagNamed(
         const std::vector<TagInfo>& tags, std::string_view name, std::optional<std::uint32_t> exceptId);
-    // The entered UID is trimmed; stored UIDs are compared as they stand, without regard to case.
+    // UIDs match by their key: trimmed and without regard to case.
     static bool hasOtherTagWithUid(
         const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId);
 
