@@ -78,7 +78,9 @@ bool TavrikBleCentral::applySyncData(
         }
     }
 
-    if (!isReviewDemo_ || updateDeviceCapabilities) {
+    // Wi-Fi support and the saved networks are the device's own: a backup carries none, so an
+    // import leaves them as the device reported them.
+    if (updateDeviceCapabilities) {
         if (!envelope.wifi || activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1) {
             publish(wifiSupported_, false, &TavrikBleCentral::wifiSupportedChanged);
             publish(wifiCredentialCapacity_, std::int64_t { 0 }, &TavrikBleCentral::wifiCredentialCapacityChanged);
