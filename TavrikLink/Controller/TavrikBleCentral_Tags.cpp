@@ -263,6 +263,9 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
     } else if (envelope.type == "scan_timeout") {
         fail(envelope.message.value_or("Kill switch scan timed out"));
     } else if (envelope.type == "error") {
+        if (lastAtomicCommandChannel_ == AtomicCommandChannel::tag) {
+            reloadAfterRefusedChange();
+        }
         fail(envelope.message.value_or("Tag error"));
     } else {
         appendLog("[ble:data] unhandled tag payload " + envelope.type, true);

@@ -75,6 +75,26 @@ TEST_F(PanesFollowControllerTest, SettingsPaneWithoutKillSwitchOrWifi)
     EXPECT_FALSE(pane.wifiSectionVisible());
 }
 
+TEST_F(PanesFollowControllerTest, SettingsPaneShowsARefusedChangeWithTheDevicesValue)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    loadDevice("04 A1 B2", false);
+    device->answerCommand = [](const std::string& channel, const std::string&) {
+        return channel == "settings" ? std::vector<Json> { { { "type", "error" } } } : std::vector<Json> {};
+    };
+    pane.setMuteNonAlarmSounds(false);
+    EXPECT_FALSE(pane.muteNonAlarmSounds());
+    scheduler.advance(200ms);
+    settle();
+    EXPECT_EQ(pane.settingsError(), "Settings update failed");
+    EXPECT_TRUE(pane.muteNonAlarmSounds());
+
+    device->answerCommand = nullptr;
+    pane.setMuteNonAlarmSounds(false);
+    EXPECT_EQ(pane.settingsError(), std::nullopt);
+}
+
 TEST_F(PanesFollowControllerTest, FirmwarePaneFollowsTheUploadStatus)
 {
     makeController();
@@ -189,6 +209,43 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
     settle();
     ASSERT_TRUE(device->lastRestore());
     EXPECT_EQ(device->lastRestore()->tags, tags);
+}
+
+TEST_F(PanesFollowControllerTest, ARefusedImportLeavesTheWindowAlone)
+{
+    struct Panel : BackupFilePanel {
+        QString file;
+        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
+        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
+    } panel;
+    QTemporaryDir folder;
+    panel.file = folder.filePath("other-board.json");
+    makeController();
+    LegacyUpgradeState legacy;
+    std::vector<std::string> window;
+    BackupFileActions actions(*controller,
+        { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
+            [&](std::optional<std::uint32_t>) { window.push_back("routine"); },
+            [&] { window.push_back("routines pane"); } },
+        panel, legacy);
+    loadDevice("04 A1 B2", false);
+    Json document = parseJson(controller->exportSyncData());
+    document["hardwareTarget"] = "esp-mystery";
+    document["tags"] = Json::array();
+    QFile file(panel.file);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(document.dump()));
+    file.close();
+    const std::vector<TagInfo> tags = controller->tags();
+
+    actions.importTavrikData();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
+    EXPECT_EQ(actions.dataTransferNotice()->message,
+        QStringLiteral("Backup is for unsupported hardware target 'esp-mystery'."));
+    EXPECT_TRUE(window.empty());
+    EXPECT_EQ(controller->tags(), tags);
+    EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickS3);
 }
 
 TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)
