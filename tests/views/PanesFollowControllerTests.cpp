@@ -3,6 +3,7 @@
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
+#include "TavrikLink/Views/WifiSettingsModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,26 @@ TEST_F(PanesFollowControllerTest, SettingsPaneShowsARefusedChangeWithTheDevicesV
     device->answerCommand = nullptr;
     pane.setMuteNonAlarmSounds(false);
     EXPECT_EQ(pane.settingsError(), std::nullopt);
+}
+
+TEST_F(PanesFollowControllerTest, TheWifiSheetShowsARefusedRequestWhileItIsOpen)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ASSERT_TRUE(controller->wifiSupported());
+    ContentViewPresenter window { ContentViewPresenter::Actions {} };
+    WifiSettingsModel wifi(*controller, window);
+    const std::string refusal = "Wi-Fi changes and checks require a connected Tavrik.";
+
+    wifi.beginAddingWifiCredential();
+    ASSERT_TRUE(window.state().showingWifiCredentialEditor);
+    EXPECT_EQ(wifi.activityText(), refusal);
+    EXPECT_FALSE(wifi.activityShowsProgress());
+    wifi.typeNetworkName("Office");
+    wifi.save();
+    EXPECT_EQ(wifi.activityText(), refusal);
+    // The section's own row stays hidden under the sheet.
+    EXPECT_EQ(wifi.sectionMessage(), std::nullopt);
 }
 
 TEST_F(PanesFollowControllerTest, FirmwarePaneFollowsTheUploadStatus)
