@@ -31,6 +31,8 @@ public:
         std::function<void(const RoutineGroupDraft&)> onDeleteGroup;
         std::function<void()> onCommitHierarchyChange;
         std::function<void()> onCommitStepEdit;
+        // The user left the title field.
+        std::function<void()> onFinishTitleEditing;
         std::function<void()> onTrigger;
         std::function<void()> onDeleteRoutine;
         // Runs work on the next turn of the event loop.
@@ -73,6 +75,7 @@ public:
     RoutineHierarchyModel& hierarchy() { return m_hierarchy; }
 
     void setTitle(const std::string& title);
+    void finishTitleEditing();
     void trigger();
     void deleteRoutine();
     void addStep();

@@ -45,6 +45,9 @@ public:
     void editUid(const std::string& uid);
     // Return in the UID field.
     void submitUid();
+    // The user left a field, or the pane: a name or UID that cannot be saved (empty, or another
+    // tag's) gives way to the tag's saved one. While typing the text and its message stay.
+    void finishEditing();
     void deleteSelectedTag();
 
     // --- Window operations, shared by the pane, the sidebar and the editor sheet ---
@@ -81,6 +84,7 @@ private:
     // The tag the draft was filled from, and its UID at that time.
     std::optional<std::uint32_t> draftTagId;
     std::string draftSourceUid;
+    ContentViewPresenter::SidebarPane shownPane;
 };
 
 } // namespace tavrik

@@ -142,6 +142,46 @@ TEST_F(TagPaneTest, NameEditsAreSentOnlyWhenUniqueAndNotEmpty)
         << "the debounce keeps only the last rename";
 }
 
+TEST_F(TagPaneTest, LeavingAFieldThatCannotBeSavedShowsTheSavedValue)
+{
+    select(3);
+    struct Case {
+        std::string name;
+        std::string uid;
+        bool leaveByPane;
+    };
+    const std::vector<Case> cases {
+        { "DESK", "04 aa bb cc", false },
+        { "", " \n", false },
+        { " door", "04 01 02 03", true },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE("'" + test.name + "' / '" + test.uid + "'");
+        pane->editName(test.name);
+        pane->editUid(test.uid);
+        // While the user types, the field keeps the text and says why it is not saved.
+        EXPECT_EQ(pane->name(), test.name);
+        EXPECT_EQ(pane->uid(), test.uid);
+        EXPECT_TRUE(pane->uidValidationMessage().has_value());
+        if (test.leaveByPane) {
+            window->selectPane(ContentViewPresenter::SidebarPane::settings);
+        } else {
+            pane->finishEditing();
+        }
+        settle();
+        EXPECT_EQ(pane->name(), "Kitchen");
+        EXPECT_EQ(pane->uid(), "04 1A 22 33");
+        EXPECT_EQ(pane->nameValidationMessage(), std::nullopt);
+        EXPECT_EQ(pane->uidValidationMessage(), std::nullopt);
+        window->selectPane(ContentViewPresenter::SidebarPane::tags);
+    }
+    // A valid text stays when the field is left, and nothing was sent for the others.
+    pane->editName("Pantry");
+    pane->finishEditing();
+    EXPECT_EQ(pane->name(), "Pantry");
+    EXPECT_EQ(sentCommands(), (std::vector<std::string> { "tag:update id=3 name=\"Pantry\"" }));
+}
+
 TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
 {
     select(5);
