@@ -13,12 +13,38 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace tavrik::test {
 namespace {
 
 using Phase = FirmwareUploadStatus::Phase;
 using namespace std::chrono_literals;
+
+// The backup actions over one file in a temporary folder, and a window that records what they change.
+struct BackupWorld {
+    struct Panel : BackupFilePanel {
+        QString file;
+        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
+        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
+    } panel;
+    QTemporaryDir folder;
+    LegacyUpgradeState legacy;
+    std::vector<std::string> window;
+    std::unique_ptr<BackupFileActions> actions;
+
+    explicit BackupWorld(const QString& fileName) { panel.file = folder.filePath(fileName); }
+
+    BackupFileActions& actionsOn(TavrikBleCentral& controller)
+    {
+        actions = std::make_unique<BackupFileActions>(controller,
+            BackupFileActions::Window { [this] { window.push_back("schedules"); }, [this] { window.push_back("tags"); },
+                [this](std::optional<std::uint32_t>) { window.push_back("routine"); },
+                [this] { window.push_back("routines pane"); } },
+            panel, legacy);
+        return *actions;
+    }
+};
 
 struct PanesFollowControllerTest : ControllerTest {
     bool sent(const std::string& command) const
@@ -199,21 +225,11 @@ TEST_F(PanesFollowControllerTest, KillSwitchScanFailureAndCancel)
 
 TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
 {
-    struct Panel : BackupFilePanel {
-        QString file;
-        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
-        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
-    } panel;
-    QTemporaryDir folder;
-    panel.file = folder.filePath("tavrik-data.json");
+    BackupWorld world("tavrik-data.json");
     makeController();
-    LegacyUpgradeState legacy;
-    std::vector<std::string> window;
-    BackupFileActions actions(*controller,
-        { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
-            [&](std::optional<std::uint32_t>) { window.push_back("routine"); },
-            [&] { window.push_back("routines pane"); } },
-        panel, legacy);
+    BackupFileActions& actions = world.actionsOn(*controller);
+    const auto& panel = world.panel;
+    const auto& window = world.window;
     loadDevice("04 A1 B2", false);
     const std::vector<TagInfo> tags = controller->tags();
 
@@ -234,21 +250,11 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
 
 TEST_F(PanesFollowControllerTest, ARefusedImportLeavesTheWindowAlone)
 {
-    struct Panel : BackupFilePanel {
-        QString file;
-        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
-        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
-    } panel;
-    QTemporaryDir folder;
-    panel.file = folder.filePath("other-board.json");
+    BackupWorld world("other-board.json");
     makeController();
-    LegacyUpgradeState legacy;
-    std::vector<std::string> window;
-    BackupFileActions actions(*controller,
-        { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
-            [&](std::optional<std::uint32_t>) { window.push_back("routine"); },
-            [&] { window.push_back("routines pane"); } },
-        panel, legacy);
+    BackupFileActions& actions = world.actionsOn(*controller);
+    const auto& panel = world.panel;
+    const auto& window = world.window;
     loadDevice("04 A1 B2", false);
     Json document = parseJson(controller->exportSyncData());
     document["hardwareTarget"] = "esp-mystery";
