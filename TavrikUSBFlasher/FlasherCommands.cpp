@@ -1,11 +1,17 @@
 #include "TavrikUSBFlasher/FlasherCommands.hpp"
 
 #include "TavrikUSBFlasher/EspImage.hpp"
-#include "TavrikUSBFlasher/FlatJson.hpp"
+#include "TavrikUSBFlasher/JsonText.hpp"
 #include "TavrikUSBFlasher/LineChannel.hpp"
-#include "TavrikUSBFlasher/Md5.hpp"
 #include "TavrikUSBFlasher/RomLoader.hpp"
+#include "TavrikUSBFlasher/UsbPortIdentity.hpp"
+#include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 
 namespace tavrik {
@@ -15,6 +21,7 @@ using namespace std::chrono_literals;
 namespace {
 
 using Clock = SerialLink::Clock;
+using Json = nlohmann::ordered_json;
 
 void printLine(const FlasherEnvironment& environment, const std::string& line)
 {
@@ -48,6 +55,51 @@ std::string base64(const std::string& bytes)
     return out;
 }
 
+std::optional<std::string> stringField(const Json& object, const char* key)
+{
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) {
+        return std::nullopt;
+    }
+    return found->get<std::string>();
+}
+
+// MD5 as 32 lowercase hex digits, the form the ROM reports for a flash region.
+std::string md5Hex(const Data& bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+        throw std::runtime_error("Cannot compute the MD5 of the firmware image.");
+    }
+    std::string text;
+    for (unsigned int index = 0; index < length; ++index) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", digest[index]);
+        text += pair;
+    }
+    return text;
+}
+
+// "yyyy-MM-dd HH:mm:ss" naming a day that exists and a time of that day.
+bool isLocalTime(const std::string& text)
+{
+    static const std::regex shape(R"((\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}))");
+    std::smatch parts;
+    if (!std::regex_match(text, parts, shape)) {
+        return false;
+    }
+    const auto number = [&](std::size_t index) { return std::stoi(parts[index].str()); };
+    const std::chrono::year_month_day day { std::chrono::year(number(1)),
+        std::chrono::month(static_cast<unsigned>(number(2))), std::chrono::day(static_cast<unsigned>(number(3))) };
+    return day.ok() && number(4) < 24 && number(5) < 60 && number(6) < 60;
+}
+
+ResetCircuit resetCircuitOf(const std::string& port, const FlasherEnvironment& environment)
+{
+    return resetCircuitFor(readUsbPortIds(port, environment.sysfsRoot));
+}
+
 BoardModel requireModel(const std::string& targetId)
 {
     auto model = boardModelFor(targetId);
@@ -58,8 +110,8 @@ BoardModel requireModel(const std::string& targetId)
 }
 
 // Sends a request and waits for its answer (`answerVerb`) or "error", whose message is thrown.
-LineMessage request(LineChannel& channel, const std::string& verb, const FlatJsonObject& body,
-    const std::string& answerVerb, Clock::time_point until, const std::string& silenceText)
+LineMessage request(LineChannel& channel, const std::string& verb, const Json& body, const std::string& answerVerb,
+    Clock::time_point until, const std::string& silenceText)
 {
     channel.send(verb, body);
     while (auto message = channel.receive(until)) {
@@ -67,7 +119,7 @@ LineMessage request(LineChannel& channel, const std::string& verb, const FlatJso
             return *message;
         }
         if (message->verb == "error") {
-            throw std::runtime_error(message->body.string("message").value_or("The board refused the request."));
+            throw std::runtime_error(stringField(message->body, "message").value_or("The board refused the request."));
         }
     }
     throw std::runtime_error(silenceText);
@@ -78,27 +130,38 @@ std::string noAnswerText(const std::string& port)
     return "The device on " + port + " did not answer. Make sure Tavrik or the onboarding probe is running on it.";
 }
 
-FlatJsonObject probeResultLine(const std::string& result, const std::string& message)
+Json probeResultLine(const std::string& result, const std::string& message)
 {
-    FlatJsonObject object;
-    object.setString("type", "result");
-    object.setString("stage", result == "pass" ? "passed" : "failed");
-    object.setString("result", result);
-    object.setString("message", message);
-    return object;
+    return Json { { "type", "result" }, { "stage", result == "pass" ? "passed" : "failed" }, { "result", result },
+        { "message", message } };
 }
 
 // The board's object under our "type", the first key as the application's records expect.
-FlatJsonObject relayed(const FlatJsonObject& body, const std::string& type)
+Json relayed(const Json& body, const std::string& type)
 {
-    FlatJsonObject object;
-    object.setString("type", type);
-    for (const auto& field : body.fields()) {
-        if (field.key != "type") {
-            object.copyField(field);
+    Json object { { "type", type } };
+    for (const auto& [key, value] : body.items()) {
+        if (key != "type") {
+            object[key] = value;
         }
     }
     return object;
+}
+
+// Waits until the firmware reads the line: just after its reset it may still be starting, and the
+// one request must not go to nobody.
+void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& port)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        channel.send("hello");
+        const auto until = link.now() + 500ms;
+        while (auto message = channel.receive(until)) {
+            if (message->verb == "hello") {
+                return;
+            }
+        }
+    }
+    throw std::runtime_error(noAnswerText(port));
 }
 
 int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
@@ -107,37 +170,37 @@ int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     auto link = environment.openPort(port, 20s, "The probe of " + port + " did not finish within 20 seconds.");
     LineChannel channel(*link);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        channel.send("hello", {});
+        channel.send("hello");
         const auto until = link->now() + 750ms;
         while (auto message = channel.receive(until)) {
             if (message->verb != "hello") {
                 continue;
             }
-            FlatJsonObject result;
-            if (message->body.string("role") == "tavrik") {
-                result.setString("state", "tavrik");
-                if (auto version = message->body.string("firmwareVersion")) {
-                    result.setString("firmwareVersion", *version);
+            Json result;
+            if (stringField(message->body, "role") == "tavrik") {
+                result["state"] = "tavrik";
+                for (const char* key : { "firmwareVersion", "hardwareTarget" }) {
+                    if (auto text = stringField(message->body, key)) {
+                        result[key] = *text;
+                    }
                 }
-                if (auto target = message->body.string("hardwareTarget")) {
-                    result.setString("hardwareTarget", *target);
-                }
-                if (auto protocol = message->body.integer("bleProtocolVersion")) {
-                    result.setInteger("bleProtocolVersion", *protocol);
+                const auto protocol = message->body.find("bleProtocolVersion");
+                if (protocol != message->body.end() && protocol->is_number_integer()) {
+                    result["bleProtocolVersion"] = *protocol;
                 }
             } else {
-                result.setString("state", "other");
+                result["state"] = "other";
             }
-            printLine(environment, result.encode());
+            printLine(environment, jsonText(result));
             return 0;
         }
     }
     // Nothing of ours answers: an empty board, if its ROM loader can be reached.
-    RomLoader loader(*link);
-    loader.synchronize(5s);
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(5s);
     loader.detectChip();
     loader.hardReset();
-    printLine(environment, FlatJsonObject().setString("state", "other").encode());
+    printLine(environment, jsonText(Json { { "state", "other" } }));
     return 0;
 }
 
@@ -154,46 +217,46 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     std::optional<std::string> labels;
     if (auto path = arguments.optional("--labels")) {
         const Data bytes = environment.readFile(*path);
+        try {
+            OnboardingLabelProtocol::validatePack(bytes);
+        } catch (const OnboardingLabelProtocolError& error) {
+            throw std::runtime_error("The onboarding label pack " + *path + " cannot be used: " + error.what());
+        }
         labels = std::string(bytes.begin(), bytes.end());
     }
 
     auto link = environment.openPort(
         port, std::chrono::seconds(timeout + 60), "The hardware probe on " + port + " did not finish in time.");
-    RomLoader loader(*link);
-    loader.synchronize(8s);
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(8s);
     const EspChip chip = loader.detectChip();
     if (chip != model.chip) {
         printLine(environment,
             "USB_PROBE_RESULT "
-                + probeResultLine("fail",
+                + jsonText(probeResultLine("fail",
                     "Connected hardware has an " + espChipName(chip) + ", not the " + espChipName(model.chip) + " of "
-                        + model.displayName + ".")
-                      .encode());
+                        + model.displayName + ".")));
         loader.hardReset();
         return 0;
     }
     printLine(environment,
         "USB_PROBE_STATUS "
-            + FlatJsonObject()
-                  .setString("type", "status")
-                  .setString("target", model.targetId)
-                  .setString("board", model.displayName)
-                  .setString("stage", "loading")
-                  .encode());
+            + jsonText(Json { { "type", "status" }, { "target", model.targetId }, { "board", model.displayName },
+                { "stage", "loading" } }));
     loader.loadIntoRam(chip, image);
 
     LineChannel channel(*link);
     auto fail = [&](const std::string& message) {
-        printLine(environment, "USB_PROBE_RESULT " + probeResultLine("fail", message).encode());
+        printLine(environment, "USB_PROBE_RESULT " + jsonText(probeResultLine("fail", message)));
         return 0;
     };
     bool started = false;
     const auto startLimit = link->now() + 10s;
     while (!started && link->now() < startLimit) {
-        channel.send("hello", {});
+        channel.send("hello");
         const auto until = std::min(startLimit, link->now() + 500ms);
         while (auto message = channel.receive(until)) {
-            if (message->verb == "hello" && message->body.string("role") == "probe") {
+            if (message->verb == "hello" && stringField(message->body, "role") == "probe") {
                 started = true;
                 break;
             }
@@ -204,10 +267,10 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     }
     try {
         if (labels) {
-            request(channel, "labels", FlatJsonObject().setString("data", base64(*labels)), "ok", link->now() + 10s,
+            request(channel, "labels", Json { { "data", base64(*labels) } }, "ok", link->now() + 10s,
                 "The probe did not take the onboarding labels.");
         }
-        request(channel, "start", FlatJsonObject().setString("target", model.targetId), "ok", link->now() + 5s,
+        request(channel, "start", Json { { "target", model.targetId } }, "ok", link->now() + 5s,
             "The probe did not start the hardware check.");
     } catch (const InterruptedError&) {
         throw;
@@ -218,14 +281,14 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     }
 
     const auto until = link->now() + std::chrono::seconds(timeout);
-    std::optional<FlatJsonObject> result;
+    std::optional<Json> result;
     while (!result) {
         auto message = channel.receive(until);
         if (!message) {
             break;
         }
         if (message->verb == "status") {
-            printLine(environment, "USB_PROBE_STATUS " + relayed(message->body, "status").encode());
+            printLine(environment, "USB_PROBE_STATUS " + jsonText(relayed(message->body, "status")));
         } else if (message->verb == "result") {
             result = relayed(message->body, "result");
         }
@@ -233,10 +296,10 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     if (!result) {
         return fail("The hardware check did not finish within " + std::to_string(timeout) + " seconds.");
     }
-    printLine(environment, "USB_PROBE_RESULT " + result->encode());
+    printLine(environment, "USB_PROBE_RESULT " + jsonText(*result));
     // Only the T-Embed keeps its probe for the Wi-Fi steps; any other board goes back to idle.
     if (model.targetId != "t-embed-cc1101") {
-        channel.send("stop", {});
+        channel.send("stop");
         loader.hardReset();
     }
     return 0;
@@ -252,24 +315,42 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     }
     const std::uint64_t total = padded.size();
     padded.resize((padded.size() + 3) / 4 * 4, 0xFF);
-    const std::string expectedMd5 = md5Hex(padded.data(), padded.size());
+    const std::string expectedMd5 = md5Hex(padded);
 
     const auto limit = std::chrono::seconds(90 + 120 * (padded.size() / 1048576 + 1));
     auto link = environment.openPort(
         port, limit, "Flashing " + port + " did not finish within " + std::to_string(limit.count()) + " seconds.");
-    RomLoader loader(*link);
-    loader.synchronize(8s);
-    const EspChip chip = loader.detectChip();
-    if (chip != model.chip) {
-        throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but " + model.displayName
-            + " has an " + espChipName(model.chip) + ". Nothing was written.");
+    RomLoader loader(*link, resetCircuitOf(port, environment));
+    loader.connect(8s);
+    const auto attach = [&] {
+        const EspChip chip = loader.detectChip();
+        if (chip != model.chip) {
+            throw std::runtime_error("The board on " + port + " has an " + espChipName(chip) + ", but "
+                + model.displayName + " has an " + espChipName(model.chip) + ". Nothing was written.");
+        }
+        loader.prepareFlash(chip, model.flashSize);
+    };
+    attach();
+    if (loader.canChangeBaudRate()) {
+        // Each speed the line does not carry costs a reset, after which the set-up is redone.
+        for (const int baudRate : { 921600, 460800 }) {
+            if (loader.changeBaudRate(model.chip, baudRate)) {
+                break;
+            }
+            attach();
+        }
     }
-    loader.prepareFlash(chip, model.flashSize);
+    // A line a percent of the image: as fine as the application shows it, without a write per block.
     std::uint64_t lastDone = 0;
-    loader.writeCompressed(chip, padded, 0, total, [&](std::uint64_t done, std::uint64_t all) {
+    std::optional<std::uint64_t> printed;
+    loader.writeCompressed(model.chip, padded, 0, total, [&](std::uint64_t done, std::uint64_t all) {
         done = std::max(done, lastDone);
         lastDone = done;
-        printLine(environment, "USB_FLASH_PROGRESS " + std::to_string(done) + " " + std::to_string(all));
+        const auto percent = [all](std::uint64_t bytes) { return all == 0 ? 100 : bytes * 100 / all; };
+        if (!printed || percent(done) != percent(*printed) || (done == all && *printed != all)) {
+            printed = done;
+            printLine(environment, "USB_FLASH_PROGRESS " + std::to_string(done) + " " + std::to_string(all));
+        }
     });
     const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
     if (boardMd5 != expectedMd5) {
@@ -295,25 +376,24 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
         }
         password = passwordFromStandardInput(environment.readStandardInput());
     }
-    FlatJsonObject body;
+    Json body = Json::object();
     std::string answer = "ok";
     if (subcommand == "probe-stage") {
-        body.setString("stage", arguments.required("--stage"));
+        body["stage"] = arguments.required("--stage");
     } else if (subcommand == "wifi-scan") {
         answer = "done";
     } else if (subcommand == "wifi-test") {
-        body.setString("ssid", arguments.required("--ssid")).setString("password", *password);
+        body = Json { { "ssid", arguments.required("--ssid") }, { "password", *password } };
         answer = "wifi-test";
     } else if (subcommand == "configure-wifi-time") {
-        body.setString("ssid", arguments.required("--ssid")).setString("password", *password);
-        body.setString("timezone", arguments.required("--timezone"));
+        body = Json { { "ssid", arguments.required("--ssid") }, { "password", *password },
+            { "timezone", arguments.required("--timezone") } };
     } else if (subcommand == "set-time") {
         const std::string time = arguments.required("--time");
-        static const std::regex shape(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
-        if (!std::regex_match(time, shape)) {
-            throw UsageError("--time must have the form yyyy-MM-dd HH:mm:ss.");
+        if (!isLocalTime(time)) {
+            throw UsageError("--time must be a real local time of the form yyyy-MM-dd HH:mm:ss.");
         }
-        body.setString("time", time);
+        body["time"] = time;
     }
     const std::string verb = subcommand == "configure-wifi-time" ? "configure"
         : subcommand == "stop-probe"                             ? "stop"
@@ -323,21 +403,25 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
     auto link = environment.openPort(port, std::chrono::seconds(timeout),
         subcommand + " on " + port + " did not finish within " + std::to_string(timeout) + " seconds.");
     LineChannel channel(*link);
+    if (subcommand == "configure-wifi-time" || subcommand == "set-time") {
+        awaitFirmware(channel, *link, port);
+    }
     channel.send(verb, body);
     const auto until = link->now() + std::chrono::seconds(timeout) + 1s;
     while (auto message = channel.receive(until)) {
         if (message->verb == "error") {
-            throw std::runtime_error(message->body.string("message").value_or("The device refused " + subcommand + "."));
+            throw std::runtime_error(
+                stringField(message->body, "message").value_or("The device refused " + subcommand + "."));
         }
         if (subcommand == "wifi-scan" && message->verb == "network") {
-            printLine(environment, "USB_WIFI_SCAN " + relayed(message->body, "network").encode());
+            printLine(environment, "USB_WIFI_SCAN " + jsonText(relayed(message->body, "network")));
             continue;
         }
         if (message->verb != answer) {
             continue;
         }
         if (subcommand == "wifi-test") {
-            printLine(environment, "USB_WIFI_TEST " + relayed(message->body, "wifi-test").encode());
+            printLine(environment, "USB_WIFI_TEST " + jsonText(relayed(message->body, "wifi-test")));
         } else if (subcommand == "configure-wifi-time") {
             printLine(environment, "Tavrik Wi-Fi time configured over USB.");
         } else if (subcommand == "set-time") {
@@ -356,6 +440,34 @@ std::string passwordFromStandardInput(std::string input)
         input.pop_back();
     }
     return input;
+}
+
+Data readFileBytes(const std::string& path)
+{
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw std::runtime_error(path + " is a directory.");
+    }
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    // Read straight into place, in one piece when the size is known up front.
+    Data bytes(static_cast<std::size_t>(std::filesystem::file_size(path, error)) + 1);
+    std::size_t length = 0;
+    while (
+        stream.read(reinterpret_cast<char*>(bytes.data() + length), static_cast<std::streamsize>(bytes.size() - length))
+        || stream.gcount() > 0) {
+        length += static_cast<std::size_t>(stream.gcount());
+        if (length == bytes.size()) {
+            bytes.resize(bytes.size() * 2);
+        }
+    }
+    if (stream.bad()) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    bytes.resize(length);
+    return bytes;
 }
 
 int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment)

@@ -22,6 +22,8 @@ struct FlasherEnvironment {
     std::function<Data(const std::string& path)> readFile;
     // Gets every output line; each is written and flushed at once.
     std::ostream* output = nullptr;
+    // Where sysfs tells the USB ids behind a port, which decide how the board is reset.
+    std::string sysfsRoot = "/sys";
 };
 
 // Runs one subcommand and gives the exit status. Failures are thrown (their text is for the
@@ -30,5 +32,8 @@ int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironmen
 
 // The password given on standard input: all of it, less exactly one trailing line feed.
 std::string passwordFromStandardInput(std::string input);
+
+// All of a file's bytes. Throws std::runtime_error with a user text naming the path.
+Data readFileBytes(const std::string& path);
 
 } // namespace tavrik

@@ -1,5 +1,7 @@
 #include "TavrikUSBFlasher/LineChannel.hpp"
 
+#include "TavrikUSBFlasher/JsonText.hpp"
+
 namespace tavrik {
 
 namespace {
@@ -12,9 +14,9 @@ LineChannel::LineChannel(SerialLink& link)
 {
 }
 
-void LineChannel::send(const std::string& verb, const FlatJsonObject& body)
+void LineChannel::send(const std::string& verb, const nlohmann::ordered_json& body)
 {
-    const std::string line = prefix + verb + " " + body.encode() + "\n";
+    const std::string line = prefix + verb + " " + jsonText(body) + "\n";
     link_.write(Data(line.begin(), line.end()));
 }
 
@@ -33,7 +35,7 @@ std::optional<LineMessage> LineChannel::parseLine(std::string line)
         return std::nullopt;
     }
     if (verbEnd != std::string::npos) {
-        auto body = FlatJsonObject::parse(std::string_view(line).substr(verbEnd + 1));
+        auto body = parseJsonObject(std::string_view(line).substr(verbEnd + 1));
         if (!body) {
             return std::nullopt;
         }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "TavrikUSBFlasher/FlatJson.hpp"
 #include "TavrikUSBFlasher/SerialLink.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <optional>
 #include <string>
@@ -10,7 +11,7 @@ namespace tavrik {
 
 struct LineMessage {
     std::string verb;
-    FlatJsonObject body;
+    nlohmann::ordered_json body = nlohmann::ordered_json::object();
 
     bool operator==(const LineMessage&) const = default;
 };
@@ -21,7 +22,7 @@ class LineChannel {
 public:
     explicit LineChannel(SerialLink& link);
 
-    void send(const std::string& verb, const FlatJsonObject& body);
+    void send(const std::string& verb, const nlohmann::ordered_json& body = nlohmann::ordered_json::object());
     // The next message, or nothing when none arrives before `until`.
     std::optional<LineMessage> receive(SerialLink::Clock::time_point until);
 

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,6 +50,11 @@ timespec toTimespec(std::chrono::nanoseconds duration)
     spec.tv_sec = static_cast<time_t>(duration.count() / 1000000000);
     spec.tv_nsec = static_cast<long>(duration.count() % 1000000000);
     return spec;
+}
+
+bool meansDisconnected(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 std::string openFailureText(const std::string& path, int error)
@@ -100,11 +106,21 @@ bool PosixSerialPort::terminationRequested()
 
 PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
     : path_(path)
+    , baudRate_(baudRate)
 {
-    const auto giveUp = now() + std::chrono::seconds(2);
+    openDevice(now() + std::chrono::seconds(2));
+}
+
+PosixSerialPort::~PosixSerialPort()
+{
+    closeDevice();
+}
+
+void PosixSerialPort::openDevice(Clock::time_point giveUp)
+{
     int lastError = 0;
     while (true) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ >= 0) {
             if (::ioctl(fd_, TIOCEXCL) != 0 && errno == EBUSY) {
                 lastError = EBUSY;
@@ -120,7 +136,7 @@ PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
             lastError = errno;
         }
         if (now() >= giveUp) {
-            throw std::runtime_error(openFailureText(path, lastError));
+            throw std::runtime_error(openFailureText(path_, lastError));
         }
         pause(std::chrono::milliseconds(100));
     }
@@ -128,9 +144,8 @@ PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
     termios settings {};
     if (::tcgetattr(fd_, &settings) != 0) {
         const int error = errno;
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
-        throw std::runtime_error("Cannot use " + path + " as a serial port: " + std::strerror(error) + ".");
+        closeDevice();
+        throw std::runtime_error("Cannot use " + path_ + " as a serial port: " + std::strerror(error) + ".");
     }
     ::cfmakeraw(&settings);
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
@@ -138,24 +153,81 @@ PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    ::cfsetispeed(&settings, speedFor(baudRate));
-    ::cfsetospeed(&settings, speedFor(baudRate));
+    ::cfsetispeed(&settings, speedFor(baudRate_));
+    ::cfsetospeed(&settings, speedFor(baudRate_));
     if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
         const int error = errno;
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
-        throw std::runtime_error("Cannot configure " + path + ": " + std::strerror(error) + ".");
+        closeDevice();
+        throw std::runtime_error("Cannot configure " + path_ + ": " + std::strerror(error) + ".");
     }
     ::tcflush(fd_, TCIOFLUSH);
 }
 
-PosixSerialPort::~PosixSerialPort()
+void PosixSerialPort::closeDevice()
 {
     if (fd_ >= 0) {
         // The exclusive flag outlives the descriptor while anyone else holds the tty open.
         ::ioctl(fd_, TIOCNXCL);
         ::flock(fd_, LOCK_UN);
         ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void PosixSerialPort::setBaudRate(int baudRate)
+{
+    termios settings {};
+    if (fd_ < 0 || ::tcgetattr(fd_, &settings) != 0) {
+        throwFailure("Cannot configure ", fd_ < 0 ? EIO : errno);
+    }
+    ::cfsetispeed(&settings, speedFor(baudRate));
+    ::cfsetospeed(&settings, speedFor(baudRate));
+    if (::tcsetattr(fd_, TCSADRAIN, &settings) != 0) {
+        throwFailure("Cannot configure ", errno);
+    }
+    baudRate_ = baudRate;
+}
+
+bool PosixSerialPort::deviceGone() const
+{
+    struct stat node { };
+    if (fd_ < 0 || ::stat(path_.c_str(), &node) != 0) {
+        return true;
+    }
+    pollfd entry { fd_, 0, 0 };
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool PosixSerialPort::reconnect(std::chrono::milliseconds vanish, std::chrono::milliseconds comeBack)
+{
+    using namespace std::chrono_literals;
+    const auto vanished = now() + vanish;
+    while (!deviceGone()) {
+        if (now() >= vanished) {
+            return true;
+        }
+        pause(20ms);
+    }
+    // Closed at once: while it is held open, the returning device can get another name.
+    closeDevice();
+    const auto giveUp = now() + comeBack;
+    while (true) {
+        struct stat node { };
+        if (::stat(path_.c_str(), &node) == 0) {
+            try {
+                openDevice(giveUp);
+                return true;
+            } catch (const InterruptedError&) {
+                throw;
+            } catch (const DeadlineError&) {
+                throw;
+            } catch (const std::runtime_error&) {
+            }
+        }
+        if (now() >= giveUp) {
+            return false;
+        }
+        pause(50ms);
     }
 }
 
@@ -194,20 +266,31 @@ bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
             if (errno == EINTR) {
                 continue;
             }
-            throw std::runtime_error("Lost the connection to " + path_ + ": " + std::strerror(errno) + ".");
+            throw std::runtime_error("Cannot wait for " + path_ + ": " + std::strerror(errno) + ".");
         }
         if (ready > 0) {
             if ((entry.revents & (POLLERR | POLLNVAL)) != 0
                 || ((entry.revents & POLLHUP) != 0 && (entry.revents & POLLIN) == 0)) {
-                throw std::runtime_error("Lost the connection to " + path_ + ". Reconnect the device.");
+                throw DisconnectedError();
             }
             return true;
         }
     }
 }
 
+void PosixSerialPort::throwFailure(const std::string& what, int error) const
+{
+    if (meansDisconnected(error)) {
+        throw DisconnectedError();
+    }
+    throw std::runtime_error(what + path_ + ": " + std::strerror(error) + ".");
+}
+
 void PosixSerialPort::write(const Data& bytes)
 {
+    if (fd_ < 0) {
+        throw DisconnectedError();
+    }
     std::size_t written = 0;
     const auto giveUp = now() + std::chrono::seconds(5);
     while (written < bytes.size()) {
@@ -217,7 +300,7 @@ void PosixSerialPort::write(const Data& bytes)
             continue;
         }
         if (count < 0 && errno != EAGAIN && errno != EINTR) {
-            throw std::runtime_error("Cannot write to " + path_ + ": " + std::strerror(errno) + ".");
+            throwFailure("Cannot write to ", errno);
         }
         if (!waitFor(fd_, POLLOUT, giveUp)) {
             throw std::runtime_error("Cannot write to " + path_ + ": the port does not accept data.");
@@ -227,19 +310,20 @@ void PosixSerialPort::write(const Data& bytes)
 
 Data PosixSerialPort::read(std::chrono::milliseconds timeout)
 {
+    if (fd_ < 0) {
+        throw DisconnectedError();
+    }
     if (!waitFor(fd_, POLLIN, now() + timeout)) {
         return {};
     }
-    Data buffer(4096);
-    const ssize_t count = ::read(fd_, buffer.data(), buffer.size());
+    const ssize_t count = ::read(fd_, readBuffer_.data(), readBuffer_.size());
     if (count < 0) {
         if (errno == EAGAIN || errno == EINTR) {
             return {};
         }
-        throw std::runtime_error("Cannot read from " + path_ + ": " + std::strerror(errno) + ".");
+        throwFailure("Cannot read from ", errno);
     }
-    buffer.resize(static_cast<std::size_t>(count));
-    return buffer;
+    return Data(readBuffer_.begin(), readBuffer_.begin() + count);
 }
 
 bool PosixSerialPort::setModemLines(bool dtr, bool rts)

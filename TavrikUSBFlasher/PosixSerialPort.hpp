@@ -2,6 +2,7 @@
 
 #include "TavrikUSBFlasher/SerialLink.hpp"
 
+#include <array>
 #include <optional>
 
 namespace tavrik {
@@ -19,6 +20,8 @@ public:
     void write(const Data& bytes) override;
     Data read(std::chrono::milliseconds timeout) override;
     bool setModemLines(bool dtr, bool rts) override;
+    void setBaudRate(int baudRate) override;
+    bool reconnect(std::chrono::milliseconds vanish, std::chrono::milliseconds comeBack) override;
     void discardInput() override;
     void pause(std::chrono::milliseconds duration) override;
     Clock::time_point now() const override;
@@ -35,9 +38,16 @@ public:
 private:
     // Waits for `events` until `until`; false on time-out. Throws on a signal or the deadline.
     bool waitFor(int fd, short events, Clock::time_point until);
+    // Opens, locks and configures the port, retrying until `giveUp`.
+    void openDevice(Clock::time_point giveUp);
+    void closeDevice();
+    bool deviceGone() const;
+    [[noreturn]] void throwFailure(const std::string& what, int error) const;
 
     std::string path_;
+    int baudRate_;
     int fd_ = -1;
+    std::array<std::uint8_t, 4096> readBuffer_ {};
     std::optional<Clock::time_point> deadline_;
     std::string deadlineMessage_;
 };

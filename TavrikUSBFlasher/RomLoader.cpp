@@ -5,6 +5,7 @@
 #include "TavrikUSBProtocol/Bootloader/ESPFirmwareCompression.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include <zlib.h>
@@ -21,6 +22,7 @@ constexpr std::uint32_t esp32s3Magic = 0x00000009;
 constexpr std::uint32_t flashBlockSize = 0x400;
 constexpr std::uint32_t ramBlockSize = 0x1800;
 constexpr auto defaultTimeout = 3000ms;
+constexpr int romBaudRate = 115200;
 
 std::string hexByte(std::uint8_t value)
 {
@@ -52,68 +54,154 @@ bool inRamOf(EspChip chip, std::uint32_t address, std::size_t length)
 
 } // namespace
 
-RomLoader::RomLoader(SerialLink& link)
+RomLoader::RomLoader(SerialLink& link, ResetCircuit expected)
     : link_(link)
+    , expected_(expected)
 {
 }
 
-bool RomLoader::resetIntoBootloader(bool slowReset)
+bool RomLoader::resetIntoLoader(ResetCircuit circuit, bool slowReset)
 {
-    const bool nativeUsb = link_.name().find("ttyACM") != std::string::npos;
     if (!link_.setModemLines(false, false)) {
         return false;
     }
-    if (nativeUsb) {
-        // The S3's USB-Serial/JTAG turns the line states into reset and GPIO0 itself.
+    if (circuit == ResetCircuit::usbSerialJtag) {
+        // The S3's USB-Serial/JTAG turns the line states into reset and GPIO0 itself; the way to
+        // download mode passes through both lines asserted.
         link_.pause(100ms);
         link_.setModemLines(true, false);
         link_.pause(100ms);
+        link_.setModemLines(true, true);
         link_.setModemLines(false, true);
         link_.setModemLines(false, true);
         link_.pause(100ms);
         link_.setModemLines(false, false);
-        return true;
+    } else {
+        // Classic auto-reset circuit: RTS holds EN low, DTR pulls GPIO0 low as EN is released.
+        link_.setModemLines(false, true);
+        link_.pause(100ms);
+        link_.setModemLines(true, false);
+        link_.pause(slowReset ? 550ms : 50ms);
+        link_.setModemLines(false, false);
     }
-    // Classic auto-reset circuit: RTS holds EN low, DTR pulls GPIO0 low as EN is released.
-    link_.setModemLines(false, true);
-    link_.pause(100ms);
-    link_.setModemLines(true, false);
-    link_.pause(slowReset ? 550ms : 50ms);
-    link_.setModemLines(false, false);
+    // A chip reset restarts the S3's own USB port: it drops off the bus and comes back, which the
+    // native sequence does every time and the classic one when it was the wrong guess.
+    const auto vanish = circuit == ResetCircuit::usbSerialJtag ? 1000ms : 0ms;
+    if (!link_.reconnect(vanish, 5000ms)) {
+        throw DisconnectedError();
+    }
+    forgetInput();
     return true;
 }
 
-void RomLoader::synchronize(std::chrono::milliseconds window)
+bool RomLoader::synchronizeOnce()
 {
     Data body(36, 0x55);
     body[0] = 0x07;
     body[1] = 0x07;
     body[2] = 0x12;
     body[3] = 0x20;
+    send(RomOpcode::sync, body);
+    // A late answer to an earlier SYNC counts too: any SYNC reply means the loader is there.
+    if (!awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) {
+        return false;
+    }
+    // The ROM answers one SYNC eight times; the rest must not pass for later replies.
+    const auto drainUntil = link_.now() + 1000ms;
+    while (link_.now() < drainUntil && awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) {
+    }
+    return true;
+}
+
+void RomLoader::connect(std::chrono::milliseconds window)
+{
     const auto giveUp = link_.now() + window;
-    int attempt = 0;
-    while (link_.now() < giveUp) {
-        if (attempt % 5 == 0) {
-            resetIntoBootloader((attempt / 5) % 2 == 1);
-        }
-        ++attempt;
-        link_.write(slipEncode(makeRomRequest(RomOpcode::sync, body)));
-        // A late answer to an earlier SYNC counts too: any SYNC reply means the loader is there.
-        if (awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) {
-            // The ROM answers one SYNC eight times; the rest must not pass for later replies.
-            const auto drainUntil = link_.now() + 1000ms;
-            while (link_.now() < drainUntil
-                && awaitResponse(static_cast<std::uint8_t>(RomOpcode::sync), link_.now() + 100ms)) { }
-            return;
+    const ResetCircuit other
+        = expected_ == ResetCircuit::classicAutoReset ? ResetCircuit::usbSerialJtag : ResetCircuit::classicAutoReset;
+    for (int attempt = 0; link_.now() < giveUp; ++attempt) {
+        const ResetCircuit circuit = attempt % 2 == 0 ? expected_ : other;
+        try {
+            // Every other round the classic reset holds EN longer, for boards with a slow EN RC.
+            const bool reset = resetIntoLoader(circuit, (attempt / 2) % 2 == 1);
+            for (int sync = 0; sync < 5 && link_.now() < giveUp; ++sync) {
+                if (synchronizeOnce()) {
+                    resetThrough_ = reset ? std::optional<ResetCircuit>(circuit) : std::nullopt;
+                    expected_ = circuit;
+                    return;
+                }
+            }
+        } catch (const DisconnectedError&) {
+            // The port went with the chip's USB; once it is back the next round goes on.
+            if (!link_.reconnect(0ms, 5000ms)) {
+                throw;
+            }
         }
     }
-    if (decoder_.sawBytes()) {
+    if (heardBoard_ || decoder_.sawBytes()) {
         throw BootloaderContactError("Failed to synchronize with the ESP32 bootloader on " + link_.name()
             + ": the board answered, but not as a ROM loader. Hold its BOOT button, "
               "tap RESET, then try again.");
     }
     throw BootloaderContactError("Timed out waiting for the ESP32 bootloader on " + link_.name()
         + ". Hold the board's BOOT button, tap RESET, then try again.");
+}
+
+bool RomLoader::canChangeBaudRate() const
+{
+    return resetThrough_ == ResetCircuit::classicAutoReset;
+}
+
+std::uint32_t RomLoader::esp32BaudRateValue(int baudRate)
+{
+    // The ESP32 ROM sets its UART divider from a crystal frequency it estimates with an RC clock
+    // that drifts; the number sent must be off by the same factor for the line to end up right.
+    try {
+        const std::uint64_t calibration = (readRegister(0x3FF5F06C) >> 7) & 0x1FFFFFF;
+        const std::uint64_t clock = readRegister(0x3FF5A010) & 0xFF;
+        const double romCrystal = static_cast<double>(calibration * 15625 * clock) / 40.0;
+        if (romCrystal > 0) {
+            const double nominal = romCrystal > 33e6 ? 40e6 : 26e6;
+            return static_cast<std::uint32_t>(std::lround(baudRate * romCrystal / nominal));
+        }
+    } catch (const ESPBootloaderResponseValidationError&) {
+    }
+    return static_cast<std::uint32_t>(baudRate);
+}
+
+bool RomLoader::changeBaudRate(EspChip chip, int baudRate)
+{
+    Data body;
+    appendLittleEndian32(body, chip == EspChip::esp32 ? esp32BaudRateValue(baudRate) : baudRate);
+    appendLittleEndian32(body, 0);
+    try {
+        // Answered at the old speed.
+        command(RomOpcode::changeBaudRate, body, defaultTimeout);
+    } catch (const ESPBootloaderResponseValidationError&) {
+        return false; // refused: the old speed stands
+    }
+    link_.setBaudRate(baudRate);
+    link_.pause(50ms);
+    forgetInput();
+    Data address;
+    appendLittleEndian32(address, chipMagicAddress);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        send(RomOpcode::readReg, address);
+        if (awaitResponse(static_cast<std::uint8_t>(RomOpcode::readReg), link_.now() + 200ms)) {
+            return true;
+        }
+    }
+    // The line does not carry the new speed: the loader is lost there, a reset brings it back at its own.
+    link_.setBaudRate(romBaudRate);
+    connect(8s);
+    return false;
+}
+
+void RomLoader::forgetInput()
+{
+    heardBoard_ = heardBoard_ || decoder_.sawBytes();
+    link_.discardInput();
+    decoder_ = SlipDecoder();
+    frames_.clear();
 }
 
 std::optional<RomResponse> RomLoader::awaitResponse(std::uint8_t opcode, SerialLink::Clock::time_point until)
@@ -138,10 +226,15 @@ std::optional<RomResponse> RomLoader::awaitResponse(std::uint8_t opcode, SerialL
     }
 }
 
+void RomLoader::send(RomOpcode opcode, const Data& body, std::uint32_t checksum)
+{
+    link_.write(slipEncode(makeRomRequest(opcode, body, checksum)));
+}
+
 RomResponse RomLoader::exchange(
     RomOpcode opcode, const Data& body, std::uint32_t checksum, std::chrono::milliseconds timeout)
 {
-    link_.write(slipEncode(makeRomRequest(opcode, body, checksum)));
+    send(opcode, body, checksum);
     auto response = awaitResponse(static_cast<std::uint8_t>(opcode), link_.now() + timeout);
     if (!response) {
         throw std::runtime_error("The board on " + link_.name() + " stopped answering the ROM loader (request "
@@ -178,10 +271,12 @@ void RomLoader::writeRegister(std::uint32_t address, std::uint32_t value)
 EspChip RomLoader::detectChip()
 {
     std::optional<std::uint32_t> magic;
+    std::string readFailure;
     try {
         magic = readRegister(chipMagicAddress);
-    } catch (const ESPBootloaderResponseValidationError&) {
+    } catch (const ESPBootloaderResponseValidationError& error) {
         // Secure download mode refuses READ_REG; the security info still names the chip.
+        readFailure = error.what();
     }
     if (magic == esp32Magic) {
         return EspChip::esp32;
@@ -196,8 +291,11 @@ EspChip RomLoader::detectChip()
         }
     } catch (const ESPBootloaderResponseValidationError&) {
     }
+    if (!magic) {
+        throw std::runtime_error("The board did not answer the chip-id read. " + readFailure);
+    }
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", magic.value_or(0));
+    std::snprintf(text, sizeof text, "0x%08x", *magic);
     throw std::runtime_error(
         "The board on " + link_.name() + " is neither an ESP32 nor an ESP32-S3 (chip magic " + text + ").");
 }
@@ -224,20 +322,30 @@ void RomLoader::prepareFlash(EspChip chip, std::uint32_t flashSize)
 void RomLoader::sendData(RomOpcode opcode, const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence,
     std::chrono::milliseconds timeout)
 {
-    const Data body = makeRomDataBody(bytes, length, sequence);
-    const std::uint32_t checksum = romDataChecksum(bytes, length);
+    // The whole frame is built once and goes out in one write, the data escaped in place.
+    const Data header = makeRomDataHeader(opcode, length, sequence, romDataChecksum(bytes, length));
+    frame_.clear();
+    frame_.push_back(0xC0);
+    appendSlipEscaped(frame_, header.data(), header.size());
+    appendSlipEscaped(frame_, bytes, length);
+    frame_.push_back(0xC0);
+    const auto code = static_cast<std::uint8_t>(opcode);
     // A failed block is sent again with the same sequence number, as the vendor tools do.
     for (int attempt = 1;; ++attempt) {
+        link_.write(frame_);
+        const auto response = awaitResponse(code, link_.now() + timeout);
+        if (!response) {
+            if (attempt >= 3) {
+                throw std::runtime_error("The board on " + link_.name() + " stopped answering the ROM loader (request "
+                    + hexByte(code) + ").");
+            }
+            continue;
+        }
         try {
-            command(opcode, body, timeout, 0, checksum);
+            romResponsePayload(*response, 0);
             return;
         } catch (const ESPBootloaderResponseValidationError&) {
             if (attempt >= 3) {
-                throw;
-            }
-        } catch (const std::runtime_error& error) {
-            if (attempt >= 3 || dynamic_cast<const InterruptedError*>(&error)
-                || dynamic_cast<const DeadlineError*>(&error)) {
                 throw;
             }
         }
@@ -326,7 +434,7 @@ void RomLoader::loadIntoRam(EspChip chip, const EspAppImage& image)
     Data end;
     appendLittleEndian32(end, 0);
     appendLittleEndian32(end, image.entry);
-    link_.write(slipEncode(makeRomRequest(RomOpcode::memEnd, end)));
+    send(RomOpcode::memEnd, end);
     // The loaded code may cut the reply short; it is not worth waiting for.
     awaitResponse(static_cast<std::uint8_t>(RomOpcode::memEnd), link_.now() + 200ms);
 }

@@ -3,6 +3,7 @@
 #include "TavrikUSBProtocol/Bootloader/ESPBootloaderResponse.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tavrik {
 
@@ -19,38 +20,58 @@ std::uint32_t readLittleEndian32(const std::uint8_t* bytes)
         | (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
+namespace {
+
+void appendRequestHeader(Data& out, RomOpcode opcode, std::size_t size, std::uint32_t checksum)
+{
+    out.push_back(0x00);
+    out.push_back(static_cast<std::uint8_t>(opcode));
+    out.push_back(static_cast<std::uint8_t>(size));
+    out.push_back(static_cast<std::uint8_t>(size >> 8));
+    appendLittleEndian32(out, checksum);
+}
+
+} // namespace
+
 Data makeRomRequest(RomOpcode opcode, const Data& body, std::uint32_t checksum)
 {
     Data packet;
     packet.reserve(body.size() + 8);
-    packet.push_back(0x00);
-    packet.push_back(static_cast<std::uint8_t>(opcode));
-    packet.push_back(static_cast<std::uint8_t>(body.size()));
-    packet.push_back(static_cast<std::uint8_t>(body.size() >> 8));
-    appendLittleEndian32(packet, checksum);
+    appendRequestHeader(packet, opcode, body.size(), checksum);
     packet.insert(packet.end(), body.begin(), body.end());
     return packet;
 }
 
 std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length)
 {
+    // Eight bytes at a time: XOR does not care how the bytes are grouped.
+    std::uint64_t wide = 0;
+    std::size_t index = 0;
+    for (; index + 8 <= length; index += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + index, sizeof word);
+        wide ^= word;
+    }
     std::uint8_t sum = 0xEF;
-    for (std::size_t index = 0; index < length; ++index) {
+    for (int shift = 0; shift < 64; shift += 8) {
+        sum ^= static_cast<std::uint8_t>(wide >> shift);
+    }
+    for (; index < length; ++index) {
         sum ^= bytes[index];
     }
     return sum;
 }
 
-Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence)
+Data makeRomDataHeader(RomOpcode opcode, std::size_t length, std::uint32_t sequence, std::uint32_t checksum)
 {
-    Data body;
-    body.reserve(length + 16);
-    appendLittleEndian32(body, static_cast<std::uint32_t>(length));
-    appendLittleEndian32(body, sequence);
-    appendLittleEndian32(body, 0);
-    appendLittleEndian32(body, 0);
-    body.insert(body.end(), bytes, bytes + length);
-    return body;
+    Data header;
+    header.reserve(24);
+    appendRequestHeader(header, opcode, length + 16, checksum);
+    appendLittleEndian32(header, static_cast<std::uint32_t>(length));
+    appendLittleEndian32(header, sequence);
+    appendLittleEndian32(header, 0);
+    appendLittleEndian32(header, 0);
+    return header;
 }
 
 std::optional<RomResponse> decodeRomResponse(const Data& frame)

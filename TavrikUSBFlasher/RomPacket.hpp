@@ -18,6 +18,7 @@ enum class RomOpcode : std::uint8_t {
     readReg = 0x0A,
     spiSetParams = 0x0B,
     spiAttach = 0x0D,
+    changeBaudRate = 0x0F,
     flashDeflBegin = 0x10,
     flashDeflData = 0x11,
     flashDeflEnd = 0x12,
@@ -31,8 +32,9 @@ Data makeRomRequest(RomOpcode opcode, const Data& body, std::uint32_t checksum =
 // The checksum of a _DATA command: 0xEF XORed with every data byte.
 std::uint32_t romDataChecksum(const std::uint8_t* bytes, std::size_t length);
 
-// The body of a _DATA command: length, sequence, two zero words, then the data.
-Data makeRomDataBody(const std::uint8_t* bytes, std::size_t length, std::uint32_t sequence);
+// The start of a _DATA request (24 bytes): the request header, then length, sequence and two zero
+// words; the `length` data bytes follow it.
+Data makeRomDataHeader(RomOpcode opcode, std::size_t length, std::uint32_t sequence, std::uint32_t checksum);
 
 struct RomResponse {
     std::uint8_t command = 0;

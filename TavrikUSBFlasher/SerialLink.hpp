@@ -22,6 +22,12 @@ public:
     // Drives DTR and RTS (true = asserted). False when the port has no modem lines, as on a
     // pseudo-terminal; that is not an error.
     virtual bool setModemLines(bool dtr, bool rts) = 0;
+    // Changes the line speed once what was written has left.
+    virtual void setBaudRate(int baudRate) = 0;
+    // After a reset that can drop a USB device off the bus: waits up to `vanish` for the port to go
+    // (not at all when it already went); once gone, waits up to `comeBack` for it to return and
+    // opens it again at the same speed. False when it went and did not come back in time.
+    virtual bool reconnect(std::chrono::milliseconds vanish, std::chrono::milliseconds comeBack) = 0;
     virtual void discardInput() = 0;
     virtual void pause(std::chrono::milliseconds duration) = 0;
     virtual Clock::time_point now() const = 0;
@@ -33,6 +39,15 @@ public:
 class InterruptedError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// The device went away under an open port: unplugged, or its USB connection dropped.
+class DisconnectedError : public std::runtime_error {
+public:
+    DisconnectedError()
+        : std::runtime_error("The board was disconnected.")
+    {
+    }
 };
 
 // A whole subcommand ran past its own time-out.

@@ -1,5 +1,8 @@
 #include "TavrikUSBFlasher/Slip.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 namespace tavrik {
 
 namespace {
@@ -14,19 +17,35 @@ Data slipEncode(const Data& packet)
     Data out;
     out.reserve(packet.size() + packet.size() / 32 + 2);
     out.push_back(frameEnd);
-    for (const std::uint8_t byte : packet) {
-        if (byte == frameEnd) {
-            out.push_back(escape);
-            out.push_back(escapedEnd);
-        } else if (byte == escape) {
-            out.push_back(escape);
-            out.push_back(escapedEscape);
-        } else {
-            out.push_back(byte);
-        }
-    }
+    appendSlipEscaped(out, packet.data(), packet.size());
     out.push_back(frameEnd);
     return out;
+}
+
+void appendSlipEscaped(Data& out, const std::uint8_t* bytes, std::size_t length)
+{
+    const std::uint8_t* const end = bytes + length;
+    const auto next = [end](const std::uint8_t* from, std::uint8_t byte) {
+        const void* found = std::memchr(from, byte, static_cast<std::size_t>(end - from));
+        return found ? static_cast<const std::uint8_t*>(found) : end;
+    };
+    const std::uint8_t* nextEnd = next(bytes, frameEnd);
+    const std::uint8_t* nextEscape = next(bytes, escape);
+    while (true) {
+        const std::uint8_t* special = std::min(nextEnd, nextEscape);
+        out.insert(out.end(), bytes, special);
+        if (special == end) {
+            return;
+        }
+        out.push_back(escape);
+        out.push_back(*special == frameEnd ? escapedEnd : escapedEscape);
+        bytes = special + 1;
+        if (special == nextEnd) {
+            nextEnd = next(bytes, frameEnd);
+        } else {
+            nextEscape = next(bytes, escape);
+        }
+    }
 }
 
 std::vector<Data> SlipDecoder::feed(const Data& bytes)

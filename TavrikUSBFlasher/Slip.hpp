@@ -9,6 +9,10 @@ namespace tavrik {
 // One packet framed for the ROM loader: C0, the escaped bytes, C0.
 Data slipEncode(const Data& packet);
 
+// Appends `length` bytes escaped for the inside of a frame (no frame ends). Runs without a byte to
+// escape are copied whole.
+void appendSlipEscaped(Data& out, const std::uint8_t* bytes, std::size_t length);
+
 // Pulls whole frames out of a byte stream. Bytes outside a frame (the ROM's boot text) are skipped,
 // empty frames are nothing, and a frame with a broken escape is dropped whole.
 class SlipDecoder {

@@ -1,9 +1,7 @@
 #include "TavrikUSBFlasher/FlasherCommands.hpp"
 #include "TavrikUSBFlasher/PosixSerialPort.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <iostream>
 
 #include <unistd.h>
@@ -28,21 +26,6 @@ std::string readStandardInput()
     }
 }
 
-tavrik::Data readFile(const std::string& path)
-{
-    std::ifstream stream(path, std::ios::binary | std::ios::ate);
-    if (!stream) {
-        throw std::runtime_error("Cannot read " + path + ".");
-    }
-    const std::streamoff length = stream.tellg();
-    tavrik::Data bytes(static_cast<std::size_t>(std::max<std::streamoff>(length, 0)));
-    stream.seekg(0);
-    if (length < 0 || !stream.read(reinterpret_cast<char*>(bytes.data()), length)) {
-        throw std::runtime_error("Cannot read " + path + ".");
-    }
-    return bytes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -56,7 +39,7 @@ int main(int argc, char** argv)
         return std::unique_ptr<SerialLink>(std::move(link));
     };
     environment.readStandardInput = readStandardInput;
-    environment.readFile = readFile;
+    environment.readFile = readFileBytes;
     environment.output = &std::cout;
     try {
         const FlasherArguments arguments = FlasherArguments::parse(std::vector<std::string>(argv + 1, argv + argc));

@@ -1,7 +1,7 @@
 // Bytes a board sends the USB helper: the ROM loader's SLIP frames and responses, and the text lines
 // of the probe and the firmware. The first byte picks how the bytes are cut into reads; every
 // decoded frame and line goes through the same checks the helper makes.
-#include "TavrikUSBFlasher/FlatJson.hpp"
+#include "TavrikUSBFlasher/JsonText.hpp"
 #include "TavrikUSBFlasher/LineChannel.hpp"
 #include "TavrikUSBFlasher/RomPacket.hpp"
 #include "TavrikUSBFlasher/Slip.hpp"
@@ -39,9 +39,11 @@ void checkLine(const std::string& line)
     using namespace tavrik;
     const std::optional<LineMessage> message = LineChannel::parseLine(line);
     if (message) {
-        // A parsed body written out again must parse to the same fields.
-        const std::optional<FlatJsonObject> again = FlatJsonObject::parse(message->body.encode());
-        if (!again || !(*again == message->body)) {
+        // A parsed body written out is valid UTF-8 JSON, whatever bytes the line held, and reads
+        // back to the same text.
+        const std::string text = jsonText(message->body);
+        const auto again = nlohmann::ordered_json::parse(text, nullptr, false);
+        if (again.is_discarded() || jsonText(again) != text) {
             std::abort();
         }
     }

@@ -26,6 +26,8 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
+#include "TavrikLink/Support/SlicedWork.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -108,6 +110,11 @@ public:
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
     static constexpr std::size_t logCapacity = 500;
+    // A longer line is cut, with an ellipsis, to this many bytes.
+    static constexpr std::size_t logLineByteLimit = 4096;
+    // What the log may hold in all: the texts of both lists and the transfer records. The newest
+    // entry stays whatever its size.
+    static constexpr std::size_t logByteCapacity = 1'048'576;
 
     explicit TavrikBleCentral(Environment environment, QObject* parent = nullptr);
     ~TavrikBleCentral() override;
@@ -269,6 +276,9 @@ public:
     // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
     static constexpr std::chrono::milliseconds localLinkPollInterval { 200 };
     static constexpr std::uint64_t localLinkFileSizeLimit = 16'777'216;
+    // How much of a backlog of incoming messages one turn of the event loop handles; the rest
+    // follows at the next turns, in order.
+    static constexpr SlicedWork::Budget localLinkSlice { 256, std::chrono::milliseconds(8) };
     // "Tavrik Simulator/Local Link" below the user's XDG data directory.
     static std::filesystem::path defaultLocalLinkDirectory();
     void startVirtualTavrikPolling();
@@ -650,6 +660,12 @@ private:
     std::uint64_t virtualTavrikInboundOffset_ = 0;
     std::filesystem::path localLinkDirectory_;
     bool automaticallyPollLocalLink_ = true;
+    // Delivers the lines of one read of "to-link.jsonl", a slice at a turn.
+    SlicedWork virtualTavrikInbound_ { scheduler, localLinkSlice };
+    // Link files refused as not plain, by name, each said once in the log until it is plain or gone.
+    std::set<std::string> refusedLocalLinkFiles_;
+    // Whether the file may be used; a refusal is logged once.
+    bool acceptLocalLinkFile(const std::string& name, const RegularFile& file);
 
     // Services
     std::unique_ptr<FirmwareManifestLoader> manifestLoader_;
@@ -681,6 +697,8 @@ private:
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
     std::uint64_t virtualTavrikPollGeneration_ = 0;
     void stopVirtualTavrikPolling();
+    // Drops the oldest log entries past the line and byte caps.
+    void trimLog();
     void scheduleVirtualTavrikPoll(std::chrono::milliseconds delay, std::uint64_t generation);
     void runIdleCountdownStep(int remaining);
     void cancelDebouncedPersists();

@@ -2,12 +2,16 @@
 
 #include "TavrikCore/Support/Base64.hpp"
 #include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
 
-#include <QFile>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
 
 namespace tavrik {
 
@@ -17,24 +21,20 @@ constexpr const char* advertisingFileName = "advertising.json";
 constexpr const char* inboundFileName = "to-link.jsonl";
 constexpr const char* outboundFileName = "to-device.jsonl";
 
-QString filePath(const std::filesystem::path& directory, const char* name)
+// A few hundred bytes are expected; anything much larger is not an advertisement.
+constexpr std::uint64_t advertisementSizeLimit = 65536;
+
+// The simulator owns the folder, and anything may stand in it: its files are used only when they
+// are plain files (a pipe would block the window, a device never end, a link lead anywhere).
+RegularFile openLinkFile(const std::filesystem::path& directory, const char* name, RegularFile::Access access)
 {
-    return QString::fromStdString((directory / name).string());
+    return RegularFile::open(directory / name, access, RegularFile::Links::refuse);
 }
 
-std::optional<Json> readAdvertisement(const std::filesystem::path& directory)
+std::optional<Json> parseAdvertisement(const Data& bytes)
 {
-    QFile file(filePath(directory, advertisingFileName));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    // A few hundred bytes are expected; anything near the message-file limit is not an advertisement.
-    if (file.size() > static_cast<qint64>(TavrikBleCentral::localLinkFileSizeLimit)) {
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.readAll();
     try {
-        Json value = parseJson(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        Json value = parseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         if (!value.is_object()) {
             return std::nullopt;
         }
@@ -42,6 +42,86 @@ std::optional<Json> readAdvertisement(const std::filesystem::path& directory)
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+// The lines of "to-link.jsonl" from where the application stopped up to the length measured when
+// the poll opened it, read a piece at a time as they are delivered.
+class PendingLines {
+public:
+    PendingLines(RegularFile file, std::uint64_t offset)
+        : file(std::move(file))
+        , next(offset)
+    {
+    }
+
+    // The next complete line, without its line feed; none at the end or before a partial line.
+    std::optional<std::string_view> nextLine()
+    {
+        std::size_t searched = position;
+        while (true) {
+            const auto found = std::find(buffer.begin() + static_cast<std::ptrdiff_t>(searched), buffer.end(), '\n');
+            if (found != buffer.end()) {
+                const auto end = static_cast<std::size_t>(found - buffer.begin());
+                const std::string_view line(reinterpret_cast<const char*>(buffer.data()) + position, end - position);
+                position = end + 1;
+                return line;
+            }
+            if (next >= file.size()) {
+                return std::nullopt;
+            }
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(position));
+            searched = buffer.size();
+            position = 0;
+            const std::optional<Data> piece = file.read(next, readSize);
+            if (!piece || piece->empty()) {
+                return std::nullopt;
+            }
+            next += piece->size();
+            buffer.insert(buffer.end(), piece->begin(), piece->end());
+        }
+    }
+
+    bool atEnd() const { return position == buffer.size() && next >= file.size(); }
+
+private:
+    static constexpr std::uint64_t readSize = 262144;
+
+    RegularFile file;
+    std::uint64_t next;
+    Data buffer;
+    std::size_t position = 0;
+};
+
+// The message of one line, when the line is addressed to this session and client.
+std::optional<Data> linkMessage(
+    std::string_view line, const std::optional<std::string>& session, const std::string& client)
+{
+    Json object;
+    try {
+        object = parseJson(line);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const Json* lineSession = json::member(object, "session");
+    if (lineSession && lineSession->is_string()) {
+        if (lineSession->get<std::string>() != session) {
+            return std::nullopt;
+        }
+    } else if (session) {
+        return std::nullopt;
+    }
+    const Json* lineClient = json::member(object, "client");
+    if (!lineClient || !lineClient->is_string() || lineClient->get<std::string>() != client) {
+        return std::nullopt;
+    }
+    const Json* payload = json::member(object, "payload");
+    if (!payload || !payload->is_string()) {
+        return std::nullopt;
+    }
+    return base64Decoded(payload->get<std::string>());
 }
 
 // The session a fresh, enabled advertisement offers.
@@ -111,7 +191,13 @@ void TavrikBleCentral::pollVirtualTavrikAdvertisingFile()
     if (isReviewDemo_) {
         return;
     }
-    const std::optional<Json> advertisement = readAdvertisement(localLinkDirectory_);
+    std::optional<Json> advertisement;
+    RegularFile file = openLinkFile(localLinkDirectory_, advertisingFileName, RegularFile::Access::read);
+    if (acceptLocalLinkFile(advertisingFileName, file) && file.size() <= advertisementSizeLimit) {
+        if (const std::optional<Data> bytes = file.read(0, file.size())) {
+            advertisement = parseAdvertisement(*bytes);
+        }
+    }
     const std::optional<std::string> offered
         = advertisement ? offeredSession(*advertisement, clock.now()) : std::optional<std::string>();
     if (virtualTavrikConnected_ && offered != virtualTavrikSession_) {
@@ -167,77 +253,41 @@ void TavrikBleCentral::connectVirtualTavrikIfNeeded()
 
 void TavrikBleCentral::pollVirtualTavrikInboundFile()
 {
-    if (isReviewDemo_ || !virtualTavrikConnected_) {
+    // Lines read earlier are still being delivered; what came since waits for them.
+    if (isReviewDemo_ || !virtualTavrikConnected_ || virtualTavrikInbound_.isRunning()) {
         return;
     }
-    QFile file(filePath(localLinkDirectory_, inboundFileName));
-    if (!file.open(QIODevice::ReadOnly)) {
+    RegularFile file = openLinkFile(localLinkDirectory_, inboundFileName, RegularFile::Access::read);
+    if (!acceptLocalLinkFile(inboundFileName, file)) {
         return;
     }
-    const qint64 size = std::max<qint64>(file.size(), 0);
-    const auto length = static_cast<std::uint64_t>(size);
+    const std::uint64_t length = file.size();
     if (length > localLinkFileSizeLimit || virtualTavrikInboundOffset_ >= length) {
         return;
     }
-    if (!file.seek(static_cast<qint64>(virtualTavrikInboundOffset_))) {
-        return;
-    }
-    // Only what was measured against the limit; lines written since wait for the next poll.
-    const QByteArray bytes = file.read(static_cast<qint64>(length - virtualTavrikInboundOffset_));
-    file.close();
-    if (bytes.isEmpty()) {
-        return;
-    }
-
-    const std::string connectedClient = virtualTavrikClient_;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        const qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0) {
-            break;
-        }
-        const std::string_view line(bytes.constData() + start, static_cast<std::size_t>(end - start));
-        virtualTavrikInboundOffset_ += static_cast<std::uint64_t>(end - start) + 1;
-        start = end + 1;
-
-        Json object;
-        try {
-            object = parseJson(line);
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (!object.is_object()) {
-            continue;
-        }
-        const Json* session = json::member(object, "session");
-        if (session && session->is_string()) {
-            if (session->get<std::string>() != virtualTavrikSession_) {
-                continue;
-            }
-        } else if (virtualTavrikSession_) {
-            continue;
-        }
-        const Json* client = json::member(object, "client");
-        if (!client || !client->is_string() || client->get<std::string>() != virtualTavrikClient_) {
-            continue;
-        }
-        const Json* payload = json::member(object, "payload");
-        if (!payload || !payload->is_string()) {
-            continue;
-        }
-        const std::optional<Data> message = base64Decoded(payload->get<std::string>());
-        if (!message) {
-            continue;
-        }
-        const std::uint16_t messageId = nextVirtualMessageId_;
-        nextVirtualMessageId_ = nextVirtualMessageId_ == 65535 ? std::uint16_t { 50000 }
-                                                               : static_cast<std::uint16_t>(nextVirtualMessageId_ + 1);
-        handleDataEnvelope(messageId, *message);
-        // A message may end the link, or begin the demo; the rest of the file then waits for a new connect.
+    // Only what was measured against the limit; lines written since wait for the next poll. One
+    // line a step, so a backlog never holds the window for more than a slice of a turn.
+    auto pending = std::make_shared<PendingLines>(std::move(file), virtualTavrikInboundOffset_);
+    virtualTavrikInbound_.start([this, pending, connectedClient = virtualTavrikClient_] {
+        // A message may end the link, begin the demo or lead to a new connect; the rest then waits
+        // for the next connect, which reads the file again.
         if (!virtualTavrikConnected_ || isReviewDemo_ || virtualTavrikClient_ != connectedClient) {
-            break;
+            return false;
         }
-    }
+        const std::optional<std::string_view> line = pending->nextLine();
+        if (!line) {
+            return false;
+        }
+        virtualTavrikInboundOffset_ += line->size() + 1;
+        if (const std::optional<Data> message = linkMessage(*line, virtualTavrikSession_, virtualTavrikClient_)) {
+            const std::uint16_t messageId = nextVirtualMessageId_;
+            nextVirtualMessageId_ = nextVirtualMessageId_ == 65535
+                ? std::uint16_t { 50000 }
+                : static_cast<std::uint16_t>(nextVirtualMessageId_ + 1);
+            handleDataEnvelope(messageId, *message);
+        }
+        return !pending->atEnd();
+    });
 }
 
 bool TavrikBleCentral::sendVirtualTavrikPayload(const Data& data)
@@ -257,31 +307,35 @@ bool TavrikBleCentral::sendVirtualTavrikPayload(const Data& data)
     }
     const std::string line = *text + "\n";
 
-    QFile file(filePath(localLinkDirectory_, outboundFileName));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        appendLog("Simulator send failed: " + file.errorString().toStdString(), true);
+    RegularFile file = openLinkFile(localLinkDirectory_, outboundFileName, RegularFile::Access::append);
+    if (!file.isOpen()) {
+        appendLog("Simulator send failed: "
+                + (file.problem() == RegularFile::Problem::notRegular
+                        ? std::string(outboundFileName) + " is not a regular file"
+                        : file.reason()),
+            true);
         return false;
     }
-    const qint64 end = file.size();
-    if (end < 0 || !file.seek(end)) {
-        const std::string error = file.errorString().toStdString();
-        file.close();
-        appendLog("Simulator send failed: " + error, true);
+    if (file.size() + line.size() > localLinkFileSizeLimit) {
         return false;
     }
-    if (static_cast<std::uint64_t>(end) + line.size() > localLinkFileSizeLimit) {
+    if (!file.append(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()))) {
+        appendLog("Simulator send failed: " + file.reason(), true);
         return false;
     }
-    const qint64 written = file.write(line.data(), static_cast<qint64>(line.size()));
-    const bool flushed = file.flush();
-    if (written != static_cast<qint64>(line.size()) || !flushed) {
-        const std::string error = file.errorString().toStdString();
-        file.close();
-        appendLog("Simulator send failed: " + error, true);
-        return false;
-    }
-    file.close();
     return true;
+}
+
+bool TavrikBleCentral::acceptLocalLinkFile(const std::string& name, const RegularFile& file)
+{
+    if (file.problem() != RegularFile::Problem::notRegular) {
+        refusedLocalLinkFiles_.erase(name);
+        return file.isOpen();
+    }
+    if (refusedLocalLinkFiles_.insert(name).second) {
+        appendLog("Local link: " + name + " is not a regular file; it is ignored", true);
+    }
+    return false;
 }
 
 bool TavrikBleCentral::sendVirtualTavrikCommand(std::string_view channel, std::string_view command)

@@ -13,6 +13,30 @@ std::string logTimeText(std::chrono::system_clock::time_point moment)
     return QDateTime::fromMSecsSinceEpoch(milliseconds).toUTC().toString(Qt::ISODateWithMs).toStdString();
 }
 
+// Cut to the line limit, ellipsis included, at a character boundary.
+std::string cappedText(const std::string& text)
+{
+    if (text.size() <= TavrikBleCentral::logLineByteLimit) {
+        return text;
+    }
+    const std::string ellipsis = "\u2026";
+    std::size_t cut = TavrikBleCentral::logLineByteLimit - ellipsis.size();
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return text.substr(0, cut) + ellipsis;
+}
+
+// What an entry costs the log: its text in both lists and its transfer records.
+std::size_t entryBytes(const TavrikLogEntry& item, const std::string& line)
+{
+    std::size_t bytes = item.text.size() + line.size();
+    if (item.detail) {
+        bytes += std::get<BleDataMessageLogDetail>(*item.detail).chunks.size() * sizeof(BleDataChunkLogDetail);
+    }
+    return bytes;
+}
+
 std::string lineText(const TavrikLogEntry& entry)
 {
     return "[" + entry.timestampText + "] " + entry.text;
@@ -40,19 +64,32 @@ void TavrikBleCentral::appendLogItem(
     const std::string& text, std::optional<TavrikLogEntry::Detail> detail, bool allowDuplicates)
 {
     const auto now = clock.now();
-    if (!allowDuplicates && !logItems_.empty() && logItems_.back().text == text) {
+    std::string stored = cappedText(text);
+    if (!allowDuplicates && !logItems_.empty() && logItems_.back().text == stored) {
         return;
     }
-    TavrikLogEntry entry { Uuid::random(random), now, logTimeText(now), text, std::move(detail) };
+    TavrikLogEntry entry { Uuid::random(random), now, logTimeText(now), std::move(stored), std::move(detail) };
     logEntries_.push_back(lineText(entry));
     logItems_.push_back(std::move(entry));
-    if (logEntries_.size() > logCapacity) {
-        logEntries_.erase(logEntries_.begin(), logEntries_.end() - static_cast<std::ptrdiff_t>(logCapacity));
-    }
-    if (logItems_.size() > logCapacity) {
-        logItems_.erase(logItems_.begin(), logItems_.end() - static_cast<std::ptrdiff_t>(logCapacity));
-    }
+    trimLog();
     emit logChanged();
+}
+
+void TavrikBleCentral::trimLog()
+{
+    // The newest entries that fit both caps; the lists drop their oldest together.
+    std::size_t kept = 0;
+    std::size_t bytes = 0;
+    for (std::size_t index = logItems_.size(); index-- > 0 && kept < logCapacity;) {
+        bytes += entryBytes(logItems_[index], logEntries_[index]);
+        if (kept > 0 && bytes > logByteCapacity) {
+            break;
+        }
+        ++kept;
+    }
+    const auto dropped = static_cast<std::ptrdiff_t>(logItems_.size() - kept);
+    logEntries_.erase(logEntries_.begin(), logEntries_.begin() + dropped);
+    logItems_.erase(logItems_.begin(), logItems_.begin() + dropped);
 }
 
 void TavrikBleCentral::appendBleDataLog(const BleDataMessageLogDetail& detail)
@@ -77,6 +114,7 @@ void TavrikBleCentral::appendBleDataLog(const BleDataMessageLogDetail& detail)
             entry.text = line;
             entry.detail = detail;
             logEntries_[index] = lineText(entry);
+            trimLog();
             emit logChanged();
             return;
         }

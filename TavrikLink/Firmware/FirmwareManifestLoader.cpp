@@ -3,6 +3,7 @@
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -54,6 +55,9 @@ FirmwareManifestLoader::~FirmwareManifestLoader()
     while (!fetches.empty()) {
         takeFetch(fetches.begin()->first);
     }
+    while (!deadlines.empty()) {
+        endDeadline(deadlines.begin()->first);
+    }
 }
 
 const Url& FirmwareManifestLoader::publishedChannelURL()
@@ -64,6 +68,11 @@ const Url& FirmwareManifestLoader::publishedChannelURL()
 FirmwareManifestLoader::Handle FirmwareManifestLoader::load(const Url& channelURL, CatalogCompletion completion)
 {
     const Handle handle = nextHandle++;
+    armDeadline(handle, lookupDeadline);
+    completion = [this, handle, completion = std::move(completion)](CatalogResult result) {
+        endDeadline(handle);
+        completion(std::move(result));
+    };
     auto finishWithError = [completion](LoadError error) { completion({ std::nullopt, std::move(error) }); };
     startFetch(
         handle, channelURL, manifestSizeLimit,
@@ -105,6 +114,11 @@ FirmwareManifestLoader::Handle FirmwareManifestLoader::validatedData(
     const Url& url, std::int64_t sizeBytes, const std::string& sha256, DataCompletion completion)
 {
     const Handle handle = nextHandle++;
+    armDeadline(handle, downloadDeadline);
+    completion = [this, handle, completion = std::move(completion)](DataResult result) {
+        endDeadline(handle);
+        completion(std::move(result));
+    };
     startFetch(
         handle, url, imageSizeLimit,
         [url, sizeBytes, expected = text::lowercased(sha256), completion](Data data) {
@@ -128,6 +142,7 @@ void FirmwareManifestLoader::cancel(Handle handle)
     if (fetches.count(handle) != 0) {
         takeFetch(handle);
     }
+    endDeadline(handle);
 }
 
 FirmwareUploadService::Download FirmwareManifestLoader::downloadOperation()
@@ -188,21 +203,19 @@ void FirmwareManifestLoader::readLocalFile(Handle handle)
 {
     Fetch& fetch = fetches[handle];
     fetch.timer = Scheduler::invalidHandle;
-    QFile file(QUrl(QString::fromStdString(fetch.url.absoluteString())).toLocalFile());
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(handle, { file.errorString().toStdString(), std::nullopt });
-        return;
-    }
-    const QByteArray bytes = file.read(fetch.limit + 1);
-    if (file.error() != QFileDevice::NoError) {
-        fail(handle, { file.errorString().toStdString(), std::nullopt });
-        return;
-    }
-    if (bytes.size() > fetch.limit) {
+    // Only a plain file: a pipe would block the window and a device never end.
+    const QString path = QUrl(QString::fromStdString(fetch.url.absoluteString())).toLocalFile();
+    RegularFile::Contents contents = RegularFile::readWhole(
+        QFile::encodeName(path).toStdString(), static_cast<std::uint64_t>(fetch.limit), RegularFile::Links::follow);
+    if (contents.problem == RegularFile::Problem::tooLarge) {
         fail(handle, tooLarge(fetch.url, fetch.limit));
         return;
     }
-    fetch.body.assign(bytes.begin(), bytes.end());
+    if (!contents.bytes) {
+        fail(handle, { contents.reason, std::nullopt });
+        return;
+    }
+    fetch.body = std::move(*contents.bytes);
     succeed(handle);
 }
 
@@ -314,6 +327,25 @@ void FirmwareManifestLoader::armTimeout(Handle handle)
         fetches[handle].timer = Scheduler::invalidHandle;
         fail(handle, { "The request timed out.", std::nullopt });
     });
+}
+
+void FirmwareManifestLoader::armDeadline(Handle handle, std::chrono::milliseconds deadline)
+{
+    deadlines[handle] = scheduler.schedule(deadline, [this, handle] {
+        deadlines.erase(handle);
+        if (fetches.count(handle) != 0) {
+            fail(handle, { "The request timed out.", std::nullopt });
+        }
+    });
+}
+
+void FirmwareManifestLoader::endDeadline(Handle handle)
+{
+    const auto found = deadlines.find(handle);
+    if (found != deadlines.end()) {
+        scheduler.cancel(found->second);
+        deadlines.erase(found);
+    }
 }
 
 FirmwareManifestLoader::Fetch FirmwareManifestLoader::takeFetch(Handle handle)

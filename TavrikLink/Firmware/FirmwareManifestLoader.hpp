@@ -53,6 +53,9 @@ public:
     static constexpr std::int64_t imageSizeLimit = 16777216;
     static constexpr int maximumRedirects = 10;
     static constexpr std::chrono::milliseconds defaultTimeout { 60000 };
+    // However steadily a host sends, a lookup (both manifests) and a download end by these.
+    static constexpr std::chrono::milliseconds defaultLookupDeadline { 120000 };
+    static constexpr std::chrono::milliseconds defaultDownloadDeadline { 900000 };
 
     explicit FirmwareManifestLoader(Scheduler& scheduler, QObject* parent = nullptr);
     ~FirmwareManifestLoader() override;
@@ -69,6 +72,12 @@ public:
 
     // How long a fetch may go without receiving anything before it fails.
     void setTimeout(std::chrono::milliseconds timeout) { inactivityTimeout = timeout; }
+    // How long a lookup and a download may take in all, for operations started from now on.
+    void setDeadlines(std::chrono::milliseconds lookup, std::chrono::milliseconds download)
+    {
+        lookupDeadline = lookup;
+        downloadDeadline = download;
+    }
 
     // The upload service's download: `validatedData` of the asset's URL, size and checksum.
     FirmwareUploadService::Download downloadOperation();
@@ -97,6 +106,9 @@ private:
     void failUnsupported(Handle handle, const QUrl& target);
     void replyFinished(Handle handle, QNetworkReply* reply);
     void armTimeout(Handle handle);
+    // The whole operation fails once `deadline` has passed; ended with endDeadline.
+    void armDeadline(Handle handle, std::chrono::milliseconds deadline);
+    void endDeadline(Handle handle);
     Fetch* fetchFor(Handle handle, const QNetworkReply* reply);
     // Ends the fetch (aborting its reply, if any) and then calls its handler.
     void succeed(Handle handle);
@@ -106,8 +118,11 @@ private:
     Scheduler& scheduler;
     QNetworkAccessManager* network;
     std::map<Handle, Fetch> fetches;
+    std::map<Handle, Scheduler::Handle> deadlines;
     Handle nextHandle = 1;
     std::chrono::milliseconds inactivityTimeout = defaultTimeout;
+    std::chrono::milliseconds lookupDeadline = defaultLookupDeadline;
+    std::chrono::milliseconds downloadDeadline = defaultDownloadDeadline;
 };
 
 } // namespace tavrik

@@ -4,6 +4,7 @@
 
 #include <QFocusEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 
 namespace tavrik {
 
@@ -25,6 +26,15 @@ void DurationField::showText(const QString& text)
 {
     if (text != this->text()) {
         setText(text);
+    }
+}
+
+void DurationField::keyPressEvent(QKeyEvent* event)
+{
+    QLineEdit::keyPressEvent(event);
+    // Return commits the duration; it must not also reach the sheet's default button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
     }
 }
 

@@ -78,6 +78,7 @@ void GroupEditorSheet::refresh()
     const auto message = presenter.shownLabelValidationMessage();
     nameMessage->setText(message.value_or(QString()));
     nameMessage->setVisible(message.has_value());
+    fitSheetToContent(this);
 }
 
 void GroupEditorSheet::finish()

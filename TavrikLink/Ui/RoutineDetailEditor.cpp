@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Ui/StepEditorSheet.hpp"
+#include "TavrikLink/Ui/ValidatedField.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 
 #include <QHBoxLayout>
@@ -102,7 +103,7 @@ RoutineDetailEditor::RoutineDetailEditor(RoutineDetailEditorPresenter& presenter
     layout->addLayout(buttons);
 
     hierarchy = new RoutineHierarchyView(presenter, this);
-    layout->addWidget(hierarchy, 1);
+    layout->addWidget(hierarchy);
 
     connect(&presenter, &RoutineDetailEditorPresenter::changed, this, &RoutineDetailEditor::refresh);
     connect(&presenter, &RoutineDetailEditorPresenter::stepEditorChanged, this, &RoutineDetailEditor::syncStepSheet);
@@ -126,6 +127,7 @@ void RoutineDetailEditor::refresh()
     title->setEnabled(presenter.titleEnabled());
     titleMessage->setText(QString::fromStdString(inputs.titleValidationMessage.value_or("")));
     titleMessage->setVisible(inputs.titleValidationMessage.has_value());
+    ValidatedField::setBorder(title, inputs.titleValidationMessage.has_value());
     summary->setText(QString::fromStdString(presenter.summaryLine()));
     uploadStatus->setText(QString::fromStdString(inputs.uploadStatus.value_or("")));
     uploadStatus->setVisible(inputs.uploadStatus.has_value());

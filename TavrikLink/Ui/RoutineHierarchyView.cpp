@@ -13,6 +13,8 @@
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace tavrik {
 
 namespace {
@@ -196,6 +198,41 @@ RoutineHierarchyView::RoutineHierarchyView(RoutineDetailEditorPresenter& editor,
             }
         });
     expandGroups({}, 0, model.rowCount() - 1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Rows come and go (and groups fold): the list's height follows.
+    for (auto signal : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved }) {
+        connect(&model, signal, this, [this] { updateGeometry(); });
+    }
+    connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateGeometry(); });
+    connect(&model, &QAbstractItemModel::layoutChanged, this, [this] { updateGeometry(); });
+}
+
+void RoutineHierarchyView::setMaximumListHeight(int height)
+{
+    if (height != maximumListHeight) {
+        maximumListHeight = height;
+        updateGeometry();
+    }
+}
+
+int RoutineHierarchyView::naturalHeight() const
+{
+    int rows = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        rows += 1 + model.rowCount(model.index(row, 0));
+    }
+    return rows * rowHeight + endZoneHeight + 2 * frameWidth();
+}
+
+QSize RoutineHierarchyView::sizeHint() const
+{
+    return { QTreeView::sizeHint().width(), std::min(naturalHeight(), maximumListHeight) };
+}
+
+QSize RoutineHierarchyView::minimumSizeHint() const
+{
+    return { QTreeView::minimumSizeHint().width(), sizeHint().height() };
 }
 
 void RoutineHierarchyView::expandGroups(const QModelIndex& parent, int first, int last)
@@ -215,7 +252,7 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyView::dropTarge
 {
     const QModelIndex index = indexAt(position);
     if (!index.isValid()) {
-        // Below the last row: the end of the routine.
+        // Under the last row: the end of the routine.
         const int rows = model.rowCount();
         if (rows == 0) {
             return RoutineHierarchyModel::DropTarget { 0, 0 };
@@ -229,7 +266,15 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyView::dropTarge
         }
         return std::nullopt;
     }
+    if (!index.parent().isValid() && position.y() < visualRect(index).top() + rootZoneHeight) {
+        return model.dropTargetForGap({}, index.row());
+    }
     return model.dropTargetForRow(index);
+}
+
+void RoutineHierarchyView::setDragRunner(std::function<void(QDrag&)> runner)
+{
+    dragRunner = std::move(runner);
 }
 
 RoutineHierarchyView::HitPart RoutineHierarchyView::hitPart(const QPoint& position) const
@@ -331,7 +376,16 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
         drag->setPixmap(image);
         drag->setHotSpot(mapFromGlobal(QCursor::pos()) - rect.topLeft());
     }
-    drag->exec(Qt::MoveAction);
+    // Dragging near the top or bottom edge of a long list scrolls it.
+    setState(DraggingState);
+    if (dragRunner) {
+        dragRunner(*drag);
+        drag->deleteLater();
+    } else {
+        drag->exec(Qt::MoveAction);
+    }
+    stopAutoScroll();
+    setState(NoState);
     // Released outside every target: the step stays where the preview put it.
     if (const auto dragged = model.draggedStepId()) {
         model.finishDragAtPreviewedLocation(*dragged);
@@ -340,8 +394,8 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
 
 void RoutineHierarchyView::dragEnterEvent(QDragEnterEvent* event)
 {
-    // Only a step dragged in this list; text from elsewhere is refused.
-    if (event->source() == this && model.acceptsDrop()) {
+    // Only a step dragged in this list (the list knows its own drag); text from elsewhere is refused.
+    if (model.acceptsDrop() && event->mimeData()->hasText()) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
         return;
@@ -352,14 +406,19 @@ void RoutineHierarchyView::dragEnterEvent(QDragEnterEvent* event)
 void RoutineHierarchyView::dragMoveEvent(QDragMoveEvent* event)
 {
     const auto dragged = model.draggedStepId();
-    if (event->source() != this || !dragged) {
+    if (!dragged) {
         event->ignore();
         return;
     }
-    if (const auto target = dropTargetAt(event->position().toPoint())) {
+    const QPoint position = event->position().toPoint();
+    if (const auto target = dropTargetAt(position)) {
         model.previewDraggedStep(*dragged, target->parentId, target->position);
         // Rows that moved between levels change their indentation.
         viewport()->update();
+    }
+    const int margin = autoScrollMargin();
+    if (position.y() < margin || position.y() > viewport()->height() - margin) {
+        startAutoScroll();
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
@@ -373,7 +432,7 @@ void RoutineHierarchyView::dragLeaveEvent(QDragLeaveEvent* event)
 void RoutineHierarchyView::dropEvent(QDropEvent* event)
 {
     const auto dragged = model.draggedStepId();
-    if (event->source() != this || !dragged) {
+    if (!dragged) {
         event->ignore();
         return;
     }

@@ -5,7 +5,10 @@
 #include <QPoint>
 #include <QTreeView>
 
+#include <functional>
 #include <optional>
+
+class QDrag;
 
 namespace tavrik {
 
@@ -19,13 +22,26 @@ class RoutineHierarchyView : public QTreeView {
 public:
     RoutineHierarchyView(RoutineDetailEditorPresenter& editor, QWidget* parent = nullptr);
 
-    // Where a step dropped at this viewport point goes; nothing outside every target.
+    // Where a step dropped at this viewport point goes; nothing outside every target. The top edge of
+    // a root row is the zone before it (at the root, even above a group), and the room under the last
+    // row the end of the routine.
     std::optional<RoutineHierarchyModel::DropTarget> dropTargetAt(const QPoint& position) const;
+    // Runs the platform's drag loop for a drag begun in the list (tests play it themselves).
+    void setDragRunner(std::function<void(QDrag&)> runner);
     // What a click at this viewport point does.
     enum class HitPart { none, row, deleteButton, disclosureButton };
     HitPart hitPart(const QPoint& position) const;
 
-    static constexpr int rowHeight = 36;
+    static constexpr int rowHeight = 34;
+    // The band along a root row's top edge that drops before that row.
+    static constexpr int rootZoneHeight = 8;
+    // Room under the last row: the drop zone at the end of the routine.
+    static constexpr int endZoneHeight = 12;
+
+    // The list is as high as its rows, up to this; beyond it the rows scroll.
+    void setMaximumListHeight(int height);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -41,11 +57,14 @@ private:
     void startDrag(const Uuid& stepId);
     void activate(const QModelIndex& index, HitPart part);
     void expandGroups(const QModelIndex& parent, int first, int last);
+    int naturalHeight() const;
 
     RoutineDetailEditorPresenter& editor;
     RoutineHierarchyModel& model;
     std::optional<QPoint> pressPosition;
     QPersistentModelIndex pressIndex;
+    int maximumListHeight = 400;
+    std::function<void(QDrag&)> dragRunner;
 };
 
 } // namespace tavrik

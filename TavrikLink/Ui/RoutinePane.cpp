@@ -2,21 +2,24 @@
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
+#include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
 
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tavrik {
 
@@ -62,21 +65,35 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     };
     editorModel = std::make_unique<RoutineDetailEditorPresenter>(std::move(host));
 
+    // One column that scrolls as a whole: the editor, its steps at their natural height (up to a cap),
+    // then the start tags and the schedules.
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 24, 0);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    errorLabel = new QLabel(this);
+    scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("routinePaneScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->installEventFilter(this);
+    layout->addWidget(scroll);
+    auto* column = new QWidget;
+    column->setObjectName(QStringLiteral("routinePaneColumn"));
+    columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 4, 24, 8);
+    columnLayout->setSpacing(0);
+
+    errorLabel = new QLabel(column);
     errorLabel->setObjectName(QStringLiteral("routineErrorText"));
     errorLabel->setWordWrap(true);
     QPalette errorPalette = errorLabel->palette();
     errorPalette.setColor(QPalette::WindowText, QColor(200, 30, 30));
     errorLabel->setPalette(errorPalette);
-    layout->addWidget(errorLabel);
+    columnLayout->addWidget(errorLabel);
 
-    content = new QStackedWidget(this);
-    editorView = new RoutineDetailEditor(*editorModel, content);
-    content->addWidget(editorView);
-    auto* emptyPage = new QWidget(content);
+    editorView = new RoutineDetailEditor(*editorModel, column);
+    columnLayout->addWidget(editorView);
+    emptyPage = new QWidget(column);
     auto* emptyLayout = new QVBoxLayout(emptyPage);
     emptyState = new QLabel(emptyPage);
     emptyState->setObjectName(QStringLiteral("routineEmptyState"));
@@ -84,10 +101,10 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     emptyState->setContentsMargins(18, 14, 18, 14);
     emptyState->setFrameShape(QFrame::StyledPanel);
     emptyLayout->addWidget(emptyState, 0, Qt::AlignCenter);
-    content->addWidget(emptyPage);
-    layout->addWidget(content, 3);
+    // The empty state is centred in all the space there is.
+    columnLayout->addWidget(emptyPage, 1);
 
-    lowerSection = new QWidget(this);
+    lowerSection = new QWidget(column);
     lowerSection->setObjectName(QStringLiteral("routineLowerSection"));
     auto* lower = new QVBoxLayout(lowerSection);
     lower->setContentsMargins(0, 10, 0, 12);
@@ -100,19 +117,13 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    // In a short window the section scrolls rather than overlapping the editor.
-    auto* sectionScroll = new QScrollArea(scheduleSlot);
-    sectionScroll->setObjectName(QStringLiteral("routineScheduleSectionScroll"));
-    sectionScroll->setWidgetResizable(true);
-    sectionScroll->setFrameShape(QFrame::NoFrame);
-    sectionScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window));
-    sectionScroll->setWidget(scheduleView);
-    slotLayout->addWidget(sectionScroll);
+    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window), scheduleSlot);
+    slotLayout->addWidget(scheduleView);
     lower->addWidget(scheduleSlot);
-    // The steps and the schedules share the height; neither squeezes the other out of view.
-    sectionScroll->setMinimumHeight(140);
-    layout->addWidget(lowerSection, 2);
+    columnLayout->addWidget(lowerSection);
+    // Spare height stays under the schedules.
+    columnLayout->addStretch(1);
+    scroll->setWidget(column);
 
     using C = TavrikBleCentral;
     for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
@@ -128,8 +139,22 @@ RoutinePane::~RoutinePane()
 {
     // The widgets hold on to the presenters: they go first.
     delete removalQuestion;
-    delete content;
-    delete lowerSection;
+    delete scroll;
+}
+
+bool RoutinePane::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == scroll->viewport() && event->type() == QEvent::Resize) {
+        fitStepList();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void RoutinePane::fitStepList()
+{
+    // A long routine's steps scroll in their own list, so the schedules under them stay near.
+    const int cap = std::max(minimumStepListCap, scroll->viewport()->height() * 3 / 5);
+    editorView->hierarchyView()->setMaximumListHeight(cap);
 }
 
 void RoutinePane::readController()
@@ -151,7 +176,10 @@ void RoutinePane::refresh()
     inputs.titleValidationMessage = pane->titleValidationMessage();
     inputs.stepLoadStatus = pane->stepLoadStatus();
     editorModel->setInputs(std::move(inputs));
-    content->setCurrentIndex(editing ? 0 : 1);
+    editorView->setVisible(editing);
+    emptyPage->setVisible(!editing);
+    // The trailing stretch keeps an editor's schedules right under its steps; the empty state takes all.
+    columnLayout->setStretch(columnLayout->count() - 1, editing ? 1 : 0);
     emptyState->setText(QString::fromStdString(pane->emptyStateText()));
     lowerSection->setVisible(editing);
     refreshScheduleSection();
@@ -168,7 +196,6 @@ void RoutinePane::refreshScheduleSection()
         next.label = detail->label;
     }
     next.assigned = pane->assignedRoutineStartTags();
-    next.available = pane->availableRoutineStartTags();
     next.canAdd = pane->canAddRoutineStartTag();
     next.addHelp = pane->addRoutineStartTagHelp();
     // Redrawing drops the chips, one of which may be the button being clicked: only a change redraws.
@@ -184,7 +211,8 @@ void RoutinePane::refreshScheduleSection()
         section.showRoutine(std::nullopt);
     }
     RoutinePanePresenter* p = pane.get();
-    section.setStartTags({ next.assigned, next.available, next.canAdd, next.addHelp,
+    // The tags on offer are sorted only when the picker opens: a refresh stays linear in the tags.
+    section.setStartTags({ next.assigned, [p] { return p->availableRoutineStartTags(); }, next.canAdd, next.addHelp,
         [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); },
         [p](std::uint32_t tagId) { p->requestRemoveRoutineStartTag(tagId); } });
     shownSection = std::move(next);

@@ -13,7 +13,8 @@
 #include <vector>
 
 class QLabel;
-class QStackedWidget;
+class QScrollArea;
+class QVBoxLayout;
 
 namespace tavrik {
 
@@ -38,8 +39,17 @@ public:
     // The lower section's container of the schedule section; shown with the new or stored routine.
     QWidget* scheduleSectionSlot() const { return scheduleSlot; }
     ScheduleSectionView* scheduleSection() const { return scheduleView; }
+    // The pane's one scroll area.
+    QScrollArea* scrollArea() const { return scroll; }
+
+    // The step list is never held lower than this, however short the window.
+    static constexpr int minimumStepListCap = 200;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fitStepList();
     void readController();
     void refresh();
     void refreshScheduleSection();
@@ -49,9 +59,11 @@ private:
     ContentViewPresenter& window;
     std::unique_ptr<RoutinePanePresenter> pane;
     std::unique_ptr<RoutineDetailEditorPresenter> editorModel;
+    QScrollArea* scroll = nullptr;
+    QVBoxLayout* columnLayout = nullptr;
     QLabel* errorLabel = nullptr;
-    QStackedWidget* content = nullptr;
     RoutineDetailEditor* editorView = nullptr;
+    QWidget* emptyPage = nullptr;
     QLabel* emptyState = nullptr;
     QWidget* lowerSection = nullptr;
     QWidget* scheduleSlot = nullptr;
@@ -62,7 +74,6 @@ private:
         std::optional<std::uint32_t> routineId;
         std::string label;
         std::vector<TagInfo> assigned;
-        std::vector<TagInfo> available;
         bool canAdd = false;
         std::string addHelp;
         bool operator==(const ShownSection&) const = default;

@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 
+#include "TavrikLink/Ui/Popover.hpp"
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
 #include <QButtonGroup>
@@ -96,9 +97,7 @@ void ScheduleCompactRow::presentEditor()
         buildEditor();
     }
     redrawEditor();
-    popover->adjustSize();
-    const QPoint below = edit->mapToGlobal(QPoint(edit->width() / 2, edit->height()));
-    popover->move(below.x() - popover->width() / 2, below.y());
+    placePopover(popover, edit);
     popover->show();
 }
 
@@ -235,7 +234,8 @@ void ScheduleCompactRow::redraw()
     const bool on = row.isEnabled();
     const QColor colour = on ? palette().color(QPalette::Highlight) : palette().color(QPalette::PlaceholderText);
     bell->setPixmap(symbolIcon(on ? QStringLiteral("bell.fill") : QStringLiteral("bell.slash"), colour).pixmap(16, 16));
-    bell->setToolTip(on ? QStringLiteral("bell.fill") : QStringLiteral("bell.slash"));
+    bell->setToolTip(qs(row.bellHelp()));
+    bell->setAccessibleName(bell->toolTip());
     time->setText(QString::fromStdString(row.timeText()));
     days->setText(QString::fromStdString(row.daysDescription()));
     if (popover) {
@@ -271,7 +271,8 @@ void ScheduleCompactRow::redrawEditor()
                                  "palette(window-text); }"));
     }
     noDay->setVisible(row.showsNoDayMessage());
-    popover->adjustSize();
+    // A change of kind changes the editor's size; it stays inside the screen.
+    placePopover(popover, edit);
     redrawing = false;
 }
 

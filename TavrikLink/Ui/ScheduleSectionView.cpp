@@ -1,16 +1,18 @@
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 
+#include "TavrikLink/Ui/AdaptiveGridLayout.hpp"
+#include "TavrikLink/Ui/ElidedLabel.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
+#include "TavrikLink/Ui/StartTagPicker.hpp"
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/StartTagPickerPresenter.hpp"
 
-#include <QGridLayout>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -44,12 +46,19 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     newTitle->setFont(headline);
     header->addWidget(newTitle);
     header->addStretch();
-    addStartTag = new QToolButton(this);
+    picker = new StartTagPickerPresenter(
+        StartTagPickerPresenter::TagSource([this] {
+            const auto& source = section->startTags().available;
+            return source ? source() : std::vector<TagInfo> {};
+        }),
+        [this](std::uint32_t id) {
+            if (section->startTags().add) {
+                section->startTags().add(id);
+            }
+        },
+        this);
+    addStartTag = new StartTagPicker(*picker, this);
     addStartTag->setObjectName(QStringLiteral("addStartTag"));
-    addStartTag->setText(QStringLiteral("Add Start Tag"));
-    addStartTag->setIcon(symbolIcon(QStringLiteral("plus")));
-    addStartTag->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    addStartTag->setPopupMode(QToolButton::InstantPopup);
     header->addWidget(addStartTag);
     addSchedule = new QPushButton(symbolIcon(QStringLiteral("plus")), QStringLiteral("Add Schedule"), this);
     addSchedule->setObjectName(QStringLiteral("addSchedule"));
@@ -74,9 +83,7 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     startTagIntro->setForegroundRole(QPalette::PlaceholderText);
     startTagIntro->setWordWrap(true);
     startTags->addWidget(startTagIntro);
-    chips = new QGridLayout;
-    chips->setHorizontalSpacing(8);
-    chips->setVerticalSpacing(8);
+    chips = new AdaptiveGridLayout(180, 8);
     startTags->addLayout(chips);
     layout->addWidget(startTagBlock);
 
@@ -86,22 +93,10 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     error->setWordWrap(true);
     layout->addWidget(error);
 
-    list = new QWidget;
-    listLayout = new QVBoxLayout(list);
+    listLayout = new QVBoxLayout;
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(10);
-    listLayout->addStretch();
-    scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("scheduleScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->setMaximumHeight(ScheduleSectionModel::scrollMaximumHeight);
-    listHost = new QVBoxLayout;
-    listHost->setContentsMargins(0, 0, 0, 0);
-    listHost->addWidget(list);
-    listHost->addWidget(scroll);
-    layout->addLayout(listHost);
+    layout->addLayout(listLayout);
     // Extra height goes below the content, never between its rows.
     layout->addStretch();
 
@@ -109,6 +104,17 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     connect(section, &ScheduleSectionModel::changed, this, &ScheduleSectionView::redraw);
     connect(section, &ScheduleSectionModel::deleteRequested, this, &ScheduleSectionView::askToDelete);
     redraw();
+}
+
+ScheduleSectionView::~ScheduleSectionView()
+{
+    // The picker's popover reads the presenter until it goes.
+    delete addStartTag;
+}
+
+QToolButton* ScheduleSectionView::addStartTagButton() const
+{
+    return addStartTag;
 }
 
 ScheduleCompactRow* ScheduleSectionView::row(std::uint32_t scheduleId) const
@@ -128,6 +134,15 @@ std::vector<ScheduleCompactRow*> ScheduleSectionView::rows() const
     return result;
 }
 
+std::vector<QWidget*> ScheduleSectionView::startTagChips() const
+{
+    std::vector<QWidget*> result;
+    for (int index = 0; index < chips->count(); ++index) {
+        result.push_back(chips->itemAt(index)->widget());
+    }
+    return result;
+}
+
 void ScheduleSectionView::redraw()
 {
     using Mode = ScheduleSectionModel::Mode;
@@ -140,6 +155,10 @@ void ScheduleSectionView::redraw()
     const auto& tags = section->startTags();
     addStartTag->setEnabled(stored && tags.canAdd);
     addStartTag->setToolTip(stored ? QString::fromStdString(tags.addHelp) : QString());
+    if (!addStartTag->isEnabled()) {
+        picker->dismiss();
+    }
+    picker->refresh();
     redrawStartTags();
     const auto& message = section->scheduleError();
     error->setVisible(stored && message.has_value());
@@ -151,47 +170,36 @@ void ScheduleSectionView::redrawStartTags()
 {
     const auto& tags = section->startTags();
     const bool stored = section->mode() == ScheduleSectionModel::Mode::storedRoutine;
-    auto* menu = addStartTag->menu();
-    if (!menu) {
-        menu = new QMenu(addStartTag);
-        addStartTag->setMenu(menu);
+    startTagBlock->setVisible(stored && !tags.assigned.empty());
+    startTagIntro->setText(QString::fromStdString(section->startTagIntro()));
+    // A chip is rebuilt only when the tags change: one of them may hold the button being clicked.
+    if (tags.assigned == shownChips) {
+        return;
     }
-    menu->clear();
-    menu->addSection(QStringLiteral("Choose a start tag"));
-    for (const TagInfo& tag : tags.available) {
-        const std::uint32_t id = tag.id;
-        menu->addAction(QString::fromStdString(tag.name), this, [this, id] {
-            if (section->startTags().add) {
-                section->startTags().add(id);
-            }
-        });
-    }
-
+    shownChips = tags.assigned;
     while (QLayoutItem* item = chips->takeAt(0)) {
         delete item->widget();
         delete item;
     }
-    startTagBlock->setVisible(stored && !tags.assigned.empty());
-    startTagIntro->setText(QString::fromStdString(section->startTagIntro()));
-    const int columns = std::max(1, (width() + 8) / (180 + 8));
-    int index = 0;
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
     for (const TagInfo& tag : tags.assigned) {
         auto* chip = new QFrame(startTagBlock);
         chip->setObjectName(QStringLiteral("startTagChip"));
         chip->setStyleSheet(QStringLiteral("#startTagChip { background: palette(base); border-radius: 8px; }"));
+        const QString name = QString::fromStdString(tag.name);
+        chip->setToolTip(name);
         auto* chipLayout = new QHBoxLayout(chip);
         chipLayout->setContentsMargins(10, 7, 10, 7);
         chipLayout->setSpacing(8);
         auto* symbol = new QLabel(chip);
-        symbol->setPixmap(
-            symbolIcon(QStringLiteral("tag.fill"), palette().color(QPalette::PlaceholderText)).pixmap(14, 14));
+        symbol->setPixmap(symbolIcon(QStringLiteral("tag.fill"), secondary).pixmap(14, 14));
         chipLayout->addWidget(symbol);
-        chipLayout->addWidget(new QLabel(QString::fromStdString(tag.name), chip));
-        chipLayout->addStretch();
+        // Names that share their start keep their ends in sight.
+        chipLayout->addWidget(new ElidedLabel(name, Qt::ElideMiddle, chip), 1);
         chipLayout->addSpacing(4);
         auto* removeTag = new QToolButton(chip);
         removeTag->setAutoRaise(true);
-        removeTag->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), palette().color(QPalette::PlaceholderText)));
+        removeTag->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), secondary));
         removeTag->setToolTip(QString::fromStdString(ScheduleSectionModel::removeStartTagHelp(tag)));
         const std::uint32_t id = tag.id;
         connect(removeTag, &QToolButton::clicked, this, [this, id] {
@@ -200,9 +208,7 @@ void ScheduleSectionView::redrawStartTags()
             }
         });
         chipLayout->addWidget(removeTag);
-        chip->setMinimumWidth(180);
-        chips->addWidget(chip, index / columns, index % columns);
-        ++index;
+        chips->addWidget(chip);
     }
 }
 
@@ -225,28 +231,13 @@ void ScheduleSectionView::redrawRows()
         ScheduleCompactRow* shown = row(schedule.id);
         if (!shown) {
             shown = new ScheduleCompactRow(
-                ScheduleRowModel(schedule, section->rowActions(schedule.id), section->clock()), list);
+                ScheduleRowModel(schedule, section->rowActions(schedule.id), section->clock()), this);
             shownRows[schedule.id] = shown;
         } else {
             shown->setSchedule(schedule);
             listLayout->removeWidget(shown);
         }
         listLayout->insertWidget(position++, shown);
-    }
-    // Two rows or fewer stand in the column; more sit in a scroll view.
-    const bool scrolling = section->usesScrollView();
-    if (scrolling && scroll->widget() != list) {
-        listHost->removeWidget(list);
-        scroll->setWidget(list);
-    } else if (!scrolling && scroll->widget() == list) {
-        scroll->takeWidget();
-        list->setParent(this);
-        listHost->insertWidget(0, list);
-    }
-    list->setVisible(true);
-    scroll->setVisible(scrolling);
-    if (scrolling) {
-        scroll->setMinimumHeight(std::min(ScheduleSectionModel::scrollMaximumHeight, list->sizeHint().height()));
     }
 }
 

@@ -1,38 +1,45 @@
 #pragma once
 
+#include "TavrikCore/Model/TagModels.hpp"
+
 #include <QWidget>
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
-class QGridLayout;
 class QLabel;
 class QPushButton;
-class QScrollArea;
 class QToolButton;
 class QVBoxLayout;
 
 namespace tavrik {
 
+class AdaptiveGridLayout;
 class ScheduleCompactRow;
 class ScheduleSectionModel;
+class StartTagPicker;
+class StartTagPickerPresenter;
 
 // The routine pane's schedule section for the model's routine: header buttons, start tags, the
-// schedule error and the schedule rows; or the placeholder of a routine not saved yet.
+// schedule error and the schedule rows; or the placeholder of a routine not saved yet. The rows stand
+// in one column: the pane around the section scrolls.
 class ScheduleSectionView : public QWidget {
     Q_OBJECT
 public:
     // Shows the given model, which it takes over.
     explicit ScheduleSectionView(ScheduleSectionModel* model, QWidget* parent = nullptr);
+    ~ScheduleSectionView() override;
 
     ScheduleSectionModel& model() const { return *section; }
-    QToolButton* addStartTagButton() const { return addStartTag; }
+    QToolButton* addStartTagButton() const;
     QPushButton* addScheduleButton() const { return addSchedule; }
     QLabel* errorLabel() const { return error; }
-    QScrollArea* scrollArea() const { return scroll; }
     ScheduleCompactRow* row(std::uint32_t scheduleId) const;
-    // How many schedule rows are shown, in order.
+    // The schedule rows shown, in order.
     std::vector<ScheduleCompactRow*> rows() const;
+    // The start-tag chips, in order.
+    std::vector<QWidget*> startTagChips() const;
 
 private:
     void redraw();
@@ -41,18 +48,18 @@ private:
     void askToDelete(std::uint32_t scheduleId);
 
     ScheduleSectionModel* section;
+    StartTagPickerPresenter* picker;
     QLabel* newTitle;
-    QToolButton* addStartTag;
+    StartTagPicker* addStartTag;
     QPushButton* addSchedule;
     QLabel* newHint;
     QWidget* startTagBlock;
     QLabel* startTagIntro;
-    QGridLayout* chips;
+    AdaptiveGridLayout* chips;
+    // What the chips show, so that they are built again only when it changes.
+    std::vector<TagInfo> shownChips;
     QLabel* error;
-    QWidget* list;
     QVBoxLayout* listLayout;
-    QScrollArea* scroll;
-    QVBoxLayout* listHost;
     std::map<std::uint32_t, ScheduleCompactRow*> shownRows;
 };
 

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 
 namespace tavrik {
@@ -46,6 +47,21 @@ QBoxLayout* sheetHeader(QDialog* sheet, const QString& title, std::function<void
     QObject::connect(done, &QPushButton::clicked, sheet, [onDone = std::move(onDone)] { onDone(); });
     header->addWidget(done);
     return header;
+}
+
+void fitSheetToContent(QWidget* sheet)
+{
+    QLayout* layout = sheet->layout();
+    if (!layout) {
+        return;
+    }
+    layout->invalidate();
+    layout->activate();
+    const int height
+        = layout->hasHeightForWidth() ? layout->totalHeightForWidth(sheet->width()) : layout->totalSizeHint().height();
+    if (height != sheet->height()) {
+        sheet->resize(sheet->width(), height);
+    }
 }
 
 QLabel* validationLabel(QWidget* parent)

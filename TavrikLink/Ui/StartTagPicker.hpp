@@ -3,19 +3,21 @@
 #include <QPointer>
 #include <QToolButton>
 
-#include <QFrame>
+class QFrame;
 
 namespace tavrik {
 
 class StartTagPickerPresenter;
 
-// "Add Start Tag" and the popover listing the tags on offer.
+// "Add Start Tag" and the popover listing the tags on offer. The list is built when the popover
+// opens and goes with it.
 class StartTagPicker : public QToolButton {
     Q_OBJECT
 public:
     StartTagPicker(StartTagPickerPresenter& presenter, QWidget* parent = nullptr);
     ~StartTagPicker() override;
 
+    // The open popover, or null.
     QFrame* popover() const { return popup; }
 
 private:

@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/StepEditorSheetPresenter.hpp"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -14,6 +15,9 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tavrik {
 
@@ -73,9 +77,11 @@ StepEditorSheet::StepEditorSheet(StepEditorSheetPresenter& presenter, QWidget* p
     instruction->setPlaceholderText(StepEditorSheetPresenter::instructionFieldTitle());
     instruction->setPlainText(QString::fromStdString(presenter.step().instruction));
     instruction->setTabChangesFocus(true);
-    instruction->setFixedHeight(instruction->fontMetrics().lineSpacing() * 3 + 12);
     connect(instruction, &QPlainTextEdit::textChanged, this,
         [this] { this->presenter.setInstruction(instruction->toPlainText()); });
+    // The box grows with its lines, wrapped ones too, and the sheet with it.
+    connect(instruction->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+        &StepEditorSheet::fitInstruction);
     layout->addWidget(instruction);
 
     unstoppable = new QCheckBox(StepEditorSheetPresenter::unstoppableTitle(), this);
@@ -86,6 +92,21 @@ StepEditorSheet::StepEditorSheet(StepEditorSheetPresenter& presenter, QWidget* p
 
     connect(&presenter, &StepEditorSheetPresenter::changed, this, &StepEditorSheet::refresh);
     refresh();
+    fitInstruction();
+}
+
+void StepEditorSheet::fitInstruction()
+{
+    // A plain text document measures its height in lines.
+    const auto lines = static_cast<int>(instruction->document()->documentLayout()->documentSize().height());
+    const int shown = std::clamp(lines, 1, maximumInstructionLines);
+    const int height = shown * instruction->fontMetrics().lineSpacing()
+        + 2 * static_cast<int>(std::ceil(instruction->document()->documentMargin())) + 2 * instruction->frameWidth();
+    instruction->setVerticalScrollBarPolicy(lines > shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    if (height != instruction->height()) {
+        instruction->setFixedHeight(height);
+        fitSheetToContent(this);
+    }
 }
 
 void StepEditorSheet::refresh()
@@ -96,6 +117,7 @@ void StepEditorSheet::refresh()
     const auto message = presenter.shownTagValidationMessage();
     tagMessage->setText(message.value_or(QString()));
     tagMessage->setVisible(message.has_value());
+    fitSheetToContent(this);
 }
 
 void StepEditorSheet::finish()

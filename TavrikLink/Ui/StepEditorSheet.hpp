@@ -27,6 +27,10 @@ protected:
 
 private:
     void refresh();
+    void fitInstruction();
+
+    // Beyond this the instruction scrolls.
+    static constexpr int maximumInstructionLines = 10;
 
     StepEditorSheetPresenter& presenter;
     QLineEdit* tagField = nullptr;

@@ -4,6 +4,7 @@
 #include "TavrikLink/Views/TagPaneModel.hpp"
 
 #include <QFontDatabase>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,19 +49,31 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     auto* formLayout = new QVBoxLayout(form);
     formLayout->setContentsMargins(0, 0, 0, 0);
     formLayout->setSpacing(12);
+    // Each field keeps its title beside it, so a filled field still says what it holds.
+    auto* fields = new QFormLayout;
+    fields->setHorizontalSpacing(10);
+    fields->setVerticalSpacing(12);
+    fields->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    const auto addField = [&](QLineEdit* field, const QString& title, const char* name) {
+        field->setObjectName(QString::fromLatin1(name));
+        field->setPlaceholderText(title);
+        field->setAccessibleName(title);
+        auto* validated = new ValidatedField(field, form);
+        auto* label = new QLabel(title, form);
+        label->setBuddy(field);
+        // Level with the field, whatever the message under it.
+        label->setFixedHeight(field->sizeHint().height());
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        fields->addRow(label, validated);
+        return validated;
+    };
     name = new QLineEdit;
-    name->setObjectName(QStringLiteral("tagNameField"));
-    name->setPlaceholderText(QStringLiteral("Name"));
-    name->setAccessibleName(QStringLiteral("Name"));
-    nameField_ = new ValidatedField(name, form);
-    formLayout->addWidget(nameField_);
+    nameField_ = addField(name, QStringLiteral("Name"), "tagNameField");
     uid = new QLineEdit;
-    uid->setObjectName(QStringLiteral("tagUidField"));
-    uid->setPlaceholderText(QStringLiteral("UID"));
-    uid->setAccessibleName(QStringLiteral("UID"));
     uid->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    uidField_ = new ValidatedField(uid, form);
-    formLayout->addWidget(uidField_);
+    uidField_ = addField(uid, QStringLiteral("UID"), "tagUidField");
+    formLayout->addLayout(fields);
     auto* buttons = new QHBoxLayout;
     remove = new QPushButton(QStringLiteral("Delete"), form);
     remove->setObjectName(QStringLiteral("deleteTagButton"));

@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/DeviceChoiceCard.hpp"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -337,6 +338,21 @@ QWidget* UsbSetupView::buildWifiForm()
     buttonLayout->addSpacing(accessory);
     layout->addWidget(buttonRow);
     return form;
+}
+
+bool UsbSetupView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // Wrapped texts take more lines as they change. A host that centres the flow does not ask for
+    // heights that depend on the width, so the flow states its own as its minimum (its layout has
+    // just been brought up to date when the request arrives here).
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) {
+        const int needed = layout()->totalHeightForWidth(width());
+        if (needed != minimumHeight()) {
+            setMinimumHeight(needed);
+        }
+    }
+    return handled;
 }
 
 void UsbSetupView::refresh()

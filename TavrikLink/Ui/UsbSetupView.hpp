@@ -33,6 +33,9 @@ public:
     const UsbSetupScreen& shownScreen() const { return shown; }
     std::vector<DeviceChoiceCard*> cards() const { return deviceCards; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void refresh();
     void refreshWifiForm(const UsbWifiForm& form);

@@ -31,10 +31,15 @@ void ValidatedField::setMessage(const std::optional<std::string>& message)
         label->setText(text);
     }
     label->setVisible(message.has_value());
+    setBorder(content, message.has_value());
+}
+
+void ValidatedField::setBorder(QWidget* field, bool shown)
+{
     const QString style
-        = message ? QStringLiteral("border: 1px solid #d70015; border-radius: 5px; padding: 2px;") : QString();
-    if (content->styleSheet() != style) {
-        content->setStyleSheet(style);
+        = shown ? QStringLiteral("border: 1px solid #d70015; border-radius: 5px; padding: 2px;") : QString();
+    if (field->styleSheet() != style) {
+        field->setStyleSheet(style);
     }
 }
 

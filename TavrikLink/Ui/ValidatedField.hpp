@@ -16,6 +16,8 @@ public:
     ValidatedField(QWidget* field, QWidget* parent = nullptr);
 
     void setMessage(const std::optional<std::string>& message);
+    // The red rounded border alone, for a field whose message stands elsewhere.
+    static void setBorder(QWidget* field, bool shown);
     QLabel* messageLabel() const { return label; }
     QWidget* field() const { return content; }
 

@@ -4,12 +4,12 @@
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -77,13 +77,15 @@ void WifiCredentialEditorView::build()
     title->setFont(font);
     layout->addWidget(title);
 
-    choice = new QStackedWidget(this);
-    choice->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    // One of three rows, each its own height (a stacked widget would give all the tallest one's).
+    choice = new QWidget(this);
+    auto* choiceLayout = new QVBoxLayout(choice);
+    choiceLayout->setContentsMargins(0, 0, 0, 0);
     fixedName = new QLineEdit(choice);
     fixedName->setObjectName(QStringLiteral("fixedNetworkName"));
     fixedName->setPlaceholderText(QStringLiteral("Network name"));
     fixedName->setEnabled(false);
-    choice->addWidget(fixedName);
+    choiceLayout->addWidget(fixedName);
 
     pickerPage = new QWidget(choice);
     auto* pickerLayout = new QVBoxLayout(pickerPage);
@@ -106,7 +108,7 @@ void WifiCredentialEditorView::build()
     other->setStyleSheet(
         QStringLiteral("QPushButton { color: palette(link); text-align: left; border: none; padding: 0; }"));
     pickerLayout->addWidget(other, 0, Qt::AlignLeft);
-    choice->addWidget(pickerPage);
+    choiceLayout->addWidget(pickerPage);
 
     QHBoxLayout* typedLayout = nullptr;
     typedPage = row(choice, typedLayout);
@@ -116,7 +118,7 @@ void WifiCredentialEditorView::build()
     typedLayout->addWidget(typedName, 1);
     typedScan = scanButton(typedPage);
     typedLayout->addWidget(typedScan);
-    choice->addWidget(typedPage);
+    choiceLayout->addWidget(typedPage);
     layout->addWidget(choice);
 
     QHBoxLayout* passwordLayout = nullptr;
@@ -206,6 +208,22 @@ void WifiCredentialEditorView::build()
     redraw();
 }
 
+void WifiCredentialEditorView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Escape and the window's close button dismiss the sheet as Cancel does. A sheet closed by the
+    // program (after a save) is no longer wanted by then, and nothing is reset.
+    auto* sheet = qobject_cast<QDialog*>(window());
+    if (sheet && sheet != hostSheet) {
+        hostSheet = sheet;
+        connect(sheet, &QDialog::rejected, this, [this] {
+            if (wifi->state().showingWifiCredentialEditor) {
+                wifi->cancel();
+            }
+        });
+    }
+}
+
 void WifiCredentialEditorView::redraw()
 {
     redrawing = true;
@@ -213,17 +231,11 @@ void WifiCredentialEditorView::redraw()
     const auto& state = wifi->state();
     const bool saving = wifi->isSaving();
     title->setText(QString::fromStdString(wifi->sheetTitle()));
-    switch (wifi->networkChoice()) {
-    case WifiSettingsModel::NetworkChoice::editing:
-        choice->setCurrentWidget(fixedName);
-        break;
-    case WifiSettingsModel::NetworkChoice::picker:
-        choice->setCurrentWidget(pickerPage);
-        break;
-    case WifiSettingsModel::NetworkChoice::typedName:
-        choice->setCurrentWidget(typedPage);
-        break;
-    }
+    using Choice = WifiSettingsModel::NetworkChoice;
+    const Choice shownChoice = wifi->networkChoice();
+    fixedName->setVisible(shownChoice == Choice::editing);
+    pickerPage->setVisible(shownChoice == Choice::picker);
+    typedPage->setVisible(shownChoice == Choice::typedName);
     choice->setEnabled(!saving);
     setText(fixedName, state.wifiDraftSsid);
     setText(typedName, state.wifiDraftSsid);

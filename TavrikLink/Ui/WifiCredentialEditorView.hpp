@@ -1,13 +1,14 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QStackedWidget;
 class QToolButton;
 
 namespace tavrik {
@@ -33,13 +34,16 @@ public:
     QPushButton* otherNetworkButton() const { return other; }
     QLabel* failureLabel() const { return failure; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void build();
     void redraw();
 
     WifiSettingsModel* wifi;
     QLabel* title = nullptr;
-    QStackedWidget* choice = nullptr;
+    QWidget* choice = nullptr;
     QLineEdit* fixedName = nullptr;
     QWidget* pickerPage = nullptr;
     QComboBox* picker = nullptr;
@@ -62,6 +66,7 @@ private:
     QWidget* normalRow = nullptr;
     QPushButton* cancel = nullptr;
     QPushButton* save = nullptr;
+    QPointer<QDialog> hostSheet;
     bool redrawing = false;
 };
 

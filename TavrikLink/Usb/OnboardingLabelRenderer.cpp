@@ -78,6 +78,11 @@ struct FittedLine {
     Bounds bounds;
 };
 
+// Hinted vertically only: baseline, cap height and the overshoot of round letters snap to whole
+// rows, so a curve's apex cannot spill a few faint pixels into the row beyond the stroke, which
+// the coverage threshold would keep. Widths stay as designed.
+constexpr FT_Int32 glyphLoadFlags = FT_LOAD_TARGET_LIGHT | FT_LOAD_NO_BITMAP;
+
 void setSize(FT_Face face, double size)
 {
     FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(size * 64)), 0, 72, 72);
@@ -102,7 +107,7 @@ FittedLine layOut(FT_Face face, const std::string& line, double size)
             }
         }
         previous = index;
-        if (FT_Load_Glyph(face, index, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0) {
+        if (FT_Load_Glyph(face, index, glyphLoadFlags) != 0) {
             continue;
         }
         fitted.glyphs.push_back({ index, pen });
@@ -150,24 +155,26 @@ std::vector<FittedLine> fittedLines(
 }
 
 // Draws the line with its baseline origin at (originX, originY), y upwards from the label's bottom.
+// The baseline goes to the nearest whole row: the hinted outlines only line up with the pixel grid
+// from there.
 void draw(FT_Face face, const FittedLine& line, double originX, double originY, std::vector<std::uint8_t>& pixels)
 {
+    const int baseline = static_cast<int>(std::lround(originY));
     setSize(face, line.size);
     for (const auto& glyph : line.glyphs) {
-        if (FT_Load_Glyph(face, glyph.index, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) != 0
-            || face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
+        if (FT_Load_Glyph(face, glyph.index, glyphLoadFlags) != 0 || face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
             continue;
         }
         const double x = originX + glyph.penX;
-        const double wholeX = std::floor(x), wholeY = std::floor(originY);
-        FT_Outline_Translate(&face->glyph->outline, std::lround((x - wholeX) * 64), std::lround((originY - wholeY) * 64));
+        const double wholeX = std::floor(x);
+        FT_Outline_Translate(&face->glyph->outline, std::lround((x - wholeX) * 64), 0);
         if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) {
             continue;
         }
         const FT_Bitmap& bitmap = face->glyph->bitmap;
         for (unsigned int row = 0; row < bitmap.rows; ++row) {
             // Pixel rows counted upwards from the label's bottom edge.
-            const int up = static_cast<int>(wholeY) + face->glyph->bitmap_top - 1 - static_cast<int>(row);
+            const int up = baseline + face->glyph->bitmap_top - 1 - static_cast<int>(row);
             const int top = OnboardingLabelRenderer::height - 1 - up;
             if (top < 0 || top >= OnboardingLabelRenderer::height) {
                 continue;

@@ -1,9 +1,10 @@
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 
 #include "TavrikCore/Support/Text.hpp"
+#include "TavrikLink/Support/WholeFileWriter.hpp"
 #include "TavrikLink/Usb/OnboardingLabelRenderer.hpp"
 
-#include <QSaveFile>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <charconv>
@@ -28,16 +29,12 @@ std::shared_ptr<QTemporaryDir> makePrivateDirectory()
 
 std::string writeFile(const QTemporaryDir& directory, const std::string& name, const Data& bytes)
 {
-    const QString path = directory.filePath(QString::fromStdString(name));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()))
-            != static_cast<qint64>(bytes.size())
-        || !file.commit()) {
-        throw UsbError(UsbError::firmwareDomain, 25,
-            "Tavrik Link could not write " + name + ": " + file.errorString().toStdString());
+    // The helper must never get a file cut short by a full disk.
+    const std::string path = QFile::encodeName(directory.filePath(QString::fromStdString(name))).toStdString();
+    if (const auto reason = WholeFileWriter().write(path, bytes)) {
+        throw UsbError(UsbError::firmwareDomain, 25, "Tavrik Link could not write " + name + ": " + *reason);
     }
-    return path.toStdString();
+    return path;
 }
 
 std::optional<std::int64_t> parseDecimal(const std::string& text)

@@ -1,14 +1,16 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/RegularFile.hpp"
+#include "TavrikLink/Views/ByteCountText.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <exception>
 #include <utility>
+#include <variant>
 
 namespace tavrik {
 namespace {
@@ -23,21 +25,33 @@ QString quotedName(const QString& path)
     return QStringLiteral("\u201C") + fileName(path) + QStringLiteral("\u201D");
 }
 
-// Writes through a temporary file that replaces the target only once it is complete, so a failed
-// write leaves any earlier file as it was. Gives the error text, or none on success.
-std::optional<QString> writeWhole(const QString& path, const Data& bytes)
+QString saveFailure(const QString& path, const std::string& reason)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + file.errorString();
+    return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ")
+        + QString::fromStdString(reason);
+}
+
+QString readFailure(const QString& path, const std::string& reason)
+{
+    return QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ")
+        + QString::fromStdString(reason);
+}
+
+// The backup's bytes, or the text shown when the file cannot be a backup: a pipe or a device is
+// refused before anything is read from it, and so is a file larger than any backup.
+std::variant<Data, QString> readBackup(const QString& path)
+{
+    RegularFile::Contents contents = RegularFile::readWhole(
+        QFile::encodeName(path).toStdString(), BackupFileActions::backupSizeLimit, RegularFile::Links::follow);
+    if (contents.problem == RegularFile::Problem::tooLarge) {
+        return quotedName(path) + QStringLiteral(" is too large for a Tavrik backup (")
+            + QString::fromStdString(fileStyleByteCount(static_cast<std::int64_t>(contents.size)))
+            + QStringLiteral("; the limit is 64 MiB).");
     }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return QStringLiteral("Couldn\u2019t save ") + quotedName(path) + QStringLiteral(": ") + reason;
+    if (!contents.bytes) {
+        return readFailure(path, contents.reason);
     }
-    return std::nullopt;
+    return std::move(*contents.bytes);
 }
 
 } // namespace
@@ -95,7 +109,10 @@ std::optional<QString> BackupFileActions::exportTavrikData()
 
     std::optional<QString> failure;
     try {
-        failure = writeWhole(*path, device.exportSyncData());
+        const Data bytes = device.exportSyncData();
+        if (const auto reason = fileWriter.write(QFile::encodeName(*path).toStdString(), bytes)) {
+            failure = saveFailure(*path, *reason);
+        }
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
     }
@@ -165,20 +182,13 @@ void BackupFileActions::dismissNotice()
 
 bool BackupFileActions::importFile(const QString& path, const QString& failureTitle)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        show(failureTitle,
-            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
-        return false;
-    }
-    const QByteArray contents = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        show(failureTitle,
-            QStringLiteral("Couldn\u2019t read ") + quotedName(path) + QStringLiteral(": ") + file.errorString());
+    std::variant<Data, QString> contents = readBackup(path);
+    if (const QString* refusal = std::get_if<QString>(&contents)) {
+        show(failureTitle, *refusal);
         return false;
     }
     try {
-        device.importSyncData(Data(contents.begin(), contents.end()));
+        device.importSyncData(std::get<Data>(contents));
     } catch (const std::exception& error) {
         show(failureTitle, QString::fromUtf8(error.what()));
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikLink/Support/WholeFileWriter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -28,11 +30,15 @@ struct DataTransferNotice {
 
 // Export, import and the restore of a legacy board's migration backup: connects the user's files
 // to the controller's backup operations. Nothing is thrown out of an action; each ends in one
-// notice, or in silence when the user cancels a dialog. Files are written whole or not at all.
+// notice, or in silence when the user cancels a dialog. Files are written whole or not at all, and
+// only plain files of a backup's size are read.
 class BackupFileActions : public QObject {
     Q_OBJECT
 
 public:
+    // Far above any real backup; a larger file is refused before it is read.
+    static constexpr std::uint64_t backupSizeLimit = 64 * 1024 * 1024;
+
     // What the actions read and call of the controller. The export and import operations throw
     // exceptions whose what() is the text shown to the user.
     struct Device {
@@ -70,6 +76,8 @@ public:
     void restoreLegacyMigrationBackup();
 
     const std::optional<DataTransferNotice>& dataTransferNotice() const { return notice; }
+    // How exports reach the disk (tests make it fail part-way).
+    void setFileWriter(WholeFileWriter writer) { fileWriter = std::move(writer); }
     // The user closed the alert.
     void dismissNotice();
 
@@ -86,6 +94,7 @@ private:
     Window window;
     BackupFilePanel& panel;
     LegacyUpgradeState& legacy;
+    WholeFileWriter fileWriter;
     std::optional<DataTransferNotice> notice;
     std::uint64_t nextNoticeId = 1;
 };

@@ -411,10 +411,23 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyModel::dropTarg
 RoutineHierarchyModel::DropTarget RoutineHierarchyModel::dropTargetForGap(const QModelIndex& parent, int row) const
 {
     const RootRow* group = rootRowOf(parent);
-    if (group == nullptr || !group->isGroup || parent.internalId() != 0) {
-        return { 0, std::max(row, 0) };
+    const bool inGroup = group != nullptr && group->isGroup && parent.internalId() == 0;
+    DropTarget target { 0, std::max(row, 0) };
+    if (inGroup) {
+        target = { group->nodeId, std::clamp<std::int64_t>(row, 0, static_cast<std::int64_t>(group->children.size())) };
     }
-    return { group->nodeId, std::clamp<std::int64_t>(row, 0, static_cast<std::int64_t>(group->children.size())) };
+    // A position counts the list without the dragged step: coming from a row above the gap, the step
+    // must land one place sooner to stand between the gap's two rows.
+    const auto stepIndex = m_draggedStepId ? firstStepIndex(*m_draggedStepId) : std::nullopt;
+    const auto place = stepIndex ? placeOf(m_rows, *stepIndex) : std::nullopt;
+    if (place) {
+        const bool sameList = inGroup ? place->childRow >= 0 && place->rootRow == parent.row() : place->childRow < 0;
+        const int from = inGroup ? place->childRow : place->rootRow;
+        if (sameList && from < target.position) {
+            --target.position;
+        }
+    }
+    return target;
 }
 
 std::optional<std::size_t> RoutineHierarchyModel::firstStepIndex(const Uuid& id) const

@@ -8,8 +8,8 @@
 #include <QString>
 
 #include <algorithm>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace tavrik {
@@ -36,6 +36,20 @@ void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
     const LocalizedCaseInsensitiveOrder order(localeId);
     std::stable_sort(
         tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
+}
+
+// The start tags of the draft and of every other routine.
+std::unordered_set<std::uint32_t> takenStartTagIds(
+    const RoutineDraft& draft, const std::map<std::uint32_t, RoutineDetailModel>& details)
+{
+    std::unordered_set<std::uint32_t> taken(draft.startTagIds.begin(), draft.startTagIds.end());
+    for (const auto& [id, detail] : details) {
+        if (draft.id && id == *draft.id) {
+            continue;
+        }
+        taken.insert(detail.startTagIds.begin(), detail.startTagIds.end());
+    }
+    return taken;
 }
 
 } // namespace
@@ -174,13 +188,7 @@ std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags(const Routi
     const std::vector<TagInfo>& tags, const std::map<std::uint32_t, RoutineDetailModel>& details,
     const std::string& localeId)
 {
-    std::set<std::uint32_t> taken(draft.startTagIds.begin(), draft.startTagIds.end());
-    for (const auto& [id, detail] : details) {
-        if (draft.id && id == *draft.id) {
-            continue;
-        }
-        taken.insert(detail.startTagIds.begin(), detail.startTagIds.end());
-    }
+    const auto taken = takenStartTagIds(draft, details);
     std::vector<TagInfo> available;
     for (const TagInfo& tag : tags) {
         if (!taken.contains(tag.id)) {
@@ -249,10 +257,17 @@ std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags() const
     return availableRoutineStartTags(draft(), m_data.tags, m_data.routineDetails, m_data.localeId);
 }
 
+bool RoutinePanePresenter::hasAvailableRoutineStartTag() const
+{
+    const auto taken = takenStartTagIds(draft(), m_data.routineDetails);
+    return std::any_of(
+        m_data.tags.begin(), m_data.tags.end(), [&](const TagInfo& tag) { return !taken.contains(tag.id); });
+}
+
 bool RoutinePanePresenter::canAddRoutineStartTag() const
 {
     return m_data.routineStartTagsSupported && draft().id && !draft().rootNodes().empty()
-        && !availableRoutineStartTags().empty();
+        && hasAvailableRoutineStartTag();
 }
 
 std::string RoutinePanePresenter::addRoutineStartTagHelp() const
@@ -266,7 +281,7 @@ std::string RoutinePanePresenter::addRoutineStartTagHelp() const
     if (m_data.tags.empty()) {
         return "Create a saved tag first.";
     }
-    if (!availableRoutineStartTags().empty()) {
+    if (hasAvailableRoutineStartTag()) {
         return "Choose a saved tag that will start this routine when scanned.";
     }
     return "Every saved tag is already assigned to this or another routine.";

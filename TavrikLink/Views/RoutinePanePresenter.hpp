@@ -83,6 +83,8 @@ public:
     std::vector<ScheduledRoutine> selectedRoutineSchedules() const;
     std::vector<TagInfo> assignedRoutineStartTags() const;
     std::vector<TagInfo> availableRoutineStartTags() const;
+    // Whether availableRoutineStartTags() has any, without building the list.
+    bool hasAvailableRoutineStartTag() const;
     bool canAddRoutineStartTag() const;
     std::string addRoutineStartTagHelp() const;
     std::optional<std::string> titleValidationMessage() const;

@@ -43,6 +43,8 @@ public:
 
     // The row.
     bool isEnabled() const { return current.enabled; }
+    // The bell only shows the state; its tooltip says it in words.
+    std::string_view bellHelp() const { return current.enabled ? "Alarm on" : "Alarm off"; }
     std::string timeText() const { return current.timeText(); }
     std::string daysDescription() const { return current.daysDescription(clock); }
 

@@ -42,7 +42,8 @@ public:
     // The routine pane's start-tag values and operations.
     struct StartTags {
         std::vector<TagInfo> assigned;
-        std::vector<TagInfo> available;
+        // The tags the picker offers, asked for only when it opens.
+        std::function<std::vector<TagInfo>()> available;
         bool canAdd = false;
         std::string addHelp;
         std::function<void(std::uint32_t)> add;
@@ -62,8 +63,6 @@ public:
     static constexpr std::string_view newRoutineHint
         = "Save the routine with a runnable step before adding start tags or schedules.";
     static constexpr std::string_view startTagTitle = "Start when scanned";
-    static constexpr std::size_t rowsWithoutScrolling = 2;
-    static constexpr int scrollMaximumHeight = 250;
 
     ScheduleSectionModel(TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock = systemClock(),
         QObject* parent = nullptr);
@@ -82,7 +81,6 @@ public:
     const std::optional<std::string>& scheduleError() const;
     // The controller's schedules of this routine, in the controller's order.
     std::vector<ScheduledRoutine> routineSchedules() const;
-    bool usesScrollView() const { return routineSchedules().size() > rowsWithoutScrolling; }
     bool canAddSchedule() const { return shown == Mode::storedRoutine && current.has_value(); }
 
     // "Add Schedule": gives the new schedule's id, which becomes the window's current schedule.

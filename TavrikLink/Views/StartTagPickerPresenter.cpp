@@ -6,20 +6,20 @@
 namespace tavrik {
 
 StartTagPickerPresenter::StartTagPickerPresenter(
-    std::vector<TagInfo> tags, std::function<void(std::uint32_t)> onSelect, QObject* parent)
+    TagSource tags, std::function<void(std::uint32_t)> onSelect, QObject* parent)
     : QObject(parent)
-    , m_tags(std::move(tags))
+    , m_source(std::move(tags))
     , m_onSelect(std::move(onSelect))
 {
 }
 
-void StartTagPickerPresenter::setTags(std::vector<TagInfo> tags)
+StartTagPickerPresenter::StartTagPickerPresenter(
+    std::vector<TagInfo> tags, std::function<void(std::uint32_t)> onSelect, QObject* parent)
+    : QObject(parent)
+    , m_fixed(true)
+    , m_tags(std::move(tags))
+    , m_onSelect(std::move(onSelect))
 {
-    if (tags == m_tags) {
-        return;
-    }
-    m_tags = std::move(tags);
-    emit tagsChanged();
 }
 
 int StartTagPickerPresenter::listHeight() const
@@ -28,9 +28,29 @@ int StartTagPickerPresenter::listHeight() const
     return static_cast<int>(std::min<long long>(height, maximumListHeight));
 }
 
+void StartTagPickerPresenter::load()
+{
+    if (m_fixed) {
+        return;
+    }
+    std::vector<TagInfo> next = m_source ? m_source() : std::vector<TagInfo> {};
+    if (next != m_tags) {
+        m_tags = std::move(next);
+        emit tagsChanged();
+    }
+}
+
 void StartTagPickerPresenter::open()
 {
+    load();
     setPresented(true);
+}
+
+void StartTagPickerPresenter::refresh()
+{
+    if (m_presented) {
+        load();
+    }
 }
 
 void StartTagPickerPresenter::dismiss()
@@ -40,7 +60,7 @@ void StartTagPickerPresenter::dismiss()
 
 void StartTagPickerPresenter::choose(std::size_t row)
 {
-    if (row >= m_tags.size()) {
+    if (!m_presented || row >= m_tags.size()) {
         return;
     }
     const std::uint32_t id = m_tags[row].id;
@@ -52,9 +72,15 @@ void StartTagPickerPresenter::choose(std::size_t row)
 
 void StartTagPickerPresenter::setPresented(bool presented)
 {
-    if (presented != m_presented) {
-        m_presented = presented;
-        emit presentedChanged(presented);
+    if (presented == m_presented) {
+        return;
+    }
+    m_presented = presented;
+    emit presentedChanged(presented);
+    if (!presented && !m_fixed && !m_tags.empty()) {
+        // A closed list keeps no copy of the offer.
+        std::vector<TagInfo>().swap(m_tags);
+        emit tagsChanged();
     }
 }
 

@@ -17,6 +17,9 @@ ESPFirmwareCompressionError ESPFirmwareCompressionError::encodingFailed()
 
 Data zlibCompressedData(const Data& image)
 {
+    if (image.empty()) {
+        return {};
+    }
     const auto sourceLength = static_cast<uLong>(image.size());
     const uLong bound = compressBound(sourceLength);
     if (sourceLength != image.size() || bound < sourceLength) {

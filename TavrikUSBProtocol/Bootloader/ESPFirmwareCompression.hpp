@@ -31,8 +31,8 @@ private:
 };
 
 // The image as one zlib stream (header, deflate data, Adler-32) at the best compression level,
-// ready for the ROM loader's compressed flashing. An empty image gives the stream of no bytes,
-// not an empty buffer, so the result always inflates back to the input.
+// ready for the ROM loader's compressed flashing. An empty image gives nothing: there is nothing to
+// flash, and no caller sends an empty stream to a board.
 Data zlibCompressedData(const Data& image);
 
 } // namespace tavrik

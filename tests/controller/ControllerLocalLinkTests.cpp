@@ -6,6 +6,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 namespace tavrik::test {
@@ -67,6 +71,47 @@ protected:
     }
 
     std::uint64_t inboundSize() const { return std::filesystem::file_size(simulator->outboundFile()); }
+
+    // What a hostile or broken simulator folder may hold in place of a plain file.
+    enum class Impostor { pipe, deviceLink, outsideLink };
+    struct ImpostorCase {
+        const char* what;
+        Impostor kind;
+    };
+    static constexpr ImpostorCase impostors[] = {
+        { "a named pipe", Impostor::pipe },
+        { "a link to /dev/zero", Impostor::deviceLink },
+        { "a link to a file outside", Impostor::outsideLink },
+    };
+
+    std::filesystem::path outsideFile() const
+    {
+        return std::filesystem::path(temporary.path().toStdString()) / "outside.txt";
+    }
+
+    // Puts the impostor where `file` was; a link to outside leads to a file holding `outsideText`.
+    void replaceWithImpostor(const std::filesystem::path& file, Impostor kind, const std::string& outsideText = "")
+    {
+        std::filesystem::remove(file);
+        switch (kind) {
+        case Impostor::pipe:
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+            break;
+        case Impostor::deviceLink:
+            std::filesystem::create_symlink("/dev/zero", file);
+            break;
+        case Impostor::outsideLink:
+            std::ofstream(outsideFile(), std::ios::binary | std::ios::trunc) << outsideText;
+            std::filesystem::create_symlink(outsideFile(), file);
+            break;
+        }
+    }
+
+    long logCount(const std::string& text) const
+    {
+        const auto texts = logTexts();
+        return std::count(texts.begin(), texts.end(), text);
+    }
 };
 
 TEST(LocalLinkDirectoryTest, TheDefaultLiesBelowTheUsersDataDirectory)
@@ -289,6 +334,152 @@ TEST_F(ControllerLocalLinkTest, MessageIdsRunFrom50000To65535AndRoundAgain)
     simulator->appendRaw(logLine("one more"));
     scheduler.advance(200ms);
     EXPECT_EQ(controller->nextVirtualMessageId(), 50000);
+}
+
+// The folder is the simulator's, and anything may stand there: the application reads and writes only
+// plain files, so a pipe never blocks the window, a device is never read, and no link leads its
+// messages to a file elsewhere.
+TEST_F(ControllerLocalLinkTest, AnAdvertisementIsReadOnlyFromAPlainFile)
+{
+    makeLinkedController(false);
+    const std::string fresh = dumpJson(Json { { "enabled", true }, { "session", "S" }, { "updatedAt", nowSeconds() } });
+    const std::string note = "Local link: advertising.json is not a regular file; it is ignored";
+    for (const auto& impostor : impostors) {
+        SCOPED_TRACE(impostor.what);
+        replaceWithImpostor(simulator->advertisingFile(), impostor.kind, fresh);
+        const long notesBefore = logCount(note);
+        controller->pollVirtualTavrikAdvertisingFile();
+        controller->pollVirtualTavrikAdvertisingFile();
+        EXPECT_EQ(controller->virtualTavrikSession(), std::nullopt);
+        // Said once, not at every poll.
+        EXPECT_EQ(logCount(note), notesBefore + 1);
+        simulator->removeAdvertisement();
+        controller->pollVirtualTavrikAdvertisingFile();
+    }
+    simulator->writeAdvertisementText(fresh);
+    controller->pollVirtualTavrikAdvertisingFile();
+    EXPECT_EQ(controller->virtualTavrikSession(), "S");
+}
+
+TEST_F(ControllerLocalLinkTest, IncomingMessagesAreReadOnlyFromAPlainFile)
+{
+    loadOverLink();
+    const std::uint64_t offset = controller->virtualTavrikInboundOffset();
+    const std::string note = "Local link: to-link.jsonl is not a regular file; it is ignored";
+    for (const auto& impostor : impostors) {
+        SCOPED_TRACE(impostor.what);
+        replaceWithImpostor(simulator->outboundFile(), impostor.kind, std::string(offset, '\n') + logLine("outside"));
+        const long notesBefore = logCount(note);
+        scheduler.advance(400ms);
+        EXPECT_FALSE(logContains("outside"));
+        EXPECT_EQ(logCount(note), notesBefore + 1);
+        EXPECT_TRUE(controller->virtualTavrikConnected());
+        EXPECT_EQ(controller->virtualTavrikInboundOffset(), offset);
+        std::filesystem::remove(simulator->outboundFile());
+        scheduler.advance(200ms);
+    }
+    simulator->appendRaw(std::string(offset, '\n') + logLine("inside"));
+    scheduler.advance(200ms);
+    EXPECT_TRUE(logContains("inside"));
+}
+
+TEST_F(ControllerLocalLinkTest, OutgoingMessagesAreAppendedOnlyToAPlainFile)
+{
+    loadOverLink();
+    replaceWithImpostor(simulator->inboundFile(), Impostor::outsideLink, "someone else's file\n");
+    EXPECT_FALSE(controller->sendVirtualTavrikCommand("tag", "scan"));
+    EXPECT_EQ(logTexts().back(), "Simulator send failed: to-device.jsonl is not a regular file");
+    std::ifstream outside(outsideFile());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(outside), {}), "someone else's file\n");
+
+    // A pipe, with something reading it and with nothing at the other end.
+    replaceWithImpostor(simulator->inboundFile(), Impostor::pipe);
+    const int reader = ::open(simulator->inboundFile().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(controller->sendVirtualTavrikCommand("tag", "scan"));
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+    EXPECT_FALSE(controller->sendVirtualTavrikCommand("tag", "scan"));
+    EXPECT_EQ(logTexts().back(), "Simulator send failed: to-device.jsonl is not a regular file");
+}
+
+// A backlog from the simulator must not hold the window: each turn of the event loop handles a
+// bounded slice of it, and the rest follows at the next turns, in file order.
+TEST_F(ControllerLocalLinkTest, ABacklogIsHandledASliceAtATurnInOrder)
+{
+    loadOverLink();
+    constexpr int backlog = 1000;
+    std::string bytes;
+    for (int index = 0; index < backlog; ++index) {
+        bytes += logLine("message " + std::to_string(index));
+    }
+    simulator->appendRaw(bytes);
+    const int firstId = controller->nextVirtualMessageId();
+    const auto delivered = [&] { return controller->nextVirtualMessageId() - firstId; };
+
+    controller->pollVirtualTavrikInboundFile();
+    std::vector<int> afterEachTurn { delivered() };
+    // Queued now, this runs after the link's next slice; queued again, after the one after that.
+    std::function<void()> endOfTurn = [&] {
+        afterEachTurn.push_back(delivered());
+        if (delivered() < backlog && afterEachTurn.size() < backlog) {
+            scheduler.schedule(0ms, endOfTurn);
+        }
+    };
+    scheduler.schedule(0ms, endOfTurn);
+    settle();
+
+    ASSERT_EQ(afterEachTurn.back(), backlog);
+    EXPECT_GT(afterEachTurn.size(), 2U);
+    for (std::size_t turn = 0; turn < afterEachTurn.size(); ++turn) {
+        const int previous = turn == 0 ? 0 : afterEachTurn[turn - 1];
+        EXPECT_GE(afterEachTurn[turn] - previous, 1) << "turn " << turn;
+        EXPECT_LE(afterEachTurn[turn] - previous, static_cast<int>(TavrikBleCentral::localLinkSlice.steps))
+            << "turn " << turn;
+    }
+    const auto texts = logTexts();
+    for (int index = 0; index < 100; ++index) {
+        EXPECT_EQ(texts[texts.size() - 100 + static_cast<std::size_t>(index)],
+            "message " + std::to_string(backlog - 100 + index));
+    }
+    EXPECT_EQ(controller->virtualTavrikInboundOffset(), inboundSize());
+}
+
+// A message in the middle of a backlog that ends the link ends its delivery there: nothing after it
+// reaches the next connection, whose own lines are read from the start of the file again.
+TEST_F(ControllerLocalLinkTest, ABacklogEndsWhereTheLinkEnds)
+{
+    loadOverLink();
+    const std::string firstClient = controller->virtualTavrikClient();
+    std::string bytes;
+    for (int index = 0; index < 600; ++index) {
+        bytes += logLine("before goodbye");
+    }
+    simulator->appendRaw(bytes);
+    simulator->send({ { "type", "simulator_disconnected" } }, firstClient);
+    bytes.clear();
+    for (int index = 0; index < 600; ++index) {
+        bytes += logLine("after goodbye");
+    }
+    simulator->appendRaw(bytes);
+    simulator->pump();
+    simulator->removeAdvertisement();
+
+    controller->pollVirtualTavrikInboundFile();
+    settle();
+    ASSERT_TRUE(logContains("Tavrik disconnected; starting load session"));
+    EXPECT_FALSE(controller->virtualTavrikConnected());
+    EXPECT_FALSE(logContains("after goodbye"));
+
+    // The simulator is back: the new client reads the file from its start and loads.
+    advertise();
+    scheduler.advance(200ms);
+    ASSERT_NE(controller->virtualTavrikClient(), firstClient);
+    exchange();
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_FALSE(logContains("after goodbye"));
+    EXPECT_EQ(controller->virtualTavrikInboundOffset(), inboundSize());
 }
 
 TEST_F(ControllerLocalLinkTest, SendingWithoutTheOutgoingFileFailsAndSaysWhy)

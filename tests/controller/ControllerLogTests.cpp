@@ -64,6 +64,64 @@ TEST_F(ControllerTest, LogKeepsTheNewestFiveHundredInBothLists)
     EXPECT_TRUE(controller->logEntries().empty());
 }
 
+// A device may send a line of any length, and long lines many times: each line and the whole log are
+// held to a size, so the log's memory stays small however the device behaves.
+TEST_F(ControllerTest, LongLinesAreCutWithAnEllipsisAtACharacterBoundary)
+{
+    makeController();
+    const std::string huge(12 * 1024 * 1024, 'x');
+    controller->appendLog(huge, false);
+    controller->appendLog(huge, false);
+    ASSERT_EQ(controller->logItems().size(), 1U) << "a repeat of a cut line is still a repeat";
+    const std::string& stored = controller->logItems().back().text;
+    EXPECT_EQ(stored.size(), TavrikBleCentral::logLineByteLimit);
+    EXPECT_EQ(stored, std::string(TavrikBleCentral::logLineByteLimit - 3, 'x') + "\u2026");
+    EXPECT_EQ(controller->logEntries().back(), "[" + controller->logItems().back().timestampText + "] " + stored);
+
+    // Two-byte characters: the cut never splits one.
+    std::string accents;
+    for (int index = 0; index < 3000; ++index) {
+        accents += "\u00E9";
+    }
+    controller->appendLog(accents, true);
+    const std::string& cut = controller->logItems().back().text;
+    EXPECT_LE(cut.size(), TavrikBleCentral::logLineByteLimit);
+    EXPECT_TRUE(cut.ends_with("\u00E9\u2026")) << cut.substr(cut.size() - 8);
+
+    const std::string exact(TavrikBleCentral::logLineByteLimit, 'y');
+    controller->appendLog(exact, true);
+    EXPECT_EQ(controller->logItems().back().text, exact);
+}
+
+TEST_F(ControllerTest, LogIsHeldToASizeAsWellAsToFiveHundredLines)
+{
+    makeController();
+    for (int line = 1; line <= 500; ++line) {
+        controller->appendLog(std::to_string(line) + std::string(4000, '.'), true);
+    }
+    const auto& items = controller->logItems();
+    ASSERT_EQ(controller->logEntries().size(), items.size());
+    EXPECT_LT(items.size(), 500U);
+    EXPECT_GT(items.size(), 100U);
+    EXPECT_TRUE(items.back().text.starts_with("500."));
+    std::size_t bytes = 0;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        bytes += items[index].text.size() + controller->logEntries()[index].size();
+    }
+    EXPECT_LE(bytes, TavrikBleCentral::logByteCapacity);
+
+    // Transfer lines count with their chunk records.
+    controller->clearLog();
+    controller->appendLog("first", true);
+    const int chunks = static_cast<int>(TavrikBleCentral::logByteCapacity / sizeof(BleDataChunkLogDetail));
+    controller->appendBleDataLog(inbound(7, chunks, chunks + 1, chunks * 20));
+    controller->appendBleDataLog(inbound(7, chunks + 1, chunks + 1, chunks * 20 + 20));
+    ASSERT_EQ(controller->logItems().size(), 1U);
+    EXPECT_EQ(controller->logItems().back().text,
+        "[ble:data] <- complete msg=7 chunk " + std::to_string(chunks + 1) + "/" + std::to_string(chunks + 1) + " "
+            + std::to_string(chunks * 20 + 20) + " bytes");
+}
+
 TEST_F(ControllerTest, InboundChunksMergeIntoTheirMessagesLine)
 {
     makeController();

@@ -3,6 +3,9 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +134,34 @@ TEST_F(ProgramProcessTest, LoadsFromTheAdvertisementThenSaysDisconnectAndExitsCl
     EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination"))) << context();
 }
 
+// A simulator that floods the link with thousands of messages at once: the program handles them a
+// slice at a turn, so it keeps answering, and SIGTERM (as Ctrl+Q) ends it at once, not after the flood.
+TEST_F(ProgramProcessTest, AFloodOfMessagesDoesNotHoldUpTheQuit)
+{
+    runSimulator();
+    start();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Status: Connected to simulator"))) << context();
+    const std::optional<std::string> client = simulator->lastClient();
+    ASSERT_TRUE(client);
+
+    Json data = toJson(simulator->data);
+    std::string flood = LocalLinkSimulator::line(
+                            "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood begins" } }))
+        + "\n";
+    for (int index = 0; index < 10000; ++index) {
+        data["firmwareVersion"] = "1.4." + std::to_string(index);
+        flood += LocalLinkSimulator::line("e2e", client, dumpJson(data)) + "\n";
+    }
+    flood += LocalLinkSimulator::line(
+                 "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood is over" } }))
+        + "\n";
+    simulator->appendRaw(flood);
+    ASSERT_TRUE(waitForOutput(QStringLiteral("The flood begins"))) << context();
+
+    terminateAndExpectCleanExit();
+    EXPECT_FALSE(output.contains(QStringLiteral("The flood is over"))) << context();
+}
+
 // The device starts a load and then goes quiet: either it keeps advertising (a stuck board) or it
 // is gone altogether (the simulator quit). Neither may leave the program hanging.
 struct StalledLoadCase {
@@ -173,6 +204,59 @@ INSTANTIATE_TEST_SUITE_P(Device, ProgramStalledLoadTest,
     ::testing::Values(StalledLoadCase { "StopsSending", true,
                           "Tavrik stopped sending data. Enable connection mode on Tavrik and try again.", 40000 },
         StalledLoadCase { "Vanishes", false, "Tavrik disconnected; starting load session", 20000 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever stands in the simulator's folder in place of a file, the window comes up, the program
+// says what it ignores, and SIGTERM still ends it: a pipe must never block and a device never be read.
+struct HostileFolderCase {
+    const char* name;
+    const char* file;
+    bool isPipe;
+    bool advertised;
+};
+
+void PrintTo(const HostileFolderCase& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
+class ProgramHostileFolderTest : public ProgramProcessTest, public ::testing::WithParamInterface<HostileFolderCase> { };
+
+TEST_P(ProgramHostileFolderTest, StartsSaysWhatItIgnoresAndQuitsOnSigterm)
+{
+    const HostileFolderCase& hostile = GetParam();
+    const std::filesystem::path file = simulator->directory() / hostile.file;
+    std::filesystem::remove(file);
+    if (hostile.isPipe) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else {
+        std::filesystem::create_symlink("/dev/zero", file);
+    }
+    // A fresh advertisement, kept fresh, with nothing answering.
+    QTimer advertiser;
+    if (hostile.advertised) {
+        QObject::connect(
+            &advertiser, &QTimer::timeout, [this] { simulator->advertise("e2e", std::chrono::system_clock::now()); });
+        advertiser.start(100);
+        simulator->advertise("e2e", std::chrono::system_clock::now());
+    }
+    start();
+
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Starting load session"))) << context();
+    ASSERT_TRUE(waitForOutput(
+        QStringLiteral("Local link: %1 is not a regular file; it is ignored").arg(QString::fromUtf8(hostile.file))))
+        << context();
+    if (hostile.advertised) {
+        EXPECT_TRUE(output.contains(QStringLiteral("Found Tavrik Simulator"))) << context();
+    }
+    terminateAndExpectCleanExit();
+}
+
+INSTANTIATE_TEST_SUITE_P(Folder, ProgramHostileFolderTest,
+    ::testing::Values(HostileFolderCase { "AdvertisementIsAPipe", "advertising.json", true, false },
+        HostileFolderCase { "AdvertisementLeadsToDevZero", "advertising.json", false, false },
+        HostileFolderCase { "IncomingFileIsAPipe", "to-link.jsonl", true, true },
+        HostileFolderCase { "IncomingFileLeadsToDevZero", "to-link.jsonl", false, true }),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

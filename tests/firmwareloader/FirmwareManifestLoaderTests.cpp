@@ -1,6 +1,7 @@
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
+#include "tests/firmwareloader/TricklingHttpServer.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/LoopbackHttpServer.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -213,6 +216,68 @@ TEST(FirmwareManifestLoaderTests, ASilentServerTimesOutAndACancelledLoadNeverAns
     EXPECT_EQ(fixture.scheduler.pendingCount(), 0u);
 }
 
+// A host that sends a byte a second keeps restarting the idle timer; the lookup and each download
+// still end at their overall deadline.
+TEST(FirmwareManifestLoaderTests, AHostThatTricklesIsGivenUpAtTheDeadline)
+{
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* what;
+        std::function<void(Fixture&, const TricklingHttpServer&, std::function<void(std::string)>)> start;
+        int deadlineSeconds;
+    };
+    const auto failureText = [](const std::optional<FirmwareManifestLoader::LoadError>& error) {
+        return error ? error->description : std::string("(no error)");
+    };
+    const Case cases[] = {
+        { "the channel trickles",
+            [&](Fixture& fixture, const TricklingHttpServer& host, std::function<void(std::string)> done) {
+                fixture.loader.load(
+                    url(host.url("/channel.json")), [=](CatalogResult result) { done(failureText(result.error)); });
+            },
+            20 },
+        { "the release trickles after a quick channel",
+            [&](Fixture& fixture, const TricklingHttpServer& host, std::function<void(std::string)> done) {
+                fixture.server.routeBody("/quick.json", channelManifest(host.url("/release.json").toUtf8()));
+                fixture.loader.load(url(fixture.server.url("/quick.json")),
+                    [=](CatalogResult result) { done(failureText(result.error)); });
+            },
+            20 },
+        { "an image trickles",
+            [&](Fixture& fixture, const TricklingHttpServer& host, std::function<void(std::string)> done) {
+                fixture.loader.validatedData(url(host.url("/fw.bin")), 100000, imageSha256(),
+                    [=](DataResult result) { done(failureText(result.error)); });
+            },
+            30 },
+    };
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        Fixture fixture;
+        TricklingHttpServer host;
+        fixture.loader.setDeadlines(20s, 30s);
+        std::optional<std::string> failure;
+        int endedAt = 0;
+        entry.start(fixture, host, [&](std::string text) { failure = std::move(text); });
+        ASSERT_TRUE(processEventsUntil([&] {
+            fixture.scheduler.runDue();
+            return host.waiting() == 1;
+        }));
+        for (int second = 1; second <= 120 && !failure; ++second) {
+            ASSERT_TRUE(host.trickle());
+            ASSERT_TRUE(processEventsUntil([&] { return host.flushed(); }));
+            QCoreApplication::processEvents();
+            fixture.scheduler.advance(1s);
+            endedAt = second;
+        }
+        EXPECT_EQ(endedAt, entry.deadlineSeconds);
+        EXPECT_EQ(failure, "The request timed out.");
+        EXPECT_GE(host.sent(), entry.deadlineSeconds - 1);
+        // The loader hung up.
+        EXPECT_TRUE(processEventsUntil([&] { return host.hungUp() == 1; }));
+        EXPECT_EQ(fixture.scheduler.pendingCount(), 0U);
+    }
+}
+
 TEST(FirmwareManifestLoaderTests, AnImageMustMatchItsSizeAndChecksum)
 {
     Fixture fixture;
@@ -263,6 +328,14 @@ TEST(FirmwareManifestLoaderTests, AFileChannelReadsItsReleaseAndImageFromTheSame
     EXPECT_FALSE(missing.catalog);
     EXPECT_TRUE(missing.error && !missing.error->description.empty());
     EXPECT_TRUE(fixture.server.requests().empty());
+
+    // A pipe in place of the channel never blocks the window, and a device is not read.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("pipe.json")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir.filePath("zero.json")));
+    for (const char* name : { "pipe.json", "zero.json" }) {
+        const CatalogResult refused = fixture.load(url(QUrl::fromLocalFile(dir.filePath(name)).toString()));
+        EXPECT_EQ(errorText(refused), "Not a regular file") << name;
+    }
 }
 
 struct RecordingDevice {

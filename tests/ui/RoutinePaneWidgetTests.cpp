@@ -1,14 +1,20 @@
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
+#include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/StepEditorSheet.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/ui/UiShots.hpp"
 
 #include <QAction>
+#include <QFrame>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -122,6 +128,83 @@ TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTh
     EXPECT_EQ(title->text(), QStringLiteral("  evening RESE"));
     EXPECT_FALSE(message->isVisible());
     EXPECT_EQ(controller->routineDetails().at(9).label, "  evening RESE");
+}
+
+// A red line runs along the top edge of the widget, as a validation border draws it.
+bool hasRedBorder(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    for (int y = 0; y < 3; ++y) {
+        const QColor colour = image.pixelColor(image.width() / 2, y);
+        if (colour.red() > 150 && colour.green() < 90 && colour.blue() < 90) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTheOtherFields)
+{
+    device->data.routines.push_back({ 4, "Evening", {}, {}, {} });
+    loadFromDevice();
+    window.selectRoutine(9);
+    RoutinePane pane(*controller, window);
+    pane.resize(700, 600);
+    pane.show();
+    QLineEdit* title = pane.editor()->titleField();
+    EXPECT_FALSE(hasRedBorder(title));
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral(" evening "));
+    auto* message = pane.editor()->findChild<QLabel*>(QStringLiteral("routineTitleMessage"));
+    ASSERT_NE(message, nullptr);
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_EQ(message->text(), QStringLiteral("A routine with this title already exists."));
+    EXPECT_TRUE(hasRedBorder(title));
+    QTest::keyClicks(title, QStringLiteral("s"));
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_FALSE(hasRedBorder(title));
+}
+
+TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
+{
+    window.selectRoutine(9);
+    RoutinePane pane(*controller, window);
+    pane.resize(700, 600);
+    pane.show();
+    const auto objects = [&] { return pane.findChildren<QObject*>().size(); };
+    const auto before = objects();
+
+    std::vector<TagInfo> many;
+    for (std::uint32_t id = 1; id <= 2000; ++id) {
+        many.push_back({ id, "04 " + std::to_string(id), "Tag " + std::to_string(100000 - id) });
+    }
+    device->data.tags = many;
+    loadFromDevice();
+    ASSERT_EQ(controller->tags().size(), 2000u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(objects(), before) << "a refresh builds no widget or action per tag";
+
+    // Opened, the picker lists every tag on offer, by name, in a popover of the given size.
+    auto* button = pane.scheduleSection()->addStartTagButton();
+    ASSERT_TRUE(button->isEnabled());
+    QTest::mouseClick(button, Qt::LeftButton);
+    auto* popover = pane.scheduleSection()->findChild<QFrame*>(QStringLiteral("startTagPopover"));
+    ASSERT_NE(popover, nullptr);
+    ASSERT_TRUE(popover->isVisible());
+    EXPECT_EQ(popover->width(), 260);
+    auto* list = popover->findChild<QListView*>(QStringLiteral("startTagList"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->height(), 240);
+    ASSERT_EQ(list->model()->rowCount(), 2000);
+    const QModelIndex first = list->model()->index(0, 0);
+    EXPECT_EQ(first.data().toString(), QStringLiteral("Tag 98000"));
+    EXPECT_FALSE(first.data(Qt::DecorationRole).value<QIcon>().isNull()) << "each row has the tag symbol";
+    saveUiShot(popover, QStringLiteral("start-tag-picker"));
+
+    // A click on a row closes the popover and adds that tag.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(1, 0)).center());
+    EXPECT_FALSE(popover->isVisible());
+    EXPECT_EQ(pane.presenter().draft().startTagIds, (std::vector<std::uint32_t> { 1999 }));
 }
 
 TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview)

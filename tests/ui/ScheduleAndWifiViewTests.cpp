@@ -1,3 +1,4 @@
+#include "TavrikLink/Ui/ElidedLabel.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
@@ -6,21 +7,26 @@
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
+
+#include <set>
 
 namespace tavrik::test {
 namespace {
@@ -119,10 +125,11 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     }
     EXPECT_EQ(shownTimes(), expected);
     EXPECT_EQ(expected.size(), 3);
-    EXPECT_TRUE(view->scrollArea()->isVisible()) << "three rows sit in a scroll view";
+    EXPECT_EQ(view->findChild<QAbstractScrollArea*>(), nullptr) << "the rows stand in the pane's one column";
     ScheduleCompactRow* weekly = view->row(5);
     EXPECT_EQ(weekly->daysLabel()->text(), "Weekend");
-    EXPECT_EQ(weekly->bellLabel()->toolTip(), "bell.slash");
+    EXPECT_EQ(weekly->bellLabel()->toolTip(), "Alarm off");
+    EXPECT_EQ(view->row(1)->bellLabel()->toolTip(), "Alarm on");
     saveShot(view.get(), QStringLiteral("schedule-section"));
 
     ScheduleCompactRow* daily = view->row(1);
@@ -147,11 +154,15 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     QTest::mouseClick(daily->dayButton(0), Qt::LeftButton);
     EXPECT_EQ(daily->daysLabel()->text(), "Mon, Tue, Wed, Thu, Fri, Sat");
     daily->enabledToggle()->click();
-    EXPECT_EQ(daily->bellLabel()->toolTip(), "bell.slash");
+    EXPECT_EQ(daily->bellLabel()->toolTip(), "Alarm off");
     QTest::mouseClick(daily->kindButton(ScheduleKind::single), Qt::LeftButton);
     EXPECT_TRUE(daily->isEditorPresented()) << "the row keeps its editor while the list re-sorts";
     EXPECT_TRUE(daily->dateField()->isVisible());
     EXPECT_FALSE(daily->weekdayPicker()->isVisible());
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(daily->editor()->height(), daily->editor()->sizeHint().height()) << "the popover fits what it shows";
     saveShot(daily->editor(), QStringLiteral("schedule-editor-once"));
     daily->editor()->hide();
 
@@ -162,7 +173,42 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
     QCoreApplication::processEvents();
     EXPECT_EQ(view->row(2), nullptr);
-    EXPECT_FALSE(view->scrollArea()->isVisible()) << "two rows stand in the column";
+}
+
+TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
+{
+    load({ recurring(1, 9, 8, 0, 127) });
+    view->resize(620, 100);
+    const QRect screen = view->screen()->availableGeometry();
+    // Under the button while there is room; above it near the bottom edge; moved in from the sides.
+    const struct {
+        QPoint corner;
+        bool above;
+    } cases[] = {
+        { screen.topLeft(), false },
+        { QPoint(screen.right() - view->width() + 1, screen.top()), false },
+        { QPoint(screen.right() - view->width() + 1, screen.bottom() - view->height() + 1), true },
+    };
+    for (const auto& c : cases) {
+        view->move(c.corner);
+        QCoreApplication::processEvents();
+        ScheduleCompactRow* row = view->row(1);
+        const QRect button(row->editButton()->mapToGlobal(QPoint(0, 0)), row->editButton()->size());
+        if (c.above) {
+            // Only the flip keeps it on screen.
+            ASSERT_GT(button.bottom() + row->editor()->sizeHint().height(), screen.bottom());
+        }
+        row->presentEditor();
+        const QRect popover = row->editor()->frameGeometry();
+        EXPECT_TRUE(screen.contains(popover)) << popover.x() << "," << popover.y();
+        if (c.above) {
+            EXPECT_LE(popover.bottom(), button.top());
+        } else {
+            EXPECT_GE(popover.top(), button.bottom());
+        }
+        EXPECT_TRUE(popover.left() <= button.left() && popover.right() >= button.right()) << "it spans its button";
+        row->editor()->hide();
+    }
 }
 
 TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
@@ -176,18 +222,46 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
     for (std::uint32_t id = 1; id <= 5; ++id) {
         tags.assigned.push_back({ id, "04 0" + std::to_string(id), "Start tag with a long name " + std::to_string(id) });
     }
-    tags.available = { { 9, "04 09", "Hall" } };
+    tags.available = [] { return std::vector<TagInfo> { { 9, "04 09", "Hall" } }; };
     tags.canAdd = true;
     tags.addHelp = "Choose a saved tag that starts this routine.";
     std::vector<std::uint32_t> removals;
     tags.requestRemove = [&](std::uint32_t id) { removals.push_back(id); };
     view->model().setStartTags(tags);
     EXPECT_EQ(view->rows().size(), 40u);
-    EXPECT_LE(view->scrollArea()->height(), 250);
+    EXPECT_EQ(view->findChild<QAbstractScrollArea*>(), nullptr);
     EXPECT_TRUE(view->addStartTagButton()->isEnabled());
-    auto* remove = view->findChild<QToolButton*>(QString(), Qt::FindChildrenRecursively);
-    ASSERT_NE(remove, nullptr);
+
+    // Long names are shortened with an ellipsis that keeps them apart; the whole name is the tooltip.
+    const auto chips = view->startTagChips();
+    ASSERT_EQ(chips.size(), 5u);
+    QStringList shown;
+    for (std::size_t index = 0; index < chips.size(); ++index) {
+        auto* name = chips[index]->findChild<ElidedLabel*>();
+        ASSERT_NE(name, nullptr);
+        const QString full = QString::fromStdString(tags.assigned[index].name);
+        EXPECT_EQ(chips[index]->toolTip(), full);
+        EXPECT_TRUE(name->shownText().contains(QChar(0x2026))) << name->shownText().toStdString();
+        EXPECT_FALSE(shown.contains(name->shownText())) << name->shownText().toStdString();
+        shown << name->shownText();
+    }
+    // The chips flow into as many columns of at least 180 points as the width holds.
+    const auto chipRows = [&] {
+        QCoreApplication::processEvents();
+        std::set<int> tops;
+        for (QWidget* chip : view->startTagChips()) {
+            tops.insert(chip->y());
+            EXPECT_GE(chip->width(), std::min(180, view->width()));
+        }
+        return tops.size();
+    };
+    EXPECT_EQ(chipRows(), 2u);
     saveShot(view.get(), QStringLiteral("schedule-section-large"));
+    view->resize(1000, 520);
+    EXPECT_EQ(chipRows(), 1u);
+    view->resize(300, 520);
+    EXPECT_EQ(chipRows(), 5u);
+    view->resize(620, 520);
 
     QTest::mouseClick(view->addScheduleButton(), Qt::LeftButton);
     EXPECT_EQ(view->rows().size(), 41u);
@@ -215,6 +289,7 @@ protected:
         ops.validateAndSaveWifiCredential
             = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
+        ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
         return new WifiSettingsModel(
             *window, [this] { return inputs; }, std::move(ops));
     }
@@ -298,6 +373,42 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
     EXPECT_TRUE(editor.failureLabel()->isVisible());
     EXPECT_FALSE(editor.saveButton()->isVisible());
     saveShot(&editor, QStringLiteral("wifi-editor-failure"));
+}
+
+TEST_F(WifiViewTest, EscapeOnTheSheetCancelsAndTheNetworkNameIsOneFieldHigh)
+{
+    inputs.wifiCredentialCapacity = 5;
+    inputs.savedWifiCredentials = { { "Home", 1, 1 } };
+    window->modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = "Home"; });
+    WifiSettingsModel* wifi = model();
+    wifi->beginEditingSelectedWifiCredential();
+    calls.clear();
+    // Hosted as the window hosts it: a dialog around the editor.
+    QDialog sheet;
+    auto* layout = new QVBoxLayout(&sheet);
+    auto* editor = new WifiCredentialEditorView(wifi, &sheet);
+    layout->addWidget(editor);
+    sheet.open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+    auto* name = editor->findChild<QLineEdit*>(QStringLiteral("fixedNetworkName"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(name->isVisible());
+    EXPECT_EQ(name->text(), "Home");
+    EXPECT_EQ(name->height(), editor->passwordField()->height());
+    saveShot(&sheet, QStringLiteral("wifi-editor-edit"));
+
+    QTest::keyClick(editor->passwordField(), Qt::Key_Escape);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(calls, std::vector<std::string> { "reset" }) << "Escape resets what Cancel resets";
+    EXPECT_FALSE(window->state().showingWifiCredentialEditor);
+
+    // Closing it from the program after a save is no user's Cancel.
+    wifi->beginEditingSelectedWifiCredential();
+    calls.clear();
+    sheet.open();
+    window->modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });
+    sheet.close();
+    EXPECT_TRUE(calls.empty());
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Views/SidebarModel.hpp"
-#include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/ui/WindowTestSupport.hpp"
 
 #include <QDialog>
 #include <QLabel>
@@ -17,27 +17,15 @@ namespace tavrik::test {
 namespace {
 
 // The real window over a real controller and a fake Tavrik that answers a tag scan.
-class TagCreateByScanTest : public ControllerTest {
+class TagCreateByScanTest : public WindowTest {
 protected:
-    std::unique_ptr<TavrikLinkApplication> app;
-
     void SetUp() override
     {
         FakeTavrik& tavrik = addDevice();
         tavrik.data.tags = { { 3, "04 1A 22 33", "Kitchen" }, { 5, "04 AA BB CC", "Desk" } };
-        makeController();
-        app = std::make_unique<TavrikLinkApplication>(AppOptions {},
-            TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-                [](int) {}, false, controller.get(), &clock });
-        app->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
-        settle();
+        openWindow();
         ASSERT_TRUE(controller->hasLoadedData());
     }
-
-    void TearDown() override { app.reset(); }
-
-    ContentView& view() { return *app->contentView(); }
 
     // Lets the controller connect and the device answer.
     void run()
@@ -168,6 +156,15 @@ TEST_F(TagCreateByScanTest, PaneEditsGoToTheDeviceAndInvalidOnesShowTheirMessage
 {
     activate("Desk");
     ASSERT_NE(pane(), nullptr);
+    // Filled fields still say what they hold.
+    for (QLineEdit* field : { pane()->nameField(), pane()->uidField() }) {
+        const auto labels = pane()->findChildren<QLabel*>();
+        const auto title
+            = std::find_if(labels.begin(), labels.end(), [&](const QLabel* label) { return label->buddy() == field; });
+        ASSERT_NE(title, labels.end()) << field->objectName().toStdString();
+        EXPECT_TRUE((*title)->isVisible());
+        EXPECT_EQ((*title)->text(), field->accessibleName());
+    }
     QLineEdit* uid = pane()->uidField();
     uid->selectAll();
     QTest::keyClick(uid, Qt::Key_Backspace);

@@ -274,6 +274,20 @@ TEST_F(UsbSetupInWindow, TheOverlayOffersTheFlowAndShowsIt)
     EXPECT_EQ(flow->shownScreen().kind, UsbSetupScreen::Kind::picker);
     saveShot(app->mainWindow(), "usb-window-picker");
 
+    // The instruction under the cards takes two lines; the overlay gives the flow all the height it needs.
+    QTest::mouseClick(flow->findChild<DeviceChoiceCard*>(QStringLiteral("deviceCard-t-embed-cc1101")), Qt::LeftButton);
+    usb.succeed(usb.onlyPending(), R"({"state":"other"})");
+    for (int round = 0; round < 5; ++round) {
+        QCoreApplication::processEvents();
+    }
+    auto* status = flow->findChild<QLabel*>(QStringLiteral("usbStatusMessage"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_GT(status->heightForWidth(status->width()), status->fontMetrics().lineSpacing() + 4) << "two lines";
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+    EXPECT_GE(flow->height(), flow->heightForWidth(flow->width())) << "nothing in the flow is squeezed";
+    saveShot(app->mainWindow(), "usb-window-verifying");
+
     auto* back = content.findChild<QToolButton*>(QStringLiteral("usbSetupBackButton"));
     ASSERT_NE(back, nullptr);
     QTest::mouseClick(back, Qt::LeftButton);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace tavrik;
@@ -55,6 +56,69 @@ TEST(OnboardingLabelRenderer, OneLineStagesStayInTheMiddleBandCentredWithinAPixe
         EXPECT_LE(std::abs((ink.left + ink.right + 1) / 2.0 - width / 2.0), 1.0) << label;
         EXPECT_GE(ink.left, 1) << label;
         EXPECT_LE(ink.right, width - 2) << label;
+    }
+}
+
+// The set pixels of the mask's row `row` (top row of the image first), under the 180-degree turn.
+std::vector<bool> maskRow(const Data& mask, int row)
+{
+    std::vector<bool> pixels(width);
+    const int maskRowIndex = height - 1 - row;
+    for (int column = 0; column < width; ++column) {
+        const int maskColumn = width - 1 - column;
+        pixels[static_cast<std::size_t>(column)]
+            = (mask[static_cast<std::size_t>(maskRowIndex * 20 + maskColumn / 8)] & (0x80 >> (maskColumn % 8))) != 0;
+    }
+    return pixels;
+}
+
+TEST(OnboardingLabelRenderer, RoundLettersHaveNoSpursAboveOrBelowTheirStrokes)
+{
+    // A round letter's first and last rows are its top and bottom strokes. The curve's overshoot
+    // must not leave a pixel or two above or below them, which turns an S into a $.
+    const struct {
+        std::string label;
+        OnboardingLabelStage stage;
+    } cases[] = {
+        { "S", OnboardingLabelStage::pressButton },
+        { "S\nS", OnboardingLabelStage::readyToInstall },
+        { "O\nC", OnboardingLabelStage::holdToAbort },
+        { "READY TO\nINSTALL", OnboardingLabelStage::readyToInstall },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.label);
+        const Data mask = OnboardingLabelRenderer::packForDisplay(
+            OnboardingLabelRenderer::renderGray(entry.label, entry.stage, font));
+        std::vector<int> inkRows;
+        for (int row = 0; row < height; ++row) {
+            const auto pixels = maskRow(mask, row);
+            if (std::find(pixels.begin(), pixels.end(), true) != pixels.end()) {
+                inkRows.push_back(row);
+            }
+        }
+        ASSERT_FALSE(inkRows.empty());
+        for (int row = 0; row < height; ++row) {
+            const auto pixels = maskRow(mask, row);
+            const bool inkAbove = row > 0 && std::find(inkRows.begin(), inkRows.end(), row - 1) != inkRows.end();
+            const bool inkBelow = std::find(inkRows.begin(), inkRows.end(), row + 1) != inkRows.end();
+            if (inkAbove && inkBelow) {
+                continue;
+            }
+            // An edge row of a text line: every pixel in it sits in a run of at least three.
+            for (int column = 0; column < width; ++column) {
+                if (!pixels[static_cast<std::size_t>(column)]) {
+                    continue;
+                }
+                int run = 1;
+                for (int left = column - 1; left >= 0 && pixels[static_cast<std::size_t>(left)]; --left) {
+                    ++run;
+                }
+                for (int right = column + 1; right < width && pixels[static_cast<std::size_t>(right)]; ++right) {
+                    ++run;
+                }
+                EXPECT_GE(run, 3) << "row " << row << ", column " << column;
+            }
+        }
     }
 }
 

@@ -1,10 +1,15 @@
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "tests/usb/FakeUsbEnvironment.hpp"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
 
 using namespace tavrik;
 using Phase = UsbFlashStatus::Phase;
@@ -102,6 +107,30 @@ public:
     }
 
     bool logged(const std::string& line) const { return std::find(logs.begin(), logs.end(), line) != logs.end(); }
+};
+
+// While it lives, no file this process writes grows past `bytes`: the kernel cuts a write short and
+// then refuses the rest ("File too large"), as a disk that fills up does.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limited { bytes, saved.rlim_max };
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved {};
+    void (*previous)(int) = SIG_DFL;
 };
 
 TEST_F(UsbOnboardingServiceTest, ANewServiceWaitsAndRunsNothing)
@@ -523,6 +552,41 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
         "choose "
         "Try Again; Tavrik Link will not probe it automatically.");
     EXPECT_FALSE(service->isFlashRunning());
+}
+
+// The helper must never flash an image, or show labels, that the disk cut short.
+TEST_F(UsbOnboardingServiceTest, AnImageOrLabelPackThatCannotBeWrittenWholeStopsTheSetup)
+{
+    const QStringList foldersBefore = QDir(QDir::tempPath()).entryList({ "tavrik-usb-*" }, QDir::Dirs);
+    verify(UsbOnboardingTarget::m5StickCPlus2);
+    service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
+    {
+        FileSizeLimit limit(1024);
+        answerDownload();
+    }
+    EXPECT_TRUE(world.pending().empty());
+    EXPECT_EQ(service->usbFlashStatus(),
+        (UsbFlashStatus { Phase::failed,
+            "USB flashing stopped: Tavrik Link could not write m5stick-c-factory.bin: File too large Reconnect the "
+            "device and choose Try Again; Tavrik Link will not probe it automatically.",
+            0, 2048 }));
+    EXPECT_FALSE(service->isFlashRunning());
+
+    // The display labels of the Embed's probe.
+    service->reset();
+    beginWithBoard();
+    {
+        FileSizeLimit limit(1024);
+        service->setUsbOnboardingTarget(UsbOnboardingTarget::lilyGoTEmbedCc1101);
+        world.succeed(pendingRun("probe"), R"({"state":"other"})");
+    }
+    for (const auto& call : world.pending()) {
+        EXPECT_NE(call->subcommand(), "hardware-probe");
+    }
+    EXPECT_FALSE(service->hasVerifiedUsbOnboardingDevice());
+    EXPECT_EQ(service->usbFlashStatus().phase, Phase::failed);
+    EXPECT_TRUE(service->usbFlashStatus().message.ends_with(": File too large")) << service->usbFlashStatus().message;
+    EXPECT_EQ(QDir(QDir::tempPath()).entryList({ "tavrik-usb-*" }, QDir::Dirs), foldersBefore);
 }
 
 TEST_F(UsbOnboardingServiceTest, ChoosingABoardDuringAFlashLeavesTheFlashAlone)

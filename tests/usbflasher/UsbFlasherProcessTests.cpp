@@ -1,3 +1,4 @@
+#include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 #include "tests/support/usbboard/SimulatedUsbBoard.hpp"
 #include "tests/usbflasher/BoardImages.hpp"
 #include "tests/usbflasher/HelperProcess.hpp"
@@ -19,6 +20,7 @@ using namespace tavrik::test;
 using namespace std::chrono_literals;
 
 constexpr std::uint8_t opDeflBegin = 0x10;
+constexpr std::uint8_t opReadReg = 0x0A;
 constexpr std::uint8_t opSpiAttach = 0x0D;
 constexpr std::uint8_t opSync = 0x08;
 
@@ -122,6 +124,9 @@ TEST_F(UsbFlasherProcess, FlashFailuresCarryTheirOwnTexts)
         { "short status packet", SimulatedFault::shortReply, opSpiAttach,
             "ESP32 bootloader returned a short status packet: expected at least 2 bytes, got 1." },
         { "flash reads back wrong", SimulatedFault::corruptFlash, 0, "Flash verification failed" },
+        { "short chip-id reply", SimulatedFault::shortReply, opReadReg, "The board did not answer the chip-id read" },
+        { "refused chip-id read", SimulatedFault::refuseCommand, opReadReg, "The board did not answer the chip-id read" },
+        { "unplugged mid-write", SimulatedFault::unplugAfterBlock, 0, "The board was disconnected" },
     };
     const auto image = factoryImage(ImageChip::esp32, 64 * 1024, 7);
     const std::string path = writeFile("factory.bin", image);
@@ -247,10 +252,11 @@ TEST_F(UsbFlasherProcess, HardwareProbeLoadsTheImageAndRelaysTheBoard)
     options.chip = SimulatedChip::esp32s3;
     options.target = "t-embed-cc1101";
     SimulatedUsbBoard board(options);
-    std::vector<std::uint8_t> labels(3480);
-    for (std::size_t index = 0; index < labels.size(); ++index) {
-        labels[index] = static_cast<std::uint8_t>(index * 31);
+    std::map<OnboardingLabelStage, Data> masks;
+    for (const auto stage : allOnboardingLabelStages) {
+        masks[stage] = Data(OnboardingLabelProtocol::fullMaskBytes, static_cast<std::uint8_t>(rawValue(stage) * 31));
     }
+    const Data labels = OnboardingLabelProtocol::makePack(masks);
 
     const HelperRun run = runHelper({ "hardware-probe", "--port", board.portPath(), "--image",
         writeFile("probe.bin", probeImage(ImageChip::esp32s3)), "--expected-target", "t-embed-cc1101", "--timeout",
@@ -340,6 +346,59 @@ TEST_F(UsbFlasherProcess, WifiStepsTalkToTheRunningProbe)
     EXPECT_FALSE(mentionsBootloaderContact(gone.err)) << gone.err;
 }
 
+// The JSON after `prefix`, read strictly: a line that is not valid UTF-8 gives a null.
+nlohmann::json strictJsonAfter(const std::string& line, const std::string& prefix)
+{
+    EXPECT_EQ(line.rfind(prefix, 0), 0U) << line;
+    return nlohmann::json::parse(line.substr(std::min(prefix.size(), line.size())), nullptr, false);
+}
+
+TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
+{
+    const std::string replacement = "\xEF\xBF\xBD";
+    {
+        SimulatedUsbBoardOptions options;
+        options.chip = SimulatedChip::esp32s3;
+        options.target = "t-embed-cc1101";
+        options.mode = SimulatedBoardMode::probeImage;
+        // A Latin-1 name and auth text among UTF-8 ones.
+        options.networks = { { "Home", -48, 6, "wpa2 \xC4", "secret" }, { "Caf\xE9", -60, 1, "wpa2", "pass" },
+            { "Office", -70, 11, "open", "" } };
+        SimulatedUsbBoard board(options);
+
+        const HelperRun scan = runHelper({ "wifi-scan", "--port", board.portPath(), "--timeout", "30" });
+        ASSERT_EQ(scan.status, 0) << scan.err;
+        std::vector<std::string> names;
+        for (const std::string& line : scan.outLines()) {
+            const auto network = strictJsonAfter(line, "USB_WIFI_SCAN ");
+            ASSERT_TRUE(network.is_object()) << line;
+            names.push_back(network.value("ssid", ""));
+        }
+        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, "Office" }));
+
+        const HelperRun test = runHelper(
+            { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
+            std::string("secret\n"));
+        ASSERT_EQ(test.status, 0) << test.err;
+        ASSERT_EQ(test.outLines().size(), 1U) << test.out;
+        const auto result = strictJsonAfter(test.outLines()[0], "USB_WIFI_TEST ");
+        ASSERT_TRUE(result.is_object()) << test.out;
+        EXPECT_EQ(result.value("auth", ""), "wpa2 " + replacement);
+    }
+    {
+        SimulatedUsbBoardOptions options;
+        options.mode = SimulatedBoardMode::tavrikFirmware;
+        options.firmwareVersion = "1.4.0-b\xEAta";
+        SimulatedUsbBoard board(options);
+        const HelperRun probe = runHelper({ "probe", "--port", board.portPath(), "--json" });
+        ASSERT_EQ(probe.status, 0) << probe.err;
+        const auto result = strictJsonAfter(probe.out, "");
+        ASSERT_TRUE(result.is_object()) << probe.out;
+        EXPECT_EQ(result.value("firmwareVersion", ""), "1.4.0-b" + replacement + "ta");
+        EXPECT_EQ(result.value("hardwareTarget", ""), "m5stick-c");
+    }
+}
+
 TEST_F(UsbFlasherProcess, FreshFirmwareTakesWifiTimeZoneAndClock)
 {
     SimulatedUsbBoardOptions options;
@@ -359,13 +418,91 @@ TEST_F(UsbFlasherProcess, FreshFirmwareTakesWifiTimeZoneAndClock)
     const HelperRun malformed = runHelper({ "set-time", "--port", board.portPath(), "--time", "2026-12-10T21:05:09" });
     EXPECT_EQ(malformed.status, 2);
 
-    const auto requests = board.requests();
+    auto requests = board.requests();
+    std::erase_if(requests, [](const auto& request) { return request.verb == "hello"; });
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(requests[0].verb, "configure");
     EXPECT_EQ(requests[0].body,
         (nlohmann::json {
             { "ssid", "Home" }, { "password", " spaced \"quoted\" " }, { "timezone", "CET-1CEST,M3.5.0,M10.5.0/3" } }));
     EXPECT_EQ(requests[1].body.value("time", ""), "2026-12-10 21:05:09");
+}
+
+TEST_F(UsbFlasherProcess, TheFirmwareIsWaitedForBeforeItsOneRequest)
+{
+    // Just flashed and reset, the firmware takes a while before it reads the line.
+    SimulatedUsbBoardOptions options;
+    options.mode = SimulatedBoardMode::tavrikFirmware;
+    options.firmwareStartDelay = 1500ms;
+    SimulatedUsbBoard board(options);
+
+    const HelperRun configure = runHelper({ "configure-wifi-time", "--port", board.portPath(), "--ssid", "Home",
+                                              "--password-stdin", "--timezone", "UTC0" },
+        std::string("secret\n"));
+    EXPECT_EQ(configure.status, 0) << configure.err;
+    const HelperRun clock = runHelper({ "set-time", "--port", board.portPath(), "--time", "2028-02-29 23:59:59" });
+    EXPECT_EQ(clock.status, 0) << clock.err;
+
+    std::vector<std::string> verbs;
+    for (const auto& request : board.requests()) {
+        verbs.push_back(request.verb);
+    }
+    // Each run asks whether the firmware is there, then sends its request once.
+    EXPECT_EQ(verbs, (std::vector<std::string> { "hello", "configure", "hello", "set-time" }));
+}
+
+TEST_F(UsbFlasherProcess, InputsThatCannotBeUsedAreRefusedBeforeTheBoardIsTouched)
+{
+    SimulatedUsbBoardOptions options;
+    options.chip = SimulatedChip::esp32s3;
+    options.target = "t-embed-cc1101";
+    SimulatedUsbBoard board(options);
+    const std::string probe = writeFile("probe.bin", probeImage(ImageChip::esp32s3));
+    std::vector<std::uint8_t> notAPack(3480, 0x55);
+    const std::string labels = writeFile("labels.bin", notAPack);
+
+    const HelperRun directoryImage = runHelper(
+        { "flash", "--port", board.portPath(), "--image", directory_, "--verified-target", "t-embed-cc1101" });
+    EXPECT_EQ(directoryImage.status, 1);
+    EXPECT_EQ(directoryImage.err, directory_ + " is a directory.\n");
+
+    const HelperRun directoryLabels = runHelper({ "hardware-probe", "--port", board.portPath(), "--image", probe,
+        "--expected-target", "t-embed-cc1101", "--timeout", "90", "--labels", directory_ });
+    EXPECT_EQ(directoryLabels.status, 1);
+    EXPECT_EQ(directoryLabels.err, directory_ + " is a directory.\n");
+
+    const HelperRun badPack = runHelper({ "hardware-probe", "--port", board.portPath(), "--image", probe,
+        "--expected-target", "t-embed-cc1101", "--timeout", "90", "--labels", labels });
+    EXPECT_EQ(badPack.status, 1);
+    EXPECT_NE(badPack.err.find("onboarding label"), std::string::npos) << badPack.err;
+
+    EXPECT_TRUE(board.romRequests().empty());
+    EXPECT_TRUE(board.labels().empty());
+}
+
+TEST_F(UsbFlasherProcess, OnlyARealLocalTimeIsAccepted)
+{
+    // A time that passes goes on to open the port, which does not exist here.
+    const std::string port = directory_ + "/ttyUSB9";
+    const struct {
+        const char* time;
+        int status;
+    } cases[] = {
+        { "2028-02-29 23:59:59", 1 },
+        { "2027-02-29 12:00:00", 2 },
+        { "2026-13-01 12:00:00", 2 },
+        { "2026-04-31 12:00:00", 2 },
+        { "2026-00-10 12:00:00", 2 },
+        { "2026-12-10 24:00:00", 2 },
+        { "2026-12-10 21:60:00", 2 },
+        { "2026-12-10 21:05:60", 2 },
+        { "2026-12-10 21:05", 2 },
+        { "2026-12-10T21:05:09", 2 },
+    };
+    for (const auto& entry : cases) {
+        const HelperRun run = runHelper({ "set-time", "--port", port, "--time", entry.time });
+        EXPECT_EQ(run.status, entry.status) << entry.time << ": " << run.err;
+    }
 }
 
 TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)

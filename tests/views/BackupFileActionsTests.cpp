@@ -2,14 +2,20 @@
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "tests/views/TinyFilesystem.hpp"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -80,6 +86,7 @@ protected:
     std::vector<std::string> warnings;
     std::optional<std::string> importRefusal;
     std::vector<std::string> window;
+    int importCalls = 0;
     BackupFileActions actions { device(), windowCallbacks(), panel, legacy };
 
     void SetUp() override
@@ -102,6 +109,7 @@ protected:
                 return BackupMigrationPipeline::encodeCurrent(*data, true);
             },
             [this](const Data& bytes) {
+                ++importCalls;
                 if (importRefusal) {
                     throw SyncImportError(*importRefusal);
                 }
@@ -235,6 +243,161 @@ TEST_F(BackupFileActionsTest, FailedExportsLeaveTheExistingFileAlone)
         QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ")))
         << actions.dataTransferNotice()->message.toStdString();
     EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+}
+
+// A disk that fills up during the export must never cost the user the backup already there.
+TEST_F(BackupFileActionsTest, AnExportOntoAFullDiskKeepsTheGoodBackupAndSaysWhy)
+{
+    const QString disk = path("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    const QString target = disk + QStringLiteral("/tavrik-data.json");
+    const QByteArray good(2700, 'g');
+
+    const test::TinyFilesystemRun run = test::runOnTinyFilesystem(QFile::encodeName(disk).toStdString(), "16k", [&] {
+        std::string failures;
+        {
+            QFile file(target);
+            if (!file.open(QIODevice::WriteOnly) || file.write(good) != good.size() || !file.flush()) {
+                return std::string("the good backup could not be written");
+            }
+        }
+        // Whatever room is left goes to another file.
+        const int filler = ::open(
+            QFile::encodeName(disk + QStringLiteral("/filler")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        const std::string block(4096, 'f');
+        while (::write(filler, block.data(), block.size()) > 0) { }
+        ::close(filler);
+
+        panel.answers = { target };
+        if (actions.exportTavrikData()) {
+            failures += "the export says it wrote the file; ";
+        }
+        const auto& notice = actions.dataTransferNotice();
+        const QString expected
+            = QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: No space left on device");
+        if (!notice || notice->title != QStringLiteral("Export Failed") || notice->message != expected) {
+            failures += "notice: " + (notice ? (notice->title + " / " + notice->message).toStdString() : "none") + "; ";
+        }
+        if (readFile(target) != good) {
+            failures += "the good backup now holds " + std::to_string(readFile(target).size()) + " bytes; ";
+        }
+        const QStringList left = QDir(disk).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        if (left != QStringList({ "filler", "tavrik-data.json" })) {
+            failures += "files left: " + left.join(", ").toStdString();
+        }
+        return failures;
+    });
+    if (!run.mounted) {
+        GTEST_SKIP() << "no small file system can be mounted here: " << run.failure;
+    }
+    EXPECT_EQ(run.failure, "");
+}
+
+TEST_F(BackupFileActionsTest, AnExportThatCannotReachTheDiskWholeKeepsTheOldFile)
+{
+    const struct {
+        const char* what;
+        WholeFileWriter::Calls calls;
+        const char* reason;
+    } cases[] = {
+        { "the disk fills half-way",
+            { [written = std::make_shared<bool>(false)](int descriptor, const void* bytes, std::size_t length) -> ssize_t {
+                 if (*written) {
+                     errno = ENOSPC;
+                     return -1;
+                 }
+                 *written = true;
+                 return ::write(descriptor, bytes, length / 2);
+             },
+                WholeFileWriter::systemCalls().sync },
+            "No space left on device" },
+        { "the disk refuses the sync",
+            { WholeFileWriter::systemCalls().write,
+                [](int) {
+                    errno = EIO;
+                    return -1;
+                } },
+            "Input/output error" },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        writeFile(path("tavrik-data.json"), "earlier backup");
+        actions.setFileWriter(WholeFileWriter(entry.calls));
+        panel.answers = { path("tavrik-data.json") };
+        EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+        expectNotice("Export Failed",
+            QStringLiteral("Couldn\u2019t save \u201Ctavrik-data.json\u201D: ") + QString::fromUtf8(entry.reason));
+        EXPECT_EQ(readFile(path("tavrik-data.json")), QByteArray("earlier backup"));
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "tavrik-data.json" });
+    }
+}
+
+TEST_F(BackupFileActionsTest, AnExportNeverReplacesAPipeOrADevice)
+{
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.json")).constData(), 0600), 0);
+    panel.answers = { path("pipe.json") };
+    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+    expectNotice("Export Failed", QStringLiteral("Couldn\u2019t save \u201Cpipe.json\u201D: Not a regular file"));
+    EXPECT_TRUE(std::filesystem::is_fifo(path("pipe.json").toStdString()));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList { "pipe.json" });
+}
+
+TEST_F(BackupFileActionsTest, AnExportWritesThroughALinkAndKeepsTheFilesPermissions)
+{
+    writeFile(path("real.json"), "earlier backup");
+    QFile::setPermissions(path("real.json"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    ASSERT_TRUE(QFile::link(path("real.json"), path("tavrik-data.json")));
+    panel.answers = { path("tavrik-data.json") };
+    EXPECT_EQ(actions.exportTavrikData(), path("tavrik-data.json"));
+    EXPECT_TRUE(QFileInfo(path("tavrik-data.json")).isSymLink());
+    EXPECT_EQ(readFile(path("real.json")), readFile(path("tavrik-data.json")));
+    EXPECT_TRUE(readFile(path("real.json")).startsWith("{"));
+    EXPECT_EQ(std::filesystem::status(path("real.json").toStdString()).permissions(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Only a plain file of a backup's size is read: a pipe would never end, a device never stop, and a
+// huge file would fill the memory before the migration could refuse it.
+TEST_F(BackupFileActionsTest, ImportReadsOnlyPlainFilesOfABackupsSize)
+{
+    const QString fifo = path("pipe.json");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), path("zero.json")));
+    {
+        QFile huge(path("huge.json"));
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(huge.resize(200'000'000));
+    }
+    {
+        QFile atLimit(path("limit.json"));
+        ASSERT_TRUE(atLimit.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(atLimit.resize(static_cast<qint64>(BackupFileActions::backupSizeLimit) + 1));
+    }
+    const struct {
+        const char* name;
+        QString message;
+    } cases[] = {
+        { "pipe.json", QStringLiteral("Couldn\u2019t read \u201Cpipe.json\u201D: Not a regular file") },
+        { "zero.json", QStringLiteral("Couldn\u2019t read \u201Czero.json\u201D: Not a regular file") },
+        { "huge.json",
+            QStringLiteral("\u201Chuge.json\u201D is too large for a Tavrik backup (200 MB; the limit is 64 MiB).") },
+        { "limit.json",
+            QStringLiteral("\u201Climit.json\u201D is too large for a Tavrik backup (67.1 MB; the limit is 64 MiB).") },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        panel.answers = { path(entry.name) };
+        actions.importTavrikData();
+        expectNotice("Import Failed", entry.message);
+    }
+    EXPECT_EQ(importCalls, 0);
+
+    // A link to a backup is a backup.
+    ASSERT_TRUE(QFile::link(fixture("v8.expected.json"), path("linked.json")));
+    panel.answers = { path("linked.json") };
+    actions.importTavrikData();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"));
 }
 
 TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)

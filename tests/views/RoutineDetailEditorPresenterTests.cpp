@@ -294,5 +294,33 @@ TEST(StartTagPicker, ChoosingClosesFirstThenReportsTheTag)
     EXPECT_EQ(events.size(), 1u);
 }
 
+TEST(StartTagPicker, AsksForTheOfferOnlyWhileItsListIsOpen)
+{
+    int reads = 0;
+    std::vector<TagInfo> offer { { 4, "", "Door" } };
+    std::vector<std::uint32_t> chosen;
+    StartTagPickerPresenter picker(
+        [&] {
+            ++reads;
+            return offer;
+        },
+        [&](std::uint32_t id) { chosen.push_back(id); });
+    picker.refresh();
+    EXPECT_EQ(reads, 0);
+    EXPECT_TRUE(picker.tags().empty());
+
+    picker.open();
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(picker.listHeight(), 32);
+    offer.push_back({ 9, "", "Bed" });
+    picker.refresh();
+    EXPECT_EQ(picker.tags(), offer);
+    picker.choose(1);
+    EXPECT_EQ(chosen, std::vector<std::uint32_t> { 9 });
+    EXPECT_TRUE(picker.tags().empty()) << "a closed list keeps no copy";
+    picker.refresh();
+    EXPECT_EQ(reads, 2);
+}
+
 } // namespace
 } // namespace tavrik

@@ -115,6 +115,40 @@ TEST_F(HierarchyFixture, MapsRowsAndGapsToDropTargets)
     EXPECT_EQ(model.dropTargetForGap(group, 2), (Model::DropTarget { 100, 2 }));
 }
 
+TEST_F(HierarchyFixture, AGapTakesTheStepBetweenItsTwoRowsFromEitherSide)
+{
+    // Root: step 1, group 100 (2, 3), step 4, group 200. A gap names the place between two rows,
+    // so a step dragged from above lands just there too, not one place further.
+    const struct {
+        std::uint32_t dragged;
+        bool intoGroup;
+        int row;
+        std::vector<std::string> order;
+    } cases[] = {
+        { 1, false, 2,
+            { "group:100", "group-step:100:2", "group-step:100:3", "root-step:1", "root-step:4", "group:200" } },
+        { 1, false, 4,
+            { "group:100", "group-step:100:2", "group-step:100:3", "root-step:4", "group:200", "root-step:1" } },
+        { 1, false, 1,
+            { "root-step:1", "group:100", "group-step:100:2", "group-step:100:3", "root-step:4", "group:200" } },
+        { 4, false, 1,
+            { "root-step:1", "root-step:4", "group:100", "group-step:100:2", "group-step:100:3", "group:200" } },
+        { 4, false, 0,
+            { "root-step:4", "root-step:1", "group:100", "group-step:100:2", "group-step:100:3", "group:200" } },
+        { 2, true, 2, { "root-step:1", "group:100", "group-step:100:3", "group-step:100:2", "root-step:4", "group:200" } },
+        { 2, false, 3, { "root-step:1", "group:100", "group-step:100:3", "root-step:4", "root-step:2", "group:200" } },
+    };
+    for (const auto& c : cases) {
+        model.setDraft(sampleDraft());
+        const Uuid dragged = idOf(model, c.dragged);
+        model.beginDrag(dragged);
+        const Model::DropTarget target
+            = c.intoGroup ? model.dropTargetForGap(model.index(1, 0), c.row) : model.dropTargetForGap({}, c.row);
+        model.finishDrag(dragged, target.parentId, target.position);
+        EXPECT_EQ(model.hierarchyOrder(), c.order) << "step " << c.dragged << " to gap " << c.row;
+    }
+}
+
 TEST_F(HierarchyFixture, DragPreviewsMoveRowsWithoutResettingAndCancelRestores)
 {
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);

@@ -215,10 +215,8 @@ TEST_F(ScheduleSectionTest, ShowsTheRoutineSchedulesInTheControllerOrder)
     }
     EXPECT_EQ(shownIds(), expected) << "the controller's order";
     EXPECT_EQ(expected.size(), 3u);
-    EXPECT_TRUE(section->usesScrollView());
     section->showRoutine(ScheduleSectionModel::Routine { 4, "Evening" });
     EXPECT_EQ(shownIds(), (std::vector<std::uint32_t> { 3 }));
-    EXPECT_FALSE(section->usesScrollView());
     EXPECT_EQ(section->startTagIntro(), "With no routine running, scan any of these tags to start Evening.");
 
     section->showNewRoutineDraft();

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,6 +28,7 @@ constexpr std::uint8_t opWriteReg = 0x09;
 constexpr std::uint8_t opReadReg = 0x0A;
 constexpr std::uint8_t opSpiSetParams = 0x0B;
 constexpr std::uint8_t opSpiAttach = 0x0D;
+constexpr std::uint8_t opChangeBaudRate = 0x0F;
 constexpr std::uint8_t opDeflBegin = 0x10;
 constexpr std::uint8_t opDeflData = 0x11;
 constexpr std::uint8_t opDeflEnd = 0x12;
@@ -87,6 +90,70 @@ bool inRam(SimulatedChip chip, std::uint64_t begin, std::uint64_t end)
     return (begin >= 0x3FC88000 && end <= 0x3FD00000) || (begin >= 0x40370000 && end <= 0x403E0000);
 }
 
+// A flat object as a board's firmware would print it: the bytes of its strings go out as they are,
+// valid UTF-8 or not (a Latin-1 network name, say), where the library would refuse them.
+std::string bytesAsSent(const nlohmann::ordered_json& body)
+{
+    std::string text = "{";
+    for (const auto& [key, value] : body.items()) {
+        if (text.size() > 1) {
+            text += ',';
+        }
+        text += nlohmann::json(key).dump() + ':';
+        if (!value.is_string()) {
+            text += value.dump();
+            continue;
+        }
+        text += '"';
+        for (const char byte : value.get_ref<const std::string&>()) {
+            if (byte == '"' || byte == '\\') {
+                text += '\\';
+                text += byte;
+            } else if (static_cast<unsigned char>(byte) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(byte));
+                text += escaped;
+            } else {
+                text += byte;
+            }
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
+constexpr int romBaudRate = 115200;
+// The ESP32 ROM times its UART from an RC clock that runs 1 % fast on this board: it believes its
+// crystal runs at 40.4 MHz, and a host that sends the plain speed gets one 1 % off.
+constexpr std::uint32_t esp32CalibrationRegister = 0x3FF5F06C;
+constexpr std::uint32_t esp32ClockRegister = 0x3FF5A010;
+constexpr std::uint32_t esp32Calibration = 1024;
+constexpr std::uint32_t esp32Clock = 101;
+constexpr double esp32BelievedCrystal = 40.4e6;
+
+int speedOf(speed_t speed)
+{
+    static const std::pair<speed_t, int> speeds[] = { { B9600, 9600 }, { B19200, 19200 }, { B38400, 38400 },
+        { B57600, 57600 }, { B115200, 115200 }, { B230400, 230400 }, { B460800, 460800 }, { B921600, 921600 },
+        { B1500000, 1500000 }, { B2000000, 2000000 } };
+    for (const auto& [constant, value] : speeds) {
+        if (constant == speed) {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::chrono::steady_clock::duration lineTime(std::size_t bytes, int baudRate)
+{
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(bytes) * 10 * 1000000000 / baudRate);
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string& text)
+{
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
 z_stream* asStream(void* pointer)
 {
     return static_cast<z_stream*>(pointer);
@@ -115,6 +182,18 @@ SimulatedUsbBoard::SimulatedUsbBoard(SimulatedUsbBoardOptions options)
     if (::pipe2(wake_, O_CLOEXEC) != 0) {
         throw std::runtime_error("cannot create a pipe");
     }
+    // Tells when the host opens the port again after the board came back on the bus.
+    openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (openWatch_ < 0 || ::inotify_add_watch(openWatch_, portPath_.c_str(), IN_OPEN) < 0) {
+        throw std::runtime_error("cannot watch the pseudo-terminal");
+    }
+    if (!options_.portAlias.empty()) {
+        ::unlink(options_.portAlias.c_str());
+        if (::symlink(portPath_.c_str(), options_.portAlias.c_str()) != 0) {
+            throw std::runtime_error("cannot link " + options_.portAlias);
+        }
+    }
+    firmwareReadyAt_ = std::chrono::steady_clock::now() + options_.firmwareStartDelay;
     auto* stream = new z_stream {};
     inflater_ = stream;
     thread_ = std::thread([this] { run(); });
@@ -131,49 +210,271 @@ SimulatedUsbBoard::~SimulatedUsbBoard()
     delete asStream(inflater_);
     ::close(wake_[0]);
     ::close(wake_[1]);
+    ::close(openWatch_);
     ::close(slave_);
-    ::close(master_);
+    if (master_ >= 0) {
+        ::close(master_);
+    }
+    if (!options_.portAlias.empty()) {
+        ::unlink(options_.portAlias.c_str());
+    }
 }
 
 void SimulatedUsbBoard::run()
 {
-    std::vector<std::uint8_t> buffer(4096);
     while (true) {
-        int timeout = -1;
-        const auto now = std::chrono::steady_clock::now();
+        auto now = std::chrono::steady_clock::now();
         while (!pending_.empty() && pending_.front().due <= now) {
-            const auto& bytes = pending_.front().bytes;
-            // A full terminal buffer drops bytes, as a UART would overrun.
-            (void)!::write(master_, bytes.data(), bytes.size());
+            deliver(pending_.front());
             pending_.pop_front();
         }
-        if (!pending_.empty()) {
-            timeout = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(pending_.front().due - now).count() + 1);
+        if (returnsAt_ && *returnsAt_ <= now) {
+            returnsAt_.reset();
+            (void)!::symlink(portPath_.c_str(), options_.portAlias.c_str());
+            awaitingOpen_ = true;
         }
-        pollfd entries[2] = { { master_, POLLIN, 0 }, { wake_[0], POLLIN, 0 } };
-        if (::poll(entries, 2, timeout) < 0 && errno != EINTR) {
+        std::optional<std::chrono::steady_clock::time_point> wake;
+        auto wakeBy = [&](std::chrono::steady_clock::time_point at) { wake = wake ? std::min(*wake, at) : at; };
+        if (!pending_.empty()) {
+            wakeBy(pending_.front().due);
+        }
+        if (returnsAt_) {
+            wakeBy(*returnsAt_);
+        }
+        // A paced line takes the host's bytes no faster than the speed allows.
+        const bool hostMayWrite = inputFreeAt_ <= now;
+        if (!hostMayWrite) {
+            wakeBy(inputFreeAt_);
+        }
+        const int timeout
+            = wake ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count()) : -1;
+        pollfd entries[3] = { { master_, static_cast<short>(hostMayWrite ? POLLIN : 0), 0 }, { wake_[0], POLLIN, 0 },
+            { openWatch_, POLLIN, 0 } };
+        if (::poll(entries, 3, std::max(timeout, 0)) < 0 && errno != EINTR) {
             return;
         }
         if (entries[1].revents != 0) {
-            return;
+            char commands[64];
+            const ssize_t count = ::read(wake_[0], commands, sizeof commands);
+            if (count > 0 && std::memchr(commands, 'x', static_cast<std::size_t>(count)) != nullptr) {
+                return;
+            }
+            while (true) {
+                std::pair<bool, bool> lines;
+                {
+                    std::lock_guard lock(mutex_);
+                    if (lineStates_.empty()) {
+                        break;
+                    }
+                    lines = lineStates_.front();
+                    lineStates_.pop_front();
+                }
+                applyModemLines(lines.first, lines.second);
+                {
+                    std::lock_guard lock(mutex_);
+                    ++lineStatesApplied_;
+                }
+                changed_.notify_all();
+            }
+        }
+        if (entries[2].revents != 0) {
+            alignas(inotify_event) char events[4096];
+            if (::read(openWatch_, events, sizeof events) > 0 && awaitingOpen_) {
+                awaitingOpen_ = false;
+                detached_ = false;
+            }
         }
         if ((entries[0].revents & POLLIN) != 0) {
-            const ssize_t count = ::read(master_, buffer.data(), buffer.size());
-            if (count > 0) {
-                receive(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + count));
-            }
+            readHost(std::chrono::steady_clock::now());
         }
     }
 }
 
+void SimulatedUsbBoard::readHost(std::chrono::steady_clock::time_point now)
+{
+    std::vector<std::uint8_t> buffer(options_.pacesLine ? 256 : 4096);
+    const ssize_t count = ::read(master_, buffer.data(), buffer.size());
+    if (count <= 0) {
+        return;
+    }
+    buffer.resize(static_cast<std::size_t>(count));
+    if (options_.pacesLine) {
+        inputFreeAt_ = std::max(now, inputFreeAt_) + lineTime(buffer.size(), baudRate());
+    }
+    if (detached_) {
+        return;
+    }
+    if (!hostSpeedMatches(baudRate())) {
+        // Bytes at the wrong speed are noise to the UART: whatever frame or line was under way is lost.
+        frame_.clear();
+        inFrame_ = false;
+        escaping_ = false;
+        line_.clear();
+        return;
+    }
+    receive(buffer);
+}
+
+bool SimulatedUsbBoard::hostSpeedMatches(int baudRate) const
+{
+    if (options_.resetWiring == SimulatedResetWiring::usbSerialJtag) {
+        return true; // no UART on the S3's own USB port: the speed setting is ignored
+    }
+    if (options_.maximumBaudRate > 0 && baudRate > options_.maximumBaudRate) {
+        return false;
+    }
+    termios settings {};
+    ::tcgetattr(slave_, &settings);
+    const int host = speedOf(::cfgetospeed(&settings));
+    return std::abs(host - baudRate) * 200 <= baudRate;
+}
+
+void SimulatedUsbBoard::deliver(const Pending& pending)
+{
+    if (master_ < 0 || detached_ || !hostSpeedMatches(pending.baudRate)) {
+        return;
+    }
+    // A full terminal buffer drops bytes, as a UART would overrun.
+    (void)!::write(master_, pending.bytes.data(), pending.bytes.size());
+}
+
 void SimulatedUsbBoard::emit(std::vector<std::uint8_t> bytes, std::chrono::milliseconds delay)
 {
+    const int speed = baudRate();
     auto due = std::chrono::steady_clock::now() + delay;
     if (!pending_.empty() && pending_.back().due > due) {
         due = pending_.back().due;
     }
-    pending_.push_back(Pending { due, std::move(bytes) });
+    if (options_.pacesLine) {
+        due = std::max(due, outputFreeAt_) + lineTime(bytes.size(), speed);
+        outputFreeAt_ = due;
+    }
+    pending_.push_back(Pending { due, std::move(bytes), speed });
+}
+
+void SimulatedUsbBoard::setModemLines(bool dtr, bool rts)
+{
+    std::unique_lock lock(mutex_);
+    lineStates_.emplace_back(dtr, rts);
+    const std::size_t ticket = ++lineStatesPosted_;
+    const char command = 'm';
+    (void)!::write(wake_[1], &command, 1);
+    changed_.wait(lock, [&] { return lineStatesApplied_ >= ticket; });
+}
+
+void SimulatedUsbBoard::applyModemLines(bool dtr, bool rts)
+{
+    switch (options_.resetWiring) {
+    case SimulatedResetWiring::none:
+        return;
+    case SimulatedResetWiring::classicAutoReset: {
+        const bool enLow = rts && !dtr;
+        const bool gpio0Low = dtr && !rts;
+        if (enLow) {
+            inReset_ = true;
+        } else if (inReset_) {
+            inReset_ = false;
+            start(gpio0Low);
+        }
+        return;
+    }
+    case SimulatedResetWiring::usbSerialJtag: {
+        const bool holdReset = rts && !dtr;
+        if (dtr && rts) {
+            armed_ = true;
+        }
+        if (holdReset) {
+            inReset_ = true;
+        } else if (inReset_) {
+            inReset_ = false;
+            start(armed_);
+            armed_ = false;
+        }
+        if (!dtr && !rts) {
+            armed_ = false;
+        }
+        return;
+    }
+    }
+}
+
+void SimulatedUsbBoard::start(bool downloadMode)
+{
+    const bool s3 = options_.chip == SimulatedChip::esp32s3;
+    {
+        std::lock_guard lock(mutex_);
+        if (downloadMode) {
+            mode_ = SimulatedBoardMode::romLoader;
+            ++startsIntoLoader_;
+        } else {
+            mode_ = options_.mode == SimulatedBoardMode::tavrikFirmware || programmed_ > 0
+                ? SimulatedBoardMode::tavrikFirmware
+                : SimulatedBoardMode::application;
+            ++startsIntoApplication_;
+        }
+        baudRate_ = romBaudRate;
+    }
+    firmwareReadyAt_ = std::chrono::steady_clock::now() + options_.firmwareStartDelay;
+    synced_ = false;
+    attached_ = false;
+    flashLimit_ = 2 * 1024 * 1024;
+    memLoading_ = false;
+    ramLoaded_ = 0;
+    blockCount_ = 0;
+    frame_.clear();
+    inFrame_ = false;
+    escaping_ = false;
+    line_.clear();
+    pending_.clear();
+    if (options_.reenumerates && options_.resetWiring == SimulatedResetWiring::usbSerialJtag) {
+        ::unlink(options_.portAlias.c_str());
+        detached_ = true;
+        returnsAt_ = std::chrono::steady_clock::now() + options_.reenumerationDelay;
+        return;
+    }
+    const std::string banner
+        = s3 ? "ESP-ROM:esp32s3-20210327\r\nBuild:Mar 27 2021\r\n" : "ets Jun  8 2016 00:22:57\r\n\r\n";
+    if (downloadMode) {
+        emit(bytesOf(banner
+            + (s3 ? "rst:0x15 (USB_UART_CHIP_RESET),boot:0x0 (DOWNLOAD(USB/UART0))\r\nwaiting for download\r\n"
+                  : "rst:0x1 (POWERON_RESET),boot:0x3 (DOWNLOAD_BOOT(UART0/UART1/SDIO_REI_REO_V2))\r\n"
+                    "waiting for download\r\n")));
+    } else {
+        emit(bytesOf(banner
+            + (s3 ? "rst:0x1 (POWERON),boot:0x8 (SPI_FAST_FLASH_BOOT)\r\n"
+                  : "rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n")));
+    }
+}
+
+void SimulatedUsbBoard::unplug()
+{
+    ::close(master_);
+    master_ = -1;
+    pending_.clear();
+}
+
+int SimulatedUsbBoard::flashBaudRate() const
+{
+    std::lock_guard lock(mutex_);
+    return flashBaudRate_;
+}
+
+int SimulatedUsbBoard::baudRate() const
+{
+    std::lock_guard lock(mutex_);
+    return baudRate_;
+}
+
+std::size_t SimulatedUsbBoard::startsIntoLoader() const
+{
+    std::lock_guard lock(mutex_);
+    return startsIntoLoader_;
+}
+
+std::size_t SimulatedUsbBoard::startsIntoApplication() const
+{
+    std::lock_guard lock(mutex_);
+    return startsIntoApplication_;
 }
 
 void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
@@ -185,6 +486,9 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
     {
         std::lock_guard lock(mutex_);
         mode = mode_;
+    }
+    if (mode == SimulatedBoardMode::application) {
+        return;
     }
     for (const std::uint8_t byte : bytes) {
         if (options_.followsResets && mode == SimulatedBoardMode::probeImage && byte == 0xC0) {
@@ -338,8 +642,25 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
         std::uint32_t value = 0;
         if (address == 0x40001000) {
             value = s3 ? 0x00000009 : 0x00F01D83;
+        } else if (!s3 && address == esp32CalibrationRegister) {
+            value = esp32Calibration << 7;
+        } else if (!s3 && address == esp32ClockRegister) {
+            value = esp32Clock;
         }
         return reply(command, value, {});
+    }
+    case opChangeBaudRate: {
+        if (body.size() != 8 || le32(body, 0) == 0 || le32(body, 4) != 0) {
+            return refuse(errInvalidFormat);
+        }
+        // Answered at the old speed; the new one holds from the next byte. The ESP32 ROM sets its
+        // divider from the crystal it believes in, so a host must scale the number it sends.
+        reply(command, 0, {});
+        const double requested = le32(body, 0);
+        const double speed = s3 ? requested : requested * 40e6 / esp32BelievedCrystal;
+        std::lock_guard lock(mutex_);
+        baudRate_ = static_cast<int>(std::lround(speed));
+        return;
     }
     case opWriteReg:
         return body.size() % 16 == 0 && !body.empty() ? reply(command, 0, {}) : refuse(errInvalidFormat);
@@ -444,11 +765,15 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
         {
             std::lock_guard lock(mutex_);
             ++dataBlocks_;
+            flashBaudRate_ = baudRate_;
         }
         changed_.notify_all();
         if (options_.fault == SimulatedFault::stallAfterBlock) {
             stalled_ = true;
             return;
+        }
+        if (options_.fault == SimulatedFault::unplugAfterBlock) {
+            return unplug();
         }
         return reply(command, 0, {});
     }
@@ -480,6 +805,7 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
             std::lock_guard lock(mutex_);
             if (programmed_ > 0) {
                 mode_ = SimulatedBoardMode::tavrikFirmware;
+                firmwareReadyAt_ = std::chrono::steady_clock::now() + options_.firmwareStartDelay;
             }
         }
         return;
@@ -520,7 +846,7 @@ void SimulatedUsbBoard::handleFrame(const std::vector<std::uint8_t>& frame)
 
 void SimulatedUsbBoard::sendLine(const std::string& verb, const nlohmann::ordered_json& body)
 {
-    const std::string line = "TVK " + verb + " " + body.dump() + "\r\n";
+    const std::string line = "TVK " + verb + " " + bytesAsSent(body) + "\r\n";
     emit(std::vector<std::uint8_t>(line.begin(), line.end()));
 }
 
@@ -547,8 +873,11 @@ void SimulatedUsbBoard::handleLine(const std::string& rawLine)
     SimulatedBoardMode mode;
     {
         std::lock_guard lock(mutex_);
-        requests_.push_back(Request { verb, body });
         mode = mode_;
+        if (mode == SimulatedBoardMode::tavrikFirmware && std::chrono::steady_clock::now() < firmwareReadyAt_) {
+            return; // still starting: nothing reads the line yet
+        }
+        requests_.push_back(Request { verb, body });
     }
     const std::string board = options_.target == "m5stick-c" ? "M5 StickC Plus2" : "LILYGO T-Embed CC1101";
     if (verb == "hello") {

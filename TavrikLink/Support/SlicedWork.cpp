@@ -1,0 +1,62 @@
+#include "TavrikLink/Support/SlicedWork.hpp"
+
+#include <utility>
+
+namespace tavrik {
+
+SlicedWork::SlicedWork(Scheduler& scheduler, Budget budget)
+    : scheduler(scheduler)
+    , limits(budget)
+{
+}
+
+SlicedWork::~SlicedWork()
+{
+    stop();
+}
+
+void SlicedWork::start(Step next)
+{
+    stop();
+    step = std::make_shared<Step>(std::move(next));
+    runSlice();
+}
+
+void SlicedWork::stop()
+{
+    ++generation;
+    step.reset();
+    if (nextTurn != Scheduler::invalidHandle) {
+        scheduler.cancel(nextTurn);
+        nextTurn = Scheduler::invalidHandle;
+    }
+}
+
+void SlicedWork::runSlice()
+{
+    nextTurn = Scheduler::invalidHandle;
+    // Held here: a step that restarts or stops the work must not destroy itself while it runs.
+    const std::shared_ptr<Step> current = step;
+    const std::uint64_t run = generation;
+    const std::chrono::milliseconds began = scheduler.now();
+    for (std::size_t done = 0; done < limits.steps; ++done) {
+        if (done > 0 && scheduler.now() - began >= limits.time) {
+            break;
+        }
+        const bool more = (*current)();
+        if (generation != run) {
+            return;
+        }
+        if (!more) {
+            step.reset();
+            return;
+        }
+    }
+    nextTurn = scheduler.schedule(std::chrono::milliseconds(0), [this, run] {
+        if (generation == run) {
+            runSlice();
+        }
+    });
+}
+
+} // namespace tavrik

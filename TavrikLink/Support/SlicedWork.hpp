@@ -1,0 +1,49 @@
+#pragma once
+
+#include "TavrikCore/Support/Scheduler.hpp"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace tavrik {
+
+// Long work spread over turns of the event loop, so the window repaints and takes input meanwhile:
+// each turn runs a bounded slice of steps (at most `steps`, and no further step once `time` has
+// passed on the scheduler's clock), then yields and goes on at the next turn. Steps run in order,
+// one at a time, and always at least one per turn.
+class SlicedWork {
+public:
+    struct Budget {
+        std::size_t steps = 1;
+        std::chrono::milliseconds time { 0 };
+    };
+    // Does one step; false once no work is left.
+    using Step = std::function<bool()>;
+
+    SlicedWork(Scheduler& scheduler, Budget budget);
+    ~SlicedWork();
+    SlicedWork(const SlicedWork&) = delete;
+    SlicedWork& operator=(const SlicedWork&) = delete;
+
+    // Runs the first slice at once and the rest at later turns, replacing work still under way.
+    // A step may start or stop the work itself.
+    void start(Step step);
+    // Drops what is left.
+    void stop();
+    bool isRunning() const { return step != nullptr; }
+    const Budget& budget() const { return limits; }
+
+private:
+    void runSlice();
+
+    Scheduler& scheduler;
+    Budget limits;
+    std::shared_ptr<Step> step;
+    Scheduler::Handle nextTurn = Scheduler::invalidHandle;
+    std::uint64_t generation = 0;
+};
+
+} // namespace tavrik

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tavrik {
+
+struct UsbPortIds {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+
+    bool operator==(const UsbPortIds&) const = default;
+};
+
+// The USB vendor and product id of the device behind a serial port, read from sysfs below
+// `sysfsRoot` ("/sys" on a running system): class/tty/<port>/device leads to the USB interface, whose
+// device holds idVendor and idProduct. A link to the port (/dev/serial/by-id/...) is followed first.
+// Nothing for a port that is no USB device, such as a pseudo-terminal.
+std::optional<UsbPortIds> readUsbPortIds(const std::string& portPath, const std::string& sysfsRoot);
+
+// How the host's modem lines reach the chip.
+enum class ResetCircuit {
+    // A USB-UART bridge with the two-transistor auto-reset circuit (RTS to EN, DTR to GPIO0).
+    classicAutoReset,
+    // The ESP32-S3's own USB-Serial/JTAG port, which decodes the line states itself.
+    usbSerialJtag,
+};
+
+// 303a:1001 is the S3's own port; anything else is taken for a bridge, whatever the port's name.
+ResetCircuit resetCircuitFor(const std::optional<UsbPortIds>& ids);
+
+} // namespace tavrik
