@@ -31,12 +31,12 @@ public:
         std::function<void(const RoutineGroupDraft&)> onDeleteGroup;
         std::function<void()> onCommitHierarchyChange;
         std::function<void()> onCommitStepEdit;
-        // The user left the title field.
-        std::function<void()> onFinishTitleEditing;
         std::function<void()> onTrigger;
         std::function<void()> onDeleteRoutine;
         // Runs work on the next turn of the event loop.
         std::function<void(std::function<void()>)> defer;
+        // The user left the title field.
+        std::function<void()> onFinishTitleEditing;
     };
 
     struct Inputs {
