@@ -1,7 +1,9 @@
 #include "TavrikCore/Model/TagModels.hpp"
 
 #include "TavrikCore/Model/SyncSignature.hpp"
+#include "TavrikCore/Support/Text.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace tavrik {
@@ -32,6 +34,21 @@ TagInfo tagInfoFromJson(const Json& value)
     tag.uid = json::requiredString(object, "uid");
     tag.name = json::requiredString(object, "name");
     return tag;
+}
+
+std::string tagUidKey(std::string_view uid)
+{
+    return text::uppercased(text::trimmed(uid));
+}
+
+bool tagUidTaken(const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId)
+{
+    const std::string wanted = tagUidKey(uid);
+    if (wanted.empty()) {
+        return false;
+    }
+    return std::any_of(tags.begin(), tags.end(),
+        [&](const TagInfo& tag) { return tag.id != exceptId && tagUidKey(tag.uid) == wanted; });
 }
 
 Json toJson(const TagEnvelope& envelope)

@@ -26,6 +26,12 @@ struct TagInfo {
 Json toJson(const TagInfo& tag);
 TagInfo tagInfoFromJson(const Json& value);
 
+// What makes two UIDs the same tag: the text trimmed of blanks and line breaks and upper-cased, so
+// "04 aa" and "04 AA " name one tag. Every duplicate-UID check goes through it.
+std::string tagUidKey(std::string_view uid);
+// Whether a saved tag other than `exceptId` has the UID's key. A blank UID matches nothing.
+bool tagUidTaken(const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId);
+
 // Every tag message from the device ("tags_state", "scan_pending", "scan_result", "scan_timeout",
 // "error"); only `type` is required.
 struct TagEnvelope {

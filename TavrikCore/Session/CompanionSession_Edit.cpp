@@ -141,7 +141,7 @@ void CompanionSession::saveTag(Bytes payload)
         tagId = nextID(ids);
     }
     const std::string name = trimmedText(tag.name);
-    const std::string uid = text::uppercased(trimmedText(tag.uid));
+    const std::string uid = tagUidKey(tag.uid);
     if (name.empty() || uid.empty()) {
         throw SyncImportError("Tag name and UID are required");
     }
@@ -149,7 +149,7 @@ void CompanionSession::saveTag(Bytes payload)
     for (const TagInfo& other : tags) {
         if (other.id == tagId) {
             exists = true;
-        } else if (text::equalIgnoringCase(other.name, name) || text::equalIgnoringCase(other.uid, uid)) {
+        } else if (text::equalIgnoringCase(other.name, name) || tagUidKey(other.uid) == uid) {
             throw SyncImportError("A tag with that name or UID already exists");
         }
     }

@@ -185,6 +185,8 @@ void TavrikBleCentral::renewBaseline()
     baselineSnapshot_ = currentSnapshot();
     // The field keeps its (cancelled) handle: nothing reads it but the next cancel.
     scheduler.cancel(autosaveTask_);
+    // The link may have just become free for a reload that a refused change asked for.
+    scheduleRefusedChangeReload();
 }
 
 void TavrikBleCentral::cancelTask(Scheduler::Handle& task)

@@ -166,6 +166,8 @@ public:
     bool muteNonAlarmSounds() const { return muteNonAlarmSounds_; }
     bool killSwitchSupported() const { return killSwitchSupported_; }
     const std::string& killSwitchUid() const { return killSwitchUid_; }
+    // The device refused a settings change ("Settings update failed"); shown by the settings pane.
+    const std::optional<std::string>& settingsError() const { return settingsError_; }
     bool routineStartTagsSupported() const { return routineStartTagsSupported_; }
     const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
     bool virtualTavrikConnected() const { return virtualTavrikConnected_; }
@@ -490,6 +492,7 @@ signals:
     void muteNonAlarmSoundsChanged();
     void killSwitchSupportedChanged();
     void killSwitchUidChanged();
+    void settingsErrorChanged();
     void routineStartTagsSupportedChanged();
     void deviceSyncDataVersionChanged();
     void virtualTavrikConnectedChanged();
@@ -626,6 +629,7 @@ private:
     bool muteNonAlarmSounds_ = false; // read from the user defaults by the constructor
     bool killSwitchSupported_ = false;
     std::string killSwitchUid_;
+    std::optional<std::string> settingsError_;
     bool routineStartTagsSupported_ = false;
     std::optional<std::int64_t> deviceSyncDataVersion_;
     bool virtualTavrikConnected_ = false;
@@ -746,6 +750,21 @@ private:
     // A rename or new UID: applied at once, then sent as one debounced attribute update.
     void editTag(std::uint32_t id, std::string_view attribute, const std::string& value,
         const std::function<void(TagInfo&)>& mutate);
+
+    // Settings operations state
+    // The device's "error" after a settings command.
+    void handleSettingsError();
+
+    // A change the device refused: its values are loaded again once the link is free, over the
+    // open connection and without hiding the refusal's error text.
+    void reloadAfterRefusedChange();
+    void scheduleRefusedChangeReload();
+    void startRefusedChangeReloadIfLinkFree();
+    void finishRefusedChangeReload();
+    bool refusedChangeReloadWanted_ = false;
+    bool refusedChangeReloadRunning_ = false;
+    Scheduler::Handle refusedChangeReloadCheck_ = Scheduler::invalidHandle;
+    Scheduler::Handle refusedChangeReloadGuard_ = Scheduler::invalidHandle;
 
     // Backup operations state
 

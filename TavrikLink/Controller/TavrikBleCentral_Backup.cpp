@@ -3,7 +3,9 @@
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikCore/Backup/BackupMigrationResult.hpp"
 #include "TavrikCore/Model/RoutineTagReferences.hpp"
+#include "TavrikCore/Model/ScheduleResolution.hpp"
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Routine/RoutineConversions.hpp"
 
 #include <algorithm>
 
@@ -55,34 +57,34 @@ void TavrikBleCentral::importSyncData(const Data& data)
             [](const RoutinePayload& routine) { return !routine.startTagIds.empty(); })) {
         throw SyncImportError("This Tavrik needs newer firmware before restoring routine start tags");
     }
-    // A backup of hardware this program does not know is refused before anything is shown or installed.
+    // The file is at fault here, not the connected device, whose own target stands.
     if (envelope.hardwareTarget && !firmwareHardwareTargetFromRawValue(*envelope.hardwareTarget)) {
-        throw SyncImportError("Connected Tavrik reports unsupported hardware target '" + *envelope.hardwareTarget + "'.");
+        throw SyncImportError("Backup is for unsupported hardware target '" + *envelope.hardwareTarget + "'.");
     }
     if (envelope.storeSnapshot) {
         envelope.storeSnapshot->validateForImport();
     }
-    recordBackupMigration(result);
-    applySyncData(envelope, false, std::nullopt);
 
+    // Every check runs on what the install would show, before anything is installed: a refused
+    // file leaves the window's data, its unsaved edits and the device as they were.
+    std::vector<RoutineSummary> summaries;
+    std::map<std::uint32_t, RoutineDetailModel> details;
+    for (const RoutinePayload& routine : envelope.routines) {
+        summaries.push_back({ routine.id, routine.label, 0, 0, 0 });
+        details.emplace(routine.id, receivedRoutineDetail(routine, random));
+    }
     std::vector<ScheduledRoutine> schedules;
     try {
-        schedules = schedulesResolvedForPersistence();
+        schedules = schedulesResolvedForBackup(envelope.schedules, summaries);
+        checkRoutineTagReferences(normalizedTags(envelope.tags), details);
     } catch (const std::exception& failure) {
         appendLog(failure.what(), true);
-        setSyncStage(SyncStage::failed("Import has invalid schedules"));
-        updateStatus("Import invalid");
         throw;
     }
+
+    recordBackupMigration(result);
+    applySyncData(envelope, false, std::nullopt);
     publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
-    try {
-        checkRoutineTagReferences(tags_, routineDetails_);
-    } catch (const std::exception& failure) {
-        appendLog(failure.what(), true);
-        setSyncStage(SyncStage::failed("Import has invalid routine tag references"));
-        updateStatus("Import invalid");
-        throw;
-    }
     appendLog("Imported data from file", true);
     startRestoreSession();
 }

@@ -78,7 +78,9 @@ bool TavrikBleCentral::applySyncData(
         }
     }
 
-    if (!isReviewDemo_ || updateDeviceCapabilities) {
+    // Wi-Fi support and the saved networks are the device's own: a backup carries none, so an
+    // import leaves them as the device reported them.
+    if (updateDeviceCapabilities) {
         if (!envelope.wifi || activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1) {
             publish(wifiSupported_, false, &TavrikBleCentral::wifiSupportedChanged);
             publish(wifiCredentialCapacity_, std::int64_t { 0 }, &TavrikBleCentral::wifiCredentialCapacityChanged);
@@ -94,9 +96,15 @@ bool TavrikBleCentral::applySyncData(
 
     evaluateTimeSyncNeed(envelope.clock);
 
-    setScheduleError(std::nullopt);
-    setTagError(std::nullopt);
-    setRoutineError(std::nullopt);
+    // Data loaded again after a refused change keeps the refusal on screen where the edit was made.
+    if (!refusedChangeReloadRunning_) {
+        setScheduleError(std::nullopt);
+        setTagError(std::nullopt);
+        setRoutineError(std::nullopt);
+        publish(settingsError_, std::nullopt, &TavrikBleCentral::settingsErrorChanged);
+    }
+    // Saves still waiting for their echo are answered by this data, whatever it holds.
+    pendingRoutineDetailSignatures_.clear();
 
     std::vector<RoutineSummary> summaries;
     std::map<std::uint32_t, RoutineDetailModel> details;
@@ -118,6 +126,8 @@ bool TavrikBleCentral::applySyncData(
     cancelTask(loadTimeoutTask_);
     setSyncStage(SyncStage::idle());
     clearSessionFields();
+    refusedChangeReloadWanted_ = false;
+    finishRefusedChangeReload();
 
     if (isReviewDemo_) {
         updateStatus("App Review demo \u00b7 no device");
@@ -133,6 +143,80 @@ bool TavrikBleCentral::applySyncData(
     }
     recordUserInteraction();
     return true;
+}
+
+void TavrikBleCentral::reloadAfterRefusedChange()
+{
+    // While a routine start, a tag scan or a clock or Wi-Fi request waits, an "error" answers that.
+    if (routineControlSessionActive_ || tagScanSessionActive_) {
+        return;
+    }
+    refusedChangeReloadWanted_ = true;
+    scheduleRefusedChangeReload();
+}
+
+void TavrikBleCentral::scheduleRefusedChangeReload()
+{
+    if (!refusedChangeReloadWanted_ || refusedChangeReloadCheck_ != Scheduler::invalidHandle) {
+        return;
+    }
+    // On the next turn: the refusal, or the send that freed the link, finishes first.
+    refusedChangeReloadCheck_ = scheduler.schedule(std::chrono::milliseconds(0), [this, token = alive] {
+        if (!*token) {
+            return;
+        }
+        refusedChangeReloadCheck_ = Scheduler::invalidHandle;
+        startRefusedChangeReloadIfLinkFree();
+    });
+}
+
+void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
+{
+    // Free: attached, no session, nothing queued, debounced or awaiting an answer. Otherwise the
+    // next moment the device holds the window's data (renewBaseline) asks again.
+    const bool linkFree = isDeviceAttached() && !sessionMode_ && atomicCommandQueue_.empty()
+        && debouncedPersists_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_ && !pendingWifiRequest_
+        && wifiRequests_.empty() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
+    if (!refusedChangeReloadWanted_ || !linkFree) {
+        return;
+    }
+    refusedChangeReloadWanted_ = false;
+    refusedChangeReloadRunning_ = true;
+    appendLog("Loading Tavrik data again after a refused change", true);
+    // A load over the open connection, as a restore does: the device already knows this app.
+    sessionMode_ = SyncMode::load;
+    setSyncMode(SyncMode::load);
+    syncCode_ = std::string();
+    sendSyncStart();
+    if (syncStage_.isFailed()) {
+        finishRefusedChangeReload();
+        clearSessionFields();
+        return;
+    }
+    // The data already on screen stays, so no load time-out fails it: this bound ends the wait.
+    refusedChangeReloadGuard_ = scheduler.schedule(loadTimeout, [this, token = alive] {
+        if (!*token) {
+            return;
+        }
+        refusedChangeReloadGuard_ = Scheduler::invalidHandle;
+        if (!refusedChangeReloadRunning_) {
+            return;
+        }
+        refusedChangeReloadRunning_ = false;
+        appendLog("Tavrik did not send its data again", true);
+        // Only this reload has a load without a code; a load the user began is left alone.
+        if (sessionMode_ == SyncMode::load && syncCode_ && syncCode_->empty()) {
+            cancelTask(loadTimeoutTask_);
+            clearSessionFields();
+            setSyncStage(SyncStage::idle());
+        }
+    });
+}
+
+void TavrikBleCentral::finishRefusedChangeReload()
+{
+    refusedChangeReloadRunning_ = false;
+    cancelTask(refusedChangeReloadGuard_);
 }
 
 SyncSnapshot TavrikBleCentral::currentSnapshot() const

@@ -147,6 +147,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
     } else if (envelope.type == "error") {
+        reloadAfterRefusedChange();
         const std::string message = envelope.message.value_or("Routine error");
         setRoutineError(message);
         setSyncStage(SyncStage::failed(message));

@@ -100,7 +100,7 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
             handleRoutinePayload(payload);
             break;
         case AtomicCommandChannel::settings:
-            appendLog("Settings update failed", true);
+            handleSettingsError();
             break;
         }
     } else if (type == "firmware_status") {

@@ -66,6 +66,7 @@ void TavrikBleCentral::handleSchedulePayload(const Data& payload)
         setScheduleError(envelope.message.value_or("Schedule error"));
         recordUserInteraction();
         baselineSnapshot_ = currentSnapshot();
+        reloadAfterRefusedChange();
     } else {
         appendLog("[ble:data] unhandled schedule payload " + envelope.type, true);
     }

@@ -21,6 +21,7 @@ void TavrikBleCentral::setMuteNonAlarmSounds(bool value)
     if (!isReviewDemo_) {
         defaults.setBool(muteNonAlarmSoundsDefaultsKey, value);
     }
+    publish(settingsError_, std::nullopt, &TavrikBleCentral::settingsErrorChanged);
     recordUserInteraction();
     baselineSnapshot_ = currentSnapshot();
     persist(AtomicCommandChannel::settings, deviceSettingsId,
@@ -39,9 +40,19 @@ void TavrikBleCentral::setKillSwitchUid(std::string_view uid)
     }
     const std::string command = "update killSwitchUid=" + quotedCommandValue(normalized);
     publish(killSwitchUid_, std::move(normalized), &TavrikBleCentral::killSwitchUidChanged);
+    publish(settingsError_, std::nullopt, &TavrikBleCentral::settingsErrorChanged);
     recordUserInteraction();
     baselineSnapshot_ = currentSnapshot();
     persist(AtomicCommandChannel::settings, deviceSettingsId, { command }, true, "killSwitchUid");
+}
+
+void TavrikBleCentral::handleSettingsError()
+{
+    const std::string message = "Settings update failed";
+    appendLog(message, true);
+    updateStatus(message);
+    publish(settingsError_, std::optional(message), &TavrikBleCentral::settingsErrorChanged);
+    reloadAfterRefusedChange();
 }
 
 } // namespace tavrik

@@ -28,17 +28,6 @@ bool nameTaken(const std::vector<TagInfo>& tags, std::string_view name, std::opt
     });
 }
 
-// The new UID is trimmed; the stored ones are compared as they stand.
-bool uidTaken(const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId)
-{
-    const std::string wanted = text::trimmed(uid);
-    if (wanted.empty()) {
-        return false;
-    }
-    return std::any_of(tags.begin(), tags.end(),
-        [&](const TagInfo& tag) { return tag.id != exceptId && text::equalIgnoringCase(tag.uid, wanted); });
-}
-
 std::vector<std::uint32_t> tagIds(const std::vector<TagInfo>& tags)
 {
     std::vector<std::uint32_t> ids;
@@ -71,7 +60,7 @@ void TavrikBleCentral::createTag(const std::string& name, const std::string& uid
         setTagError("Tag name already exists");
         return;
     }
-    if (uidTaken(tags_, uid, std::nullopt)) {
+    if (tagUidTaken(tags_, uid, std::nullopt)) {
         setTagError("Tag UID already exists");
         return;
     }
@@ -111,7 +100,7 @@ void TavrikBleCentral::updateTag(std::uint32_t id, const std::string& name)
 
 void TavrikBleCentral::updateTagUid(std::uint32_t id, const std::string& uid)
 {
-    if (uidTaken(tags_, uid, id)) {
+    if (tagUidTaken(tags_, uid, id)) {
         if (std::any_of(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; })) {
             setTagError("Tag UID already exists");
         }
@@ -200,19 +189,13 @@ std::optional<TagInfo> TavrikBleCentral::tagForIdReference(std::string_view refe
 
 std::vector<TagInfo> TavrikBleCentral::normalizedTags(const std::vector<TagInfo>& tags)
 {
-    // Ids that tags keep are reserved before any fresh id is handed out, so a renumbered tag never
-    // takes the id a later tag (and the steps that name it) already has.
+    // Only a missing or repeated id is replaced: the device and the routines' steps know a tag by
+    // its id, so a tag whose UID merely repeats another's keeps it. Ids that tags keep are reserved
+    // before any fresh id is handed out, so a renumbered tag never takes the id a later tag has.
     std::vector<bool> keeps(tags.size(), false);
     std::set<std::uint32_t> usedIds;
-    std::set<std::string> usedUids;
     for (std::size_t index = 0; index < tags.size(); ++index) {
-        const TagInfo& tag = tags[index];
-        const std::string uidKey = text::uppercased(text::trimmed(tag.uid));
-        keeps[index] = tag.id != 0 && !usedIds.contains(tag.id) && !usedUids.contains(uidKey);
-        if (keeps[index]) {
-            usedIds.insert(tag.id);
-        }
-        usedUids.insert(uidKey);
+        keeps[index] = tags[index].id != 0 && usedIds.insert(tags[index].id).second;
     }
 
     std::vector<TagInfo> normalized = tags;
@@ -280,6 +263,9 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
     } else if (envelope.type == "scan_timeout") {
         fail(envelope.message.value_or("Kill switch scan timed out"));
     } else if (envelope.type == "error") {
+        if (lastAtomicCommandChannel_ == AtomicCommandChannel::tag) {
+            reloadAfterRefusedChange();
+        }
         fail(envelope.message.value_or("Tag error"));
     } else {
         appendLog("[ble:data] unhandled tag payload " + envelope.type, true);

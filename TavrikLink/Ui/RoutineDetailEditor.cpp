@@ -51,6 +51,7 @@ RoutineDetailEditor::RoutineDetailEditor(RoutineDetailEditorPresenter& presenter
     title->setTextMargins(6, 4, 6, 4);
     connect(title, &QLineEdit::textEdited, this,
         [this](const QString& text) { this->presenter.setTitle(text.toStdString()); });
+    connect(title, &QLineEdit::editingFinished, this, [this] { this->presenter.finishTitleEditing(); });
     titleRow->addWidget(title, 1);
     auto* start = new QPushButton(symbolIcon(QStringLiteral("play.fill")), QStringLiteral("Start"), this);
     start->setObjectName(QStringLiteral("startRoutineButton"));

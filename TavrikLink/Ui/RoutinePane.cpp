@@ -53,6 +53,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     host.onDeleteGroup = [p](const RoutineGroupDraft& group) { p->removeRoutineGroup(group); };
     host.onCommitHierarchyChange = [p] { p->commitRoutineHierarchyChange(); };
     host.onCommitStepEdit = [p] { p->saveExistingRoutineDraftIfReady(); };
+    host.onFinishTitleEditing = [p] { p->finishTitleEditing(); };
     host.onTrigger = [p] { p->triggerShownRoutine(); };
     host.onDeleteRoutine = [p] { p->deleteShownRoutine(); };
     host.defer = [this](std::function<void()> work) {

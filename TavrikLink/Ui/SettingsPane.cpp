@@ -50,6 +50,12 @@ SettingsPane::SettingsPane(SettingsPanePresenter& presenter, QWidget* parent)
     paneStyle::makeTitle(title, 1.3);
     column->addWidget(title);
 
+    settingsError = wrappedLabel(QString(), content);
+    settingsError->setObjectName(QStringLiteral("settingsError"));
+    settingsError->setTextFormat(Qt::PlainText);
+    paneStyle::setTextColor(settingsError, paneStyle::failureColor());
+    column->addWidget(settingsError);
+
     mute = new QCheckBox(SettingsPanePresenter::muteTitle(), content);
     connect(mute, &QCheckBox::clicked, this, [this](bool checked) { this->presenter.setMuteNonAlarmSounds(checked); });
     column->addWidget(mute);
@@ -171,6 +177,8 @@ void SettingsPane::setWifiSection(QWidget* section)
 
 void SettingsPane::refresh()
 {
+    settingsError->setVisible(presenter.settingsError().has_value());
+    settingsError->setText(QString::fromStdString(presenter.settingsError().value_or(std::string())));
     mute->setChecked(presenter.muteNonAlarmSounds());
 
     const bool supported = presenter.killSwitchSupported();

@@ -43,6 +43,7 @@ private:
 
     SettingsPanePresenter& presenter;
     QCheckBox* mute = nullptr;
+    QLabel* settingsError = nullptr;
     QLabel* unsupportedText = nullptr;
     QWidget* configured = nullptr;
     QLabel* noTagText = nullptr;

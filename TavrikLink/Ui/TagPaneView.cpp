@@ -88,6 +88,8 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     connect(name, &QLineEdit::textEdited, this, [this](const QString& text) { pane->editName(text.toStdString()); });
     connect(uid, &QLineEdit::textEdited, this, [this](const QString& text) { pane->editUid(text.toStdString()); });
     connect(uid, &QLineEdit::returnPressed, this, [this] { pane->submitUid(); });
+    connect(name, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
+    connect(uid, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
     connect(remove, &QPushButton::clicked, this, [this] { pane->deleteSelectedTag(); });
     connect(pane, &TagPaneModel::changed, this, &TagPaneView::redraw);
     redraw();

@@ -152,6 +152,10 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     successTitle->setAlignment(Qt::AlignCenter);
     scaleFont(successTitle, 1.45, QFont::DemiBold);
     successLayout->addWidget(successTitle);
+    successMessage = label(success, QStringLiteral("usbSuccessMessage"));
+    successMessage->setAlignment(Qt::AlignCenter);
+    dim(successMessage);
+    successLayout->addWidget(successMessage);
     auto* continueButton = new QPushButton(QString::fromUtf8(UsbSetupModel::continueText), success);
     continueButton->setObjectName(QStringLiteral("usbContinueButton"));
     continueButton->setDefault(true);
@@ -371,6 +375,8 @@ void UsbSetupView::refresh()
         progress->setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000));
     }
     success->setVisible(kind == Kind::installationSuccess);
+    successMessage->setVisible(kind == Kind::installationSuccess && !shown.message.empty());
+    successMessage->setText(text(shown.message));
     const bool showsMessage = kind == Kind::message || kind == Kind::checking || kind == Kind::manualWake;
     messageRow->setVisible(showsMessage);
     checkingSpinner->setVisible(kind == Kind::checking);

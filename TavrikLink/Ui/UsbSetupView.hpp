@@ -48,6 +48,7 @@ private:
     QProgressBar* progress = nullptr;
     BusyIndicator* progressSpinner = nullptr;
     QWidget* success = nullptr;
+    QLabel* successMessage = nullptr;
     QWidget* messageRow = nullptr;
     BusyIndicator* checkingSpinner = nullptr;
     QLabel* message = nullptr;

@@ -136,7 +136,8 @@ void WifiCredentialEditorView::build()
     QHBoxLayout* activityLayout = nullptr;
     activityRow = row(this, activityLayout);
     activityLayout->setSpacing(6);
-    auto* spinner = new QProgressBar(activityRow);
+    activitySpinner = new QProgressBar(activityRow);
+    auto* spinner = activitySpinner;
     spinner->setRange(0, 0);
     spinner->setTextVisible(false);
     spinner->setFixedSize(48, 8);
@@ -267,6 +268,7 @@ void WifiCredentialEditorView::redraw()
 
     const auto activityText = wifi->activityText();
     activityRow->setVisible(activityText.has_value());
+    activitySpinner->setVisible(wifi->activityShowsProgress());
     activity->setText(QString::fromStdString(activityText.value_or(std::string())));
 
     const auto shown = wifi->shownFailure();

@@ -56,6 +56,7 @@ private:
     QLineEdit* password = nullptr;
     QToolButton* reveal = nullptr;
     QWidget* activityRow = nullptr;
+    QProgressBar* activitySpinner = nullptr;
     QLabel* activity = nullptr;
     QWidget* failureBlock = nullptr;
     QLabel* failure = nullptr;

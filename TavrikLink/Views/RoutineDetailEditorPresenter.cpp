@@ -79,6 +79,13 @@ void RoutineDetailEditorPresenter::setTitle(const std::string& title)
     m_host.setDraft(std::move(next));
 }
 
+void RoutineDetailEditorPresenter::finishTitleEditing()
+{
+    if (m_host.onFinishTitleEditing) {
+        m_host.onFinishTitleEditing();
+    }
+}
+
 void RoutineDetailEditorPresenter::trigger()
 {
     if (m_host.onTrigger) {

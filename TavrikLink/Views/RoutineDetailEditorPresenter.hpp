@@ -35,6 +35,8 @@ public:
         std::function<void()> onDeleteRoutine;
         // Runs work on the next turn of the event loop.
         std::function<void(std::function<void()>)> defer;
+        // The user left the title field.
+        std::function<void()> onFinishTitleEditing;
     };
 
     struct Inputs {
@@ -73,6 +75,7 @@ public:
     RoutineHierarchyModel& hierarchy() { return m_hierarchy; }
 
     void setTitle(const std::string& title);
+    void finishTitleEditing();
     void trigger();
     void deleteRoutine();
     void addStep();

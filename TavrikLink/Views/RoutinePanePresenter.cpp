@@ -59,9 +59,15 @@ RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operati
     , m_window(window)
     , m_operations(std::move(operations))
     , m_observedDraft(window.state().routineDetailDraft)
+    , m_shownPane(window.state().selectedPane)
 {
     connect(&m_window, &ContentViewPresenter::changed, this, [this] {
-        if (m_depth == 0) {
+        const ContentViewPresenter::SidebarPane pane = m_window.state().selectedPane;
+        const bool leftRoutines = m_shownPane == ContentViewPresenter::SidebarPane::routines && pane != m_shownPane;
+        m_shownPane = pane;
+        if (leftRoutines) {
+            finishTitleEditing();
+        } else if (m_depth == 0) {
             runAction([] {});
         }
     });
@@ -378,6 +384,22 @@ void RoutinePanePresenter::refreshShownRoutine()
 void RoutinePanePresenter::editDraft(RoutineDraft next)
 {
     runAction([&] { store(std::move(next)); });
+}
+
+void RoutinePanePresenter::finishTitleEditing()
+{
+    runAction([&] {
+        const RoutineDetailModel* saved = currentRoutineDetail();
+        if (content() != Content::storedRoutine || draft().id != saved->id) {
+            return;
+        }
+        if (!titleValidationMessage() && !draft().label.empty()) {
+            return;
+        }
+        RoutineDraft next = draft();
+        next.label = saved->label;
+        store(std::move(next));
+    });
 }
 
 RoutineStepDraft RoutinePanePresenter::addRoutineStep()

@@ -94,6 +94,10 @@ public:
 
     // The editor wrote the draft (title typed, a drag preview): the new-routine and autosave rules run.
     void editDraft(RoutineDraft draft);
+    // The user left the title field, or the pane: a stored routine's title that cannot be saved (a
+    // duplicate, or empty) gives way to the saved one, so the field never shows what is not saved
+    // once the user has moved on. While typing the text and its message stay.
+    void finishTitleEditing();
     RoutineStepDraft addRoutineStep();
     RoutineGroupDraft addRoutineGroup();
     void removeRoutineStep(const RoutineStepDraft& step);
@@ -132,6 +136,7 @@ private:
     // The draft as the change rules last saw it.
     RoutineDraft m_observedDraft;
     int m_depth = 0;
+    ContentViewPresenter::SidebarPane m_shownPane;
 };
 
 } // namespace tavrik

@@ -43,6 +43,7 @@ SettingsPaneState SettingsPanePresenter::readState(const TavrikBleCentral& contr
         controller.wifiSupported(),
         controller.isConnected(),
         controller.tagScanSessionActive(),
+        controller.settingsError(),
     };
 }
 
@@ -50,10 +51,11 @@ void SettingsPanePresenter::follow(const TavrikBleCentral& controller)
 {
     followed = &controller;
     const auto refresh = [this, &controller] { setState(readState(controller)); };
-    for (const auto signal : { &TavrikBleCentral::muteNonAlarmSoundsChanged, &TavrikBleCentral::killSwitchSupportedChanged,
-             &TavrikBleCentral::killSwitchUidChanged, &TavrikBleCentral::tagsChanged,
-             &TavrikBleCentral::tagScanStateChanged, &TavrikBleCentral::tagScanResultChanged,
-             &TavrikBleCentral::wifiSupportedChanged, &TavrikBleCentral::isConnectedChanged }) {
+    for (const auto signal : { &TavrikBleCentral::muteNonAlarmSoundsChanged,
+             &TavrikBleCentral::killSwitchSupportedChanged, &TavrikBleCentral::killSwitchUidChanged,
+             &TavrikBleCentral::tagsChanged, &TavrikBleCentral::tagScanStateChanged,
+             &TavrikBleCentral::tagScanResultChanged, &TavrikBleCentral::wifiSupportedChanged,
+             &TavrikBleCentral::isConnectedChanged, &TavrikBleCentral::settingsErrorChanged }) {
         connect(&controller, signal, this, refresh);
     }
     refresh();

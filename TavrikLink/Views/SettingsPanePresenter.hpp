@@ -26,6 +26,8 @@ struct SettingsPaneState {
     bool wifiSupported = false;
     bool isConnected = false;
     bool tagScanSessionActive = false;
+    // The device refused a settings change; the values shown are the device's again.
+    std::optional<std::string> settingsError {};
 
     friend bool operator==(const SettingsPaneState&, const SettingsPaneState&) = default;
 };
@@ -82,6 +84,8 @@ public:
     void setState(SettingsPaneState state);
 
     bool muteNonAlarmSounds() const { return current.muteNonAlarmSounds; }
+    // Shown in red at the top of the pane.
+    const std::optional<std::string>& settingsError() const { return current.settingsError; }
     bool killSwitchSupported() const { return current.killSwitchSupported; }
     bool killSwitchScanActive() const { return scanActive; }
     const std::optional<std::string>& killSwitchScanError() const { return scanError; }

@@ -56,6 +56,7 @@ TagPaneModel::TagPaneModel(TavrikBleCentral& controller, ContentViewPresenter& w
     : QObject(parent)
     , controller(controller)
     , window(window)
+    , shownPane(window.state().selectedPane)
 {
     connect(&window, &ContentViewPresenter::changed, this, &TagPaneModel::refresh);
     connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagPaneModel::refresh);
@@ -78,10 +79,7 @@ bool TagPaneModel::hasOtherTagNamed(
 bool TagPaneModel::hasOtherTagWithUid(
     const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId)
 {
-    const std::string wanted = text::trimmed(uid);
-    return std::any_of(tags.begin(), tags.end(), [&](const TagInfo& tag) {
-        return (!exceptId || tag.id != *exceptId) && text::equalIgnoringCase(tag.uid, wanted);
-    });
+    return tagUidTaken(tags, uid, exceptId);
 }
 
 const std::optional<std::string>& TagPaneModel::tagError() const
@@ -159,6 +157,22 @@ void TagPaneModel::submitUid()
     emit changed();
 }
 
+void TagPaneModel::finishEditing()
+{
+    const auto tag = selectedTag();
+    if (!tag) {
+        return;
+    }
+    if (name().empty() || nameValidationMessage()) {
+        fillEditorName(window, tag->name);
+    }
+    if (uidValidationMessage()) {
+        uidDraft = tag->uid;
+        draftSourceUid = tag->uid;
+    }
+    emit changed();
+}
+
 void TagPaneModel::sendUid(const std::string& trimmedUid)
 {
     const auto tag = selectedTag();
@@ -179,6 +193,12 @@ void TagPaneModel::deleteSelectedTag()
 
 void TagPaneModel::refresh()
 {
+    const ContentViewPresenter::SidebarPane pane = window.state().selectedPane;
+    const bool leftTags = shownPane == ContentViewPresenter::SidebarPane::tags && pane != shownPane;
+    shownPane = pane;
+    if (leftTags) {
+        finishEditing();
+    }
     const auto tag = selectedTag();
     if (!tag) {
         uidDraft.clear();

@@ -45,6 +45,9 @@ public:
     void editUid(const std::string& uid);
     // Return in the UID field.
     void submitUid();
+    // The user left a field, or the pane: a name or UID that cannot be saved (empty, or another
+    // tag's) gives way to the tag's saved one. While typing the text and its message stay.
+    void finishEditing();
     void deleteSelectedTag();
 
     // --- Window operations, shared by the pane, the sidebar and the editor sheet ---
@@ -64,7 +67,7 @@ public:
     // Names match trimmed and without regard to case; a blank entered name matches nothing.
     static bool hasOtherTagNamed(
         const std::vector<TagInfo>& tags, std::string_view name, std::optional<std::uint32_t> exceptId);
-    // The entered UID is trimmed; stored UIDs are compared as they stand, without regard to case.
+    // UIDs match by their key: trimmed and without regard to case.
     static bool hasOtherTagWithUid(
         const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId);
 
@@ -81,6 +84,7 @@ private:
     // The tag the draft was filled from, and its UID at that time.
     std::optional<std::uint32_t> draftTagId;
     std::string draftSourceUid;
+    ContentViewPresenter::SidebarPane shownPane;
 };
 
 } // namespace tavrik

@@ -209,7 +209,7 @@ UsbSetupScreen UsbSetupModel::screen(const UsbSetupInputs& inputs)
     }
     if (inputs.flashStatus.phase == Phase::completed) {
         screen.kind = Screen::installationSuccess;
-        screen.message = successText;
+        screen.message = inputs.flashStatus.message;
         return screen;
     }
     switch (inputs.checkState) {

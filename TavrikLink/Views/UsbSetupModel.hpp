@@ -131,6 +131,8 @@ struct UsbTargetSetup {
 struct UsbSetupScreen {
     enum class Kind { installationProgress, installationSuccess, message, checking, manualWake, picker };
     Kind kind = Kind::message;
+    // The screen's text; after an installation, what the installer reported under the fixed title,
+    // so a Wi-Fi or clock set-up that failed after the flash is not read as a clean success.
     std::string message;
     // Progress: no bar until the size is known.
     bool progressIndeterminate = true;

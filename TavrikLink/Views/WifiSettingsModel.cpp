@@ -216,7 +216,12 @@ std::optional<std::string> WifiSettingsModel::activityText() const
 {
     const Inputs now = reader();
     if (!now.wifiRequestActivity.isScanning() && !now.wifiRequestActivity.isSaving()) {
-        return std::nullopt;
+        // A refusal (no device, the legacy profile, a send that failed) must not leave Save looking
+        // as if it did nothing.
+        if (now.wifiRequestActivity.kind || now.wifiValidationFailure) {
+            return std::nullopt;
+        }
+        return now.wifiSettingsMessage;
     }
     if (now.wifiSettingsMessage) {
         return now.wifiSettingsMessage;

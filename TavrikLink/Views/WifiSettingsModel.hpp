@@ -108,7 +108,11 @@ public:
     bool canScanAgain() const { return !isScanning(); }
     // "lock.wifi" for a secured network, "wifi" for an open one.
     static bool isOpen(const WifiScannedNetwork& network);
+    // The sheet's status row: the running request's progress, or afterwards the controller's last
+    // message unless the failure block shows it.
     std::optional<std::string> activityText() const;
+    // The row's progress indicator: only while a scan or a save runs.
+    bool activityShowsProgress() const { return isScanning() || isSaving(); }
     // The failure shown for the name now entered, if any.
     std::optional<WifiValidationFailure> shownFailure() const;
     bool canCancel() const;

@@ -31,6 +31,7 @@ protected:
     {
         addDevice();
         device->data = BackupMigrationPipeline::migrate(backupFixture("v9.json")).envelope;
+        device->data.wifi = WifiCapabilityPayload { 1, 8, { { "Home", 1, 1 } } };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         ASSERT_EQ(controller->deviceSyncDataVersion(), 9);
@@ -168,16 +169,23 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
         { "not JSON", "{\"type\":", "Backup is not valid JSON: " },
         { "schema v1", backupFixture("v1.json"), "Tavrik backup schema v1 was never supported" },
         { "schema v10", backupFixture("v10.json"), "Tavrik backup schema v10 requires a newer Tavrik Link" },
-        { "unknown hardware", unknownTarget, "Connected Tavrik reports unsupported hardware target 'esp-mystery'." },
+        // The file is at fault, not the device.
+        { "unknown hardware", unknownTarget, "Backup is for unsupported hardware target 'esp-mystery'." },
+        { "start tag held twice", backupFixture("v9-start-tag-twice.json"), "Start tag id " },
     };
     // A warning of an earlier import stays until the next import that gets through.
     controller->importSyncData(bytes(backupFixture("v2-keyed.json")));
     settle();
     const std::vector<std::string> warnings = controller->backupMigrationWarnings();
     ASSERT_FALSE(warnings.empty());
+    // An edit still waiting out its debounce is the window's unsaved work.
+    const std::uint32_t renamed = controller->tags().front().id;
+    controller->updateTag(renamed, "Renamed");
     const std::vector<TagInfo> tags = controller->tags();
     const auto details = controller->routineDetails();
-    const std::size_t restores = device->receivedJson().size();
+    const std::optional<SyncSnapshot> baseline = controller->baselineSnapshot();
+    const SyncStage stage = controller->syncStage();
+    const std::size_t received = device->receivedTexts().size();
 
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -186,12 +194,57 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
         EXPECT_TRUE(error.starts_with(test.error)) << error;
         EXPECT_EQ(controller->tags(), tags);
         EXPECT_EQ(controller->routineDetails(), details);
+        EXPECT_EQ(controller->baselineSnapshot(), baseline);
+        EXPECT_EQ(controller->debouncedPersists().size(), 1u);
         EXPECT_EQ(controller->backupMigrationWarnings(), warnings);
         EXPECT_EQ(controller->syncMode(), std::nullopt);
+        EXPECT_EQ(controller->syncStage(), stage);
         EXPECT_EQ(logTexts().size(), logSize);
         EXPECT_EQ(controller->firmwareUpload().status().phase, FirmwareUploadStatus::Phase::idle);
+        EXPECT_EQ(device->receivedTexts().size(), received);
+    }
+    // The edit goes out as it would have, and nothing else does.
+    scheduler.advance(std::chrono::milliseconds(200));
+    settle();
+    EXPECT_EQ(device->receivedCommands().back(), "tag:update id=" + std::to_string(renamed) + " name=\"Renamed\"");
+    EXPECT_EQ(device->receivedTexts().size(), received + 1);
+}
+
+TEST_F(ControllerBackupTest, BackupWithTagsDifferingOnlyInCaseImportsWithItsOwnIds)
+{
+    // Steps name tag 2, whose UID repeats tag 1's but for letter case: both keep their ids, so the
+    // references hold and the device is given exactly the file's tags.
+    Json document = Json::parse(backupFixture("v9.json"));
+    document["tags"]
+        = Json::parse(R"([{"id":1,"name":"Hallway","uid":"04 AA 10"},{"id":2,"name":"Sink","uid":"04 aa 10 "}])");
+    const std::vector<TagInfo> fileTags { { 1, "04 AA 10", "Hallway" }, { 2, "04 aa 10 ", "Sink" } };
+
+    controller->importSyncData(bytes(document.dump()));
+    EXPECT_EQ(controller->tags(), fileTags);
+    EXPECT_EQ(controller->syncMode(), SyncMode::restore);
+    settle();
+    ASSERT_TRUE(device->lastRestore());
+    EXPECT_EQ(device->lastRestore()->tags, fileTags);
+    EXPECT_EQ(controller->statusText(), "Imported data saved");
+    EXPECT_NO_THROW(controller->exportSyncData());
+}
+
+TEST_F(ControllerBackupTest, ImportKeepsTheDevicesWifi)
+{
+    const std::vector<WifiCredentialSummary> networks { { "Home", 1, 1 } };
+    ASSERT_EQ(controller->savedWifiCredentials(), networks);
+    // One file without Wi-Fi, as exports are, and one that names other networks.
+    Json other = Json::parse(backupFixture("v9.json"));
+    other["wifi"] = Json::parse(
+        R"({"supported":1,"capacity":2,"credentials":[{"ssid":"Elsewhere","verified":1,"lastSuccessful":0}]})");
+    const Data exported = controller->exportSyncData();
+    for (const std::string& text : { std::string(exported.begin(), exported.end()), other.dump() }) {
+        controller->importSyncData(bytes(text));
         settle();
-        EXPECT_EQ(device->receivedJson().size(), restores);
+        EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+        EXPECT_TRUE(controller->wifiSupported());
+        EXPECT_EQ(controller->wifiCredentialCapacity(), 8);
+        EXPECT_EQ(controller->savedWifiCredentials(), networks);
     }
 }
 

@@ -262,6 +262,31 @@ TEST_F(ControllerFirmwareInstallTest, RefusalsComeInOrderWithTheirTexts)
     EXPECT_FALSE(device->lastReceived("firmware_begin"));
 }
 
+TEST_F(ControllerFirmwareInstallTest, AnImageForAnotherBoardIsRefusedBeforeAnyDownload)
+{
+    offerUpdate();
+    ASSERT_EQ(controller->availableFirmwareAsset()->target, FirmwareHardwareTarget::m5StickS3);
+    // The link drops and the load that follows stalls: the board is unknown again, while the image
+    // offered for the last one is still on offer.
+    device->stopAfterReady = true;
+    central.dropLink(device->peripheral(), BleError { "Connection timed out", 6 });
+    settle();
+    scheduler.advance(TavrikBleCentral::loadTimeout);
+    settle();
+    ASSERT_FALSE(controller->sessionMode());
+    ASSERT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
+    ASSERT_TRUE(controller->availableFirmwareAsset());
+
+    const auto requests = server.requests().size();
+    controller->startFirmwareInstall();
+    EXPECT_EQ(uploadStatus(),
+        (FirmwareUploadStatus { Phase::failed,
+            "Firmware target mismatch: connected device is m5stick-c, selected image is m5stick-s3.", 0, image.size() }));
+    settle();
+    EXPECT_EQ(server.requests().size(), requests);
+    EXPECT_FALSE(device->lastReceived("firmware_begin"));
+}
+
 TEST_F(ControllerFirmwareInstallTest, ABoardWithoutTheFirmwareCharacteristicIsNeverReady)
 {
     // Offered again, the service replaces the first one and lacks the firmware characteristic.

@@ -101,9 +101,10 @@ TEST_F(ControllerTest, TagsAreNormalisedWhenInstalled)
     for (const TagInfo& tag : controller->tags()) {
         ids.push_back(tag.id);
     }
-    EXPECT_EQ(ids, (std::vector<std::uint32_t> { 4, 1, 2, 3 }));
+    // Only missing and repeated ids are replaced; a repeated UID keeps its tag's id.
+    EXPECT_EQ(ids, (std::vector<std::uint32_t> { 4, 1, 6, 2 }));
     EXPECT_EQ(controller->tags()[2].uid, " AA 01\n");
-    EXPECT_EQ(controller->nextLocalTagId(), 5u);
+    EXPECT_EQ(controller->nextLocalTagId(), 7u);
 }
 
 TEST_F(ControllerTest, LocalIdCountersNeverGiveZero)

@@ -488,8 +488,40 @@ TEST_F(ControllerRoutineTest, ActiveRoutineFollowsTheDevice)
     EXPECT_EQ(controller->activeRoutineContext(),
         (ActiveRoutineContext { 2, "Night", 0, 2, std::string("Read"), std::string("Desk"), true }));
 
+    // A step whose tag is not saved is shown with an unlinked tag.
+    deliver({ { "type", "routine_detail" }, { "id", 3 }, { "label", "Spare" },
+        { "steps",
+            Json::array({ { { "id", 1 }, { "position", 0 }, { "parentId", 0 }, { "tagId", "99" }, { "seconds", 30 },
+                { "instruction", "Sweep" }, { "unstoppable", 0 } } }) } });
+    deliver({ { "type", "routine_event" }, { "event", "trigger" }, { "id", 3 } });
+    EXPECT_EQ(controller->activeRoutineContext(),
+        (ActiveRoutineContext { 3, "Spare", 0, 1, std::string("Sweep"), std::string("Unlinked tag"), true }));
+
     deliver({ { "type", "routines_state" }, { "routines", Json::array() } });
     EXPECT_EQ(controller->activeRoutineContext(), std::nullopt);
+}
+
+TEST_F(ControllerRoutineTest, ResettingRoutineStateLeavesNothingOfTheRoutines)
+{
+    deliver({ { "type", "routines_state" },
+        { "routines", Json::array({ { { "id", 1 }, { "label", "Morning" } }, { { "id", 2 }, { "label", "Evening" } } }) },
+        { "active", { { "id", 2 }, { "step", 0 } } } });
+    EXPECT_FALSE(controller->createRoutine(newDraft("")));
+    ASSERT_TRUE(controller->routineError());
+    ASSERT_TRUE(controller->activeRoutineContext());
+    ASSERT_FALSE(controller->routineDetails().empty());
+    const std::vector<TagInfo> tags = controller->tags();
+
+    int summaryChanges = 0;
+    QObject::connect(controller.get(), &TavrikBleCentral::routineSummariesChanged, [&] { ++summaryChanges; });
+    controller->resetRoutineState();
+    EXPECT_TRUE(controller->routineSummaries().empty());
+    EXPECT_TRUE(controller->routineDetails().empty());
+    EXPECT_EQ(controller->routineError(), std::nullopt);
+    // The summaries' observer runs before the context goes, so it cannot bring the context back.
+    EXPECT_EQ(controller->activeRoutineContext(), std::nullopt);
+    EXPECT_EQ(summaryChanges, 1);
+    EXPECT_EQ(controller->tags(), tags);
 }
 
 TEST_F(ControllerRoutineTest, RoutineEventsEndTheControlExchange)

@@ -393,11 +393,12 @@ TEST_F(ControllerScheduleTest, ADeviceErrorAfterAScheduleCommandReachesTheSchedu
         return channel == "schedule" ? std::vector<Json> { { { "type", "error" }, { "message", "Schedule full" } } }
                                      : std::vector<Json> {};
     };
+    const std::vector<ScheduledRoutine> stored = controller->schedules();
     controller->createSchedule(9);
     settle();
     EXPECT_EQ(controller->scheduleError(), "Schedule full");
-    // The local edit stays.
-    EXPECT_EQ(controller->schedules().size(), 3u);
+    // The refused schedule does not stay: the device's list is loaded again, the error with it.
+    EXPECT_EQ(controller->schedules(), stored);
 }
 
 TEST_F(ControllerScheduleTest, SchedulesForABackupCarryTheirRoutinesNames)

@@ -75,6 +75,8 @@ TEST_F(ControllerTagTest, CreateRefusesDuplicatesAndSendsTheNewTag)
         { "KITCHEN\n", "04 99", "Tag name already exists" },
         { "Garage", " 04 1a 22 33 44 55 66\n", "Tag UID already exists" },
         { "Garage", "04 01 02 03 04 05 06", "Tag UID already exists" },
+        // Stored as "04 AA BB CC DD EE FF " with a trailing blank: one tag for the device all the same.
+        { "Garage", "04 aa bb cc dd ee ff", "Tag UID already exists" },
     };
     for (const Case& test : refused) {
         SCOPED_TRACE(test.name + "/" + test.uid);
@@ -86,15 +88,14 @@ TEST_F(ControllerTagTest, CreateRefusesDuplicatesAndSendsTheNewTag)
     flush();
     EXPECT_TRUE(commands().empty());
 
-    // The stored UID "04 AA BB CC DD EE FF " keeps its trailing blank, so the trimmed new UID differs.
-    controller->createTag(" Garage \"2\"", "04 AA BB CC DD EE FF");
-    EXPECT_EQ(controller->tags().back(), (TagInfo { 8, "04 AA BB CC DD EE FF", " Garage \"2\"" }));
+    controller->createTag(" Garage \"2\"", "04 AA BB CC DD EE 00");
+    EXPECT_EQ(controller->tags().back(), (TagInfo { 8, "04 AA BB CC DD EE 00", " Garage \"2\"" }));
     EXPECT_EQ(controller->nextLocalTagId(), 9u);
     // A create leaves an earlier error in place.
     EXPECT_EQ(controller->tagError(), "Tag UID already exists");
     settle();
     EXPECT_EQ(commands(),
-        (std::vector<std::string> { "tag:create id=8 uid=\"04 AA BB CC DD EE FF\" name=\" Garage \\\"2\\\"\"" }));
+        (std::vector<std::string> { "tag:create id=8 uid=\"04 AA BB CC DD EE 00\" name=\" Garage \\\"2\\\"\"" }));
     EXPECT_EQ(controller->baselineSnapshot()->tags, controller->tags());
 
     // Blank names and UIDs are not compared.
@@ -212,7 +213,9 @@ TEST_F(ControllerTagTest, NormalisedTagsGetFreshIdsWithoutTakingKeptOnes)
     };
     const std::vector<Case> cases {
         { "repeated and missing ids", { { 3, "A", "a" }, { 3, "B", "b" }, { 0, "C", "c" } }, { 3, 1, 2 } },
-        { "same UID in other case with a blank", { { 4, "04 aa", "a" }, { 5, "04 AA ", "b" } }, { 4, 1 } },
+        // The device knows both by their ids; a UID alone never renumbers a tag.
+        { "same UID in other case with a blank", { { 4, "04 aa", "a" }, { 5, "04 AA ", "b" } }, { 4, 5 } },
+        { "repeated id and UID", { { 4, "04 aa", "a" }, { 4, "04 aa", "a" } }, { 4, 1 } },
         // The second tag keeps its id 1, so the first does not take it.
         { "kept ids are reserved", { { 0, "A", "a" }, { 1, "B", "b" } }, { 2, 1 } },
     };
@@ -230,6 +233,47 @@ TEST_F(ControllerTagTest, NormalisedTagsGetFreshIdsWithoutTakingKeptOnes)
         }
         EXPECT_EQ(normalizedIds, test.ids);
     }
+}
+
+TEST_F(ControllerTest, TagsWhoseUidsDifferOnlyInCaseKeepTheirIdsAcrossLoads)
+{
+    addDevice();
+    device->data.tags = { { 1, "04 AA ", "Hall" }, { 6, "04 aa", "Porch" } };
+    device->data.routines = { routine(2, "Evening", { "6" }, { 6 }) };
+    loadFromDevice();
+    const std::vector<TagInfo> loaded { { 1, "04 AA ", "Hall" }, { 6, "04 aa", "Porch" } };
+    ASSERT_EQ(controller->tags(), loaded);
+
+    // The same key refuses a third spelling of that UID, for a new tag and for a changed one.
+    controller->createTag("Porch 2", " 04 Aa\n");
+    EXPECT_EQ(controller->tagError(), "Tag UID already exists");
+    controller->createTag("Garage", "04 bb");
+    ASSERT_EQ(controller->tags().back(), (TagInfo { 7, "04 bb", "Garage" }));
+    controller->updateTagUid(7, "04 AA");
+    EXPECT_EQ(controller->tagError(), "Tag UID already exists");
+    controller->updateTag(6, "Back porch");
+    settle();
+    scheduler.advance(200ms);
+    settle();
+    EXPECT_EQ(device->receivedCommands(),
+        (std::vector<std::string> {
+            "tag:create id=7 uid=\"04 bb\" name=\"Garage\"", "tag:update id=6 name=\"Back porch\"" }));
+
+    // The device answers with its list; the next load shows the same ids, so routines, exports and
+    // later edits still name the tags the device has.
+    device->data.tags = { { 1, "04 AA ", "Hall" }, { 6, "04 aa", "Back porch" }, { 7, "04 bb", "Garage" } };
+    Json list = Json::array();
+    for (const TagInfo& tag : device->data.tags) {
+        list.push_back(toJson(tag));
+    }
+    device->send({ { "type", "tags_state" }, { "tags", list } });
+    settle();
+    EXPECT_EQ(controller->tags(), device->data.tags);
+    loadFromDevice();
+    EXPECT_EQ(controller->tags(), device->data.tags);
+    EXPECT_NO_THROW(controller->exportSyncData());
+    controller->createTag("Shed", "04 cc");
+    EXPECT_EQ(controller->tags().back().id, 8u);
 }
 
 TEST_F(ControllerTagTest, DeviceTagListReplacesTheLocalOne)

@@ -149,6 +149,13 @@ TEST_F(SessionTagEditTest, RefusesEmptyAndClashingTags)
         SCOPED_TRACE(testCase.tag.dump());
         expectRefusal("saveTag", Json::object(), dataOf(testCase.tag), testCase.error);
     }
+
+    // A UID the device stored with a trailing blank is still that tag's.
+    Json data = sampleSyncData();
+    data["tags"][1]["uid"] = "04 AA BB CC DD EE FF ";
+    expectRefusal("saveTag", Json::object(),
+        dataOf(Json { { "id", 0 }, { "uid", "04 aa bb cc dd ee ff" }, { "name", "Hall" } }),
+        "A tag with that name or UID already exists", data);
 }
 
 TEST_F(SessionTagEditTest, ANewTagAfterTheLargestIdTakesTheLowestFreeOne)

@@ -100,7 +100,7 @@ struct HierarchyDragTest : ::testing::Test {
     int commits = 0;
     RoutineDetailEditorPresenter editor { RoutineDetailEditorPresenter::Host {
         [this]() -> const RoutineDraft& { return draft; }, [this](RoutineDraft next) { draft = std::move(next); }, {},
-        {}, {}, {}, [this] { ++commits; }, {}, {}, {}, {} } };
+        {}, {}, {}, [this] { ++commits; }, {}, {}, {}, {}, {} } };
     RoutineHierarchyView view { editor };
     std::vector<std::function<QPoint()>> path;
 };

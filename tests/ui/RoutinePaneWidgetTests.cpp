@@ -101,6 +101,35 @@ TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
     EXPECT_EQ(pane.editorPresenter().hierarchy().rowCount(), 2);
 }
 
+TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTheFieldIsLeft)
+{
+    RoutinePayload evening { 4, "Evening reset", {}, {}, {} };
+    evening.steps = { { 41, 0, 0, "2", 60, "Lights", 0 } };
+    device->data.routines.front().label = "Morning reset";
+    device->data.routines.push_back(evening);
+    loadFromDevice();
+    window.selectRoutine(9);
+    RoutinePane pane(*controller, window);
+    pane.resize(700, 600);
+    pane.show();
+    QLineEdit* title = pane.editor()->titleField();
+    auto* message = pane.editor()->findChild<QLabel*>(QStringLiteral("routineTitleMessage"));
+    ASSERT_NE(message, nullptr);
+
+    title->setFocus();
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral("  evening RESET"));
+    EXPECT_EQ(title->text(), QStringLiteral("  evening RESET"));
+    EXPECT_TRUE(message->isVisible());
+    EXPECT_EQ(message->text(), QStringLiteral("A routine with this title already exists."));
+    EXPECT_EQ(controller->routineDetails().at(9).label, "  evening RESE");
+
+    QTest::keyClick(title, Qt::Key_Return);
+    EXPECT_EQ(title->text(), QStringLiteral("  evening RESE"));
+    EXPECT_FALSE(message->isVisible());
+    EXPECT_EQ(controller->routineDetails().at(9).label, "  evening RESE");
+}
+
 // A red line runs along the top edge of the widget, as a validation border draws it.
 bool hasRedBorder(QWidget* widget)
 {

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -352,6 +353,18 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
     QTest::keyClicks(editor.passwordField(), "wrong");
     QTest::mouseClick(editor.saveButton(), Qt::LeftButton);
     EXPECT_EQ(calls.back(), "validate Hidden");
+
+    // A request the controller refused at once leaves its text in the sheet, without progress.
+    inputs.wifiSettingsMessage = "Wi-Fi management requires secure Bluetooth.";
+    emit wifi->changed();
+    auto* status = editor.findChild<QLabel*>(QStringLiteral("wifiEditorActivity"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), QStringLiteral("Wi-Fi management requires secure Bluetooth."));
+    for (const QProgressBar* bar : editor.findChildren<QProgressBar*>()) {
+        EXPECT_FALSE(bar->isVisible());
+    }
+    inputs.wifiSettingsMessage = "Tavrik couldn’t join Hidden.";
 
     inputs.wifiValidationFailure = WifiValidationFailure("Hidden", "Tavrik couldn\u2019t join Hidden.");
     inputs.failedWifiCandidate = WifiCandidate { "Hidden", "wrong" };

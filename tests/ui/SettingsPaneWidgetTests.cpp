@@ -92,6 +92,23 @@ TEST_F(SettingsPaneWidgetTest, MuteToggleFollowsAndForwards)
     EXPECT_EQ(calls, std::vector<std::string> { "mute off" });
 }
 
+TEST_F(SettingsPaneWidgetTest, ARefusedChangeShowsItsErrorAboveTheSettings)
+{
+    pane.show();
+    auto* error = pane.findChild<QLabel*>(QStringLiteral("settingsError"));
+    ASSERT_NE(error, nullptr);
+    EXPECT_FALSE(shown(error));
+    SettingsPaneState state;
+    state.muteNonAlarmSounds = true;
+    state.settingsError = "Settings update failed";
+    presenter.setState(state);
+    EXPECT_TRUE(showsText(QStringLiteral("Settings update failed")));
+    EXPECT_TRUE(pane.muteToggle()->isChecked());
+    state.settingsError.reset();
+    presenter.setState(state);
+    EXPECT_FALSE(shown(error));
+}
+
 TEST_F(SettingsPaneWidgetTest, WifiSectionReplacesThePlaceholder)
 {
     pane.show();

@@ -174,6 +174,12 @@ TEST_F(TagCreateByScanTest, PaneEditsGoToTheDeviceAndInvalidOnesShowTheirMessage
     QTest::keyClicks(uid, "04 1a 22 33");
     EXPECT_EQ(uidMessage->text(), "A tag with this UID already exists.");
     saveShot(QStringLiteral("tag-pane-invalid-uid"));
+    // Leaving the field with a UID that cannot be saved shows the saved one again: the last text
+    // typed on the way that could be saved.
+    QTest::keyClick(uid, Qt::Key_Return);
+    EXPECT_EQ(controller->tags()[1].uid, "04 1a 22 3");
+    EXPECT_EQ(uid->text(), "04 1a 22 3");
+    EXPECT_FALSE(uidMessage->isVisible());
     uid->clear();
     QTest::keyClicks(uid, "04 BE EF");
     EXPECT_FALSE(uidMessage->isVisible());

@@ -162,6 +162,10 @@ TEST_F(UsbSetupViewTest, WalksAnEmbedFromWaitingToInstalled)
     answer("set-time", "");
     EXPECT_TRUE(shown("usbSuccess"));
     EXPECT_EQ(textOf("usbSuccessTitle"), "Installation successful!");
+    // What the installer reported stands under the title.
+    EXPECT_TRUE(shown("usbSuccessMessage"));
+    EXPECT_TRUE(textOf("usbSuccessMessage").contains(QStringLiteral("Time updated.")))
+        << textOf("usbSuccessMessage").toStdString();
     saveShot(*view, "usb-installed");
     click("usbContinueButton");
     EXPECT_FALSE(window->state().showingUsbSetupFlow);

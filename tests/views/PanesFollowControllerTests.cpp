@@ -3,6 +3,7 @@
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
+#include "TavrikLink/Views/WifiSettingsModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,38 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace tavrik::test {
 namespace {
 
 using Phase = FirmwareUploadStatus::Phase;
 using namespace std::chrono_literals;
+
+// The backup actions over one file in a temporary folder, and a window that records what they change.
+struct BackupWorld {
+    struct Panel : BackupFilePanel {
+        QString file;
+        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
+        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
+    } panel;
+    QTemporaryDir folder;
+    LegacyUpgradeState legacy;
+    std::vector<std::string> window;
+    std::unique_ptr<BackupFileActions> actions;
+
+    explicit BackupWorld(const QString& fileName) { panel.file = folder.filePath(fileName); }
+
+    BackupFileActions& actionsOn(TavrikBleCentral& controller)
+    {
+        actions = std::make_unique<BackupFileActions>(controller,
+            BackupFileActions::Window { [this] { window.push_back("schedules"); }, [this] { window.push_back("tags"); },
+                [this](std::optional<std::uint32_t>) { window.push_back("routine"); },
+                [this] { window.push_back("routines pane"); } },
+            panel, legacy);
+        return *actions;
+    }
+};
 
 struct PanesFollowControllerTest : ControllerTest {
     bool sent(const std::string& command) const
@@ -73,6 +100,46 @@ TEST_F(PanesFollowControllerTest, SettingsPaneWithoutKillSwitchOrWifi)
     loadDevice(std::nullopt, false);
     EXPECT_FALSE(pane.killSwitchSupported());
     EXPECT_FALSE(pane.wifiSectionVisible());
+}
+
+TEST_F(PanesFollowControllerTest, SettingsPaneShowsARefusedChangeWithTheDevicesValue)
+{
+    makeController();
+    SettingsPanePresenter pane(*controller);
+    loadDevice("04 A1 B2", false);
+    device->answerCommand = [](const std::string& channel, const std::string&) {
+        return channel == "settings" ? std::vector<Json> { { { "type", "error" } } } : std::vector<Json> {};
+    };
+    pane.setMuteNonAlarmSounds(false);
+    EXPECT_FALSE(pane.muteNonAlarmSounds());
+    scheduler.advance(200ms);
+    settle();
+    EXPECT_EQ(pane.settingsError(), "Settings update failed");
+    EXPECT_TRUE(pane.muteNonAlarmSounds());
+
+    device->answerCommand = nullptr;
+    pane.setMuteNonAlarmSounds(false);
+    EXPECT_EQ(pane.settingsError(), std::nullopt);
+}
+
+TEST_F(PanesFollowControllerTest, TheWifiSheetShowsARefusedRequestWhileItIsOpen)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ASSERT_TRUE(controller->wifiSupported());
+    ContentViewPresenter window { ContentViewPresenter::Actions {} };
+    WifiSettingsModel wifi(*controller, window);
+    const std::string refusal = "Wi-Fi changes and checks require a connected Tavrik.";
+
+    wifi.beginAddingWifiCredential();
+    ASSERT_TRUE(window.state().showingWifiCredentialEditor);
+    EXPECT_EQ(wifi.activityText(), refusal);
+    EXPECT_FALSE(wifi.activityShowsProgress());
+    wifi.typeNetworkName("Office");
+    wifi.save();
+    EXPECT_EQ(wifi.activityText(), refusal);
+    // The section's own row stays hidden under the sheet.
+    EXPECT_EQ(wifi.sectionMessage(), std::nullopt);
 }
 
 TEST_F(PanesFollowControllerTest, FirmwarePaneFollowsTheUploadStatus)
@@ -158,21 +225,11 @@ TEST_F(PanesFollowControllerTest, KillSwitchScanFailureAndCancel)
 
 TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
 {
-    struct Panel : BackupFilePanel {
-        QString file;
-        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return file; }
-        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return file; }
-    } panel;
-    QTemporaryDir folder;
-    panel.file = folder.filePath("tavrik-data.json");
+    BackupWorld world("tavrik-data.json");
     makeController();
-    LegacyUpgradeState legacy;
-    std::vector<std::string> window;
-    BackupFileActions actions(*controller,
-        { [&] { window.push_back("schedules"); }, [&] { window.push_back("tags"); },
-            [&](std::optional<std::uint32_t>) { window.push_back("routine"); },
-            [&] { window.push_back("routines pane"); } },
-        panel, legacy);
+    BackupFileActions& actions = world.actionsOn(*controller);
+    const auto& panel = world.panel;
+    const auto& window = world.window;
     loadDevice("04 A1 B2", false);
     const std::vector<TagInfo> tags = controller->tags();
 
@@ -189,6 +246,33 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
     settle();
     ASSERT_TRUE(device->lastRestore());
     EXPECT_EQ(device->lastRestore()->tags, tags);
+}
+
+TEST_F(PanesFollowControllerTest, ARefusedImportLeavesTheWindowAlone)
+{
+    BackupWorld world("other-board.json");
+    makeController();
+    BackupFileActions& actions = world.actionsOn(*controller);
+    const auto& panel = world.panel;
+    const auto& window = world.window;
+    loadDevice("04 A1 B2", false);
+    Json document = parseJson(controller->exportSyncData());
+    document["hardwareTarget"] = "esp-mystery";
+    document["tags"] = Json::array();
+    QFile file(panel.file);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(document.dump()));
+    file.close();
+    const std::vector<TagInfo> tags = controller->tags();
+
+    actions.importTavrikData();
+    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
+    EXPECT_EQ(actions.dataTransferNotice()->message,
+        QStringLiteral("Backup is for unsupported hardware target 'esp-mystery'."));
+    EXPECT_TRUE(window.empty());
+    EXPECT_EQ(controller->tags(), tags);
+    EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickS3);
 }
 
 TEST_F(PanesFollowControllerTest, LegacyUpgradeFollowsTheController)

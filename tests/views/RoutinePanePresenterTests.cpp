@@ -328,6 +328,46 @@ TEST_F(PaneFixture, StoredRoutineSavesTitleEditsButNotWhileStepsAreLoading)
     EXPECT_EQ(pane->draft().label, "");
 }
 
+TEST_F(PaneFixture, LeavingATitleThatCannotBeSavedShowsTheSavedOne)
+{
+    install(storedDetail(2, "Evening reset", 1));
+    show(storedDetail(1, "Morning reset", 1));
+    // Typed over "Morning reset" key by key: every text up to the duplicate is saved, and the
+    // controller shows each save at once.
+    const std::string typed = "  evening RESET";
+    for (std::size_t length = 1; length <= typed.size(); ++length) {
+        pane->editDraft(edited([&](RoutineDraft& d) { d.label = typed.substr(0, length); }));
+        if (!saves.empty() && saves.back().draft.label == typed.substr(0, length)) {
+            install(storedDetail(1, saves.back().draft.label, 1));
+        }
+    }
+    ASSERT_EQ(saves.back().draft.label, "  evening RESE");
+    // While the user is still in the field, the text and its message stay.
+    EXPECT_EQ(pane->draft().label, typed);
+    EXPECT_EQ(pane->titleValidationMessage(), "A routine with this title already exists.");
+
+    const std::size_t saved = saves.size();
+    pane->finishTitleEditing();
+    EXPECT_EQ(pane->draft().label, "  evening RESE");
+    EXPECT_EQ(pane->titleValidationMessage(), std::nullopt);
+
+    // Leaving the pane does the same, for an empty title too; a title that was saved is left alone.
+    pane->editDraft(edited([](RoutineDraft& d) { d.label.clear(); }));
+    window.selectPane(ContentViewPresenter::SidebarPane::tags);
+    EXPECT_EQ(pane->draft().label, "  evening RESE");
+    window.selectPane(ContentViewPresenter::SidebarPane::routines);
+    pane->finishTitleEditing();
+    EXPECT_EQ(pane->draft().label, "  evening RESE");
+    EXPECT_EQ(saves.size(), saved);
+
+    // A new routine has nothing saved to go back to: what was typed stays with its message.
+    RoutinePanePresenter::beginCreatingRoutine(window);
+    pane->editDraft(edited([](RoutineDraft& d) { d.label = "evening reset"; }));
+    pane->finishTitleEditing();
+    EXPECT_EQ(pane->draft().label, "evening reset");
+    EXPECT_EQ(pane->titleValidationMessage(), "A routine with this title already exists.");
+}
+
 TEST_F(PaneFixture, RefusedUpdateKeepsTheSignaturesSoTheNextChangeRetries)
 {
     show(storedDetail(10, "Morning", 1));

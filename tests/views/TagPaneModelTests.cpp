@@ -21,7 +21,8 @@ protected:
         device->data.tags = {
             { 3, "04 1A 22 33", "Kitchen" },
             { 5, "04 AA BB CC", "Desk" },
-            { 7, "04 01 02 03", "Door" },
+            // Stored by the device with a trailing blank.
+            { 7, "04 01 02 03 ", "Door" },
         };
         device->data.routines = { RoutinePayload { 1, "Morning", { { 1, 0, 0, "7", 30, "Step", 0 } }, {}, {} } };
         loadFromDevice();
@@ -71,7 +72,7 @@ TEST_F(TagPaneTest, SelectionFollowsTheListAndFillsTheFieldsWithoutSendingARenam
     };
     const std::vector<Case> cases {
         { "no selection picks the first tag", std::nullopt, {}, 3, "Kitchen", "04 1A 22 33" },
-        { "a valid selection stays", 7, {}, 7, "Door", "04 01 02 03" },
+        { "a valid selection stays", 7, {}, 7, "Door", "04 01 02 03 " },
         { "a vanished selection moves to the first", 42, {}, 3, "Kitchen", "04 1A 22 33" },
     };
     for (const Case& test : cases) {
@@ -141,6 +142,46 @@ TEST_F(TagPaneTest, NameEditsAreSentOnlyWhenUniqueAndNotEmpty)
         << "the debounce keeps only the last rename";
 }
 
+TEST_F(TagPaneTest, LeavingAFieldThatCannotBeSavedShowsTheSavedValue)
+{
+    select(3);
+    struct Case {
+        std::string name;
+        std::string uid;
+        bool leaveByPane;
+    };
+    const std::vector<Case> cases {
+        { "DESK", "04 aa bb cc", false },
+        { "", " \n", false },
+        { " door", "04 01 02 03", true },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE("'" + test.name + "' / '" + test.uid + "'");
+        pane->editName(test.name);
+        pane->editUid(test.uid);
+        // While the user types, the field keeps the text and says why it is not saved.
+        EXPECT_EQ(pane->name(), test.name);
+        EXPECT_EQ(pane->uid(), test.uid);
+        EXPECT_TRUE(pane->uidValidationMessage().has_value());
+        if (test.leaveByPane) {
+            window->selectPane(ContentViewPresenter::SidebarPane::settings);
+        } else {
+            pane->finishEditing();
+        }
+        settle();
+        EXPECT_EQ(pane->name(), "Kitchen");
+        EXPECT_EQ(pane->uid(), "04 1A 22 33");
+        EXPECT_EQ(pane->nameValidationMessage(), std::nullopt);
+        EXPECT_EQ(pane->uidValidationMessage(), std::nullopt);
+        window->selectPane(ContentViewPresenter::SidebarPane::tags);
+    }
+    // A valid text stays when the field is left, and nothing was sent for the others.
+    pane->editName("Pantry");
+    pane->finishEditing();
+    EXPECT_EQ(pane->name(), "Pantry");
+    EXPECT_EQ(sentCommands(), (std::vector<std::string> { "tag:update id=3 name=\"Pantry\"" }));
+}
+
 TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
 {
     select(5);
@@ -153,6 +194,7 @@ TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
         { "", "UID is required.", "04 AA BB CC" },
         { "  \n", "UID is required.", "04 AA BB CC" },
         { "04 1a 22 33", "A tag with this UID already exists.", "04 AA BB CC" },
+        { "04 01 02 03", "A tag with this UID already exists.", "04 AA BB CC" },
         { "04 ", std::nullopt, "04" },
         { "04 9", std::nullopt, "04 9" },
         { "04 99 ", std::nullopt, "04 99" },
@@ -171,7 +213,7 @@ TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
     device->send({ { "type", "tags_state" },
         { "tags",
             Json::array({ toJson(TagInfo { 3, "04 1A 22 33", "Kitchen" }), toJson(TagInfo { 5, "04 FE", "Desk" }),
-                toJson(TagInfo { 7, "04 01 02 03", "Door" }) }) } });
+                toJson(TagInfo { 7, "04 01 02 03 ", "Door" }) }) } });
     settle();
     EXPECT_EQ(pane->uid(), "04 FE");
 }

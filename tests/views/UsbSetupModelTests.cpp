@@ -73,8 +73,7 @@ TEST(UsbSetupScreens, EachCheckStateHasItsScreenAndAFlashReplacesThemAll)
         { Check::targetSetup, {}, Kind::picker, "" },
         { Check::waitingForDevice, { Phase::flashing, "", 10, 100 }, Kind::installationProgress, "" },
         { Check::targetSetup, { Phase::flashing, "", 0, 0 }, Kind::installationProgress, "" },
-        { Check::multipleDevices, { Phase::completed, "Time updated." }, Kind::installationSuccess,
-            "Installation successful!" },
+        { Check::multipleDevices, { Phase::completed, "Time updated." }, Kind::installationSuccess, "Time updated." },
         { Check::targetSetup, { Phase::failed, "USB install failed" }, Kind::picker, "" },
     };
     for (const auto& entry : cases) {
@@ -484,10 +483,14 @@ TEST_F(UsbSetupFlow, AnEmbedFromWaitingToInstalled)
     ASSERT_TRUE(wifi);
     EXPECT_EQ(wifi->arguments.at(4), "Cafe");
     EXPECT_EQ(std::string(wifi->input->begin(), wifi->input->end()), "secret\n");
-    usb.succeed(wifi, "");
+    // The board is flashed, but its Wi-Fi set-up fails: the result screen says so.
+    usb.fail(wifi, 1, "No route to the network");
     usb.scheduler.advance(std::chrono::seconds(1));
     answer("set-time", "");
-    EXPECT_EQ(model->screen().kind, Kind::installationSuccess);
+    screen = model->screen();
+    EXPECT_EQ(screen.kind, Kind::installationSuccess);
+    EXPECT_NE(screen.message.find("Wi-Fi time sync setup failed: No route to the network"), std::string::npos)
+        << screen.message;
 
     model->continueAfterInstall();
     EXPECT_FALSE(window->state().showingUsbSetupFlow);

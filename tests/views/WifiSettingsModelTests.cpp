@@ -231,6 +231,38 @@ TEST_F(WifiSettingsTest, AFailedValidationOffersTryAgainAndSaveAnywayForThatNetw
     EXPECT_TRUE(calls.empty()) << "nothing to save without the failed candidate";
 }
 
+TEST_F(WifiSettingsTest, TheSheetsStatusRowKeepsTheLastOutcomeUnlessTheFailureShowsIt)
+{
+    wifi->beginAddingWifiCredential();
+    struct Case {
+        const char* name;
+        std::optional<WifiRequestActivityKind> activity;
+        std::optional<std::string> message;
+        bool failure;
+        std::optional<std::string> shown;
+        bool progress;
+    };
+    const std::string refusal = "Wi-Fi management requires secure Bluetooth.";
+    const std::vector<Case> cases {
+        { "saving", WifiRequestActivityKind::saving, "Checking Home\u2026", false, "Checking Home\u2026", true },
+        { "refused", std::nullopt, refusal, false, refusal, false },
+        { "failed validation", std::nullopt, "The Wi-Fi password was not accepted.", true, std::nullopt, false },
+        { "nothing to say", std::nullopt, std::nullopt, false, std::nullopt, false },
+        { "another request", WifiRequestActivityKind::checking, refusal, false, std::nullopt, false },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        inputs.wifiRequestActivity = activity(test.activity);
+        inputs.wifiSettingsMessage = test.message;
+        inputs.wifiValidationFailure.reset();
+        if (test.failure) {
+            inputs.wifiValidationFailure = WifiValidationFailure("Home", *test.message);
+        }
+        EXPECT_EQ(wifi->activityText(), test.shown);
+        EXPECT_EQ(wifi->activityShowsProgress(), test.progress);
+    }
+}
+
 TEST_F(WifiSettingsTest, RemovingAsksFirst)
 {
     EXPECT_FALSE(wifi->removeQuestion().has_value());
