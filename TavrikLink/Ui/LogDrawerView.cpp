@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 
+#include "TavrikLink/Ui/DeferredIcon.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 
@@ -149,7 +150,10 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     clear = new QToolButton(this);
     clear->setObjectName(QStringLiteral("clearLogButton"));
     clear->setAutoRaise(true);
-    clear->setIcon(QIcon::fromTheme(QStringLiteral("user-trash"), style()->standardIcon(QStyle::SP_TrashIcon)));
+    // The drawer starts closed: the theme is not searched for its icon until it is shown.
+    clear->setIcon(deferredIcon([button = clear] {
+        return QIcon::fromTheme(QStringLiteral("user-trash"), button->style()->standardIcon(QStyle::SP_TrashIcon));
+    }));
     clear->setToolTip(QStringLiteral("Clear console"));
     connect(clear, &QToolButton::clicked, this, [this] { this->window.clearLog(); });
     header->addWidget(clear);

@@ -123,6 +123,10 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     columnLayout->addWidget(lowerSection);
     // Spare height stays under the schedules.
     columnLayout->addStretch(1);
+    // Hidden until refresh() shows what the pane holds: the scroll area measures its column when it
+    // takes it, and an editor that is not shown need not be measured (nor its icons looked up).
+    editorView->hide();
+    lowerSection->hide();
     scroll->setWidget(column);
 
     using C = TavrikBleCentral;

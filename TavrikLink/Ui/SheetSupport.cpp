@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/SheetSupport.hpp"
 
+#include "TavrikLink/Ui/DeferredIcon.hpp"
+
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHash>
@@ -20,7 +22,8 @@ QIcon symbolIcon(const QString& symbol)
         { QStringLiteral("lock.fill"), QStringLiteral("object-locked") },
         { QStringLiteral("chevron.right"), QStringLiteral("go-next") },
     };
-    return QIcon::fromTheme(themeNames.value(symbol, symbol));
+    const QString name = themeNames.value(symbol, symbol);
+    return deferredIcon([name] { return QIcon::fromTheme(name); });
 }
 
 QBoxLayout* sheetHeader(QDialog* sheet, const QString& title, std::function<void()> onDelete, std::function<void()> onDone)

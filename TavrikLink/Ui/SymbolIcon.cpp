@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
+#include "TavrikLink/Ui/DeferredIcon.hpp"
+
 #include <QApplication>
 #include <QHash>
 #include <QPainter>
@@ -113,9 +115,7 @@ void drawGlyph(QPainter& painter, double s, const QString& glyph)
     painter.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, glyph);
 }
 
-} // namespace
-
-QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
+QIcon resolvedSymbolIcon(const QString& symbol, const QColor& color, int size)
 {
     const QString theme = themeName(symbol);
     if (!theme.isEmpty() && !color.isValid()) {
@@ -160,6 +160,17 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
     }
     painter.end();
     return QIcon(pixmap);
+}
+
+} // namespace
+
+QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
+{
+    if (!color.isValid() && !themeName(symbol).isEmpty()) {
+        // A pane's hidden buttons (an editor not yet shown) then never look in the theme.
+        return deferredIcon([symbol, size] { return resolvedSymbolIcon(symbol, QColor(), size); });
+    }
+    return resolvedSymbolIcon(symbol, color, size);
 }
 
 } // namespace tavrik

@@ -33,6 +33,10 @@ bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 
 void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
 {
+    // Opening a collator costs more than most lists here; one tag or none is already in order.
+    if (tags.size() < 2) {
+        return;
+    }
     const LocalizedCaseInsensitiveOrder order(localeId);
     std::stable_sort(
         tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
