@@ -25,9 +25,9 @@
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
+#include "TavrikLink/Link/BluetoothDeviceLink.hpp"
+#include "TavrikLink/Link/LocalLinkTransport.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
-#include "TavrikLink/Support/RegularFile.hpp"
-#include "TavrikLink/Support/SlicedWork.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -170,7 +170,7 @@ public:
     const std::optional<std::string>& settingsError() const { return settingsError_; }
     bool routineStartTagsSupported() const { return routineStartTagsSupported_; }
     const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
-    bool virtualTavrikConnected() const { return virtualTavrikConnected_; }
+    bool virtualTavrikConnected() const { return localLink_->attached(); }
 
     // --- Plain state that views and tests may read ---
     const std::optional<std::string>& syncCode() const { return syncCode_; }
@@ -179,8 +179,11 @@ public:
     const std::optional<StoreSnapshotPayload>& storeSnapshot() const { return storeSnapshot_; }
     const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
     const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
-    const std::optional<BleCharacteristic>& dataCharacteristic() const { return dataCharacteristic_; }
-    const std::optional<BleCharacteristic>& firmwareCharacteristic() const { return firmwareCharacteristic_; }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
+    {
+        return bluetoothLink_->firmwareCharacteristic();
+    }
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
     bool routineControlSessionActive() const { return routineControlSessionActive_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
@@ -189,10 +192,6 @@ public:
     const std::optional<AtomicCommandChannel>& lastAtomicCommandChannel() const { return lastAtomicCommandChannel_; }
     const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
     bool hasLoadTimeout() const { return loadTimeoutTask_ != Scheduler::invalidHandle; }
-    std::uint16_t nextVirtualMessageId() const { return nextVirtualMessageId_; }
-    const std::string& virtualTavrikClient() const { return virtualTavrikClient_; }
-    const std::filesystem::path& localLinkDirectory() const { return localLinkDirectory_; }
-    bool automaticallyPollLocalLink() const { return automaticallyPollLocalLink_; }
     const std::string& appVersion() const { return appVersion_; }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
@@ -200,7 +199,10 @@ public:
     bool tagScanSessionActive() const { return tagScanSessionActive_; }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
     TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
-    BleDataChannel& dataService() { return *dataService_; }
+    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
+    // The local simulator's road.
+    LocalLinkTransport& localLink() { return *localLink_; }
+    const LocalLinkTransport& localLink() const { return *localLink_; }
 
     // --- Log (TavrikBleCentral_Log.cpp) ---
     void appendLog(const std::string& text, bool allowDuplicates);
@@ -274,23 +276,8 @@ public:
     void updateStatus(const std::string& text);
 
     // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
-    static constexpr std::chrono::milliseconds localLinkPollInterval { 200 };
-    static constexpr std::uint64_t localLinkFileSizeLimit = 16'777'216;
-    // How much of a backlog of incoming messages one turn of the event loop handles; the rest
-    // follows at the next turns, in order.
-    static constexpr SlicedWork::Budget localLinkSlice { 256, std::chrono::milliseconds(8) };
-    // "Tavrik Simulator/Local Link" below the user's XDG data directory.
-    static std::filesystem::path defaultLocalLinkDirectory();
-    void startVirtualTavrikPolling();
-    void pollVirtualTavrikAdvertisingFile();
+    // Connects to the simulator's offered session when some work wants the link.
     void connectVirtualTavrikIfNeeded();
-    void pollVirtualTavrikInboundFile();
-    bool sendVirtualTavrikPayload(const Data& data);
-    bool sendVirtualTavrikCommand(std::string_view channel, std::string_view command);
-    bool sendVirtualTavrikEncodable(const Json& value);
-    const std::optional<std::string>& virtualTavrikSession() const { return virtualTavrikSession_; }
-    std::uint64_t virtualTavrikInboundOffset() const { return virtualTavrikInboundOffset_; }
-    bool isPollingLocalLink() const { return virtualTavrikPollTask_ != Scheduler::invalidHandle; }
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
@@ -632,15 +619,17 @@ private:
     std::optional<std::string> settingsError_;
     bool routineStartTagsSupported_ = false;
     std::optional<std::int64_t> deviceSyncDataVersion_;
-    bool virtualTavrikConnected_ = false;
 
     // Bluetooth connection
     std::shared_ptr<BlePeripheral> targetPeripheral_;
     std::optional<TavrikBleProtocolProfile> activeBleProfile_;
-    std::optional<BleCharacteristic> dataCharacteristic_;
-    std::optional<BleCharacteristic> firmwareCharacteristic_;
     bool isExpectingResetDisconnect_ = false;
-    std::unique_ptr<BleDataChannel> dataService_;
+    std::unique_ptr<BluetoothDeviceLink> bluetoothLink_;
+    // The link messages go out on: the simulator's while it is attached, else Bluetooth.
+    DeviceLink& link();
+    const DeviceLink& link() const;
+    // The link is ready for messages: sends what the waiting work holds for the device.
+    void handleLinkReady();
 
     // Sync session
     std::optional<std::string> syncCode_;
@@ -665,19 +654,8 @@ private:
     Scheduler::Handle idleDisconnectTask_ = Scheduler::invalidHandle;
 
     // Local simulator link
-    std::optional<std::string> virtualTavrikSession_;
-    std::string virtualTavrikClient_;
-    std::uint16_t nextVirtualMessageId_ = 50000;
-    Scheduler::Handle virtualTavrikPollTask_ = Scheduler::invalidHandle;
-    std::uint64_t virtualTavrikInboundOffset_ = 0;
-    std::filesystem::path localLinkDirectory_;
+    std::unique_ptr<LocalLinkTransport> localLink_;
     bool automaticallyPollLocalLink_ = true;
-    // Delivers the lines of one read of "to-link.jsonl", a slice at a turn.
-    SlicedWork virtualTavrikInbound_ { scheduler, localLinkSlice };
-    // Link files refused as not plain, by name, each said once in the log until it is plain or gone.
-    std::set<std::string> refusedLocalLinkFiles_;
-    // Whether the file may be used; a refusal is logged once.
-    bool acceptLocalLinkFile(const std::string& name, const RegularFile& file);
 
     // Services
     std::unique_ptr<FirmwareManifestLoader> manifestLoader_;
@@ -718,11 +696,8 @@ private:
     Scheduler::Handle terminationGraceTask_ = Scheduler::invalidHandle;
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
-    std::uint64_t virtualTavrikPollGeneration_ = 0;
-    void stopVirtualTavrikPolling();
     // Drops the oldest log entries past the line and byte caps.
     void trimLog();
-    void scheduleVirtualTavrikPoll(std::chrono::milliseconds delay, std::uint64_t generation);
     void runIdleCountdownStep(int remaining);
     void cancelDebouncedPersists();
     // The clock command for the current local time.

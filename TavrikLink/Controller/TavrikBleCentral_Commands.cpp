@@ -11,7 +11,7 @@ std::string TavrikBleCentral::persistKey(AtomicCommandChannel channel, const Per
 
 bool TavrikBleCentral::isDeviceAttached() const
 {
-    return isConnected_ && (dataCharacteristic_.has_value() || virtualTavrikConnected_);
+    return isConnected_ && link().attached();
 }
 
 void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id,
@@ -106,8 +106,7 @@ void TavrikBleCentral::sendAtomicCommandNow(const AtomicCommand& command)
     }
     lastAtomicCommandChannel_ = command.channel;
     const std::string_view channelName = rawValue(command.channel);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand(channelName, command.command)
-                                                  : dataService_->sendCommand(channelName, command.command);
+    const bool accepted = link().sendCommand(channelName, command.command);
     if (accepted) {
         return;
     }

@@ -79,7 +79,7 @@ void TavrikBleCentral::beginReviewDemo()
 {
     publish(isReviewDemo_, true, &TavrikBleCentral::isReviewDemoChanged);
     central.setDelegate(nullptr);
-    stopVirtualTavrikPolling();
+    localLink_->stopPolling();
     if (firmwareLookupLoad_ != FirmwareManifestLoader::invalidHandle) {
         manifestLoader_->cancel(firmwareLookupLoad_);
         firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
@@ -112,7 +112,7 @@ void TavrikBleCentral::endReviewDemo()
         &TavrikBleCentral::muteNonAlarmSoundsChanged);
     central.setDelegate(this);
     if (automaticallyPollLocalLink_) {
-        startVirtualTavrikPolling();
+        localLink_->startPolling();
     }
     refreshFirmwareAvailability();
     beginSession(SyncMode::load);

@@ -40,7 +40,7 @@ bool TavrikBleCentral::applySyncData(
     publish(tags_, normalizedTags(envelope.tags), &TavrikBleCentral::tagsChanged);
     storeSnapshot_ = envelope.storeSnapshot;
 
-    if (updateDeviceCapabilities || (!isConnected_ && !virtualTavrikConnected_ && !isReviewDemo_)) {
+    if (updateDeviceCapabilities || (!isConnected_ && !localLink_->attached() && !isReviewDemo_)) {
         publish(deviceFirmwareVersion_, envelope.firmwareVersion, &TavrikBleCentral::deviceFirmwareVersionChanged);
         const FirmwareHardwareTarget target = envelope.hardwareTarget
             ? *firmwareHardwareTargetFromRawValue(*envelope.hardwareTarget)
@@ -131,7 +131,7 @@ bool TavrikBleCentral::applySyncData(
 
     if (isReviewDemo_) {
         updateStatus("App Review demo \u00b7 no device");
-    } else if (virtualTavrikConnected_) {
+    } else if (localLink_->attached()) {
         publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         updateStatus("Connected to simulator \u00b7 local");

@@ -1,7 +1,5 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikPlatform/Bluetooth/PeripheralDataTransport.hpp"
-
 namespace tavrik {
 
 void TavrikBleCentral::recordUserInteraction()
@@ -35,7 +33,7 @@ void TavrikBleCentral::runIdleCountdownStep(int remaining)
 
 bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
 {
-    return isConnected_ && hasLoadedData_ && !virtualTavrikConnected_;
+    return isConnected_ && hasLoadedData_ && !localLink_->attached();
 }
 
 void TavrikBleCentral::disconnectIfIdle()
@@ -62,8 +60,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
     scheduler.cancel(autosaveTask_);
     cancelTask(idleDisconnectTask_);
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("system", command)
-                                                  : dataService_->sendCommand("system", command);
+    const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
     if (targetPeripheral_ && isConnected_) {
         isExpectingResetDisconnect_ = true;
@@ -91,7 +88,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
 bool TavrikBleCentral::canEjectTavrik() const
 {
     return isConnected_ || targetPeripheral_ || sessionMode_ || tagScanSessionActive_ || routineControlSessionActive_
-        || firmwareUpload_->isActive() || virtualTavrikConnected_ || hasLoadedData_;
+        || firmwareUpload_->isActive() || localLink_->attached() || hasLoadedData_;
 }
 
 void TavrikBleCentral::ejectTavrik()
@@ -130,10 +127,8 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
         cancelTask(disconnectGraceTask_);
         publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
-        if (virtualTavrikConnected_) {
-            accepted = sendVirtualTavrikCommand("system", "disconnect");
-        } else if (dataCharacteristic_) {
-            accepted = dataService_->sendCommand("system", "disconnect");
+        if (link().attached()) {
+            accepted = link().sendCommand("system", "disconnect");
         }
         if (!accepted) {
             releaseLinkForTermination();
@@ -156,7 +151,7 @@ void TavrikBleCentral::releaseLinkForTermination()
         central.cancelPeripheralConnection(targetPeripheral_);
     }
     central.stopScan();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
+    bluetoothLink_->detach();
     terminationCompletions_.reset();
 }
 
@@ -197,17 +192,14 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     cancelTask(loadTimeoutTask_);
     cancelTask(connectRetryTask_);
     consecutiveConnectFailures_ = 0;
-    publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
-    virtualTavrikInboundOffset_ = 0;
+    localLink_->disconnect();
     if (targetPeripheral_) {
         central.cancelPeripheralConnection(targetPeripheral_);
     }
     central.stopScan();
     targetPeripheral_.reset();
     activeBleProfile_.reset();
-    dataCharacteristic_.reset();
-    firmwareCharacteristic_.reset();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
+    bluetoothLink_->detach();
 
     setIsConnected(false);
     clearSessionFields();
@@ -281,11 +273,8 @@ void TavrikBleCentral::resetConnectionState()
     central.stopScan();
     targetPeripheral_.reset();
     activeBleProfile_.reset();
-    dataCharacteristic_.reset();
-    firmwareCharacteristic_.reset();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
-    publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
-    virtualTavrikInboundOffset_ = 0;
+    bluetoothLink_->detach();
+    localLink_->disconnect();
     setIsConnected(false);
 }
 

@@ -22,8 +22,7 @@ void TavrikBleCentral::startRoutineControl(const std::string& command)
 
 void TavrikBleCentral::sendRoutineCommand(const std::string& command)
 {
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("routine", command)
-                                                  : dataService_->sendCommand("routine", command);
+    const bool accepted = link().sendCommand("routine", command);
     if (accepted) {
         return;
     }
@@ -40,8 +39,7 @@ void TavrikBleCentral::sendPendingClockCommandIfNeeded()
     // The time is read now, not when the user accepted: the connection may have taken a while.
     const std::string command = currentClockCommand().value_or(*pendingClockCommand_);
     pendingClockCommand_.reset();
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("clock", command)
-                                                  : dataService_->sendCommand("clock", command);
+    const bool accepted = link().sendCommand("clock", command);
     if (accepted) {
         appendLog("Sent clock update to Tavrik", true);
     } else {
@@ -53,8 +51,7 @@ void TavrikBleCentral::sendPendingClockCommandIfNeeded()
 
 bool TavrikBleCentral::sendTagCommand(const std::string& command)
 {
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("tag", command)
-                                                  : dataService_->sendCommand("tag", command);
+    const bool accepted = link().sendCommand("tag", command);
     if (accepted) {
         if (command.starts_with("scan")) {
             setTagScanState(TagScanState::requesting());

@@ -62,7 +62,7 @@ void TavrikBleCentral::startRestoreSession()
         setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
         return;
     }
-    if (virtualTavrikConnected_) {
+    if (localLink_->attached()) {
         setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
         return;
     }
@@ -83,7 +83,7 @@ void TavrikBleCentral::startRestoreSession()
         setStatusText("Waiting for Tavrik");
     }
     appendLog("Starting restore session", true);
-    if (isConnected_ && (dataCharacteristic_ || virtualTavrikConnected_)) {
+    if (isConnected_ && link().attached()) {
         sendSyncStart();
     } else {
         startScanningIfPossible();
@@ -97,12 +97,11 @@ void TavrikBleCentral::sendSyncStart()
         return;
     }
     std::optional<ReliableDeliveryOffer> delivery;
-    if (!virtualTavrikConnected_ && activeBleProfile_ == TavrikBleProtocolProfile::secureV2) {
-        delivery = ReliableDeliveryOffer { 1, dataService_->reliableSession(), 4 };
+    if (!localLink_->attached() && activeBleProfile_ == TavrikBleProtocolProfile::secureV2) {
+        delivery = ReliableDeliveryOffer { 1, bluetoothLink_->channel().reliableSession(), 4 };
     }
     const SyncStartEnvelope envelope(std::string(syncModeText(*sessionMode_)), *syncCode_, delivery);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
-                                                  : dataService_->sendEncodable(envelope);
+    const bool accepted = link().sendMessage(toJson(envelope));
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to start connection"));
         return;
@@ -237,8 +236,7 @@ void TavrikBleCentral::sendSyncRestore()
     const SyncSnapshot snapshot = currentSnapshot();
     const SyncRestoreEnvelope envelope(
         *syncCode_, snapshot.settings, storeSnapshot_, snapshot.schedules, snapshot.tags, snapshot.routines);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
-                                                  : dataService_->sendEncodable(envelope);
+    const bool accepted = link().sendMessage(toJson(envelope));
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to restore data"));
         return;

@@ -330,8 +330,7 @@ void TavrikBleCentral::startTagScanKeepalive()
         }
         tagScanKeepaliveTask_ = Scheduler::invalidHandle;
         if (tagScanSessionActive_ && isDeviceAttached()) {
-            const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("tag", "keepalive")
-                                                          : dataService_->sendCommand("tag", "keepalive");
+            const bool accepted = link().sendCommand("tag", "keepalive");
             if (!accepted) {
                 setTagScanState(TagScanState::failed("Failed to send tag command"));
                 if (tagScanPurpose_ == TagScanPurpose::killSwitch) {

@@ -122,7 +122,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
         finishControlSessionIfIdle();
         return;
     }
-    if (virtualTavrikConnected_) {
+    if (localLink_->attached()) {
         resetWifiRequestState();
         setWifiSettingsMessage(simulatorRefusal);
         finishControlSessionIfIdle();
@@ -131,8 +131,8 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
     beginWifiRequest(envelope, context);
     // Keeps the connection up for the answer.
     routineControlSessionActive_ = true;
-    if (isConnected_ && dataCharacteristic_) {
-        if (!dataService_->sendEncodable(toJson(envelope))) {
+    if (isDeviceAttached()) {
+        if (!link().sendMessage(toJson(envelope))) {
             finishWifiRequest(envelope.requestId);
             setWifiSettingsMessage(sendFailure);
             finishControlSessionIfIdle();
@@ -154,7 +154,7 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     }
     const bool legacy = activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1;
     // Still connecting: the request waits for the data channel rather than failing to send.
-    if (!legacy && !virtualTavrikConnected_ && !isDeviceAttached()) {
+    if (!legacy && !localLink_->attached() && !isDeviceAttached()) {
         return;
     }
     const WifiRequestEnvelope envelope = std::move(*pendingWifiRequest_);
@@ -162,10 +162,10 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     if (legacy) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(legacyRefusal);
-    } else if (virtualTavrikConnected_) {
+    } else if (localLink_->attached()) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(simulatorRefusal);
-    } else if (!dataService_->sendEncodable(toJson(envelope))) {
+    } else if (!link().sendMessage(toJson(envelope))) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(sendFailure);
     }
