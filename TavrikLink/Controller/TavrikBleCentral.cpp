@@ -84,17 +84,13 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
 
 TavrikBleCentral::~TavrikBleCentral()
 {
-    *alive = false;
     central.setDelegate(nullptr);
     if (targetPeripheral_) {
         targetPeripheral_->setDelegate(nullptr);
     }
-    for (Scheduler::Handle* task : { &loadTimeoutTask_, &autosaveTask_, &idleDisconnectTask_, &tagScanKeepaliveTask_,
-             &wifiRequestTimeoutTask_, &connectRetryTask_ }) {
-        cancelTask(*task);
-    }
-    for (auto& [key, entry] : debouncedPersists_) {
-        scheduler.cancel(entry.task);
+    // Callers waiting for a quit under way are answered: nothing is left to wait for.
+    if (terminationCompletions_) {
+        finishAppTermination(*terminationCompletions_);
     }
     // The channel's callbacks point here; the upload service talks through the channel, and both
     // services download through the loader.
@@ -193,18 +189,8 @@ void TavrikBleCentral::reportConnectionProgress()
 void TavrikBleCentral::renewBaseline()
 {
     baselineSnapshot_ = currentSnapshot();
-    // The field keeps its (cancelled) handle: nothing reads it but the next cancel.
-    scheduler.cancel(autosaveTask_);
     // The link may have just become free for a reload that a refused change asked for.
     scheduleRefusedChangeReload();
-}
-
-void TavrikBleCentral::cancelTask(Scheduler::Handle& task)
-{
-    if (task != Scheduler::invalidHandle) {
-        scheduler.cancel(task);
-        task = Scheduler::invalidHandle;
-    }
 }
 
 } // namespace tavrik

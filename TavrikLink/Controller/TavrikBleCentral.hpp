@@ -22,6 +22,7 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
@@ -102,7 +103,7 @@ public:
         std::optional<std::string> attribute;
         AtomicCommandChannel channel = AtomicCommandChannel::schedule;
         std::vector<std::string> commands;
-        Scheduler::Handle task = Scheduler::invalidHandle;
+        std::unique_ptr<ScheduledTask> task;
     };
 
     // An item id as the persist key shows it: a device id or a planner key such as "3:17".
@@ -191,7 +192,7 @@ public:
     const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
     const std::optional<AtomicCommandChannel>& lastAtomicCommandChannel() const { return lastAtomicCommandChannel_; }
     const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
-    bool hasLoadTimeout() const { return loadTimeoutTask_ != Scheduler::invalidHandle; }
+    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
@@ -541,7 +542,6 @@ private:
     void deliverWorkHeldBySession();
     // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
     void giveUpHeldWork();
-    void cancelTask(Scheduler::Handle& task);
 
     // BleCentralDelegate
     void centralDidUpdateState() override;
@@ -568,8 +568,6 @@ private:
     RandomSource& random;
     KeyValueStore& defaults;
     FirmwareDownload firmwareDownload;
-    // Lets a timer callback see that the controller is gone.
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     // Published device data and view state
     std::vector<std::string> logEntries_;
@@ -636,7 +634,7 @@ private:
     std::optional<SyncSnapshot> baselineSnapshot_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
-    Scheduler::Handle loadTimeoutTask_ = Scheduler::invalidHandle;
+    ScheduledTask loadTimeoutTask_ { scheduler };
     bool didOfferTimeSyncForCurrentLoad_ = false;
 
     // Command path and routine control
@@ -646,12 +644,11 @@ private:
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     std::vector<AtomicCommand> atomicCommandQueue_;
     std::optional<AtomicCommandChannel> lastAtomicCommandChannel_;
-    Scheduler::Handle autosaveTask_ = Scheduler::invalidHandle;
     std::chrono::milliseconds atomicCommandDebounce_ { 200 };
     std::map<std::string, DebouncedPersist> debouncedPersists_;
 
     // Idle disconnect
-    Scheduler::Handle idleDisconnectTask_ = Scheduler::invalidHandle;
+    ScheduledTask idleDisconnectTask_ { scheduler };
 
     // Local simulator link
     std::unique_ptr<LocalLinkTransport> localLink_;
@@ -670,11 +667,11 @@ private:
     bool tagScanSessionActive_ = false;
     bool tagScanCommandPending_ = false;
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
-    Scheduler::Handle tagScanKeepaliveTask_ = Scheduler::invalidHandle;
+    ScheduledTask tagScanKeepaliveTask_ { scheduler };
     Uuid firmwareLookupGeneration_;
     std::map<std::string, WifiRequestContext> wifiRequests_;
     std::optional<WifiRequestEnvelope> pendingWifiRequest_;
-    Scheduler::Handle wifiRequestTimeoutTask_ = Scheduler::invalidHandle;
+    ScheduledTask wifiRequestTimeoutTask_ { scheduler };
     std::optional<WifiCandidate> failedWifiCandidate_;
     bool didShowWifiFailureForCurrentSession_ = false;
     std::optional<FirmwareCatalog> firmwareCatalog_;
@@ -683,7 +680,7 @@ private:
     bool isPreparingForTermination_ = false;
     // Failed connects of the running load in a row, and the pause before it scans again.
     int consecutiveConnectFailures_ = 0;
-    Scheduler::Handle connectRetryTask_ = Scheduler::invalidHandle;
+    ScheduledTask connectRetryTask_ { scheduler };
     // Gives a failure to the work that waits for the link: the session, an upload, the command
     // connection or a tag scan (which `endTagScan` also closes).
     void failWaitingWork(const std::string& message, bool endTagScan);
@@ -692,8 +689,8 @@ private:
     void failDataChannel(const std::string& status, const std::string& message);
     // A load whose connect failed looks for the device again; true when it does.
     bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
-    Scheduler::Handle disconnectGraceTask_ = Scheduler::invalidHandle;
-    Scheduler::Handle terminationGraceTask_ = Scheduler::invalidHandle;
+    ScheduledTask disconnectGraceTask_ { scheduler };
+    ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
     // Drops the oldest log entries past the line and byte caps.
@@ -738,8 +735,8 @@ private:
     void finishRefusedChangeReload();
     bool refusedChangeReloadWanted_ = false;
     bool refusedChangeReloadRunning_ = false;
-    Scheduler::Handle refusedChangeReloadCheck_ = Scheduler::invalidHandle;
-    Scheduler::Handle refusedChangeReloadGuard_ = Scheduler::invalidHandle;
+    ScheduledTask refusedChangeReloadCheck_ { scheduler };
+    ScheduledTask refusedChangeReloadGuard_ { scheduler };
 
     // Backup operations state
 

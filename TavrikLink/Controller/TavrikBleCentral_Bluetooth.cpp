@@ -176,16 +176,12 @@ bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError
     }
     setSyncStage(SyncStage::waitingForDevice());
     ++consecutiveConnectFailures_;
-    cancelTask(connectRetryTask_);
+    connectRetryTask_.cancel();
     if (consecutiveConnectFailures_ < connectFailuresBeforePause) {
         startScanningIfPossible();
         return true;
     }
-    connectRetryTask_ = scheduler.schedule(connectRetryPause, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        connectRetryTask_ = Scheduler::invalidHandle;
+    connectRetryTask_.schedule(connectRetryPause, [this] {
         if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
             startScanningIfPossible();
         }

@@ -24,7 +24,6 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
     if (!debounce) {
         // A whole-item edit supersedes a pending edit of the same item.
         if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
-            scheduler.cancel(pending->second.task);
             debouncedPersists_.erase(pending);
         }
         for (const std::string& command : commands) {
@@ -34,16 +33,13 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
     }
     if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
         if (pending->second.attribute == attribute) {
-            scheduler.cancel(pending->second.task);
             debouncedPersists_.erase(pending);
         } else {
             flushDebouncedPersist(key);
         }
     }
-    const Scheduler::Handle task = scheduler.schedule(atomicCommandDebounce_, [this, token = alive, key] {
-        if (!*token) {
-            return;
-        }
+    auto task = std::make_unique<ScheduledTask>(scheduler);
+    task->schedule(atomicCommandDebounce_, [this, key] {
         const auto entry = debouncedPersists_.find(key);
         if (entry == debouncedPersists_.end()) {
             return;
@@ -54,7 +50,7 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
             sendOrQueue({ persist.channel, command });
         }
     });
-    debouncedPersists_[key] = DebouncedPersist { attribute, channel, commands, task };
+    debouncedPersists_[key] = DebouncedPersist { attribute, channel, commands, std::move(task) };
 }
 
 void TavrikBleCentral::flushDebouncedPersist(const std::string& key)
@@ -64,7 +60,6 @@ void TavrikBleCentral::flushDebouncedPersist(const std::string& key)
         return;
     }
     const DebouncedPersist persist = std::move(entry->second);
-    scheduler.cancel(persist.task);
     debouncedPersists_.erase(entry);
     for (const std::string& command : persist.commands) {
         sendOrQueue({ persist.channel, command });

@@ -69,9 +69,6 @@ SyncDataEnvelope TavrikBleCentral::reviewDemoData()
 
 void TavrikBleCentral::cancelDebouncedPersists()
 {
-    for (auto& [key, entry] : debouncedPersists_) {
-        scheduler.cancel(entry.task);
-    }
     debouncedPersists_.clear();
 }
 

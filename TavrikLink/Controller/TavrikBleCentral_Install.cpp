@@ -123,7 +123,7 @@ bool TavrikBleCentral::applySyncData(
 
     renewBaseline();
     setHasLoadedData(true);
-    cancelTask(loadTimeoutTask_);
+    loadTimeoutTask_.cancel();
     setSyncStage(SyncStage::idle());
     clearSessionFields();
     refusedChangeReloadWanted_ = false;
@@ -157,17 +157,11 @@ void TavrikBleCentral::reloadAfterRefusedChange()
 
 void TavrikBleCentral::scheduleRefusedChangeReload()
 {
-    if (!refusedChangeReloadWanted_ || refusedChangeReloadCheck_ != Scheduler::invalidHandle) {
+    if (!refusedChangeReloadWanted_ || refusedChangeReloadCheck_.isPending()) {
         return;
     }
     // On the next turn: the refusal, or the send that freed the link, finishes first.
-    refusedChangeReloadCheck_ = scheduler.schedule(std::chrono::milliseconds(0), [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        refusedChangeReloadCheck_ = Scheduler::invalidHandle;
-        startRefusedChangeReloadIfLinkFree();
-    });
+    refusedChangeReloadCheck_.schedule(std::chrono::milliseconds(0), [this] { startRefusedChangeReloadIfLinkFree(); });
 }
 
 void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
@@ -194,11 +188,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
         return;
     }
     // The data already on screen stays, so no load time-out fails it: this bound ends the wait.
-    refusedChangeReloadGuard_ = scheduler.schedule(loadTimeout, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        refusedChangeReloadGuard_ = Scheduler::invalidHandle;
+    refusedChangeReloadGuard_.schedule(loadTimeout, [this] {
         if (!refusedChangeReloadRunning_) {
             return;
         }
@@ -206,7 +196,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
         appendLog("Tavrik did not send its data again", true);
         // Only this reload has a load without a code; a load the user began is left alone.
         if (sessionMode_ == SyncMode::load && syncCode_ && syncCode_->empty()) {
-            cancelTask(loadTimeoutTask_);
+            loadTimeoutTask_.cancel();
             clearSessionFields();
             setSyncStage(SyncStage::idle());
         }
@@ -216,7 +206,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
 void TavrikBleCentral::finishRefusedChangeReload()
 {
     refusedChangeReloadRunning_ = false;
-    cancelTask(refusedChangeReloadGuard_);
+    refusedChangeReloadGuard_.cancel();
 }
 
 SyncSnapshot TavrikBleCentral::currentSnapshot() const

@@ -1,10 +1,12 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
+#include <QPointer>
+
 namespace tavrik {
 
 void TavrikBleCentral::recordUserInteraction()
 {
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     if (!shouldScheduleIdleDisconnect() || isPreparingForTermination_) {
         return;
@@ -17,11 +19,7 @@ void TavrikBleCentral::runIdleCountdownStep(int remaining)
     publish(idleDisconnectSecondsRemaining_,
         remaining <= idleCountdownVisibleSeconds ? std::optional<int>(remaining) : std::nullopt,
         &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    idleDisconnectTask_ = scheduler.schedule(std::chrono::seconds(1), [this, token = alive, remaining] {
-        if (!*token) {
-            return;
-        }
-        idleDisconnectTask_ = Scheduler::invalidHandle;
+    idleDisconnectTask_.schedule(std::chrono::seconds(1), [this, remaining] {
         if (remaining > 1) {
             runIdleCountdownStep(remaining - 1);
             return;
@@ -57,8 +55,7 @@ void TavrikBleCentral::disconnectIfIdle()
 void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage)
 {
     appendLog(logMessage, true);
-    scheduler.cancel(autosaveTask_);
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
@@ -67,11 +64,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
     }
     // The device gets a moment to act on an accepted command before the link is cut.
     const std::chrono::milliseconds grace = accepted ? std::chrono::milliseconds(250) : std::chrono::milliseconds(0);
-    disconnectGraceTask_ = scheduler.schedule(grace, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        disconnectGraceTask_ = Scheduler::invalidHandle;
+    disconnectGraceTask_.schedule(grace, [this] {
         // The quit lets go of the link itself and starts nothing new.
         if (isPreparingForTermination_) {
             return;
@@ -117,14 +110,14 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
     appendLog("Preparing Tavrik Bluetooth session for app termination", true);
     firmwareUpload_->resetFirmwareSession();
     const auto completions = terminationCompletions_;
-    usbOnboarding_->prepareForAppTermination([this, token = alive, completions] {
-        if (!*token) {
+    // The service may answer after the controller is gone.
+    usbOnboarding_->prepareForAppTermination([self = QPointer<TavrikBleCentral>(this), this, completions] {
+        if (!self) {
             finishAppTermination(*completions);
             return;
         }
-        scheduler.cancel(autosaveTask_);
-        cancelTask(idleDisconnectTask_);
-        cancelTask(disconnectGraceTask_);
+        idleDisconnectTask_.cancel();
+        disconnectGraceTask_.cancel();
         publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
         if (link().attached()) {
@@ -135,11 +128,8 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
             finishAppTermination(*completions);
             return;
         }
-        terminationGraceTask_ = scheduler.schedule(std::chrono::milliseconds(300), [this, token, completions] {
-            if (*token) {
-                terminationGraceTask_ = Scheduler::invalidHandle;
-                releaseLinkForTermination();
-            }
+        terminationGraceTask_.schedule(std::chrono::milliseconds(300), [this, completions] {
+            releaseLinkForTermination();
             finishAppTermination(*completions);
         });
     });
@@ -189,8 +179,8 @@ void TavrikBleCentral::startCommandConnection()
 
 void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 {
-    cancelTask(loadTimeoutTask_);
-    cancelTask(connectRetryTask_);
+    loadTimeoutTask_.cancel();
+    connectRetryTask_.cancel();
     consecutiveConnectFailures_ = 0;
     localLink_->disconnect();
     if (targetPeripheral_) {
@@ -210,7 +200,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     pendingRoutineCommand_.reset();
     pendingClockCommand_.reset();
     pendingRoutineDetailSignatures_.clear();
-    cancelTask(tagScanKeepaliveTask_);
+    tagScanKeepaliveTask_.cancel();
     routineControlSessionActive_ = false;
     setStatusText("Bluetooth idle");
 
@@ -253,8 +243,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     } else {
         firmwareUpload_->resetFirmwareSession();
     }
-    scheduler.cancel(autosaveTask_);
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     if (!preserveExpectedDisconnect) {
         isExpectingResetDisconnect_ = false;
@@ -264,8 +253,8 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 
 void TavrikBleCentral::resetConnectionState()
 {
-    cancelTask(loadTimeoutTask_);
-    cancelTask(connectRetryTask_);
+    loadTimeoutTask_.cancel();
+    connectRetryTask_.cancel();
     consecutiveConnectFailures_ = 0;
     if (targetPeripheral_) {
         central.cancelPeripheralConnection(targetPeripheral_);

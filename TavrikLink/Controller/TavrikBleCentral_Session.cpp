@@ -32,7 +32,7 @@ void TavrikBleCentral::beginSession(SyncMode mode)
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    tagScanKeepaliveTask_.cancel();
     setTagScanState(TagScanState::idle());
     if (mode == SyncMode::load) {
         resetScheduleState();
@@ -70,7 +70,7 @@ void TavrikBleCentral::startRestoreSession()
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    tagScanKeepaliveTask_.cancel();
     setTagScanState(TagScanState::idle());
     sessionMode_ = SyncMode::restore;
     setSyncMode(SyncMode::restore);
@@ -116,12 +116,8 @@ void TavrikBleCentral::sendSyncStart()
 
 void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
 {
-    scheduler.cancel(loadTimeoutTask_);
-    loadTimeoutTask_ = scheduler.schedule(delay, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        loadTimeoutTask_ = Scheduler::invalidHandle;
+    loadTimeoutTask_.cancel();
+    loadTimeoutTask_.schedule(delay, [this] {
         if (!hasLoadedData_ && isConnected_ && sessionMode_ == SyncMode::load) {
             failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
         }
@@ -163,7 +159,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::waiting:
         // The device answered; it now waits for its user and reports its own time-out.
-        cancelTask(loadTimeoutTask_);
+        loadTimeoutTask_.cancel();
         setSyncStage(SyncStage::connecting());
         updateStatus("Starting sync");
         break;

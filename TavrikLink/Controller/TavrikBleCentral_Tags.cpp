@@ -318,17 +318,12 @@ void TavrikBleCentral::deactivateTagScanSession()
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    tagScanKeepaliveTask_.cancel();
 }
 
 void TavrikBleCentral::startTagScanKeepalive()
 {
-    cancelTask(tagScanKeepaliveTask_);
-    tagScanKeepaliveTask_ = scheduler.schedule(tagScanKeepaliveInterval, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        tagScanKeepaliveTask_ = Scheduler::invalidHandle;
+    tagScanKeepaliveTask_.schedule(tagScanKeepaliveInterval, [this] {
         if (tagScanSessionActive_ && isDeviceAttached()) {
             const bool accepted = link().sendCommand("tag", "keepalive");
             if (!accepted) {

@@ -180,17 +180,12 @@ void TavrikBleCentral::beginWifiRequest(const WifiRequestEnvelope& envelope, con
     publish(wifiRequestActivity_, std::move(activity), &TavrikBleCentral::wifiRequestActivityChanged);
     wifiRequests_.insert_or_assign(envelope.requestId, context);
     // Progress stages do not extend this: the device gets one fixed span for the whole request.
-    wifiRequestTimeoutTask_
-        = scheduler.schedule(wifiRequestTimeout, [this, token = alive, requestId = envelope.requestId] {
-              if (!*token) {
-                  return;
-              }
-              wifiRequestTimeoutTask_ = Scheduler::invalidHandle;
-              if (const auto expired = finishWifiRequest(requestId)) {
-                  handleFailedWifiRequest(*expired, "request_timeout", std::nullopt);
-                  finishControlSessionIfIdle();
-              }
-          });
+    wifiRequestTimeoutTask_.schedule(wifiRequestTimeout, [this, requestId = envelope.requestId] {
+        if (const auto expired = finishWifiRequest(requestId)) {
+            handleFailedWifiRequest(*expired, "request_timeout", std::nullopt);
+            finishControlSessionIfIdle();
+        }
+    });
 }
 
 std::optional<WifiRequestContext> TavrikBleCentral::finishWifiRequest(const std::string& requestId)
@@ -205,7 +200,7 @@ std::optional<WifiRequestContext> TavrikBleCentral::finishWifiRequest(const std:
     if (pendingWifiRequest_ && pendingWifiRequest_->requestId == requestId) {
         pendingWifiRequest_.reset();
     }
-    cancelTask(wifiRequestTimeoutTask_);
+    wifiRequestTimeoutTask_.cancel();
     return context;
 }
 
@@ -381,7 +376,7 @@ void TavrikBleCentral::resetWifiRequestState()
 
 void TavrikBleCentral::forgetWifiRequests()
 {
-    cancelTask(wifiRequestTimeoutTask_);
+    wifiRequestTimeoutTask_.cancel();
     wifiRequests_.clear();
     pendingWifiRequest_.reset();
     publish(wifiRequestActivity_, WifiRequestActivityState {}, &TavrikBleCentral::wifiRequestActivityChanged);

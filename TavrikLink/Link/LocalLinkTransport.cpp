@@ -163,11 +163,6 @@ LocalLinkTransport::LocalLinkTransport(std::filesystem::path directory, Schedule
 {
 }
 
-LocalLinkTransport::~LocalLinkTransport()
-{
-    scheduler.cancel(pollTask);
-}
-
 void LocalLinkTransport::startPolling()
 {
     stopPolling();
@@ -177,14 +172,12 @@ void LocalLinkTransport::startPolling()
 void LocalLinkTransport::stopPolling()
 {
     ++pollGeneration;
-    scheduler.cancel(pollTask);
-    pollTask = Scheduler::invalidHandle;
+    pollTask.cancel();
 }
 
 void LocalLinkTransport::schedulePoll(std::chrono::milliseconds delay)
 {
-    pollTask = scheduler.schedule(delay, [this, generation = pollGeneration] {
-        pollTask = Scheduler::invalidHandle;
+    pollTask.schedule(delay, [this, generation = pollGeneration] {
         pollAdvertisement();
         // What the advertisement led to may have stopped or restarted polling, which ends this loop.
         if (generation == pollGeneration) {

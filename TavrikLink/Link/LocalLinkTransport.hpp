@@ -3,7 +3,7 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
-#include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikLink/Link/DeviceLink.hpp"
 #include "TavrikLink/Support/RegularFile.hpp"
 #include "TavrikLink/Support/SlicedWork.hpp"
@@ -48,7 +48,6 @@ public:
 
     LocalLinkTransport(std::filesystem::path directory, Scheduler& scheduler, const Clock& clock, RandomSource& random,
         Callbacks callbacks);
-    ~LocalLinkTransport() override;
     LocalLinkTransport(const LocalLinkTransport&) = delete;
     LocalLinkTransport& operator=(const LocalLinkTransport&) = delete;
 
@@ -57,7 +56,7 @@ public:
     // Polls now and then every interval, until stopped.
     void startPolling();
     void stopPolling();
-    bool isPolling() const { return pollTask != Scheduler::invalidHandle; }
+    bool isPolling() const { return pollTask.isPending(); }
 
     // One read of the advertisement.
     void pollAdvertisement();
@@ -97,7 +96,7 @@ private:
     bool connected = false;
     std::uint64_t readOffset = 0;
     std::uint16_t messageId = firstMessageId;
-    Scheduler::Handle pollTask = Scheduler::invalidHandle;
+    ScheduledTask pollTask { scheduler };
     std::uint64_t pollGeneration = 0;
     // Delivers the lines of one read of "to-link.jsonl", a slice at a turn.
     SlicedWork inbound { scheduler, slice };
