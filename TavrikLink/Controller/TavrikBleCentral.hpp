@@ -177,7 +177,6 @@ public:
     const std::optional<std::string>& syncCode() const { return syncCode_; }
     const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
     const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
-    const std::optional<StoreSnapshotPayload>& storeSnapshot() const { return storeSnapshot_; }
     const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
     const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
     const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
@@ -190,7 +189,6 @@ public:
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
     const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
-    const std::optional<AtomicCommandChannel>& lastAtomicCommandChannel() const { return lastAtomicCommandChannel_; }
     const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
     bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
@@ -284,6 +282,11 @@ public:
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
     void sendRoutineCommand(const std::string& command);
+    // Sends the routine command that waited for the link, if any.
+    void sendPendingRoutineCommand();
+    // Sends everything held for the command connection: queued edits, then the routine, clock and
+    // Wi-Fi requests that waited.
+    void sendHeldCommands();
     void sendPendingClockCommandIfNeeded();
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
     bool sendTagCommand(const std::string& command);

@@ -215,9 +215,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     }
     if (mode == SyncMode::restore) {
         // The restore ends here, and nothing resumes it without the user.
-        setSyncStage(SyncStage::failed("Tavrik disconnected while saving imported data"));
-        clearSessionFields();
-        giveUpHeldWork();
+        failWaitingWork("Tavrik disconnected while saving imported data", false);
         updateStatus("Import save disconnected");
         return;
     }

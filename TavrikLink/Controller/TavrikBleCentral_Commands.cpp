@@ -166,9 +166,7 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
     deliverQueuedCommands();
     if (pendingRoutineCommand_) {
         routineControlSessionActive_ = true;
-        const std::string routineCommand = *pendingRoutineCommand_;
-        pendingRoutineCommand_.reset();
-        sendRoutineCommand(routineCommand);
+        sendPendingRoutineCommand();
     } else {
         routineControlSessionActive_
             = pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty() || !atomicCommandQueue_.empty();

@@ -160,14 +160,7 @@ void TavrikBleCentral::startCommandConnection()
         return;
     }
     if (isConnected_) {
-        sendAtomicCommandsIfNeeded();
-        if (pendingRoutineCommand_) {
-            const std::string command = *pendingRoutineCommand_;
-            pendingRoutineCommand_.reset();
-            sendRoutineCommand(command);
-        }
-        sendPendingClockCommandIfNeeded();
-        sendPendingWifiRequestIfNeeded();
+        sendHeldCommands();
         return;
     }
     routineControlSessionActive_ = true;
@@ -179,29 +172,14 @@ void TavrikBleCentral::startCommandConnection()
 
 void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 {
-    loadTimeoutTask_.cancel();
-    connectRetryTask_.cancel();
-    consecutiveConnectFailures_ = 0;
-    localLink_->disconnect();
-    if (targetPeripheral_) {
-        central.cancelPeripheralConnection(targetPeripheral_);
-    }
-    central.stopScan();
-    targetPeripheral_.reset();
-    activeBleProfile_.reset();
-    bluetoothLink_->detach();
-
-    setIsConnected(false);
+    resetConnectionState();
     clearSessionFields();
     setSyncStage(SyncStage::idle());
 
-    dropQueuedCommands();
+    giveUpHeldWork();
     lastAtomicCommandChannel_.reset();
-    pendingRoutineCommand_.reset();
-    pendingClockCommand_.reset();
     pendingRoutineDetailSignatures_.clear();
     tagScanKeepaliveTask_.cancel();
-    routineControlSessionActive_ = false;
     setStatusText("Bluetooth idle");
 
     resetScheduleState();

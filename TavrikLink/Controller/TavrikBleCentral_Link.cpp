@@ -44,14 +44,7 @@ void TavrikBleCentral::handleLinkReady()
     } else if (firmwareUpload_->isActive()) {
         firmwareUpload_->sendFirmwareBegin();
     } else if (routineControlSessionActive_) {
-        sendAtomicCommandsIfNeeded();
-        if (pendingRoutineCommand_) {
-            const std::string command = *pendingRoutineCommand_;
-            pendingRoutineCommand_.reset();
-            sendRoutineCommand(command);
-        }
-        sendPendingClockCommandIfNeeded();
-        sendPendingWifiRequestIfNeeded();
+        sendHeldCommands();
     } else if (tagScanSessionActive_ && tagScanCommandPending_) {
         tagScanCommandPending_ = false;
         sendTagCommand(tagScanPurpose_ == TagScanPurpose::killSwitch ? "scan purpose=kill_switch" : "scan");

@@ -12,12 +12,28 @@ void TavrikBleCentral::startRoutineControl(const std::string& command)
     pendingRoutineCommand_ = command;
     routineControlSessionActive_ = true;
     if (isDeviceAttached()) {
-        const std::string taken = *pendingRoutineCommand_;
-        pendingRoutineCommand_.reset();
-        sendRoutineCommand(taken);
+        sendPendingRoutineCommand();
         return;
     }
     startCommandConnection();
+}
+
+void TavrikBleCentral::sendPendingRoutineCommand()
+{
+    if (!pendingRoutineCommand_) {
+        return;
+    }
+    const std::string command = *pendingRoutineCommand_;
+    pendingRoutineCommand_.reset();
+    sendRoutineCommand(command);
+}
+
+void TavrikBleCentral::sendHeldCommands()
+{
+    sendAtomicCommandsIfNeeded();
+    sendPendingRoutineCommand();
+    sendPendingClockCommandIfNeeded();
+    sendPendingWifiRequestIfNeeded();
 }
 
 void TavrikBleCentral::sendRoutineCommand(const std::string& command)

@@ -29,10 +29,7 @@ void TavrikBleCentral::beginSession(SyncMode mode)
     if (mode != SyncMode::control) {
         giveUpHeldWork();
     }
-    tagScanSessionActive_ = false;
-    tagScanCommandPending_ = false;
-    tagScanPurpose_ = TagScanPurpose::generic;
-    tagScanKeepaliveTask_.cancel();
+    deactivateTagScanSession();
     setTagScanState(TagScanState::idle());
     if (mode == SyncMode::load) {
         resetScheduleState();
@@ -67,10 +64,7 @@ void TavrikBleCentral::startRestoreSession()
         return;
     }
     giveUpHeldWork();
-    tagScanSessionActive_ = false;
-    tagScanCommandPending_ = false;
-    tagScanPurpose_ = TagScanPurpose::generic;
-    tagScanKeepaliveTask_.cancel();
+    deactivateTagScanSession();
     setTagScanState(TagScanState::idle());
     sessionMode_ = SyncMode::restore;
     setSyncMode(SyncMode::restore);
@@ -172,14 +166,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
             updateStatus("Connected");
         }
         if (sessionMode_ == SyncMode::control) {
-            sendAtomicCommandsIfNeeded();
-            if (pendingRoutineCommand_) {
-                const std::string command = *pendingRoutineCommand_;
-                pendingRoutineCommand_.reset();
-                sendRoutineCommand(command);
-            }
-            sendPendingClockCommandIfNeeded();
-            sendPendingWifiRequestIfNeeded();
+            sendHeldCommands();
         } else if (sessionMode_ == SyncMode::restore) {
             sendSyncRestore();
         }
