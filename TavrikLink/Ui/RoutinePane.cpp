@@ -130,8 +130,10 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scroll->setWidget(column);
 
     using C = TavrikBleCentral;
-    for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
-             &C::routineErrorChanged, &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+    connect(&controller, &C::routineDetailsChanged, this,
+        [this] { pane->observe(RoutinePanePresenter::read(this->controller)); });
+    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
         connect(&controller, signal, this, &RoutinePane::readController);
     }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
@@ -163,7 +165,7 @@ void RoutinePane::fitStepList()
 
 void RoutinePane::readController()
 {
-    pane->observe(RoutinePanePresenter::read(controller));
+    pane->observe(RoutinePanePresenter::read(controller), RoutinePanePresenter::Details::unchanged);
 }
 
 void RoutinePane::refresh()
