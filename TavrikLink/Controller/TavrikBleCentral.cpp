@@ -70,6 +70,8 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     dataService_->onMessageLog = [this](const BleDataMessageLogDetail& detail) { appendBleDataLog(detail); };
 
     central.setDelegate(this);
+    // An adapter that was already missing or off before the controller existed reports no change.
+    bluetoothUnavailableReason_ = central.unavailableReason();
 
     if (automaticallyPollLocalLink_) {
         startVirtualTavrikPolling();

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/ConnectionOverlayView.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -59,6 +61,20 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     status->setWordWrap(true);
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusLayout->addWidget(status);
+    const auto wrapped = [this](QWidget* parent, const QString& name) {
+        auto* label = new QLabel(parent);
+        label->setObjectName(name);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    };
+    bluetoothProblem = wrapped(statusBlock, QStringLiteral("bluetoothProblem"));
+    paneStyle::makeHeadline(bluetoothProblem);
+    statusLayout->addWidget(bluetoothProblem);
+    bluetoothAdvice = wrapped(statusBlock, QStringLiteral("bluetoothAdvice"));
+    paneStyle::makeSecondary(bluetoothAdvice);
+    statusLayout->addWidget(bluetoothAdvice);
     tryAgain = new QPushButton(QString::fromUtf8(ConnectionOverlayPresenter::tryAgainText), statusBlock);
     tryAgain->setObjectName(QStringLiteral("tryAgainButton"));
     tryAgain->setDefault(true);
@@ -99,6 +115,14 @@ void ConnectionOverlayView::refresh()
     palette.setColor(QPalette::WindowText,
         shown.statusIsFailure ? QColor(Qt::red) : this->palette().color(QPalette::PlaceholderText));
     status->setPalette(palette);
+    bluetoothProblem->setVisible(shown.bluetoothProblem.has_value());
+    bluetoothProblem->setText(QString::fromStdString(shown.bluetoothProblem.value_or(std::string())));
+    bluetoothAdvice->setVisible(shown.bluetoothProblem.has_value());
+    bluetoothAdvice->setText(QString::fromStdString(shown.bluetoothAdvice));
+    const int columnWidth = status->parentWidget()->parentWidget()->width();
+    for (QLabel* label : { bluetoothProblem, bluetoothAdvice }) {
+        label->setMinimumHeight(label->isVisible() ? label->heightForWidth(columnWidth) : 0);
+    }
     tryAgain->setVisible(shown.showsTryAgain);
     newBoard->setVisible(shown.showsNewBoardSection);
 }

@@ -48,6 +48,14 @@ QLabel* caption(QWidget* parent, const QString& name)
     return label;
 }
 
+// The main content asks only for its minimum width, so that the log drawer beside it gets its width
+// from the panes and the window keeps the size the user gave it.
+class MainContentStack : public QStackedWidget {
+public:
+    using QStackedWidget::QStackedWidget;
+    QSize sizeHint() const override { return { minimumSizeHint().width(), QStackedWidget::sizeHint().height() }; }
+};
+
 } // namespace
 
 ContentView::ContentView(Environment env, QWidget* parent)
@@ -82,7 +90,7 @@ ContentView::ContentView(Environment env, QWidget* parent)
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    stack = new QStackedWidget(this);
+    stack = new MainContentStack(this);
     DetailPaneContext context { environment.controller, *window, stack, shared.get() };
     legacyPage = new LegacyUpgradeView(context, stack);
     overlayPage = new ConnectionOverlayView(context, stack);
@@ -161,6 +169,10 @@ QWidget* ContentView::buildSplit()
     bar->addWidget(countdownDivider);
     countdown = caption(titleBar, QStringLiteral("idleCountdownStatus"));
     bar->addWidget(countdown);
+    bluetoothDivider = verticalDivider(titleBar);
+    bar->addWidget(bluetoothDivider);
+    bluetooth = caption(titleBar, QStringLiteral("bluetoothStatus"));
+    bar->addWidget(bluetooth);
     bar->addStretch();
     disconnect = new QPushButton(
         QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
@@ -212,7 +224,7 @@ void ContentView::refresh()
 
     const auto& state = window->state();
     drawer->setVisible(state.logDrawerExpanded);
-    drawer->setFixedWidth(static_cast<int>(state.logDrawerWidth));
+    drawer->setPreferredWidth(static_cast<int>(state.logDrawerWidth));
     environment.viewCommands.setLogDrawerExpanded(state.logDrawerExpanded);
     refreshTitleBar();
     refreshSheets();
@@ -232,6 +244,10 @@ void ContentView::refreshTitleBar()
     countdownDivider->setVisible(status.countdownText.has_value());
     countdown->setVisible(status.countdownText.has_value());
     countdown->setText(QString::fromStdString(status.countdownText.value_or(std::string())));
+    bluetoothDivider->setVisible(status.bluetoothText.has_value());
+    bluetooth->setVisible(status.bluetoothText.has_value());
+    bluetooth->setText(QString::fromStdString(status.bluetoothText.value_or(std::string())));
+    bluetooth->setToolTip(QString::fromStdString(status.bluetoothAdvice));
     disconnect->setEnabled(window->canEject());
 }
 

@@ -1,13 +1,14 @@
 #include "TavrikLink/Ui/WindowPanes.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
-#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
 #include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
+
+#include <utility>
 
 namespace tavrik {
 
@@ -43,7 +44,9 @@ WindowPanes::WindowPanes(
         [window_] { window_->selectPane(ContentViewPresenter::SidebarPane::routines); },
     };
     backupActions = std::make_unique<BackupFileActions>(controller, std::move(effects), *panel, *legacyState);
-    noticeAlert = std::make_unique<DataTransferNoticeAlert>(*backupActions, window);
+    // Backup outcomes join the window's one alert queue.
+    QObject::connect(backupActions.get(), &BackupFileActions::dataTransferNoticeChanged, backupActions.get(),
+        [this] { backupNoticeChanged(); });
 
     legacyState->follow(controller);
     QObject::connect(legacyState.get(), &LegacyUpgradeState::changed, legacyState.get(), [this] { legacyChanged(); });
@@ -57,9 +60,28 @@ WindowPanes::WindowPanes(
 
 WindowPanes::~WindowPanes()
 {
-    // The alert holds on to the actions, the actions to the panel and the legacy state.
-    noticeAlert.reset();
+    // The actions hold on to the panel and the legacy state.
     backupActions.reset();
+}
+
+void WindowPanes::backupNoticeChanged()
+{
+    const auto& notice = backupActions->dataTransferNotice();
+    if (notice) {
+        const ContentViewPresenter::DataTransferNotice shown { Uuid::make(), notice->title.toStdString(),
+            notice->message.toStdString(), notice->failed };
+        forwardedNotice = shown.id;
+        presenter.modify([&](ContentViewPresenter::State& state) { state.dataTransferNotice = shown; });
+        return;
+    }
+    const auto forwarded = std::exchange(forwardedNotice, std::nullopt);
+    if (forwarded) {
+        presenter.modify([&](ContentViewPresenter::State& state) {
+            if (state.dataTransferNotice && state.dataTransferNotice->id == *forwarded) {
+                state.dataTransferNotice.reset();
+            }
+        });
+    }
 }
 
 void WindowPanes::connectActions()
@@ -89,6 +111,11 @@ void WindowPanes::connectActions()
 void WindowPanes::windowChanged()
 {
     const ContentViewPresenter::State& state = presenter.state();
+    // The user answered the backup's alert (or another notice took its place).
+    if (forwardedNotice && (!state.dataTransferNotice || state.dataTransferNotice->id != *forwardedNotice)) {
+        forwardedNotice.reset();
+        backupActions->dismissNotice();
+    }
     if (state.selectedPane != shownPane) {
         shownPane = state.selectedPane;
         settingsPresenter->selectedPaneChanged(shownPane == ContentViewPresenter::SidebarPane::settings);

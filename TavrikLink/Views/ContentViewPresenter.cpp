@@ -1,5 +1,6 @@
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 
+#include "TavrikLink/Views/BluetoothAvailabilityText.hpp"
 #include "TavrikLink/Views/ConnectionOverlayPresenter.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
@@ -234,7 +235,8 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
                               act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
                           }
                       } },
-                    { "Cancel", Role::cancel, hide } } });
+                    { "Cancel", Role::cancel, hide } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdraw(usbInstallKind);
         }
@@ -244,14 +246,15 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
             const DataTransferNotice notice = *after.dataTransferNotice;
             const std::string key = dataNoticeKind + notice.id.text();
             queue.withdrawKind(dataNoticeKind, key);
-            queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, [this, id = notice.id] {
-                                                                    modify([&](State& state) {
-                                                                        if (state.dataTransferNotice
-                                                                            && state.dataTransferNotice->id == id) {
-                                                                            state.dataTransferNotice.reset();
-                                                                        }
-                                                                    });
-                                                                } } } });
+            const auto clear = [this, id = notice.id] {
+                modify([&](State& state) {
+                    if (state.dataTransferNotice && state.dataTransferNotice->id == id) {
+                        state.dataTransferNotice.reset();
+                    }
+                });
+            };
+            queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, clear } },
+                notice.failed ? WindowAlertQueue::Kind::warning : WindowAlertQueue::Kind::information });
         } else {
             queue.withdrawKind(dataNoticeKind);
         }
@@ -285,8 +288,9 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
         if (after.usbOnboardingNotice) {
             const std::string key = usbNoticeKind + after.usbOnboardingNotice->id.text();
             queue.withdrawKind(usbNoticeKind, key);
+            // Flashing erases the board: the same careful button as the install confirmation.
             queue.raise({ key, "Install Tavrik Firmware?", after.usbOnboardingNotice->message,
-                { { "Install over USB", Role::normal,
+                { { "Install over USB", Role::destructive,
                       [this] {
                           selectPane(SidebarPane::firmware);
                           if (act.startUsbOnboardingFlash) {
@@ -294,7 +298,8 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                           }
                           call(act.clearUsbOnboardingNotice);
                       } },
-                    { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } } });
+                    { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdrawKind(usbNoticeKind);
         }
@@ -326,7 +331,8 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                           modify([](State& state) { ++state.wifiSettingsScrollRequest; });
                           call(act.clearWifiConnectionNotice);
                       } },
-                    { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } } });
+                    { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdrawKind(wifiNoticeKind);
         }
@@ -342,7 +348,7 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                             call(act.dismissTimeSyncNotice);
                             call(act.recordUserInteraction);
                         } } },
-                true };
+                WindowAlertQueue::Kind::question };
             queue.raise(std::move(alert));
         } else {
             queue.withdrawKind(timeSyncKind);
@@ -436,7 +442,17 @@ ContentViewPresenter::TitleBarStatus ContentViewPresenter::titleBarStatus() cons
     if (observed.idleDisconnectSecondsRemaining) {
         status.countdownText = "Disconnecting in " + std::to_string(*observed.idleDisconnectSecondsRemaining) + "s";
     }
+    if (const auto bluetooth = BluetoothAvailabilityText::explain(observed.bluetoothUnavailableReason);
+        bluetooth && bluetoothProblemMatters()) {
+        status.bluetoothText = bluetooth->brief;
+        status.bluetoothAdvice = bluetooth->problem + " " + bluetooth->advice;
+    }
     return status;
+}
+
+bool ContentViewPresenter::bluetoothProblemMatters() const
+{
+    return !observed.isReviewDemo && !observed.virtualTavrikConnected;
 }
 
 void ContentViewPresenter::eject()
@@ -498,7 +514,7 @@ void ContentViewPresenter::importDataCommand()
         if (observed.legacyFirmwareUpgradeRequired) {
             modify([](State& state) {
                 state.dataTransferNotice = DataTransferNotice { Uuid::make(), "Firmware Upgrade Required",
-                    "Save a migration backup and upgrade this legacy Tavrik before importing data." };
+                    "Save a migration backup and upgrade this legacy Tavrik before importing data.", true };
             });
         } else {
             call(act.importTavrikData);

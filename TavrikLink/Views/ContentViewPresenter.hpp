@@ -13,6 +13,7 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Usb/UsbOnboardingModels.hpp"
 #include "TavrikLink/Usb/UsbOnboardingTarget.hpp"
+#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 
 #include <QObject>
 
@@ -50,6 +51,8 @@ public:
         Uuid id = Uuid::make();
         std::string title;
         std::string message;
+        // A refusal or failure rather than news: the alert says so with its icon.
+        bool failed = false;
         bool operator==(const DataTransferNotice&) const = default;
     };
 
@@ -133,6 +136,7 @@ public:
         std::vector<UsbWifiNetwork> usbWifiNetworks;
         UsbFlashStatus::Phase usbFlashPhase = UsbFlashStatus::Phase::idle;
         std::optional<UsbOnboardingNotice> usbOnboardingNotice;
+        BleUnavailableReason bluetoothUnavailableReason = BleUnavailableReason::none;
 
         bool operator==(const ControllerState&) const = default;
     };
@@ -195,6 +199,9 @@ public:
         std::optional<std::string> simulatorText;
         std::optional<std::string> firmwareText;
         std::optional<std::string> countdownText;
+        // Why nothing can connect over Bluetooth, in a few words and in full.
+        std::optional<std::string> bluetoothText;
+        std::string bluetoothAdvice;
         bool operator==(const TitleBarStatus&) const = default;
     };
 
@@ -224,6 +231,8 @@ public:
     bool showsTitleBarStrip() const { return mainContent() == MainContent::split; }
     TitleBarStatus titleBarStatus() const;
     bool canEject() const { return observed.canEjectTavrik; }
+    // Whether Bluetooth's trouble matters now: not in the demo, nor while the simulator link serves.
+    bool bluetoothProblemMatters() const;
 
     // User actions of the window.
     void eject();

@@ -1,4 +1,3 @@
-#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
 #include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
@@ -59,37 +58,6 @@ TEST(QtBackupFilePanelTests, OpenDialogTakesOneExistingFileAndCancelGivesNone)
         dialog.reject();
     });
     EXPECT_EQ(panel.chooseFileToOpen({ "Choose a Tavrik data export." }), std::nullopt);
-}
-
-TEST(DataTransferNoticeAlertTests, EachNoticeIsShownUntilDismissed)
-{
-    struct NoPanel : BackupFilePanel {
-        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return std::nullopt; }
-        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return std::nullopt; }
-    } panel;
-    LegacyUpgradeState legacy;
-    BackupFileActions::Device device;
-    device.hasLoadedData = [] { return false; };
-    device.legacyFirmwareUpgradeRequired = [] { return true; };
-    BackupFileActions actions(device, {}, panel, legacy);
-    QWidget window;
-    window.show();
-    DataTransferNoticeAlert alert(actions, &window);
-    EXPECT_EQ(alert.currentAlert(), nullptr);
-
-    actions.exportTavrikData();
-    ASSERT_NE(alert.currentAlert(), nullptr);
-    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Export Unavailable"));
-    EXPECT_EQ(alert.currentAlert()->informativeText(), QStringLiteral("Load data from Tavrik before exporting."));
-
-    // A newer notice takes the place of the one on screen.
-    actions.handleImportCommand();
-    ASSERT_NE(alert.currentAlert(), nullptr);
-    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Firmware Upgrade Required"));
-
-    alert.currentAlert()->accept();
-    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
-    EXPECT_EQ(alert.currentAlert(), nullptr);
 }
 
 } // namespace

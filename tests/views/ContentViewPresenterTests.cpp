@@ -535,7 +535,7 @@ TEST_F(WindowFixture, TheTitleBarTellsTheRunningRoutineTheLinkTheFirmwareAndTheC
 {
     using Status = ContentViewPresenter::TitleBarStatus;
     EXPECT_EQ(window->titleBarStatus(),
-        (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt }));
+        (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt, std::nullopt, "" }));
 
     observe([](Controller& c) {
         ActiveRoutineContext running;
@@ -548,7 +548,8 @@ TEST_F(WindowFixture, TheTitleBarTellsTheRunningRoutineTheLinkTheFirmwareAndTheC
         c.idleDisconnectSecondsRemaining = 27;
     });
     EXPECT_EQ(window->titleBarStatus(),
-        (Status { "Morning", "Routine running", "Simulator \u00b7 Local", "Tavrik 2.4.1", "Disconnecting in 27s" }));
+        (Status { "Morning", "Routine running", "Simulator \u00b7 Local", "Tavrik 2.4.1", "Disconnecting in 27s",
+            std::nullopt, "" }));
 
     window->actions().activeStepLine = [](const ActiveRoutineContext&) { return std::optional<std::string>("Step 2/5"); };
     EXPECT_EQ(window->titleBarStatus().routineLine, "Step 2/5");
@@ -632,7 +633,7 @@ TEST_F(WindowFixture, NoticeAlertsRunTheirButtonsAndANewNoticeShowsAgain)
         c.timeSyncNotice = TimeSyncNotice(DeviceClockSnapshot {}, "2025-01-01 10:00", "2025-01-01 10:05", 300);
     });
     ASSERT_NE(window->alerts().current(), nullptr);
-    EXPECT_TRUE(window->alerts().current()->informational);
+    EXPECT_EQ(window->alerts().current()->kind, WindowAlertQueue::Kind::question);
     EXPECT_EQ(window->alerts().current()->title, "Update Tavrik Time?");
     takeCalls();
     window->alerts().dismiss();
@@ -649,6 +650,11 @@ TEST_F(WindowFixture, NoticeAlertsRunTheirButtonsAndANewNoticeShowsAgain)
         state.usbWifiPassword = "pw";
     });
     observe([&](Controller& c) { c.usbOnboardingNotice = usb; });
+    // Installing erases the board: Return must not be the way to do it.
+    const WindowAlertQueue::Alert& install = *window->alerts().current();
+    EXPECT_EQ(install.buttons.at(0).role, WindowAlertQueue::Button::Role::destructive);
+    EXPECT_EQ(WindowAlertQueue::defaultButton(install), 1U);
+    EXPECT_EQ(install.kind, WindowAlertQueue::Kind::warning);
     takeCalls();
     window->alerts().answer(0);
     made = takeCalls();
