@@ -1,6 +1,7 @@
 #include "TavrikLink/Ui/ConnectionOverlayView.hpp"
 
 #include "TavrikLink/Ui/PaneStyle.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -37,7 +38,7 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     back = new QToolButton(backRow);
     back->setObjectName(QStringLiteral("usbSetupBackButton"));
     back->setAutoRaise(true);
-    back->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+    back->setIcon(symbolIcon(QStringLiteral("chevron.left")));
     back->setToolTip(QStringLiteral("Back"));
     connect(back, &QToolButton::clicked, this, [this] {
         context.window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; });

@@ -6,6 +6,7 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 #include "TavrikLink/Ui/SidebarView.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
@@ -15,6 +16,7 @@
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -133,6 +135,19 @@ QWidget* ContentView::buildSplit()
     split->setChildrenCollapsible(false);
     sidebarView = new SidebarView(*window, environment.clock, split);
     split->addWidget(sidebarView);
+    // Delete on a routine's or tag's row does what that pane's Delete button does, asking first
+    // where the button asks.
+    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarModel::Row& row) {
+        SidebarModel::activate(*window, row);
+        const bool routine = row.kind == SidebarModel::RowKind::routine;
+        if (detail) {
+            auto* button = detail->findChild<QAbstractButton*>(
+                routine ? QStringLiteral("deleteRoutineButton") : QStringLiteral("deleteTagButton"));
+            if (button && button->isEnabled()) {
+                button->click();
+            }
+        }
+    });
 
     auto* column = new QWidget(split);
     auto* columnLayout = new QVBoxLayout(column);
@@ -174,8 +189,7 @@ QWidget* ContentView::buildSplit()
     bluetooth = caption(titleBar, QStringLiteral("bluetoothStatus"));
     bar->addWidget(bluetooth);
     bar->addStretch();
-    disconnect = new QPushButton(
-        QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
+    disconnect = new QPushButton(symbolIcon(QStringLiteral("eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
     disconnect->setObjectName(QStringLiteral("disconnectButton"));
     connect(disconnect, &QPushButton::clicked, this, [this] { window->eject(); });
     bar->addWidget(disconnect);

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 
@@ -163,7 +165,7 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     clear = new QToolButton(this);
     clear->setObjectName(QStringLiteral("clearLogButton"));
     clear->setAutoRaise(true);
-    clear->setIcon(QIcon::fromTheme(QStringLiteral("user-trash"), style()->standardIcon(QStyle::SP_TrashIcon)));
+    clear->setIcon(symbolIcon(QStringLiteral("trash")));
     clear->setToolTip(QStringLiteral("Clear console"));
     connect(clear, &QToolButton::clicked, this, [this] { this->window.clearLog(); });
     header->addWidget(clear);

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 
@@ -212,8 +214,7 @@ void WifiSettingsSection::askToRemove()
     box.setObjectName(QStringLiteral("removeWifiNetworkQuestion"));
     box.setInformativeText(QString::fromStdString(question->informativeText));
     QPushButton* confirm = box.addButton(QString::fromStdString(question->confirmButton), QMessageBox::DestructiveRole);
-    box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole);
-    box.setDefaultButton(confirm);
+    paneStyle::askCarefully(&box, box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole));
     box.exec();
     wifi->confirmRemoveSelectedWifiCredential(box.clickedButton() == confirm);
 }

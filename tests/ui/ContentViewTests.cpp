@@ -215,6 +215,73 @@ TEST_F(MainWindowTest, TheLogDrawerWrapsItsLinesAndTakesItsWidthFromThePanes)
     EXPECT_EQ(window.size(), before);
 }
 
+TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    SidebarView* sidebar = view.sidebar();
+    EXPECT_EQ(sidebar->focusPolicy(), Qt::StrongFocus);
+    app->mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->mainWindow()));
+    sidebar->setFocus();
+    const auto current = [&] {
+        return QString::fromStdString(sidebar->rows().at(static_cast<std::size_t>(sidebar->currentIndex().row())).label);
+    };
+    const auto moveTo = [&](const QString& label) {
+        QTest::keyClick(sidebar, Qt::Key_Home);
+        for (std::size_t step = 0; step < sidebar->rows().size() && current() != label; ++step) {
+            QTest::keyClick(sidebar, Qt::Key_Down);
+        }
+        return current() == label;
+    };
+
+    // Firmware and Settings, below the groups, are reached with the arrows; Return and Space choose.
+    ASSERT_TRUE(moveTo("Settings"));
+    const QImage unfocusedPlace = [&] {
+        sidebar->clearFocus();
+        return sidebar->grab().toImage();
+    }();
+    sidebar->setFocus();
+    EXPECT_NE(sidebar->grab().toImage(), unfocusedPlace) << "the focused row is marked";
+    QTest::keyClick(sidebar, Qt::Key_Return);
+    EXPECT_EQ(view.detailPane()->objectName(), "settingsPane");
+    QTest::keyClick(sidebar, Qt::Key_Up);
+    EXPECT_EQ(current(), "Firmware");
+    QTest::keyClick(sidebar, Qt::Key_Space);
+    EXPECT_EQ(view.detailPane()->objectName(), "firmwarePane");
+
+    // Left and Right close and open a group.
+    ASSERT_TRUE(moveTo("Tags"));
+    QTest::keyClick(sidebar, Qt::Key_Left);
+    EXPECT_FALSE(view.presenter().state().tagsExpanded);
+    EXPECT_EQ(current(), "Tags") << "the keyboard's place stays on the group";
+    QTest::keyClick(sidebar, Qt::Key_Right);
+    EXPECT_TRUE(view.presenter().state().tagsExpanded);
+
+    // A tag no routine uses: Return shows it, Delete does what its pane's Delete button does.
+    controller->createTag("Spare", "04 99 88 77");
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(controller->tags().empty());
+    const TagInfo tag = controller->tags().back();
+    ASSERT_EQ(tag.name, "Spare");
+    ASSERT_TRUE(moveTo(QString::fromStdString(tag.name)));
+    QTest::keyClick(sidebar, Qt::Key_Return);
+    EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
+    EXPECT_EQ(view.presenter().state().selectedTagId, tag.id);
+    QTest::keyClick(sidebar, Qt::Key_Delete);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::none_of(
+        controller->tags().begin(), controller->tags().end(), [&](const TagInfo& kept) { return kept.id == tag.id; }));
+
+    // Tab leaves the sidebar for the detail pane.
+    QTest::keyClick(sidebar, Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_TRUE(view.detailPane()->isAncestorOf(QApplication::focusWidget())
+        || QApplication::focusWidget() == view.disconnectButton())
+        << QApplication::focusWidget()->objectName().toStdString();
+}
+
 TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
 {
     makeController();
