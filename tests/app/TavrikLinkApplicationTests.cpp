@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Views/TavrikViewCommands.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
@@ -131,6 +132,39 @@ TEST_F(ApplicationFixture, TheLogItemFollowsWhatTheWindowPublishes)
     EXPECT_EQ(window.logDrawerAction()->text(), "Show Logs");
     QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_FALSE(expanded);
+}
+
+// A root view that withdraws its toggle as it goes, as the window's content does.
+class WithdrawingRootView : public QWidget {
+public:
+    WithdrawingRootView(TavrikViewCommands& commands, bool& windowWholeAtTeardown)
+        : commands(commands)
+        , windowWholeAtTeardown(windowWholeAtTeardown)
+    {
+    }
+    ~WithdrawingRootView() override
+    {
+        windowWholeAtTeardown = qobject_cast<TavrikLinkMainWindow*>(window()) != nullptr;
+        commands.withdraw();
+    }
+
+private:
+    TavrikViewCommands& commands;
+    bool& windowWholeAtTeardown;
+};
+
+TEST(MainWindowTeardown, TheRootViewGoesWhileTheWindowIsWhole)
+{
+    // The content's farewell reaches the window's menu; if the content outlived the window's own
+    // destructor, that call would land in a half-destroyed object.
+    TavrikViewCommands commands;
+    bool windowWholeAtTeardown = false;
+    {
+        TavrikLinkMainWindow window(commands);
+        commands.publish([] {}, false);
+        window.setRootView(new WithdrawingRootView(commands, windowWholeAtTeardown));
+    }
+    EXPECT_TRUE(windowWholeAtTeardown);
 }
 
 TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
