@@ -76,6 +76,11 @@ std::optional<QString> TavrikResources::probeImagePath(const QString& targetId) 
     return image.absoluteFilePath();
 }
 
+QString TavrikResources::applicationIconPath() const
+{
+    return QDir::cleanPath(resourceDirectory() + QStringLiteral("/../icons/hicolor/scalable/apps/tavrik-link.svg"));
+}
+
 QString TavrikResources::path(const QString& relativePath) const
 {
     return QDir(resourceDirectory()).filePath(relativePath);

@@ -35,6 +35,9 @@ public:
     // The probe image of a hardware target id, only when a readable file is there. The program
     // ships none: probe images are board firmware built elsewhere.
     std::optional<QString> probeImagePath(const QString& targetId) const;
+    // The application icon, in the freedesktop icon folder beside the resource directory
+    // (share/icons/hicolor/scalable/apps/tavrik-link.svg).
+    QString applicationIconPath() const;
     // A file below the resource directory, e.g. "DeviceImages/x.png" or "Icons/tag.svg".
     QString path(const QString& relativePath) const;
 

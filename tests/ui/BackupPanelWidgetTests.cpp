@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -46,6 +49,35 @@ TEST(QtBackupFilePanelTests, SaveDialogProposesTheNameAndKeepsToJson)
     const auto chosen = panel.chooseSaveLocation({ "tavrik-data.json", "Export all restorable Tavrik data." });
     ASSERT_TRUE(chosen);
     EXPECT_EQ(*chosen, folder.filePath("mine.json"));
+}
+
+TEST(QtBackupFilePanelTests, WithoutADocumentsFolderTheDialogsStartAtHomeWithNoNameFilledIn)
+{
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    QtBackupFilePanel panel;
+    for (const bool open : { true, false }) {
+        SCOPED_TRACE(open ? "open" : "save");
+        whenDialogOpens([&](QFileDialog& dialog) {
+            EXPECT_EQ(QDir(dialog.directory()).absolutePath(), QDir(home.path()).absolutePath());
+            if (open) {
+                auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                EXPECT_EQ(name->text(), QString());
+            }
+            dialog.reject();
+        });
+        if (open) {
+            panel.chooseFileToOpen({ "Choose a Tavrik data export." });
+        } else {
+            panel.chooseSaveLocation({ "tavrik-data.json", "Export all restorable Tavrik data." });
+        }
+    }
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
 TEST(QtBackupFilePanelTests, OpenDialogTakesOneExistingFileAndCancelGivesNone)
