@@ -48,14 +48,13 @@ WindowPanes::WindowPanes(
     QObject::connect(backupActions.get(), &BackupFileActions::dataTransferNoticeChanged, backupActions.get(),
         [this] { backupNoticeChanged(); });
 
+    // The legacy upgrade's memory and its decisions live in the one LegacyUpgradeState.
     legacyState->follow(controller);
-    QObject::connect(legacyState.get(), &LegacyUpgradeState::changed, legacyState.get(), [this] { legacyChanged(); });
     QObject::connect(legacyState.get(), &LegacyUpgradeState::restoreOffered, legacyState.get(), [this] {
         this->presenter.modify([](ContentViewPresenter::State& state) { state.showingLegacyRestorePrompt = true; });
     });
     shownPane = presenter.state().selectedPane;
     scrollRequest = presenter.state().wifiSettingsScrollRequest;
-    restorePromptShown = presenter.state().showingLegacyRestorePrompt;
 }
 
 WindowPanes::~WindowPanes()
@@ -88,7 +87,6 @@ void WindowPanes::connectActions()
 {
     ContentViewPresenter::Actions& actions = presenter.actions();
     BackupFileActions* backup = backupActions.get();
-    SettingsPanePresenter* settings = settingsPresenter.get();
     if (!actions.importTavrikData) {
         actions.importTavrikData = [backup] { backup->importTavrikData(); };
     }
@@ -103,8 +101,9 @@ void WindowPanes::connectActions()
     if (!actions.restoreLegacyMigrationBackup) {
         actions.restoreLegacyMigrationBackup = [backup] { backup->restoreLegacyMigrationBackup(); };
     }
-    if (!actions.cancelKillSwitchScan) {
-        actions.cancelKillSwitchScan = [settings] { settings->cancelKillSwitchScan(); };
+    if (!actions.endLegacyUpgrade) {
+        LegacyUpgradeState* legacy = legacyState.get();
+        actions.endLegacyUpgrade = [legacy] { legacy->setUpgradeStarted(false); };
     }
 }
 
@@ -124,24 +123,6 @@ void WindowPanes::windowChanged()
         scrollRequest = state.wifiSettingsScrollRequest;
         settingsPresenter->requestWifiSettingsScroll();
     }
-    // "Keep Current Data" ends the upgrade in the window's state; the legacy state follows.
-    if (restorePromptShown && !state.showingLegacyRestorePrompt && !state.legacyUpgradeStarted) {
-        legacyState->setUpgradeStarted(false);
-    }
-    restorePromptShown = state.showingLegacyRestorePrompt;
-}
-
-void WindowPanes::legacyChanged()
-{
-    std::optional<std::string> path;
-    if (const auto& saved = legacyState->migrationBackupPath()) {
-        path = saved->toStdString();
-    }
-    const bool started = legacyState->upgradeStarted();
-    presenter.modify([&](ContentViewPresenter::State& state) {
-        state.legacyMigrationBackupURL = path;
-        state.legacyUpgradeStarted = started;
-    });
 }
 
 } // namespace tavrik

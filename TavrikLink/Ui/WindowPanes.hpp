@@ -33,14 +33,13 @@ public:
     LegacyUpgradeState& legacy() { return *legacyState; }
     BackupFileActions& backup() { return *backupActions; }
 
-    // Points the window's empty backup and kill-switch actions at these.
+    // Points the window's empty backup actions at these.
     void connectActions();
     // The window state changed: tells the settings pane of a new sidebar selection and of a request
-    // to show its Wi-Fi section, and keeps the window's legacy fields in step.
+    // to show its Wi-Fi section.
     void windowChanged();
 
 private:
-    void legacyChanged();
     void backupNoticeChanged();
 
     TavrikBleCentral& controller;
@@ -55,7 +54,6 @@ private:
     std::optional<Uuid> forwardedNotice;
     ContentViewPresenter::SidebarPane shownPane = ContentViewPresenter::SidebarPane::routines;
     int scrollRequest = 0;
-    bool restorePromptShown = false;
 };
 
 } // namespace tavrik

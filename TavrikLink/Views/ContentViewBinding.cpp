@@ -114,9 +114,6 @@ void ContentViewBinding::connectActions(ContentViewPresenter::Actions& actions, 
     fill(actions.refreshFirmwareAvailability, std::function<void()>([c] { c->refreshFirmwareAvailability(); }));
     fill(actions.startFirmwareInstall, std::function<void()>([c] { c->startFirmwareInstall(); }));
     fill(actions.clearFirmwareUpdateNotice, std::function<void()>([c] { c->dismissFirmwareUpdateNotice(); }));
-    fill(actions.setKillSwitchUid,
-        std::function<void(const std::string&)>([c](const std::string& uid) { c->setKillSwitchUid(uid); }));
-    fill(actions.endTagScanSession, std::function<void()>([c] { c->endTagScanSession(); }));
     fill(actions.clearWifiConnectionNotice, std::function<void()>([c] { c->dismissWifiConnectionNotice(); }));
 }
 

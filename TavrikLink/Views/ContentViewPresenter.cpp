@@ -96,13 +96,8 @@ void ContentViewPresenter::react(const State& before, const State& after)
     if (before.selectedRoutineId != after.selectedRoutineId) {
         call(act.syncScheduleSelection);
     }
+    // The settings pane keeps its kill-switch scan and ends it when it is left (WindowPanes).
     if (before.selectedPane != after.selectedPane) {
-        if (after.selectedPane != SidebarPane::settings) {
-            if (current.killSwitchScanActive) {
-                call(act.cancelKillSwitchScan);
-            }
-            modify([](State& state) { state.killSwitchScanError.reset(); });
-        }
         call(act.updateUsbMonitoring);
     }
     if (before.showingUsbSetupFlow != after.showingUsbSetupFlow) {
@@ -133,42 +128,16 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
     if (before.tags != after.tags) {
         call(act.syncTagSelection);
     }
-    if (!before.legacyFirmwareUpgradeRequired && after.legacyFirmwareUpgradeRequired && !current.legacyUpgradeStarted) {
-        modify([](State& state) { state.legacyMigrationBackupURL.reset(); });
-    }
-    if (!before.hasLoadedData && after.hasLoadedData && current.legacyUpgradeStarted
-        && !after.legacyFirmwareUpgradeRequired && current.legacyMigrationBackupURL) {
-        modify([](State& state) { state.showingLegacyRestorePrompt = true; });
-    }
-    if (before.uploadPhase != after.uploadPhase && after.uploadPhase == FirmwareUploadStatus::Phase::failed) {
-        modify([](State& state) { state.legacyUpgradeStarted = false; });
-    }
+    // Kill-switch scans are the settings pane's own; here only a new tag's scan is followed.
     if (before.tagScanState != after.tagScanState) {
-        if (current.killSwitchScanActive) {
-            if (after.tagScanState.isFailed()) {
-                const std::string message = after.tagScanState.failureMessage();
-                modify([&](State& state) {
-                    state.killSwitchScanError = message;
-                    state.killSwitchScanActive = false;
-                });
-            }
-        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)
+        if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)
             && after.tagScanState.kind() == TagScanState::Kind::pending) {
             modify([](State& state) { state.showingTagSheet = true; });
         }
     }
     if (before.tagScanResult != after.tagScanResult && after.tagScanResult) {
         const std::string uid = after.tagScanResult->uid;
-        if (current.killSwitchScanActive) {
-            if (act.setKillSwitchUid) {
-                act.setKillSwitchUid(uid);
-            }
-            modify([](State& state) {
-                state.killSwitchScanActive = false;
-                state.killSwitchScanError.reset();
-            });
-            call(act.endTagScanSession);
-        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)) {
+        if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)) {
             modify([&](State& state) {
                 state.tagDraftUid = uid;
                 state.showingTagSheet = true;
@@ -270,10 +239,8 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
                           call(act.restoreLegacyMigrationBackup);
                       } },
                     { "Keep Current Data", Role::cancel, [this] {
-                         modify([](State& state) {
-                             state.showingLegacyRestorePrompt = false;
-                             state.legacyUpgradeStarted = false;
-                         });
+                         modify([](State& state) { state.showingLegacyRestorePrompt = false; });
+                         call(act.endLegacyUpgrade);
                      } } } });
         } else {
             queue.withdraw(legacyRestoreKind);
@@ -535,11 +502,9 @@ void ContentViewPresenter::exportDataCommand()
 
 void ContentViewPresenter::saveMigrationBackup()
 {
-    if (!act.exportTavrikData) {
-        return;
-    }
-    if (const auto saved = act.exportTavrikData()) {
-        modify([&](State& state) { state.legacyMigrationBackupURL = *saved; });
+    // The export remembers a legacy board's backup itself (BackupFileActions).
+    if (act.exportTavrikData) {
+        act.exportTavrikData();
     }
 }
 

@@ -96,11 +96,7 @@ public:
         bool wifiDraftPasswordVisible = false;
         bool wifiDraftUsesOtherNetwork = false;
         int wifiSettingsScrollRequest = 0;
-        bool killSwitchScanActive = false;
-        std::optional<std::string> killSwitchScanError;
-        // A local file path.
-        std::optional<std::string> legacyMigrationBackupURL;
-        bool legacyUpgradeStarted = false;
+        // Where the migration backup went and whether the upgrade was begun are LegacyUpgradeState's.
         bool showingLegacyRestorePrompt = false;
 
         bool operator==(const State&) const = default;
@@ -163,13 +159,12 @@ public:
         std::function<void()> invalidateUsbWifiVerification;
         std::function<void(const std::string& ssid, const std::string& password)> startUsbOnboardingFlash;
         std::function<void()> clearUsbOnboardingNotice;
-        std::function<void(const std::string& uid)> setKillSwitchUid;
-        std::function<void()> endTagScanSession;
-        std::function<void()> cancelKillSwitchScan;
         std::function<void()> importTavrikData;
         // Gives the saved file's path, or nothing when cancelled or failed.
         std::function<std::optional<std::string>()> exportTavrikData;
         std::function<void()> restoreLegacyMigrationBackup;
+        // "Keep Current Data": the legacy upgrade the user began is over.
+        std::function<void()> endLegacyUpgrade;
         std::function<void()> startFirmwareInstall;
         std::function<void()> clearFirmwareUpdateNotice;
         std::function<void()> clearWifiConnectionNotice;

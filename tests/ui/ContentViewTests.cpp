@@ -11,6 +11,7 @@
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
@@ -495,8 +496,12 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
     saveShot("legacy");
 
-    view.presenter().actions().exportTavrikData
-        = [] { return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json"); };
+    // The export of a legacy board's data remembers where its migration backup went.
+    view.presenter().actions().exportTavrikData = [&view] {
+        const QString saved = QStringLiteral("/home/user/tavrik-legacy-migration-backup.json");
+        view.panes().legacy().setMigrationBackupPath(saved);
+        return std::optional<std::string>(saved.toStdString());
+    };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
 }
