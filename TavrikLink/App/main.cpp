@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     tavrik::SystemRandomSource random;
     tavrik::SettingsKeyValueStore defaults;
     tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
-        tavrik::TavrikBleCentral::defaultLocalLinkDirectory(), true, {} });
+        tavrik::LocalLinkTransport::defaultDirectory(), true, {} });
     logTarget = &controller;
     // The log and the status also go to standard error, so a session log or a terminal shows what
     // the program did when no window is looked at.
