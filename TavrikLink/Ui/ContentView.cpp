@@ -150,8 +150,10 @@ QWidget* ContentView::buildSplit()
     });
 
     auto* column = new QWidget(split);
+    // The title-bar strip and its rule span the column from the sidebar's edge; only the detail pane
+    // keeps 8 points from it.
     auto* columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(8, 0, 0, 0);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(0);
 
     titleBar = new QWidget(column);
@@ -201,7 +203,7 @@ QWidget* ContentView::buildSplit()
 
     auto* detailArea = new QWidget(column);
     detailHost = new QVBoxLayout(detailArea);
-    detailHost->setContentsMargins(0, 8, 0, 8);
+    detailHost->setContentsMargins(8, 8, 0, 8);
     columnLayout->addWidget(detailArea, 1);
     split->addWidget(column);
     split->setStretchFactor(0, 0);

@@ -99,8 +99,8 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     emptyState = new QLabel(emptyPage);
     emptyState->setObjectName(QStringLiteral("routineEmptyState"));
     emptyState->setForegroundRole(QPalette::PlaceholderText);
-    emptyState->setContentsMargins(18, 14, 18, 14);
-    emptyState->setFrameShape(QFrame::StyledPanel);
+    emptyState->setAlignment(Qt::AlignCenter);
+    emptyState->setWordWrap(true);
     emptyLayout->addWidget(emptyState, 0, Qt::AlignCenter);
     // The empty state is centred in all the space there is.
     columnLayout->addWidget(emptyPage, 1);

@@ -131,6 +131,11 @@ std::optional<QString> BackupFileActions::exportTavrikData()
 
 void BackupFileActions::importTavrikData()
 {
+    // A restore goes to the loaded device; before a load there is nothing to tell what it accepts.
+    if (!device.hasLoadedData()) {
+        showFailure(QStringLiteral("Import Unavailable"), QStringLiteral("Load data from Tavrik before importing."));
+        return;
+    }
     const std::optional<QString> path = panel.chooseFileToOpen({ QStringLiteral("Choose a Tavrik data export.") });
     if (!path || path->isEmpty()) {
         return;

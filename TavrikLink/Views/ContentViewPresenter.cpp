@@ -20,6 +20,7 @@ const std::string dataNoticeKind = "dataTransferNotice:";
 const std::string legacyRestoreKind = "legacyRestorePrompt";
 const std::string wifiNoticeKind = "wifiConnectionNotice:";
 const std::string timeSyncKind = "timeSyncNotice:";
+const std::string tagScanFailureKind = "tagScanFailure";
 
 template <class List>
 bool containsSsid(const List& networks, const std::string& ssid)
@@ -130,9 +131,14 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
     }
     // Kill-switch scans are the settings pane's own; here only a new tag's scan is followed.
     if (before.tagScanState != after.tagScanState) {
-        if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)
-            && after.tagScanState.kind() == TagScanState::Kind::pending) {
+        const bool creating = current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode);
+        if (creating && after.tagScanState.kind() == TagScanState::Kind::pending) {
             modify([](State& state) { state.showingTagSheet = true; });
+        } else if (creating && !current.showingTagSheet && after.tagScanState.isFailed()) {
+            // "Add Tag" whose scan cannot even start (the demo has no reader): say why, then give up
+            // the new tag, rather than leave the click without an answer.
+            alertQueue->raise({ tagScanFailureKind, "Add Tag", after.tagScanState.failureMessage(),
+                { { "OK", Role::cancel, [this] { call(act.cancelTagEdit); } } }, WindowAlertQueue::Kind::warning });
         }
     }
     if (before.tagScanResult != after.tagScanResult && after.tagScanResult) {

@@ -325,6 +325,16 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&section));
     EXPECT_EQ(section.list()->count(), 3);
     EXPECT_TRUE(section.messageLabel()->isVisible());
+    // The list taking the focus (as when the button that had it is disabled) chooses nothing.
+    section.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&section));
+    section.list()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(section.list()->hasFocus());
+    EXPECT_FALSE(window->state().selectedWifiCredentialSsid.has_value());
+    // Arrows choose, as clicks do.
+    QTest::keyClick(section.list(), Qt::Key_Down);
+    EXPECT_TRUE(window->state().selectedWifiCredentialSsid.has_value());
     section.list()->setCurrentRow(1);
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
     EXPECT_TRUE(section.removeButton()->isEnabled());

@@ -152,12 +152,17 @@ protected:
     }
 };
 
-TEST_F(BackupFileActionsTest, ExportBeforeAnyLoadOpensNoDialog)
+TEST_F(BackupFileActionsTest, ExportAndImportBeforeAnyLoadOpenNoDialog)
 {
     loaded = false;
     EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
     expectNotice("Export Unavailable", "Load data from Tavrik before exporting.");
     EXPECT_TRUE(panel.saveRequests.empty());
+
+    // Not the firmware's fault: there is simply no device to restore to yet.
+    actions.importTavrikData();
+    expectNotice("Import Unavailable", "Load data from Tavrik before importing.");
+    EXPECT_TRUE(panel.openRequests.empty());
 }
 
 TEST_F(BackupFileActionsTest, ExportThenImportRoundTripsThroughARealFile)

@@ -345,6 +345,17 @@ TEST_F(WindowFixture, TagScansFillTheNewTagAndLeaveOtherScansAlone)
     EXPECT_EQ(window->state().tagDraftUid, "04 11 22 33");
     EXPECT_TRUE(window->state().showingTagSheet);
 
+    // A scan that cannot start (the demo has no reader) says why, and OK gives up the new tag.
+    window->modify([](State& state) { state.showingTagSheet = false; });
+    observe([](Controller& c) { c.tagScanState = TagScanState::failed("Scanning tags requires a connected Tavrik."); });
+    EXPECT_FALSE(window->state().showingTagSheet);
+    ASSERT_NE(window->alerts().current(), nullptr);
+    EXPECT_EQ(window->alerts().current()->title, "Add Tag");
+    EXPECT_EQ(window->alerts().current()->message, "Scanning tags requires a connected Tavrik.");
+    takeCalls();
+    window->alerts().answer(0);
+    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "cancelTagEdit" }));
+
     // Renaming: scans leave the editor alone.
     window->modify([](State& state) {
         state.tagMode = ContentViewPresenter::TagEditorRename { TagInfo { 3, "04 01", "Door" } };
