@@ -61,7 +61,6 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     status->setAlignment(Qt::AlignCenter);
     status->setWordWrap(true);
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    statusLayout->addWidget(status);
     const auto wrapped = [this](QWidget* parent, const QString& name) {
         auto* label = new QLabel(parent);
         label->setObjectName(name);
@@ -76,6 +75,8 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     bluetoothAdvice = wrapped(statusBlock, QStringLiteral("bluetoothAdvice"));
     paneStyle::makeSecondary(bluetoothAdvice);
     statusLayout->addWidget(bluetoothAdvice);
+    // Why nothing connects comes first; the stage's own line follows.
+    statusLayout->addWidget(status);
     tryAgain = new QPushButton(QString::fromUtf8(ConnectionOverlayPresenter::tryAgainText), statusBlock);
     tryAgain->setObjectName(QStringLiteral("tryAgainButton"));
     tryAgain->setDefault(true);

@@ -100,7 +100,6 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     emptyState->setObjectName(QStringLiteral("routineEmptyState"));
     emptyState->setForegroundRole(QPalette::PlaceholderText);
     emptyState->setAlignment(Qt::AlignCenter);
-    emptyState->setWordWrap(true);
     emptyLayout->addWidget(emptyState, 0, Qt::AlignCenter);
     // The empty state is centred in all the space there is.
     columnLayout->addWidget(emptyPage, 1);
