@@ -214,6 +214,25 @@ TEST_F(MainWindowTest, TheLogDrawerWrapsItsLinesAndTakesItsWidthFromThePanes)
     window.logDrawerAction()->trigger();
     QCoreApplication::processEvents();
     EXPECT_EQ(window.size(), before);
+
+    // Everything the title bar can say at once still leaves the drawer its default room.
+    ContentViewPresenter::ControllerState busy = view.presenter().controller();
+    ActiveRoutineContext running;
+    running.routineId = 1;
+    running.routineName = "A morning routine with a long name";
+    running.isRunning = true;
+    busy.activeRoutineContext = running;
+    busy.virtualTavrikConnected = true;
+    busy.deviceFirmwareVersion = "12.34.56-beta";
+    busy.idleDisconnectSecondsRemaining = 30;
+    busy.isReviewDemo = false;
+    busy.bluetoothUnavailableReason = BleUnavailableReason::bluezNotRunning;
+    view.presenter().observe(busy);
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.logDrawerWidth = 360; });
+    window.logDrawerAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.size(), before);
+    EXPECT_EQ(view.logDrawer()->width(), 360);
 }
 
 TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
