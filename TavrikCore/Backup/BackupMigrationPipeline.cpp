@@ -24,6 +24,9 @@ std::string syntaxErrorPlace(std::string_view text)
         return {};
     } catch (const nlohmann::json::parse_error& error) {
         byte = error.byte;
+    } catch (const nlohmann::json::exception&) {
+        // Not a syntax error (a number out of range, say): there is no place to point at.
+        return {};
     }
     const std::string_view before = text.substr(0, std::min(text.size(), byte > 0 ? byte - 1 : 0));
     const std::size_t lineStart = before.rfind('\n');
