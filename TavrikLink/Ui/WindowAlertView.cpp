@@ -4,6 +4,7 @@
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -41,6 +42,13 @@ void WindowAlertView::showCurrent()
     }
     shownKey.clear();
     if (!alert) {
+        return;
+    }
+    // A pane's own question (delete, remove) is open: the alert waits for its answer instead of
+    // stacking a second box over it.
+    if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        connect(question, &QDialog::finished, this, &WindowAlertView::showCurrent,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         return;
     }
     shownKey = alert->key;

@@ -572,6 +572,23 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     EXPECT_FALSE(view.panes().backup().dataTransferNotice());
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 
+    // While a pane asks its own question, an alert waits for the answer instead of stacking.
+    auto* question = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Delete Routine?"),
+        QMessageBox::Yes | QMessageBox::Cancel, &view);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    question->setWindowModality(Qt::ApplicationModal);
+    question->open();
+    view.panes().backup().exportTavrikData();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+    EXPECT_EQ(openBoxes(), 1);
+    question->reject();
+    QCoreApplication::processEvents();
+    ASSERT_NE(view.alertView()->shownBox(), nullptr);
+    EXPECT_EQ(view.alertView()->shownBox()->text(), "Export Unavailable");
+    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+
     // Good news carries no warning sign; questions ask with theirs.
     view.presenter().modify([](ContentViewPresenter::State& state) {
         state.dataTransferNotice
