@@ -127,6 +127,8 @@ public:
     const std::vector<std::string>& logEntries() const { return logEntries_; }
     const std::vector<TavrikLogEntry>& logItems() const { return logItems_; }
     const std::string& statusText() const { return statusText_; }
+    // Why Bluetooth cannot be used right now (none while it can), for the window to explain.
+    BleUnavailableReason bluetoothUnavailableReason() const { return bluetoothUnavailableReason_; }
     const std::vector<ScheduledRoutine>& schedules() const { return schedules_; }
     const std::vector<ScheduleDefinition>& routines() const { return routines_; }
     const std::optional<std::string>& scheduleError() const { return scheduleError_; }
@@ -446,6 +448,7 @@ public:
 signals:
     void logChanged(); // logEntries and logItems change together
     void statusTextChanged();
+    void bluetoothUnavailableReasonChanged();
     void schedulesChanged();
     void routinesChanged();
     void scheduleErrorChanged();
@@ -584,6 +587,7 @@ private:
     std::vector<std::string> logEntries_;
     std::vector<TavrikLogEntry> logItems_;
     std::string statusText_ = "Bluetooth idle";
+    BleUnavailableReason bluetoothUnavailableReason_ = BleUnavailableReason::none;
     std::vector<ScheduledRoutine> schedules_;
     std::vector<ScheduleDefinition> routines_;
     std::optional<std::string> scheduleError_;
