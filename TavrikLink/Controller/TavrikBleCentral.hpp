@@ -25,6 +25,7 @@
 #include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
+#include "TavrikLink/Controller/ControllerLog.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
 #include "TavrikLink/Link/LocalLinkTransport.hpp"
@@ -51,20 +52,6 @@
 namespace tavrik {
 
 struct BackupMigrationResult;
-
-// One line of the controller's log. Made only by the log itself.
-struct TavrikLogEntry {
-    // Structured detail; its one kind is a data-channel transfer record.
-    using Detail = std::variant<BleDataMessageLogDetail>;
-
-    Uuid id;
-    std::chrono::system_clock::time_point timestamp;
-    std::string timestampText;
-    std::string text;
-    std::optional<Detail> detail;
-
-    friend bool operator==(const TavrikLogEntry&, const TavrikLogEntry&) = default;
-};
 
 // The application's one controller: the Bluetooth connection, the data channel, sync sessions, the
 // command path, the log, and the device data the views show. Everything runs on the event loop's
@@ -110,12 +97,9 @@ public:
     using PersistId = std::variant<std::uint32_t, std::string>;
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
-    static constexpr std::size_t logCapacity = 500;
-    // A longer line is cut, with an ellipsis, to this many bytes.
-    static constexpr std::size_t logLineByteLimit = 4096;
-    // What the log may hold in all: the texts of both lists and the transfer records. The newest
-    // entry stays whatever its size.
-    static constexpr std::size_t logByteCapacity = 1'048'576;
+    static constexpr std::size_t logCapacity = ControllerLog::capacity;
+    static constexpr std::size_t logLineByteLimit = ControllerLog::lineByteLimit;
+    static constexpr std::size_t logByteCapacity = ControllerLog::byteCapacity;
 
     explicit TavrikBleCentral(Environment environment, QObject* parent = nullptr);
     ~TavrikBleCentral() override;
@@ -123,8 +107,8 @@ public:
     TavrikBleCentral& operator=(const TavrikBleCentral&) = delete;
 
     // --- Published state (read accessors; each has a change signal below) ---
-    const std::vector<std::string>& logEntries() const { return logEntries_; }
-    const std::vector<TavrikLogEntry>& logItems() const { return logItems_; }
+    const std::vector<std::string>& logEntries() const { return log_.lines(); }
+    const std::vector<TavrikLogEntry>& logItems() const { return log_.entries(); }
     const std::string& statusText() const { return statusText_; }
     const std::vector<ScheduledRoutine>& schedules() const { return schedules_; }
     const std::vector<ScheduleDefinition>& routines() const { return routines_; }
@@ -205,7 +189,6 @@ public:
 
     // --- Log (TavrikBleCentral_Log.cpp) ---
     void appendLog(const std::string& text, bool allowDuplicates);
-    void appendLogItem(const std::string& text, std::optional<TavrikLogEntry::Detail> detail, bool allowDuplicates);
     void appendBleDataLog(const BleDataMessageLogDetail& detail);
     // The log drawer's clear button.
     void clearLog();
@@ -573,8 +556,7 @@ private:
     FirmwareDownload firmwareDownload;
 
     // Published device data and view state
-    std::vector<std::string> logEntries_;
-    std::vector<TavrikLogEntry> logItems_;
+    ControllerLog log_ { clock, random, [this] { emit logChanged(); } };
     std::string statusText_ = "Bluetooth idle";
     std::vector<ScheduledRoutine> schedules_;
     std::vector<ScheduleDefinition> routines_;
@@ -696,8 +678,6 @@ private:
     ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
-    // Drops the oldest log entries past the line and byte caps.
-    void trimLog();
     void runIdleCountdownStep(int remaining);
     void cancelDebouncedPersists();
     // The clock command for the current local time.
