@@ -25,6 +25,7 @@
 #include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
+#include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
@@ -78,23 +79,9 @@ public:
     };
 
     // A command waiting for a connection.
-    struct AtomicCommand {
-        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
-        std::string command;
-
-        friend bool operator==(const AtomicCommand&, const AtomicCommand&) = default;
-    };
-
-    // An edit waiting out its debounce.
-    struct DebouncedPersist {
-        std::optional<std::string> attribute;
-        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
-        std::vector<std::string> commands;
-        std::unique_ptr<ScheduledTask> task;
-    };
-
+    using AtomicCommand = CommandPath::Command;
     // An item id as the persist key shows it: a device id or a planner key such as "3:17".
-    using PersistId = std::variant<std::uint32_t, std::string>;
+    using PersistId = CommandPath::ItemId;
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
     static constexpr std::size_t logCapacity = ControllerLog::capacity;
@@ -172,8 +159,9 @@ public:
     bool routineControlSessionActive() const { return routineControlSessionActive_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
-    const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
+    const std::vector<AtomicCommand>& atomicCommandQueue() const { return commandPath_.queued(); }
+    // Edits waiting out their debounce.
+    std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
     bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
@@ -219,12 +207,9 @@ public:
     void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
 
     // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
-    static std::string persistKey(AtomicCommandChannel channel, const PersistId& id);
     void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
         bool debounce, const std::optional<std::string>& attribute);
-    void flushDebouncedPersist(const std::string& key);
     void sendOrQueue(const AtomicCommand& command);
-    void sendAtomicCommandNow(const AtomicCommand& command);
     void sendAtomicCommandsIfNeeded();
     // Connected and able to carry a command: a data characteristic is attached or the local link is up.
     bool isDeviceAttached() const;
@@ -627,10 +612,11 @@ private:
     std::optional<std::string> pendingRoutineCommand_;
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
-    std::vector<AtomicCommand> atomicCommandQueue_;
-    std::optional<AtomicCommandChannel> lastAtomicCommandChannel_;
-    std::chrono::milliseconds atomicCommandDebounce_ { 200 };
-    std::map<std::string, DebouncedPersist> debouncedPersists_;
+    CommandPath commandPath_ { scheduler,
+        { [this](const AtomicCommand& command) { return sendCommandOnLink(command); },
+            [this](const AtomicCommand& command) { sendOrQueue(command); } } };
+    // Sends one command of the path on the link that is attached, unless a version gate stops it.
+    CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
 
     // Idle disconnect
     ScheduledTask idleDisconnectTask_ { scheduler };
@@ -679,7 +665,6 @@ private:
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
     void runIdleCountdownStep(int remaining);
-    void cancelDebouncedPersists();
     // The clock command for the current local time.
     std::optional<std::string> currentClockCommand() const;
     void releaseLinkForTermination();

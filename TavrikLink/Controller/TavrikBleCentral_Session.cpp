@@ -233,8 +233,8 @@ void TavrikBleCentral::deliverWorkHeldBySession()
     if (sessionMode_) {
         return;
     }
-    if (!routineControlSessionActive_ && atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_
-        && !pendingWifiRequest_) {
+    if (!routineControlSessionActive_ && commandPath_.queued().empty() && !pendingRoutineCommand_
+        && !pendingClockCommand_ && !pendingWifiRequest_) {
         return;
     }
     if (!isDeviceAttached()) {
@@ -261,7 +261,7 @@ void TavrikBleCentral::finishControlSessionIfIdle()
         routineControlSessionActive_ = true;
         return;
     }
-    routineControlSessionActive_ = !atomicCommandQueue_.empty();
+    routineControlSessionActive_ = !commandPath_.queued().empty();
     if (routineControlSessionActive_) {
         return;
     }

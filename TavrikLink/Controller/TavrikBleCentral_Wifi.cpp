@@ -366,7 +366,7 @@ void TavrikBleCentral::resetWifiRequestState()
     }
     if (isConnected_) {
         finishControlSessionIfIdle();
-    } else if (atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
+    } else if (commandPath_.queued().empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
         routineControlSessionActive_ = false;
         central.stopScan();
         setSyncStage(SyncStage::idle());

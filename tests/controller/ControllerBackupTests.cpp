@@ -195,7 +195,7 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
         EXPECT_EQ(controller->tags(), tags);
         EXPECT_EQ(controller->routineDetails(), details);
         EXPECT_EQ(controller->baselineSnapshot(), baseline);
-        EXPECT_EQ(controller->debouncedPersists().size(), 1u);
+        EXPECT_EQ(controller->debouncedEditCount(), 1u);
         EXPECT_EQ(controller->backupMigrationWarnings(), warnings);
         EXPECT_EQ(controller->syncMode(), std::nullopt);
         EXPECT_EQ(controller->syncStage(), stage);

@@ -22,13 +22,6 @@ protected:
     std::vector<std::string> commands() const { return device->receivedCommands(); }
 };
 
-TEST_F(ControllerCommandTest, PersistKeysNameTheChannelAndItem)
-{
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::tag, std::uint32_t { 12 }), "tag:12");
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::settings, std::string("device")), "settings:device");
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::steps, std::string("3:17")), "steps:3:17");
-}
-
 TEST_F(ControllerCommandTest, SameAttributeEditsWithinTheDebounceSendOnlyTheLast)
 {
     persistTag(5, "update id=5 name=\"A\"", true, "name");
@@ -41,7 +34,7 @@ TEST_F(ControllerCommandTest, SameAttributeEditsWithinTheDebounceSendOnlyTheLast
     scheduler.advance(1ms);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "tag:update id=5 name=\"ABC\"" }));
-    EXPECT_TRUE(controller->debouncedPersists().empty());
+    EXPECT_EQ(controller->debouncedEditCount(), 0U);
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 }
 

@@ -80,7 +80,7 @@ protected:
             EXPECT_EQ(controller->routineError(), std::nullopt);
             EXPECT_EQ(controller->tagError(), std::nullopt);
             EXPECT_EQ(controller->scheduleError(), std::nullopt);
-            EXPECT_TRUE(controller->debouncedPersists().empty());
+            EXPECT_EQ(controller->debouncedEditCount(), 0U);
             runOut();
             EXPECT_TRUE(controller->atomicCommandQueue().empty());
             EXPECT_FALSE(controller->isConnected());

@@ -135,7 +135,7 @@ TEST_F(ControllerDemoTest, EditsStayInTheSessionAndALoadBringsFreshSampleData)
 {
     controller->beginReviewDemo();
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
-    EXPECT_EQ(controller->debouncedPersists().size(), 0U);
+    EXPECT_EQ(controller->debouncedEditCount(), 0U);
 
     // Every way back to a load re-enters the demo.
     controller->disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
