@@ -27,6 +27,7 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
+#include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
 #include "TavrikLink/Link/LocalLinkTransport.hpp"
@@ -129,7 +130,7 @@ public:
     std::int64_t wifiCredentialCapacity() const { return wifiCredentialCapacity_; }
     const std::vector<WifiCredentialSummary>& savedWifiCredentials() const { return savedWifiCredentials_; }
     const std::vector<WifiScannedNetwork>& nearbyWifiNetworks() const { return nearbyWifiNetworks_; }
-    const WifiRequestActivityState& wifiRequestActivity() const { return wifiRequestActivity_; }
+    const WifiRequestActivityState& wifiRequestActivity() const { return wifiRequests_.activity(); }
     const std::optional<std::string>& wifiSettingsMessage() const { return wifiSettingsMessage_; }
     const std::optional<WifiConnectionNotice>& wifiConnectionNotice() const { return wifiConnectionNotice_; }
     const std::optional<WifiValidationFailure>& wifiValidationFailure() const { return wifiValidationFailure_; }
@@ -356,7 +357,7 @@ public:
     void setTagScanCommandPending(bool pending) { tagScanCommandPending_ = pending; }
 
     // --- Wi-Fi (TavrikBleCentral_Wifi.cpp) ---
-    static constexpr std::chrono::milliseconds wifiRequestTimeout { 65000 };
+    static constexpr std::chrono::milliseconds wifiRequestTimeout = WifiRequests::timeout;
     void scanWifiNetworks();
     void checkSavedWifiCredentials();
     void validateAndSaveWifiCredential(const std::string& ssid, const std::string& password);
@@ -575,7 +576,6 @@ private:
     std::int64_t wifiCredentialCapacity_ = 0;
     std::vector<WifiCredentialSummary> savedWifiCredentials_;
     std::vector<WifiScannedNetwork> nearbyWifiNetworks_;
-    WifiRequestActivityState wifiRequestActivity_;
     std::optional<std::string> wifiSettingsMessage_;
     std::optional<WifiConnectionNotice> wifiConnectionNotice_;
     std::optional<WifiValidationFailure> wifiValidationFailure_;
@@ -640,9 +640,12 @@ private:
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
     ScheduledTask tagScanKeepaliveTask_ { scheduler };
     Uuid firmwareLookupGeneration_;
-    std::map<std::string, WifiRequestContext> wifiRequests_;
-    std::optional<WifiRequestEnvelope> pendingWifiRequest_;
-    ScheduledTask wifiRequestTimeoutTask_ { scheduler };
+    WifiRequests wifiRequests_ { scheduler, random,
+        { [this](const WifiRequestContext& expired) {
+             handleFailedWifiRequest(expired, "request_timeout", std::nullopt);
+             finishControlSessionIfIdle();
+         },
+            [this] { emit wifiRequestActivityChanged(); } } };
     std::optional<WifiCandidate> failedWifiCandidate_;
     bool didShowWifiFailureForCurrentSession_ = false;
     std::optional<FirmwareCatalog> firmwareCatalog_;
@@ -710,15 +713,10 @@ private:
 
     // Wi-Fi operations state
     void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
-    // Forgets the outstanding request and its time-out.
-    void forgetWifiRequests();
-    void beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
-    std::optional<WifiRequestContext> finishWifiRequest(const std::string& requestId);
     void handleSuccessfulWifiRequest(const WifiRequestContext& context, const std::optional<std::string>& ssid);
     void handleFailedWifiRequest(
         const WifiRequestContext& context, const std::string& reason, const std::optional<std::string>& message);
     void setWifiSettingsMessage(std::optional<std::string> message);
-    std::string newWifiRequestId();
     std::string wifiTimeZone() const;
 
     // Firmware lookup and install state

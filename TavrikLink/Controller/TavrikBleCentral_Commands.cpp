@@ -114,13 +114,12 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
         routineControlSessionActive_ = true;
         sendPendingRoutineCommand();
     } else {
-        routineControlSessionActive_
-            = pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty() || !commandPath_.queued().empty();
+        routineControlSessionActive_ = pendingClockCommand_ || wifiRequests_.isBusy() || !commandPath_.queued().empty();
     }
     if (pendingClockCommand_) {
         sendPendingClockCommandIfNeeded();
     }
-    if (pendingWifiRequest_) {
+    if (wifiRequests_.hasHeld()) {
         sendPendingWifiRequestIfNeeded();
     }
     finishControlSessionIfIdle();

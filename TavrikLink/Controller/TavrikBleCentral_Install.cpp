@@ -170,7 +170,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
     // next moment the device holds the window's data (renewBaseline) asks again.
     const bool linkFree = isDeviceAttached() && !sessionMode_ && commandPath_.queued().empty()
         && commandPath_.debouncedCount() == 0 && !pendingRoutineCommand_ && !pendingClockCommand_
-        && !pendingWifiRequest_ && wifiRequests_.empty() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
+        && !wifiRequests_.isBusy() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
     if (!refusedChangeReloadWanted_ || !linkFree) {
         return;
     }

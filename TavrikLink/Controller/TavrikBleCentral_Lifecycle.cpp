@@ -40,8 +40,7 @@ void TavrikBleCentral::disconnectIfIdle()
     if (!sessionMode_ && !commandPath_.queued().empty() && isDeviceAttached()) {
         deliverQueuedCommands();
         dropQueuedCommands();
-        routineControlSessionActive_
-            = pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty();
+        routineControlSessionActive_ = pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy();
     }
     const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !isFirmwareBusy()
         && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;

@@ -234,7 +234,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
         return;
     }
     if (!routineControlSessionActive_ && commandPath_.queued().empty() && !pendingRoutineCommand_
-        && !pendingClockCommand_ && !pendingWifiRequest_) {
+        && !pendingClockCommand_ && !wifiRequests_.hasHeld()) {
         return;
     }
     if (!isDeviceAttached()) {
@@ -257,7 +257,7 @@ void TavrikBleCentral::giveUpHeldWork()
 
 void TavrikBleCentral::finishControlSessionIfIdle()
 {
-    if (pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty()) {
+    if (pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
         routineControlSessionActive_ = true;
         return;
     }
