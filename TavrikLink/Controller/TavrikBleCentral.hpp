@@ -53,6 +53,10 @@
 
 namespace tavrik {
 
+namespace test {
+class ControllerProbe;
+}
+
 struct BackupMigrationResult;
 
 // The application's one controller: the Bluetooth connection, the data channel, sync sessions, the
@@ -60,6 +64,7 @@ struct BackupMigrationResult;
 // thread; waits go through the scheduler.
 class TavrikBleCentral final : public QObject, private BleCentralDelegate, private BlePeripheralDelegate {
     Q_OBJECT
+    friend class test::ControllerProbe;
 
 public:
     // Fetches one firmware image checked against the asset's size and digest (the manifest loader's).
@@ -145,33 +150,9 @@ public:
     const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
     bool virtualTavrikConnected() const { return localLink_->attached(); }
 
-    // --- Plain state that views and tests may read ---
-    const std::optional<std::string>& syncCode() const { return syncCode_; }
-    const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
-    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
-    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
-    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
-    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
-    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
-    {
-        return bluetoothLink_->firmwareCharacteristic();
-    }
-    bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
-    bool routineControlSessionActive() const { return routineControlSessionActive_; }
-    const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
-    const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    const std::vector<AtomicCommand>& atomicCommandQueue() const { return commandPath_.queued(); }
-    // Edits waiting out their debounce.
-    std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
-    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
-    std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
-    std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
-    std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
     bool tagScanSessionActive() const { return tagScanSessionActive_; }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
-    TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
-    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
     // The local simulator's road.
     LocalLinkTransport& localLink() { return *localLink_; }
     const LocalLinkTransport& localLink() const { return *localLink_; }
@@ -184,34 +165,18 @@ public:
 
     // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
     void startScanningIfPossible();
-    void handleStateChange(BleManagerState state);
-    void handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi);
-    void handleConnect(const std::shared_ptr<BlePeripheral>& peripheral);
-    void handleConnectFailure(const std::optional<BleError>& error);
-    void handleDisconnect(const std::optional<BleError>& error);
-    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error);
-    void handleCharacteristics(const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error);
-    void handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error);
     void failUnavailableDataChannel();
 
     // --- Sync session (TavrikBleCentral_Session.cpp) ---
     void beginSession(SyncMode mode);
     void startRestoreSession();
-    void sendSyncStart();
     void scheduleLoadTimeout(std::chrono::milliseconds delay);
     void failIncompleteLoad(const std::string& message);
-    void handleSyncControl(const Data& payload, const std::string& fallback);
-    void sendSyncRestore();
     void finishControlSessionIfIdle();
-
-    // --- Message routing (TavrikBleCentral_Routing.cpp) ---
-    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
 
     // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
     void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
         bool debounce, const std::optional<std::string>& attribute);
-    void sendOrQueue(const AtomicCommand& command);
-    void sendAtomicCommandsIfNeeded();
     // Connected and able to carry a command: a data characteristic is attached or the local link is up.
     bool isDeviceAttached() const;
 
@@ -239,36 +204,24 @@ public:
     void prepareForAppTermination(std::function<void()> completion);
     bool isPreparingForTermination() const { return isPreparingForTermination_; }
     void startCommandConnection();
-    void resetLocalData(bool preserveExpectedDisconnect);
-    void resetConnectionState();
     void updateStatus(const std::string& text);
 
-    // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
+    // --- The links to the device (TavrikBleCentral_Link.cpp) ---
     // Connects to the simulator's offered session when some work wants the link.
     void connectVirtualTavrikIfNeeded();
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
-    void sendRoutineCommand(const std::string& command);
-    // Sends the routine command that waited for the link, if any.
-    void sendPendingRoutineCommand();
-    // Sends everything held for the command connection: queued edits, then the routine, clock and
-    // Wi-Fi requests that waited.
-    void sendHeldCommands();
-    void sendPendingClockCommandIfNeeded();
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
     bool sendTagCommand(const std::string& command);
 
     // --- Device clock (TavrikBleCentral_Clock.cpp) ---
-    void handleClockPayload(const Data& payload);
     void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
     // The notice's "Update Time".
     void acceptTimeSyncNotice();
     // The notice's "Cancel": closes it and restarts the idle minute.
     void dismissTimeSyncNotice();
-    void sendCurrentTimeToTavrik();
-    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
 
     // --- Review demo (TavrikBleCentral_Demo.cpp) ---
     // Enters (or re-enters) the demo with fresh sample data; the program's --demo switch calls it.
@@ -278,13 +231,11 @@ public:
     static SyncDataEnvelope reviewDemoData();
 
     // --- Routines (TavrikBleCentral_Routines.cpp) ---
-    void handleRoutinePayload(const Data& payload);
     void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
     void refreshRoutineDefinitions();
     std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
     std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
     std::vector<RoutinePayload> buildRoutinePayloads() const;
-    void resetRoutineState();
     // Throws SyncImportError naming the first broken tag reference of the stored routines with
     // `details` put in their place.
     void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
@@ -295,15 +246,8 @@ public:
     void deleteRoutine(std::uint32_t id);
     // Asks the device to start the routine.
     void triggerRoutine(std::uint32_t id);
-    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
-    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
-    {
-        return pendingRoutineDetailSignatures_;
-    }
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
-    void handleSchedulePayload(const Data& payload);
-    void resetScheduleState();
     // A recurring schedule for the routine at 08:00 every day; gives its new (local) id.
     std::uint32_t createSchedule(std::uint32_t routineId);
     // Hour and minute are clamped to 0...23 and 0...59; on a one-time schedule they move its moment.
@@ -331,10 +275,8 @@ public:
     void setKillSwitchUid(std::string_view uid);
 
     // --- Tags (TavrikBleCentral_Tags.cpp) ---
-    void handleTagPayload(const Data& payload);
     std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
     void deactivateTagScanSession();
-    void resetTagState();
     // Saved-tag edits: shown at once, then sent on the "tag" channel. A duplicate name or UID sets
     // tagError and changes nothing.
     void createTag(const std::string& name, const std::string& uid);
@@ -370,9 +312,6 @@ public:
     void clearWifiValidationFailure();
     void clearWifiSettingsMessage();
     void dismissWifiConnectionNotice();
-    void handleWifiStatus(const Data& payload);
-    void handleWifiScanResults(const Data& payload);
-    void sendPendingWifiRequestIfNeeded();
     // Forgets the outstanding request and its time-out (messages and notices stay), and ends a command
     // connection that was kept only for it.
     void resetWifiRequestState();
@@ -399,7 +338,6 @@ public:
     // The channel manifest later lookups read; the published stable channel unless set.
     void setFirmwareChannelURL(const Url& url);
     const Url& firmwareChannelURL() const;
-    void handleFirmwarePayload(const Data& payload);
     void selectFirmwareAssetForConnectedTarget();
     void updateFirmwareNoticeIfNeeded();
     std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
@@ -514,6 +452,76 @@ private:
     void deliverWorkHeldBySession();
     // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
     void giveUpHeldWork();
+
+    // Internal state; tests read it only through their probe.
+    // --- Plain state that views and tests may read ---
+    const std::optional<std::string>& syncCode() const { return syncCode_; }
+    const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
+    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
+    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
+    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
+    {
+        return bluetoothLink_->firmwareCharacteristic();
+    }
+    bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
+    bool routineControlSessionActive() const { return routineControlSessionActive_; }
+    const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
+    const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
+    const std::vector<AtomicCommand>& atomicCommandQueue() const { return commandPath_.queued(); }
+    // Edits waiting out their debounce.
+    std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
+    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
+    std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
+    std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
+    std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
+    TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
+    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
+    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
+    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
+    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
+    {
+        return pendingRoutineDetailSignatures_;
+    }
+
+    // The steps that events from the links and the user's operations run through. Tests reach them
+    // only through their probe.
+    void handleStateChange(BleManagerState state);
+    void handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi);
+    void handleConnect(const std::shared_ptr<BlePeripheral>& peripheral);
+    void handleConnectFailure(const std::optional<BleError>& error);
+    void handleDisconnect(const std::optional<BleError>& error);
+    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleCharacteristics(const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error);
+    void sendSyncStart();
+    void handleSyncControl(const Data& payload, const std::string& fallback);
+    void sendSyncRestore();
+    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
+    void sendOrQueue(const AtomicCommand& command);
+    void sendAtomicCommandsIfNeeded();
+    void resetLocalData(bool preserveExpectedDisconnect);
+    void resetConnectionState();
+    void sendRoutineCommand(const std::string& command);
+    // Sends the routine command that waited for the link, if any.
+    void sendPendingRoutineCommand();
+    // Sends everything held for the command connection: queued edits, then the routine, clock and
+    // Wi-Fi requests that waited.
+    void sendHeldCommands();
+    void sendPendingClockCommandIfNeeded();
+    void handleClockPayload(const Data& payload);
+    void sendCurrentTimeToTavrik();
+    void handleRoutinePayload(const Data& payload);
+    void resetRoutineState();
+    void handleSchedulePayload(const Data& payload);
+    void resetScheduleState();
+    void handleTagPayload(const Data& payload);
+    void resetTagState();
+    void handleWifiStatus(const Data& payload);
+    void handleWifiScanResults(const Data& payload);
+    void sendPendingWifiRequestIfNeeded();
+    void handleFirmwarePayload(const Data& payload);
 
     // BleCentralDelegate
     void centralDidUpdateState() override;
