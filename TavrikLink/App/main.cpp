@@ -18,6 +18,8 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrik-link"));
+    // Dialogs and alerts without a title of their own carry the program's name.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
     QApplication::setApplicationVersion(tavrik::tavrikAppVersion());
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
 

@@ -75,6 +75,8 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     bluetoothLink_->channel().onMessageLog = [this](const BleDataMessageLogDetail& detail) { appendBleDataLog(detail); };
 
     central.setDelegate(this);
+    // An adapter that was already missing or off before the controller existed reports no change.
+    bluetoothUnavailableReason_ = central.unavailableReason();
 
     if (automaticallyPollLocalLink_) {
         localLink_->startPolling();

@@ -103,6 +103,8 @@ public:
     const std::vector<std::string>& logEntries() const { return log_.lines(); }
     const std::vector<TavrikLogEntry>& logItems() const { return log_.entries(); }
     const std::string& statusText() const { return statusText_; }
+    // Why Bluetooth cannot be used right now (none while it can), for the window to explain.
+    BleUnavailableReason bluetoothUnavailableReason() const { return bluetoothUnavailableReason_; }
     const std::vector<ScheduledRoutine>& schedules() const { return schedules_; }
     const std::vector<ScheduleDefinition>& routines() const { return routines_; }
     const std::optional<std::string>& scheduleError() const { return scheduleError_; }
@@ -351,6 +353,7 @@ public:
 signals:
     void logChanged(); // logEntries and logItems change together
     void statusTextChanged();
+    void bluetoothUnavailableReasonChanged();
     void schedulesChanged();
     void routinesChanged();
     void scheduleErrorChanged();
@@ -552,6 +555,7 @@ private:
     // Published device data and view state
     ControllerLog log_ { clock, random, [this] { emit logChanged(); } };
     std::string statusText_ = "Bluetooth idle";
+    BleUnavailableReason bluetoothUnavailableReason_ = BleUnavailableReason::none;
     std::vector<ScheduledRoutine> schedules_;
     std::vector<ScheduleDefinition> routines_;
     std::optional<std::string> scheduleError_;

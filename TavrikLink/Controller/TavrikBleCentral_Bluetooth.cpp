@@ -376,6 +376,8 @@ void TavrikBleCentral::failUnavailableDataChannel()
 
 void TavrikBleCentral::centralDidUpdateState()
 {
+    publish(
+        bluetoothUnavailableReason_, central.unavailableReason(), &TavrikBleCentral::bluetoothUnavailableReasonChanged);
     handleStateChange(central.state());
 }
 

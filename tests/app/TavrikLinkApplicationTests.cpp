@@ -8,6 +8,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -187,6 +190,29 @@ TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
     scheduler.advance(AppQuitPresenter::defaultWaitLimit);
     EXPECT_EQ(exits, std::vector<int>({ 0 }));
     EXPECT_TRUE(app->quitSequence().gaveUpWaiting());
+}
+
+TEST_F(ApplicationFixture, TheWindowWearsTheIconInstalledForTheDesktopEntry)
+{
+    // The install layout: the icon where freedesktop programs keep theirs, beside share/tavrik-link.
+    const QString icons = installDir.filePath(QStringLiteral("share/icons/hicolor/scalable/apps"));
+    ASSERT_TRUE(QDir().mkpath(icons));
+    ASSERT_TRUE(QDir().mkpath(installDir.filePath(QStringLiteral("share/tavrik-link"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TAVRIK_DESKTOP_FILES "/tavrik-link.svg"), icons + "/tavrik-link.svg"));
+    QApplication::setWindowIcon(QIcon());
+    auto app = make();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(64).isNull());
+
+    // The entry starts this program under the window's title, with that icon.
+    QFile entry(QStringLiteral(TAVRIK_DESKTOP_FILES "/tavrik-link.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.value(0), QStringLiteral("[Desktop Entry]"));
+    for (const char* line : { "Type=Application", "Name=Tavrik Link", "Exec=tavrik-link", "Icon=tavrik-link",
+             "Terminal=false", "StartupWMClass=tavrik-link" }) {
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(line))) << line;
+    }
 }
 
 } // namespace

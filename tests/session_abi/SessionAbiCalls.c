@@ -34,12 +34,11 @@ static char* copy_response(uint8_t* response, size_t length)
     return text;
 }
 
-char* abi_dispatch(int64_t handle, const char* action, size_t action_length, const uint8_t* payload,
-    size_t payload_length)
+char* abi_dispatch(int64_t handle, const char* action, size_t action_length, const uint8_t* payload, size_t payload_length)
 {
     size_t length = 0;
-    uint8_t* response = tavrik_session_dispatch(
-        handle, (const uint8_t*)action, action_length, payload, payload_length, &length);
+    uint8_t* response
+        = tavrik_session_dispatch(handle, (const uint8_t*)action, action_length, payload, payload_length, &length);
     if (!response) {
         return NULL;
     }
