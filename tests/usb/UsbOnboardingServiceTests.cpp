@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,33 @@ public:
 private:
     rlimit saved {};
     void (*previous)(int) = SIG_DFL;
+};
+
+// While it lives, the temporary directory is one of this test's own, so folders that other test
+// processes make and remove meanwhile do not count as this one's.
+class PrivateTemporaryDirectory {
+public:
+    PrivateTemporaryDirectory()
+        : previous(qgetenv("TMPDIR"))
+        , hadPrevious(qEnvironmentVariableIsSet("TMPDIR"))
+    {
+        qputenv("TMPDIR", directory.path().toUtf8());
+    }
+    ~PrivateTemporaryDirectory()
+    {
+        if (hadPrevious) {
+            qputenv("TMPDIR", previous);
+        } else {
+            qunsetenv("TMPDIR");
+        }
+    }
+    PrivateTemporaryDirectory(const PrivateTemporaryDirectory&) = delete;
+    PrivateTemporaryDirectory& operator=(const PrivateTemporaryDirectory&) = delete;
+
+private:
+    QTemporaryDir directory;
+    QByteArray previous;
+    bool hadPrevious;
 };
 
 TEST_F(UsbOnboardingServiceTest, ANewServiceWaitsAndRunsNothing)
@@ -557,6 +585,7 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
 // The helper must never flash an image, or show labels, that the disk cut short.
 TEST_F(UsbOnboardingServiceTest, AnImageOrLabelPackThatCannotBeWrittenWholeStopsTheSetup)
 {
+    const PrivateTemporaryDirectory temporary;
     const QStringList foldersBefore = QDir(QDir::tempPath()).entryList({ "tavrik-usb-*" }, QDir::Dirs);
     verify(UsbOnboardingTarget::m5StickCPlus2);
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
