@@ -151,7 +151,7 @@ struct FloodedLink {
         }
         std::ofstream flood(directory / "to-link.jsonl", std::ios::binary);
         for (int serial = 0; serial < floodMessages; ++serial) {
-            flood << dumpJson(Json { { "session", "bench" }, { "client", controller->virtualTavrikClient() },
+            flood << dumpJson(Json { { "session", "bench" }, { "client", controller->localLink().client() },
                 { "payload", base64Encoded(dumpJsonData(syncData(serial))) } })
                   << '\n';
         }
@@ -167,14 +167,14 @@ void BM_LocalLinkFloodTurns(benchmark::State& state)
     std::size_t delivered = 0;
     for (auto _ : state) {
         FloodedLink link;
-        const int firstId = link.controller->nextVirtualMessageId();
+        const int firstId = link.controller->localLink().nextMessageId();
         double longestHere = 0;
         // The poll's own turn reads the file; the turns after it deliver the rest.
         bool ran = true;
         for (bool first = true; ran; first = false) {
             const auto began = std::chrono::steady_clock::now();
             if (first) {
-                link.controller->pollVirtualTavrikInboundFile();
+                link.controller->localLink().pollInbound();
             } else {
                 ran = link.scheduler.runTurn();
             }
@@ -186,7 +186,7 @@ void BM_LocalLinkFloodTurns(benchmark::State& state)
             }
         }
         // Message ids run from 50000 to 65535 and round again.
-        delivered = static_cast<std::size_t>((link.controller->nextVirtualMessageId() - firstId + 15536) % 15536);
+        delivered = static_cast<std::size_t>((link.controller->localLink().nextMessageId() - firstId + 15536) % 15536);
         longest = std::max(longest, longestHere);
         state.SetIterationTime(longestHere / 1000.0);
     }

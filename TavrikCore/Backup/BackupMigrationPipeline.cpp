@@ -3,12 +3,37 @@
 #include "TavrikCore/Backup/BackupSchemaChain.hpp"
 #include "TavrikCore/Support/Json.hpp"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace tavrik {
 
 namespace {
+
+// Where a reader gave up on the text, as a person finds it in an editor; empty when the reader
+// found nothing wrong with the syntax (the fault lies elsewhere, e.g. too deep).
+std::string syntaxErrorPlace(std::string_view text)
+{
+    std::size_t byte = 0;
+    try {
+        [[maybe_unused]] const auto parsed = nlohmann::json::parse(text.begin(), text.end());
+        return {};
+    } catch (const nlohmann::json::parse_error& error) {
+        byte = error.byte;
+    } catch (const nlohmann::json::exception&) {
+        // Not a syntax error (a number out of range, say): there is no place to point at.
+        return {};
+    }
+    const std::string_view before = text.substr(0, std::min(text.size(), byte > 0 ? byte - 1 : 0));
+    const std::size_t lineStart = before.rfind('\n');
+    const auto line = 1 + std::count(before.begin(), before.end(), '\n');
+    const std::size_t column = 1 + before.size() - (lineStart == std::string_view::npos ? 0 : lineStart + 1);
+    return " (line " + std::to_string(line) + ", column " + std::to_string(column) + ")";
+}
 
 Json decodeDocument(std::string_view text)
 {
@@ -16,7 +41,11 @@ Json decodeDocument(std::string_view text)
     try {
         document = parseJson(text);
     } catch (const JsonDecodeError& error) {
-        throw BackupMigrationError::invalid(std::string("Backup is not valid JSON: ") + error.what());
+        if (text.empty()) {
+            throw BackupMigrationError::invalid("Backup is not valid JSON: The file is empty");
+        }
+        throw BackupMigrationError::invalid(
+            std::string("Backup is not valid JSON: ") + error.what() + syntaxErrorPlace(text));
     }
     if (!document.is_object()) {
         throw BackupMigrationError::invalid("Backup root must be a JSON object");

@@ -18,6 +18,8 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrik-link"));
+    // Dialogs and alerts without a title of their own carry the program's name.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
     QApplication::setApplicationVersion(tavrik::tavrikAppVersion());
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
 
@@ -44,7 +46,7 @@ int main(int argc, char** argv)
     tavrik::SystemRandomSource random;
     tavrik::SettingsKeyValueStore defaults;
     tavrik::TavrikBleCentral controller({ central, scheduler, tavrik::systemClock(), random, defaults,
-        tavrik::TavrikBleCentral::defaultLocalLinkDirectory(), true, {} });
+        tavrik::LocalLinkTransport::defaultDirectory(), true, {} });
     logTarget = &controller;
     // The log and the status also go to standard error, so a session log or a terminal shows what
     // the program did when no window is looked at.

@@ -29,15 +29,20 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     muteNonAlarmSounds_ = defaults.boolValue(muteNonAlarmSoundsDefaultsKey).value_or(false);
     firmwareManifestDescription_ = FirmwareCatalogDecoder::publishedChannelURL().absoluteString();
     appVersion_ = applicationVersion();
-    virtualTavrikClient_ = Uuid::random(random).text();
+    localLink_ = std::make_unique<LocalLinkTransport>(std::move(environment.localLinkDirectory), scheduler, clock, random,
+        LocalLinkTransport::Callbacks {
+            [this](const std::string& line) { appendLog(line, true); },
+            [this](std::uint16_t messageId, const Data& payload) { handleDataEnvelope(messageId, payload); },
+            [this] { connectVirtualTavrikIfNeeded(); },
+            [this] { handleDisconnect(std::nullopt); },
+            [this] { emit virtualTavrikConnectedChanged(); },
+        });
     firmwareLookupGeneration_ = Uuid::random(random);
-
-    localLinkDirectory_ = std::move(environment.localLinkDirectory);
     automaticallyPollLocalLink_ = environment.automaticallyPollLocalLink;
 
     // Lines the channel logs before the log exists are dropped; the relay is pointed at it below.
     auto relay = std::make_shared<std::function<void(const std::string&)>>();
-    dataService_ = std::make_unique<BleDataChannel>(
+    bluetoothLink_ = std::make_unique<BluetoothDeviceLink>(
         [relay](const std::string& line) {
             if (*relay) {
                 (*relay)(line);
@@ -65,65 +70,68 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     connect(firmwareUpload_.get(), &FirmwareUploadService::statusChanged, this, &TavrikBleCentral::firmwareUploadChanged);
 
     *relay = [this](const std::string& line) { appendLog(line, true); };
-    dataService_->onMessage
+    bluetoothLink_->channel().onMessage
         = [this](std::uint16_t messageId, const Data& payload) { handleDataEnvelope(messageId, payload); };
-    dataService_->onMessageLog = [this](const BleDataMessageLogDetail& detail) { appendBleDataLog(detail); };
+    bluetoothLink_->channel().onMessageLog = [this](const BleDataMessageLogDetail& detail) { appendBleDataLog(detail); };
 
     central.setDelegate(this);
+    // An adapter that was already missing or off before the controller existed reports no change.
+    bluetoothUnavailableReason_ = central.unavailableReason();
 
     if (automaticallyPollLocalLink_) {
-        startVirtualTavrikPolling();
+        localLink_->startPolling();
     }
     recordUserInteraction();
 }
 
 TavrikBleCentral::~TavrikBleCentral()
 {
-    *alive = false;
     central.setDelegate(nullptr);
     if (targetPeripheral_) {
         targetPeripheral_->setDelegate(nullptr);
     }
-    for (Scheduler::Handle* task : { &loadTimeoutTask_, &autosaveTask_, &idleDisconnectTask_, &virtualTavrikPollTask_,
-             &tagScanKeepaliveTask_, &wifiRequestTimeoutTask_, &connectRetryTask_ }) {
-        cancelTask(*task);
-    }
-    for (auto& [key, entry] : debouncedPersists_) {
-        scheduler.cancel(entry.task);
+    // Callers waiting for a quit under way are answered: nothing is left to wait for.
+    if (terminationCompletions_) {
+        finishAppTermination(*terminationCompletions_);
     }
     // The channel's callbacks point here; the upload service talks through the channel, and both
     // services download through the loader.
     firmwareUpload_.reset();
     usbOnboarding_.reset();
     manifestLoader_.reset();
-    dataService_->onMessage = nullptr;
-    dataService_->onMessageLog = nullptr;
+    localLink_.reset();
+    bluetoothLink_->channel().onMessage = nullptr;
+    bluetoothLink_->channel().onMessageLog = nullptr;
 }
 
 std::unique_ptr<FirmwareUploadService> TavrikBleCentral::makeFirmwareUploadService()
 {
     FirmwareTransfer::Transport transport;
-    transport.begin = [this](const FirmwareBeginEnvelope& envelope) { return dataService_->sendEncodable(envelope); };
-    transport.commit = [this] { return dataService_->sendEncodable(FirmwareCommitEnvelope {}); };
-    transport.abort = [this] { dataService_->sendEncodable(FirmwareAbortEnvelope {}); };
+    // Images go only over Bluetooth, whose firmware characteristic carries them.
+    transport.begin
+        = [this](const FirmwareBeginEnvelope& envelope) { return bluetoothLink_->channel().sendEncodable(envelope); };
+    transport.commit = [this] { return bluetoothLink_->channel().sendEncodable(FirmwareCommitEnvelope {}); };
+    transport.abort = [this] { bluetoothLink_->channel().sendEncodable(FirmwareAbortEnvelope {}); };
     transport.maximumWriteLength = [this]() -> std::optional<int> {
-        if (!targetPeripheral_ || !firmwareCharacteristic_) {
+        if (!targetPeripheral_ || !bluetoothLink_->supportsFirmware()) {
             return std::nullopt;
         }
         return targetPeripheral_->maximumWriteValueLength(BleWriteType::withoutResponse);
     };
     transport.write = [this](const Data& chunk) {
-        if (!targetPeripheral_ || !firmwareCharacteristic_ || !targetPeripheral_->canSendWriteWithoutResponse()) {
+        const std::optional<BleCharacteristic>& firmware = bluetoothLink_->firmwareCharacteristic();
+        if (!targetPeripheral_ || !firmware || !targetPeripheral_->canSendWriteWithoutResponse()) {
             return false;
         }
-        targetPeripheral_->writeValue(chunk, *firmwareCharacteristic_, BleWriteType::withoutResponse);
+        targetPeripheral_->writeValue(chunk, *firmware, BleWriteType::withoutResponse);
         return true;
     };
     transport.connect = [this] {
         resetConnectionState();
         startScanningIfPossible();
     };
-    transport.isReady = [this] { return isConnected_ && dataCharacteristic_ && firmwareCharacteristic_; };
+    transport.isReady
+        = [this] { return isConnected_ && bluetoothLink_->attached() && bluetoothLink_->supportsFirmware(); };
 
     FirmwareUploadService::Download download = firmwareDownload;
     if (!download) {
@@ -183,18 +191,8 @@ void TavrikBleCentral::reportConnectionProgress()
 void TavrikBleCentral::renewBaseline()
 {
     baselineSnapshot_ = currentSnapshot();
-    // The field keeps its (cancelled) handle: nothing reads it but the next cancel.
-    scheduler.cancel(autosaveTask_);
     // The link may have just become free for a reload that a refused change asked for.
     scheduleRefusedChangeReload();
-}
-
-void TavrikBleCentral::cancelTask(Scheduler::Handle& task)
-{
-    if (task != Scheduler::invalidHandle) {
-        scheduler.cancel(task);
-        task = Scheduler::invalidHandle;
-    }
 }
 
 } // namespace tavrik

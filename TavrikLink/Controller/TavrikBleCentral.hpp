@@ -22,12 +22,13 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
+#include "TavrikLink/Link/BluetoothDeviceLink.hpp"
+#include "TavrikLink/Link/LocalLinkTransport.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
-#include "TavrikLink/Support/RegularFile.hpp"
-#include "TavrikLink/Support/SlicedWork.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -102,7 +103,7 @@ public:
         std::optional<std::string> attribute;
         AtomicCommandChannel channel = AtomicCommandChannel::schedule;
         std::vector<std::string> commands;
-        Scheduler::Handle task = Scheduler::invalidHandle;
+        std::unique_ptr<ScheduledTask> task;
     };
 
     // An item id as the persist key shows it: a device id or a planner key such as "3:17".
@@ -125,6 +126,8 @@ public:
     const std::vector<std::string>& logEntries() const { return logEntries_; }
     const std::vector<TavrikLogEntry>& logItems() const { return logItems_; }
     const std::string& statusText() const { return statusText_; }
+    // Why Bluetooth cannot be used right now (none while it can), for the window to explain.
+    BleUnavailableReason bluetoothUnavailableReason() const { return bluetoothUnavailableReason_; }
     const std::vector<ScheduledRoutine>& schedules() const { return schedules_; }
     const std::vector<ScheduleDefinition>& routines() const { return routines_; }
     const std::optional<std::string>& scheduleError() const { return scheduleError_; }
@@ -170,29 +173,26 @@ public:
     const std::optional<std::string>& settingsError() const { return settingsError_; }
     bool routineStartTagsSupported() const { return routineStartTagsSupported_; }
     const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
-    bool virtualTavrikConnected() const { return virtualTavrikConnected_; }
+    bool virtualTavrikConnected() const { return localLink_->attached(); }
 
     // --- Plain state that views and tests may read ---
     const std::optional<std::string>& syncCode() const { return syncCode_; }
     const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
     const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
-    const std::optional<StoreSnapshotPayload>& storeSnapshot() const { return storeSnapshot_; }
     const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
     const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
-    const std::optional<BleCharacteristic>& dataCharacteristic() const { return dataCharacteristic_; }
-    const std::optional<BleCharacteristic>& firmwareCharacteristic() const { return firmwareCharacteristic_; }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
+    {
+        return bluetoothLink_->firmwareCharacteristic();
+    }
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
     bool routineControlSessionActive() const { return routineControlSessionActive_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
     const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
-    const std::optional<AtomicCommandChannel>& lastAtomicCommandChannel() const { return lastAtomicCommandChannel_; }
     const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
-    bool hasLoadTimeout() const { return loadTimeoutTask_ != Scheduler::invalidHandle; }
-    std::uint16_t nextVirtualMessageId() const { return nextVirtualMessageId_; }
-    const std::string& virtualTavrikClient() const { return virtualTavrikClient_; }
-    const std::filesystem::path& localLinkDirectory() const { return localLinkDirectory_; }
-    bool automaticallyPollLocalLink() const { return automaticallyPollLocalLink_; }
+    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
@@ -200,7 +200,10 @@ public:
     bool tagScanSessionActive() const { return tagScanSessionActive_; }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
     TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
-    BleDataChannel& dataService() { return *dataService_; }
+    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
+    // The local simulator's road.
+    LocalLinkTransport& localLink() { return *localLink_; }
+    const LocalLinkTransport& localLink() const { return *localLink_; }
 
     // --- Log (TavrikBleCentral_Log.cpp) ---
     void appendLog(const std::string& text, bool allowDuplicates);
@@ -274,28 +277,18 @@ public:
     void updateStatus(const std::string& text);
 
     // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
-    static constexpr std::chrono::milliseconds localLinkPollInterval { 200 };
-    static constexpr std::uint64_t localLinkFileSizeLimit = 16'777'216;
-    // How much of a backlog of incoming messages one turn of the event loop handles; the rest
-    // follows at the next turns, in order.
-    static constexpr SlicedWork::Budget localLinkSlice { 256, std::chrono::milliseconds(8) };
-    // "Tavrik Simulator/Local Link" below the user's XDG data directory.
-    static std::filesystem::path defaultLocalLinkDirectory();
-    void startVirtualTavrikPolling();
-    void pollVirtualTavrikAdvertisingFile();
+    // Connects to the simulator's offered session when some work wants the link.
     void connectVirtualTavrikIfNeeded();
-    void pollVirtualTavrikInboundFile();
-    bool sendVirtualTavrikPayload(const Data& data);
-    bool sendVirtualTavrikCommand(std::string_view channel, std::string_view command);
-    bool sendVirtualTavrikEncodable(const Json& value);
-    const std::optional<std::string>& virtualTavrikSession() const { return virtualTavrikSession_; }
-    std::uint64_t virtualTavrikInboundOffset() const { return virtualTavrikInboundOffset_; }
-    bool isPollingLocalLink() const { return virtualTavrikPollTask_ != Scheduler::invalidHandle; }
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
     void sendRoutineCommand(const std::string& command);
+    // Sends the routine command that waited for the link, if any.
+    void sendPendingRoutineCommand();
+    // Sends everything held for the command connection: queued edits, then the routine, clock and
+    // Wi-Fi requests that waited.
+    void sendHeldCommands();
     void sendPendingClockCommandIfNeeded();
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
     bool sendTagCommand(const std::string& command);
@@ -453,6 +446,7 @@ public:
 signals:
     void logChanged(); // logEntries and logItems change together
     void statusTextChanged();
+    void bluetoothUnavailableReasonChanged();
     void schedulesChanged();
     void routinesChanged();
     void scheduleErrorChanged();
@@ -554,7 +548,6 @@ private:
     void deliverWorkHeldBySession();
     // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
     void giveUpHeldWork();
-    void cancelTask(Scheduler::Handle& task);
 
     // BleCentralDelegate
     void centralDidUpdateState() override;
@@ -581,13 +574,12 @@ private:
     RandomSource& random;
     KeyValueStore& defaults;
     FirmwareDownload firmwareDownload;
-    // Lets a timer callback see that the controller is gone.
-    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     // Published device data and view state
     std::vector<std::string> logEntries_;
     std::vector<TavrikLogEntry> logItems_;
     std::string statusText_ = "Bluetooth idle";
+    BleUnavailableReason bluetoothUnavailableReason_ = BleUnavailableReason::none;
     std::vector<ScheduledRoutine> schedules_;
     std::vector<ScheduleDefinition> routines_;
     std::optional<std::string> scheduleError_;
@@ -632,22 +624,24 @@ private:
     std::optional<std::string> settingsError_;
     bool routineStartTagsSupported_ = false;
     std::optional<std::int64_t> deviceSyncDataVersion_;
-    bool virtualTavrikConnected_ = false;
 
     // Bluetooth connection
     std::shared_ptr<BlePeripheral> targetPeripheral_;
     std::optional<TavrikBleProtocolProfile> activeBleProfile_;
-    std::optional<BleCharacteristic> dataCharacteristic_;
-    std::optional<BleCharacteristic> firmwareCharacteristic_;
     bool isExpectingResetDisconnect_ = false;
-    std::unique_ptr<BleDataChannel> dataService_;
+    std::unique_ptr<BluetoothDeviceLink> bluetoothLink_;
+    // The link messages go out on: the simulator's while it is attached, else Bluetooth.
+    DeviceLink& link();
+    const DeviceLink& link() const;
+    // The link is ready for messages: sends what the waiting work holds for the device.
+    void handleLinkReady();
 
     // Sync session
     std::optional<std::string> syncCode_;
     std::optional<SyncSnapshot> baselineSnapshot_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
-    Scheduler::Handle loadTimeoutTask_ = Scheduler::invalidHandle;
+    ScheduledTask loadTimeoutTask_ { scheduler };
     bool didOfferTimeSyncForCurrentLoad_ = false;
 
     // Command path and routine control
@@ -657,27 +651,15 @@ private:
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     std::vector<AtomicCommand> atomicCommandQueue_;
     std::optional<AtomicCommandChannel> lastAtomicCommandChannel_;
-    Scheduler::Handle autosaveTask_ = Scheduler::invalidHandle;
     std::chrono::milliseconds atomicCommandDebounce_ { 200 };
     std::map<std::string, DebouncedPersist> debouncedPersists_;
 
     // Idle disconnect
-    Scheduler::Handle idleDisconnectTask_ = Scheduler::invalidHandle;
+    ScheduledTask idleDisconnectTask_ { scheduler };
 
     // Local simulator link
-    std::optional<std::string> virtualTavrikSession_;
-    std::string virtualTavrikClient_;
-    std::uint16_t nextVirtualMessageId_ = 50000;
-    Scheduler::Handle virtualTavrikPollTask_ = Scheduler::invalidHandle;
-    std::uint64_t virtualTavrikInboundOffset_ = 0;
-    std::filesystem::path localLinkDirectory_;
+    std::unique_ptr<LocalLinkTransport> localLink_;
     bool automaticallyPollLocalLink_ = true;
-    // Delivers the lines of one read of "to-link.jsonl", a slice at a turn.
-    SlicedWork virtualTavrikInbound_ { scheduler, localLinkSlice };
-    // Link files refused as not plain, by name, each said once in the log until it is plain or gone.
-    std::set<std::string> refusedLocalLinkFiles_;
-    // Whether the file may be used; a refusal is logged once.
-    bool acceptLocalLinkFile(const std::string& name, const RegularFile& file);
 
     // Services
     std::unique_ptr<FirmwareManifestLoader> manifestLoader_;
@@ -692,11 +674,11 @@ private:
     bool tagScanSessionActive_ = false;
     bool tagScanCommandPending_ = false;
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
-    Scheduler::Handle tagScanKeepaliveTask_ = Scheduler::invalidHandle;
+    ScheduledTask tagScanKeepaliveTask_ { scheduler };
     Uuid firmwareLookupGeneration_;
     std::map<std::string, WifiRequestContext> wifiRequests_;
     std::optional<WifiRequestEnvelope> pendingWifiRequest_;
-    Scheduler::Handle wifiRequestTimeoutTask_ = Scheduler::invalidHandle;
+    ScheduledTask wifiRequestTimeoutTask_ { scheduler };
     std::optional<WifiCandidate> failedWifiCandidate_;
     bool didShowWifiFailureForCurrentSession_ = false;
     std::optional<FirmwareCatalog> firmwareCatalog_;
@@ -705,7 +687,7 @@ private:
     bool isPreparingForTermination_ = false;
     // Failed connects of the running load in a row, and the pause before it scans again.
     int consecutiveConnectFailures_ = 0;
-    Scheduler::Handle connectRetryTask_ = Scheduler::invalidHandle;
+    ScheduledTask connectRetryTask_ { scheduler };
     // Gives a failure to the work that waits for the link: the session, an upload, the command
     // connection or a tag scan (which `endTagScan` also closes).
     void failWaitingWork(const std::string& message, bool endTagScan);
@@ -714,15 +696,12 @@ private:
     void failDataChannel(const std::string& status, const std::string& message);
     // A load whose connect failed looks for the device again; true when it does.
     bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
-    Scheduler::Handle disconnectGraceTask_ = Scheduler::invalidHandle;
-    Scheduler::Handle terminationGraceTask_ = Scheduler::invalidHandle;
+    ScheduledTask disconnectGraceTask_ { scheduler };
+    ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
-    std::uint64_t virtualTavrikPollGeneration_ = 0;
-    void stopVirtualTavrikPolling();
     // Drops the oldest log entries past the line and byte caps.
     void trimLog();
-    void scheduleVirtualTavrikPoll(std::chrono::milliseconds delay, std::uint64_t generation);
     void runIdleCountdownStep(int remaining);
     void cancelDebouncedPersists();
     // The clock command for the current local time.
@@ -763,8 +742,8 @@ private:
     void finishRefusedChangeReload();
     bool refusedChangeReloadWanted_ = false;
     bool refusedChangeReloadRunning_ = false;
-    Scheduler::Handle refusedChangeReloadCheck_ = Scheduler::invalidHandle;
-    Scheduler::Handle refusedChangeReloadGuard_ = Scheduler::invalidHandle;
+    ScheduledTask refusedChangeReloadCheck_ { scheduler };
+    ScheduledTask refusedChangeReloadGuard_ { scheduler };
 
     // Backup operations state
 

@@ -1,7 +1,5 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikPlatform/Bluetooth/PeripheralDataTransport.hpp"
-
 #include <algorithm>
 
 namespace tavrik {
@@ -40,8 +38,8 @@ void TavrikBleCentral::startScanningIfPossible()
     if (isReviewDemo_ || isPreparingForTermination_) {
         return;
     }
-    pollVirtualTavrikAdvertisingFile();
-    if (virtualTavrikConnected_) {
+    localLink_->pollAdvertisement();
+    if (localLink_->attached()) {
         return;
     }
     if (central.state() != BleManagerState::poweredOn) {
@@ -58,7 +56,7 @@ void TavrikBleCentral::startScanningIfPossible()
 
 void TavrikBleCentral::handleStateChange(BleManagerState state)
 {
-    if (isReviewDemo_ || virtualTavrikConnected_) {
+    if (isReviewDemo_ || localLink_->attached()) {
         return;
     }
     switch (state) {
@@ -92,7 +90,7 @@ void TavrikBleCentral::handleStateChange(BleManagerState state)
 
 void TavrikBleCentral::handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi)
 {
-    if (isReviewDemo_ || isPreparingForTermination_ || virtualTavrikConnected_ || !isConnectionWanted()) {
+    if (isReviewDemo_ || isPreparingForTermination_ || localLink_->attached() || !isConnectionWanted()) {
         return;
     }
     const std::optional<std::string> name = peripheral->name();
@@ -178,16 +176,12 @@ bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError
     }
     setSyncStage(SyncStage::waitingForDevice());
     ++consecutiveConnectFailures_;
-    cancelTask(connectRetryTask_);
+    connectRetryTask_.cancel();
     if (consecutiveConnectFailures_ < connectFailuresBeforePause) {
         startScanningIfPossible();
         return true;
     }
-    connectRetryTask_ = scheduler.schedule(connectRetryPause, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        connectRetryTask_ = Scheduler::invalidHandle;
+    connectRetryTask_.schedule(connectRetryPause, [this] {
         if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
             startScanningIfPossible();
         }
@@ -213,9 +207,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     }
     targetPeripheral_.reset();
     activeBleProfile_.reset();
-    dataCharacteristic_.reset();
-    firmwareCharacteristic_.reset();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
+    bluetoothLink_->detach();
 
     // The quit's own disconnect is expected too: nothing new starts while the program ends.
     if (wasExpected || isPreparingForTermination_) {
@@ -223,9 +215,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     }
     if (mode == SyncMode::restore) {
         // The restore ends here, and nothing resumes it without the user.
-        setSyncStage(SyncStage::failed("Tavrik disconnected while saving imported data"));
-        clearSessionFields();
-        giveUpHeldWork();
+        failWaitingWork("Tavrik disconnected while saving imported data", false);
         updateStatus("Import save disconnected");
         return;
     }
@@ -318,9 +308,8 @@ void TavrikBleCentral::handleCharacteristics(
         appendLog("Data characteristic missing", true);
         return;
     }
-    dataCharacteristic_ = data;
-    firmwareCharacteristic_ = withUuid(firmwareCharacteristicUUID(profile));
-    if (!firmwareCharacteristic_) {
+    const std::optional<BleCharacteristic> firmware = withUuid(firmwareCharacteristicUUID(profile));
+    if (!firmware) {
         appendLog("Firmware characteristic missing", true);
         if (firmwareUpload_->isActive()) {
             firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, "Firmware channel unavailable.");
@@ -330,10 +319,10 @@ void TavrikBleCentral::handleCharacteristics(
                 "Bluetooth connect is available, but this Tavrik firmware does not support OTA updates.");
         }
     }
-    configureDataChannel(*dataService_, targetPeripheral_, dataCharacteristic_);
+    bluetoothLink_->attach(targetPeripheral_, *data, firmware);
     updateStatus(
         profile == TavrikBleProtocolProfile::secureV2 ? "Securing connection" : "Connecting over legacy Bluetooth");
-    peripheral.setNotifyValue(true, *dataCharacteristic_);
+    peripheral.setNotifyValue(true, *data);
 }
 
 void TavrikBleCentral::handleDataSubscription(
@@ -363,28 +352,7 @@ void TavrikBleCentral::handleDataSubscription(
         return;
     }
     appendLog(std::string(displayName(profile)) + " channel ready", true);
-    if (sessionMode_) {
-        // Edits made while a load or restore looked for the device go first: the data it brings then
-        // holds them. A control session sends them once the device is ready for it.
-        if (sessionMode_ != SyncMode::control) {
-            deliverQueuedCommands();
-        }
-        sendSyncStart();
-    } else if (firmwareUpload_->isActive()) {
-        firmwareUpload_->sendFirmwareBegin();
-    } else if (routineControlSessionActive_) {
-        sendAtomicCommandsIfNeeded();
-        if (pendingRoutineCommand_) {
-            const std::string command = *pendingRoutineCommand_;
-            pendingRoutineCommand_.reset();
-            sendRoutineCommand(command);
-        }
-        sendPendingClockCommandIfNeeded();
-        sendPendingWifiRequestIfNeeded();
-    } else if (tagScanSessionActive_ && tagScanCommandPending_) {
-        tagScanCommandPending_ = false;
-        sendTagCommand(tagScanPurpose_ == TagScanPurpose::killSwitch ? "scan purpose=kill_switch" : "scan");
-    }
+    handleLinkReady();
 }
 
 void TavrikBleCentral::failDataChannel(const std::string& status, const std::string& message)
@@ -408,6 +376,8 @@ void TavrikBleCentral::failUnavailableDataChannel()
 
 void TavrikBleCentral::centralDidUpdateState()
 {
+    publish(
+        bluetoothUnavailableReason_, central.unavailableReason(), &TavrikBleCentral::bluetoothUnavailableReasonChanged);
     handleStateChange(central.state());
 }
 
@@ -466,7 +436,7 @@ void TavrikBleCentral::peripheralDidUpdateValue(BlePeripheral& peripheral, const
         return;
     }
     if (activeBleProfile_ && characteristic.uuid == dataCharacteristicUUID(*activeBleProfile_)) {
-        dataService_->handleIncoming(value);
+        bluetoothLink_->channel().handleIncoming(value);
     }
 }
 
@@ -483,7 +453,7 @@ void TavrikBleCentral::peripheralDidWriteValue(
         if (!error) {
             appendLog("Command acknowledged for data channel", true);
         }
-        dataService_->handleWriteResponse();
+        bluetoothLink_->channel().handleWriteResponse();
         // The secure channel refused for want of a bond: nothing gets through until Tavrik is paired again.
         if (activeBleProfile_ == TavrikBleProtocolProfile::secureV2 && meansPairingGone(error)) {
             failDataChannel("Pair Tavrik again", pairAgainMessage(targetPeripheral_));
@@ -493,7 +463,7 @@ void TavrikBleCentral::peripheralDidWriteValue(
 
 void TavrikBleCentral::peripheralIsReadyToSendWriteWithoutResponse(BlePeripheral&)
 {
-    dataService_->handleReadyToSendWriteWithoutResponse();
+    bluetoothLink_->channel().handleReadyToSendWriteWithoutResponse();
     firmwareUpload_->sendFirmwareWindowIfNeeded();
 }
 

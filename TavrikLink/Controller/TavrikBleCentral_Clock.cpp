@@ -151,7 +151,7 @@ void TavrikBleCentral::sendCurrentTimeToTavrik()
     }
     const std::optional<std::string> command = currentClockCommand();
     if (!command) {
-        appendLog("Could not read Mac time for Tavrik clock update", true);
+        appendLog("Could not read this computer's time for Tavrik clock update", true);
         return;
     }
     pendingClockCommand_ = *command;

@@ -11,7 +11,7 @@ std::string TavrikBleCentral::persistKey(AtomicCommandChannel channel, const Per
 
 bool TavrikBleCentral::isDeviceAttached() const
 {
-    return isConnected_ && (dataCharacteristic_.has_value() || virtualTavrikConnected_);
+    return isConnected_ && link().attached();
 }
 
 void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id,
@@ -24,7 +24,6 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
     if (!debounce) {
         // A whole-item edit supersedes a pending edit of the same item.
         if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
-            scheduler.cancel(pending->second.task);
             debouncedPersists_.erase(pending);
         }
         for (const std::string& command : commands) {
@@ -34,16 +33,13 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
     }
     if (const auto pending = debouncedPersists_.find(key); pending != debouncedPersists_.end()) {
         if (pending->second.attribute == attribute) {
-            scheduler.cancel(pending->second.task);
             debouncedPersists_.erase(pending);
         } else {
             flushDebouncedPersist(key);
         }
     }
-    const Scheduler::Handle task = scheduler.schedule(atomicCommandDebounce_, [this, token = alive, key] {
-        if (!*token) {
-            return;
-        }
+    auto task = std::make_unique<ScheduledTask>(scheduler);
+    task->schedule(atomicCommandDebounce_, [this, key] {
         const auto entry = debouncedPersists_.find(key);
         if (entry == debouncedPersists_.end()) {
             return;
@@ -54,7 +50,7 @@ void TavrikBleCentral::persist(AtomicCommandChannel channel, const PersistId& id
             sendOrQueue({ persist.channel, command });
         }
     });
-    debouncedPersists_[key] = DebouncedPersist { attribute, channel, commands, task };
+    debouncedPersists_[key] = DebouncedPersist { attribute, channel, commands, std::move(task) };
 }
 
 void TavrikBleCentral::flushDebouncedPersist(const std::string& key)
@@ -64,7 +60,6 @@ void TavrikBleCentral::flushDebouncedPersist(const std::string& key)
         return;
     }
     const DebouncedPersist persist = std::move(entry->second);
-    scheduler.cancel(persist.task);
     debouncedPersists_.erase(entry);
     for (const std::string& command : persist.commands) {
         sendOrQueue({ persist.channel, command });
@@ -106,8 +101,7 @@ void TavrikBleCentral::sendAtomicCommandNow(const AtomicCommand& command)
     }
     lastAtomicCommandChannel_ = command.channel;
     const std::string_view channelName = rawValue(command.channel);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand(channelName, command.command)
-                                                  : dataService_->sendCommand(channelName, command.command);
+    const bool accepted = link().sendCommand(channelName, command.command);
     if (accepted) {
         return;
     }
@@ -172,9 +166,7 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
     deliverQueuedCommands();
     if (pendingRoutineCommand_) {
         routineControlSessionActive_ = true;
-        const std::string routineCommand = *pendingRoutineCommand_;
-        pendingRoutineCommand_.reset();
-        sendRoutineCommand(routineCommand);
+        sendPendingRoutineCommand();
     } else {
         routineControlSessionActive_
             = pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty() || !atomicCommandQueue_.empty();

@@ -69,9 +69,6 @@ SyncDataEnvelope TavrikBleCentral::reviewDemoData()
 
 void TavrikBleCentral::cancelDebouncedPersists()
 {
-    for (auto& [key, entry] : debouncedPersists_) {
-        scheduler.cancel(entry.task);
-    }
     debouncedPersists_.clear();
 }
 
@@ -79,7 +76,7 @@ void TavrikBleCentral::beginReviewDemo()
 {
     publish(isReviewDemo_, true, &TavrikBleCentral::isReviewDemoChanged);
     central.setDelegate(nullptr);
-    stopVirtualTavrikPolling();
+    localLink_->stopPolling();
     if (firmwareLookupLoad_ != FirmwareManifestLoader::invalidHandle) {
         manifestLoader_->cancel(firmwareLookupLoad_);
         firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
@@ -112,7 +109,7 @@ void TavrikBleCentral::endReviewDemo()
         &TavrikBleCentral::muteNonAlarmSoundsChanged);
     central.setDelegate(this);
     if (automaticallyPollLocalLink_) {
-        startVirtualTavrikPolling();
+        localLink_->startPolling();
     }
     refreshFirmwareAvailability();
     beginSession(SyncMode::load);

@@ -117,7 +117,7 @@ void TavrikBleCentral::startFirmwareInstall()
         firmwareUpload_->setFirmwareStatus(Phase::failed, "Firmware installation requires a connected Tavrik.");
         return;
     }
-    if (virtualTavrikConnected_) {
+    if (localLink_->attached()) {
         firmwareUpload_->setFirmwareStatus(Phase::failed, "Firmware installation is unavailable for the simulator.");
         return;
     }
@@ -148,7 +148,7 @@ void TavrikBleCentral::startFirmwareInstall()
 
 bool TavrikBleCentral::lacksFirmwareChannel() const
 {
-    return isConnected_ && !virtualTavrikConnected_ && dataCharacteristic_ && !firmwareCharacteristic_;
+    return isConnected_ && !localLink_->attached() && bluetoothLink_->attached() && !bluetoothLink_->supportsFirmware();
 }
 
 bool TavrikBleCentral::isFirmwareBusy() const
@@ -183,7 +183,7 @@ void TavrikBleCentral::handleFirmwarePayload(const Data& payload)
 
 void TavrikBleCentral::selectFirmwareAssetForConnectedTarget()
 {
-    if (virtualTavrikConnected_ || isReviewDemo_) {
+    if (localLink_->attached() || isReviewDemo_) {
         publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         return;
@@ -207,7 +207,7 @@ void TavrikBleCentral::selectFirmwareAssetForConnectedTarget()
 
 void TavrikBleCentral::updateFirmwareNoticeIfNeeded()
 {
-    if (virtualTavrikConnected_ || !availableFirmwareAsset_) {
+    if (localLink_->attached() || !availableFirmwareAsset_) {
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         return;
     }

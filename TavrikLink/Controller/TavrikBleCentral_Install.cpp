@@ -40,7 +40,7 @@ bool TavrikBleCentral::applySyncData(
     publish(tags_, normalizedTags(envelope.tags), &TavrikBleCentral::tagsChanged);
     storeSnapshot_ = envelope.storeSnapshot;
 
-    if (updateDeviceCapabilities || (!isConnected_ && !virtualTavrikConnected_ && !isReviewDemo_)) {
+    if (updateDeviceCapabilities || (!isConnected_ && !localLink_->attached() && !isReviewDemo_)) {
         publish(deviceFirmwareVersion_, envelope.firmwareVersion, &TavrikBleCentral::deviceFirmwareVersionChanged);
         const FirmwareHardwareTarget target = envelope.hardwareTarget
             ? *firmwareHardwareTargetFromRawValue(*envelope.hardwareTarget)
@@ -123,7 +123,7 @@ bool TavrikBleCentral::applySyncData(
 
     renewBaseline();
     setHasLoadedData(true);
-    cancelTask(loadTimeoutTask_);
+    loadTimeoutTask_.cancel();
     setSyncStage(SyncStage::idle());
     clearSessionFields();
     refusedChangeReloadWanted_ = false;
@@ -131,7 +131,7 @@ bool TavrikBleCentral::applySyncData(
 
     if (isReviewDemo_) {
         updateStatus("App Review demo \u00b7 no device");
-    } else if (virtualTavrikConnected_) {
+    } else if (localLink_->attached()) {
         publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         updateStatus("Connected to simulator \u00b7 local");
@@ -157,17 +157,11 @@ void TavrikBleCentral::reloadAfterRefusedChange()
 
 void TavrikBleCentral::scheduleRefusedChangeReload()
 {
-    if (!refusedChangeReloadWanted_ || refusedChangeReloadCheck_ != Scheduler::invalidHandle) {
+    if (!refusedChangeReloadWanted_ || refusedChangeReloadCheck_.isPending()) {
         return;
     }
     // On the next turn: the refusal, or the send that freed the link, finishes first.
-    refusedChangeReloadCheck_ = scheduler.schedule(std::chrono::milliseconds(0), [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        refusedChangeReloadCheck_ = Scheduler::invalidHandle;
-        startRefusedChangeReloadIfLinkFree();
-    });
+    refusedChangeReloadCheck_.schedule(std::chrono::milliseconds(0), [this] { startRefusedChangeReloadIfLinkFree(); });
 }
 
 void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
@@ -194,11 +188,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
         return;
     }
     // The data already on screen stays, so no load time-out fails it: this bound ends the wait.
-    refusedChangeReloadGuard_ = scheduler.schedule(loadTimeout, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        refusedChangeReloadGuard_ = Scheduler::invalidHandle;
+    refusedChangeReloadGuard_.schedule(loadTimeout, [this] {
         if (!refusedChangeReloadRunning_) {
             return;
         }
@@ -206,7 +196,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
         appendLog("Tavrik did not send its data again", true);
         // Only this reload has a load without a code; a load the user began is left alone.
         if (sessionMode_ == SyncMode::load && syncCode_ && syncCode_->empty()) {
-            cancelTask(loadTimeoutTask_);
+            loadTimeoutTask_.cancel();
             clearSessionFields();
             setSyncStage(SyncStage::idle());
         }
@@ -216,7 +206,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
 void TavrikBleCentral::finishRefusedChangeReload()
 {
     refusedChangeReloadRunning_ = false;
-    cancelTask(refusedChangeReloadGuard_);
+    refusedChangeReloadGuard_.cancel();
 }
 
 SyncSnapshot TavrikBleCentral::currentSnapshot() const

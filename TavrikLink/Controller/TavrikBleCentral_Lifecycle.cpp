@@ -1,12 +1,12 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
-#include "TavrikPlatform/Bluetooth/PeripheralDataTransport.hpp"
+#include <QPointer>
 
 namespace tavrik {
 
 void TavrikBleCentral::recordUserInteraction()
 {
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     if (!shouldScheduleIdleDisconnect() || isPreparingForTermination_) {
         return;
@@ -19,11 +19,7 @@ void TavrikBleCentral::runIdleCountdownStep(int remaining)
     publish(idleDisconnectSecondsRemaining_,
         remaining <= idleCountdownVisibleSeconds ? std::optional<int>(remaining) : std::nullopt,
         &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    idleDisconnectTask_ = scheduler.schedule(std::chrono::seconds(1), [this, token = alive, remaining] {
-        if (!*token) {
-            return;
-        }
-        idleDisconnectTask_ = Scheduler::invalidHandle;
+    idleDisconnectTask_.schedule(std::chrono::seconds(1), [this, remaining] {
         if (remaining > 1) {
             runIdleCountdownStep(remaining - 1);
             return;
@@ -35,7 +31,7 @@ void TavrikBleCentral::runIdleCountdownStep(int remaining)
 
 bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
 {
-    return isConnected_ && hasLoadedData_ && !virtualTavrikConnected_;
+    return isConnected_ && hasLoadedData_ && !localLink_->attached();
 }
 
 void TavrikBleCentral::disconnectIfIdle()
@@ -59,22 +55,16 @@ void TavrikBleCentral::disconnectIfIdle()
 void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage)
 {
     appendLog(logMessage, true);
-    scheduler.cancel(autosaveTask_);
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("system", command)
-                                                  : dataService_->sendCommand("system", command);
+    const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
     if (targetPeripheral_ && isConnected_) {
         isExpectingResetDisconnect_ = true;
     }
     // The device gets a moment to act on an accepted command before the link is cut.
     const std::chrono::milliseconds grace = accepted ? std::chrono::milliseconds(250) : std::chrono::milliseconds(0);
-    disconnectGraceTask_ = scheduler.schedule(grace, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        disconnectGraceTask_ = Scheduler::invalidHandle;
+    disconnectGraceTask_.schedule(grace, [this] {
         // The quit lets go of the link itself and starts nothing new.
         if (isPreparingForTermination_) {
             return;
@@ -91,7 +81,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
 bool TavrikBleCentral::canEjectTavrik() const
 {
     return isConnected_ || targetPeripheral_ || sessionMode_ || tagScanSessionActive_ || routineControlSessionActive_
-        || firmwareUpload_->isActive() || virtualTavrikConnected_ || hasLoadedData_;
+        || firmwareUpload_->isActive() || localLink_->attached() || hasLoadedData_;
 }
 
 void TavrikBleCentral::ejectTavrik()
@@ -120,31 +110,26 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
     appendLog("Preparing Tavrik Bluetooth session for app termination", true);
     firmwareUpload_->resetFirmwareSession();
     const auto completions = terminationCompletions_;
-    usbOnboarding_->prepareForAppTermination([this, token = alive, completions] {
-        if (!*token) {
+    // The service may answer after the controller is gone.
+    usbOnboarding_->prepareForAppTermination([self = QPointer<TavrikBleCentral>(this), this, completions] {
+        if (!self) {
             finishAppTermination(*completions);
             return;
         }
-        scheduler.cancel(autosaveTask_);
-        cancelTask(idleDisconnectTask_);
-        cancelTask(disconnectGraceTask_);
+        idleDisconnectTask_.cancel();
+        disconnectGraceTask_.cancel();
         publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
-        if (virtualTavrikConnected_) {
-            accepted = sendVirtualTavrikCommand("system", "disconnect");
-        } else if (dataCharacteristic_) {
-            accepted = dataService_->sendCommand("system", "disconnect");
+        if (link().attached()) {
+            accepted = link().sendCommand("system", "disconnect");
         }
         if (!accepted) {
             releaseLinkForTermination();
             finishAppTermination(*completions);
             return;
         }
-        terminationGraceTask_ = scheduler.schedule(std::chrono::milliseconds(300), [this, token, completions] {
-            if (*token) {
-                terminationGraceTask_ = Scheduler::invalidHandle;
-                releaseLinkForTermination();
-            }
+        terminationGraceTask_.schedule(std::chrono::milliseconds(300), [this, completions] {
+            releaseLinkForTermination();
             finishAppTermination(*completions);
         });
     });
@@ -156,7 +141,7 @@ void TavrikBleCentral::releaseLinkForTermination()
         central.cancelPeripheralConnection(targetPeripheral_);
     }
     central.stopScan();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
+    bluetoothLink_->detach();
     terminationCompletions_.reset();
 }
 
@@ -175,14 +160,7 @@ void TavrikBleCentral::startCommandConnection()
         return;
     }
     if (isConnected_) {
-        sendAtomicCommandsIfNeeded();
-        if (pendingRoutineCommand_) {
-            const std::string command = *pendingRoutineCommand_;
-            pendingRoutineCommand_.reset();
-            sendRoutineCommand(command);
-        }
-        sendPendingClockCommandIfNeeded();
-        sendPendingWifiRequestIfNeeded();
+        sendHeldCommands();
         return;
     }
     routineControlSessionActive_ = true;
@@ -194,32 +172,14 @@ void TavrikBleCentral::startCommandConnection()
 
 void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 {
-    cancelTask(loadTimeoutTask_);
-    cancelTask(connectRetryTask_);
-    consecutiveConnectFailures_ = 0;
-    publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
-    virtualTavrikInboundOffset_ = 0;
-    if (targetPeripheral_) {
-        central.cancelPeripheralConnection(targetPeripheral_);
-    }
-    central.stopScan();
-    targetPeripheral_.reset();
-    activeBleProfile_.reset();
-    dataCharacteristic_.reset();
-    firmwareCharacteristic_.reset();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
-
-    setIsConnected(false);
+    resetConnectionState();
     clearSessionFields();
     setSyncStage(SyncStage::idle());
 
-    dropQueuedCommands();
+    giveUpHeldWork();
     lastAtomicCommandChannel_.reset();
-    pendingRoutineCommand_.reset();
-    pendingClockCommand_.reset();
     pendingRoutineDetailSignatures_.clear();
-    cancelTask(tagScanKeepaliveTask_);
-    routineControlSessionActive_ = false;
+    tagScanKeepaliveTask_.cancel();
     setStatusText("Bluetooth idle");
 
     resetScheduleState();
@@ -261,8 +221,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     } else {
         firmwareUpload_->resetFirmwareSession();
     }
-    scheduler.cancel(autosaveTask_);
-    cancelTask(idleDisconnectTask_);
+    idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     if (!preserveExpectedDisconnect) {
         isExpectingResetDisconnect_ = false;
@@ -272,8 +231,8 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 
 void TavrikBleCentral::resetConnectionState()
 {
-    cancelTask(loadTimeoutTask_);
-    cancelTask(connectRetryTask_);
+    loadTimeoutTask_.cancel();
+    connectRetryTask_.cancel();
     consecutiveConnectFailures_ = 0;
     if (targetPeripheral_) {
         central.cancelPeripheralConnection(targetPeripheral_);
@@ -281,11 +240,8 @@ void TavrikBleCentral::resetConnectionState()
     central.stopScan();
     targetPeripheral_.reset();
     activeBleProfile_.reset();
-    dataCharacteristic_.reset();
-    firmwareCharacteristic_.reset();
-    configureDataChannel(*dataService_, nullptr, std::nullopt);
-    publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
-    virtualTavrikInboundOffset_ = 0;
+    bluetoothLink_->detach();
+    localLink_->disconnect();
     setIsConnected(false);
 }
 

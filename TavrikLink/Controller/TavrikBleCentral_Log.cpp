@@ -101,7 +101,7 @@ void TavrikBleCentral::appendBleDataLog(const BleDataMessageLogDetail& detail)
         return;
     }
     // Every inbound chunk shows the device is still sending: a running load gets another full wait.
-    if (sessionMode_ == SyncMode::load && loadTimeoutTask_ != Scheduler::invalidHandle) {
+    if (sessionMode_ == SyncMode::load && loadTimeoutTask_.isPending()) {
         scheduleLoadTimeout(loadTimeout);
     }
     for (std::size_t index = logItems_.size(); index-- > 0;) {

@@ -12,18 +12,33 @@ void TavrikBleCentral::startRoutineControl(const std::string& command)
     pendingRoutineCommand_ = command;
     routineControlSessionActive_ = true;
     if (isDeviceAttached()) {
-        const std::string taken = *pendingRoutineCommand_;
-        pendingRoutineCommand_.reset();
-        sendRoutineCommand(taken);
+        sendPendingRoutineCommand();
         return;
     }
     startCommandConnection();
 }
 
+void TavrikBleCentral::sendPendingRoutineCommand()
+{
+    if (!pendingRoutineCommand_) {
+        return;
+    }
+    const std::string command = *pendingRoutineCommand_;
+    pendingRoutineCommand_.reset();
+    sendRoutineCommand(command);
+}
+
+void TavrikBleCentral::sendHeldCommands()
+{
+    sendAtomicCommandsIfNeeded();
+    sendPendingRoutineCommand();
+    sendPendingClockCommandIfNeeded();
+    sendPendingWifiRequestIfNeeded();
+}
+
 void TavrikBleCentral::sendRoutineCommand(const std::string& command)
 {
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("routine", command)
-                                                  : dataService_->sendCommand("routine", command);
+    const bool accepted = link().sendCommand("routine", command);
     if (accepted) {
         return;
     }
@@ -40,8 +55,7 @@ void TavrikBleCentral::sendPendingClockCommandIfNeeded()
     // The time is read now, not when the user accepted: the connection may have taken a while.
     const std::string command = currentClockCommand().value_or(*pendingClockCommand_);
     pendingClockCommand_.reset();
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("clock", command)
-                                                  : dataService_->sendCommand("clock", command);
+    const bool accepted = link().sendCommand("clock", command);
     if (accepted) {
         appendLog("Sent clock update to Tavrik", true);
     } else {
@@ -53,8 +67,7 @@ void TavrikBleCentral::sendPendingClockCommandIfNeeded()
 
 bool TavrikBleCentral::sendTagCommand(const std::string& command)
 {
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("tag", command)
-                                                  : dataService_->sendCommand("tag", command);
+    const bool accepted = link().sendCommand("tag", command);
     if (accepted) {
         if (command.starts_with("scan")) {
             setTagScanState(TagScanState::requesting());

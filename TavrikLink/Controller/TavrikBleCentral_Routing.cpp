@@ -41,9 +41,8 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
     }
 
     if (type == "simulator_disconnected") {
-        if (virtualTavrikConnected_) {
-            publish(virtualTavrikConnected_, false, &TavrikBleCentral::virtualTavrikConnectedChanged);
-            virtualTavrikSession_.reset();
+        if (localLink_->attached()) {
+            localLink_->disconnect(true);
             handleDisconnect(std::nullopt);
         }
     } else if (type == "log_line") {

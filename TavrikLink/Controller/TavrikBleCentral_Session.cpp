@@ -29,10 +29,7 @@ void TavrikBleCentral::beginSession(SyncMode mode)
     if (mode != SyncMode::control) {
         giveUpHeldWork();
     }
-    tagScanSessionActive_ = false;
-    tagScanCommandPending_ = false;
-    tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    deactivateTagScanSession();
     setTagScanState(TagScanState::idle());
     if (mode == SyncMode::load) {
         resetScheduleState();
@@ -62,15 +59,12 @@ void TavrikBleCentral::startRestoreSession()
         setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
         return;
     }
-    if (virtualTavrikConnected_) {
+    if (localLink_->attached()) {
         setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
         return;
     }
     giveUpHeldWork();
-    tagScanSessionActive_ = false;
-    tagScanCommandPending_ = false;
-    tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    deactivateTagScanSession();
     setTagScanState(TagScanState::idle());
     sessionMode_ = SyncMode::restore;
     setSyncMode(SyncMode::restore);
@@ -83,7 +77,7 @@ void TavrikBleCentral::startRestoreSession()
         setStatusText("Waiting for Tavrik");
     }
     appendLog("Starting restore session", true);
-    if (isConnected_ && (dataCharacteristic_ || virtualTavrikConnected_)) {
+    if (isConnected_ && link().attached()) {
         sendSyncStart();
     } else {
         startScanningIfPossible();
@@ -97,12 +91,11 @@ void TavrikBleCentral::sendSyncStart()
         return;
     }
     std::optional<ReliableDeliveryOffer> delivery;
-    if (!virtualTavrikConnected_ && activeBleProfile_ == TavrikBleProtocolProfile::secureV2) {
-        delivery = ReliableDeliveryOffer { 1, dataService_->reliableSession(), 4 };
+    if (!localLink_->attached() && activeBleProfile_ == TavrikBleProtocolProfile::secureV2) {
+        delivery = ReliableDeliveryOffer { 1, bluetoothLink_->channel().reliableSession(), 4 };
     }
     const SyncStartEnvelope envelope(std::string(syncModeText(*sessionMode_)), *syncCode_, delivery);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
-                                                  : dataService_->sendEncodable(envelope);
+    const bool accepted = link().sendMessage(toJson(envelope));
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to start connection"));
         return;
@@ -117,12 +110,8 @@ void TavrikBleCentral::sendSyncStart()
 
 void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
 {
-    scheduler.cancel(loadTimeoutTask_);
-    loadTimeoutTask_ = scheduler.schedule(delay, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        loadTimeoutTask_ = Scheduler::invalidHandle;
+    loadTimeoutTask_.cancel();
+    loadTimeoutTask_.schedule(delay, [this] {
         if (!hasLoadedData_ && isConnected_ && sessionMode_ == SyncMode::load) {
             failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
         }
@@ -164,7 +153,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::waiting:
         // The device answered; it now waits for its user and reports its own time-out.
-        cancelTask(loadTimeoutTask_);
+        loadTimeoutTask_.cancel();
         setSyncStage(SyncStage::connecting());
         updateStatus("Starting sync");
         break;
@@ -177,14 +166,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
             updateStatus("Connected");
         }
         if (sessionMode_ == SyncMode::control) {
-            sendAtomicCommandsIfNeeded();
-            if (pendingRoutineCommand_) {
-                const std::string command = *pendingRoutineCommand_;
-                pendingRoutineCommand_.reset();
-                sendRoutineCommand(command);
-            }
-            sendPendingClockCommandIfNeeded();
-            sendPendingWifiRequestIfNeeded();
+            sendHeldCommands();
         } else if (sessionMode_ == SyncMode::restore) {
             sendSyncRestore();
         }
@@ -237,8 +219,7 @@ void TavrikBleCentral::sendSyncRestore()
     const SyncSnapshot snapshot = currentSnapshot();
     const SyncRestoreEnvelope envelope(
         *syncCode_, snapshot.settings, storeSnapshot_, snapshot.schedules, snapshot.tags, snapshot.routines);
-    const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikEncodable(toJson(envelope))
-                                                  : dataService_->sendEncodable(envelope);
+    const bool accepted = link().sendMessage(toJson(envelope));
     if (!accepted) {
         setSyncStage(SyncStage::failed("Failed to restore data"));
         return;

@@ -318,20 +318,14 @@ void TavrikBleCentral::deactivateTagScanSession()
     tagScanSessionActive_ = false;
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
-    cancelTask(tagScanKeepaliveTask_);
+    tagScanKeepaliveTask_.cancel();
 }
 
 void TavrikBleCentral::startTagScanKeepalive()
 {
-    cancelTask(tagScanKeepaliveTask_);
-    tagScanKeepaliveTask_ = scheduler.schedule(tagScanKeepaliveInterval, [this, token = alive] {
-        if (!*token) {
-            return;
-        }
-        tagScanKeepaliveTask_ = Scheduler::invalidHandle;
+    tagScanKeepaliveTask_.schedule(tagScanKeepaliveInterval, [this] {
         if (tagScanSessionActive_ && isDeviceAttached()) {
-            const bool accepted = virtualTavrikConnected_ ? sendVirtualTavrikCommand("tag", "keepalive")
-                                                          : dataService_->sendCommand("tag", "keepalive");
+            const bool accepted = link().sendCommand("tag", "keepalive");
             if (!accepted) {
                 setTagScanState(TagScanState::failed("Failed to send tag command"));
                 if (tagScanPurpose_ == TagScanPurpose::killSwitch) {

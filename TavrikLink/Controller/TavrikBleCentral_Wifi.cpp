@@ -122,7 +122,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
         finishControlSessionIfIdle();
         return;
     }
-    if (virtualTavrikConnected_) {
+    if (localLink_->attached()) {
         resetWifiRequestState();
         setWifiSettingsMessage(simulatorRefusal);
         finishControlSessionIfIdle();
@@ -131,8 +131,8 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
     beginWifiRequest(envelope, context);
     // Keeps the connection up for the answer.
     routineControlSessionActive_ = true;
-    if (isConnected_ && dataCharacteristic_) {
-        if (!dataService_->sendEncodable(toJson(envelope))) {
+    if (isDeviceAttached()) {
+        if (!link().sendMessage(toJson(envelope))) {
             finishWifiRequest(envelope.requestId);
             setWifiSettingsMessage(sendFailure);
             finishControlSessionIfIdle();
@@ -154,7 +154,7 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     }
     const bool legacy = activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1;
     // Still connecting: the request waits for the data channel rather than failing to send.
-    if (!legacy && !virtualTavrikConnected_ && !isDeviceAttached()) {
+    if (!legacy && !localLink_->attached() && !isDeviceAttached()) {
         return;
     }
     const WifiRequestEnvelope envelope = std::move(*pendingWifiRequest_);
@@ -162,10 +162,10 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     if (legacy) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(legacyRefusal);
-    } else if (virtualTavrikConnected_) {
+    } else if (localLink_->attached()) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(simulatorRefusal);
-    } else if (!dataService_->sendEncodable(toJson(envelope))) {
+    } else if (!link().sendMessage(toJson(envelope))) {
         finishWifiRequest(envelope.requestId);
         setWifiSettingsMessage(sendFailure);
     }
@@ -180,17 +180,12 @@ void TavrikBleCentral::beginWifiRequest(const WifiRequestEnvelope& envelope, con
     publish(wifiRequestActivity_, std::move(activity), &TavrikBleCentral::wifiRequestActivityChanged);
     wifiRequests_.insert_or_assign(envelope.requestId, context);
     // Progress stages do not extend this: the device gets one fixed span for the whole request.
-    wifiRequestTimeoutTask_
-        = scheduler.schedule(wifiRequestTimeout, [this, token = alive, requestId = envelope.requestId] {
-              if (!*token) {
-                  return;
-              }
-              wifiRequestTimeoutTask_ = Scheduler::invalidHandle;
-              if (const auto expired = finishWifiRequest(requestId)) {
-                  handleFailedWifiRequest(*expired, "request_timeout", std::nullopt);
-                  finishControlSessionIfIdle();
-              }
-          });
+    wifiRequestTimeoutTask_.schedule(wifiRequestTimeout, [this, requestId = envelope.requestId] {
+        if (const auto expired = finishWifiRequest(requestId)) {
+            handleFailedWifiRequest(*expired, "request_timeout", std::nullopt);
+            finishControlSessionIfIdle();
+        }
+    });
 }
 
 std::optional<WifiRequestContext> TavrikBleCentral::finishWifiRequest(const std::string& requestId)
@@ -205,7 +200,7 @@ std::optional<WifiRequestContext> TavrikBleCentral::finishWifiRequest(const std:
     if (pendingWifiRequest_ && pendingWifiRequest_->requestId == requestId) {
         pendingWifiRequest_.reset();
     }
-    cancelTask(wifiRequestTimeoutTask_);
+    wifiRequestTimeoutTask_.cancel();
     return context;
 }
 
@@ -381,7 +376,7 @@ void TavrikBleCentral::resetWifiRequestState()
 
 void TavrikBleCentral::forgetWifiRequests()
 {
-    cancelTask(wifiRequestTimeoutTask_);
+    wifiRequestTimeoutTask_.cancel();
     wifiRequests_.clear();
     pendingWifiRequest_.reset();
     publish(wifiRequestActivity_, WifiRequestActivityState {}, &TavrikBleCentral::wifiRequestActivityChanged);

@@ -10,11 +10,6 @@ SlicedWork::SlicedWork(Scheduler& scheduler, Budget budget)
 {
 }
 
-SlicedWork::~SlicedWork()
-{
-    stop();
-}
-
 void SlicedWork::start(Step next)
 {
     stop();
@@ -26,15 +21,11 @@ void SlicedWork::stop()
 {
     ++generation;
     step.reset();
-    if (nextTurn != Scheduler::invalidHandle) {
-        scheduler.cancel(nextTurn);
-        nextTurn = Scheduler::invalidHandle;
-    }
+    nextTurn.cancel();
 }
 
 void SlicedWork::runSlice()
 {
-    nextTurn = Scheduler::invalidHandle;
     // Held here: a step that restarts or stops the work must not destroy itself while it runs.
     const std::shared_ptr<Step> current = step;
     const std::uint64_t run = generation;
@@ -52,7 +43,7 @@ void SlicedWork::runSlice()
             return;
         }
     }
-    nextTurn = scheduler.schedule(std::chrono::milliseconds(0), [this, run] {
+    nextTurn.schedule(std::chrono::milliseconds(0), [this, run] {
         if (generation == run) {
             runSlice();
         }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikCore/Support/Scheduler.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 
 #include <chrono>
 #include <cstddef>
@@ -24,7 +24,6 @@ public:
     using Step = std::function<bool()>;
 
     SlicedWork(Scheduler& scheduler, Budget budget);
-    ~SlicedWork();
     SlicedWork(const SlicedWork&) = delete;
     SlicedWork& operator=(const SlicedWork&) = delete;
 
@@ -42,7 +41,7 @@ private:
     Scheduler& scheduler;
     Budget limits;
     std::shared_ptr<Step> step;
-    Scheduler::Handle nextTurn = Scheduler::invalidHandle;
+    ScheduledTask nextTurn { scheduler };
     std::uint64_t generation = 0;
 };
 

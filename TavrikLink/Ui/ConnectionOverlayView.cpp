@@ -1,5 +1,8 @@
 #include "TavrikLink/Ui/ConnectionOverlayView.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,7 +38,7 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     back = new QToolButton(backRow);
     back->setObjectName(QStringLiteral("usbSetupBackButton"));
     back->setAutoRaise(true);
-    back->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+    back->setIcon(symbolIcon(QStringLiteral("chevron.left")));
     back->setToolTip(QStringLiteral("Back"));
     connect(back, &QToolButton::clicked, this, [this] {
         context.window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; });
@@ -58,6 +61,21 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     status->setAlignment(Qt::AlignCenter);
     status->setWordWrap(true);
     status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const auto wrapped = [this](QWidget* parent, const QString& name) {
+        auto* label = new QLabel(parent);
+        label->setObjectName(name);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    };
+    bluetoothProblem = wrapped(statusBlock, QStringLiteral("bluetoothProblem"));
+    paneStyle::makeHeadline(bluetoothProblem);
+    statusLayout->addWidget(bluetoothProblem);
+    bluetoothAdvice = wrapped(statusBlock, QStringLiteral("bluetoothAdvice"));
+    paneStyle::makeSecondary(bluetoothAdvice);
+    statusLayout->addWidget(bluetoothAdvice);
+    // Why nothing connects comes first; the stage's own line follows.
     statusLayout->addWidget(status);
     tryAgain = new QPushButton(QString::fromUtf8(ConnectionOverlayPresenter::tryAgainText), statusBlock);
     tryAgain->setObjectName(QStringLiteral("tryAgainButton"));
@@ -99,6 +117,14 @@ void ConnectionOverlayView::refresh()
     palette.setColor(QPalette::WindowText,
         shown.statusIsFailure ? QColor(Qt::red) : this->palette().color(QPalette::PlaceholderText));
     status->setPalette(palette);
+    bluetoothProblem->setVisible(shown.bluetoothProblem.has_value());
+    bluetoothProblem->setText(QString::fromStdString(shown.bluetoothProblem.value_or(std::string())));
+    bluetoothAdvice->setVisible(shown.bluetoothProblem.has_value());
+    bluetoothAdvice->setText(QString::fromStdString(shown.bluetoothAdvice));
+    const int columnWidth = status->parentWidget()->parentWidget()->width();
+    for (QLabel* label : { bluetoothProblem, bluetoothAdvice }) {
+        label->setMinimumHeight(label->isVisible() ? label->heightForWidth(columnWidth) : 0);
+    }
     tryAgain->setVisible(shown.showsTryAgain);
     newBoard->setVisible(shown.showsNewBoardSection);
 }

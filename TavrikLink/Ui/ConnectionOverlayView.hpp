@@ -19,6 +19,8 @@ public:
     ConnectionOverlayView(DetailPaneContext context, QWidget* parent = nullptr);
 
     QLabel* statusLabel() const { return status; }
+    QLabel* bluetoothProblemLabel() const { return bluetoothProblem; }
+    QLabel* bluetoothAdviceLabel() const { return bluetoothAdvice; }
     QPushButton* tryAgainButton() const { return tryAgain; }
     QToolButton* backButton() const { return back; }
     const ConnectionOverlayPresenter::Overlay& shownOverlay() const { return shown; }
@@ -34,6 +36,8 @@ private:
     QWidget* usbSetup = nullptr;
     QWidget* statusBlock = nullptr;
     QLabel* status = nullptr;
+    QLabel* bluetoothProblem = nullptr;
+    QLabel* bluetoothAdvice = nullptr;
     QPushButton* tryAgain = nullptr;
     QWidget* newBoard = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 #include "TavrikLink/Ui/SidebarView.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
@@ -15,6 +16,7 @@
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -47,6 +49,14 @@ QLabel* caption(QWidget* parent, const QString& name)
     label->setFont(font);
     return label;
 }
+
+// The main content asks only for its minimum width, so that the log drawer beside it gets its width
+// from the panes and the window keeps the size the user gave it.
+class MainContentStack : public QStackedWidget {
+public:
+    using QStackedWidget::QStackedWidget;
+    QSize sizeHint() const override { return { minimumSizeHint().width(), QStackedWidget::sizeHint().height() }; }
+};
 
 } // namespace
 
@@ -82,7 +92,7 @@ ContentView::ContentView(Environment env, QWidget* parent)
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    stack = new QStackedWidget(this);
+    stack = new MainContentStack(this);
     DetailPaneContext context { environment.controller, *window, stack, shared.get() };
     legacyPage = new LegacyUpgradeView(context, stack);
     overlayPage = new ConnectionOverlayView(context, stack);
@@ -125,10 +135,25 @@ QWidget* ContentView::buildSplit()
     split->setChildrenCollapsible(false);
     sidebarView = new SidebarView(*window, environment.clock, split);
     split->addWidget(sidebarView);
+    // Delete on a routine's or tag's row does what that pane's Delete button does, asking first
+    // where the button asks.
+    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarModel::Row& row) {
+        SidebarModel::activate(*window, row);
+        const bool routine = row.kind == SidebarModel::RowKind::routine;
+        if (detail) {
+            auto* button = detail->findChild<QAbstractButton*>(
+                routine ? QStringLiteral("deleteRoutineButton") : QStringLiteral("deleteTagButton"));
+            if (button && button->isEnabled()) {
+                button->click();
+            }
+        }
+    });
 
     auto* column = new QWidget(split);
+    // The title-bar strip and its rule span the column from the sidebar's edge; only the detail pane
+    // keeps 8 points from it.
     auto* columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(8, 0, 0, 0);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(0);
 
     titleBar = new QWidget(column);
@@ -161,9 +186,12 @@ QWidget* ContentView::buildSplit()
     bar->addWidget(countdownDivider);
     countdown = caption(titleBar, QStringLiteral("idleCountdownStatus"));
     bar->addWidget(countdown);
+    bluetoothDivider = verticalDivider(titleBar);
+    bar->addWidget(bluetoothDivider);
+    bluetooth = caption(titleBar, QStringLiteral("bluetoothStatus"));
+    bar->addWidget(bluetooth);
     bar->addStretch();
-    disconnect = new QPushButton(
-        QIcon::fromTheme(QStringLiteral("media-eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
+    disconnect = new QPushButton(symbolIcon(QStringLiteral("eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
     disconnect->setObjectName(QStringLiteral("disconnectButton"));
     connect(disconnect, &QPushButton::clicked, this, [this] { window->eject(); });
     bar->addWidget(disconnect);
@@ -175,7 +203,7 @@ QWidget* ContentView::buildSplit()
 
     auto* detailArea = new QWidget(column);
     detailHost = new QVBoxLayout(detailArea);
-    detailHost->setContentsMargins(0, 8, 0, 8);
+    detailHost->setContentsMargins(8, 8, 0, 8);
     columnLayout->addWidget(detailArea, 1);
     split->addWidget(column);
     split->setStretchFactor(0, 0);
@@ -212,7 +240,7 @@ void ContentView::refresh()
 
     const auto& state = window->state();
     drawer->setVisible(state.logDrawerExpanded);
-    drawer->setFixedWidth(static_cast<int>(state.logDrawerWidth));
+    drawer->setPreferredWidth(static_cast<int>(state.logDrawerWidth));
     environment.viewCommands.setLogDrawerExpanded(state.logDrawerExpanded);
     refreshTitleBar();
     refreshSheets();
@@ -232,6 +260,10 @@ void ContentView::refreshTitleBar()
     countdownDivider->setVisible(status.countdownText.has_value());
     countdown->setVisible(status.countdownText.has_value());
     countdown->setText(QString::fromStdString(status.countdownText.value_or(std::string())));
+    bluetoothDivider->setVisible(status.bluetoothText.has_value());
+    bluetooth->setVisible(status.bluetoothText.has_value());
+    bluetooth->setText(QString::fromStdString(status.bluetoothText.value_or(std::string())));
+    bluetooth->setToolTip(QString::fromStdString(status.bluetoothAdvice));
     disconnect->setEnabled(window->canEject());
 }
 

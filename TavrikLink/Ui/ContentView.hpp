@@ -95,6 +95,8 @@ private:
     QLabel* simulator = nullptr;
     QLabel* firmware = nullptr;
     QLabel* countdown = nullptr;
+    QLabel* bluetooth = nullptr;
+    QWidget* bluetoothDivider = nullptr;
     QWidget* firmwareDivider = nullptr;
     QWidget* countdownDivider = nullptr;
     QPushButton* disconnect = nullptr;

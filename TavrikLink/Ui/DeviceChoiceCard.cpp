@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/DeviceChoiceCard.hpp"
 
-#include "TavrikLink/Usb/UsbResources.hpp"
 #include "TavrikLink/Views/DeviceArtworkGeometry.hpp"
+#include "TavrikLink/Views/TavrikResources.hpp"
 #include "TavrikLink/Views/UsbSetupModel.hpp"
 
 #include <QFontMetricsF>
@@ -33,7 +33,7 @@ QFont captionFont(QFont font, bool semibold)
 std::optional<QImage> deviceArtworkImage(UsbOnboardingTarget target)
 {
     const QString path
-        = QString::fromStdString(UsbResources::shareDirectory() + "/" + Geometry::artworkRelativePath(target));
+        = TavrikResources::forApplication().path(QString::fromStdString(Geometry::artworkRelativePath(target)));
     QImageReader reader(path);
     QImage image = reader.read();
     if (image.isNull()) {

@@ -72,10 +72,7 @@ FirmwareDetailView::FirmwareDetailView(QWidget* parent)
     progress = new QProgressBar(this);
     progress->setRange(0, progressSteps);
     progress->setTextVisible(false);
-    // Hidden without a total, but keeping its place so the rows below do not jump.
-    QSizePolicy keepPlace = progress->sizePolicy();
-    keepPlace.setRetainSizeWhenHidden(true);
-    progress->setSizePolicy(keepPlace);
+    // Hidden without a total, and then it takes no room: the status line sits right under the boxes.
     status->addWidget(progress);
     auto* statusRow = new QHBoxLayout;
     statusMessage = new QLabel(this);

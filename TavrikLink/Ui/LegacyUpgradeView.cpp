@@ -1,5 +1,8 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 
+#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,13 +89,19 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     setWidget(content);
 
     connect(&context.window, &ContentViewPresenter::changed, this, &LegacyUpgradeView::refresh);
+    if (context.panes) {
+        connect(&context.panes->legacy(), &LegacyUpgradeState::changed, this, &LegacyUpgradeView::refresh);
+    }
     refresh();
 }
 
 void LegacyUpgradeView::refresh()
 {
-    const auto next = ConnectionOverlayPresenter::legacyUpgradeCard(
-        context.window.controller(), context.window.state().legacyMigrationBackupURL);
+    std::optional<std::string> backup;
+    if (context.panes && context.panes->legacy().migrationBackupPath()) {
+        backup = context.panes->legacy().migrationBackupPath()->toStdString();
+    }
+    const auto next = ConnectionOverlayPresenter::legacyUpgradeCard(context.window.controller(), backup);
     if (built && next == shown) {
         return;
     }

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 
@@ -39,15 +41,15 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const QFontMetrics metrics(option.font);
-        int height = metrics.height() + 2 * rowPadding;
+        const int width = std::max(disclosureWidth + 1, view->viewport()->width());
+        int height = summaryHeight(metrics, index, width) + 2 * rowPadding;
         if (index.data(LogDrawerModel::ExpandedRole).toBool()) {
             for (const QVariant& line : index.data(LogDrawerModel::DetailLinesRole).toList()) {
                 height += metrics.height()
                     + (line.toMap().value(QStringLiteral("emphasized")).toBool() ? 2 * emphasisPadding : 0);
             }
         }
-        // Rows span the list; no text is measured, as the list lays out every row again while lines stream in.
-        return { std::max(disclosureWidth, view->viewport()->width()), height };
+        return { width, height };
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
@@ -59,16 +61,16 @@ public:
         }
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
         const QFontMetrics metrics(option.font);
-        QRect line(option.rect.left() + disclosureWidth, option.rect.top() + rowPadding,
-            option.rect.width() - disclosureWidth, metrics.height());
+        const QRect summary(option.rect.left() + disclosureWidth, option.rect.top() + rowPadding,
+            option.rect.width() - disclosureWidth, summaryHeight(metrics, index, option.rect.width()));
         if (index.data(LogDrawerModel::HasDetailRole).toBool()) {
             const bool open = index.data(LogDrawerModel::ExpandedRole).toBool();
-            painter->drawText(QRect(option.rect.left(), line.top(), disclosureWidth, line.height()), Qt::AlignCenter,
-                open ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8"));
+            painter->drawText(QRect(option.rect.left(), summary.top(), disclosureWidth, metrics.height()),
+                Qt::AlignCenter, open ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8"));
         }
         painter->setFont(option.font);
-        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-            metrics.elidedText(index.data(LogDrawerModel::SummaryRole).toString(), Qt::ElideRight, line.width()));
+        painter->drawText(summary, wrapFlags, index.data(LogDrawerModel::SummaryRole).toString());
+        QRect line(summary.left(), summary.bottom() + 1 - metrics.height(), summary.width(), metrics.height());
         if (index.data(LogDrawerModel::ExpandedRole).toBool()) {
             QFont bold = option.font;
             bold.setWeight(QFont::DemiBold);
@@ -89,6 +91,16 @@ public:
     }
 
 private:
+    // The whole summary, wrapped at word boundaries to the row's width.
+    static constexpr int wrapFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+
+    static int summaryHeight(const QFontMetrics& metrics, const QModelIndex& index, int rowWidth)
+    {
+        const QRect room(0, 0, std::max(1, rowWidth - disclosureWidth), 1 << 20);
+        const QString text = index.data(LogDrawerModel::SummaryRole).toString();
+        return std::max(metrics.height(), metrics.boundingRect(room, wrapFlags, text).height());
+    }
+
     QListView* view;
 };
 
@@ -135,6 +147,10 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     setObjectName(QStringLiteral("logDrawer"));
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
+    // An explicit minimum keeps the drawer's contents from raising the window's minimum width: the
+    // panes give the drawer its room.
+    setMinimumWidth(1);
+    setMaximumWidth(preferredWidth);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -149,7 +165,7 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     clear = new QToolButton(this);
     clear->setObjectName(QStringLiteral("clearLogButton"));
     clear->setAutoRaise(true);
-    clear->setIcon(QIcon::fromTheme(QStringLiteral("user-trash"), style()->standardIcon(QStyle::SP_TrashIcon)));
+    clear->setIcon(symbolIcon(QStringLiteral("trash")));
     clear->setToolTip(QStringLiteral("Clear console"));
     connect(clear, &QToolButton::clicked, this, [this] { this->window.clearLog(); });
     header->addWidget(clear);
@@ -161,7 +177,10 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     listView->setItemDelegate(new LogLineDelegate(listView));
     listView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Lines wrap at the drawer's width; a new width lays the rows out again.
+    listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listView->setResizeMode(QListView::Adjust);
+    listView->setWordWrap(true);
     listView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     listView->setFrameShape(QFrame::NoFrame);
     listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -200,6 +219,21 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     connect(&model, &QAbstractItemModel::rowsInserted, this, &LogDrawerView::refresh);
     refresh();
     scrollToNewest();
+}
+
+void LogDrawerView::setPreferredWidth(int width)
+{
+    if (width == preferredWidth) {
+        return;
+    }
+    preferredWidth = width;
+    setMaximumWidth(width);
+    updateGeometry();
+}
+
+QSize LogDrawerView::sizeHint() const
+{
+    return { preferredWidth, QWidget::sizeHint().height() };
 }
 
 void LogDrawerView::refresh()

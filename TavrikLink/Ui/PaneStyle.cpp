@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 
 namespace tavrik::paneStyle {
 
@@ -73,6 +74,22 @@ void styleAlert(QMessageBox* box)
     if (auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         message->setMinimumWidth(320);
     }
+    box->setWindowTitle(QStringLiteral("Tavrik Link"));
+}
+
+void askCarefully(QMessageBox* box, QAbstractButton* cancel)
+{
+    styleAlert(box);
+    for (QAbstractButton* button : box->buttons()) {
+        if (auto* push = qobject_cast<QPushButton*>(button)) {
+            push->setAutoDefault(false);
+        }
+    }
+    if (auto* push = qobject_cast<QPushButton*>(cancel)) {
+        box->setDefaultButton(push);
+    }
+    box->setEscapeButton(cancel);
+    cancel->setFocus();
 }
 
 } // namespace tavrik::paneStyle

@@ -2,15 +2,18 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace tavrik {
 namespace {
 
+// The documents folder when the user has one; a path that does not exist would land in the dialog's
+// name field instead and leave Open disabled.
 QString startFolder()
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 std::optional<QString> run(QFileDialog& dialog)

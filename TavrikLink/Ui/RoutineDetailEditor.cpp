@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Ui/StepEditorSheet.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/ValidatedField.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 

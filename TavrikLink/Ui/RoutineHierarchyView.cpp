@@ -1,12 +1,14 @@
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 
 #include "TavrikLink/Ui/SheetSupport.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -96,6 +98,11 @@ public:
         painter->fillPath(path, fill);
         painter->setPen(QPen(outline, 1));
         painter->drawPath(path);
+        if (option.state & QStyle::State_HasFocus) {
+            // The keyboard's place in the list.
+            painter->setPen(QPen(palette.color(QPalette::Highlight), 2));
+            painter->drawPath(path);
+        }
         if (!enabled) {
             secondary.setAlphaF(0.5f);
         }
@@ -176,7 +183,7 @@ RoutineHierarchyView::RoutineHierarchyView(RoutineDetailEditorPresenter& editor,
     setUniformRowHeights(true);
     setIndentation(22);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
     setAutoScroll(true);
     setAcceptDrops(true);
@@ -330,6 +337,34 @@ void RoutineHierarchyView::mouseReleaseEvent(QMouseEvent* event)
     pressPosition.reset();
     pressIndex = QPersistentModelIndex();
     event->accept();
+}
+
+void RoutineHierarchyView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex index = currentIndex();
+    const auto group = index.isValid() ? model.groupAt(index) : std::nullopt;
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        activate(index, index.isValid() ? HitPart::row : HitPart::none);
+        event->accept();
+        return;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        activate(index, index.isValid() ? HitPart::deleteButton : HitPart::none);
+        event->accept();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (group && model.isExpanded(group->groupId) == (event->key() == Qt::Key_Left)) {
+            activate(index, HitPart::disclosureButton);
+        }
+        event->accept();
+        return;
+    default:
+        QTreeView::keyPressEvent(event);
+    }
 }
 
 void RoutineHierarchyView::mouseDoubleClickEvent(QMouseEvent* event)

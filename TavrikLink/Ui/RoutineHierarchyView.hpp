@@ -44,6 +44,9 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    // Arrows move between rows, Return and Space open a step's or group's editor, Delete does what
+    // the row's delete button does, Left and Right close and open a group.
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

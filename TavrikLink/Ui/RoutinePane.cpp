@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/RoutinePane.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
@@ -36,8 +38,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
         box.setWindowModality(Qt::ApplicationModal);
         box.setInformativeText(QString::fromStdString(informative));
         QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-        box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(remove);
+        paneStyle::askCarefully(&box, box.addButton(QMessageBox::Cancel));
         box.exec();
         return box.clickedButton() == remove;
     };
@@ -98,8 +99,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     emptyState = new QLabel(emptyPage);
     emptyState->setObjectName(QStringLiteral("routineEmptyState"));
     emptyState->setForegroundRole(QPalette::PlaceholderText);
-    emptyState->setContentsMargins(18, 14, 18, 14);
-    emptyState->setFrameShape(QFrame::StyledPanel);
+    emptyState->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(emptyState, 0, Qt::AlignCenter);
     // The empty state is centred in all the space there is.
     columnLayout->addWidget(emptyPage, 1);
@@ -233,7 +233,7 @@ void RoutinePane::syncRemovalQuestion()
         QStringLiteral("Remove this start tag from the routine?"), QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("removeStartTagQuestion"));
     QPushButton* remove = box->addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
-    box->addButton(QMessageBox::Cancel);
+    paneStyle::askCarefully(box, box->addButton(QMessageBox::Cancel));
     connect(box, &QMessageBox::finished, this, [this, box, remove] {
         if (box->clickedButton() == remove) {
             pane->confirmRemoveRoutineStartTag();

@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Ui/AdaptiveGridLayout.hpp"
 #include "TavrikLink/Ui/ElidedLabel.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
@@ -256,8 +258,7 @@ void ScheduleSectionView::askToDelete(std::uint32_t scheduleId)
     box.setObjectName(QStringLiteral("deleteScheduleQuestion"));
     box.setInformativeText(QString::fromStdString(question.informativeText));
     QPushButton* confirm = box.addButton(QString::fromStdString(question.confirmButton), QMessageBox::AcceptRole);
-    box.addButton(QString::fromStdString(question.cancelButton), QMessageBox::RejectRole);
-    box.setDefaultButton(confirm);
+    paneStyle::askCarefully(&box, box.addButton(QString::fromStdString(question.cancelButton), QMessageBox::RejectRole));
     box.exec();
     section->confirmDeleteSchedule(scheduleId, box.clickedButton() == confirm);
 }

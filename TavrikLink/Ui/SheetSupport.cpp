@@ -1,27 +1,14 @@
 #include "TavrikLink/Ui/SheetSupport.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include <QDialog>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 
 namespace tavrik {
-
-QIcon symbolIcon(const QString& symbol)
-{
-    static const QHash<QString, QString> themeNames {
-        { QStringLiteral("trash"), QStringLiteral("edit-delete") },
-        { QStringLiteral("plus"), QStringLiteral("list-add") },
-        { QStringLiteral("play.fill"), QStringLiteral("media-playback-start") },
-        { QStringLiteral("tag"), QStringLiteral("tag") },
-        { QStringLiteral("clock"), QStringLiteral("chronometer") },
-        { QStringLiteral("lock.fill"), QStringLiteral("object-locked") },
-        { QStringLiteral("chevron.right"), QStringLiteral("go-next") },
-    };
-    return QIcon::fromTheme(themeNames.value(symbol, symbol));
-}
 
 QBoxLayout* sheetHeader(QDialog* sheet, const QString& title, std::function<void()> onDelete, std::function<void()> onDone)
 {

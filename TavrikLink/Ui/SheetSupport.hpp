@@ -12,8 +12,6 @@ class QWidget;
 
 namespace tavrik {
 
-// A symbol from the desktop's icon theme.
-QIcon symbolIcon(const QString& symbol);
 // Title, Delete (destructive) and Done (the default button) across the top of an editor sheet.
 QBoxLayout* sheetHeader(
     QDialog* sheet, const QString& title, std::function<void()> onDelete, std::function<void()> onDone);

@@ -1,12 +1,17 @@
 #include "TavrikLink/Ui/SidebarView.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace tavrik {
 
@@ -14,18 +19,6 @@ namespace {
 
 constexpr int indent = 16;
 constexpr int verticalPadding = 4;
-
-QIcon symbolIcon(const QString& symbol)
-{
-    static const QHash<QString, QString> themeNames {
-        { QStringLiteral("list.clipboard"), QStringLiteral("view-list-details") },
-        { QStringLiteral("tag"), QStringLiteral("tag") },
-        { QStringLiteral("plus"), QStringLiteral("list-add") },
-        { QStringLiteral("square.and.arrow.up"), QStringLiteral("system-software-update") },
-        { QStringLiteral("gearshape"), QStringLiteral("preferences-system") },
-    };
-    return QIcon::fromTheme(themeNames.value(symbol));
-}
 
 class SidebarDelegate : public QStyledItemDelegate {
 public:
@@ -59,6 +52,13 @@ public:
             path.addRoundedRect(area, 6, 6);
             painter->fillPath(path, hover);
         }
+        if (option.state & QStyle::State_HasFocus) {
+            // The keyboard's place in the list, whether or not the row is the chosen one.
+            QPen ring(option.palette.color(QPalette::Highlight), 2);
+            painter->setPen(ring);
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRoundedRect(QRectF(area).adjusted(1, 1, -1, -1), 6, 6);
+        }
         const auto kind = static_cast<SidebarModel::RowKind>(index.data(SidebarView::KindRole).toInt());
         const bool group = kind == SidebarModel::RowKind::routinesGroup || kind == SidebarModel::RowKind::tagsGroup;
         int x = area.left() + 6 + (index.data(SidebarView::IndentedRole).toBool() ? indent : 0);
@@ -71,14 +71,12 @@ public:
             painter->drawText(QRect(x, top, 12, metrics.height()), Qt::AlignCenter, arrow);
             x += 14;
         }
-        const QIcon icon = symbolIcon(index.data(SidebarView::SymbolRole).toString());
-        if (!icon.isNull()) {
-            icon.paint(painter, QRect(x, top + (metrics.height() - 16) / 2, 16, 16));
-            x += 22;
-        } else if (kind == SidebarModel::RowKind::addRoutine || kind == SidebarModel::RowKind::addTag) {
-            painter->drawText(QRect(x, top, 14, metrics.height()), Qt::AlignCenter, QStringLiteral("+"));
-            x += 18;
+        // Every row keeps the symbol's column, so texts line up whether or not a row has one.
+        const QString symbol = index.data(SidebarView::SymbolRole).toString();
+        if (!symbol.isEmpty()) {
+            symbolIcon(symbol).paint(painter, QRect(x, top + (metrics.height() - 16) / 2, 16, 16));
         }
+        x += 22;
         QFont font = option.font;
         font.setBold(group);
         painter->setFont(font);
@@ -114,6 +112,7 @@ SidebarView::SidebarView(ContentViewPresenter& window, const Clock& clock, QWidg
     , model(new QStandardItemModel(this))
 {
     setObjectName(QStringLiteral("sidebar"));
+    setFocusPolicy(Qt::StrongFocus);
     setModel(model);
     setItemDelegate(new SidebarDelegate(this));
     setMinimumWidth(180);
@@ -138,6 +137,40 @@ void SidebarView::activateRow(int row)
     SidebarModel::activate(window, chosen);
 }
 
+void SidebarView::keyPressEvent(QKeyEvent* event)
+{
+    const int current = currentIndex().row();
+    const bool onRow = current >= 0 && current < static_cast<int>(shown.size());
+    const SidebarModel::Row* row = onRow ? &shown[static_cast<std::size_t>(current)] : nullptr;
+    using Kind = SidebarModel::RowKind;
+    const bool group = row && (row->kind == Kind::routinesGroup || row->kind == Kind::tagsGroup);
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        activateRow(current);
+        event->accept();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (group && row->expanded == (event->key() == Qt::Key_Left)) {
+            activateRow(current);
+        }
+        event->accept();
+        return;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (row && (row->kind == Kind::routine || row->kind == Kind::tag)) {
+            const SidebarModel::Row chosen = *row;
+            emit deleteRequested(chosen);
+        }
+        event->accept();
+        return;
+    default:
+        QListView::keyPressEvent(event);
+    }
+}
+
 void SidebarView::refresh()
 {
     std::vector<SidebarModel::Row> next = SidebarModel::rows(window, clock);
@@ -147,6 +180,12 @@ void SidebarView::refresh()
     const bool sameShape = next.size() == shown.size()
         && std::equal(next.begin(), next.end(), shown.begin(),
             [](const SidebarModel::Row& a, const SidebarModel::Row& b) { return a.kind == b.kind && a.id == b.id; });
+    // The keyboard's place survives rows coming and going.
+    std::optional<std::pair<SidebarModel::RowKind, std::uint32_t>> focused;
+    if (const int current = currentIndex().row(); current >= 0 && current < static_cast<int>(shown.size())) {
+        focused
+            = std::pair { shown[static_cast<std::size_t>(current)].kind, shown[static_cast<std::size_t>(current)].id };
+    }
     shown = std::move(next);
     if (!sameShape) {
         model->clear();
@@ -164,6 +203,13 @@ void SidebarView::refresh()
         item->setData(QString::fromStdString(row.symbol), SymbolRole);
         if (!sameShape) {
             model->appendRow(item);
+        }
+    }
+    if (!sameShape && focused) {
+        const auto found = std::find_if(shown.begin(), shown.end(),
+            [&](const SidebarModel::Row& row) { return row.kind == focused->first && row.id == focused->second; });
+        if (found != shown.end()) {
+            setCurrentIndex(model->index(static_cast<int>(found - shown.begin()), 0));
         }
     }
 }

@@ -12,7 +12,8 @@ namespace tavrik {
 
 class Clock;
 
-// The sidebar column: the rows of SidebarModel, drawn as a list; clicking a row runs its action.
+// The sidebar column: the rows of SidebarModel, drawn as a list; clicking a row, or pressing Return
+// on the focused one, runs its action.
 class SidebarView : public QListView {
     Q_OBJECT
 public:
@@ -23,6 +24,15 @@ public:
     const std::vector<SidebarModel::Row>& rows() const { return shown; }
     // Runs the action of the row at `row`, as a click does.
     void activateRow(int row);
+
+signals:
+    // Delete was pressed on a routine's or a tag's row.
+    void deleteRequested(const SidebarModel::Row& row);
+
+protected:
+    // Arrows move between rows, Return and Space choose one, Left and Right close and open a
+    // group, Delete asks to delete the routine or tag.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refresh();

@@ -2,6 +2,7 @@
 
 #include "TavrikLink/Ui/DurationField.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/StepEditorSheetPresenter.hpp"
 
 #include <QAbstractTextDocumentLayout>

@@ -15,18 +15,16 @@
 namespace tavrik {
 
 namespace {
+// The desktop's installed icon when it has ours, else the one beside the program.
 void setApplicationIcon(const TavrikResources& resources)
 {
-    const QDir directory(resources.resourceDirectory());
-    for (const QString& name : { QStringLiteral("AppIcon.svg"), QStringLiteral("AppIcon.png") }) {
-        const QString path = directory.filePath(name);
-        if (QFileInfo(path).isFile()) {
-            const QIcon icon(path);
-            if (!icon.availableSizes().isEmpty() || !icon.pixmap(64).isNull()) {
-                QApplication::setWindowIcon(icon);
-                return;
-            }
-        }
+    const QString path = resources.applicationIconPath();
+    QIcon icon = QIcon::fromTheme(QStringLiteral("tavrik-link"));
+    if (icon.isNull() && QFileInfo(path).isFile()) {
+        icon = QIcon(path);
+    }
+    if (!icon.isNull()) {
+        QApplication::setWindowIcon(icon);
     }
 }
 } // namespace

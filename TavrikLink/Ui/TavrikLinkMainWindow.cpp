@@ -43,6 +43,14 @@ TavrikLinkMainWindow::TavrikLinkMainWindow(TavrikViewCommands& viewCommands, QWi
     refreshLogDrawerAction();
 }
 
+TavrikLinkMainWindow::~TavrikLinkMainWindow()
+{
+    // The content says goodbye to the menus as it goes (it withdraws its drawer toggle); it must go
+    // while this window is still whole, not later among the base class's children.
+    delete rootView;
+    rootView = nullptr;
+}
+
 void TavrikLinkMainWindow::setRootView(QWidget* view)
 {
     if (rootView) {

@@ -18,6 +18,7 @@ public:
     static constexpr int defaultHeight = 648;
 
     explicit TavrikLinkMainWindow(TavrikViewCommands& viewCommands, QWidget* parent = nullptr);
+    ~TavrikLinkMainWindow() override;
 
     // Replaces the window's content; the window takes ownership.
     void setRootView(QWidget* view);

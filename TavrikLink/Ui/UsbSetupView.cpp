@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/UsbSetupView.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
+
 #include "TavrikLink/Ui/BusyIndicator.hpp"
 #include "TavrikLink/Ui/DeviceChoiceCard.hpp"
 
@@ -85,38 +87,6 @@ QPixmap checkmarkCircle(int size, const QColor& colour, qreal ratio)
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(check);
     return pixmap;
-}
-
-// An eye, struck through for "eye.slash"; the theme's icon when it has one.
-QIcon eyeIcon(const std::string& symbol, const QColor& colour)
-{
-    const bool slashed = symbol == "eye.slash";
-    const QIcon themed = QIcon::fromTheme(slashed ? QStringLiteral("view-hidden") : QStringLiteral("view-visible"));
-    if (!themed.isNull()) {
-        return themed;
-    }
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(colour, 2.4));
-    QPainterPath outline;
-    outline.moveTo(3, 16);
-    outline.quadTo(16, 2, 29, 16);
-    outline.quadTo(16, 30, 3, 16);
-    painter.drawPath(outline);
-    painter.setBrush(colour);
-    painter.drawEllipse(QPointF(16, 16), 4.5, 4.5);
-    if (slashed) {
-        painter.drawLine(QPointF(6, 27), QPointF(26, 5));
-    }
-    return QIcon(pixmap);
-}
-
-QIcon reloadIcon(QWidget* widget)
-{
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("view-refresh"));
-    return themed.isNull() ? widget->style()->standardIcon(QStyle::SP_BrowserReload) : themed;
 }
 
 } // namespace
@@ -299,7 +269,7 @@ QWidget* UsbSetupView::buildWifiForm()
     scanButton = new QToolButton(networkRow);
     scanButton->setObjectName(QStringLiteral("usbWifiScanButton"));
     scanButton->setAutoRaise(true);
-    scanButton->setIcon(reloadIcon(this));
+    scanButton->setIcon(symbolIcon(QStringLiteral("arrow.clockwise")));
     scanButton->setFixedWidth(accessory);
     scanButton->setToolTip(QString::fromUtf8(UsbSetupModel::scanAgainText));
     scanButton->setAccessibleName(QString::fromUtf8(UsbSetupModel::scanAgainText));
@@ -431,7 +401,7 @@ void UsbSetupView::refreshWifiForm(const UsbWifiForm& form)
     if (password->text().toStdString() != form.password) {
         password->setText(text(form.password));
     }
-    visibilityButton->setIcon(eyeIcon(form.visibilitySymbol, palette().color(QPalette::WindowText)));
+    visibilityButton->setIcon(symbolIcon(QString::fromStdString(form.visibilitySymbol)));
     visibilityButton->setAccessibleName(text(form.visibilityLabel));
     visibilityButton->setToolTip(text(form.visibilityHelp));
     saveWifi->setEnabled(form.saveEnabled);

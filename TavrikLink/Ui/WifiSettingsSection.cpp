@@ -1,5 +1,7 @@
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 
@@ -148,10 +150,14 @@ void WifiSettingsSection::build()
     // Extra height goes below the content, never between its rows.
     layout->addStretch();
 
-    connect(networks, &QListWidget::currentRowChanged, this, [this](int row) {
+    // Follows the selection, not the current row: the list takes a current row of its own when it
+    // gets the focus (say, when the button that had it is disabled), which is no choice of the user.
+    connect(networks, &QListWidget::itemSelectionChanged, this, [this] {
         if (redrawing) {
             return;
         }
+        const auto chosen = networks->selectedItems();
+        const int row = chosen.isEmpty() ? -1 : networks->row(chosen.constFirst());
         const auto saved = wifi->inputs().savedWifiCredentials;
         if (row >= 0 && row < static_cast<int>(saved.size())) {
             wifi->select(saved[static_cast<std::size_t>(row)].ssid);
@@ -189,7 +195,11 @@ void WifiSettingsSection::redraw()
             current = networks->count() - 1;
         }
     }
-    networks->setCurrentRow(current);
+    if (current >= 0) {
+        networks->setCurrentRow(current);
+    } else {
+        networks->clearSelection();
+    }
     add->setEnabled(wifi->canAdd());
     remove->setEnabled(wifi->canRemove());
     edit->setEnabled(wifi->canEdit());
@@ -212,8 +222,7 @@ void WifiSettingsSection::askToRemove()
     box.setObjectName(QStringLiteral("removeWifiNetworkQuestion"));
     box.setInformativeText(QString::fromStdString(question->informativeText));
     QPushButton* confirm = box.addButton(QString::fromStdString(question->confirmButton), QMessageBox::DestructiveRole);
-    box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole);
-    box.setDefaultButton(confirm);
+    paneStyle::askCarefully(&box, box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole));
     box.exec();
     wifi->confirmRemoveSelectedWifiCredential(box.clickedButton() == confirm);
 }

@@ -1,8 +1,10 @@
 #include "TavrikLink/Ui/WindowAlertView.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -42,13 +44,25 @@ void WindowAlertView::showCurrent()
     if (!alert) {
         return;
     }
+    // A pane's own question (delete, remove) is open: the alert waits for its answer instead of
+    // stacking a second box over it.
+    if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        connect(question, &QDialog::finished, this, &WindowAlertView::showCurrent,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+        return;
+    }
     shownKey = alert->key;
     box = new QMessageBox(window);
     box->setObjectName(QStringLiteral("windowAlert"));
     box->setWindowModality(Qt::WindowModal);
-    box->setIcon(alert->informational ? QMessageBox::Information : QMessageBox::Warning);
+    box->setWindowTitle(QString::fromUtf8(WindowAlertQueue::windowTitle));
+    using Kind = WindowAlertQueue::Kind;
+    box->setIcon(alert->kind == Kind::information ? QMessageBox::Information
+            : alert->kind == Kind::warning        ? QMessageBox::Warning
+                                                  : QMessageBox::Question);
     box->setText(QString::fromStdString(alert->title));
     box->setInformativeText(QString::fromStdString(alert->message));
+    paneStyle::styleAlert(box);
     QList<QAbstractButton*> buttons;
     for (const auto& button : alert->buttons) {
         using Role = WindowAlertQueue::Button::Role;
@@ -61,8 +75,15 @@ void WindowAlertView::showCurrent()
         }
         buttons.push_back(added);
     }
-    if (!buttons.isEmpty()) {
-        box->setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    const auto chosen = WindowAlertQueue::defaultButton(*alert);
+    for (QAbstractButton* button : buttons) {
+        // Only the chosen button answers Return, whichever has the focus.
+        qobject_cast<QPushButton*>(button)->setAutoDefault(false);
+    }
+    if (chosen) {
+        auto* preferred = qobject_cast<QPushButton*>(buttons.at(static_cast<qsizetype>(*chosen)));
+        box->setDefaultButton(preferred);
+        preferred->setFocus();
     }
     connect(box, &QMessageBox::finished, this, [this, buttons](int) {
         QAbstractButton* clicked = box ? box->clickedButton() : nullptr;

@@ -1,13 +1,14 @@
 #include "TavrikLink/Ui/WindowPanes.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
-#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
 #include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
+
+#include <utility>
 
 namespace tavrik {
 
@@ -43,30 +44,49 @@ WindowPanes::WindowPanes(
         [window_] { window_->selectPane(ContentViewPresenter::SidebarPane::routines); },
     };
     backupActions = std::make_unique<BackupFileActions>(controller, std::move(effects), *panel, *legacyState);
-    noticeAlert = std::make_unique<DataTransferNoticeAlert>(*backupActions, window);
+    // Backup outcomes join the window's one alert queue.
+    QObject::connect(backupActions.get(), &BackupFileActions::dataTransferNoticeChanged, backupActions.get(),
+        [this] { backupNoticeChanged(); });
 
+    // The legacy upgrade's memory and its decisions live in the one LegacyUpgradeState.
     legacyState->follow(controller);
-    QObject::connect(legacyState.get(), &LegacyUpgradeState::changed, legacyState.get(), [this] { legacyChanged(); });
     QObject::connect(legacyState.get(), &LegacyUpgradeState::restoreOffered, legacyState.get(), [this] {
         this->presenter.modify([](ContentViewPresenter::State& state) { state.showingLegacyRestorePrompt = true; });
     });
     shownPane = presenter.state().selectedPane;
     scrollRequest = presenter.state().wifiSettingsScrollRequest;
-    restorePromptShown = presenter.state().showingLegacyRestorePrompt;
 }
 
 WindowPanes::~WindowPanes()
 {
-    // The alert holds on to the actions, the actions to the panel and the legacy state.
-    noticeAlert.reset();
+    // The actions hold on to the panel and the legacy state.
     backupActions.reset();
+}
+
+void WindowPanes::backupNoticeChanged()
+{
+    const auto& notice = backupActions->dataTransferNotice();
+    if (notice) {
+        const ContentViewPresenter::DataTransferNotice shown { Uuid::make(), notice->title.toStdString(),
+            notice->message.toStdString(), notice->failed };
+        forwardedNotice = shown.id;
+        presenter.modify([&](ContentViewPresenter::State& state) { state.dataTransferNotice = shown; });
+        return;
+    }
+    const auto forwarded = std::exchange(forwardedNotice, std::nullopt);
+    if (forwarded) {
+        presenter.modify([&](ContentViewPresenter::State& state) {
+            if (state.dataTransferNotice && state.dataTransferNotice->id == *forwarded) {
+                state.dataTransferNotice.reset();
+            }
+        });
+    }
 }
 
 void WindowPanes::connectActions()
 {
     ContentViewPresenter::Actions& actions = presenter.actions();
     BackupFileActions* backup = backupActions.get();
-    SettingsPanePresenter* settings = settingsPresenter.get();
     if (!actions.importTavrikData) {
         actions.importTavrikData = [backup] { backup->importTavrikData(); };
     }
@@ -81,14 +101,20 @@ void WindowPanes::connectActions()
     if (!actions.restoreLegacyMigrationBackup) {
         actions.restoreLegacyMigrationBackup = [backup] { backup->restoreLegacyMigrationBackup(); };
     }
-    if (!actions.cancelKillSwitchScan) {
-        actions.cancelKillSwitchScan = [settings] { settings->cancelKillSwitchScan(); };
+    if (!actions.endLegacyUpgrade) {
+        LegacyUpgradeState* legacy = legacyState.get();
+        actions.endLegacyUpgrade = [legacy] { legacy->setUpgradeStarted(false); };
     }
 }
 
 void WindowPanes::windowChanged()
 {
     const ContentViewPresenter::State& state = presenter.state();
+    // The user answered the backup's alert (or another notice took its place).
+    if (forwardedNotice && (!state.dataTransferNotice || state.dataTransferNotice->id != *forwardedNotice)) {
+        forwardedNotice.reset();
+        backupActions->dismissNotice();
+    }
     if (state.selectedPane != shownPane) {
         shownPane = state.selectedPane;
         settingsPresenter->selectedPaneChanged(shownPane == ContentViewPresenter::SidebarPane::settings);
@@ -97,24 +123,6 @@ void WindowPanes::windowChanged()
         scrollRequest = state.wifiSettingsScrollRequest;
         settingsPresenter->requestWifiSettingsScroll();
     }
-    // "Keep Current Data" ends the upgrade in the window's state; the legacy state follows.
-    if (restorePromptShown && !state.showingLegacyRestorePrompt && !state.legacyUpgradeStarted) {
-        legacyState->setUpgradeStarted(false);
-    }
-    restorePromptShown = state.showingLegacyRestorePrompt;
-}
-
-void WindowPanes::legacyChanged()
-{
-    std::optional<std::string> path;
-    if (const auto& saved = legacyState->migrationBackupPath()) {
-        path = saved->toStdString();
-    }
-    const bool started = legacyState->upgradeStarted();
-    presenter.modify([&](ContentViewPresenter::State& state) {
-        state.legacyMigrationBackupURL = path;
-        state.legacyUpgradeStarted = started;
-    });
 }
 
 } // namespace tavrik

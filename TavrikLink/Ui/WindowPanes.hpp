@@ -10,14 +10,14 @@ namespace tavrik {
 
 class BackupFileActions;
 class BackupFilePanel;
-class DataTransferNoticeAlert;
 class FirmwarePanePresenter;
 class LegacyUpgradeState;
 class SettingsPanePresenter;
 class TavrikBleCentral;
 
 // What the window's panes share and what must outlive any one pane: the settings and firmware
-// presenters, the legacy upgrade's memory and the backup file actions with their alert. The panes
+// presenters, the legacy upgrade's memory and the backup file actions, whose notices show in the
+// window's alert queue. The panes
 // come and go with the sidebar's selection; these stay as long as the window.
 class WindowPanes {
 public:
@@ -32,16 +32,15 @@ public:
     FirmwarePanePresenter& legacyFirmware() { return *legacyFirmwarePresenter; }
     LegacyUpgradeState& legacy() { return *legacyState; }
     BackupFileActions& backup() { return *backupActions; }
-    DataTransferNoticeAlert& backupNotices() { return *noticeAlert; }
 
-    // Points the window's empty backup and kill-switch actions at these.
+    // Points the window's empty backup actions at these.
     void connectActions();
     // The window state changed: tells the settings pane of a new sidebar selection and of a request
-    // to show its Wi-Fi section, and keeps the window's legacy fields in step.
+    // to show its Wi-Fi section.
     void windowChanged();
 
 private:
-    void legacyChanged();
+    void backupNoticeChanged();
 
     TavrikBleCentral& controller;
     ContentViewPresenter& presenter;
@@ -51,10 +50,10 @@ private:
     std::unique_ptr<FirmwarePanePresenter> legacyFirmwarePresenter;
     std::unique_ptr<BackupFilePanel> ownPanel;
     std::unique_ptr<BackupFileActions> backupActions;
-    std::unique_ptr<DataTransferNoticeAlert> noticeAlert;
+    // The window's notice that shows the backup actions' current one.
+    std::optional<Uuid> forwardedNotice;
     ContentViewPresenter::SidebarPane shownPane = ContentViewPresenter::SidebarPane::routines;
     int scrollRequest = 0;
-    bool restorePromptShown = false;
 };
 
 } // namespace tavrik

@@ -93,7 +93,7 @@ BackupFileActions::Device BackupFileActions::deviceFor(TavrikBleCentral& control
 std::optional<QString> BackupFileActions::exportTavrikData()
 {
     if (!device.hasLoadedData()) {
-        show(QStringLiteral("Export Unavailable"), QStringLiteral("Load data from Tavrik before exporting."));
+        showFailure(QStringLiteral("Export Unavailable"), QStringLiteral("Load data from Tavrik before exporting."));
         return std::nullopt;
     }
     const bool legacyBoard = device.legacyFirmwareUpgradeRequired();
@@ -117,7 +117,7 @@ std::optional<QString> BackupFileActions::exportTavrikData()
         failure = QString::fromUtf8(error.what());
     }
     if (failure) {
-        show(QStringLiteral("Export Failed"), *failure);
+        showFailure(QStringLiteral("Export Failed"), *failure);
         return std::nullopt;
     }
 
@@ -131,6 +131,11 @@ std::optional<QString> BackupFileActions::exportTavrikData()
 
 void BackupFileActions::importTavrikData()
 {
+    // A restore goes to the loaded device; before a load there is nothing to tell what it accepts.
+    if (!device.hasLoadedData()) {
+        showFailure(QStringLiteral("Import Unavailable"), QStringLiteral("Load data from Tavrik before importing."));
+        return;
+    }
     const std::optional<QString> path = panel.chooseFileToOpen({ QStringLiteral("Choose a Tavrik data export.") });
     if (!path || path->isEmpty()) {
         return;
@@ -145,16 +150,6 @@ void BackupFileActions::importTavrikData()
         message += QStringLiteral(" ") + QString::fromStdString(warning);
     }
     show(QStringLiteral("Import Started"), message);
-}
-
-void BackupFileActions::handleImportCommand()
-{
-    if (device.legacyFirmwareUpgradeRequired()) {
-        show(QStringLiteral("Firmware Upgrade Required"),
-            QStringLiteral("Save a migration backup and upgrade this legacy Tavrik before importing data."));
-        return;
-    }
-    importTavrikData();
 }
 
 void BackupFileActions::restoreLegacyMigrationBackup()
@@ -184,13 +179,13 @@ bool BackupFileActions::importFile(const QString& path, const QString& failureTi
 {
     std::variant<Data, QString> contents = readBackup(path);
     if (const QString* refusal = std::get_if<QString>(&contents)) {
-        show(failureTitle, *refusal);
+        showFailure(failureTitle, *refusal);
         return false;
     }
     try {
         device.importSyncData(std::get<Data>(contents));
     } catch (const std::exception& error) {
-        show(failureTitle, QString::fromUtf8(error.what()));
+        showFailure(failureTitle, QString::fromUtf8(error.what()));
         return false;
     }
     return true;
@@ -215,6 +210,12 @@ void BackupFileActions::showImportedData()
 void BackupFileActions::show(QString title, QString message)
 {
     notice = DataTransferNotice { nextNoticeId++, std::move(title), std::move(message) };
+    emit dataTransferNoticeChanged();
+}
+
+void BackupFileActions::showFailure(QString title, QString message)
+{
+    notice = DataTransferNotice { nextNoticeId++, std::move(title), std::move(message), true };
     emit dataTransferNoticeChanged();
 }
 

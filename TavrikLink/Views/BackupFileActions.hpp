@@ -24,6 +24,8 @@ struct DataTransferNotice {
     std::uint64_t id = 0;
     QString title;
     QString message;
+    // A refusal or failure rather than news.
+    bool failed = false;
 
     friend bool operator==(const DataTransferNotice&, const DataTransferNotice&) = default;
 };
@@ -71,8 +73,6 @@ public:
     // The path written, or none.
     std::optional<QString> exportTavrikData();
     void importTavrikData();
-    // The menu's import command: refused while a legacy board awaits its upgrade.
-    void handleImportCommand();
     void restoreLegacyMigrationBackup();
 
     const std::optional<DataTransferNotice>& dataTransferNotice() const { return notice; }
@@ -89,6 +89,7 @@ private:
     bool importFile(const QString& path, const QString& failureTitle);
     void showImportedData();
     void show(QString title, QString message);
+    void showFailure(QString title, QString message);
 
     Device device;
     Window window;

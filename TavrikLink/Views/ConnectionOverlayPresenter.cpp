@@ -1,5 +1,7 @@
 #include "TavrikLink/Views/ConnectionOverlayPresenter.hpp"
 
+#include "TavrikLink/Views/BluetoothAvailabilityText.hpp"
+
 #include <filesystem>
 
 namespace tavrik {
@@ -73,7 +75,14 @@ ConnectionOverlayPresenter::Overlay ConnectionOverlayPresenter::overlay(
         result.showsTryAgain = true;
         break;
     }
-    result.showsNewBoardSection = !control && (stage.kind() == Kind::idle || stage.kind() == Kind::waitingForDevice);
+    const bool waiting = stage.kind() == Kind::idle || stage.kind() == Kind::waitingForDevice;
+    result.showsNewBoardSection = !control && waiting;
+    const auto bluetooth = BluetoothAvailabilityText::explain(controller.bluetoothUnavailableReason);
+    if (bluetooth && (waiting || stage.kind() == Kind::failed) && !controller.isReviewDemo
+        && !controller.virtualTavrikConnected) {
+        result.bluetoothProblem = bluetooth->problem;
+        result.bluetoothAdvice = bluetooth->advice;
+    }
     return result;
 }
 

@@ -20,6 +20,9 @@ public:
         bool statusIsFailure = false;
         bool showsTryAgain = false;
         bool showsNewBoardSection = false;
+        // Why nothing connects over Bluetooth and what to do, while the user waits for the device.
+        std::optional<std::string> bluetoothProblem;
+        std::string bluetoothAdvice;
         bool operator==(const Overlay&) const = default;
     };
 

@@ -33,10 +33,11 @@ ContentViewBinding::ContentViewBinding(
     for (auto signal : { &C::hasLoadedDataChanged, &C::syncModeChanged, &C::syncStageChanged,
              &C::legacyFirmwareUpgradeRequiredChanged, &C::isReviewDemoChanged, &C::backupMigrationWarningsChanged,
              &C::firmwareUploadChanged, &C::routineSummariesChanged, &C::schedulesChanged, &C::tagsChanged,
-             &C::tagScanStateChanged, &C::tagScanResultChanged, &C::timeSyncNoticeChanged, &C::firmwareUpdateNoticeChanged,
-             &C::wifiConnectionNoticeChanged, &C::nearbyWifiNetworksChanged, &C::wifiLastSavedSsidChanged,
-             &C::activeRoutineContextChanged, &C::virtualTavrikConnectedChanged, &C::deviceFirmwareVersionChanged,
-             &C::idleDisconnectSecondsRemainingChanged, &C::isConnectedChanged, &C::usbOnboardingChanged }) {
+             &C::tagScanStateChanged, &C::tagScanResultChanged, &C::timeSyncNoticeChanged,
+             &C::firmwareUpdateNoticeChanged, &C::wifiConnectionNoticeChanged, &C::nearbyWifiNetworksChanged,
+             &C::wifiLastSavedSsidChanged, &C::activeRoutineContextChanged, &C::virtualTavrikConnectedChanged,
+             &C::deviceFirmwareVersionChanged, &C::idleDisconnectSecondsRemainingChanged, &C::isConnectedChanged,
+             &C::usbOnboardingChanged, &C::bluetoothUnavailableReasonChanged }) {
         connect(&controller, signal, this, &ContentViewBinding::refresh);
     }
     connect(&controller, &C::logChanged, this, [this] { this->log.setEntries(this->controller.logItems()); });
@@ -83,6 +84,7 @@ ContentViewPresenter::ControllerState ContentViewBinding::read(const TavrikBleCe
     state.usbWifiNetworks = usb.usbWifiNetworks();
     state.usbFlashPhase = usb.usbFlashStatus().phase;
     state.usbOnboardingNotice = usb.usbOnboardingNotice();
+    state.bluetoothUnavailableReason = controller.bluetoothUnavailableReason();
     return state;
 }
 
@@ -112,9 +114,6 @@ void ContentViewBinding::connectActions(ContentViewPresenter::Actions& actions, 
     fill(actions.refreshFirmwareAvailability, std::function<void()>([c] { c->refreshFirmwareAvailability(); }));
     fill(actions.startFirmwareInstall, std::function<void()>([c] { c->startFirmwareInstall(); }));
     fill(actions.clearFirmwareUpdateNotice, std::function<void()>([c] { c->dismissFirmwareUpdateNotice(); }));
-    fill(actions.setKillSwitchUid,
-        std::function<void(const std::string&)>([c](const std::string& uid) { c->setKillSwitchUid(uid); }));
-    fill(actions.endTagScanSession, std::function<void()>([c] { c->endTagScanSession(); }));
     fill(actions.clearWifiConnectionNotice, std::function<void()>([c] { c->dismissWifiConnectionNotice(); }));
 }
 

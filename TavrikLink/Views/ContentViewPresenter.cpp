@@ -1,5 +1,6 @@
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 
+#include "TavrikLink/Views/BluetoothAvailabilityText.hpp"
 #include "TavrikLink/Views/ConnectionOverlayPresenter.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
@@ -19,6 +20,7 @@ const std::string dataNoticeKind = "dataTransferNotice:";
 const std::string legacyRestoreKind = "legacyRestorePrompt";
 const std::string wifiNoticeKind = "wifiConnectionNotice:";
 const std::string timeSyncKind = "timeSyncNotice:";
+const std::string tagScanFailureKind = "tagScanFailure";
 
 template <class List>
 bool containsSsid(const List& networks, const std::string& ssid)
@@ -95,13 +97,8 @@ void ContentViewPresenter::react(const State& before, const State& after)
     if (before.selectedRoutineId != after.selectedRoutineId) {
         call(act.syncScheduleSelection);
     }
+    // The settings pane keeps its kill-switch scan and ends it when it is left (WindowPanes).
     if (before.selectedPane != after.selectedPane) {
-        if (after.selectedPane != SidebarPane::settings) {
-            if (current.killSwitchScanActive) {
-                call(act.cancelKillSwitchScan);
-            }
-            modify([](State& state) { state.killSwitchScanError.reset(); });
-        }
         call(act.updateUsbMonitoring);
     }
     if (before.showingUsbSetupFlow != after.showingUsbSetupFlow) {
@@ -132,42 +129,21 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
     if (before.tags != after.tags) {
         call(act.syncTagSelection);
     }
-    if (!before.legacyFirmwareUpgradeRequired && after.legacyFirmwareUpgradeRequired && !current.legacyUpgradeStarted) {
-        modify([](State& state) { state.legacyMigrationBackupURL.reset(); });
-    }
-    if (!before.hasLoadedData && after.hasLoadedData && current.legacyUpgradeStarted
-        && !after.legacyFirmwareUpgradeRequired && current.legacyMigrationBackupURL) {
-        modify([](State& state) { state.showingLegacyRestorePrompt = true; });
-    }
-    if (before.uploadPhase != after.uploadPhase && after.uploadPhase == FirmwareUploadStatus::Phase::failed) {
-        modify([](State& state) { state.legacyUpgradeStarted = false; });
-    }
+    // Kill-switch scans are the settings pane's own; here only a new tag's scan is followed.
     if (before.tagScanState != after.tagScanState) {
-        if (current.killSwitchScanActive) {
-            if (after.tagScanState.isFailed()) {
-                const std::string message = after.tagScanState.failureMessage();
-                modify([&](State& state) {
-                    state.killSwitchScanError = message;
-                    state.killSwitchScanActive = false;
-                });
-            }
-        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)
-            && after.tagScanState.kind() == TagScanState::Kind::pending) {
+        const bool creating = current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode);
+        if (creating && after.tagScanState.kind() == TagScanState::Kind::pending) {
             modify([](State& state) { state.showingTagSheet = true; });
+        } else if (creating && !current.showingTagSheet && after.tagScanState.isFailed()) {
+            // "Add Tag" whose scan cannot even start (the demo has no reader): say why, then give up
+            // the new tag, rather than leave the click without an answer.
+            alertQueue->raise({ tagScanFailureKind, "Add Tag", after.tagScanState.failureMessage(),
+                { { "OK", Role::cancel, [this] { call(act.cancelTagEdit); } } }, WindowAlertQueue::Kind::warning });
         }
     }
     if (before.tagScanResult != after.tagScanResult && after.tagScanResult) {
         const std::string uid = after.tagScanResult->uid;
-        if (current.killSwitchScanActive) {
-            if (act.setKillSwitchUid) {
-                act.setKillSwitchUid(uid);
-            }
-            modify([](State& state) {
-                state.killSwitchScanActive = false;
-                state.killSwitchScanError.reset();
-            });
-            call(act.endTagScanSession);
-        } else if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)) {
+        if (current.tagMode && std::holds_alternative<TagEditorCreate>(*current.tagMode)) {
             modify([&](State& state) {
                 state.tagDraftUid = uid;
                 state.showingTagSheet = true;
@@ -234,7 +210,8 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
                               act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
                           }
                       } },
-                    { "Cancel", Role::cancel, hide } } });
+                    { "Cancel", Role::cancel, hide } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdraw(usbInstallKind);
         }
@@ -244,14 +221,15 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
             const DataTransferNotice notice = *after.dataTransferNotice;
             const std::string key = dataNoticeKind + notice.id.text();
             queue.withdrawKind(dataNoticeKind, key);
-            queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, [this, id = notice.id] {
-                                                                    modify([&](State& state) {
-                                                                        if (state.dataTransferNotice
-                                                                            && state.dataTransferNotice->id == id) {
-                                                                            state.dataTransferNotice.reset();
-                                                                        }
-                                                                    });
-                                                                } } } });
+            const auto clear = [this, id = notice.id] {
+                modify([&](State& state) {
+                    if (state.dataTransferNotice && state.dataTransferNotice->id == id) {
+                        state.dataTransferNotice.reset();
+                    }
+                });
+            };
+            queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, clear } },
+                notice.failed ? WindowAlertQueue::Kind::warning : WindowAlertQueue::Kind::information });
         } else {
             queue.withdrawKind(dataNoticeKind);
         }
@@ -267,10 +245,8 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
                           call(act.restoreLegacyMigrationBackup);
                       } },
                     { "Keep Current Data", Role::cancel, [this] {
-                         modify([](State& state) {
-                             state.showingLegacyRestorePrompt = false;
-                             state.legacyUpgradeStarted = false;
-                         });
+                         modify([](State& state) { state.showingLegacyRestorePrompt = false; });
+                         call(act.endLegacyUpgrade);
                      } } } });
         } else {
             queue.withdraw(legacyRestoreKind);
@@ -285,8 +261,9 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
         if (after.usbOnboardingNotice) {
             const std::string key = usbNoticeKind + after.usbOnboardingNotice->id.text();
             queue.withdrawKind(usbNoticeKind, key);
+            // Flashing erases the board: the same careful button as the install confirmation.
             queue.raise({ key, "Install Tavrik Firmware?", after.usbOnboardingNotice->message,
-                { { "Install over USB", Role::normal,
+                { { "Install over USB", Role::destructive,
                       [this] {
                           selectPane(SidebarPane::firmware);
                           if (act.startUsbOnboardingFlash) {
@@ -294,7 +271,8 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                           }
                           call(act.clearUsbOnboardingNotice);
                       } },
-                    { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } } });
+                    { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdrawKind(usbNoticeKind);
         }
@@ -326,7 +304,8 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                           modify([](State& state) { ++state.wifiSettingsScrollRequest; });
                           call(act.clearWifiConnectionNotice);
                       } },
-                    { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } } });
+                    { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } },
+                WindowAlertQueue::Kind::warning });
         } else {
             queue.withdrawKind(wifiNoticeKind);
         }
@@ -342,7 +321,7 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                             call(act.dismissTimeSyncNotice);
                             call(act.recordUserInteraction);
                         } } },
-                true };
+                WindowAlertQueue::Kind::question };
             queue.raise(std::move(alert));
         } else {
             queue.withdrawKind(timeSyncKind);
@@ -436,7 +415,17 @@ ContentViewPresenter::TitleBarStatus ContentViewPresenter::titleBarStatus() cons
     if (observed.idleDisconnectSecondsRemaining) {
         status.countdownText = "Disconnecting in " + std::to_string(*observed.idleDisconnectSecondsRemaining) + "s";
     }
+    if (const auto bluetooth = BluetoothAvailabilityText::explain(observed.bluetoothUnavailableReason);
+        bluetooth && bluetoothProblemMatters()) {
+        status.bluetoothText = bluetooth->brief;
+        status.bluetoothAdvice = bluetooth->problem + " " + bluetooth->advice;
+    }
     return status;
+}
+
+bool ContentViewPresenter::bluetoothProblemMatters() const
+{
+    return !observed.isReviewDemo && !observed.virtualTavrikConnected;
 }
 
 void ContentViewPresenter::eject()
@@ -498,7 +487,7 @@ void ContentViewPresenter::importDataCommand()
         if (observed.legacyFirmwareUpgradeRequired) {
             modify([](State& state) {
                 state.dataTransferNotice = DataTransferNotice { Uuid::make(), "Firmware Upgrade Required",
-                    "Save a migration backup and upgrade this legacy Tavrik before importing data." };
+                    "Save a migration backup and upgrade this legacy Tavrik before importing data.", true };
             });
         } else {
             call(act.importTavrikData);
@@ -519,11 +508,9 @@ void ContentViewPresenter::exportDataCommand()
 
 void ContentViewPresenter::saveMigrationBackup()
 {
-    if (!act.exportTavrikData) {
-        return;
-    }
-    if (const auto saved = act.exportTavrikData()) {
-        modify([&](State& state) { state.legacyMigrationBackupURL = *saved; });
+    // The export remembers a legacy board's backup itself (BackupFileActions).
+    if (act.exportTavrikData) {
+        act.exportTavrikData();
     }
 }
 

@@ -13,6 +13,7 @@
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Usb/UsbOnboardingModels.hpp"
 #include "TavrikLink/Usb/UsbOnboardingTarget.hpp"
+#include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 
 #include <QObject>
 
@@ -50,6 +51,8 @@ public:
         Uuid id = Uuid::make();
         std::string title;
         std::string message;
+        // A refusal or failure rather than news: the alert says so with its icon.
+        bool failed = false;
         bool operator==(const DataTransferNotice&) const = default;
     };
 
@@ -93,11 +96,7 @@ public:
         bool wifiDraftPasswordVisible = false;
         bool wifiDraftUsesOtherNetwork = false;
         int wifiSettingsScrollRequest = 0;
-        bool killSwitchScanActive = false;
-        std::optional<std::string> killSwitchScanError;
-        // A local file path.
-        std::optional<std::string> legacyMigrationBackupURL;
-        bool legacyUpgradeStarted = false;
+        // Where the migration backup went and whether the upgrade was begun are LegacyUpgradeState's.
         bool showingLegacyRestorePrompt = false;
 
         bool operator==(const State&) const = default;
@@ -133,6 +132,7 @@ public:
         std::vector<UsbWifiNetwork> usbWifiNetworks;
         UsbFlashStatus::Phase usbFlashPhase = UsbFlashStatus::Phase::idle;
         std::optional<UsbOnboardingNotice> usbOnboardingNotice;
+        BleUnavailableReason bluetoothUnavailableReason = BleUnavailableReason::none;
 
         bool operator==(const ControllerState&) const = default;
     };
@@ -159,13 +159,12 @@ public:
         std::function<void()> invalidateUsbWifiVerification;
         std::function<void(const std::string& ssid, const std::string& password)> startUsbOnboardingFlash;
         std::function<void()> clearUsbOnboardingNotice;
-        std::function<void(const std::string& uid)> setKillSwitchUid;
-        std::function<void()> endTagScanSession;
-        std::function<void()> cancelKillSwitchScan;
         std::function<void()> importTavrikData;
         // Gives the saved file's path, or nothing when cancelled or failed.
         std::function<std::optional<std::string>()> exportTavrikData;
         std::function<void()> restoreLegacyMigrationBackup;
+        // "Keep Current Data": the legacy upgrade the user began is over.
+        std::function<void()> endLegacyUpgrade;
         std::function<void()> startFirmwareInstall;
         std::function<void()> clearFirmwareUpdateNotice;
         std::function<void()> clearWifiConnectionNotice;
@@ -195,6 +194,9 @@ public:
         std::optional<std::string> simulatorText;
         std::optional<std::string> firmwareText;
         std::optional<std::string> countdownText;
+        // Why nothing can connect over Bluetooth, in a few words and in full.
+        std::optional<std::string> bluetoothText;
+        std::string bluetoothAdvice;
         bool operator==(const TitleBarStatus&) const = default;
     };
 
@@ -224,6 +226,8 @@ public:
     bool showsTitleBarStrip() const { return mainContent() == MainContent::split; }
     TitleBarStatus titleBarStatus() const;
     bool canEject() const { return observed.canEjectTavrik; }
+    // Whether Bluetooth's trouble matters now: not in the demo, nor while the simulator link serves.
+    bool bluetoothProblemMatters() const;
 
     // User actions of the window.
     void eject();

@@ -10,13 +10,23 @@
 namespace tavrik {
 
 namespace {
+
 const QString resourceFolder = QStringLiteral("tavrik-link");
 const QString helperName = QStringLiteral("TavrikUSBFlasher");
+
+QString& resourceDirectoryOverride()
+{
+    static QString directory;
+    return directory;
+}
+
 } // namespace
 
 TavrikResources TavrikResources::forApplication()
 {
-    return TavrikResources(QCoreApplication::applicationDirPath());
+    TavrikResources resources(QCoreApplication::applicationDirPath());
+    resources.resourceOverride = resourceDirectoryOverride();
+    return resources;
 }
 
 TavrikResources::TavrikResources(QString executableDirectory)
@@ -24,8 +34,16 @@ TavrikResources::TavrikResources(QString executableDirectory)
 {
 }
 
+void TavrikResources::setResourceDirectoryOverride(const QString& directory)
+{
+    resourceDirectoryOverride() = directory;
+}
+
 QString TavrikResources::resourceDirectory() const
 {
+    if (!resourceOverride.isEmpty()) {
+        return resourceOverride;
+    }
     const QString beside = QDir::cleanPath(executableDirectory + QStringLiteral("/../share/") + resourceFolder);
     if (QFileInfo(beside).isDir()) {
         return beside;
@@ -42,6 +60,30 @@ QString TavrikResources::bundledUSBFlasher() const
         throw TavrikLinkFirmwareError(helperMissingCode, helperMissingMessage);
     }
     return helper.absoluteFilePath();
+}
+
+QString TavrikResources::labelFontPath() const
+{
+    return path(QStringLiteral("Fonts/OpenGorton-Regular.otf"));
+}
+
+std::optional<QString> TavrikResources::probeImagePath(const QString& targetId) const
+{
+    const QFileInfo image(path(QStringLiteral("USBProbeImages/") + targetId + QStringLiteral(".bin")));
+    if (!image.isFile() || !image.isReadable()) {
+        return std::nullopt;
+    }
+    return image.absoluteFilePath();
+}
+
+QString TavrikResources::applicationIconPath() const
+{
+    return QDir::cleanPath(resourceDirectory() + QStringLiteral("/../icons/hicolor/scalable/apps/tavrik-link.svg"));
+}
+
+QString TavrikResources::path(const QString& relativePath) const
+{
+    return QDir(resourceDirectory()).filePath(relativePath);
 }
 
 } // namespace tavrik

@@ -86,6 +86,20 @@ void WindowAlertQueue::dismiss()
     answer(cancel == buttons.end() ? buttons.size() : static_cast<std::size_t>(cancel - buttons.begin()));
 }
 
+std::optional<std::size_t> WindowAlertQueue::defaultButton(const Alert& alert)
+{
+    const auto& buttons = alert.buttons;
+    const auto has = [&](Button::Role role) {
+        return std::find_if(buttons.begin(), buttons.end(), [&](const Button& button) { return button.role == role; });
+    };
+    const auto chosen
+        = has(Button::Role::destructive) != buttons.end() ? has(Button::Role::cancel) : has(Button::Role::normal);
+    if (chosen == buttons.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(chosen - buttons.begin());
+}
+
 std::string formattedTimeDrift(std::int64_t seconds)
 {
     char text[64];
@@ -103,10 +117,10 @@ std::string formattedTimeDrift(std::int64_t seconds)
 
 std::string timeSyncMessage(const TimeSyncNotice& notice)
 {
-    std::string message = "Tavrik time: " + notice.deviceText + "\nMac time: " + notice.macText + "\n";
+    std::string message = "Tavrik time: " + notice.deviceText + "\nComputer time: " + notice.macText + "\n";
     message += notice.driftSeconds ? "Difference: " + formattedTimeDrift(*notice.driftSeconds)
                                    : std::string("Tavrik reported an invalid clock.");
-    message += "\nAllow Tavrik Link to update Tavrik to the Mac time?";
+    message += "\nAllow Tavrik Link to update Tavrik to this computer's time?";
     return message;
 }
 

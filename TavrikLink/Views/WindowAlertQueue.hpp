@@ -26,14 +26,20 @@ public:
         std::function<void()> action;
     };
 
+    // What the alert's icon says: news, a choice to make, or something that went wrong or cannot
+    // be undone.
+    enum class Kind { information, question, warning };
+
     struct Alert {
         std::string key;
         std::string title;
         std::string message;
         std::vector<Button> buttons;
-        // The device-clock prompt is an informational alert of the application.
-        bool informational = false;
+        Kind kind = Kind::question;
     };
+
+    // Every alert window carries the program's name.
+    static constexpr const char* windowTitle = "Tavrik Link";
 
     explicit WindowAlertQueue(QObject* parent = nullptr);
 
@@ -51,6 +57,9 @@ public:
     void answer(std::size_t index);
     // The shown alert was closed without a button (Escape): its cancel button's action runs.
     void dismiss();
+    // The button Return presses: the first plain one; when the alert has a destructive button,
+    // the cancel button, so that a reflex never erases anything. None when neither exists.
+    static std::optional<std::size_t> defaultButton(const Alert& alert);
 
 signals:
     // The shown alert changed (another one, or none).

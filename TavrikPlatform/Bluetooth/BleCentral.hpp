@@ -27,6 +27,17 @@ enum class BleManagerState {
     poweredOn,
 };
 
+// Why Bluetooth cannot be used, as far as the stack can tell; none while an adapter is powered on
+// or before the stack's first answer.
+enum class BleUnavailableReason {
+    none,
+    noSystemBus,
+    bluezNotRunning,
+    accessDenied,
+    noAdapter,
+    adapterOff,
+};
+
 // A failure reported by the stack. `code` is bleErrorPeerRemovedPairingInformation when the device
 // forgot its bond with us (the user has to pair again); other codes are informational.
 struct BleError {
@@ -126,6 +137,21 @@ public:
 
     virtual void setDelegate(BleCentralDelegate* delegate) = 0;
     virtual BleManagerState state() const = 0;
+    // The cause behind a state other than poweredOn; stacks that cannot tell more give the one the
+    // state implies.
+    virtual BleUnavailableReason unavailableReason() const
+    {
+        switch (state()) {
+        case BleManagerState::unsupported:
+            return BleUnavailableReason::noAdapter;
+        case BleManagerState::unauthorized:
+            return BleUnavailableReason::accessDenied;
+        case BleManagerState::poweredOff:
+            return BleUnavailableReason::adapterOff;
+        default:
+            return BleUnavailableReason::none;
+        }
+    }
 
     // Looks for devices advertising any of the services; each device is reported once per scan, and
     // only once it is heard during the scan (a device the stack merely remembers is not reported).

@@ -24,6 +24,7 @@ BluezAdapterWatcher::BluezAdapterWatcher(std::function<void()> onChange, QObject
     if (!bus.isConnected()) {
         // No system bus: nothing to watch. Report it from the loop like any other change.
         answered = true;
+        unreachable = BleUnavailableReason::noSystemBus;
         QTimer::singleShot(0, this, [this] { update(); });
         return;
     }
@@ -31,6 +32,7 @@ BluezAdapterWatcher::BluezAdapterWatcher(std::function<void()> onChange, QObject
     connect(serviceWatcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { refresh(); });
     connect(serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
         forgetAll();
+        unreachable = BleUnavailableReason::bluezNotRunning;
         update();
     });
     bus.connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
@@ -56,6 +58,12 @@ void BluezAdapterWatcher::refresh()
         answered = true;
         const QDBusMessage reply = watcher->reply();
         forgetAll();
+        unreachable = BleUnavailableReason::none;
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            unreachable = reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.AccessDenied")
+                ? BleUnavailableReason::accessDenied
+                : BleUnavailableReason::bluezNotRunning;
+        }
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
             && reply.arguments().constFirst().metaType() == QMetaType::fromType<QDBusArgument>()) {
             const auto objects = readBluezObjects(reply.arguments().constFirst().value<QDBusArgument>());
@@ -88,6 +96,7 @@ void BluezAdapterWatcher::interfacesAdded(const QDBusMessage& message)
         return;
     }
     adapters.insert(path, adapter->value(QStringLiteral("Powered")).toBool());
+    unreachable = BleUnavailableReason::none;
     update();
 }
 
@@ -121,21 +130,29 @@ void BluezAdapterWatcher::propertiesChanged(const QDBusMessage& message)
 void BluezAdapterWatcher::update()
 {
     BleManagerState state = BleManagerState::unknown;
-    if (answered) {
+    BleUnavailableReason why = BleUnavailableReason::none;
+    if (answered && unreachable != BleUnavailableReason::none) {
+        why = unreachable;
+        state = why == BleUnavailableReason::accessDenied ? BleManagerState::unauthorized : BleManagerState::unsupported;
+    } else if (answered) {
         state = BleManagerState::unsupported;
+        why = BleUnavailableReason::noAdapter;
         if (!adapters.isEmpty()) {
             state = BleManagerState::poweredOff;
+            why = BleUnavailableReason::adapterOff;
             for (const bool powered : adapters) {
                 if (powered) {
                     state = BleManagerState::poweredOn;
+                    why = BleUnavailableReason::none;
                 }
             }
         }
     }
-    if (state == current) {
+    if (state == current && why == reason) {
         return;
     }
     current = state;
+    reason = why;
     onChange();
 }
 

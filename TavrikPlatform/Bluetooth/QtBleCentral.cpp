@@ -43,6 +43,11 @@ BleManagerState QtBleCentral::state() const
     return watcher->state();
 }
 
+BleUnavailableReason QtBleCentral::unavailableReason() const
+{
+    return watcher->unavailableReason();
+}
+
 void QtBleCentral::post(std::function<void(BleCentralDelegate&)> call)
 {
     events->post(lifetime, [this, call = std::move(call)] {

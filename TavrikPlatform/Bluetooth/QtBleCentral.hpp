@@ -38,6 +38,7 @@ public:
 
     void setDelegate(BleCentralDelegate* delegate) override;
     BleManagerState state() const override;
+    BleUnavailableReason unavailableReason() const override;
     void scanForPeripherals(const std::vector<Uuid>& serviceUuids) override;
     void stopScan() override;
     bool isScanning() const override;

@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Views/TavrikViewCommands.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
@@ -7,6 +8,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -133,6 +137,39 @@ TEST_F(ApplicationFixture, TheLogItemFollowsWhatTheWindowPublishes)
     EXPECT_FALSE(expanded);
 }
 
+// A root view that withdraws its toggle as it goes, as the window's content does.
+class WithdrawingRootView : public QWidget {
+public:
+    WithdrawingRootView(TavrikViewCommands& commands, bool& windowWholeAtTeardown)
+        : commands(commands)
+        , windowWholeAtTeardown(windowWholeAtTeardown)
+    {
+    }
+    ~WithdrawingRootView() override
+    {
+        windowWholeAtTeardown = qobject_cast<TavrikLinkMainWindow*>(window()) != nullptr;
+        commands.withdraw();
+    }
+
+private:
+    TavrikViewCommands& commands;
+    bool& windowWholeAtTeardown;
+};
+
+TEST(MainWindowTeardown, TheRootViewGoesWhileTheWindowIsWhole)
+{
+    // The content's farewell reaches the window's menu; if the content outlived the window's own
+    // destructor, that call would land in a half-destroyed object.
+    TavrikViewCommands commands;
+    bool windowWholeAtTeardown = false;
+    {
+        TavrikLinkMainWindow window(commands);
+        commands.publish([] {}, false);
+        window.setRootView(new WithdrawingRootView(commands, windowWholeAtTeardown));
+    }
+    EXPECT_TRUE(windowWholeAtTeardown);
+}
+
 TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
 {
     auto app = make({}, true);
@@ -153,6 +190,29 @@ TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
     scheduler.advance(AppQuitPresenter::defaultWaitLimit);
     EXPECT_EQ(exits, std::vector<int>({ 0 }));
     EXPECT_TRUE(app->quitSequence().gaveUpWaiting());
+}
+
+TEST_F(ApplicationFixture, TheWindowWearsTheIconInstalledForTheDesktopEntry)
+{
+    // The install layout: the icon where freedesktop programs keep theirs, beside share/tavrik-link.
+    const QString icons = installDir.filePath(QStringLiteral("share/icons/hicolor/scalable/apps"));
+    ASSERT_TRUE(QDir().mkpath(icons));
+    ASSERT_TRUE(QDir().mkpath(installDir.filePath(QStringLiteral("share/tavrik-link"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TAVRIK_DESKTOP_FILES "/tavrik-link.svg"), icons + "/tavrik-link.svg"));
+    QApplication::setWindowIcon(QIcon());
+    auto app = make();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(64).isNull());
+
+    // The entry starts this program under the window's title, with that icon.
+    QFile entry(QStringLiteral(TAVRIK_DESKTOP_FILES "/tavrik-link.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.value(0), QStringLiteral("[Desktop Entry]"));
+    for (const char* line : { "Type=Application", "Name=Tavrik Link", "Exec=tavrik-link", "Icon=tavrik-link",
+             "Terminal=false", "StartupWMClass=tavrik-link" }) {
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(line))) << line;
+    }
 }
 
 } // namespace

@@ -1,3 +1,6 @@
+#include "TavrikCore/Support/Clock.hpp"
+#include "TavrikLink/Usb/UsbError.hpp"
+#include "TavrikLink/Usb/UsbOnboardingEnvironment.hpp"
 #include "TavrikLink/Views/TavrikLinkFirmwareError.hpp"
 #include "TavrikLink/Views/TavrikResources.hpp"
 
@@ -6,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include "tests/support/ManualScheduler.hpp"
 
 namespace tavrik::test {
 namespace {
@@ -79,6 +84,32 @@ TEST_F(InstallTree, AHelperThatCannotRunIsReportedAsMissing)
             EXPECT_EQ(error.code(), 11);
             EXPECT_STREQ(error.what(), "Tavrik Link could not locate the bundled USB flasher helper.");
         }
+    }
+}
+
+TEST_F(InstallTree, TheUsbSetupFindsItsFilesThroughTheSameLookup)
+{
+    const QString share = prefix.filePath(QStringLiteral("share/tavrik-link"));
+    ASSERT_TRUE(QDir(share).mkpath(QStringLiteral("USBProbeImages")));
+    QFile probe(share + QStringLiteral("/USBProbeImages/m5stick-c.bin"));
+    ASSERT_TRUE(probe.open(QIODevice::WriteOnly));
+    probe.close();
+    TavrikResources::setResourceDirectoryOverride(share);
+    ManualScheduler scheduler;
+    const UsbOnboardingEnvironment live = UsbOnboardingEnvironment::live(scheduler, systemClock());
+    EXPECT_EQ(live.labelFontPath(), (share + QStringLiteral("/Fonts/OpenGorton-Regular.otf")).toStdString());
+    EXPECT_EQ(live.probeImagePath("m5stick-c"), probe.fileName().toStdString());
+    EXPECT_EQ(live.probeImagePath("t-embed-cc1101"), std::nullopt);
+    TavrikResources::setResourceDirectoryOverride({});
+
+    // No helper beside this test program: the USB service's own error, with the lookup's code and text.
+    try {
+        live.helperPath();
+        ADD_FAILURE() << "no error";
+    } catch (const UsbError& error) {
+        EXPECT_EQ(error.domain(), UsbError::firmwareDomain);
+        EXPECT_EQ(error.code(), TavrikResources::helperMissingCode);
+        EXPECT_STREQ(error.what(), TavrikResources::helperMissingMessage);
     }
 }
 

@@ -424,24 +424,29 @@ TEST_F(BluezTest, NoBluezIsUnsupportedAndTheAdapterComingUpRecovers)
     makeCentral();
     ASSERT_TRUE(waitFor([&] { return recorder.count(Kind::state) == 1; }));
     EXPECT_EQ(central->state(), BleManagerState::unsupported);
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::bluezNotRunning);
     inside([&] { central->scanForPeripherals(scanServiceUUIDs()); });
     EXPECT_FALSE(central->isScanning());
 
     // bluetoothd starts with its adapter switched off, then the user switches it on.
     startBluez(false);
     ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOff; }));
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::adapterOff);
     mock.call(QStringLiteral("SetPowered"), { adapterPath, true });
     ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOn; }));
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::none);
     const auto updates = recorder.count(Kind::state);
     EXPECT_GE(updates, 3);
 
     // The adapter goes away, then bluetoothd itself.
     mock.call(QStringLiteral("RemoveTestObject"), { adapterPath });
     ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::unsupported; }));
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::noAdapter);
     mock.call(QStringLiteral("AddAdapter"), { adapterPath, QStringLiteral("00:11:22:33:44:55"), true });
     ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::poweredOn; }));
     mock.stopBluez();
     ASSERT_TRUE(waitFor([&] { return central->state() == BleManagerState::unsupported; }));
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::bluezNotRunning);
     EXPECT_FALSE(recorder.calledSynchronously);
 }
 
@@ -499,6 +504,7 @@ TEST_F(BluezTest, NoSystemBusIsUnsupported)
     makeCentral();
     ASSERT_TRUE(waitFor([&] { return recorder.count(CentralEvent::Kind::state) == 1; }));
     EXPECT_EQ(central->state(), BleManagerState::unsupported);
+    EXPECT_EQ(central->unavailableReason(), BleUnavailableReason::noSystemBus);
     const auto stray = std::make_shared<StrayPeripheral>();
     inside([&] {
         central->scanForPeripherals(scanServiceUUIDs());

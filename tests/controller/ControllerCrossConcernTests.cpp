@@ -23,7 +23,7 @@ protected:
     void exchange()
     {
         simulator->pump();
-        scheduler.advance(TavrikBleCentral::localLinkPollInterval);
+        scheduler.advance(LocalLinkTransport::pollInterval);
         settle();
     }
 

@@ -132,7 +132,7 @@ TEST_F(ControllerDemoEditsTest, NoDemoEditReachesTheLocalLink)
             simulator->advertise("S1", clock.now());
             for (int turn = 0; turn < 3 && !controller->hasLoadedData(); ++turn) {
                 simulator->pump();
-                scheduler.advance(TavrikBleCentral::localLinkPollInterval);
+                scheduler.advance(LocalLinkTransport::pollInterval);
                 settle();
             }
             ASSERT_TRUE(controller->virtualTavrikConnected());

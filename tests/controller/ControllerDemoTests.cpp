@@ -124,9 +124,9 @@ TEST_F(ControllerDemoTest, NoLocalLinkTrafficInTheDemo)
     controller->beginReviewDemo();
     controller->beginSession(SyncMode::load);
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    controller->beginTagScan(TagScanPurpose::generic);
     scheduler.advance(2s);
     EXPECT_FALSE(controller->virtualTavrikConnected());
-    EXPECT_FALSE(controller->sendVirtualTavrikCommand("tag", "scan"));
     EXPECT_TRUE(simulator.pump().empty());
     EXPECT_EQ(std::filesystem::file_size(simulator.inboundFile()), 0U);
 }

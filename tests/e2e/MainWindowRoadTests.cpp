@@ -5,15 +5,16 @@
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
-#include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/support/qt/LocalLinkSimulator.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -72,6 +73,8 @@ protected:
     InMemoryKeyValueStore defaults;
     LocalLinkSimulator simulator { std::filesystem::path(folder.path().toStdString()) / "Local Link" };
     std::unique_ptr<TavrikBleCentral> controller;
+    // The window's open dialog.
+    ChosenFilePanel panel;
     std::unique_ptr<TavrikLinkApplication> app;
 
     void TearDown() override
@@ -90,7 +93,7 @@ protected:
             central, scheduler, systemClock(), random, defaults, simulator.directory(), true, {} });
         app = std::make_unique<TavrikLinkApplication>(AppOptions {},
             TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-                [](int) {}, false, controller.get(), &systemClock() });
+                [](int) {}, false, controller.get(), &systemClock(), &panel });
         app->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
         EXPECT_TRUE(processEventsUntil([&] { return controller->hasLoadedData(); }, deadlineMs));
@@ -123,16 +126,16 @@ TEST_F(LocalLinkWindowTest, LoadsIntoTheWindowSendsASettingsEditAndRefusesAnImpo
 
     // The simulator takes backups through its own window; the import says so and sends nothing.
     QTemporaryDir backups;
-    ChosenFilePanel panel;
     panel.file = backups.filePath(QStringLiteral("tavrik-data.json"));
     const Data exported = controller->exportSyncData();
     writeFile(panel.file, std::string(exported.begin(), exported.end()));
-    LegacyUpgradeState legacy;
-    BackupFileActions actions(*controller, {}, panel, legacy);
     const std::size_t before = simulator.received().size();
-    actions.handleImportCommand();
+    // The File menu's "Import Data..." item.
+    app->mainWindow().importDataAction()->trigger();
+    const BackupFileActions& actions = view.panes().backup();
+    ASSERT_TRUE(processEventsUntil([&] { return actions.dataTransferNotice().has_value(); }, deadlineMs));
     EXPECT_EQ(panel.opened, 1);
-    ASSERT_TRUE(actions.dataTransferNotice());
+    EXPECT_EQ(view.presenter().state().dataTransferNotice->title, "Import Failed");
     EXPECT_EQ(actions.dataTransferNotice()->title, "Import Failed");
     EXPECT_TRUE(actions.dataTransferNotice()->message.contains(
         QStringLiteral("Use Open backup in Tavrik Simulator to import routines and tags.")))
@@ -181,6 +184,7 @@ TEST_F(LocalLinkWindowTest, ATagRenamedInTheWindowReachesTheSimulator)
 // device as a restore.
 class BluetoothWindowTest : public ControllerTest {
 protected:
+    ChosenFilePanel panel;
     std::unique_ptr<TavrikLinkApplication> app;
 
     ContentView& open()
@@ -188,7 +192,7 @@ protected:
         makeController();
         app = std::make_unique<TavrikLinkApplication>(AppOptions {},
             TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-                [](int) {}, false, controller.get(), &clock });
+                [](int) {}, false, controller.get(), &clock, &panel });
         app->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
         settle();
@@ -223,14 +227,13 @@ TEST_F(BluetoothWindowTest, SettingsEditAndImportedBackupReachTheDeviceExactly)
     ASSERT_NE(text.find(from), std::string::npos) << text;
     text.replace(text.find(from), from.size(), "\"Back door\"");
     QTemporaryDir backups;
-    ChosenFilePanel panel;
     panel.file = backups.filePath(QStringLiteral("tavrik-data.json"));
     writeFile(panel.file, text);
 
-    LegacyUpgradeState legacy;
-    BackupFileActions actions(*controller, {}, panel, legacy);
-    actions.handleImportCommand();
+    app->mainWindow().importDataAction()->trigger();
     settle();
+    const BackupFileActions& actions = view.panes().backup();
+    EXPECT_EQ(panel.opened, 1);
     ASSERT_TRUE(actions.dataTransferNotice());
     EXPECT_EQ(actions.dataTransferNotice()->title, "Import Started")
         << actions.dataTransferNotice()->message.toStdString();

@@ -1,4 +1,3 @@
-#include "TavrikLink/Ui/DataTransferNoticeAlert.hpp"
 #include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
@@ -7,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -49,6 +51,35 @@ TEST(QtBackupFilePanelTests, SaveDialogProposesTheNameAndKeepsToJson)
     EXPECT_EQ(*chosen, folder.filePath("mine.json"));
 }
 
+TEST(QtBackupFilePanelTests, WithoutADocumentsFolderTheDialogsStartAtHomeWithNoNameFilledIn)
+{
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    QtBackupFilePanel panel;
+    for (const bool open : { true, false }) {
+        SCOPED_TRACE(open ? "open" : "save");
+        whenDialogOpens([&](QFileDialog& dialog) {
+            EXPECT_EQ(QDir(dialog.directory()).absolutePath(), QDir(home.path()).absolutePath());
+            if (open) {
+                auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                EXPECT_EQ(name->text(), QString());
+            }
+            dialog.reject();
+        });
+        if (open) {
+            panel.chooseFileToOpen({ "Choose a Tavrik data export." });
+        } else {
+            panel.chooseSaveLocation({ "tavrik-data.json", "Export all restorable Tavrik data." });
+        }
+    }
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+}
+
 TEST(QtBackupFilePanelTests, OpenDialogTakesOneExistingFileAndCancelGivesNone)
 {
     QtBackupFilePanel panel;
@@ -59,37 +90,6 @@ TEST(QtBackupFilePanelTests, OpenDialogTakesOneExistingFileAndCancelGivesNone)
         dialog.reject();
     });
     EXPECT_EQ(panel.chooseFileToOpen({ "Choose a Tavrik data export." }), std::nullopt);
-}
-
-TEST(DataTransferNoticeAlertTests, EachNoticeIsShownUntilDismissed)
-{
-    struct NoPanel : BackupFilePanel {
-        std::optional<QString> chooseSaveLocation(const SaveRequest&) override { return std::nullopt; }
-        std::optional<QString> chooseFileToOpen(const OpenRequest&) override { return std::nullopt; }
-    } panel;
-    LegacyUpgradeState legacy;
-    BackupFileActions::Device device;
-    device.hasLoadedData = [] { return false; };
-    device.legacyFirmwareUpgradeRequired = [] { return true; };
-    BackupFileActions actions(device, {}, panel, legacy);
-    QWidget window;
-    window.show();
-    DataTransferNoticeAlert alert(actions, &window);
-    EXPECT_EQ(alert.currentAlert(), nullptr);
-
-    actions.exportTavrikData();
-    ASSERT_NE(alert.currentAlert(), nullptr);
-    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Export Unavailable"));
-    EXPECT_EQ(alert.currentAlert()->informativeText(), QStringLiteral("Load data from Tavrik before exporting."));
-
-    // A newer notice takes the place of the one on screen.
-    actions.handleImportCommand();
-    ASSERT_NE(alert.currentAlert(), nullptr);
-    EXPECT_EQ(alert.currentAlert()->text(), QStringLiteral("Firmware Upgrade Required"));
-
-    alert.currentAlert()->accept();
-    EXPECT_EQ(actions.dataTransferNotice(), std::nullopt);
-    EXPECT_EQ(alert.currentAlert(), nullptr);
 }
 
 } // namespace

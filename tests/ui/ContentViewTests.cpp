@@ -9,6 +9,9 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
+#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
@@ -145,7 +148,8 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(recordRow).center());
     EXPECT_TRUE(view.logModel().data(recordRow, LogDrawerModel::ExpandedRole).toBool());
     EXPECT_EQ(view.presenter().state().expandedLogEntryIds.size(), 1u);
-    EXPECT_GT(list->visualRect(recordRow).height(), closedHeight * 5) << "the record's lines are shown under it";
+    EXPECT_GT(list->visualRect(recordRow).height(), closedHeight + list->fontMetrics().height() * 5)
+        << "the record's lines are shown under it";
 
     EXPECT_TRUE(view.logDrawer()->clearButton()->isEnabled());
     view.logDrawer()->clearButton()->click();
@@ -167,6 +171,135 @@ TEST_F(MainWindowTest, LoadsOnFirstAppearanceThenWalksTheSidebarAndTheLogDrawer)
     scheduler.advance(std::chrono::milliseconds(300));
     settle();
     EXPECT_EQ(exits, std::vector<int>({ 0 }));
+}
+
+TEST_F(MainWindowTest, TheLogDrawerWrapsItsLinesAndTakesItsWidthFromThePanes)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    TavrikLinkMainWindow& window = app->mainWindow();
+    const QSize before = window.size();
+    EXPECT_EQ(before, QSize(900, 648));
+
+    controller->appendLog("Bluetooth unsupported: no adapter answered on the system bus, so nothing will connect until "
+                          "one is plugged in or switched on",
+        true);
+    window.logDrawerAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.size(), before) << "opening the drawer never resizes the window";
+    EXPECT_EQ(view.logDrawer()->width(), 360);
+
+    // The line is wrapped, not cut: its row is as tall as its wrapped text.
+    QListView* list = view.logDrawer()->list();
+    const QModelIndex last = view.logModel().index(view.logModel().rowCount() - 1);
+    const QString text = view.logModel().data(last, LogDrawerModel::SummaryRole).toString();
+    const QRect room(0, 0, list->viewport()->width() - 14, 10000);
+    const int wrapped = list->fontMetrics().boundingRect(room, Qt::TextWordWrap, text).height();
+    EXPECT_GE(wrapped, 3 * list->fontMetrics().height());
+    EXPECT_GE(list->visualRect(last).height(), wrapped);
+    EXPECT_EQ(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    saveShot("log-drawer");
+
+    // Dragging the handle as far as it goes widens the drawer at the panes' cost, not the window's.
+    view.presenter().dragLogDrawer(-2000);
+    view.presenter().endLogDrawerDrag();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.size(), before);
+    EXPECT_GT(view.logDrawer()->width(), 360);
+    EXPECT_LE(view.logDrawer()->geometry().right(), view.width());
+    EXPECT_GE(view.mainContent()->width(), view.mainContent()->minimumSizeHint().width());
+
+    // Closing it leaves the window as it was, too.
+    window.logDrawerAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.size(), before);
+
+    // Everything the title bar can say at once still leaves the drawer its default room.
+    ContentViewPresenter::ControllerState busy = view.presenter().controller();
+    ActiveRoutineContext running;
+    running.routineId = 1;
+    running.routineName = "A morning routine with a long name";
+    running.isRunning = true;
+    busy.activeRoutineContext = running;
+    busy.virtualTavrikConnected = true;
+    busy.deviceFirmwareVersion = "12.34.56-beta";
+    busy.idleDisconnectSecondsRemaining = 30;
+    busy.isReviewDemo = false;
+    busy.bluetoothUnavailableReason = BleUnavailableReason::bluezNotRunning;
+    view.presenter().observe(busy);
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.logDrawerWidth = 360; });
+    window.logDrawerAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.size(), before);
+    EXPECT_EQ(view.logDrawer()->width(), 360);
+}
+
+TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    SidebarView* sidebar = view.sidebar();
+    EXPECT_EQ(sidebar->focusPolicy(), Qt::StrongFocus);
+    app->mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->mainWindow()));
+    sidebar->setFocus();
+    const auto current = [&] {
+        return QString::fromStdString(sidebar->rows().at(static_cast<std::size_t>(sidebar->currentIndex().row())).label);
+    };
+    const auto moveTo = [&](const QString& label) {
+        QTest::keyClick(sidebar, Qt::Key_Home);
+        for (std::size_t step = 0; step < sidebar->rows().size() && current() != label; ++step) {
+            QTest::keyClick(sidebar, Qt::Key_Down);
+        }
+        return current() == label;
+    };
+
+    // Firmware and Settings, below the groups, are reached with the arrows; Return and Space choose.
+    ASSERT_TRUE(moveTo("Settings"));
+    const QImage unfocusedPlace = [&] {
+        sidebar->clearFocus();
+        return sidebar->grab().toImage();
+    }();
+    sidebar->setFocus();
+    EXPECT_NE(sidebar->grab().toImage(), unfocusedPlace) << "the focused row is marked";
+    QTest::keyClick(sidebar, Qt::Key_Return);
+    EXPECT_EQ(view.detailPane()->objectName(), "settingsPane");
+    QTest::keyClick(sidebar, Qt::Key_Up);
+    EXPECT_EQ(current(), "Firmware");
+    QTest::keyClick(sidebar, Qt::Key_Space);
+    EXPECT_EQ(view.detailPane()->objectName(), "firmwarePane");
+
+    // Left and Right close and open a group.
+    ASSERT_TRUE(moveTo("Tags"));
+    QTest::keyClick(sidebar, Qt::Key_Left);
+    EXPECT_FALSE(view.presenter().state().tagsExpanded);
+    EXPECT_EQ(current(), "Tags") << "the keyboard's place stays on the group";
+    QTest::keyClick(sidebar, Qt::Key_Right);
+    EXPECT_TRUE(view.presenter().state().tagsExpanded);
+
+    // A tag no routine uses: Return shows it, Delete does what its pane's Delete button does.
+    controller->createTag("Spare", "04 99 88 77");
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(controller->tags().empty());
+    const TagInfo tag = controller->tags().back();
+    ASSERT_EQ(tag.name, "Spare");
+    ASSERT_TRUE(moveTo(QString::fromStdString(tag.name)));
+    QTest::keyClick(sidebar, Qt::Key_Return);
+    EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
+    EXPECT_EQ(view.presenter().state().selectedTagId, tag.id);
+    QTest::keyClick(sidebar, Qt::Key_Delete);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::none_of(
+        controller->tags().begin(), controller->tags().end(), [&](const TagInfo& kept) { return kept.id == tag.id; }));
+
+    // Tab leaves the sidebar for the detail pane.
+    QTest::keyClick(sidebar, Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_TRUE(view.detailPane()->isAncestorOf(QApplication::focusWidget())
+        || QApplication::focusWidget() == view.disconnectButton())
+        << QApplication::focusWidget()->objectName().toStdString();
 }
 
 TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
@@ -315,6 +448,39 @@ TEST_F(MainWindowTest, WithNoDeviceInRangeTheOverlayWaitsAndAFailureOffersTryAga
     saveShot("empty");
 }
 
+TEST_F(MainWindowTest, AFirstStartWithoutBluetoothSaysWhyAndRecoversByItself)
+{
+    central.changeState(BleManagerState::unsupported);
+    settle();
+    ContentView& view = open();
+    auto* overlay = qobject_cast<ConnectionOverlayView*>(view.mainContent());
+    ASSERT_NE(overlay, nullptr);
+    EXPECT_TRUE(overlay->bluetoothProblemLabel()->isVisibleTo(overlay));
+    EXPECT_EQ(overlay->bluetoothProblemLabel()->text(), "Bluetooth is not available: no Bluetooth adapter was found.");
+    EXPECT_TRUE(overlay->bluetoothAdviceLabel()->text().contains("rfkill unblock bluetooth"));
+    saveShot("no-bluetooth");
+
+    central.changeState(BleManagerState::poweredOff);
+    settle();
+    EXPECT_EQ(overlay->bluetoothProblemLabel()->text(), "Bluetooth is powered off.");
+
+    // The adapter comes on: the explanation goes and the device is looked for.
+    addDevice();
+    central.changeState(BleManagerState::poweredOn);
+    settle();
+    EXPECT_FALSE(overlay->bluetoothProblemLabel()->isVisibleTo(overlay));
+    ASSERT_TRUE(controller->hasLoadedData());
+
+    // Switched off later, the title bar says so.
+    central.changeState(BleManagerState::poweredOff);
+    settle();
+    auto* status = view.titleBarStatus()->findChild<QLabel*>("bluetoothStatus");
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isVisibleTo(view.titleBarStatus()));
+    EXPECT_EQ(status->text(), "Bluetooth off");
+    EXPECT_TRUE(status->toolTip().contains("bluetoothctl power on"));
+}
+
 TEST_F(MainWindowTest, AStalledLoadFailsWithItsMessageInRedAndTryAgainLoadsAgain)
 {
     FakeTavrik& tavrik = addDevice();
@@ -349,43 +515,99 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
     saveShot("legacy");
 
-    view.presenter().actions().exportTavrikData
-        = [] { return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json"); };
+    // The export of a legacy board's data remembers where its migration backup went.
+    view.presenter().actions().exportTavrikData = [&view] {
+        const QString saved = QStringLiteral("/home/user/tavrik-legacy-migration-backup.json");
+        view.panes().legacy().setMigrationBackupPath(saved);
+        return std::optional<std::string>(saved.toStdString());
+    };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
 }
 
-TEST_F(MainWindowTest, AlertsShowOneAtATimeAsMessageBoxes)
+TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
 {
     ContentView& view = open();
-    view.presenter().modify([](ContentViewPresenter::State& state) {
-        state.dataTransferNotice
-            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Failed", "Disk full" };
-        state.showingUsbInstallAlert = true;
-    });
-    // Raised together, they come in the window's order: the USB confirmation, then the notice.
+    std::vector<std::string> flashes;
+    view.presenter().actions().startUsbOnboardingFlash
+        = [&](const std::string& ssid, const std::string&) { flashes.push_back(ssid); };
+    const auto openBoxes = [&] {
+        const auto boxes = view.findChildren<QMessageBox*>();
+        return std::count_if(boxes.begin(), boxes.end(), [](QMessageBox* box) { return box->isVisible(); });
+    };
+    view.presenter().modify([](ContentViewPresenter::State& state) { state.showingUsbInstallAlert = true; });
+    // A backup outcome raised meanwhile waits its turn instead of stacking a second box.
+    view.panes().backup().exportTavrikData();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openBoxes(), 1);
+
     QMessageBox* box = view.alertView()->shownBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), "Install Tavrik Firmware?");
+    EXPECT_EQ(box->windowTitle(), "Tavrik Link");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
     QStringList texts;
     for (QAbstractButton* button : box->buttons()) {
         texts << button->text();
     }
     EXPECT_TRUE(texts.contains("Install over USB"));
-    EXPECT_TRUE(texts.contains("Cancel"));
+    // Return on the confirmation that erases a board cancels it.
+    ASSERT_NE(box->defaultButton(), nullptr);
+    EXPECT_EQ(box->defaultButton()->text(), "Cancel");
     saveShot("alert", box);
-    box->escapeButton()->click();
+    QTest::keyClick(box, Qt::Key_Return);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingUsbInstallAlert);
+    EXPECT_TRUE(flashes.empty());
 
     box = view.alertView()->shownBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "Export Failed");
-    EXPECT_EQ(box->informativeText(), "Disk full");
-    box->buttons().front()->click();
+    EXPECT_EQ(box->text(), "Export Unavailable");
+    EXPECT_EQ(box->informativeText(), "Load data from Tavrik before exporting.");
+    EXPECT_EQ(box->windowTitle(), "Tavrik Link");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    QTest::keyClick(box, Qt::Key_Escape);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().dataTransferNotice);
+    EXPECT_FALSE(view.panes().backup().dataTransferNotice());
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+
+    // While a pane asks its own question, an alert waits for the answer instead of stacking.
+    auto* question = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Delete Routine?"),
+        QMessageBox::Yes | QMessageBox::Cancel, &view);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    question->setWindowModality(Qt::ApplicationModal);
+    question->open();
+    view.panes().backup().exportTavrikData();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
+    EXPECT_EQ(openBoxes(), 1);
+    question->reject();
+    QCoreApplication::processEvents();
+    ASSERT_NE(view.alertView()->shownBox(), nullptr);
+    EXPECT_EQ(view.alertView()->shownBox()->text(), "Export Unavailable");
+    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+
+    // Good news carries no warning sign; questions ask with theirs.
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.dataTransferNotice
+            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Complete", "Exported.", false };
+        state.showingLegacyRestorePrompt = true;
+    });
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->icon(), QMessageBox::Information);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Restore Migration Backup?");
+    EXPECT_EQ(box->icon(), QMessageBox::Question);
+    EXPECT_EQ(box->defaultButton()->text(), "Restore Backup");
+    QTest::keyClick(box, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.presenter().state().showingLegacyRestorePrompt);
 }
 
 TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -75,6 +76,13 @@ TEST_F(FirmwarePaneWidgetTest, FailedUploadCanBeRetried)
     EXPECT_FALSE(shown(view.progressBar()));
     EXPECT_FALSE(shown(view.byteCountLabel()));
     EXPECT_FALSE(shown(view.cancelButton()));
+    // The hidden bar takes no room: the status line moves up into its place.
+    QCoreApplication::processEvents();
+    const int statusWithoutBar = view.statusLabel()->mapTo(&pane, QPoint()).y();
+    presenter.setValues(withAsset({ Phase::uploading, "Uploading firmware", 1, 4 }));
+    QCoreApplication::processEvents();
+    EXPECT_GT(view.statusLabel()->mapTo(&pane, QPoint()).y(), statusWithoutBar);
+    presenter.setValues(withAsset({ Phase::failed, "Firmware upload timed out", 0, 0 }));
     EXPECT_EQ(view.installButton()->text(), QStringLiteral("Install Update"));
     ASSERT_TRUE(view.installButton()->isEnabled());
     QTest::mouseClick(view.installButton(), Qt::LeftButton);

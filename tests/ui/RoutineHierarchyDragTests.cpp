@@ -149,5 +149,57 @@ TEST_F(HierarchyDragTest, TextFromElsewhereIsRefused)
     EXPECT_FALSE(enter.isAccepted());
 }
 
+TEST(HierarchyKeyboardTest, EveryRowIsReachedAndWorkedFromTheKeyboard)
+{
+    RoutineDraft draft { 7, "Morning", {}, { stepOf(1, 10, 0), stepOf(4, 0, 1) },
+        { RoutineGroupDraft(Uuid::make(), 10, 0, "First", RoutineGroupMode::timebox, 900) } };
+    std::vector<std::string> deleted;
+    RoutineDetailEditorPresenter::Host host;
+    host.draft = [&]() -> const RoutineDraft& { return draft; };
+    host.setDraft = [&](RoutineDraft next) { draft = std::move(next); };
+    host.onDeleteStep = [&](const RoutineStepDraft& step) { deleted.push_back("step:" + std::to_string(step.stepId)); };
+    host.onDeleteGroup
+        = [&](const RoutineGroupDraft& group) { deleted.push_back("group:" + std::to_string(group.groupId)); };
+    RoutineDetailEditorPresenter editor(host);
+    RoutineHierarchyView view(editor);
+    view.resize(500, 300);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_EQ(view.focusPolicy(), Qt::StrongFocus);
+    view.setFocus();
+    RoutineHierarchyModel& model = editor.hierarchy();
+    const auto current = [&] {
+        if (const auto step = model.stepAt(view.currentIndex())) {
+            return "step:" + std::to_string(step->stepId);
+        }
+        if (const auto group = model.groupAt(view.currentIndex())) {
+            return "group:" + std::to_string(group->groupId);
+        }
+        return std::string("none");
+    };
+
+    QTest::keyClick(&view, Qt::Key_Home);
+    EXPECT_EQ(current(), "group:10");
+    // Left closes the group, Right opens it again.
+    QTest::keyClick(&view, Qt::Key_Left);
+    EXPECT_FALSE(model.isExpanded(10));
+    QTest::keyClick(&view, Qt::Key_Right);
+    EXPECT_TRUE(model.isExpanded(10));
+
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(current(), "step:1");
+    // Return opens the step's editor, as a click on its row does.
+    QTest::keyClick(&view, Qt::Key_Return);
+    ASSERT_NE(editor.stepEditor(), nullptr);
+    editor.commitStepEditAndClose();
+
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_EQ(current(), "step:4");
+    QTest::keyClick(&view, Qt::Key_Delete);
+    QTest::keyClick(&view, Qt::Key_Home);
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_EQ(deleted, (std::vector<std::string> { "step:4", "group:10" }));
+}
+
 } // namespace
 } // namespace tavrik::test

@@ -57,6 +57,22 @@ void answerNextQuestion(const QString& button)
     });
 }
 
+// Presses Return on the next question, as a reflex would: a question that deletes or removes
+// answers it with its cancel button.
+void pressReturnOnNextQuestion()
+{
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Tavrik Link"));
+        QTest::keyClick(box, Qt::Key_Return);
+        if (box->isVisible()) {
+            ADD_FAILURE() << "Return left the question open";
+            box->reject();
+        }
+    });
+}
+
 ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
     std::int64_t days, bool enabled = true)
 {
@@ -167,6 +183,9 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     daily->editor()->hide();
 
     answerNextQuestion(QStringLiteral("Cancel"));
+    QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
+    EXPECT_NE(view->row(2), nullptr);
+    pressReturnOnNextQuestion();
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
     EXPECT_NE(view->row(2), nullptr);
     answerNextQuestion(QStringLiteral("Delete"));
@@ -306,6 +325,16 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&section));
     EXPECT_EQ(section.list()->count(), 3);
     EXPECT_TRUE(section.messageLabel()->isVisible());
+    // The list taking the focus (as when the button that had it is disabled) chooses nothing.
+    section.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&section));
+    section.list()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(section.list()->hasFocus());
+    EXPECT_FALSE(window->state().selectedWifiCredentialSsid.has_value());
+    // Arrows choose, as clicks do.
+    QTest::keyClick(section.list(), Qt::Key_Down);
+    EXPECT_TRUE(window->state().selectedWifiCredentialSsid.has_value());
     section.list()->setCurrentRow(1);
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
     EXPECT_TRUE(section.removeButton()->isEnabled());
@@ -314,6 +343,10 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
     answerNextQuestion(QStringLiteral("Cancel"));
     section.removeButton()->click();
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
+    pressReturnOnNextQuestion();
+    section.removeButton()->click();
+    EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
+    EXPECT_TRUE(calls.empty());
     answerNextQuestion(QStringLiteral("Remove"));
     section.removeButton()->click();
     EXPECT_EQ(calls, std::vector<std::string> { "remove Office" });

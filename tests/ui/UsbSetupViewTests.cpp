@@ -3,7 +3,7 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/UsbSetupView.hpp"
-#include "TavrikLink/Usb/UsbResources.hpp"
+#include "TavrikLink/Views/TavrikResources.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/views/UsbSetupTestWorld.hpp"
 
@@ -37,7 +37,7 @@ protected:
 
     void SetUp() override
     {
-        UsbResources::setShareDirectoryOverride(TAVRIK_LINK_RESOURCES);
+        TavrikResources::setResourceDirectoryOverride(QStringLiteral(TAVRIK_LINK_RESOURCES));
         view = std::make_unique<UsbSetupView>(makeModel());
         view->resize(360, 560);
         view->show();
@@ -45,7 +45,7 @@ protected:
     void TearDown() override
     {
         view.reset();
-        UsbResources::setShareDirectoryOverride("");
+        TavrikResources::setResourceDirectoryOverride(QStringLiteral(TAVRIK_LINK_RESOURCES));
     }
 
     template <class T = QWidget>
@@ -221,7 +221,7 @@ TEST_F(UsbSetupViewTest, CardsShareTheRowAndShowTheirArtwork)
 
     // A click asks once and leaves the selection to the caller.
     QTemporaryDir empty;
-    UsbResources::setShareDirectoryOverride(empty.path().toStdString());
+    TavrikResources::setResourceDirectoryOverride(empty.path());
     DeviceChoiceCard missing(Target::m5StickCPlus2, false);
     EXPECT_EQ(missing.artwork(), DeviceChoiceCard::Artwork::fallbackSymbol);
     int asked = 0;

@@ -134,31 +134,33 @@ private:
     void (*previous)(int) = SIG_DFL;
 };
 
-// While it lives, the temporary directory is one of this test's own, so folders that other test
-// processes make and remove meanwhile do not count as this one's.
-class PrivateTemporaryDirectory {
+// While it lives, the process's temporary folder is a fresh one of its own, so a test can see every
+// folder the service leaves behind without counting those of tests running beside it.
+class PrivateTempFolder {
 public:
-    PrivateTemporaryDirectory()
-        : previous(qgetenv("TMPDIR"))
-        , hadPrevious(qEnvironmentVariableIsSet("TMPDIR"))
+    PrivateTempFolder()
+        : saved(qgetenv("TMPDIR"))
+        , hadSaved(qEnvironmentVariableIsSet("TMPDIR"))
     {
-        qputenv("TMPDIR", directory.path().toUtf8());
+        qputenv("TMPDIR", folder.path().toLocal8Bit());
     }
-    ~PrivateTemporaryDirectory()
+    ~PrivateTempFolder()
     {
-        if (hadPrevious) {
-            qputenv("TMPDIR", previous);
+        if (hadSaved) {
+            qputenv("TMPDIR", saved);
         } else {
             qunsetenv("TMPDIR");
         }
     }
-    PrivateTemporaryDirectory(const PrivateTemporaryDirectory&) = delete;
-    PrivateTemporaryDirectory& operator=(const PrivateTemporaryDirectory&) = delete;
+    PrivateTempFolder(const PrivateTempFolder&) = delete;
+    PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
+
+    QStringList leftovers() const { return QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
 
 private:
-    QTemporaryDir directory;
-    QByteArray previous;
-    bool hadPrevious;
+    QTemporaryDir folder;
+    QByteArray saved;
+    bool hadSaved;
 };
 
 TEST_F(UsbOnboardingServiceTest, ANewServiceWaitsAndRunsNothing)
@@ -585,8 +587,7 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
 // The helper must never flash an image, or show labels, that the disk cut short.
 TEST_F(UsbOnboardingServiceTest, AnImageOrLabelPackThatCannotBeWrittenWholeStopsTheSetup)
 {
-    const PrivateTemporaryDirectory temporary;
-    const QStringList foldersBefore = QDir(QDir::tempPath()).entryList({ "tavrik-usb-*" }, QDir::Dirs);
+    const PrivateTempFolder temp;
     verify(UsbOnboardingTarget::m5StickCPlus2);
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
     {
@@ -615,7 +616,7 @@ TEST_F(UsbOnboardingServiceTest, AnImageOrLabelPackThatCannotBeWrittenWholeStops
     EXPECT_FALSE(service->hasVerifiedUsbOnboardingDevice());
     EXPECT_EQ(service->usbFlashStatus().phase, Phase::failed);
     EXPECT_TRUE(service->usbFlashStatus().message.ends_with(": File too large")) << service->usbFlashStatus().message;
-    EXPECT_EQ(QDir(QDir::tempPath()).entryList({ "tavrik-usb-*" }, QDir::Dirs), foldersBefore);
+    EXPECT_EQ(temp.leftovers(), QStringList());
 }
 
 TEST_F(UsbOnboardingServiceTest, ChoosingABoardDuringAFlashLeavesTheFlashAlone)

@@ -26,34 +26,95 @@ TEST(ConnectionOverlay, StatusFollowsTheStageAndTheSessionMode)
     };
     const std::string idleLoad = "To load data, press Tavrik's main button twice to start Bluetooth.";
     const std::vector<Case> cases {
-        { "idle", session(std::nullopt, SyncStage::idle()), { false, false, idleLoad, false, false, true } },
+        { "idle", session(std::nullopt, SyncStage::idle()),
+            { false, false, idleLoad, false, false, true, std::nullopt, "" } },
         { "waiting", session(SyncMode::load, SyncStage::waitingForDevice()),
-            { false, false, "Push twice on Tavrik to connect.", false, false, true } },
+            { false, false, "Push twice on Tavrik to connect.", false, false, true, std::nullopt, "" } },
         { "connecting", session(SyncMode::load, SyncStage::connecting()),
-            { false, false, "Connecting to Tavrik...", false, false, false } },
+            { false, false, "Connecting to Tavrik...", false, false, false, std::nullopt, "" } },
         { "loading", session(SyncMode::load, SyncStage::transferring()),
-            { false, false, "Loading data from Tavrik...", false, false, false } },
+            { false, false, "Loading data from Tavrik...", false, false, false, std::nullopt, "" } },
         { "loaded", session(SyncMode::load, SyncStage::completed()),
-            { false, false, "Data loaded.", false, false, false } },
+            { false, false, "Data loaded.", false, false, false, std::nullopt, "" } },
         { "restoring", session(SyncMode::restore, SyncStage::transferring()),
-            { false, false, "Restoring data to Tavrik...", false, false, false } },
+            { false, false, "Restoring data to Tavrik...", false, false, false, std::nullopt, "" } },
         { "restored", session(SyncMode::restore, SyncStage::completed()),
-            { false, false, "Data restored.", false, false, false } },
+            { false, false, "Data restored.", false, false, false, std::nullopt, "" } },
         { "failed", session(SyncMode::load, SyncStage::failed("Bluetooth not available")),
-            { false, false, "Bluetooth not available", true, true, false } },
+            { false, false, "Bluetooth not available", true, true, false, std::nullopt, "" } },
         // A control session over loaded data: its own texts and no way into the USB setup.
         { "control idle", session(SyncMode::control, SyncStage::idle(), true),
-            { false, false, "Press Tavrik's main button twice to start Bluetooth.", false, false, false } },
+            { false, false, "Press Tavrik's main button twice to start Bluetooth.", false, false, false, std::nullopt,
+                "" } },
         { "control waiting", session(SyncMode::control, SyncStage::waitingForDevice(), true),
-            { false, false, "Push twice on Tavrik to connect.", false, false, false } },
+            { false, false, "Push twice on Tavrik to connect.", false, false, false, std::nullopt, "" } },
         { "control sending", session(SyncMode::control, SyncStage::transferring(), true),
-            { false, false, "Applying change to Tavrik...", false, false, false } },
+            { false, false, "Applying change to Tavrik...", false, false, false, std::nullopt, "" } },
         { "control done", session(SyncMode::control, SyncStage::completed(), true),
-            { false, false, "Connected.", false, false, false } },
+            { false, false, "Connected.", false, false, false, std::nullopt, "" } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ConnectionOverlayPresenter::overlay(c.controller, false), c.overlay);
+    }
+}
+
+TEST(ConnectionOverlay, SaysWhyNothingConnectsWhileBluetoothCannotBeUsed)
+{
+    struct Case {
+        BleUnavailableReason reason;
+        const char* problem;
+        const char* adviceMentions;
+        const char* brief;
+    };
+    const std::vector<Case> cases {
+        { BleUnavailableReason::noAdapter, "Bluetooth is not available: no Bluetooth adapter was found.",
+            "rfkill unblock bluetooth", "Bluetooth: no adapter" },
+        { BleUnavailableReason::adapterOff, "Bluetooth is powered off.", "bluetoothctl power on", "Bluetooth off" },
+        { BleUnavailableReason::bluezNotRunning,
+            "Bluetooth is not available: the Bluetooth service (BlueZ) is not running.",
+            "sudo systemctl start bluetooth", "Bluetooth: BlueZ not running" },
+        { BleUnavailableReason::accessDenied, "Bluetooth access denied: this user may not use BlueZ on the system bus.",
+            "system bus policy", "Bluetooth: access denied" },
+        { BleUnavailableReason::noSystemBus, "Bluetooth is not available: there is no system bus.", "D-Bus system bus",
+            "Bluetooth: no system bus" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.problem);
+        Controller waiting = session(SyncMode::load, SyncStage::waitingForDevice());
+        waiting.bluetoothUnavailableReason = c.reason;
+        const Overlay overlay = ConnectionOverlayPresenter::overlay(waiting, false);
+        EXPECT_EQ(overlay.statusText, "Push twice on Tavrik to connect.");
+        EXPECT_EQ(overlay.bluetoothProblem, c.problem);
+        EXPECT_NE(overlay.bluetoothAdvice.find(c.adviceMentions), std::string::npos) << overlay.bluetoothAdvice;
+
+        // The window's title bar says it too, in a few words, once data is loaded.
+        ContentViewPresenter window({});
+        Controller loaded = session(std::nullopt, SyncStage::completed(), true);
+        loaded.bluetoothUnavailableReason = c.reason;
+        window.observe(loaded);
+        EXPECT_EQ(window.titleBarStatus().bluetoothText, c.brief);
+        EXPECT_NE(window.titleBarStatus().bluetoothAdvice.find(c.problem), std::string::npos);
+    }
+
+    // Usable Bluetooth, the demo, a simulator serving the window, or a device already on its way:
+    // nothing to explain.
+    Controller usable = session(SyncMode::load, SyncStage::waitingForDevice());
+    Controller demo = usable;
+    demo.isReviewDemo = true;
+    Controller simulator = usable;
+    simulator.virtualTavrikConnected = true;
+    Controller connecting = session(SyncMode::load, SyncStage::connecting());
+    for (Controller* quiet : { &demo, &simulator, &connecting }) {
+        quiet->bluetoothUnavailableReason = BleUnavailableReason::adapterOff;
+    }
+    for (const Controller& quiet : { usable, demo, simulator, connecting }) {
+        EXPECT_EQ(ConnectionOverlayPresenter::overlay(quiet, false).bluetoothProblem, std::nullopt);
+    }
+    for (const Controller& quiet : { usable, demo, simulator }) {
+        ContentViewPresenter window({});
+        window.observe(quiet);
+        EXPECT_EQ(window.titleBarStatus().bluetoothText, std::nullopt);
     }
 }
 

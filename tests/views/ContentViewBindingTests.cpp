@@ -33,26 +33,17 @@ TEST_F(ContentViewBindingTest, WindowActionsReachTheController)
     LogDrawerModel log;
     ContentViewBinding binding(*controller, window, log);
     ContentViewPresenter::Actions& actions = window.actions();
-    for (const bool filled :
-        { static_cast<bool>(actions.refreshFirmwareAvailability), static_cast<bool>(actions.startFirmwareInstall),
-            static_cast<bool>(actions.clearFirmwareUpdateNotice), static_cast<bool>(actions.setKillSwitchUid),
-            static_cast<bool>(actions.endTagScanSession), static_cast<bool>(actions.clearWifiConnectionNotice) }) {
+    for (const bool filled : { static_cast<bool>(actions.refreshFirmwareAvailability),
+             static_cast<bool>(actions.startFirmwareInstall), static_cast<bool>(actions.clearFirmwareUpdateNotice),
+             static_cast<bool>(actions.clearWifiConnectionNotice), static_cast<bool>(actions.ejectTavrik) }) {
         EXPECT_TRUE(filled);
     }
 
-    actions.setKillSwitchUid("04 c3 d4");
-    EXPECT_EQ(controller->killSwitchUid(), "04 C3 D4");
-    scheduler.advance(200ms);
-    settle();
-    const auto commands = device->receivedCommands();
-    EXPECT_NE(std::find(commands.begin(), commands.end(), "settings:update killSwitchUid=\"04 C3 D4\""), commands.end());
-
-    controller->beginTagScan(TagScanPurpose::killSwitch);
-    settle();
-    ASSERT_TRUE(controller->tagScanSessionActive());
-    actions.endTagScanSession();
-    settle();
-    EXPECT_FALSE(controller->tagScanSessionActive());
+    // Disconnecting from the window reaches the controller's eject.
+    actions.ejectTavrik();
+    const auto& lines = controller->logItems();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+        [](const TavrikLogEntry& entry) { return entry.text == "Ejecting Tavrik Bluetooth session"; }));
 }
 
 TEST_F(ContentViewBindingTest, AnActionAlreadyGivenIsKept)

@@ -53,11 +53,9 @@ struct WindowFixture : ::testing::Test {
             calls.push_back("startUsbOnboardingFlash:" + ssid + "/" + password);
         };
         actions.clearUsbOnboardingNotice = record("clearUsbOnboardingNotice");
-        actions.setKillSwitchUid = [this](const std::string& uid) { calls.push_back("setKillSwitchUid:" + uid); };
-        actions.endTagScanSession = record("endTagScanSession");
-        actions.cancelKillSwitchScan = record("cancelKillSwitchScan");
         actions.importTavrikData = record("importTavrikData");
         actions.restoreLegacyMigrationBackup = record("restoreLegacyMigrationBackup");
+        actions.endLegacyUpgrade = record("endLegacyUpgrade");
         actions.startFirmwareInstall = record("startFirmwareInstall");
         actions.clearFirmwareUpdateNotice = record("clearFirmwareUpdateNotice");
         actions.clearWifiConnectionNotice = record("clearWifiConnectionNotice");
@@ -207,30 +205,17 @@ TEST_F(WindowFixture, ReactionsRunOnlyWhenTheWatchedValueReallyChanges)
     EXPECT_TRUE(takeCalls().empty());
 }
 
-TEST_F(WindowFixture, LeavingSettingsCancelsTheKillSwitchScanAndEveryPaneChangeUpdatesUsbMonitoring)
+TEST_F(WindowFixture, EveryPaneChangeUpdatesUsbMonitoring)
 {
     window->selectPane(Pane::settings);
-    window->modify([](State& state) {
-        state.killSwitchScanActive = true;
-        state.killSwitchScanError = "Scan failed";
-    });
     takeCalls();
-    window->selectPane(Pane::firmware);
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "cancelKillSwitchScan", "updateUsbMonitoring" }));
-    EXPECT_FALSE(window->state().killSwitchScanError);
-
-    // Without a running scan only the error goes; into settings nothing is cancelled.
-    window->modify([](State& state) {
-        state.killSwitchScanActive = false;
-        state.killSwitchScanError = "old";
-    });
-    window->selectPane(Pane::tags);
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "updateUsbMonitoring" }));
-    EXPECT_FALSE(window->state().killSwitchScanError);
-    window->modify([](State& state) { state.killSwitchScanError = "kept"; });
+    for (const Pane pane : { Pane::firmware, Pane::tags, Pane::settings }) {
+        window->selectPane(pane);
+        EXPECT_EQ(takeCalls(), (std::vector<std::string> { "updateUsbMonitoring" }));
+    }
+    // The same pane again is no change.
     window->selectPane(Pane::settings);
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "updateUsbMonitoring" }));
-    EXPECT_EQ(window->state().killSwitchScanError, "kept");
+    EXPECT_TRUE(takeCalls().empty());
 }
 
 TEST_F(WindowFixture, TheUsbSetupFlowStartsCleanAndIsCancelledWhenClosedOrWhenTheOverlayGoes)
@@ -302,69 +287,51 @@ TEST_F(WindowFixture, UsbServiceChangesKeepTheSetupChoicesInStep)
     EXPECT_EQ(window->state().usbWifiSsid, "");
 }
 
-TEST_F(WindowFixture, TheLegacyUpgradeRemembersItsBackupAndOffersTheRestoreAfterTheUpgrade)
+TEST_F(WindowFixture, TheLegacyUpgradeSavesItsBackupAndTheRestorePromptEndsTheUpgradeEitherWay)
 {
-    // A backup path from an earlier device is forgotten when a legacy device appears, unless the
-    // upgrade is under way.
-    window->modify([](State& state) { state.legacyMigrationBackupURL = "/tmp/old.json"; });
     observe([](Controller& c) {
         c.hasLoadedData = true;
         c.legacyFirmwareUpgradeRequired = true;
     });
-    EXPECT_FALSE(window->state().legacyMigrationBackupURL);
     EXPECT_EQ(window->mainContent(), ContentViewPresenter::MainContent::legacyUpgrade);
 
-    std::optional<std::string> saved;
-    window->actions().exportTavrikData = [&] { return saved; };
+    // "Save Migration Backup…" is the export, which remembers a legacy board's backup itself.
+    int exports = 0;
+    window->actions().exportTavrikData = [&] {
+        ++exports;
+        return std::optional<std::string>("/home/user/tavrik-legacy-migration-backup.json");
+    };
     window->saveMigrationBackup();
-    EXPECT_FALSE(window->state().legacyMigrationBackupURL) << "a cancelled export keeps the value";
-    saved = "/home/user/tavrik-legacy-migration-backup.json";
-    window->saveMigrationBackup();
-    EXPECT_EQ(window->state().legacyMigrationBackupURL, saved);
-    saved.reset();
-    window->saveMigrationBackup();
-    EXPECT_EQ(window->state().legacyMigrationBackupURL, "/home/user/tavrik-legacy-migration-backup.json");
+    EXPECT_EQ(exports, 1);
 
-    // The upgrade runs; a failed upload ends it, a new start and a reload with current firmware prompts.
-    window->modify([](State& state) { state.legacyUpgradeStarted = true; });
-    observe([](Controller& c) { c.uploadPhase = FirmwareUploadStatus::Phase::failed; });
-    EXPECT_FALSE(window->state().legacyUpgradeStarted);
-    window->modify([](State& state) { state.legacyUpgradeStarted = true; });
-    observe([](Controller& c) {
-        c.hasLoadedData = false;
-        c.uploadPhase = FirmwareUploadStatus::Phase::completed;
-    });
-    EXPECT_TRUE(window->state().legacyMigrationBackupURL) << "kept while the upgrade was started";
-    observe([](Controller& c) {
-        c.hasLoadedData = true;
-        c.legacyFirmwareUpgradeRequired = false;
-    });
-    EXPECT_TRUE(window->state().showingLegacyRestorePrompt);
-    ASSERT_NE(window->alerts().current(), nullptr);
-    EXPECT_EQ(window->alerts().current()->title, "Restore Migration Backup?");
-
-    // "Keep Current Data" ends the upgrade without restoring.
-    window->alerts().dismiss();
-    EXPECT_FALSE(window->state().showingLegacyRestorePrompt);
-    EXPECT_FALSE(window->state().legacyUpgradeStarted);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "restoreLegacyMigrationBackup"), 0);
+    // Offered after the upgrade: "Keep Current Data" ends the upgrade without restoring, "Restore
+    // Backup" restores.
+    for (const std::string answer : { "Keep Current Data", "Restore Backup" }) {
+        SCOPED_TRACE(answer);
+        window->modify([](State& state) { state.showingLegacyRestorePrompt = true; });
+        ASSERT_NE(window->alerts().current(), nullptr);
+        EXPECT_EQ(window->alerts().current()->title, "Restore Migration Backup?");
+        takeCalls();
+        const auto& buttons = window->alerts().current()->buttons;
+        const auto chosen = std::find_if(buttons.begin(), buttons.end(),
+            [&](const WindowAlertQueue::Button& button) { return button.text == answer; });
+        ASSERT_NE(chosen, buttons.end());
+        window->alerts().answer(static_cast<std::size_t>(chosen - buttons.begin()));
+        EXPECT_FALSE(window->state().showingLegacyRestorePrompt);
+        EXPECT_EQ(takeCalls(),
+            (std::vector<std::string> {
+                answer == "Restore Backup" ? "restoreLegacyMigrationBackup" : "endLegacyUpgrade" }));
+    }
 }
 
-TEST_F(WindowFixture, TagScansFinishTheKillSwitchEnrolmentOrFillTheNewTag)
+TEST_F(WindowFixture, TagScansFillTheNewTagAndLeaveOtherScansAlone)
 {
-    // Kill-switch enrolment: a failure is shown, a result is stored and the scan ends.
-    window->modify([](State& state) { state.killSwitchScanActive = true; });
-    observe([](Controller& c) { c.tagScanState = TagScanState::failed("Scan timed out"); });
-    EXPECT_EQ(window->state().killSwitchScanError, "Scan timed out");
-    EXPECT_FALSE(window->state().killSwitchScanActive);
-
-    window->modify([](State& state) { state.killSwitchScanActive = true; });
+    // A scan the window did not start (the settings pane's kill-switch scan) opens no sheet.
     takeCalls();
     observe([](Controller& c) { c.tagScanResult = TagScanResult { "04 AA BB CC" }; });
-    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "setKillSwitchUid:04 AA BB CC", "endTagScanSession" }));
-    EXPECT_FALSE(window->state().killSwitchScanActive);
-    EXPECT_FALSE(window->state().killSwitchScanError);
+    EXPECT_TRUE(takeCalls().empty());
     EXPECT_FALSE(window->state().showingTagSheet);
+    EXPECT_EQ(window->state().tagDraftUid, "");
 
     // Creating a tag: a pending scan opens the sheet, a result fills the UID.
     window->modify([](State& state) { state.tagMode = ContentViewPresenter::TagEditorCreate {}; });
@@ -377,6 +344,17 @@ TEST_F(WindowFixture, TagScansFinishTheKillSwitchEnrolmentOrFillTheNewTag)
     observe([](Controller& c) { c.tagScanResult = TagScanResult { "04 11 22 33" }; });
     EXPECT_EQ(window->state().tagDraftUid, "04 11 22 33");
     EXPECT_TRUE(window->state().showingTagSheet);
+
+    // A scan that cannot start (the demo has no reader) says why, and OK gives up the new tag.
+    window->modify([](State& state) { state.showingTagSheet = false; });
+    observe([](Controller& c) { c.tagScanState = TagScanState::failed("Scanning tags requires a connected Tavrik."); });
+    EXPECT_FALSE(window->state().showingTagSheet);
+    ASSERT_NE(window->alerts().current(), nullptr);
+    EXPECT_EQ(window->alerts().current()->title, "Add Tag");
+    EXPECT_EQ(window->alerts().current()->message, "Scanning tags requires a connected Tavrik.");
+    takeCalls();
+    window->alerts().answer(0);
+    EXPECT_EQ(takeCalls(), (std::vector<std::string> { "cancelTagEdit" }));
 
     // Renaming: scans leave the editor alone.
     window->modify([](State& state) {
@@ -535,7 +513,7 @@ TEST_F(WindowFixture, TheTitleBarTellsTheRunningRoutineTheLinkTheFirmwareAndTheC
 {
     using Status = ContentViewPresenter::TitleBarStatus;
     EXPECT_EQ(window->titleBarStatus(),
-        (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt }));
+        (Status { std::nullopt, "No routine running", std::nullopt, std::nullopt, std::nullopt, std::nullopt, "" }));
 
     observe([](Controller& c) {
         ActiveRoutineContext running;
@@ -548,7 +526,8 @@ TEST_F(WindowFixture, TheTitleBarTellsTheRunningRoutineTheLinkTheFirmwareAndTheC
         c.idleDisconnectSecondsRemaining = 27;
     });
     EXPECT_EQ(window->titleBarStatus(),
-        (Status { "Morning", "Routine running", "Simulator \u00b7 Local", "Tavrik 2.4.1", "Disconnecting in 27s" }));
+        (Status { "Morning", "Routine running", "Simulator \u00b7 Local", "Tavrik 2.4.1", "Disconnecting in 27s",
+            std::nullopt, "" }));
 
     window->actions().activeStepLine = [](const ActiveRoutineContext&) { return std::optional<std::string>("Step 2/5"); };
     EXPECT_EQ(window->titleBarStatus().routineLine, "Step 2/5");
@@ -632,7 +611,7 @@ TEST_F(WindowFixture, NoticeAlertsRunTheirButtonsAndANewNoticeShowsAgain)
         c.timeSyncNotice = TimeSyncNotice(DeviceClockSnapshot {}, "2025-01-01 10:00", "2025-01-01 10:05", 300);
     });
     ASSERT_NE(window->alerts().current(), nullptr);
-    EXPECT_TRUE(window->alerts().current()->informational);
+    EXPECT_EQ(window->alerts().current()->kind, WindowAlertQueue::Kind::question);
     EXPECT_EQ(window->alerts().current()->title, "Update Tavrik Time?");
     takeCalls();
     window->alerts().dismiss();
@@ -649,6 +628,11 @@ TEST_F(WindowFixture, NoticeAlertsRunTheirButtonsAndANewNoticeShowsAgain)
         state.usbWifiPassword = "pw";
     });
     observe([&](Controller& c) { c.usbOnboardingNotice = usb; });
+    // Installing erases the board: Return must not be the way to do it.
+    const WindowAlertQueue::Alert& install = *window->alerts().current();
+    EXPECT_EQ(install.buttons.at(0).role, WindowAlertQueue::Button::Role::destructive);
+    EXPECT_EQ(WindowAlertQueue::defaultButton(install), 1U);
+    EXPECT_EQ(install.kind, WindowAlertQueue::Kind::warning);
     takeCalls();
     window->alerts().answer(0);
     made = takeCalls();

@@ -8,6 +8,7 @@ namespace tavrik::test {
 namespace {
 
 using Alert = WindowAlertQueue::Alert;
+using Button = WindowAlertQueue::Button;
 using Role = WindowAlertQueue::Button::Role;
 
 TEST(WindowAlertQueue, ShowsOneAlertAtATimeInOrderAndEachNoticeOnce)
@@ -56,6 +57,26 @@ TEST(WindowAlertQueue, AnActionMayRaiseTheNextAlert)
     EXPECT_EQ(queue.current(), nullptr);
 }
 
+TEST(WindowAlertQueue, ReturnNeverPressesADestructiveButton)
+{
+    const Button plain { "Install", Role::normal, {} };
+    const Button cancel { "Cancel", Role::cancel, {} };
+    const Button erase { "Install over USB", Role::destructive, {} };
+    const std::vector<std::pair<std::vector<Button>, std::optional<std::size_t>>> cases {
+        { { plain, cancel }, 0 },
+        { { cancel, plain }, 1 },
+        { { erase, cancel }, 1 },
+        { { cancel, erase, plain }, 0 },
+        { { erase }, std::nullopt },
+        { { cancel }, std::nullopt },
+        { {}, std::nullopt },
+    };
+    for (const auto& [buttons, expected] : cases) {
+        EXPECT_EQ(WindowAlertQueue::defaultButton(Alert { "key", "Title", "", buttons }), expected)
+            << buttons.size() << " buttons";
+    }
+}
+
 TEST(TimeSyncPrompt, DriftAndMessageTexts)
 {
     const std::vector<std::pair<std::int64_t, std::string>> drifts {
@@ -74,12 +95,12 @@ TEST(TimeSyncPrompt, DriftAndMessageTexts)
 
     TimeSyncNotice notice(DeviceClockSnapshot {}, "Jan 1, 2025 at 10:00", "Jan 1, 2025 at 10:01", 61);
     EXPECT_EQ(timeSyncMessage(notice),
-        "Tavrik time: Jan 1, 2025 at 10:00\nMac time: Jan 1, 2025 at 10:01\nDifference: 1m 01s\n"
-        "Allow Tavrik Link to update Tavrik to the Mac time?");
+        "Tavrik time: Jan 1, 2025 at 10:00\nComputer time: Jan 1, 2025 at 10:01\nDifference: 1m 01s\n"
+        "Allow Tavrik Link to update Tavrik to this computer's time?");
     notice.driftSeconds.reset();
     EXPECT_EQ(timeSyncMessage(notice),
-        "Tavrik time: Jan 1, 2025 at 10:00\nMac time: Jan 1, 2025 at 10:01\nTavrik reported an invalid clock.\n"
-        "Allow Tavrik Link to update Tavrik to the Mac time?");
+        "Tavrik time: Jan 1, 2025 at 10:00\nComputer time: Jan 1, 2025 at 10:01\nTavrik reported an invalid clock.\n"
+        "Allow Tavrik Link to update Tavrik to this computer's time?");
 }
 
 } // namespace

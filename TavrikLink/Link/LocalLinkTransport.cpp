@@ -1,0 +1,340 @@
+#include "TavrikLink/Link/LocalLinkTransport.hpp"
+
+#include "TavrikCore/Support/Base64.hpp"
+#include "TavrikCore/Support/Text.hpp"
+#include "TavrikCore/Support/Uuid.hpp"
+
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <utility>
+
+namespace tavrik {
+
+namespace {
+
+constexpr const char* advertisingFileName = "advertising.json";
+constexpr const char* inboundFileName = "to-link.jsonl";
+constexpr const char* outboundFileName = "to-device.jsonl";
+
+// A few hundred bytes are expected; anything much larger is not an advertisement.
+constexpr std::uint64_t advertisementSizeLimit = 65536;
+
+// The simulator owns the folder, and anything may stand in it: its files are used only when they
+// are plain files (a pipe would block the window, a device never end, a link lead anywhere).
+RegularFile openLinkFile(const std::filesystem::path& directory, const char* name, RegularFile::Access access)
+{
+    return RegularFile::open(directory / name, access, RegularFile::Links::refuse);
+}
+
+std::optional<Json> parseAdvertisement(const Data& bytes)
+{
+    try {
+        Json value = parseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        if (!value.is_object()) {
+            return std::nullopt;
+        }
+        return value;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The lines of "to-link.jsonl" from where the application stopped up to the length measured when
+// the poll opened it, read a piece at a time as they are delivered.
+class PendingLines {
+public:
+    PendingLines(RegularFile file, std::uint64_t offset)
+        : file(std::move(file))
+        , next(offset)
+    {
+    }
+
+    // The next complete line, without its line feed; none at the end or before a partial line.
+    std::optional<std::string_view> nextLine()
+    {
+        std::size_t searched = position;
+        while (true) {
+            const auto found = std::find(buffer.begin() + static_cast<std::ptrdiff_t>(searched), buffer.end(), '\n');
+            if (found != buffer.end()) {
+                const auto end = static_cast<std::size_t>(found - buffer.begin());
+                const std::string_view line(reinterpret_cast<const char*>(buffer.data()) + position, end - position);
+                position = end + 1;
+                return line;
+            }
+            if (next >= file.size()) {
+                return std::nullopt;
+            }
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(position));
+            searched = buffer.size();
+            position = 0;
+            const std::optional<Data> piece = file.read(next, readSize);
+            if (!piece || piece->empty()) {
+                return std::nullopt;
+            }
+            next += piece->size();
+            buffer.insert(buffer.end(), piece->begin(), piece->end());
+        }
+    }
+
+    bool atEnd() const { return position == buffer.size() && next >= file.size(); }
+
+private:
+    static constexpr std::uint64_t readSize = 262144;
+
+    RegularFile file;
+    std::uint64_t next;
+    Data buffer;
+    std::size_t position = 0;
+};
+
+// The message of one line, when the line is addressed to this session and client.
+std::optional<Data> linkMessage(
+    std::string_view line, const std::optional<std::string>& session, const std::string& client)
+{
+    Json object;
+    try {
+        object = parseJson(line);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!object.is_object()) {
+        return std::nullopt;
+    }
+    const Json* lineSession = json::member(object, "session");
+    if (lineSession && lineSession->is_string()) {
+        if (lineSession->get<std::string>() != session) {
+            return std::nullopt;
+        }
+    } else if (session) {
+        return std::nullopt;
+    }
+    const Json* lineClient = json::member(object, "client");
+    if (!lineClient || !lineClient->is_string() || lineClient->get<std::string>() != client) {
+        return std::nullopt;
+    }
+    const Json* payload = json::member(object, "payload");
+    if (!payload || !payload->is_string()) {
+        return std::nullopt;
+    }
+    return base64Decoded(payload->get<std::string>());
+}
+
+// The session a fresh, enabled advertisement offers.
+std::optional<std::string> offeredSessionOf(const Json& advertisement, std::chrono::system_clock::time_point now)
+{
+    const Json* updatedAt = json::member(advertisement, "updatedAt");
+    const double updated = updatedAt && updatedAt->is_number() ? updatedAt->get<double>() : 0.0;
+    const double nowSeconds = std::chrono::duration<double>(now.time_since_epoch()).count();
+    const double age = nowSeconds - updated;
+    const Json* enabled = json::member(advertisement, "enabled");
+    const Json* session = json::member(advertisement, "session");
+    if (!enabled || !enabled->is_boolean() || !enabled->get<bool>() || !(age >= -2.0 && age < 3.0)) {
+        return std::nullopt;
+    }
+    if (!session || !session->is_string()) {
+        return std::nullopt;
+    }
+    return session->get<std::string>();
+}
+
+} // namespace
+
+std::filesystem::path LocalLinkTransport::defaultDirectory()
+{
+    static const std::filesystem::path directory = [] {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        return std::filesystem::path(base.toStdString()) / "Tavrik Simulator" / "Local Link";
+    }();
+    return directory;
+}
+
+LocalLinkTransport::LocalLinkTransport(std::filesystem::path directory, Scheduler& scheduler, const Clock& clock,
+    RandomSource& random, Callbacks callbacks)
+    : folder(std::move(directory))
+    , scheduler(scheduler)
+    , clock(clock)
+    , random(random)
+    , callbacks(std::move(callbacks))
+    , clientId(Uuid::random(random).text())
+{
+}
+
+void LocalLinkTransport::startPolling()
+{
+    stopPolling();
+    schedulePoll(std::chrono::milliseconds(0));
+}
+
+void LocalLinkTransport::stopPolling()
+{
+    ++pollGeneration;
+    pollTask.cancel();
+}
+
+void LocalLinkTransport::schedulePoll(std::chrono::milliseconds delay)
+{
+    pollTask.schedule(delay, [this, generation = pollGeneration] {
+        pollAdvertisement();
+        // What the advertisement led to may have stopped or restarted polling, which ends this loop.
+        if (generation == pollGeneration) {
+            pollInbound();
+        }
+        if (generation == pollGeneration) {
+            schedulePoll(pollInterval);
+        }
+    });
+}
+
+void LocalLinkTransport::pollAdvertisement()
+{
+    std::optional<Json> advertisement;
+    RegularFile file = openLinkFile(folder, advertisingFileName, RegularFile::Access::read);
+    if (acceptFile(advertisingFileName, file) && file.size() <= advertisementSizeLimit) {
+        if (const std::optional<Data> bytes = file.read(0, file.size())) {
+            advertisement = parseAdvertisement(*bytes);
+        }
+    }
+    const std::optional<std::string> offered
+        = advertisement ? offeredSessionOf(*advertisement, clock.now()) : std::optional<std::string>();
+    if (connected && offered != offeredSession) {
+        disconnect(true);
+        callbacks.sessionLost();
+        return;
+    }
+    offeredSession = offered;
+    if (offeredSession && !connected) {
+        callbacks.sessionOffered();
+    }
+}
+
+void LocalLinkTransport::connect()
+{
+    clientId = Uuid::random(random).text();
+    readOffset = 0;
+    setConnected(true);
+}
+
+void LocalLinkTransport::disconnect(bool forgetSession)
+{
+    readOffset = 0;
+    if (forgetSession) {
+        offeredSession.reset();
+    }
+    setConnected(false);
+}
+
+void LocalLinkTransport::setConnected(bool value)
+{
+    if (connected == value) {
+        return;
+    }
+    connected = value;
+    callbacks.attachedChanged();
+}
+
+void LocalLinkTransport::pollInbound()
+{
+    // Lines read earlier are still being delivered; what came since waits for them.
+    if (!connected || inbound.isRunning()) {
+        return;
+    }
+    RegularFile file = openLinkFile(folder, inboundFileName, RegularFile::Access::read);
+    if (!acceptFile(inboundFileName, file)) {
+        return;
+    }
+    const std::uint64_t length = file.size();
+    if (length > fileSizeLimit || readOffset >= length) {
+        return;
+    }
+    // Only what was measured against the limit; lines written since wait for the next poll. One
+    // line a step, so a backlog never holds the window for more than a slice of a turn.
+    auto pending = std::make_shared<PendingLines>(std::move(file), readOffset);
+    inbound.start([this, pending, connectedClient = clientId] {
+        // A message may end the connection or lead to a new one; the rest then waits for the next
+        // connection, which reads the file again.
+        if (!connected || clientId != connectedClient) {
+            return false;
+        }
+        const std::optional<std::string_view> line = pending->nextLine();
+        if (!line) {
+            return false;
+        }
+        readOffset += line->size() + 1;
+        if (const std::optional<Data> message = linkMessage(*line, offeredSession, clientId)) {
+            const std::uint16_t id = messageId;
+            messageId = messageId == 65535 ? firstMessageId : static_cast<std::uint16_t>(messageId + 1);
+            callbacks.message(id, *message);
+        }
+        return !pending->atEnd();
+    });
+}
+
+bool LocalLinkTransport::sendCommand(std::string_view channel, std::string_view command)
+{
+    const std::string text = std::string(channel) + ":" + text::trimmed(command);
+    callbacks.log("[virtual:data] -> " + text);
+    return sendPayload(Data(text.begin(), text.end()));
+}
+
+bool LocalLinkTransport::sendMessage(const Json& message)
+{
+    const std::optional<std::string> text = strictJsonText(message);
+    if (!text) {
+        callbacks.log("[virtual:data] invalid JSON encoding");
+        return false;
+    }
+    callbacks.log("[virtual:data] -> " + std::to_string(text->size()) + " bytes");
+    return sendPayload(Data(text->begin(), text->end()));
+}
+
+bool LocalLinkTransport::sendPayload(const Data& data)
+{
+    if (!connected || !offeredSession) {
+        return false;
+    }
+    Json object = Json::object();
+    object["payload"] = base64Encoded(data);
+    object["flags"] = 0;
+    object["session"] = *offeredSession;
+    object["client"] = clientId;
+    const std::optional<std::string> text = strictJsonText(object);
+    if (!text) {
+        callbacks.log("Simulator send failed: the message could not be encoded");
+        return false;
+    }
+    const std::string line = *text + "\n";
+
+    RegularFile file = openLinkFile(folder, outboundFileName, RegularFile::Access::append);
+    if (!file.isOpen()) {
+        callbacks.log("Simulator send failed: "
+            + (file.problem() == RegularFile::Problem::notRegular ? std::string(outboundFileName) + " is not a regular file"
+                                                                  : file.reason()));
+        return false;
+    }
+    if (file.size() + line.size() > fileSizeLimit) {
+        return false;
+    }
+    if (!file.append(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()))) {
+        callbacks.log("Simulator send failed: " + file.reason());
+        return false;
+    }
+    return true;
+}
+
+bool LocalLinkTransport::acceptFile(const std::string& name, const RegularFile& file)
+{
+    if (file.problem() != RegularFile::Problem::notRegular) {
+        refusedFiles.erase(name);
+        return file.isOpen();
+    }
+    if (refusedFiles.insert(name).second) {
+        callbacks.log("Local link: " + name + " is not a regular file; it is ignored");
+    }
+    return false;
+}
+
+} // namespace tavrik
