@@ -4,6 +4,7 @@
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "bench/WidgetsBench.hpp"
+#include "tests/controller/ControllerProbe.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
@@ -64,7 +65,7 @@ void BM_LoadOf800RoutinesInOneTurn(benchmark::State& state)
         window.show();
         QCoreApplication::processEvents();
         const auto start = std::chrono::steady_clock::now();
-        controller.handleDataEnvelope(0, payload);
+        ControllerProbe(controller).handleDataEnvelope(0, payload);
         const double turnMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         longestMs = std::max(longestMs, turnMs);
         state.SetIterationTime(turnMs / 1000.0);

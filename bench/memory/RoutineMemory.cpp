@@ -10,6 +10,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "tests/controller/ControllerProbe.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
@@ -127,7 +128,7 @@ int main(int argc, char** argv)
 
     const long long before = inUse.load();
     peak = before;
-    controller.handleDataEnvelope(0, payload);
+    ControllerProbe(controller).handleDataEnvelope(0, payload);
     for (int turn = 0; turn < 50; ++turn) {
         scheduler.advance(std::chrono::milliseconds(1));
         QCoreApplication::processEvents();
