@@ -1,8 +1,10 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,14 +50,26 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     cardLayout->setContentsMargins(16, 16, 16, 16);
     cardLayout->setSpacing(10);
 
-    auto* title
-        = new QLabel(QStringLiteral("\u26A0 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
+    const QColor warningColor(0xe6, 0x7e, 0x00);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(8);
+    auto* title = new QLabel(QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     title->setFont(titleFont);
-    title->setStyleSheet(QStringLiteral("color: #e67e00;"));
-    cardLayout->addWidget(title);
+    title->setStyleSheet(QStringLiteral("color: %1;").arg(warningColor.name()));
+    title->setWordWrap(true);
+    // The sign as tall as the title's capitals, level with its first line.
+    const int signSize = QFontMetrics(titleFont).capHeight() + 6;
+    auto* sign = new QLabel(card);
+    sign->setObjectName(QStringLiteral("legacyWarningSign"));
+    sign->setPixmap(
+        symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), warningColor, signSize).pixmap(signSize, signSize));
+    sign->setFixedHeight(QFontMetrics(titleFont).height());
+    titleRow->addWidget(sign, 0, Qt::AlignTop);
+    titleRow->addWidget(title, 1);
+    cardLayout->addLayout(titleRow);
     cardLayout->addWidget(wrapped(QString::fromUtf8(ConnectionOverlayPresenter::legacyExplanation), card));
     auto* instruction = wrapped(QString::fromUtf8(ConnectionOverlayPresenter::legacyInstruction), card);
     instruction->setForegroundRole(QPalette::PlaceholderText);

@@ -513,6 +513,14 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     ASSERT_NE(legacy, nullptr);
     EXPECT_EQ(legacy->saveBackupButton()->text(), QString::fromUtf8("Save Migration Backup\u2026"));
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
+    // The warning sign is the bundled symbol, drawn whatever fonts the desktop has, never a character
+    // a font may lack.
+    auto* sign = legacy->findChild<QLabel*>(QStringLiteral("legacyWarningSign"));
+    ASSERT_NE(sign, nullptr);
+    EXPECT_FALSE(sign->pixmap().isNull());
+    for (const QLabel* label : legacy->findChildren<QLabel*>()) {
+        EXPECT_FALSE(label->text().contains(QChar(0x26A0))) << label->text().toStdString();
+    }
     saveShot("legacy");
 
     // The export of a legacy board's data remembers where its migration backup went.
