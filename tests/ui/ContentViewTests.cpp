@@ -405,9 +405,11 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
         ADD_FAILURE() << "no chip " << name.toStdString();
     };
     const auto answer = [&](const QString& button) {
-        auto* question = pane->findChild<QMessageBox*>(QStringLiteral("removeStartTagQuestion"));
+        QMessageBox* question = view.alertView()->shownBox();
         ASSERT_NE(question, nullptr);
         EXPECT_EQ(question->text(), "Remove this start tag from the routine?");
+        EXPECT_EQ(question->icon(), QMessageBox::Question);
+        EXPECT_EQ(question->defaultButton()->text(), "Cancel");
         for (QAbstractButton* choice : question->buttons()) {
             if (choice->text() == button) {
                 choice->click();
@@ -580,23 +582,6 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     EXPECT_FALSE(view.panes().backup().dataTransferNotice());
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 
-    // While a pane asks its own question, an alert waits for the answer instead of stacking.
-    auto* question = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Delete Routine?"),
-        QMessageBox::Yes | QMessageBox::Cancel, &view);
-    question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setWindowModality(Qt::ApplicationModal);
-    question->open();
-    view.panes().backup().exportTavrikData();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(openBoxes(), 1);
-    question->reject();
-    QCoreApplication::processEvents();
-    ASSERT_NE(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(view.alertView()->shownBox()->text(), "Export Unavailable");
-    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
-    QCoreApplication::processEvents();
-
     // Good news carries no warning sign; questions ask with theirs.
     view.presenter().modify([](ContentViewPresenter::State& state) {
         state.dataTransferNotice
@@ -616,6 +601,65 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     QTest::keyClick(box, Qt::Key_Escape);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingLegacyRestorePrompt);
+}
+
+TEST_F(MainWindowTest, APanesDeleteQuestionWaitsInTheWindowsQueueAndReturnCancelsIt)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    const auto openBoxes = [&] {
+        const auto boxes = view.findChildren<QMessageBox*>();
+        return std::count_if(boxes.begin(), boxes.end(), [](QMessageBox* box) { return box->isVisible(); });
+    };
+    const auto stored = [&] { return controller->routineDetails().contains(1); };
+    view.sidebar()->activateRow(rowOf(view, QStringLiteral("Morning reset")));
+    QCoreApplication::processEvents();
+    auto* remove = view.detailPane()->findChild<QPushButton*>(QStringLiteral("deleteRoutineButton"));
+    ASSERT_NE(remove, nullptr);
+    ASSERT_TRUE(stored());
+
+    remove->click();
+    // A notice raised while the question is open waits its turn instead of stacking a second box.
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.dataTransferNotice
+            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Complete", "Exported.", false };
+    });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openBoxes(), 1);
+    QMessageBox* box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Tavrik Link");
+    EXPECT_EQ(box->text(), "Delete Routine?");
+    EXPECT_EQ(box->informativeText(), "Remove Morning reset, its schedules, and its start-tag assignments?");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    saveShot("delete-routine-question", box);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Return keeps the routine";
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Complete");
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    remove->click();
+    ASSERT_NE(view.alertView()->shownBox(), nullptr);
+    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Escape keeps the routine";
+
+    remove->click();
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == "Delete") {
+            button->click();
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(stored());
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 }
 
 TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)
