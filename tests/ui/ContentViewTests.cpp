@@ -517,12 +517,22 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
     // The warning sign is the bundled symbol, drawn whatever fonts the desktop has, never a character
     // a font may lack.
-    auto* sign = legacy->findChild<QLabel*>(QStringLiteral("legacyWarningSign"));
-    ASSERT_NE(sign, nullptr);
-    EXPECT_FALSE(sign->pixmap().isNull());
-    for (const QLabel* label : legacy->findChildren<QLabel*>()) {
-        EXPECT_FALSE(label->text().contains(QChar(0x26A0))) << label->text().toStdString();
-    }
+    const auto drawnSymbol = [&](const char* name) {
+        QCoreApplication::processEvents();
+        auto* symbol = legacy->findChild<QLabel*>(QString::fromLatin1(name));
+        return symbol && symbol->isVisibleTo(legacy) && !symbol->pixmap().isNull();
+    };
+    const auto noSymbolCharacters = [&] {
+        for (const QLabel* label : legacy->findChildren<QLabel*>()) {
+            for (const char32_t character : { U'\u26A0', U'\U0001F527', U'\u2714' }) {
+                EXPECT_EQ(label->text().toStdU32String().find(character), std::u32string::npos)
+                    << label->text().toStdString();
+            }
+        }
+    };
+    EXPECT_TRUE(drawnSymbol("legacyWarningSign"));
+    EXPECT_FALSE(drawnSymbol("migrationBackupMark"));
+    noSymbolCharacters();
     saveShot("legacy");
 
     // The export of a legacy board's data remembers where its migration backup went.
@@ -533,6 +543,15 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
+    EXPECT_TRUE(drawnSymbol("migrationBackupMark"));
+
+    // What the migration could not carry over is listed under its own sign.
+    ContentViewPresenter::ControllerState warned = view.presenter().controller();
+    warned.backupMigrationWarnings = { "Schedule 9 had no routine" };
+    view.presenter().observe(warned);
+    EXPECT_TRUE(drawnSymbol("migrationWarningsSign"));
+    noSymbolCharacters();
+    saveShot("legacy-warnings");
 }
 
 TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
