@@ -135,6 +135,7 @@ std::vector<ScheduleCompactRow*> ScheduleSectionView::rows() const
 std::vector<QWidget*> ScheduleSectionView::startTagChips() const
 {
     std::vector<QWidget*> result;
+    result.reserve(static_cast<std::size_t>(chips->count()));
     for (int index = 0; index < chips->count(); ++index) {
         result.push_back(chips->itemAt(index)->widget());
     }
