@@ -3,6 +3,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "bench/TurnScheduler.hpp"
 #include "bench/WidgetsBench.hpp"
 #include "tests/controller/ControllerProbe.hpp"
 #include "tests/support/ManualClock.hpp"
@@ -44,17 +45,22 @@ Data syncDataMessage(int routineCount)
     return dumpJsonData(message);
 }
 
-// The turn of the event loop in which a device's data message of 800 routines reaches the whole
-// window (routing, migration, install and every view's update). Budget: one frame, 16 ms.
-void BM_LoadOf800RoutinesInOneTurn(benchmark::State& state)
+// The turns of the event loop in which a device's data message of 800 routines reaches the whole
+// window (routing, reading, install and every view's update): the turn the message arrives in and
+// each turn after it until the data are in. Budget: the longest of them fits one frame, 16 ms.
+void BM_LoadOf800RoutinesLongestTurn(benchmark::State& state)
 {
     bench::ensureWidgetsApplication();
     constexpr double budgetMs = 16.0;
     const Data payload = syncDataMessage(800);
     double longestMs = 0;
+    std::size_t turns = 0;
     for (auto _ : state) {
-        ManualScheduler scheduler;
-        FakeBleCentral central { scheduler };
+        // The real clock, as the application's, so the load's own time budget applies.
+        bench::TurnScheduler scheduler;
+        // No Bluetooth takes part: the fake adapter's own time never moves.
+        ManualScheduler adapterTime;
+        FakeBleCentral central { adapterTime };
         ManualClock clock;
         SequenceRandomSource random;
         InMemoryKeyValueStore defaults;
@@ -64,21 +70,36 @@ void BM_LoadOf800RoutinesInOneTurn(benchmark::State& state)
             { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")), [](int) {}, false, &controller, &clock });
         window.show();
         QCoreApplication::processEvents();
-        const auto start = std::chrono::steady_clock::now();
-        ControllerProbe(controller).handleDataEnvelope(0, payload);
-        const double turnMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        longestMs = std::max(longestMs, turnMs);
-        state.SetIterationTime(turnMs / 1000.0);
+        Data message = payload;
+        double longestHere = 0;
+        turns = 0;
+        // The link hands its message over, as the local link does.
+        for (bool first = true; first || controller.routineSummaries().size() != 800; first = false) {
+            const auto start = std::chrono::steady_clock::now();
+            if (first) {
+                ControllerProbe(controller).handleDataEnvelope(0, std::move(message));
+            } else {
+                scheduler.runTurn();
+            }
+            QCoreApplication::processEvents();
+            const double turnMs
+                = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            longestHere = std::max(longestHere, turnMs);
+            ++turns;
+        }
+        longestMs = std::max(longestMs, longestHere);
+        state.SetIterationTime(longestHere / 1000.0);
     }
+    state.counters["turns"] = static_cast<double>(turns);
     state.counters["longestTurnMs"] = longestMs;
     state.counters["ratioToFrame"] = longestMs / budgetMs;
-    std::printf(
-        "load of 800 routines: longest turn %.1f ms, %.1f times a 16 ms frame\n", longestMs, longestMs / budgetMs);
+    std::printf("load of 800 routines: longest turn %.1f ms over %zu turns, %.2f times a 16 ms frame\n", longestMs,
+        turns, longestMs / budgetMs);
     if (longestMs > budgetMs) {
         const std::string message = "a load of 800 routines holds one turn for " + std::to_string(longestMs) + " ms";
         state.SkipWithError(message.c_str());
     }
 }
-BENCHMARK(BM_LoadOf800RoutinesInOneTurn)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadOf800RoutinesLongestTurn)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -203,29 +203,31 @@ void migrateToCurrent(Json& document, BackupSchemaVersion source, std::vector<st
     }
 }
 
+void validateGroupRoutine(const Json& routine)
+{
+    if (has(routine, timeboxesKey)) {
+        throw BackupMigrationError::invalid("Backup schema v9 requires groups, not timeboxes");
+    }
+    const auto groups = routine.find(groupsKey);
+    if (groups == routine.end() || !isArrayOfObjects(*groups)) {
+        throw BackupMigrationError::invalid("Backup schema v9 requires a groups array of objects");
+    }
+    for (const Json& group : *groups) {
+        const auto mode = group.find("mode");
+        if (mode == group.end() || !mode->is_string()
+            || (mode->get_ref<const std::string&>() != "timebox" && mode->get_ref<const std::string&>() != "rotation")) {
+            throw BackupMigrationError::invalid("Group mode must be timebox or rotation");
+        }
+        const auto limit = group.find("timeLimitSeconds");
+        if (limit == group.end() || !json::isInteger(*limit)) {
+            throw BackupMigrationError::invalid("Group timeLimitSeconds must be an integer");
+        }
+    }
+}
+
 void validateGroupDocument(const Json& document)
 {
-    forEachRoutine(document, [](const Json& routine) {
-        if (has(routine, timeboxesKey)) {
-            throw BackupMigrationError::invalid("Backup schema v9 requires groups, not timeboxes");
-        }
-        const auto groups = routine.find(groupsKey);
-        if (groups == routine.end() || !isArrayOfObjects(*groups)) {
-            throw BackupMigrationError::invalid("Backup schema v9 requires a groups array of objects");
-        }
-        for (const Json& group : *groups) {
-            const auto mode = group.find("mode");
-            if (mode == group.end() || !mode->is_string()
-                || (mode->get_ref<const std::string&>() != "timebox"
-                    && mode->get_ref<const std::string&>() != "rotation")) {
-                throw BackupMigrationError::invalid("Group mode must be timebox or rotation");
-            }
-            const auto limit = group.find("timeLimitSeconds");
-            if (limit == group.end() || !json::isInteger(*limit)) {
-                throw BackupMigrationError::invalid("Group timeLimitSeconds must be an integer");
-            }
-        }
-    });
+    forEachRoutine(document, [](const Json& routine) { validateGroupRoutine(routine); });
 }
 
 } // namespace tavrik::backup_chain

@@ -20,5 +20,7 @@ void migrateToCurrent(Json& document, BackupSchemaVersion source, std::vector<st
 // The shape every current document has: routines carry "groups", never "timeboxes", and each group
 // a known mode and an integer time limit.
 void validateGroupDocument(const Json& document);
+// The same for one routine object of a current document.
+void validateGroupRoutine(const Json& routine);
 
 } // namespace tavrik::backup_chain

@@ -32,7 +32,7 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     localLink_ = std::make_unique<LocalLinkTransport>(std::move(environment.localLinkDirectory), scheduler, clock, random,
         LocalLinkTransport::Callbacks {
             [this](const std::string& line) { appendLog(line, true); },
-            [this](std::uint16_t messageId, const Data& payload) { handleDataEnvelope(messageId, payload); },
+            [this](std::uint16_t messageId, Data payload) { handleDataEnvelope(messageId, std::move(payload)); },
             [this] { connectVirtualTavrikIfNeeded(); },
             [this] { handleDisconnect(std::nullopt); },
             [this] { emit virtualTavrikConnectedChanged(); },

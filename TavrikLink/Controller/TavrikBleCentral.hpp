@@ -33,6 +33,7 @@
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
 #include "TavrikLink/Link/LocalLinkTransport.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "TavrikLink/Support/SlicedWork.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikPlatform/Bluetooth/BleCentral.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
@@ -41,6 +42,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -49,6 +51,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -91,6 +94,8 @@ public:
     using PersistId = CommandPath::ItemId;
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
+    // How much of a large "sync_data" message one turn of the event loop reads: routines a step.
+    static constexpr SlicedWork::Budget loadSlice { 64, std::chrono::milliseconds(8) };
     static constexpr std::size_t logCapacity = ControllerLog::capacity;
     static constexpr std::size_t logLineByteLimit = ControllerLog::lineByteLimit;
     static constexpr std::size_t logByteCapacity = ControllerLog::byteCapacity;
@@ -184,9 +189,16 @@ public:
     bool isDeviceAttached() const;
 
     // --- Installing sync data (TavrikBleCentral_Install.cpp) ---
+    // The routines of received data as the controller holds them, built a routine at a time.
+    struct ReceivedRoutines {
+        std::vector<RoutineSummary> summaries;
+        std::map<std::uint32_t, RoutineDetailModel> details;
+    };
+    void receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine);
     // Gives false, changing nothing, when the envelope names a hardware target this program does not know.
+    // The routines come from `received` when given (built beforehand), else from the envelope.
     bool applySyncData(const SyncDataEnvelope& envelope, bool updateDeviceCapabilities,
-        std::optional<std::int64_t> reportedDataVersion);
+        std::optional<std::int64_t> reportedDataVersion, std::optional<ReceivedRoutines> received = std::nullopt);
     SyncSnapshot currentSnapshot() const;
     void updateNextLocalIds();
 
@@ -484,6 +496,7 @@ private:
     // Edits waiting out their debounce.
     std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
     bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
+    bool isReadingLoadInSlices() const { return loadWork_.isRunning(); }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
     std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
@@ -509,7 +522,19 @@ private:
     void sendSyncStart();
     void handleSyncControl(const Data& payload, const std::string& fallback);
     void sendSyncRestore();
-    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
+    void handleDataEnvelope(std::uint16_t messageId, Data payload);
+    // A message that is not held back: routed, or read whole when it is data.
+    void routeDataEnvelope(const Data& payload);
+    // Starts reading a current "sync_data" message a few routines at a turn; false when the message
+    // takes the whole-document road.
+    bool startSlicedLoad(Data& payload);
+    // Takes in the data `read` gives, or shows why there is none.
+    void installSyncData(
+        const std::function<BackupMigrationResult()>& read, std::optional<ReceivedRoutines> received = std::nullopt);
+    // The messages that waited for a sliced load, in order, until one starts another.
+    void deliverHeldMessages();
+    // A sliced load ends unread with its connection, and what waited for it with it.
+    void cancelSlicedLoad();
     void sendOrQueue(const AtomicCommand& command);
     void sendAtomicCommandsIfNeeded();
     void resetLocalData(bool preserveExpectedDisconnect);
@@ -627,6 +652,8 @@ private:
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
     ScheduledTask loadTimeoutTask_ { scheduler };
+    SlicedWork loadWork_ { scheduler, loadSlice };
+    std::deque<std::pair<std::uint16_t, Data>> heldMessages_;
     bool didOfferTimeSyncForCurrentLoad_ = false;
 
     // Command path and routine control

@@ -194,6 +194,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
     if (isReviewDemo_) {
         return;
     }
+    cancelSlicedLoad();
     const bool wasExpected = isExpectingResetDisconnect_;
     const std::optional<SyncMode> mode = sessionMode_;
     const bool uploadWasActive = firmwareUpload_->isActive();

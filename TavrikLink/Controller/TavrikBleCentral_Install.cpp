@@ -24,8 +24,16 @@ std::vector<std::uint32_t> idsOf(const std::vector<Item>& items)
 
 } // namespace
 
-bool TavrikBleCentral::applySyncData(
-    const SyncDataEnvelope& envelope, bool updateDeviceCapabilities, std::optional<std::int64_t> reportedDataVersion)
+void TavrikBleCentral::receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine)
+{
+    received.summaries.push_back({ routine.id, routine.label, static_cast<std::int64_t>(routine.steps.size()),
+        static_cast<std::int64_t>(routine.groups.size()), static_cast<std::int64_t>(routine.startTagIds.size()) });
+    // Migrated data has unique routine ids; should one repeat, its first entry stands.
+    received.details.emplace(routine.id, receivedRoutineDetail(routine, random));
+}
+
+bool TavrikBleCentral::applySyncData(const SyncDataEnvelope& envelope, bool updateDeviceCapabilities,
+    std::optional<std::int64_t> reportedDataVersion, std::optional<ReceivedRoutines> received)
 {
     // Data of hardware this program does not know is refused before anything of it is taken in.
     if (envelope.hardwareTarget && !firmwareHardwareTargetFromRawValue(*envelope.hardwareTarget)) {
@@ -106,17 +114,15 @@ bool TavrikBleCentral::applySyncData(
     // Saves still waiting for their echo are answered by this data, whatever it holds.
     pendingRoutineDetailSignatures_.clear();
 
-    std::vector<RoutineSummary> summaries;
-    std::map<std::uint32_t, RoutineDetailModel> details;
-    summaries.reserve(envelope.routines.size());
-    for (const RoutinePayload& routine : envelope.routines) {
-        summaries.push_back({ routine.id, routine.label, static_cast<std::int64_t>(routine.steps.size()),
-            static_cast<std::int64_t>(routine.groups.size()), static_cast<std::int64_t>(routine.startTagIds.size()) });
-        // Migrated data has unique routine ids; should one repeat, its first entry stands.
-        details.emplace(routine.id, receivedRoutineDetail(routine, random));
+    if (!received) {
+        received.emplace();
+        received->summaries.reserve(envelope.routines.size());
+        for (const RoutinePayload& routine : envelope.routines) {
+            receiveRoutine(*received, routine);
+        }
     }
-    setRoutineSummaries(std::move(summaries));
-    publish(routineDetails_, std::move(details), &TavrikBleCentral::routineDetailsChanged);
+    setRoutineSummaries(std::move(received->summaries));
+    publish(routineDetails_, std::move(received->details), &TavrikBleCentral::routineDetailsChanged);
 
     refreshRoutineDefinitions();
     updateNextLocalIds();

@@ -230,6 +230,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 
 void TavrikBleCentral::resetConnectionState()
 {
+    cancelSlicedLoad();
     loadTimeoutTask_.cancel();
     connectRetryTask_.cancel();
     consecutiveConnectFailures_ = 0;

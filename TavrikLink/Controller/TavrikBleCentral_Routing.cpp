@@ -1,34 +1,151 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
+#include "TavrikCore/Backup/SyncDataRoutineReader.hpp"
 #include "TavrikCore/Support/Json.hpp"
 
 #include <QByteArrayView>
-#include <QStringDecoder>
+
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
 
 namespace tavrik {
 
 namespace {
 
-bool isValidUtf8(const Data& payload)
+std::string_view textOf(const Data& payload)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(
-        QByteArrayView(reinterpret_cast<const char*>(payload.data()), static_cast<qsizetype>(payload.size())));
-    return !decoder.hasError();
+    return { reinterpret_cast<const char*>(payload.data()), payload.size() };
 }
 
 } // namespace
 
-void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
+void TavrikBleCentral::handleDataEnvelope(std::uint16_t messageId, Data payload)
 {
     if (isReviewDemo_) {
         return;
     }
-    if (!isValidUtf8(payload)) {
+    // What the device sent after its data is handled on that data, as it would have been had the
+    // data been taken in at once.
+    if (loadWork_.isRunning()) {
+        heldMessages_.emplace_back(messageId, std::move(payload));
+        return;
+    }
+    if (!QByteArrayView(textOf(payload)).isValidUtf8()) {
         appendLog("[ble:data] binary payload not supported", true);
         return;
     }
+    if (startSlicedLoad(payload)) {
+        return;
+    }
+    routeDataEnvelope(payload);
+}
+
+bool TavrikBleCentral::startSlicedLoad(Data& payload)
+{
+    // The message is kept only when it is read in slices, and left with the caller otherwise.
+    std::optional<SyncDataRoutineReader> reader = SyncDataRoutineReader::start(textOf(payload));
+    if (!reader) {
+        return false;
+    }
+    // Read a routine at a step, then checked whole, then turned into the controller's routines a
+    // routine at a step, then taken in at one step: the window shows all of it at once.
+    struct SlicedLoad {
+        Data payload;
+        std::optional<SyncDataRoutineReader> reader;
+        std::optional<BackupMigrationResult> result;
+        ReceivedRoutines received;
+        std::size_t converted = 0;
+    };
+    // Moving the bytes keeps them where they are, so the reader's pieces still point into them.
+    auto load = std::make_shared<SlicedLoad>();
+    load->payload = std::move(payload);
+    load->reader = std::move(reader);
+    loadWork_.start([this, load] {
+        if (load->reader) {
+            try {
+                if (load->reader->readNextRoutine()) {
+                    return true;
+                }
+                load->result = load->reader->finish();
+            } catch (const std::exception&) {
+                // Nothing is taken in: the whole message is read again, for the fault as it was always named.
+            }
+            load->reader.reset();
+            if (!load->result) {
+                loadWork_.stop();
+                routeDataEnvelope(load->payload);
+                deliverHeldMessages();
+                return false;
+            }
+            Data().swap(load->payload);
+            // Data of hardware this program does not know goes straight to the install, which refuses it.
+            const std::optional<std::string>& target = load->result->envelope.hardwareTarget;
+            if (target && !firmwareHardwareTargetFromRawValue(*target)) {
+                load->converted = load->result->envelope.routines.size();
+            } else {
+                load->received.summaries.reserve(load->result->envelope.routines.size());
+            }
+            return true;
+        }
+        std::vector<RoutinePayload>& routines = load->result->envelope.routines;
+        if (load->converted < routines.size()) {
+            receiveRoutine(load->received, routines[load->converted]);
+            // Held once in the controller's own form is enough.
+            routines[load->converted] = {};
+            ++load->converted;
+            return true;
+        }
+        routines.clear();
+        loadWork_.stop();
+        installSyncData([&load] { return std::move(*load->result); }, std::move(load->received));
+        deliverHeldMessages();
+        return false;
+    });
+    return true;
+}
+
+void TavrikBleCentral::deliverHeldMessages()
+{
+    while (!loadWork_.isRunning() && !heldMessages_.empty()) {
+        auto [messageId, payload] = std::move(heldMessages_.front());
+        heldMessages_.pop_front();
+        handleDataEnvelope(messageId, std::move(payload));
+    }
+}
+
+void TavrikBleCentral::cancelSlicedLoad()
+{
+    loadWork_.stop();
+    heldMessages_.clear();
+}
+
+void TavrikBleCentral::installSyncData(
+    const std::function<BackupMigrationResult()>& read, std::optional<ReceivedRoutines> received)
+{
+    try {
+        BackupMigrationResult result = read();
+        // Data of unknown hardware is refused by the install; its migration notes are not shown.
+        const std::optional<std::string>& target = result.envelope.hardwareTarget;
+        if (!target || firmwareHardwareTargetFromRawValue(*target)) {
+            recordBackupMigration(result);
+        }
+        if (applySyncData(result.envelope, true, rawValue(result.sourceVersion), std::move(received))) {
+            deliverWorkHeldBySession();
+        }
+    } catch (const std::exception& failure) {
+        const std::string description = failure.what();
+        appendLog("Sync data decode failed: " + description, true);
+        setSyncStage(SyncStage::failed(activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1
+                ? "Legacy data could not be prepared: " + description
+                : std::string("Connect data invalid")));
+    }
+}
+
+void TavrikBleCentral::routeDataEnvelope(const Data& payload)
+{
     Json message;
     std::string type;
     try {
@@ -53,24 +170,8 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
     } else if (type == "sync_waiting" || type == "sync_ready" || type == "sync_done" || type == "sync_error") {
         handleSyncControl(payload, std::string(payload.begin(), payload.end()));
     } else if (type == "sync_data") {
-        try {
-            // The message is read once: its tree is migrated in place and gone before the install.
-            BackupMigrationResult result = BackupMigrationPipeline::migrateParsed(std::move(message));
-            // Data of unknown hardware is refused by the install; its migration notes are not shown.
-            const std::optional<std::string>& target = result.envelope.hardwareTarget;
-            if (!target || firmwareHardwareTargetFromRawValue(*target)) {
-                recordBackupMigration(result);
-            }
-            if (applySyncData(result.envelope, true, rawValue(result.sourceVersion))) {
-                deliverWorkHeldBySession();
-            }
-        } catch (const std::exception& failure) {
-            const std::string description = failure.what();
-            appendLog("Sync data decode failed: " + description, true);
-            setSyncStage(SyncStage::failed(activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1
-                    ? "Legacy data could not be prepared: " + description
-                    : std::string("Connect data invalid")));
-        }
+        // The message is read once: its tree is migrated in place and gone before the install.
+        installSyncData([&message] { return BackupMigrationPipeline::migrateParsed(std::move(message)); });
     } else if (type == "state") {
         handleSchedulePayload(payload);
     } else if (type == "clock_state") {

@@ -267,7 +267,7 @@ void LocalLinkTransport::pollInbound()
         if (const std::optional<Data> message = linkMessage(*line, offeredSession, clientId)) {
             const std::uint16_t id = messageId;
             messageId = messageId == 65535 ? firstMessageId : static_cast<std::uint16_t>(messageId + 1);
-            callbacks.message(id, *message);
+            callbacks.message(id, std::move(*message));
         }
         return !pending->atEnd();
     });

@@ -26,8 +26,8 @@ class LocalLinkTransport final : public DeviceLink {
 public:
     struct Callbacks {
         std::function<void(const std::string&)> log;
-        // One message addressed to this connection, with its message id.
-        std::function<void(std::uint16_t messageId, const Data& payload)> message;
+        // One message addressed to this connection, with its message id; the payload is handed over.
+        std::function<void(std::uint16_t messageId, Data payload)> message;
         // A fresh advertisement offers a session and no connection is open.
         std::function<void()> sessionOffered;
         // The connected session's advertisement changed or lapsed; the connection is already closed.

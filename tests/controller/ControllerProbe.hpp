@@ -18,7 +18,10 @@ public:
     {
         c.handleServices(peripheral, error);
     }
-    void handleDataEnvelope(std::uint16_t messageId, const Data& payload) { c.handleDataEnvelope(messageId, payload); }
+    void handleDataEnvelope(std::uint16_t messageId, Data payload)
+    {
+        c.handleDataEnvelope(messageId, std::move(payload));
+    }
     void handleSyncControl(const Data& payload, const std::string& fallback) { c.handleSyncControl(payload, fallback); }
     void handleSchedulePayload(const Data& payload) { c.handleSchedulePayload(payload); }
     void handleTagPayload(const Data& payload) { c.handleTagPayload(payload); }
