@@ -137,9 +137,9 @@ QWidget* ContentView::buildSplit()
     split->addWidget(sidebarView);
     // Delete on a routine's or tag's row does what that pane's Delete button does, asking first
     // where the button asks.
-    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarModel::Row& row) {
-        SidebarModel::activate(*window, row);
-        const bool routine = row.kind == SidebarModel::RowKind::routine;
+    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarPresenter::Row& row) {
+        SidebarPresenter::activate(*window, row);
+        const bool routine = row.kind == SidebarPresenter::RowKind::routine;
         if (detail) {
             auto* button = detail->findChild<QAbstractButton*>(
                 routine ? QStringLiteral("deleteRoutineButton") : QStringLiteral("deleteTagButton"));

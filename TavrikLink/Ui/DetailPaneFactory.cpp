@@ -94,12 +94,13 @@ QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
 
 QWidget* DetailPaneFactory::usbSetupContent(const DetailPaneContext& context)
 {
-    return new UsbSetupView(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
+    return new UsbSetupView(std::make_unique<UsbSetupPresenter>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::newBoardSection(const DetailPaneContext& context)
 {
-    return new UsbNewDeviceSection(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
+    return new UsbNewDeviceSection(
+        std::make_unique<UsbSetupPresenter>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& context)

@@ -9,7 +9,7 @@
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 
 #include <QEvent>
 #include <QFrame>
@@ -117,7 +117,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window), scheduleSlot);
+    scheduleView = new ScheduleSectionView(new ScheduleSectionPresenter(controller, window), scheduleSlot);
     slotLayout->addWidget(scheduleView);
     lower->addWidget(scheduleSlot);
     columnLayout->addWidget(lowerSection);
@@ -202,11 +202,11 @@ void RoutinePane::refreshScheduleSection()
     if (shownSection == next) {
         return;
     }
-    ScheduleSectionModel& section = scheduleView->model();
+    ScheduleSectionPresenter& section = scheduleView->model();
     if (next.content == RoutinePanePresenter::Content::newRoutine) {
         section.showNewRoutineDraft();
     } else if (next.routineId) {
-        section.showRoutine(ScheduleSectionModel::Routine { *next.routineId, next.label });
+        section.showRoutine(ScheduleSectionPresenter::Routine { *next.routineId, next.label });
     } else {
         section.showRoutine(std::nullopt);
     }

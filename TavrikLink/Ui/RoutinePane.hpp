@@ -21,7 +21,7 @@ namespace tavrik {
 class ContentViewPresenter;
 class RoutineDetailEditor;
 class RoutineDetailEditorPresenter;
-class ScheduleSectionModel;
+class ScheduleSectionPresenter;
 class ScheduleSectionView;
 class TavrikBleCentral;
 

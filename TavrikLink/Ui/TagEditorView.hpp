@@ -11,7 +11,7 @@ class QPushButton;
 namespace tavrik {
 
 class ContentViewPresenter;
-class TagEditorModel;
+class TagEditorPresenter;
 class TavrikBleCentral;
 class ValidatedField;
 
@@ -21,7 +21,7 @@ class TagEditorView : public QWidget {
 public:
     TagEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
 
-    TagEditorModel& model() const { return *editor; }
+    TagEditorPresenter& model() const { return *editor; }
     QLineEdit* nameField() const { return name; }
     QLabel* uidLabel() const { return uid; }
     QPushButton* saveButton() const { return save; }
@@ -30,7 +30,7 @@ public:
 private:
     void redraw();
 
-    TagEditorModel* editor;
+    TagEditorPresenter* editor;
     QLabel* title;
     QLabel* subtitle;
     QLabel* awaiting;

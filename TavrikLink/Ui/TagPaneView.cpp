@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/TagPaneView.hpp"
 
 #include "TavrikLink/Ui/ValidatedField.hpp"
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -26,7 +26,7 @@ void setTextKeepingCursor(QLineEdit* field, const QString& text)
 
 TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
     : QWidget(parent)
-    , pane(new TagPaneModel(controller, window, this))
+    , pane(new TagPanePresenter(controller, window, this))
 {
     setObjectName(QStringLiteral("tagPane"));
     auto* layout = new QVBoxLayout(this);
@@ -39,7 +39,8 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     error->setWordWrap(true);
     layout->addWidget(error);
 
-    prompt = new QLabel(QString::fromUtf8(TagPaneModel::emptyPrompt.data(), TagPaneModel::emptyPrompt.size()), this);
+    prompt = new QLabel(
+        QString::fromUtf8(TagPanePresenter::emptyPrompt.data(), TagPanePresenter::emptyPrompt.size()), this);
     prompt->setObjectName(QStringLiteral("tagPrompt"));
     prompt->setForegroundRole(QPalette::PlaceholderText);
     prompt->setWordWrap(true);
@@ -91,7 +92,7 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     connect(name, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
     connect(uid, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
     connect(remove, &QPushButton::clicked, this, [this] { pane->deleteSelectedTag(); });
-    connect(pane, &TagPaneModel::changed, this, &TagPaneView::redraw);
+    connect(pane, &TagPanePresenter::changed, this, &TagPaneView::redraw);
     redraw();
 }
 

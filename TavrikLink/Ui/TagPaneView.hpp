@@ -9,7 +9,7 @@ class QPushButton;
 namespace tavrik {
 
 class ContentViewPresenter;
-class TagPaneModel;
+class TagPanePresenter;
 class TavrikBleCentral;
 class ValidatedField;
 
@@ -20,7 +20,7 @@ class TagPaneView : public QWidget {
 public:
     TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
 
-    TagPaneModel& model() const { return *pane; }
+    TagPanePresenter& model() const { return *pane; }
     QLineEdit* nameField() const { return name; }
     QLineEdit* uidField() const { return uid; }
     QPushButton* deleteButton() const { return remove; }
@@ -28,7 +28,7 @@ public:
 private:
     void redraw();
 
-    TagPaneModel* pane;
+    TagPanePresenter* pane;
     QLabel* error;
     QLabel* prompt;
     QWidget* form;

@@ -3,8 +3,8 @@
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAbstractScrollArea>
@@ -103,8 +103,8 @@ protected:
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {});
-        auto* model = new ScheduleSectionModel(*controller, *window, clock);
-        model->showRoutine(ScheduleSectionModel::Routine { 9, "Morning" });
+        auto* model = new ScheduleSectionPresenter(*controller, *window, clock);
+        model->showRoutine(ScheduleSectionPresenter::Routine { 9, "Morning" });
         view = std::make_unique<ScheduleSectionView>(model);
         view->resize(620, 520);
         view->show();
@@ -237,7 +237,7 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
         many.push_back(recurring(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
     }
     load(many);
-    ScheduleSectionModel::StartTags tags;
+    ScheduleSectionPresenter::StartTags tags;
     for (std::uint32_t id = 1; id <= 5; ++id) {
         tags.assigned.push_back({ id, "04 0" + std::to_string(id), "Start tag with a long name " + std::to_string(id) });
     }
@@ -295,21 +295,21 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
 
 class WifiViewTest : public ::testing::Test {
 protected:
-    WifiSettingsModel::Inputs inputs;
+    WifiSettingsPresenter::Inputs inputs;
     std::vector<std::string> calls;
     std::unique_ptr<ContentViewPresenter> window;
 
     void SetUp() override { window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}); }
 
-    WifiSettingsModel* model()
+    WifiSettingsPresenter* model()
     {
-        WifiSettingsModel::Operations ops;
+        WifiSettingsPresenter::Operations ops;
         ops.scanWifiNetworks = [this] { calls.push_back("scan"); };
         ops.validateAndSaveWifiCredential
             = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
         ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
-        return new WifiSettingsModel(
+        return new WifiSettingsPresenter(
             *window, [this] { return inputs; }, std::move(ops));
     }
 };
@@ -361,7 +361,7 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
 
 TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
 {
-    WifiSettingsModel* wifi = model();
+    WifiSettingsPresenter* wifi = model();
     wifi->beginAddingWifiCredential();
     for (int index = 0; index < 25; ++index) {
         inputs.nearbyWifiNetworks.push_back({ "Network " + std::to_string(index), -30 - index,
@@ -413,7 +413,7 @@ TEST_F(WifiViewTest, EscapeOnTheSheetCancelsAndTheNetworkNameIsOneFieldHigh)
     inputs.wifiCredentialCapacity = 5;
     inputs.savedWifiCredentials = { { "Home", 1, 1 } };
     window->modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = "Home"; });
-    WifiSettingsModel* wifi = model();
+    WifiSettingsPresenter* wifi = model();
     wifi->beginEditingSelectedWifiCredential();
     calls.clear();
     // Hosted as the window hosts it: a dialog around the editor.

@@ -1,40 +1,40 @@
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 namespace tavrik {
 
-WifiSettingsModel::WifiSettingsModel(
+WifiSettingsPresenter::WifiSettingsPresenter(
     ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent)
     : QObject(parent)
     , window(window)
     , reader(std::move(read))
     , ops(std::move(operations))
 {
-    connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsModel::changed);
+    connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsPresenter::changed);
 }
 
-WifiSettingsModel::WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : WifiSettingsModel(
+WifiSettingsPresenter::WifiSettingsPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+    : WifiSettingsPresenter(
         window, [&controller] { return read(controller); }, operations(controller), parent)
 {
     using C = TavrikBleCentral;
     for (auto signal :
         { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged, &C::wifiRequestActivityChanged,
             &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged, &C::wifiValidationFailureChanged }) {
-        connect(&controller, signal, this, &WifiSettingsModel::changed);
+        connect(&controller, signal, this, &WifiSettingsPresenter::changed);
     }
 }
 
-WifiSettingsModel::Inputs WifiSettingsModel::read(const TavrikBleCentral& controller)
+WifiSettingsPresenter::Inputs WifiSettingsPresenter::read(const TavrikBleCentral& controller)
 {
     return { controller.savedWifiCredentials(), controller.wifiCredentialCapacity(), controller.wifiRequestActivity(),
         controller.wifiSettingsMessage(), controller.nearbyWifiNetworks(), controller.wifiValidationFailure(),
         controller.failedWifiCandidate() };
 }
 
-WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& controller)
+WifiSettingsPresenter::Operations WifiSettingsPresenter::operations(TavrikBleCentral& controller)
 {
     TavrikBleCentral* c = &controller;
     Operations result;
@@ -53,7 +53,7 @@ WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& co
     return result;
 }
 
-std::string_view WifiSettingsModel::statusLine(SavedStatus status)
+std::string_view WifiSettingsPresenter::statusLine(SavedStatus status)
 {
     switch (status) {
     case SavedStatus::lastSuccessful:
@@ -66,7 +66,7 @@ std::string_view WifiSettingsModel::statusLine(SavedStatus status)
     return "Saved without verification";
 }
 
-WifiSettingsModel::SavedStatus WifiSettingsModel::status(const WifiCredentialSummary& credential)
+WifiSettingsPresenter::SavedStatus WifiSettingsPresenter::status(const WifiCredentialSummary& credential)
 {
     if (credential.lastSuccessful != 0) {
         return SavedStatus::lastSuccessful;
@@ -74,30 +74,30 @@ WifiSettingsModel::SavedStatus WifiSettingsModel::status(const WifiCredentialSum
     return credential.verified != 0 ? SavedStatus::verified : SavedStatus::unverified;
 }
 
-bool WifiSettingsModel::canAdd() const
+bool WifiSettingsPresenter::canAdd() const
 {
     const Inputs now = reader();
     return static_cast<std::int64_t>(now.savedWifiCredentials.size()) < now.wifiCredentialCapacity
         && !now.wifiRequestActivity.isSaving();
 }
 
-bool WifiSettingsModel::canRemove() const
+bool WifiSettingsPresenter::canRemove() const
 {
     return window.state().selectedWifiCredentialSsid.has_value() && !isSaving();
 }
 
-bool WifiSettingsModel::canEdit() const
+bool WifiSettingsPresenter::canEdit() const
 {
     return canRemove();
 }
 
-bool WifiSettingsModel::canCheck() const
+bool WifiSettingsPresenter::canCheck() const
 {
     const Inputs now = reader();
     return !now.wifiRequestActivity.kind.has_value() && !now.savedWifiCredentials.empty();
 }
 
-std::optional<std::string> WifiSettingsModel::sectionMessage() const
+std::optional<std::string> WifiSettingsPresenter::sectionMessage() const
 {
     if (window.state().showingWifiCredentialEditor) {
         return std::nullopt;
@@ -105,17 +105,17 @@ std::optional<std::string> WifiSettingsModel::sectionMessage() const
     return reader().wifiSettingsMessage;
 }
 
-bool WifiSettingsModel::sectionShowsProgress() const
+bool WifiSettingsPresenter::sectionShowsProgress() const
 {
     return sectionMessage().has_value() && reader().wifiRequestActivity.kind.has_value();
 }
 
-void WifiSettingsModel::select(std::optional<std::string> ssid)
+void WifiSettingsPresenter::select(std::optional<std::string> ssid)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = std::move(ssid); });
 }
 
-void WifiSettingsModel::resetEditorMessages()
+void WifiSettingsPresenter::resetEditorMessages()
 {
     call(ops.clearFailedWifiCandidate);
     call(ops.clearWifiValidationFailure);
@@ -123,7 +123,7 @@ void WifiSettingsModel::resetEditorMessages()
     call(ops.clearWifiSettingsMessage);
 }
 
-void WifiSettingsModel::beginAddingWifiCredential()
+void WifiSettingsPresenter::beginAddingWifiCredential()
 {
     window.modify([](ContentViewPresenter::State& state) {
         state.editingWifiCredentialSsid.reset();
@@ -137,7 +137,7 @@ void WifiSettingsModel::beginAddingWifiCredential()
     call(ops.scanWifiNetworks);
 }
 
-void WifiSettingsModel::beginEditingSelectedWifiCredential()
+void WifiSettingsPresenter::beginEditingSelectedWifiCredential()
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected) {
@@ -154,7 +154,7 @@ void WifiSettingsModel::beginEditingSelectedWifiCredential()
     window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
 }
 
-std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() const
+std::optional<WifiSettingsPresenter::Question> WifiSettingsPresenter::removeQuestion() const
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected) {
@@ -163,7 +163,7 @@ std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() c
     return Question { "Remove Wi-Fi Network?", "Tavrik will forget \u201C" + *selected + "\u201D.", "Remove", "Cancel" };
 }
 
-void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
+void WifiSettingsPresenter::confirmRemoveSelectedWifiCredential(bool confirmed)
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected || !confirmed) {
@@ -173,19 +173,19 @@ void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
     call(ops.removeWifiCredential, *selected);
 }
 
-void WifiSettingsModel::checkNow()
+void WifiSettingsPresenter::checkNow()
 {
     if (canCheck()) {
         call(ops.checkSavedWifiCredentials);
     }
 }
 
-std::string WifiSettingsModel::sheetTitle() const
+std::string WifiSettingsPresenter::sheetTitle() const
 {
     return window.state().editingWifiCredentialSsid ? "Edit Wi-Fi Network" : "Add Wi-Fi Network";
 }
 
-WifiSettingsModel::NetworkChoice WifiSettingsModel::networkChoice() const
+WifiSettingsPresenter::NetworkChoice WifiSettingsPresenter::networkChoice() const
 {
     const auto& state = window.state();
     if (state.editingWifiCredentialSsid) {
@@ -197,22 +197,22 @@ WifiSettingsModel::NetworkChoice WifiSettingsModel::networkChoice() const
     return NetworkChoice::typedName;
 }
 
-bool WifiSettingsModel::isSaving() const
+bool WifiSettingsPresenter::isSaving() const
 {
     return reader().wifiRequestActivity.isSaving();
 }
 
-bool WifiSettingsModel::isScanning() const
+bool WifiSettingsPresenter::isScanning() const
 {
     return reader().wifiRequestActivity.isScanning();
 }
 
-bool WifiSettingsModel::isOpen(const WifiScannedNetwork& network)
+bool WifiSettingsPresenter::isOpen(const WifiScannedNetwork& network)
 {
     return network.security == "open";
 }
 
-std::optional<std::string> WifiSettingsModel::activityText() const
+std::optional<std::string> WifiSettingsPresenter::activityText() const
 {
     const Inputs now = reader();
     if (!now.wifiRequestActivity.isScanning() && !now.wifiRequestActivity.isSaving()) {
@@ -230,7 +230,7 @@ std::optional<std::string> WifiSettingsModel::activityText() const
                                                             : "Checking Wi-Fi connectivity\u2026");
 }
 
-std::optional<WifiValidationFailure> WifiSettingsModel::shownFailure() const
+std::optional<WifiValidationFailure> WifiSettingsPresenter::shownFailure() const
 {
     auto failure = reader().wifiValidationFailure;
     if (failure && failure->ssid == window.state().wifiDraftSsid) {
@@ -239,17 +239,17 @@ std::optional<WifiValidationFailure> WifiSettingsModel::shownFailure() const
     return std::nullopt;
 }
 
-bool WifiSettingsModel::canCancel() const
+bool WifiSettingsPresenter::canCancel() const
 {
     return shownFailure().has_value() || !isSaving();
 }
 
-bool WifiSettingsModel::canSave() const
+bool WifiSettingsPresenter::canSave() const
 {
     return !text::trimmed(window.state().wifiDraftSsid).empty() && !isSaving();
 }
 
-void WifiSettingsModel::chooseNetwork(const std::string& ssid)
+void WifiSettingsPresenter::chooseNetwork(const std::string& ssid)
 {
     const auto networks = reader().nearbyWifiNetworks;
     const auto found = std::find_if(
@@ -262,7 +262,7 @@ void WifiSettingsModel::chooseNetwork(const std::string& ssid)
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
 }
 
-void WifiSettingsModel::typeNetworkName(const std::string& ssid)
+void WifiSettingsPresenter::typeNetworkName(const std::string& ssid)
 {
     if (window.state().editingWifiCredentialSsid) {
         return;
@@ -270,18 +270,18 @@ void WifiSettingsModel::typeNetworkName(const std::string& ssid)
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
 }
 
-void WifiSettingsModel::typePassword(const std::string& password)
+void WifiSettingsPresenter::typePassword(const std::string& password)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftPassword = password; });
 }
 
-void WifiSettingsModel::togglePasswordVisible()
+void WifiSettingsPresenter::togglePasswordVisible()
 {
     window.modify(
         [](ContentViewPresenter::State& state) { state.wifiDraftPasswordVisible = !state.wifiDraftPasswordVisible; });
 }
 
-void WifiSettingsModel::chooseOtherNetwork()
+void WifiSettingsPresenter::chooseOtherNetwork()
 {
     window.modify([](ContentViewPresenter::State& state) {
         state.wifiDraftUsesOtherNetwork = true;
@@ -289,7 +289,7 @@ void WifiSettingsModel::chooseOtherNetwork()
     });
 }
 
-void WifiSettingsModel::scanAgain()
+void WifiSettingsPresenter::scanAgain()
 {
     if (isScanning()) {
         return;
@@ -300,7 +300,7 @@ void WifiSettingsModel::scanAgain()
     call(ops.scanWifiNetworks);
 }
 
-void WifiSettingsModel::save()
+void WifiSettingsPresenter::save()
 {
     if (!canSave()) {
         return;
@@ -309,13 +309,13 @@ void WifiSettingsModel::save()
     call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
 }
 
-void WifiSettingsModel::tryAgain()
+void WifiSettingsPresenter::tryAgain()
 {
     const auto& state = window.state();
     call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
 }
 
-void WifiSettingsModel::saveAnyway()
+void WifiSettingsPresenter::saveAnyway()
 {
     const auto candidate = reader().failedWifiCandidate;
     if (!candidate) {
@@ -325,7 +325,7 @@ void WifiSettingsModel::saveAnyway()
     call(ops.sendWifiUpsert, *candidate, false);
 }
 
-void WifiSettingsModel::cancel()
+void WifiSettingsPresenter::cancel()
 {
     resetEditorMessages();
     window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });

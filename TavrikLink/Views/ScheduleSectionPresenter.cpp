@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
@@ -6,53 +6,53 @@
 
 namespace tavrik {
 
-ScheduleSectionModel::ScheduleSectionModel(
+ScheduleSectionPresenter::ScheduleSectionPresenter(
     TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock, QObject* parent)
     : QObject(parent)
     , controller(controller)
     , window(window)
     , calendar(clock)
 {
-    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionModel::changed);
-    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionModel::changed);
+    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionPresenter::changed);
+    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionPresenter::changed);
 }
 
-void ScheduleSectionModel::showRoutine(std::optional<Routine> routine)
+void ScheduleSectionPresenter::showRoutine(std::optional<Routine> routine)
 {
     shown = routine ? Mode::storedRoutine : Mode::none;
     current = std::move(routine);
     emit changed();
 }
 
-void ScheduleSectionModel::showNewRoutineDraft()
+void ScheduleSectionPresenter::showNewRoutineDraft()
 {
     shown = Mode::newRoutineDraft;
     current.reset();
     emit changed();
 }
 
-void ScheduleSectionModel::setStartTags(StartTags startTags)
+void ScheduleSectionPresenter::setStartTags(StartTags startTags)
 {
     tags = std::move(startTags);
     emit changed();
 }
 
-std::string ScheduleSectionModel::startTagIntro() const
+std::string ScheduleSectionPresenter::startTagIntro() const
 {
     return "With no routine running, scan any of these tags to start " + (current ? current->label : std::string()) + ".";
 }
 
-std::string ScheduleSectionModel::removeStartTagHelp(const TagInfo& tag)
+std::string ScheduleSectionPresenter::removeStartTagHelp(const TagInfo& tag)
 {
     return "Stop using " + tag.name + " to start this routine";
 }
 
-const std::optional<std::string>& ScheduleSectionModel::scheduleError() const
+const std::optional<std::string>& ScheduleSectionPresenter::scheduleError() const
 {
     return controller.scheduleError();
 }
 
-std::vector<ScheduledRoutine> ScheduleSectionModel::schedulesOfRoutine(
+std::vector<ScheduledRoutine> ScheduleSectionPresenter::schedulesOfRoutine(
     const std::vector<ScheduledRoutine>& schedules, std::optional<std::uint32_t> routineId)
 {
     std::vector<ScheduledRoutine> result;
@@ -64,7 +64,7 @@ std::vector<ScheduledRoutine> ScheduleSectionModel::schedulesOfRoutine(
     return result;
 }
 
-std::vector<ScheduledRoutine> ScheduleSectionModel::routineSchedules() const
+std::vector<ScheduledRoutine> ScheduleSectionPresenter::routineSchedules() const
 {
     if (shown != Mode::storedRoutine || !current) {
         return {};
@@ -72,7 +72,7 @@ std::vector<ScheduledRoutine> ScheduleSectionModel::routineSchedules() const
     return schedulesOfRoutine(controller.schedules(), current->id);
 }
 
-std::optional<std::uint32_t> ScheduleSectionModel::addSchedule()
+std::optional<std::uint32_t> ScheduleSectionPresenter::addSchedule()
 {
     if (!canAddSchedule()) {
         return std::nullopt;
@@ -82,10 +82,10 @@ std::optional<std::uint32_t> ScheduleSectionModel::addSchedule()
     return id;
 }
 
-ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t scheduleId)
+ScheduleRowPresenter::Actions ScheduleSectionPresenter::rowActions(std::uint32_t scheduleId)
 {
     TavrikBleCentral* c = &controller;
-    ScheduleRowModel::Actions actions;
+    ScheduleRowPresenter::Actions actions;
     actions.onKindChange = [c, scheduleId](ScheduleKind kind) { c->setScheduleKind(scheduleId, kind); };
     actions.onStartsAtChange = [c, scheduleId](Moment date) { c->setScheduleStartsAt(scheduleId, date); };
     actions.onHourChange = [c, scheduleId](std::int64_t hour) { c->setScheduleHour(scheduleId, hour); };
@@ -96,13 +96,13 @@ ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t schedul
     return actions;
 }
 
-ScheduleSectionModel::Question ScheduleSectionModel::deleteQuestion(const ScheduledRoutine& schedule)
+ScheduleSectionPresenter::Question ScheduleSectionPresenter::deleteQuestion(const ScheduledRoutine& schedule)
 {
     return { "Delete Schedule?", "Remove " + schedule.routineName() + " at " + schedule.timeText() + "?", "Delete",
         "Cancel" };
 }
 
-void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)
+void ScheduleSectionPresenter::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)
 {
     if (!confirmed) {
         return;
@@ -116,14 +116,14 @@ void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool 
     syncSelection();
 }
 
-void ScheduleSectionModel::syncSelection()
+void ScheduleSectionPresenter::syncSelection()
 {
     const std::vector<ScheduledRoutine> schedules = routineSchedules();
     const auto next = syncedSelection(window.state().selectedScheduleId, schedules);
     window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
 }
 
-std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
+std::optional<std::uint32_t> ScheduleSectionPresenter::syncedSelection(
     std::optional<std::uint32_t> selected, const std::vector<ScheduledRoutine>& routineSchedules)
 {
     if (selected && std::any_of(routineSchedules.begin(), routineSchedules.end(), [&](const ScheduledRoutine& schedule) {
@@ -137,7 +137,7 @@ std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
     return routineSchedules.front().id;
 }
 
-void ScheduleSectionModel::syncScheduleSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
+void ScheduleSectionPresenter::syncScheduleSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     std::optional<std::uint32_t> routineId = window.state().selectedRoutineId;
     if (routineId && !controller.routineDetails().contains(*routineId)) {
@@ -148,7 +148,7 @@ void ScheduleSectionModel::syncScheduleSelection(TavrikBleCentral& controller, C
     window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
 }
 
-void ScheduleSectionModel::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
+void ScheduleSectionPresenter::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
 {
     if (!window.actions().syncScheduleSelection) {
         TavrikBleCentral* c = &controller;
