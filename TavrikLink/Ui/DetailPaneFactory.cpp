@@ -10,6 +10,11 @@
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/TagEditorPresenter.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -55,20 +60,21 @@ QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent conte
 
 QWidget* DetailPaneFactory::routinePane(const DetailPaneContext& context)
 {
-    return new RoutinePane(context.controller, context.window, context.parent);
+    return new RoutinePane(RoutinePanePresenter::following(context.controller, context.window),
+        new ScheduleSectionPresenter(context.controller, context.window), context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 {
     // The routine pane shows its own empty state ("Select a routine..." or "Loading routine...").
-    auto* pane = new RoutinePane(context.controller, context.window, context.parent);
+    auto* pane = static_cast<RoutinePane*>(routinePane(context));
     pane->setObjectName(QStringLiteral("routineEmptyState"));
     return pane;
 }
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 {
-    return new TagPaneView(context.controller, context.window, context.parent);
+    return new TagPaneView(new TagPanePresenter(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
@@ -88,7 +94,7 @@ QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
     }
     auto* pane = new SettingsPane(context.panes->settings(), context.parent);
     pane->setObjectName(QStringLiteral("settingsPane"));
-    pane->setWifiSection(new WifiSettingsSection(context.controller, context.window, pane));
+    pane->setWifiSection(new WifiSettingsSection(new WifiSettingsPresenter(context.controller, context.window), pane));
     return pane;
 }
 
@@ -116,12 +122,12 @@ QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& conte
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)
 {
-    return new TagEditorView(context.controller, context.window, context.parent);
+    return new TagEditorView(new TagEditorPresenter(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::wifiCredentialEditorSheet(const DetailPaneContext& context)
 {
-    return new WifiCredentialEditorView(context.controller, context.window, context.parent);
+    return new WifiCredentialEditorView(new WifiSettingsPresenter(context.controller, context.window), context.parent);
 }
 
 } // namespace tavrik

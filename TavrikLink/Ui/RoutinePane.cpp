@@ -2,7 +2,6 @@
 
 #include "TavrikLink/Ui/PaneStyle.hpp"
 
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
@@ -25,14 +24,14 @@
 
 namespace tavrik {
 
-RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, ScheduleSectionPresenter* schedules,
+    ContentViewPresenter& window, QWidget* parent)
     : QWidget(parent)
-    , controller(controller)
     , window(window)
+    , pane(std::move(presenter))
 {
     setObjectName(QStringLiteral("routinePane"));
-    RoutinePanePresenter::Operations operations = RoutinePanePresenter::operationsFor(controller);
-    operations.confirmDelete = [this](const std::string& message, const std::string& informative) {
+    pane->setConfirmDelete([this](const std::string& message, const std::string& informative) {
         QMessageBox box(QMessageBox::Warning, QString::fromStdString(message), QString::fromStdString(message),
             QMessageBox::NoButton, this);
         box.setWindowModality(Qt::ApplicationModal);
@@ -41,8 +40,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
         paneStyle::askCarefully(&box, box.addButton(QMessageBox::Cancel));
         box.exec();
         return box.clickedButton() == remove;
-    };
-    pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
+    });
 
     RoutinePanePresenter* p = pane.get();
     RoutineDetailEditorPresenter::Host host;
@@ -117,7 +115,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionPresenter(controller, window), scheduleSlot);
+    scheduleView = new ScheduleSectionView(schedules, scheduleSlot);
     slotLayout->addWidget(scheduleView);
     lower->addWidget(scheduleSlot);
     columnLayout->addWidget(lowerSection);
@@ -125,13 +123,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     columnLayout->addStretch(1);
     scroll->setWidget(column);
 
-    using C = TavrikBleCentral;
-    for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
-             &C::routineErrorChanged, &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
-        connect(&controller, signal, this, &RoutinePane::readController);
-    }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
-    readController();
     refresh();
 }
 
@@ -155,11 +147,6 @@ void RoutinePane::fitStepList()
     // A long routine's steps scroll in their own list, so the schedules under them stay near.
     const int cap = std::max(minimumStepListCap, scroll->viewport()->height() * 3 / 5);
     editorView->hierarchyView()->setMaximumListHeight(cap);
-}
-
-void RoutinePane::readController()
-{
-    pane->observe(RoutinePanePresenter::read(controller));
 }
 
 void RoutinePane::refresh()

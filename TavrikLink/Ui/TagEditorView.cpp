@@ -34,10 +34,11 @@ QLabel* titleLabel(QWidget* parent, double scale)
 
 } // namespace
 
-TagEditorView::TagEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+TagEditorView::TagEditorView(TagEditorPresenter* presenter, QWidget* parent)
     : QWidget(parent)
-    , editor(new TagEditorPresenter(controller, window, this))
+    , editor(presenter)
 {
+    editor->setParent(this);
     setObjectName(QStringLiteral("tagEditor"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

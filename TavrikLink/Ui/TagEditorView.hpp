@@ -10,16 +10,15 @@ class QPushButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
 class TagEditorPresenter;
-class TavrikBleCentral;
 class ValidatedField;
 
 // The tag editor sheet's content: a scanned tag being named (create), or a tag being renamed.
 class TagEditorView : public QWidget {
     Q_OBJECT
 public:
-    TagEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the given presenter, which it takes over.
+    explicit TagEditorView(TagEditorPresenter* presenter, QWidget* parent = nullptr);
 
     TagEditorPresenter& model() const { return *editor; }
     QLineEdit* nameField() const { return name; }

@@ -24,10 +24,11 @@ void setTextKeepingCursor(QLineEdit* field, const QString& text)
 
 } // namespace
 
-TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+TagPaneView::TagPaneView(TagPanePresenter* presenter, QWidget* parent)
     : QWidget(parent)
-    , pane(new TagPanePresenter(controller, window, this))
+    , pane(presenter)
 {
+    pane->setParent(this);
     setObjectName(QStringLiteral("tagPane"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 16);

@@ -8,9 +8,7 @@ class QPushButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
 class TagPanePresenter;
-class TavrikBleCentral;
 class ValidatedField;
 
 // The tag pane: the controller's tag error, then the selected tag's name and UID fields and its
@@ -18,7 +16,8 @@ class ValidatedField;
 class TagPaneView : public QWidget {
     Q_OBJECT
 public:
-    TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the given presenter, which it takes over.
+    explicit TagPaneView(TagPanePresenter* presenter, QWidget* parent = nullptr);
 
     TagPanePresenter& model() const { return *pane; }
     QLineEdit* nameField() const { return name; }

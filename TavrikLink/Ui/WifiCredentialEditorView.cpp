@@ -45,14 +45,6 @@ void setText(QLineEdit* field, const std::string& text)
 
 } // namespace
 
-WifiCredentialEditorView::WifiCredentialEditorView(
-    TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
-    : QWidget(parent)
-    , wifi(new WifiSettingsPresenter(controller, window, this))
-{
-    build();
-}
-
 WifiCredentialEditorView::WifiCredentialEditorView(WifiSettingsPresenter* model, QWidget* parent)
     : QWidget(parent)
     , wifi(model)

@@ -13,15 +13,12 @@ class QToolButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TavrikBleCentral;
 class WifiSettingsPresenter;
 
 // The sheet that adds a Wi-Fi network or replaces a saved network's password.
 class WifiCredentialEditorView : public QWidget {
     Q_OBJECT
 public:
-    WifiCredentialEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
     // Shows the given model, which it takes over.
     explicit WifiCredentialEditorView(WifiSettingsPresenter* model, QWidget* parent = nullptr);
 

@@ -71,13 +71,6 @@ QWidget* savedNetworkRow(const WifiCredentialSummary& credential, QWidget* paren
 
 } // namespace
 
-WifiSettingsSection::WifiSettingsSection(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
-    : QWidget(parent)
-    , wifi(new WifiSettingsPresenter(controller, window, this))
-{
-    build();
-}
-
 WifiSettingsSection::WifiSettingsSection(WifiSettingsPresenter* model, QWidget* parent)
     : QWidget(parent)
     , wifi(model)

@@ -10,8 +10,6 @@ class QToolButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TavrikBleCentral;
 class WifiSettingsPresenter;
 
 // The settings pane's "Wi-Fi Time Sync" section: the saved networks with their state, and add,
@@ -19,7 +17,6 @@ class WifiSettingsPresenter;
 class WifiSettingsSection : public QWidget {
     Q_OBJECT
 public:
-    WifiSettingsSection(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
     // Shows the given model, which it takes over.
     explicit WifiSettingsSection(WifiSettingsPresenter* model, QWidget* parent = nullptr);
 

@@ -89,6 +89,20 @@ RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& co
     return data;
 }
 
+std::unique_ptr<RoutinePanePresenter> RoutinePanePresenter::following(
+    TavrikBleCentral& controller, ContentViewPresenter& window)
+{
+    auto presenter = std::make_unique<RoutinePanePresenter>(window, operationsFor(controller));
+    RoutinePanePresenter* p = presenter.get();
+    using C = TavrikBleCentral;
+    for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
+             &C::routineErrorChanged, &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+        QObject::connect(&controller, signal, p, [p, &controller] { p->observe(read(controller)); });
+    }
+    p->observe(read(controller));
+    return presenter;
+}
+
 RoutinePanePresenter::Operations RoutinePanePresenter::operationsFor(TavrikBleCentral& controller)
 {
     TavrikBleCentral* c = &controller;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,6 +60,14 @@ public:
 
     static Data read(const TavrikBleCentral& controller);
     static Operations operationsFor(TavrikBleCentral& controller);
+    // A presenter that follows the controller: it calls the controller's operations and reads in
+    // every published change the pane shows.
+    static std::unique_ptr<RoutinePanePresenter> following(TavrikBleCentral& controller, ContentViewPresenter& window);
+    // The question put to the user before a routine is deleted; the widget asks it.
+    void setConfirmDelete(std::function<bool(const std::string& message, const std::string& informativeText)> ask)
+    {
+        m_operations.confirmDelete = std::move(ask);
+    }
     // The window's own routine actions (new routine, the sidebar's draft row, the title bar's step line).
     static void connectWindowActions(ContentViewPresenter& window);
 
