@@ -1,7 +1,9 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/FirmwareDetailView.hpp"
 #include "TavrikLink/Ui/FirmwarePane.hpp"
+#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Ui/SettingsPane.hpp"
 #include "TavrikLink/Ui/TagEditorView.hpp"
@@ -9,12 +11,14 @@
 #include "TavrikLink/Ui/UsbSetupView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "TavrikLink/Views/TagEditorPresenter.hpp"
 #include "TavrikLink/Views/TagPanePresenter.hpp"
+#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/WifiSettingsPresenter.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -39,6 +43,34 @@ QWidget* placeholder(const DetailPaneContext& context, const QString& name, cons
 }
 
 } // namespace
+
+DetailPaneFactory::WindowParts DetailPaneFactory::windowParts(TavrikBleCentral& controller,
+    ContentViewPresenter& presenter, LogDrawerModel& log, TavrikLinkTerminationCoordinator& termination,
+    QWidget* window, BackupFilePanel* panel)
+{
+    ContentViewPresenter::Actions& actions = presenter.actions();
+    // While the window is shown, a quit first lets the controller shut the device session down.
+    TavrikBleCentral* c = &controller;
+    TavrikLinkTerminationCoordinator* coordinator = &termination;
+    actions.installTerminationHandler = [c, coordinator] {
+        coordinator->setPrepareForTermination(
+            [c](std::function<void()> completion) { c->prepareForAppTermination(std::move(completion)); });
+    };
+    actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
+    RoutinePanePresenter::connectWindowActions(presenter);
+
+    WindowParts parts;
+    if (panel) {
+        parts.panes = std::make_unique<WindowPanes>(controller, presenter, *panel);
+    } else {
+        auto dialogs = std::make_unique<QtBackupFilePanel>(window);
+        BackupFilePanel& own = *dialogs;
+        parts.panes = std::make_unique<WindowPanes>(controller, presenter, own, std::move(dialogs));
+    }
+    parts.panes->connectActions();
+    parts.binding = std::make_unique<ContentViewBinding>(controller, presenter, log);
+    return parts;
+}
 
 QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent content, const DetailPaneContext& context)
 {

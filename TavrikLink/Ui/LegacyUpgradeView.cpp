@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 
-#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <QFrame>
 #include <QHBoxLayout>

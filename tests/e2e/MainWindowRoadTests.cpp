@@ -5,7 +5,7 @@
 #include "TavrikLink/Ui/SidebarView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
