@@ -127,6 +127,27 @@ void UsbOnboardingService::runHelper(const UsbTaskHandle& task, const std::vecto
     runHelperAt(task, helper, arguments, std::move(standardInput), nullptr, std::move(completion));
 }
 
+void UsbOnboardingService::runProbeStep(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+    std::optional<Data> standardInput, std::function<void()> end, std::function<void(const std::string&)> failed,
+    std::function<void(UsbOnboardingService&, const std::string& output)> succeeded)
+{
+    auto weak = weakSelf();
+    runHelper(task, arguments, std::move(standardInput),
+        [weak, task, end = std::move(end), failed = std::move(failed), succeeded = std::move(succeeded)](
+            UsbRunOutcome outcome) {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                end();
+                return;
+            }
+            if (!outcome.succeeded()) {
+                failed(outcome.error->description());
+                return;
+            }
+            succeeded(*service, *outcome.output);
+        });
+}
+
 void UsbOnboardingService::runHelperAt(const UsbTaskHandle& task, const std::string& helper,
     const std::vector<std::string>& arguments, std::optional<Data> standardInput, UsbLineCallback onLine,
     UsbRunCompletion completion)

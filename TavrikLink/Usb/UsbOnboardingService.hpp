@@ -137,6 +137,11 @@ private:
     // cancellation whatever the helper said.
     void runHelper(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
         std::optional<Data> standardInput, UsbRunCompletion completion);
+    // One step of the probe left on the board: with the service gone or the task cancelled the step
+    // only ends, a failed run goes to `failed`, and the output of a good one to `succeeded`.
+    void runProbeStep(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+        std::optional<Data> standardInput, std::function<void()> end, std::function<void(const std::string&)> failed,
+        std::function<void(UsbOnboardingService&, const std::string& output)> succeeded);
     // The same with a helper already found; `onLine`, when set, receives each output line as it comes.
     void runHelperAt(const UsbTaskHandle& task, const std::string& helper, const std::vector<std::string>& arguments,
         std::optional<Data> standardInput, UsbLineCallback onLine, UsbRunCompletion completion);

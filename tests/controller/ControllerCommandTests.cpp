@@ -76,19 +76,9 @@ TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
 
 TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
 {
-    struct Case {
-        AtomicCommandChannel channel;
-        std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
-    };
-    const std::vector<Case> cases {
-        { AtomicCommandChannel::schedule, [](const TavrikBleCentral& c) { return c.scheduleError(); } },
-        { AtomicCommandChannel::tag, [](const TavrikBleCentral& c) { return c.tagError(); } },
-        { AtomicCommandChannel::routine, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::steps, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::groups, [](const TavrikBleCentral& c) { return c.routineError(); } },
-    };
+    const std::vector<ChannelErrorCase> cases = channelErrorCases();
     device->peripheral()->maximumWriteLength = 4;
-    for (const Case& test : cases) {
+    for (const ChannelErrorCase& test : cases) {
         SCOPED_TRACE(std::string(rawValue(test.channel)));
         controller->persist(test.channel, std::uint32_t { 9 }, { "delete id=9" }, false, std::nullopt);
         EXPECT_EQ(test.error(*controller), std::string(saveFailureMessage(test.channel)));

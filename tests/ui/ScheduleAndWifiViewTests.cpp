@@ -6,6 +6,7 @@
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/ScheduleRecords.hpp"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -73,20 +74,6 @@ void pressReturnOnNextQuestion()
     });
 }
 
-ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
-    std::int64_t days, bool enabled = true)
-{
-    ScheduledRoutine schedule;
-    schedule.id = id;
-    schedule.routineId = routineId;
-    schedule.hour = hour;
-    schedule.minute = minute;
-    schedule.days = days;
-    schedule.enabled = enabled;
-    schedule.type = "recurring";
-    return schedule;
-}
-
 class ScheduleSectionViewTest : public ControllerTest {
 protected:
     std::unique_ptr<ContentViewPresenter> window;
@@ -129,12 +116,13 @@ protected:
 
 TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
 {
-    ScheduledRoutine once = recurring(2, 9, 7, 45, 0);
+    ScheduledRoutine once = recurringSchedule(2, 9, 7, 45, 0);
     once.type = "single";
     once.year = 2026;
     once.month = 1;
     once.day = 5;
-    load({ recurring(1, 9, 8, 0, 127), once, recurring(3, 4, 6, 0, 62), recurring(5, 9, 21, 30, 65, false) });
+    load({ recurringSchedule(1, 9, 8, 0, 127), once, recurringSchedule(3, 4, 6, 0, 62),
+        recurringSchedule(5, 9, 21, 30, 65, false) });
     QStringList expected;
     for (const auto& schedule : view->model().routineSchedules()) {
         expected << QString::fromStdString(schedule.timeText());
@@ -196,7 +184,7 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
 
 TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
 {
-    load({ recurring(1, 9, 8, 0, 127) });
+    load({ recurringSchedule(1, 9, 8, 0, 127) });
     view->resize(620, 100);
     const QRect screen = view->screen()->availableGeometry();
     // Under the button while there is room; above it near the bottom edge; moved in from the sides.
@@ -234,7 +222,8 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
 {
     std::vector<ScheduledRoutine> many;
     for (std::uint32_t id = 1; id <= 40; ++id) {
-        many.push_back(recurring(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
+        many.push_back(
+            recurringSchedule(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
     }
     load(many);
     ScheduleSectionPresenter::StartTags tags;

@@ -1,33 +1,10 @@
 #include "TavrikLink/Views/ScheduleRowPresenter.hpp"
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/ScheduleRecords.hpp"
 
 namespace tavrik::test {
 namespace {
-
-ScheduledRoutine recurring(
-    std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute, std::int64_t days)
-{
-    ScheduledRoutine schedule;
-    schedule.id = id;
-    schedule.routineId = routineId;
-    schedule.hour = hour;
-    schedule.minute = minute;
-    schedule.days = days;
-    schedule.enabled = true;
-    schedule.type = "recurring";
-    return schedule;
-}
-
-ScheduledRoutine oneTime(std::uint32_t id, std::uint32_t routineId)
-{
-    ScheduledRoutine schedule = recurring(id, routineId, 7, 45, 0);
-    schedule.type = "single";
-    schedule.year = 2026;
-    schedule.month = 1;
-    schedule.day = 5;
-    return schedule;
-}
 
 // What a row hands to its actions.
 struct RowRecorder {
@@ -74,7 +51,7 @@ TEST(ScheduleRowPresenter, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
     for (const Case& test : cases) {
         SCOPED_TRACE("'" + test.text + "'");
         RowRecorder recorder;
-        const ScheduleRowPresenter row(recurring(1, 9, 8, 0, 127), recorder.actions(), clock);
+        const ScheduleRowPresenter row(recurringSchedule(1, 9, 8, 0, 127), recorder.actions(), clock);
         EXPECT_EQ(row.commitHour(test.text), test.hour.has_value());
         EXPECT_EQ(row.commitMinute(test.text), test.minute.has_value());
         EXPECT_EQ(recorder.hours, test.hour ? std::vector<std::int64_t> { *test.hour } : std::vector<std::int64_t> {});
@@ -86,7 +63,7 @@ TEST(ScheduleRowPresenter, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
 TEST(ScheduleRowPresenter, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
 {
     ManualClock clock;
-    ScheduledRoutine markedOnly = recurring(3, 9, 6, 30, 128);
+    ScheduledRoutine markedOnly = recurringSchedule(3, 9, 6, 30, 128);
     markedOnly.type.reset();
     struct Case {
         const char* name;
@@ -96,11 +73,12 @@ TEST(ScheduleRowPresenter, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
         bool noDayMessage;
     };
     const std::vector<Case> cases {
-        { "every day", recurring(1, 9, 8, 0, 127), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
-        { "mask 0 reads as every day", recurring(1, 9, 8, 0, 0), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
-        { "weekdays", recurring(1, 9, 8, 0, 62), ScheduleKind::recurring, { 1, 2, 3, 4, 5 }, false },
-        { "no weekday bit", recurring(1, 9, 8, 0, 256), ScheduleKind::recurring, {}, true },
-        { "one-time by type", oneTime(2, 9), ScheduleKind::single, {}, false },
+        { "every day", recurringSchedule(1, 9, 8, 0, 127), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
+        { "mask 0 reads as every day", recurringSchedule(1, 9, 8, 0, 0), ScheduleKind::recurring,
+            { 0, 1, 2, 3, 4, 5, 6 }, false },
+        { "weekdays", recurringSchedule(1, 9, 8, 0, 62), ScheduleKind::recurring, { 1, 2, 3, 4, 5 }, false },
+        { "no weekday bit", recurringSchedule(1, 9, 8, 0, 256), ScheduleKind::recurring, {}, true },
+        { "one-time by type", oneTimeSchedule(2, 9), ScheduleKind::single, {}, false },
         { "one-time by mask 128 alone", markedOnly, ScheduleKind::single, {}, false },
     };
     for (const Case& test : cases) {
@@ -134,7 +112,7 @@ TEST(ScheduleRowPresenter, PressingADayTogglesItInTheSetPassedOn)
     for (const Case& test : cases) {
         SCOPED_TRACE(std::to_string(test.mask) + " pressing " + std::to_string(test.pressed));
         RowRecorder recorder;
-        const ScheduleRowPresenter row(recurring(1, 9, 8, 0, test.mask), recorder.actions(), clock);
+        const ScheduleRowPresenter row(recurringSchedule(1, 9, 8, 0, test.mask), recorder.actions(), clock);
         row.toggleDay(test.pressed);
         EXPECT_EQ(recorder.days, std::vector<std::set<int>> { test.passed });
     }
@@ -146,7 +124,7 @@ TEST(ScheduleRowPresenter, APickedDayKeepsTheScheduleTimeOfDay)
     clock.zone = "Europe/Amsterdam";
     clock.locale = "en_US";
     RowRecorder recorder;
-    const ScheduleRowPresenter row(oneTime(2, 9), recorder.actions(), clock);
+    const ScheduleRowPresenter row(oneTimeSchedule(2, 9), recorder.actions(), clock);
     EXPECT_EQ(row.date(), (ScheduleDateParts { 2026, 1, 5, 7, 45 }));
     row.chooseDate(2026, 3, 1);
     ASSERT_EQ(recorder.dates.size(), 1u);
@@ -171,8 +149,8 @@ protected:
         clock.locale = "en_US";
         addDevice();
         device->data.routines = { { 9, "Morning", {}, {}, {} }, { 4, "Evening", {}, {}, {} } };
-        device->data.schedules
-            = { recurring(1, 9, 8, 0, 127), oneTime(2, 9), recurring(3, 4, 6, 0, 62), recurring(5, 9, 7, 0, 62) };
+        device->data.schedules = { recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 9),
+            recurringSchedule(3, 4, 6, 0, 62), recurringSchedule(5, 9, 7, 0, 62) };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         device->answerCommand = [](const std::string&, const std::string&) { return std::vector<Json> {}; };
@@ -304,10 +282,10 @@ TEST_F(ScheduleSectionTest, QuickChangesKeepTheLastValueOfEachAttribute)
 TEST_F(ScheduleSectionTest, DeletingAsksAndTheSelectionFollows)
 {
     window->modify([](ContentViewPresenter::State& state) { state.selectedScheduleId = 2; });
-    const auto question = ScheduleSectionPresenter::deleteQuestion(oneTime(2, 9));
+    const auto question = ScheduleSectionPresenter::deleteQuestion(oneTimeSchedule(2, 9));
     EXPECT_EQ(question,
         (ScheduleSectionPresenter::Question { "Delete Schedule?", "Remove Routine 9 at 07:45?", "Delete", "Cancel" }));
-    ScheduledRoutine labelled = recurring(1, 9, 8, 0, 127);
+    ScheduledRoutine labelled = recurringSchedule(1, 9, 8, 0, 127);
     labelled.label = "Morning";
     EXPECT_EQ(ScheduleSectionPresenter::deleteQuestion(labelled).informativeText, "Remove Morning at 08:00?");
 
