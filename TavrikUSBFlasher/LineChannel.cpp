@@ -5,7 +5,7 @@
 namespace tavrik {
 
 namespace {
-constexpr std::size_t maximumLine = 64 * 1024;
+constexpr std::size_t maximumLine = std::size_t { 64 } * 1024;
 const std::string prefix = "TVK ";
 } // namespace
 

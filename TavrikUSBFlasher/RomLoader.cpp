@@ -369,7 +369,7 @@ void RomLoader::writeCompressed(
     if (inflateInit(&inflater) != Z_OK) {
         throw std::runtime_error("Cannot prepare the firmware image for transfer.");
     }
-    Data scratch(64 * 1024);
+    Data scratch(std::size_t { 64 } * 1024);
     std::uint64_t inflatedTotal = 0;
     try {
         for (std::uint32_t sequence = 0; sequence < blockCount; ++sequence) {

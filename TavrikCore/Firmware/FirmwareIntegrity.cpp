@@ -41,7 +41,7 @@ std::string FirmwareIntegrity::sha256(std::span<const std::uint8_t> data)
     }
     static constexpr char hexDigits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(digestLength * 2);
+    text.reserve(std::size_t { digestLength } * 2);
     for (unsigned int index = 0; index < digestLength; ++index) {
         text += hexDigits[digest[index] >> 4];
         text += hexDigits[digest[index] & 0x0F];

@@ -69,6 +69,7 @@ std::vector<Uuid> characteristicUUIDs(TavrikBleProtocolProfile profile)
 std::vector<Uuid> scanServiceUUIDs()
 {
     std::vector<Uuid> result;
+    result.reserve(preferredTavrikBleProtocolProfiles.size());
     for (const TavrikBleProtocolProfile profile : preferredTavrikBleProtocolProfiles) {
         result.push_back(serviceUUID(profile));
     }

@@ -89,7 +89,7 @@ struct RoutineDraft {
     explicit RoutineDraft(const RoutineDetailModel& detail, RandomSource& random = defaultRandomSource());
     // A draft of a reloaded routine: steps and groups whose node ids stand in `previous` keep that
     // draft's row identities, so the rows a list shows survive a reload.
-    RoutineDraft(const RoutineDetailModel& detail, const RoutineDraft& preservingStepIDsFrom);
+    RoutineDraft(const RoutineDetailModel& detail, const RoutineDraft& previous);
 
     // Whether the draft may be saved; read as it stands, without normalising.
     bool isValid() const;

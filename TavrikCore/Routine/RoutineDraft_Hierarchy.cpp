@@ -226,7 +226,7 @@ RoutineStepDraft RoutineDraft::appendRootStep(RandomSource& random)
     normalizeHierarchy();
     const std::uint32_t stepId = unusedNodeId(steps, groups, random);
     // Every member is given, so the row identity is not first drawn from the process-wide source.
-    const RoutineStepDraft step {
+    RoutineStepDraft step {
         .id = Uuid::random(random),
         .stepId = stepId,
         .position = rootCount(steps, groups),

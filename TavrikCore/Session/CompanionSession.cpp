@@ -64,17 +64,17 @@ public:
     template <class Make>
     const std::optional<std::string>& text(const Value& value, Make&& make)
     {
-        if (!filled || !(source == value)) {
+        if (!source || !(*source == value)) {
             text_ = make(value);
             source = value;
-            filled = true;
         }
         return text_;
     }
 
 private:
-    bool filled = false;
-    Value source {};
+    // Empty until the first text is made: an empty record (a std::deque allocates even when empty)
+    // is not built for nothing, and the constructor cannot throw.
+    std::optional<Value> source;
     std::optional<std::string> text_;
 };
 

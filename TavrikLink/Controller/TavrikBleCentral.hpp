@@ -25,6 +25,7 @@
 #include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
+#include "TavrikLink/Controller/BaselineSnapshot.hpp"
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
 #include "TavrikLink/Controller/WifiRequests.hpp"
@@ -234,7 +235,8 @@ public:
 
     // --- Routines (TavrikBleCentral_Routines.cpp) ---
     void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
-    void refreshRoutineDefinitions();
+    // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
+    void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);
     std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
     std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
     std::vector<RoutinePayload> buildRoutinePayloads() const;
@@ -409,9 +411,12 @@ private:
         if (field == value) {
             return;
         }
+        beforeDataChange(&field);
         field = std::forward<U>(value);
         emit(this->*changed)();
     }
+    // A field is about to change: what was derived from the data it belongs to is settled first.
+    void beforeDataChange(const void* field);
     void setStatusText(const std::string& text) { publish(statusText_, text, &TavrikBleCentral::statusTextChanged); }
     void setSyncStage(SyncStage stage) { publish(syncStage_, std::move(stage), &TavrikBleCentral::syncStageChanged); }
     void setSyncMode(std::optional<SyncMode> mode) { publish(syncMode_, mode, &TavrikBleCentral::syncModeChanged); }
@@ -434,6 +439,9 @@ private:
     }
     // Runs the routine-summary observer after every assignment.
     void setRoutineSummaries(std::vector<RoutineSummary> value);
+    void replaceRoutineSummary(std::size_t index, RoutineSummary summary);
+    bool moveRoutineDefinition(std::uint32_t id);
+    std::vector<std::uint32_t> savedTagIds() const;
     void setHasLoadedData(bool value) { publish(hasLoadedData_, value, &TavrikBleCentral::hasLoadedDataChanged); }
     // Ends the running session's bookkeeping: mode, shown mode and code.
     void clearSessionFields();
@@ -460,7 +468,7 @@ private:
     // --- Plain state that views and tests may read ---
     const std::optional<std::string>& syncCode() const { return syncCode_; }
     const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
-    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
+    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_.value(); }
     const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
     const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
     const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
@@ -613,7 +621,9 @@ private:
 
     // Sync session
     std::optional<std::string> syncCode_;
-    std::optional<SyncSnapshot> baselineSnapshot_;
+    BaselineSnapshot baselineSnapshot_ { [this] { return currentSnapshot(); } };
+    // The tag ids against which the stored routines last passed the tag-reference check.
+    std::optional<std::vector<std::uint32_t>> routineReferencesCheckedWith_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
     ScheduledTask loadTimeoutTask_ { scheduler };

@@ -29,7 +29,7 @@ public:
 
     // Runs the first slice at once and the rest at later turns, replacing work still under way.
     // A step may start or stop the work itself.
-    void start(Step step);
+    void start(Step next);
     // Drops what is left.
     void stop();
     bool isRunning() const { return step != nullptr; }

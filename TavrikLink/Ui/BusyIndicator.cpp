@@ -36,7 +36,7 @@ void BusyIndicator::paintEvent(QPaintEvent*)
     const double inner = outer * 0.5;
     QColor colour = palette().color(QPalette::WindowText);
     for (int index = 0; index < spokes; ++index) {
-        colour.setAlphaF(0.15 + 0.85 * ((index + spokes - step) % spokes) / double(spokes));
+        colour.setAlphaF(static_cast<float>(0.15 + 0.85 * ((index + spokes - step) % spokes) / double(spokes)));
         painter.setPen(QPen(colour, extent / 10.0, Qt::SolidLine, Qt::RoundCap));
         painter.drawLine(QPointF(0, -inner), QPointF(0, -outer));
         painter.rotate(-360.0 / spokes);

@@ -14,7 +14,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -31,16 +30,6 @@ RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, Schedu
     , pane(std::move(presenter))
 {
     setObjectName(QStringLiteral("routinePane"));
-    pane->setConfirmDelete([this](const std::string& message, const std::string& informative) {
-        QMessageBox box(QMessageBox::Warning, QString::fromStdString(message), QString::fromStdString(message),
-            QMessageBox::NoButton, this);
-        box.setWindowModality(Qt::ApplicationModal);
-        box.setInformativeText(QString::fromStdString(informative));
-        QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-        paneStyle::askCarefully(&box, box.addButton(QMessageBox::Cancel));
-        box.exec();
-        return box.clickedButton() == remove;
-    });
 
     RoutinePanePresenter* p = pane.get();
     RoutineDetailEditorPresenter::Host host;
@@ -121,6 +110,10 @@ RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, Schedu
     columnLayout->addWidget(lowerSection);
     // Spare height stays under the schedules.
     columnLayout->addStretch(1);
+    // Hidden until refresh() shows what the pane holds: the scroll area measures its column when it
+    // takes it, and an editor that is not shown need not be measured (nor its icons looked up).
+    editorView->hide();
+    lowerSection->hide();
     scroll->setWidget(column);
 
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
@@ -130,7 +123,6 @@ RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, Schedu
 RoutinePane::~RoutinePane()
 {
     // The widgets hold on to the presenters: they go first.
-    delete removalQuestion;
     delete scroll;
 }
 
@@ -170,7 +162,6 @@ void RoutinePane::refresh()
     emptyState->setText(QString::fromStdString(pane->emptyStateText()));
     lowerSection->setVisible(editing);
     refreshScheduleSection();
-    syncRemovalQuestion();
 }
 
 void RoutinePane::refreshScheduleSection()
@@ -203,33 +194,6 @@ void RoutinePane::refreshScheduleSection()
         [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); },
         [p](std::uint32_t tagId) { p->requestRemoveRoutineStartTag(tagId); } });
     shownSection = std::move(next);
-}
-
-void RoutinePane::syncRemovalQuestion()
-{
-    const bool asking = pane->removingRoutineStartTagId().has_value();
-    if (asking == static_cast<bool>(removalQuestion)) {
-        return;
-    }
-    if (!asking) {
-        removalQuestion->deleteLater();
-        removalQuestion = nullptr;
-        return;
-    }
-    auto* box = new QMessageBox(QMessageBox::Question, QString(),
-        QStringLiteral("Remove this start tag from the routine?"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("removeStartTagQuestion"));
-    QPushButton* remove = box->addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
-    paneStyle::askCarefully(box, box->addButton(QMessageBox::Cancel));
-    connect(box, &QMessageBox::finished, this, [this, box, remove] {
-        if (box->clickedButton() == remove) {
-            pane->confirmRemoveRoutineStartTag();
-        } else {
-            pane->cancelRemoveRoutineStartTag();
-        }
-    });
-    removalQuestion = box;
-    box->open();
 }
 
 } // namespace tavrik

@@ -31,7 +31,6 @@ public:
 private:
     void build();
     void redraw();
-    void askToRemove();
 
     WifiSettingsPresenter* wifi;
     QListWidget* networks = nullptr;

@@ -39,7 +39,7 @@ class BackupFileActions : public QObject {
 
 public:
     // Far above any real backup; a larger file is refused before it is read.
-    static constexpr std::uint64_t backupSizeLimit = 64 * 1024 * 1024;
+    static constexpr std::uint64_t backupSizeLimit = std::uint64_t { 64 } * 1024 * 1024;
 
     // What the actions read and call of the controller. The export and import operations throw
     // exceptions whose what() is the text shown to the user.

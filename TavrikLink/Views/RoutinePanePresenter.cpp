@@ -16,15 +16,54 @@ namespace tavrik {
 
 namespace {
 
+const char* const removeStartTagQuestionKey = "removeStartTag";
+
 RoutineDraft emptyDraft()
 {
     return RoutineDraft().normalizedHierarchy();
+}
+
+bool isAscii(const std::string& value)
+{
+    return std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool equalIgnoringCase(const std::string& lhs, const std::string& rhs)
 {
     return QString::fromStdString(lhs).compare(QString::fromStdString(rhs), Qt::CaseInsensitive) == 0;
 }
+
+bool asciiBlank(char c)
+{
+    return c == ' ' || c == '\t' || (c >= 0x0A && c <= 0x0D);
+}
+
+// A title compared with every other routine's on each key press: ASCII titles, which most are, are
+// compared in place; anything else goes the full way (trimmed, folded as Qt folds case).
+class TitleMatcher {
+public:
+    explicit TitleMatcher(std::string title)
+        : title(std::move(title))
+        , ascii(isAscii(this->title))
+    {
+    }
+
+    bool matches(const std::string& label) const
+    {
+        const bool plain = !label.empty() && !asciiBlank(label.front()) && !asciiBlank(label.back());
+        if (ascii && plain && isAscii(label)) {
+            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+            return label.size() == title.size()
+                && std::equal(
+                    label.begin(), label.end(), title.begin(), [&](char a, char b) { return lower(a) == lower(b); });
+        }
+        return equalIgnoringCase(text::trimmed(label), title);
+    }
+
+private:
+    std::string title;
+    bool ascii;
+};
 
 bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 {
@@ -33,6 +72,10 @@ bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 
 void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
 {
+    // Opening a collator costs more than most lists here; one tag or none is already in order.
+    if (tags.size() < 2) {
+        return;
+    }
     const LocalizedCaseInsensitiveOrder order(localeId);
     std::stable_sort(
         tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
@@ -54,12 +97,16 @@ std::unordered_set<std::uint32_t> takenStartTagIds(
 
 } // namespace
 
+const std::map<std::uint32_t, RoutineDetailModel> RoutinePanePresenter::noRoutineDetails;
+const std::vector<RoutineSummary> RoutinePanePresenter::noRoutineSummaries;
+
 RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operations operations, QObject* parent)
     : QObject(parent)
     , m_window(window)
     , m_operations(std::move(operations))
     , m_observedDraft(window.state().routineDetailDraft)
     , m_shownPane(window.state().selectedPane)
+    , m_questions(window.alerts())
 {
     connect(&m_window, &ContentViewPresenter::changed, this, [this] {
         const ContentViewPresenter::SidebarPane pane = m_window.state().selectedPane;
@@ -71,15 +118,23 @@ RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operati
             runAction([] {});
         }
     });
+    // A pane rebuilt while the removal was asked takes the question over once the old pane has
+    // taken its own back.
+    connect(&m_window.alerts(), &WindowAlertQueue::currentChanged, this, [this] { syncRemovalQuestion(); });
+    syncRemovalQuestion();
 }
 
-RoutinePanePresenter::~RoutinePanePresenter() = default;
+RoutinePanePresenter::~RoutinePanePresenter()
+{
+    // Taking the questions back below changes the queue: this half-gone pane must not hear it.
+    disconnect(&m_window.alerts(), nullptr, this, nullptr);
+}
 
 RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& controller)
 {
     Data data;
-    data.routineDetails = controller.routineDetails();
-    data.routineSummaries = controller.routineSummaries();
+    data.routineDetails = &controller.routineDetails();
+    data.routineSummaries = &controller.routineSummaries();
     data.tags = controller.tags();
     data.schedules = controller.schedules();
     data.routineError = controller.routineError();
@@ -95,9 +150,11 @@ std::unique_ptr<RoutinePanePresenter> RoutinePanePresenter::following(
     auto presenter = std::make_unique<RoutinePanePresenter>(window, operationsFor(controller));
     RoutinePanePresenter* p = presenter.get();
     using C = TavrikBleCentral;
-    for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
-             &C::routineErrorChanged, &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
-        QObject::connect(&controller, signal, p, [p, &controller] { p->observe(read(controller)); });
+    QObject::connect(&controller, &C::routineDetailsChanged, p, [p, &controller] { p->observe(read(controller)); });
+    // Only a change of the details can concern the shown routine's steps and start tags.
+    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+        QObject::connect(&controller, signal, p, [p, &controller] { p->observe(read(controller), Details::unchanged); });
     }
     p->observe(read(controller));
     return presenter;
@@ -165,15 +222,16 @@ std::optional<std::string> RoutinePanePresenter::activeStepLine(const ActiveRout
 std::optional<std::string> RoutinePanePresenter::routineTitleValidationMessage(
     const RoutineDraft& draft, const std::vector<RoutineSummary>& summaries)
 {
-    const std::string title = text::trimmed(draft.label);
+    std::string title = text::trimmed(draft.label);
     if (title.empty()) {
         return std::nullopt;
     }
+    const TitleMatcher matcher(std::move(title));
     for (const RoutineSummary& summary : summaries) {
         if (draft.id && summary.id == *draft.id) {
             continue;
         }
-        if (equalIgnoringCase(text::trimmed(summary.label), title)) {
+        if (matcher.matches(summary.label)) {
             return "A routine with this title already exists.";
         }
     }
@@ -213,10 +271,10 @@ std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags(const Routi
     return available;
 }
 
-void RoutinePanePresenter::observe(Data next)
+void RoutinePanePresenter::observe(Data next, Details details)
 {
-    if (next == m_data) {
-        return;
+    if (details == Details::mayHaveChanged || next.routineDetails != m_data.routineDetails) {
+        m_otherStartTags.reset();
     }
     m_data = std::move(next);
     runAction([] {});
@@ -247,8 +305,8 @@ const RoutineDetailModel* RoutinePanePresenter::currentRoutineDetail() const
     if (!selected) {
         return nullptr;
     }
-    const auto found = m_data.routineDetails.find(*selected);
-    return found == m_data.routineDetails.end() ? nullptr : &found->second;
+    const auto found = m_data.routineDetails->find(*selected);
+    return found == m_data.routineDetails->end() ? nullptr : &found->second;
 }
 
 std::vector<ScheduledRoutine> RoutinePanePresenter::selectedRoutineSchedules() const
@@ -268,14 +326,21 @@ std::vector<TagInfo> RoutinePanePresenter::assignedRoutineStartTags() const
 
 std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags() const
 {
-    return availableRoutineStartTags(draft(), m_data.tags, m_data.routineDetails, m_data.localeId);
+    return availableRoutineStartTags(draft(), m_data.tags, *m_data.routineDetails, m_data.localeId);
 }
 
 bool RoutinePanePresenter::hasAvailableRoutineStartTag() const
 {
-    const auto taken = takenStartTagIds(draft(), m_data.routineDetails);
-    return std::any_of(
-        m_data.tags.begin(), m_data.tags.end(), [&](const TagInfo& tag) { return !taken.contains(tag.id); });
+    // The other routines' start tags are gathered once per change of the controller's data, not on
+    // every refresh of the pane: a device may hold thousands of routines.
+    if (!m_otherStartTags || m_otherStartTags->first != draft().id) {
+        RoutineDraft owner;
+        owner.id = draft().id;
+        m_otherStartTags.emplace(draft().id, takenStartTagIds(owner, *m_data.routineDetails));
+    }
+    const std::unordered_set<std::uint32_t>& others = m_otherStartTags->second;
+    return std::any_of(m_data.tags.begin(), m_data.tags.end(),
+        [&](const TagInfo& tag) { return !others.contains(tag.id) && !contains(draft().startTagIds, tag.id); });
 }
 
 bool RoutinePanePresenter::canAddRoutineStartTag() const
@@ -303,7 +368,7 @@ std::string RoutinePanePresenter::addRoutineStartTagHelp() const
 
 std::optional<std::string> RoutinePanePresenter::titleValidationMessage() const
 {
-    return routineTitleValidationMessage(draft(), m_data.routineSummaries);
+    return routineTitleValidationMessage(draft(), *m_data.routineSummaries);
 }
 
 bool RoutinePanePresenter::groupEditingEnabled() const
@@ -339,8 +404,25 @@ void RoutinePanePresenter::runAction(Change change)
     }
     --m_depth;
     if (m_depth == 0) {
+        syncRemovalQuestion();
         emit changed();
     }
+}
+
+void RoutinePanePresenter::syncRemovalQuestion()
+{
+    const std::string key = removeStartTagQuestionKey;
+    if (!removingRoutineStartTagId()) {
+        m_questions.withdraw(key);
+        return;
+    }
+    if (m_window.alerts().contains(key)) {
+        return;
+    }
+    m_questions.askCarefully(
+        key, "Remove this start tag from the routine?", std::string(), "Remove", "Cancel",
+        [this] { confirmRemoveRoutineStartTag(); }, [this] { cancelRemoveRoutineStartTag(); },
+        WindowAlertQueue::Kind::question);
 }
 
 void RoutinePanePresenter::store(RoutineDraft next)
@@ -600,13 +682,13 @@ void RoutinePanePresenter::deleteShownRoutine()
 
 void RoutinePanePresenter::confirmDeleteRoutine(const RoutineDetailModel& detail)
 {
-    const RoutineDetailModel target = detail;
-    const bool confirmed = m_operations.confirmDelete
-        && m_operations.confirmDelete(
-            "Delete Routine?", "Remove " + target.label + ", its schedules, and its start-tag assignments?");
-    if (!confirmed) {
-        return;
-    }
+    m_questions.askCarefully("deleteRoutine:" + std::to_string(detail.id), "Delete Routine?",
+        "Remove " + detail.label + ", its schedules, and its start-tag assignments?", "Delete", "Cancel",
+        [this, target = detail] { deleteRoutine(target); });
+}
+
+void RoutinePanePresenter::deleteRoutine(const RoutineDetailModel& target)
+{
     runAction([&] {
         if (m_operations.deleteRoutine) {
             m_operations.deleteRoutine(target.id);

@@ -6,6 +6,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/PaneQuestions.hpp"
 
 #include <QObject>
 
@@ -15,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -29,8 +32,10 @@ class RoutinePanePresenter : public QObject {
 public:
     // What the pane reads of the controller.
     struct Data {
-        std::map<std::uint32_t, RoutineDetailModel> routineDetails;
-        std::vector<RoutineSummary> routineSummaries;
+        // The routine tables are read where they are kept (the controller's): copying them on
+        // every change of one routine would cost as much as all the routines. Never null.
+        const std::map<std::uint32_t, RoutineDetailModel>* routineDetails = &noRoutineDetails;
+        const std::vector<RoutineSummary>* routineSummaries = &noRoutineSummaries;
         std::vector<TagInfo> tags;
         std::vector<ScheduledRoutine> schedules;
         std::optional<std::string> routineError;
@@ -42,16 +47,17 @@ public:
         bool operator==(const Data&) const = default;
     };
 
-    // The controller operations the pane calls, and the delete question put to the user.
+    // The controller operations the pane calls.
     struct Operations {
         std::function<std::optional<std::uint32_t>(const RoutineDraft&)> createRoutine;
         std::function<bool(std::uint32_t, const RoutineDraft&)> updateRoutine;
         std::function<void(std::uint32_t)> deleteRoutine;
         std::function<void(std::uint32_t)> triggerRoutine;
-        // True when the user chose "Delete".
-        std::function<bool(const std::string& message, const std::string& informativeText)> confirmDelete;
         std::function<void()> syncScheduleSelection;
     };
+
+    static const std::map<std::uint32_t, RoutineDetailModel> noRoutineDetails;
+    static const std::vector<RoutineSummary> noRoutineSummaries;
 
     enum class Content { newRoutine, storedRoutine, emptyState };
 
@@ -63,11 +69,6 @@ public:
     // A presenter that follows the controller: it calls the controller's operations and reads in
     // every published change the pane shows.
     static std::unique_ptr<RoutinePanePresenter> following(TavrikBleCentral& controller, ContentViewPresenter& window);
-    // The question put to the user before a routine is deleted; the widget asks it.
-    void setConfirmDelete(std::function<bool(const std::string& message, const std::string& informativeText)> ask)
-    {
-        m_operations.confirmDelete = std::move(ask);
-    }
     // The window's own routine actions (new routine, the sidebar's draft row, the title bar's step line).
     static void connectWindowActions(ContentViewPresenter& window);
 
@@ -81,8 +82,12 @@ public:
     static std::vector<TagInfo> availableRoutineStartTags(const RoutineDraft& draft, const std::vector<TagInfo>& tags,
         const std::map<std::uint32_t, RoutineDetailModel>& details, const std::string& localeId);
 
-    // The controller published: the shown routine is brought into line with its detail.
-    void observe(Data next);
+    // Whether an observed change may concern the routines' details (steps, start tags), or only
+    // other data: what is gathered from every routine is then kept.
+    enum class Details { mayHaveChanged, unchanged };
+    // The controller published: the shown routine is brought into line with its detail. The
+    // tables may have changed in place, so every call counts as a change.
+    void observe(Data next, Details details = Details::mayHaveChanged);
     const Data& data() const { return m_data; }
 
     Content content() const;
@@ -124,6 +129,7 @@ public:
     // Start and Delete of the editor; nothing for a new routine.
     void triggerShownRoutine();
     void deleteShownRoutine();
+    // Asks "Delete Routine?" in the window's alert queue; only "Delete" deletes.
     void confirmDeleteRoutine(const RoutineDetailModel& detail);
 
 signals:
@@ -135,6 +141,9 @@ private:
     void store(RoutineDraft draft);
     void afterDraftChange();
     void refreshShownRoutine();
+    void deleteRoutine(const RoutineDetailModel& target);
+    // The start-tag removal question stays in the queue exactly while the window asks it.
+    void syncRemovalQuestion();
 
     ContentViewPresenter& m_window;
     Operations m_operations;
@@ -144,8 +153,11 @@ private:
     std::optional<RoutineDetailModel> m_shownDetail;
     // The draft as the change rules last saw it.
     RoutineDraft m_observedDraft;
+    // The start tags of the routines other than the draft's (by the draft's id), until data change.
+    mutable std::optional<std::pair<std::optional<std::uint32_t>, std::unordered_set<std::uint32_t>>> m_otherStartTags;
     int m_depth = 0;
     ContentViewPresenter::SidebarPane m_shownPane;
+    PaneQuestions m_questions;
 };
 
 } // namespace tavrik

@@ -1,6 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 
 #include <functional>
@@ -316,6 +317,74 @@ TEST_F(ControllerRoutineTest, TagReferenceCheckCoversEveryRoutineWithTheGivenOne
     deliver(broken);
     EXPECT_EQ(controller->createRoutine(newDraft("Fine", { stepDraft(1, 0, "7") })), std::nullopt);
     EXPECT_EQ(controller->routineError(), "Routine 2 step 2 references missing tag id 99");
+}
+
+// The check is spared for routines that passed it with the same tags; anything that may have
+// broken one of them since (its detail from the device, a new tag list) has it checked again.
+TEST_F(ControllerRoutineTest, TagReferenceCheckSeesWhatChangedSinceTheLastSave)
+{
+    struct Case {
+        std::string name;
+        std::function<void()> change;
+        std::string error;
+    };
+    const std::vector<Case> cases {
+        { "another routine's detail from the device",
+            [this] {
+                Json broken = detailMessage(controller->routineDetails().at(2));
+                broken["steps"][1]["tagId"] = "99";
+                deliver(broken);
+            },
+            "Routine 2 step 2 references missing tag id 99" },
+        { "a tag list without a tag another routine uses",
+            [this] {
+                deliver({ { "type", "tags_state" },
+                    { "tags",
+                        Json::array(
+                            { toJson(TagInfo { 7, "04 01", "Desk" }), toJson(TagInfo { 9, "04 02", "Door" }) }) } });
+            },
+            "Routine 2 step 1 references missing tag id 12" },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        load();
+        RoutineDraft renamed = draftOf(1);
+        renamed.label = "Morning walk";
+        ASSERT_TRUE(controller->updateRoutine(1, renamed));
+        test.change();
+        renamed.label = "Morning run";
+        EXPECT_FALSE(controller->updateRoutine(1, renamed));
+        EXPECT_EQ(controller->routineError(), test.error);
+    }
+}
+
+// Renaming moves the routine alone in the list; the list stays what sorting every routine by
+// label gives, equal labels (a device may send them) in the order the routines came.
+TEST_F(ControllerRoutineTest, RenamesKeepTheRoutineListInLabelOrder)
+{
+    SyncDataEnvelope data;
+    data.dataVersion = 9;
+    for (const auto& [id, label] : std::vector<std::pair<std::uint32_t, std::string>> {
+             { 5, "beta" }, { 3, "Alpha" }, { 9, "BETA" }, { 1, "gamma" }, { 7, "Epsilon" } }) {
+        data.routines.push_back({ id, label, {}, {}, {} });
+    }
+    controller->applySyncData(data, true, 9);
+    const std::vector<std::pair<std::uint32_t, std::string>> renames {
+        { 1, "Beta 2" }, // right after the two of the same label
+        { 3, "Bet" }, // right before them
+        { 7, "Aardvark" }, // to the front
+        { 5, "zeta" }, // one of the two leaves for the end
+        { 9, "alpha" },
+        { 1, "b" },
+    };
+    for (const auto& [id, label] : renames) {
+        SCOPED_TRACE(label);
+        RoutineDraft draft = draftOf(id);
+        draft.label = label;
+        ASSERT_TRUE(controller->updateRoutine(id, draft));
+        EXPECT_EQ(controller->routines(), sortedRoutineDefinitions(controller->routineSummaries(), clock));
+        EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    }
 }
 
 TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)

@@ -9,11 +9,11 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Views/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
@@ -328,6 +328,48 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
 
+// Renamed routines have their own rows mended; whatever changes, the list shows exactly the rows
+// the sidebar's model gives for the window as it now is.
+TEST_F(MainWindowTest, TheSidebarShowsItsModelsRowsAfterEachChange)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    ASSERT_GE(controller->routineSummaries().size(), 2u);
+    const std::uint32_t first = controller->routineSummaries().front().id;
+    const std::uint32_t second = controller->routineSummaries().back().id;
+    const auto rename = [&](std::uint32_t id, const std::string& label) {
+        RoutineDraft draft(controller->routineDetails().at(id));
+        draft.label = label;
+        EXPECT_TRUE(controller->updateRoutine(id, draft));
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> steps {
+        { "rename", [&] { rename(first, "Renamed first"); } },
+        { "select a routine", [&] { view.presenter().selectRoutine(second); } },
+        { "rename the selected one", [&] { rename(second, "Renamed second"); } },
+        { "collapse the routines", [&] { view.presenter().setRoutinesExpanded(false); } },
+        { "rename while collapsed", [&] { rename(first, "Hidden rename"); } },
+        { "expand the routines", [&] { view.presenter().setRoutinesExpanded(true); } },
+        { "delete a routine", [&] { controller->deleteRoutine(first); } },
+        { "rename after the delete", [&] { rename(second, "Last one"); } },
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(name);
+        step();
+        settle();
+        const std::vector<SidebarPresenter::Row> expected = SidebarPresenter::rows(view.presenter(), clock);
+        EXPECT_EQ(view.sidebar()->rows(), expected);
+        const QAbstractItemModel* model = static_cast<const QListView*>(view.sidebar())->model();
+        ASSERT_EQ(model->rowCount(), static_cast<int>(expected.size()));
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const auto& want = expected[static_cast<std::size_t>(row)];
+            EXPECT_EQ(model->index(row, 0).data().toString().toStdString(), want.label);
+            EXPECT_EQ(model->index(row, 0).data(SidebarView::CaptionRole).toString().toStdString(), want.caption);
+            EXPECT_EQ(model->index(row, 0).data(SidebarView::ActiveRole).toBool(), want.active);
+        }
+    }
+}
+
 TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleSection)
 {
     makeController();
@@ -407,9 +449,11 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
         ADD_FAILURE() << "no chip " << name.toStdString();
     };
     const auto answer = [&](const QString& button) {
-        auto* question = pane->findChild<QMessageBox*>(QStringLiteral("removeStartTagQuestion"));
+        QMessageBox* question = view.alertView()->shownBox();
         ASSERT_NE(question, nullptr);
         EXPECT_EQ(question->text(), "Remove this start tag from the routine?");
+        EXPECT_EQ(question->icon(), QMessageBox::Question);
+        EXPECT_EQ(question->defaultButton()->text(), "Cancel");
         for (QAbstractButton* choice : question->buttons()) {
             if (choice->text() == button) {
                 choice->click();
@@ -515,6 +559,24 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     ASSERT_NE(legacy, nullptr);
     EXPECT_EQ(legacy->saveBackupButton()->text(), QString::fromUtf8("Save Migration Backup\u2026"));
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
+    // The warning sign is the bundled symbol, drawn whatever fonts the desktop has, never a character
+    // a font may lack.
+    const auto drawnSymbol = [&](const char* name) {
+        QCoreApplication::processEvents();
+        auto* symbol = legacy->findChild<QLabel*>(QString::fromLatin1(name));
+        return symbol && symbol->isVisibleTo(legacy) && !symbol->pixmap().isNull();
+    };
+    const auto noSymbolCharacters = [&] {
+        for (const QLabel* label : legacy->findChildren<QLabel*>()) {
+            for (const char32_t character : { U'\u26A0', U'\U0001F527', U'\u2714' }) {
+                EXPECT_EQ(label->text().toStdU32String().find(character), std::u32string::npos)
+                    << label->text().toStdString();
+            }
+        }
+    };
+    EXPECT_TRUE(drawnSymbol("legacyWarningSign"));
+    EXPECT_FALSE(drawnSymbol("migrationBackupMark"));
+    noSymbolCharacters();
     saveShot("legacy");
 
     // The export of a legacy board's data remembers where its migration backup went.
@@ -525,6 +587,15 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
+    EXPECT_TRUE(drawnSymbol("migrationBackupMark"));
+
+    // What the migration could not carry over is listed under its own sign.
+    ContentViewPresenter::ControllerState warned = view.presenter().controller();
+    warned.backupMigrationWarnings = { "Schedule 9 had no routine" };
+    view.presenter().observe(warned);
+    EXPECT_TRUE(drawnSymbol("migrationWarningsSign"));
+    noSymbolCharacters();
+    saveShot("legacy-warnings");
 }
 
 TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
@@ -574,23 +645,6 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     EXPECT_FALSE(view.panes().backup().dataTransferNotice());
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 
-    // While a pane asks its own question, an alert waits for the answer instead of stacking.
-    auto* question = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Delete Routine?"),
-        QMessageBox::Yes | QMessageBox::Cancel, &view);
-    question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setWindowModality(Qt::ApplicationModal);
-    question->open();
-    view.panes().backup().exportTavrikData();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(openBoxes(), 1);
-    question->reject();
-    QCoreApplication::processEvents();
-    ASSERT_NE(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(view.alertView()->shownBox()->text(), "Export Unavailable");
-    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
-    QCoreApplication::processEvents();
-
     // Good news carries no warning sign; questions ask with theirs.
     view.presenter().modify([](ContentViewPresenter::State& state) {
         state.dataTransferNotice
@@ -610,6 +664,65 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     QTest::keyClick(box, Qt::Key_Escape);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingLegacyRestorePrompt);
+}
+
+TEST_F(MainWindowTest, APanesDeleteQuestionWaitsInTheWindowsQueueAndReturnCancelsIt)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    const auto openBoxes = [&] {
+        const auto boxes = view.findChildren<QMessageBox*>();
+        return std::count_if(boxes.begin(), boxes.end(), [](QMessageBox* box) { return box->isVisible(); });
+    };
+    const auto stored = [&] { return controller->routineDetails().contains(1); };
+    view.sidebar()->activateRow(rowOf(view, QStringLiteral("Morning reset")));
+    QCoreApplication::processEvents();
+    auto* remove = view.detailPane()->findChild<QPushButton*>(QStringLiteral("deleteRoutineButton"));
+    ASSERT_NE(remove, nullptr);
+    ASSERT_TRUE(stored());
+
+    remove->click();
+    // A notice raised while the question is open waits its turn instead of stacking a second box.
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.dataTransferNotice
+            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Complete", "Exported.", false };
+    });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openBoxes(), 1);
+    QMessageBox* box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Tavrik Link");
+    EXPECT_EQ(box->text(), "Delete Routine?");
+    EXPECT_EQ(box->informativeText(), "Remove Morning reset, its schedules, and its start-tag assignments?");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    saveShot("delete-routine-question", box);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Return keeps the routine";
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Complete");
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    remove->click();
+    ASSERT_NE(view.alertView()->shownBox(), nullptr);
+    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Escape keeps the routine";
+
+    remove->click();
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == "Delete") {
+            button->click();
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(stored());
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 }
 
 TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)

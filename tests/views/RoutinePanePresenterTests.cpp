@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
+#include "tests/views/PaneQuestionSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@ namespace tavrik {
 namespace {
 
 using Content = RoutinePanePresenter::Content;
+using test::answerWith;
+using test::expectAsked;
 
 RoutineStepDraft taggedStep(std::uint32_t stepId, std::int64_t position, std::string tagId = "1")
 {
@@ -52,17 +55,42 @@ struct Save {
 
 struct PaneFixture : ::testing::Test {
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
+    // The tables the pane reads, as the controller keeps them.
+    std::map<std::uint32_t, RoutineDetailModel> details;
+    std::vector<RoutineSummary> summaries;
     RoutinePanePresenter::Data data;
     std::vector<Save> saves;
     std::vector<std::uint32_t> deleted;
     std::vector<std::uint32_t> triggered;
-    std::vector<std::string> questions;
-    bool answerDelete = true;
     bool acceptUpdates = true;
     std::optional<std::uint32_t> createdId = 50;
     std::unique_ptr<RoutinePanePresenter> pane;
 
     PaneFixture()
+    {
+        pane = std::make_unique<RoutinePanePresenter>(window, operations());
+        data.routineDetails = &details;
+        data.routineSummaries = &summaries;
+        data.deviceSyncDataVersion = 9;
+        data.routineStartTagsSupported = true;
+        data.tags = { { 1, "04A1", "Kitchen" }, { 2, "04A2", "door" }, { 3, "04A3", "Bed" } };
+    }
+
+    void install(const RoutineDetailModel& detail)
+    {
+        details[detail.id] = detail;
+        std::erase_if(summaries, [&](const RoutineSummary& summary) { return summary.id == detail.id; });
+        summaries.push_back(summaryOf(detail));
+        pane->observe(data);
+    }
+
+    void show(const RoutineDetailModel& detail)
+    {
+        install(detail);
+        window.selectRoutine(detail.id);
+    }
+
+    RoutinePanePresenter::Operations operations()
     {
         RoutinePanePresenter::Operations operations;
         operations.createRoutine = [this](const RoutineDraft& draft) {
@@ -75,28 +103,7 @@ struct PaneFixture : ::testing::Test {
         };
         operations.deleteRoutine = [this](std::uint32_t id) { deleted.push_back(id); };
         operations.triggerRoutine = [this](std::uint32_t id) { triggered.push_back(id); };
-        operations.confirmDelete = [this](const std::string& message, const std::string& informative) {
-            questions.push_back(message + " | " + informative);
-            return answerDelete;
-        };
-        pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
-        data.deviceSyncDataVersion = 9;
-        data.routineStartTagsSupported = true;
-        data.tags = { { 1, "04A1", "Kitchen" }, { 2, "04A2", "door" }, { 3, "04A3", "Bed" } };
-    }
-
-    void install(const RoutineDetailModel& detail)
-    {
-        data.routineDetails[detail.id] = detail;
-        std::erase_if(data.routineSummaries, [&](const RoutineSummary& summary) { return summary.id == detail.id; });
-        data.routineSummaries.push_back(summaryOf(detail));
-        pane->observe(data);
-    }
-
-    void show(const RoutineDetailModel& detail)
-    {
-        install(detail);
-        window.selectRoutine(detail.id);
+        return operations;
     }
 
     RoutineDraft edited(const std::function<void(RoutineDraft&)>& change) const
@@ -109,7 +116,8 @@ struct PaneFixture : ::testing::Test {
 
 TEST(RoutinePaneRules, TitleRuleIgnoresCaseBlanksAndTheRoutineItself)
 {
-    const std::vector<RoutineSummary> summaries { { 1, "Morning", 0, 0, 0 }, { 2, "  Evening\n", 0, 0, 0 } };
+    const std::vector<RoutineSummary> summaries { { 1, "Morning", 0, 0, 0 }, { 2, "  Evening\n", 0, 0, 0 },
+        { 3, "\u212Aitchen", 0, 0, 0 }, { 4, "Caf\u00E9", 0, 0, 0 }, { 5, "Nap\t", 0, 0, 0 } };
     struct Case {
         std::optional<std::uint32_t> id;
         std::string label;
@@ -122,6 +130,12 @@ TEST(RoutinePaneRules, TitleRuleIgnoresCaseBlanksAndTheRoutineItself)
         { std::nullopt, "   ", false },
         { 1, "morning", false }, // its own title
         { 2, "Morning", true },
+        // Titles beyond ASCII fold as the desktop's text folds them.
+        { std::nullopt, "kitchen", true }, // the Kelvin sign folds to "k"
+        { std::nullopt, "CAF\u00C9", true },
+        { std::nullopt, "cafe", false },
+        { std::nullopt, "\u00A0nap", true }, // a no-break space is a blank too
+        { std::nullopt, "Nap Time", false },
     };
     for (const Case& c : cases) {
         RoutineDraft draft;
@@ -223,6 +237,8 @@ TEST(RoutinePaneRules, StartTagListsAreSortedByNameAndSkipTakenTags)
 TEST_F(PaneFixture, AddStartTagHelpNamesWhatIsMissing)
 {
     show(storedDetail(10, "Morning", 1));
+    std::map<std::uint32_t, RoutineDetailModel> withOther = details;
+    withOther[11] = storedDetail(11, "Other", 1, { 1, 2, 3 });
     struct Case {
         std::string name;
         std::function<void(RoutinePanePresenter::Data&)> setup;
@@ -234,11 +250,7 @@ TEST_F(PaneFixture, AddStartTagHelpNamesWhatIsMissing)
             "Upgrade Tavrik firmware to add routine start tags.", false },
         { "no tags", [](auto& d) { d.tags.clear(); }, "Create a saved tag first.", false },
         { "tags free", [](auto&) {}, "Choose a saved tag that will start this routine when scanned.", true },
-        { "all taken",
-            [](auto& d) {
-                RoutineDetailModel other = storedDetail(11, "Other", 1, { 1, 2, 3 });
-                d.routineDetails[11] = other;
-            },
+        { "all taken", [&](auto& d) { d.routineDetails = &withOther; },
             "Every saved tag is already assigned to this or another routine.", false },
     };
     const RoutinePanePresenter::Data base = data;
@@ -456,17 +468,47 @@ TEST_F(PaneFixture, StartTagsAreAddedOnceInOrderAndRemovedAfterConfirmation)
     ASSERT_EQ(pane->availableRoutineStartTags().size(), 1u);
     EXPECT_EQ(pane->availableRoutineStartTags()[0].name, "door");
 
+    // The question waits in the window's queue; Escape, "Cancel" and a cancel from elsewhere keep the tag.
+    const test::AskedQuestion question { "Remove this start tag from the routine?", "", "Remove", "Cancel",
+        WindowAlertQueue::Kind::question };
     pane->requestRemoveRoutineStartTag(1);
     EXPECT_EQ(pane->removingRoutineStartTagId(), 1u);
-    pane->cancelRemoveRoutineStartTag();
+    expectAsked(window.alerts(), question);
+    pane->requestRemoveRoutineStartTag(1);
+    EXPECT_EQ(window.alerts().keys().size(), 1u) << "asked once";
+    window.alerts().dismiss();
     EXPECT_FALSE(pane->removingRoutineStartTagId());
+    pane->requestRemoveRoutineStartTag(1);
+    answerWith(window.alerts(), "Cancel");
+    EXPECT_FALSE(pane->removingRoutineStartTagId());
+    pane->requestRemoveRoutineStartTag(1);
+    pane->cancelRemoveRoutineStartTag();
+    EXPECT_EQ(window.alerts().current(), nullptr) << "the question goes with the request";
     EXPECT_EQ(pane->draft().startTagIds.size(), 2u);
+    EXPECT_EQ(saves.size(), 2u);
 
     pane->requestRemoveRoutineStartTag(1);
-    pane->confirmRemoveRoutineStartTag();
+    answerWith(window.alerts(), "Remove");
     EXPECT_FALSE(pane->removingRoutineStartTagId());
+    EXPECT_EQ(window.alerts().current(), nullptr);
     EXPECT_EQ(pane->draft().startTagIds, (std::vector<std::uint32_t> { 3 }));
     EXPECT_EQ(saves.size(), 3u);
+}
+
+TEST_F(PaneFixture, APaneRebuiltWhileAskingTakesTheStartTagQuestionOver)
+{
+    show(storedDetail(10, "Morning", 1, { 1, 3 }));
+    pane->requestRemoveRoutineStartTag(1);
+
+    // The window builds the new pane before the old one goes.
+    auto rebuilt = std::make_unique<RoutinePanePresenter>(window, operations());
+    rebuilt->observe(data);
+    pane.reset();
+    EXPECT_EQ(window.alerts().keys().size(), 1u);
+    answerWith(window.alerts(), "Remove");
+    EXPECT_EQ(rebuilt->draft().startTagIds, (std::vector<std::uint32_t> { 3 }));
+    EXPECT_EQ(saves.back().draft.startTagIds, (std::vector<std::uint32_t> { 3 }));
+    EXPECT_EQ(window.alerts().current(), nullptr);
 }
 
 TEST_F(PaneFixture, DeleteAsksFirstAndClearsTheSelection)
@@ -476,21 +518,38 @@ TEST_F(PaneFixture, DeleteAsksFirstAndClearsTheSelection)
     show(storedDetail(10, "Morning", 1));
     scheduleSyncs = 0;
 
-    answerDelete = false;
+    const test::AskedQuestion question { "Delete Routine?",
+        "Remove Morning, its schedules, and its start-tag assignments?", "Delete", "Cancel" };
     pane->deleteShownRoutine();
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0], "Delete Routine? | Remove Morning, its schedules, and its start-tag assignments?");
+    expectAsked(window.alerts(), question);
+    pane->deleteShownRoutine();
+    EXPECT_EQ(window.alerts().keys().size(), 1u) << "asked once";
+    window.alerts().dismiss();
+    pane->deleteShownRoutine();
+    answerWith(window.alerts(), "Cancel");
     EXPECT_TRUE(deleted.empty());
     EXPECT_EQ(pane->content(), Content::storedRoutine);
 
-    answerDelete = true;
     pane->deleteShownRoutine();
+    EXPECT_TRUE(deleted.empty()) << "nothing is deleted before the answer";
+    answerWith(window.alerts(), "Delete");
     EXPECT_EQ(deleted, (std::vector<std::uint32_t> { 10 }));
     EXPECT_FALSE(window.state().selectedRoutineId);
     EXPECT_EQ(pane->draft(), RoutineDraft().normalizedHierarchy());
     EXPECT_EQ(pane->content(), Content::emptyState);
     EXPECT_EQ(pane->emptyStateText(), "Select a routine from the sidebar to view details.");
     EXPECT_GE(scheduleSyncs, 1);
+    EXPECT_EQ(window.alerts().current(), nullptr);
+}
+
+TEST_F(PaneFixture, APaneThatGoesAwayTakesItsQuestionsBack)
+{
+    show(storedDetail(10, "Morning", 1));
+    pane->deleteShownRoutine();
+    ASSERT_NE(window.alerts().current(), nullptr);
+    pane.reset();
+    EXPECT_EQ(window.alerts().current(), nullptr);
+    EXPECT_TRUE(deleted.empty());
 }
 
 TEST_F(PaneFixture, StartAndDeleteDoNothingForANewRoutine)
@@ -499,7 +558,7 @@ TEST_F(PaneFixture, StartAndDeleteDoNothingForANewRoutine)
     pane->triggerShownRoutine();
     pane->deleteShownRoutine();
     EXPECT_TRUE(triggered.empty());
-    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(window.alerts().current(), nullptr);
 
     show(storedDetail(10, "Morning", 1));
     pane->triggerShownRoutine();
