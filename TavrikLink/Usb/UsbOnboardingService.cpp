@@ -11,15 +11,15 @@ UsbOnboardingService::UsbOnboardingService(AssetProvider availableFirmwareAsset,
     , environment(std::move(environment))
     , self(std::make_shared<UsbOnboardingService*>(this))
 {
+    if (this->environment.scheduler != nullptr) {
+        pollTask = std::make_unique<ScheduledTask>(*this->environment.scheduler);
+    }
 }
 
 UsbOnboardingService::~UsbOnboardingService()
 {
     *self = nullptr;
     self.reset();
-    if (polling && environment.scheduler != nullptr) {
-        environment.scheduler->cancel(pollHandle);
-    }
     usbDirectoryMonitor.reset();
     // Helpers still running are ended; their late results find the service gone.
     for (UsbTaskHandle* task :

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Firmware/FirmwareAsset.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Usb/UsbHelperRecords.hpp"
 #include "TavrikLink/Usb/UsbOnboardingEnvironment.hpp"
@@ -208,7 +209,8 @@ private:
     UsbTaskHandle usbCleanupTask;
     std::unique_ptr<QObject> usbDirectoryMonitor;
     bool polling = false;
-    Scheduler::Handle pollHandle = Scheduler::invalidHandle;
+    // The port scan's next turn while the device directory cannot be watched.
+    std::unique_ptr<ScheduledTask> pollTask;
     bool usbMonitoringSuspended = false;
     bool usbPersistentProbeRunning = false;
     std::set<std::string> observedUsbSerialPorts;
