@@ -46,13 +46,13 @@ TEST_F(ControllerRoutingTest, DeviceErrorGoesToTheLastCommandsChannel)
     const std::vector<ChannelErrorCase> cases = channelErrorCases();
     for (const ChannelErrorCase& test : cases) {
         const std::string text = "refused " + std::string(rawValue(test.channel));
-        controller->persist(test.channel, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+        probe().persist(test.channel, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
         settle();
         deliver({ { "type", "error" }, { "message", text } });
         EXPECT_EQ(test.error(*controller), text);
     }
 
-    controller->persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
     settle();
     const auto tagError = controller->tagError();
     const auto routineError = controller->routineError();

@@ -391,7 +391,7 @@ TEST_F(ControllerScheduleTest, SchedulesForABackupCarryTheirRoutinesNames)
     stale.label = "Old name";
     receiveSchedulePayload(
         { { "type", "state" }, { "schedules", Json::array({ toJson(stale), toJson(ScheduledRoutine {}) }) } });
-    const std::vector<ScheduledRoutine> resolved = controller->schedulesResolvedForPersistence();
+    const std::vector<ScheduledRoutine> resolved = probe().schedulesResolvedForPersistence();
     ASSERT_EQ(resolved.size(), 1u) << "the blank placeholder is dropped";
     EXPECT_EQ(resolved[0].label, "Morning");
 
@@ -412,7 +412,7 @@ TEST_F(ControllerScheduleTest, SchedulesForABackupCarryTheirRoutinesNames)
     for (const Case& item : cases) {
         receiveSchedulePayload({ { "type", "state" }, { "schedules", Json::array({ toJson(item.schedule) }) } });
         try {
-            controller->schedulesResolvedForPersistence();
+            probe().schedulesResolvedForPersistence();
             ADD_FAILURE() << "accepted: " << item.message;
         } catch (const SyncImportError& error) {
             EXPECT_EQ(error.message(), item.message);
