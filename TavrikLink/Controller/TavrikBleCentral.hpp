@@ -19,6 +19,7 @@
 #include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
 #include "TavrikCore/Model/WifiModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
+#include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
@@ -428,6 +429,8 @@ private:
     void scheduleLoadTimeout(std::chrono::milliseconds delay);
     void failIncompleteLoad(const std::string& message);
     void finishControlSessionIfIdle();
+    // The planner's step and group commands, one persist each, in its order.
+    void persistNodeCommands(const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands);
     void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
         bool debounce, const std::optional<std::string>& attribute);
     // Connected and able to carry a command: a data characteristic is attached or the local link is up.

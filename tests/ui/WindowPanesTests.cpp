@@ -7,7 +7,6 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Views/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/FirmwareDetailPresenter.hpp"
@@ -15,6 +14,7 @@
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
