@@ -22,6 +22,7 @@ public:
     {
         c.handleDataEnvelope(messageId, std::move(payload));
     }
+    void handleDisconnect(const std::optional<BleError>& error) { c.handleDisconnect(error); }
     void handleSyncControl(const Data& payload, const std::string& fallback) { c.handleSyncControl(payload, fallback); }
     void handleSchedulePayload(const Data& payload) { c.handleSchedulePayload(payload); }
     void handleTagPayload(const Data& payload) { c.handleTagPayload(payload); }
@@ -75,6 +76,7 @@ public:
     const std::vector<TavrikBleCentral::AtomicCommand>& atomicCommandQueue() const { return c.atomicCommandQueue(); }
     std::size_t debouncedEditCount() const { return c.debouncedEditCount(); }
     bool hasLoadTimeout() const { return c.hasLoadTimeout(); }
+    bool isReadingLoadInSlices() const { return c.isReadingLoadInSlices(); }
     std::uint32_t nextLocalScheduleId() const { return c.nextLocalScheduleId(); }
     std::uint32_t nextLocalTagId() const { return c.nextLocalTagId(); }
     std::uint32_t nextLocalRoutineId() const { return c.nextLocalRoutineId(); }

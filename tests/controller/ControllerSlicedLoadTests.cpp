@@ -1,0 +1,159 @@
+#include "tests/controller/ControllerTestSupport.hpp"
+
+#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
+
+#include <QSignalSpy>
+
+namespace tavrik::test {
+namespace {
+
+// Loads with more routines than one turn reads: they are read over several turns.
+class ControllerSlicedLoadTest : public ControllerTest {
+protected:
+    static constexpr std::size_t routineCount = 3 * TavrikBleCentral::loadSlice.steps + 5;
+
+    void SetUp() override
+    {
+        FakeTavrik& tavrik = addDevice();
+        tavrik.data.tags = { { 1, "01", "Before" } };
+        tavrik.data.routines = { { 1, "Earlier", {}, {}, {} } };
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+    }
+
+    static Json largeData()
+    {
+        SyncDataEnvelope data;
+        data.dataVersion = 9;
+        data.tags = { { 1, "01", "Loaded" } };
+        for (std::uint32_t id = 1; id <= routineCount; ++id) {
+            data.routines.push_back({ id, "Routine " + std::to_string(id), { { 1, 0, 0, "1", 30, "Step", 0 } }, {}, {} });
+        }
+        Json message = toJson(data);
+        message["type"] = "sync_data";
+        return message;
+    }
+
+    static Data tagsMessage(const std::string& name)
+    {
+        return dumpJsonData({ { "type", "tags_state" }, { "tags", Json::array({ toJson(TagInfo { 1, "01", name }) }) } });
+    }
+};
+
+TEST_F(ControllerSlicedLoadTest, TheDataLandAtOnceAndLaterMessagesFollowInOrder)
+{
+    QSignalSpy summaries(controller.get(), &TavrikBleCentral::routineSummariesChanged);
+    probe().handleDataEnvelope(1, dumpJsonData(largeData()));
+    ASSERT_TRUE(probe().isReadingLoadInSlices());
+    // Two messages come while the load is read: they wait for it and then follow it in order.
+    probe().handleDataEnvelope(2, tagsMessage("First after"));
+    probe().handleDataEnvelope(3, tagsMessage("Second after"));
+    EXPECT_EQ(controller->routineSummaries().size(), 1u);
+    EXPECT_EQ(controller->tags()[0].name, "Before");
+    EXPECT_EQ(summaries.count(), 0);
+
+    settle();
+    EXPECT_FALSE(probe().isReadingLoadInSlices());
+    ASSERT_EQ(controller->routineSummaries().size(), routineCount);
+    EXPECT_EQ(controller->routineSummaries().back().label, "Routine " + std::to_string(routineCount));
+    EXPECT_EQ(controller->routineDetails().size(), routineCount);
+    EXPECT_EQ(summaries.count(), 1) << "the routines appear in one change";
+    EXPECT_EQ(controller->tags()[0].name, "Second after");
+    EXPECT_EQ(controller->syncStage(), SyncStage::idle());
+}
+
+TEST_F(ControllerSlicedLoadTest, ADisconnectOrResetDuringTheLoadCancelsItAndWhatWaitedForIt)
+{
+    const struct {
+        const char* what;
+        std::function<void(ControllerProbe)> interrupt;
+        std::size_t routinesAfter;
+    } cases[] = {
+        { "the link drops", [](ControllerProbe probe) { probe.handleDisconnect(std::nullopt); }, 1 },
+        { "the data are reset", [](ControllerProbe probe) { probe.resetLocalData(false); }, 0 },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        SetUp();
+        probe().handleDataEnvelope(1, dumpJsonData(largeData()));
+        probe().handleDataEnvelope(2, tagsMessage("Held"));
+        // The interruption comes between two turns of reading.
+        bool interruptedWhileReading = false;
+        scheduler.schedule(std::chrono::milliseconds(0), [&] {
+            interruptedWhileReading = probe().isReadingLoadInSlices();
+            test.interrupt(probe());
+            EXPECT_FALSE(probe().isReadingLoadInSlices());
+        });
+        settle();
+        EXPECT_TRUE(interruptedWhileReading);
+        EXPECT_EQ(controller->routineSummaries().size(), test.routinesAfter);
+        for (const RoutineSummary& routine : controller->routineSummaries()) {
+            EXPECT_EQ(routine.label, "Earlier");
+        }
+        for (const TagInfo& tag : controller->tags()) {
+            EXPECT_EQ(tag.name, "Before");
+        }
+
+        // The next data are read as usual.
+        probe().handleDataEnvelope(3, dumpJsonData(largeData()));
+        settle();
+        EXPECT_EQ(controller->routineSummaries().size(), routineCount);
+        EXPECT_EQ(controller->tags()[0].name, "Loaded");
+    }
+}
+
+// A fault in a routine read in a later turn is named as the whole-message road always named it,
+// and nothing of the message is taken in.
+TEST_F(ControllerSlicedLoadTest, AFaultInALateRoutineIsNamedAsBefore)
+{
+    const auto lateRoutine = [](const std::function<void(Json&)>& change) {
+        Json message = largeData();
+        change(message["routines"][routineCount - 2]);
+        return dumpJson(message);
+    };
+    const std::string wrongType = lateRoutine([](Json& routine) { routine["label"] = 5; });
+    const std::string noGroups = lateRoutine([](Json& routine) { routine.erase("groups"); });
+    const std::string missingTag = lateRoutine([](Json& routine) { routine["steps"][0]["tagId"] = "7"; });
+    std::string badNumber = lateRoutine([](Json& routine) { routine["steps"][0]["seconds"] = 12345; });
+    badNumber.replace(badNumber.find("12345"), 5, "123x5");
+
+    const auto migrationError = [](const std::string& text) {
+        try {
+            BackupMigrationPipeline::migrate(text);
+        } catch (const std::exception& error) {
+            return "Sync data decode failed: " + std::string(error.what());
+        }
+        return std::string("no fault");
+    };
+    const auto syntaxError = [](const std::string& text) {
+        try {
+            parseJson(text);
+        } catch (const std::exception& error) {
+            return "[ble:data] invalid JSON: " + std::string(error.what());
+        }
+        return std::string("no fault");
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        std::string log;
+    } cases[] = {
+        { "a field of the wrong type", wrongType, migrationError(wrongType) },
+        { "a routine without groups", noGroups, migrationError(noGroups) },
+        { "a step naming a missing tag", missingTag, migrationError(missingTag) },
+        { "a number that is no number", badNumber, syntaxError(badNumber) },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ASSERT_NE(test.log, "no fault");
+        probe().handleDataEnvelope(1, dataFromString(test.text));
+        ASSERT_TRUE(probe().isReadingLoadInSlices());
+        settle();
+        EXPECT_EQ(controller->logItems().back().text, test.log);
+        EXPECT_EQ(controller->routineSummaries().size(), 1u);
+        EXPECT_EQ(controller->tags()[0].name, "Before");
+    }
+}
+
+} // namespace
+} // namespace tavrik::test
