@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <deque>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -89,7 +91,8 @@ struct FloodedLink {
     std::filesystem::path directory = folder.path().toStdString();
     std::unique_ptr<TavrikBleCentral> controller;
 
-    FloodedLink()
+    // `messages` lines, the nth carrying `message(n)`.
+    explicit FloodedLink(int messages = floodMessages, const std::function<Json(int)>& message = syncData)
     {
         const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
         std::ofstream(directory / "advertising.json")
@@ -103,9 +106,9 @@ struct FloodedLink {
             throw std::runtime_error("the simulator link did not come up");
         }
         std::ofstream flood(directory / "to-link.jsonl", std::ios::binary);
-        for (int serial = 0; serial < floodMessages; ++serial) {
+        for (int serial = 0; serial < messages; ++serial) {
             flood << dumpJson(Json { { "session", "bench" }, { "client", controller->localLink().client() },
-                { "payload", base64Encoded(dumpJsonData(syncData(serial))) } })
+                { "payload", base64Encoded(dumpJsonData(message(serial))) } })
                   << '\n';
         }
     }
@@ -155,6 +158,58 @@ void BM_LocalLinkFloodTurns(benchmark::State& state)
     state.counters["within_goal"] = longest <= turnGoalMs ? 1 : 0;
 }
 
+// A device of 800 routines of 20 steps answers a load over the local link: the longest turn from
+// the poll that reads its line to the install, against one frame of 16 ms.
+void BM_LocalLinkLoadOf800RoutinesTurns(benchmark::State& state)
+{
+    ensureApplication();
+    constexpr double frameMs = 16.0;
+    const auto largeData = [](int) {
+        Json routines = Json::array();
+        for (int id = 1; id <= 800; ++id) {
+            Json steps = Json::array();
+            for (int step = 0; step < 20; ++step) {
+                steps.push_back({ { "id", step + 1 }, { "position", step }, { "tagId", std::to_string(step % 6 + 1) },
+                    { "seconds", 60 }, { "instruction", "Step " + std::to_string(step) } });
+            }
+            routines.push_back({ { "id", id }, { "label", "Routine " + std::to_string(id) }, { "steps", steps },
+                { "groups", Json::array() }, { "startTagIds", Json::array() } });
+        }
+        Json data = syncData(0);
+        data["routines"] = std::move(routines);
+        return data;
+    };
+    double longest = 0;
+    for (auto _ : state) {
+        FloodedLink link(1, largeData);
+        double longestHere = 0;
+        bool ran = true;
+        for (bool first = true; ran; first = false) {
+            const auto began = std::chrono::steady_clock::now();
+            if (first) {
+                link.controller->localLink().pollInbound();
+            } else {
+                ran = link.scheduler.runTurn();
+            }
+            longestHere = std::max(longestHere, Milliseconds(std::chrono::steady_clock::now() - began).count());
+            if (link.controller->routineSummaries().size() == 800) {
+                break;
+            }
+        }
+        if (link.controller->routineSummaries().size() != 800) {
+            state.SkipWithError("the routines did not load");
+            return;
+        }
+        longest = std::max(longest, longestHere);
+        state.SetIterationTime(longestHere / 1000.0);
+    }
+    state.counters["longest_turn_ms"] = longest;
+    state.counters["ratio_to_frame"] = longest / frameMs;
+    std::printf("load of 800 routines over the local link: longest turn %.1f ms, %.2f times a 16 ms frame\n", longest,
+        longest / frameMs);
+}
+
 } // namespace
 
+BENCHMARK(BM_LocalLinkLoadOf800RoutinesTurns)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LocalLinkFloodTurns)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -63,47 +63,53 @@ bool TavrikBleCentral::startSlicedLoad(Data& payload)
     auto load = std::make_shared<SlicedLoad>();
     load->payload = std::move(payload);
     load->reader = std::move(reader);
-    loadWork_.start([this, load] {
-        if (load->reader) {
-            try {
-                if (load->reader->readNextRoutine()) {
-                    return true;
+    // A load one slice takes in whole is taken in at once; a larger one begins at the next turn, so
+    // the turn that brought the message (reading it took time of its own) does no more.
+    const SlicedWork::Start when
+        = 2 * load->reader->routineCount() + 2 <= loadSlice.steps ? SlicedWork::Start::now : SlicedWork::Start::nextTurn;
+    loadWork_.start(
+        [this, load] {
+            if (load->reader) {
+                try {
+                    if (load->reader->readNextRoutine()) {
+                        return true;
+                    }
+                    load->result = load->reader->finish();
+                } catch (const std::exception&) {
+                    // Nothing is taken in: the whole message is read again, for the fault as it was always named.
                 }
-                load->result = load->reader->finish();
-            } catch (const std::exception&) {
-                // Nothing is taken in: the whole message is read again, for the fault as it was always named.
+                load->reader.reset();
+                if (!load->result) {
+                    loadWork_.stop();
+                    routeDataEnvelope(load->payload);
+                    deliverHeldMessages();
+                    return false;
+                }
+                Data().swap(load->payload);
+                // Data of hardware this program does not know goes straight to the install, which refuses it.
+                const std::optional<std::string>& target = load->result->envelope.hardwareTarget;
+                if (target && !firmwareHardwareTargetFromRawValue(*target)) {
+                    load->converted = load->result->envelope.routines.size();
+                } else {
+                    load->received.summaries.reserve(load->result->envelope.routines.size());
+                }
+                return true;
             }
-            load->reader.reset();
-            if (!load->result) {
-                loadWork_.stop();
-                routeDataEnvelope(load->payload);
-                deliverHeldMessages();
-                return false;
+            std::vector<RoutinePayload>& routines = load->result->envelope.routines;
+            if (load->converted < routines.size()) {
+                receiveRoutine(load->received, routines[load->converted]);
+                // Held once in the controller's own form is enough.
+                routines[load->converted] = {};
+                ++load->converted;
+                return true;
             }
-            Data().swap(load->payload);
-            // Data of hardware this program does not know goes straight to the install, which refuses it.
-            const std::optional<std::string>& target = load->result->envelope.hardwareTarget;
-            if (target && !firmwareHardwareTargetFromRawValue(*target)) {
-                load->converted = load->result->envelope.routines.size();
-            } else {
-                load->received.summaries.reserve(load->result->envelope.routines.size());
-            }
-            return true;
-        }
-        std::vector<RoutinePayload>& routines = load->result->envelope.routines;
-        if (load->converted < routines.size()) {
-            receiveRoutine(load->received, routines[load->converted]);
-            // Held once in the controller's own form is enough.
-            routines[load->converted] = {};
-            ++load->converted;
-            return true;
-        }
-        routines.clear();
-        loadWork_.stop();
-        installSyncData([&load] { return std::move(*load->result); }, std::move(load->received));
-        deliverHeldMessages();
-        return false;
-    });
+            routines.clear();
+            loadWork_.stop();
+            installSyncData([&load] { return std::move(*load->result); }, std::move(load->received));
+            deliverHeldMessages();
+            return false;
+        },
+        when);
     return true;
 }
 

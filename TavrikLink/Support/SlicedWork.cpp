@@ -10,11 +10,15 @@ SlicedWork::SlicedWork(Scheduler& scheduler, Budget budget)
 {
 }
 
-void SlicedWork::start(Step next)
+void SlicedWork::start(Step next, Start when)
 {
     stop();
     step = std::make_shared<Step>(std::move(next));
-    runSlice();
+    if (when == Start::now) {
+        runSlice();
+    } else {
+        scheduleSlice(generation);
+    }
 }
 
 void SlicedWork::stop()
@@ -43,6 +47,11 @@ void SlicedWork::runSlice()
             return;
         }
     }
+    scheduleSlice(run);
+}
+
+void SlicedWork::scheduleSlice(std::uint64_t run)
+{
     nextTurn.schedule(std::chrono::milliseconds(0), [this, run] {
         if (generation == run) {
             runSlice();

@@ -27,9 +27,13 @@ public:
     SlicedWork(const SlicedWork&) = delete;
     SlicedWork& operator=(const SlicedWork&) = delete;
 
-    // Runs the first slice at once and the rest at later turns, replacing work still under way.
-    // A step may start or stop the work itself.
-    void start(Step next);
+    // When the first slice runs: at once, within the caller's turn, or at the next turn (when the
+    // caller's turn has already done work of its own).
+    enum class Start { now, nextTurn };
+
+    // Runs the first slice as `when` says and the rest at later turns, replacing work still under
+    // way. A step may start or stop the work itself.
+    void start(Step next, Start when = Start::now);
     // Drops what is left.
     void stop();
     bool isRunning() const { return step != nullptr; }
@@ -37,6 +41,7 @@ public:
 
 private:
     void runSlice();
+    void scheduleSlice(std::uint64_t run);
 
     Scheduler& scheduler;
     Budget limits;

@@ -96,6 +96,29 @@ TEST(SlicedWorkTests, ATurnEndsOnceItsTimeIsSpentButAlwaysMakesProgress)
     EXPECT_EQ(stepsPerTurn(scheduler, work, slow), (std::vector<std::size_t> { 1, 1, 1 }));
 }
 
+TEST(SlicedWorkTests, WorkStartedForTheNextTurnRunsNothingBeforeIt)
+{
+    TurnScheduler scheduler;
+    SlicedWork work(scheduler, { 4, 1000ms });
+    Recorder recorder { scheduler, 6, 0ms, {} };
+    work.start(recorder.step(), SlicedWork::Start::nextTurn);
+    EXPECT_TRUE(work.isRunning());
+    EXPECT_TRUE(recorder.done.empty());
+    scheduler.runTurn();
+    EXPECT_EQ(recorder.done.size(), 4u);
+    scheduler.runTurn();
+    EXPECT_EQ(recorder.done.size(), 6u);
+    EXPECT_FALSE(work.isRunning());
+
+    // Stopped before its first turn, it never runs.
+    Recorder stopped { scheduler, 6, 0ms, {} };
+    work.start(stopped.step(), SlicedWork::Start::nextTurn);
+    work.stop();
+    scheduler.runTurn();
+    EXPECT_TRUE(stopped.done.empty());
+    EXPECT_TRUE(scheduler.idle());
+}
+
 TEST(SlicedWorkTests, AStepMayStopOrReplaceTheWork)
 {
     TurnScheduler scheduler;
