@@ -295,7 +295,7 @@ public:
 
     // --- Device clock (TavrikBleCentral_Clock.cpp) ---
     void handleClockPayload(const Data& payload);
-    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
     // The notice's "Update Time".
     void acceptTimeSyncNotice();
     // The notice's "Cancel": closes it and restarts the idle minute.

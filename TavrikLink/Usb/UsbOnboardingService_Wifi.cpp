@@ -63,6 +63,7 @@ std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(const std
         strongest[ssid] = UsbWifiNetwork { ssid, *envelope->rssi, *envelope->channel, *envelope->auth };
     }
     std::vector<UsbWifiNetwork> networks;
+    networks.reserve(order.size());
     for (const auto& ssid : order) {
         networks.push_back(strongest[ssid]);
     }
@@ -267,7 +268,7 @@ void UsbOnboardingService::invalidateUsbWifiVerification()
 }
 
 void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-    const std::string& portPath, const std::string& ssid, const std::string& password, SuffixCompletion completion)
+    const std::string& portPath, const std::string& ssid, const std::string& password, const SuffixCompletion& completion)
 {
     auto weak = weakSelf();
     sleepStep(task, setupPause, [weak, task, installerPath, portPath, ssid, password, completion] {
@@ -298,7 +299,7 @@ void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, c
 }
 
 void UsbOnboardingService::syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-    const std::string& portPath, SuffixCompletion completion)
+    const std::string& portPath, const SuffixCompletion& completion)
 {
     auto weak = weakSelf();
     sleepStep(task, setupPause, [weak, task, installerPath, portPath, completion] {
