@@ -2,12 +2,11 @@
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "bench/WidgetsBench.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
 #include "tests/support/qt/FakeBleCentral.hpp"
-
-#include <QApplication>
 
 #include <benchmark/benchmark.h>
 
@@ -23,19 +22,6 @@ namespace {
 
 using namespace tavrik;
 using namespace tavrik::test;
-
-// The widgets need an application; the benchmark has no window system.
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "tavrik_bench";
-    static char* argv[] = { name, nullptr };
-    static std::unique_ptr<QApplication> application;
-    if (!QApplication::instance()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QApplication>(argc, argv);
-    }
-}
 
 // A loaded controller with `tagCount` tags and the routine pane showing a routine of 20 steps that
 // use some of them, two of them as start tags, and three schedules.
@@ -95,7 +81,7 @@ struct PaneWorld {
 // One tag edit while the routine pane is shown: the controller's change and the pane's whole refresh.
 void BM_RoutinePaneRefreshOnTagEdit(benchmark::State& state)
 {
-    ensureApplication();
+    bench::ensureWidgetsApplication();
     PaneWorld world(state.range(0));
     for (auto _ : state) {
         world.renameLastTag();
@@ -113,7 +99,7 @@ BENCHMARK(BM_RoutinePaneRefreshOnTagEdit)
 // twelve times the time (no step grows worse than linearly); a run over it reports an error.
 void BM_RoutinePaneRefreshGrowth(benchmark::State& state)
 {
-    ensureApplication();
+    bench::ensureWidgetsApplication();
     using Clock = std::chrono::steady_clock;
     constexpr std::array<std::int64_t, 3> sizes { 100, 1'000, 10'000 };
     constexpr int rounds = 15;

@@ -15,4 +15,10 @@ namespace tavrik {
 void checkRoutineTagReferences(
     const std::vector<TagInfo>& tags, const std::map<std::uint32_t, RoutineDetailModel>& routines);
 
+// The same check, with `replacement` in place of the routine of its id (or added), for routines
+// that pass it on their own: throws what checkRoutineTagReferences would, looking only at the
+// replacement's steps and at the other routines' start tags.
+void checkRoutineTagReferencesWithOneReplaced(const std::vector<TagInfo>& tags,
+    const std::map<std::uint32_t, RoutineDetailModel>& routines, const RoutineDetailModel& replacement);
+
 } // namespace tavrik

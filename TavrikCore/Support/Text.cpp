@@ -1,5 +1,7 @@
 #include "TavrikCore/Support/Text.hpp"
 
+#include <algorithm>
+
 #include <memory>
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
@@ -100,6 +102,16 @@ bool canonicallyEqual(std::string_view left, std::string_view right)
 
 bool equalIgnoringCase(std::string_view left, std::string_view right)
 {
+    // Two ASCII texts fold and normalise to their ASCII lower case; titles mostly are, and a title
+    // is compared with every other one on each key press.
+    const auto ascii = [](std::string_view value) {
+        return std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(left) && ascii(right)) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return left.size() == right.size()
+            && std::equal(left.begin(), left.end(), right.begin(), [&](char a, char b) { return lower(a) == lower(b); });
+    }
     icu::UnicodeString a = unicode(left);
     icu::UnicodeString b = unicode(right);
     a.foldCase();

@@ -148,9 +148,33 @@ std::unique_ptr<FirmwareUploadService> TavrikBleCentral::makeFirmwareUploadServi
         FirmwareTransfer::EnvironmentReader {}, this);
 }
 
+void TavrikBleCentral::beforeDataChange(const void* field)
+{
+    if (field == &schedules_ || field == &tags_ || field == &routineSummaries_ || field == &routineDetails_
+        || field == &muteNonAlarmSounds_ || field == &killSwitchSupported_ || field == &killSwitchUid_) {
+        baselineSnapshot_.beforeDataChange();
+    }
+    if (field == &routineDetails_) {
+        routineReferencesCheckedWith_.reset();
+    }
+}
+
 void TavrikBleCentral::setRoutineSummaries(std::vector<RoutineSummary> value)
 {
     publish(routineSummaries_, std::move(value), &TavrikBleCentral::routineSummariesChanged);
+    refreshActiveRoutineContextIfNeeded(
+        activeRoutineContext_ ? std::optional<std::uint32_t>(activeRoutineContext_->routineId) : std::nullopt);
+}
+
+void TavrikBleCentral::replaceRoutineSummary(std::size_t index, RoutineSummary summary)
+{
+    // In place: copying every summary for one routine's change is what a key press must not cost.
+    if (routineSummaries_[index] == summary) {
+        return;
+    }
+    baselineSnapshot_.beforeDataChange();
+    routineSummaries_[index] = std::move(summary);
+    emit routineSummariesChanged();
     refreshActiveRoutineContextIfNeeded(
         activeRoutineContext_ ? std::optional<std::uint32_t>(activeRoutineContext_->routineId) : std::nullopt);
 }

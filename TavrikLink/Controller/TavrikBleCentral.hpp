@@ -25,6 +25,10 @@
 #include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
+#include "TavrikLink/Controller/BaselineSnapshot.hpp"
+#include "TavrikLink/Controller/CommandPath.hpp"
+#include "TavrikLink/Controller/ControllerLog.hpp"
+#include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
 #include "TavrikLink/Link/LocalLinkTransport.hpp"
@@ -50,27 +54,18 @@
 
 namespace tavrik {
 
+namespace test {
+class ControllerProbe;
+}
+
 struct BackupMigrationResult;
-
-// One line of the controller's log. Made only by the log itself.
-struct TavrikLogEntry {
-    // Structured detail; its one kind is a data-channel transfer record.
-    using Detail = std::variant<BleDataMessageLogDetail>;
-
-    Uuid id;
-    std::chrono::system_clock::time_point timestamp;
-    std::string timestampText;
-    std::string text;
-    std::optional<Detail> detail;
-
-    friend bool operator==(const TavrikLogEntry&, const TavrikLogEntry&) = default;
-};
 
 // The application's one controller: the Bluetooth connection, the data channel, sync sessions, the
 // command path, the log, and the device data the views show. Everything runs on the event loop's
 // thread; waits go through the scheduler.
 class TavrikBleCentral final : public QObject, private BleCentralDelegate, private BlePeripheralDelegate {
     Q_OBJECT
+    friend class test::ControllerProbe;
 
 public:
     // Fetches one firmware image checked against the asset's size and digest (the manifest loader's).
@@ -91,31 +86,14 @@ public:
     };
 
     // A command waiting for a connection.
-    struct AtomicCommand {
-        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
-        std::string command;
-
-        friend bool operator==(const AtomicCommand&, const AtomicCommand&) = default;
-    };
-
-    // An edit waiting out its debounce.
-    struct DebouncedPersist {
-        std::optional<std::string> attribute;
-        AtomicCommandChannel channel = AtomicCommandChannel::schedule;
-        std::vector<std::string> commands;
-        std::unique_ptr<ScheduledTask> task;
-    };
-
+    using AtomicCommand = CommandPath::Command;
     // An item id as the persist key shows it: a device id or a planner key such as "3:17".
-    using PersistId = std::variant<std::uint32_t, std::string>;
+    using PersistId = CommandPath::ItemId;
 
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
-    static constexpr std::size_t logCapacity = 500;
-    // A longer line is cut, with an ellipsis, to this many bytes.
-    static constexpr std::size_t logLineByteLimit = 4096;
-    // What the log may hold in all: the texts of both lists and the transfer records. The newest
-    // entry stays whatever its size.
-    static constexpr std::size_t logByteCapacity = 1'048'576;
+    static constexpr std::size_t logCapacity = ControllerLog::capacity;
+    static constexpr std::size_t logLineByteLimit = ControllerLog::lineByteLimit;
+    static constexpr std::size_t logByteCapacity = ControllerLog::byteCapacity;
 
     explicit TavrikBleCentral(Environment environment, QObject* parent = nullptr);
     ~TavrikBleCentral() override;
@@ -123,8 +101,8 @@ public:
     TavrikBleCentral& operator=(const TavrikBleCentral&) = delete;
 
     // --- Published state (read accessors; each has a change signal below) ---
-    const std::vector<std::string>& logEntries() const { return logEntries_; }
-    const std::vector<TavrikLogEntry>& logItems() const { return logItems_; }
+    const std::vector<std::string>& logEntries() const { return log_.lines(); }
+    const std::vector<TavrikLogEntry>& logItems() const { return log_.entries(); }
     const std::string& statusText() const { return statusText_; }
     // Why Bluetooth cannot be used right now (none while it can), for the window to explain.
     BleUnavailableReason bluetoothUnavailableReason() const { return bluetoothUnavailableReason_; }
@@ -160,7 +138,7 @@ public:
     std::int64_t wifiCredentialCapacity() const { return wifiCredentialCapacity_; }
     const std::vector<WifiCredentialSummary>& savedWifiCredentials() const { return savedWifiCredentials_; }
     const std::vector<WifiScannedNetwork>& nearbyWifiNetworks() const { return nearbyWifiNetworks_; }
-    const WifiRequestActivityState& wifiRequestActivity() const { return wifiRequestActivity_; }
+    const WifiRequestActivityState& wifiRequestActivity() const { return wifiRequests_.activity(); }
     const std::optional<std::string>& wifiSettingsMessage() const { return wifiSettingsMessage_; }
     const std::optional<WifiConnectionNotice>& wifiConnectionNotice() const { return wifiConnectionNotice_; }
     const std::optional<WifiValidationFailure>& wifiValidationFailure() const { return wifiValidationFailure_; }
@@ -175,76 +153,33 @@ public:
     const std::optional<std::int64_t>& deviceSyncDataVersion() const { return deviceSyncDataVersion_; }
     bool virtualTavrikConnected() const { return localLink_->attached(); }
 
-    // --- Plain state that views and tests may read ---
-    const std::optional<std::string>& syncCode() const { return syncCode_; }
-    const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
-    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_; }
-    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
-    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
-    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
-    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
-    {
-        return bluetoothLink_->firmwareCharacteristic();
-    }
-    bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
-    bool routineControlSessionActive() const { return routineControlSessionActive_; }
-    const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
-    const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    const std::vector<AtomicCommand>& atomicCommandQueue() const { return atomicCommandQueue_; }
-    const std::map<std::string, DebouncedPersist>& debouncedPersists() const { return debouncedPersists_; }
-    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     const std::string& appVersion() const { return appVersion_; }
-    std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
-    std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
-    std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
     bool tagScanSessionActive() const { return tagScanSessionActive_; }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
-    TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
-    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
     // The local simulator's road.
     LocalLinkTransport& localLink() { return *localLink_; }
     const LocalLinkTransport& localLink() const { return *localLink_; }
 
     // --- Log (TavrikBleCentral_Log.cpp) ---
     void appendLog(const std::string& text, bool allowDuplicates);
-    void appendLogItem(const std::string& text, std::optional<TavrikLogEntry::Detail> detail, bool allowDuplicates);
     void appendBleDataLog(const BleDataMessageLogDetail& detail);
     // The log drawer's clear button.
     void clearLog();
 
     // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
     void startScanningIfPossible();
-    void handleStateChange(BleManagerState state);
-    void handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi);
-    void handleConnect(const std::shared_ptr<BlePeripheral>& peripheral);
-    void handleConnectFailure(const std::optional<BleError>& error);
-    void handleDisconnect(const std::optional<BleError>& error);
-    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error);
-    void handleCharacteristics(const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error);
-    void handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error);
     void failUnavailableDataChannel();
 
     // --- Sync session (TavrikBleCentral_Session.cpp) ---
     void beginSession(SyncMode mode);
     void startRestoreSession();
-    void sendSyncStart();
     void scheduleLoadTimeout(std::chrono::milliseconds delay);
     void failIncompleteLoad(const std::string& message);
-    void handleSyncControl(const Data& payload, const std::string& fallback);
-    void sendSyncRestore();
     void finishControlSessionIfIdle();
 
-    // --- Message routing (TavrikBleCentral_Routing.cpp) ---
-    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
-
     // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
-    static std::string persistKey(AtomicCommandChannel channel, const PersistId& id);
     void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
         bool debounce, const std::optional<std::string>& attribute);
-    void flushDebouncedPersist(const std::string& key);
-    void sendOrQueue(const AtomicCommand& command);
-    void sendAtomicCommandNow(const AtomicCommand& command);
-    void sendAtomicCommandsIfNeeded();
     // Connected and able to carry a command: a data characteristic is attached or the local link is up.
     bool isDeviceAttached() const;
 
@@ -272,36 +207,24 @@ public:
     void prepareForAppTermination(std::function<void()> completion);
     bool isPreparingForTermination() const { return isPreparingForTermination_; }
     void startCommandConnection();
-    void resetLocalData(bool preserveExpectedDisconnect);
-    void resetConnectionState();
     void updateStatus(const std::string& text);
 
-    // --- Local simulator link (TavrikBleCentral_LocalLink.cpp) ---
+    // --- The links to the device (TavrikBleCentral_Link.cpp) ---
     // Connects to the simulator's offered session when some work wants the link.
     void connectVirtualTavrikIfNeeded();
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
-    void sendRoutineCommand(const std::string& command);
-    // Sends the routine command that waited for the link, if any.
-    void sendPendingRoutineCommand();
-    // Sends everything held for the command connection: queued edits, then the routine, clock and
-    // Wi-Fi requests that waited.
-    void sendHeldCommands();
-    void sendPendingClockCommandIfNeeded();
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
     bool sendTagCommand(const std::string& command);
 
     // --- Device clock (TavrikBleCentral_Clock.cpp) ---
-    void handleClockPayload(const Data& payload);
     void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
     // The notice's "Update Time".
     void acceptTimeSyncNotice();
     // The notice's "Cancel": closes it and restarts the idle minute.
     void dismissTimeSyncNotice();
-    void sendCurrentTimeToTavrik();
-    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
 
     // --- Review demo (TavrikBleCentral_Demo.cpp) ---
     // Enters (or re-enters) the demo with fresh sample data; the program's --demo switch calls it.
@@ -311,13 +234,12 @@ public:
     static SyncDataEnvelope reviewDemoData();
 
     // --- Routines (TavrikBleCentral_Routines.cpp) ---
-    void handleRoutinePayload(const Data& payload);
     void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
-    void refreshRoutineDefinitions();
+    // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
+    void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);
     std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
     std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
     std::vector<RoutinePayload> buildRoutinePayloads() const;
-    void resetRoutineState();
     // Throws SyncImportError naming the first broken tag reference of the stored routines with
     // `details` put in their place.
     void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
@@ -328,15 +250,8 @@ public:
     void deleteRoutine(std::uint32_t id);
     // Asks the device to start the routine.
     void triggerRoutine(std::uint32_t id);
-    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
-    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
-    {
-        return pendingRoutineDetailSignatures_;
-    }
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
-    void handleSchedulePayload(const Data& payload);
-    void resetScheduleState();
     // A recurring schedule for the routine at 08:00 every day; gives its new (local) id.
     std::uint32_t createSchedule(std::uint32_t routineId);
     // Hour and minute are clamped to 0...23 and 0...59; on a one-time schedule they move its moment.
@@ -364,10 +279,8 @@ public:
     void setKillSwitchUid(std::string_view uid);
 
     // --- Tags (TavrikBleCentral_Tags.cpp) ---
-    void handleTagPayload(const Data& payload);
     std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
     void deactivateTagScanSession();
-    void resetTagState();
     // Saved-tag edits: shown at once, then sent on the "tag" channel. A duplicate name or UID sets
     // tagError and changes nothing.
     void createTag(const std::string& name, const std::string& uid);
@@ -390,7 +303,7 @@ public:
     void setTagScanCommandPending(bool pending) { tagScanCommandPending_ = pending; }
 
     // --- Wi-Fi (TavrikBleCentral_Wifi.cpp) ---
-    static constexpr std::chrono::milliseconds wifiRequestTimeout { 65000 };
+    static constexpr std::chrono::milliseconds wifiRequestTimeout = WifiRequests::timeout;
     void scanWifiNetworks();
     void checkSavedWifiCredentials();
     void validateAndSaveWifiCredential(const std::string& ssid, const std::string& password);
@@ -403,9 +316,6 @@ public:
     void clearWifiValidationFailure();
     void clearWifiSettingsMessage();
     void dismissWifiConnectionNotice();
-    void handleWifiStatus(const Data& payload);
-    void handleWifiScanResults(const Data& payload);
-    void sendPendingWifiRequestIfNeeded();
     // Forgets the outstanding request and its time-out (messages and notices stay), and ends a command
     // connection that was kept only for it.
     void resetWifiRequestState();
@@ -432,7 +342,6 @@ public:
     // The channel manifest later lookups read; the published stable channel unless set.
     void setFirmwareChannelURL(const Url& url);
     const Url& firmwareChannelURL() const;
-    void handleFirmwarePayload(const Data& payload);
     void selectFirmwareAssetForConnectedTarget();
     void updateFirmwareNoticeIfNeeded();
     std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
@@ -502,9 +411,12 @@ private:
         if (field == value) {
             return;
         }
+        beforeDataChange(&field);
         field = std::forward<U>(value);
         emit(this->*changed)();
     }
+    // A field is about to change: what was derived from the data it belongs to is settled first.
+    void beforeDataChange(const void* field);
     void setStatusText(const std::string& text) { publish(statusText_, text, &TavrikBleCentral::statusTextChanged); }
     void setSyncStage(SyncStage stage) { publish(syncStage_, std::move(stage), &TavrikBleCentral::syncStageChanged); }
     void setSyncMode(std::optional<SyncMode> mode) { publish(syncMode_, mode, &TavrikBleCentral::syncModeChanged); }
@@ -527,6 +439,9 @@ private:
     }
     // Runs the routine-summary observer after every assignment.
     void setRoutineSummaries(std::vector<RoutineSummary> value);
+    void replaceRoutineSummary(std::size_t index, RoutineSummary summary);
+    bool moveRoutineDefinition(std::uint32_t id);
+    std::vector<std::uint32_t> savedTagIds() const;
     void setHasLoadedData(bool value) { publish(hasLoadedData_, value, &TavrikBleCentral::hasLoadedDataChanged); }
     // Ends the running session's bookkeeping: mode, shown mode and code.
     void clearSessionFields();
@@ -548,6 +463,76 @@ private:
     void deliverWorkHeldBySession();
     // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
     void giveUpHeldWork();
+
+    // Internal state; tests read it only through their probe.
+    // --- Plain state that views and tests may read ---
+    const std::optional<std::string>& syncCode() const { return syncCode_; }
+    const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
+    const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_.value(); }
+    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return activeBleProfile_; }
+    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return targetPeripheral_; }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return bluetoothLink_->dataCharacteristic(); }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const
+    {
+        return bluetoothLink_->firmwareCharacteristic();
+    }
+    bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
+    bool routineControlSessionActive() const { return routineControlSessionActive_; }
+    const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
+    const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
+    const std::vector<AtomicCommand>& atomicCommandQueue() const { return commandPath_.queued(); }
+    // Edits waiting out their debounce.
+    std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
+    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
+    std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
+    std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
+    std::uint32_t nextLocalRoutineId() const { return nextLocalRoutineId_; }
+    TagScanPurpose tagScanPurpose() const { return tagScanPurpose_; }
+    BleDataChannel& dataService() { return bluetoothLink_->channel(); }
+    bool didOfferTimeSyncForCurrentLoad() const { return didOfferTimeSyncForCurrentLoad_; }
+    // Saved routines whose echo from the device is still awaited, with the saved content's signature.
+    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
+    {
+        return pendingRoutineDetailSignatures_;
+    }
+
+    // The steps that events from the links and the user's operations run through. Tests reach them
+    // only through their probe.
+    void handleStateChange(BleManagerState state);
+    void handleDiscovery(const std::shared_ptr<BlePeripheral>& peripheral, int rssi);
+    void handleConnect(const std::shared_ptr<BlePeripheral>& peripheral);
+    void handleConnectFailure(const std::optional<BleError>& error);
+    void handleDisconnect(const std::optional<BleError>& error);
+    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleCharacteristics(const Uuid& serviceUuid, BlePeripheral& peripheral, const std::optional<BleError>& error);
+    void handleDataSubscription(const BleCharacteristic& characteristic, const std::optional<BleError>& error);
+    void sendSyncStart();
+    void handleSyncControl(const Data& payload, const std::string& fallback);
+    void sendSyncRestore();
+    void handleDataEnvelope(std::uint16_t messageId, const Data& payload);
+    void sendOrQueue(const AtomicCommand& command);
+    void sendAtomicCommandsIfNeeded();
+    void resetLocalData(bool preserveExpectedDisconnect);
+    void resetConnectionState();
+    void sendRoutineCommand(const std::string& command);
+    // Sends the routine command that waited for the link, if any.
+    void sendPendingRoutineCommand();
+    // Sends everything held for the command connection: queued edits, then the routine, clock and
+    // Wi-Fi requests that waited.
+    void sendHeldCommands();
+    void sendPendingClockCommandIfNeeded();
+    void handleClockPayload(const Data& payload);
+    void sendCurrentTimeToTavrik();
+    void handleRoutinePayload(const Data& payload);
+    void resetRoutineState();
+    void handleSchedulePayload(const Data& payload);
+    void resetScheduleState();
+    void handleTagPayload(const Data& payload);
+    void resetTagState();
+    void handleWifiStatus(const Data& payload);
+    void handleWifiScanResults(const Data& payload);
+    void sendPendingWifiRequestIfNeeded();
+    void handleFirmwarePayload(const Data& payload);
 
     // BleCentralDelegate
     void centralDidUpdateState() override;
@@ -576,8 +561,7 @@ private:
     FirmwareDownload firmwareDownload;
 
     // Published device data and view state
-    std::vector<std::string> logEntries_;
-    std::vector<TavrikLogEntry> logItems_;
+    ControllerLog log_ { clock, random, [this] { emit logChanged(); } };
     std::string statusText_ = "Bluetooth idle";
     BleUnavailableReason bluetoothUnavailableReason_ = BleUnavailableReason::none;
     std::vector<ScheduledRoutine> schedules_;
@@ -612,7 +596,6 @@ private:
     std::int64_t wifiCredentialCapacity_ = 0;
     std::vector<WifiCredentialSummary> savedWifiCredentials_;
     std::vector<WifiScannedNetwork> nearbyWifiNetworks_;
-    WifiRequestActivityState wifiRequestActivity_;
     std::optional<std::string> wifiSettingsMessage_;
     std::optional<WifiConnectionNotice> wifiConnectionNotice_;
     std::optional<WifiValidationFailure> wifiValidationFailure_;
@@ -638,7 +621,9 @@ private:
 
     // Sync session
     std::optional<std::string> syncCode_;
-    std::optional<SyncSnapshot> baselineSnapshot_;
+    BaselineSnapshot baselineSnapshot_ { [this] { return currentSnapshot(); } };
+    // The tag ids against which the stored routines last passed the tag-reference check.
+    std::optional<std::vector<std::uint32_t>> routineReferencesCheckedWith_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
     ScheduledTask loadTimeoutTask_ { scheduler };
@@ -649,10 +634,11 @@ private:
     std::optional<std::string> pendingRoutineCommand_;
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
-    std::vector<AtomicCommand> atomicCommandQueue_;
-    std::optional<AtomicCommandChannel> lastAtomicCommandChannel_;
-    std::chrono::milliseconds atomicCommandDebounce_ { 200 };
-    std::map<std::string, DebouncedPersist> debouncedPersists_;
+    CommandPath commandPath_ { scheduler,
+        { [this](const AtomicCommand& command) { return sendCommandOnLink(command); },
+            [this](const AtomicCommand& command) { sendOrQueue(command); } } };
+    // Sends one command of the path on the link that is attached, unless a version gate stops it.
+    CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
 
     // Idle disconnect
     ScheduledTask idleDisconnectTask_ { scheduler };
@@ -676,9 +662,12 @@ private:
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
     ScheduledTask tagScanKeepaliveTask_ { scheduler };
     Uuid firmwareLookupGeneration_;
-    std::map<std::string, WifiRequestContext> wifiRequests_;
-    std::optional<WifiRequestEnvelope> pendingWifiRequest_;
-    ScheduledTask wifiRequestTimeoutTask_ { scheduler };
+    WifiRequests wifiRequests_ { scheduler, random,
+        { [this](const WifiRequestContext& expired) {
+             handleFailedWifiRequest(expired, "request_timeout", std::nullopt);
+             finishControlSessionIfIdle();
+         },
+            [this] { emit wifiRequestActivityChanged(); } } };
     std::optional<WifiCandidate> failedWifiCandidate_;
     bool didShowWifiFailureForCurrentSession_ = false;
     std::optional<FirmwareCatalog> firmwareCatalog_;
@@ -700,10 +689,7 @@ private:
     ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
-    // Drops the oldest log entries past the line and byte caps.
-    void trimLog();
     void runIdleCountdownStep(int remaining);
-    void cancelDebouncedPersists();
     // The clock command for the current local time.
     std::optional<std::string> currentClockCommand() const;
     void releaseLinkForTermination();
@@ -749,15 +735,10 @@ private:
 
     // Wi-Fi operations state
     void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
-    // Forgets the outstanding request and its time-out.
-    void forgetWifiRequests();
-    void beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);
-    std::optional<WifiRequestContext> finishWifiRequest(const std::string& requestId);
     void handleSuccessfulWifiRequest(const WifiRequestContext& context, const std::optional<std::string>& ssid);
     void handleFailedWifiRequest(
         const WifiRequestContext& context, const std::string& reason, const std::optional<std::string>& message);
     void setWifiSettingsMessage(std::optional<std::string> message);
-    std::string newWifiRequestId();
     std::string wifiTimeZone() const;
 
     // Firmware lookup and install state

@@ -67,11 +67,6 @@ SyncDataEnvelope TavrikBleCentral::reviewDemoData()
     return data;
 }
 
-void TavrikBleCentral::cancelDebouncedPersists()
-{
-    debouncedPersists_.clear();
-}
-
 void TavrikBleCentral::beginReviewDemo()
 {
     publish(isReviewDemo_, true, &TavrikBleCentral::isReviewDemoChanged);
@@ -82,7 +77,7 @@ void TavrikBleCentral::beginReviewDemo()
         firmwareLookupLoad_ = FirmwareManifestLoader::invalidHandle;
     }
     firmwareLookupGeneration_ = Uuid::random(random);
-    cancelDebouncedPersists();
+    commandPath_.forgetAllDebounced();
     resetLocalData(false);
 
     firmwareCatalog_.reset();
@@ -102,7 +97,7 @@ void TavrikBleCentral::endReviewDemo()
     if (!isReviewDemo_) {
         return;
     }
-    cancelDebouncedPersists();
+    commandPath_.forgetAllDebounced();
     publish(isReviewDemo_, false, &TavrikBleCentral::isReviewDemoChanged);
     resetLocalData(false);
     publish(muteNonAlarmSounds_, defaults.boolValue(muteNonAlarmSoundsDefaultsKey).value_or(false),

@@ -168,9 +168,9 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
 {
     // Free: attached, no session, nothing queued, debounced or awaiting an answer. Otherwise the
     // next moment the device holds the window's data (renewBaseline) asks again.
-    const bool linkFree = isDeviceAttached() && !sessionMode_ && atomicCommandQueue_.empty()
-        && debouncedPersists_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_ && !pendingWifiRequest_
-        && wifiRequests_.empty() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
+    const bool linkFree = isDeviceAttached() && !sessionMode_ && commandPath_.queued().empty()
+        && commandPath_.debouncedCount() == 0 && !pendingRoutineCommand_ && !pendingClockCommand_
+        && !wifiRequests_.isBusy() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
     if (!refusedChangeReloadWanted_ || !linkFree) {
         return;
     }

@@ -37,11 +37,10 @@ bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
 void TavrikBleCentral::disconnectIfIdle()
 {
     // Edits the link keeps refusing must not hold it for ever: one more try, then they are given up.
-    if (!sessionMode_ && !atomicCommandQueue_.empty() && isDeviceAttached()) {
+    if (!sessionMode_ && !commandPath_.queued().empty() && isDeviceAttached()) {
         deliverQueuedCommands();
         dropQueuedCommands();
-        routineControlSessionActive_
-            = pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty();
+        routineControlSessionActive_ = pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy();
     }
     const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !isFirmwareBusy()
         && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
@@ -177,7 +176,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     setSyncStage(SyncStage::idle());
 
     giveUpHeldWork();
-    lastAtomicCommandChannel_.reset();
+    commandPath_.forgetLastChannel();
     pendingRoutineDetailSignatures_.clear();
     tagScanKeepaliveTask_.cancel();
     setStatusText("Bluetooth idle");

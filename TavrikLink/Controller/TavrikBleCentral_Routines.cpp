@@ -6,6 +6,7 @@
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
 #include "TavrikCore/Support/Json.hpp"
+#include "TavrikCore/Support/LocalizedOrder.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
@@ -161,6 +162,8 @@ void TavrikBleCentral::storeRoutineDetail(const RoutineDetailModel& detail)
 {
     const auto stored = routineDetails_.find(detail.id);
     if (stored == routineDetails_.end() || !(stored->second == detail)) {
+        baselineSnapshot_.beforeDataChange();
+        routineReferencesCheckedWith_.reset();
         routineDetails_[detail.id] = detail;
         emit routineDetailsChanged();
     }
@@ -226,23 +229,68 @@ void TavrikBleCentral::refreshActiveRoutineContextIfNeeded(std::optional<std::ui
         &TavrikBleCentral::activeRoutineContextChanged);
 }
 
-void TavrikBleCentral::refreshRoutineDefinitions()
+void TavrikBleCentral::refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly)
 {
-    publish(routines_, sortedRoutineDefinitions(routineSummaries_, clock), &TavrikBleCentral::routinesChanged);
+    if (!relabelledOnly || !moveRoutineDefinition(*relabelledOnly)) {
+        publish(routines_, sortedRoutineDefinitions(routineSummaries_, clock), &TavrikBleCentral::routinesChanged);
+    }
 
+    // Only the routines that have schedules are looked up: a pass over the summaries, nothing copied.
     std::unordered_map<std::uint32_t, const std::string*> labels;
+    for (const ScheduledRoutine& schedule : schedules_) {
+        labels.emplace(schedule.routineId, nullptr);
+    }
     for (const RoutineSummary& summary : routineSummaries_) {
-        labels[summary.id] = &summary.label;
+        if (const auto label = labels.find(summary.id); label != labels.end() && !label->second) {
+            label->second = &summary.label;
+        }
     }
     std::vector<ScheduledRoutine> schedules = schedules_;
     for (ScheduledRoutine& schedule : schedules) {
-        if (const auto label = labels.find(schedule.routineId); label != labels.end()) {
+        if (const auto label = labels.find(schedule.routineId); label != labels.end() && label->second) {
             schedule.label = *label->second;
         }
     }
     sortIntoScheduleOrder(schedules, clock);
     publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
     updateNextLocalIds();
+}
+
+bool TavrikBleCentral::moveRoutineDefinition(std::uint32_t id)
+{
+    // The list was in label order before this routine's label changed: the routine alone moves, so
+    // a key press in a title does not sort every routine again.
+    const auto summary = std::find_if(routineSummaries_.begin(), routineSummaries_.end(),
+        [&](const RoutineSummary& entry) { return entry.id == id; });
+    const auto entry = std::find_if(
+        routines_.begin(), routines_.end(), [&](const ScheduleDefinition& definition) { return definition.id == id; });
+    if (summary == routineSummaries_.end() || entry == routines_.end() || routines_.size() != routineSummaries_.size()) {
+        return false;
+    }
+    std::vector<ScheduleDefinition> routines = routines_;
+    const auto oldIndex = entry - routines_.begin();
+    routines.erase(routines.begin() + oldIndex);
+    const LocalizedCaseInsensitiveOrder order(clock.localeId());
+    const std::string& label = summary->label;
+    const auto lower = std::lower_bound(routines.begin(), routines.end(), label,
+        [&](const ScheduleDefinition& definition, const std::string& value) { return order(definition.label, value); });
+    const auto upper = std::upper_bound(lower, routines.end(), label,
+        [&](const std::string& value, const ScheduleDefinition& definition) { return order(value, definition.label); });
+    auto place = upper;
+    if (lower != upper) {
+        // Routines of the same label stay in the summaries' order, as the stable sort leaves them.
+        const auto position = [&](std::uint32_t routineId) {
+            return std::find_if(routineSummaries_.begin(), routineSummaries_.end(), [&](const RoutineSummary& candidate) {
+                return candidate.id == routineId;
+            }) - routineSummaries_.begin();
+        };
+        const auto own = summary - routineSummaries_.begin();
+        place = std::find_if(
+            lower, upper, [&](const ScheduleDefinition& definition) { return position(definition.id) > own; });
+    }
+    routines.insert(place, ScheduleDefinition { id, label });
+    publish(routines_, std::move(routines), &TavrikBleCentral::routinesChanged);
+    return true;
 }
 
 std::vector<RoutineStepModel> TavrikBleCentral::routineStepModels(const std::vector<RoutineStepPayload>& steps) const
@@ -270,11 +318,27 @@ void TavrikBleCentral::resetRoutineState()
 
 void TavrikBleCentral::validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const
 {
+    // Stored routines already checked against these tags can only break together with the one in
+    // question: only it is looked at, not every step of every routine again.
+    if (details.size() == 1 && routineReferencesCheckedWith_ && *routineReferencesCheckedWith_ == savedTagIds()) {
+        checkRoutineTagReferencesWithOneReplaced(tags_, routineDetails_, details.front());
+        return;
+    }
     std::map<std::uint32_t, RoutineDetailModel> routines = routineDetails_;
     for (const RoutineDetailModel& detail : details) {
         routines.insert_or_assign(detail.id, detail);
     }
     checkRoutineTagReferences(tags_, routines);
+}
+
+std::vector<std::uint32_t> TavrikBleCentral::savedTagIds() const
+{
+    std::vector<std::uint32_t> ids;
+    ids.reserve(tags_.size());
+    for (const TagInfo& tag : tags_) {
+        ids.push_back(tag.id);
+    }
+    return ids;
 }
 
 RoutineDetailModel TavrikBleCentral::routineDetail(std::uint32_t id, const std::string& label, const RoutineDraft& draft)
@@ -341,6 +405,7 @@ std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft&
         static_cast<std::int64_t>(draft.groups.size()), static_cast<std::int64_t>(draft.startTagIds.size()) });
     setRoutineSummaries(std::move(summaries));
     storeRoutineDetail(detail);
+    routineReferencesCheckedWith_ = savedTagIds();
     refreshRoutineDefinitions();
     recordUserInteraction();
     baselineSnapshot_ = currentSnapshot();
@@ -390,26 +455,30 @@ bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft
         return false;
     }
 
-    if (summary != routineSummaries_.end()) {
-        std::vector<RoutineSummary> summaries = routineSummaries_;
-        summaries[static_cast<std::size_t>(summary - routineSummaries_.begin())]
-            = { id, draft.label, static_cast<std::int64_t>(draft.steps.size()),
-                  static_cast<std::int64_t>(draft.groups.size()), static_cast<std::int64_t>(draft.startTagIds.size()) };
-        setRoutineSummaries(std::move(summaries));
-    }
-    storeRoutineDetail(detail);
-    if (labelChanged) {
-        std::vector<ScheduledRoutine> schedules = schedules_;
-        for (ScheduledRoutine& schedule : schedules) {
-            if (schedule.routineId == id) {
-                schedule.label = draft.label;
-            }
+    // This edit changes the routine and its schedules' labels alone: the baseline follows the data
+    // instead of copying every routine on each key press.
+    {
+        const BaselineSnapshot::Hold hold(baselineSnapshot_);
+        if (summary != routineSummaries_.end()) {
+            replaceRoutineSummary(static_cast<std::size_t>(summary - routineSummaries_.begin()),
+                { id, draft.label, static_cast<std::int64_t>(draft.steps.size()),
+                    static_cast<std::int64_t>(draft.groups.size()), static_cast<std::int64_t>(draft.startTagIds.size()) });
         }
-        publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
+        storeRoutineDetail(detail);
+        routineReferencesCheckedWith_ = savedTagIds();
+        if (labelChanged) {
+            std::vector<ScheduledRoutine> schedules = schedules_;
+            for (ScheduledRoutine& schedule : schedules) {
+                if (schedule.routineId == id) {
+                    schedule.label = draft.label;
+                }
+            }
+            publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
+        }
+        refreshRoutineDefinitions(labelChanged && summary != routineSummaries_.end() ? std::optional(id) : std::nullopt);
+        recordUserInteraction();
+        baselineSnapshot_.followCurrent();
     }
-    refreshRoutineDefinitions();
-    recordUserInteraction();
-    baselineSnapshot_ = currentSnapshot();
 
     if (labelChanged || startTagsChanged || !commands.empty()) {
         pendingRoutineDetailSignatures_[id] = detail.syncSignature();
@@ -435,7 +504,9 @@ void TavrikBleCentral::deleteRoutine(std::uint32_t id)
     std::vector<RoutineSummary> summaries = routineSummaries_;
     std::erase_if(summaries, [&](const RoutineSummary& summary) { return summary.id == id; });
     setRoutineSummaries(std::move(summaries));
-    if (routineDetails_.erase(id) > 0) {
+    if (routineDetails_.contains(id)) {
+        baselineSnapshot_.beforeDataChange();
+        routineDetails_.erase(id);
         emit routineDetailsChanged();
     }
     std::vector<ScheduledRoutine> schedules = schedules_;

@@ -82,11 +82,11 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
         handleTagPayload(payload);
     } else if (type == "error") {
         // The device answers an edit it refused; it belongs to the channel of the last command sent.
-        if (!lastAtomicCommandChannel_) {
+        if (!commandPath_.lastChannel()) {
             handleTagPayload(payload);
             return;
         }
-        switch (*lastAtomicCommandChannel_) {
+        switch (*commandPath_.lastChannel()) {
         case AtomicCommandChannel::schedule:
             handleSchedulePayload(payload);
             break;

@@ -233,8 +233,8 @@ void TavrikBleCentral::deliverWorkHeldBySession()
     if (sessionMode_) {
         return;
     }
-    if (!routineControlSessionActive_ && atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_
-        && !pendingWifiRequest_) {
+    if (!routineControlSessionActive_ && commandPath_.queued().empty() && !pendingRoutineCommand_
+        && !pendingClockCommand_ && !wifiRequests_.hasHeld()) {
         return;
     }
     if (!isDeviceAttached()) {
@@ -257,11 +257,11 @@ void TavrikBleCentral::giveUpHeldWork()
 
 void TavrikBleCentral::finishControlSessionIfIdle()
 {
-    if (pendingRoutineCommand_ || pendingClockCommand_ || pendingWifiRequest_ || !wifiRequests_.empty()) {
+    if (pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
         routineControlSessionActive_ = true;
         return;
     }
-    routineControlSessionActive_ = !atomicCommandQueue_.empty();
+    routineControlSessionActive_ = !commandPath_.queued().empty();
     if (routineControlSessionActive_) {
         return;
     }

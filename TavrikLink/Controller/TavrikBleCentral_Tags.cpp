@@ -263,7 +263,7 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
     } else if (envelope.type == "scan_timeout") {
         fail(envelope.message.value_or("Kill switch scan timed out"));
     } else if (envelope.type == "error") {
-        if (lastAtomicCommandChannel_ == AtomicCommandChannel::tag) {
+        if (commandPath_.lastChannel() == AtomicCommandChannel::tag) {
             reloadAfterRefusedChange();
         }
         fail(envelope.message.value_or("Tag error"));

@@ -41,7 +41,7 @@ void TavrikBleCentral::scanWifiNetworks()
     recordUserInteraction();
     publish(nearbyWifiNetworks_, std::vector<WifiScannedNetwork> {}, &TavrikBleCentral::nearbyWifiNetworksChanged);
     setWifiSettingsMessage(scanningText);
-    sendWifiRequest(plainWifiRequest("wifi_scan", newWifiRequestId()), WifiRequestContext::scan());
+    sendWifiRequest(plainWifiRequest("wifi_scan", wifiRequests_.newId()), WifiRequestContext::scan());
 }
 
 void TavrikBleCentral::checkSavedWifiCredentials()
@@ -51,7 +51,7 @@ void TavrikBleCentral::checkSavedWifiCredentials()
     }
     recordUserInteraction();
     setWifiSettingsMessage("Checking saved Wi-Fi networks…");
-    sendWifiRequest(plainWifiRequest("wifi_check_saved", newWifiRequestId()), WifiRequestContext::checkSaved());
+    sendWifiRequest(plainWifiRequest("wifi_check_saved", wifiRequests_.newId()), WifiRequestContext::checkSaved());
 }
 
 void TavrikBleCentral::validateAndSaveWifiCredential(const std::string& ssid, const std::string& password)
@@ -71,14 +71,14 @@ void TavrikBleCentral::validateAndSaveWifiCredential(const std::string& ssid, co
     publish(wifiLastSavedSsid_, std::nullopt, &TavrikBleCentral::wifiLastSavedSsidChanged);
     setWifiSettingsMessage("Checking " + name + "…");
     // The password goes exactly as typed: blanks may belong to it.
-    WifiRequestEnvelope envelope { "wifi_validate", newWifiRequestId(), name, password, wifiTimeZone(), std::nullopt };
+    WifiRequestEnvelope envelope { "wifi_validate", wifiRequests_.newId(), name, password, wifiTimeZone(), std::nullopt };
     sendWifiRequest(envelope, WifiRequestContext::validate({ name, password }));
 }
 
 void TavrikBleCentral::sendWifiUpsert(const WifiCandidate& candidate, bool verified)
 {
     setWifiSettingsMessage("Saving " + candidate.ssid + "…");
-    WifiRequestEnvelope envelope { "wifi_upsert", newWifiRequestId(), candidate.ssid, candidate.password,
+    WifiRequestEnvelope envelope { "wifi_upsert", wifiRequests_.newId(), candidate.ssid, candidate.password,
         wifiTimeZone(), verified };
     sendWifiRequest(envelope, WifiRequestContext::upsert(candidate, verified));
 }
@@ -90,7 +90,7 @@ void TavrikBleCentral::removeWifiCredential(const std::string& ssid)
     }
     recordUserInteraction();
     setWifiSettingsMessage("Removing " + ssid + "…");
-    WifiRequestEnvelope envelope { "wifi_remove", newWifiRequestId(), ssid, std::nullopt, std::nullopt, std::nullopt };
+    WifiRequestEnvelope envelope { "wifi_remove", wifiRequests_.newId(), ssid, std::nullopt, std::nullopt, std::nullopt };
     sendWifiRequest(envelope, WifiRequestContext::remove(ssid));
 }
 
@@ -128,19 +128,19 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
         finishControlSessionIfIdle();
         return;
     }
-    beginWifiRequest(envelope, context);
+    wifiRequests_.begin(envelope, context);
     // Keeps the connection up for the answer.
     routineControlSessionActive_ = true;
     if (isDeviceAttached()) {
         if (!link().sendMessage(toJson(envelope))) {
-            finishWifiRequest(envelope.requestId);
+            wifiRequests_.finish(envelope.requestId);
             setWifiSettingsMessage(sendFailure);
             finishControlSessionIfIdle();
         }
         return;
     }
     // The time-out already runs while the request waits for the connection.
-    pendingWifiRequest_ = envelope;
+    wifiRequests_.hold(envelope);
     // A running sync session owns the connection; opening a command connection would end it.
     if (!sessionMode_) {
         startCommandConnection();
@@ -149,7 +149,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
 
 void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
 {
-    if (!pendingWifiRequest_) {
+    if (!wifiRequests_.hasHeld()) {
         return;
     }
     const bool legacy = activeBleProfile_ == TavrikBleProtocolProfile::legacyUnencryptedV1;
@@ -157,51 +157,18 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     if (!legacy && !localLink_->attached() && !isDeviceAttached()) {
         return;
     }
-    const WifiRequestEnvelope envelope = std::move(*pendingWifiRequest_);
-    pendingWifiRequest_.reset();
+    const WifiRequestEnvelope envelope = *wifiRequests_.takeHeld();
     if (legacy) {
-        finishWifiRequest(envelope.requestId);
+        wifiRequests_.finish(envelope.requestId);
         setWifiSettingsMessage(legacyRefusal);
     } else if (localLink_->attached()) {
-        finishWifiRequest(envelope.requestId);
+        wifiRequests_.finish(envelope.requestId);
         setWifiSettingsMessage(simulatorRefusal);
     } else if (!link().sendMessage(toJson(envelope))) {
-        finishWifiRequest(envelope.requestId);
+        wifiRequests_.finish(envelope.requestId);
         setWifiSettingsMessage(sendFailure);
     }
     finishControlSessionIfIdle();
-}
-
-void TavrikBleCentral::beginWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context)
-{
-    forgetWifiRequests();
-    WifiRequestActivityState activity;
-    activity.begin(envelope.requestId, context.activityKind());
-    publish(wifiRequestActivity_, std::move(activity), &TavrikBleCentral::wifiRequestActivityChanged);
-    wifiRequests_.insert_or_assign(envelope.requestId, context);
-    // Progress stages do not extend this: the device gets one fixed span for the whole request.
-    wifiRequestTimeoutTask_.schedule(wifiRequestTimeout, [this, requestId = envelope.requestId] {
-        if (const auto expired = finishWifiRequest(requestId)) {
-            handleFailedWifiRequest(*expired, "request_timeout", std::nullopt);
-            finishControlSessionIfIdle();
-        }
-    });
-}
-
-std::optional<WifiRequestContext> TavrikBleCentral::finishWifiRequest(const std::string& requestId)
-{
-    const auto entry = wifiRequests_.find(requestId);
-    if (wifiRequestActivity_.requestId != requestId || entry == wifiRequests_.end()) {
-        return std::nullopt;
-    }
-    WifiRequestContext context = std::move(entry->second);
-    wifiRequests_.erase(entry);
-    publish(wifiRequestActivity_, WifiRequestActivityState {}, &TavrikBleCentral::wifiRequestActivityChanged);
-    if (pendingWifiRequest_ && pendingWifiRequest_->requestId == requestId) {
-        pendingWifiRequest_.reset();
-    }
-    wifiRequestTimeoutTask_.cancel();
-    return context;
 }
 
 void TavrikBleCentral::handleWifiStatus(const Data& payload)
@@ -211,26 +178,26 @@ void TavrikBleCentral::handleWifiStatus(const Data& payload)
         status = wifiStatusEnvelopeFromJson(parseJson(payload));
     } catch (const std::exception&) {
     }
-    const auto known = status ? wifiRequests_.find(status->requestId) : wifiRequests_.end();
-    if (known == wifiRequests_.end()) {
+    const WifiRequestContext* known = status ? wifiRequests_.find(status->requestId) : nullptr;
+    if (known == nullptr) {
         appendLog("Received an unexpected Wi-Fi status", true);
         return;
     }
     const std::string& stage = status->stage;
     if (stage == "scanning") {
-        const bool scan = std::holds_alternative<WifiRequestContext::Scan>(known->second.value);
+        const bool scan = std::holds_alternative<WifiRequestContext::Scan>(known->value);
         setWifiSettingsMessage(scan ? scanningText : "Looking for saved Wi-Fi networks…");
     } else if (stage == "connecting") {
         setWifiSettingsMessage("Connecting to " + ssidOrWifi(status->ssid) + "…");
     } else if (stage == "waiting_for_ntp") {
         setWifiSettingsMessage("Connected to " + ssidOrWifi(status->ssid) + "; waiting for time sync…");
     } else if (stage == "success") {
-        if (const auto context = finishWifiRequest(status->requestId)) {
+        if (const auto context = wifiRequests_.finish(status->requestId)) {
             handleSuccessfulWifiRequest(*context, status->ssid);
             finishControlSessionIfIdle();
         }
     } else if (stage == "failed") {
-        if (const auto context = finishWifiRequest(status->requestId)) {
+        if (const auto context = wifiRequests_.finish(status->requestId)) {
             handleFailedWifiRequest(*context, status->reason.value_or("connection_timeout"), status->message);
             finishControlSessionIfIdle();
         }
@@ -244,7 +211,7 @@ void TavrikBleCentral::handleWifiScanResults(const Data& payload)
         results = wifiScanResultsEnvelopeFromJson(parseJson(payload));
     } catch (const std::exception&) {
     }
-    const auto context = results ? finishWifiRequest(results->requestId) : std::nullopt;
+    const auto context = results ? wifiRequests_.finish(results->requestId) : std::nullopt;
     if (!context || !std::holds_alternative<WifiRequestContext::Scan>(context->value)) {
         appendLog("Received an unexpected Wi-Fi scan result", true);
         if (context) {
@@ -358,15 +325,15 @@ std::string TavrikBleCentral::wifiFailureMessage(const std::string& reason, cons
 
 void TavrikBleCentral::resetWifiRequestState()
 {
-    const bool dropsRequest = !wifiRequests_.empty() || pendingWifiRequest_;
-    forgetWifiRequests();
+    const bool dropsRequest = wifiRequests_.isBusy();
+    wifiRequests_.forget();
     // A command connection kept only for the dropped request's answer ends with it.
     if (!dropsRequest || !routineControlSessionActive_ || sessionMode_ || isReviewDemo_) {
         return;
     }
     if (isConnected_) {
         finishControlSessionIfIdle();
-    } else if (atomicCommandQueue_.empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
+    } else if (commandPath_.queued().empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
         routineControlSessionActive_ = false;
         central.stopScan();
         setSyncStage(SyncStage::idle());
@@ -374,22 +341,9 @@ void TavrikBleCentral::resetWifiRequestState()
     }
 }
 
-void TavrikBleCentral::forgetWifiRequests()
-{
-    wifiRequestTimeoutTask_.cancel();
-    wifiRequests_.clear();
-    pendingWifiRequest_.reset();
-    publish(wifiRequestActivity_, WifiRequestActivityState {}, &TavrikBleCentral::wifiRequestActivityChanged);
-}
-
 void TavrikBleCentral::setWifiSettingsMessage(std::optional<std::string> message)
 {
     publish(wifiSettingsMessage_, std::move(message), &TavrikBleCentral::wifiSettingsMessageChanged);
-}
-
-std::string TavrikBleCentral::newWifiRequestId()
-{
-    return Uuid::random(random).text();
 }
 
 std::string TavrikBleCentral::wifiTimeZone() const

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tavrik {
@@ -93,12 +94,9 @@ ContentView::ContentView(Environment env, QWidget* parent)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     stack = new MainContentStack(this);
-    DetailPaneContext context { environment.controller, *window, stack, shared.get() };
-    legacyPage = new LegacyUpgradeView(context, stack);
-    overlayPage = new ConnectionOverlayView(context, stack);
+    // The legacy upgrade and load pages are built the first time they are shown: most starts
+    // never show one of them, and building them costs a good part of the first frame.
     splitPage = buildSplit();
-    stack->addWidget(legacyPage);
-    stack->addWidget(overlayPage);
     stack->addWidget(splitPage);
     outer->addWidget(stack, 1);
     drawer = new LogDrawerView(*window, *log, this);
@@ -191,7 +189,10 @@ QWidget* ContentView::buildSplit()
     bluetooth = caption(titleBar, QStringLiteral("bluetoothStatus"));
     bar->addWidget(bluetooth);
     bar->addStretch();
-    disconnect = new QPushButton(symbolIcon(QStringLiteral("eject")), QStringLiteral("Disconnect Tavrik"), titleBar);
+    disconnect = new QPushButton(QStringLiteral("Disconnect Tavrik"), titleBar);
+    // The first look-up in the icon theme reads the theme's folders; the window shows without
+    // waiting for it and the icon follows at once.
+    QTimer::singleShot(0, disconnect, [button = disconnect] { button->setIcon(symbolIcon(QStringLiteral("eject"))); });
     disconnect->setObjectName(QStringLiteral("disconnectButton"));
     connect(disconnect, &QPushButton::clicked, this, [this] { window->eject(); });
     bar->addWidget(disconnect);
@@ -222,9 +223,18 @@ void ContentView::refresh()
     shared->windowChanged();
     using Main = ContentViewPresenter::MainContent;
     const Main main = window->mainContent();
-    stack->setCurrentWidget(main == Main::legacyUpgrade ? legacyPage
-            : main == Main::loadOverlay                 ? overlayPage
-                                                        : splitPage);
+    QWidget* page = splitPage;
+    if (main == Main::legacyUpgrade || main == Main::loadOverlay) {
+        QWidget*& built = main == Main::legacyUpgrade ? legacyPage : overlayPage;
+        if (!built) {
+            const DetailPaneContext context { environment.controller, *window, stack, shared.get() };
+            built = main == Main::legacyUpgrade ? static_cast<QWidget*>(new LegacyUpgradeView(context, stack))
+                                                : new ConnectionOverlayView(context, stack);
+            stack->addWidget(built);
+        }
+        page = built;
+    }
+    stack->setCurrentWidget(page);
 
     const auto content = window->detailContent();
     if (content != shownDetail) {

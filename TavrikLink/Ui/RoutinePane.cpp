@@ -123,11 +123,17 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     columnLayout->addWidget(lowerSection);
     // Spare height stays under the schedules.
     columnLayout->addStretch(1);
+    // Hidden until refresh() shows what the pane holds: the scroll area measures its column when it
+    // takes it, and an editor that is not shown need not be measured (nor its icons looked up).
+    editorView->hide();
+    lowerSection->hide();
     scroll->setWidget(column);
 
     using C = TavrikBleCentral;
-    for (auto signal : { &C::routineDetailsChanged, &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged,
-             &C::routineErrorChanged, &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+    connect(&controller, &C::routineDetailsChanged, this,
+        [this] { pane->observe(RoutinePanePresenter::read(this->controller)); });
+    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
         connect(&controller, signal, this, &RoutinePane::readController);
     }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
@@ -159,7 +165,7 @@ void RoutinePane::fitStepList()
 
 void RoutinePane::readController()
 {
-    pane->observe(RoutinePanePresenter::read(controller));
+    pane->observe(RoutinePanePresenter::read(controller), RoutinePanePresenter::Details::unchanged);
 }
 
 void RoutinePane::refresh()

@@ -171,8 +171,68 @@ void SidebarView::keyPressEvent(QKeyEvent* event)
     }
 }
 
+SidebarView::Change SidebarView::inputsChanged()
+{
+    const auto& state = window.state();
+    const auto& controller = window.controller();
+    const auto& actions = window.actions();
+    std::optional<std::string> newRoutineLabel;
+    if (actions.showingNewRoutineDraft && actions.showingNewRoutineDraft()) {
+        newRoutineLabel = state.routineDetailDraft.label;
+    }
+    const auto minute = std::chrono::floor<std::chrono::minutes>(clock.now().time_since_epoch());
+    const bool othersSame = seen && seen->pane == state.selectedPane && seen->routinesExpanded == state.routinesExpanded
+        && seen->tagsExpanded == state.tagsExpanded && seen->routine == state.selectedRoutineId
+        && seen->tag == state.selectedTagId && seen->newRoutineLabel == newRoutineLabel && seen->minute == minute
+        && seen->schedules == controller.schedules && seen->tags == controller.tags;
+    if (othersSame && seen->routineSummaries == controller.routineSummaries) {
+        return Change::none;
+    }
+    // The same routines in the same order, some renamed or recounted: their rows alone change.
+    const bool sameRoutines = othersSame && seen->routineSummaries.size() == controller.routineSummaries.size()
+        && std::equal(seen->routineSummaries.begin(), seen->routineSummaries.end(), controller.routineSummaries.begin(),
+            [](const RoutineSummary& a, const RoutineSummary& b) { return a.id == b.id; });
+    if (sameRoutines && state.routinesExpanded) {
+        return Change::routineSummaries;
+    }
+    seen = Inputs { state.selectedPane, state.routinesExpanded, state.tagsExpanded, state.selectedRoutineId,
+        state.selectedTagId, std::move(newRoutineLabel), controller.routineSummaries, controller.schedules,
+        controller.tags, minute };
+    return Change::any;
+}
+
+void SidebarView::refreshRoutineRows()
+{
+    const auto& summaries = window.controller().routineSummaries;
+    const auto& schedules = window.controller().schedules;
+    for (std::size_t index = 0; index < summaries.size(); ++index) {
+        if (summaries[index] == seen->routineSummaries[index]) {
+            continue;
+        }
+        seen->routineSummaries[index] = summaries[index];
+        const bool scheduled = std::any_of(schedules.begin(), schedules.end(),
+            [&](const ScheduledRoutine& schedule) { return schedule.routineId == summaries[index].id; });
+        SidebarModel::Row row = SidebarModel::routineRow(window, clock, summaries[index], scheduled);
+        // The routines' rows follow the group's own row.
+        const std::size_t position = index + 1;
+        if (!(row == shown[position])) {
+            shown[position] = std::move(row);
+            showRow(position);
+        }
+    }
+}
+
 void SidebarView::refresh()
 {
+    switch (inputsChanged()) {
+    case Change::none:
+        return;
+    case Change::routineSummaries:
+        refreshRoutineRows();
+        return;
+    case Change::any:
+        break;
+    }
     std::vector<SidebarModel::Row> next = SidebarModel::rows(window, clock);
     if (next == shown) {
         return;
@@ -186,22 +246,20 @@ void SidebarView::refresh()
         focused
             = std::pair { shown[static_cast<std::size_t>(current)].kind, shown[static_cast<std::size_t>(current)].id };
     }
-    shown = std::move(next);
+    std::vector<SidebarModel::Row> previous = std::exchange(shown, std::move(next));
     if (!sameShape) {
         model->clear();
     }
     for (std::size_t index = 0; index < shown.size(); ++index) {
-        const SidebarModel::Row& row = shown[index];
-        QStandardItem* item = sameShape ? model->item(static_cast<int>(index)) : new QStandardItem;
-        item->setData(QString::fromStdString(row.label), Qt::DisplayRole);
-        item->setData(QString::fromStdString(row.label), Qt::AccessibleTextRole);
-        item->setData(static_cast<int>(row.kind), KindRole);
-        item->setData(QString::fromStdString(row.caption), CaptionRole);
-        item->setData(row.active, ActiveRole);
-        item->setData(row.indented, IndentedRole);
-        item->setData(row.expanded, ExpandedRole);
-        item->setData(QString::fromStdString(row.symbol), SymbolRole);
-        if (!sameShape) {
+        // A renamed routine redraws its own row, not the thousands beside it.
+        if (sameShape && shown[index] == previous[index]) {
+            continue;
+        }
+        if (sameShape) {
+            showRow(index);
+        } else {
+            auto* item = new QStandardItem;
+            fill(*item, shown[index]);
             model->appendRow(item);
         }
     }
@@ -212,6 +270,23 @@ void SidebarView::refresh()
             setCurrentIndex(model->index(static_cast<int>(found - shown.begin()), 0));
         }
     }
+}
+
+void SidebarView::showRow(std::size_t index)
+{
+    fill(*model->item(static_cast<int>(index)), shown[index]);
+}
+
+void SidebarView::fill(QStandardItem& item, const SidebarModel::Row& row)
+{
+    item.setData(QString::fromStdString(row.label), Qt::DisplayRole);
+    item.setData(QString::fromStdString(row.label), Qt::AccessibleTextRole);
+    item.setData(static_cast<int>(row.kind), KindRole);
+    item.setData(QString::fromStdString(row.caption), CaptionRole);
+    item.setData(row.active, ActiveRole);
+    item.setData(row.indented, IndentedRole);
+    item.setData(row.expanded, ExpandedRole);
+    item.setData(QString::fromStdString(row.symbol), SymbolRole);
 }
 
 } // namespace tavrik

@@ -4,8 +4,12 @@
 
 #include <QListView>
 
+#include <chrono>
+#include <optional>
+#include <string>
 #include <vector>
 
+class QStandardItem;
 class QStandardItemModel;
 
 namespace tavrik {
@@ -35,12 +39,36 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // What the rows are made of: the window changes often (each key in a title) and the rows of a
+    // large device are rebuilt only when one of these did.
+    struct Inputs {
+        ContentViewPresenter::SidebarPane pane = ContentViewPresenter::SidebarPane::routines;
+        bool routinesExpanded = true;
+        bool tagsExpanded = true;
+        std::optional<std::uint32_t> routine;
+        std::optional<std::uint32_t> tag;
+        std::optional<std::string> newRoutineLabel; // while the new routine's row shows
+        std::vector<RoutineSummary> routineSummaries;
+        std::vector<ScheduledRoutine> schedules;
+        std::vector<TagInfo> tags;
+        // Schedule previews are worded from the time of day.
+        std::chrono::minutes minute { 0 };
+    };
+
+    enum class Change { none, routineSummaries, any };
+
     void refresh();
+    Change inputsChanged();
+    // Only summaries changed, of the same routines in the same order: their rows are mended.
+    void refreshRoutineRows();
+    void showRow(std::size_t index);
+    static void fill(QStandardItem& item, const SidebarModel::Row& row);
 
     ContentViewPresenter& window;
     const Clock& clock;
     QStandardItemModel* model = nullptr;
     std::vector<SidebarModel::Row> shown;
+    std::optional<Inputs> seen;
 };
 
 } // namespace tavrik

@@ -1,5 +1,6 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
+#include "TavrikLink/Ui/DeferredIcon.hpp"
 #include "TavrikLink/Views/TavrikResources.hpp"
 
 #include <QApplication>
@@ -33,7 +34,9 @@ QStringList themeIconNames(const QString& symbol)
     return names.value(symbol);
 }
 
-QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
+namespace {
+
+QIcon resolvedSymbolIcon(const QString& symbol, const QColor& color, int size)
 {
     if (!color.isValid()) {
         for (const QString& name : themeIconNames(symbol)) {
@@ -66,6 +69,15 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+} // namespace
+
+QIcon symbolIcon(const QString& symbol, const QColor& color, int size)
+{
+    // Looked up in the theme and drawn when first shown or measured: a pane's hidden buttons (an
+    // editor not yet shown, a closed drawer) then hold up no window's first appearance.
+    return deferredIcon([symbol, color, size] { return resolvedSymbolIcon(symbol, color, size); });
 }
 
 } // namespace tavrik

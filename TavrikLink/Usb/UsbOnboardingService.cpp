@@ -56,6 +56,17 @@ void UsbOnboardingService::clearWifiState()
     publish(wifiVerificationState, UsbWifiVerificationState::idle());
 }
 
+void UsbOnboardingService::cancelSetupAndClearState()
+{
+    cancelTask(usbStageTask);
+    cancelTask(usbProbeTask);
+    cancelTask(usbWifiScanTask);
+    cancelTask(usbWifiTestTask);
+    publish(notice, std::optional<UsbOnboardingNotice> {});
+    publish(needsWake, false);
+    clearWifiState();
+}
+
 void UsbOnboardingService::clearUsbOnboardingNotice()
 {
     publish(notice, std::optional<UsbOnboardingNotice> {});
@@ -99,22 +110,50 @@ void UsbOnboardingService::sleepStep(
     });
 }
 
+void UsbOnboardingService::runHelper(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+    std::optional<Data> standardInput, UsbRunCompletion completion)
+{
+    std::string helper;
+    try {
+        helper = environment.helperPath();
+    } catch (const std::exception& error) {
+        const UsbError failure = dynamic_cast<const UsbError*>(&error) != nullptr
+            ? static_cast<const UsbError&>(error)
+            : UsbError(UsbError::usbDomain, 1, error.what());
+        environment.scheduler->schedule(std::chrono::milliseconds(0),
+            [completion = std::move(completion), failure] { completion(UsbRunOutcome::failure(failure)); });
+        return;
+    }
+    runHelperAt(task, helper, arguments, std::move(standardInput), nullptr, std::move(completion));
+}
+
+void UsbOnboardingService::runHelperAt(const UsbTaskHandle& task, const std::string& helper,
+    const std::vector<std::string>& arguments, std::optional<Data> standardInput, UsbLineCallback onLine,
+    UsbRunCompletion completion)
+{
+    auto finished = [task, completion = std::move(completion)](UsbRunOutcome outcome) {
+        task->clearStep();
+        completion(task->isCancelled() ? UsbRunOutcome::failure(UsbError::cancellation()) : std::move(outcome));
+    };
+    if (task->isCancelled()) {
+        environment.scheduler->schedule(
+            std::chrono::milliseconds(0), [finished] { finished(UsbRunOutcome::failure(UsbError::cancellation())); });
+        return;
+    }
+    task->setStep(onLine ? environment.runStreaming(helper, arguments, std::move(onLine), std::move(finished))
+                         : environment.run(helper, arguments, std::move(standardInput), std::move(finished)));
+}
+
 void UsbOnboardingService::reset()
 {
     renewGeneration();
-    cancelTask(usbProbeTask);
-    cancelTask(usbWifiScanTask);
-    cancelTask(usbWifiTestTask);
     cancelTask(usbFlashTask);
-    cancelTask(usbStageTask);
+    cancelSetupAndClearState();
     stopUsbDeviceMonitoring();
     usbMonitoringSuspended = false;
     publish(target, std::optional<UsbOnboardingTarget> {});
     publish(device, std::optional<UsbOnboardingDevice> {});
-    publish(notice, std::optional<UsbOnboardingNotice> {});
     publish(checkState, UsbOnboardingCheckState::waitingForDevice);
-    publish(needsWake, false);
-    clearWifiState();
     usbPersistentProbeRunning = false;
     observedUsbSerialPorts.clear();
     usbManualWakeRetryAttempted = false;

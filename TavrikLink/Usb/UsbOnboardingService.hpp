@@ -123,12 +123,23 @@ private:
     }
     void setFlashStatus(UsbFlashStatus::Phase phase, std::string message, std::int64_t done = 0, std::int64_t total = 0);
     void clearWifiState();
+    // Stops the set-up work under way (probe, stage, Wi-Fi scan and test) and clears the notice, the
+    // wake request and the Wi-Fi state.
+    void cancelSetupAndClearState();
     void renewGeneration() { generation = Uuid::make(); }
     std::weak_ptr<UsbOnboardingService*> weakSelf() const { return self; }
     static UsbOnboardingService* alive(const std::weak_ptr<UsbOnboardingService*>& weak);
     static void cancelTask(UsbTaskHandle& task);
     void schedulePoll();
     void sleepStep(const UsbTaskHandle& task, std::chrono::milliseconds delay, std::function<void()> then);
+    // Runs the USB helper as the task's step. The completion comes once, from the event loop: a
+    // helper that cannot be found is a failed run, and a run whose task was cancelled ends as a
+    // cancellation whatever the helper said.
+    void runHelper(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+        std::optional<Data> standardInput, UsbRunCompletion completion);
+    // The same with a helper already found; `onLine`, when set, receives each output line as it comes.
+    void runHelperAt(const UsbTaskHandle& task, const std::string& helper, const std::vector<std::string>& arguments,
+        std::optional<Data> standardInput, UsbLineCallback onLine, UsbRunCompletion completion);
 
     // Discovery.
     void handleUsbSerialPortChange();
@@ -156,6 +167,18 @@ private:
         const SuffixCompletion& completion);
     void syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath, const std::string& portPath,
         const SuffixCompletion& completion);
+    // What a setup step after the flash says: the prefix of its failure, the helper's plain answer
+    // and the suffix that stands for it.
+    struct SetupStepTexts {
+        std::string failurePrefix;
+        std::string plainOutput;
+        std::string plainSuffix;
+    };
+    // After the setup pause, runs the helper with the arguments made then, and completes with the
+    // suffix for the installation's final message.
+    void runSetupStep(const UsbTaskHandle& task, const std::string& installerPath,
+        std::function<std::vector<std::string>(const Clock&)> arguments, std::optional<Data> standardInput,
+        SetupStepTexts texts, SuffixCompletion completion);
 
     AssetProvider availableFirmwareAsset;
     Download download;

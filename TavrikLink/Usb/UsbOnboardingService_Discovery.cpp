@@ -293,17 +293,11 @@ void UsbOnboardingService::beginUsbOnboarding()
         return;
     }
     renewGeneration();
-    cancelTask(usbStageTask);
-    cancelTask(usbProbeTask);
-    cancelTask(usbWifiScanTask);
-    cancelTask(usbWifiTestTask);
+    cancelSetupAndClearState();
     usbMonitoringSuspended = false;
     publish(target, std::optional<UsbOnboardingTarget> {});
     publish(device, std::optional<UsbOnboardingDevice> {});
-    publish(notice, std::optional<UsbOnboardingNotice> {});
     publish(checkState, UsbOnboardingCheckState::waitingForDevice);
-    publish(needsWake, false);
-    clearWifiState();
     usbPersistentProbeRunning = false;
     usbManualWakeRetryAttempted = false;
     setFlashStatus(UsbFlashStatus::Phase::idle, connectMessage);
@@ -346,35 +340,15 @@ void UsbOnboardingService::cancelUsbOnboarding()
             cleanup->finish();
             return;
         }
-        auto fail = [weak, cleanup](const std::string& description) {
-            if (UsbOnboardingService* service = alive(weak)) {
-                service->appendLog("Could not stop persistent RAM onboarding probe: " + description);
-            }
-            cleanup->finish();
-        };
-        std::string helper;
-        try {
-            helper = service->environment.helperPath();
-        } catch (const std::exception& error) {
-            fail(error.what());
-            return;
-        }
-        if (cleanup->isCancelled()) {
-            fail(UsbError::cancellation().description());
-            return;
-        }
-        cleanup->setStep(service->environment.run(
-            helper, { "stop-probe", "--port", port }, std::nullopt, [weak, cleanup, fail](UsbRunOutcome outcome) {
-                cleanup->clearStep();
-                if (!outcome.succeeded()) {
-                    fail(outcome.error->description());
-                    return;
-                }
+        service->runHelper(
+            cleanup, { "stop-probe", "--port", port }, std::nullopt, [weak, cleanup](UsbRunOutcome outcome) {
                 if (UsbOnboardingService* service = alive(weak)) {
-                    service->appendLog("Persistent RAM onboarding probe stopped");
+                    service->appendLog(outcome.succeeded()
+                            ? std::string("Persistent RAM onboarding probe stopped")
+                            : "Could not stop persistent RAM onboarding probe: " + outcome.error->description());
                 }
                 cleanup->finish();
-            }));
+            });
     });
 }
 
@@ -406,15 +380,9 @@ void UsbOnboardingService::setUsbOnboardingTarget(UsbOnboardingTarget chosen)
         renewGeneration();
         usbMonitoringSuspended = false;
     }
-    cancelTask(usbStageTask);
+    cancelSetupAndClearState();
     publish(target, std::optional<UsbOnboardingTarget>(chosen));
     publish(checkState, UsbOnboardingCheckState::targetSetup);
-    cancelTask(usbProbeTask);
-    cancelTask(usbWifiScanTask);
-    cancelTask(usbWifiTestTask);
-    publish(notice, std::optional<UsbOnboardingNotice> {});
-    publish(needsWake, false);
-    clearWifiState();
     if (flashing) {
         return;
     }
@@ -428,15 +396,9 @@ void UsbOnboardingService::selectUnsupportedUsbOnboardingTarget()
         return;
     }
     renewGeneration();
-    cancelTask(usbStageTask);
-    cancelTask(usbProbeTask);
-    cancelTask(usbWifiScanTask);
-    cancelTask(usbWifiTestTask);
+    cancelSetupAndClearState();
     publish(target, std::optional<UsbOnboardingTarget> {});
-    publish(notice, std::optional<UsbOnboardingNotice> {});
     publish(checkState, UsbOnboardingCheckState::readyForTargetSelection);
-    publish(needsWake, false);
-    clearWifiState();
     setFlashStatus(UsbFlashStatus::Phase::idle, "As of now Tavrik does not support other devices");
 }
 

@@ -172,7 +172,6 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
 
     auto afterFlash = [weak, task, captured, end, fail, helper, board, boardTarget, ssid, password,
                           total = asset.sizeBytes](UsbRunOutcome outcome) {
-        task->clearStep();
         UsbOnboardingService* service = alive(weak);
         if (service == nullptr) {
             end();
@@ -247,8 +246,8 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
         }
         const std::vector<std::string> arguments { "flash", "--port", board.portPath, "--image", imagePath,
             "--verified-target", rawValue(boardTarget) };
-        task->setStep(service->environment.runStreaming(
-            helper, arguments,
+        service->runHelperAt(
+            task, helper, arguments, std::nullopt,
             [weak, captured](const std::string& line) {
                 if (UsbOnboardingService* service = alive(weak); service != nullptr && service->generation == captured) {
                     service->handleUsbFlashOutputLine(line);
@@ -258,7 +257,7 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
             [afterFlash, folder](UsbRunOutcome outcome) {
                 folder->reset();
                 afterFlash(std::move(outcome));
-            }));
+            });
     };
     UsbCancel stopDownload = download(asset.url, asset.sizeBytes, asset.sha256, afterDownload);
     Scheduler* scheduler = environment.scheduler;
@@ -315,37 +314,19 @@ void UsbOnboardingService::handleUsbFlashOutputLine(const std::string& line)
 void UsbOnboardingService::probeTavrikSerialPort(
     const UsbTaskHandle& task, const std::string& port, const ProbeCompletion& completion)
 {
-    std::string helper;
-    try {
-        helper = environment.helperPath();
-    } catch (const UsbError& error) {
-        completion(std::nullopt, error);
-        return;
-    }
-    if (task->isCancelled()) {
-        completion(std::nullopt, UsbError::cancellation());
-        return;
-    }
-    auto weak = weakSelf();
-    task->setStep(environment.run(
-        helper, { "probe", "--port", port, "--json" }, std::nullopt, [task, port, completion](UsbRunOutcome outcome) {
-            task->clearStep();
-            if (task->isCancelled()) {
-                completion(std::nullopt, UsbError::cancellation());
-                return;
-            }
-            if (!outcome.succeeded()) {
-                completion(std::nullopt, *outcome.error);
-                return;
-            }
-            const auto answer = UsbTavrikProbeResult::decode(text::trimmed(*outcome.output));
-            if (!answer) {
-                completion(std::nullopt,
-                    UsbError(UsbError::usbDomain, 41, "Unexpected USB probe response from " + port + "."));
-                return;
-            }
-            completion(answer, std::nullopt);
-        }));
+    runHelper(task, { "probe", "--port", port, "--json" }, std::nullopt, [port, completion](UsbRunOutcome outcome) {
+        if (!outcome.succeeded()) {
+            completion(std::nullopt, *outcome.error);
+            return;
+        }
+        const auto answer = UsbTavrikProbeResult::decode(text::trimmed(*outcome.output));
+        if (!answer) {
+            completion(
+                std::nullopt, UsbError(UsbError::usbDomain, 41, "Unexpected USB probe response from " + port + "."));
+            return;
+        }
+        completion(answer, std::nullopt);
+    });
 }
 
 void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std::string& port,
@@ -389,27 +370,17 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
             return;
         }
     }
-    if (task->isCancelled()) {
-        labels->reset();
-        completion(std::nullopt, UsbError::cancellation());
-        return;
-    }
     auto weak = weakSelf();
     const Uuid captured = generation;
-    task->setStep(environment.runStreaming(
-        helper, arguments,
+    runHelperAt(
+        task, helper, arguments, std::nullopt,
         [weak, captured, chosen](const std::string& line) {
             if (UsbOnboardingService* service = alive(weak); service != nullptr && service->generation == captured) {
                 service->handleUsbProbeOutputLine(line, chosen);
             }
         },
-        [task, chosen, completion, labels](UsbRunOutcome outcome) {
+        [chosen, completion, labels](UsbRunOutcome outcome) {
             labels->reset();
-            task->clearStep();
-            if (task->isCancelled()) {
-                completion(std::nullopt, UsbError::cancellation());
-                return;
-            }
             if (!outcome.succeeded()) {
                 completion(std::nullopt, *outcome.error);
                 return;
@@ -427,7 +398,7 @@ void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std
             completion(std::nullopt,
                 UsbError(UsbError::firmwareDomain, 23,
                     result->message.value_or("Connected hardware does not match " + displayName(chosen) + ".")));
-        }));
+        });
 }
 
 void UsbOnboardingService::handleUsbProbeOutputLine(const std::string& line, UsbOnboardingTarget chosen)

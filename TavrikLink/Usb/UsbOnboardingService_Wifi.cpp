@@ -132,17 +132,8 @@ void UsbOnboardingService::startUsbWifiScan()
         }
         end();
     };
-    std::string helper;
-    try {
-        helper = environment.helperPath();
-    } catch (const std::exception& error) {
-        environment.scheduler->schedule(
-            std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
-        return;
-    }
-    task->setStep(environment.run(helper, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt,
+    runHelper(task, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt,
         [weak, task, end, failed](UsbRunOutcome outcome) {
-            task->clearStep();
             UsbOnboardingService* service = alive(weak);
             if (service == nullptr || task->isCancelled()) {
                 end();
@@ -161,7 +152,7 @@ void UsbOnboardingService::startUsbWifiScan()
                            : std::nullopt);
             service->appendLog("RAM-only Wi-Fi scan found " + std::to_string(count) + " network(s)");
             end();
-        }));
+        });
 }
 
 void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, const std::string& password)
@@ -192,17 +183,8 @@ void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, 
         }
         end();
     };
-    std::string helper;
-    try {
-        helper = environment.helperPath();
-    } catch (const std::exception& error) {
-        environment.scheduler->schedule(
-            std::chrono::milliseconds(0), [failed, message = std::string(error.what())] { failed(message); });
-        return;
-    }
-    task->setStep(environment.run(helper, usbWifiTestArguments(port, ssid), passwordInput(password),
+    runHelper(task, usbWifiTestArguments(port, ssid), passwordInput(password),
         [weak, task, end, failed](UsbRunOutcome outcome) {
-            task->clearStep();
             UsbOnboardingService* service = alive(weak);
             if (service == nullptr || task->isCancelled()) {
                 end();
@@ -221,7 +203,7 @@ void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, 
             service->appendLog("RAM Wi-Fi verification passed on channel " + std::to_string(result->channel.value_or(0))
                 + " at RSSI " + std::to_string(result->rssi.value_or(0)));
             end();
-        }));
+        });
 }
 
 void UsbOnboardingService::invalidateUsbWifiVerification()
@@ -244,88 +226,61 @@ void UsbOnboardingService::invalidateUsbWifiVerification()
         }
         task->finish();
     };
-    std::string helper;
-    try {
-        helper = environment.helperPath();
-    } catch (const std::exception& error) {
-        environment.scheduler->schedule(std::chrono::milliseconds(0), [report, message = std::string(error.what())] {
-            report("Could not update RAM onboarding stage: " + message);
+    runHelper(task, { "probe-stage", "--port", device->portPath, "--stage", "select-wifi", "--timeout", "3" },
+        std::nullopt, [report](UsbRunOutcome outcome) {
+            report(outcome.succeeded() ? std::string("RAM onboarding probe returned to Wi-Fi selection")
+                                       : "Could not update RAM onboarding stage: " + outcome.error->description());
         });
-        return;
-    }
-    task->setStep(environment.run(helper,
-        { "probe-stage", "--port", device->portPath, "--stage", "select-wifi", "--timeout", "3" }, std::nullopt,
-        [task, report](UsbRunOutcome outcome) {
-            task->clearStep();
-            if (task->isCancelled()) {
-                report("Could not update RAM onboarding stage: " + UsbError::cancellation().description());
-            } else if (!outcome.succeeded()) {
-                report("Could not update RAM onboarding stage: " + outcome.error->description());
-            } else {
-                report("RAM onboarding probe returned to Wi-Fi selection");
-            }
-        }));
 }
 
 void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
     const std::string& portPath, const std::string& ssid, const std::string& password, const SuffixCompletion& completion)
 {
-    auto weak = weakSelf();
-    sleepStep(task, setupPause, [weak, task, installerPath, portPath, ssid, password, completion] {
-        UsbOnboardingService* service = alive(weak);
-        static const std::string failurePrefix = " Wi-Fi time sync setup failed: ";
-        if (service == nullptr || task->isCancelled()) {
-            completion(failurePrefix + UsbError::cancellation().description());
-            return;
-        }
-        const Clock& clock = *service->environment.clock;
-        const std::vector<std::string> arguments { "configure-wifi-time", "--port", portPath, "--ssid", ssid,
-            "--password-stdin", "--timezone", CompanionTimeZone::posixValue(clock.timeZoneId(), clock) };
-        task->setStep(service->environment.run(
-            installerPath, arguments, passwordInput(password), [task, completion](UsbRunOutcome outcome) {
-                task->clearStep();
-                if (task->isCancelled()) {
-                    completion(failurePrefix + UsbError::cancellation().description());
-                } else if (!outcome.succeeded()) {
-                    completion(failurePrefix + outcome.error->description());
-                } else {
-                    const std::string trimmedOutput = text::trimmed(*outcome.output);
-                    completion(trimmedOutput.empty() || trimmedOutput == "Tavrik Wi-Fi time configured over USB."
-                            ? std::string(" Wi-Fi time sync configured.")
-                            : " " + trimmedOutput);
-                }
-            }));
-    });
+    runSetupStep(
+        task, installerPath,
+        [portPath, ssid](const Clock& clock) {
+            return std::vector<std::string> { "configure-wifi-time", "--port", portPath, "--ssid", ssid,
+                "--password-stdin", "--timezone", CompanionTimeZone::posixValue(clock.timeZoneId(), clock) };
+        },
+        passwordInput(password),
+        { " Wi-Fi time sync setup failed: ", "Tavrik Wi-Fi time configured over USB.", " Wi-Fi time sync configured." },
+        std::move(completion));
 }
 
 void UsbOnboardingService::syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
     const std::string& portPath, const SuffixCompletion& completion)
 {
+    // The arguments are made after the pause, so the board gets the time of the moment it is told.
+    runSetupStep(
+        task, installerPath,
+        [portPath](const Clock& clock) {
+            return std::vector<std::string> { "set-time", "--port", portPath, "--time", localWallClock(clock) };
+        },
+        std::nullopt, { " Time update failed: ", "Tavrik time synced over USB.", " Time updated." },
+        std::move(completion));
+}
+
+void UsbOnboardingService::runSetupStep(const UsbTaskHandle& task, const std::string& installerPath,
+    std::function<std::vector<std::string>(const Clock&)> arguments, std::optional<Data> standardInput,
+    SetupStepTexts texts, SuffixCompletion completion)
+{
     auto weak = weakSelf();
-    sleepStep(task, setupPause, [weak, task, installerPath, portPath, completion] {
+    sleepStep(task, setupPause, [weak, task, installerPath, arguments, standardInput, texts, completion] {
         UsbOnboardingService* service = alive(weak);
-        static const std::string failurePrefix = " Time update failed: ";
         if (service == nullptr || task->isCancelled()) {
-            completion(failurePrefix + UsbError::cancellation().description());
+            completion(texts.failurePrefix + UsbError::cancellation().description());
             return;
         }
-        // Taken after the pause, so the board gets the time of the moment it is told.
-        const std::vector<std::string> arguments { "set-time", "--port", portPath, "--time",
-            localWallClock(*service->environment.clock) };
-        task->setStep(
-            service->environment.run(installerPath, arguments, std::nullopt, [task, completion](UsbRunOutcome outcome) {
-                task->clearStep();
-                if (task->isCancelled()) {
-                    completion(failurePrefix + UsbError::cancellation().description());
-                } else if (!outcome.succeeded()) {
-                    completion(failurePrefix + outcome.error->description());
-                } else {
-                    const std::string trimmedOutput = text::trimmed(*outcome.output);
-                    completion(trimmedOutput.empty() || trimmedOutput == "Tavrik time synced over USB."
-                            ? std::string(" Time updated.")
-                            : " " + trimmedOutput);
+        service->runHelperAt(task, installerPath, arguments(*service->environment.clock), standardInput, nullptr,
+            [texts, completion](UsbRunOutcome outcome) {
+                if (!outcome.succeeded()) {
+                    completion(texts.failurePrefix + outcome.error->description());
+                    return;
                 }
-            }));
+                const std::string trimmedOutput = text::trimmed(*outcome.output);
+                completion(trimmedOutput.empty() || trimmedOutput == texts.plainOutput ? texts.plainSuffix
+                                                                                       : " " + trimmedOutput);
+            });
     });
 }
 

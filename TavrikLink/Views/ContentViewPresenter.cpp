@@ -5,6 +5,7 @@
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace tavrik {
 
@@ -78,13 +79,13 @@ void ContentViewPresenter::modify(const std::function<void(State&)>& change)
     finishChange();
 }
 
-void ContentViewPresenter::observe(const ControllerState& next)
+void ContentViewPresenter::observe(ControllerState next)
 {
     if (next == observed) {
         return;
     }
-    const ControllerState before = observed;
-    observed = next;
+    // The state holds every routine's summary: the old one is moved out, not copied.
+    const ControllerState before = std::exchange(observed, next);
     dirty = true;
     ++depth;
     reactToController(before, next);

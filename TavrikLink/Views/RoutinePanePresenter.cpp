@@ -21,10 +21,47 @@ RoutineDraft emptyDraft()
     return RoutineDraft().normalizedHierarchy();
 }
 
+bool isAscii(const std::string& value)
+{
+    return std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool equalIgnoringCase(const std::string& lhs, const std::string& rhs)
 {
     return QString::fromStdString(lhs).compare(QString::fromStdString(rhs), Qt::CaseInsensitive) == 0;
 }
+
+bool asciiBlank(char c)
+{
+    return c == ' ' || c == '\t' || (c >= 0x0A && c <= 0x0D);
+}
+
+// A title compared with every other routine's on each key press: ASCII titles, which most are, are
+// compared in place; anything else goes the full way (trimmed, folded as Qt folds case).
+class TitleMatcher {
+public:
+    explicit TitleMatcher(std::string title)
+        : title(std::move(title))
+        , ascii(isAscii(this->title))
+    {
+    }
+
+    bool matches(const std::string& label) const
+    {
+        const bool plain = !label.empty() && !asciiBlank(label.front()) && !asciiBlank(label.back());
+        if (ascii && plain && isAscii(label)) {
+            const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+            return label.size() == title.size()
+                && std::equal(
+                    label.begin(), label.end(), title.begin(), [&](char a, char b) { return lower(a) == lower(b); });
+        }
+        return equalIgnoringCase(text::trimmed(label), title);
+    }
+
+private:
+    std::string title;
+    bool ascii;
+};
 
 bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 {
@@ -33,6 +70,10 @@ bool contains(const std::vector<std::uint32_t>& ids, std::uint32_t id)
 
 void sortByName(std::vector<TagInfo>& tags, const std::string& localeId)
 {
+    // Opening a collator costs more than most lists here; one tag or none is already in order.
+    if (tags.size() < 2) {
+        return;
+    }
     const LocalizedCaseInsensitiveOrder order(localeId);
     std::stable_sort(
         tags.begin(), tags.end(), [&](const TagInfo& lhs, const TagInfo& rhs) { return order(lhs.name, rhs.name); });
@@ -53,6 +94,9 @@ std::unordered_set<std::uint32_t> takenStartTagIds(
 }
 
 } // namespace
+
+const std::map<std::uint32_t, RoutineDetailModel> RoutinePanePresenter::noRoutineDetails;
+const std::vector<RoutineSummary> RoutinePanePresenter::noRoutineSummaries;
 
 RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operations operations, QObject* parent)
     : QObject(parent)
@@ -78,8 +122,8 @@ RoutinePanePresenter::~RoutinePanePresenter() = default;
 RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& controller)
 {
     Data data;
-    data.routineDetails = controller.routineDetails();
-    data.routineSummaries = controller.routineSummaries();
+    data.routineDetails = &controller.routineDetails();
+    data.routineSummaries = &controller.routineSummaries();
     data.tags = controller.tags();
     data.schedules = controller.schedules();
     data.routineError = controller.routineError();
@@ -151,15 +195,16 @@ std::optional<std::string> RoutinePanePresenter::activeStepLine(const ActiveRout
 std::optional<std::string> RoutinePanePresenter::routineTitleValidationMessage(
     const RoutineDraft& draft, const std::vector<RoutineSummary>& summaries)
 {
-    const std::string title = text::trimmed(draft.label);
+    std::string title = text::trimmed(draft.label);
     if (title.empty()) {
         return std::nullopt;
     }
+    const TitleMatcher matcher(std::move(title));
     for (const RoutineSummary& summary : summaries) {
         if (draft.id && summary.id == *draft.id) {
             continue;
         }
-        if (equalIgnoringCase(text::trimmed(summary.label), title)) {
+        if (matcher.matches(summary.label)) {
             return "A routine with this title already exists.";
         }
     }
@@ -199,10 +244,10 @@ std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags(const Routi
     return available;
 }
 
-void RoutinePanePresenter::observe(Data next)
+void RoutinePanePresenter::observe(Data next, Details details)
 {
-    if (next == m_data) {
-        return;
+    if (details == Details::mayHaveChanged || next.routineDetails != m_data.routineDetails) {
+        m_otherStartTags.reset();
     }
     m_data = std::move(next);
     runAction([] {});
@@ -233,8 +278,8 @@ const RoutineDetailModel* RoutinePanePresenter::currentRoutineDetail() const
     if (!selected) {
         return nullptr;
     }
-    const auto found = m_data.routineDetails.find(*selected);
-    return found == m_data.routineDetails.end() ? nullptr : &found->second;
+    const auto found = m_data.routineDetails->find(*selected);
+    return found == m_data.routineDetails->end() ? nullptr : &found->second;
 }
 
 std::vector<ScheduledRoutine> RoutinePanePresenter::selectedRoutineSchedules() const
@@ -254,14 +299,21 @@ std::vector<TagInfo> RoutinePanePresenter::assignedRoutineStartTags() const
 
 std::vector<TagInfo> RoutinePanePresenter::availableRoutineStartTags() const
 {
-    return availableRoutineStartTags(draft(), m_data.tags, m_data.routineDetails, m_data.localeId);
+    return availableRoutineStartTags(draft(), m_data.tags, *m_data.routineDetails, m_data.localeId);
 }
 
 bool RoutinePanePresenter::hasAvailableRoutineStartTag() const
 {
-    const auto taken = takenStartTagIds(draft(), m_data.routineDetails);
-    return std::any_of(
-        m_data.tags.begin(), m_data.tags.end(), [&](const TagInfo& tag) { return !taken.contains(tag.id); });
+    // The other routines' start tags are gathered once per change of the controller's data, not on
+    // every refresh of the pane: a device may hold thousands of routines.
+    if (!m_otherStartTags || m_otherStartTags->first != draft().id) {
+        RoutineDraft owner;
+        owner.id = draft().id;
+        m_otherStartTags.emplace(draft().id, takenStartTagIds(owner, *m_data.routineDetails));
+    }
+    const std::unordered_set<std::uint32_t>& others = m_otherStartTags->second;
+    return std::any_of(m_data.tags.begin(), m_data.tags.end(),
+        [&](const TagInfo& tag) { return !others.contains(tag.id) && !contains(draft().startTagIds, tag.id); });
 }
 
 bool RoutinePanePresenter::canAddRoutineStartTag() const
@@ -289,7 +341,7 @@ std::string RoutinePanePresenter::addRoutineStartTagHelp() const
 
 std::optional<std::string> RoutinePanePresenter::titleValidationMessage() const
 {
-    return routineTitleValidationMessage(draft(), m_data.routineSummaries);
+    return routineTitleValidationMessage(draft(), *m_data.routineSummaries);
 }
 
 bool RoutinePanePresenter::groupEditingEnabled() const

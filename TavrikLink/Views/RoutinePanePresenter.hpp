@@ -14,6 +14,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -28,8 +30,10 @@ class RoutinePanePresenter : public QObject {
 public:
     // What the pane reads of the controller.
     struct Data {
-        std::map<std::uint32_t, RoutineDetailModel> routineDetails;
-        std::vector<RoutineSummary> routineSummaries;
+        // The routine tables are read where they are kept (the controller's): copying them on
+        // every change of one routine would cost as much as all the routines. Never null.
+        const std::map<std::uint32_t, RoutineDetailModel>* routineDetails = &noRoutineDetails;
+        const std::vector<RoutineSummary>* routineSummaries = &noRoutineSummaries;
         std::vector<TagInfo> tags;
         std::vector<ScheduledRoutine> schedules;
         std::optional<std::string> routineError;
@@ -52,6 +56,9 @@ public:
         std::function<void()> syncScheduleSelection;
     };
 
+    static const std::map<std::uint32_t, RoutineDetailModel> noRoutineDetails;
+    static const std::vector<RoutineSummary> noRoutineSummaries;
+
     enum class Content { newRoutine, storedRoutine, emptyState };
 
     RoutinePanePresenter(ContentViewPresenter& window, Operations operations, QObject* parent = nullptr);
@@ -72,8 +79,12 @@ public:
     static std::vector<TagInfo> availableRoutineStartTags(const RoutineDraft& draft, const std::vector<TagInfo>& tags,
         const std::map<std::uint32_t, RoutineDetailModel>& details, const std::string& localeId);
 
-    // The controller published: the shown routine is brought into line with its detail.
-    void observe(Data next);
+    // Whether an observed change may concern the routines' details (steps, start tags), or only
+    // other data: what is gathered from every routine is then kept.
+    enum class Details { mayHaveChanged, unchanged };
+    // The controller published: the shown routine is brought into line with its detail. The
+    // tables may have changed in place, so every call counts as a change.
+    void observe(Data next, Details details = Details::mayHaveChanged);
     const Data& data() const { return m_data; }
 
     Content content() const;
@@ -135,6 +146,8 @@ private:
     std::optional<RoutineDetailModel> m_shownDetail;
     // The draft as the change rules last saw it.
     RoutineDraft m_observedDraft;
+    // The start tags of the routines other than the draft's (by the draft's id), until data change.
+    mutable std::optional<std::pair<std::optional<std::uint32_t>, std::unordered_set<std::uint32_t>>> m_otherStartTags;
     int m_depth = 0;
     ContentViewPresenter::SidebarPane m_shownPane;
 };

@@ -3,6 +3,7 @@
 #include "TavrikCore/Support/Clock.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace tavrik {
 
@@ -13,15 +14,18 @@ std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& wi
     const auto& controller = window.controller();
     const auto& actions = window.actions();
     std::vector<Row> result;
+    result.reserve(controller.routineSummaries.size() + controller.tags.size() + 8);
+    // Only routines with schedules have a preview to work out.
+    std::unordered_set<std::uint32_t> scheduled;
+    for (const ScheduledRoutine& schedule : controller.schedules) {
+        scheduled.insert(schedule.routineId);
+    }
 
     result.push_back(
         { RowKind::routinesGroup, 0, "Routines", {}, "list.clipboard", false, false, state.routinesExpanded });
     if (state.routinesExpanded) {
         for (const RoutineSummary& routine : controller.routineSummaries) {
-            Row row { RowKind::routine, routine.id, routine.label, {}, {},
-                state.selectedPane == Pane::routines && state.selectedRoutineId == routine.id, true };
-            row.caption = RoutineSchedulePreview::text(routine.id, controller.schedules, clock).value_or(std::string());
-            result.push_back(std::move(row));
+            result.push_back(routineRow(window, clock, routine, scheduled.contains(routine.id)));
         }
         if (actions.showingNewRoutineDraft && actions.showingNewRoutineDraft()) {
             const std::string& label = state.routineDetailDraft.label;
@@ -44,6 +48,20 @@ std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& wi
         { RowKind::firmware, 0, "Firmware", {}, "square.and.arrow.up", state.selectedPane == Pane::firmware });
     result.push_back({ RowKind::settings, 0, "Settings", {}, "gearshape", state.selectedPane == Pane::settings });
     return result;
+}
+
+SidebarModel::Row SidebarModel::routineRow(
+    const ContentViewPresenter& window, const Clock& clock, const RoutineSummary& routine, bool scheduled)
+{
+    const auto& state = window.state();
+    Row row { RowKind::routine, routine.id, routine.label, {}, {},
+        state.selectedPane == ContentViewPresenter::SidebarPane::routines && state.selectedRoutineId == routine.id,
+        true };
+    if (scheduled) {
+        row.caption
+            = RoutineSchedulePreview::text(routine.id, window.controller().schedules, clock).value_or(std::string());
+    }
+    return row;
 }
 
 void SidebarModel::activate(ContentViewPresenter& window, const Row& row)

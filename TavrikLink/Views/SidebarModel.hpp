@@ -29,6 +29,9 @@ public:
     };
 
     static std::vector<Row> rows(const ContentViewPresenter& window, const Clock& clock);
+    // The row of one routine among rows(); `scheduled`: whether any schedule runs it.
+    static Row routineRow(
+        const ContentViewPresenter& window, const Clock& clock, const RoutineSummary& routine, bool scheduled);
 
     // Runs the row's action on the window.
     static void activate(ContentViewPresenter& window, const Row& row);

@@ -18,28 +18,36 @@ const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Propert
 
 BluezAdapterWatcher::BluezAdapterWatcher(std::function<void()> onChange, QObject* parent)
     : QObject(parent)
-    , bus(QDBusConnection::systemBus())
     , onChange(std::move(onChange))
 {
-    if (!bus.isConnected()) {
-        // No system bus: nothing to watch. Report it from the loop like any other change.
+    // The system bus is reached from the loop, not here: connecting to it loads and talks D-Bus,
+    // which would hold up the program's first window. Until then the state is unknown, as it is
+    // while BlueZ's first answer is awaited.
+    QTimer::singleShot(0, this, [this] { watchBus(); });
+}
+
+void BluezAdapterWatcher::watchBus()
+{
+    bus = QDBusConnection::systemBus();
+    if (!bus->isConnected()) {
+        // No system bus: nothing to watch.
         answered = true;
         unreachable = BleUnavailableReason::noSystemBus;
-        QTimer::singleShot(0, this, [this] { update(); });
+        update();
         return;
     }
-    serviceWatcher = new QDBusServiceWatcher(bluezService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    serviceWatcher = new QDBusServiceWatcher(bluezService, *bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(serviceWatcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { refresh(); });
     connect(serviceWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
         forgetAll();
         unreachable = BleUnavailableReason::bluezNotRunning;
         update();
     });
-    bus.connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
+    bus->connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesAdded"), this,
         SLOT(interfacesAdded(QDBusMessage)));
-    bus.connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
+    bus->connect(bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("InterfacesRemoved"), this,
         SLOT(interfacesRemoved(QDBusMessage)));
-    bus.connect(bluezService, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), this,
+    bus->connect(bluezService, QString(), propertiesInterface, QStringLiteral("PropertiesChanged"), this,
         SLOT(propertiesChanged(QDBusMessage)));
     refresh();
 }
@@ -49,7 +57,7 @@ void BluezAdapterWatcher::refresh()
     const int generation = ++refreshGeneration;
     auto call = QDBusMessage::createMethodCall(
         bluezService, QStringLiteral("/"), objectManagerInterface, QStringLiteral("GetManagedObjects"));
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus->asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
         watcher->deleteLater();
         if (generation != refreshGeneration) {

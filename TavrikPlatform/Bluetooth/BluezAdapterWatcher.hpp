@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 
 class QDBusMessage;
 class QDBusPendingCallWatcher;
@@ -34,11 +35,12 @@ private Q_SLOTS:
     void propertiesChanged(const QDBusMessage& message);
 
 private:
+    void watchBus();
     void refresh();
     void forgetAll();
     void update();
 
-    QDBusConnection bus;
+    std::optional<QDBusConnection> bus;
     std::function<void()> onChange;
     QDBusServiceWatcher* serviceWatcher = nullptr;
     // Adapter path to its power switch.

@@ -183,7 +183,7 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
     controller->updateTag(renamed, "Renamed");
     const std::vector<TagInfo> tags = controller->tags();
     const auto details = controller->routineDetails();
-    const std::optional<SyncSnapshot> baseline = controller->baselineSnapshot();
+    const std::optional<SyncSnapshot> baseline = probe().baselineSnapshot();
     const SyncStage stage = controller->syncStage();
     const std::size_t received = device->receivedTexts().size();
 
@@ -194,8 +194,8 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
         EXPECT_TRUE(error.starts_with(test.error)) << error;
         EXPECT_EQ(controller->tags(), tags);
         EXPECT_EQ(controller->routineDetails(), details);
-        EXPECT_EQ(controller->baselineSnapshot(), baseline);
-        EXPECT_EQ(controller->debouncedPersists().size(), 1u);
+        EXPECT_EQ(probe().baselineSnapshot(), baseline);
+        EXPECT_EQ(probe().debouncedEditCount(), 1u);
         EXPECT_EQ(controller->backupMigrationWarnings(), warnings);
         EXPECT_EQ(controller->syncMode(), std::nullopt);
         EXPECT_EQ(controller->syncStage(), stage);

@@ -50,11 +50,11 @@ TEST_F(ControllerClockTest, TheNoticeComesWithAnInvalidClockOrADriftOf61SecondsO
     const auto start = clock.wallTime;
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.what);
-        controller->resetLocalData(false);
+        probe().resetLocalData(false);
         clock.wallTime = start + entry.clockFraction;
         controller->evaluateTimeSyncNeed(entry.reading);
         ASSERT_EQ(controller->timeSyncNotice().has_value(), entry.notice);
-        EXPECT_EQ(controller->didOfferTimeSyncForCurrentLoad(), entry.notice);
+        EXPECT_EQ(probe().didOfferTimeSyncForCurrentLoad(), entry.notice);
         if (entry.notice) {
             EXPECT_EQ(controller->timeSyncNotice()->driftSeconds, entry.drift);
             EXPECT_EQ(controller->timeSyncNotice()->deviceClock, entry.reading);
@@ -103,8 +103,8 @@ TEST_F(ControllerClockTest, AcceptingWhileConnectedSendsTheTimeAtOnce)
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=17 minute=6 second=40" }));
     EXPECT_TRUE(logContains("Sent clock update to Tavrik"));
-    EXPECT_FALSE(controller->pendingClockCommand().has_value());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().pendingClockCommand().has_value());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerClockTest, TheCommandCarriesTheLocalWallClockOfTheUsersZone)
@@ -121,7 +121,7 @@ TEST_F(ControllerClockTest, TheCommandCarriesTheLocalWallClockOfTheUsersZone)
         SCOPED_TRACE(entry.zone);
         clock.zone = entry.zone;
         const std::size_t before = commands().size();
-        controller->sendCurrentTimeToTavrik();
+        probe().sendCurrentTimeToTavrik();
         settle();
         ASSERT_EQ(commands().size(), before + 1);
         EXPECT_EQ(commands().back(), "clock:" + entry.command);
@@ -131,20 +131,20 @@ TEST_F(ControllerClockTest, TheCommandCarriesTheLocalWallClockOfTheUsersZone)
 TEST_F(ControllerClockTest, AcceptingWhileDisconnectedReconnectsAndSendsTheTimeOfTheSend)
 {
     controller->evaluateTimeSyncNeed(readingAt(0s, 0));
-    controller->resetConnectionState();
+    probe().resetConnectionState();
     settle();
     controller->acceptTimeSyncNotice();
     EXPECT_TRUE(logContains("Reconnecting to update Tavrik time"));
-    EXPECT_TRUE(controller->routineControlSessionActive());
-    EXPECT_EQ(controller->pendingClockCommand(), "set year=2025 month=6 day=15 hour=15 minute=6 second=40");
+    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_EQ(probe().pendingClockCommand(), "set year=2025 month=6 day=15 hour=15 minute=6 second=40");
     EXPECT_TRUE(commands().empty());
 
     // The connection takes its time; the device gets the time of the moment it is told.
     clock.advance(20s);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=15 minute=7 second=0" }));
-    EXPECT_FALSE(controller->pendingClockCommand().has_value());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().pendingClockCommand().has_value());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
@@ -153,15 +153,15 @@ TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
     controller->evaluateTimeSyncNeed(readingAt(0s, 0));
     controller->acceptTimeSyncNotice();
     EXPECT_TRUE(logContains("Could not send clock update to Tavrik"));
-    EXPECT_TRUE(controller->pendingClockCommand().has_value());
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().pendingClockCommand().has_value());
+    EXPECT_TRUE(probe().routineControlSessionActive());
 
     device->peripheral()->maximumWriteLength = 185;
     clock.advance(5s);
     controller->startCommandConnection();
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=15 minute=6 second=45" }));
-    EXPECT_FALSE(controller->pendingClockCommand().has_value());
+    EXPECT_FALSE(probe().pendingClockCommand().has_value());
 }
 
 TEST_F(ControllerClockTest, AcceptingWithoutANoticeDoesNothing)
@@ -169,7 +169,7 @@ TEST_F(ControllerClockTest, AcceptingWithoutANoticeDoesNothing)
     controller->acceptTimeSyncNotice();
     settle();
     EXPECT_TRUE(commands().empty());
-    EXPECT_FALSE(controller->pendingClockCommand().has_value());
+    EXPECT_FALSE(probe().pendingClockCommand().has_value());
 }
 
 TEST_F(ControllerClockTest, DeviceClockMessagesAreOnlyLogged)
@@ -190,7 +190,7 @@ TEST_F(ControllerClockTest, DeviceClockMessagesAreOnlyLogged)
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.payload);
         controller->clearLog();
-        controller->handleDataEnvelope(1, Data(entry.payload.begin(), entry.payload.end()));
+        probe().handleDataEnvelope(1, Data(entry.payload.begin(), entry.payload.end()));
         EXPECT_EQ(logTexts(), entry.logged ? std::vector<std::string> { *entry.logged } : std::vector<std::string> {});
         EXPECT_FALSE(controller->timeSyncNotice().has_value());
     }
@@ -207,7 +207,7 @@ TEST_F(ControllerClockTest, ALocaleWithAnotherCalendarStillSpeaksGregorianToTheD
     clock.locale = "th_TH@calendar=buddhist";
     controller->evaluateTimeSyncNeed(readingAt(std::chrono::seconds(0)));
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
-    controller->sendCurrentTimeToTavrik();
+    probe().sendCurrentTimeToTavrik();
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=15 minute=6 second=40" }));
 }

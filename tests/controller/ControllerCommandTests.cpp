@@ -22,13 +22,6 @@ protected:
     std::vector<std::string> commands() const { return device->receivedCommands(); }
 };
 
-TEST_F(ControllerCommandTest, PersistKeysNameTheChannelAndItem)
-{
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::tag, std::uint32_t { 12 }), "tag:12");
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::settings, std::string("device")), "settings:device");
-    EXPECT_EQ(TavrikBleCentral::persistKey(AtomicCommandChannel::steps, std::string("3:17")), "steps:3:17");
-}
-
 TEST_F(ControllerCommandTest, SameAttributeEditsWithinTheDebounceSendOnlyTheLast)
 {
     persistTag(5, "update id=5 name=\"A\"", true, "name");
@@ -41,7 +34,7 @@ TEST_F(ControllerCommandTest, SameAttributeEditsWithinTheDebounceSendOnlyTheLast
     scheduler.advance(1ms);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "tag:update id=5 name=\"ABC\"" }));
-    EXPECT_TRUE(controller->debouncedPersists().empty());
+    EXPECT_EQ(probe().debouncedEditCount(), 0U);
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 }
 
@@ -76,7 +69,7 @@ TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
     settle();
     EXPECT_EQ(controller->routineError(), "Update Tavrik firmware before editing groups.");
     EXPECT_TRUE(commands().empty());
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     // Counted as handled: the data is taken as saved.
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 }
@@ -99,23 +92,23 @@ TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
         SCOPED_TRACE(std::string(rawValue(test.channel)));
         controller->persist(test.channel, std::uint32_t { 9 }, { "delete id=9" }, false, std::nullopt);
         EXPECT_EQ(test.error(*controller), std::string(saveFailureMessage(test.channel)));
-        EXPECT_EQ(controller->atomicCommandQueue().back().channel, test.channel);
+        EXPECT_EQ(probe().atomicCommandQueue().back().channel, test.channel);
     }
     const std::size_t lines = controller->logItems().size();
     controller->persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
     EXPECT_EQ(controller->logItems().size(), lines + 1);
     EXPECT_EQ(controller->logItems().back().text, "Failed to save settings change");
-    EXPECT_EQ(controller->atomicCommandQueue().size(), cases.size() + 1);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), cases.size() + 1);
     EXPECT_NE(controller->syncStage(), SyncStage::completed());
 
     // The next flush delivers them in order.
     device->peripheral()->maximumWriteLength = 185;
-    controller->sendAtomicCommandsIfNeeded();
+    probe().sendAtomicCommandsIfNeeded();
     settle();
     EXPECT_EQ(commands(),
         (std::vector<std::string> { "schedule:delete id=9", "tag:delete id=9", "routine:delete id=9",
             "steps:delete id=9", "groups:delete id=9", "settings:set mute=1" }));
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 }
 
@@ -127,15 +120,15 @@ TEST_F(ControllerCommandConnectionTest, EditsWhileDisconnectedOpenACommandConnec
     makeController();
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 2u);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 2u);
     settle();
     EXPECT_FALSE(device->lastSyncStart());
     EXPECT_EQ(device->receivedCommands(), (std::vector<std::string> { "tag:delete id=1", "tag:delete id=2" }));
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_TRUE(controller->isConnected());
 }
 
@@ -147,8 +140,8 @@ TEST_F(ControllerCommandConnectionTest, FailedCommandConnectionDropsTheQueuedEdi
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     settle();
     EXPECT_EQ(controller->routineError(), "Connect failed");
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerCommandConnectionTest, UnexpectedDisconnectOfACommandConnectionStartsALoad)

@@ -16,13 +16,13 @@ TEST_F(ControllerConnectionLifeTest, AnEjectDuringAPendingConnectLeavesTheNextDr
     addDevice();
     central.connectsHang = true;
     loadFromDevice();
-    ASSERT_TRUE(controller->targetPeripheral());
+    ASSERT_TRUE(probe().targetPeripheral());
     ASSERT_FALSE(controller->isConnected());
 
     // The connect is cancelled quietly, as Qt does: no disconnect is reported for it.
     controller->ejectTavrik();
     settle();
-    EXPECT_FALSE(controller->isExpectingResetDisconnect());
+    EXPECT_FALSE(probe().isExpectingResetDisconnect());
 
     central.connectsHang = false;
     central.completePendingConnects();
@@ -82,7 +82,7 @@ TEST_F(ControllerConnectionLifeTest, ConnectFailuresInARowRestBeforeScanningAgai
     EXPECT_FALSE(central.isScanning());
     EXPECT_EQ(controller->statusText(), "Connect failed");
     EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
     scheduler.advance(9999ms);
     EXPECT_EQ(central.connectCount, 3);
     scheduler.advance(1ms);
@@ -135,7 +135,7 @@ TEST_F(ControllerConnectionLifeTest, UnreadableSyncDataKeepsItsTextWhenTheLoadEn
         controller->beginSession(SyncMode::load);
         settle();
         if (!test.sendDone) {
-            tavrik.send({ { "type", "sync_ready" }, { "mode", "load" }, { "code", *controller->syncCode() } });
+            tavrik.send({ { "type", "sync_ready" }, { "mode", "load" }, { "code", *probe().syncCode() } });
             tavrik.send(*tavrik.syncDataJson);
             settle();
             scheduler.advance(TavrikBleCentral::loadTimeout);
@@ -144,7 +144,7 @@ TEST_F(ControllerConnectionLifeTest, UnreadableSyncDataKeepsItsTextWhenTheLoadEn
         EXPECT_TRUE(controller->syncStage().failureMessage().starts_with(test.message))
             << controller->syncStage().failureMessage();
         EXPECT_EQ(controller->statusText(), "Sync incomplete");
-        EXPECT_FALSE(controller->sessionMode());
+        EXPECT_FALSE(probe().sessionMode());
         EXPECT_FALSE(controller->isConnected());
     }
 }
@@ -170,7 +170,7 @@ TEST_F(ControllerConnectionLifeTest, ASessionStartWithoutAnswerTimesOutLikeAStal
     EXPECT_EQ(controller->syncStage(), SyncStage::failed(stalledLoad));
     EXPECT_EQ(controller->statusText(), "Sync incomplete");
     EXPECT_FALSE(controller->isConnected());
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
 
     // Try Again starts afresh, and a device that answers is loaded.
     device->answerSyncStart = true;
@@ -185,7 +185,7 @@ TEST_F(ControllerConnectionLifeTest, ADeviceWaitingForItsUserIsNotTimedOutByTheA
     makeController();
     controller->beginSession(SyncMode::load);
     settle();
-    device->send({ { "type", "sync_waiting" }, { "mode", "load" }, { "code", *controller->syncCode() } });
+    device->send({ { "type", "sync_waiting" }, { "mode", "load" }, { "code", *probe().syncCode() } });
     settle();
     scheduler.advance(60s);
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
@@ -221,7 +221,7 @@ TEST_F(ControllerConnectionLifeTest, ARefusalForWantOfPairingOnTheSecureChannelA
         settle();
         EXPECT_EQ(controller->statusText(), "Pair Tavrik again");
         EXPECT_EQ(controller->syncStage(), SyncStage::failed(pairAgainAdvice));
-        EXPECT_FALSE(controller->sessionMode());
+        EXPECT_FALSE(probe().sessionMode());
         EXPECT_FALSE(central.isConnected(device->peripheral()));
         EXPECT_FALSE(startedFreshLoadAfterDrop());
     }

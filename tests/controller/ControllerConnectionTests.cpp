@@ -15,22 +15,22 @@ TEST_F(ControllerTest, SecureLoadRunsFromScanToConnected)
     ASSERT_TRUE(tavrik.offeredDelivery());
     EXPECT_EQ(tavrik.offeredDelivery()->version, 1);
     EXPECT_EQ(tavrik.offeredDelivery()->window, 4);
-    EXPECT_EQ(tavrik.offeredDelivery()->session, controller->dataService().reliableSession());
+    EXPECT_EQ(tavrik.offeredDelivery()->session, probe().dataService().reliableSession());
     EXPECT_EQ(central.lastScanServices, scanServiceUUIDs());
 
     EXPECT_TRUE(controller->isConnected());
     EXPECT_TRUE(controller->hasLoadedData());
     EXPECT_EQ(controller->statusText(), "Connected");
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
-    EXPECT_FALSE(controller->sessionMode());
-    EXPECT_FALSE(controller->syncCode());
-    EXPECT_FALSE(controller->hasLoadTimeout());
+    EXPECT_FALSE(probe().sessionMode());
+    EXPECT_FALSE(probe().syncCode());
+    EXPECT_FALSE(probe().hasLoadTimeout());
     EXPECT_EQ(controller->tags().size(), 1u);
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickS3);
     EXPECT_EQ(controller->deviceFirmwareVersion(), "1.4.0");
     EXPECT_EQ(controller->deviceSyncDataVersion(), 9);
     EXPECT_FALSE(controller->legacyFirmwareUpgradeRequired());
-    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
     for (const char* line : { "Starting load session", "Found Tavrik RSSI -50", "Connected to Tavrik",
              "Using secure BLE v2", "secure BLE v2 channel ready" }) {
         EXPECT_TRUE(logContains(line)) << line;
@@ -48,7 +48,7 @@ TEST_F(ControllerTest, LegacyDeviceLoadsWithoutDeliveryOfferOrWifi)
     EXPECT_FALSE(tavrik.lastReceived("sync_start")->contains("delivery"));
     EXPECT_TRUE(controller->hasLoadedData());
     EXPECT_TRUE(controller->legacyFirmwareUpgradeRequired());
-    EXPECT_EQ(controller->activeBleProfile(), TavrikBleProtocolProfile::legacyUnencryptedV1);
+    EXPECT_EQ(probe().activeBleProfile(), TavrikBleProtocolProfile::legacyUnencryptedV1);
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
     EXPECT_FALSE(controller->wifiSupported());
     EXPECT_EQ(controller->wifiCredentialCapacity(), 0);
@@ -62,7 +62,7 @@ TEST_F(ControllerTest, DeviceOfferingBothServicesIsUsedSecurely)
     makeController();
     controller->beginSession(SyncMode::load);
     settle();
-    EXPECT_EQ(controller->activeBleProfile(), TavrikBleProtocolProfile::secureV2);
+    EXPECT_EQ(probe().activeBleProfile(), TavrikBleProtocolProfile::secureV2);
     EXPECT_TRUE(logContains("Using secure BLE v2"));
 }
 
@@ -104,7 +104,7 @@ TEST_F(ControllerTest, StateChangesShowTheirTexts)
         { BleManagerState::unauthorized, "Bluetooth access denied" },
     };
     for (const auto& [state, status] : cases) {
-        controller->handleStateChange(state);
+        probe().handleStateChange(state);
         EXPECT_EQ(controller->statusText(), status);
     }
     EXPECT_TRUE(logContains("Bluetooth unsupported"));
@@ -182,7 +182,7 @@ TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
     EXPECT_TRUE(logContains("Data characteristic missing"));
     EXPECT_TRUE(controller->isConnected());
     EXPECT_TRUE(central.isConnected(bare));
-    EXPECT_FALSE(controller->dataCharacteristic());
+    EXPECT_FALSE(probe().dataCharacteristic());
 }
 
 TEST_F(ControllerTest, MissingFirmwareCharacteristicOnlyLogs)
@@ -196,8 +196,8 @@ TEST_F(ControllerTest, MissingFirmwareCharacteristicOnlyLogs)
     controller->beginSession(SyncMode::load);
     settle();
     EXPECT_TRUE(logContains("Firmware characteristic missing"));
-    EXPECT_TRUE(controller->dataCharacteristic());
-    EXPECT_FALSE(controller->firmwareCharacteristic());
+    EXPECT_TRUE(probe().dataCharacteristic());
+    EXPECT_FALSE(probe().firmwareCharacteristic());
     EXPECT_EQ(controller->statusText(), "Starting sync");
 }
 
@@ -240,10 +240,10 @@ TEST_F(ControllerTest, PeripheralWithoutTavrikServiceIsMissing)
     auto stranger = std::make_shared<FakeBlePeripheral>(scheduler, "AA:03", "Stranger");
     stranger->offerService(*Uuid::parse("0000180F-0000-1000-8000-00805F9B34FB"));
     stranger->discoverServices({});
-    controller->handleServices(*stranger, std::nullopt);
+    probe().handleServices(*stranger, std::nullopt);
     EXPECT_EQ(controller->statusText(), "Service missing");
     EXPECT_TRUE(logContains("Clock service missing"));
-    EXPECT_FALSE(controller->activeBleProfile());
+    EXPECT_FALSE(probe().activeBleProfile());
 }
 
 TEST_F(ControllerTest, SecurePairingFailureCancelsQuietly)
@@ -260,7 +260,7 @@ TEST_F(ControllerTest, SecurePairingFailureCancelsQuietly)
     EXPECT_TRUE(logContains("Disconnected: ok"));
     EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
     EXPECT_EQ(central.scanCount, scansBefore);
-    EXPECT_FALSE(controller->isExpectingResetDisconnect());
+    EXPECT_FALSE(probe().isExpectingResetDisconnect());
 }
 
 TEST_F(ControllerTest, LegacySubscriptionFailureKeepsTheLink)
@@ -304,7 +304,7 @@ TEST_F(ControllerTest, DisconnectDuringRestoreFailsWithoutNewSession)
     device->answerRestore = false;
     controller->startRestoreSession();
     settle();
-    ASSERT_EQ(controller->sessionMode(), SyncMode::restore);
+    ASSERT_EQ(probe().sessionMode(), SyncMode::restore);
     const int scans = central.scanCount;
     central.dropLink(device->peripheral(), std::nullopt);
     settle();
@@ -312,7 +312,7 @@ TEST_F(ControllerTest, DisconnectDuringRestoreFailsWithoutNewSession)
     EXPECT_EQ(controller->statusText(), "Import save disconnected");
     EXPECT_EQ(central.scanCount, scans);
     EXPECT_FALSE(controller->isConnected());
-    EXPECT_FALSE(controller->targetPeripheral());
+    EXPECT_FALSE(probe().targetPeripheral());
 }
 
 TEST_F(ControllerTest, ValuesFromOtherCharacteristicsOrPeripheralsNeverReachTheChannel)
@@ -367,8 +367,8 @@ TEST_F(ControllerTest, NewSessionWhileConnectedIsNotTakenForALostDevice)
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->beginSession(SyncMode::control);
     settle();
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 1u);
-    EXPECT_EQ(controller->sessionMode(), SyncMode::control);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 1u);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::control);
     EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
 }
 

@@ -11,8 +11,8 @@ TEST_F(ControllerTest, FreshControllerStartsIdle)
 {
     makeController();
     EXPECT_EQ(controller->statusText(), "Bluetooth idle");
-    EXPECT_FALSE(controller->targetPeripheral());
-    EXPECT_FALSE(controller->activeBleProfile());
+    EXPECT_FALSE(probe().targetPeripheral());
+    EXPECT_FALSE(probe().activeBleProfile());
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
     EXPECT_EQ(controller->tagScanState(), TagScanState::idle());
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
@@ -26,9 +26,9 @@ TEST_F(ControllerTest, FreshControllerStartsIdle)
     EXPECT_FALSE(controller->muteNonAlarmSounds());
     EXPECT_FALSE(controller->localLink().isPolling());
     EXPECT_EQ(controller->localLink().directory(), "/nonexistent/local-link");
-    EXPECT_EQ(controller->nextLocalScheduleId(), 1u);
-    EXPECT_EQ(controller->nextLocalTagId(), 1u);
-    EXPECT_EQ(controller->nextLocalRoutineId(), 1u);
+    EXPECT_EQ(probe().nextLocalScheduleId(), 1u);
+    EXPECT_EQ(probe().nextLocalTagId(), 1u);
+    EXPECT_EQ(probe().nextLocalRoutineId(), 1u);
     EXPECT_TRUE(controller->logItems().empty());
     // Nothing scans until some work wants a device.
     settle();
@@ -52,8 +52,8 @@ TEST_F(ControllerTest, ChangeSignalsFireOnlyOnRealChanges)
     EXPECT_EQ(status.count(), 1);
 
     QSignalSpy stage(controller.get(), &TavrikBleCentral::syncStageChanged);
-    controller->sendSyncStart();
-    controller->sendSyncStart();
+    probe().sendSyncStart();
+    probe().sendSyncStart();
     EXPECT_EQ(stage.count(), 1);
 }
 
@@ -68,8 +68,8 @@ TEST_F(ControllerTest, UploadServiceChangesAreForwarded)
 TEST_F(ControllerTest, DataChannelLinesReachTheLogWithDuplicates)
 {
     makeController();
-    controller->dataService().sendCommand("tag", "scan");
-    controller->dataService().sendCommand("tag", "scan");
+    probe().dataService().sendCommand("tag", "scan");
+    probe().dataService().sendCommand("tag", "scan");
     const auto texts = logTexts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("[ble:data] send skipped (no peripheral)")), 2);
 }

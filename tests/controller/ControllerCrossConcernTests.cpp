@@ -135,13 +135,13 @@ TEST_F(ControllerCrossConcernTest, TriggerReachesTheDeviceOnTheRoutineChannel)
         }
         controller->triggerRoutine(2);
         EXPECT_EQ(controller->routineError(), std::nullopt);
-        EXPECT_EQ(controller->pendingRoutineCommand(),
-            loadedFirst ? std::nullopt : std::optional<std::string>("trigger id=2"));
+        EXPECT_EQ(
+            probe().pendingRoutineCommand(), loadedFirst ? std::nullopt : std::optional<std::string>("trigger id=2"));
         settle();
         EXPECT_TRUE(controller->isConnected());
-        EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+        EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
         EXPECT_EQ(deviceCommands("routine"), (std::vector<std::string> { "routine:trigger id=2" }));
-        EXPECT_TRUE(controller->routineControlSessionActive());
+        EXPECT_TRUE(probe().routineControlSessionActive());
     }
 }
 
@@ -169,8 +169,8 @@ TEST_F(ControllerCrossConcernTest, DeviceOnlyActionsAreRefusedInTheDemo)
     }
     controller->triggerRoutine(1);
     EXPECT_EQ(controller->routineError(), "Starting routines requires a connected Tavrik.");
-    EXPECT_FALSE(controller->routineControlSessionActive());
-    EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
 
     scheduler.advance(1min);
     settle();
@@ -350,7 +350,7 @@ TEST_F(ControllerCrossConcernTest, ImportOverTheLocalLinkIsLeftToTheSimulator)
         EXPECT_STREQ(error.what(), "Use Open backup in Tavrik Simulator to import routines and tags.");
     }
     EXPECT_EQ(controller->tags(), tags);
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     EXPECT_TRUE(controller->virtualTavrikConnected());
     settle();
     EXPECT_TRUE(linkTexts().empty());

@@ -80,9 +80,9 @@ protected:
             EXPECT_EQ(controller->routineError(), std::nullopt);
             EXPECT_EQ(controller->tagError(), std::nullopt);
             EXPECT_EQ(controller->scheduleError(), std::nullopt);
-            EXPECT_TRUE(controller->debouncedPersists().empty());
+            EXPECT_EQ(probe().debouncedEditCount(), 0U);
             runOut();
-            EXPECT_TRUE(controller->atomicCommandQueue().empty());
+            EXPECT_TRUE(probe().atomicCommandQueue().empty());
             EXPECT_FALSE(controller->isConnected());
             EXPECT_FALSE(controller->virtualTavrikConnected());
             EXPECT_TRUE(controller->isReviewDemo());

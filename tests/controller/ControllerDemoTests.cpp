@@ -99,7 +99,7 @@ TEST_F(ControllerDemoTest, NothingReachesTheDeviceInTheDemo)
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
     controller->startRoutineControl("trigger id=1");
     controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2000, 1, 1, 0, 0, 0 });
-    controller->sendCurrentTimeToTavrik();
+    probe().sendCurrentTimeToTavrik();
     controller->startCommandConnection();
     controller->beginSession(SyncMode::load);
     scheduler.advance(5min);
@@ -107,9 +107,9 @@ TEST_F(ControllerDemoTest, NothingReachesTheDeviceInTheDemo)
     EXPECT_EQ(device->receivedTexts().size(), received);
     EXPECT_EQ(central.scanCount, scans);
     EXPECT_FALSE(controller->isConnected());
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
-    EXPECT_FALSE(controller->pendingClockCommand().has_value());
+    EXPECT_FALSE(probe().pendingClockCommand().has_value());
 }
 
 TEST_F(ControllerDemoTest, NoLocalLinkTrafficInTheDemo)
@@ -135,13 +135,13 @@ TEST_F(ControllerDemoTest, EditsStayInTheSessionAndALoadBringsFreshSampleData)
 {
     controller->beginReviewDemo();
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
-    EXPECT_EQ(controller->debouncedPersists().size(), 0U);
+    EXPECT_EQ(probe().debouncedEditCount(), 0U);
 
     // Every way back to a load re-enters the demo.
     controller->disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
     settle();
     EXPECT_TRUE(controller->isReviewDemo());
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     EXPECT_EQ(controller->statusText(), "App Review demo \u00b7 no device");
     EXPECT_EQ(controller->tags().size(), 5U);
 }
@@ -153,7 +153,7 @@ TEST_F(ControllerDemoTest, EjectLeavesTheDemoForARealLoadWithTheStoredMuteSettin
     controller->ejectTavrik();
     EXPECT_FALSE(controller->isReviewDemo());
     EXPECT_TRUE(controller->muteNonAlarmSounds());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
     EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
     EXPECT_FALSE(controller->hasLoadedData());
     EXPECT_TRUE(controller->tags().empty());

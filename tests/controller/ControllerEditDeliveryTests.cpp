@@ -37,7 +37,7 @@ protected:
         central.removePeripheral(device->peripheral());
         central.dropLink(device->peripheral(), std::nullopt);
         settle();
-        ASSERT_EQ(controller->sessionMode(), SyncMode::load);
+        ASSERT_EQ(probe().sessionMode(), SyncMode::load);
         ASSERT_FALSE(controller->isConnected());
     }
 
@@ -62,15 +62,15 @@ TEST_F(ControllerEditDeliveryTest, AnEditMadeWhileALoadLooksForTheDeviceReachesI
     deviceSleeps();
     controller->setMuteNonAlarmSounds(true);
     scheduler.advance(200ms);
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 1U);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 1U);
 
     deviceWakes();
     EXPECT_TRUE(controller->hasLoadedData());
     EXPECT_TRUE(sent("settings:update muteNonAlarmSounds=1"));
     // Sent before the load's data, so what is shown is what the device holds.
     EXPECT_TRUE(controller->muteNonAlarmSounds());
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 
     scheduler.advance(60s);
     EXPECT_TRUE(sent("system:disconnect"));
@@ -96,10 +96,10 @@ TEST_F(ControllerEditDeliveryTest, CancellingTheWifiEditorDuringItsScanLetsTheId
     controller->scanWifiNetworks();
     settle();
     ASSERT_EQ(received("wifi_scan"), 1U);
-    ASSERT_TRUE(controller->routineControlSessionActive());
+    ASSERT_TRUE(probe().routineControlSessionActive());
 
     controller->resetWifiRequestState(); // the editor's Cancel; the device never answers
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     scheduler.advance(60s);
     EXPECT_TRUE(sent("system:disconnect"));
 }
@@ -108,18 +108,18 @@ TEST_F(ControllerEditDeliveryTest, EditsMadeWhileARestoreWaitsAreSentAndNeverHol
 {
     // The restore waits for the device; an edit made meanwhile waits with it.
     central.removePeripheral(device->peripheral());
-    controller->resetConnectionState();
+    probe().resetConnectionState();
     settle();
     controller->startRestoreSession();
-    ASSERT_EQ(controller->sessionMode(), SyncMode::restore);
+    ASSERT_EQ(probe().sessionMode(), SyncMode::restore);
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 1U);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 1U);
 
     deviceWakes();
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
     EXPECT_EQ(received("sync_restore"), 1U);
     EXPECT_TRUE(sent("tag:delete id=1"));
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     scheduler.advance(60s);
     EXPECT_TRUE(sent("system:disconnect"));
 }
@@ -135,7 +135,7 @@ TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
     controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "tag:delete id=1", "schedule:delete id=2" }));
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
 
     // While one waits, later edits wait behind it and say so where they were made.
@@ -143,7 +143,7 @@ TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
     controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 4 }, { "delete id=4" }, false, std::nullopt);
     EXPECT_EQ(controller->scheduleError(), "Failed to save schedule change");
-    EXPECT_EQ(controller->atomicCommandQueue(),
+    EXPECT_EQ(probe().atomicCommandQueue(),
         (std::vector<TavrikBleCentral::AtomicCommand> {
             { AtomicCommandChannel::tag, "delete id=3" }, { AtomicCommandChannel::schedule, "delete id=4" } }));
 }
@@ -159,8 +159,8 @@ TEST_F(ControllerEditDeliveryTest, EditsTheLinkKeepsRefusingAreReportedAndTheIdl
     EXPECT_TRUE(logContains("Failed to save tag change (not sent: tag:delete id=3)"));
     EXPECT_TRUE(logContains("Failed to save settings change (not sent: settings:update muteNonAlarmSounds=1)"));
     EXPECT_TRUE(logContains("Disconnecting Bluetooth after one minute idle"));
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
 }
 
 TEST_F(ControllerEditDeliveryTest, ARestoreCutByADisconnectEndsThereAndNothingResumesIt)
@@ -174,7 +174,7 @@ TEST_F(ControllerEditDeliveryTest, ARestoreCutByADisconnectEndsThereAndNothingRe
     settle();
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Tavrik disconnected while saving imported data"));
     EXPECT_EQ(controller->statusText(), "Import save disconnected");
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
     EXPECT_FALSE(controller->syncMode());
 
     // Bluetooth switched off and on again does not send the restore a second time.
@@ -191,18 +191,18 @@ TEST_F(ControllerEditDeliveryTest, ARestoreCutByADisconnectEndsThereAndNothingRe
 TEST_F(ControllerEditDeliveryTest, EditsWaitingForARestoreThatCannotConnectAreReportedNotSaved)
 {
     central.removePeripheral(device->peripheral());
-    controller->resetConnectionState();
+    probe().resetConnectionState();
     settle();
     controller->startRestoreSession();
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     central.failNextConnect(BleError { "Connection timed out", 0 });
     deviceWakes();
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Connect failed"));
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
     EXPECT_TRUE(logContains("Failed to save tag change (not sent: tag:delete id=1)"));
     EXPECT_EQ(controller->tagError(), "Failed to save tag change");
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_FALSE(central.isScanning());
 }
 

@@ -240,7 +240,7 @@ TEST_F(ControllerFirmwareInstallTest, RefusalsComeInOrderWithTheirTexts)
     device->stopAfterReady = true;
     controller->beginSession(SyncMode::load);
     settle();
-    ASSERT_TRUE(controller->sessionMode());
+    ASSERT_TRUE(probe().sessionMode());
     const std::int64_t total = uploadStatus().totalBytes;
     EXPECT_EQ(total, image.size());
     controller->startFirmwareInstall();
@@ -273,7 +273,7 @@ TEST_F(ControllerFirmwareInstallTest, AnImageForAnotherBoardIsRefusedBeforeAnyDo
     settle();
     scheduler.advance(TavrikBleCentral::loadTimeout);
     settle();
-    ASSERT_FALSE(controller->sessionMode());
+    ASSERT_FALSE(probe().sessionMode());
     ASSERT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
     ASSERT_TRUE(controller->availableFirmwareAsset());
 
@@ -293,7 +293,7 @@ TEST_F(ControllerFirmwareInstallTest, ABoardWithoutTheFirmwareCharacteristicIsNe
     addDevice().peripheral()->offerProfile(TavrikBleProtocolProfile::secureV2, true, false);
     loadFromDevice();
     ASSERT_TRUE(controller->isConnected());
-    EXPECT_FALSE(controller->firmwareCharacteristic());
+    EXPECT_FALSE(probe().firmwareCharacteristic());
     controller->setFirmwareChannelURL(publish({}));
     controller->refreshFirmwareAvailability();
     ASSERT_TRUE(waitFor([&] { return lookupFinished(); }));

@@ -23,7 +23,7 @@ TEST_F(ControllerTest, UploadConnectsAndADroppedLinkInterruptsIt)
     ASSERT_TRUE(controller->firmwareUpload().isActive());
     ASSERT_TRUE(device->lastReceived("firmware_begin"));
     EXPECT_FALSE(device->lastSyncStart());
-    EXPECT_TRUE(controller->firmwareCharacteristic());
+    EXPECT_TRUE(probe().firmwareCharacteristic());
 
     const int scans = central.scanCount;
     central.dropLink(device->peripheral(), BleError { "Link lost", 8 });

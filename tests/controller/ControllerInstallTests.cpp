@@ -47,8 +47,8 @@ TEST_F(ControllerTest, UnknownTargetLeavesARunningLoadAlone)
     tavrik.send(*tavrik.syncDataJson);
     settle();
     EXPECT_FALSE(controller->hasLoadedData());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
-    EXPECT_TRUE(controller->hasLoadTimeout());
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
+    EXPECT_TRUE(probe().hasLoadTimeout());
 }
 
 TEST_F(ControllerTest, DeviceIdentityAndDataVersion)
@@ -104,7 +104,7 @@ TEST_F(ControllerTest, TagsAreNormalisedWhenInstalled)
     // Only missing and repeated ids are replaced; a repeated UID keeps its tag's id.
     EXPECT_EQ(ids, (std::vector<std::uint32_t> { 4, 1, 6, 2 }));
     EXPECT_EQ(controller->tags()[2].uid, " AA 01\n");
-    EXPECT_EQ(controller->nextLocalTagId(), 7u);
+    EXPECT_EQ(probe().nextLocalTagId(), 7u);
 }
 
 TEST_F(ControllerTest, LocalIdCountersNeverGiveZero)
@@ -118,15 +118,15 @@ TEST_F(ControllerTest, LocalIdCountersNeverGiveZero)
     envelope.schedules = { top, low };
     envelope.tags = { { 4294967295u, "01", "Top" } };
     ASSERT_TRUE(controller->applySyncData(envelope, true, 9));
-    EXPECT_EQ(controller->nextLocalScheduleId(), 2u);
-    EXPECT_EQ(controller->nextLocalTagId(), 1u);
-    EXPECT_EQ(controller->nextLocalRoutineId(), 1u);
+    EXPECT_EQ(probe().nextLocalScheduleId(), 2u);
+    EXPECT_EQ(probe().nextLocalTagId(), 1u);
+    EXPECT_EQ(probe().nextLocalRoutineId(), 1u);
 
     envelope.schedules = { low };
     envelope.tags = {};
     ASSERT_TRUE(controller->applySyncData(envelope, true, 9));
-    EXPECT_EQ(controller->nextLocalScheduleId(), 2u);
-    EXPECT_EQ(controller->nextLocalTagId(), 1u);
+    EXPECT_EQ(probe().nextLocalScheduleId(), 2u);
+    EXPECT_EQ(probe().nextLocalTagId(), 1u);
 }
 
 TEST_F(ControllerTest, SettingsAndWifiAreInstalled)
@@ -173,9 +173,9 @@ TEST_F(ControllerTest, RoutinesBecomeSummariesDetailsAndTheBaseline)
     EXPECT_EQ(controller->routineDetails().at(2).steps.size(), 2u);
     EXPECT_TRUE(controller->routineDetails().at(2).hasReceivedAllSteps);
     EXPECT_EQ(controller->routines().size(), 2u);
-    EXPECT_EQ(controller->nextLocalRoutineId(), 10u);
-    ASSERT_TRUE(controller->baselineSnapshot());
-    EXPECT_EQ(controller->baselineSnapshot()->routines, (std::vector<RoutinePayload> { earlier, later }));
+    EXPECT_EQ(probe().nextLocalRoutineId(), 10u);
+    ASSERT_TRUE(probe().baselineSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot()->routines, (std::vector<RoutinePayload> { earlier, later }));
 }
 
 } // namespace

@@ -61,7 +61,7 @@ TEST_F(ControllerLifecycleTest, TheIdleMinuteShowsItsLastThirtySecondsAndThenDis
     EXPECT_TRUE(sent("system:disconnect"));
     EXPECT_TRUE(logContains("Disconnecting Bluetooth after one minute idle"));
     EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), std::nullopt);
-    EXPECT_TRUE(controller->isExpectingResetDisconnect());
+    EXPECT_TRUE(probe().isExpectingResetDisconnect());
     EXPECT_TRUE(controller->hasLoadedData());
 
     // After the grace the data is gone and a new load waits for the device.
@@ -69,7 +69,7 @@ TEST_F(ControllerLifecycleTest, TheIdleMinuteShowsItsLastThirtySecondsAndThenDis
     settle();
     EXPECT_FALSE(controller->hasLoadedData());
     EXPECT_TRUE(controller->tags().empty());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
     EXPECT_EQ(controller->syncStage(), SyncStage::waitingForDevice());
     EXPECT_FALSE(controller->isConnected());
 }
@@ -123,7 +123,7 @@ TEST_F(ControllerLifecycleTest, APendingClockCommandHoldsTheIdleDisconnectOff)
     refuseSends();
     controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
     controller->acceptTimeSyncNotice();
-    ASSERT_TRUE(controller->pendingClockCommand().has_value());
+    ASSERT_TRUE(probe().pendingClockCommand().has_value());
     scheduler.advance(60s);
     settle();
     EXPECT_TRUE(controller->isConnected());
@@ -132,7 +132,7 @@ TEST_F(ControllerLifecycleTest, APendingClockCommandHoldsTheIdleDisconnectOff)
 
 TEST_F(ControllerLifecycleTest, NoCountdownRunsWithoutLoadedDataOrConnection)
 {
-    controller->resetLocalData(false);
+    probe().resetLocalData(false);
     controller->recordUserInteraction();
     scheduler.advance(90s);
     EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), std::nullopt);
@@ -147,7 +147,7 @@ TEST_F(ControllerLifecycleTest, EjectTellsTheDeviceAndReturnsToALoadAfterTheGrac
     settle();
     EXPECT_TRUE(sent("system:eject"));
     EXPECT_TRUE(logContains("Ejecting Tavrik Bluetooth session"));
-    EXPECT_TRUE(controller->isExpectingResetDisconnect());
+    EXPECT_TRUE(probe().isExpectingResetDisconnect());
     scheduler.advance(249ms);
     EXPECT_TRUE(controller->hasLoadedData());
     scheduler.advance(1ms);
@@ -172,7 +172,7 @@ TEST_F(ControllerLifecycleTest, ARefusedEjectSkipsTheGrace)
 TEST_F(ControllerLifecycleTest, EjectIsOfferedOnlyWhileThereIsSomethingToLetGoOf)
 {
     EXPECT_TRUE(controller->canEjectTavrik());
-    controller->resetLocalData(false);
+    probe().resetLocalData(false);
     EXPECT_FALSE(controller->canEjectTavrik());
     controller->beginSession(SyncMode::load);
     EXPECT_TRUE(controller->canEjectTavrik());
@@ -183,25 +183,25 @@ TEST_F(ControllerLifecycleTest, TheFullResetDropsConnectionDataAndPendingWork)
     refuseSends();
     controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
     controller->startRoutineControl("trigger id=1");
-    controller->resetLocalData(true);
+    probe().resetLocalData(true);
     settle();
     EXPECT_FALSE(controller->isConnected());
-    EXPECT_EQ(controller->targetPeripheral(), nullptr);
-    EXPECT_FALSE(controller->dataCharacteristic().has_value());
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().targetPeripheral(), nullptr);
+    EXPECT_FALSE(probe().dataCharacteristic().has_value());
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
     EXPECT_EQ(controller->statusText(), "Bluetooth idle");
     EXPECT_FALSE(controller->hasLoadedData());
     EXPECT_TRUE(controller->tags().empty());
     EXPECT_TRUE(controller->routineSummaries().empty());
-    EXPECT_FALSE(controller->baselineSnapshot().has_value());
+    EXPECT_FALSE(probe().baselineSnapshot().has_value());
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
     EXPECT_EQ(controller->deviceFirmwareVersion(), std::nullopt);
-    EXPECT_EQ(controller->nextLocalScheduleId(), 1U);
-    EXPECT_EQ(controller->nextLocalRoutineId(), 1U);
+    EXPECT_EQ(probe().nextLocalScheduleId(), 1U);
+    EXPECT_EQ(probe().nextLocalRoutineId(), 1U);
 }
 
 TEST_F(ControllerLifecycleTest, TheQuitTellsTheDeviceWaitsAndEndsWithoutStartingAnything)
@@ -225,7 +225,7 @@ TEST_F(ControllerLifecycleTest, TheQuitTellsTheDeviceWaitsAndEndsWithoutStarting
     scheduler.runUntilIdle(10min);
     EXPECT_FALSE(controller->isConnected());
     EXPECT_EQ(central.scanCount, scansBefore);
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     EXPECT_TRUE(controller->hasLoadedData());
     EXPECT_FALSE(logContains("Disconnecting Bluetooth after one minute idle"));
 }
@@ -241,7 +241,7 @@ TEST_F(ControllerLifecycleTest, TheQuitFinishesWhenTheDeviceNeverAnswers)
 
 TEST_F(ControllerLifecycleTest, TheQuitWithNothingAttachedSendsNothingAndDoesNotWait)
 {
-    controller->resetLocalData(false);
+    probe().resetLocalData(false);
     settle();
     const std::size_t before = device->receivedTexts().size();
     bool done = false;
@@ -271,7 +271,7 @@ TEST_F(ControllerLifecycleTest, AQuitDuringTheEjectGraceStartsNoNewLoad)
     controller->prepareForAppTermination([&] { done = true; });
     scheduler.runUntilIdle(10min);
     EXPECT_TRUE(done);
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     EXPECT_FALSE(controller->isConnected());
 }
 
@@ -287,16 +287,16 @@ TEST_F(ControllerLifecycleTest, AQuitAnsweredAfterTheControllerIsGoneStillFinish
 
 TEST_F(ControllerLifecycleTest, ACommandConnectionDeliversWhatWaitsOnceTheDeviceIsReady)
 {
-    controller->resetLocalData(false);
+    probe().resetLocalData(false);
     settle();
     controller->startRoutineControl("trigger id=4");
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=4" }));
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
 }
 
 } // namespace

@@ -87,7 +87,7 @@ TEST_F(ControllerLocalLinkTest, AFreshSimulatorWaitsForASessionAndThenConnectsAt
     const Json start = parseJson(lines[0].text());
     EXPECT_EQ(start.at("type"), "sync_start");
     EXPECT_EQ(start.at("mode"), "load");
-    EXPECT_EQ(start.at("code"), *controller->syncCode());
+    EXPECT_EQ(start.at("code"), *probe().syncCode());
     EXPECT_FALSE(start.contains("delivery"));
     EXPECT_TRUE(logContains("[virtual:data] -> " + std::to_string(lines[0].payload.size()) + " bytes"));
 }
@@ -116,7 +116,7 @@ TEST_F(ControllerLocalLinkTest, AWholeLoadAndAnEditRunThroughTheFiles)
     EXPECT_TRUE(logContains("[virtual:data] -> tag:update id=2 name=\"Tea\""));
     ASSERT_EQ(controller->tags().size(), 2U);
     EXPECT_EQ(controller->tags()[1].name, "Tea");
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
 
     // No idle disconnect on the local link.
     scheduler.advance(90s);
@@ -155,7 +155,7 @@ TEST_F(ControllerLocalLinkTest, ALapsedAdvertisementEndsTheLink)
     EXPECT_FALSE(controller->virtualTavrikConnected());
     EXPECT_EQ(controller->localLink().session(), std::nullopt);
     EXPECT_FALSE(controller->hasLoadedData());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
     EXPECT_EQ(controller->localLink().inboundOffset(), 0U);
     scheduler.advance(1s);
     EXPECT_FALSE(controller->virtualTavrikConnected());
@@ -262,7 +262,7 @@ TEST_F(ControllerLocalLinkTest, EjectAndQuitTellTheSimulatorOnItsFiles)
     settle();
     // The reset keeps the advertised session, so the new load connects again at once.
     EXPECT_TRUE(controller->virtualTavrikConnected());
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
     exchange();
     ASSERT_TRUE(controller->hasLoadedData());
 

@@ -22,10 +22,10 @@ TEST_F(ControllerRoutineControlTest, AConnectedDeviceGetsTheTriggerAtOnce)
     controller->startRoutineControl("trigger id=3");
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=3" }));
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
     EXPECT_EQ(controller->routineError(), std::nullopt);
     // Open until the device answers or the next reset.
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerRoutineControlTest, WhileASessionRunsTheTriggerIsRefused)
@@ -33,23 +33,23 @@ TEST_F(ControllerRoutineControlTest, WhileASessionRunsTheTriggerIsRefused)
     controller->beginSession(SyncMode::load);
     controller->startRoutineControl("trigger id=3");
     EXPECT_EQ(controller->routineError(), "Finish the current Bluetooth task first");
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
     settle();
     EXPECT_TRUE(commands().empty());
 }
 
 TEST_F(ControllerRoutineControlTest, WhileDisconnectedTheTriggerWaitsForACommandConnection)
 {
-    controller->resetConnectionState();
+    probe().resetConnectionState();
     settle();
     controller->startRoutineControl("trigger id=1");
     controller->startRoutineControl("trigger id=2"); // replaces the one not yet sent
-    EXPECT_EQ(controller->pendingRoutineCommand(), "trigger id=2");
+    EXPECT_EQ(probe().pendingRoutineCommand(), "trigger id=2");
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
-    EXPECT_EQ(controller->sessionMode(), std::nullopt);
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=2" }));
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
 }
 
 TEST_F(ControllerRoutineControlTest, ARefusedTriggerEndsTheCommandConnection)
@@ -57,8 +57,8 @@ TEST_F(ControllerRoutineControlTest, ARefusedTriggerEndsTheCommandConnection)
     device->peripheral()->maximumWriteLength = 1;
     controller->startRoutineControl("trigger id=3");
     EXPECT_EQ(controller->routineError(), "Failed to send routine command");
-    EXPECT_FALSE(controller->routineControlSessionActive());
-    EXPECT_FALSE(controller->pendingRoutineCommand().has_value());
+    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
 }
 
 TEST_F(ControllerRoutineControlTest, TagCommandsSetTheScanStateByWhatTheyAsk)

@@ -1,6 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include "TavrikCore/Model/SyncImportError.hpp"
+#include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 
 #include <functional>
@@ -134,7 +135,7 @@ protected:
 
 TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
 {
-    ASSERT_EQ(controller->nextLocalRoutineId(), 3u);
+    ASSERT_EQ(probe().nextLocalRoutineId(), 3u);
     RoutineStepDraft first = stepDraft(11, 0, " 12 ");
     first.instruction = "Say \"hi\"";
     const std::optional<std::uint32_t> id
@@ -158,9 +159,9 @@ TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
     const RoutineDetailModel& detail = controller->routineDetails().at(3);
     EXPECT_EQ(detail.startTagIds, (std::vector<std::uint32_t> { 7, 12 }));
     EXPECT_EQ(detail.steps[0].tagId, "12");
-    EXPECT_EQ(controller->pendingRoutineDetailSignatures().at(3), detail.syncSignature());
-    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
-    EXPECT_EQ(controller->nextLocalRoutineId(), 4u);
+    EXPECT_EQ(probe().pendingRoutineDetailSignatures().at(3), detail.syncSignature());
+    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().nextLocalRoutineId(), 4u);
     EXPECT_EQ(controller->routineError(), std::nullopt);
 }
 
@@ -178,7 +179,7 @@ TEST_F(ControllerRoutineTest, CreateOfAnEmptyRoutineSendsOnlyTheRoutineAndAwaits
 {
     EXPECT_EQ(controller->createRoutine(newDraft("Blank")), 3u);
     EXPECT_EQ(sent(), (std::vector<std::string> { "routine:create id=3 label=\"Blank\"" }));
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
     EXPECT_TRUE(controller->routineDetails().contains(3));
 }
 
@@ -268,7 +269,7 @@ TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
         const auto summaries = controller->routineSummaries();
         const auto details = controller->routineDetails();
         const auto schedules = controller->schedules();
-        const auto baseline = controller->baselineSnapshot();
+        const auto baseline = probe().baselineSnapshot();
         const std::size_t sentBefore = sent().size();
         const RoutineDraft draft = test.draft();
 
@@ -282,9 +283,9 @@ TEST_F(ControllerRoutineTest, RefusedSavesChangeNothingButTheError)
         EXPECT_EQ(controller->routineSummaries(), summaries);
         EXPECT_EQ(controller->routineDetails(), details);
         EXPECT_EQ(controller->schedules(), schedules);
-        EXPECT_EQ(controller->baselineSnapshot(), baseline);
-        EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
-        EXPECT_EQ(controller->nextLocalRoutineId(), 3u);
+        EXPECT_EQ(probe().baselineSnapshot(), baseline);
+        EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
+        EXPECT_EQ(probe().nextLocalRoutineId(), 3u);
     }
 }
 
@@ -318,6 +319,74 @@ TEST_F(ControllerRoutineTest, TagReferenceCheckCoversEveryRoutineWithTheGivenOne
     EXPECT_EQ(controller->routineError(), "Routine 2 step 2 references missing tag id 99");
 }
 
+// The check is spared for routines that passed it with the same tags; anything that may have
+// broken one of them since (its detail from the device, a new tag list) has it checked again.
+TEST_F(ControllerRoutineTest, TagReferenceCheckSeesWhatChangedSinceTheLastSave)
+{
+    struct Case {
+        std::string name;
+        std::function<void()> change;
+        std::string error;
+    };
+    const std::vector<Case> cases {
+        { "another routine's detail from the device",
+            [this] {
+                Json broken = detailMessage(controller->routineDetails().at(2));
+                broken["steps"][1]["tagId"] = "99";
+                deliver(broken);
+            },
+            "Routine 2 step 2 references missing tag id 99" },
+        { "a tag list without a tag another routine uses",
+            [this] {
+                deliver({ { "type", "tags_state" },
+                    { "tags",
+                        Json::array(
+                            { toJson(TagInfo { 7, "04 01", "Desk" }), toJson(TagInfo { 9, "04 02", "Door" }) }) } });
+            },
+            "Routine 2 step 1 references missing tag id 12" },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        load();
+        RoutineDraft renamed = draftOf(1);
+        renamed.label = "Morning walk";
+        ASSERT_TRUE(controller->updateRoutine(1, renamed));
+        test.change();
+        renamed.label = "Morning run";
+        EXPECT_FALSE(controller->updateRoutine(1, renamed));
+        EXPECT_EQ(controller->routineError(), test.error);
+    }
+}
+
+// Renaming moves the routine alone in the list; the list stays what sorting every routine by
+// label gives, equal labels (a device may send them) in the order the routines came.
+TEST_F(ControllerRoutineTest, RenamesKeepTheRoutineListInLabelOrder)
+{
+    SyncDataEnvelope data;
+    data.dataVersion = 9;
+    for (const auto& [id, label] : std::vector<std::pair<std::uint32_t, std::string>> {
+             { 5, "beta" }, { 3, "Alpha" }, { 9, "BETA" }, { 1, "gamma" }, { 7, "Epsilon" } }) {
+        data.routines.push_back({ id, label, {}, {}, {} });
+    }
+    controller->applySyncData(data, true, 9);
+    const std::vector<std::pair<std::uint32_t, std::string>> renames {
+        { 1, "Beta 2" }, // right after the two of the same label
+        { 3, "Bet" }, // right before them
+        { 7, "Aardvark" }, // to the front
+        { 5, "zeta" }, // one of the two leaves for the end
+        { 9, "alpha" },
+        { 1, "b" },
+    };
+    for (const auto& [id, label] : renames) {
+        SCOPED_TRACE(label);
+        RoutineDraft draft = draftOf(id);
+        draft.label = label;
+        ASSERT_TRUE(controller->updateRoutine(id, draft));
+        EXPECT_EQ(controller->routines(), sortedRoutineDefinitions(controller->routineSummaries(), clock));
+        EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    }
+}
+
 TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)
 {
     RoutineDraft draft = draftOf(1);
@@ -331,8 +400,8 @@ TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)
     ASSERT_EQ(controller->schedules().size(), 2u);
     EXPECT_EQ(controller->schedules()[0].label, "MORNING");
     EXPECT_EQ(controller->schedules()[1].label, "Evening");
-    EXPECT_EQ(controller->pendingRoutineDetailSignatures().at(1), controller->routineDetails().at(1).syncSignature());
-    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().pendingRoutineDetailSignatures().at(1), controller->routineDetails().at(1).syncSignature());
+    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, StartTagChangesGoInTheUpdateSortedOrEmpty)
@@ -361,7 +430,7 @@ TEST_F(ControllerRoutineTest, StepChangesSendOnlyThePlannersCommands)
         (std::vector<std::string> { "steps:update routineId=2 id=1 seconds=45",
             "steps:move routineId=2 id=1 parentId=0 position=0", "steps:move routineId=2 id=2 parentId=0 position=1" }));
     EXPECT_EQ(controller->routineDetails().at(2).steps[0].seconds, 45);
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().contains(2));
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().contains(2));
 }
 
 TEST_F(ControllerRoutineTest, UnchangedSaveSendsNothing)
@@ -374,7 +443,7 @@ TEST_F(ControllerRoutineTest, UnchangedSaveSendsNothing)
     EXPECT_EQ(controller->routineError(), std::nullopt);
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(controller->routineDetails(), details);
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
 }
 
 TEST_F(ControllerRoutineTest, SavingARoutineWithoutADetailStoresItQuietly)
@@ -388,7 +457,7 @@ TEST_F(ControllerRoutineTest, SavingARoutineWithoutADetailStoresItQuietly)
     EXPECT_TRUE(controller->updateRoutine(5, newDraft("Later")));
     EXPECT_TRUE(controller->routineDetails().contains(5));
     EXPECT_TRUE(sent().empty());
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
 }
 
 TEST_F(ControllerRoutineTest, DeleteRemovesTheRoutineItsSchedulesAndItsAwaitedEcho)
@@ -396,7 +465,7 @@ TEST_F(ControllerRoutineTest, DeleteRemovesTheRoutineItsSchedulesAndItsAwaitedEc
     RoutineDraft draft = draftOf(1);
     draft.label = "Renamed";
     controller->updateRoutine(1, draft);
-    ASSERT_TRUE(controller->pendingRoutineDetailSignatures().contains(1));
+    ASSERT_TRUE(probe().pendingRoutineDetailSignatures().contains(1));
 
     controller->deleteRoutine(1);
     EXPECT_EQ(sent(), (std::vector<std::string> { "routine:update id=1 label=\"Renamed\"", "routine:delete id=1" }));
@@ -405,8 +474,8 @@ TEST_F(ControllerRoutineTest, DeleteRemovesTheRoutineItsSchedulesAndItsAwaitedEc
     EXPECT_FALSE(controller->routineDetails().contains(1));
     ASSERT_EQ(controller->schedules().size(), 1u);
     EXPECT_EQ(controller->schedules()[0].routineId, 2u);
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
-    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
+    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
@@ -427,20 +496,20 @@ TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
     EXPECT_EQ(routineList(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
 
     // A stale detail is dropped whole.
-    const auto baseline = controller->baselineSnapshot();
+    const auto baseline = probe().baselineSnapshot();
     deliver(detailMessage(before));
     EXPECT_EQ(controller->routineDetails().at(1), saved);
-    EXPECT_EQ(controller->baselineSnapshot(), baseline);
+    EXPECT_EQ(probe().baselineSnapshot(), baseline);
     EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Sunrise" }));
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().contains(1));
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().contains(1));
 
     // The confirming detail is taken and ends the wait; later device data is taken as sent.
     deliver(detailMessage(saved));
-    EXPECT_TRUE(controller->pendingRoutineDetailSignatures().empty());
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
     deliver(detailMessage(before));
     EXPECT_EQ(controller->routineDetails().at(1), before);
     EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Morning" }));
-    EXPECT_EQ(controller->baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, RoutineDetailOfANewRoutineIsRepairedAndAppended)
@@ -460,7 +529,7 @@ TEST_F(ControllerRoutineTest, RoutineDetailOfANewRoutineIsRepairedAndAppended)
     EXPECT_EQ(detail.steps[1].stepId, 5u);
     EXPECT_EQ(detail.steps[1].position, 1);
     EXPECT_EQ(detail.expectedStepCount, 2);
-    EXPECT_EQ(controller->nextLocalRoutineId(), 9u);
+    EXPECT_EQ(probe().nextLocalRoutineId(), 9u);
 
     // Without an id or a label only the error is cleared.
     controller->createRoutine(newDraft(""));
@@ -514,7 +583,7 @@ TEST_F(ControllerRoutineTest, ResettingRoutineStateLeavesNothingOfTheRoutines)
 
     int summaryChanges = 0;
     QObject::connect(controller.get(), &TavrikBleCentral::routineSummariesChanged, [&] { ++summaryChanges; });
-    controller->resetRoutineState();
+    probe().resetRoutineState();
     EXPECT_TRUE(controller->routineSummaries().empty());
     EXPECT_TRUE(controller->routineDetails().empty());
     EXPECT_EQ(controller->routineError(), std::nullopt);
@@ -555,15 +624,15 @@ TEST_F(ControllerRoutineTest, RoutineEventsEndTheControlExchange)
         EXPECT_EQ(controller->routineError(), test.error);
         EXPECT_EQ(controller->syncStage(), SyncStage::completed());
         EXPECT_EQ(controller->syncMode(), std::nullopt);
-        EXPECT_FALSE(controller->routineControlSessionActive());
-        EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+        EXPECT_FALSE(probe().routineControlSessionActive());
+        EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
     }
 
     // An event without its name or id is ignored entirely.
     controller->triggerRoutine(1);
     deliver({ { "type", "routine_event" }, { "event", "stop" } });
     deliver({ { "type", "routine_event" }, { "id", 1 } });
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
@@ -574,7 +643,7 @@ TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
     deliver({ { "type", "error" } });
     EXPECT_EQ(controller->routineError(), "Routine error");
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Routine error"));
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 
     controller->triggerRoutine(1);
     deliver({ { "type", "error" }, { "message", "Routine busy" } });
@@ -585,7 +654,7 @@ TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
     const auto summaries = controller->routineSummaries();
     deliver({ { "type", "routines_state" }, { "routines", "not a list" } });
     EXPECT_EQ(controller->routineError(), "Invalid routine payload");
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->routineSummaries(), summaries);
 
     deliver({ { "type", "routine_steps_state" } });
@@ -597,8 +666,8 @@ TEST_F(ControllerRoutineTest, TriggerWaitsForOtherBluetoothWork)
     controller->beginSession(SyncMode::load);
     controller->triggerRoutine(2);
     EXPECT_EQ(controller->routineError(), "Finish the current Bluetooth task first");
-    EXPECT_FALSE(controller->routineControlSessionActive());
-    EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
 }
 
 TEST_F(ControllerRoutineTest, TriggerWhileConnectedTakesTheCommandAtOnce)
@@ -606,8 +675,8 @@ TEST_F(ControllerRoutineTest, TriggerWhileConnectedTakesTheCommandAtOnce)
     controller->createRoutine(newDraft(""));
     controller->triggerRoutine(2);
     EXPECT_EQ(controller->routineError(), std::nullopt);
-    EXPECT_TRUE(controller->routineControlSessionActive());
-    EXPECT_EQ(controller->pendingRoutineCommand(), std::nullopt);
+    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
 }
 
 } // namespace

@@ -90,7 +90,7 @@ TEST_F(ControllerRoutingTest, UnusablePayloadsAreLogged)
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.payload);
-        controller->handleDataEnvelope(1, dataFromString(test.payload));
+        probe().handleDataEnvelope(1, dataFromString(test.payload));
         ASSERT_FALSE(controller->logItems().empty());
         EXPECT_EQ(controller->logItems().back().text.rfind(test.logPrefix, 0), 0u) << controller->logItems().back().text;
     }
@@ -105,10 +105,10 @@ TEST_F(ControllerRoutingTest, DeviceLogLinesAreShownOnceInARow)
     // The transfer lines sit between the two, so the second one is not a repeat of the newest line.
     EXPECT_GE(count, 1);
     const std::size_t before = controller->logItems().size();
-    controller->handleDataEnvelope(1, dataFromString(R"({"type":"log_line","message":"same"})"));
-    controller->handleDataEnvelope(2, dataFromString(R"({"type":"log_line","message":"same"})"));
-    controller->handleDataEnvelope(3, dataFromString(R"({"type":"log_line"})"));
-    controller->handleDataEnvelope(4, dataFromString(R"({"type":"log_line","message":5})"));
+    probe().handleDataEnvelope(1, dataFromString(R"({"type":"log_line","message":"same"})"));
+    probe().handleDataEnvelope(2, dataFromString(R"({"type":"log_line","message":"same"})"));
+    probe().handleDataEnvelope(3, dataFromString(R"({"type":"log_line"})"));
+    probe().handleDataEnvelope(4, dataFromString(R"({"type":"log_line","message":5})"));
     EXPECT_EQ(controller->logItems().size(), before + 1);
 }
 
@@ -137,8 +137,8 @@ TEST_F(ControllerRoutingTest, LegacyDeviceNamesTheDecodeFailure)
     loadFromDevice();
     deliver({ { "type", "sync_data" }, { "dataVersion", 9 }, { "tags", "not a list" } });
     // The session and its time-out keep running.
-    EXPECT_EQ(controller->sessionMode(), SyncMode::load);
-    EXPECT_TRUE(controller->hasLoadTimeout());
+    EXPECT_EQ(probe().sessionMode(), SyncMode::load);
+    EXPECT_TRUE(probe().hasLoadTimeout());
     ASSERT_TRUE(controller->syncStage().isFailed());
     EXPECT_EQ(controller->syncStage().failureMessage().rfind("Legacy data could not be prepared: ", 0), 0u)
         << controller->syncStage().failureMessage();

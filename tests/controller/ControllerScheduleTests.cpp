@@ -76,7 +76,7 @@ protected:
         return device->receivedCommands();
     }
 
-    void receiveSchedulePayload(const Json& message) { controller->handleSchedulePayload(dumpJsonData(message)); }
+    void receiveSchedulePayload(const Json& message) { probe().handleSchedulePayload(dumpJsonData(message)); }
 };
 
 TEST_F(ControllerScheduleTest, RecurringHourAndMinuteAreClampedAndSentAsTheirOwnAttribute)
@@ -103,7 +103,7 @@ TEST_F(ControllerScheduleTest, RecurringHourAndMinuteAreClampedAndSentAsTheirOwn
             controller->setScheduleMinute(1, item.value);
         }
         EXPECT_EQ(item.hour ? schedule(1).hour : schedule(1).minute, item.stored);
-        EXPECT_EQ(controller->baselineSnapshot()->schedules, controller->schedules());
+        EXPECT_EQ(probe().baselineSnapshot()->schedules, controller->schedules());
         const std::vector<std::string> sent = sentAfterDebounce();
         ASSERT_EQ(sent.size(), before + 1) << item.command;
         EXPECT_EQ(sent.back(), item.command);
@@ -284,7 +284,7 @@ TEST_F(ControllerScheduleTest, CreateAndDeleteAreSentAtOnce)
     EXPECT_EQ((std::tuple(schedule(3).hour, schedule(3).minute, schedule(3).days, schedule(3).enabled, schedule(3).type)),
         (std::tuple(std::int64_t { 8 }, std::int64_t { 0 }, std::int64_t { 127 }, true,
             std::optional<std::string>("recurring"))));
-    EXPECT_EQ(controller->baselineSnapshot()->schedules, controller->schedules());
+    EXPECT_EQ(probe().baselineSnapshot()->schedules, controller->schedules());
 
     controller->deleteSchedule(1);
     // An id the list does not hold is still deleted on the device.
@@ -352,7 +352,7 @@ TEST_F(ControllerScheduleTest, StateMessagesReplaceOnlyTheListsTheyCarry)
     EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2 }));
     EXPECT_EQ(controller->routines(), routinesBefore);
     EXPECT_EQ(controller->scheduleError(), std::nullopt);
-    EXPECT_EQ(controller->baselineSnapshot()->schedules, controller->schedules());
+    EXPECT_EQ(probe().baselineSnapshot()->schedules, controller->schedules());
 
     receiveSchedulePayload({ { "type", "state" },
         { "routines",
@@ -378,7 +378,7 @@ TEST_F(ControllerScheduleTest, RefusedAndUnknownMessagesLeaveTheListsAlone)
         { dumpJsonData({ { "type", "error" }, { "message", "Schedule limit reached" } }), "Schedule limit reached" },
     };
     for (const Case& item : cases) {
-        controller->handleSchedulePayload(item.payload);
+        probe().handleSchedulePayload(item.payload);
         EXPECT_EQ(controller->scheduleError(), item.error);
         EXPECT_EQ(controller->schedules(), loaded);
     }

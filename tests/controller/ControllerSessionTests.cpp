@@ -11,7 +11,7 @@ TEST_F(ControllerTest, SessionCodeIsFourDigits)
     TavrikBleCentral pinned(
         TavrikBleCentral::Environment { central, scheduler, clock, sevens, defaults, "/none", false, {} });
     pinned.beginSession(SyncMode::load);
-    EXPECT_EQ(pinned.syncCode(), "0007");
+    EXPECT_EQ(ControllerProbe(pinned).syncCode(), "0007");
     EXPECT_EQ(pinned.syncStage(), SyncStage::waitingForDevice());
     EXPECT_EQ(pinned.statusText(), "Scanning\u2026");
     EXPECT_EQ(pinned.syncMode(), SyncMode::load);
@@ -29,8 +29,8 @@ TEST_F(ControllerTest, SyncDoneBeforeDataFailsTheLoadQuietly)
     EXPECT_EQ(controller->syncStage(), SyncStage::failed(message));
     EXPECT_EQ(controller->statusText(), "Sync incomplete");
     EXPECT_TRUE(logContains(message));
-    EXPECT_FALSE(controller->sessionMode());
-    EXPECT_FALSE(controller->syncCode());
+    EXPECT_FALSE(probe().sessionMode());
+    EXPECT_FALSE(probe().syncCode());
     // The cut connection was ours: no new session starts.
     EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
     EXPECT_EQ(central.scanCount, scans);
@@ -68,7 +68,7 @@ TEST_F(ControllerTest, InboundChunksKeepALoadAlive)
         EXPECT_EQ(controller->syncStage(), SyncStage::transferring());
     }
     // Outgoing traffic does not count.
-    controller->dataService().sendCommand("tag", "noop");
+    probe().dataService().sendCommand("tag", "noop");
     scheduler.advance(14999ms);
     EXPECT_EQ(controller->syncStage(), SyncStage::transferring());
     scheduler.advance(1ms);
@@ -95,7 +95,7 @@ TEST_F(ControllerTest, RestoreWhileConnectedSendsTheAppsDataWithAnEmptyCode)
     EXPECT_EQ(tavrik.lastRestore()->settings, SyncSettingsPayload(true, std::string("11 22")));
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
     EXPECT_EQ(controller->statusText(), "Imported data saved");
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
     EXPECT_TRUE(logContains("Starting restore session"));
 }
 
@@ -104,7 +104,7 @@ TEST_F(ControllerTest, RestoreRefusals)
     makeController();
     controller->startRestoreSession();
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Update Tavrik firmware before restoring schema v9 backups."));
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
 
     addDevice().data.dataVersion = 8;
     loadFromDevice();
@@ -119,20 +119,20 @@ TEST_F(ControllerTest, ControlSessionKeepsQueuedEditsAndSendsThemInOrder)
     controller->beginSession(SyncMode::load); // nothing in range: the load waits
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 2u);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 2u);
 
     addDevice();
     controller->beginSession(SyncMode::control);
-    EXPECT_EQ(controller->atomicCommandQueue().size(), 2u);
+    EXPECT_EQ(probe().atomicCommandQueue().size(), 2u);
     EXPECT_TRUE(logContains("Starting connection session"));
     settle();
 
     EXPECT_EQ(device->lastSyncStart()->mode, "control");
     EXPECT_EQ(device->receivedCommands(), (std::vector<std::string> { "tag:delete id=1", "schedule:delete id=2" }));
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
-    EXPECT_FALSE(controller->sessionMode());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_FALSE(probe().sessionMode());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerTest, LoadAndRestoreDropQueuedEdits)
@@ -141,8 +141,8 @@ TEST_F(ControllerTest, LoadAndRestoreDropQueuedEdits)
     controller->beginSession(SyncMode::load);
     controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->beginSession(SyncMode::load);
-    EXPECT_TRUE(controller->atomicCommandQueue().empty());
-    EXPECT_FALSE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().atomicCommandQueue().empty());
+    EXPECT_FALSE(probe().routineControlSessionActive());
 }
 
 TEST_F(ControllerTest, SyncControlRepliesOutsideTheHappyRoad)
@@ -151,7 +151,7 @@ TEST_F(ControllerTest, SyncControlRepliesOutsideTheHappyRoad)
     makeController();
     controller->beginSession(SyncMode::load);
     settle();
-    const std::string code = *controller->syncCode();
+    const std::string code = *probe().syncCode();
 
     device->send({ { "type", "sync_error" }, { "code", code == "1111" ? "2222" : "1111" }, { "message", "old" } });
     settle();
@@ -167,7 +167,7 @@ TEST_F(ControllerTest, SyncControlRepliesOutsideTheHappyRoad)
     EXPECT_TRUE(logContains("Sync timed out"));
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
     EXPECT_EQ(controller->statusText(), "Bluetooth ready");
-    EXPECT_FALSE(controller->sessionMode());
+    EXPECT_FALSE(probe().sessionMode());
 
     // Without a session an error carrying no code is still an error.
     device->send({ { "type", "sync_error" } });
@@ -179,14 +179,14 @@ TEST_F(ControllerTest, UndecodableSyncControlIsLoggedAsUnhandled)
 {
     makeController();
     const std::string text = R"({"type":"sync_ready","code":5})";
-    controller->handleSyncControl(dataFromString(text), text);
+    probe().handleSyncControl(dataFromString(text), text);
     EXPECT_TRUE(logContains("[ble:data] unhandled sync payload " + text));
 }
 
 TEST_F(ControllerTest, SyncStartWithoutSessionFails)
 {
     makeController();
-    controller->sendSyncStart();
+    probe().sendSyncStart();
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Missing connect info"));
 }
 

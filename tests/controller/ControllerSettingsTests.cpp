@@ -32,7 +32,7 @@ TEST_F(ControllerSettingsTest, MuteIsSentRememberedAndReadByTheNextRun)
     EXPECT_TRUE(controller->muteNonAlarmSounds());
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(defaults.boolValue(muteNonAlarmSoundsDefaultsKey), true);
-    EXPECT_EQ(controller->baselineSnapshot()->settings, SyncSettingsPayload(true, std::string("04 AA BB")));
+    EXPECT_EQ(probe().baselineSnapshot()->settings, SyncSettingsPayload(true, std::string("04 AA BB")));
     EXPECT_EQ(sentAfterDebounce(), (std::vector<std::string> { "settings:update muteNonAlarmSounds=1" }));
 
     // The next run starts muted before any device data arrives.
@@ -44,10 +44,10 @@ TEST_F(ControllerSettingsTest, MuteIsSentRememberedAndReadByTheNextRun)
 TEST_F(ControllerSettingsTest, MuteAtItsCurrentValueWritesAndSendsNothing)
 {
     defaults.remove(muteNonAlarmSoundsDefaultsKey);
-    const std::optional<SyncSnapshot> baseline = controller->baselineSnapshot();
+    const std::optional<SyncSnapshot> baseline = probe().baselineSnapshot();
     controller->setMuteNonAlarmSounds(false);
     EXPECT_EQ(defaults.boolValue(muteNonAlarmSoundsDefaultsKey), std::nullopt);
-    EXPECT_EQ(controller->baselineSnapshot(), baseline);
+    EXPECT_EQ(probe().baselineSnapshot(), baseline);
     EXPECT_TRUE(sentAfterDebounce().empty());
 }
 
@@ -78,7 +78,7 @@ TEST_F(ControllerSettingsTest, KillSwitchUidIsNormalisedBeforeItIsCompared)
         const std::size_t before = device->receivedCommands().size();
         controller->setKillSwitchUid(item.input);
         EXPECT_EQ(controller->killSwitchUid(), item.stored) << item.input;
-        EXPECT_EQ(controller->baselineSnapshot()->settings.killSwitchUid, item.stored);
+        EXPECT_EQ(probe().baselineSnapshot()->settings.killSwitchUid, item.stored);
         const std::vector<std::string> sent = sentAfterDebounce();
         if (item.command) {
             ASSERT_EQ(sent.size(), before + 1) << item.input;
@@ -105,19 +105,19 @@ TEST_F(ControllerSettingsTest, WithoutKillSwitchSupportTheUidCannotBeSet)
     device->data.settings = SyncSettingsPayload(false, std::nullopt);
     loadFromDevice();
     ASSERT_FALSE(controller->killSwitchSupported());
-    const std::optional<SyncSnapshot> baseline = controller->baselineSnapshot();
+    const std::optional<SyncSnapshot> baseline = probe().baselineSnapshot();
     int changes = 0;
     QObject::connect(controller.get(), &TavrikBleCentral::killSwitchUidChanged, [&] { ++changes; });
 
     controller->setKillSwitchUid("04 AA");
     EXPECT_EQ(controller->killSwitchUid(), "");
     EXPECT_EQ(changes, 0);
-    EXPECT_EQ(controller->baselineSnapshot(), baseline);
+    EXPECT_EQ(probe().baselineSnapshot(), baseline);
     EXPECT_TRUE(sentAfterDebounce().empty());
 
     // Mute still works and leaves the UID out of the settings.
     controller->setMuteNonAlarmSounds(true);
-    EXPECT_EQ(controller->baselineSnapshot()->settings, SyncSettingsPayload(true, std::nullopt));
+    EXPECT_EQ(probe().baselineSnapshot()->settings, SyncSettingsPayload(true, std::nullopt));
     EXPECT_EQ(sentAfterDebounce(), (std::vector<std::string> { "settings:update muteNonAlarmSounds=1" }));
 }
 

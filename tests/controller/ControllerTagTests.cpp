@@ -90,13 +90,13 @@ TEST_F(ControllerTagTest, CreateRefusesDuplicatesAndSendsTheNewTag)
 
     controller->createTag(" Garage \"2\"", "04 AA BB CC DD EE 00");
     EXPECT_EQ(controller->tags().back(), (TagInfo { 8, "04 AA BB CC DD EE 00", " Garage \"2\"" }));
-    EXPECT_EQ(controller->nextLocalTagId(), 9u);
+    EXPECT_EQ(probe().nextLocalTagId(), 9u);
     // A create leaves an earlier error in place.
     EXPECT_EQ(controller->tagError(), "Tag UID already exists");
     settle();
     EXPECT_EQ(commands(),
         (std::vector<std::string> { "tag:create id=8 uid=\"04 AA BB CC DD EE 00\" name=\" Garage \\\"2\\\"\"" }));
-    EXPECT_EQ(controller->baselineSnapshot()->tags, controller->tags());
+    EXPECT_EQ(probe().baselineSnapshot()->tags, controller->tags());
 
     // Blank names and UIDs are not compared.
     controller->createTag("  ", "");
@@ -126,7 +126,7 @@ TEST_F(ControllerTagTest, RenameAndUidChangeExcludeTheTagItselfAndDebounce)
     EXPECT_EQ(commands(),
         (std::vector<std::string> {
             "tag:update id=3 name=\"Kitchen 2\"", "tag:update id=5 uid=\"04 aa bb cc dd ee ff\"" }));
-    EXPECT_EQ(controller->baselineSnapshot()->tags, controller->tags());
+    EXPECT_EQ(probe().baselineSnapshot()->tags, controller->tags());
 }
 
 TEST_F(ControllerTagTest, EditThatChangesNothingSendsNothingAndKeepsTheError)
@@ -179,7 +179,7 @@ TEST_F(ControllerTagTest, DeleteRemovesTheTagAndSendsAtOnce)
     flush();
     // The pending rename of the deleted tag is dropped.
     EXPECT_EQ(commands(), (std::vector<std::string> { "tag:create id=8 uid=\"04 55\" name=\"\"", "tag:delete id=7" }));
-    EXPECT_EQ(controller->baselineSnapshot()->tags, controller->tags());
+    EXPECT_EQ(probe().baselineSnapshot()->tags, controller->tags());
 }
 
 TEST_F(ControllerTagTest, TagReferencesReadAsDecimalIds)
@@ -219,9 +219,9 @@ TEST_F(ControllerTagTest, NormalisedTagsGetFreshIdsWithoutTakingKeptOnes)
         // The second tag keeps its id 1, so the first does not take it.
         { "kept ids are reserved", { { 0, "A", "a" }, { 1, "B", "b" } }, { 2, 1 } },
     };
-    controller->resetTagState();
+    probe().resetTagState();
     controller->updateNextLocalIds();
-    ASSERT_EQ(controller->nextLocalTagId(), 1u);
+    ASSERT_EQ(probe().nextLocalTagId(), 1u);
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         const std::vector<TagInfo> normalized = controller->normalizedTags(test.tags);
@@ -286,8 +286,8 @@ TEST_F(ControllerTagTest, DeviceTagListReplacesTheLocalOne)
         { "tags", Json::array({ toJson(TagInfo { 9, "04 09", "Nine" }), toJson(TagInfo { 9, "04 10", "Ten" }) }) } });
     EXPECT_EQ(controller->tags(), (std::vector<TagInfo> { { 9, "04 09", "Nine" }, { 8, "04 10", "Ten" } }));
     EXPECT_EQ(controller->tagError(), std::nullopt);
-    EXPECT_EQ(controller->nextLocalTagId(), 10u);
-    EXPECT_EQ(controller->baselineSnapshot()->tags, controller->tags());
+    EXPECT_EQ(probe().nextLocalTagId(), 10u);
+    EXPECT_EQ(probe().baselineSnapshot()->tags, controller->tags());
 
     // Without a list only the error is cleared.
     controller->createTag("nine", "04 77");
@@ -296,7 +296,7 @@ TEST_F(ControllerTagTest, DeviceTagListReplacesTheLocalOne)
     EXPECT_EQ(controller->tagError(), std::nullopt);
 
     const std::string unknown = R"({"type":"tags_renamed"})";
-    controller->handleTagPayload(Data(unknown.begin(), unknown.end()));
+    probe().handleTagPayload(Data(unknown.begin(), unknown.end()));
     EXPECT_TRUE(logContains("[ble:data] unhandled tag payload tags_renamed"));
 }
 
@@ -336,7 +336,7 @@ TEST_F(ControllerTagTest, ScanMessagesDriveTheScanState)
             // Failures end a kill-switch scan at once; a generic scan stays open for its view to end.
             const bool open = purpose == TagScanPurpose::generic || !test.state.isFailed();
             EXPECT_EQ(controller->tagScanSessionActive(), open);
-            EXPECT_EQ(controller->tagScanPurpose(), open ? purpose : TagScanPurpose::generic);
+            EXPECT_EQ(probe().tagScanPurpose(), open ? purpose : TagScanPurpose::generic);
             controller->endTagScanSession();
         }
     }
@@ -359,7 +359,7 @@ TEST_F(ControllerTagTest, ScanResultIsKeptUntilTheViewEndsTheSession)
     EXPECT_EQ(controller->tagScanState(), TagScanState::idle());
     EXPECT_EQ(controller->tagScanResult(), std::nullopt);
     EXPECT_FALSE(controller->tagScanSessionActive());
-    EXPECT_EQ(controller->tagScanPurpose(), TagScanPurpose::generic);
+    EXPECT_EQ(probe().tagScanPurpose(), TagScanPurpose::generic);
     scheduler.advance(10s);
     settle();
     EXPECT_EQ(keepalives(), 1u);
@@ -431,7 +431,7 @@ TEST_F(ControllerTest, ScanWithoutAConnectionWaitsForTheDeviceAndDropsTheLinkItM
     EXPECT_EQ(controller->tagScanState(), TagScanState::waitingForDevice());
     EXPECT_TRUE(controller->tagScanSessionActive());
     EXPECT_TRUE(controller->tagScanCommandPending());
-    EXPECT_EQ(controller->tagScanPurpose(), TagScanPurpose::killSwitch);
+    EXPECT_EQ(probe().tagScanPurpose(), TagScanPurpose::killSwitch);
     EXPECT_TRUE(central.isScanning());
     settle();
     EXPECT_TRUE(controller->isConnected());

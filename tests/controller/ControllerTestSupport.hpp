@@ -2,6 +2,7 @@
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "tests/controller/ControllerProbe.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
@@ -49,6 +50,8 @@ protected:
             central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} });
         return *controller;
     }
+
+    ControllerProbe probe() { return ControllerProbe(*controller); }
 
     // Runs every callback that is due now, including those they schedule.
     void settle() { scheduler.runDue(); }

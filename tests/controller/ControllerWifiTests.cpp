@@ -86,7 +86,7 @@ protected:
     void expectIdle()
     {
         EXPECT_EQ(controller->wifiRequestActivity(), WifiRequestActivityState {});
-        EXPECT_FALSE(controller->routineControlSessionActive());
+        EXPECT_FALSE(probe().routineControlSessionActive());
     }
 };
 
@@ -133,7 +133,7 @@ TEST_F(ControllerWifiTest, EachOperationSendsItsRequestWithAFreshId)
             R"({"type":")" + types.at(c.name) + R"(","requestId":")" + id + "\"" + c.bodyAfterId);
         EXPECT_EQ(controller->wifiRequestActivity().kind, c.kind);
         EXPECT_EQ(controller->wifiSettingsMessage(), c.message);
-        EXPECT_TRUE(controller->routineControlSessionActive());
+        EXPECT_TRUE(probe().routineControlSessionActive());
     }
     EXPECT_EQ(wifiRequestTexts().size(), cases.size());
 }
@@ -162,7 +162,7 @@ TEST_F(ControllerWifiTest, ValidationChainsIntoAVerifiedSaveThatListsTheNetworkF
     EXPECT_EQ(upsert["ssid"], "Office");
     EXPECT_EQ(upsert["password"], " pw");
     EXPECT_EQ(upsert["verified"], true);
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
 
     // The finished validation's answers no longer count.
     status(validateId, "failed", std::nullopt, "authentication_failure");
@@ -317,7 +317,7 @@ TEST_F(ControllerWifiTest, FailedCheckRaisesOneNoticePerSession)
     EXPECT_FALSE(controller->wifiConnectionNotice());
 
     // Starting over with fresh data allows the next notice.
-    controller->resetLocalData(false);
+    probe().resetLocalData(false);
     settle();
     controller->applySyncData(device->data, true, 9);
     failCheck("no_credentials");
@@ -555,12 +555,12 @@ TEST_F(ControllerWifiConnectionTest, RequestWaitsForACommandConnection)
     controller->scanWifiNetworks();
     EXPECT_EQ(controller->wifiRequestActivity().kind, WifiRequestActivityKind::scanning);
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
     const std::string id = outstandingId();
     settle();
     ASSERT_EQ(wifiRequestTexts(), (std::vector<std::string> { R"({"type":"wifi_scan","requestId":")" + id + "\"}" }));
     EXPECT_FALSE(device->lastSyncStart());
-    EXPECT_TRUE(controller->routineControlSessionActive());
+    EXPECT_TRUE(probe().routineControlSessionActive());
     scanResults(id, Json::array({ network("Home", -50) }));
     EXPECT_EQ(nearbyNames(), (std::vector<std::string> { "Home" }));
     expectIdle();

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 namespace tavrik::text {
 namespace {
 
@@ -21,6 +25,27 @@ TEST(TextCase, MapsBeyondAscii)
     EXPECT_EQ(uppercased("04 aa ff"), "04 AA FF");
     EXPECT_TRUE(equalIgnoringCase("Morning Ölbad", "MORNING ölbad"));
     EXPECT_FALSE(equalIgnoringCase("a", "b"));
+}
+
+TEST(TextCase, EqualIgnoringCaseFoldsAsciiAndBeyondAlike)
+{
+    const std::vector<std::tuple<std::string, std::string, bool>> cases {
+        { "Morning", "MORNING", true },
+        { "Morning", "Mornings", false },
+        { "Morning", "Morning ", false },
+        { "a-b_c 1", "A-B_C 1", true },
+        { "@[`{", "@[`{", true },
+        { "@", "`", false }, // neighbours of the letters are not letters
+        { "[", "{", false },
+        { "\u212Aitchen", "kitchen", true }, // the Kelvin sign folds to an ASCII "k"
+        { "stra\u00DFe", "STRASSE", true },
+        { "cafe\u0301", "CAF\u00C9", true },
+        { "", "", true },
+    };
+    for (const auto& [left, right, equal] : cases) {
+        EXPECT_EQ(equalIgnoringCase(left, right), equal) << left << " | " << right;
+        EXPECT_EQ(equalIgnoringCase(right, left), equal) << right << " | " << left;
+    }
 }
 
 TEST(TextCanonical, ComposedAndDecomposedAreEqual)

@@ -90,6 +90,42 @@ TEST(RoutineTagReferenceTests, FirstBrokenReferenceIsNamed)
     }
 }
 
+// Stored routines that pass on their own, with one of them replaced (or one added): the check
+// that looks only at the replacement names the same first fault as the check of them all.
+TEST(RoutineTagReferenceTests, OneReplacedRoutineIsNamedAsTheWholeCheckNamesIt)
+{
+    const std::vector<TagInfo> tags { { 7, "04 07", "Seven" }, { 9, "04 09", "Nine" }, { 12, "04 12", "Twelve" },
+        { 14, "04 14", "Fourteen" } };
+    std::map<std::uint32_t, RoutineDetailModel> stored;
+    for (const RoutineDetailModel& routine :
+        { detail(2, { "7" }, { 9 }), detail(4, { "12" }), detail(6, { "7", "9" }, { 12, 14 }), detail(8, {}) }) {
+        stored.emplace(routine.id, routine);
+    }
+    ASSERT_EQ(importErrorText([&] { checkRoutineTagReferences(tags, stored); }), "(no SyncImportError)");
+    const std::vector<std::pair<std::string, RoutineDetailModel>> cases {
+        { "unchanged", stored.at(4) },
+        { "own start tag kept", detail(2, { "12" }, { 9 }) },
+        { "new routine without faults", detail(10, { "9" }, { 7 }) },
+        { "step not a number", detail(4, { "12", "x" }) },
+        { "step names a missing tag", detail(6, { "3" }, { 12 }) },
+        { "repeated start tag", detail(4, {}, { 7, 7 }) },
+        { "missing start tag before a shared one", detail(4, {}, { 5, 9 }) },
+        { "start tag of an earlier routine", detail(4, {}, { 7, 9 }) },
+        { "start tag of a later routine", detail(4, {}, { 14 }) },
+        { "start tags of two later routines", detail(1, {}, { 12, 9 }) },
+        { "start tag of a later routine, step fault first", detail(1, { "0" }, { 12 }) },
+        { "new routine taking an earlier routine's tag", detail(10, {}, { 12 }) },
+        { "tag given up by the routine it replaces", detail(6, { "7" }, { 14 }) },
+    };
+    for (const auto& [name, replacement] : cases) {
+        SCOPED_TRACE(name);
+        std::map<std::uint32_t, RoutineDetailModel> replaced = stored;
+        replaced.insert_or_assign(replacement.id, replacement);
+        EXPECT_EQ(importErrorText([&] { checkRoutineTagReferencesWithOneReplaced(tags, stored, replacement); }),
+            importErrorText([&] { checkRoutineTagReferences(tags, replaced); }));
+    }
+}
+
 TEST(ScheduleResolutionTests, SchedulesTakeTheirRoutinesLabelsAndBlanksAreDropped)
 {
     const std::vector<RoutineSummary> routines { { 1, "Old", 0, 0, 0 }, { 2, "Evening", 0, 0, 0 },

@@ -42,7 +42,7 @@ TEST(DateComponentsHostileInputTest, FieldsBeyondTheCalendarGiveNoDate)
 // (29,000,000 minutes after 1970: 2025-02-19).
 TEST(DateComponentsHostileInputTest, DeviceDataWithTheSmallestMonthLoadsAndShowsAClockNotice)
 {
-    Json data = sampleDeviceData();
+    Json data = sampleDeviceDataWithOneTimeSchedule();
     data["clock"]["month"] = smallest;
     data["schedules"][1]["month"] = smallest;
     data["schedules"][1]["runAt"] = 29'000'000;

@@ -15,15 +15,6 @@ namespace {
 constexpr int writeLength = 185;
 constexpr std::size_t keptSentMessages = 64;
 
-std::string shortened(std::string text)
-{
-    if (text.size() > 300) {
-        text.resize(300);
-        text += "...";
-    }
-    return text;
-}
-
 } // namespace
 
 std::vector<HostileHost::Document> HostileHost::Reply::effectsOfType(std::string_view type) const
@@ -48,7 +39,7 @@ HostileHost::HostileHost(bool allowSimulator)
 
 const HostileHost::Reply& HostileHost::dispatchRaw(const Data& action, const Data& payload)
 {
-    const std::string request = shortened(stringFromData(action));
+    const std::string request = shortenedForMessage(stringFromData(action));
     lastReply = Reply {};
     Data response;
     try {
@@ -71,86 +62,23 @@ const HostileHost::Reply& HostileHost::dispatchRaw(const Data& action, const Dat
 
 void HostileHost::check(const std::string& request, const Data& response)
 {
+    invariants.context = context;
     Reply& reply = lastReply;
-    try {
-        reply.document = Document::parse(response.begin(), response.end());
-    } catch (const std::exception& failure) {
-        ADD_FAILURE() << context << ": response is not JSON (" << failure.what() << ") for " << request << ": "
-                      << shortened(stringFromData(response));
+    reply.document = invariants.check(request, response);
+    if (reply.document.is_null()) {
         return;
     }
-    const Document& document = reply.document;
-    if (!document.is_object() || document.value("version", Document()) != Document(1) || !document.contains("ok")
-        || !document.at("ok").is_boolean()) {
-        ADD_FAILURE() << context << ": malformed response for " << request << ": " << shortened(document.dump());
-        reply.document = nullptr;
-        return;
-    }
-    reply.ok = document.at("ok").get<bool>();
-    const auto error = document.find("error");
-    if (reply.ok == (error != document.end()) || (error != document.end() && !error->is_string())) {
-        ADD_FAILURE() << context << ": \"error\" does not match \"ok\" for " << request;
-    }
-    if (!reply.ok && error != document.end() && error->is_string()) {
+    reply.ok = reply.document.at("ok").get<bool>();
+    if (const auto error = reply.document.find("error");
+        !reply.ok && error != reply.document.end() && error->is_string()) {
         reply.error = error->get<std::string>();
     }
-    const auto state = document.find("state");
-    const auto effects = document.find("effects");
-    if (state == document.end() || !state->is_object() || effects == document.end() || !effects->is_array()) {
-        ADD_FAILURE() << context << ": response without state or effects for " << request << ": "
-                      << shortened(document.dump());
-        reply.document = nullptr;
-        return;
-    }
-    const auto revision = state->find("revision");
-    const auto generation = state->find("generation");
-    if (revision == state->end() || !revision->is_number_unsigned() || generation == state->end()
-        || !generation->is_number_unsigned()) {
-        ADD_FAILURE() << context << ": state without revision or generation for " << request;
-        reply.document = nullptr;
-        return;
-    }
-    const auto newRevision = revision->get<std::uint64_t>();
-    const auto newGeneration = generation->get<std::uint64_t>();
-    if (started) {
-        EXPECT_EQ(newRevision, reply.ok ? lastRevision + 1 : lastRevision)
-            << context << ": revision after " << request << " (" << (reply.ok ? "ok" : reply.error) << ")";
-        EXPECT_GE(newGeneration, lastGeneration) << context << ": generation went back after " << request;
-    }
-    started = true;
-    lastRevision = newRevision;
-    lastGeneration = newGeneration;
-    checkEffects(*effects, *state, request);
-    if (!state->value("connected", true)) {
-        const Document firmware = state->value("firmware", Document::object());
-        EXPECT_FALSE(state->contains("device") || state->value("wifiBusy", true) || state->value("scanActive", true)
-            || state->value("simulator", true) || state->contains("idleSeconds") || firmware.value("active", true))
-            << context << ": link state outlives the link after " << request << ": " << shortened(state->dump());
-    }
-}
-
-void HostileHost::checkEffects(const Document& effects, const Document& state, const std::string& request)
-{
-    for (const Document& effect : effects) {
-        const std::string type = effect.is_object() ? effect.value("type", "") : "";
-        if (type == "write" || type == "applicationWrite" || type == "firmwareWrite" || type == "message") {
-            const auto payload = effect.find("payload");
-            EXPECT_TRUE(payload != effect.end() && payload->is_string() && base64Decoded(payload->get<std::string>()))
-                << context << ": " << type << " effect without a base64 payload after " << request;
-        } else if (type == "download") {
-            const std::string url = effect.value("url", "");
-            EXPECT_TRUE(url.starts_with("https://")) << context << ": download of " << url << " after " << request;
-            EXPECT_TRUE(effect.value("requestId", Document()).is_string()) << context << ": download without id";
-            EXPECT_EQ(effect.value("generation", Document()), state.value("generation", Document()))
-                << context << ": download for another link after " << request;
-        } else if (type != "disconnect" && type != "clearFirmwareWrites") {
-            ADD_FAILURE() << context << ": unknown effect " << shortened(effect.dump()) << " after " << request;
-        }
-    }
+    lastGeneration = reply.state().at("generation").get<std::uint64_t>();
 }
 
 void HostileHost::collectWrites()
 {
+    std::vector<Data> frames;
     for (const Document& effect : lastReply.effectsOfType("write")) {
         const std::optional<Data> frame = base64Decoded(effect.value("payload", ""));
         const std::optional<FrameHeader> header = frame ? parseHeader(*frame) : std::nullopt;
@@ -158,21 +86,10 @@ void HostileHost::collectWrites()
             ADD_FAILURE() << context << ": the session wrote a malformed frame";
             continue;
         }
-        auto& chunks = partial[header->messageId];
-        chunks[header->chunkIndex]
-            = Data(frame->begin() + static_cast<std::ptrdiff_t>(frameHeaderLength), frame->end() - 1);
-        if (chunks.size() == header->chunkCount) {
-            std::string text;
-            for (const auto& [index, chunk] : chunks) {
-                text.append(chunk.begin(), chunk.end());
-            }
-            sent.push_back(std::move(text));
-            if (sent.size() > keptSentMessages) {
-                sent.pop_front();
-            }
-            partial.erase(header->messageId);
-        }
+        frames.push_back(*frame);
     }
+    device.receiveFrames(frames);
+    device.keepNewest(keptSentMessages);
 }
 
 const HostileHost::Reply& HostileHost::dispatch(std::string_view action, Json arguments, const Data& payload)
@@ -192,13 +109,7 @@ const HostileHost::Reply& HostileHost::callback(std::string_view action, const D
 
 std::optional<Json> HostileHost::lastSent(std::string_view type) const
 {
-    for (auto message = sent.rbegin(); message != sent.rend(); ++message) {
-        const Json value = Json::parse(*message, nullptr, false);
-        if (value.is_object() && value.value("type", "") == type) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return device.lastReceived(type);
 }
 
 bool HostileHost::connected() const
@@ -282,33 +193,12 @@ void HostileHost::loadOverSimulator(const Json& syncData)
     deviceSends(dumpJsonData(Json { { "type", "sync_done" } }));
 }
 
-Json sampleDeviceData()
+Json sampleDeviceDataWithOneTimeSchedule()
 {
-    return parseJson(R"({
-        "type": "sync_data",
-        "dataVersion": 9,
-        "firmwareVersion": "1.4.0",
-        "hardwareTarget": "m5stick-c",
-        "settings": {"muteNonAlarmSounds": 0, "killSwitchUid": ""},
-        "wifi": {"supported": 1, "capacity": 3, "credentials": [{"ssid": "Home", "verified": 1, "lastSuccessful": 1}]},
-        "clock": {"valid": 1, "year": 2025, "month": 6, "day": 15, "hour": 15, "minute": 6, "second": 40},
-        "schedules": [
-            {"id": 1, "routineId": 1, "hour": 7, "minute": 30, "days": 62, "enabled": 1},
-            {"id": 2, "routineId": 2, "hour": 21, "minute": 0, "days": 128, "enabled": 1, "type": "single",
-             "year": 2025, "month": 7, "day": 1}
-        ],
-        "tags": [
-            {"id": 1, "uid": "04 11 22 33 44 55 66", "name": "Kitchen"},
-            {"id": 2, "uid": "04 AA BB CC DD EE FF", "name": "Desk"}
-        ],
-        "routines": [
-            {"id": 1, "label": "Morning", "startTagIds": [2], "groups": [],
-             "steps": [{"id": 1, "position": 0, "parentId": 0, "tagId": "1", "seconds": 60, "instruction": "Wash", "unstoppable": 0}]},
-            {"id": 2, "label": "Evening", "startTagIds": [],
-             "groups": [{"id": 3, "position": 0, "label": "Wind down", "mode": "timebox", "timeLimitSeconds": 600}],
-             "steps": [{"id": 5, "position": 0, "parentId": 3, "tagId": "2", "seconds": 30, "instruction": "Read", "unstoppable": 1}]}
-        ]
-    })");
+    Json data = sampleDeviceData();
+    data["schedules"].push_back(parseJson(R"({"id": 2, "routineId": 2, "hour": 21, "minute": 0, "days": 128,
+        "enabled": 1, "type": "single", "year": 2025, "month": 7, "day": 1})"));
+    return data;
 }
 
 } // namespace tavrik::test

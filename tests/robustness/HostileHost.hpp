@@ -4,11 +4,12 @@
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/Json.hpp"
 #include "tests/support/ManualClock.hpp"
+#include "tests/support/SampleDevice.hpp"
+#include "tests/support/ScriptedDevice.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
+#include "tests/support/SessionResponseInvariants.hpp"
 
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,11 +18,8 @@
 
 namespace tavrik::test {
 
-// Plays the host of one session and checks every response against what any host may rely on: one
-// JSON object with "version" 1 and "ok", an "error" text exactly when not ok, the whole state and a
-// list of well-formed effects; a revision that rises by one on success only; a generation that never
-// goes back; and no trace of a link in the state once the link is gone. A broken promise is reported
-// as a test failure naming `context` and the request.
+// Plays the host of one session under hostile input, checking every response against the
+// invariants any host relies on.
 class HostileHost {
 public:
     // Responses are read with sorted keys: the session writes them so, and lookups are faster.
@@ -54,7 +52,7 @@ public:
     void settleWrites();
 
     // The newest messages the session wrote to the device, reassembled from its frames.
-    const std::deque<std::string>& sentMessages() const { return sent; }
+    const std::vector<std::string>& sentMessages() const { return device.receivedTexts(); }
     std::optional<Json> lastSent(std::string_view type) const;
 
     bool connected() const;
@@ -75,20 +73,17 @@ public:
 
 private:
     void check(const std::string& request, const Data& response);
-    void checkEffects(const Document& effects, const Document& state, const std::string& request);
     void collectWrites();
 
-    std::uint64_t lastRevision = 0;
+    SessionResponseInvariants invariants;
     std::uint64_t lastGeneration = 0;
-    bool started = false;
     Reply lastReply;
-    std::map<std::uint16_t, std::map<std::uint16_t, Data>> partial;
-    std::deque<std::string> sent;
+    // Reads what the session writes, as the device would.
+    ScriptedDevice device;
     std::uint16_t nextFrameMessage = 1;
 };
 
-// Device data with tags, two routines (one with a group), a weekly and a one-time schedule, settings,
-// Wi-Fi and a clock, for the first hardware target.
-Json sampleDeviceData();
+// The sample device's data with a one-time schedule beside its weekly one.
+Json sampleDeviceDataWithOneTimeSchedule();
 
 } // namespace tavrik::test

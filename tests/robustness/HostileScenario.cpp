@@ -18,7 +18,7 @@ const std::vector<std::string> argumentKeys { "id", "generation", "maximumWriteL
 
 const Json& deviceData()
 {
-    static const Json data = sampleDeviceData();
+    static const Json data = sampleDeviceDataWithOneTimeSchedule();
     return data;
 }
 
@@ -37,7 +37,7 @@ const std::vector<std::string>& hostileActionNames()
 const std::vector<Json>& deviceMessageTemplates()
 {
     static const std::vector<Json> templates {
-        sampleDeviceData(),
+        sampleDeviceDataWithOneTimeSchedule(),
         { { "type", "sync_waiting" }, { "code", "0001" } },
         { { "type", "sync_ready" }, { "code", "0001" } },
         { { "type", "sync_done" }, { "code", "0001" } },

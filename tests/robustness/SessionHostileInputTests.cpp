@@ -90,7 +90,7 @@ bool startUpload(HostileHost& host, const FirmwareRelease& release)
 {
     host.downloads.clear();
     if (!host.connected() || !host.last().state().contains("firmwareAsset")) {
-        host.loadOverPhysicalLink(sampleDeviceData());
+        host.loadOverPhysicalLink(sampleDeviceDataWithOneTimeSchedule());
         host.dispatch("firmwareCheck", { { "appVersion", "1.2.0" } });
         if (host.downloads.empty()) {
             return false;
@@ -132,12 +132,12 @@ TEST(SessionHostileInputTest, KeepsEveryPromiseUnderRandomHostileTraffic)
 TEST(SessionHostileInputTest, EveryDeviceMessageSurvivesEverySinglePointChange)
 {
     HostileHost host;
-    host.loadOverSimulator(sampleDeviceData());
+    host.loadOverSimulator(sampleDeviceDataWithOneTimeSchedule());
     int sent = 0;
     for (const Json& message : deviceMessageTemplates()) {
         forEachSinglePointChange(message, 2, [&](const Json& changed) {
             if (!host.connected()) {
-                host.loadOverSimulator(sampleDeviceData());
+                host.loadOverSimulator(sampleDeviceDataWithOneTimeSchedule());
             }
             if (++sent % 64 == 0) {
                 // Keeps the responses small; the log's own limit is another test's business.
@@ -157,14 +157,14 @@ TEST(SessionHostileInputTest, EveryActionSurvivesEdgeArguments)
     static const std::vector<std::string> keys { "id", "maximumWriteLength", "requestId", "error", "appVersion",
         "operation", "ssid", "password", "timeZone", "mute", "killSwitchUid", "killSwitch", "kind", "nodeId",
         "parentId", "position", "direction" };
-    const Json routine = sampleDeviceData().at("routines").at(1);
+    const Json routine = sampleDeviceDataWithOneTimeSchedule().at("routines").at(1);
     for (int start = 0; start < 3; ++start) {
         HostileHost host;
         const auto reset = [&] {
             if (start == 1) {
-                host.loadOverSimulator(sampleDeviceData());
+                host.loadOverSimulator(sampleDeviceDataWithOneTimeSchedule());
             } else if (start == 2) {
-                host.loadOverPhysicalLink(sampleDeviceData());
+                host.loadOverPhysicalLink(sampleDeviceDataWithOneTimeSchedule());
             }
         };
         reset();

@@ -36,7 +36,7 @@ protected:
             arguments["timeZone"] = *zone;
         }
         dispatch("connectSimulator", arguments);
-        Json data = sampleSyncData();
+        Json data = sampleDeviceData();
         data["clock"] = reportedClock;
         simulatorSends(data);
         ASSERT_TRUE(state().contains("device")) << state().at("status");
@@ -131,12 +131,12 @@ TEST_F(SessionClockNoticeTest, CorrectClockLeavesAnEarlierNotice)
     ASSERT_TRUE(noticeShown());
     const Json earlier = state().at("clockNotice");
 
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["clock"] = deviceClock(now());
     simulatorSends(data);
     EXPECT_EQ(state().at("clockNotice"), earlier);
 
-    Json noClock = sampleSyncData();
+    Json noClock = sampleDeviceData();
     noClock.erase("clock");
     simulatorSends(noClock);
     EXPECT_EQ(state().at("clockNotice"), earlier);

@@ -90,7 +90,7 @@ TEST_F(SessionConnectionTest, LoadsOverThePhysicalLinkWithReliableDelivery)
     deviceSends({ { "type", "sync_ready" }, { "code", start->at("code") } });
     EXPECT_EQ(state().at("status"), "Loading data");
 
-    const Json data = sampleSyncData();
+    const Json data = sampleDeviceData();
     const std::vector<Data> frames = device.reliableFramesFor(data, session);
     ASSERT_GE(frames.size(), 5U);
     std::size_t lastMessageEffects = 0;
@@ -157,7 +157,7 @@ TEST_F(SessionConnectionTest, ARunningSyncHoldsOffTheIdleDisconnectAndItsDataCou
     }
 
     // 75 s after the last host action the data arrives; the idle countdown starts again from here.
-    deviceSendsReliably(sampleSyncData());
+    deviceSendsReliably(sampleDeviceData());
     ASSERT_EQ(state().at("status"), "Connected");
     advance(59'999ms);
     EXPECT_TRUE(dispatch("tick").state().at("connected").get<bool>());
@@ -180,10 +180,10 @@ TEST_F(SessionConnectionTest, LoadsOverTheSimulatorLinkWithUnframedMessages)
     EXPECT_FALSE(start.contains("delivery"));
     EXPECT_TRUE(started.writes().empty());
 
-    const SessionResponse loaded = simulatorSends(sampleSyncData());
+    const SessionResponse loaded = simulatorSends(sampleDeviceData());
     EXPECT_TRUE(loaded.effects().empty());
     EXPECT_EQ(loaded.state().at("status"), "Simulator · Local");
-    EXPECT_EQ(loaded.state().at("device"), installedForm(sampleSyncData()));
+    EXPECT_EQ(loaded.state().at("device"), installedForm(sampleDeviceData()));
     EXPECT_TRUE(loaded.state().at("messages").empty());
 
     const SessionResponse done = simulatorSends({ { "type", "sync_done" }, { "code", start.at("code") } });
@@ -192,7 +192,7 @@ TEST_F(SessionConnectionTest, LoadsOverTheSimulatorLinkWithUnframedMessages)
 
 TEST_F(SessionConnectionTest, CallbacksOfAnEarlierLinkAreRefusedAndChangeNothing)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     const std::uint64_t old = generation();
     const Data frame = device.framesFor({ { "type", "tags_state" }, { "tags", Json::array() } }).at(0);
 
@@ -207,17 +207,17 @@ TEST_F(SessionConnectionTest, CallbacksOfAnEarlierLinkAreRefusedAndChangeNothing
     const std::uint64_t simulatorGeneration = generation();
     dispatch("disconnect");
     EXPECT_EQ(generation(), simulatorGeneration + 1);
-    EXPECT_EQ(dispatch("receiveMessage", { { "generation", simulatorGeneration } }, jsonData(sampleSyncData())).error(),
+    EXPECT_EQ(dispatch("receiveMessage", { { "generation", simulatorGeneration } }, jsonData(sampleDeviceData())).error(),
         "Stale connection callback");
-    EXPECT_EQ(dispatch("receiveMessage", { { "generation", generation() } }, jsonData(sampleSyncData())).error(),
+    EXPECT_EQ(dispatch("receiveMessage", { { "generation", generation() } }, jsonData(sampleDeviceData())).error(),
         "Stale connection callback")
         << "no link at all";
 }
 
 TEST_F(SessionConnectionTest, DisconnectForgetsTheLinkButKeepsBackupMessagesAndLogs)
 {
-    loadOverPhysicalLink(sampleSyncData());
-    dispatch("migrateBackup", {}, jsonData(sampleSyncData()));
+    loadOverPhysicalLink(sampleDeviceData());
+    dispatch("migrateBackup", {}, jsonData(sampleDeviceData()));
     deviceSends({ { "type", "routine_event" }, { "event", "trigger" }, { "id", 1 } });
     deviceSends({ { "type", "scan_result" }, { "uid", "04 01" } });
     deviceSends({ { "type", "log_line" }, { "message", "kept" } });
@@ -268,7 +268,7 @@ TEST_F(SessionConnectionTest, TickEndsAStalledSyncAfterMoreThanThirtySeconds)
 
 TEST_F(SessionConnectionTest, TickDisconnectsAfterSixtySecondsWithoutUserActivity)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     dispatch("interact");
     advance(59'900ms);
     const SessionResponse early = dispatch("tick");
@@ -288,7 +288,7 @@ TEST_F(SessionConnectionTest, TickDisconnectsAfterSixtySecondsWithoutUserActivit
 
 TEST_F(SessionConnectionTest, TickAsksTheHostToDropALinkWhoseScanStalled)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     simulatorSends({ { "type", "scan_pending" } });
     advance(65s);
     EXPECT_TRUE(dispatch("tick").effects().empty());
@@ -302,7 +302,7 @@ TEST_F(SessionConnectionTest, TickAsksTheHostToDropALinkWhoseScanStalled)
 
 TEST_F(SessionConnectionTest, TheSimulatorMayEndTheLinkItself)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     const SessionResponse ended = simulatorSends({ { "type", "simulator_disconnected" } });
     EXPECT_EQ(ended.effects(), Json::parse(R"([{"type":"disconnect"}])"));
     EXPECT_EQ(ended.state().at("status"), "Disconnected");

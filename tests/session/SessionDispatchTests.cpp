@@ -133,14 +133,14 @@ bool keysSortedThroughout(const Json& value)
 
 TEST_F(SessionDispatchTest, EveryResponseIsOneCompactObjectWithSortedKeysAtEveryLevel)
 {
-    dispatch("migrateBackup", {}, jsonData(sampleSyncData()));
+    dispatch("migrateBackup", {}, jsonData(sampleDeviceData()));
     connect();
     std::vector<SessionResponse> responses { dispatch("load") };
     for (SessionResponse& response : pump(responses.back())) {
         responses.push_back(std::move(response));
     }
     for (const Json& message :
-        { sampleSyncData(), Json { { "type", "routine_event" }, { "event", "trigger" }, { "id", 2 } },
+        { sampleDeviceData(), Json { { "type", "routine_event" }, { "event", "trigger" }, { "id", 2 } },
             Json { { "type", "scan_result" }, { "uid", "04 01" }, { "extra", { { "z", 1 }, { "a", 2 } } } } }) {
         for (SessionResponse& response : deviceSends(message)) {
             responses.push_back(std::move(response));
@@ -162,7 +162,7 @@ TEST_F(SessionDispatchTest, EveryResponseIsOneCompactObjectWithSortedKeysAtEvery
 
 TEST_F(SessionDispatchTest, AFailedActionStillReportsTheEffectsItProducedBeforeFailing)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["settings"].erase("killSwitchUid");
     loadOverPhysicalLink(data);
     const std::uint64_t revision = state().at("revision").get<std::uint64_t>();
@@ -256,7 +256,7 @@ TEST_F(SessionDispatchTest, OnlyHostActivityRestartsTheIdleCountdown)
 
 TEST_F(SessionDispatchTest, AnyActionMayChangeTheSessionTimeZone)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     // A one-time schedule known only by its minute count: 2025-06-15 23:30 UTC, the 16th in Tokyo.
     data["schedules"] = Json::array({ Json { { "id", 4 }, { "routineId", 2 }, { "hour", 8 }, { "minute", 30 },
         { "days", 128 }, { "enabled", 1 }, { "runAt", 29167170 } } });

@@ -126,7 +126,7 @@ TEST_F(SessionDraftTest, AppendsStepsWithTheFirstTagOfTheDevice)
     EXPECT_EQ(step->at("seconds"), 60);
     EXPECT_EQ(rootOrder(edited).back(), "step:" + step->at("id").dump());
 
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     const Json porch = { { "id", 9 }, { "uid", "04 09" }, { "name", "Porch" } };
     data["tags"].insert(data["tags"].begin(), porch);
     loadOverSimulator(data);
@@ -145,7 +145,7 @@ TEST_F(SessionDraftTest, AppendsStepsWithTheFirstTagOfTheDevice)
 
 TEST_F(SessionDraftTest, AppendsStepsWithoutATagWhenTheDeviceHasNone)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["tags"] = Json::array();
     data["routines"] = Json::array();
     data["schedules"] = Json::array();

@@ -21,7 +21,7 @@ Json schedule(std::string_view extra)
 
 Json withoutKillSwitch()
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["settings"].erase("killSwitchUid");
     return data;
 }
@@ -112,9 +112,9 @@ TEST_F(SessionSettingsEditTest, SendsAndAppliesMuteAndKillSwitch)
             { { "muteNonAlarmSounds", 1 }, { "killSwitchUid", "04 99" } } },
         { "unmute", { { "mute", false } }, { "settings:update muteNonAlarmSounds=0" },
             { { "muteNonAlarmSounds", 0 }, { "killSwitchUid", "" } } },
-        { "nothing to change", Json::object(), {}, sampleSyncData().at("settings") },
+        { "nothing to change", Json::object(), {}, sampleDeviceData().at("settings") },
         { "values of another type are ignored", { { "mute", 1 }, { "killSwitchUid", 5 } }, {},
-            sampleSyncData().at("settings") },
+            sampleDeviceData().at("settings") },
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -147,7 +147,7 @@ TEST_F(SessionScanEditTest, StartsScansOfEitherPurpose)
 
 TEST_F(SessionScanEditTest, ANewScanForgetsTheLastResult)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     simulatorSends({ { "type", "scan_result" }, { "uid", "04 77" } });
     ASSERT_TRUE(state().contains("scanResult"));
     const SessionResponse response = dispatch("scanTag", { { "killSwitch", false } });
@@ -169,7 +169,7 @@ TEST_F(SessionScanEditTest, KillSwitchEnrolmentNeedsSupportOnAPhysicalLink)
 
 TEST_F(SessionScanEditTest, TheScanTimeOutCountsFromTheScanStart)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     advance(std::chrono::seconds(100));
     dispatch("scanTag");
     advance(std::chrono::seconds(64));
@@ -221,7 +221,7 @@ TEST_F(SessionClockEditTest, SetsTheClockToThePresentInTheRequestedZone)
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         clock.wallTime = std::chrono::system_clock::time_point(std::chrono::seconds(1'750'000'000 + 86'400));
-        loadOverSimulator(sampleSyncData());
+        loadOverSimulator(sampleDeviceData());
         ASSERT_TRUE(state().contains("clockNotice")) << "the device clock is a day behind";
         advance(std::chrono::seconds(90));
         const SessionResponse simulated = dispatch("clock", testCase.request);
@@ -229,7 +229,7 @@ TEST_F(SessionClockEditTest, SetsTheClockToThePresentInTheRequestedZone)
         EXPECT_EQ(simulated.applicationWrites(), std::vector<std::string> { testCase.command });
         EXPECT_FALSE(state().contains("clockNotice"));
 
-        loadOverPhysicalLink(sampleSyncData());
+        loadOverPhysicalLink(sampleDeviceData());
         device.forgetReceived();
         pump(dispatch("clock", testCase.request));
         EXPECT_EQ(device.receivedTexts(), std::vector<std::string> { testCase.command }) << "physical link";

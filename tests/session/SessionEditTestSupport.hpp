@@ -18,7 +18,7 @@ class SessionEditTest : public SessionTest {
 protected:
     // Loads the data over the framed link, runs the action and lets the device read every write it caused.
     LinkRun runOnPhysicalLink(std::string_view action, const Json& arguments = Json::object(), const Data& payload = {},
-        const Json& data = sampleSyncData())
+        const Json& data = sampleDeviceData())
     {
         loadOverPhysicalLink(data);
         device.forgetReceived();
@@ -29,7 +29,7 @@ protected:
     }
 
     LinkRun runOnSimulator(std::string_view action, const Json& arguments = Json::object(), const Data& payload = {},
-        const Json& data = sampleSyncData())
+        const Json& data = sampleDeviceData())
     {
         loadOverSimulator(data);
         LinkRun run { dispatch(action, arguments, payload), {} };
@@ -39,7 +39,7 @@ protected:
 
     // The action succeeds on both links and sends exactly these commands on each.
     void expectCommandsOnBothLinks(std::string_view action, const Json& arguments, const Data& payload,
-        const std::vector<std::string>& expected, const Json& data = sampleSyncData())
+        const std::vector<std::string>& expected, const Json& data = sampleDeviceData())
     {
         const LinkRun physical = runOnPhysicalLink(action, arguments, payload, data);
         EXPECT_TRUE(physical.response.ok()) << "physical link: " << physical.response.error();
@@ -51,7 +51,7 @@ protected:
 
     // The action is refused with the text and sends nothing.
     void expectRefusal(std::string_view action, const Json& arguments, const Data& payload, const std::string& error,
-        const Json& data = sampleSyncData())
+        const Json& data = sampleDeviceData())
     {
         const LinkRun run = runOnSimulator(action, arguments, payload, data);
         EXPECT_FALSE(run.response.ok());

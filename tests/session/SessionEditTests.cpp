@@ -14,7 +14,7 @@ const std::vector<std::string> editActions { "saveTag", "deleteTag", "saveRoutin
 // The sample data written as firmware of an older schema: no groups before 8 keeps them as "timeboxes".
 Json sampleAtSchema(int version)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["dataVersion"] = version;
     for (Json& routine : data["routines"]) {
         routine["timeboxes"] = routine["groups"];
@@ -43,7 +43,7 @@ TEST_F(SessionEditGuardTest, EveryEditWaitsForALoadedIdleDevice)
         response = dispatch(action, { { "id", 1 } });
         EXPECT_EQ(response.error(), "Connect and finish loading Tavrik first") << "connected, nothing loaded";
 
-        loadOverSimulator(sampleSyncData());
+        loadOverSimulator(sampleDeviceData());
         dispatch("load");
         response = dispatch(action, { { "id", 1 } }, dataOf(Json { { "id", 0 }, { "uid", "A" }, { "name", "B" } }));
         EXPECT_EQ(response.error(), "Connect and finish loading Tavrik first") << "while a sync runs";
@@ -126,7 +126,7 @@ TEST_F(SessionTagEditTest, SavesTagsWithTrimmedQuotedValues)
         SCOPED_TRACE(testCase.name);
         expectCommandsOnBothLinks("saveTag", Json::object(), dataOf(testCase.tag), { testCase.command });
         // The device's tag list answer brings the change, not the save itself.
-        EXPECT_EQ(plain(state().at("device").at("tags")), plain(sampleSyncData().at("tags")));
+        EXPECT_EQ(plain(state().at("device").at("tags")), plain(sampleDeviceData().at("tags")));
     }
 }
 
@@ -151,7 +151,7 @@ TEST_F(SessionTagEditTest, RefusesEmptyAndClashingTags)
     }
 
     // A UID the device stored with a trailing blank is still that tag's.
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["tags"][1]["uid"] = "04 AA BB CC DD EE FF ";
     expectRefusal("saveTag", Json::object(),
         dataOf(Json { { "id", 0 }, { "uid", "04 aa bb cc dd ee ff" }, { "name", "Hall" } }),
@@ -160,7 +160,7 @@ TEST_F(SessionTagEditTest, RefusesEmptyAndClashingTags)
 
 TEST_F(SessionTagEditTest, ANewTagAfterTheLargestIdTakesTheLowestFreeOne)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["tags"].push_back({ { "id", 4294967295U }, { "uid", "04 FF" }, { "name", "Last" } });
     expectCommandsOnBothLinks("saveTag", Json::object(),
         dataOf(Json { { "id", 0 }, { "uid", "04 01" }, { "name", "Hall" } }),
@@ -169,7 +169,7 @@ TEST_F(SessionTagEditTest, ANewTagAfterTheLargestIdTakesTheLowestFreeOne)
 
 TEST_F(SessionTagEditTest, DeletesOnlyTagsNoRoutineUses)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["tags"].push_back({ { "id", 3 }, { "uid", "04 33" }, { "name", "Spare" } });
     expectCommandsOnBothLinks("deleteTag", { { "id", 3 } }, {}, { "tag:delete id=3" }, data);
     EXPECT_EQ(state().at("device").at("tags").size(), 3U) << "the device's answer removes it";
@@ -185,7 +185,7 @@ TEST_F(SessionTagEditTest, DeletesOnlyTagsNoRoutineUses)
 TEST_F(SessionTagEditTest, AStepNamesATagByTheNumberItsTextReads)
 {
     // "03" is tag 3 to the device, though the text differs from the id's own.
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["tags"].push_back({ { "id", 3 }, { "uid", "04 33" }, { "name", "Spare" } });
     data["routines"][0]["steps"].push_back({ { "id", 2 }, { "position", 1 }, { "parentId", 0 }, { "tagId", "03" },
         { "seconds", 10 }, { "instruction", "" }, { "unstoppable", 0 } });

@@ -70,7 +70,7 @@ protected:
     // The device data of the sample, on the given board; without "hardwareTarget" when none is given.
     static Json deviceData(const std::optional<std::string>& target)
     {
-        Json data = sampleSyncData();
+        Json data = sampleDeviceData();
         data.erase("hardwareTarget");
         if (target) {
             data["hardwareTarget"] = *target;

@@ -37,7 +37,7 @@ struct RegistryHost {
     void perform(SessionResponse response, ScriptedDevice& device)
     {
         for (;;) {
-            device.receiveWrites(response);
+            device.receiveFrames(response.writes());
             const std::vector<Json> writes = response.effectsOfType("write");
             if (std::none_of(writes.begin(), writes.end(),
                     [](const Json& write) { return write.at("withResponse").get<bool>(); })) {
@@ -67,7 +67,7 @@ TEST_F(SessionSmokeTest, AHostRunsADeviceThroughTheRegistryFromConnectToIdleDisc
     ASSERT_TRUE(start && start->contains("delivery"));
 
     for (const Data& frame :
-        device.reliableFramesFor(sampleSyncData(), start->at("delivery").at("session").get<std::uint32_t>())) {
+        device.reliableFramesFor(sampleDeviceData(), start->at("delivery").at("session").get<std::uint32_t>())) {
         const SessionResponse received = host.callback("receiveFrame", frame);
         ASSERT_TRUE(received.ok()) << received.error();
         host.perform(received, device);

@@ -41,7 +41,7 @@ TEST_F(SessionStateTest, IdleSecondsAreHiddenWhileTheSessionWaitsForTheDevice)
     advance(50s);
     EXPECT_FALSE(dispatch("state").state().contains("idleSeconds"));
 
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     simulatorSends({ { "type", "scan_pending" } });
     advance(50s);
     const Json scanning = dispatch("state").state();
@@ -128,11 +128,11 @@ TEST_F(SessionStateTest, FramesLeaveOneWritePerResponseAndWaitForWriteComplete)
 
 TEST_F(SessionStateTest, CapabilitiesFollowTheLinkAndTheDataVersion)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     EXPECT_EQ(state().at("capabilities"),
         Json::parse(R"({"groups":true,"killSwitch":true,"ota":true,"restore":true,"startTags":true,"wifi":true})"));
 
-    Json older = sampleSyncData();
+    Json older = sampleDeviceData();
     older["dataVersion"] = 8;
     older["routines"].erase(1);
     older["routines"][0].erase("groups");
@@ -143,7 +143,7 @@ TEST_F(SessionStateTest, CapabilitiesFollowTheLinkAndTheDataVersion)
     EXPECT_EQ(state().at("capabilities"),
         Json::parse(R"({"groups":false,"killSwitch":false,"ota":true,"restore":false,"startTags":true,"wifi":false})"));
 
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     EXPECT_EQ(state().at("capabilities"),
         Json::parse(R"({"groups":true,"killSwitch":true,"ota":false,"restore":false,"startTags":true,"wifi":false})"));
 }
@@ -152,7 +152,7 @@ TEST_F(SessionStateTest, SchedulePreviewsReadDatesInTheSessionZoneOrTheSystemsWh
 {
     clock.zone = "Asia/Tokyo";
     makeSession(true);
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     // A one-time schedule known only by its minute count: 2025-06-15 23:30 UTC, already the 16th in Tokyo.
     data["schedules"].push_back(Json { { "id", 4 }, { "routineId", 2 }, { "hour", 8 }, { "minute", 30 },
         { "days", 128 }, { "enabled", 1 }, { "runAt", 29167170 } });

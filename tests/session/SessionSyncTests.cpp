@@ -54,7 +54,7 @@ TEST_F(SessionSyncTest, MigratesABackupIntoTheStateAndKeepsItAcrossLinks)
 // neither the device data nor a backup of it.
 TEST_F(SessionSyncTest, RefusesDataOfAnUnknownHardwareTarget)
 {
-    Json data = sampleSyncData();
+    Json data = sampleDeviceData();
     data["hardwareTarget"] = "m5stick-c2";
     const std::string message = "Connected Tavrik reports unsupported hardware target 'm5stick-c2'.";
 
@@ -135,14 +135,14 @@ TEST_F(SessionSyncTest, ALoadThatEndsWithoutDataDisconnects)
 // them, in far less time than the test's time-out.
 TEST_F(SessionSyncTest, SyncDataWithManyKeysInOneObjectLoadsAsWithoutThem)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     const Json expected = state().at("device");
     for (const char* objectStart : { "{", "{\"muteNonAlarmSounds\"" }) {
         SCOPED_TRACE(objectStart);
         makeSession(true);
         connectSimulator();
         const Json start = parseJson(dispatch("load").applicationWrites().at(0));
-        const std::string crowded = withMembers(dumpJson(sampleSyncData()), objectStart, manyMembers(200'000));
+        const std::string crowded = withMembers(dumpJson(sampleDeviceData()), objectStart, manyMembers(200'000));
         ASSERT_FALSE(crowded.empty());
         const SessionResponse loaded = callback("receiveMessage", textData(crowded));
         EXPECT_EQ(loaded.state().at("status"), "Simulator \u00b7 Local");
@@ -154,7 +154,7 @@ TEST_F(SessionSyncTest, SyncDataWithManyKeysInOneObjectLoadsAsWithoutThem)
 TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
 {
     dispatch("migrateBackup", {}, fixture("v8.json"));
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     device.forgetReceived();
 
     const SessionResponse restoring = dispatch("restore");
@@ -186,10 +186,10 @@ TEST_F(SessionSyncTest, RestoresABackupAndLoadsAgain)
 
 TEST_F(SessionSyncTest, ARestoredBackupWithoutSettingsCarriesTheDefaultSettings)
 {
-    Json plain = sampleSyncData();
+    Json plain = sampleDeviceData();
     plain.erase("settings");
     ASSERT_TRUE(dispatch("migrateBackup", {}, jsonData(plain)).ok());
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     pump(dispatch("restore"));
     deviceSends({ { "type", "sync_ready" }, { "code", "" } });
 
@@ -204,14 +204,14 @@ TEST_F(SessionSyncTest, RestoreNeedsABackupAndAPhysicalDeviceOfTheCurrentSchema)
     const std::string refusal = "Restore requires a backup and compatible physical Tavrik";
     EXPECT_EQ(dispatch("restore").error(), "Connect and finish loading Tavrik first");
 
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     EXPECT_EQ(dispatch("restore").error(), refusal) << "no backup";
 
     dispatch("migrateBackup", {}, fixture("v9.json"));
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     EXPECT_EQ(dispatch("restore").error(), refusal) << "simulator";
 
-    Json older = sampleSyncData();
+    Json older = sampleDeviceData();
     older["dataVersion"] = 8;
     older["routines"].erase(1);
     older["routines"][0].erase("groups");
@@ -228,7 +228,7 @@ TEST_F(SessionSyncTest, ARestoreBegunLateGetsItsOwnThirtySeconds)
         SCOPED_TRACE(quiet.count());
         makeSession(true);
         dispatch("migrateBackup", {}, fixture("v9.json"));
-        loadOverPhysicalLink(sampleSyncData());
+        loadOverPhysicalLink(sampleDeviceData());
         advance(quiet);
         pump(dispatch("restore"));
 
@@ -248,7 +248,7 @@ TEST_F(SessionSyncTest, ARestoreBegunLateGetsItsOwnThirtySeconds)
 TEST_F(SessionSyncTest, ADisconnectDuringARestoreLeavesANotice)
 {
     dispatch("migrateBackup", {}, fixture("v9.json"));
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     pump(dispatch("restore"));
     const SessionResponse dropped = dispatch("disconnect");
     EXPECT_EQ(
@@ -259,7 +259,7 @@ TEST_F(SessionSyncTest, ADisconnectDuringARestoreLeavesANotice)
 
 TEST_F(SessionSyncTest, DeviceMessagesUpdateTheLoadedData)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
 
     simulatorSends({ { "type", "tags_state" }, { "tags", Json::parse(R"([{"id":7,"uid":"04 07","name":"Door"}])") } });
     EXPECT_EQ(state().at("device").at("tags"), Json::parse(R"([{"id":7,"name":"Door","uid":"04 07"}])"));
@@ -316,7 +316,7 @@ TEST_F(SessionSyncTest, DeviceMessagesUpdateTheLoadedData)
 
 TEST_F(SessionSyncTest, TagScanMessagesDriveTheScanState)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     EXPECT_TRUE(simulatorSends({ { "type", "scan_pending" } }).state().at("scanActive").get<bool>());
     EXPECT_EQ(state().at("status"), "Scan a tag on Tavrik");
 
@@ -334,7 +334,7 @@ TEST_F(SessionSyncTest, TagScanMessagesDriveTheScanState)
 
 TEST_F(SessionSyncTest, AScanForTheKillSwitchEnrolsTheScannedTag)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     pump(dispatch("scanTag", { { "killSwitch", true } }));
     ASSERT_TRUE(state().at("scanPurposeKillSwitch").get<bool>());
     device.forgetReceived();
@@ -353,7 +353,7 @@ TEST_F(SessionSyncTest, AScanForTheKillSwitchEnrolsTheScannedTag)
 
 TEST_F(SessionSyncTest, UnreadableDeviceMessagesBecomeTheStatusAndNeverFailTheAction)
 {
-    loadOverSimulator(sampleSyncData());
+    loadOverSimulator(sampleDeviceData());
     const Json loaded = state().at("device");
 
     const SessionResponse garbage = callback("receiveMessage", textData("{\"type\":"));
@@ -378,7 +378,7 @@ TEST_F(SessionSyncTest, UnreadableDeviceMessagesBecomeTheStatusAndNeverFailTheAc
     simulatorSends({ { "type", "anything_new" }, { "message", "hello" } });
     EXPECT_EQ(state().at("logs").back(), "[2025-06-15T15:06:40Z] hello");
 
-    Json broken = sampleSyncData();
+    Json broken = sampleDeviceData();
     broken["routines"][0]["steps"][0]["seconds"] = "sixty";
     simulatorSends(broken);
     EXPECT_EQ(state().at("device"), loaded) << "data that does not migrate is not installed";

@@ -6,7 +6,10 @@
 #include "TavrikCore/Support/Json.hpp"
 #include "tests/support/InMemoryBleTransport.hpp"
 #include "tests/support/ManualClock.hpp"
+#include "tests/support/SampleDevice.hpp"
+#include "tests/support/ScriptedDevice.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
+#include "tests/support/SessionResponseInvariants.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,38 +65,8 @@ inline Data dataOf(const std::string& text)
 }
 Data base64Payload(const Json& effect);
 
-// A Tavrik on the far side of a physical link. It reads the session's "write" effects with a data
-// channel of its own and answers with frames, plain or with reliable delivery.
-class ScriptedDevice {
-public:
-    explicit ScriptedDevice(int writeLength = 185);
-
-    // Feeds the frames of every "write" effect to the device's channel.
-    void receiveWrites(const SessionResponse& response);
-    // Whole messages the device has received, in order, as text.
-    const std::vector<std::string>& receivedTexts() const { return texts; }
-    // The received messages that are JSON objects.
-    std::vector<Json> receivedJson() const;
-    // The last received JSON message of the type.
-    std::optional<Json> lastReceived(std::string_view type) const;
-    void forgetReceived() { texts.clear(); }
-
-    // Frames of one message as the device notifies it: plain, through the device's channel.
-    std::vector<Data> framesFor(const Json& message);
-    // Frames of one message with reliable delivery for the session number the app offered.
-    std::vector<Data> reliableFramesFor(const Json& message, std::uint32_t session);
-
-    int writeLength;
-
-private:
-    std::shared_ptr<InMemoryBleTransport> notifications = std::make_shared<InMemoryBleTransport>();
-    SequenceRandomSource random { { 5 } };
-    BleDataChannel channel;
-    std::vector<std::string> texts;
-    std::uint16_t nextReliableId = 40000;
-};
-
-// A session on a manual clock and a pinned random source, with helpers that play the host.
+// A session on a manual clock and a pinned random source, with helpers that play the host; every
+// response is checked against the invariants any host relies on.
 class SessionTest : public ::testing::Test {
 public:
     SessionTest();
@@ -139,9 +112,7 @@ public:
     std::unique_ptr<CompanionSession> current;
     ScriptedDevice device;
     SessionResponse last;
+    SessionResponseInvariants invariants;
 };
-
-// Device data with tags, two routines (one with a group), a schedule, settings, Wi-Fi and a clock.
-Json sampleSyncData();
 
 } // namespace tavrik::test

@@ -14,7 +14,7 @@ protected:
     // Sample data whose "wifi" member is replaced.
     static Json syncDataWithWifi(const Json& wifi)
     {
-        Json data = sampleSyncData();
+        Json data = sampleDeviceData();
         data["wifi"] = wifi;
         return data;
     }
@@ -56,7 +56,7 @@ protected:
 
 TEST_F(SessionWifiTest, RequestsCarryExactJsonOnThePhysicalLink)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     clock.zone = "Asia/Kolkata";
     struct Case {
         Json arguments;
@@ -105,12 +105,12 @@ TEST_F(SessionWifiTest, RefusedWithoutWifiSupport)
 {
     const Json unsupported
         = syncDataWithWifi({ { "supported", 0 }, { "capacity", 3 }, { "credentials", Json::array() } });
-    Json withoutWifi = sampleSyncData();
+    Json withoutWifi = sampleDeviceData();
     withoutWifi.erase("wifi");
     for (const std::string link : { "simulator", "physical unsupported", "physical without wifi" }) {
         SCOPED_TRACE(link);
         if (link == "simulator") {
-            loadOverSimulator(sampleSyncData());
+            loadOverSimulator(sampleDeviceData());
         } else {
             loadOverPhysicalLink(link == "physical unsupported" ? unsupported : withoutWifi);
         }
@@ -129,7 +129,7 @@ TEST_F(SessionWifiTest, RefusedWithoutWifiSupport)
 
 TEST_F(SessionWifiTest, RefusesUnknownOperationsAndBadNames)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     const std::string tooLong = "Network name must contain 1–32 UTF-8 bytes";
     struct Case {
         Json arguments;
@@ -226,7 +226,7 @@ TEST_F(SessionWifiTest, SaveTriesTheNetworkThenStoresItVerified)
 
 TEST_F(SessionWifiTest, FailedTrialCanBeSavedAnywayUnverified)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Cafe" }, { "password", "pw" }, { "timeZone", "UTC" } }).ok());
     answerStatus(lastRequestId(), "failed", { { "reason", "auth_failed" } });
     EXPECT_FALSE(busy());
@@ -253,7 +253,7 @@ TEST_F(SessionWifiTest, FailedTrialCanBeSavedAnywayUnverified)
 
 TEST_F(SessionWifiTest, DismissForgetsTheFailedCandidate)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     EXPECT_EQ(wifi({ { "operation", "saveAnyway" } }).error(), "No network to save");
 
     ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Cafe" } }).ok());
@@ -302,7 +302,7 @@ TEST_F(SessionWifiTest, RefusedRequestForgetsTheLastOutcomeButKeepsTheCandidate)
 
 TEST_F(SessionWifiTest, FailureOfAnotherOperationDropsTheCandidate)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     ASSERT_TRUE(wifi({ { "operation", "remove" }, { "ssid", "Home" } }).ok());
     answerStatus(lastRequestId(), "failed", { { "message", "Not stored" }, { "reason", "missing" } });
     EXPECT_EQ(state().at("status"), "Not stored");
@@ -347,7 +347,7 @@ TEST_F(SessionWifiTest, SuccessUpdatesTheSavedNetworks)
 
 TEST_F(SessionWifiTest, OneRequestAtATimeAndCancelMakesLateAnswersHarmless)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     ASSERT_TRUE(wifi({ { "operation", "save" }, { "ssid", "Cafe" } }).ok());
     const std::string trialId = lastRequestId();
 
@@ -386,7 +386,7 @@ TEST_F(SessionWifiTest, OneRequestAtATimeAndCancelMakesLateAnswersHarmless)
 
 TEST_F(SessionWifiTest, ScanResultsAreMatchedByRequestId)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     ASSERT_TRUE(wifi({ { "operation", "scan" } }).ok());
     const std::string scanId = lastRequestId();
     const Json networks = parseJson(R"([{"ssid":"Cafe","rssi":-60,"security":"wpa2","supported":1}])");
@@ -416,7 +416,7 @@ TEST_F(SessionWifiTest, ScanResultsAreMatchedByRequestId)
 
 TEST_F(SessionWifiTest, OutstandingRequestTimesOutAfter65Seconds)
 {
-    loadOverPhysicalLink(sampleSyncData());
+    loadOverPhysicalLink(sampleDeviceData());
     // The time-out counts from the request, not from the device's last message before it.
     advance(std::chrono::minutes(5));
     ASSERT_TRUE(wifi({ { "operation", "scan" } }).ok());

@@ -326,6 +326,48 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
 
+// Renamed routines have their own rows mended; whatever changes, the list shows exactly the rows
+// the sidebar's model gives for the window as it now is.
+TEST_F(MainWindowTest, TheSidebarShowsItsModelsRowsAfterEachChange)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    ASSERT_GE(controller->routineSummaries().size(), 2u);
+    const std::uint32_t first = controller->routineSummaries().front().id;
+    const std::uint32_t second = controller->routineSummaries().back().id;
+    const auto rename = [&](std::uint32_t id, const std::string& label) {
+        RoutineDraft draft(controller->routineDetails().at(id));
+        draft.label = label;
+        EXPECT_TRUE(controller->updateRoutine(id, draft));
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> steps {
+        { "rename", [&] { rename(first, "Renamed first"); } },
+        { "select a routine", [&] { view.presenter().selectRoutine(second); } },
+        { "rename the selected one", [&] { rename(second, "Renamed second"); } },
+        { "collapse the routines", [&] { view.presenter().setRoutinesExpanded(false); } },
+        { "rename while collapsed", [&] { rename(first, "Hidden rename"); } },
+        { "expand the routines", [&] { view.presenter().setRoutinesExpanded(true); } },
+        { "delete a routine", [&] { controller->deleteRoutine(first); } },
+        { "rename after the delete", [&] { rename(second, "Last one"); } },
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(name);
+        step();
+        settle();
+        const std::vector<SidebarModel::Row> expected = SidebarModel::rows(view.presenter(), clock);
+        EXPECT_EQ(view.sidebar()->rows(), expected);
+        const QAbstractItemModel* model = static_cast<const QListView*>(view.sidebar())->model();
+        ASSERT_EQ(model->rowCount(), static_cast<int>(expected.size()));
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const auto& want = expected[static_cast<std::size_t>(row)];
+            EXPECT_EQ(model->index(row, 0).data().toString().toStdString(), want.label);
+            EXPECT_EQ(model->index(row, 0).data(SidebarView::CaptionRole).toString().toStdString(), want.caption);
+            EXPECT_EQ(model->index(row, 0).data(SidebarView::ActiveRole).toBool(), want.active);
+        }
+    }
+}
+
 TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleSection)
 {
     makeController();

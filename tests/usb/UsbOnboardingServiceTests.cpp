@@ -783,6 +783,52 @@ TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)
     EXPECT_TRUE(logged("RAM-only Wi-Fi scan failed: timeout"));
 }
 
+// Every run of the helper reports a helper that cannot be found as its failure, on the next turn,
+// and the work it belonged to ends.
+TEST_F(UsbOnboardingServiceTest, AMissingHelperIsAFailedRunWhereverTheHelperIsUsed)
+{
+    const std::string missing = "Tavrik Link could not locate the bundled USB flasher helper.";
+    const struct {
+        const char* what;
+        std::function<void(UsbOnboardingService&)> start;
+        std::function<void(UsbOnboardingServiceTest&)> check;
+    } runs[] = {
+        { "Wi-Fi scan", [](UsbOnboardingService& s) { s.startUsbWifiScan(); },
+            [&](UsbOnboardingServiceTest& t) {
+                EXPECT_FALSE(t.service->usbWifiScanInProgress());
+                EXPECT_EQ(t.service->usbWifiScanMessage(),
+                    "Could not scan Wi-Fi networks. Activate the device and scan again.");
+                EXPECT_TRUE(t.logged("RAM-only Wi-Fi scan failed: " + missing));
+            } },
+        { "Wi-Fi test", [](UsbOnboardingService& s) { s.verifyUsbWifiCredentials("Home", "pw"); },
+            [&](UsbOnboardingServiceTest& t) {
+                EXPECT_EQ(t.service->usbWifiVerificationState(), UsbWifiVerificationState::failed(missing));
+                EXPECT_TRUE(t.logged("RAM Wi-Fi verification failed: " + missing));
+            } },
+        { "stopping the probe", [](UsbOnboardingService& s) { s.cancelUsbOnboarding(); },
+            [&](UsbOnboardingServiceTest& t) {
+                EXPECT_TRUE(t.logged("Could not stop persistent RAM onboarding probe: " + missing));
+            } },
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.what);
+        SetUp();
+        world.calls.clear();
+        verify(UsbOnboardingTarget::lilyGoTEmbedCc1101);
+        world.helperMissing = true;
+        run.start(*service);
+        EXPECT_TRUE(world.pending().empty());
+        world.scheduler.runDue();
+        run.check(*this);
+        world.helperMissing = false;
+        // Nothing is left waiting: the same work starts again.
+        run.start(*service);
+        if (std::string(run.what) != "stopping the probe") {
+            EXPECT_FALSE(world.pending().empty());
+        }
+    }
+}
+
 TEST_F(UsbOnboardingServiceTest, WifiActionsNeedTheEmbedAndItsRunningProbe)
 {
     verify(UsbOnboardingTarget::m5StickCPlus2);

@@ -52,6 +52,9 @@ struct Save {
 
 struct PaneFixture : ::testing::Test {
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
+    // The tables the pane reads, as the controller keeps them.
+    std::map<std::uint32_t, RoutineDetailModel> details;
+    std::vector<RoutineSummary> summaries;
     RoutinePanePresenter::Data data;
     std::vector<Save> saves;
     std::vector<std::uint32_t> deleted;
@@ -80,6 +83,8 @@ struct PaneFixture : ::testing::Test {
             return answerDelete;
         };
         pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
+        data.routineDetails = &details;
+        data.routineSummaries = &summaries;
         data.deviceSyncDataVersion = 9;
         data.routineStartTagsSupported = true;
         data.tags = { { 1, "04A1", "Kitchen" }, { 2, "04A2", "door" }, { 3, "04A3", "Bed" } };
@@ -87,9 +92,9 @@ struct PaneFixture : ::testing::Test {
 
     void install(const RoutineDetailModel& detail)
     {
-        data.routineDetails[detail.id] = detail;
-        std::erase_if(data.routineSummaries, [&](const RoutineSummary& summary) { return summary.id == detail.id; });
-        data.routineSummaries.push_back(summaryOf(detail));
+        details[detail.id] = detail;
+        std::erase_if(summaries, [&](const RoutineSummary& summary) { return summary.id == detail.id; });
+        summaries.push_back(summaryOf(detail));
         pane->observe(data);
     }
 
@@ -109,7 +114,8 @@ struct PaneFixture : ::testing::Test {
 
 TEST(RoutinePaneRules, TitleRuleIgnoresCaseBlanksAndTheRoutineItself)
 {
-    const std::vector<RoutineSummary> summaries { { 1, "Morning", 0, 0, 0 }, { 2, "  Evening\n", 0, 0, 0 } };
+    const std::vector<RoutineSummary> summaries { { 1, "Morning", 0, 0, 0 }, { 2, "  Evening\n", 0, 0, 0 },
+        { 3, "\u212Aitchen", 0, 0, 0 }, { 4, "Caf\u00E9", 0, 0, 0 }, { 5, "Nap\t", 0, 0, 0 } };
     struct Case {
         std::optional<std::uint32_t> id;
         std::string label;
@@ -122,6 +128,12 @@ TEST(RoutinePaneRules, TitleRuleIgnoresCaseBlanksAndTheRoutineItself)
         { std::nullopt, "   ", false },
         { 1, "morning", false }, // its own title
         { 2, "Morning", true },
+        // Titles beyond ASCII fold as the desktop's text folds them.
+        { std::nullopt, "kitchen", true }, // the Kelvin sign folds to "k"
+        { std::nullopt, "CAF\u00C9", true },
+        { std::nullopt, "cafe", false },
+        { std::nullopt, "\u00A0nap", true }, // a no-break space is a blank too
+        { std::nullopt, "Nap Time", false },
     };
     for (const Case& c : cases) {
         RoutineDraft draft;
@@ -223,6 +235,8 @@ TEST(RoutinePaneRules, StartTagListsAreSortedByNameAndSkipTakenTags)
 TEST_F(PaneFixture, AddStartTagHelpNamesWhatIsMissing)
 {
     show(storedDetail(10, "Morning", 1));
+    std::map<std::uint32_t, RoutineDetailModel> withOther = details;
+    withOther[11] = storedDetail(11, "Other", 1, { 1, 2, 3 });
     struct Case {
         std::string name;
         std::function<void(RoutinePanePresenter::Data&)> setup;
@@ -234,11 +248,7 @@ TEST_F(PaneFixture, AddStartTagHelpNamesWhatIsMissing)
             "Upgrade Tavrik firmware to add routine start tags.", false },
         { "no tags", [](auto& d) { d.tags.clear(); }, "Create a saved tag first.", false },
         { "tags free", [](auto&) {}, "Choose a saved tag that will start this routine when scanned.", true },
-        { "all taken",
-            [](auto& d) {
-                RoutineDetailModel other = storedDetail(11, "Other", 1, { 1, 2, 3 });
-                d.routineDetails[11] = other;
-            },
+        { "all taken", [&](auto& d) { d.routineDetails = &withOther; },
             "Every saved tag is already assigned to this or another routine.", false },
     };
     const RoutinePanePresenter::Data base = data;

@@ -1,0 +1,101 @@
+#include "TavrikLink/Controller/CommandPath.hpp"
+
+#include <iterator>
+#include <utility>
+
+namespace tavrik {
+
+CommandPath::CommandPath(Scheduler& scheduler, Callbacks callbacks)
+    : scheduler(scheduler)
+    , callbacks(std::move(callbacks))
+{
+}
+
+std::string CommandPath::key(AtomicCommandChannel channel, const ItemId& id)
+{
+    const std::string idText = std::holds_alternative<std::uint32_t>(id) ? std::to_string(std::get<std::uint32_t>(id))
+                                                                         : std::get<std::string>(id);
+    return std::string(rawValue(channel)) + ":" + idText;
+}
+
+void CommandPath::debounce(const std::string& key, std::optional<std::string> attribute, AtomicCommandChannel channel,
+    std::vector<std::string> commands)
+{
+    if (const auto held = debounced.find(key); held != debounced.end()) {
+        if (held->second.attribute == attribute) {
+            debounced.erase(held);
+        } else {
+            flush(key);
+        }
+    }
+    auto task = std::make_unique<ScheduledTask>(scheduler);
+    task->schedule(debounceDelay, [this, key] { release(key); });
+    debounced[key] = Held { std::move(attribute), channel, std::move(commands), std::move(task) };
+}
+
+void CommandPath::forget(const std::string& key)
+{
+    debounced.erase(key);
+}
+
+void CommandPath::flush(const std::string& key)
+{
+    release(key);
+}
+
+void CommandPath::release(const std::string& key)
+{
+    const auto entry = debounced.find(key);
+    if (entry == debounced.end()) {
+        return;
+    }
+    const Held held = std::move(entry->second);
+    debounced.erase(entry);
+    for (const std::string& command : held.commands) {
+        callbacks.due({ held.channel, command });
+    }
+}
+
+void CommandPath::forgetAllDebounced()
+{
+    debounced.clear();
+}
+
+CommandPath::Sent CommandPath::send(const Command& command)
+{
+    const Sent sent = callbacks.send(command);
+    if (sent != Sent::dropped) {
+        lastSent = command.channel;
+    }
+    if (sent == Sent::refused) {
+        queue.push_back(command);
+    }
+    return sent;
+}
+
+void CommandPath::enqueue(Command command)
+{
+    queue.push_back(std::move(command));
+}
+
+void CommandPath::deliverQueued()
+{
+    std::vector<Command> waiting = std::move(queue);
+    queue.clear();
+    for (auto command = waiting.begin(); command != waiting.end(); ++command) {
+        if (send(*command) == Sent::refused) {
+            // Refused again: it and every later edit wait, in order, for the next delivery.
+            queue.insert(queue.end(), std::next(command), waiting.end());
+            return;
+        }
+    }
+}
+
+std::vector<CommandPath::Command> CommandPath::takeQueued()
+{
+    std::vector<Command> taken = std::move(queue);
+    queue.clear();
+    return taken;
+}
+
+} // namespace tavrik

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+
+namespace tavrik::test {
+
+// What tests reach inside the controller: internal steps they drive directly (a message or an event
+// as if it had arrived, the resets the links and sessions run) and internal state they read.
+class ControllerProbe {
+public:
+    explicit ControllerProbe(TavrikBleCentral& controller)
+        : c(controller)
+    {
+    }
+
+    void handleStateChange(BleManagerState state) { c.handleStateChange(state); }
+    void handleServices(BlePeripheral& peripheral, const std::optional<BleError>& error)
+    {
+        c.handleServices(peripheral, error);
+    }
+    void handleDataEnvelope(std::uint16_t messageId, const Data& payload) { c.handleDataEnvelope(messageId, payload); }
+    void handleSyncControl(const Data& payload, const std::string& fallback) { c.handleSyncControl(payload, fallback); }
+    void handleSchedulePayload(const Data& payload) { c.handleSchedulePayload(payload); }
+    void handleTagPayload(const Data& payload) { c.handleTagPayload(payload); }
+    void sendSyncStart() { c.sendSyncStart(); }
+    void sendAtomicCommandsIfNeeded() { c.sendAtomicCommandsIfNeeded(); }
+    void sendCurrentTimeToTavrik() { c.sendCurrentTimeToTavrik(); }
+    void resetLocalData(bool preserveExpectedDisconnect) { c.resetLocalData(preserveExpectedDisconnect); }
+    void resetConnectionState() { c.resetConnectionState(); }
+    void resetTagState() { c.resetTagState(); }
+    void resetRoutineState() { c.resetRoutineState(); }
+
+    const std::optional<std::string>& syncCode() const { return c.syncCode(); }
+    const std::optional<SyncMode>& sessionMode() const { return c.sessionMode(); }
+    const std::optional<SyncSnapshot>& baselineSnapshot() const { return c.baselineSnapshot(); }
+    const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return c.activeBleProfile(); }
+    const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return c.targetPeripheral(); }
+    const std::optional<BleCharacteristic>& dataCharacteristic() const { return c.dataCharacteristic(); }
+    const std::optional<BleCharacteristic>& firmwareCharacteristic() const { return c.firmwareCharacteristic(); }
+    bool isExpectingResetDisconnect() const { return c.isExpectingResetDisconnect(); }
+    bool routineControlSessionActive() const { return c.routineControlSessionActive(); }
+    const std::optional<std::string>& pendingRoutineCommand() const { return c.pendingRoutineCommand(); }
+    const std::optional<std::string>& pendingClockCommand() const { return c.pendingClockCommand(); }
+    const std::vector<TavrikBleCentral::AtomicCommand>& atomicCommandQueue() const { return c.atomicCommandQueue(); }
+    std::size_t debouncedEditCount() const { return c.debouncedEditCount(); }
+    bool hasLoadTimeout() const { return c.hasLoadTimeout(); }
+    std::uint32_t nextLocalScheduleId() const { return c.nextLocalScheduleId(); }
+    std::uint32_t nextLocalTagId() const { return c.nextLocalTagId(); }
+    std::uint32_t nextLocalRoutineId() const { return c.nextLocalRoutineId(); }
+    TagScanPurpose tagScanPurpose() const { return c.tagScanPurpose(); }
+    BleDataChannel& dataService() { return c.dataService(); }
+    bool didOfferTimeSyncForCurrentLoad() const { return c.didOfferTimeSyncForCurrentLoad(); }
+    const std::map<std::uint32_t, std::int64_t>& pendingRoutineDetailSignatures() const
+    {
+        return c.pendingRoutineDetailSignatures();
+    }
+
+private:
+    TavrikBleCentral& c;
+};
+
+} // namespace tavrik::test
