@@ -163,10 +163,9 @@ private:
 
     // Wi-Fi and clock.
     void configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-        const std::string& portPath, const std::string& ssid, const std::string& password,
-        const SuffixCompletion& completion);
+        const std::string& portPath, const std::string& ssid, const std::string& password, SuffixCompletion completion);
     void syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath, const std::string& portPath,
-        const SuffixCompletion& completion);
+        SuffixCompletion completion);
     // What a setup step after the flash says: the prefix of its failure, the helper's plain answer
     // and the suffix that stands for it.
     struct SetupStepTexts {

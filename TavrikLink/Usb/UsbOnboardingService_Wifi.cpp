@@ -234,7 +234,7 @@ void UsbOnboardingService::invalidateUsbWifiVerification()
 }
 
 void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-    const std::string& portPath, const std::string& ssid, const std::string& password, const SuffixCompletion& completion)
+    const std::string& portPath, const std::string& ssid, const std::string& password, SuffixCompletion completion)
 {
     runSetupStep(
         task, installerPath,
@@ -248,7 +248,7 @@ void UsbOnboardingService::configureWifiTimeOverUSB(const UsbTaskHandle& task, c
 }
 
 void UsbOnboardingService::syncTavrikTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,
-    const std::string& portPath, const SuffixCompletion& completion)
+    const std::string& portPath, SuffixCompletion completion)
 {
     // The arguments are made after the pause, so the board gets the time of the moment it is told.
     runSetupStep(
@@ -265,23 +265,25 @@ void UsbOnboardingService::runSetupStep(const UsbTaskHandle& task, const std::st
     SetupStepTexts texts, SuffixCompletion completion)
 {
     auto weak = weakSelf();
-    sleepStep(task, setupPause, [weak, task, installerPath, arguments, standardInput, texts, completion] {
-        UsbOnboardingService* service = alive(weak);
-        if (service == nullptr || task->isCancelled()) {
-            completion(texts.failurePrefix + UsbError::cancellation().description());
-            return;
-        }
-        service->runHelperAt(task, installerPath, arguments(*service->environment.clock), standardInput, nullptr,
-            [texts, completion](UsbRunOutcome outcome) {
-                if (!outcome.succeeded()) {
-                    completion(texts.failurePrefix + outcome.error->description());
-                    return;
-                }
-                const std::string trimmedOutput = text::trimmed(*outcome.output);
-                completion(trimmedOutput.empty() || trimmedOutput == texts.plainOutput ? texts.plainSuffix
-                                                                                       : " " + trimmedOutput);
-            });
-    });
+    sleepStep(task, setupPause,
+        [weak, task, installerPath, arguments = std::move(arguments), standardInput = std::move(standardInput),
+            texts = std::move(texts), completion = std::move(completion)] {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                completion(texts.failurePrefix + UsbError::cancellation().description());
+                return;
+            }
+            service->runHelperAt(task, installerPath, arguments(*service->environment.clock), standardInput, nullptr,
+                [texts, completion](UsbRunOutcome outcome) {
+                    if (!outcome.succeeded()) {
+                        completion(texts.failurePrefix + outcome.error->description());
+                        return;
+                    }
+                    const std::string trimmedOutput = text::trimmed(*outcome.output);
+                    completion(trimmedOutput.empty() || trimmedOutput == texts.plainOutput ? texts.plainSuffix
+                                                                                           : " " + trimmedOutput);
+                });
+        });
 }
 
 } // namespace tavrik
