@@ -1,8 +1,11 @@
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 
+#include "TavrikLink/Ui/PaneStyle.hpp"
+#include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,14 +51,26 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     cardLayout->setContentsMargins(16, 16, 16, 16);
     cardLayout->setSpacing(10);
 
-    auto* title
-        = new QLabel(QStringLiteral("\u26A0 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
+    const QColor warningColor(0xe6, 0x7e, 0x00);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(8);
+    auto* title = new QLabel(QString::fromUtf8(ConnectionOverlayPresenter::legacyTitle), card);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     title->setFont(titleFont);
-    title->setStyleSheet(QStringLiteral("color: #e67e00;"));
-    cardLayout->addWidget(title);
+    title->setStyleSheet(QStringLiteral("color: %1;").arg(warningColor.name()));
+    title->setWordWrap(true);
+    // The sign as tall as the title's capitals, level with its first line.
+    const int signSize = QFontMetrics(titleFont).capHeight() + 6;
+    auto* sign = new QLabel(card);
+    sign->setObjectName(QStringLiteral("legacyWarningSign"));
+    sign->setPixmap(
+        symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), warningColor, signSize).pixmap(signSize, signSize));
+    sign->setFixedHeight(QFontMetrics(titleFont).height());
+    titleRow->addWidget(sign, 0, Qt::AlignTop);
+    titleRow->addWidget(title, 1);
+    cardLayout->addLayout(titleRow);
     cardLayout->addWidget(wrapped(QString::fromUtf8(ConnectionOverlayPresenter::legacyExplanation), card));
     auto* instruction = wrapped(QString::fromUtf8(ConnectionOverlayPresenter::legacyInstruction), card);
     instruction->setForegroundRole(QPalette::PlaceholderText);
@@ -73,6 +88,10 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     saveBackup->setDefault(true);
     connect(saveBackup, &QPushButton::clicked, this, [this] { context.window.saveMigrationBackup(); });
     row->addWidget(saveBackup);
+    backupMark = new QLabel(card);
+    backupMark->setObjectName(QStringLiteral("migrationBackupMark"));
+    backupMark->setPixmap(symbolIcon(QStringLiteral("checkmark.circle.fill"), paneStyle::successColor()).pixmap(16, 16));
+    row->addWidget(backupMark);
     backupStatus = new QLabel(card);
     backupStatus->setObjectName(QStringLiteral("migrationBackupStatus"));
     row->addWidget(backupStatus);
@@ -116,25 +135,30 @@ void LegacyUpgradeView::refresh()
         auto* divider = new QFrame(warningsBlock);
         divider->setFrameShape(QFrame::HLine);
         warningsLayout->addWidget(divider);
-        auto* heading = new QLabel(
-            QStringLiteral("\U0001F527 ") + QString::fromUtf8(ConnectionOverlayPresenter::legacyWarningsTitle),
-            warningsBlock);
-        QFont bold = heading->font();
-        bold.setBold(true);
-        heading->setFont(bold);
-        warningsLayout->addWidget(heading);
+        auto* headingRow = new QHBoxLayout;
+        headingRow->setSpacing(6);
+        auto* sign = new QLabel(warningsBlock);
+        sign->setObjectName(QStringLiteral("migrationWarningsSign"));
+        sign->setPixmap(symbolIcon(QStringLiteral("wrench.and.screwdriver.fill")).pixmap(16, 16));
+        headingRow->addWidget(sign);
+        auto* heading = new QLabel(QString::fromUtf8(ConnectionOverlayPresenter::legacyWarningsTitle), warningsBlock);
+        paneStyle::makeHeadline(heading);
+        headingRow->addWidget(heading, 1);
+        warningsLayout->addLayout(headingRow);
         for (const std::string& warning : shown.warnings) {
             auto* line = wrapped(QString::fromStdString(warning), warningsBlock);
             line->setForegroundRole(QPalette::PlaceholderText);
             warningsLayout->addWidget(line);
         }
     }
+    backupMark->setVisible(shown.savedBackupName.has_value());
     if (shown.savedBackupName) {
-        backupStatus->setText(QStringLiteral("\u2714 ") + QString::fromStdString(*shown.savedBackupName));
-        backupStatus->setStyleSheet(QStringLiteral("color: #1a8f1a;"));
+        backupStatus->setText(QString::fromStdString(*shown.savedBackupName));
+        backupStatus->setForegroundRole(QPalette::WindowText);
+        paneStyle::setTextColor(backupStatus, paneStyle::successColor());
     } else {
         backupStatus->setText(QString::fromUtf8(ConnectionOverlayPresenter::backupRequiredText));
-        backupStatus->setStyleSheet(QString());
+        backupStatus->setPalette(QPalette());
         backupStatus->setForegroundRole(QPalette::PlaceholderText);
     }
 }

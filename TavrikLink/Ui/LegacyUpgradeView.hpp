@@ -30,6 +30,7 @@ private:
     QWidget* warningsBlock = nullptr;
     QVBoxLayout* warningsLayout = nullptr;
     QPushButton* saveBackup = nullptr;
+    QLabel* backupMark = nullptr;
     QLabel* backupStatus = nullptr;
 };
 

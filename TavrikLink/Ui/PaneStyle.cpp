@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
-#include <QPushButton>
 
 namespace tavrik::paneStyle {
 
@@ -75,21 +74,6 @@ void styleAlert(QMessageBox* box)
         message->setMinimumWidth(320);
     }
     box->setWindowTitle(QStringLiteral("Tavrik Link"));
-}
-
-void askCarefully(QMessageBox* box, QAbstractButton* cancel)
-{
-    styleAlert(box);
-    for (QAbstractButton* button : box->buttons()) {
-        if (auto* push = qobject_cast<QPushButton*>(button)) {
-            push->setAutoDefault(false);
-        }
-    }
-    if (auto* push = qobject_cast<QPushButton*>(cancel)) {
-        box->setDefaultButton(push);
-    }
-    box->setEscapeButton(cancel);
-    cancel->setFocus();
 }
 
 } // namespace tavrik::paneStyle

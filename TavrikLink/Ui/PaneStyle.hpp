@@ -2,7 +2,6 @@
 
 #include <QColor>
 
-class QAbstractButton;
 class QFrame;
 class QLabel;
 class QMessageBox;
@@ -23,9 +22,5 @@ QFrame* divider(QWidget* parent = nullptr);
 // An alert's title in bold above its message, wide enough that a sentence is not broken every
 // few words.
 void styleAlert(QMessageBox* box);
-// A question whose yes cannot be undone (delete, remove, erase): the window's alert look, and
-// Return and Escape both answer with `cancel`, so that only a deliberate press of the other button
-// does the deed.
-void askCarefully(QMessageBox* box, QAbstractButton* cancel);
 
 } // namespace tavrik::paneStyle

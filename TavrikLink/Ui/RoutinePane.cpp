@@ -1,7 +1,5 @@
 #include "TavrikLink/Ui/RoutinePane.hpp"
 
-#include "TavrikLink/Ui/PaneStyle.hpp"
-
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
@@ -15,7 +13,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -32,16 +29,6 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
 {
     setObjectName(QStringLiteral("routinePane"));
     RoutinePanePresenter::Operations operations = RoutinePanePresenter::operationsFor(controller);
-    operations.confirmDelete = [this](const std::string& message, const std::string& informative) {
-        QMessageBox box(QMessageBox::Warning, QString::fromStdString(message), QString::fromStdString(message),
-            QMessageBox::NoButton, this);
-        box.setWindowModality(Qt::ApplicationModal);
-        box.setInformativeText(QString::fromStdString(informative));
-        QPushButton* remove = box.addButton(QStringLiteral("Delete"), QMessageBox::DestructiveRole);
-        paneStyle::askCarefully(&box, box.addButton(QMessageBox::Cancel));
-        box.exec();
-        return box.clickedButton() == remove;
-    };
     pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
 
     RoutinePanePresenter* p = pane.get();
@@ -144,7 +131,6 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
 RoutinePane::~RoutinePane()
 {
     // The widgets hold on to the presenters: they go first.
-    delete removalQuestion;
     delete scroll;
 }
 
@@ -189,7 +175,6 @@ void RoutinePane::refresh()
     emptyState->setText(QString::fromStdString(pane->emptyStateText()));
     lowerSection->setVisible(editing);
     refreshScheduleSection();
-    syncRemovalQuestion();
 }
 
 void RoutinePane::refreshScheduleSection()
@@ -222,33 +207,6 @@ void RoutinePane::refreshScheduleSection()
         [p](std::uint32_t tagId) { p->addRoutineStartTag(tagId); },
         [p](std::uint32_t tagId) { p->requestRemoveRoutineStartTag(tagId); } });
     shownSection = std::move(next);
-}
-
-void RoutinePane::syncRemovalQuestion()
-{
-    const bool asking = pane->removingRoutineStartTagId().has_value();
-    if (asking == static_cast<bool>(removalQuestion)) {
-        return;
-    }
-    if (!asking) {
-        removalQuestion->deleteLater();
-        removalQuestion = nullptr;
-        return;
-    }
-    auto* box = new QMessageBox(QMessageBox::Question, QString(),
-        QStringLiteral("Remove this start tag from the routine?"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("removeStartTagQuestion"));
-    QPushButton* remove = box->addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
-    paneStyle::askCarefully(box, box->addButton(QMessageBox::Cancel));
-    connect(box, &QMessageBox::finished, this, [this, box, remove] {
-        if (box->clickedButton() == remove) {
-            pane->confirmRemoveRoutineStartTag();
-        } else {
-            pane->cancelRemoveRoutineStartTag();
-        }
-    });
-    removalQuestion = box;
-    box->open();
 }
 
 } // namespace tavrik

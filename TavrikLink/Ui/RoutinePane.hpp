@@ -2,8 +2,6 @@
 
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 
-#include <QMessageBox>
-#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -53,7 +51,6 @@ private:
     void readController();
     void refresh();
     void refreshScheduleSection();
-    void syncRemovalQuestion();
 
     TavrikBleCentral& controller;
     ContentViewPresenter& window;
@@ -79,7 +76,6 @@ private:
         bool operator==(const ShownSection&) const = default;
     };
     std::optional<ShownSection> shownSection;
-    QPointer<QMessageBox> removalQuestion;
 };
 
 } // namespace tavrik

@@ -1,7 +1,5 @@
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 
-#include "TavrikLink/Ui/PaneStyle.hpp"
-
 #include "TavrikLink/Ui/AdaptiveGridLayout.hpp"
 #include "TavrikLink/Ui/ElidedLabel.hpp"
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
@@ -13,7 +11,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -104,7 +101,6 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
 
     connect(addSchedule, &QPushButton::clicked, this, [this] { section->addSchedule(); });
     connect(section, &ScheduleSectionModel::changed, this, &ScheduleSectionView::redraw);
-    connect(section, &ScheduleSectionModel::deleteRequested, this, &ScheduleSectionView::askToDelete);
     redraw();
 }
 
@@ -242,25 +238,6 @@ void ScheduleSectionView::redrawRows()
         }
         listLayout->insertWidget(position++, shown);
     }
-}
-
-void ScheduleSectionView::askToDelete(std::uint32_t scheduleId)
-{
-    const auto schedules = section->routineSchedules();
-    const auto found = std::find_if(schedules.begin(), schedules.end(),
-        [&](const ScheduledRoutine& schedule) { return schedule.id == scheduleId; });
-    if (found == schedules.end()) {
-        return;
-    }
-    const auto question = ScheduleSectionModel::deleteQuestion(*found);
-    QMessageBox box(
-        QMessageBox::Warning, QString(), QString::fromStdString(question.message), QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("deleteScheduleQuestion"));
-    box.setInformativeText(QString::fromStdString(question.informativeText));
-    QPushButton* confirm = box.addButton(QString::fromStdString(question.confirmButton), QMessageBox::AcceptRole);
-    paneStyle::askCarefully(&box, box.addButton(QString::fromStdString(question.cancelButton), QMessageBox::RejectRole));
-    box.exec();
-    section->confirmDeleteSchedule(scheduleId, box.clickedButton() == confirm);
 }
 
 } // namespace tavrik

@@ -45,7 +45,6 @@ private:
     void redraw();
     void redrawStartTags();
     void redrawRows();
-    void askToDelete(std::uint32_t scheduleId);
 
     ScheduleSectionModel* section;
     StartTagPickerPresenter* picker;

@@ -1,14 +1,11 @@
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 
-#include "TavrikLink/Ui/PaneStyle.hpp"
-
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
@@ -166,7 +163,7 @@ void WifiSettingsSection::build()
         }
     });
     connect(add, &QToolButton::clicked, this, [this] { wifi->beginAddingWifiCredential(); });
-    connect(remove, &QToolButton::clicked, this, &WifiSettingsSection::askToRemove);
+    connect(remove, &QToolButton::clicked, this, [this] { wifi->askToRemoveSelectedWifiCredential(); });
     connect(edit, &QPushButton::clicked, this, [this] { wifi->beginEditingSelectedWifiCredential(); });
     connect(check, &QPushButton::clicked, this, [this] { wifi->checkNow(); });
     connect(wifi, &WifiSettingsModel::changed, this, &WifiSettingsSection::redraw);
@@ -209,22 +206,6 @@ void WifiSettingsSection::redraw()
     message->setText(QString::fromStdString(text.value_or(std::string())));
     progress->setVisible(wifi->sectionShowsProgress());
     redrawing = false;
-}
-
-void WifiSettingsSection::askToRemove()
-{
-    const auto question = wifi->removeQuestion();
-    if (!question) {
-        return;
-    }
-    QMessageBox box(
-        QMessageBox::Warning, QString(), QString::fromStdString(question->message), QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("removeWifiNetworkQuestion"));
-    box.setInformativeText(QString::fromStdString(question->informativeText));
-    QPushButton* confirm = box.addButton(QString::fromStdString(question->confirmButton), QMessageBox::DestructiveRole);
-    paneStyle::askCarefully(&box, box.addButton(QString::fromStdString(question->cancelButton), QMessageBox::RejectRole));
-    box.exec();
-    wifi->confirmRemoveSelectedWifiCredential(box.clickedButton() == confirm);
 }
 
 } // namespace tavrik

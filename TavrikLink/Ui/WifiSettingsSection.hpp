@@ -34,7 +34,6 @@ public:
 private:
     void build();
     void redraw();
-    void askToRemove();
 
     WifiSettingsModel* wifi;
     QListWidget* networks = nullptr;

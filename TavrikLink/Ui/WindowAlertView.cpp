@@ -4,7 +4,6 @@
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -42,13 +41,6 @@ void WindowAlertView::showCurrent()
     }
     shownKey.clear();
     if (!alert) {
-        return;
-    }
-    // A pane's own question (delete, remove) is open: the alert waits for its answer instead of
-    // stacking a second box over it.
-    if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        connect(question, &QDialog::finished, this, &WindowAlertView::showCurrent,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
         return;
     }
     shownKey = alert->key;

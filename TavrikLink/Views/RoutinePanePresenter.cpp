@@ -16,6 +16,8 @@ namespace tavrik {
 
 namespace {
 
+const char* const removeStartTagQuestionKey = "removeStartTag";
+
 RoutineDraft emptyDraft()
 {
     return RoutineDraft().normalizedHierarchy();
@@ -104,6 +106,7 @@ RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operati
     , m_operations(std::move(operations))
     , m_observedDraft(window.state().routineDetailDraft)
     , m_shownPane(window.state().selectedPane)
+    , m_questions(window.alerts())
 {
     connect(&m_window, &ContentViewPresenter::changed, this, [this] {
         const ContentViewPresenter::SidebarPane pane = m_window.state().selectedPane;
@@ -115,9 +118,17 @@ RoutinePanePresenter::RoutinePanePresenter(ContentViewPresenter& window, Operati
             runAction([] {});
         }
     });
+    // A pane rebuilt while the removal was asked takes the question over once the old pane has
+    // taken its own back.
+    connect(&m_window.alerts(), &WindowAlertQueue::currentChanged, this, [this] { syncRemovalQuestion(); });
+    syncRemovalQuestion();
 }
 
-RoutinePanePresenter::~RoutinePanePresenter() = default;
+RoutinePanePresenter::~RoutinePanePresenter()
+{
+    // Taking the questions back below changes the queue: this half-gone pane must not hear it.
+    disconnect(&m_window.alerts(), nullptr, this, nullptr);
+}
 
 RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& controller)
 {
@@ -377,8 +388,25 @@ void RoutinePanePresenter::runAction(Change change)
     }
     --m_depth;
     if (m_depth == 0) {
+        syncRemovalQuestion();
         emit changed();
     }
+}
+
+void RoutinePanePresenter::syncRemovalQuestion()
+{
+    const std::string key = removeStartTagQuestionKey;
+    if (!removingRoutineStartTagId()) {
+        m_questions.withdraw(key);
+        return;
+    }
+    if (m_window.alerts().contains(key)) {
+        return;
+    }
+    m_questions.askCarefully(
+        key, "Remove this start tag from the routine?", std::string(), "Remove", "Cancel",
+        [this] { confirmRemoveRoutineStartTag(); }, [this] { cancelRemoveRoutineStartTag(); },
+        WindowAlertQueue::Kind::question);
 }
 
 void RoutinePanePresenter::store(RoutineDraft next)
@@ -638,13 +666,13 @@ void RoutinePanePresenter::deleteShownRoutine()
 
 void RoutinePanePresenter::confirmDeleteRoutine(const RoutineDetailModel& detail)
 {
-    const RoutineDetailModel target = detail;
-    const bool confirmed = m_operations.confirmDelete
-        && m_operations.confirmDelete(
-            "Delete Routine?", "Remove " + target.label + ", its schedules, and its start-tag assignments?");
-    if (!confirmed) {
-        return;
-    }
+    m_questions.askCarefully("deleteRoutine:" + std::to_string(detail.id), "Delete Routine?",
+        "Remove " + detail.label + ", its schedules, and its start-tag assignments?", "Delete", "Cancel",
+        [this, target = detail] { deleteRoutine(target); });
+}
+
+void RoutinePanePresenter::deleteRoutine(const RoutineDetailModel& target)
+{
     runAction([&] {
         if (m_operations.deleteRoutine) {
             m_operations.deleteRoutine(target.id);

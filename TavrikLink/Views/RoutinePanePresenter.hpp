@@ -6,6 +6,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/PaneQuestions.hpp"
 
 #include <QObject>
 
@@ -45,14 +46,12 @@ public:
         bool operator==(const Data&) const = default;
     };
 
-    // The controller operations the pane calls, and the delete question put to the user.
+    // The controller operations the pane calls.
     struct Operations {
         std::function<std::optional<std::uint32_t>(const RoutineDraft&)> createRoutine;
         std::function<bool(std::uint32_t, const RoutineDraft&)> updateRoutine;
         std::function<void(std::uint32_t)> deleteRoutine;
         std::function<void(std::uint32_t)> triggerRoutine;
-        // True when the user chose "Delete".
-        std::function<bool(const std::string& message, const std::string& informativeText)> confirmDelete;
         std::function<void()> syncScheduleSelection;
     };
 
@@ -126,6 +125,7 @@ public:
     // Start and Delete of the editor; nothing for a new routine.
     void triggerShownRoutine();
     void deleteShownRoutine();
+    // Asks "Delete Routine?" in the window's alert queue; only "Delete" deletes.
     void confirmDeleteRoutine(const RoutineDetailModel& detail);
 
 signals:
@@ -137,6 +137,9 @@ private:
     void store(RoutineDraft next);
     void afterDraftChange();
     void refreshShownRoutine();
+    void deleteRoutine(const RoutineDetailModel& target);
+    // The start-tag removal question stays in the queue exactly while the window asks it.
+    void syncRemovalQuestion();
 
     ContentViewPresenter& m_window;
     Operations m_operations;
@@ -150,6 +153,7 @@ private:
     mutable std::optional<std::pair<std::optional<std::uint32_t>, std::unordered_set<std::uint32_t>>> m_otherStartTags;
     int m_depth = 0;
     ContentViewPresenter::SidebarPane m_shownPane;
+    PaneQuestions m_questions;
 };
 
 } // namespace tavrik

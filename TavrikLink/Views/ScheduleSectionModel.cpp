@@ -12,6 +12,7 @@ ScheduleSectionModel::ScheduleSectionModel(
     , controller(controller)
     , window(window)
     , calendar(clock)
+    , questions(window.alerts())
 {
     connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionModel::changed);
     connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionModel::changed);
@@ -92,7 +93,7 @@ ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t schedul
     actions.onMinuteChange = [c, scheduleId](std::int64_t minute) { c->setScheduleMinute(scheduleId, minute); };
     actions.onDaysChange = [c, scheduleId](const std::set<int>& days) { c->setScheduleDays(scheduleId, days); };
     actions.onEnabledChange = [c, scheduleId](bool enabled) { c->setScheduleEnabled(scheduleId, enabled); };
-    actions.onDelete = [this, scheduleId] { emit deleteRequested(scheduleId); };
+    actions.onDelete = [this, scheduleId] { askToDeleteSchedule(scheduleId); };
     return actions;
 }
 
@@ -100,6 +101,19 @@ ScheduleSectionModel::Question ScheduleSectionModel::deleteQuestion(const Schedu
 {
     return { "Delete Schedule?", "Remove " + schedule.routineName() + " at " + schedule.timeText() + "?", "Delete",
         "Cancel" };
+}
+
+void ScheduleSectionModel::askToDeleteSchedule(std::uint32_t scheduleId)
+{
+    const auto schedules = routineSchedules();
+    const auto found = std::find_if(schedules.begin(), schedules.end(),
+        [&](const ScheduledRoutine& schedule) { return schedule.id == scheduleId; });
+    if (found == schedules.end()) {
+        return;
+    }
+    const Question question = deleteQuestion(*found);
+    questions.askCarefully("deleteSchedule:" + std::to_string(scheduleId), question.message, question.informativeText,
+        question.confirmButton, question.cancelButton, [this, scheduleId] { confirmDeleteSchedule(scheduleId, true); });
 }
 
 void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)

@@ -4,6 +4,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/PaneQuestions.hpp"
 #include "TavrikLink/Views/ScheduleRowModel.hpp"
 
 #include <QObject>
@@ -85,9 +86,12 @@ public:
 
     // "Add Schedule": gives the new schedule's id, which becomes the window's current schedule.
     std::optional<std::uint32_t> addSchedule();
-    // The row's actions for one schedule; its delete asks through deleteRequested.
+    // The row's actions for one schedule; its delete asks first (askToDeleteSchedule).
     ScheduleRowModel::Actions rowActions(std::uint32_t scheduleId);
     static Question deleteQuestion(const ScheduledRoutine& schedule);
+    // Puts deleteQuestion to the user in the window's alert queue; only its confirm button deletes.
+    // Nothing for a schedule the routine does not have.
+    void askToDeleteSchedule(std::uint32_t scheduleId);
     // The user's answer to deleteQuestion.
     void confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed);
     const Clock& clock() const { return calendar; }
@@ -104,8 +108,6 @@ public:
 
 signals:
     void changed();
-    // A row's delete button: the view asks deleteQuestion and answers confirmDeleteSchedule.
-    void deleteRequested(std::uint32_t scheduleId);
 
 private:
     void syncSelection();
@@ -116,6 +118,7 @@ private:
     Mode shown = Mode::none;
     std::optional<Routine> current;
     StartTags tags;
+    PaneQuestions questions;
 };
 
 } // namespace tavrik

@@ -1,6 +1,5 @@
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 
-#include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 #include <utility>
@@ -90,8 +89,12 @@ void SettingsPanePresenter::setState(SettingsPaneState state)
 
 std::optional<std::string> SettingsPanePresenter::killSwitchTagName() const
 {
+    const std::string wanted = tagUidKey(current.killSwitchUid);
+    if (wanted.empty()) {
+        return std::nullopt;
+    }
     for (const auto& tag : current.tags) {
-        if (text::equalIgnoringCase(tag.uid, current.killSwitchUid)) {
+        if (tagUidKey(tag.uid) == wanted) {
             return tag.name;
         }
     }

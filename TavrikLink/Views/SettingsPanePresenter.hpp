@@ -90,9 +90,10 @@ public:
     bool killSwitchScanActive() const { return scanActive; }
     const std::optional<std::string>& killSwitchScanError() const { return scanError; }
 
-    // The name of the first saved tag with the kill-switch UID (letter case ignored).
+    // The name of the first saved tag with the kill-switch UID (compared by the tag UID key: blanks
+    // around it and letter case ignored).
     std::optional<std::string> killSwitchTagName() const;
-    bool hasKillSwitchTag() const { return !current.killSwitchUid.empty(); }
+    bool hasKillSwitchTag() const { return !tagUidKey(current.killSwitchUid).empty(); }
     // The configured tag's name, or "Kill switch tag" when no saved tag has its UID.
     QString killSwitchNameText() const;
     QString killSwitchUidText() const;

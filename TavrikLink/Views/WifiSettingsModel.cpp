@@ -11,6 +11,7 @@ WifiSettingsModel::WifiSettingsModel(
     , window(window)
     , reader(std::move(read))
     , ops(std::move(operations))
+    , questions(window.alerts())
 {
     connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsModel::changed);
 }
@@ -163,14 +164,34 @@ std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() c
     return Question { "Remove Wi-Fi Network?", "Tavrik will forget \u201C" + *selected + "\u201D.", "Remove", "Cancel" };
 }
 
+void WifiSettingsModel::askToRemoveSelectedWifiCredential()
+{
+    const auto question = removeQuestion();
+    if (!question) {
+        return;
+    }
+    const std::string ssid = *window.state().selectedWifiCredentialSsid;
+    questions.askCarefully("removeWifiNetwork:" + ssid, question->message, question->informativeText,
+        question->confirmButton, question->cancelButton, [this, ssid] { removeWifiCredential(ssid); });
+}
+
 void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected || !confirmed) {
         return;
     }
-    window.modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid.reset(); });
-    call(ops.removeWifiCredential, *selected);
+    removeWifiCredential(*selected);
+}
+
+void WifiSettingsModel::removeWifiCredential(const std::string& ssid)
+{
+    window.modify([&](ContentViewPresenter::State& state) {
+        if (state.selectedWifiCredentialSsid == ssid) {
+            state.selectedWifiCredentialSsid.reset();
+        }
+    });
+    call(ops.removeWifiCredential, ssid);
 }
 
 void WifiSettingsModel::checkNow()

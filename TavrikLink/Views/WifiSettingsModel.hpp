@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Model/WifiModels.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/PaneQuestions.hpp"
 
 #include <QObject>
 
@@ -97,6 +98,9 @@ public:
     void beginEditingSelectedWifiCredential();
     // The question before removing the selected network; nothing when none is selected.
     std::optional<Question> removeQuestion() const;
+    // Puts removeQuestion to the user in the window's alert queue; its confirm button forgets the
+    // network the question names.
+    void askToRemoveSelectedWifiCredential();
     void confirmRemoveSelectedWifiCredential(bool confirmed);
     void checkNow();
 
@@ -141,10 +145,12 @@ private:
         }
     }
     void resetEditorMessages();
+    void removeWifiCredential(const std::string& ssid);
 
     ContentViewPresenter& window;
     std::function<Inputs()> reader;
     Operations ops;
+    PaneQuestions questions;
 };
 
 } // namespace tavrik

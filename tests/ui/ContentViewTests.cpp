@@ -447,9 +447,11 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
         ADD_FAILURE() << "no chip " << name.toStdString();
     };
     const auto answer = [&](const QString& button) {
-        auto* question = pane->findChild<QMessageBox*>(QStringLiteral("removeStartTagQuestion"));
+        QMessageBox* question = view.alertView()->shownBox();
         ASSERT_NE(question, nullptr);
         EXPECT_EQ(question->text(), "Remove this start tag from the routine?");
+        EXPECT_EQ(question->icon(), QMessageBox::Question);
+        EXPECT_EQ(question->defaultButton()->text(), "Cancel");
         for (QAbstractButton* choice : question->buttons()) {
             if (choice->text() == button) {
                 choice->click();
@@ -555,6 +557,24 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     ASSERT_NE(legacy, nullptr);
     EXPECT_EQ(legacy->saveBackupButton()->text(), QString::fromUtf8("Save Migration Backup\u2026"));
     EXPECT_EQ(legacy->backupStatusLabel()->text(), "Required before upgrading");
+    // The warning sign is the bundled symbol, drawn whatever fonts the desktop has, never a character
+    // a font may lack.
+    const auto drawnSymbol = [&](const char* name) {
+        QCoreApplication::processEvents();
+        auto* symbol = legacy->findChild<QLabel*>(QString::fromLatin1(name));
+        return symbol && symbol->isVisibleTo(legacy) && !symbol->pixmap().isNull();
+    };
+    const auto noSymbolCharacters = [&] {
+        for (const QLabel* label : legacy->findChildren<QLabel*>()) {
+            for (const char32_t character : { U'\u26A0', U'\U0001F527', U'\u2714' }) {
+                EXPECT_EQ(label->text().toStdU32String().find(character), std::u32string::npos)
+                    << label->text().toStdString();
+            }
+        }
+    };
+    EXPECT_TRUE(drawnSymbol("legacyWarningSign"));
+    EXPECT_FALSE(drawnSymbol("migrationBackupMark"));
+    noSymbolCharacters();
     saveShot("legacy");
 
     // The export of a legacy board's data remembers where its migration backup went.
@@ -565,6 +585,15 @@ TEST_F(MainWindowTest, ALoadedLegacyDeviceGetsTheUpgradeCardUntilItsBackupIsSave
     };
     legacy->saveBackupButton()->click();
     EXPECT_TRUE(legacy->backupStatusLabel()->text().endsWith("tavrik-legacy-migration-backup.json"));
+    EXPECT_TRUE(drawnSymbol("migrationBackupMark"));
+
+    // What the migration could not carry over is listed under its own sign.
+    ContentViewPresenter::ControllerState warned = view.presenter().controller();
+    warned.backupMigrationWarnings = { "Schedule 9 had no routine" };
+    view.presenter().observe(warned);
+    EXPECT_TRUE(drawnSymbol("migrationWarningsSign"));
+    noSymbolCharacters();
+    saveShot("legacy-warnings");
 }
 
 TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
@@ -614,23 +643,6 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     EXPECT_FALSE(view.panes().backup().dataTransferNotice());
     EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 
-    // While a pane asks its own question, an alert waits for the answer instead of stacking.
-    auto* question = new QMessageBox(QMessageBox::Question, QString(), QStringLiteral("Delete Routine?"),
-        QMessageBox::Yes | QMessageBox::Cancel, &view);
-    question->setAttribute(Qt::WA_DeleteOnClose);
-    question->setWindowModality(Qt::ApplicationModal);
-    question->open();
-    view.panes().backup().exportTavrikData();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(openBoxes(), 1);
-    question->reject();
-    QCoreApplication::processEvents();
-    ASSERT_NE(view.alertView()->shownBox(), nullptr);
-    EXPECT_EQ(view.alertView()->shownBox()->text(), "Export Unavailable");
-    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
-    QCoreApplication::processEvents();
-
     // Good news carries no warning sign; questions ask with theirs.
     view.presenter().modify([](ContentViewPresenter::State& state) {
         state.dataTransferNotice
@@ -650,6 +662,65 @@ TEST_F(MainWindowTest, EveryAlertOfTheWindowWaitsInOneQueueAndLooksAlike)
     QTest::keyClick(box, Qt::Key_Escape);
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.presenter().state().showingLegacyRestorePrompt);
+}
+
+TEST_F(MainWindowTest, APanesDeleteQuestionWaitsInTheWindowsQueueAndReturnCancelsIt)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    const auto openBoxes = [&] {
+        const auto boxes = view.findChildren<QMessageBox*>();
+        return std::count_if(boxes.begin(), boxes.end(), [](QMessageBox* box) { return box->isVisible(); });
+    };
+    const auto stored = [&] { return controller->routineDetails().contains(1); };
+    view.sidebar()->activateRow(rowOf(view, QStringLiteral("Morning reset")));
+    QCoreApplication::processEvents();
+    auto* remove = view.detailPane()->findChild<QPushButton*>(QStringLiteral("deleteRoutineButton"));
+    ASSERT_NE(remove, nullptr);
+    ASSERT_TRUE(stored());
+
+    remove->click();
+    // A notice raised while the question is open waits its turn instead of stacking a second box.
+    view.presenter().modify([](ContentViewPresenter::State& state) {
+        state.dataTransferNotice
+            = ContentViewPresenter::DataTransferNotice { Uuid::make(), "Export Complete", "Exported.", false };
+    });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(openBoxes(), 1);
+    QMessageBox* box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "Tavrik Link");
+    EXPECT_EQ(box->text(), "Delete Routine?");
+    EXPECT_EQ(box->informativeText(), "Remove Morning reset, its schedules, and its start-tag assignments?");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    saveShot("delete-routine-question", box);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Return keeps the routine";
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "Export Complete");
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+
+    remove->click();
+    ASSERT_NE(view.alertView()->shownBox(), nullptr);
+    QTest::keyClick(view.alertView()->shownBox(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(stored()) << "Escape keeps the routine";
+
+    remove->click();
+    box = view.alertView()->shownBox();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == "Delete") {
+            button->click();
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(stored());
+    EXPECT_EQ(view.alertView()->shownBox(), nullptr);
 }
 
 TEST_F(MainWindowTest, SheetsFollowTheirStateAndClosingOneByEscapeCancelsTheTagEdit)

@@ -3,6 +3,7 @@
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
+#include "TavrikLink/Ui/WindowAlertView.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
@@ -22,7 +23,6 @@
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -41,36 +41,32 @@ void saveShot(QWidget* widget, const QString& name)
     }
 }
 
-// Answers the next modal question with the button of that text.
-void answerNextQuestion(const QString& button)
+// Answers the question the window shows with the button of that text.
+void answerQuestion(const WindowAlertView& alerts, const QString& button)
 {
-    QTimer::singleShot(0, [button] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        for (QAbstractButton* candidate : box->buttons()) {
-            if (candidate->text() == button) {
-                candidate->click();
-                return;
-            }
+    QMessageBox* box = alerts.shownBox();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* candidate : box->buttons()) {
+        if (candidate->text() == button) {
+            candidate->click();
+            QCoreApplication::processEvents();
+            return;
         }
-        FAIL() << "no button " << button.toStdString();
-    });
+    }
+    FAIL() << "no button " << button.toStdString();
 }
 
-// Presses Return on the next question, as a reflex would: a question that deletes or removes
+// Presses Return on the shown question, as a reflex would: a question that deletes or removes
 // answers it with its cancel button.
-void pressReturnOnNextQuestion()
+void pressReturnOnQuestion(const WindowAlertView& alerts)
 {
-    QTimer::singleShot(0, [] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("Tavrik Link"));
-        QTest::keyClick(box, Qt::Key_Return);
-        if (box->isVisible()) {
-            ADD_FAILURE() << "Return left the question open";
-            box->reject();
-        }
-    });
+    QMessageBox* box = alerts.shownBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Tavrik Link"));
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    QTest::keyClick(box, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(alerts.shownBox(), nullptr) << "Return left the question open";
 }
 
 ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
@@ -182,15 +178,16 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     saveShot(daily->editor(), QStringLiteral("schedule-editor-once"));
     daily->editor()->hide();
 
-    answerNextQuestion(QStringLiteral("Cancel"));
+    // Deleting asks in the window's alert, where Return cancels.
+    WindowAlertView alerts(window->alerts(), view.get());
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
+    answerQuestion(alerts, QStringLiteral("Cancel"));
     EXPECT_NE(view->row(2), nullptr);
-    pressReturnOnNextQuestion();
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
+    pressReturnOnQuestion(alerts);
     EXPECT_NE(view->row(2), nullptr);
-    answerNextQuestion(QStringLiteral("Delete"));
     QTest::mouseClick(view->row(2)->deleteButton(), Qt::LeftButton);
-    QCoreApplication::processEvents();
+    answerQuestion(alerts, QStringLiteral("Delete"));
     EXPECT_EQ(view->row(2), nullptr);
 }
 
@@ -340,15 +337,16 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
     EXPECT_TRUE(section.removeButton()->isEnabled());
     saveShot(&section, QStringLiteral("wifi-section"));
 
-    answerNextQuestion(QStringLiteral("Cancel"));
+    WindowAlertView alerts(window->alerts(), &section);
     section.removeButton()->click();
+    answerQuestion(alerts, QStringLiteral("Cancel"));
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
-    pressReturnOnNextQuestion();
     section.removeButton()->click();
+    pressReturnOnQuestion(alerts);
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Office");
     EXPECT_TRUE(calls.empty());
-    answerNextQuestion(QStringLiteral("Remove"));
     section.removeButton()->click();
+    answerQuestion(alerts, QStringLiteral("Remove"));
     EXPECT_EQ(calls, std::vector<std::string> { "remove Office" });
     EXPECT_FALSE(window->state().selectedWifiCredentialSsid.has_value());
 

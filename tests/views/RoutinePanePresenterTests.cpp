@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 #include "tests/support/SequenceRandomSource.hpp"
+#include "tests/views/PaneQuestionSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@ namespace tavrik {
 namespace {
 
 using Content = RoutinePanePresenter::Content;
+using test::answerWith;
+using test::expectAsked;
 
 RoutineStepDraft taggedStep(std::uint32_t stepId, std::int64_t position, std::string tagId = "1")
 {
@@ -59,30 +62,13 @@ struct PaneFixture : ::testing::Test {
     std::vector<Save> saves;
     std::vector<std::uint32_t> deleted;
     std::vector<std::uint32_t> triggered;
-    std::vector<std::string> questions;
-    bool answerDelete = true;
     bool acceptUpdates = true;
     std::optional<std::uint32_t> createdId = 50;
     std::unique_ptr<RoutinePanePresenter> pane;
 
     PaneFixture()
     {
-        RoutinePanePresenter::Operations operations;
-        operations.createRoutine = [this](const RoutineDraft& draft) {
-            saves.push_back({ std::nullopt, draft });
-            return createdId;
-        };
-        operations.updateRoutine = [this](std::uint32_t id, const RoutineDraft& draft) {
-            saves.push_back({ id, draft });
-            return acceptUpdates;
-        };
-        operations.deleteRoutine = [this](std::uint32_t id) { deleted.push_back(id); };
-        operations.triggerRoutine = [this](std::uint32_t id) { triggered.push_back(id); };
-        operations.confirmDelete = [this](const std::string& message, const std::string& informative) {
-            questions.push_back(message + " | " + informative);
-            return answerDelete;
-        };
-        pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
+        pane = std::make_unique<RoutinePanePresenter>(window, operations());
         data.routineDetails = &details;
         data.routineSummaries = &summaries;
         data.deviceSyncDataVersion = 9;
@@ -102,6 +88,22 @@ struct PaneFixture : ::testing::Test {
     {
         install(detail);
         window.selectRoutine(detail.id);
+    }
+
+    RoutinePanePresenter::Operations operations()
+    {
+        RoutinePanePresenter::Operations operations;
+        operations.createRoutine = [this](const RoutineDraft& draft) {
+            saves.push_back({ std::nullopt, draft });
+            return createdId;
+        };
+        operations.updateRoutine = [this](std::uint32_t id, const RoutineDraft& draft) {
+            saves.push_back({ id, draft });
+            return acceptUpdates;
+        };
+        operations.deleteRoutine = [this](std::uint32_t id) { deleted.push_back(id); };
+        operations.triggerRoutine = [this](std::uint32_t id) { triggered.push_back(id); };
+        return operations;
     }
 
     RoutineDraft edited(const std::function<void(RoutineDraft&)>& change) const
@@ -466,17 +468,47 @@ TEST_F(PaneFixture, StartTagsAreAddedOnceInOrderAndRemovedAfterConfirmation)
     ASSERT_EQ(pane->availableRoutineStartTags().size(), 1u);
     EXPECT_EQ(pane->availableRoutineStartTags()[0].name, "door");
 
+    // The question waits in the window's queue; Escape, "Cancel" and a cancel from elsewhere keep the tag.
+    const test::AskedQuestion question { "Remove this start tag from the routine?", "", "Remove", "Cancel",
+        WindowAlertQueue::Kind::question };
     pane->requestRemoveRoutineStartTag(1);
     EXPECT_EQ(pane->removingRoutineStartTagId(), 1u);
-    pane->cancelRemoveRoutineStartTag();
+    expectAsked(window.alerts(), question);
+    pane->requestRemoveRoutineStartTag(1);
+    EXPECT_EQ(window.alerts().keys().size(), 1u) << "asked once";
+    window.alerts().dismiss();
     EXPECT_FALSE(pane->removingRoutineStartTagId());
+    pane->requestRemoveRoutineStartTag(1);
+    answerWith(window.alerts(), "Cancel");
+    EXPECT_FALSE(pane->removingRoutineStartTagId());
+    pane->requestRemoveRoutineStartTag(1);
+    pane->cancelRemoveRoutineStartTag();
+    EXPECT_EQ(window.alerts().current(), nullptr) << "the question goes with the request";
     EXPECT_EQ(pane->draft().startTagIds.size(), 2u);
+    EXPECT_EQ(saves.size(), 2u);
 
     pane->requestRemoveRoutineStartTag(1);
-    pane->confirmRemoveRoutineStartTag();
+    answerWith(window.alerts(), "Remove");
     EXPECT_FALSE(pane->removingRoutineStartTagId());
+    EXPECT_EQ(window.alerts().current(), nullptr);
     EXPECT_EQ(pane->draft().startTagIds, (std::vector<std::uint32_t> { 3 }));
     EXPECT_EQ(saves.size(), 3u);
+}
+
+TEST_F(PaneFixture, APaneRebuiltWhileAskingTakesTheStartTagQuestionOver)
+{
+    show(storedDetail(10, "Morning", 1, { 1, 3 }));
+    pane->requestRemoveRoutineStartTag(1);
+
+    // The window builds the new pane before the old one goes.
+    auto rebuilt = std::make_unique<RoutinePanePresenter>(window, operations());
+    rebuilt->observe(data);
+    pane.reset();
+    EXPECT_EQ(window.alerts().keys().size(), 1u);
+    answerWith(window.alerts(), "Remove");
+    EXPECT_EQ(rebuilt->draft().startTagIds, (std::vector<std::uint32_t> { 3 }));
+    EXPECT_EQ(saves.back().draft.startTagIds, (std::vector<std::uint32_t> { 3 }));
+    EXPECT_EQ(window.alerts().current(), nullptr);
 }
 
 TEST_F(PaneFixture, DeleteAsksFirstAndClearsTheSelection)
@@ -486,21 +518,38 @@ TEST_F(PaneFixture, DeleteAsksFirstAndClearsTheSelection)
     show(storedDetail(10, "Morning", 1));
     scheduleSyncs = 0;
 
-    answerDelete = false;
+    const test::AskedQuestion question { "Delete Routine?",
+        "Remove Morning, its schedules, and its start-tag assignments?", "Delete", "Cancel" };
     pane->deleteShownRoutine();
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0], "Delete Routine? | Remove Morning, its schedules, and its start-tag assignments?");
+    expectAsked(window.alerts(), question);
+    pane->deleteShownRoutine();
+    EXPECT_EQ(window.alerts().keys().size(), 1u) << "asked once";
+    window.alerts().dismiss();
+    pane->deleteShownRoutine();
+    answerWith(window.alerts(), "Cancel");
     EXPECT_TRUE(deleted.empty());
     EXPECT_EQ(pane->content(), Content::storedRoutine);
 
-    answerDelete = true;
     pane->deleteShownRoutine();
+    EXPECT_TRUE(deleted.empty()) << "nothing is deleted before the answer";
+    answerWith(window.alerts(), "Delete");
     EXPECT_EQ(deleted, (std::vector<std::uint32_t> { 10 }));
     EXPECT_FALSE(window.state().selectedRoutineId);
     EXPECT_EQ(pane->draft(), RoutineDraft().normalizedHierarchy());
     EXPECT_EQ(pane->content(), Content::emptyState);
     EXPECT_EQ(pane->emptyStateText(), "Select a routine from the sidebar to view details.");
     EXPECT_GE(scheduleSyncs, 1);
+    EXPECT_EQ(window.alerts().current(), nullptr);
+}
+
+TEST_F(PaneFixture, APaneThatGoesAwayTakesItsQuestionsBack)
+{
+    show(storedDetail(10, "Morning", 1));
+    pane->deleteShownRoutine();
+    ASSERT_NE(window.alerts().current(), nullptr);
+    pane.reset();
+    EXPECT_EQ(window.alerts().current(), nullptr);
+    EXPECT_TRUE(deleted.empty());
 }
 
 TEST_F(PaneFixture, StartAndDeleteDoNothingForANewRoutine)
@@ -509,7 +558,7 @@ TEST_F(PaneFixture, StartAndDeleteDoNothingForANewRoutine)
     pane->triggerShownRoutine();
     pane->deleteShownRoutine();
     EXPECT_TRUE(triggered.empty());
-    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(window.alerts().current(), nullptr);
 
     show(storedDetail(10, "Morning", 1));
     pane->triggerShownRoutine();

@@ -1,6 +1,7 @@
 #include "TavrikLink/Views/ScheduleRowModel.hpp"
 #include "TavrikLink/Views/ScheduleSectionModel.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/views/PaneQuestionSupport.hpp"
 
 namespace tavrik::test {
 namespace {
@@ -299,6 +300,33 @@ TEST_F(ScheduleSectionTest, QuickChangesKeepTheLastValueOfEachAttribute)
     EXPECT_EQ(fresh,
         (std::vector<std::string> {
             "schedule:update id=1 hour=7", "schedule:update id=1 minute=15", "schedule:update id=5 days=0" }));
+}
+
+TEST_F(ScheduleSectionTest, ARowsDeleteAsksInTheWindowsQueue)
+{
+    const test::AskedQuestion question { "Delete Schedule?", "Remove Morning at 07:45?", "Delete", "Cancel" };
+    const std::vector<std::uint32_t> before = shownIds();
+    section->rowActions(2).onDelete();
+    expectAsked(window->alerts(), question);
+    section->askToDeleteSchedule(2);
+    EXPECT_EQ(window->alerts().keys().size(), 1u) << "asked once";
+    window->alerts().dismiss();
+    section->askToDeleteSchedule(2);
+    answerWith(window->alerts(), "Cancel");
+    EXPECT_EQ(shownIds(), before);
+    EXPECT_TRUE(sentCommands().empty());
+
+    section->askToDeleteSchedule(3);
+    EXPECT_EQ(window->alerts().current(), nullptr) << "no question for another routine's schedule";
+    section->askToDeleteSchedule(2);
+    answerWith(window->alerts(), "Delete");
+    EXPECT_EQ(sentCommands(), std::vector<std::string> { "schedule:delete id=2" });
+
+    // A section that goes away takes its question back.
+    section->askToDeleteSchedule(5);
+    ASSERT_NE(window->alerts().current(), nullptr);
+    section.reset();
+    EXPECT_EQ(window->alerts().current(), nullptr);
 }
 
 TEST_F(ScheduleSectionTest, DeletingAsksAndTheSelectionFollows)

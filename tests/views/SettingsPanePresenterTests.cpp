@@ -55,6 +55,11 @@ TEST_F(SettingsPaneTest, KillSwitchTagTextsAndButtons)
         // Letter case does not matter, and the first matching tag names it.
         { true, "04 cc DD", "Desk", "Desk", "Replace Tag\u2026", true },
         { true, "04 99 99", std::nullopt, "Kill switch tag", "Replace Tag\u2026", true },
+        // The device's text may carry blanks and line breaks around the UID; they name the same tag.
+        { true, " 04 aa bb\n", "Kitchen", "Kitchen", "Replace Tag\u2026", true },
+        { true, "04 CC DD\t", "Desk", "Desk", "Replace Tag\u2026", true },
+        // Blanks alone are no tag at all.
+        { true, " \n", std::nullopt, "Kill switch tag", "Scan Tag\u2026", false },
     };
     for (const auto& c : cases) {
         SettingsPaneState state = supported(c.uid);

@@ -1,4 +1,5 @@
 #include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "tests/views/PaneQuestionSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -280,6 +281,34 @@ TEST_F(WifiSettingsTest, RemovingAsksFirst)
     calls.clear();
     wifi->checkNow();
     EXPECT_EQ(calls, (std::vector<std::string> { "check" }));
+}
+
+TEST_F(WifiSettingsTest, RemovingAsksInTheWindowsQueueAndForgetsTheNetworkItNames)
+{
+    wifi->askToRemoveSelectedWifiCredential();
+    EXPECT_EQ(window->alerts().current(), nullptr) << "nothing selected, nothing asked";
+    savedNetworks(3, 3);
+    wifi->select("Net 1");
+    wifi->askToRemoveSelectedWifiCredential();
+    expectAsked(
+        window->alerts(), { "Remove Wi-Fi Network?", "Tavrik will forget \u201CNet 1\u201D.", "Remove", "Cancel" });
+    window->alerts().dismiss();
+    wifi->askToRemoveSelectedWifiCredential();
+    answerWith(window->alerts(), "Cancel");
+    EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Net 1");
+    EXPECT_TRUE(calls.empty());
+
+    // The answer forgets the network the question named, even if the selection moved meanwhile.
+    wifi->askToRemoveSelectedWifiCredential();
+    wifi->select("Net 2");
+    answerWith(window->alerts(), "Remove");
+    EXPECT_EQ(calls, (std::vector<std::string> { "remove Net 1" }));
+    EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Net 2");
+
+    wifi->askToRemoveSelectedWifiCredential();
+    ASSERT_NE(window->alerts().current(), nullptr);
+    wifi.reset();
+    EXPECT_EQ(window->alerts().current(), nullptr) << "the section took its question back";
 }
 
 } // namespace
