@@ -54,6 +54,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         setRoutineError("Invalid routine payload");
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
         return;
     }
 
@@ -147,6 +148,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         clearSessionFields();
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     } else if (envelope.type == "error") {
         reloadAfterRefusedChange();
         const std::string message = envelope.message.value_or("Routine error");
@@ -155,6 +157,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         clearSessionFields();
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     }
 }
 

@@ -252,6 +252,7 @@ void TavrikBleCentral::giveUpHeldWork()
     dropQueuedCommands();
     routineControlSessionActive_ = false;
     pendingRoutineCommand_.reset();
+    routineCommandAwaitingAnswer_ = false;
     pendingClockCommand_.reset();
 }
 
