@@ -120,7 +120,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     connect(&controller, &C::routineDetailsChanged, this,
         [this] { pane->observe(RoutinePanePresenter::read(this->controller)); });
     for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
-             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged, &C::hasLoadedDataChanged }) {
         connect(&controller, signal, this, &RoutinePane::readController);
     }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);

@@ -40,6 +40,8 @@ public:
         std::optional<std::string> routineError;
         std::optional<std::int64_t> deviceSyncDataVersion;
         bool routineStartTagsSupported = false;
+        // Loaded data lacking the selected routine means it is gone, not still to come.
+        bool hasLoadedData = false;
         // Tag lists are sorted for this locale.
         std::string localeId = "en_US";
 
@@ -137,6 +139,11 @@ private:
     void store(RoutineDraft draft);
     void afterDraftChange();
     void refreshShownRoutine();
+    // A selected routine the loaded data no longer holds (the device refused it, or it went
+    // elsewhere) is never waited for: the selection is cleared as after a delete.
+    void dropVanishedSelection();
+    void clearSelection();
+    void syncScheduleSelection();
     void deleteRoutine(const RoutineDetailModel& target);
     // The start-tag removal question stays in the queue exactly while the window asks it.
     void syncRemovalQuestion();
