@@ -79,8 +79,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     errorLabel->setPalette(errorPalette);
     columnLayout->addWidget(errorLabel);
 
-    editorView = new RoutineDetailEditor(*editorModel, column);
-    columnLayout->addWidget(editorView);
+    // The editor goes here (refresh() builds it the first time a routine is shown).
     emptyPage = new QWidget(column);
     auto* emptyLayout = new QVBoxLayout(emptyPage);
     emptyState = new QLabel(emptyPage);
@@ -111,8 +110,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     // Spare height stays under the schedules.
     columnLayout->addStretch(1);
     // Hidden until refresh() shows what the pane holds: the scroll area measures its column when it
-    // takes it, and an editor that is not shown need not be measured (nor its icons looked up).
-    editorView->hide();
+    // takes it, and a section that is not shown need not be measured (nor its icons looked up).
     lowerSection->hide();
     scroll->setWidget(column);
 
@@ -145,6 +143,9 @@ bool RoutinePane::eventFilter(QObject* watched, QEvent* event)
 void RoutinePane::fitStepList()
 {
     // A long routine's steps scroll in their own list, so the schedules under them stay near.
+    if (!editorView) {
+        return;
+    }
     const int cap = std::max(minimumStepListCap, scroll->viewport()->height() * 3 / 5);
     editorView->hierarchyView()->setMaximumListHeight(cap);
 }
@@ -168,7 +169,16 @@ void RoutinePane::refresh()
     inputs.titleValidationMessage = pane->titleValidationMessage();
     inputs.stepLoadStatus = pane->stepLoadStatus();
     editorModel->setInputs(std::move(inputs));
-    editorView->setVisible(editing);
+    if (editing && !editorView) {
+        // Built when a routine is first shown: a window that starts on the empty pane (as most do)
+        // does not build the editor before it first appears.
+        editorView = new RoutineDetailEditor(*editorModel, columnLayout->parentWidget());
+        columnLayout->insertWidget(1, editorView);
+        fitStepList();
+    }
+    if (editorView) {
+        editorView->setVisible(editing);
+    }
     emptyPage->setVisible(!editing);
     // The trailing stretch keeps an editor's schedules right under its steps; the empty state takes all.
     columnLayout->setStretch(columnLayout->count() - 1, editing ? 1 : 0);

@@ -33,6 +33,7 @@ public:
 
     RoutinePanePresenter& presenter() { return *pane; }
     RoutineDetailEditorPresenter& editorPresenter() { return *editorModel; }
+    // Null until a routine (new or stored) is first shown.
     RoutineDetailEditor* editor() const { return editorView; }
     // The lower section's container of the schedule section; shown with the new or stored routine.
     QWidget* scheduleSectionSlot() const { return scheduleSlot; }
