@@ -181,13 +181,14 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     tagScanKeepaliveTask_.cancel();
     setStatusText("Bluetooth idle");
 
+    // Marked first: no observer takes the tables emptied below for the device's data.
+    setHasLoadedData(false);
     resetScheduleState();
     resetTagState();
     resetRoutineState();
     baselineSnapshot_.reset();
     storeSnapshot_.reset();
 
-    setHasLoadedData(false);
     publish(legacyFirmwareUpgradeRequired_, false, &TavrikBleCentral::legacyFirmwareUpgradeRequiredChanged);
     publish(backupMigrationWarnings_, std::vector<std::string> {}, &TavrikBleCentral::backupMigrationWarningsChanged);
     publish(deviceFirmwareVersion_, std::nullopt, &TavrikBleCentral::deviceFirmwareVersionChanged);
