@@ -34,16 +34,14 @@ std::string trimmed(std::string_view value)
     return text::trimmed(value, text::TrimSet::whitespacesAndNewlines);
 }
 
-// The planner's step and group commands, one persist call each, in its order.
-void persistNodeCommands(
-    TavrikBleCentral& controller, const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands)
+} // namespace
+
+void TavrikBleCentral::persistNodeCommands(const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands)
 {
     for (const auto& command : commands) {
-        controller.persist(command.channel, command.key, { command.command }, command.debounce, command.attribute);
+        persist(command.channel, command.key, { command.command }, command.debounce, command.attribute);
     }
 }
-
-} // namespace
 
 void TavrikBleCentral::handleRoutinePayload(const Data& payload)
 {
@@ -425,7 +423,7 @@ std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft&
         command += " startTagIds=" + quotedCommandValue(joinedIds(detail.startTagIds));
     }
     persist(AtomicCommandChannel::routine, id, { command }, false, std::nullopt);
-    persistNodeCommands(*this, RoutineMutationPlanner::routineNodeMutationCommands(id, std::nullopt, detail));
+    persistNodeCommands(RoutineMutationPlanner::routineNodeMutationCommands(id, std::nullopt, detail));
     setRoutineError(std::nullopt);
     return id;
 }
@@ -499,7 +497,7 @@ bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft
             }
             persist(AtomicCommandChannel::routine, id, { command }, false, std::string("metadata"));
         }
-        persistNodeCommands(*this, commands);
+        persistNodeCommands(commands);
     }
     setRoutineError(std::nullopt);
     return true;

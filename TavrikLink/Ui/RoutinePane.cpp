@@ -1,13 +1,14 @@
 #include "TavrikLink/Ui/RoutinePane.hpp"
 
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 
 #include <QEvent>
 #include <QFrame>
@@ -22,14 +23,13 @@
 
 namespace tavrik {
 
-RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, ScheduleSectionPresenter* schedules,
+    ContentViewPresenter& window, QWidget* parent)
     : QWidget(parent)
-    , controller(controller)
     , window(window)
+    , pane(std::move(presenter))
 {
     setObjectName(QStringLiteral("routinePane"));
-    RoutinePanePresenter::Operations operations = RoutinePanePresenter::operationsFor(controller);
-    pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
 
     RoutinePanePresenter* p = pane.get();
     RoutineDetailEditorPresenter::Host host;
@@ -103,7 +103,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window), scheduleSlot);
+    scheduleView = new ScheduleSectionView(schedules, scheduleSlot);
     slotLayout->addWidget(scheduleView);
     lower->addWidget(scheduleSlot);
     columnLayout->addWidget(lowerSection);
@@ -114,15 +114,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     lowerSection->hide();
     scroll->setWidget(column);
 
-    using C = TavrikBleCentral;
-    connect(&controller, &C::routineDetailsChanged, this,
-        [this] { pane->observe(RoutinePanePresenter::read(this->controller)); });
-    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
-             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged, &C::hasLoadedDataChanged }) {
-        connect(&controller, signal, this, &RoutinePane::readController);
-    }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
-    readController();
     refresh();
 }
 
@@ -148,11 +140,6 @@ void RoutinePane::fitStepList()
     }
     const int cap = std::max(minimumStepListCap, scroll->viewport()->height() * 3 / 5);
     editorView->hierarchyView()->setMaximumListHeight(cap);
-}
-
-void RoutinePane::readController()
-{
-    pane->observe(RoutinePanePresenter::read(controller), RoutinePanePresenter::Details::unchanged);
 }
 
 void RoutinePane::refresh()
@@ -203,11 +190,11 @@ void RoutinePane::refreshScheduleSection()
     if (shownSection == next) {
         return;
     }
-    ScheduleSectionModel& section = scheduleView->model();
+    ScheduleSectionPresenter& section = scheduleView->model();
     if (next.content == RoutinePanePresenter::Content::newRoutine) {
         section.showNewRoutineDraft();
     } else if (next.routineId) {
-        section.showRoutine(ScheduleSectionModel::Routine { *next.routineId, next.label });
+        section.showRoutine(ScheduleSectionPresenter::Routine { *next.routineId, next.label });
     } else {
         section.showRoutine(std::nullopt);
     }

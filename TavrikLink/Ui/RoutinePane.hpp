@@ -19,16 +19,17 @@ namespace tavrik {
 class ContentViewPresenter;
 class RoutineDetailEditor;
 class RoutineDetailEditorPresenter;
-class ScheduleSectionModel;
+class ScheduleSectionPresenter;
 class ScheduleSectionView;
-class TavrikBleCentral;
 
 // The detail pane of the routines: the editor of the new or chosen routine (or the empty state),
 // and under it the routine's schedule section with its start tags.
 class RoutinePane : public QWidget {
     Q_OBJECT
 public:
-    RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the pane's presenter and, under the routine, the schedule section's, which it takes over.
+    RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, ScheduleSectionPresenter* schedules,
+        ContentViewPresenter& window, QWidget* parent = nullptr);
     ~RoutinePane() override;
 
     RoutinePanePresenter& presenter() { return *pane; }
@@ -49,11 +50,9 @@ protected:
 
 private:
     void fitStepList();
-    void readController();
     void refresh();
     void refreshScheduleSection();
 
-    TavrikBleCentral& controller;
     ContentViewPresenter& window;
     std::unique_ptr<RoutinePanePresenter> pane;
     std::unique_ptr<RoutineDetailEditorPresenter> editorModel;

@@ -145,6 +145,22 @@ RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& co
     return data;
 }
 
+std::unique_ptr<RoutinePanePresenter> RoutinePanePresenter::following(
+    TavrikBleCentral& controller, ContentViewPresenter& window)
+{
+    auto presenter = std::make_unique<RoutinePanePresenter>(window, operationsFor(controller));
+    RoutinePanePresenter* p = presenter.get();
+    using C = TavrikBleCentral;
+    QObject::connect(&controller, &C::routineDetailsChanged, p, [p, &controller] { p->observe(read(controller)); });
+    // Only a change of the details can concern the shown routine's steps and start tags.
+    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged, &C::hasLoadedDataChanged }) {
+        QObject::connect(&controller, signal, p, [p, &controller] { p->observe(read(controller), Details::unchanged); });
+    }
+    p->observe(read(controller));
+    return presenter;
+}
+
 RoutinePanePresenter::Operations RoutinePanePresenter::operationsFor(TavrikBleCentral& controller)
 {
     TavrikBleCentral* c = &controller;

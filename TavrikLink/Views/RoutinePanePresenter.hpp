@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -67,6 +68,9 @@ public:
 
     static Data read(const TavrikBleCentral& controller);
     static Operations operationsFor(TavrikBleCentral& controller);
+    // A presenter that follows the controller: it calls the controller's operations and reads in
+    // every published change the pane shows.
+    static std::unique_ptr<RoutinePanePresenter> following(TavrikBleCentral& controller, ContentViewPresenter& window);
     // The window's own routine actions (new routine, the sidebar's draft row, the title bar's step line).
     static void connectWindowActions(ContentViewPresenter& window);
 

@@ -42,7 +42,7 @@ TEST_F(ControllerFirmwareTest, LookupOverHttpOffersTheBoardsImageAndRaisesTheNot
 
     // Every raise is a new notice, so the window shows it again.
     const Uuid first = controller->firmwareUpdateNotice()->id;
-    controller->updateFirmwareNoticeIfNeeded();
+    probe().updateFirmwareNoticeIfNeeded();
     ASSERT_TRUE(controller->firmwareUpdateNotice());
     EXPECT_NE(controller->firmwareUpdateNotice()->id, first);
 
@@ -90,7 +90,7 @@ TEST_F(ControllerFirmwareTest, StatusLineAndNoticeFollowTheInstalledVersion)
         EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::idle, test.status, 0, image.size() }));
         EXPECT_EQ(controller->firmwareUpdateNotice().has_value(), test.notice);
         ASSERT_TRUE(controller->availableFirmwareAsset());
-        EXPECT_EQ(controller->firmwareStatusMessage(*controller->availableFirmwareAsset()), test.status);
+        EXPECT_EQ(probe().firmwareStatusMessage(*controller->availableFirmwareAsset()), test.status);
     }
 }
 
@@ -155,7 +155,7 @@ TEST_F(ControllerFirmwareTest, FailedLookupsClearTheOfferAndSayWhy)
     EXPECT_EQ(controller->firmwareManifestDescription(), "/releases/1.5.0.json");
 
     // Choosing from the kept catalog reports the description alone.
-    controller->selectFirmwareAssetForConnectedTarget();
+    probe().selectFirmwareAssetForConnectedTarget();
     EXPECT_EQ(uploadStatus(), (FirmwareUploadStatus { Phase::failed, missing, 0, 0 }));
 }
 

@@ -19,7 +19,7 @@ protected:
 
 TEST_F(ControllerRoutineControlTest, AConnectedDeviceGetsTheTriggerAtOnce)
 {
-    controller->startRoutineControl("trigger id=3");
+    probe().startRoutineControl("trigger id=3");
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=3" }));
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
@@ -31,7 +31,7 @@ TEST_F(ControllerRoutineControlTest, AConnectedDeviceGetsTheTriggerAtOnce)
 TEST_F(ControllerRoutineControlTest, WhileASessionRunsTheTriggerIsRefused)
 {
     controller->beginSession(SyncMode::load);
-    controller->startRoutineControl("trigger id=3");
+    probe().startRoutineControl("trigger id=3");
     EXPECT_EQ(controller->routineError(), "Finish the current Bluetooth task first");
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
     settle();
@@ -42,8 +42,8 @@ TEST_F(ControllerRoutineControlTest, WhileDisconnectedTheTriggerWaitsForACommand
 {
     probe().resetConnectionState();
     settle();
-    controller->startRoutineControl("trigger id=1");
-    controller->startRoutineControl("trigger id=2"); // replaces the one not yet sent
+    probe().startRoutineControl("trigger id=1");
+    probe().startRoutineControl("trigger id=2"); // replaces the one not yet sent
     EXPECT_EQ(probe().pendingRoutineCommand(), "trigger id=2");
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
     EXPECT_EQ(probe().sessionMode(), std::nullopt);
@@ -55,7 +55,7 @@ TEST_F(ControllerRoutineControlTest, WhileDisconnectedTheTriggerWaitsForACommand
 TEST_F(ControllerRoutineControlTest, ARefusedTriggerEndsTheCommandConnection)
 {
     device->peripheral()->maximumWriteLength = 1;
-    controller->startRoutineControl("trigger id=3");
+    probe().startRoutineControl("trigger id=3");
     EXPECT_EQ(controller->routineError(), "Failed to send routine command");
     EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
@@ -78,7 +78,7 @@ TEST_F(ControllerRoutineControlTest, ADeviceErrorAnsweringTheStartEndsItWhatever
         { "a tag edit after", std::nullopt, AtomicCommandChannel::tag },
     };
     const auto edit = [this](AtomicCommandChannel channel) {
-        controller->persist(channel, std::uint32_t { 1 }, { "update id=1 name=\"Hall\"" }, false, std::nullopt);
+        probe().persist(channel, std::uint32_t { 1 }, { "update id=1 name=\"Hall\"" }, false, std::nullopt);
     };
     device->answerCommand = [](const std::string& channel, const std::string& command) {
         return channel == "routine" && command.starts_with("trigger")
@@ -93,7 +93,7 @@ TEST_F(ControllerRoutineControlTest, ADeviceErrorAnsweringTheStartEndsItWhatever
             edit(*test.before);
             settle();
         }
-        controller->startRoutineControl("trigger id=3");
+        controller->triggerRoutine(3);
         if (test.after) {
             edit(*test.after);
         }

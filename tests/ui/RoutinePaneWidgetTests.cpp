@@ -5,6 +5,7 @@
 #include "TavrikLink/Ui/StepEditorSheet.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/ui/UiShots.hpp"
 
@@ -63,7 +64,8 @@ protected:
 TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
 {
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     RoutineDetailEditor* editor = pane.editor();
@@ -109,7 +111,8 @@ TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTh
     device->data.routines.push_back(evening);
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     QLineEdit* title = pane.editor()->titleField();
@@ -148,7 +151,8 @@ TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTh
     device->data.routines.push_back({ 4, "Evening", {}, {}, {} });
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     QLineEdit* title = pane.editor()->titleField();
@@ -172,7 +176,8 @@ TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
             ? std::vector<Json> { { { "type", "error" }, { "message", "Routine store is full" } } }
             : std::vector<Json> {};
     };
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     RoutinePanePresenter::beginCreatingRoutine(window);
@@ -203,7 +208,8 @@ TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
 TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 {
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     const auto objects = [&] { return pane.findChildren<QObject*>().size(); };
@@ -244,7 +250,8 @@ TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 
 TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview)
 {
-    RoutinePane empty(*controller, window);
+    RoutinePane empty(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     EXPECT_EQ(empty.presenter().content(), RoutinePanePresenter::Content::emptyState);
 
     // A thousand steps in fifty groups: a preview moves rows instead of rebuilding them.
