@@ -109,7 +109,7 @@ public:
     std::optional<std::uint32_t> removingRoutineStartTagId() const;
 
     // The editor wrote the draft (title typed, a drag preview): the new-routine and autosave rules run.
-    void editDraft(RoutineDraft draft);
+    void editDraft(RoutineDraft next);
     // The user left the title field, or the pane: a stored routine's title that cannot be saved (a
     // duplicate, or empty) gives way to the saved one, so the field never shows what is not saved
     // once the user has moved on. While typing the text and its message stay.
@@ -140,7 +140,7 @@ signals:
 private:
     template <class Change>
     void runAction(Change change);
-    void store(RoutineDraft draft);
+    void store(RoutineDraft next);
     void afterDraftChange();
     void refreshShownRoutine();
     // A selected routine the loaded data no longer holds (the device refused it, or it went
