@@ -2,6 +2,8 @@
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "bench/WidgetsBench.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
@@ -52,7 +54,8 @@ struct PaneWorld {
         }
         controller.applySyncData(data, true, 9);
         window.selectRoutine(1);
-        pane = std::make_unique<RoutinePane>(controller, window);
+        pane = std::make_unique<RoutinePane>(RoutinePanePresenter::following(controller, window),
+            new ScheduleSectionPresenter(controller, window), window);
         pane->resize(700, 600);
         pane->show();
         QCoreApplication::processEvents();

@@ -68,7 +68,14 @@ BackupMigrationResult BackupMigrationPipeline::migrate(const Data& bytes)
 
 BackupMigrationResult BackupMigrationPipeline::migrate(std::string_view text)
 {
-    Json document = decodeDocument(text);
+    return migrateParsed(decodeDocument(text));
+}
+
+BackupMigrationResult BackupMigrationPipeline::migrateParsed(Json document)
+{
+    if (!document.is_object()) {
+        throw BackupMigrationError::invalid("Backup root must be a JSON object");
+    }
     if (!isSyncData(document)) {
         throw BackupMigrationError::invalid("Backup is not Tavrik sync data");
     }

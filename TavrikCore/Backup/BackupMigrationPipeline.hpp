@@ -4,6 +4,7 @@
 #include "TavrikCore/Backup/BackupMigrationResult.hpp"
 #include "TavrikCore/Model/SyncPayloads.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/Json.hpp"
 
 #include <string_view>
 
@@ -18,6 +19,8 @@ public:
     // Throws BackupMigrationError, or SyncImportError from the store-snapshot check unchanged.
     static BackupMigrationResult migrate(const Data& bytes);
     static BackupMigrationResult migrate(std::string_view text);
+    // The same for a document already parsed (a device message read once): it is migrated in place.
+    static BackupMigrationResult migrateParsed(Json document);
 
     // Checks the envelope, then writes it with sorted keys (indented when `prettyPrinted`).
     // Writes nothing when the check fails; text that is not UTF-8 throws std::runtime_error.

@@ -120,9 +120,22 @@ void sortIntoScheduleOrder(std::vector<ScheduledRoutine>& schedules, const Clock
 
 void sortIntoLabelOrder(std::vector<ScheduleDefinition>& routines, const Clock& clock)
 {
+    // Each label is folded once, not at every comparison: a device may hold thousands of routines.
     const LocalizedCaseInsensitiveOrder order(clock.localeId());
-    std::stable_sort(routines.begin(), routines.end(),
-        [&](const ScheduleDefinition& lhs, const ScheduleDefinition& rhs) { return order(lhs.label, rhs.label); });
+    struct Keyed {
+        std::string folded;
+        ScheduleDefinition routine;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(routines.size());
+    for (ScheduleDefinition& routine : routines) {
+        keyed.push_back({ LocalizedCaseInsensitiveOrder::folded(routine.label), std::move(routine) });
+    }
+    std::stable_sort(keyed.begin(), keyed.end(),
+        [&](const Keyed& lhs, const Keyed& rhs) { return order.compareFolded(lhs.folded, rhs.folded) < 0; });
+    for (std::size_t index = 0; index < keyed.size(); ++index) {
+        routines[index] = std::move(keyed[index].routine);
+    }
 }
 
 } // namespace tavrik

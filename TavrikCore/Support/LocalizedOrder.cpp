@@ -30,10 +30,18 @@ LocalizedCaseInsensitiveOrder& LocalizedCaseInsensitiveOrder::operator=(
 
 int LocalizedCaseInsensitiveOrder::compare(std::string_view left, std::string_view right) const
 {
+    return compareFolded(folded(left), folded(right));
+}
+
+std::string LocalizedCaseInsensitiveOrder::folded(std::string_view text)
+{
     // Some tailorings (POSIX's, the order a "C" environment gets) set capitals apart at the first
     // level, which secondary strength keeps; comparing folded texts keeps every locale case-blind.
-    const std::string lhs = text::lowercased(left);
-    const std::string rhs = text::lowercased(right);
+    return text::lowercased(text);
+}
+
+int LocalizedCaseInsensitiveOrder::compareFolded(std::string_view lhs, std::string_view rhs) const
+{
     if (!collator) {
         return lhs < rhs ? -1 : (rhs < lhs ? 1 : 0);
     }

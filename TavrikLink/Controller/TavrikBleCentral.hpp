@@ -19,6 +19,7 @@
 #include "TavrikCore/Model/TavrikBleProtocolProfile.hpp"
 #include "TavrikCore/Model/WifiModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
+#include "TavrikCore/Routine/RoutineMutationPlanner.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
@@ -167,38 +168,23 @@ public:
     void clearLog();
 
     // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
-    void startScanningIfPossible();
-    void failUnavailableDataChannel();
 
     // --- Sync session (TavrikBleCentral_Session.cpp) ---
     void beginSession(SyncMode mode);
     void startRestoreSession();
-    void scheduleLoadTimeout(std::chrono::milliseconds delay);
-    void failIncompleteLoad(const std::string& message);
-    void finishControlSessionIfIdle();
 
     // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
-    void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
-        bool debounce, const std::optional<std::string>& attribute);
-    // Connected and able to carry a command: a data characteristic is attached or the local link is up.
-    bool isDeviceAttached() const;
 
     // --- Installing sync data (TavrikBleCentral_Install.cpp) ---
     // Gives false, changing nothing, when the envelope names a hardware target this program does not know.
     bool applySyncData(const SyncDataEnvelope& envelope, bool updateDeviceCapabilities,
         std::optional<std::int64_t> reportedDataVersion);
-    SyncSnapshot currentSnapshot() const;
-    void updateNextLocalIds();
 
     // --- Idle disconnect, eject and termination (TavrikBleCentral_Lifecycle.cpp) ---
     static constexpr int idleDisconnectTimeoutSeconds = 60;
     static constexpr int idleCountdownVisibleSeconds = 30;
     // Restarts the idle minute; the window calls it for every key, mouse and scroll event.
     void recordUserInteraction();
-    bool shouldScheduleIdleDisconnect() const;
-    void disconnectIfIdle();
-    // Tells the device on "system", then after a short grace resets and begins a new load (or the demo).
-    void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage);
     // Enables the window's eject control.
     bool canEjectTavrik() const;
     void ejectTavrik();
@@ -206,21 +192,14 @@ public:
     // when the device never answers. From its start on, no disconnect begins a new load, scan or connection.
     void prepareForAppTermination(std::function<void()> completion);
     bool isPreparingForTermination() const { return isPreparingForTermination_; }
-    void startCommandConnection();
-    void updateStatus(const std::string& text);
 
     // --- The links to the device (TavrikBleCentral_Link.cpp) ---
-    // Connects to the simulator's offered session when some work wants the link.
-    void connectVirtualTavrikIfNeeded();
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
-    // Starts a routine on the device ("trigger id=..."), connecting first when needed.
-    void startRoutineControl(const std::string& command);
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
     bool sendTagCommand(const std::string& command);
 
     // --- Device clock (TavrikBleCentral_Clock.cpp) ---
-    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
     // The notice's "Update Time".
     void acceptTimeSyncNotice();
     // The notice's "Cancel": closes it and restarts the idle minute.
@@ -234,15 +213,6 @@ public:
     static SyncDataEnvelope reviewDemoData();
 
     // --- Routines (TavrikBleCentral_Routines.cpp) ---
-    void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
-    // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
-    void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);
-    std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
-    std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
-    std::vector<RoutinePayload> buildRoutinePayloads() const;
-    // Throws SyncImportError naming the first broken tag reference of the stored routines with
-    // `details` put in their place.
-    void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
     // Saves a new routine; its id, or nothing when refused (the reason is in routineError).
     std::optional<std::uint32_t> createRoutine(const RoutineDraft& draft);
     // Saves an edited routine; true when something was applied, false when refused or unchanged.
@@ -264,9 +234,6 @@ public:
     // The one-time moment, read as wall-clock time in the clock's zone; makes the schedule one-time.
     void setScheduleStartsAt(std::uint32_t id, Moment date);
     void deleteSchedule(std::uint32_t id);
-    // The schedules as a backup holds them, labelled with their routines' names; throws
-    // SyncImportError for a schedule without a routine or without an id.
-    std::vector<ScheduledRoutine> schedulesResolvedForPersistence() const;
     // Sends "update id=<id> <attribute>=<value>" on the channel, debounced per item and attribute.
     // The value goes in as given: callers quote free text first.
     void update(AtomicCommandChannel channel, std::uint32_t id, std::string_view attribute, std::string_view value);
@@ -279,8 +246,6 @@ public:
     void setKillSwitchUid(std::string_view uid);
 
     // --- Tags (TavrikBleCentral_Tags.cpp) ---
-    std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
-    void deactivateTagScanSession();
     // Saved-tag edits: shown at once, then sent on the "tag" channel. A duplicate name or UID sets
     // tagError and changes nothing.
     void createTag(const std::string& name, const std::string& uid);
@@ -322,7 +287,6 @@ public:
     static std::string wifiFailureMessage(const std::string& reason, const std::optional<std::string>& fallback);
 
     // --- Backup (TavrikBleCentral_Backup.cpp) ---
-    void recordBackupMigration(const BackupMigrationResult& result);
     // The bytes of a backup file of the current data; throws with the user text when the data is inconsistent.
     Data exportSyncData();
     // Migrates a backup file's bytes, installs them and starts a restore session that writes them to the
@@ -342,11 +306,6 @@ public:
     // The channel manifest later lookups read; the published stable channel unless set.
     void setFirmwareChannelURL(const Url& url);
     const Url& firmwareChannelURL() const;
-    void selectFirmwareAssetForConnectedTarget();
-    void updateFirmwareNoticeIfNeeded();
-    std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
-    // Why this application version may not install the image over Bluetooth, or nothing.
-    std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
     FirmwareUploadService& firmwareUpload() { return *firmwareUpload_; }
     const FirmwareUploadService& firmwareUpload() const { return *firmwareUpload_; }
     UsbOnboardingService& usbOnboarding() { return *usbOnboarding_; }
@@ -463,6 +422,52 @@ private:
     void deliverWorkHeldBySession();
     // Drops the queued edits (reported) and the pending routine and clock commands; ends the command connection.
     void giveUpHeldWork();
+
+    // Internal steps; tests reach the few they need through their probe.
+    void startScanningIfPossible();
+    void failUnavailableDataChannel();
+    void scheduleLoadTimeout(std::chrono::milliseconds delay);
+    void failIncompleteLoad(const std::string& message);
+    void finishControlSessionIfIdle();
+    // The planner's step and group commands, one persist each, in its order.
+    void persistNodeCommands(const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands);
+    void persist(AtomicCommandChannel channel, const PersistId& id, const std::vector<std::string>& commands,
+        bool debounce, const std::optional<std::string>& attribute);
+    // Connected and able to carry a command: a data characteristic is attached or the local link is up.
+    bool isDeviceAttached() const;
+    SyncSnapshot currentSnapshot() const;
+    void updateNextLocalIds();
+    bool shouldScheduleIdleDisconnect() const;
+    void disconnectIfIdle();
+    // Tells the device on "system", then after a short grace resets and begins a new load (or the demo).
+    void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage);
+    void startCommandConnection();
+    void updateStatus(const std::string& text);
+    // Connects to the simulator's offered session when some work wants the link.
+    void connectVirtualTavrikIfNeeded();
+    // Starts a routine on the device ("trigger id=..."), connecting first when needed.
+    void startRoutineControl(const std::string& command);
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
+    void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
+    // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
+    void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);
+    std::vector<RoutineStepModel> routineStepModels(const std::vector<RoutineStepPayload>& steps) const;
+    std::vector<RoutineGroupModel> routineGroupModels(const std::vector<RoutineGroupPayload>& groups) const;
+    std::vector<RoutinePayload> buildRoutinePayloads() const;
+    // Throws SyncImportError naming the first broken tag reference of the stored routines with
+    // `details` put in their place.
+    void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const;
+    // The schedules as a backup holds them, labelled with their routines' names; throws
+    // SyncImportError for a schedule without a routine or without an id.
+    std::vector<ScheduledRoutine> schedulesResolvedForPersistence() const;
+    std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags);
+    void deactivateTagScanSession();
+    void recordBackupMigration(const BackupMigrationResult& result);
+    void selectFirmwareAssetForConnectedTarget();
+    void updateFirmwareNoticeIfNeeded();
+    std::string firmwareStatusMessage(const FirmwareAsset& asset) const;
+    // Why this application version may not install the image over Bluetooth, or nothing.
+    std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
 
     // Internal state; tests read it only through their probe.
     // --- Plain state that views and tests may read ---
@@ -632,6 +637,8 @@ private:
     // Command path and routine control
     bool routineControlSessionActive_ = false;
     std::optional<std::string> pendingRoutineCommand_;
+    // A routine command reached the device and its answer has not come: a device "error" is its answer.
+    bool routineCommandAwaitingAnswer_ = false;
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     CommandPath commandPath_ { scheduler,

@@ -34,16 +34,14 @@ std::string trimmed(std::string_view value)
     return text::trimmed(value, text::TrimSet::whitespacesAndNewlines);
 }
 
-// The planner's step and group commands, one persist call each, in its order.
-void persistNodeCommands(
-    TavrikBleCentral& controller, const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands)
+} // namespace
+
+void TavrikBleCentral::persistNodeCommands(const std::vector<RoutineMutationPlanner::RoutineNodePersistCommand>& commands)
 {
     for (const auto& command : commands) {
-        controller.persist(command.channel, command.key, { command.command }, command.debounce, command.attribute);
+        persist(command.channel, command.key, { command.command }, command.debounce, command.attribute);
     }
 }
-
-} // namespace
 
 void TavrikBleCentral::handleRoutinePayload(const Data& payload)
 {
@@ -54,6 +52,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         setRoutineError("Invalid routine payload");
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
         return;
     }
 
@@ -147,14 +146,20 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         clearSessionFields();
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     } else if (envelope.type == "error") {
         reloadAfterRefusedChange();
         const std::string message = envelope.message.value_or("Routine error");
         setRoutineError(message);
-        setSyncStage(SyncStage::failed(message));
-        clearSessionFields();
+        // A refused edit does not end a load or restore (such as the one that brings back the
+        // device's values after a refusal): those report their own failures.
+        if (sessionMode_ != SyncMode::load && sessionMode_ != SyncMode::restore) {
+            setSyncStage(SyncStage::failed(message));
+            clearSessionFields();
+        }
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     }
 }
 
@@ -418,7 +423,7 @@ std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft&
         command += " startTagIds=" + quotedCommandValue(joinedIds(detail.startTagIds));
     }
     persist(AtomicCommandChannel::routine, id, { command }, false, std::nullopt);
-    persistNodeCommands(*this, RoutineMutationPlanner::routineNodeMutationCommands(id, std::nullopt, detail));
+    persistNodeCommands(RoutineMutationPlanner::routineNodeMutationCommands(id, std::nullopt, detail));
     setRoutineError(std::nullopt);
     return id;
 }
@@ -492,7 +497,7 @@ bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft
             }
             persist(AtomicCommandChannel::routine, id, { command }, false, std::string("metadata"));
         }
-        persistNodeCommands(*this, commands);
+        persistNodeCommands(commands);
     }
     setRoutineError(std::nullopt);
     return true;

@@ -29,11 +29,10 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
         appendLog("[ble:data] binary payload not supported", true);
         return;
     }
-    const std::string text(payload.begin(), payload.end());
     Json message;
     std::string type;
     try {
-        message = parseJson(text);
+        message = parseJson(payload);
         type = json::requiredString(json::requireObject(message, "message"), "type");
     } catch (const std::exception& failure) {
         appendLog(std::string("[ble:data] invalid JSON: ") + failure.what(), true);
@@ -52,10 +51,11 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
             appendLog(line->get<std::string>(), false);
         }
     } else if (type == "sync_waiting" || type == "sync_ready" || type == "sync_done" || type == "sync_error") {
-        handleSyncControl(payload, text);
+        handleSyncControl(payload, std::string(payload.begin(), payload.end()));
     } else if (type == "sync_data") {
         try {
-            BackupMigrationResult result = BackupMigrationPipeline::migrate(payload);
+            // The message is read once: its tree is migrated in place and gone before the install.
+            BackupMigrationResult result = BackupMigrationPipeline::migrateParsed(std::move(message));
             // Data of unknown hardware is refused by the install; its migration notes are not shown.
             const std::optional<std::string>& target = result.envelope.hardwareTarget;
             if (!target || firmwareHardwareTargetFromRawValue(*target)) {
@@ -81,7 +81,12 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t, const Data& payload)
     } else if (type == "tags_state" || type == "scan_pending" || type == "scan_result" || type == "scan_timeout") {
         handleTagPayload(payload);
     } else if (type == "error") {
-        // The device answers an edit it refused; it belongs to the channel of the last command sent.
+        // The device answers a routine start it refused, or else an edit it refused: that belongs
+        // to the channel of the last command sent.
+        if (routineCommandAwaitingAnswer_) {
+            handleRoutinePayload(payload);
+            return;
+        }
         if (!commandPath_.lastChannel()) {
             handleTagPayload(payload);
             return;

@@ -1,7 +1,6 @@
 #include "TavrikLink/Ui/ContentView.hpp"
 
 #include "TavrikCore/Support/Scheduler.hpp"
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/ConnectionOverlayView.hpp"
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
@@ -9,12 +8,11 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
-#include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -76,19 +74,10 @@ ContentView::ContentView(Environment env, QWidget* parent)
     activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
     actions.startActivityMonitoring = [this] { activity->start(); };
     actions.stopActivityMonitoring = [this] { activity->stop(); };
-    // While the window is shown, a quit first lets the controller shut the device session down.
-    TavrikBleCentral* controller = &environment.controller;
-    TavrikLinkTerminationCoordinator* coordinator = &environment.terminationCoordinator;
-    actions.installTerminationHandler = [controller, coordinator] {
-        coordinator->setPrepareForTermination([controller](std::function<void()> completion) {
-            controller->prepareForAppTermination(std::move(completion));
-        });
-    };
-    actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
-    RoutinePanePresenter::connectWindowActions(*window);
-    shared = std::make_unique<WindowPanes>(environment.controller, *window, this, environment.backupFilePanel);
-    shared->connectActions();
-    binding = std::make_unique<ContentViewBinding>(environment.controller, *window, *log);
+    DetailPaneFactory::WindowParts parts = DetailPaneFactory::windowParts(
+        environment.controller, *window, *log, environment.terminationCoordinator, this, environment.backupFilePanel);
+    shared = std::move(parts.panes);
+    binding = std::move(parts.binding);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -135,9 +124,9 @@ QWidget* ContentView::buildSplit()
     split->addWidget(sidebarView);
     // Delete on a routine's or tag's row does what that pane's Delete button does, asking first
     // where the button asks.
-    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarModel::Row& row) {
-        SidebarModel::activate(*window, row);
-        const bool routine = row.kind == SidebarModel::RowKind::routine;
+    connect(sidebarView, &SidebarView::deleteRequested, this, [this](const SidebarPresenter::Row& row) {
+        SidebarPresenter::activate(*window, row);
+        const bool routine = row.kind == SidebarPresenter::RowKind::routine;
         if (detail) {
             auto* button = detail->findChild<QAbstractButton*>(
                 routine ? QStringLiteral("deleteRoutineButton") : QStringLiteral("deleteTagButton"));

@@ -1,7 +1,9 @@
 #include "TavrikLink/Ui/DetailPaneFactory.hpp"
 
+#include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Ui/FirmwareDetailView.hpp"
 #include "TavrikLink/Ui/FirmwarePane.hpp"
+#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Ui/RoutinePane.hpp"
 #include "TavrikLink/Ui/SettingsPane.hpp"
 #include "TavrikLink/Ui/TagEditorView.hpp"
@@ -9,7 +11,14 @@
 #include "TavrikLink/Ui/UsbSetupView.hpp"
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/ContentViewBinding.hpp"
+#include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/TagEditorPresenter.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
+#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -35,6 +44,34 @@ QWidget* placeholder(const DetailPaneContext& context, const QString& name, cons
 
 } // namespace
 
+DetailPaneFactory::WindowParts DetailPaneFactory::windowParts(TavrikBleCentral& controller,
+    ContentViewPresenter& presenter, LogDrawerModel& log, TavrikLinkTerminationCoordinator& termination,
+    QWidget* window, BackupFilePanel* panel)
+{
+    ContentViewPresenter::Actions& actions = presenter.actions();
+    // While the window is shown, a quit first lets the controller shut the device session down.
+    TavrikBleCentral* c = &controller;
+    TavrikLinkTerminationCoordinator* coordinator = &termination;
+    actions.installTerminationHandler = [c, coordinator] {
+        coordinator->setPrepareForTermination(
+            [c](std::function<void()> completion) { c->prepareForAppTermination(std::move(completion)); });
+    };
+    actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
+    RoutinePanePresenter::connectWindowActions(presenter);
+
+    WindowParts parts;
+    if (panel) {
+        parts.panes = std::make_unique<WindowPanes>(controller, presenter, *panel);
+    } else {
+        auto dialogs = std::make_unique<QtBackupFilePanel>(window);
+        BackupFilePanel& own = *dialogs;
+        parts.panes = std::make_unique<WindowPanes>(controller, presenter, own, std::move(dialogs));
+    }
+    parts.panes->connectActions();
+    parts.binding = std::make_unique<ContentViewBinding>(controller, presenter, log);
+    return parts;
+}
+
 QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent content, const DetailPaneContext& context)
 {
     using Content = ContentViewPresenter::DetailContent;
@@ -55,20 +92,21 @@ QWidget* DetailPaneFactory::detailPane(ContentViewPresenter::DetailContent conte
 
 QWidget* DetailPaneFactory::routinePane(const DetailPaneContext& context)
 {
-    return new RoutinePane(context.controller, context.window, context.parent);
+    return new RoutinePane(RoutinePanePresenter::following(context.controller, context.window),
+        new ScheduleSectionPresenter(context.controller, context.window), context.window, context.parent);
 }
 
 QWidget* DetailPaneFactory::routineEmptyState(const DetailPaneContext& context)
 {
     // The routine pane shows its own empty state ("Select a routine..." or "Loading routine...").
-    auto* pane = new RoutinePane(context.controller, context.window, context.parent);
+    auto* pane = static_cast<RoutinePane*>(routinePane(context));
     pane->setObjectName(QStringLiteral("routineEmptyState"));
     return pane;
 }
 
 QWidget* DetailPaneFactory::tagPane(const DetailPaneContext& context)
 {
-    return new TagPaneView(context.controller, context.window, context.parent);
+    return new TagPaneView(new TagPanePresenter(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::firmwarePane(const DetailPaneContext& context)
@@ -88,18 +126,19 @@ QWidget* DetailPaneFactory::settingsPane(const DetailPaneContext& context)
     }
     auto* pane = new SettingsPane(context.panes->settings(), context.parent);
     pane->setObjectName(QStringLiteral("settingsPane"));
-    pane->setWifiSection(new WifiSettingsSection(context.controller, context.window, pane));
+    pane->setWifiSection(new WifiSettingsSection(new WifiSettingsPresenter(context.controller, context.window), pane));
     return pane;
 }
 
 QWidget* DetailPaneFactory::usbSetupContent(const DetailPaneContext& context)
 {
-    return new UsbSetupView(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
+    return new UsbSetupView(std::make_unique<UsbSetupPresenter>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::newBoardSection(const DetailPaneContext& context)
 {
-    return new UsbNewDeviceSection(std::make_unique<UsbSetupModel>(context.controller, context.window), context.parent);
+    return new UsbNewDeviceSection(
+        std::make_unique<UsbSetupPresenter>(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& context)
@@ -115,12 +154,12 @@ QWidget* DetailPaneFactory::legacyFirmwareSection(const DetailPaneContext& conte
 
 QWidget* DetailPaneFactory::tagEditorSheet(const DetailPaneContext& context)
 {
-    return new TagEditorView(context.controller, context.window, context.parent);
+    return new TagEditorView(new TagEditorPresenter(context.controller, context.window), context.parent);
 }
 
 QWidget* DetailPaneFactory::wifiCredentialEditorSheet(const DetailPaneContext& context)
 {
-    return new WifiCredentialEditorView(context.controller, context.window, context.parent);
+    return new WifiCredentialEditorView(new WifiSettingsPresenter(context.controller, context.window), context.parent);
 }
 
 } // namespace tavrik

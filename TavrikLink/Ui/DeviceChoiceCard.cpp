@@ -2,7 +2,7 @@
 
 #include "TavrikLink/Views/DeviceArtworkGeometry.hpp"
 #include "TavrikLink/Views/TavrikResources.hpp"
-#include "TavrikLink/Views/UsbSetupModel.hpp"
+#include "TavrikLink/Views/UsbSetupPresenter.hpp"
 
 #include <QFontMetricsF>
 #include <QImageReader>
@@ -60,7 +60,7 @@ DeviceChoiceCard::DeviceChoiceCard(UsbOnboardingTarget target, bool isSelected, 
 DeviceChoiceCard::DeviceChoiceCard(bool isSelected, QWidget* parent)
     : QAbstractButton(parent)
 {
-    setText(QString::fromUtf8(UsbSetupModel::otherTitle));
+    setText(QString::fromUtf8(UsbSetupPresenter::otherTitle));
     setObjectName(QStringLiteral("deviceCard-other"));
     setCheckable(true);
     setSelected(isSelected);

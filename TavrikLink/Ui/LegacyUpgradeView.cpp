@@ -2,8 +2,8 @@
 
 #include "TavrikLink/Ui/PaneStyle.hpp"
 #include "TavrikLink/Ui/SymbolIcon.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <QFontMetrics>
 #include <QFrame>

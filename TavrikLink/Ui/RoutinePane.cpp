@@ -1,13 +1,14 @@
 #include "TavrikLink/Ui/RoutinePane.hpp"
 
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Ui/PaneStyle.hpp"
+
 #include "TavrikLink/Ui/RoutineDetailEditor.hpp"
 #include "TavrikLink/Ui/RoutineHierarchyView.hpp"
 #include "TavrikLink/Ui/ScheduleSectionView.hpp"
 #include "TavrikLink/Ui/SheetSupport.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 
 #include <QEvent>
 #include <QFrame>
@@ -22,14 +23,13 @@
 
 namespace tavrik {
 
-RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, ScheduleSectionPresenter* schedules,
+    ContentViewPresenter& window, QWidget* parent)
     : QWidget(parent)
-    , controller(controller)
     , window(window)
+    , pane(std::move(presenter))
 {
     setObjectName(QStringLiteral("routinePane"));
-    RoutinePanePresenter::Operations operations = RoutinePanePresenter::operationsFor(controller);
-    pane = std::make_unique<RoutinePanePresenter>(window, std::move(operations));
 
     RoutinePanePresenter* p = pane.get();
     RoutineDetailEditorPresenter::Host host;
@@ -79,8 +79,7 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     errorLabel->setPalette(errorPalette);
     columnLayout->addWidget(errorLabel);
 
-    editorView = new RoutineDetailEditor(*editorModel, column);
-    columnLayout->addWidget(editorView);
+    // The editor goes here (refresh() builds it the first time a routine is shown).
     emptyPage = new QWidget(column);
     auto* emptyLayout = new QVBoxLayout(emptyPage);
     emptyState = new QLabel(emptyPage);
@@ -104,27 +103,18 @@ RoutinePane::RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& win
     scheduleSlot->setObjectName(QStringLiteral("routineScheduleSectionSlot"));
     auto* slotLayout = new QVBoxLayout(scheduleSlot);
     slotLayout->setContentsMargins(0, 0, 0, 0);
-    scheduleView = new ScheduleSectionView(new ScheduleSectionModel(controller, window), scheduleSlot);
+    scheduleView = new ScheduleSectionView(schedules, scheduleSlot);
     slotLayout->addWidget(scheduleView);
     lower->addWidget(scheduleSlot);
     columnLayout->addWidget(lowerSection);
     // Spare height stays under the schedules.
     columnLayout->addStretch(1);
     // Hidden until refresh() shows what the pane holds: the scroll area measures its column when it
-    // takes it, and an editor that is not shown need not be measured (nor its icons looked up).
-    editorView->hide();
+    // takes it, and a section that is not shown need not be measured (nor its icons looked up).
     lowerSection->hide();
     scroll->setWidget(column);
 
-    using C = TavrikBleCentral;
-    connect(&controller, &C::routineDetailsChanged, this,
-        [this] { pane->observe(RoutinePanePresenter::read(this->controller)); });
-    for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
-             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
-        connect(&controller, signal, this, &RoutinePane::readController);
-    }
     connect(pane.get(), &RoutinePanePresenter::changed, this, &RoutinePane::refresh);
-    readController();
     refresh();
 }
 
@@ -145,13 +135,11 @@ bool RoutinePane::eventFilter(QObject* watched, QEvent* event)
 void RoutinePane::fitStepList()
 {
     // A long routine's steps scroll in their own list, so the schedules under them stay near.
+    if (!editorView) {
+        return;
+    }
     const int cap = std::max(minimumStepListCap, scroll->viewport()->height() * 3 / 5);
     editorView->hierarchyView()->setMaximumListHeight(cap);
-}
-
-void RoutinePane::readController()
-{
-    pane->observe(RoutinePanePresenter::read(controller), RoutinePanePresenter::Details::unchanged);
 }
 
 void RoutinePane::refresh()
@@ -168,7 +156,16 @@ void RoutinePane::refresh()
     inputs.titleValidationMessage = pane->titleValidationMessage();
     inputs.stepLoadStatus = pane->stepLoadStatus();
     editorModel->setInputs(std::move(inputs));
-    editorView->setVisible(editing);
+    if (editing && !editorView) {
+        // Built when a routine is first shown: a window that starts on the empty pane (as most do)
+        // does not build the editor before it first appears.
+        editorView = new RoutineDetailEditor(*editorModel, columnLayout->parentWidget());
+        columnLayout->insertWidget(1, editorView);
+        fitStepList();
+    }
+    if (editorView) {
+        editorView->setVisible(editing);
+    }
     emptyPage->setVisible(!editing);
     // The trailing stretch keeps an editor's schedules right under its steps; the empty state takes all.
     columnLayout->setStretch(columnLayout->count() - 1, editing ? 1 : 0);
@@ -193,11 +190,11 @@ void RoutinePane::refreshScheduleSection()
     if (shownSection == next) {
         return;
     }
-    ScheduleSectionModel& section = scheduleView->model();
+    ScheduleSectionPresenter& section = scheduleView->model();
     if (next.content == RoutinePanePresenter::Content::newRoutine) {
         section.showNewRoutineDraft();
     } else if (next.routineId) {
-        section.showRoutine(ScheduleSectionModel::Routine { *next.routineId, next.label });
+        section.showRoutine(ScheduleSectionPresenter::Routine { *next.routineId, next.label });
     } else {
         section.showRoutine(std::nullopt);
     }

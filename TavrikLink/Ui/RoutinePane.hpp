@@ -19,20 +19,22 @@ namespace tavrik {
 class ContentViewPresenter;
 class RoutineDetailEditor;
 class RoutineDetailEditorPresenter;
-class ScheduleSectionModel;
+class ScheduleSectionPresenter;
 class ScheduleSectionView;
-class TavrikBleCentral;
 
 // The detail pane of the routines: the editor of the new or chosen routine (or the empty state),
 // and under it the routine's schedule section with its start tags.
 class RoutinePane : public QWidget {
     Q_OBJECT
 public:
-    RoutinePane(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the pane's presenter and, under the routine, the schedule section's, which it takes over.
+    RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, ScheduleSectionPresenter* schedules,
+        ContentViewPresenter& window, QWidget* parent = nullptr);
     ~RoutinePane() override;
 
     RoutinePanePresenter& presenter() { return *pane; }
     RoutineDetailEditorPresenter& editorPresenter() { return *editorModel; }
+    // Null until a routine (new or stored) is first shown.
     RoutineDetailEditor* editor() const { return editorView; }
     // The lower section's container of the schedule section; shown with the new or stored routine.
     QWidget* scheduleSectionSlot() const { return scheduleSlot; }
@@ -48,11 +50,9 @@ protected:
 
 private:
     void fitStepList();
-    void readController();
     void refresh();
     void refreshScheduleSection();
 
-    TavrikBleCentral& controller;
     ContentViewPresenter& window;
     std::unique_ptr<RoutinePanePresenter> pane;
     std::unique_ptr<RoutineDetailEditorPresenter> editorModel;

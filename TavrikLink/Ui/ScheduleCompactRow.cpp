@@ -28,7 +28,7 @@ QString qs(std::string_view text)
 
 } // namespace
 
-ScheduleCompactRow::ScheduleCompactRow(ScheduleRowModel model, QWidget* parent)
+ScheduleCompactRow::ScheduleCompactRow(ScheduleRowPresenter model, QWidget* parent)
     : QFrame(parent)
     , row(std::move(model))
 {
@@ -151,7 +151,7 @@ void ScheduleCompactRow::buildEditor()
     timeFields->setSpacing(8);
     hour = new QLineEdit(editorFrame);
     hour->setObjectName(QStringLiteral("scheduleHour"));
-    hour->setPlaceholderText(qs(ScheduleRowModel::hourPlaceholder));
+    hour->setPlaceholderText(qs(ScheduleRowPresenter::hourPlaceholder));
     hour->setFixedWidth(56);
     timeFields->addWidget(hour);
     auto* colon = new QLabel(QStringLiteral(":"), editorFrame);
@@ -159,7 +159,7 @@ void ScheduleCompactRow::buildEditor()
     timeFields->addWidget(colon);
     minute = new QLineEdit(editorFrame);
     minute->setObjectName(QStringLiteral("scheduleMinute"));
-    minute->setPlaceholderText(qs(ScheduleRowModel::minutePlaceholder));
+    minute->setPlaceholderText(qs(ScheduleRowPresenter::minutePlaceholder));
     minute->setFixedWidth(56);
     timeFields->addWidget(minute);
     controls->addLayout(timeFields);
@@ -175,8 +175,8 @@ void ScheduleCompactRow::buildEditor()
     dayColumn->setSpacing(6);
     auto* dayRow = new QHBoxLayout;
     dayRow->setSpacing(8);
-    for (std::size_t index = 0; index < ScheduleRowModel::weekDayNames.size(); ++index) {
-        auto* button = new QPushButton(qs(ScheduleRowModel::weekDayNames[index]), weekdays);
+    for (std::size_t index = 0; index < ScheduleRowPresenter::weekDayNames.size(); ++index) {
+        auto* button = new QPushButton(qs(ScheduleRowPresenter::weekDayNames[index]), weekdays);
         button->setObjectName(QStringLiteral("day%1").arg(index));
         button->setFixedSize(36, 36);
         button->setFlat(true);
@@ -186,7 +186,7 @@ void ScheduleCompactRow::buildEditor()
     }
     dayRow->addStretch();
     dayColumn->addLayout(dayRow);
-    noDay = new QLabel(qs(ScheduleRowModel::noDayMessage), weekdays);
+    noDay = new QLabel(qs(ScheduleRowPresenter::noDayMessage), weekdays);
     QFont caption = noDay->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     noDay->setFont(caption);

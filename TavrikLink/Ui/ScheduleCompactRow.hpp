@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikLink/Views/ScheduleRowModel.hpp"
+#include "TavrikLink/Views/ScheduleRowPresenter.hpp"
 
 #include <QFrame>
 
@@ -21,11 +21,11 @@ namespace tavrik {
 class ScheduleCompactRow : public QFrame {
     Q_OBJECT
 public:
-    ScheduleCompactRow(ScheduleRowModel model, QWidget* parent = nullptr);
+    ScheduleCompactRow(ScheduleRowPresenter model, QWidget* parent = nullptr);
     ~ScheduleCompactRow() override;
 
     void setSchedule(const ScheduledRoutine& schedule);
-    const ScheduleRowModel& model() const { return row; }
+    const ScheduleRowPresenter& model() const { return row; }
 
     QPushButton* editButton() const { return edit; }
     QToolButton* deleteButton() const { return remove; }
@@ -51,7 +51,7 @@ private:
     void redrawEditor();
     void commitTime(QLineEdit* field, bool isHour);
 
-    ScheduleRowModel row;
+    ScheduleRowPresenter row;
     QLabel* bell;
     QLabel* time;
     QLabel* days;

@@ -5,7 +5,7 @@
 #include "TavrikLink/Ui/ScheduleCompactRow.hpp"
 #include "TavrikLink/Ui/StartTagPicker.hpp"
 #include "TavrikLink/Ui/SymbolIcon.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "TavrikLink/Views/StartTagPickerPresenter.hpp"
 
 #include <QFrame>
@@ -28,7 +28,7 @@ QString qs(std::string_view text)
 
 } // namespace
 
-ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* parent)
+ScheduleSectionView::ScheduleSectionView(ScheduleSectionPresenter* model, QWidget* parent)
     : QWidget(parent)
     , section(model)
 {
@@ -39,7 +39,7 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     layout->setSpacing(12);
 
     auto* header = new QHBoxLayout;
-    newTitle = new QLabel(qs(ScheduleSectionModel::newRoutineTitle), this);
+    newTitle = new QLabel(qs(ScheduleSectionPresenter::newRoutineTitle), this);
     QFont headline = newTitle->font();
     headline.setBold(true);
     newTitle->setFont(headline);
@@ -63,7 +63,7 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     addSchedule->setObjectName(QStringLiteral("addSchedule"));
     header->addWidget(addSchedule);
     layout->addLayout(header);
-    newHint = new QLabel(qs(ScheduleSectionModel::newRoutineHint), this);
+    newHint = new QLabel(qs(ScheduleSectionPresenter::newRoutineHint), this);
     newHint->setForegroundRole(QPalette::PlaceholderText);
     newHint->setWordWrap(true);
     layout->addWidget(newHint);
@@ -72,7 +72,7 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     auto* startTags = new QVBoxLayout(startTagBlock);
     startTags->setContentsMargins(0, 0, 0, 0);
     startTags->setSpacing(8);
-    auto* startTitle = new QLabel(qs(ScheduleSectionModel::startTagTitle), startTagBlock);
+    auto* startTitle = new QLabel(qs(ScheduleSectionPresenter::startTagTitle), startTagBlock);
     startTitle->setFont(headline);
     startTags->addWidget(startTitle);
     startTagIntro = new QLabel(startTagBlock);
@@ -100,7 +100,7 @@ ScheduleSectionView::ScheduleSectionView(ScheduleSectionModel* model, QWidget* p
     layout->addStretch();
 
     connect(addSchedule, &QPushButton::clicked, this, [this] { section->addSchedule(); });
-    connect(section, &ScheduleSectionModel::changed, this, &ScheduleSectionView::redraw);
+    connect(section, &ScheduleSectionPresenter::changed, this, &ScheduleSectionView::redraw);
     redraw();
 }
 
@@ -144,7 +144,7 @@ std::vector<QWidget*> ScheduleSectionView::startTagChips() const
 
 void ScheduleSectionView::redraw()
 {
-    using Mode = ScheduleSectionModel::Mode;
+    using Mode = ScheduleSectionPresenter::Mode;
     const Mode mode = section->mode();
     setVisible(mode != Mode::none);
     const bool stored = mode == Mode::storedRoutine;
@@ -168,7 +168,7 @@ void ScheduleSectionView::redraw()
 void ScheduleSectionView::redrawStartTags()
 {
     const auto& tags = section->startTags();
-    const bool stored = section->mode() == ScheduleSectionModel::Mode::storedRoutine;
+    const bool stored = section->mode() == ScheduleSectionPresenter::Mode::storedRoutine;
     startTagBlock->setVisible(stored && !tags.assigned.empty());
     startTagIntro->setText(QString::fromStdString(section->startTagIntro()));
     // A chip is rebuilt only when the tags change: one of them may hold the button being clicked.
@@ -199,7 +199,7 @@ void ScheduleSectionView::redrawStartTags()
         auto* removeTag = new QToolButton(chip);
         removeTag->setAutoRaise(true);
         removeTag->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), secondary));
-        removeTag->setToolTip(QString::fromStdString(ScheduleSectionModel::removeStartTagHelp(tag)));
+        removeTag->setToolTip(QString::fromStdString(ScheduleSectionPresenter::removeStartTagHelp(tag)));
         const std::uint32_t id = tag.id;
         connect(removeTag, &QToolButton::clicked, this, [this, id] {
             if (section->startTags().requestRemove) {
@@ -230,7 +230,7 @@ void ScheduleSectionView::redrawRows()
         ScheduleCompactRow* shown = row(schedule.id);
         if (!shown) {
             shown = new ScheduleCompactRow(
-                ScheduleRowModel(schedule, section->rowActions(schedule.id), section->clock()), this);
+                ScheduleRowPresenter(schedule, section->rowActions(schedule.id), section->clock()), this);
             shownRows[schedule.id] = shown;
         } else {
             shown->setSchedule(schedule);

@@ -17,7 +17,7 @@ namespace tavrik {
 
 class AdaptiveGridLayout;
 class ScheduleCompactRow;
-class ScheduleSectionModel;
+class ScheduleSectionPresenter;
 class StartTagPicker;
 class StartTagPickerPresenter;
 
@@ -28,10 +28,10 @@ class ScheduleSectionView : public QWidget {
     Q_OBJECT
 public:
     // Shows the given model, which it takes over.
-    explicit ScheduleSectionView(ScheduleSectionModel* model, QWidget* parent = nullptr);
+    explicit ScheduleSectionView(ScheduleSectionPresenter* model, QWidget* parent = nullptr);
     ~ScheduleSectionView() override;
 
-    ScheduleSectionModel& model() const { return *section; }
+    ScheduleSectionPresenter& model() const { return *section; }
     QToolButton* addStartTagButton() const;
     QPushButton* addScheduleButton() const { return addSchedule; }
     QLabel* errorLabel() const { return error; }
@@ -46,7 +46,7 @@ private:
     void redrawStartTags();
     void redrawRows();
 
-    ScheduleSectionModel* section;
+    ScheduleSectionPresenter* section;
     StartTagPickerPresenter* picker;
     QLabel* newTitle;
     StartTagPicker* addStartTag;

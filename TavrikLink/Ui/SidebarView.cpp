@@ -59,8 +59,9 @@ public:
             painter->setBrush(Qt::NoBrush);
             painter->drawRoundedRect(QRectF(area).adjusted(1, 1, -1, -1), 6, 6);
         }
-        const auto kind = static_cast<SidebarModel::RowKind>(index.data(SidebarView::KindRole).toInt());
-        const bool group = kind == SidebarModel::RowKind::routinesGroup || kind == SidebarModel::RowKind::tagsGroup;
+        const auto kind = static_cast<SidebarPresenter::RowKind>(index.data(SidebarView::KindRole).toInt());
+        const bool group
+            = kind == SidebarPresenter::RowKind::routinesGroup || kind == SidebarPresenter::RowKind::tagsGroup;
         int x = area.left() + 6 + (index.data(SidebarView::IndentedRole).toBool() ? indent : 0);
         const QFontMetrics metrics(option.font);
         const int top = area.top() + verticalPadding;
@@ -133,16 +134,16 @@ void SidebarView::activateRow(int row)
         return;
     }
     // A copy: the action may change the rows.
-    const SidebarModel::Row chosen = shown[static_cast<std::size_t>(row)];
-    SidebarModel::activate(window, chosen);
+    const SidebarPresenter::Row chosen = shown[static_cast<std::size_t>(row)];
+    SidebarPresenter::activate(window, chosen);
 }
 
 void SidebarView::keyPressEvent(QKeyEvent* event)
 {
     const int current = currentIndex().row();
     const bool onRow = current >= 0 && current < static_cast<int>(shown.size());
-    const SidebarModel::Row* row = onRow ? &shown[static_cast<std::size_t>(current)] : nullptr;
-    using Kind = SidebarModel::RowKind;
+    const SidebarPresenter::Row* row = onRow ? &shown[static_cast<std::size_t>(current)] : nullptr;
+    using Kind = SidebarPresenter::RowKind;
     const bool group = row && (row->kind == Kind::routinesGroup || row->kind == Kind::tagsGroup);
     switch (event->key()) {
     case Qt::Key_Return:
@@ -161,7 +162,7 @@ void SidebarView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
         if (row && (row->kind == Kind::routine || row->kind == Kind::tag)) {
-            const SidebarModel::Row chosen = *row;
+            const SidebarPresenter::Row chosen = *row;
             emit deleteRequested(chosen);
         }
         event->accept();
@@ -212,7 +213,7 @@ void SidebarView::refreshRoutineRows()
         seen->routineSummaries[index] = summaries[index];
         const bool scheduled = std::any_of(schedules.begin(), schedules.end(),
             [&](const ScheduledRoutine& schedule) { return schedule.routineId == summaries[index].id; });
-        SidebarModel::Row row = SidebarModel::routineRow(window, clock, summaries[index], scheduled);
+        SidebarPresenter::Row row = SidebarPresenter::routineRow(window, clock, summaries[index], scheduled);
         // The routines' rows follow the group's own row.
         const std::size_t position = index + 1;
         if (!(row == shown[position])) {
@@ -233,20 +234,22 @@ void SidebarView::refresh()
     case Change::any:
         break;
     }
-    std::vector<SidebarModel::Row> next = SidebarModel::rows(window, clock);
+    std::vector<SidebarPresenter::Row> next = SidebarPresenter::rows(window, clock);
     if (next == shown) {
         return;
     }
     const bool sameShape = next.size() == shown.size()
         && std::equal(next.begin(), next.end(), shown.begin(),
-            [](const SidebarModel::Row& a, const SidebarModel::Row& b) { return a.kind == b.kind && a.id == b.id; });
+            [](const SidebarPresenter::Row& a, const SidebarPresenter::Row& b) {
+                return a.kind == b.kind && a.id == b.id;
+            });
     // The keyboard's place survives rows coming and going.
-    std::optional<std::pair<SidebarModel::RowKind, std::uint32_t>> focused;
+    std::optional<std::pair<SidebarPresenter::RowKind, std::uint32_t>> focused;
     if (const int current = currentIndex().row(); current >= 0 && current < static_cast<int>(shown.size())) {
         focused
             = std::pair { shown[static_cast<std::size_t>(current)].kind, shown[static_cast<std::size_t>(current)].id };
     }
-    std::vector<SidebarModel::Row> previous = std::exchange(shown, std::move(next));
+    std::vector<SidebarPresenter::Row> previous = std::exchange(shown, std::move(next));
     if (!sameShape) {
         model->clear();
     }
@@ -265,7 +268,7 @@ void SidebarView::refresh()
     }
     if (!sameShape && focused) {
         const auto found = std::find_if(shown.begin(), shown.end(),
-            [&](const SidebarModel::Row& row) { return row.kind == focused->first && row.id == focused->second; });
+            [&](const SidebarPresenter::Row& row) { return row.kind == focused->first && row.id == focused->second; });
         if (found != shown.end()) {
             setCurrentIndex(model->index(static_cast<int>(found - shown.begin()), 0));
         }
@@ -277,7 +280,7 @@ void SidebarView::showRow(std::size_t index)
     fill(*model->item(static_cast<int>(index)), shown[index]);
 }
 
-void SidebarView::fill(QStandardItem& item, const SidebarModel::Row& row)
+void SidebarView::fill(QStandardItem& item, const SidebarPresenter::Row& row)
 {
     item.setData(QString::fromStdString(row.label), Qt::DisplayRole);
     item.setData(QString::fromStdString(row.label), Qt::AccessibleTextRole);

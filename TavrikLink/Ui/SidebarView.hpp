@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikLink/Views/SidebarModel.hpp"
+#include "TavrikLink/Views/SidebarPresenter.hpp"
 
 #include <QListView>
 
@@ -16,7 +16,7 @@ namespace tavrik {
 
 class Clock;
 
-// The sidebar column: the rows of SidebarModel, drawn as a list; clicking a row, or pressing Return
+// The sidebar column: the rows of SidebarPresenter, drawn as a list; clicking a row, or pressing Return
 // on the focused one, runs its action.
 class SidebarView : public QListView {
     Q_OBJECT
@@ -25,13 +25,13 @@ public:
 
     SidebarView(ContentViewPresenter& window, const Clock& clock, QWidget* parent = nullptr);
 
-    const std::vector<SidebarModel::Row>& rows() const { return shown; }
+    const std::vector<SidebarPresenter::Row>& rows() const { return shown; }
     // Runs the action of the row at `row`, as a click does.
     void activateRow(int row);
 
 signals:
     // Delete was pressed on a routine's or a tag's row.
-    void deleteRequested(const SidebarModel::Row& row);
+    void deleteRequested(const SidebarPresenter::Row& row);
 
 protected:
     // Arrows move between rows, Return and Space choose one, Left and Right close and open a
@@ -62,12 +62,12 @@ private:
     // Only summaries changed, of the same routines in the same order: their rows are mended.
     void refreshRoutineRows();
     void showRow(std::size_t index);
-    static void fill(QStandardItem& item, const SidebarModel::Row& row);
+    static void fill(QStandardItem& item, const SidebarPresenter::Row& row);
 
     ContentViewPresenter& window;
     const Clock& clock;
     QStandardItemModel* model = nullptr;
-    std::vector<SidebarModel::Row> shown;
+    std::vector<SidebarPresenter::Row> shown;
     std::optional<Inputs> seen;
 };
 

@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/TagEditorView.hpp"
 
 #include "TavrikLink/Ui/ValidatedField.hpp"
-#include "TavrikLink/Views/TagEditorModel.hpp"
+#include "TavrikLink/Views/TagEditorPresenter.hpp"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -34,10 +34,11 @@ QLabel* titleLabel(QWidget* parent, double scale)
 
 } // namespace
 
-TagEditorView::TagEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+TagEditorView::TagEditorView(TagEditorPresenter* presenter, QWidget* parent)
     : QWidget(parent)
-    , editor(new TagEditorModel(controller, window, this))
+    , editor(presenter)
 {
+    editor->setParent(this);
     setObjectName(QStringLiteral("tagEditor"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -46,16 +47,16 @@ TagEditorView::TagEditorView(TavrikBleCentral& controller, ContentViewPresenter&
     title = titleLabel(this, 1.4);
     title->setObjectName(QStringLiteral("tagEditorTitle"));
     layout->addWidget(title);
-    subtitle = new QLabel(qs(TagEditorModel::renameSubtitle), this);
+    subtitle = new QLabel(qs(TagEditorPresenter::renameSubtitle), this);
     subtitle->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(subtitle);
     awaiting = titleLabel(this, 1.2);
     awaiting->setObjectName(QStringLiteral("tagEditorAwaitingScan"));
-    awaiting->setText(qs(TagEditorModel::awaitingScanText));
+    awaiting->setText(qs(TagEditorPresenter::awaitingScanText));
     awaiting->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(awaiting);
     savedTitle = titleLabel(this, 1.2);
-    savedTitle->setText(qs(TagEditorModel::alreadySavedTitle));
+    savedTitle->setText(qs(TagEditorPresenter::alreadySavedTitle));
     layout->addWidget(savedTitle);
     savedText = new QLabel(this);
     savedText->setObjectName(QStringLiteral("tagEditorAlreadySaved"));
@@ -98,14 +99,14 @@ TagEditorView::TagEditorView(TavrikBleCentral& controller, ContentViewPresenter&
     });
     connect(save, &QPushButton::clicked, this, [this] { editor->save(); });
     connect(cancel, &QPushButton::clicked, this, [this] { editor->cancel(); });
-    connect(editor, &TagEditorModel::changed, this, &TagEditorView::redraw);
+    connect(editor, &TagEditorPresenter::changed, this, &TagEditorView::redraw);
     redraw();
 }
 
 void TagEditorView::redraw()
 {
-    using Layout = TagEditorModel::Layout;
-    using Content = TagEditorModel::CreateContent;
+    using Layout = TagEditorPresenter::Layout;
+    using Content = TagEditorPresenter::CreateContent;
     const bool create = editor->layout() == Layout::create;
     const Content content = editor->createContent();
     title->setVisible(!create);

@@ -10,18 +10,17 @@ class QPushButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TagEditorModel;
-class TavrikBleCentral;
+class TagEditorPresenter;
 class ValidatedField;
 
 // The tag editor sheet's content: a scanned tag being named (create), or a tag being renamed.
 class TagEditorView : public QWidget {
     Q_OBJECT
 public:
-    TagEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the given presenter, which it takes over.
+    explicit TagEditorView(TagEditorPresenter* presenter, QWidget* parent = nullptr);
 
-    TagEditorModel& model() const { return *editor; }
+    TagEditorPresenter& model() const { return *editor; }
     QLineEdit* nameField() const { return name; }
     QLabel* uidLabel() const { return uid; }
     QPushButton* saveButton() const { return save; }
@@ -30,7 +29,7 @@ public:
 private:
     void redraw();
 
-    TagEditorModel* editor;
+    TagEditorPresenter* editor;
     QLabel* title;
     QLabel* subtitle;
     QLabel* awaiting;

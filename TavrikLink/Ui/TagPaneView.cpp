@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/TagPaneView.hpp"
 
 #include "TavrikLink/Ui/ValidatedField.hpp"
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -24,10 +24,11 @@ void setTextKeepingCursor(QLineEdit* field, const QString& text)
 
 } // namespace
 
-TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
+TagPaneView::TagPaneView(TagPanePresenter* presenter, QWidget* parent)
     : QWidget(parent)
-    , pane(new TagPaneModel(controller, window, this))
+    , pane(presenter)
 {
+    pane->setParent(this);
     setObjectName(QStringLiteral("tagPane"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 16, 20, 16);
@@ -39,7 +40,8 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     error->setWordWrap(true);
     layout->addWidget(error);
 
-    prompt = new QLabel(QString::fromUtf8(TagPaneModel::emptyPrompt.data(), TagPaneModel::emptyPrompt.size()), this);
+    prompt = new QLabel(
+        QString::fromUtf8(TagPanePresenter::emptyPrompt.data(), TagPanePresenter::emptyPrompt.size()), this);
     prompt->setObjectName(QStringLiteral("tagPrompt"));
     prompt->setForegroundRole(QPalette::PlaceholderText);
     prompt->setWordWrap(true);
@@ -91,7 +93,7 @@ TagPaneView::TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& win
     connect(name, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
     connect(uid, &QLineEdit::editingFinished, this, [this] { pane->finishEditing(); });
     connect(remove, &QPushButton::clicked, this, [this] { pane->deleteSelectedTag(); });
-    connect(pane, &TagPaneModel::changed, this, &TagPaneView::redraw);
+    connect(pane, &TagPanePresenter::changed, this, &TagPaneView::redraw);
     redraw();
 }
 

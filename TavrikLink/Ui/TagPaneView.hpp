@@ -8,9 +8,7 @@ class QPushButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TagPaneModel;
-class TavrikBleCentral;
+class TagPanePresenter;
 class ValidatedField;
 
 // The tag pane: the controller's tag error, then the selected tag's name and UID fields and its
@@ -18,9 +16,10 @@ class ValidatedField;
 class TagPaneView : public QWidget {
     Q_OBJECT
 public:
-    TagPaneView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
+    // Shows the given presenter, which it takes over.
+    explicit TagPaneView(TagPanePresenter* presenter, QWidget* parent = nullptr);
 
-    TagPaneModel& model() const { return *pane; }
+    TagPanePresenter& model() const { return *pane; }
     QLineEdit* nameField() const { return name; }
     QLineEdit* uidField() const { return uid; }
     QPushButton* deleteButton() const { return remove; }
@@ -28,7 +27,7 @@ public:
 private:
     void redraw();
 
-    TagPaneModel* pane;
+    TagPanePresenter* pane;
     QLabel* error;
     QLabel* prompt;
     QWidget* form;

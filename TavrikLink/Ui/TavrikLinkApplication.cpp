@@ -9,23 +9,31 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 
 #include <csignal>
 
 namespace tavrik {
 
 namespace {
-// The desktop's installed icon when it has ours, else the one beside the program.
-void setApplicationIcon(const TavrikResources& resources)
+// The desktop's installed icon when it has ours, else the one beside the program. The one beside
+// the program is worn at once; the theme is searched from the loop, since its first search reads
+// all its folders and the window would wait for it.
+void setApplicationIcon(const TavrikResources& resources, QObject* context)
 {
     const QString path = resources.applicationIconPath();
-    QIcon icon = QIcon::fromTheme(QStringLiteral("tavrik-link"));
-    if (icon.isNull() && QFileInfo(path).isFile()) {
-        icon = QIcon(path);
+    if (QFileInfo(path).isFile()) {
+        const QIcon icon(path);
+        if (!icon.isNull()) {
+            QApplication::setWindowIcon(icon);
+        }
     }
-    if (!icon.isNull()) {
-        QApplication::setWindowIcon(icon);
-    }
+    QTimer::singleShot(0, context, [] {
+        const QIcon themed = QIcon::fromTheme(QStringLiteral("tavrik-link"));
+        if (!themed.isNull()) {
+            QApplication::setWindowIcon(themed);
+        }
+    });
 }
 } // namespace
 
@@ -37,7 +45,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
 {
     // Closing the window is a quit request like any other, answered only after the shutdown.
     QApplication::setQuitOnLastWindowClosed(false);
-    setApplicationIcon(this->environment.resources);
+    setApplicationIcon(this->environment.resources, this);
 
     window = std::make_unique<TavrikLinkMainWindow>(commands);
     connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });

@@ -91,7 +91,7 @@ QPixmap checkmarkCircle(int size, const QColor& colour, qreal ratio)
 
 } // namespace
 
-UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent)
+UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupPresenter> model, QWidget* parent)
     : QWidget(parent)
     , setup(std::move(model))
 {
@@ -118,7 +118,8 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     icon->setPixmap(checkmarkCircle(72, green, devicePixelRatioF()));
     icon->setAlignment(Qt::AlignCenter);
     successLayout->addWidget(icon);
-    auto* successTitle = label(success, QStringLiteral("usbSuccessTitle"), QString::fromUtf8(UsbSetupModel::successText));
+    auto* successTitle
+        = label(success, QStringLiteral("usbSuccessTitle"), QString::fromUtf8(UsbSetupPresenter::successText));
     successTitle->setAlignment(Qt::AlignCenter);
     scaleFont(successTitle, 1.45, QFont::DemiBold);
     successLayout->addWidget(successTitle);
@@ -126,7 +127,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     successMessage->setAlignment(Qt::AlignCenter);
     dim(successMessage);
     successLayout->addWidget(successMessage);
-    auto* continueButton = new QPushButton(QString::fromUtf8(UsbSetupModel::continueText), success);
+    auto* continueButton = new QPushButton(QString::fromUtf8(UsbSetupPresenter::continueText), success);
     continueButton->setObjectName(QStringLiteral("usbContinueButton"));
     continueButton->setDefault(true);
     connect(continueButton, &QPushButton::clicked, this, [this] { setup->continueAfterInstall(); });
@@ -146,7 +147,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     messageLayout->addStretch();
     layout->addWidget(messageRow);
 
-    checkAgain = new QPushButton(QString::fromUtf8(UsbSetupModel::checkAgainText), this);
+    checkAgain = new QPushButton(QString::fromUtf8(UsbSetupPresenter::checkAgainText), this);
     checkAgain->setObjectName(QStringLiteral("usbCheckAgainButton"));
     checkAgain->setDefault(true);
     connect(checkAgain, &QPushButton::clicked, this, [this] { setup->checkAgain(); });
@@ -157,7 +158,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     auto* pickerLayout = new QVBoxLayout(picker);
     pickerLayout->setContentsMargins(0, 0, 0, 0);
     pickerLayout->setSpacing(12);
-    headline = label(picker, QStringLiteral("usbHeadline"), QString::fromUtf8(UsbSetupModel::headline));
+    headline = label(picker, QStringLiteral("usbHeadline"), QString::fromUtf8(UsbSetupPresenter::headline));
     headline->setAlignment(Qt::AlignCenter);
     scaleFont(headline, 1.1, QFont::DemiBold);
     pickerLayout->addWidget(headline);
@@ -175,7 +176,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     cardLayout->addWidget(other, 1);
     pickerLayout->addWidget(cardRow);
     unsupportedNote
-        = label(picker, QStringLiteral("usbUnsupportedNote"), QString::fromUtf8(UsbSetupModel::unsupportedNote));
+        = label(picker, QStringLiteral("usbUnsupportedNote"), QString::fromUtf8(UsbSetupPresenter::unsupportedNote));
     unsupportedNote->setAlignment(Qt::AlignCenter);
     scaleFont(unsupportedNote, 0.85);
     dim(unsupportedNote);
@@ -205,7 +206,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     scaleFont(failureMessage, 0.85);
     dim(failureMessage);
     failureLayout->addWidget(failureMessage);
-    auto* tryAgain = new QPushButton(QString::fromUtf8(UsbSetupModel::tryAgainText), failure);
+    auto* tryAgain = new QPushButton(QString::fromUtf8(UsbSetupPresenter::tryAgainText), failure);
     tryAgain->setObjectName(QStringLiteral("usbTryAgainButton"));
     tryAgain->setDefault(true);
     connect(tryAgain, &QPushButton::clicked, this, [this] { setup->tryAgain(); });
@@ -225,7 +226,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     statusLayout->addStretch();
     setupLayout->addWidget(statusRow);
 
-    installButton = new QPushButton(QString::fromUtf8(UsbSetupModel::installText), targetSetup);
+    installButton = new QPushButton(QString::fromUtf8(UsbSetupPresenter::installText), targetSetup);
     installButton->setObjectName(QStringLiteral("usbInstallButton"));
     installButton->setDefault(true);
     connect(installButton, &QPushButton::clicked, this, [this] { setup->install(); });
@@ -234,7 +235,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent
     // Spare height goes below the flow, so it keeps its spacing.
     layout->addStretch(1);
 
-    connect(setup.get(), &UsbSetupModel::changed, this, &UsbSetupView::refresh);
+    connect(setup.get(), &UsbSetupPresenter::changed, this, &UsbSetupView::refresh);
     refresh();
 }
 
@@ -251,7 +252,7 @@ QWidget* UsbSetupView::buildWifiForm()
     const int accessory = UsbWifiLayoutMetrics::accessoryWidth;
 
     auto* explanation
-        = label(form, QStringLiteral("usbWifiExplanation"), QString::fromUtf8(UsbSetupModel::wifiExplanation));
+        = label(form, QStringLiteral("usbWifiExplanation"), QString::fromUtf8(UsbSetupPresenter::wifiExplanation));
     scaleFont(explanation, 0.8);
     dim(explanation);
     layout->addWidget(explanation);
@@ -271,8 +272,8 @@ QWidget* UsbSetupView::buildWifiForm()
     scanButton->setAutoRaise(true);
     scanButton->setIcon(symbolIcon(QStringLiteral("arrow.clockwise")));
     scanButton->setFixedWidth(accessory);
-    scanButton->setToolTip(QString::fromUtf8(UsbSetupModel::scanAgainText));
-    scanButton->setAccessibleName(QString::fromUtf8(UsbSetupModel::scanAgainText));
+    scanButton->setToolTip(QString::fromUtf8(UsbSetupPresenter::scanAgainText));
+    scanButton->setAccessibleName(QString::fromUtf8(UsbSetupPresenter::scanAgainText));
     connect(scanButton, &QToolButton::clicked, this, [this] { setup->scanAgain(); });
     networkLayout->addWidget(scanButton);
     layout->addWidget(networkRow);
@@ -281,7 +282,7 @@ QWidget* UsbSetupView::buildWifiForm()
     auto* passwordLayout = row(passwordRow, spacing);
     password = new QLineEdit(passwordRow);
     password->setObjectName(QStringLiteral("usbWifiPassword"));
-    password->setPlaceholderText(QString::fromUtf8(UsbSetupModel::passwordPlaceholder));
+    password->setPlaceholderText(QString::fromUtf8(UsbSetupPresenter::passwordPlaceholder));
     connect(password, &QLineEdit::textEdited, this,
         [this](const QString& value) { setup->setWifiPassword(value.toStdString()); });
     passwordLayout->addWidget(password, 1);
@@ -295,7 +296,7 @@ QWidget* UsbSetupView::buildWifiForm()
 
     auto* buttonRow = new QWidget(form);
     auto* buttonLayout = row(buttonRow, spacing);
-    saveWifi = new QPushButton(QString::fromUtf8(UsbSetupModel::saveWifiText), buttonRow);
+    saveWifi = new QPushButton(QString::fromUtf8(UsbSetupPresenter::saveWifiText), buttonRow);
     saveWifi->setObjectName(QStringLiteral("usbSaveWifiButton"));
     connect(saveWifi, &QPushButton::clicked, this, [this] { setup->saveWifiConfig(); });
     buttonLayout->addWidget(saveWifi, 0, Qt::AlignTop);
@@ -442,7 +443,7 @@ void UsbSetupView::refreshWifiForm(const UsbWifiForm& form)
     }
 }
 
-UsbNewDeviceSection::UsbNewDeviceSection(std::unique_ptr<UsbSetupModel> model, QWidget* parent)
+UsbNewDeviceSection::UsbNewDeviceSection(std::unique_ptr<UsbSetupPresenter> model, QWidget* parent)
     : QWidget(parent)
     , setup(std::move(model))
 {
@@ -450,17 +451,17 @@ UsbNewDeviceSection::UsbNewDeviceSection(std::unique_ptr<UsbSetupModel> model, Q
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* orLabel = label(this, QStringLiteral("usbOrLabel"), QString::fromUtf8(UsbSetupModel::orText));
+    auto* orLabel = label(this, QStringLiteral("usbOrLabel"), QString::fromUtf8(UsbSetupPresenter::orText));
     orLabel->setAlignment(Qt::AlignCenter);
     scaleFont(orLabel, 0.85);
     dim(orLabel);
     layout->addWidget(orLabel);
-    setUp = new QPushButton(QString::fromUtf8(UsbSetupModel::setUpNewDeviceText), this);
+    setUp = new QPushButton(QString::fromUtf8(UsbSetupPresenter::setUpNewDeviceText), this);
     setUp->setObjectName(QStringLiteral("setUpNewDeviceButton"));
     connect(setUp, &QPushButton::clicked, this, [this] { setup->setUpNewDevice(); });
     layout->addWidget(setUp, 0, Qt::AlignHCenter);
     const auto refresh = [this] { setUp->setEnabled(setup->setupNewDeviceEnabled()); };
-    connect(setup.get(), &UsbSetupModel::changed, this, refresh);
+    connect(setup.get(), &UsbSetupPresenter::changed, this, refresh);
     refresh();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikLink/Views/UsbSetupModel.hpp"
+#include "TavrikLink/Views/UsbSetupPresenter.hpp"
 
 #include <QWidget>
 
@@ -26,10 +26,10 @@ class DeviceChoiceCard;
 class UsbSetupView : public QWidget {
     Q_OBJECT
 public:
-    explicit UsbSetupView(std::unique_ptr<UsbSetupModel> model, QWidget* parent = nullptr);
+    explicit UsbSetupView(std::unique_ptr<UsbSetupPresenter> model, QWidget* parent = nullptr);
     ~UsbSetupView() override;
 
-    UsbSetupModel& model() { return *setup; }
+    UsbSetupPresenter& model() { return *setup; }
     const UsbSetupScreen& shownScreen() const { return shown; }
     std::vector<DeviceChoiceCard*> cards() const { return deviceCards; }
 
@@ -41,7 +41,7 @@ private:
     void refreshWifiForm(const UsbWifiForm& form);
     QWidget* buildWifiForm();
 
-    std::unique_ptr<UsbSetupModel> setup;
+    std::unique_ptr<UsbSetupPresenter> setup;
     UsbSetupScreen shown;
     bool built = false;
 
@@ -82,13 +82,13 @@ private:
 class UsbNewDeviceSection : public QWidget {
     Q_OBJECT
 public:
-    explicit UsbNewDeviceSection(std::unique_ptr<UsbSetupModel> model, QWidget* parent = nullptr);
+    explicit UsbNewDeviceSection(std::unique_ptr<UsbSetupPresenter> model, QWidget* parent = nullptr);
     ~UsbNewDeviceSection() override;
 
     QPushButton* button() const { return setUp; }
 
 private:
-    std::unique_ptr<UsbSetupModel> setup;
+    std::unique_ptr<UsbSetupPresenter> setup;
     QPushButton* setUp = nullptr;
 };
 

@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 
 #include "TavrikLink/Ui/SymbolIcon.hpp"
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 
 #include <QComboBox>
 #include <QDialog>
@@ -45,15 +45,7 @@ void setText(QLineEdit* field, const std::string& text)
 
 } // namespace
 
-WifiCredentialEditorView::WifiCredentialEditorView(
-    TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
-    : QWidget(parent)
-    , wifi(new WifiSettingsModel(controller, window, this))
-{
-    build();
-}
-
-WifiCredentialEditorView::WifiCredentialEditorView(WifiSettingsModel* model, QWidget* parent)
+WifiCredentialEditorView::WifiCredentialEditorView(WifiSettingsPresenter* model, QWidget* parent)
     : QWidget(parent)
     , wifi(model)
 {
@@ -204,7 +196,7 @@ void WifiCredentialEditorView::build()
     connect(tryAgain, &QPushButton::clicked, this, [this] { wifi->tryAgain(); });
     connect(saveAnyway, &QPushButton::clicked, this, [this] { wifi->saveAnyway(); });
     connect(failureCancel, &QPushButton::clicked, this, [this] { wifi->cancel(); });
-    connect(wifi, &WifiSettingsModel::changed, this, &WifiCredentialEditorView::redraw);
+    connect(wifi, &WifiSettingsPresenter::changed, this, &WifiCredentialEditorView::redraw);
     redraw();
 }
 
@@ -231,7 +223,7 @@ void WifiCredentialEditorView::redraw()
     const auto& state = wifi->state();
     const bool saving = wifi->isSaving();
     title->setText(QString::fromStdString(wifi->sheetTitle()));
-    using Choice = WifiSettingsModel::NetworkChoice;
+    using Choice = WifiSettingsPresenter::NetworkChoice;
     const Choice shownChoice = wifi->networkChoice();
     fixedName->setVisible(shownChoice == Choice::editing);
     pickerPage->setVisible(shownChoice == Choice::picker);
@@ -245,7 +237,8 @@ void WifiCredentialEditorView::redraw()
     const QColor ink = palette().color(QPalette::WindowText);
     int chosen = -1;
     for (const auto& network : inputs.nearbyWifiNetworks) {
-        const QString symbol = WifiSettingsModel::isOpen(network) ? QStringLiteral("wifi") : QStringLiteral("lock.wifi");
+        const QString symbol
+            = WifiSettingsPresenter::isOpen(network) ? QStringLiteral("wifi") : QStringLiteral("lock.wifi");
         picker->addItem(
             symbolIcon(symbol, ink), QString::fromStdString(network.ssid), QString::fromStdString(network.ssid));
         if (items && network.supported == 0) {

@@ -13,19 +13,16 @@ class QToolButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TavrikBleCentral;
-class WifiSettingsModel;
+class WifiSettingsPresenter;
 
 // The sheet that adds a Wi-Fi network or replaces a saved network's password.
 class WifiCredentialEditorView : public QWidget {
     Q_OBJECT
 public:
-    WifiCredentialEditorView(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
     // Shows the given model, which it takes over.
-    explicit WifiCredentialEditorView(WifiSettingsModel* model, QWidget* parent = nullptr);
+    explicit WifiCredentialEditorView(WifiSettingsPresenter* model, QWidget* parent = nullptr);
 
-    WifiSettingsModel& model() const { return *wifi; }
+    WifiSettingsPresenter& model() const { return *wifi; }
     QComboBox* networkPicker() const { return picker; }
     QLineEdit* networkNameField() const { return typedName; }
     QLineEdit* passwordField() const { return password; }
@@ -41,7 +38,7 @@ private:
     void build();
     void redraw();
 
-    WifiSettingsModel* wifi;
+    WifiSettingsPresenter* wifi;
     QLabel* title = nullptr;
     QWidget* choice = nullptr;
     QLineEdit* fixedName = nullptr;

@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 
 #include "TavrikLink/Ui/SymbolIcon.hpp"
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -42,8 +42,8 @@ QWidget* savedNetworkRow(const WifiCredentialSummary& credential, QWidget* paren
     auto* ssid = new QLabel(QString::fromStdString(credential.ssid), row);
     ssid->setObjectName(QStringLiteral("wifiSsid"));
     texts->addWidget(ssid);
-    const auto status = WifiSettingsModel::status(credential);
-    auto* line = new QLabel(qs(WifiSettingsModel::statusLine(status)), row);
+    const auto status = WifiSettingsPresenter::status(credential);
+    auto* line = new QLabel(qs(WifiSettingsPresenter::statusLine(status)), row);
     line->setObjectName(QStringLiteral("wifiStatusLine"));
     line->setFont(captionFont(line->font()));
     line->setForegroundRole(QPalette::PlaceholderText);
@@ -52,13 +52,13 @@ QWidget* savedNetworkRow(const WifiCredentialSummary& credential, QWidget* paren
     layout->addStretch();
     auto* mark = new QLabel(row);
     switch (status) {
-    case WifiSettingsModel::SavedStatus::lastSuccessful:
+    case WifiSettingsPresenter::SavedStatus::lastSuccessful:
         mark->setPixmap(symbolIcon(QStringLiteral("checkmark.circle.fill"), QColor(0x28, 0xa7, 0x45)).pixmap(16, 16));
         break;
-    case WifiSettingsModel::SavedStatus::verified:
+    case WifiSettingsPresenter::SavedStatus::verified:
         mark->setPixmap(symbolIcon(QStringLiteral("checkmark.circle"), secondary).pixmap(16, 16));
         break;
-    case WifiSettingsModel::SavedStatus::unverified:
+    case WifiSettingsPresenter::SavedStatus::unverified:
         mark->setPixmap(symbolIcon(QStringLiteral("exclamationmark.circle"), QColor(0xff, 0x95, 0x00)).pixmap(16, 16));
         break;
     }
@@ -68,14 +68,7 @@ QWidget* savedNetworkRow(const WifiCredentialSummary& credential, QWidget* paren
 
 } // namespace
 
-WifiSettingsSection::WifiSettingsSection(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent)
-    : QWidget(parent)
-    , wifi(new WifiSettingsModel(controller, window, this))
-{
-    build();
-}
-
-WifiSettingsSection::WifiSettingsSection(WifiSettingsModel* model, QWidget* parent)
+WifiSettingsSection::WifiSettingsSection(WifiSettingsPresenter* model, QWidget* parent)
     : QWidget(parent)
     , wifi(model)
 {
@@ -89,12 +82,12 @@ void WifiSettingsSection::build()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* title = new QLabel(qs(WifiSettingsModel::title), this);
+    auto* title = new QLabel(qs(WifiSettingsPresenter::title), this);
     QFont headline = title->font();
     headline.setBold(true);
     title->setFont(headline);
     layout->addWidget(title);
-    auto* explanation = new QLabel(qs(WifiSettingsModel::explanation), this);
+    auto* explanation = new QLabel(qs(WifiSettingsPresenter::explanation), this);
     explanation->setFont(captionFont(explanation->font()));
     explanation->setForegroundRole(QPalette::PlaceholderText);
     explanation->setWordWrap(true);
@@ -166,7 +159,7 @@ void WifiSettingsSection::build()
     connect(remove, &QToolButton::clicked, this, [this] { wifi->askToRemoveSelectedWifiCredential(); });
     connect(edit, &QPushButton::clicked, this, [this] { wifi->beginEditingSelectedWifiCredential(); });
     connect(check, &QPushButton::clicked, this, [this] { wifi->checkNow(); });
-    connect(wifi, &WifiSettingsModel::changed, this, &WifiSettingsSection::redraw);
+    connect(wifi, &WifiSettingsPresenter::changed, this, &WifiSettingsSection::redraw);
     redraw();
 }
 
@@ -177,7 +170,7 @@ void WifiSettingsSection::redraw()
     const auto& selected = wifi->state().selectedWifiCredentialSsid;
     networks->clear();
     if (inputs.savedWifiCredentials.empty()) {
-        auto* item = new QListWidgetItem(qs(WifiSettingsModel::emptyListText), networks);
+        auto* item = new QListWidgetItem(qs(WifiSettingsPresenter::emptyListText), networks);
         item->setFlags(Qt::NoItemFlags);
         item->setForeground(palette().color(QPalette::PlaceholderText));
     }

@@ -10,20 +10,17 @@ class QToolButton;
 
 namespace tavrik {
 
-class ContentViewPresenter;
-class TavrikBleCentral;
-class WifiSettingsModel;
+class WifiSettingsPresenter;
 
 // The settings pane's "Wi-Fi Time Sync" section: the saved networks with their state, and add,
 // remove, edit and check.
 class WifiSettingsSection : public QWidget {
     Q_OBJECT
 public:
-    WifiSettingsSection(TavrikBleCentral& controller, ContentViewPresenter& window, QWidget* parent = nullptr);
     // Shows the given model, which it takes over.
-    explicit WifiSettingsSection(WifiSettingsModel* model, QWidget* parent = nullptr);
+    explicit WifiSettingsSection(WifiSettingsPresenter* model, QWidget* parent = nullptr);
 
-    WifiSettingsModel& model() const { return *wifi; }
+    WifiSettingsPresenter& model() const { return *wifi; }
     QListWidget* list() const { return networks; }
     QToolButton* addButton() const { return add; }
     QToolButton* removeButton() const { return remove; }
@@ -35,7 +32,7 @@ private:
     void build();
     void redraw();
 
-    WifiSettingsModel* wifi;
+    WifiSettingsPresenter* wifi;
     QListWidget* networks = nullptr;
     QToolButton* add = nullptr;
     QToolButton* remove = nullptr;

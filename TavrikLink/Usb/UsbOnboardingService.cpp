@@ -11,15 +11,15 @@ UsbOnboardingService::UsbOnboardingService(AssetProvider availableFirmwareAsset,
     , environment(std::move(environment))
     , self(std::make_shared<UsbOnboardingService*>(this))
 {
+    if (this->environment.scheduler != nullptr) {
+        pollTask = std::make_unique<ScheduledTask>(*this->environment.scheduler);
+    }
 }
 
 UsbOnboardingService::~UsbOnboardingService()
 {
     *self = nullptr;
     self.reset();
-    if (polling && environment.scheduler != nullptr) {
-        environment.scheduler->cancel(pollHandle);
-    }
     usbDirectoryMonitor.reset();
     // Helpers still running are ended; their late results find the service gone.
     for (UsbTaskHandle* task :
@@ -125,6 +125,27 @@ void UsbOnboardingService::runHelper(const UsbTaskHandle& task, const std::vecto
         return;
     }
     runHelperAt(task, helper, arguments, std::move(standardInput), nullptr, std::move(completion));
+}
+
+void UsbOnboardingService::runProbeStep(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+    std::optional<Data> standardInput, std::function<void()> end, std::function<void(const std::string&)> failed,
+    std::function<void(UsbOnboardingService&, const std::string& output)> succeeded)
+{
+    auto weak = weakSelf();
+    runHelper(task, arguments, std::move(standardInput),
+        [weak, task, end = std::move(end), failed = std::move(failed), succeeded = std::move(succeeded)](
+            UsbRunOutcome outcome) {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                end();
+                return;
+            }
+            if (!outcome.succeeded()) {
+                failed(outcome.error->description());
+                return;
+            }
+            succeeded(*service, *outcome.output);
+        });
 }
 
 void UsbOnboardingService::runHelperAt(const UsbTaskHandle& task, const std::string& helper,

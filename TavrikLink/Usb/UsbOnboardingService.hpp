@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Firmware/FirmwareAsset.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 #include "TavrikLink/Usb/UsbHelperRecords.hpp"
 #include "TavrikLink/Usb/UsbOnboardingEnvironment.hpp"
@@ -137,6 +138,11 @@ private:
     // cancellation whatever the helper said.
     void runHelper(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
         std::optional<Data> standardInput, UsbRunCompletion completion);
+    // One step of the probe left on the board: with the service gone or the task cancelled the step
+    // only ends, a failed run goes to `failed`, and the output of a good one to `succeeded`.
+    void runProbeStep(const UsbTaskHandle& task, const std::vector<std::string>& arguments,
+        std::optional<Data> standardInput, std::function<void()> end, std::function<void(const std::string&)> failed,
+        std::function<void(UsbOnboardingService&, const std::string& output)> succeeded);
     // The same with a helper already found; `onLine`, when set, receives each output line as it comes.
     void runHelperAt(const UsbTaskHandle& task, const std::string& helper, const std::vector<std::string>& arguments,
         std::optional<Data> standardInput, UsbLineCallback onLine, UsbRunCompletion completion);
@@ -204,7 +210,8 @@ private:
     UsbTaskHandle usbCleanupTask;
     std::unique_ptr<QObject> usbDirectoryMonitor;
     bool polling = false;
-    Scheduler::Handle pollHandle = Scheduler::invalidHandle;
+    // The port scan's next turn while the device directory cannot be watched.
+    std::unique_ptr<ScheduledTask> pollTask;
     bool usbMonitoringSuspended = false;
     bool usbPersistentProbeRunning = false;
     std::set<std::string> observedUsbSerialPorts;

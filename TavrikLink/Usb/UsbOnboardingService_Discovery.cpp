@@ -34,16 +34,10 @@ void UsbOnboardingService::startUsbDeviceMonitoring()
 
 void UsbOnboardingService::schedulePoll()
 {
-    auto weak = weakSelf();
-    pollHandle = environment.scheduler->schedule(std::chrono::milliseconds(500), [weak] {
-        UsbOnboardingService* service = alive(weak);
-        if (service == nullptr) {
-            return;
-        }
-        service->pollHandle = Scheduler::invalidHandle;
-        service->handleUsbSerialPortChange();
-        if (service->polling && service->pollHandle == Scheduler::invalidHandle) {
-            service->schedulePoll();
+    pollTask->schedule(std::chrono::milliseconds(500), [this] {
+        handleUsbSerialPortChange();
+        if (polling && !pollTask->isPending()) {
+            schedulePoll();
         }
     });
 }
@@ -53,8 +47,7 @@ void UsbOnboardingService::stopUsbDeviceMonitoring()
     usbDirectoryMonitor.reset();
     if (polling) {
         polling = false;
-        environment.scheduler->cancel(pollHandle);
-        pollHandle = Scheduler::invalidHandle;
+        pollTask->cancel();
     }
 }
 

@@ -132,25 +132,16 @@ void UsbOnboardingService::startUsbWifiScan()
         }
         end();
     };
-    runHelper(task, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt,
-        [weak, task, end, failed](UsbRunOutcome outcome) {
-            UsbOnboardingService* service = alive(weak);
-            if (service == nullptr || task->isCancelled()) {
-                end();
-                return;
-            }
-            if (!outcome.succeeded()) {
-                failed(outcome.error->description());
-                return;
-            }
-            auto networks = parseUsbWifiNetworks(*outcome.output);
+    runProbeStep(task, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt, end, failed,
+        [end](UsbOnboardingService& service, const std::string& output) {
+            auto networks = parseUsbWifiNetworks(output);
             const std::size_t count = networks.size();
-            service->publish(service->wifiNetworks, std::move(networks));
-            service->publish(service->wifiScanMessage,
+            service.publish(service.wifiNetworks, std::move(networks));
+            service.publish(service.wifiScanMessage,
                 count == 0 ? std::optional<std::string>(
                     "No Wi-Fi networks were found. Make sure the network is visible, then scan again.")
                            : std::nullopt);
-            service->appendLog("RAM-only Wi-Fi scan found " + std::to_string(count) + " network(s)");
+            service.appendLog("RAM-only Wi-Fi scan found " + std::to_string(count) + " network(s)");
             end();
         });
 }
@@ -183,24 +174,15 @@ void UsbOnboardingService::verifyUsbWifiCredentials(const std::string& rawSsid, 
         }
         end();
     };
-    runHelper(task, usbWifiTestArguments(port, ssid), passwordInput(password),
-        [weak, task, end, failed](UsbRunOutcome outcome) {
-            UsbOnboardingService* service = alive(weak);
-            if (service == nullptr || task->isCancelled()) {
-                end();
-                return;
-            }
-            if (!outcome.succeeded()) {
-                failed(outcome.error->description());
-                return;
-            }
-            const auto result = parseUsbWifiTestResult(*outcome.output);
+    runProbeStep(task, usbWifiTestArguments(port, ssid), passwordInput(password), end, failed,
+        [end, failed](UsbOnboardingService& service, const std::string& output) {
+            const auto result = parseUsbWifiTestResult(output);
             if (!result || result->result != "pass") {
                 failed("The device could not authenticate to the selected Wi-Fi network.");
                 return;
             }
-            service->publish(service->wifiVerificationState, UsbWifiVerificationState::verified());
-            service->appendLog("RAM Wi-Fi verification passed on channel " + std::to_string(result->channel.value_or(0))
+            service.publish(service.wifiVerificationState, UsbWifiVerificationState::verified());
+            service.appendLog("RAM Wi-Fi verification passed on channel " + std::to_string(result->channel.value_or(0))
                 + " at RSSI " + std::to_string(result->rssi.value_or(0)));
             end();
         });

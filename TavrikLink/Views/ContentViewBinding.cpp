@@ -2,8 +2,8 @@
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 
 namespace tavrik {
 
@@ -26,8 +26,8 @@ ContentViewBinding::ContentViewBinding(
     , presenter(presenter)
     , log(log)
 {
-    TagPaneModel::installWindowActions(presenter, controller);
-    ScheduleSectionModel::installWindowActions(presenter, controller);
+    TagPanePresenter::installWindowActions(presenter, controller);
+    ScheduleSectionPresenter::installWindowActions(presenter, controller);
     connectActions(presenter.actions(), controller);
     using C = TavrikBleCentral;
     for (auto signal : { &C::hasLoadedDataChanged, &C::syncModeChanged, &C::syncStageChanged,
@@ -114,7 +114,6 @@ void ContentViewBinding::connectActions(ContentViewPresenter::Actions& actions, 
     fill(actions.refreshFirmwareAvailability, std::function<void()>([c] { c->refreshFirmwareAvailability(); }));
     fill(actions.startFirmwareInstall, std::function<void()>([c] { c->startFirmwareInstall(); }));
     fill(actions.clearFirmwareUpdateNotice, std::function<void()>([c] { c->dismissFirmwareUpdateNotice(); }));
-    fill(actions.clearWifiConnectionNotice, std::function<void()>([c] { c->dismissWifiConnectionNotice(); }));
 }
 
 } // namespace tavrik

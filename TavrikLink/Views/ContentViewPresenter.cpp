@@ -29,6 +29,38 @@ bool containsSsid(const List& networks, const std::string& ssid)
     return std::any_of(networks.begin(), networks.end(), [&](const auto& network) { return network.ssid == ssid; });
 }
 
+// A notice's alert follows the notice: a new notice replaces the alert of its kind, keyed by the
+// notice's id, and a cleared notice takes the alert away.
+template <class Notice, class MakeAlert>
+void showNotice(WindowAlertQueue& queue, const std::optional<Notice>& before, const std::optional<Notice>& after,
+    const std::string& kind, MakeAlert raise)
+{
+    if (before == after) {
+        return;
+    }
+    if (!after) {
+        queue.withdrawKind(kind);
+        return;
+    }
+    const std::string key = kind + after->id.text();
+    queue.withdrawKind(kind, key);
+    raise(*after, key);
+}
+
+// A prompt the window's own state asks for, shown while its flag is set.
+template <class MakeAlert>
+void showPrompt(WindowAlertQueue& queue, bool before, bool after, const std::string& kind, MakeAlert raise)
+{
+    if (before == after) {
+        return;
+    }
+    if (after) {
+        raise();
+    } else {
+        queue.withdraw(kind);
+    }
+}
+
 } // namespace
 
 std::string_view sidebarPaneName(ContentViewPresenter::SidebarPane pane)
@@ -199,29 +231,22 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
 void ContentViewPresenter::refreshStateAlerts(const State& before, const State& after)
 {
     WindowAlertQueue& queue = *alertQueue;
-    if (before.showingUsbInstallAlert != after.showingUsbInstallAlert) {
-        if (after.showingUsbInstallAlert) {
-            const auto hide = [this] { modify([](State& state) { state.showingUsbInstallAlert = false; }); };
-            queue.raise({ usbInstallKind, "Install Tavrik Firmware?",
-                act.usbInstallAlertMessage ? act.usbInstallAlertMessage() : std::string(),
-                { { "Install over USB", Role::destructive,
-                      [this, hide] {
-                          hide();
-                          if (act.startUsbOnboardingFlash) {
-                              act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
-                          }
-                      } },
-                    { "Cancel", Role::cancel, hide } },
-                WindowAlertQueue::Kind::warning });
-        } else {
-            queue.withdraw(usbInstallKind);
-        }
-    }
-    if (before.dataTransferNotice != after.dataTransferNotice) {
-        if (after.dataTransferNotice) {
-            const DataTransferNotice notice = *after.dataTransferNotice;
-            const std::string key = dataNoticeKind + notice.id.text();
-            queue.withdrawKind(dataNoticeKind, key);
+    showPrompt(queue, before.showingUsbInstallAlert, after.showingUsbInstallAlert, usbInstallKind, [&] {
+        const auto hide = [this] { modify([](State& state) { state.showingUsbInstallAlert = false; }); };
+        queue.raise({ usbInstallKind, "Install Tavrik Firmware?",
+            act.usbInstallAlertMessage ? act.usbInstallAlertMessage() : std::string(),
+            { { "Install over USB", Role::destructive,
+                  [this, hide] {
+                      hide();
+                      if (act.startUsbOnboardingFlash) {
+                          act.startUsbOnboardingFlash(current.usbWifiSsid, current.usbWifiPassword);
+                      }
+                  } },
+                { "Cancel", Role::cancel, hide } },
+            WindowAlertQueue::Kind::warning });
+    });
+    showNotice(queue, before.dataTransferNotice, after.dataTransferNotice, dataNoticeKind,
+        [&](const auto& notice, const std::string& key) {
             const auto clear = [this, id = notice.id] {
                 modify([&](State& state) {
                     if (state.dataTransferNotice && state.dataTransferNotice->id == id) {
@@ -231,39 +256,30 @@ void ContentViewPresenter::refreshStateAlerts(const State& before, const State& 
             };
             queue.raise({ key, notice.title, notice.message, { { "OK", Role::normal, clear } },
                 notice.failed ? WindowAlertQueue::Kind::warning : WindowAlertQueue::Kind::information });
-        } else {
-            queue.withdrawKind(dataNoticeKind);
-        }
-    }
-    if (before.showingLegacyRestorePrompt != after.showingLegacyRestorePrompt) {
-        if (after.showingLegacyRestorePrompt) {
-            queue.raise({ legacyRestoreKind, "Restore Migration Backup?",
-                "The firmware upgrade is complete. Restore the migration backup to ensure the legacy routines, tags, "
-                "and schedules are written in the current format.",
-                { { "Restore Backup", Role::normal,
-                      [this] {
-                          modify([](State& state) { state.showingLegacyRestorePrompt = false; });
-                          call(act.restoreLegacyMigrationBackup);
-                      } },
-                    { "Keep Current Data", Role::cancel, [this] {
-                         modify([](State& state) { state.showingLegacyRestorePrompt = false; });
-                         call(act.endLegacyUpgrade);
-                     } } } });
-        } else {
-            queue.withdraw(legacyRestoreKind);
-        }
-    }
+        });
+    showPrompt(queue, before.showingLegacyRestorePrompt, after.showingLegacyRestorePrompt, legacyRestoreKind, [&] {
+        queue.raise({ legacyRestoreKind, "Restore Migration Backup?",
+            "The firmware upgrade is complete. Restore the migration backup to ensure the legacy routines, tags, "
+            "and schedules are written in the current format.",
+            { { "Restore Backup", Role::normal,
+                  [this] {
+                      modify([](State& state) { state.showingLegacyRestorePrompt = false; });
+                      call(act.restoreLegacyMigrationBackup);
+                  } },
+                { "Keep Current Data", Role::cancel, [this] {
+                     modify([](State& state) { state.showingLegacyRestorePrompt = false; });
+                     call(act.endLegacyUpgrade);
+                 } } } });
+    });
 }
 
 void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before, const ControllerState& after)
 {
     WindowAlertQueue& queue = *alertQueue;
-    if (before.usbOnboardingNotice != after.usbOnboardingNotice) {
-        if (after.usbOnboardingNotice) {
-            const std::string key = usbNoticeKind + after.usbOnboardingNotice->id.text();
-            queue.withdrawKind(usbNoticeKind, key);
+    showNotice(queue, before.usbOnboardingNotice, after.usbOnboardingNotice, usbNoticeKind,
+        [&](const auto& notice, const std::string& key) {
             // Flashing erases the board: the same careful button as the install confirmation.
-            queue.raise({ key, "Install Tavrik Firmware?", after.usbOnboardingNotice->message,
+            queue.raise({ key, "Install Tavrik Firmware?", notice.message,
                 { { "Install over USB", Role::destructive,
                       [this] {
                           selectPane(SidebarPane::firmware);
@@ -274,15 +290,10 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                       } },
                     { "Cancel", Role::cancel, [this] { call(act.clearUsbOnboardingNotice); } } },
                 WindowAlertQueue::Kind::warning });
-        } else {
-            queue.withdrawKind(usbNoticeKind);
-        }
-    }
-    if (before.firmwareUpdateNotice != after.firmwareUpdateNotice) {
-        if (after.firmwareUpdateNotice) {
-            const std::string key = firmwareNoticeKind + after.firmwareUpdateNotice->id.text();
-            queue.withdrawKind(firmwareNoticeKind, key);
-            queue.raise({ key, "Firmware Update Available", after.firmwareUpdateNotice->message,
+        });
+    showNotice(queue, before.firmwareUpdateNotice, after.firmwareUpdateNotice, firmwareNoticeKind,
+        [&](const auto& notice, const std::string& key) {
+            queue.raise({ key, "Firmware Update Available", notice.message,
                 { { "Install", Role::normal,
                       [this] {
                           selectPane(SidebarPane::firmware);
@@ -290,15 +301,10 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                           call(act.clearFirmwareUpdateNotice);
                       } },
                     { "Cancel", Role::cancel, [this] { call(act.clearFirmwareUpdateNotice); } } } });
-        } else {
-            queue.withdrawKind(firmwareNoticeKind);
-        }
-    }
-    if (before.wifiConnectionNotice != after.wifiConnectionNotice) {
-        if (after.wifiConnectionNotice) {
-            const std::string key = wifiNoticeKind + after.wifiConnectionNotice->id.text();
-            queue.withdrawKind(wifiNoticeKind, key);
-            queue.raise({ key, "Tavrik couldn\u2019t connect to Wi-Fi", after.wifiConnectionNotice->message,
+        });
+    showNotice(queue, before.wifiConnectionNotice, after.wifiConnectionNotice, wifiNoticeKind,
+        [&](const auto& notice, const std::string& key) {
+            queue.raise({ key, "Tavrik couldn\u2019t connect to Wi-Fi", notice.message,
                 { { "Open Wi-Fi settings", Role::normal,
                       [this] {
                           selectPane(SidebarPane::settings);
@@ -307,15 +313,10 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                       } },
                     { "Dismiss", Role::cancel, [this] { call(act.clearWifiConnectionNotice); } } },
                 WindowAlertQueue::Kind::warning });
-        } else {
-            queue.withdrawKind(wifiNoticeKind);
-        }
-    }
-    if (before.timeSyncNotice != after.timeSyncNotice) {
-        if (after.timeSyncNotice) {
-            const std::string key = timeSyncKind + after.timeSyncNotice->id.text();
-            queue.withdrawKind(timeSyncKind, key);
-            WindowAlertQueue::Alert alert { key, "Update Tavrik Time?", timeSyncMessage(*after.timeSyncNotice),
+        });
+    showNotice(queue, before.timeSyncNotice, after.timeSyncNotice, timeSyncKind,
+        [&](const auto& notice, const std::string& key) {
+            WindowAlertQueue::Alert alert { key, "Update Tavrik Time?", timeSyncMessage(notice),
                 { { "Update Time", Role::normal, [this] { call(act.acceptTimeSyncNotice); } },
                     { "Cancel", Role::cancel,
                         [this] {
@@ -324,10 +325,7 @@ void ContentViewPresenter::refreshControllerAlerts(const ControllerState& before
                         } } },
                 WindowAlertQueue::Kind::question };
             queue.raise(std::move(alert));
-        } else {
-            queue.withdrawKind(timeSyncKind);
-        }
-    }
+        });
 }
 
 void ContentViewPresenter::appear()

@@ -9,10 +9,8 @@ namespace tavrik {
 
 GroupEditorSheetPresenter::GroupEditorSheetPresenter(
     RoutineGroupDraft group, std::function<void()> onClose, std::function<void()> onDelete, QObject* parent)
-    : QObject(parent)
+    : EditorSheetPresenter(std::move(onClose), std::move(onDelete), parent)
     , m_group(std::move(group))
-    , m_onClose(std::move(onClose))
-    , m_onDelete(std::move(onDelete))
     , m_timeLimit({ [this] { return m_group.timeLimitSeconds; },
                       [this](std::int64_t seconds) {
                           m_group.timeLimitSeconds = m_group.mode == RoutineGroupMode::timebox ? seconds : 0;
@@ -24,7 +22,7 @@ GroupEditorSheetPresenter::GroupEditorSheetPresenter(
 
 std::optional<QString> GroupEditorSheetPresenter::shownLabelValidationMessage() const
 {
-    if (m_attemptedSave && text::trimmed(m_group.label).empty()) {
+    if (attemptedSave() && text::trimmed(m_group.label).empty()) {
         return QStringLiteral("Enter a group name.");
     }
     return std::nullopt;
@@ -59,25 +57,19 @@ void GroupEditorSheetPresenter::setMode(RoutineGroupMode mode)
     emit changed();
 }
 
-void GroupEditorSheetPresenter::done()
+bool GroupEditorSheetPresenter::acceptForClose()
 {
-    m_attemptedSave = true;
-    emit changed();
     if (text::trimmed(m_group.label).empty() || !validTimeLimit(m_group.mode, m_group.timeLimitSeconds)) {
-        return;
+        return false;
     }
     m_group.label = text::trimmed(m_group.label);
     emit changed();
-    if (m_onClose) {
-        m_onClose();
-    }
+    return true;
 }
 
 void GroupEditorSheetPresenter::deleteGroup()
 {
-    if (m_onDelete) {
-        m_onDelete();
-    }
+    remove();
 }
 
 } // namespace tavrik

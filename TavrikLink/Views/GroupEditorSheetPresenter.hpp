@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikLink/Views/DurationEditorPresenter.hpp"
+#include "TavrikLink/Views/EditorSheetPresenter.hpp"
 
 #include <QObject>
 #include <QString>
@@ -13,7 +14,7 @@ namespace tavrik {
 
 // The "Group Details" sheet: edits the host's working copy of one group, closing only through Done
 // (name given, time limit fitting the mode) or Delete.
-class GroupEditorSheetPresenter : public QObject {
+class GroupEditorSheetPresenter : public EditorSheetPresenter {
     Q_OBJECT
 
 public:
@@ -27,7 +28,6 @@ public:
 
     const RoutineGroupDraft& group() const { return m_group; }
     std::optional<QString> shownLabelValidationMessage() const;
-    bool attemptedSave() const { return m_attemptedSave; }
     // The time-limit field is shown only for a timebox group.
     bool showsTimeLimit() const { return m_group.mode == RoutineGroupMode::timebox; }
     QString modeDescription() const;
@@ -36,18 +36,12 @@ public:
     void setLabel(const QString& label);
     void setMode(RoutineGroupMode mode);
 
-    void done();
     void deleteGroup();
-    bool requestDismiss() const { return false; }
-
-signals:
-    void changed();
 
 private:
+    bool acceptForClose() override;
+
     RoutineGroupDraft m_group;
-    std::function<void()> m_onClose;
-    std::function<void()> m_onDelete;
-    bool m_attemptedSave = false;
     DurationEditorPresenter m_timeLimit;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -40,6 +41,8 @@ public:
         std::optional<std::string> routineError;
         std::optional<std::int64_t> deviceSyncDataVersion;
         bool routineStartTagsSupported = false;
+        // Loaded data lacking the selected routine means it is gone, not still to come.
+        bool hasLoadedData = false;
         // Tag lists are sorted for this locale.
         std::string localeId = "en_US";
 
@@ -65,6 +68,9 @@ public:
 
     static Data read(const TavrikBleCentral& controller);
     static Operations operationsFor(TavrikBleCentral& controller);
+    // A presenter that follows the controller: it calls the controller's operations and reads in
+    // every published change the pane shows.
+    static std::unique_ptr<RoutinePanePresenter> following(TavrikBleCentral& controller, ContentViewPresenter& window);
     // The window's own routine actions (new routine, the sidebar's draft row, the title bar's step line).
     static void connectWindowActions(ContentViewPresenter& window);
 
@@ -137,6 +143,11 @@ private:
     void store(RoutineDraft next);
     void afterDraftChange();
     void refreshShownRoutine();
+    // A selected routine the loaded data no longer holds (the device refused it, or it went
+    // elsewhere) is never waited for: the selection is cleared as after a delete.
+    void dropVanishedSelection();
+    void clearSelection();
+    void syncScheduleSelection();
     void deleteRoutine(const RoutineDetailModel& target);
     // The start-tag removal question stays in the queue exactly while the window asks it.
     void syncRemovalQuestion();

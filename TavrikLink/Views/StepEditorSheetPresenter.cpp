@@ -19,11 +19,9 @@ bool hasTag(const std::vector<TagInfo>& tags, std::uint32_t id)
 
 StepEditorSheetPresenter::StepEditorSheetPresenter(RoutineStepDraft step, std::vector<TagInfo> tags,
     std::function<void()> onClose, std::function<void()> onDelete, bool commitDurationOnDisappear, QObject* parent)
-    : QObject(parent)
+    : EditorSheetPresenter(std::move(onClose), std::move(onDelete), parent)
     , m_step(std::move(step))
     , m_tags(std::move(tags))
-    , m_onClose(std::move(onClose))
-    , m_onDelete(std::move(onDelete))
     , m_duration({ [this] { return m_step.seconds; },
                      [this](std::int64_t seconds) {
                          m_step.seconds = seconds;
@@ -83,7 +81,7 @@ QStringList StepEditorSheetPresenter::tagMenuItems() const
 
 std::optional<QString> StepEditorSheetPresenter::shownTagValidationMessage() const
 {
-    if (!m_attemptedSave) {
+    if (!attemptedSave()) {
         return std::nullopt;
     }
     if (const auto message = tagValidationMessage(m_step.tagId, m_tags)) {
@@ -120,20 +118,14 @@ void StepEditorSheetPresenter::setUnstoppable(bool unstoppable)
     emit changed();
 }
 
-void StepEditorSheetPresenter::done()
+bool StepEditorSheetPresenter::acceptForClose()
 {
-    m_attemptedSave = true;
-    emit changed();
-    if (!tagValidationMessage(m_step.tagId, m_tags) && m_step.seconds >= 1 && m_onClose) {
-        m_onClose();
-    }
+    return !tagValidationMessage(m_step.tagId, m_tags) && m_step.seconds >= 1;
 }
 
 void StepEditorSheetPresenter::deleteStep()
 {
-    if (m_onDelete) {
-        m_onDelete();
-    }
+    remove();
 }
 
 } // namespace tavrik

@@ -3,6 +3,7 @@
 #include "TavrikCore/Model/TagModels.hpp"
 #include "TavrikCore/Routine/RoutineDraft.hpp"
 #include "TavrikLink/Views/DurationEditorPresenter.hpp"
+#include "TavrikLink/Views/EditorSheetPresenter.hpp"
 
 #include <QObject>
 #include <QString>
@@ -19,7 +20,7 @@ namespace tavrik {
 // The "Step Details" sheet: edits the host's working copy of one step. It closes only through Done
 // (when the step is acceptable) or Delete; Escape and the window's close button do nothing. Messages
 // show only after the first Done and then follow every edit.
-class StepEditorSheetPresenter : public QObject {
+class StepEditorSheetPresenter : public EditorSheetPresenter {
     Q_OBJECT
 
 public:
@@ -44,7 +45,6 @@ public:
     QStringList tagMenuItems() const;
     // The message under the tag control: none before the first Done.
     std::optional<QString> shownTagValidationMessage() const;
-    bool attemptedSave() const { return m_attemptedSave; }
     DurationEditorPresenter& durationEditor() { return m_duration; }
 
     void setTagId(const QString& tagId);
@@ -52,20 +52,13 @@ public:
     void setInstruction(const QString& instruction);
     void setUnstoppable(bool unstoppable);
 
-    void done();
     void deleteStep();
-    // Escape or the close button: the sheet stays. Returns whether it may close (never).
-    bool requestDismiss() const { return false; }
-
-signals:
-    void changed();
 
 private:
+    bool acceptForClose() override;
+
     RoutineStepDraft m_step;
     std::vector<TagInfo> m_tags;
-    std::function<void()> m_onClose;
-    std::function<void()> m_onDelete;
-    bool m_attemptedSave = false;
     DurationEditorPresenter m_duration;
 };
 

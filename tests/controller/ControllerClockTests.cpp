@@ -52,7 +52,7 @@ TEST_F(ControllerClockTest, TheNoticeComesWithAnInvalidClockOrADriftOf61SecondsO
         SCOPED_TRACE(entry.what);
         probe().resetLocalData(false);
         clock.wallTime = start + entry.clockFraction;
-        controller->evaluateTimeSyncNeed(entry.reading);
+        probe().evaluateTimeSyncNeed(entry.reading);
         ASSERT_EQ(controller->timeSyncNotice().has_value(), entry.notice);
         EXPECT_EQ(probe().didOfferTimeSyncForCurrentLoad(), entry.notice);
         if (entry.notice) {
@@ -65,7 +65,7 @@ TEST_F(ControllerClockTest, TheNoticeComesWithAnInvalidClockOrADriftOf61SecondsO
 TEST_F(ControllerClockTest, TheNoticeShowsBothTimes)
 {
     clock.zone = "Europe/Amsterdam";
-    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 1, 2025, 6, 1, 8, 5, 9 });
+    probe().evaluateTimeSyncNeed(DeviceClockSnapshot { 1, 2025, 6, 1, 8, 5, 9 });
     ASSERT_TRUE(controller->timeSyncNotice().has_value());
     EXPECT_EQ(controller->timeSyncNotice()->deviceText, "2025-06-01 08:05:09");
     // Medium date and time of the user's locale, in the user's zone.
@@ -85,7 +85,7 @@ TEST_F(ControllerClockTest, SyncDataWithAWrongClockOffersOneNoticePerSessionStar
 
     controller->dismissTimeSyncNotice();
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
-    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2000, 1, 1, 0, 0, 0 });
+    probe().evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2000, 1, 1, 0, 0, 0 });
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
 
     // A new load may offer it again.
@@ -97,7 +97,7 @@ TEST_F(ControllerClockTest, SyncDataWithAWrongClockOffersOneNoticePerSessionStar
 TEST_F(ControllerClockTest, AcceptingWhileConnectedSendsTheTimeAtOnce)
 {
     clock.zone = "Europe/Amsterdam";
-    controller->evaluateTimeSyncNeed(readingAt(0s, 0));
+    probe().evaluateTimeSyncNeed(readingAt(0s, 0));
     controller->acceptTimeSyncNotice();
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
     settle();
@@ -130,7 +130,7 @@ TEST_F(ControllerClockTest, TheCommandCarriesTheLocalWallClockOfTheUsersZone)
 
 TEST_F(ControllerClockTest, AcceptingWhileDisconnectedReconnectsAndSendsTheTimeOfTheSend)
 {
-    controller->evaluateTimeSyncNeed(readingAt(0s, 0));
+    probe().evaluateTimeSyncNeed(readingAt(0s, 0));
     probe().resetConnectionState();
     settle();
     controller->acceptTimeSyncNotice();
@@ -150,7 +150,7 @@ TEST_F(ControllerClockTest, AcceptingWhileDisconnectedReconnectsAndSendsTheTimeO
 TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
 {
     device->peripheral()->maximumWriteLength = 1;
-    controller->evaluateTimeSyncNeed(readingAt(0s, 0));
+    probe().evaluateTimeSyncNeed(readingAt(0s, 0));
     controller->acceptTimeSyncNotice();
     EXPECT_TRUE(logContains("Could not send clock update to Tavrik"));
     EXPECT_TRUE(probe().pendingClockCommand().has_value());
@@ -158,7 +158,7 @@ TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
 
     device->peripheral()->maximumWriteLength = 185;
     clock.advance(5s);
-    controller->startCommandConnection();
+    probe().startCommandConnection();
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=15 minute=6 second=45" }));
     EXPECT_FALSE(probe().pendingClockCommand().has_value());
@@ -205,7 +205,7 @@ namespace {
 TEST_F(ControllerClockTest, ALocaleWithAnotherCalendarStillSpeaksGregorianToTheDevice)
 {
     clock.locale = "th_TH@calendar=buddhist";
-    controller->evaluateTimeSyncNeed(readingAt(std::chrono::seconds(0)));
+    probe().evaluateTimeSyncNeed(readingAt(std::chrono::seconds(0)));
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
     probe().sendCurrentTimeToTavrik();
     settle();

@@ -16,7 +16,7 @@ protected:
 
     void persistTag(std::uint32_t id, const std::string& command, bool debounce, std::optional<std::string> attribute)
     {
-        controller->persist(AtomicCommandChannel::tag, id, { command }, debounce, std::move(attribute));
+        probe().persist(AtomicCommandChannel::tag, id, { command }, debounce, std::move(attribute));
     }
 
     std::vector<std::string> commands() const { return device->receivedCommands(); }
@@ -65,7 +65,7 @@ TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
     device->data.dataVersion = 8;
     loadFromDevice();
     ASSERT_EQ(controller->deviceSyncDataVersion(), 8);
-    controller->persist(AtomicCommandChannel::groups, std::string("1:2"), { "delete id=2" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::groups, std::string("1:2"), { "delete id=2" }, false, std::nullopt);
     settle();
     EXPECT_EQ(controller->routineError(), "Update Tavrik firmware before editing groups.");
     EXPECT_TRUE(commands().empty());
@@ -76,26 +76,16 @@ TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
 
 TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
 {
-    struct Case {
-        AtomicCommandChannel channel;
-        std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
-    };
-    const std::vector<Case> cases {
-        { AtomicCommandChannel::schedule, [](const TavrikBleCentral& c) { return c.scheduleError(); } },
-        { AtomicCommandChannel::tag, [](const TavrikBleCentral& c) { return c.tagError(); } },
-        { AtomicCommandChannel::routine, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::steps, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::groups, [](const TavrikBleCentral& c) { return c.routineError(); } },
-    };
+    const std::vector<ChannelErrorCase> cases = channelErrorCases();
     device->peripheral()->maximumWriteLength = 4;
-    for (const Case& test : cases) {
+    for (const ChannelErrorCase& test : cases) {
         SCOPED_TRACE(std::string(rawValue(test.channel)));
-        controller->persist(test.channel, std::uint32_t { 9 }, { "delete id=9" }, false, std::nullopt);
+        probe().persist(test.channel, std::uint32_t { 9 }, { "delete id=9" }, false, std::nullopt);
         EXPECT_EQ(test.error(*controller), std::string(saveFailureMessage(test.channel)));
         EXPECT_EQ(probe().atomicCommandQueue().back().channel, test.channel);
     }
     const std::size_t lines = controller->logItems().size();
-    controller->persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
     EXPECT_EQ(controller->logItems().size(), lines + 1);
     EXPECT_EQ(controller->logItems().back().text, "Failed to save settings change");
     EXPECT_EQ(probe().atomicCommandQueue().size(), cases.size() + 1);
@@ -118,11 +108,11 @@ TEST_F(ControllerCommandConnectionTest, EditsWhileDisconnectedOpenACommandConnec
 {
     addDevice();
     makeController();
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
     EXPECT_TRUE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     EXPECT_EQ(probe().atomicCommandQueue().size(), 2u);
     settle();
     EXPECT_FALSE(device->lastSyncStart());
@@ -137,7 +127,7 @@ TEST_F(ControllerCommandConnectionTest, FailedCommandConnectionDropsTheQueuedEdi
     addDevice();
     makeController();
     central.failNextConnect(BleError { "Timed out", 6 });
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     settle();
     EXPECT_EQ(controller->routineError(), "Connect failed");
     EXPECT_TRUE(probe().atomicCommandQueue().empty());
@@ -148,7 +138,7 @@ TEST_F(ControllerCommandConnectionTest, UnexpectedDisconnectOfACommandConnection
 {
     addDevice().silent = true;
     makeController();
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     settle();
     device->silent = false;
     central.dropLink(device->peripheral(), BleError { "gone", 7 });

@@ -30,7 +30,7 @@ TEST_F(ControllerTest, SecureLoadRunsFromScanToConnected)
     EXPECT_EQ(controller->deviceFirmwareVersion(), "1.4.0");
     EXPECT_EQ(controller->deviceSyncDataVersion(), 9);
     EXPECT_FALSE(controller->legacyFirmwareUpgradeRequired());
-    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
     for (const char* line : { "Starting load session", "Found Tavrik RSSI -50", "Connected to Tavrik",
              "Using secure BLE v2", "secure BLE v2 channel ready" }) {
         EXPECT_TRUE(logContains(line)) << line;
@@ -76,7 +76,7 @@ TEST_F(ControllerTest, ScanningWaitsForWorkAndForPower)
     settle();
     EXPECT_EQ(controller->statusText(), "Bluetooth ready");
     EXPECT_EQ(central.scanCount, 0);
-    controller->startScanningIfPossible();
+    probe().startScanningIfPossible();
     EXPECT_EQ(controller->statusText(), "Bluetooth idle");
     EXPECT_EQ(central.scanCount, 0);
 
@@ -145,7 +145,7 @@ TEST_F(ControllerTest, ConnectFailureReportsToTheWaitingSession)
         addDevice();
         makeController();
         central.failNextConnect(test.error);
-        controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+        probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
         settle();
         EXPECT_EQ(controller->statusText(), test.status);
         EXPECT_EQ(controller->routineError(), test.message);
@@ -364,7 +364,7 @@ TEST_F(ControllerTest, NewSessionWhileConnectedIsNotTakenForALostDevice)
 
     central.removePeripheral(device->peripheral());
     controller->beginSession(SyncMode::load); // nothing in range: the load waits
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->beginSession(SyncMode::control);
     settle();
     EXPECT_EQ(probe().atomicCommandQueue().size(), 1u);

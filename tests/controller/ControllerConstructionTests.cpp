@@ -45,10 +45,10 @@ TEST_F(ControllerTest, ChangeSignalsFireOnlyOnRealChanges)
 {
     makeController();
     QSignalSpy status(controller.get(), &TavrikBleCentral::statusTextChanged);
-    controller->updateStatus("Bluetooth idle");
+    probe().updateStatus("Bluetooth idle");
     EXPECT_EQ(status.count(), 0);
-    controller->updateStatus("Scanning\u2026");
-    controller->updateStatus("Scanning\u2026");
+    probe().updateStatus("Scanning\u2026");
+    probe().updateStatus("Scanning\u2026");
     EXPECT_EQ(status.count(), 1);
 
     QSignalSpy stage(controller.get(), &TavrikBleCentral::syncStageChanged);

@@ -95,12 +95,12 @@ TEST_F(ControllerDemoTest, NothingReachesTheDeviceInTheDemo)
     const std::size_t received = device->receivedTexts().size();
     const int scans = central.scanCount;
 
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
-    controller->startRoutineControl("trigger id=1");
-    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2000, 1, 1, 0, 0, 0 });
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    probe().startRoutineControl("trigger id=1");
+    probe().evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2000, 1, 1, 0, 0, 0 });
     probe().sendCurrentTimeToTavrik();
-    controller->startCommandConnection();
+    probe().startCommandConnection();
     controller->beginSession(SyncMode::load);
     scheduler.advance(5min);
 
@@ -123,7 +123,7 @@ TEST_F(ControllerDemoTest, NoLocalLinkTrafficInTheDemo)
         TavrikBleCentral::Environment { central, scheduler, clock, random, defaults, directory, true, {} });
     controller->beginReviewDemo();
     controller->beginSession(SyncMode::load);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     controller->beginTagScan(TagScanPurpose::generic);
     scheduler.advance(2s);
     EXPECT_FALSE(controller->virtualTavrikConnected());
@@ -134,11 +134,11 @@ TEST_F(ControllerDemoTest, NoLocalLinkTrafficInTheDemo)
 TEST_F(ControllerDemoTest, EditsStayInTheSessionAndALoadBringsFreshSampleData)
 {
     controller->beginReviewDemo();
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
     EXPECT_EQ(probe().debouncedEditCount(), 0U);
 
     // Every way back to a load re-enters the demo.
-    controller->disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
+    probe().disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
     settle();
     EXPECT_TRUE(controller->isReviewDemo());
     EXPECT_EQ(probe().sessionMode(), std::nullopt);

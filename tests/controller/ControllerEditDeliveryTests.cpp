@@ -112,7 +112,7 @@ TEST_F(ControllerEditDeliveryTest, EditsMadeWhileARestoreWaitsAreSentAndNeverHol
     settle();
     controller->startRestoreSession();
     ASSERT_EQ(probe().sessionMode(), SyncMode::restore);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     EXPECT_EQ(probe().atomicCommandQueue().size(), 1U);
 
     deviceWakes();
@@ -127,12 +127,12 @@ TEST_F(ControllerEditDeliveryTest, EditsMadeWhileARestoreWaitsAreSentAndNeverHol
 TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
 {
     refuseSends(true);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     EXPECT_EQ(controller->tagError(), "Failed to save tag change");
 
     // The link takes writes again: the waiting edit goes first.
     refuseSends(false);
-    controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "tag:delete id=1", "schedule:delete id=2" }));
     EXPECT_TRUE(probe().atomicCommandQueue().empty());
@@ -140,8 +140,8 @@ TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
 
     // While one waits, later edits wait behind it and say so where they were made.
     refuseSends(true);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
-    controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 4 }, { "delete id=4" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::schedule, std::uint32_t { 4 }, { "delete id=4" }, false, std::nullopt);
     EXPECT_EQ(controller->scheduleError(), "Failed to save schedule change");
     EXPECT_EQ(probe().atomicCommandQueue(),
         (std::vector<TavrikBleCentral::AtomicCommand> {
@@ -151,8 +151,8 @@ TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
 TEST_F(ControllerEditDeliveryTest, EditsTheLinkKeepsRefusingAreReportedAndTheIdleMinuteStillEndsTheLink)
 {
     refuseSends(true);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
-    controller->persist(
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    probe().persist(
         AtomicCommandChannel::settings, std::string("device"), { "update muteNonAlarmSounds=1" }, false, std::nullopt);
     scheduler.advance(60s);
     settle();
@@ -194,7 +194,7 @@ TEST_F(ControllerEditDeliveryTest, EditsWaitingForARestoreThatCannotConnectAreRe
     probe().resetConnectionState();
     settle();
     controller->startRestoreSession();
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     central.failNextConnect(BleError { "Connection timed out", 0 });
     deviceWakes();
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Connect failed"));

@@ -16,7 +16,7 @@ TEST_F(ControllerTest, UnknownHardwareTargetIsRefusedBeforeAnythingIsInstalled)
     FakeTavrik& tavrik = addDevice();
     tavrik.data.tags = { { 1, "01", "Kept" } };
     loadFromDevice();
-    const SyncSnapshot before = controller->currentSnapshot();
+    const SyncSnapshot before = probe().currentSnapshot();
 
     Json mystery = toJson(tavrik.data);
     mystery["hardwareTarget"] = "esp-mystery";
@@ -24,7 +24,7 @@ TEST_F(ControllerTest, UnknownHardwareTargetIsRefusedBeforeAnythingIsInstalled)
     tavrik.send(mystery);
     settle();
 
-    EXPECT_EQ(controller->currentSnapshot(), before);
+    EXPECT_EQ(probe().currentSnapshot(), before);
     EXPECT_EQ(controller->tags()[0].name, "Kept");
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickS3);
     EXPECT_EQ(controller->firmwareUpload().status().phase, FirmwareUploadStatus::Phase::failed);

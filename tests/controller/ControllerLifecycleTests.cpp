@@ -93,9 +93,9 @@ TEST_F(ControllerLifecycleTest, BusyWorkHoldsTheIdleDisconnectOffForAnotherMinut
     const std::vector<std::pair<std::string, std::function<void(TavrikBleCentral&)>>> busy {
         { "time-sync notice open",
             [](TavrikBleCentral& c) {
-                c.evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+                ControllerProbe(c).evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
             } },
-        { "routine control running", [](TavrikBleCentral& c) { c.startRoutineControl("trigger id=1"); } },
+        { "routine control running", [](TavrikBleCentral& c) { ControllerProbe(c).startRoutineControl("trigger id=1"); } },
         { "restore session running", [](TavrikBleCentral& c) { c.startRestoreSession(); } },
     };
     for (const auto& [what, makeBusy] : busy) {
@@ -121,7 +121,7 @@ TEST_F(ControllerLifecycleTest, BusyWorkHoldsTheIdleDisconnectOffForAnotherMinut
 TEST_F(ControllerLifecycleTest, APendingClockCommandHoldsTheIdleDisconnectOff)
 {
     refuseSends();
-    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+    probe().evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
     controller->acceptTimeSyncNotice();
     ASSERT_TRUE(probe().pendingClockCommand().has_value());
     scheduler.advance(60s);
@@ -181,8 +181,8 @@ TEST_F(ControllerLifecycleTest, EjectIsOfferedOnlyWhileThereIsSomethingToLetGoOf
 TEST_F(ControllerLifecycleTest, TheFullResetDropsConnectionDataAndPendingWork)
 {
     refuseSends();
-    controller->evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
-    controller->startRoutineControl("trigger id=1");
+    probe().evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
+    probe().startRoutineControl("trigger id=1");
     probe().resetLocalData(true);
     settle();
     EXPECT_FALSE(controller->isConnected());
@@ -289,7 +289,7 @@ TEST_F(ControllerLifecycleTest, ACommandConnectionDeliversWhatWaitsOnceTheDevice
 {
     probe().resetLocalData(false);
     settle();
-    controller->startRoutineControl("trigger id=4");
+    probe().startRoutineControl("trigger id=4");
     EXPECT_TRUE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());

@@ -109,7 +109,7 @@ TEST_F(ControllerLocalLinkTest, AWholeLoadAndAnEditRunThroughTheFiles)
     EXPECT_EQ(controller->deviceFirmwareVersion(), "1.4.0");
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
 
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "update id=2 name=\"Tea\"" }, true, "name");
     scheduler.advance(200ms);
     exchange();
     EXPECT_EQ(simulator->receivedCommands(), (std::vector<std::string> { "tag:update id=2 name=\"Tea\"" }));

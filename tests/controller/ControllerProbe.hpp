@@ -29,6 +29,34 @@ public:
     void resetConnectionState() { c.resetConnectionState(); }
     void resetTagState() { c.resetTagState(); }
     void resetRoutineState() { c.resetRoutineState(); }
+    void startScanningIfPossible() { c.startScanningIfPossible(); }
+    void persist(AtomicCommandChannel channel, const TavrikBleCentral::PersistId& id,
+        const std::vector<std::string>& commands, bool debounce, const std::optional<std::string>& attribute)
+    {
+        c.persist(channel, id, commands, debounce, attribute);
+    }
+    SyncSnapshot currentSnapshot() const { return c.currentSnapshot(); }
+    void updateNextLocalIds() { c.updateNextLocalIds(); }
+    void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage)
+    {
+        c.disconnectAndReturnToLoad(command, logMessage);
+    }
+    void startCommandConnection() { c.startCommandConnection(); }
+    void updateStatus(const std::string& text) { c.updateStatus(text); }
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock) { c.evaluateTimeSyncNeed(clock); }
+    void validateRoutineTagReferences(const std::vector<RoutineDetailModel>& details) const
+    {
+        c.validateRoutineTagReferences(details);
+    }
+    std::vector<TagInfo> normalizedTags(const std::vector<TagInfo>& tags) { return c.normalizedTags(tags); }
+    void selectFirmwareAssetForConnectedTarget() { c.selectFirmwareAssetForConnectedTarget(); }
+    void updateFirmwareNoticeIfNeeded() { c.updateFirmwareNoticeIfNeeded(); }
+    std::string firmwareStatusMessage(const FirmwareAsset& asset) const { return c.firmwareStatusMessage(asset); }
+    void startRoutineControl(const std::string& command) { c.startRoutineControl(command); }
+    std::vector<ScheduledRoutine> schedulesResolvedForPersistence() const
+    {
+        return c.schedulesResolvedForPersistence();
+    }
 
     const std::optional<std::string>& syncCode() const { return c.syncCode(); }
     const std::optional<SyncMode>& sessionMode() const { return c.sessionMode(); }

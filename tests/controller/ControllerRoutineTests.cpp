@@ -160,7 +160,7 @@ TEST_F(ControllerRoutineTest, CreateAppliesAtOnceAndSendsTheRoutineThenItsSteps)
     EXPECT_EQ(detail.startTagIds, (std::vector<std::uint32_t> { 7, 12 }));
     EXPECT_EQ(detail.steps[0].tagId, "12");
     EXPECT_EQ(probe().pendingRoutineDetailSignatures().at(3), detail.syncSignature());
-    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
     EXPECT_EQ(probe().nextLocalRoutineId(), 4u);
     EXPECT_EQ(controller->routineError(), std::nullopt);
 }
@@ -293,7 +293,7 @@ TEST_F(ControllerRoutineTest, TagReferenceCheckCoversEveryRoutineWithTheGivenOne
 {
     const auto refusal = [&](const std::vector<RoutineDetailModel>& details) -> std::string {
         try {
-            controller->validateRoutineTagReferences(details);
+            probe().validateRoutineTagReferences(details);
         } catch (const SyncImportError& error) {
             return error.what();
         }
@@ -383,7 +383,7 @@ TEST_F(ControllerRoutineTest, RenamesKeepTheRoutineListInLabelOrder)
         draft.label = label;
         ASSERT_TRUE(controller->updateRoutine(id, draft));
         EXPECT_EQ(controller->routines(), sortedRoutineDefinitions(controller->routineSummaries(), clock));
-        EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+        EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
     }
 }
 
@@ -401,7 +401,7 @@ TEST_F(ControllerRoutineTest, RenameSendsOnlyTheLabelAndRelabelsItsSchedules)
     EXPECT_EQ(controller->schedules()[0].label, "MORNING");
     EXPECT_EQ(controller->schedules()[1].label, "Evening");
     EXPECT_EQ(probe().pendingRoutineDetailSignatures().at(1), controller->routineDetails().at(1).syncSignature());
-    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, StartTagChangesGoInTheUpdateSortedOrEmpty)
@@ -475,7 +475,7 @@ TEST_F(ControllerRoutineTest, DeleteRemovesTheRoutineItsSchedulesAndItsAwaitedEc
     ASSERT_EQ(controller->schedules().size(), 1u);
     EXPECT_EQ(controller->schedules()[0].routineId, 2u);
     EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
-    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
@@ -509,7 +509,7 @@ TEST_F(ControllerRoutineTest, TheDevicesEchoDoesNotOverwriteALocalSave)
     deliver(detailMessage(before));
     EXPECT_EQ(controller->routineDetails().at(1), before);
     EXPECT_EQ(summaryLabels(), (std::vector<std::string> { "4:Noon", "1:Morning" }));
-    EXPECT_EQ(probe().baselineSnapshot(), controller->currentSnapshot());
+    EXPECT_EQ(probe().baselineSnapshot(), probe().currentSnapshot());
 }
 
 TEST_F(ControllerRoutineTest, RoutineDetailOfANewRoutineIsRepairedAndAppended)

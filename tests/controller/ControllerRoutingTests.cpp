@@ -43,26 +43,16 @@ TEST_F(ControllerRoutingTest, DeviceErrorGoesToTheLastCommandsChannel)
     deliver({ { "type", "error" }, { "message", "first" } });
     EXPECT_EQ(controller->tagError(), "first");
 
-    struct Case {
-        AtomicCommandChannel channel;
-        std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
-    };
-    const std::vector<Case> cases {
-        { AtomicCommandChannel::schedule, [](const TavrikBleCentral& c) { return c.scheduleError(); } },
-        { AtomicCommandChannel::tag, [](const TavrikBleCentral& c) { return c.tagError(); } },
-        { AtomicCommandChannel::routine, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::steps, [](const TavrikBleCentral& c) { return c.routineError(); } },
-        { AtomicCommandChannel::groups, [](const TavrikBleCentral& c) { return c.routineError(); } },
-    };
-    for (const Case& test : cases) {
+    const std::vector<ChannelErrorCase> cases = channelErrorCases();
+    for (const ChannelErrorCase& test : cases) {
         const std::string text = "refused " + std::string(rawValue(test.channel));
-        controller->persist(test.channel, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+        probe().persist(test.channel, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
         settle();
         deliver({ { "type", "error" }, { "message", text } });
         EXPECT_EQ(test.error(*controller), text);
     }
 
-    controller->persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::settings, std::string("device"), { "set mute=1" }, false, std::nullopt);
     settle();
     const auto tagError = controller->tagError();
     const auto routineError = controller->routineError();

@@ -1,4 +1,5 @@
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/ScheduleRecords.hpp"
 
 #include "TavrikCore/Model/SyncImportError.hpp"
 #include "TavrikCore/Support/Json.hpp"
@@ -10,28 +11,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ScheduledRoutine recurringSchedule(
-    std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute, std::int64_t days)
-{
-    ScheduledRoutine schedule;
-    schedule.id = id;
-    schedule.routineId = routineId;
-    schedule.hour = hour;
-    schedule.minute = minute;
-    schedule.days = days;
-    schedule.enabled = true;
-    schedule.type = "recurring";
-    return schedule;
-}
-
 // 2026-01-05 07:45 in Amsterdam.
-ScheduledRoutine oneTimeSchedule(std::uint32_t id, std::uint32_t routineId)
+ScheduledRoutine oneTimeScheduleInAmsterdam(std::uint32_t id, std::uint32_t routineId)
 {
-    ScheduledRoutine schedule = recurringSchedule(id, routineId, 7, 45, 0);
-    schedule.type = "single";
-    schedule.year = 2026;
-    schedule.month = 1;
-    schedule.day = 5;
+    ScheduledRoutine schedule = oneTimeSchedule(id, routineId);
     schedule.runAt = 29'459'925;
     return schedule;
 }
@@ -45,7 +28,7 @@ protected:
         clock.locale = "en_US";
         addDevice();
         device->data.routines = { { 9, "Morning", {}, {}, {} }, { 4, "Evening", {}, {}, {} } };
-        device->data.schedules = { recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 4) };
+        device->data.schedules = { recurringSchedule(1, 9, 8, 0, 127), oneTimeScheduleInAmsterdam(2, 4) };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
     }
@@ -205,7 +188,7 @@ TEST_F(ControllerScheduleTest, KindSwitchesFillOrClearTheOneTimeFields)
     // Recurring on weekdays at 06:15, switched to one-time: today's date at its time.
     receiveSchedulePayload({ { "type", "state" },
         { "schedules",
-            Json::array({ toJson(recurringSchedule(1, 9, 8, 0, 127)), toJson(oneTimeSchedule(2, 4)),
+            Json::array({ toJson(recurringSchedule(1, 9, 8, 0, 127)), toJson(oneTimeScheduleInAmsterdam(2, 4)),
                 toJson(recurringSchedule(3, 9, 6, 15, 62)) }) } });
     controller->setScheduleKind(3, ScheduleKind::single);
     const ScheduledRoutine& single = schedule(3);
@@ -309,12 +292,12 @@ TEST_F(ControllerScheduleTest, IdsAfterAnEmptyLoadCountFromOne)
 
 TEST_F(ControllerScheduleTest, StoredSchedulesKeepScheduleOrder)
 {
-    ScheduledRoutine later = oneTimeSchedule(6, 4);
+    ScheduledRoutine later = oneTimeScheduleInAmsterdam(6, 4);
     later.day = 20;
     receiveSchedulePayload({ { "type", "state" },
         { "schedules",
             Json::array({ toJson(recurringSchedule(1, 9, 8, 5, 127)), toJson(later),
-                toJson(recurringSchedule(3, 9, 7, 30, 127)), toJson(oneTimeSchedule(2, 4)) }) } });
+                toJson(recurringSchedule(3, 9, 7, 30, 127)), toJson(oneTimeScheduleInAmsterdam(2, 4)) }) } });
     EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2, 6, 3, 1 }));
 
     // An edit re-sorts: 09:00 moves behind 08:05.
@@ -330,7 +313,7 @@ TEST_F(ControllerScheduleTest, LoadedSchedulesArriveInScheduleOrder)
     controller.reset();
     makeController();
     device->data.schedules
-        = { recurringSchedule(3, 9, 21, 0, 127), recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 4) };
+        = { recurringSchedule(3, 9, 21, 0, 127), recurringSchedule(1, 9, 8, 0, 127), oneTimeScheduleInAmsterdam(2, 4) };
     std::vector<std::vector<std::uint32_t>> published;
     QObject::connect(controller.get(), &TavrikBleCentral::schedulesChanged, [&] { published.push_back(scheduleIds()); });
     loadFromDevice();
@@ -348,7 +331,8 @@ TEST_F(ControllerScheduleTest, StateMessagesReplaceOnlyTheListsTheyCarry)
     EXPECT_EQ(controller->scheduleError(), "No such routine");
 
     const std::vector<ScheduleDefinition> routinesBefore = controller->routines();
-    receiveSchedulePayload({ { "type", "state" }, { "schedules", Json::array({ toJson(oneTimeSchedule(2, 4)) }) } });
+    receiveSchedulePayload(
+        { { "type", "state" }, { "schedules", Json::array({ toJson(oneTimeScheduleInAmsterdam(2, 4)) }) } });
     EXPECT_EQ(scheduleIds(), (std::vector<std::uint32_t> { 2 }));
     EXPECT_EQ(controller->routines(), routinesBefore);
     EXPECT_EQ(controller->scheduleError(), std::nullopt);
@@ -407,7 +391,7 @@ TEST_F(ControllerScheduleTest, SchedulesForABackupCarryTheirRoutinesNames)
     stale.label = "Old name";
     receiveSchedulePayload(
         { { "type", "state" }, { "schedules", Json::array({ toJson(stale), toJson(ScheduledRoutine {}) }) } });
-    const std::vector<ScheduledRoutine> resolved = controller->schedulesResolvedForPersistence();
+    const std::vector<ScheduledRoutine> resolved = probe().schedulesResolvedForPersistence();
     ASSERT_EQ(resolved.size(), 1u) << "the blank placeholder is dropped";
     EXPECT_EQ(resolved[0].label, "Morning");
 
@@ -428,7 +412,7 @@ TEST_F(ControllerScheduleTest, SchedulesForABackupCarryTheirRoutinesNames)
     for (const Case& item : cases) {
         receiveSchedulePayload({ { "type", "state" }, { "schedules", Json::array({ toJson(item.schedule) }) } });
         try {
-            controller->schedulesResolvedForPersistence();
+            probe().schedulesResolvedForPersistence();
             ADD_FAILURE() << "accepted: " << item.message;
         } catch (const SyncImportError& error) {
             EXPECT_EQ(error.message(), item.message);

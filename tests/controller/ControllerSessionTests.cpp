@@ -117,8 +117,8 @@ TEST_F(ControllerTest, ControlSessionKeepsQueuedEditsAndSendsThemInOrder)
 {
     makeController();
     controller->beginSession(SyncMode::load); // nothing in range: the load waits
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
-    controller->persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::schedule, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     EXPECT_EQ(probe().atomicCommandQueue().size(), 2u);
 
     addDevice();
@@ -139,7 +139,7 @@ TEST_F(ControllerTest, LoadAndRestoreDropQueuedEdits)
 {
     makeController();
     controller->beginSession(SyncMode::load);
-    controller->persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->beginSession(SyncMode::load);
     EXPECT_TRUE(probe().atomicCommandQueue().empty());
     EXPECT_FALSE(probe().routineControlSessionActive());

@@ -220,11 +220,11 @@ TEST_F(ControllerTagTest, NormalisedTagsGetFreshIdsWithoutTakingKeptOnes)
         { "kept ids are reserved", { { 0, "A", "a" }, { 1, "B", "b" } }, { 2, 1 } },
     };
     probe().resetTagState();
-    controller->updateNextLocalIds();
+    probe().updateNextLocalIds();
     ASSERT_EQ(probe().nextLocalTagId(), 1u);
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const std::vector<TagInfo> normalized = controller->normalizedTags(test.tags);
+        const std::vector<TagInfo> normalized = probe().normalizedTags(test.tags);
         std::vector<std::uint32_t> normalizedIds;
         for (std::size_t index = 0; index < normalized.size(); ++index) {
             normalizedIds.push_back(normalized[index].id);

@@ -12,11 +12,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace tavrik::test {
+
+// Where the errors of each edit channel show; the settings channel's go to the log.
+struct ChannelErrorCase {
+    AtomicCommandChannel channel;
+    std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
+};
+inline std::vector<ChannelErrorCase> channelErrorCases()
+{
+    return {
+        { AtomicCommandChannel::schedule, [](const TavrikBleCentral& c) { return c.scheduleError(); } },
+        { AtomicCommandChannel::tag, [](const TavrikBleCentral& c) { return c.tagError(); } },
+        { AtomicCommandChannel::routine, [](const TavrikBleCentral& c) { return c.routineError(); } },
+        { AtomicCommandChannel::steps, [](const TavrikBleCentral& c) { return c.routineError(); } },
+        { AtomicCommandChannel::groups, [](const TavrikBleCentral& c) { return c.routineError(); } },
+    };
+}
 
 // A controller on virtual time, a fake adapter and, when asked, a fake Tavrik in range.
 class ControllerTest : public ::testing::Test {

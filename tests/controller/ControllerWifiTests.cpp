@@ -579,7 +579,7 @@ TEST_F(ControllerWifiConnectionTest, HeldRequestTimesOutWhenNoDeviceAnswers)
 
     // The dropped copy is not sent when a device turns up later.
     addDevice();
-    controller->startCommandConnection();
+    probe().startCommandConnection();
     settle();
     EXPECT_TRUE(wifiRequestTexts().empty());
 }

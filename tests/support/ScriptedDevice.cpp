@@ -1,5 +1,8 @@
 #include "tests/support/ScriptedDevice.hpp"
 
+#include "tests/support/ReceivedMessages.hpp"
+#include "tests/support/ReliableFrames.hpp"
+
 #include "TavrikCore/Link/BleDataFrame.hpp"
 
 #include <stdexcept>
@@ -32,25 +35,12 @@ void ScriptedDevice::keepNewest(std::size_t count)
 
 std::vector<Json> ScriptedDevice::receivedJson() const
 {
-    std::vector<Json> messages;
-    for (const std::string& text : texts) {
-        Json value = Json::parse(text, nullptr, false);
-        if (value.is_object()) {
-            messages.push_back(std::move(value));
-        }
-    }
-    return messages;
+    return jsonMessages(texts);
 }
 
 std::optional<Json> ScriptedDevice::lastReceived(std::string_view type) const
 {
-    std::optional<Json> found;
-    for (const Json& message : receivedJson()) {
-        if (message.value("type", "") == type) {
-            found = message;
-        }
-    }
-    return found;
+    return lastMessageOfType(texts, type);
 }
 
 std::vector<Data> ScriptedDevice::framesFor(const Json& message)
@@ -68,24 +58,7 @@ std::vector<Data> ScriptedDevice::framesFor(const Json& message)
 
 std::vector<Data> ScriptedDevice::reliableFramesFor(const Json& message, std::uint32_t session)
 {
-    const std::string text = dumpJson(message);
-    const std::size_t chunkSize = static_cast<std::size_t>(writeLength) - frameOverhead - 4;
-    const std::size_t count = (text.size() + chunkSize - 1) / chunkSize;
-    const std::uint16_t messageId = nextReliableId++;
-    std::vector<Data> frames;
-    for (std::size_t index = 0; index < count; ++index) {
-        Data payload {
-            static_cast<std::uint8_t>(session & 0xFFU),
-            static_cast<std::uint8_t>((session >> 8) & 0xFFU),
-            static_cast<std::uint8_t>((session >> 16) & 0xFFU),
-            static_cast<std::uint8_t>(session >> 24),
-        };
-        const std::string_view chunk = std::string_view(text).substr(index * chunkSize, chunkSize);
-        payload.insert(payload.end(), chunk.begin(), chunk.end());
-        frames.push_back(makeFrame(BleDataChannel::reliableFlags, messageId, static_cast<std::uint16_t>(index),
-            static_cast<std::uint16_t>(count), payload));
-    }
-    return frames;
+    return reliableFrames(dumpJson(message), session, nextReliableId++, writeLength);
 }
 
 } // namespace tavrik::test

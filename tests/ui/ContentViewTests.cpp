@@ -9,11 +9,11 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
@@ -310,18 +310,20 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
     EXPECT_TRUE(controller->isReviewDemo());
     EXPECT_EQ(view.mainContent()->objectName(), "navigationSplit");
     const auto rows = view.sidebar()->rows();
-    const auto count = [&](SidebarModel::RowKind kind) {
-        return std::count_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& row) { return row.kind == kind; });
+    const auto count = [&](SidebarPresenter::RowKind kind) {
+        return std::count_if(
+            rows.begin(), rows.end(), [&](const SidebarPresenter::Row& row) { return row.kind == kind; });
     };
-    EXPECT_EQ(count(SidebarModel::RowKind::routine), static_cast<long>(controller->routineSummaries().size()));
-    EXPECT_EQ(count(SidebarModel::RowKind::tag), static_cast<long>(controller->tags().size()));
+    EXPECT_EQ(count(SidebarPresenter::RowKind::routine), static_cast<long>(controller->routineSummaries().size()));
+    EXPECT_EQ(count(SidebarPresenter::RowKind::tag), static_cast<long>(controller->tags().size()));
     EXPECT_GT(controller->tags().size(), 0u);
     EXPECT_EQ(central.scanCount, 0) << "no scan in demo mode";
     saveShot("demo");
 
-    view.sidebar()->activateRow(static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const SidebarModel::Row& row) {
-        return row.kind == SidebarModel::RowKind::tag;
-    }) - rows.begin()));
+    view.sidebar()->activateRow(
+        static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const SidebarPresenter::Row& row) {
+            return row.kind == SidebarPresenter::RowKind::tag;
+        }) - rows.begin()));
     QCoreApplication::processEvents();
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
 }
@@ -355,7 +357,7 @@ TEST_F(MainWindowTest, TheSidebarShowsItsModelsRowsAfterEachChange)
         SCOPED_TRACE(name);
         step();
         settle();
-        const std::vector<SidebarModel::Row> expected = SidebarModel::rows(view.presenter(), clock);
+        const std::vector<SidebarPresenter::Row> expected = SidebarPresenter::rows(view.presenter(), clock);
         EXPECT_EQ(view.sidebar()->rows(), expected);
         const QAbstractItemModel* model = static_cast<const QListView*>(view.sidebar())->model();
         ASSERT_EQ(model->rowCount(), static_cast<int>(expected.size()));
@@ -400,7 +402,7 @@ TEST_F(MainWindowTest, TheRoutinePaneShowsItsSchedulesAndStartTagsInTheScheduleS
     EXPECT_TRUE(section->isVisible());
     EXPECT_EQ(pane->findChild<QWidget*>(QStringLiteral("routineStartTagsRow")), nullptr)
         << "start tags live in the section only";
-    EXPECT_EQ(section->model().mode(), ScheduleSectionModel::Mode::storedRoutine);
+    EXPECT_EQ(section->model().mode(), ScheduleSectionPresenter::Mode::storedRoutine);
     EXPECT_EQ(
         section->model().startTagIntro(), "With no routine running, scan any of these tags to start Morning reset.");
     ASSERT_EQ(section->rows().size(), 1u);

@@ -5,6 +5,7 @@
 #include "TavrikLink/Ui/StepEditorSheet.hpp"
 #include "TavrikLink/Views/RoutineDetailEditorPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/ui/UiShots.hpp"
 
@@ -63,7 +64,8 @@ protected:
 TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
 {
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     RoutineDetailEditor* editor = pane.editor();
@@ -109,7 +111,8 @@ TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTh
     device->data.routines.push_back(evening);
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     QLineEdit* title = pane.editor()->titleField();
@@ -148,7 +151,8 @@ TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTh
     device->data.routines.push_back({ 4, "Evening", {}, {}, {} });
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     QLineEdit* title = pane.editor()->titleField();
@@ -165,10 +169,47 @@ TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTh
     EXPECT_FALSE(hasRedBorder(title));
 }
 
+TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
+{
+    device->answerCommand = [](const std::string& channel, const std::string&) {
+        return channel == "routine" || channel == "steps"
+            ? std::vector<Json> { { { "type", "error" }, { "message", "Routine store is full" } } }
+            : std::vector<Json> {};
+    };
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
+    pane.resize(700, 600);
+    pane.show();
+    RoutinePanePresenter::beginCreatingRoutine(window);
+    RoutinePanePresenter& presenter = pane.presenter();
+    presenter.addRoutineStep();
+    RoutineDraft draft = presenter.draft();
+    draft.label = "Evening";
+    draft.steps.front().tagId = "2";
+    presenter.editDraft(draft);
+    ASSERT_TRUE(window.state().selectedRoutineId);
+    const std::uint32_t id = *window.state().selectedRoutineId;
+    ASSERT_EQ(presenter.content(), RoutinePanePresenter::Content::storedRoutine);
+
+    // The device refuses it and its data, loaded again, lacks it.
+    sentAfterDebounce();
+    EXPECT_FALSE(controller->routineDetails().contains(id));
+    EXPECT_FALSE(window.state().selectedRoutineId);
+    auto* error = pane.findChild<QLabel*>(QStringLiteral("routineErrorText"));
+    ASSERT_NE(error, nullptr);
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), QStringLiteral("Routine store is full"));
+    auto* empty = pane.findChild<QLabel*>(QStringLiteral("routineEmptyState"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text(), QStringLiteral("Select a routine from the sidebar to view details."));
+}
+
 TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 {
     window.selectRoutine(9);
-    RoutinePane pane(*controller, window);
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     pane.resize(700, 600);
     pane.show();
     const auto objects = [&] { return pane.findChildren<QObject*>().size(); };
@@ -209,7 +250,8 @@ TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 
 TEST_F(RoutinePaneWidgetTest, ShowsTheEmptyStateAndBigRoutinesStayCheapToPreview)
 {
-    RoutinePane empty(*controller, window);
+    RoutinePane empty(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
     EXPECT_EQ(empty.presenter().content(), RoutinePanePresenter::Content::emptyState);
 
     // A thousand steps in fifty groups: a preview moves rows instead of rebuilding them.

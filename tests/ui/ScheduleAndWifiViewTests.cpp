@@ -4,9 +4,10 @@
 #include "TavrikLink/Ui/WifiCredentialEditorView.hpp"
 #include "TavrikLink/Ui/WifiSettingsSection.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/ScheduleRecords.hpp"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -69,20 +70,6 @@ void pressReturnOnQuestion(const WindowAlertView& alerts)
     EXPECT_EQ(alerts.shownBox(), nullptr) << "Return left the question open";
 }
 
-ScheduledRoutine recurring(std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute,
-    std::int64_t days, bool enabled = true)
-{
-    ScheduledRoutine schedule;
-    schedule.id = id;
-    schedule.routineId = routineId;
-    schedule.hour = hour;
-    schedule.minute = minute;
-    schedule.days = days;
-    schedule.enabled = enabled;
-    schedule.type = "recurring";
-    return schedule;
-}
-
 class ScheduleSectionViewTest : public ControllerTest {
 protected:
     std::unique_ptr<ContentViewPresenter> window;
@@ -99,8 +86,8 @@ protected:
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {});
-        auto* model = new ScheduleSectionModel(*controller, *window, clock);
-        model->showRoutine(ScheduleSectionModel::Routine { 9, "Morning" });
+        auto* model = new ScheduleSectionPresenter(*controller, *window, clock);
+        model->showRoutine(ScheduleSectionPresenter::Routine { 9, "Morning" });
         view = std::make_unique<ScheduleSectionView>(model);
         view->resize(620, 520);
         view->show();
@@ -125,12 +112,13 @@ protected:
 
 TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
 {
-    ScheduledRoutine once = recurring(2, 9, 7, 45, 0);
+    ScheduledRoutine once = recurringSchedule(2, 9, 7, 45, 0);
     once.type = "single";
     once.year = 2026;
     once.month = 1;
     once.day = 5;
-    load({ recurring(1, 9, 8, 0, 127), once, recurring(3, 4, 6, 0, 62), recurring(5, 9, 21, 30, 65, false) });
+    load({ recurringSchedule(1, 9, 8, 0, 127), once, recurringSchedule(3, 4, 6, 0, 62),
+        recurringSchedule(5, 9, 21, 30, 65, false) });
     QStringList expected;
     for (const auto& schedule : view->model().routineSchedules()) {
         expected << QString::fromStdString(schedule.timeText());
@@ -193,7 +181,7 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
 
 TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
 {
-    load({ recurring(1, 9, 8, 0, 127) });
+    load({ recurringSchedule(1, 9, 8, 0, 127) });
     view->resize(620, 100);
     const QRect screen = view->screen()->availableGeometry();
     // Under the button while there is room; above it near the bottom edge; moved in from the sides.
@@ -231,10 +219,11 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
 {
     std::vector<ScheduledRoutine> many;
     for (std::uint32_t id = 1; id <= 40; ++id) {
-        many.push_back(recurring(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
+        many.push_back(
+            recurringSchedule(id, 9, id % 24, (id * 7) % 60, static_cast<std::int64_t>(id % 128), id % 3 != 0));
     }
     load(many);
-    ScheduleSectionModel::StartTags tags;
+    ScheduleSectionPresenter::StartTags tags;
     for (std::uint32_t id = 1; id <= 5; ++id) {
         tags.assigned.push_back({ id, "04 0" + std::to_string(id), "Start tag with a long name " + std::to_string(id) });
     }
@@ -292,21 +281,21 @@ TEST_F(ScheduleSectionViewTest, StartTagsErrorsAndAManySchedulesList)
 
 class WifiViewTest : public ::testing::Test {
 protected:
-    WifiSettingsModel::Inputs inputs;
+    WifiSettingsPresenter::Inputs inputs;
     std::vector<std::string> calls;
     std::unique_ptr<ContentViewPresenter> window;
 
     void SetUp() override { window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}); }
 
-    WifiSettingsModel* model()
+    WifiSettingsPresenter* model()
     {
-        WifiSettingsModel::Operations ops;
+        WifiSettingsPresenter::Operations ops;
         ops.scanWifiNetworks = [this] { calls.push_back("scan"); };
         ops.validateAndSaveWifiCredential
             = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
         ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
-        return new WifiSettingsModel(
+        return new WifiSettingsPresenter(
             *window, [this] { return inputs; }, std::move(ops));
     }
 };
@@ -359,7 +348,7 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
 
 TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
 {
-    WifiSettingsModel* wifi = model();
+    WifiSettingsPresenter* wifi = model();
     wifi->beginAddingWifiCredential();
     for (int index = 0; index < 25; ++index) {
         inputs.nearbyWifiNetworks.push_back({ "Network " + std::to_string(index), -30 - index,
@@ -411,7 +400,7 @@ TEST_F(WifiViewTest, EscapeOnTheSheetCancelsAndTheNetworkNameIsOneFieldHigh)
     inputs.wifiCredentialCapacity = 5;
     inputs.savedWifiCredentials = { { "Home", 1, 1 } };
     window->modify([](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = "Home"; });
-    WifiSettingsModel* wifi = model();
+    WifiSettingsPresenter* wifi = model();
     wifi->beginEditingSelectedWifiCredential();
     calls.clear();
     // Hosted as the window hosts it: a dialog around the editor.

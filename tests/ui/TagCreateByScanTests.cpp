@@ -4,7 +4,7 @@
 #include "TavrikLink/Ui/TagPaneView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
-#include "TavrikLink/Views/SidebarModel.hpp"
+#include "TavrikLink/Views/SidebarPresenter.hpp"
 #include "tests/ui/WindowTestSupport.hpp"
 
 #include <QDialog>

@@ -7,7 +7,6 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Ui/WindowPanes.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/FirmwareDetailPresenter.hpp"
@@ -15,6 +14,7 @@
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <QAction>
@@ -79,11 +79,11 @@ protected:
     }
 
     // Walks to the sidebar row of the given kind and gives the pane it shows.
-    static QWidget* show(ContentView& view, SidebarModel::RowKind kind)
+    static QWidget* show(ContentView& view, SidebarPresenter::RowKind kind)
     {
         const auto rows = view.sidebar()->rows();
         const auto row
-            = std::find_if(rows.begin(), rows.end(), [&](const SidebarModel::Row& r) { return r.kind == kind; });
+            = std::find_if(rows.begin(), rows.end(), [&](const SidebarPresenter::Row& r) { return r.kind == kind; });
         EXPECT_NE(row, rows.end());
         view.sidebar()->activateRow(static_cast<int>(row - rows.begin()));
         QCoreApplication::processEvents();
@@ -108,7 +108,7 @@ protected:
 
 TEST_F(WindowPanesTest, DemoSidebarWalkShowsTheSettingsAndFirmwarePanes)
 {
-    using Kind = SidebarModel::RowKind;
+    using Kind = SidebarPresenter::RowKind;
     makeController();
     controller->beginReviewDemo();
     ContentView& view = open();
@@ -155,14 +155,14 @@ TEST_F(WindowPanesTest, LeavingTheSettingsPaneEndsAKillSwitchScan)
     tavrik.data.settings = settingsPayload;
     loadFromDevice();
     ContentView& view = open();
-    auto* settings = qobject_cast<SettingsPane*>(show(view, SidebarModel::RowKind::settings));
+    auto* settings = qobject_cast<SettingsPane*>(show(view, SidebarPresenter::RowKind::settings));
     ASSERT_NE(settings, nullptr);
     ASSERT_TRUE(view.panes().settings().killSwitchSupported());
     settings->scanButton()->click();
     settle();
     ASSERT_TRUE(view.panes().settings().killSwitchScanActive());
 
-    show(view, SidebarModel::RowKind::firmware);
+    show(view, SidebarPresenter::RowKind::firmware);
     settle();
     EXPECT_FALSE(view.panes().settings().killSwitchScanActive());
     EXPECT_FALSE(controller->tagScanSessionActive());

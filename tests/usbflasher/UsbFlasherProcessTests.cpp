@@ -443,11 +443,14 @@ TEST_F(UsbFlasherProcess, TheFirmwareIsWaitedForBeforeItsOneRequest)
     const HelperRun clock = runHelper({ "set-time", "--port", board.portPath(), "--time", "2028-02-29 23:59:59" });
     EXPECT_EQ(clock.status, 0) << clock.err;
 
+    // Each run asks whether the firmware is there, then sends its request once. A slow machine may
+    // see a question asked again before the answer arrives: repeated questions count as one.
     std::vector<std::string> verbs;
     for (const auto& request : board.requests()) {
-        verbs.push_back(request.verb);
+        if (request.verb != "hello" || verbs.empty() || verbs.back() != "hello") {
+            verbs.push_back(request.verb);
+        }
     }
-    // Each run asks whether the firmware is there, then sends its request once.
     EXPECT_EQ(verbs, (std::vector<std::string> { "hello", "configure", "hello", "set-time" }));
 }
 

@@ -3,7 +3,7 @@
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -128,7 +128,7 @@ TEST_F(PanesFollowControllerTest, TheWifiSheetShowsARefusedRequestWhileItIsOpen)
     controller->beginReviewDemo();
     ASSERT_TRUE(controller->wifiSupported());
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
-    WifiSettingsModel wifi(*controller, window);
+    WifiSettingsPresenter wifi(*controller, window);
     const std::string refusal = "Wi-Fi changes and checks require a connected Tavrik.";
 
     wifi.beginAddingWifiCredential();

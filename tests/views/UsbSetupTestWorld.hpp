@@ -2,7 +2,7 @@
 
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
-#include "TavrikLink/Views/UsbSetupModel.hpp"
+#include "TavrikLink/Views/UsbSetupPresenter.hpp"
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "tests/usb/FakeUsbEnvironment.hpp"
 
@@ -59,9 +59,9 @@ public:
         observe();
     }
 
-    std::unique_ptr<UsbSetupModel> makeModel()
+    std::unique_ptr<UsbSetupPresenter> makeModel()
     {
-        return std::make_unique<UsbSetupModel>(*service, *window, [this] { return firmware; });
+        return std::make_unique<UsbSetupPresenter>(*service, *window, [this] { return firmware; });
     }
 
     // What the window's binding reads of the service.

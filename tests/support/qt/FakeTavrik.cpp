@@ -1,5 +1,8 @@
 #include "tests/support/qt/FakeTavrik.hpp"
 
+#include "tests/support/ReceivedMessages.hpp"
+#include "tests/support/ReliableFrames.hpp"
+
 #include "TavrikCore/Link/BleDataFrame.hpp"
 
 namespace tavrik::test {
@@ -73,22 +76,9 @@ void FakeTavrik::send(const Json& message, std::optional<bool> reliable)
         channel.sendEncodable(message);
         return;
     }
-    const std::string text = dumpJson(message);
-    const std::size_t chunkSize = static_cast<std::size_t>(radio->maximumWriteLength) - frameOverhead - 4;
-    const std::size_t count = (text.size() + chunkSize - 1) / chunkSize;
-    const std::uint16_t messageId = nextReliableId++;
-    const std::uint32_t session = delivery->session;
-    for (std::size_t index = 0; index < count; ++index) {
-        Data payload {
-            static_cast<std::uint8_t>(session & 0xFFU),
-            static_cast<std::uint8_t>((session >> 8) & 0xFFU),
-            static_cast<std::uint8_t>((session >> 16) & 0xFFU),
-            static_cast<std::uint8_t>(session >> 24),
-        };
-        const std::string_view chunk = std::string_view(text).substr(index * chunkSize, chunkSize);
-        payload.insert(payload.end(), chunk.begin(), chunk.end());
-        radio->notify(makeFrame(BleDataChannel::reliableFlags, messageId, static_cast<std::uint16_t>(index),
-            static_cast<std::uint16_t>(count), payload));
+    for (const Data& frame :
+        reliableFrames(dumpJson(message), delivery->session, nextReliableId++, radio->maximumWriteLength)) {
+        radio->notify(frame);
     }
 }
 
@@ -101,25 +91,12 @@ void FakeTavrik::sendPayload(const Data& payload)
 
 std::vector<Json> FakeTavrik::receivedJson() const
 {
-    std::vector<Json> messages;
-    for (const std::string& text : texts) {
-        Json value = Json::parse(text, nullptr, false);
-        if (value.is_object()) {
-            messages.push_back(std::move(value));
-        }
-    }
-    return messages;
+    return jsonMessages(texts);
 }
 
 std::optional<Json> FakeTavrik::lastReceived(std::string_view type) const
 {
-    std::optional<Json> found;
-    for (const Json& message : receivedJson()) {
-        if (message.value("type", "") == type) {
-            found = message;
-        }
-    }
-    return found;
+    return lastMessageOfType(texts, type);
 }
 
 std::vector<std::string> FakeTavrik::receivedCommands() const

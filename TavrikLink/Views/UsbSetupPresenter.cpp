@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/UsbSetupModel.hpp"
+#include "TavrikLink/Views/UsbSetupPresenter.hpp"
 
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
@@ -31,11 +31,11 @@ bool wifiBusy(const UsbSetupInputs& inputs)
 UsbDevicePicker devicePicker(const UsbSetupInputs& inputs)
 {
     UsbDevicePicker picker;
-    picker.showsHeadline = !UsbSetupModel::usbDevicePickerHasSelection(inputs);
+    picker.showsHeadline = !UsbSetupPresenter::usbDevicePickerHasSelection(inputs);
     for (UsbOnboardingTarget target : allUsbOnboardingTargets) {
         picker.cards.push_back({ target, displayName(target), !inputs.otherDeviceSelected && inputs.target == target });
     }
-    picker.cards.push_back({ std::nullopt, UsbSetupModel::otherTitle, inputs.otherDeviceSelected });
+    picker.cards.push_back({ std::nullopt, UsbSetupPresenter::otherTitle, inputs.otherDeviceSelected });
     picker.showsUnsupportedNote = inputs.otherDeviceSelected;
     return picker;
 }
@@ -45,7 +45,7 @@ UsbWifiForm wifiForm(const UsbSetupInputs& inputs)
     const bool busy = wifiBusy(inputs);
     UsbWifiForm form;
     if (inputs.wifiNetworks.empty()) {
-        form.networks.push_back({ UsbSetupModel::noNetworks, "" });
+        form.networks.push_back({ UsbSetupPresenter::noNetworks, "" });
     }
     for (const UsbWifiNetwork& network : inputs.wifiNetworks) {
         form.networks.push_back({ network.ssid, network.ssid });
@@ -98,27 +98,27 @@ UsbTargetSetup targetSetup(const UsbSetupInputs& inputs)
     }
     if (inputs.flashStatus.phase == Phase::failed) {
         setup.failure
-            = UsbSetupFailure { UsbSetupModel::usbFailureTitle(inputs.flashStatus), inputs.flashStatus.message };
+            = UsbSetupFailure { UsbSetupPresenter::usbFailureTitle(inputs.flashStatus), inputs.flashStatus.message };
         return setup;
     }
-    setup.statusMessage = UsbSetupModel::usbConnectionStatusMessage(inputs);
+    setup.statusMessage = UsbSetupPresenter::usbConnectionStatusMessage(inputs);
     setup.statusSpinner = setup.statusMessage && inputs.flashStatus.phase == Phase::probing;
     setup.showsInstall = inputs.hasVerifiedDevice;
-    setup.installEnabled = !UsbSetupModel::usbInstallDisabled(inputs);
+    setup.installEnabled = !UsbSetupPresenter::usbInstallDisabled(inputs);
     return setup;
 }
 
 } // namespace
 
-UsbSetupModel::UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter& window,
+UsbSetupPresenter::UsbSetupPresenter(UsbOnboardingService& service, ContentViewPresenter& window,
     std::function<UsbSetupFirmware()> firmware, QObject* parent)
     : QObject(parent)
     , service(service)
     , window(window)
     , firmware(std::move(firmware))
-    , self(std::make_shared<UsbSetupModel*>(this))
+    , self(std::make_shared<UsbSetupPresenter*>(this))
 {
-    std::weak_ptr<UsbSetupModel*> weak = self;
+    std::weak_ptr<UsbSetupPresenter*> weak = self;
     auto& actions = window.actions();
     actions.updateUsbMonitoring = [weak] {
         if (auto model = weak.lock(); model && *model) {
@@ -130,14 +130,14 @@ UsbSetupModel::UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter
         return model && *model ? usbInstallAlertMessage((*model)->service.usbOnboardingDevice())
                                : usbInstallAlertMessage(std::nullopt);
     };
-    connect(&service, &UsbOnboardingService::changed, this, &UsbSetupModel::refresh);
-    connect(&window, &ContentViewPresenter::changed, this, &UsbSetupModel::refresh);
+    connect(&service, &UsbOnboardingService::changed, this, &UsbSetupPresenter::refresh);
+    connect(&window, &ContentViewPresenter::changed, this, &UsbSetupPresenter::refresh);
     firmwareNow = this->firmware ? this->firmware() : UsbSetupFirmware {};
     current = read();
 }
 
-UsbSetupModel::UsbSetupModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : UsbSetupModel(
+UsbSetupPresenter::UsbSetupPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+    : UsbSetupPresenter(
         controller.usbOnboarding(), window,
         [&controller] {
             return UsbSetupFirmware { controller.availableFirmwareAsset(), controller.firmwareSourceDescription(),
@@ -145,17 +145,17 @@ UsbSetupModel::UsbSetupModel(TavrikBleCentral& controller, ContentViewPresenter&
         },
         parent)
 {
-    connect(&controller, &TavrikBleCentral::availableFirmwareAssetChanged, this, &UsbSetupModel::firmwareChanged);
-    connect(&controller, &TavrikBleCentral::firmwareDescriptionsChanged, this, &UsbSetupModel::firmwareChanged);
-    connect(&controller, &TavrikBleCentral::firmwareUploadChanged, this, &UsbSetupModel::firmwareChanged);
+    connect(&controller, &TavrikBleCentral::availableFirmwareAssetChanged, this, &UsbSetupPresenter::firmwareChanged);
+    connect(&controller, &TavrikBleCentral::firmwareDescriptionsChanged, this, &UsbSetupPresenter::firmwareChanged);
+    connect(&controller, &TavrikBleCentral::firmwareUploadChanged, this, &UsbSetupPresenter::firmwareChanged);
 }
 
-UsbSetupModel::~UsbSetupModel()
+UsbSetupPresenter::~UsbSetupPresenter()
 {
     *self = nullptr;
 }
 
-UsbSetupInputs UsbSetupModel::read() const
+UsbSetupInputs UsbSetupPresenter::read() const
 {
     UsbSetupInputs inputs;
     inputs.target = service.usbOnboardingTarget();
@@ -178,7 +178,7 @@ UsbSetupInputs UsbSetupModel::read() const
     return inputs;
 }
 
-void UsbSetupModel::refresh()
+void UsbSetupPresenter::refresh()
 {
     UsbSetupInputs next = read();
     if (next == current) {
@@ -188,13 +188,13 @@ void UsbSetupModel::refresh()
     emit changed();
 }
 
-void UsbSetupModel::firmwareChanged()
+void UsbSetupPresenter::firmwareChanged()
 {
     firmwareNow = firmware ? firmware() : UsbSetupFirmware {};
     refresh();
 }
 
-UsbSetupScreen UsbSetupModel::screen(const UsbSetupInputs& inputs)
+UsbSetupScreen UsbSetupPresenter::screen(const UsbSetupInputs& inputs)
 {
     UsbSetupScreen screen;
     using Screen = UsbSetupScreen::Kind;
@@ -247,12 +247,12 @@ UsbSetupScreen UsbSetupModel::screen(const UsbSetupInputs& inputs)
     return screen;
 }
 
-bool UsbSetupModel::usbDevicePickerHasSelection(const UsbSetupInputs& inputs)
+bool UsbSetupPresenter::usbDevicePickerHasSelection(const UsbSetupInputs& inputs)
 {
     return inputs.otherDeviceSelected || inputs.target.has_value();
 }
 
-std::optional<std::string> UsbSetupModel::usbConnectionStatusMessage(const UsbSetupInputs& inputs)
+std::optional<std::string> UsbSetupPresenter::usbConnectionStatusMessage(const UsbSetupInputs& inputs)
 {
     if (inputs.flashStatus.phase == Phase::probing) {
         return inputs.flashStatus.message;
@@ -283,13 +283,13 @@ std::optional<std::string> UsbSetupModel::usbConnectionStatusMessage(const UsbSe
     return std::nullopt;
 }
 
-std::string UsbSetupModel::usbFailureTitle(const UsbFlashStatus& status)
+std::string UsbSetupPresenter::usbFailureTitle(const UsbFlashStatus& status)
 {
     return startsWith(status.message, "No USB onboarding device detected") ? "USB device check failed."
                                                                            : "USB install failed.";
 }
 
-bool UsbSetupModel::usbInstallAvailable(const UsbSetupInputs& inputs)
+bool UsbSetupPresenter::usbInstallAvailable(const UsbSetupInputs& inputs)
 {
     if (!inputs.hasVerifiedDevice || !inputs.firmware.availableFirmwareAsset || !inputs.target
         || !hasFactoryImage(inputs)) {
@@ -301,12 +301,12 @@ bool UsbSetupModel::usbInstallAvailable(const UsbSetupInputs& inputs)
     return !text::trimmed(inputs.wifiSsid).empty() && inputs.wifiVerification.kind == Kind::verified;
 }
 
-bool UsbSetupModel::usbInstallDisabled(const UsbSetupInputs& inputs)
+bool UsbSetupPresenter::usbInstallDisabled(const UsbSetupInputs& inputs)
 {
     return !usbInstallAvailable(inputs);
 }
 
-std::string UsbSetupModel::usbInstallAlertMessage(const std::optional<UsbOnboardingDevice>& device)
+std::string UsbSetupPresenter::usbInstallAlertMessage(const std::optional<UsbOnboardingDevice>& device)
 {
     if (device && !device->hasTavrikFirmware && device->target) {
         return "Installing Tavrik for " + displayName(*device->target) + " over USB will wipe the device.";
@@ -314,41 +314,41 @@ std::string UsbSetupModel::usbInstallAlertMessage(const std::optional<UsbOnboard
     return "Installing over USB will wipe the device and erase its current Tavrik data.";
 }
 
-bool UsbSetupModel::setupNewDeviceEnabled(UsbFlashStatus::Phase phase)
+bool UsbSetupPresenter::setupNewDeviceEnabled(UsbFlashStatus::Phase phase)
 {
     return phase != Phase::flashing;
 }
 
-void UsbSetupModel::chooseTarget(UsbOnboardingTarget target)
+void UsbSetupPresenter::chooseTarget(UsbOnboardingTarget target)
 {
     window.modify([](ContentViewPresenter::State& state) { state.usbOtherDeviceSelected = false; });
     service.setUsbOnboardingTarget(target);
 }
 
-void UsbSetupModel::chooseOtherDevice()
+void UsbSetupPresenter::chooseOtherDevice()
 {
     window.modify([](ContentViewPresenter::State& state) { state.usbOtherDeviceSelected = true; });
     service.selectUnsupportedUsbOnboardingTarget();
 }
 
-void UsbSetupModel::checkAgain()
+void UsbSetupPresenter::checkAgain()
 {
     service.retryUsbOnboarding();
 }
 
-void UsbSetupModel::tryAgain()
+void UsbSetupPresenter::tryAgain()
 {
     service.retryUsbOnboarding();
 }
 
-void UsbSetupModel::scanAgain()
+void UsbSetupPresenter::scanAgain()
 {
     if (!wifiBusy(current)) {
         service.startUsbWifiScan();
     }
 }
 
-void UsbSetupModel::saveWifiConfig()
+void UsbSetupPresenter::saveWifiConfig()
 {
     const auto& state = window.state();
     if (state.usbWifiSsid.empty() || current.wifiNetworks.empty() || wifiBusy(current)) {
@@ -357,23 +357,23 @@ void UsbSetupModel::saveWifiConfig()
     service.verifyUsbWifiCredentials(state.usbWifiSsid, state.usbWifiPassword);
 }
 
-void UsbSetupModel::setWifiSsid(const std::string& ssid)
+void UsbSetupPresenter::setWifiSsid(const std::string& ssid)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.usbWifiSsid = ssid; });
 }
 
-void UsbSetupModel::setWifiPassword(const std::string& password)
+void UsbSetupPresenter::setWifiPassword(const std::string& password)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.usbWifiPassword = password; });
 }
 
-void UsbSetupModel::toggleWifiPasswordVisible()
+void UsbSetupPresenter::toggleWifiPasswordVisible()
 {
     window.modify(
         [](ContentViewPresenter::State& state) { state.usbWifiPasswordVisible = !state.usbWifiPasswordVisible; });
 }
 
-void UsbSetupModel::install()
+void UsbSetupPresenter::install()
 {
     if (usbInstallDisabled(current)) {
         return;
@@ -382,12 +382,12 @@ void UsbSetupModel::install()
     window.modify([](ContentViewPresenter::State& state) { state.showingUsbInstallAlert = true; });
 }
 
-void UsbSetupModel::continueAfterInstall()
+void UsbSetupPresenter::continueAfterInstall()
 {
     window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = false; });
 }
 
-void UsbSetupModel::setUpNewDevice()
+void UsbSetupPresenter::setUpNewDevice()
 {
     if (!setupNewDeviceEnabled()) {
         return;
@@ -395,7 +395,7 @@ void UsbSetupModel::setUpNewDevice()
     window.modify([](ContentViewPresenter::State& state) { state.showingUsbSetupFlow = true; });
 }
 
-void UsbSetupModel::updateUsbMonitoring()
+void UsbSetupPresenter::updateUsbMonitoring()
 {
     if (window.state().showingUsbSetupFlow) {
         service.startUsbDeviceMonitoring();

@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
@@ -52,19 +52,19 @@ void fillEditorUid(ContentViewPresenter& window, const std::string& uid)
 
 } // namespace
 
-TagPaneModel::TagPaneModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+TagPanePresenter::TagPanePresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
     : QObject(parent)
     , controller(controller)
     , window(window)
     , shownPane(window.state().selectedPane)
 {
-    connect(&window, &ContentViewPresenter::changed, this, &TagPaneModel::refresh);
-    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagPaneModel::refresh);
-    connect(&controller, &TavrikBleCentral::tagErrorChanged, this, &TagPaneModel::changed);
+    connect(&window, &ContentViewPresenter::changed, this, &TagPanePresenter::refresh);
+    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagPanePresenter::refresh);
+    connect(&controller, &TavrikBleCentral::tagErrorChanged, this, &TagPanePresenter::changed);
     refresh();
 }
 
-bool TagPaneModel::hasOtherTagNamed(
+bool TagPanePresenter::hasOtherTagNamed(
     const std::vector<TagInfo>& tags, std::string_view name, std::optional<std::uint32_t> exceptId)
 {
     const std::string wanted = text::trimmed(name);
@@ -76,29 +76,29 @@ bool TagPaneModel::hasOtherTagNamed(
     });
 }
 
-bool TagPaneModel::hasOtherTagWithUid(
+bool TagPanePresenter::hasOtherTagWithUid(
     const std::vector<TagInfo>& tags, std::string_view uid, std::optional<std::uint32_t> exceptId)
 {
     return tagUidTaken(tags, uid, exceptId);
 }
 
-const std::optional<std::string>& TagPaneModel::tagError() const
+const std::optional<std::string>& TagPanePresenter::tagError() const
 {
     return controller.tagError();
 }
 
-std::optional<TagInfo> TagPaneModel::selectedTag() const
+std::optional<TagInfo> TagPanePresenter::selectedTag() const
 {
     const TagInfo* tag = findTag(controller.tags(), window.state().selectedTagId);
     return tag ? std::optional<TagInfo>(*tag) : std::nullopt;
 }
 
-const std::string& TagPaneModel::name() const
+const std::string& TagPanePresenter::name() const
 {
     return window.state().tagEditorName;
 }
 
-std::optional<std::string> TagPaneModel::nameValidationMessage() const
+std::optional<std::string> TagPanePresenter::nameValidationMessage() const
 {
     const auto tag = selectedTag();
     const std::string& entered = name();
@@ -111,7 +111,7 @@ std::optional<std::string> TagPaneModel::nameValidationMessage() const
     return std::nullopt;
 }
 
-std::optional<std::string> TagPaneModel::uidValidationMessage() const
+std::optional<std::string> TagPanePresenter::uidValidationMessage() const
 {
     const auto tag = selectedTag();
     if (!tag) {
@@ -126,7 +126,7 @@ std::optional<std::string> TagPaneModel::uidValidationMessage() const
     return std::nullopt;
 }
 
-void TagPaneModel::editName(const std::string& name)
+void TagPanePresenter::editName(const std::string& name)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.tagEditorName = name; });
     const auto tag = selectedTag();
@@ -142,7 +142,7 @@ void TagPaneModel::editName(const std::string& name)
     emit changed();
 }
 
-void TagPaneModel::editUid(const std::string& uid)
+void TagPanePresenter::editUid(const std::string& uid)
 {
     uidDraft = uid;
     if (!uidValidationMessage()) {
@@ -151,13 +151,13 @@ void TagPaneModel::editUid(const std::string& uid)
     emit changed();
 }
 
-void TagPaneModel::submitUid()
+void TagPanePresenter::submitUid()
 {
     sendUid(text::trimmed(uidDraft));
     emit changed();
 }
 
-void TagPaneModel::finishEditing()
+void TagPanePresenter::finishEditing()
 {
     const auto tag = selectedTag();
     if (!tag) {
@@ -173,7 +173,7 @@ void TagPaneModel::finishEditing()
     emit changed();
 }
 
-void TagPaneModel::sendUid(const std::string& trimmedUid)
+void TagPanePresenter::sendUid(const std::string& trimmedUid)
 {
     const auto tag = selectedTag();
     if (!tag || trimmedUid.empty() || hasOtherTagWithUid(controller.tags(), trimmedUid, tag->id)) {
@@ -184,14 +184,14 @@ void TagPaneModel::sendUid(const std::string& trimmedUid)
     controller.updateTagUid(tag->id, trimmedUid);
 }
 
-void TagPaneModel::deleteSelectedTag()
+void TagPanePresenter::deleteSelectedTag()
 {
     if (const auto tag = selectedTag()) {
         confirmDeleteTag(controller, window, *tag);
     }
 }
 
-void TagPaneModel::refresh()
+void TagPanePresenter::refresh()
 {
     const ContentViewPresenter::SidebarPane pane = window.state().selectedPane;
     const bool leftTags = shownPane == ContentViewPresenter::SidebarPane::tags && pane != shownPane;
@@ -216,7 +216,7 @@ void TagPaneModel::refresh()
     emit changed();
 }
 
-void TagPaneModel::selectTag(TavrikBleCentral&, ContentViewPresenter& window, const TagInfo& tag)
+void TagPanePresenter::selectTag(TavrikBleCentral&, ContentViewPresenter& window, const TagInfo& tag)
 {
     window.modify([&](ContentViewPresenter::State& state) {
         state.selectedTagId = tag.id;
@@ -226,7 +226,7 @@ void TagPaneModel::selectTag(TavrikBleCentral&, ContentViewPresenter& window, co
     fillEditorUid(window, tag.uid);
 }
 
-void TagPaneModel::beginCreatingTag(TavrikBleCentral& controller, ContentViewPresenter& window)
+void TagPanePresenter::beginCreatingTag(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     window.modify([](ContentViewPresenter::State& state) {
         state.tagMode = ContentViewPresenter::TagEditorCreate {};
@@ -236,7 +236,7 @@ void TagPaneModel::beginCreatingTag(TavrikBleCentral& controller, ContentViewPre
     controller.beginTagScan(TagScanPurpose::generic);
 }
 
-void TagPaneModel::cancelTagEdit(TavrikBleCentral& controller, ContentViewPresenter& window)
+void TagPanePresenter::cancelTagEdit(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     const bool creating = isCreate(window.state().tagMode);
     window.modify([](ContentViewPresenter::State& state) { state.showingTagSheet = false; });
@@ -250,7 +250,7 @@ void TagPaneModel::cancelTagEdit(TavrikBleCentral& controller, ContentViewPresen
     window.modify([](ContentViewPresenter::State& state) { state.tagMode.reset(); });
 }
 
-void TagPaneModel::handleTagSave(TavrikBleCentral& controller, ContentViewPresenter& window)
+void TagPanePresenter::handleTagSave(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     const ContentViewPresenter::State state = window.state();
     const std::vector<TagInfo> tags = controller.tags();
@@ -281,7 +281,7 @@ void TagPaneModel::handleTagSave(TavrikBleCentral& controller, ContentViewPresen
     });
 }
 
-void TagPaneModel::syncTagSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
+void TagPanePresenter::syncTagSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     const std::vector<TagInfo> tags = controller.tags();
     if (const TagInfo* selected = findTag(tags, window.state().selectedTagId)) {
@@ -299,7 +299,7 @@ void TagPaneModel::syncTagSelection(TavrikBleCentral& controller, ContentViewPre
     selectTag(controller, window, tags.front());
 }
 
-bool TagPaneModel::confirmDeleteTag(TavrikBleCentral& controller, ContentViewPresenter& window, const TagInfo& tag)
+bool TagPanePresenter::confirmDeleteTag(TavrikBleCentral& controller, ContentViewPresenter& window, const TagInfo& tag)
 {
     if (!controller.deleteTag(tag.id)) {
         return false;
@@ -317,7 +317,7 @@ bool TagPaneModel::confirmDeleteTag(TavrikBleCentral& controller, ContentViewPre
     return true;
 }
 
-std::optional<std::string> TagPaneModel::tagDraftValidationMessage(
+std::optional<std::string> TagPanePresenter::tagDraftValidationMessage(
     const std::vector<TagInfo>& tags, const ContentViewPresenter::State& state)
 {
     if (!state.tagMode || text::trimmed(state.tagDraftName).empty()) {
@@ -333,7 +333,7 @@ std::optional<std::string> TagPaneModel::tagDraftValidationMessage(
     return std::nullopt;
 }
 
-void TagPaneModel::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
+void TagPanePresenter::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
 {
     ContentViewPresenter::Actions& actions = window.actions();
     TavrikBleCentral* c = &controller;

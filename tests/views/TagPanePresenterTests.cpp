@@ -1,5 +1,5 @@
-#include "TavrikLink/Views/TagEditorModel.hpp"
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/TagEditorPresenter.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 namespace tavrik::test {
@@ -13,7 +13,7 @@ using Rename = ContentViewPresenter::TagEditorRename;
 class TagPaneTest : public ControllerTest {
 protected:
     std::unique_ptr<ContentViewPresenter> window;
-    std::unique_ptr<TagPaneModel> pane;
+    std::unique_ptr<TagPanePresenter> pane;
 
     void SetUp() override
     {
@@ -31,8 +31,8 @@ protected:
         actions.defer
             = [this](std::function<void()> work) { scheduler.schedule(std::chrono::milliseconds(0), std::move(work)); };
         window = std::make_unique<ContentViewPresenter>(std::move(actions));
-        TagPaneModel::installWindowActions(*window, *controller);
-        pane = std::make_unique<TagPaneModel>(*controller, *window);
+        TagPanePresenter::installWindowActions(*window, *controller);
+        pane = std::make_unique<TagPanePresenter>(*controller, *window);
         device->answerCommand = [](const std::string&, const std::string&) { return std::vector<Json> {}; };
     }
 
@@ -55,7 +55,7 @@ protected:
         const auto& tags = controller->tags();
         const auto found = std::find_if(tags.begin(), tags.end(), [&](const TagInfo& tag) { return tag.id == id; });
         ASSERT_NE(found, tags.end());
-        TagPaneModel::selectTag(*controller, *window, *found);
+        TagPanePresenter::selectTag(*controller, *window, *found);
         settle();
     }
 };
@@ -78,7 +78,7 @@ TEST_F(TagPaneTest, SelectionFollowsTheListAndFillsTheFieldsWithoutSendingARenam
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         window->modify([&](ContentViewPresenter::State& state) { state.selectedTagId = test.selectedBefore; });
-        TagPaneModel::syncTagSelection(*controller, *window);
+        TagPanePresenter::syncTagSelection(*controller, *window);
         settle();
         EXPECT_EQ(window->state().selectedTagId, test.selectedAfter);
         EXPECT_EQ(pane->name(), test.fieldName);
@@ -92,13 +92,13 @@ TEST_F(TagPaneTest, DeletingMovesTheSelectionAndAnEmptyListLeavesNone)
 {
     select(3);
     for (std::uint32_t id : { 3u, 5u }) {
-        ASSERT_TRUE(
-            TagPaneModel::confirmDeleteTag(*controller, *window, *controller->tagForIdReference(std::to_string(id))));
+        ASSERT_TRUE(TagPanePresenter::confirmDeleteTag(
+            *controller, *window, *controller->tagForIdReference(std::to_string(id))));
     }
     EXPECT_EQ(window->state().selectedTagId, 7u) << "deleting the selected tag selects the first remaining one";
     EXPECT_EQ(pane->name(), "Door");
     // Tag 7 is used by a routine: the controller refuses and nothing moves.
-    EXPECT_FALSE(TagPaneModel::confirmDeleteTag(*controller, *window, controller->tags().front()));
+    EXPECT_FALSE(TagPanePresenter::confirmDeleteTag(*controller, *window, controller->tags().front()));
     EXPECT_EQ(window->state().selectedTagId, 7u);
     EXPECT_TRUE(controller->tagError().has_value());
 
@@ -108,11 +108,11 @@ TEST_F(TagPaneTest, DeletingMovesTheSelectionAndAnEmptyListLeavesNone)
 
     device->send({ { "type", "tags_state" }, { "tags", Json::array() } });
     settle();
-    TagPaneModel::syncTagSelection(*controller, *window);
+    TagPanePresenter::syncTagSelection(*controller, *window);
     settle();
     EXPECT_FALSE(window->state().selectedTagId.has_value());
     EXPECT_EQ(pane->name(), "");
-    EXPECT_EQ(TagPaneModel::emptyPrompt, "Select a tag from the sidebar or add a new one.");
+    EXPECT_EQ(TagPanePresenter::emptyPrompt, "Select a tag from the sidebar or add a new one.");
 }
 
 TEST_F(TagPaneTest, NameEditsAreSentOnlyWhenUniqueAndNotEmpty)
@@ -221,7 +221,7 @@ TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
 TEST_F(TagPaneTest, CreatingByScanNeverTouchesTheSelectedTag)
 {
     select(5);
-    TagPaneModel::beginCreatingTag(*controller, *window);
+    TagPanePresenter::beginCreatingTag(*controller, *window);
     settle();
     EXPECT_TRUE(std::holds_alternative<Create>(*window->state().tagMode));
     // The window fills the editor's draft with the scanned UID; the pane keeps its own.
@@ -229,12 +229,12 @@ TEST_F(TagPaneTest, CreatingByScanNeverTouchesTheSelectedTag)
         state.tagDraftUid = "04 CA FE";
         state.showingTagSheet = true;
     });
-    TagPaneModel::syncTagSelection(*controller, *window);
+    TagPanePresenter::syncTagSelection(*controller, *window);
     settle();
     EXPECT_EQ(window->state().tagDraftUid, "04 CA FE") << "a refill of the selection leaves the scanned UID alone";
     EXPECT_EQ(pane->uid(), "04 AA BB CC");
     window->modify([](ContentViewPresenter::State& state) { state.tagDraftName = "Garage"; });
-    TagPaneModel::handleTagSave(*controller, *window);
+    TagPanePresenter::handleTagSave(*controller, *window);
 
     EXPECT_FALSE(window->state().showingTagSheet);
     EXPECT_FALSE(window->state().tagMode.has_value());
@@ -276,7 +276,7 @@ TEST_F(TagPaneTest, SaveStopsEarlyOnInvalidDraftsAndLeavesTheSheetOpen)
             state.showingTagSheet = true;
         });
         const auto before = controller->tags();
-        TagPaneModel::handleTagSave(*controller, *window);
+        TagPanePresenter::handleTagSave(*controller, *window);
         EXPECT_TRUE(window->state().showingTagSheet);
         EXPECT_TRUE(window->state().tagMode.has_value());
         EXPECT_EQ(controller->tags(), before);
@@ -288,7 +288,7 @@ TEST_F(TagPaneTest, SaveStopsEarlyOnInvalidDraftsAndLeavesTheSheetOpen)
         state.tagDraftName = "Desk 2";
         state.tagDraftUid = "04 AB";
     });
-    TagPaneModel::handleTagSave(*controller, *window);
+    TagPanePresenter::handleTagSave(*controller, *window);
     EXPECT_FALSE(window->state().showingTagSheet);
     EXPECT_EQ(controller->tags()[1], (TagInfo { 5, "04 AB", "Desk 2" }));
 }
@@ -327,22 +327,22 @@ TEST_F(TagPaneTest, EditorRulesFollowModeUidAndScanResult)
         state.tagMode = test.mode;
         state.tagDraftName = test.draftName;
         state.tagDraftUid = test.uid;
-        const auto duplicate = TagEditorModel::duplicateName(test.mode, test.uid, test.scan);
+        const auto duplicate = TagEditorPresenter::duplicateName(test.mode, test.uid, test.scan);
         EXPECT_EQ(duplicate, test.duplicate);
-        const auto message = TagPaneModel::tagDraftValidationMessage(controller->tags(), state);
-        EXPECT_EQ(TagEditorModel::canSave(test.mode, test.draftName, test.uid, duplicate, message), test.canSave);
+        const auto message = TagPanePresenter::tagDraftValidationMessage(controller->tags(), state);
+        EXPECT_EQ(TagEditorPresenter::canSave(test.mode, test.draftName, test.uid, duplicate, message), test.canSave);
     }
 }
 
 TEST_F(TagPaneTest, CancellingACreateEndsTheScanSessionAndClearsThePendingScan)
 {
-    TagPaneModel::beginCreatingTag(*controller, *window);
+    TagPanePresenter::beginCreatingTag(*controller, *window);
     settle();
     ASSERT_TRUE(controller->tagScanSessionActive());
     device->send({ { "type", "scan_pending" } });
     settle();
     window->modify([](ContentViewPresenter::State& state) { state.showingTagSheet = true; });
-    TagPaneModel::cancelTagEdit(*controller, *window);
+    TagPanePresenter::cancelTagEdit(*controller, *window);
     settle();
     EXPECT_FALSE(controller->tagScanSessionActive());
     EXPECT_FALSE(controller->tagScanCommandPending());

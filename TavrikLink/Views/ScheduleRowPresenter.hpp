@@ -17,7 +17,7 @@ namespace tavrik {
 // One schedule's compact row and its editor. It keeps no copy to save: every control hands its
 // value to its action at once, and the owner gives the row the schedule as the controller now
 // holds it (setSchedule), so the row and an open editor redraw from there.
-class ScheduleRowModel {
+class ScheduleRowPresenter {
 public:
     struct Actions {
         std::function<void(ScheduleKind)> onKindChange;
@@ -36,7 +36,7 @@ public:
     static constexpr std::string_view hourPlaceholder = "08";
     static constexpr std::string_view minutePlaceholder = "00";
 
-    ScheduleRowModel(ScheduledRoutine schedule, Actions actions, const Clock& clock = systemClock());
+    ScheduleRowPresenter(ScheduledRoutine schedule, Actions actions, const Clock& clock = systemClock());
 
     const ScheduledRoutine& schedule() const { return current; }
     void setSchedule(ScheduledRoutine schedule) { current = std::move(schedule); }

@@ -12,7 +12,7 @@ class Clock;
 
 // The sidebar's rows: the Routines and Tags groups, each with its add row, then Firmware and
 // Settings. Rows only describe what to draw; choosing one goes back to the window's presenter.
-class SidebarModel {
+class SidebarPresenter {
 public:
     enum class RowKind { routinesGroup, routine, newRoutine, addRoutine, tagsGroup, tag, addTag, firmware, settings };
 

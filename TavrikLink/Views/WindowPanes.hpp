@@ -4,8 +4,6 @@
 
 #include <memory>
 
-class QWidget;
-
 namespace tavrik {
 
 class BackupFileActions;
@@ -21,10 +19,9 @@ class TavrikBleCentral;
 // come and go with the sidebar's selection; these stay as long as the window.
 class WindowPanes {
 public:
-    // The panel defaults to the desktop's file dialogs over `window`; the controller, the presenter
-    // and a given panel must outlive this.
-    WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window,
-        BackupFilePanel* panel = nullptr);
+    // The controller, the presenter and the panel must outlive this, unless it owns the panel.
+    WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, BackupFilePanel& panel,
+        std::unique_ptr<BackupFilePanel> ownPanel = nullptr);
     ~WindowPanes();
 
     SettingsPanePresenter& settings() { return *settingsPresenter; }
@@ -42,7 +39,6 @@ public:
 private:
     void backupNoticeChanged();
 
-    TavrikBleCentral& controller;
     ContentViewPresenter& presenter;
     std::unique_ptr<LegacyUpgradeState> legacyState;
     std::unique_ptr<SettingsPanePresenter> settingsPresenter;

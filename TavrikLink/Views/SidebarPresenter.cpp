@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/SidebarModel.hpp"
+#include "TavrikLink/Views/SidebarPresenter.hpp"
 
 #include "TavrikCore/Support/Clock.hpp"
 
@@ -7,7 +7,7 @@
 
 namespace tavrik {
 
-std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& window, const Clock& clock)
+std::vector<SidebarPresenter::Row> SidebarPresenter::rows(const ContentViewPresenter& window, const Clock& clock)
 {
     using Pane = ContentViewPresenter::SidebarPane;
     const auto& state = window.state();
@@ -50,7 +50,7 @@ std::vector<SidebarModel::Row> SidebarModel::rows(const ContentViewPresenter& wi
     return result;
 }
 
-SidebarModel::Row SidebarModel::routineRow(
+SidebarPresenter::Row SidebarPresenter::routineRow(
     const ContentViewPresenter& window, const Clock& clock, const RoutineSummary& routine, bool scheduled)
 {
     const auto& state = window.state();
@@ -64,7 +64,7 @@ SidebarModel::Row SidebarModel::routineRow(
     return row;
 }
 
-void SidebarModel::activate(ContentViewPresenter& window, const Row& row)
+void SidebarPresenter::activate(ContentViewPresenter& window, const Row& row)
 {
     using Pane = ContentViewPresenter::SidebarPane;
     auto& actions = window.actions();

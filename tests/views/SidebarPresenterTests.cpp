@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/SidebarModel.hpp"
+#include "TavrikLink/Views/SidebarPresenter.hpp"
 #include "tests/support/ManualClock.hpp"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 namespace tavrik::test {
 namespace {
 
-using Kind = SidebarModel::RowKind;
+using Kind = SidebarPresenter::RowKind;
 using Pane = ContentViewPresenter::SidebarPane;
 
 struct SidebarFixture : ::testing::Test {
@@ -32,7 +32,7 @@ struct SidebarFixture : ::testing::Test {
         window.actions().beginCreatingTag = [this] { calls.push_back("beginCreatingTag"); };
     }
 
-    std::vector<SidebarModel::Row> rows() const { return SidebarModel::rows(window, clock); }
+    std::vector<SidebarPresenter::Row> rows() const { return SidebarPresenter::rows(window, clock); }
 
     std::vector<std::string> labels() const
     {
@@ -43,7 +43,7 @@ struct SidebarFixture : ::testing::Test {
         return result;
     }
 
-    SidebarModel::Row row(Kind kind, std::uint32_t id = 0) const
+    SidebarPresenter::Row row(Kind kind, std::uint32_t id = 0) const
     {
         for (const auto& candidate : rows()) {
             if (candidate.kind == kind && candidate.id == id) {
@@ -73,8 +73,8 @@ TEST_F(SidebarFixture, ListsBothGroupsWithTheirAddRowsThenFirmwareAndSettings)
     window.observe({});
     EXPECT_EQ(
         labels(), (std::vector<std::string> { "Routines", "Add Routine", "Tags", "Add Tag", "Firmware", "Settings" }));
-    SidebarModel::activate(window, row(Kind::routinesGroup));
-    SidebarModel::activate(window, row(Kind::tagsGroup));
+    SidebarPresenter::activate(window, row(Kind::routinesGroup));
+    SidebarPresenter::activate(window, row(Kind::tagsGroup));
     EXPECT_EQ(labels(), (std::vector<std::string> { "Routines", "Tags", "Firmware", "Settings" }));
     EXPECT_FALSE(window.state().routinesExpanded);
 }
@@ -85,27 +85,27 @@ TEST_F(SidebarFixture, ChoosingRowsMovesTheHighlightAndThePane)
         state.routineDetailSnapshotSignature = 1;
         state.routineDetailMetadataSnapshotSignature = 2;
     });
-    SidebarModel::activate(window, row(Kind::routine, 2));
+    SidebarPresenter::activate(window, row(Kind::routine, 2));
     EXPECT_TRUE(row(Kind::routine, 2).active);
     EXPECT_FALSE(window.state().routineDetailSnapshotSignature) << "the editor takes a fresh copy";
     EXPECT_FALSE(window.state().routineDetailMetadataSnapshotSignature);
 
     // A tag chosen while routines are shown switches the pane first; the routine stays selected.
-    SidebarModel::activate(window, row(Kind::tag, 4));
+    SidebarPresenter::activate(window, row(Kind::tag, 4));
     EXPECT_EQ(window.state().selectedPane, Pane::tags);
     EXPECT_EQ(window.state().selectedTagId, 4u);
     EXPECT_EQ(window.state().selectedRoutineId, 2u);
     EXPECT_FALSE(row(Kind::routine, 2).active);
     EXPECT_TRUE(row(Kind::tag, 4).active);
 
-    SidebarModel::activate(window, row(Kind::firmware));
+    SidebarPresenter::activate(window, row(Kind::firmware));
     EXPECT_TRUE(row(Kind::firmware).active);
     EXPECT_FALSE(row(Kind::tag, 4).active);
-    SidebarModel::activate(window, row(Kind::settings));
+    SidebarPresenter::activate(window, row(Kind::settings));
     EXPECT_EQ(window.state().selectedPane, Pane::settings);
 
-    SidebarModel::activate(window, row(Kind::addRoutine));
-    SidebarModel::activate(window, row(Kind::addTag));
+    SidebarPresenter::activate(window, row(Kind::addRoutine));
+    SidebarPresenter::activate(window, row(Kind::addTag));
     EXPECT_EQ(calls, (std::vector<std::string> { "beginCreatingRoutine", "beginCreatingTag" }));
 }
 
@@ -119,7 +119,7 @@ TEST_F(SidebarFixture, TheRoutineBeingCreatedHasItsOwnRowWhileNoRoutineIsSelecte
     window.modify([](ContentViewPresenter::State& state) { state.routineDetailDraft.label = "Bedtime"; });
     EXPECT_EQ(row(Kind::newRoutine).label, "Bedtime");
 
-    SidebarModel::activate(window, row(Kind::routine, 1));
+    SidebarPresenter::activate(window, row(Kind::routine, 1));
     EXPECT_FALSE(row(Kind::newRoutine).active) << "the row stays listed, the highlight moves";
     EXPECT_TRUE(row(Kind::routine, 1).active);
     creating = false;

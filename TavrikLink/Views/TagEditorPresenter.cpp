@@ -1,7 +1,7 @@
-#include "TavrikLink/Views/TagEditorModel.hpp"
+#include "TavrikLink/Views/TagEditorPresenter.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
-#include "TavrikLink/Views/TagPaneModel.hpp"
+#include "TavrikLink/Views/TagPanePresenter.hpp"
 
 namespace tavrik {
 
@@ -14,23 +14,23 @@ bool isCreate(const std::optional<ContentViewPresenter::TagEditorMode>& mode)
 
 } // namespace
 
-TagEditorModel::TagEditorModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+TagEditorPresenter::TagEditorPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
     : QObject(parent)
     , controller(controller)
     , window(window)
 {
-    connect(&window, &ContentViewPresenter::changed, this, &TagEditorModel::changed);
-    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagEditorModel::changed);
-    connect(&controller, &TavrikBleCentral::tagScanResultChanged, this, &TagEditorModel::changed);
-    connect(&controller, &TavrikBleCentral::tagScanStateChanged, this, &TagEditorModel::changed);
+    connect(&window, &ContentViewPresenter::changed, this, &TagEditorPresenter::changed);
+    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagEditorPresenter::changed);
+    connect(&controller, &TavrikBleCentral::tagScanResultChanged, this, &TagEditorPresenter::changed);
+    connect(&controller, &TavrikBleCentral::tagScanStateChanged, this, &TagEditorPresenter::changed);
 }
 
-TagEditorModel::Layout TagEditorModel::layout() const
+TagEditorPresenter::Layout TagEditorPresenter::layout() const
 {
     return isCreate(window.state().tagMode) ? Layout::create : Layout::rename;
 }
 
-TagEditorModel::CreateContent TagEditorModel::createContent() const
+TagEditorPresenter::CreateContent TagEditorPresenter::createContent() const
 {
     if (uid().empty()) {
         return CreateContent::awaitingScan;
@@ -38,7 +38,7 @@ TagEditorModel::CreateContent TagEditorModel::createContent() const
     return duplicateName() ? CreateContent::alreadySaved : CreateContent::nameEntry;
 }
 
-std::string TagEditorModel::title() const
+std::string TagEditorPresenter::title() const
 {
     const auto& mode = window.state().tagMode;
     if (!mode) {
@@ -50,68 +50,69 @@ std::string TagEditorModel::title() const
     return "Add Tag";
 }
 
-const std::string& TagEditorModel::name() const
+const std::string& TagEditorPresenter::name() const
 {
     return window.state().tagDraftName;
 }
 
-const std::string& TagEditorModel::uid() const
+const std::string& TagEditorPresenter::uid() const
 {
     return window.state().tagDraftUid;
 }
 
-std::string TagEditorModel::uidText() const
+std::string TagEditorPresenter::uidText() const
 {
     return uid().empty() ? std::string("UID: No UID scanned") : "UID: " + uid();
 }
 
-std::optional<std::string> TagEditorModel::nameValidationMessage() const
+std::optional<std::string> TagEditorPresenter::nameValidationMessage() const
 {
-    return TagPaneModel::tagDraftValidationMessage(controller.tags(), window.state());
+    return TagPanePresenter::tagDraftValidationMessage(controller.tags(), window.state());
 }
 
-std::optional<std::string> TagEditorModel::duplicateName() const
+std::optional<std::string> TagEditorPresenter::duplicateName() const
 {
     return duplicateName(window.state().tagMode, uid(), controller.tagScanResult());
 }
 
-std::string TagEditorModel::alreadySavedText() const
+std::string TagEditorPresenter::alreadySavedText() const
 {
     return "This tag is currently saved as \"" + duplicateName().value_or(std::string()) + "\".";
 }
 
-bool TagEditorModel::showsSave() const
+bool TagEditorPresenter::showsSave() const
 {
     return layout() == Layout::rename || (!uid().empty() && !duplicateName());
 }
 
-bool TagEditorModel::canSave() const
+bool TagEditorPresenter::canSave() const
 {
     return canSave(window.state().tagMode, name(), uid(), duplicateName(), nameValidationMessage());
 }
 
-bool TagEditorModel::wantsNameFocus() const
+bool TagEditorPresenter::wantsNameFocus() const
 {
     return layout() == Layout::create && createContent() == CreateContent::nameEntry;
 }
 
-void TagEditorModel::editName(const std::string& name)
+void TagEditorPresenter::editName(const std::string& name)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.tagDraftName = name; });
 }
 
-void TagEditorModel::save()
+void TagEditorPresenter::save()
 {
-    TagPaneModel::handleTagSave(controller, window);
+    TagPanePresenter::handleTagSave(controller, window);
 }
 
-void TagEditorModel::cancel()
+void TagEditorPresenter::cancel()
 {
-    TagPaneModel::cancelTagEdit(controller, window);
+    TagPanePresenter::cancelTagEdit(controller, window);
 }
 
-std::optional<std::string> TagEditorModel::duplicateName(const std::optional<ContentViewPresenter::TagEditorMode>& mode,
-    const std::string& uid, const std::optional<TagScanResult>& scanResult)
+std::optional<std::string> TagEditorPresenter::duplicateName(
+    const std::optional<ContentViewPresenter::TagEditorMode>& mode, const std::string& uid,
+    const std::optional<TagScanResult>& scanResult)
 {
     if (!isCreate(mode) || !scanResult || scanResult->uid != uid || !scanResult->name || scanResult->name->empty()) {
         return std::nullopt;
@@ -119,8 +120,8 @@ std::optional<std::string> TagEditorModel::duplicateName(const std::optional<Con
     return scanResult->name;
 }
 
-bool TagEditorModel::canSave(const std::optional<ContentViewPresenter::TagEditorMode>& mode, const std::string& name,
-    const std::string& uid, const std::optional<std::string>& duplicateName,
+bool TagEditorPresenter::canSave(const std::optional<ContentViewPresenter::TagEditorMode>& mode,
+    const std::string& name, const std::string& uid, const std::optional<std::string>& duplicateName,
     const std::optional<std::string>& nameValidationMessage)
 {
     if (!mode) {

@@ -5,7 +5,7 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/PaneQuestions.hpp"
-#include "TavrikLink/Views/ScheduleRowModel.hpp"
+#include "TavrikLink/Views/ScheduleRowPresenter.hpp"
 
 #include <QObject>
 
@@ -23,7 +23,7 @@ class TavrikBleCentral;
 // The block under the routine editor: the routine's start tags and schedules with the buttons that
 // add them, the controller's schedule error, and for a routine not saved yet a placeholder. Each
 // row's changes go straight to the controller's schedule operations.
-class ScheduleSectionModel : public QObject {
+class ScheduleSectionPresenter : public QObject {
     Q_OBJECT
 public:
     enum class Mode {
@@ -65,8 +65,8 @@ public:
         = "Save the routine with a runnable step before adding start tags or schedules.";
     static constexpr std::string_view startTagTitle = "Start when scanned";
 
-    ScheduleSectionModel(TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock = systemClock(),
-        QObject* parent = nullptr);
+    ScheduleSectionPresenter(TavrikBleCentral& controller, ContentViewPresenter& window,
+        const Clock& clock = systemClock(), QObject* parent = nullptr);
 
     // What the section shows: a stored routine, the new-routine placeholder, or nothing.
     void showRoutine(std::optional<Routine> routine);
@@ -87,7 +87,7 @@ public:
     // "Add Schedule": gives the new schedule's id, which becomes the window's current schedule.
     std::optional<std::uint32_t> addSchedule();
     // The row's actions for one schedule; its delete asks first (askToDeleteSchedule).
-    ScheduleRowModel::Actions rowActions(std::uint32_t scheduleId);
+    ScheduleRowPresenter::Actions rowActions(std::uint32_t scheduleId);
     static Question deleteQuestion(const ScheduledRoutine& schedule);
     // Puts deleteQuestion to the user in the window's alert queue; only its confirm button deletes.
     // Nothing for a schedule the routine does not have.

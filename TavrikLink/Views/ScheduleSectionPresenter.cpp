@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
@@ -6,7 +6,7 @@
 
 namespace tavrik {
 
-ScheduleSectionModel::ScheduleSectionModel(
+ScheduleSectionPresenter::ScheduleSectionPresenter(
     TavrikBleCentral& controller, ContentViewPresenter& window, const Clock& clock, QObject* parent)
     : QObject(parent)
     , controller(controller)
@@ -14,46 +14,46 @@ ScheduleSectionModel::ScheduleSectionModel(
     , calendar(clock)
     , questions(window.alerts())
 {
-    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionModel::changed);
-    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionModel::changed);
+    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionPresenter::changed);
+    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionPresenter::changed);
 }
 
-void ScheduleSectionModel::showRoutine(std::optional<Routine> routine)
+void ScheduleSectionPresenter::showRoutine(std::optional<Routine> routine)
 {
     shown = routine ? Mode::storedRoutine : Mode::none;
     current = std::move(routine);
     emit changed();
 }
 
-void ScheduleSectionModel::showNewRoutineDraft()
+void ScheduleSectionPresenter::showNewRoutineDraft()
 {
     shown = Mode::newRoutineDraft;
     current.reset();
     emit changed();
 }
 
-void ScheduleSectionModel::setStartTags(StartTags startTags)
+void ScheduleSectionPresenter::setStartTags(StartTags startTags)
 {
     tags = std::move(startTags);
     emit changed();
 }
 
-std::string ScheduleSectionModel::startTagIntro() const
+std::string ScheduleSectionPresenter::startTagIntro() const
 {
     return "With no routine running, scan any of these tags to start " + (current ? current->label : std::string()) + ".";
 }
 
-std::string ScheduleSectionModel::removeStartTagHelp(const TagInfo& tag)
+std::string ScheduleSectionPresenter::removeStartTagHelp(const TagInfo& tag)
 {
     return "Stop using " + tag.name + " to start this routine";
 }
 
-const std::optional<std::string>& ScheduleSectionModel::scheduleError() const
+const std::optional<std::string>& ScheduleSectionPresenter::scheduleError() const
 {
     return controller.scheduleError();
 }
 
-std::vector<ScheduledRoutine> ScheduleSectionModel::schedulesOfRoutine(
+std::vector<ScheduledRoutine> ScheduleSectionPresenter::schedulesOfRoutine(
     const std::vector<ScheduledRoutine>& schedules, std::optional<std::uint32_t> routineId)
 {
     std::vector<ScheduledRoutine> result;
@@ -65,7 +65,7 @@ std::vector<ScheduledRoutine> ScheduleSectionModel::schedulesOfRoutine(
     return result;
 }
 
-std::vector<ScheduledRoutine> ScheduleSectionModel::routineSchedules() const
+std::vector<ScheduledRoutine> ScheduleSectionPresenter::routineSchedules() const
 {
     if (shown != Mode::storedRoutine || !current) {
         return {};
@@ -73,7 +73,7 @@ std::vector<ScheduledRoutine> ScheduleSectionModel::routineSchedules() const
     return schedulesOfRoutine(controller.schedules(), current->id);
 }
 
-std::optional<std::uint32_t> ScheduleSectionModel::addSchedule()
+std::optional<std::uint32_t> ScheduleSectionPresenter::addSchedule()
 {
     if (!canAddSchedule()) {
         return std::nullopt;
@@ -83,10 +83,10 @@ std::optional<std::uint32_t> ScheduleSectionModel::addSchedule()
     return id;
 }
 
-ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t scheduleId)
+ScheduleRowPresenter::Actions ScheduleSectionPresenter::rowActions(std::uint32_t scheduleId)
 {
     TavrikBleCentral* c = &controller;
-    ScheduleRowModel::Actions actions;
+    ScheduleRowPresenter::Actions actions;
     actions.onKindChange = [c, scheduleId](ScheduleKind kind) { c->setScheduleKind(scheduleId, kind); };
     actions.onStartsAtChange = [c, scheduleId](Moment date) { c->setScheduleStartsAt(scheduleId, date); };
     actions.onHourChange = [c, scheduleId](std::int64_t hour) { c->setScheduleHour(scheduleId, hour); };
@@ -97,13 +97,13 @@ ScheduleRowModel::Actions ScheduleSectionModel::rowActions(std::uint32_t schedul
     return actions;
 }
 
-ScheduleSectionModel::Question ScheduleSectionModel::deleteQuestion(const ScheduledRoutine& schedule)
+ScheduleSectionPresenter::Question ScheduleSectionPresenter::deleteQuestion(const ScheduledRoutine& schedule)
 {
     return { "Delete Schedule?", "Remove " + schedule.routineName() + " at " + schedule.timeText() + "?", "Delete",
         "Cancel" };
 }
 
-void ScheduleSectionModel::askToDeleteSchedule(std::uint32_t scheduleId)
+void ScheduleSectionPresenter::askToDeleteSchedule(std::uint32_t scheduleId)
 {
     const auto schedules = routineSchedules();
     const auto found = std::find_if(schedules.begin(), schedules.end(),
@@ -116,7 +116,7 @@ void ScheduleSectionModel::askToDeleteSchedule(std::uint32_t scheduleId)
         question.confirmButton, question.cancelButton, [this, scheduleId] { confirmDeleteSchedule(scheduleId, true); });
 }
 
-void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)
+void ScheduleSectionPresenter::confirmDeleteSchedule(std::uint32_t scheduleId, bool confirmed)
 {
     if (!confirmed) {
         return;
@@ -130,14 +130,14 @@ void ScheduleSectionModel::confirmDeleteSchedule(std::uint32_t scheduleId, bool 
     syncSelection();
 }
 
-void ScheduleSectionModel::syncSelection()
+void ScheduleSectionPresenter::syncSelection()
 {
     const std::vector<ScheduledRoutine> schedules = routineSchedules();
     const auto next = syncedSelection(window.state().selectedScheduleId, schedules);
     window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
 }
 
-std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
+std::optional<std::uint32_t> ScheduleSectionPresenter::syncedSelection(
     std::optional<std::uint32_t> selected, const std::vector<ScheduledRoutine>& routineSchedules)
 {
     if (selected && std::any_of(routineSchedules.begin(), routineSchedules.end(), [&](const ScheduledRoutine& schedule) {
@@ -151,7 +151,7 @@ std::optional<std::uint32_t> ScheduleSectionModel::syncedSelection(
     return routineSchedules.front().id;
 }
 
-void ScheduleSectionModel::syncScheduleSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
+void ScheduleSectionPresenter::syncScheduleSelection(TavrikBleCentral& controller, ContentViewPresenter& window)
 {
     std::optional<std::uint32_t> routineId = window.state().selectedRoutineId;
     if (routineId && !controller.routineDetails().contains(*routineId)) {
@@ -162,7 +162,7 @@ void ScheduleSectionModel::syncScheduleSelection(TavrikBleCentral& controller, C
     window.modify([&](ContentViewPresenter::State& state) { state.selectedScheduleId = next; });
 }
 
-void ScheduleSectionModel::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
+void ScheduleSectionPresenter::installWindowActions(ContentViewPresenter& window, TavrikBleCentral& controller)
 {
     if (!window.actions().syncScheduleSelection) {
         TavrikBleCentral* c = &controller;

@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/views/PaneQuestionSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -11,15 +11,15 @@ namespace {
 // The section over plain values, recording the controller operations it calls.
 class WifiSettingsTest : public ::testing::Test {
 protected:
-    WifiSettingsModel::Inputs inputs;
+    WifiSettingsPresenter::Inputs inputs;
     std::vector<std::string> calls;
     std::unique_ptr<ContentViewPresenter> window;
-    std::unique_ptr<WifiSettingsModel> wifi;
+    std::unique_ptr<WifiSettingsPresenter> wifi;
 
     void SetUp() override
     {
         window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {});
-        WifiSettingsModel::Operations ops;
+        WifiSettingsPresenter::Operations ops;
         ops.scanWifiNetworks = [this] { calls.push_back("scan"); };
         ops.checkSavedWifiCredentials = [this] { calls.push_back("check"); };
         ops.validateAndSaveWifiCredential = [this](const std::string& ssid, const std::string& password) {
@@ -34,7 +34,7 @@ protected:
         ops.clearFailedWifiCandidate = [this] { calls.push_back("clearCandidate"); };
         ops.clearWifiValidationFailure = [this] { calls.push_back("clearFailure"); };
         ops.clearWifiSettingsMessage = [this] { calls.push_back("clearMessage"); };
-        wifi = std::make_unique<WifiSettingsModel>(
+        wifi = std::make_unique<WifiSettingsPresenter>(
             *window, [this] { return inputs; }, std::move(ops));
     }
 
@@ -109,7 +109,7 @@ TEST_F(WifiSettingsTest, SavedNetworkStatusByFirstRuleThatApplies)
         { { "D", 0, 0 }, "Saved without verification" },
     };
     for (const Case& test : cases) {
-        EXPECT_EQ(WifiSettingsModel::statusLine(WifiSettingsModel::status(test.credential)), test.line)
+        EXPECT_EQ(WifiSettingsPresenter::statusLine(WifiSettingsPresenter::status(test.credential)), test.line)
             << test.credential.ssid;
     }
 }
@@ -138,7 +138,7 @@ TEST_F(WifiSettingsTest, AddingOpensWithAFreshScanAndCancelClearsEverything)
     // While the scan runs the list is empty: a typed-name row and the activity row.
     inputs.wifiRequestActivity = activity(WifiRequestActivityKind::scanning);
     inputs.wifiSettingsMessage.reset();
-    EXPECT_EQ(wifi->networkChoice(), WifiSettingsModel::NetworkChoice::typedName);
+    EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::typedName);
     EXPECT_EQ(wifi->activityText(), "Scanning for nearby networks\u2026");
     EXPECT_FALSE(wifi->canScanAgain());
     calls.clear();
@@ -160,7 +160,7 @@ TEST_F(WifiSettingsTest, EditingFixesTheNameAndStartsNoScan)
     EXPECT_EQ(state.wifiDraftSsid, "Net 1");
     EXPECT_TRUE(state.wifiDraftUsesOtherNetwork);
     EXPECT_EQ(wifi->sheetTitle(), "Edit Wi-Fi Network");
-    EXPECT_EQ(wifi->networkChoice(), WifiSettingsModel::NetworkChoice::editing);
+    EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::editing);
     wifi->typeNetworkName("Renamed");
     EXPECT_EQ(state.wifiDraftSsid, "Net 1") << "a saved network keeps its name";
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "scan"), 0);
@@ -171,16 +171,16 @@ TEST_F(WifiSettingsTest, PickerChoosesOnlySupportedNetworksAndOtherNetworkTypesA
     wifi->beginAddingWifiCredential();
     inputs.nearbyWifiNetworks
         = { { "Cafe", -40, "open", 1 }, { "Office", -50, "wpa2", 1 }, { "Lab", -60, "wpa3-enterprise", 0 } };
-    EXPECT_EQ(wifi->networkChoice(), WifiSettingsModel::NetworkChoice::picker);
-    EXPECT_TRUE(WifiSettingsModel::isOpen(inputs.nearbyWifiNetworks[0]));
-    EXPECT_FALSE(WifiSettingsModel::isOpen(inputs.nearbyWifiNetworks[1]));
+    EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::picker);
+    EXPECT_TRUE(WifiSettingsPresenter::isOpen(inputs.nearbyWifiNetworks[0]));
+    EXPECT_FALSE(WifiSettingsPresenter::isOpen(inputs.nearbyWifiNetworks[1]));
     wifi->chooseNetwork("Office");
     EXPECT_EQ(window->state().wifiDraftSsid, "Office");
     wifi->chooseNetwork("Lab");
     EXPECT_EQ(window->state().wifiDraftSsid, "Office") << "an unsupported network cannot be chosen";
 
     wifi->chooseOtherNetwork();
-    EXPECT_EQ(wifi->networkChoice(), WifiSettingsModel::NetworkChoice::typedName);
+    EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::typedName);
     EXPECT_EQ(window->state().wifiDraftSsid, "");
     EXPECT_FALSE(wifi->canSave());
     wifi->typeNetworkName("  \n");
@@ -270,7 +270,7 @@ TEST_F(WifiSettingsTest, RemovingAsksFirst)
     savedNetworks(2, 3);
     wifi->select("Net 1");
     EXPECT_EQ(wifi->removeQuestion(),
-        (WifiSettingsModel::Question {
+        (WifiSettingsPresenter::Question {
             "Remove Wi-Fi Network?", "Tavrik will forget \u201CNet 1\u201D.", "Remove", "Cancel" }));
     wifi->confirmRemoveSelectedWifiCredential(false);
     EXPECT_EQ(window->state().selectedWifiCredentialSsid, "Net 1");

@@ -15,7 +15,7 @@ class TavrikBleCentral;
 
 // The tag editor sheet: a new tag named after the device has read it, or a tag renamed. Its name
 // and UID are the window's tagDraftName and tagDraftUid.
-class TagEditorModel : public QObject {
+class TagEditorPresenter : public QObject {
     Q_OBJECT
 public:
     enum class Layout { create, rename };
@@ -26,7 +26,7 @@ public:
     static constexpr std::string_view alreadySavedTitle = "Tag already saved";
     static constexpr std::string_view renameSubtitle = "Tag identifier stored on Tavrik";
 
-    TagEditorModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+    TagEditorPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
 
     Layout layout() const;
     CreateContent createContent() const;

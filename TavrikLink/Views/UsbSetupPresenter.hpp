@@ -148,7 +148,7 @@ struct UsbSetupScreen {
 // actions, which go to the onboarding service or the window's state. The window itself reacts to
 // the service (Wi-Fi scan once a T-Embed is verified, picking a scanned network, dropping a stale
 // verification); this presenter only reads and forwards.
-class UsbSetupModel : public QObject {
+class UsbSetupPresenter : public QObject {
     Q_OBJECT
 public:
     static constexpr const char* headline = "What device do you have connected?";
@@ -171,11 +171,11 @@ public:
 
     // The window state lives in `window`; the install build comes from `firmware`, re-read when
     // firmwareChanged() is called.
-    UsbSetupModel(UsbOnboardingService& service, ContentViewPresenter& window,
+    UsbSetupPresenter(UsbOnboardingService& service, ContentViewPresenter& window,
         std::function<UsbSetupFirmware()> firmware, QObject* parent = nullptr);
     // Reads the install build from the controller and follows its changes.
-    UsbSetupModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
-    ~UsbSetupModel() override;
+    UsbSetupPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+    ~UsbSetupPresenter() override;
 
     const UsbSetupInputs& inputs() const { return current; }
     UsbSetupScreen screen() const { return screen(current); }
@@ -223,7 +223,7 @@ private:
     UsbSetupFirmware firmwareNow;
     UsbSetupInputs current;
     // The window's actions reach the model through this; it is emptied when the model goes.
-    std::shared_ptr<UsbSetupModel*> self;
+    std::shared_ptr<UsbSetupPresenter*> self;
 };
 
 } // namespace tavrik

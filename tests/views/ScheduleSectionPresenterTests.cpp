@@ -1,34 +1,11 @@
-#include "TavrikLink/Views/ScheduleRowModel.hpp"
-#include "TavrikLink/Views/ScheduleSectionModel.hpp"
+#include "TavrikLink/Views/ScheduleRowPresenter.hpp"
+#include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/ScheduleRecords.hpp"
 #include "tests/views/PaneQuestionSupport.hpp"
 
 namespace tavrik::test {
 namespace {
-
-ScheduledRoutine recurring(
-    std::uint32_t id, std::uint32_t routineId, std::int64_t hour, std::int64_t minute, std::int64_t days)
-{
-    ScheduledRoutine schedule;
-    schedule.id = id;
-    schedule.routineId = routineId;
-    schedule.hour = hour;
-    schedule.minute = minute;
-    schedule.days = days;
-    schedule.enabled = true;
-    schedule.type = "recurring";
-    return schedule;
-}
-
-ScheduledRoutine oneTime(std::uint32_t id, std::uint32_t routineId)
-{
-    ScheduledRoutine schedule = recurring(id, routineId, 7, 45, 0);
-    schedule.type = "single";
-    schedule.year = 2026;
-    schedule.month = 1;
-    schedule.day = 5;
-    return schedule;
-}
 
 // What a row hands to its actions.
 struct RowRecorder {
@@ -40,7 +17,7 @@ struct RowRecorder {
     std::vector<bool> enabled;
     int deletes = 0;
 
-    ScheduleRowModel::Actions actions()
+    ScheduleRowPresenter::Actions actions()
     {
         return { [this](ScheduleKind kind) { kinds.push_back(kind); }, [this](Moment date) { dates.push_back(date); },
             [this](std::int64_t value) { hours.push_back(value); },
@@ -50,7 +27,7 @@ struct RowRecorder {
     }
 };
 
-TEST(ScheduleRowModel, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
+TEST(ScheduleRowPresenter, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
 {
     ManualClock clock;
     clock.locale = "en_US";
@@ -75,7 +52,7 @@ TEST(ScheduleRowModel, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
     for (const Case& test : cases) {
         SCOPED_TRACE("'" + test.text + "'");
         RowRecorder recorder;
-        const ScheduleRowModel row(recurring(1, 9, 8, 0, 127), recorder.actions(), clock);
+        const ScheduleRowPresenter row(recurringSchedule(1, 9, 8, 0, 127), recorder.actions(), clock);
         EXPECT_EQ(row.commitHour(test.text), test.hour.has_value());
         EXPECT_EQ(row.commitMinute(test.text), test.minute.has_value());
         EXPECT_EQ(recorder.hours, test.hour ? std::vector<std::int64_t> { *test.hour } : std::vector<std::int64_t> {});
@@ -84,10 +61,10 @@ TEST(ScheduleRowModel, TimeFieldsClampReadableNumbersAndIgnoreTheRest)
     }
 }
 
-TEST(ScheduleRowModel, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
+TEST(ScheduleRowPresenter, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
 {
     ManualClock clock;
-    ScheduledRoutine markedOnly = recurring(3, 9, 6, 30, 128);
+    ScheduledRoutine markedOnly = recurringSchedule(3, 9, 6, 30, 128);
     markedOnly.type.reset();
     struct Case {
         const char* name;
@@ -97,16 +74,17 @@ TEST(ScheduleRowModel, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
         bool noDayMessage;
     };
     const std::vector<Case> cases {
-        { "every day", recurring(1, 9, 8, 0, 127), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
-        { "mask 0 reads as every day", recurring(1, 9, 8, 0, 0), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
-        { "weekdays", recurring(1, 9, 8, 0, 62), ScheduleKind::recurring, { 1, 2, 3, 4, 5 }, false },
-        { "no weekday bit", recurring(1, 9, 8, 0, 256), ScheduleKind::recurring, {}, true },
-        { "one-time by type", oneTime(2, 9), ScheduleKind::single, {}, false },
+        { "every day", recurringSchedule(1, 9, 8, 0, 127), ScheduleKind::recurring, { 0, 1, 2, 3, 4, 5, 6 }, false },
+        { "mask 0 reads as every day", recurringSchedule(1, 9, 8, 0, 0), ScheduleKind::recurring,
+            { 0, 1, 2, 3, 4, 5, 6 }, false },
+        { "weekdays", recurringSchedule(1, 9, 8, 0, 62), ScheduleKind::recurring, { 1, 2, 3, 4, 5 }, false },
+        { "no weekday bit", recurringSchedule(1, 9, 8, 0, 256), ScheduleKind::recurring, {}, true },
+        { "one-time by type", oneTimeSchedule(2, 9), ScheduleKind::single, {}, false },
         { "one-time by mask 128 alone", markedOnly, ScheduleKind::single, {}, false },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const ScheduleRowModel row(test.schedule, {}, clock);
+        const ScheduleRowPresenter row(test.schedule, {}, clock);
         EXPECT_EQ(row.kind(), test.kind);
         EXPECT_EQ(row.showsDatePicker(), test.kind == ScheduleKind::single);
         EXPECT_EQ(row.showsWeekdayPicker(), test.kind == ScheduleKind::recurring);
@@ -117,7 +95,7 @@ TEST(ScheduleRowModel, KindDecidesWhichControlsShowAndTheDaysFollowTheMask)
     }
 }
 
-TEST(ScheduleRowModel, PressingADayTogglesItInTheSetPassedOn)
+TEST(ScheduleRowPresenter, PressingADayTogglesItInTheSetPassedOn)
 {
     ManualClock clock;
     struct Case {
@@ -135,19 +113,19 @@ TEST(ScheduleRowModel, PressingADayTogglesItInTheSetPassedOn)
     for (const Case& test : cases) {
         SCOPED_TRACE(std::to_string(test.mask) + " pressing " + std::to_string(test.pressed));
         RowRecorder recorder;
-        const ScheduleRowModel row(recurring(1, 9, 8, 0, test.mask), recorder.actions(), clock);
+        const ScheduleRowPresenter row(recurringSchedule(1, 9, 8, 0, test.mask), recorder.actions(), clock);
         row.toggleDay(test.pressed);
         EXPECT_EQ(recorder.days, std::vector<std::set<int>> { test.passed });
     }
 }
 
-TEST(ScheduleRowModel, APickedDayKeepsTheScheduleTimeOfDay)
+TEST(ScheduleRowPresenter, APickedDayKeepsTheScheduleTimeOfDay)
 {
     ManualClock clock;
     clock.zone = "Europe/Amsterdam";
     clock.locale = "en_US";
     RowRecorder recorder;
-    const ScheduleRowModel row(oneTime(2, 9), recorder.actions(), clock);
+    const ScheduleRowPresenter row(oneTimeSchedule(2, 9), recorder.actions(), clock);
     EXPECT_EQ(row.date(), (ScheduleDateParts { 2026, 1, 5, 7, 45 }));
     row.chooseDate(2026, 3, 1);
     ASSERT_EQ(recorder.dates.size(), 1u);
@@ -164,7 +142,7 @@ TEST(ScheduleRowModel, APickedDayKeepsTheScheduleTimeOfDay)
 class ScheduleSectionTest : public ControllerTest {
 protected:
     std::unique_ptr<ContentViewPresenter> window;
-    std::unique_ptr<ScheduleSectionModel> section;
+    std::unique_ptr<ScheduleSectionPresenter> section;
 
     void SetUp() override
     {
@@ -172,14 +150,14 @@ protected:
         clock.locale = "en_US";
         addDevice();
         device->data.routines = { { 9, "Morning", {}, {}, {} }, { 4, "Evening", {}, {}, {} } };
-        device->data.schedules
-            = { recurring(1, 9, 8, 0, 127), oneTime(2, 9), recurring(3, 4, 6, 0, 62), recurring(5, 9, 7, 0, 62) };
+        device->data.schedules = { recurringSchedule(1, 9, 8, 0, 127), oneTimeSchedule(2, 9),
+            recurringSchedule(3, 4, 6, 0, 62), recurringSchedule(5, 9, 7, 0, 62) };
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         device->answerCommand = [](const std::string&, const std::string&) { return std::vector<Json> {}; };
         window = std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {});
-        section = std::make_unique<ScheduleSectionModel>(*controller, *window, clock);
-        section->showRoutine(ScheduleSectionModel::Routine { 9, "Morning" });
+        section = std::make_unique<ScheduleSectionPresenter>(*controller, *window, clock);
+        section->showRoutine(ScheduleSectionPresenter::Routine { 9, "Morning" });
     }
 
     void TearDown() override
@@ -207,7 +185,7 @@ protected:
 
 TEST_F(ScheduleSectionTest, ShowsTheRoutineSchedulesInTheControllerOrder)
 {
-    EXPECT_EQ(section->mode(), ScheduleSectionModel::Mode::storedRoutine);
+    EXPECT_EQ(section->mode(), ScheduleSectionPresenter::Mode::storedRoutine);
     std::vector<std::uint32_t> expected;
     for (const auto& schedule : controller->schedules()) {
         if (schedule.routineId == 9) {
@@ -216,17 +194,17 @@ TEST_F(ScheduleSectionTest, ShowsTheRoutineSchedulesInTheControllerOrder)
     }
     EXPECT_EQ(shownIds(), expected) << "the controller's order";
     EXPECT_EQ(expected.size(), 3u);
-    section->showRoutine(ScheduleSectionModel::Routine { 4, "Evening" });
+    section->showRoutine(ScheduleSectionPresenter::Routine { 4, "Evening" });
     EXPECT_EQ(shownIds(), (std::vector<std::uint32_t> { 3 }));
     EXPECT_EQ(section->startTagIntro(), "With no routine running, scan any of these tags to start Evening.");
 
     section->showNewRoutineDraft();
-    EXPECT_EQ(section->mode(), ScheduleSectionModel::Mode::newRoutineDraft);
+    EXPECT_EQ(section->mode(), ScheduleSectionPresenter::Mode::newRoutineDraft);
     EXPECT_FALSE(section->canAddSchedule());
     EXPECT_FALSE(section->addSchedule().has_value());
     EXPECT_TRUE(section->routineSchedules().empty());
     section->showRoutine(std::nullopt);
-    EXPECT_EQ(section->mode(), ScheduleSectionModel::Mode::none);
+    EXPECT_EQ(section->mode(), ScheduleSectionPresenter::Mode::none);
 }
 
 TEST_F(ScheduleSectionTest, AddScheduleSelectsTheNewOneAndNamesTheRoutine)
@@ -245,21 +223,21 @@ TEST_F(ScheduleSectionTest, RowChangesReachTheControllerAsTheirAttributes)
     struct Case {
         const char* name;
         std::uint32_t id;
-        std::function<void(const ScheduleRowModel&)> act;
+        std::function<void(const ScheduleRowPresenter&)> act;
         std::string command;
     };
     const std::vector<Case> cases {
-        { "hour of a repeating schedule", 1, [](const ScheduleRowModel& row) { row.commitHour("25"); },
+        { "hour of a repeating schedule", 1, [](const ScheduleRowPresenter& row) { row.commitHour("25"); },
             "schedule:update id=1 hour=23" },
-        { "minute above range", 1, [](const ScheduleRowModel& row) { row.commitMinute("75"); },
+        { "minute above range", 1, [](const ScheduleRowPresenter& row) { row.commitMinute("75"); },
             "schedule:update id=1 minute=59" },
-        { "hour of a one-time schedule moves its moment", 2, [](const ScheduleRowModel& row) { row.commitHour("9"); },
+        { "hour of a one-time schedule moves its moment", 2, [](const ScheduleRowPresenter& row) { row.commitHour("9"); },
             "schedule:update id=2 startsAt=2026-01-05T09:45" },
-        { "a day removed", 5, [](const ScheduleRowModel& row) { row.toggleDay(1); }, "schedule:update id=5 days=60" },
-        { "enabled", 1, [](const ScheduleRowModel& row) { row.setEnabled(false); }, "schedule:update id=1 enabled=0" },
-        { "kind", 1, [](const ScheduleRowModel& row) { row.chooseKind(ScheduleKind::single); },
+        { "a day removed", 5, [](const ScheduleRowPresenter& row) { row.toggleDay(1); }, "schedule:update id=5 days=60" },
+        { "enabled", 1, [](const ScheduleRowPresenter& row) { row.setEnabled(false); }, "schedule:update id=1 enabled=0" },
+        { "kind", 1, [](const ScheduleRowPresenter& row) { row.chooseKind(ScheduleKind::single); },
             "schedule:update id=1 type=single" },
-        { "unreadable text", 1, [](const ScheduleRowModel& row) { row.commitHour("soon"); }, "" },
+        { "unreadable text", 1, [](const ScheduleRowPresenter& row) { row.commitHour("soon"); }, "" },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -269,7 +247,7 @@ TEST_F(ScheduleSectionTest, RowChangesReachTheControllerAsTheirAttributes)
             [&](const ScheduledRoutine& schedule) { return schedule.id == test.id; });
         ASSERT_NE(found, schedules.end());
         // The row reads the controller's copy afresh before each change, as a redrawn row would.
-        const ScheduleRowModel row(*found, section->rowActions(test.id), clock);
+        const ScheduleRowPresenter row(*found, section->rowActions(test.id), clock);
         test.act(row);
         const auto sent = sentCommands();
         const std::vector<std::string> fresh(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end());
@@ -284,8 +262,8 @@ TEST_F(ScheduleSectionTest, QuickChangesKeepTheLastValueOfEachAttribute)
     const std::size_t before = device->receivedCommands().size();
     auto rowOf = [&](std::uint32_t id) {
         const auto schedules = section->routineSchedules();
-        return ScheduleRowModel(*std::find_if(schedules.begin(), schedules.end(),
-                                    [&](const ScheduledRoutine& schedule) { return schedule.id == id; }),
+        return ScheduleRowPresenter(*std::find_if(schedules.begin(), schedules.end(),
+                                        [&](const ScheduledRoutine& schedule) { return schedule.id == id; }),
             section->rowActions(id), clock);
     };
     rowOf(5).toggleDay(4);
@@ -332,12 +310,12 @@ TEST_F(ScheduleSectionTest, ARowsDeleteAsksInTheWindowsQueue)
 TEST_F(ScheduleSectionTest, DeletingAsksAndTheSelectionFollows)
 {
     window->modify([](ContentViewPresenter::State& state) { state.selectedScheduleId = 2; });
-    const auto question = ScheduleSectionModel::deleteQuestion(oneTime(2, 9));
+    const auto question = ScheduleSectionPresenter::deleteQuestion(oneTimeSchedule(2, 9));
     EXPECT_EQ(question,
-        (ScheduleSectionModel::Question { "Delete Schedule?", "Remove Routine 9 at 07:45?", "Delete", "Cancel" }));
-    ScheduledRoutine labelled = recurring(1, 9, 8, 0, 127);
+        (ScheduleSectionPresenter::Question { "Delete Schedule?", "Remove Routine 9 at 07:45?", "Delete", "Cancel" }));
+    ScheduledRoutine labelled = recurringSchedule(1, 9, 8, 0, 127);
     labelled.label = "Morning";
-    EXPECT_EQ(ScheduleSectionModel::deleteQuestion(labelled).informativeText, "Remove Morning at 08:00?");
+    EXPECT_EQ(ScheduleSectionPresenter::deleteQuestion(labelled).informativeText, "Remove Morning at 08:00?");
 
     const std::vector<std::uint32_t> before = shownIds();
     section->confirmDeleteSchedule(2, false);
@@ -372,7 +350,7 @@ TEST_F(ScheduleSectionTest, WindowSelectionFollowsTheRoutineChosenInTheSidebar)
         { "no routine", std::nullopt, 3, std::nullopt },
         { "a routine without detail counts as none", 77, 3, std::nullopt },
     };
-    ScheduleSectionModel::installWindowActions(*window, *controller);
+    ScheduleSectionPresenter::installWindowActions(*window, *controller);
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         window->modify([&](ContentViewPresenter::State& state) {

@@ -21,7 +21,7 @@ class TavrikBleCentral;
 // The pane keeps a UID draft of its own. The window's tagDraftUid belongs to the editor sheet, so a
 // tag scanned while creating never reaches the selected tag; only the user's own edits of the
 // pane's UID field go to the controller.
-class TagPaneModel : public QObject {
+class TagPanePresenter : public QObject {
     Q_OBJECT
 public:
     static constexpr std::string_view emptyPrompt = "Select a tag from the sidebar or add a new one.";
@@ -29,7 +29,7 @@ public:
     static constexpr std::string_view uidRequiredMessage = "UID is required.";
     static constexpr std::string_view duplicateUidMessage = "A tag with this UID already exists.";
 
-    TagPaneModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+    TagPanePresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
 
     // --- The pane ---
     const std::optional<std::string>& tagError() const;

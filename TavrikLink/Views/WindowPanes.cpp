@@ -1,8 +1,8 @@
-#include "TavrikLink/Ui/WindowPanes.hpp"
+#include "TavrikLink/Views/WindowPanes.hpp"
 
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
-#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Views/BackupFileActions.hpp"
+#include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/FirmwarePanePresenter.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
@@ -12,20 +12,16 @@
 
 namespace tavrik {
 
-WindowPanes::WindowPanes(
-    TavrikBleCentral& controller, ContentViewPresenter& presenter, QWidget* window, BackupFilePanel* panel)
-    : controller(controller)
-    , presenter(presenter)
+WindowPanes::WindowPanes(TavrikBleCentral& controller, ContentViewPresenter& presenter, BackupFilePanel& panel,
+    std::unique_ptr<BackupFilePanel> ownPanel)
+    : presenter(presenter)
     , legacyState(std::make_unique<LegacyUpgradeState>())
     , settingsPresenter(std::make_unique<SettingsPanePresenter>(controller))
     , firmwarePresenter(std::make_unique<FirmwarePanePresenter>(FirmwarePanePresenter::Flow::firmwarePane, controller))
     , legacyFirmwarePresenter(std::make_unique<FirmwarePanePresenter>(
           FirmwarePanePresenter::Flow::legacyUpgrade, controller, legacyState.get()))
+    , ownPanel(std::move(ownPanel))
 {
-    if (!panel) {
-        ownPanel = std::make_unique<QtBackupFilePanel>(window);
-        panel = ownPanel.get();
-    }
     ContentViewPresenter* window_ = &presenter;
     BackupFileActions::Window effects {
         [window_] {
@@ -43,7 +39,7 @@ WindowPanes::WindowPanes(
         },
         [window_] { window_->selectPane(ContentViewPresenter::SidebarPane::routines); },
     };
-    backupActions = std::make_unique<BackupFileActions>(controller, std::move(effects), *panel, *legacyState);
+    backupActions = std::make_unique<BackupFileActions>(controller, std::move(effects), panel, *legacyState);
     // Backup outcomes join the window's one alert queue.
     QObject::connect(backupActions.get(), &BackupFileActions::dataTransferNoticeChanged, backupActions.get(),
         [this] { backupNoticeChanged(); });

@@ -1,5 +1,5 @@
 #include "TavrikLink/Views/DeviceArtworkGeometry.hpp"
-#include "TavrikLink/Views/UsbSetupModel.hpp"
+#include "TavrikLink/Views/UsbSetupPresenter.hpp"
 #include "tests/views/UsbSetupTestWorld.hpp"
 
 #include <gtest/gtest.h>
@@ -80,7 +80,7 @@ TEST(UsbSetupScreens, EachCheckStateHasItsScreenAndAFlashReplacesThemAll)
         UsbSetupInputs inputs;
         inputs.checkState = entry.check;
         inputs.flashStatus = entry.status;
-        const UsbSetupScreen screen = UsbSetupModel::screen(inputs);
+        const UsbSetupScreen screen = UsbSetupPresenter::screen(inputs);
         EXPECT_EQ(screen.kind, entry.kind) << static_cast<int>(entry.check) << " " << entry.message;
         EXPECT_EQ(screen.message, entry.message);
         EXPECT_EQ(screen.picker.has_value(), entry.kind == Kind::picker);
@@ -98,7 +98,7 @@ TEST(UsbSetupScreens, ProgressShowsASpinnerUntilTheSizeIsKnown)
     for (const auto& entry : cases) {
         UsbSetupInputs inputs;
         inputs.flashStatus = { Phase::flashing, "25%", entry.done, entry.total };
-        const auto screen = UsbSetupModel::screen(inputs);
+        const auto screen = UsbSetupPresenter::screen(inputs);
         EXPECT_EQ(screen.progressIndeterminate, entry.indeterminate) << entry.done << "/" << entry.total;
         EXPECT_EQ(screen.bytesTransferred, entry.done);
         EXPECT_EQ(screen.totalBytes, entry.total);
@@ -125,7 +125,7 @@ TEST(UsbSetupScreens, PickerSelectionHeadlineAndUnsupportedNote)
         inputs.checkState = Check::readyForTargetSelection;
         inputs.target = entry.target;
         inputs.otherDeviceSelected = entry.other;
-        const auto picker = *UsbSetupModel::screen(inputs).picker;
+        const auto picker = *UsbSetupPresenter::screen(inputs).picker;
         ASSERT_EQ(picker.cards.size(), 3u);
         EXPECT_EQ(picker.cards[0].target, Target::m5StickCPlus2);
         EXPECT_EQ(picker.cards[0].title, "M5 StickC Plus2");
@@ -202,7 +202,7 @@ TEST(UsbSetupScreens, StatusLineNamesTheFirstThingMissing)
         { "m5 needs no network", m5, std::nullopt },
     };
     for (const auto& entry : cases) {
-        EXPECT_EQ(UsbSetupModel::usbConnectionStatusMessage(entry.inputs), entry.message) << entry.name;
+        EXPECT_EQ(UsbSetupPresenter::usbConnectionStatusMessage(entry.inputs), entry.message) << entry.name;
     }
 }
 
@@ -238,9 +238,9 @@ TEST(UsbSetupScreens, InstallIsEnabledOnlyWhenEverythingIsInPlace)
         { "embed blank network", with(embedVerified, [](auto& in) { in.wifiSsid = "  "; }), true, false },
     };
     for (const auto& entry : cases) {
-        EXPECT_EQ(UsbSetupModel::usbInstallAvailable(entry.inputs), entry.enabled) << entry.name;
-        EXPECT_EQ(UsbSetupModel::usbInstallDisabled(entry.inputs), !entry.enabled) << entry.name;
-        const auto setup = *UsbSetupModel::screen(entry.inputs).targetSetup;
+        EXPECT_EQ(UsbSetupPresenter::usbInstallAvailable(entry.inputs), entry.enabled) << entry.name;
+        EXPECT_EQ(UsbSetupPresenter::usbInstallDisabled(entry.inputs), !entry.enabled) << entry.name;
+        const auto setup = *UsbSetupPresenter::screen(entry.inputs).targetSetup;
         EXPECT_EQ(setup.showsInstall, entry.shown) << entry.name;
         EXPECT_EQ(setup.installEnabled, entry.enabled) << entry.name;
     }
@@ -248,10 +248,10 @@ TEST(UsbSetupScreens, InstallIsEnabledOnlyWhenEverythingIsInPlace)
 
 TEST(UsbSetupScreens, WifiFormOnlyForAVerifiedEmbedWithItsBusyRules)
 {
-    EXPECT_FALSE(UsbSetupModel::screen(verified(Target::m5StickCPlus2)).targetSetup->wifiForm);
+    EXPECT_FALSE(UsbSetupPresenter::screen(verified(Target::m5StickCPlus2)).targetSetup->wifiForm);
     UsbSetupInputs unverified = verifiedEmbedWithNetworks();
     unverified.hasVerifiedDevice = false;
-    EXPECT_FALSE(UsbSetupModel::screen(unverified).targetSetup->wifiForm);
+    EXPECT_FALSE(UsbSetupPresenter::screen(unverified).targetSetup->wifiForm);
 
     const auto with = [](UsbSetupInputs inputs, const std::function<void(UsbSetupInputs&)>& change) {
         change(inputs);
@@ -304,7 +304,7 @@ TEST(UsbSetupScreens, WifiFormOnlyForAVerifiedEmbedWithItsBusyRules)
                 { Style::failed, "Wi-Fi connection failed: x" } } },
     };
     for (const auto& entry : cases) {
-        const auto form = *UsbSetupModel::screen(entry.inputs).targetSetup->wifiForm;
+        const auto form = *UsbSetupPresenter::screen(entry.inputs).targetSetup->wifiForm;
         EXPECT_EQ(form.networks, entry.items) << entry.name;
         EXPECT_EQ(form.networkPickerEnabled, entry.picker) << entry.name;
         EXPECT_EQ(form.scanEnabled, entry.scan) << entry.name;
@@ -314,13 +314,13 @@ TEST(UsbSetupScreens, WifiFormOnlyForAVerifiedEmbedWithItsBusyRules)
     }
 
     UsbSetupInputs shown = ready;
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilitySymbol, "eye");
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilityLabel, "Show Wi-Fi password");
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilityHelp, "Show password");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilitySymbol, "eye");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilityLabel, "Show Wi-Fi password");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilityHelp, "Show password");
     shown.wifiPasswordVisible = true;
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilitySymbol, "eye.slash");
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilityLabel, "Hide Wi-Fi password");
-    EXPECT_EQ(UsbSetupModel::screen(shown).targetSetup->wifiForm->visibilityHelp, "Hide password");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilitySymbol, "eye.slash");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilityLabel, "Hide Wi-Fi password");
+    EXPECT_EQ(UsbSetupPresenter::screen(shown).targetSetup->wifiForm->visibilityHelp, "Hide password");
 }
 
 TEST(UsbSetupScreens, FailureKeepsTheFormAndReplacesStatusAndInstall)
@@ -339,8 +339,8 @@ TEST(UsbSetupScreens, FailureKeepsTheFormAndReplacesStatusAndInstall)
     };
     for (const auto& entry : cases) {
         inputs.flashStatus = { Phase::failed, entry.message, 0, 0 };
-        EXPECT_EQ(UsbSetupModel::usbFailureTitle(inputs.flashStatus), entry.title) << entry.message;
-        const auto setup = *UsbSetupModel::screen(inputs).targetSetup;
+        EXPECT_EQ(UsbSetupPresenter::usbFailureTitle(inputs.flashStatus), entry.title) << entry.message;
+        const auto setup = *UsbSetupPresenter::screen(inputs).targetSetup;
         ASSERT_TRUE(setup.failure);
         EXPECT_EQ(*setup.failure, (UsbSetupFailure { entry.title, entry.message }));
         EXPECT_TRUE(setup.wifiForm);
@@ -349,11 +349,11 @@ TEST(UsbSetupScreens, FailureKeepsTheFormAndReplacesStatusAndInstall)
     }
     // The spinner only turns while probing.
     inputs.flashStatus = { Phase::probing, "Checking...", 0, 0 };
-    EXPECT_TRUE(UsbSetupModel::screen(inputs).targetSetup->statusSpinner);
+    EXPECT_TRUE(UsbSetupPresenter::screen(inputs).targetSetup->statusSpinner);
     inputs.flashStatus = { Phase::idle, "", 0, 0 };
     inputs.wifiSsid.clear();
-    EXPECT_FALSE(UsbSetupModel::screen(inputs).targetSetup->statusSpinner);
-    EXPECT_EQ(UsbSetupModel::screen(inputs).targetSetup->statusMessage, "Select its Wi-Fi network to continue.");
+    EXPECT_FALSE(UsbSetupPresenter::screen(inputs).targetSetup->statusSpinner);
+    EXPECT_EQ(UsbSetupPresenter::screen(inputs).targetSetup->statusMessage, "Select its Wi-Fi network to continue.");
 }
 
 TEST(UsbSetupScreens, InstallWarningAndEntryPoint)
@@ -371,12 +371,12 @@ TEST(UsbSetupScreens, InstallWarningAndEntryPoint)
         { std::nullopt, "Installing over USB will wipe the device and erase its current Tavrik data." },
     };
     for (const auto& entry : cases) {
-        EXPECT_EQ(UsbSetupModel::usbInstallAlertMessage(entry.device), entry.message);
+        EXPECT_EQ(UsbSetupPresenter::usbInstallAlertMessage(entry.device), entry.message);
     }
     for (Phase phase : { Phase::idle, Phase::probing, Phase::completed, Phase::failed }) {
-        EXPECT_TRUE(UsbSetupModel::setupNewDeviceEnabled(phase));
+        EXPECT_TRUE(UsbSetupPresenter::setupNewDeviceEnabled(phase));
     }
-    EXPECT_FALSE(UsbSetupModel::setupNewDeviceEnabled(Phase::flashing));
+    EXPECT_FALSE(UsbSetupPresenter::setupNewDeviceEnabled(Phase::flashing));
 }
 
 TEST(DeviceArtwork, QuestionMarkAndPictureNames)
@@ -399,12 +399,12 @@ TEST(DeviceArtwork, QuestionMarkAndPictureNames)
 
 class UsbSetupFlow : public ::testing::Test, public UsbSetupWorld {
 protected:
-    std::unique_ptr<UsbSetupModel> model = makeModel();
+    std::unique_ptr<UsbSetupPresenter> model = makeModel();
     int changes = 0;
 
     void SetUp() override
     {
-        QObject::connect(model.get(), &UsbSetupModel::changed, [this] { ++changes; });
+        QObject::connect(model.get(), &UsbSetupPresenter::changed, [this] { ++changes; });
     }
 
     void openFlow()

@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/ScheduleRowModel.hpp"
+#include "TavrikLink/Views/ScheduleRowPresenter.hpp"
 
 #include <QLocale>
 #include <QString>
@@ -16,39 +16,39 @@ QLocale localeFor(const std::string& localeId)
 
 } // namespace
 
-ScheduleRowModel::ScheduleRowModel(ScheduledRoutine schedule, Actions actions, const Clock& clock)
+ScheduleRowPresenter::ScheduleRowPresenter(ScheduledRoutine schedule, Actions actions, const Clock& clock)
     : current(std::move(schedule))
     , actions(std::move(actions))
     , clock(clock)
 {
 }
 
-ScheduleKind ScheduleRowModel::kind() const
+ScheduleKind ScheduleRowPresenter::kind() const
 {
     return current.isOneTime() ? ScheduleKind::single : ScheduleKind::recurring;
 }
 
-ScheduleDateParts ScheduleRowModel::date() const
+ScheduleDateParts ScheduleRowPresenter::date() const
 {
     return scheduleDateParts(current.oneTimeDate(clock), clock);
 }
 
-std::string ScheduleRowModel::hourText() const
+std::string ScheduleRowPresenter::hourText() const
 {
     return formatWholeNumber(current.hour, clock.localeId());
 }
 
-std::string ScheduleRowModel::minuteText() const
+std::string ScheduleRowPresenter::minuteText() const
 {
     return formatWholeNumber(current.minute, clock.localeId());
 }
 
-void ScheduleRowModel::chooseKind(ScheduleKind kind) const
+void ScheduleRowPresenter::chooseKind(ScheduleKind kind) const
 {
     call(actions.onKindChange, kind);
 }
 
-void ScheduleRowModel::chooseDate(std::int64_t year, std::int64_t month, std::int64_t day) const
+void ScheduleRowPresenter::chooseDate(std::int64_t year, std::int64_t month, std::int64_t day) const
 {
     const DateComponents components { clock.localeId(), clock.timeZoneId(), year, month, day, current.hour,
         current.minute, 0 };
@@ -57,7 +57,7 @@ void ScheduleRowModel::chooseDate(std::int64_t year, std::int64_t month, std::in
     }
 }
 
-bool ScheduleRowModel::commitHour(std::string_view text) const
+bool ScheduleRowPresenter::commitHour(std::string_view text) const
 {
     const auto value = parseWholeNumber(text, clock.localeId());
     if (!value) {
@@ -67,7 +67,7 @@ bool ScheduleRowModel::commitHour(std::string_view text) const
     return true;
 }
 
-bool ScheduleRowModel::commitMinute(std::string_view text) const
+bool ScheduleRowPresenter::commitMinute(std::string_view text) const
 {
     const auto value = parseWholeNumber(text, clock.localeId());
     if (!value) {
@@ -77,7 +77,7 @@ bool ScheduleRowModel::commitMinute(std::string_view text) const
     return true;
 }
 
-void ScheduleRowModel::toggleDay(int index) const
+void ScheduleRowPresenter::toggleDay(int index) const
 {
     std::set<int> days = selectedDays();
     if (!days.erase(index)) {
@@ -86,17 +86,17 @@ void ScheduleRowModel::toggleDay(int index) const
     call(actions.onDaysChange, days);
 }
 
-void ScheduleRowModel::setEnabled(bool enabled) const
+void ScheduleRowPresenter::setEnabled(bool enabled) const
 {
     call(actions.onEnabledChange, enabled);
 }
 
-void ScheduleRowModel::requestDelete() const
+void ScheduleRowPresenter::requestDelete() const
 {
     call(actions.onDelete);
 }
 
-std::optional<std::int64_t> ScheduleRowModel::parseWholeNumber(std::string_view text, const std::string& localeId)
+std::optional<std::int64_t> ScheduleRowPresenter::parseWholeNumber(std::string_view text, const std::string& localeId)
 {
     const QString input = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).trimmed();
     bool ok = false;
@@ -107,7 +107,7 @@ std::optional<std::int64_t> ScheduleRowModel::parseWholeNumber(std::string_view 
     return static_cast<std::int64_t>(value);
 }
 
-std::string ScheduleRowModel::formatWholeNumber(std::int64_t value, const std::string& localeId)
+std::string ScheduleRowPresenter::formatWholeNumber(std::int64_t value, const std::string& localeId)
 {
     return localeFor(localeId).toString(static_cast<qlonglong>(value)).toStdString();
 }

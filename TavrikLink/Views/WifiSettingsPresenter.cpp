@@ -1,11 +1,11 @@
-#include "TavrikLink/Views/WifiSettingsModel.hpp"
+#include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
 namespace tavrik {
 
-WifiSettingsModel::WifiSettingsModel(
+WifiSettingsPresenter::WifiSettingsPresenter(
     ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent)
     : QObject(parent)
     , window(window)
@@ -13,29 +13,29 @@ WifiSettingsModel::WifiSettingsModel(
     , ops(std::move(operations))
     , questions(window.alerts())
 {
-    connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsModel::changed);
+    connect(&window, &ContentViewPresenter::changed, this, &WifiSettingsPresenter::changed);
 }
 
-WifiSettingsModel::WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : WifiSettingsModel(
+WifiSettingsPresenter::WifiSettingsPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+    : WifiSettingsPresenter(
         window, [&controller] { return read(controller); }, operations(controller), parent)
 {
     using C = TavrikBleCentral;
     for (auto signal :
         { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged, &C::wifiRequestActivityChanged,
             &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged, &C::wifiValidationFailureChanged }) {
-        connect(&controller, signal, this, &WifiSettingsModel::changed);
+        connect(&controller, signal, this, &WifiSettingsPresenter::changed);
     }
 }
 
-WifiSettingsModel::Inputs WifiSettingsModel::read(const TavrikBleCentral& controller)
+WifiSettingsPresenter::Inputs WifiSettingsPresenter::read(const TavrikBleCentral& controller)
 {
     return { controller.savedWifiCredentials(), controller.wifiCredentialCapacity(), controller.wifiRequestActivity(),
         controller.wifiSettingsMessage(), controller.nearbyWifiNetworks(), controller.wifiValidationFailure(),
         controller.failedWifiCandidate() };
 }
 
-WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& controller)
+WifiSettingsPresenter::Operations WifiSettingsPresenter::operations(TavrikBleCentral& controller)
 {
     TavrikBleCentral* c = &controller;
     Operations result;
@@ -54,7 +54,7 @@ WifiSettingsModel::Operations WifiSettingsModel::operations(TavrikBleCentral& co
     return result;
 }
 
-std::string_view WifiSettingsModel::statusLine(SavedStatus status)
+std::string_view WifiSettingsPresenter::statusLine(SavedStatus status)
 {
     switch (status) {
     case SavedStatus::lastSuccessful:
@@ -67,7 +67,7 @@ std::string_view WifiSettingsModel::statusLine(SavedStatus status)
     return "Saved without verification";
 }
 
-WifiSettingsModel::SavedStatus WifiSettingsModel::status(const WifiCredentialSummary& credential)
+WifiSettingsPresenter::SavedStatus WifiSettingsPresenter::status(const WifiCredentialSummary& credential)
 {
     if (credential.lastSuccessful != 0) {
         return SavedStatus::lastSuccessful;
@@ -75,30 +75,30 @@ WifiSettingsModel::SavedStatus WifiSettingsModel::status(const WifiCredentialSum
     return credential.verified != 0 ? SavedStatus::verified : SavedStatus::unverified;
 }
 
-bool WifiSettingsModel::canAdd() const
+bool WifiSettingsPresenter::canAdd() const
 {
     const Inputs now = reader();
     return static_cast<std::int64_t>(now.savedWifiCredentials.size()) < now.wifiCredentialCapacity
         && !now.wifiRequestActivity.isSaving();
 }
 
-bool WifiSettingsModel::canRemove() const
+bool WifiSettingsPresenter::canRemove() const
 {
     return window.state().selectedWifiCredentialSsid.has_value() && !isSaving();
 }
 
-bool WifiSettingsModel::canEdit() const
+bool WifiSettingsPresenter::canEdit() const
 {
     return canRemove();
 }
 
-bool WifiSettingsModel::canCheck() const
+bool WifiSettingsPresenter::canCheck() const
 {
     const Inputs now = reader();
     return !now.wifiRequestActivity.kind.has_value() && !now.savedWifiCredentials.empty();
 }
 
-std::optional<std::string> WifiSettingsModel::sectionMessage() const
+std::optional<std::string> WifiSettingsPresenter::sectionMessage() const
 {
     if (window.state().showingWifiCredentialEditor) {
         return std::nullopt;
@@ -106,17 +106,17 @@ std::optional<std::string> WifiSettingsModel::sectionMessage() const
     return reader().wifiSettingsMessage;
 }
 
-bool WifiSettingsModel::sectionShowsProgress() const
+bool WifiSettingsPresenter::sectionShowsProgress() const
 {
     return sectionMessage().has_value() && reader().wifiRequestActivity.kind.has_value();
 }
 
-void WifiSettingsModel::select(std::optional<std::string> ssid)
+void WifiSettingsPresenter::select(std::optional<std::string> ssid)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.selectedWifiCredentialSsid = std::move(ssid); });
 }
 
-void WifiSettingsModel::resetEditorMessages()
+void WifiSettingsPresenter::resetEditorMessages()
 {
     call(ops.clearFailedWifiCandidate);
     call(ops.clearWifiValidationFailure);
@@ -124,7 +124,7 @@ void WifiSettingsModel::resetEditorMessages()
     call(ops.clearWifiSettingsMessage);
 }
 
-void WifiSettingsModel::beginAddingWifiCredential()
+void WifiSettingsPresenter::beginAddingWifiCredential()
 {
     window.modify([](ContentViewPresenter::State& state) {
         state.editingWifiCredentialSsid.reset();
@@ -138,7 +138,7 @@ void WifiSettingsModel::beginAddingWifiCredential()
     call(ops.scanWifiNetworks);
 }
 
-void WifiSettingsModel::beginEditingSelectedWifiCredential()
+void WifiSettingsPresenter::beginEditingSelectedWifiCredential()
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected) {
@@ -155,7 +155,7 @@ void WifiSettingsModel::beginEditingSelectedWifiCredential()
     window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = true; });
 }
 
-std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() const
+std::optional<WifiSettingsPresenter::Question> WifiSettingsPresenter::removeQuestion() const
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected) {
@@ -164,7 +164,7 @@ std::optional<WifiSettingsModel::Question> WifiSettingsModel::removeQuestion() c
     return Question { "Remove Wi-Fi Network?", "Tavrik will forget \u201C" + *selected + "\u201D.", "Remove", "Cancel" };
 }
 
-void WifiSettingsModel::askToRemoveSelectedWifiCredential()
+void WifiSettingsPresenter::askToRemoveSelectedWifiCredential()
 {
     const auto question = removeQuestion();
     if (!question) {
@@ -175,7 +175,7 @@ void WifiSettingsModel::askToRemoveSelectedWifiCredential()
         question->confirmButton, question->cancelButton, [this, ssid] { removeWifiCredential(ssid); });
 }
 
-void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
+void WifiSettingsPresenter::confirmRemoveSelectedWifiCredential(bool confirmed)
 {
     const auto selected = window.state().selectedWifiCredentialSsid;
     if (!selected || !confirmed) {
@@ -184,7 +184,7 @@ void WifiSettingsModel::confirmRemoveSelectedWifiCredential(bool confirmed)
     removeWifiCredential(*selected);
 }
 
-void WifiSettingsModel::removeWifiCredential(const std::string& ssid)
+void WifiSettingsPresenter::removeWifiCredential(const std::string& ssid)
 {
     window.modify([&](ContentViewPresenter::State& state) {
         if (state.selectedWifiCredentialSsid == ssid) {
@@ -194,19 +194,19 @@ void WifiSettingsModel::removeWifiCredential(const std::string& ssid)
     call(ops.removeWifiCredential, ssid);
 }
 
-void WifiSettingsModel::checkNow()
+void WifiSettingsPresenter::checkNow()
 {
     if (canCheck()) {
         call(ops.checkSavedWifiCredentials);
     }
 }
 
-std::string WifiSettingsModel::sheetTitle() const
+std::string WifiSettingsPresenter::sheetTitle() const
 {
     return window.state().editingWifiCredentialSsid ? "Edit Wi-Fi Network" : "Add Wi-Fi Network";
 }
 
-WifiSettingsModel::NetworkChoice WifiSettingsModel::networkChoice() const
+WifiSettingsPresenter::NetworkChoice WifiSettingsPresenter::networkChoice() const
 {
     const auto& state = window.state();
     if (state.editingWifiCredentialSsid) {
@@ -218,22 +218,22 @@ WifiSettingsModel::NetworkChoice WifiSettingsModel::networkChoice() const
     return NetworkChoice::typedName;
 }
 
-bool WifiSettingsModel::isSaving() const
+bool WifiSettingsPresenter::isSaving() const
 {
     return reader().wifiRequestActivity.isSaving();
 }
 
-bool WifiSettingsModel::isScanning() const
+bool WifiSettingsPresenter::isScanning() const
 {
     return reader().wifiRequestActivity.isScanning();
 }
 
-bool WifiSettingsModel::isOpen(const WifiScannedNetwork& network)
+bool WifiSettingsPresenter::isOpen(const WifiScannedNetwork& network)
 {
     return network.security == "open";
 }
 
-std::optional<std::string> WifiSettingsModel::activityText() const
+std::optional<std::string> WifiSettingsPresenter::activityText() const
 {
     const Inputs now = reader();
     if (!now.wifiRequestActivity.isScanning() && !now.wifiRequestActivity.isSaving()) {
@@ -251,7 +251,7 @@ std::optional<std::string> WifiSettingsModel::activityText() const
                                                             : "Checking Wi-Fi connectivity\u2026");
 }
 
-std::optional<WifiValidationFailure> WifiSettingsModel::shownFailure() const
+std::optional<WifiValidationFailure> WifiSettingsPresenter::shownFailure() const
 {
     auto failure = reader().wifiValidationFailure;
     if (failure && failure->ssid == window.state().wifiDraftSsid) {
@@ -260,17 +260,17 @@ std::optional<WifiValidationFailure> WifiSettingsModel::shownFailure() const
     return std::nullopt;
 }
 
-bool WifiSettingsModel::canCancel() const
+bool WifiSettingsPresenter::canCancel() const
 {
     return shownFailure().has_value() || !isSaving();
 }
 
-bool WifiSettingsModel::canSave() const
+bool WifiSettingsPresenter::canSave() const
 {
     return !text::trimmed(window.state().wifiDraftSsid).empty() && !isSaving();
 }
 
-void WifiSettingsModel::chooseNetwork(const std::string& ssid)
+void WifiSettingsPresenter::chooseNetwork(const std::string& ssid)
 {
     const auto networks = reader().nearbyWifiNetworks;
     const auto found = std::find_if(
@@ -283,7 +283,7 @@ void WifiSettingsModel::chooseNetwork(const std::string& ssid)
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
 }
 
-void WifiSettingsModel::typeNetworkName(const std::string& ssid)
+void WifiSettingsPresenter::typeNetworkName(const std::string& ssid)
 {
     if (window.state().editingWifiCredentialSsid) {
         return;
@@ -291,18 +291,18 @@ void WifiSettingsModel::typeNetworkName(const std::string& ssid)
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftSsid = ssid; });
 }
 
-void WifiSettingsModel::typePassword(const std::string& password)
+void WifiSettingsPresenter::typePassword(const std::string& password)
 {
     window.modify([&](ContentViewPresenter::State& state) { state.wifiDraftPassword = password; });
 }
 
-void WifiSettingsModel::togglePasswordVisible()
+void WifiSettingsPresenter::togglePasswordVisible()
 {
     window.modify(
         [](ContentViewPresenter::State& state) { state.wifiDraftPasswordVisible = !state.wifiDraftPasswordVisible; });
 }
 
-void WifiSettingsModel::chooseOtherNetwork()
+void WifiSettingsPresenter::chooseOtherNetwork()
 {
     window.modify([](ContentViewPresenter::State& state) {
         state.wifiDraftUsesOtherNetwork = true;
@@ -310,7 +310,7 @@ void WifiSettingsModel::chooseOtherNetwork()
     });
 }
 
-void WifiSettingsModel::scanAgain()
+void WifiSettingsPresenter::scanAgain()
 {
     if (isScanning()) {
         return;
@@ -321,7 +321,7 @@ void WifiSettingsModel::scanAgain()
     call(ops.scanWifiNetworks);
 }
 
-void WifiSettingsModel::save()
+void WifiSettingsPresenter::save()
 {
     if (!canSave()) {
         return;
@@ -330,13 +330,13 @@ void WifiSettingsModel::save()
     call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
 }
 
-void WifiSettingsModel::tryAgain()
+void WifiSettingsPresenter::tryAgain()
 {
     const auto& state = window.state();
     call(ops.validateAndSaveWifiCredential, state.wifiDraftSsid, state.wifiDraftPassword);
 }
 
-void WifiSettingsModel::saveAnyway()
+void WifiSettingsPresenter::saveAnyway()
 {
     const auto candidate = reader().failedWifiCandidate;
     if (!candidate) {
@@ -346,7 +346,7 @@ void WifiSettingsModel::saveAnyway()
     call(ops.sendWifiUpsert, *candidate, false);
 }
 
-void WifiSettingsModel::cancel()
+void WifiSettingsPresenter::cancel()
 {
     resetEditorMessages();
     window.modify([](ContentViewPresenter::State& state) { state.showingWifiCredentialEditor = false; });

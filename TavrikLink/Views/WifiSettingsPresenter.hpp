@@ -20,7 +20,7 @@ class TavrikBleCentral;
 // The settings pane's "Wi-Fi Time Sync" section and the sheet that adds a network or replaces its
 // password. The sheet's drafts are the window's; the device does every check, this only enables,
 // shows and forwards.
-class WifiSettingsModel : public QObject {
+class WifiSettingsPresenter : public QObject {
     Q_OBJECT
 public:
     // What the section reads of the controller.
@@ -72,10 +72,10 @@ public:
     static constexpr std::string_view emptyListText = "No saved Wi-Fi networks";
 
     // Reads through `read` on every question, so it always answers from the controller's present state.
-    WifiSettingsModel(
+    WifiSettingsPresenter(
         ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent = nullptr);
     // The section of the app's controller; redraws on its Wi-Fi changes.
-    WifiSettingsModel(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+    WifiSettingsPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
 
     static Inputs read(const TavrikBleCentral& controller);
     static Operations operations(TavrikBleCentral& controller);
