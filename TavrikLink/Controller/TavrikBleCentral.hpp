@@ -637,6 +637,8 @@ private:
     // Command path and routine control
     bool routineControlSessionActive_ = false;
     std::optional<std::string> pendingRoutineCommand_;
+    // A routine command reached the device and its answer has not come: a device "error" is its answer.
+    bool routineCommandAwaitingAnswer_ = false;
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     CommandPath commandPath_ { scheduler,

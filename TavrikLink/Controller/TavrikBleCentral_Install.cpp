@@ -148,7 +148,7 @@ bool TavrikBleCentral::applySyncData(
 void TavrikBleCentral::reloadAfterRefusedChange()
 {
     // While a routine start, a tag scan or a clock or Wi-Fi request waits, an "error" answers that.
-    if (routineControlSessionActive_ || tagScanSessionActive_) {
+    if (routineControlSessionActive_ || routineCommandAwaitingAnswer_ || tagScanSessionActive_) {
         return;
     }
     refusedChangeReloadWanted_ = true;
