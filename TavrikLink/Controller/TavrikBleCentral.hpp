@@ -459,7 +459,7 @@ private:
     void connectVirtualTavrikIfNeeded();
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
-    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
     void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
     // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
     void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);
@@ -664,6 +664,8 @@ private:
     // Command path and routine control
     bool routineControlSessionActive_ = false;
     std::optional<std::string> pendingRoutineCommand_;
+    // A routine command reached the device and its answer has not come: a device "error" is its answer.
+    bool routineCommandAwaitingAnswer_ = false;
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     CommandPath commandPath_ { scheduler,

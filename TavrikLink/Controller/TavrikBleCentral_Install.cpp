@@ -154,7 +154,7 @@ bool TavrikBleCentral::applySyncData(const SyncDataEnvelope& envelope, bool upda
 void TavrikBleCentral::reloadAfterRefusedChange()
 {
     // While a routine start, a tag scan or a clock or Wi-Fi request waits, an "error" answers that.
-    if (routineControlSessionActive_ || tagScanSessionActive_) {
+    if (routineControlSessionActive_ || routineCommandAwaitingAnswer_ || tagScanSessionActive_) {
         return;
     }
     refusedChangeReloadWanted_ = true;

@@ -181,13 +181,14 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     tagScanKeepaliveTask_.cancel();
     setStatusText("Bluetooth idle");
 
+    // Marked first: no observer takes the tables emptied below for the device's data.
+    setHasLoadedData(false);
     resetScheduleState();
     resetTagState();
     resetRoutineState();
     baselineSnapshot_.reset();
     storeSnapshot_.reset();
 
-    setHasLoadedData(false);
     publish(legacyFirmwareUpgradeRequired_, false, &TavrikBleCentral::legacyFirmwareUpgradeRequiredChanged);
     publish(backupMigrationWarnings_, std::vector<std::string> {}, &TavrikBleCentral::backupMigrationWarningsChanged);
     publish(deviceFirmwareVersion_, std::nullopt, &TavrikBleCentral::deviceFirmwareVersionChanged);
@@ -215,10 +216,23 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     nextLocalRoutineId_ = 1;
 
     // An install stopped here must not leave its progress text up.
-    if (isFirmwareBusy()) {
+    const bool stopsInstall = isFirmwareBusy();
+    if (stopsInstall) {
         firmwareUpload_->cancel(availableFirmwareAsset_);
     } else {
         firmwareUpload_->resetFirmwareSession();
+    }
+    // The offer was made to the board that is gone: the next board, maybe another one, is offered
+    // what a program that has seen no board offers, until its own data is loaded.
+    publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
+    if (firmwareCatalog_) {
+        const FirmwareUploadStatus stopped = firmwareUpload_->status();
+        selectFirmwareAssetForConnectedTarget();
+        if (stopsInstall) {
+            firmwareUpload_->replaceStatus(stopped);
+        }
+    } else {
+        publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
     }
     idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);

@@ -39,6 +39,7 @@ void TavrikBleCentral::sendHeldCommands()
 void TavrikBleCentral::sendRoutineCommand(const std::string& command)
 {
     const bool accepted = link().sendCommand("routine", command);
+    routineCommandAwaitingAnswer_ = accepted;
     if (accepted) {
         return;
     }

@@ -52,6 +52,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         setRoutineError("Invalid routine payload");
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
         return;
     }
 
@@ -145,14 +146,20 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         clearSessionFields();
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     } else if (envelope.type == "error") {
         reloadAfterRefusedChange();
         const std::string message = envelope.message.value_or("Routine error");
         setRoutineError(message);
-        setSyncStage(SyncStage::failed(message));
-        clearSessionFields();
+        // A refused edit does not end a load or restore (such as the one that brings back the
+        // device's values after a refusal): those report their own failures.
+        if (sessionMode_ != SyncMode::load && sessionMode_ != SyncMode::restore) {
+            setSyncStage(SyncStage::failed(message));
+            clearSessionFields();
+        }
         routineControlSessionActive_ = false;
         pendingRoutineCommand_.reset();
+        routineCommandAwaitingAnswer_ = false;
     }
 }
 

@@ -188,7 +188,12 @@ void TavrikBleCentral::routeDataEnvelope(const Data& payload)
     } else if (type == "tags_state" || type == "scan_pending" || type == "scan_result" || type == "scan_timeout") {
         handleTagPayload(payload);
     } else if (type == "error") {
-        // The device answers an edit it refused; it belongs to the channel of the last command sent.
+        // The device answers a routine start it refused, or else an edit it refused: that belongs
+        // to the channel of the last command sent.
+        if (routineCommandAwaitingAnswer_) {
+            handleRoutinePayload(payload);
+            return;
+        }
         if (!commandPath_.lastChannel()) {
             handleTagPayload(payload);
             return;

@@ -32,11 +32,12 @@ void TavrikBleCentral::beginSession(SyncMode mode)
     deactivateTagScanSession();
     setTagScanState(TagScanState::idle());
     if (mode == SyncMode::load) {
+        // Marked first: no observer takes the tables emptied below for the device's data.
+        setHasLoadedData(false);
         resetScheduleState();
         resetTagState();
         resetRoutineState();
         baselineSnapshot_.reset();
-        setHasLoadedData(false);
         didOfferTimeSyncForCurrentLoad_ = false;
     }
     sessionMode_ = mode;
@@ -252,6 +253,7 @@ void TavrikBleCentral::giveUpHeldWork()
     dropQueuedCommands();
     routineControlSessionActive_ = false;
     pendingRoutineCommand_.reset();
+    routineCommandAwaitingAnswer_ = false;
     pendingClockCommand_.reset();
 }
 

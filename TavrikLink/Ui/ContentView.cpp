@@ -1,6 +1,5 @@
 #include "TavrikLink/Ui/ContentView.hpp"
 
-#include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikLink/Ui/ConnectionOverlayView.hpp"
 #include "TavrikLink/Ui/LegacyUpgradeView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
@@ -8,11 +7,10 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Ui/UserActivityMonitor.hpp"
 #include "TavrikLink/Ui/WindowAlertView.hpp"
-#include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
-#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 #include "TavrikLink/Views/WindowPanes.hpp"
+#include "TavrikLink/Views/WindowPresenters.hpp"
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -62,22 +60,14 @@ public:
 ContentView::ContentView(Environment env, QWidget* parent)
     : QWidget(parent)
     , environment(env)
-    , window(std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}))
-    , log(std::make_unique<LogDrawerModel>())
+    , window(&env.presenters.window())
+    , log(&env.presenters.log())
 {
     setObjectName(QStringLiteral("contentView"));
     ContentViewPresenter::Actions& actions = window->actions();
-    Scheduler* scheduler = &environment.scheduler;
-    actions.defer = [scheduler](std::function<void()> work) {
-        scheduler->schedule(std::chrono::milliseconds(0), std::move(work));
-    };
     activity = std::make_unique<UserActivityMonitor>([this] { window->recordUserInteraction(); });
     actions.startActivityMonitoring = [this] { activity->start(); };
     actions.stopActivityMonitoring = [this] { activity->stop(); };
-    DetailPaneFactory::WindowParts parts = DetailPaneFactory::windowParts(
-        environment.controller, *window, *log, environment.terminationCoordinator, this, environment.backupFilePanel);
-    shared = std::move(parts.panes);
-    binding = std::move(parts.binding);
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -95,7 +85,7 @@ ContentView::ContentView(Environment env, QWidget* parent)
 
     // The View menu's item toggles this window's drawer.
     environment.viewCommands.publish([this] { window->toggleLogDrawer(); }, window->state().logDrawerExpanded);
-    connect(window.get(), &ContentViewPresenter::changed, this, &ContentView::refresh);
+    connect(window, &ContentViewPresenter::changed, this, &ContentView::refresh);
     refresh();
 }
 
@@ -111,8 +101,14 @@ ContentView::~ContentView()
     stack = nullptr;
     delete drawer;
     drawer = nullptr;
-    binding.reset();
-    shared.reset();
+    // The window's user-activity actions point into this view.
+    window->actions().startActivityMonitoring = nullptr;
+    window->actions().stopActivityMonitoring = nullptr;
+}
+
+WindowPanes& ContentView::panes()
+{
+    return environment.presenters.panes();
 }
 
 QWidget* ContentView::buildSplit()
@@ -209,14 +205,14 @@ QWidget* ContentView::mainContent() const
 
 void ContentView::refresh()
 {
-    shared->windowChanged();
+    environment.presenters.panes().windowChanged();
     using Main = ContentViewPresenter::MainContent;
     const Main main = window->mainContent();
     QWidget* page = splitPage;
     if (main == Main::legacyUpgrade || main == Main::loadOverlay) {
         QWidget*& built = main == Main::legacyUpgrade ? legacyPage : overlayPage;
         if (!built) {
-            const DetailPaneContext context { environment.controller, *window, stack, shared.get() };
+            const DetailPaneContext context { environment.presenters, *window, stack };
             built = main == Main::legacyUpgrade ? static_cast<QWidget*>(new LegacyUpgradeView(context, stack))
                                                 : new ConnectionOverlayView(context, stack);
             stack->addWidget(built);
@@ -232,8 +228,7 @@ void ContentView::refresh()
             detailHost->removeWidget(detail);
             detail->deleteLater();
         }
-        detail = DetailPaneFactory::detailPane(
-            content, { environment.controller, *window, detailHost->parentWidget(), shared.get() });
+        detail = DetailPaneFactory::detailPane(content, { environment.presenters, *window, detailHost->parentWidget() });
         detailHost->addWidget(detail);
     }
 
@@ -279,12 +274,12 @@ void ContentView::refreshSheets()
             auto* layout = new QVBoxLayout(sheet);
             layout->setContentsMargins(24, 24, 24, 24);
             layout->setSpacing(14);
-            layout->addWidget(content({ environment.controller, *window, sheet }));
+            layout->addWidget(content({ environment.presenters, *window, sheet }));
             connect(sheet, &QDialog::finished, this, [this, &sheet, closed](int) {
                 QDialog* finished = sheet;
                 sheet = nullptr;
                 finished->deleteLater();
-                (window.get()->*closed)();
+                (window->*closed)();
             });
             sheet->open();
         } else if (!wanted && sheet) {

@@ -16,34 +16,27 @@ class QVBoxLayout;
 
 namespace tavrik {
 
-class BackupFilePanel;
 class Clock;
-class ContentViewBinding;
 class LogDrawerModel;
 class LogDrawerView;
-class Scheduler;
 class SidebarView;
-class TavrikBleCentral;
-class TavrikLinkTerminationCoordinator;
 class TavrikViewCommands;
 class UserActivityMonitor;
 class WindowAlertView;
 class WindowPanes;
+class WindowPresenters;
 
 // The main window's root view: the legacy upgrade view, the connection overlay or the split view
 // (sidebar, title-bar status and detail pane), with the log drawer beside it, and the window's
-// sheets and alerts. Its presenter holds the state; this only lays out and forwards.
+// sheets and alerts. Its presenter holds the state; this only lays out and forwards. The presenters
+// are handed over and must outlive it.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
     struct Environment {
-        TavrikBleCentral& controller;
+        WindowPresenters& presenters;
         TavrikViewCommands& viewCommands;
-        TavrikLinkTerminationCoordinator& terminationCoordinator;
-        Scheduler& scheduler;
         const Clock& clock;
-        // The backup save and open dialogs; the desktop's own without one.
-        BackupFilePanel* backupFilePanel = nullptr;
     };
 
     explicit ContentView(Environment environment, QWidget* parent = nullptr);
@@ -58,7 +51,7 @@ public:
     QPushButton* disconnectButton() const { return disconnect; }
     QWidget* titleBarStatus() const { return titleBar; }
     WindowAlertView* alertView() const { return alerts.get(); }
-    WindowPanes& panes() { return *shared; }
+    WindowPanes& panes();
 
     // The menu's Import Data... and Export Data... commands.
     void importDataCommand();
@@ -74,12 +67,10 @@ private:
     QWidget* buildSplit();
 
     Environment environment;
-    std::unique_ptr<ContentViewPresenter> window;
-    std::unique_ptr<LogDrawerModel> log;
-    std::unique_ptr<ContentViewBinding> binding;
+    ContentViewPresenter* window;
+    LogDrawerModel* log;
     std::unique_ptr<UserActivityMonitor> activity;
     std::unique_ptr<WindowAlertView> alerts;
-    std::unique_ptr<WindowPanes> shared;
 
     QStackedWidget* stack = nullptr;
     QWidget* legacyPage = nullptr;

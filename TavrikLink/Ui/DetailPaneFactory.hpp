@@ -2,45 +2,24 @@
 
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 
-#include <memory>
-
 class QWidget;
 
 namespace tavrik {
 
-class BackupFilePanel;
-class ContentViewBinding;
-class LogDrawerModel;
-class TavrikBleCentral;
-class TavrikLinkTerminationCoordinator;
-class WindowPanes;
+class WindowPresenters;
 
-// What a pane gets to build itself: the controller, the window's presenter and the parent.
+// What a pane gets to build itself: the window's presenters, which give it its own, and the parent.
 struct DetailPaneContext {
-    TavrikBleCentral& controller;
+    WindowPresenters& presenters;
     ContentViewPresenter& window;
     QWidget* parent = nullptr;
-    // The presenters and actions the panes share; without them a pane shows only its name.
-    WindowPanes* panes = nullptr;
 };
 
-// The one place the main window asks for the widgets of its panes, and the one place that builds
-// their presenters over the controller: a widget gets its presenter and never the controller. Each
-// pane kind has its own function; a pane built elsewhere replaces that function's body and nothing
-// else changes.
+// The one place the main window asks for the widgets of its panes. Each widget is handed the
+// presenter `WindowPresenters` builds for it; each pane kind has its own function, and a pane built
+// elsewhere replaces that function's body and nothing else changes.
 class DetailPaneFactory {
 public:
-    // What the window keeps as long as it lives: the presenters and actions its panes share, and
-    // the binding that reads the controller into the window's presenter and log.
-    struct WindowParts {
-        std::unique_ptr<WindowPanes> panes;
-        std::unique_ptr<ContentViewBinding> binding;
-    };
-    // Also points the window's quit at the controller's orderly termination. Without a panel the
-    // desktop's file dialogs over `window` are used.
-    static WindowParts windowParts(TavrikBleCentral& controller, ContentViewPresenter& presenter, LogDrawerModel& log,
-        TavrikLinkTerminationCoordinator& termination, QWidget* window, BackupFilePanel* panel);
-
     // The detail column for the sidebar's selection.
     static QWidget* detailPane(ContentViewPresenter::DetailContent content, const DetailPaneContext& context);
 

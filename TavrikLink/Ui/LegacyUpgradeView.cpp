@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 #include "TavrikLink/Views/WindowPanes.hpp"
+#include "TavrikLink/Views/WindowPresenters.hpp"
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -108,17 +109,15 @@ LegacyUpgradeView::LegacyUpgradeView(DetailPaneContext paneContext, QWidget* par
     setWidget(content);
 
     connect(&context.window, &ContentViewPresenter::changed, this, &LegacyUpgradeView::refresh);
-    if (context.panes) {
-        connect(&context.panes->legacy(), &LegacyUpgradeState::changed, this, &LegacyUpgradeView::refresh);
-    }
+    connect(&context.presenters.panes().legacy(), &LegacyUpgradeState::changed, this, &LegacyUpgradeView::refresh);
     refresh();
 }
 
 void LegacyUpgradeView::refresh()
 {
     std::optional<std::string> backup;
-    if (context.panes && context.panes->legacy().migrationBackupPath()) {
-        backup = context.panes->legacy().migrationBackupPath()->toStdString();
+    if (context.presenters.panes().legacy().migrationBackupPath()) {
+        backup = context.presenters.panes().legacy().migrationBackupPath()->toStdString();
     }
     const auto next = ConnectionOverlayPresenter::legacyUpgradeCard(context.window.controller(), backup);
     if (built && next == shown) {

@@ -2,8 +2,10 @@
 
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikLink/Ui/ContentView.hpp"
+#include "TavrikLink/Ui/QtBackupFilePanel.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/UnixSignalNotifier.hpp"
+#include "TavrikLink/Views/WindowPresenters.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -50,8 +52,16 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
     window = std::make_unique<TavrikLinkMainWindow>(commands);
     connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });
     if (this->environment.controller) {
-        content = new ContentView({ *this->environment.controller, commands, coordinator, this->environment.scheduler,
-            this->environment.clock ? *this->environment.clock : systemClock(), this->environment.backupFilePanel });
+        // Without a panel of the caller's, the desktop's file dialogs over the window are used.
+        std::unique_ptr<BackupFilePanel> dialogs;
+        if (!this->environment.backupFilePanel) {
+            dialogs = std::make_unique<QtBackupFilePanel>(window.get());
+        }
+        BackupFilePanel& panel = dialogs ? *dialogs : *this->environment.backupFilePanel;
+        presenters = std::make_unique<WindowPresenters>(WindowPresenters::Environment {
+            *this->environment.controller, this->environment.scheduler, coordinator, panel, std::move(dialogs) });
+        content = new ContentView(
+            { *presenters, commands, this->environment.clock ? *this->environment.clock : systemClock() });
         window->setRootView(content);
         connect(window.get(), &TavrikLinkMainWindow::importDataCommand, content, &ContentView::importDataCommand);
         connect(window.get(), &TavrikLinkMainWindow::exportDataCommand, content, &ContentView::exportDataCommand);

@@ -20,6 +20,7 @@ class Scheduler;
 class TavrikBleCentral;
 class TavrikLinkMainWindow;
 class UnixSignalNotifier;
+class WindowPresenters;
 
 // The running program: its one window, the orderly quit and the files it ships with. Created after
 // the QApplication; the window is shown by show().
@@ -33,7 +34,8 @@ public:
         std::function<void(int status)> exit;
         // SIGTERM and SIGINT start the orderly quit (off in tests that send no signals).
         bool handleTerminationSignals = true;
-        // The device controller the window shows; without one the window stays empty.
+        // The device controller the window shows, through the presenters built over it; without one
+        // the window stays empty.
         TavrikBleCentral* controller = nullptr;
         const Clock* clock = nullptr;
         // The backup save and open dialogs; the desktop's own without one.
@@ -61,6 +63,8 @@ private:
     TavrikLinkTerminationCoordinator coordinator;
     TavrikViewCommands commands;
     AppQuitPresenter quitPresenter;
+    // Declared before the window, which holds on to them: they go after it.
+    std::unique_ptr<WindowPresenters> presenters;
     std::unique_ptr<TavrikLinkMainWindow> window;
     ContentView* content = nullptr;
     std::unique_ptr<UnixSignalNotifier> signalNotifier;

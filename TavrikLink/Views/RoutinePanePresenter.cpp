@@ -140,6 +140,7 @@ RoutinePanePresenter::Data RoutinePanePresenter::read(const TavrikBleCentral& co
     data.routineError = controller.routineError();
     data.deviceSyncDataVersion = controller.deviceSyncDataVersion();
     data.routineStartTagsSupported = controller.routineStartTagsSupported();
+    data.hasLoadedData = controller.hasLoadedData();
     data.localeId = QLocale().name().toStdString();
     return data;
 }
@@ -153,7 +154,7 @@ std::unique_ptr<RoutinePanePresenter> RoutinePanePresenter::following(
     QObject::connect(&controller, &C::routineDetailsChanged, p, [p, &controller] { p->observe(read(controller)); });
     // Only a change of the details can concern the shown routine's steps and start tags.
     for (auto signal : { &C::routineSummariesChanged, &C::tagsChanged, &C::schedulesChanged, &C::routineErrorChanged,
-             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged }) {
+             &C::deviceSyncDataVersionChanged, &C::routineStartTagsSupportedChanged, &C::hasLoadedDataChanged }) {
         QObject::connect(&controller, signal, p, [p, &controller] { p->observe(read(controller), Details::unchanged); });
     }
     p->observe(read(controller));
@@ -396,6 +397,7 @@ void RoutinePanePresenter::runAction(Change change)
     ++m_depth;
     change();
     if (m_depth == 1) {
+        dropVanishedSelection();
         // A save may switch the pane to the stored routine, whose detail then replaces the draft.
         for (int round = 0; round < 2; ++round) {
             refreshShownRoutine();
@@ -694,20 +696,46 @@ void RoutinePanePresenter::deleteRoutine(const RoutineDetailModel& target)
             m_operations.deleteRoutine(target.id);
         }
         if (m_window.state().selectedRoutineId == target.id) {
-            m_window.modify([](ContentViewPresenter::State& state) {
-                state.selectedRoutineId.reset();
-                state.selectedScheduleId.reset();
-                state.routineDetailDraft = emptyDraft();
-                state.routineDetailSnapshotSignature.reset();
-                state.routineDetailMetadataSnapshotSignature.reset();
-            });
+            clearSelection();
         }
-        if (m_operations.syncScheduleSelection) {
-            m_operations.syncScheduleSelection();
-        } else if (m_window.actions().syncScheduleSelection) {
-            m_window.actions().syncScheduleSelection();
-        }
+        syncScheduleSelection();
     });
+}
+
+void RoutinePanePresenter::dropVanishedSelection()
+{
+    const auto& selected = m_window.state().selectedRoutineId;
+    // The detail is looked up first: it is there on every key press, and the summaries are long.
+    if (!selected || !m_data.hasLoadedData || m_data.routineDetails->contains(*selected)) {
+        return;
+    }
+    const std::vector<RoutineSummary>& summaries = *m_data.routineSummaries;
+    if (std::any_of(summaries.begin(), summaries.end(),
+            [&](const RoutineSummary& summary) { return summary.id == *selected; })) {
+        return;
+    }
+    clearSelection();
+    syncScheduleSelection();
+}
+
+void RoutinePanePresenter::clearSelection()
+{
+    m_window.modify([](ContentViewPresenter::State& state) {
+        state.selectedRoutineId.reset();
+        state.selectedScheduleId.reset();
+        state.routineDetailDraft = emptyDraft();
+        state.routineDetailSnapshotSignature.reset();
+        state.routineDetailMetadataSnapshotSignature.reset();
+    });
+}
+
+void RoutinePanePresenter::syncScheduleSelection()
+{
+    if (m_operations.syncScheduleSelection) {
+        m_operations.syncScheduleSelection();
+    } else if (m_window.actions().syncScheduleSelection) {
+        m_window.actions().syncScheduleSelection();
+    }
 }
 
 } // namespace tavrik

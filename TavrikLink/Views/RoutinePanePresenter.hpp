@@ -41,6 +41,8 @@ public:
         std::optional<std::string> routineError;
         std::optional<std::int64_t> deviceSyncDataVersion;
         bool routineStartTagsSupported = false;
+        // Loaded data lacking the selected routine means it is gone, not still to come.
+        bool hasLoadedData = false;
         // Tag lists are sorted for this locale.
         std::string localeId = "en_US";
 
@@ -107,7 +109,7 @@ public:
     std::optional<std::uint32_t> removingRoutineStartTagId() const;
 
     // The editor wrote the draft (title typed, a drag preview): the new-routine and autosave rules run.
-    void editDraft(RoutineDraft draft);
+    void editDraft(RoutineDraft next);
     // The user left the title field, or the pane: a stored routine's title that cannot be saved (a
     // duplicate, or empty) gives way to the saved one, so the field never shows what is not saved
     // once the user has moved on. While typing the text and its message stay.
@@ -138,9 +140,14 @@ signals:
 private:
     template <class Change>
     void runAction(Change change);
-    void store(RoutineDraft draft);
+    void store(RoutineDraft next);
     void afterDraftChange();
     void refreshShownRoutine();
+    // A selected routine the loaded data no longer holds (the device refused it, or it went
+    // elsewhere) is never waited for: the selection is cleared as after a delete.
+    void dropVanishedSelection();
+    void clearSelection();
+    void syncScheduleSelection();
     void deleteRoutine(const RoutineDetailModel& target);
     // The start-tag removal question stays in the queue exactly while the window asks it.
     void syncRemovalQuestion();

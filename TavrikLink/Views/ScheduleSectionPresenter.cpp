@@ -12,10 +12,26 @@ ScheduleSectionPresenter::ScheduleSectionPresenter(
     , controller(controller)
     , window(window)
     , calendar(clock)
+    , observed(read(controller))
     , questions(window.alerts())
 {
-    connect(&controller, &TavrikBleCentral::schedulesChanged, this, &ScheduleSectionPresenter::changed);
-    connect(&controller, &TavrikBleCentral::scheduleErrorChanged, this, &ScheduleSectionPresenter::changed);
+    for (auto signal : { &TavrikBleCentral::schedulesChanged, &TavrikBleCentral::scheduleErrorChanged }) {
+        connect(&controller, signal, this, [this] { observe(read(this->controller)); });
+    }
+}
+
+ScheduleSectionPresenter::Inputs ScheduleSectionPresenter::read(const TavrikBleCentral& controller)
+{
+    return { controller.schedules(), controller.scheduleError() };
+}
+
+void ScheduleSectionPresenter::observe(Inputs inputs)
+{
+    if (inputs == observed) {
+        return;
+    }
+    observed = std::move(inputs);
+    emit changed();
 }
 
 void ScheduleSectionPresenter::showRoutine(std::optional<Routine> routine)
@@ -50,7 +66,7 @@ std::string ScheduleSectionPresenter::removeStartTagHelp(const TagInfo& tag)
 
 const std::optional<std::string>& ScheduleSectionPresenter::scheduleError() const
 {
-    return controller.scheduleError();
+    return observed.scheduleError;
 }
 
 std::vector<ScheduledRoutine> ScheduleSectionPresenter::schedulesOfRoutine(
@@ -70,7 +86,7 @@ std::vector<ScheduledRoutine> ScheduleSectionPresenter::routineSchedules() const
     if (shown != Mode::storedRoutine || !current) {
         return {};
     }
-    return schedulesOfRoutine(controller.schedules(), current->id);
+    return schedulesOfRoutine(observed.schedules, current->id);
 }
 
 std::optional<std::uint32_t> ScheduleSectionPresenter::addSchedule()

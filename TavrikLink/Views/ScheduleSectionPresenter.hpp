@@ -21,8 +21,9 @@ namespace tavrik {
 class TavrikBleCentral;
 
 // The block under the routine editor: the routine's start tags and schedules with the buttons that
-// add them, the controller's schedule error, and for a routine not saved yet a placeholder. Each
-// row's changes go straight to the controller's schedule operations.
+// add them, the controller's schedule error, and for a routine not saved yet a placeholder. It shows
+// the schedules and the error it last observed; each row's changes go straight to the controller's
+// schedule operations.
 class ScheduleSectionPresenter : public QObject {
     Q_OBJECT
 public:
@@ -65,8 +66,20 @@ public:
         = "Save the routine with a runnable step before adding start tags or schedules.";
     static constexpr std::string_view startTagTitle = "Start when scanned";
 
+    // What the section reads of the controller.
+    struct Inputs {
+        std::vector<ScheduledRoutine> schedules;
+        std::optional<std::string> scheduleError;
+        bool operator==(const Inputs&) const = default;
+    };
+
+    // Observes the controller's schedules and schedule error.
     ScheduleSectionPresenter(TavrikBleCentral& controller, ContentViewPresenter& window,
         const Clock& clock = systemClock(), QObject* parent = nullptr);
+
+    static Inputs read(const TavrikBleCentral& controller);
+    // The controller's schedules or error as they are now; the section redraws only when they changed.
+    void observe(Inputs inputs);
 
     // What the section shows: a stored routine, the new-routine placeholder, or nothing.
     void showRoutine(std::optional<Routine> routine);
@@ -118,6 +131,7 @@ private:
     Mode shown = Mode::none;
     std::optional<Routine> current;
     StartTags tags;
+    Inputs observed;
     PaneQuestions questions;
 };
 

@@ -14,15 +14,42 @@ bool isCreate(const std::optional<ContentViewPresenter::TagEditorMode>& mode)
 
 } // namespace
 
-TagEditorPresenter::TagEditorPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+TagEditorPresenter::TagEditorPresenter(ContentViewPresenter& window, Inputs inputs, Operations operations, QObject* parent)
     : QObject(parent)
-    , controller(controller)
     , window(window)
+    , observed(std::move(inputs))
+    , ops(std::move(operations))
 {
     connect(&window, &ContentViewPresenter::changed, this, &TagEditorPresenter::changed);
-    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagEditorPresenter::changed);
-    connect(&controller, &TavrikBleCentral::tagScanResultChanged, this, &TagEditorPresenter::changed);
-    connect(&controller, &TavrikBleCentral::tagScanStateChanged, this, &TagEditorPresenter::changed);
+}
+
+TagEditorPresenter::TagEditorPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
+    : TagEditorPresenter(window, read(controller), operations(controller, window), parent)
+{
+    for (auto signal : { &TavrikBleCentral::tagsChanged, &TavrikBleCentral::tagScanResultChanged }) {
+        connect(&controller, signal, this, [this, &controller] { observe(read(controller)); });
+    }
+}
+
+TagEditorPresenter::Inputs TagEditorPresenter::read(const TavrikBleCentral& controller)
+{
+    return { controller.tags(), controller.tagScanResult() };
+}
+
+TagEditorPresenter::Operations TagEditorPresenter::operations(TavrikBleCentral& controller, ContentViewPresenter& window)
+{
+    TavrikBleCentral* c = &controller;
+    ContentViewPresenter* w = &window;
+    return { [c, w] { TagPanePresenter::handleTagSave(*c, *w); }, [c, w] { TagPanePresenter::cancelTagEdit(*c, *w); } };
+}
+
+void TagEditorPresenter::observe(Inputs inputs)
+{
+    if (inputs == observed) {
+        return;
+    }
+    observed = std::move(inputs);
+    emit changed();
 }
 
 TagEditorPresenter::Layout TagEditorPresenter::layout() const
@@ -67,12 +94,12 @@ std::string TagEditorPresenter::uidText() const
 
 std::optional<std::string> TagEditorPresenter::nameValidationMessage() const
 {
-    return TagPanePresenter::tagDraftValidationMessage(controller.tags(), window.state());
+    return TagPanePresenter::tagDraftValidationMessage(observed.tags, window.state());
 }
 
 std::optional<std::string> TagEditorPresenter::duplicateName() const
 {
-    return duplicateName(window.state().tagMode, uid(), controller.tagScanResult());
+    return duplicateName(window.state().tagMode, uid(), observed.tagScanResult);
 }
 
 std::string TagEditorPresenter::alreadySavedText() const
@@ -102,12 +129,16 @@ void TagEditorPresenter::editName(const std::string& name)
 
 void TagEditorPresenter::save()
 {
-    TagPanePresenter::handleTagSave(controller, window);
+    if (ops.save) {
+        ops.save();
+    }
 }
 
 void TagEditorPresenter::cancel()
 {
-    TagPanePresenter::cancelTagEdit(controller, window);
+    if (ops.cancel) {
+        ops.cancel();
+    }
 }
 
 std::optional<std::string> TagEditorPresenter::duplicateName(

@@ -5,9 +5,11 @@
 
 #include <QObject>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrik {
 
@@ -26,7 +28,29 @@ public:
     static constexpr std::string_view alreadySavedTitle = "Tag already saved";
     static constexpr std::string_view renameSubtitle = "Tag identifier stored on Tavrik";
 
+    // What the sheet reads of the controller.
+    struct Inputs {
+        std::vector<TagInfo> tags;
+        std::optional<TagScanResult> tagScanResult;
+        bool operator==(const Inputs&) const = default;
+    };
+    // The controller operations it calls.
+    struct Operations {
+        std::function<void()> save;
+        std::function<void()> cancel;
+    };
+
+    // Shows `inputs` until observe() is given others.
+    TagEditorPresenter(ContentViewPresenter& window, Inputs inputs, Operations operations, QObject* parent = nullptr);
+    // The sheet of the app's controller; observes its tag changes.
     TagEditorPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+
+    static Inputs read(const TavrikBleCentral& controller);
+    static Operations operations(TavrikBleCentral& controller, ContentViewPresenter& window);
+
+    // The controller's tags or scan result as they are now; the sheet redraws only when they changed.
+    void observe(Inputs inputs);
+    const Inputs& inputs() const { return observed; }
 
     Layout layout() const;
     CreateContent createContent() const;
@@ -61,8 +85,9 @@ signals:
     void changed();
 
 private:
-    TavrikBleCentral& controller;
     ContentViewPresenter& window;
+    Inputs observed;
+    Operations ops;
 };
 
 } // namespace tavrik

@@ -56,12 +56,33 @@ TagPanePresenter::TagPanePresenter(TavrikBleCentral& controller, ContentViewPres
     : QObject(parent)
     , controller(controller)
     , window(window)
+    , observed(read(controller))
     , shownPane(window.state().selectedPane)
 {
     connect(&window, &ContentViewPresenter::changed, this, &TagPanePresenter::refresh);
-    connect(&controller, &TavrikBleCentral::tagsChanged, this, &TagPanePresenter::refresh);
-    connect(&controller, &TavrikBleCentral::tagErrorChanged, this, &TagPanePresenter::changed);
+    for (auto signal : { &TavrikBleCentral::tagsChanged, &TavrikBleCentral::tagErrorChanged }) {
+        connect(&controller, signal, this, [this] { observe(read(this->controller)); });
+    }
     refresh();
+}
+
+TagPanePresenter::Inputs TagPanePresenter::read(const TavrikBleCentral& controller)
+{
+    return { controller.tags(), controller.tagError() };
+}
+
+void TagPanePresenter::observe(Inputs inputs)
+{
+    if (inputs == observed) {
+        return;
+    }
+    const bool tagsChanged = inputs.tags != observed.tags;
+    observed = std::move(inputs);
+    if (tagsChanged) {
+        refresh();
+    } else {
+        emit changed();
+    }
 }
 
 bool TagPanePresenter::hasOtherTagNamed(
@@ -84,12 +105,12 @@ bool TagPanePresenter::hasOtherTagWithUid(
 
 const std::optional<std::string>& TagPanePresenter::tagError() const
 {
-    return controller.tagError();
+    return observed.tagError;
 }
 
 std::optional<TagInfo> TagPanePresenter::selectedTag() const
 {
-    const TagInfo* tag = findTag(controller.tags(), window.state().selectedTagId);
+    const TagInfo* tag = findTag(observed.tags, window.state().selectedTagId);
     return tag ? std::optional<TagInfo>(*tag) : std::nullopt;
 }
 
@@ -105,7 +126,7 @@ std::optional<std::string> TagPanePresenter::nameValidationMessage() const
     if (!tag || text::trimmed(entered).empty()) {
         return std::nullopt;
     }
-    if (hasOtherTagNamed(controller.tags(), entered, tag->id)) {
+    if (hasOtherTagNamed(observed.tags, entered, tag->id)) {
         return std::string(duplicateNameMessage);
     }
     return std::nullopt;
@@ -120,7 +141,7 @@ std::optional<std::string> TagPanePresenter::uidValidationMessage() const
     if (text::trimmed(uidDraft).empty()) {
         return std::string(uidRequiredMessage);
     }
-    if (hasOtherTagWithUid(controller.tags(), uidDraft, tag->id)) {
+    if (hasOtherTagWithUid(observed.tags, uidDraft, tag->id)) {
         return std::string(duplicateUidMessage);
     }
     return std::nullopt;
@@ -134,7 +155,7 @@ void TagPanePresenter::editName(const std::string& name)
     if (!tag || name.empty()) {
         return;
     }
-    if (hasOtherTagNamed(controller.tags(), name, tag->id)) {
+    if (hasOtherTagNamed(observed.tags, name, tag->id)) {
         emit changed();
         return;
     }
@@ -176,7 +197,7 @@ void TagPanePresenter::finishEditing()
 void TagPanePresenter::sendUid(const std::string& trimmedUid)
 {
     const auto tag = selectedTag();
-    if (!tag || trimmedUid.empty() || hasOtherTagWithUid(controller.tags(), trimmedUid, tag->id)) {
+    if (!tag || trimmedUid.empty() || hasOtherTagWithUid(observed.tags, trimmedUid, tag->id)) {
         return;
     }
     // The draft now stands for what the tag holds, so the list's echo does not refill the field.

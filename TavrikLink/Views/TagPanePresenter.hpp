@@ -20,7 +20,7 @@ class TavrikBleCentral;
 //
 // The pane keeps a UID draft of its own. The window's tagDraftUid belongs to the editor sheet, so a
 // tag scanned while creating never reaches the selected tag; only the user's own edits of the
-// pane's UID field go to the controller.
+// pane's UID field go to the controller. The pane shows the tags and the tag error it last observed.
 class TagPanePresenter : public QObject {
     Q_OBJECT
 public:
@@ -29,7 +29,20 @@ public:
     static constexpr std::string_view uidRequiredMessage = "UID is required.";
     static constexpr std::string_view duplicateUidMessage = "A tag with this UID already exists.";
 
+    // What the pane reads of the controller.
+    struct Inputs {
+        std::vector<TagInfo> tags;
+        std::optional<std::string> tagError;
+        bool operator==(const Inputs&) const = default;
+    };
+
+    // Observes the controller's tags and tag error.
     TagPanePresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
+
+    static Inputs read(const TavrikBleCentral& controller);
+    // The controller's tags or tag error as they are now; the pane redraws only when they changed,
+    // and follows a changed tag list into its drafts.
+    void observe(Inputs inputs);
 
     // --- The pane ---
     const std::optional<std::string>& tagError() const;
@@ -80,6 +93,7 @@ private:
 
     TavrikBleCentral& controller;
     ContentViewPresenter& window;
+    Inputs observed;
     std::string uidDraft;
     // The tag the draft was filled from, and its UID at that time.
     std::optional<std::uint32_t> draftTagId;

@@ -6,10 +6,10 @@
 namespace tavrik {
 
 WifiSettingsPresenter::WifiSettingsPresenter(
-    ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent)
+    ContentViewPresenter& window, Inputs inputs, Operations operations, QObject* parent)
     : QObject(parent)
     , window(window)
-    , reader(std::move(read))
+    , observed(std::move(inputs))
     , ops(std::move(operations))
     , questions(window.alerts())
 {
@@ -17,15 +17,23 @@ WifiSettingsPresenter::WifiSettingsPresenter(
 }
 
 WifiSettingsPresenter::WifiSettingsPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent)
-    : WifiSettingsPresenter(
-        window, [&controller] { return read(controller); }, operations(controller), parent)
+    : WifiSettingsPresenter(window, read(controller), operations(controller), parent)
 {
     using C = TavrikBleCentral;
     for (auto signal :
         { &C::savedWifiCredentialsChanged, &C::wifiCredentialCapacityChanged, &C::wifiRequestActivityChanged,
             &C::wifiSettingsMessageChanged, &C::nearbyWifiNetworksChanged, &C::wifiValidationFailureChanged }) {
-        connect(&controller, signal, this, &WifiSettingsPresenter::changed);
+        connect(&controller, signal, this, [this, &controller] { observe(read(controller)); });
     }
+}
+
+void WifiSettingsPresenter::observe(Inputs inputs)
+{
+    if (inputs == observed) {
+        return;
+    }
+    observed = std::move(inputs);
+    emit changed();
 }
 
 WifiSettingsPresenter::Inputs WifiSettingsPresenter::read(const TavrikBleCentral& controller)
@@ -77,7 +85,7 @@ WifiSettingsPresenter::SavedStatus WifiSettingsPresenter::status(const WifiCrede
 
 bool WifiSettingsPresenter::canAdd() const
 {
-    const Inputs now = reader();
+    const Inputs& now = observed;
     return static_cast<std::int64_t>(now.savedWifiCredentials.size()) < now.wifiCredentialCapacity
         && !now.wifiRequestActivity.isSaving();
 }
@@ -94,7 +102,7 @@ bool WifiSettingsPresenter::canEdit() const
 
 bool WifiSettingsPresenter::canCheck() const
 {
-    const Inputs now = reader();
+    const Inputs& now = observed;
     return !now.wifiRequestActivity.kind.has_value() && !now.savedWifiCredentials.empty();
 }
 
@@ -103,12 +111,12 @@ std::optional<std::string> WifiSettingsPresenter::sectionMessage() const
     if (window.state().showingWifiCredentialEditor) {
         return std::nullopt;
     }
-    return reader().wifiSettingsMessage;
+    return observed.wifiSettingsMessage;
 }
 
 bool WifiSettingsPresenter::sectionShowsProgress() const
 {
-    return sectionMessage().has_value() && reader().wifiRequestActivity.kind.has_value();
+    return sectionMessage().has_value() && observed.wifiRequestActivity.kind.has_value();
 }
 
 void WifiSettingsPresenter::select(std::optional<std::string> ssid)
@@ -212,7 +220,7 @@ WifiSettingsPresenter::NetworkChoice WifiSettingsPresenter::networkChoice() cons
     if (state.editingWifiCredentialSsid) {
         return NetworkChoice::editing;
     }
-    if (!state.wifiDraftUsesOtherNetwork && !reader().nearbyWifiNetworks.empty()) {
+    if (!state.wifiDraftUsesOtherNetwork && !observed.nearbyWifiNetworks.empty()) {
         return NetworkChoice::picker;
     }
     return NetworkChoice::typedName;
@@ -220,12 +228,12 @@ WifiSettingsPresenter::NetworkChoice WifiSettingsPresenter::networkChoice() cons
 
 bool WifiSettingsPresenter::isSaving() const
 {
-    return reader().wifiRequestActivity.isSaving();
+    return observed.wifiRequestActivity.isSaving();
 }
 
 bool WifiSettingsPresenter::isScanning() const
 {
-    return reader().wifiRequestActivity.isScanning();
+    return observed.wifiRequestActivity.isScanning();
 }
 
 bool WifiSettingsPresenter::isOpen(const WifiScannedNetwork& network)
@@ -235,7 +243,7 @@ bool WifiSettingsPresenter::isOpen(const WifiScannedNetwork& network)
 
 std::optional<std::string> WifiSettingsPresenter::activityText() const
 {
-    const Inputs now = reader();
+    const Inputs& now = observed;
     if (!now.wifiRequestActivity.isScanning() && !now.wifiRequestActivity.isSaving()) {
         // A refusal (no device, the legacy profile, a send that failed) must not leave Save looking
         // as if it did nothing.
@@ -253,7 +261,7 @@ std::optional<std::string> WifiSettingsPresenter::activityText() const
 
 std::optional<WifiValidationFailure> WifiSettingsPresenter::shownFailure() const
 {
-    auto failure = reader().wifiValidationFailure;
+    auto failure = observed.wifiValidationFailure;
     if (failure && failure->ssid == window.state().wifiDraftSsid) {
         return failure;
     }
@@ -272,7 +280,7 @@ bool WifiSettingsPresenter::canSave() const
 
 void WifiSettingsPresenter::chooseNetwork(const std::string& ssid)
 {
-    const auto networks = reader().nearbyWifiNetworks;
+    const auto& networks = observed.nearbyWifiNetworks;
     const auto found = std::find_if(
         networks.begin(), networks.end(), [&](const WifiScannedNetwork& network) { return network.ssid == ssid; });
     // A network the device cannot join is listed but cannot be chosen.
@@ -338,7 +346,7 @@ void WifiSettingsPresenter::tryAgain()
 
 void WifiSettingsPresenter::saveAnyway()
 {
-    const auto candidate = reader().failedWifiCandidate;
+    const auto candidate = observed.failedWifiCandidate;
     if (!candidate) {
         return;
     }

@@ -32,6 +32,7 @@ public:
         std::vector<WifiScannedNetwork> nearbyWifiNetworks;
         std::optional<WifiValidationFailure> wifiValidationFailure;
         std::optional<WifiCandidate> failedWifiCandidate;
+        bool operator==(const Inputs&) const = default;
     };
 
     // The controller operations it calls.
@@ -71,16 +72,18 @@ public:
                                                     "back into Tavrik Link.";
     static constexpr std::string_view emptyListText = "No saved Wi-Fi networks";
 
-    // Reads through `read` on every question, so it always answers from the controller's present state.
-    WifiSettingsPresenter(
-        ContentViewPresenter& window, std::function<Inputs()> read, Operations operations, QObject* parent = nullptr);
-    // The section of the app's controller; redraws on its Wi-Fi changes.
+    // Answers from `inputs` until observe() is given others.
+    WifiSettingsPresenter(ContentViewPresenter& window, Inputs inputs, Operations operations, QObject* parent = nullptr);
+    // The section of the app's controller; observes its Wi-Fi changes.
     WifiSettingsPresenter(TavrikBleCentral& controller, ContentViewPresenter& window, QObject* parent = nullptr);
 
     static Inputs read(const TavrikBleCentral& controller);
     static Operations operations(TavrikBleCentral& controller);
 
-    Inputs inputs() const { return reader(); }
+    // The controller's Wi-Fi state as it is now; the section and the sheet redraw only when it
+    // changed.
+    void observe(Inputs inputs);
+    const Inputs& inputs() const { return observed; }
     const ContentViewPresenter::State& state() const { return window.state(); }
 
     // --- Section ---
@@ -148,7 +151,7 @@ private:
     void removeWifiCredential(const std::string& ssid);
 
     ContentViewPresenter& window;
-    std::function<Inputs()> reader;
+    Inputs observed;
     Operations ops;
     PaneQuestions questions;
 };

@@ -184,6 +184,44 @@ TEST_F(ControllerFirmwareTest, ANewerLookupSupersedesOneStillLoading)
     EXPECT_TRUE(controller->availableFirmwareAsset());
 }
 
+TEST_F(ControllerFirmwareTest, TheGoneBoardsOfferEndsWithItsData)
+{
+    using namespace std::chrono_literals;
+    struct Road {
+        std::string name;
+        std::function<void()> run;
+    };
+    const std::vector<Road> roads {
+        { "eject", [this] { controller->ejectTavrik(); } },
+        { "idle minute", [this] { scheduler.advance(60s); } },
+        { "link lost", [this] { central.dropLink(device->peripheral(), std::nullopt); } },
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        controller.reset();
+        loadAndLookUp(publish({}));
+        ASSERT_TRUE(controller->firmwareUpdateNotice());
+        ASSERT_EQ(controller->availableFirmwareAsset()->target, FirmwareHardwareTarget::m5StickS3);
+
+        // The board leaves; a load waits for whichever board comes next.
+        central.removePeripheral(device->peripheral());
+        road.run();
+        scheduler.advance(1s);
+        ASSERT_FALSE(controller->hasLoadedData());
+        ASSERT_EQ(probe().sessionMode(), SyncMode::load);
+
+        // What is offered now is what a program that never saw a board offers.
+        EXPECT_FALSE(controller->firmwareUpdateNotice());
+        ASSERT_TRUE(controller->availableFirmwareAsset());
+        EXPECT_EQ(controller->availableFirmwareAsset()->target, controller->deviceHardwareTarget());
+        EXPECT_EQ(uploadStatus(),
+            (FirmwareUploadStatus { Phase::idle,
+                "Firmware 1.5.0 is available from Published HTTPS for m5stick-c. Connect Tavrik to compare installed "
+                "firmware.",
+                0, image.size() }));
+    }
+}
+
 TEST_F(ControllerFirmwareTest, ALegacyBoardIsOfferedTheUpgradeWithoutANotice)
 {
     const Url channel = publish({});

@@ -104,6 +104,37 @@ TEST_F(ControllerRefusalTest, ARefusedChangeKeepsItsErrorAndTheDevicesValuesCome
     EXPECT_EQ(controller->settingsError(), std::nullopt);
 }
 
+TEST_F(ControllerRefusalTest, ARefusedNewRoutineGoesAwayAndItsRefusalStays)
+{
+    // The device refuses the routine and so each of its steps too.
+    device->answerCommand = [](const std::string& channel, const std::string&) {
+        return channel == "routine" || channel == "steps"
+            ? std::vector<Json> { { { "type", "error" }, { "message", "Routine store is full" } } }
+            : std::vector<Json> {};
+    };
+    const std::size_t loads = loadRequests();
+    RoutineStepDraft step;
+    step.stepId = 1;
+    step.tagId = "1";
+    step.seconds = 30;
+    const std::optional<std::uint32_t> id
+        = controller->createRoutine(RoutineDraft(std::nullopt, "Stretch", {}, { step, step }, {}));
+    ASSERT_TRUE(id);
+    flush();
+
+    EXPECT_EQ(controller->routineError(), "Routine store is full");
+    EXPECT_EQ(controller->routineSummaries().size(), 1u);
+    EXPECT_FALSE(controller->routineDetails().contains(*id));
+    EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
+    // Nothing waits: no session, no command connection.
+    EXPECT_EQ(probe().sessionMode(), std::nullopt);
+    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_EQ(controller->syncStage(), SyncStage::idle());
+    EXPECT_TRUE(controller->hasLoadedData());
+    // Loaded once again, not once per refused command.
+    EXPECT_EQ(loadRequests(), loads + 1);
+}
+
 TEST_F(ControllerRefusalTest, TheReloadWaitsUntilEveryOtherEditHasGone)
 {
     refuse("schedule", "Schedule slots are full");

@@ -61,6 +61,63 @@ TEST_F(ControllerRoutineControlTest, ARefusedTriggerEndsTheCommandConnection)
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
 }
 
+TEST_F(ControllerRoutineControlTest, ADeviceErrorAnsweringTheStartEndsItWhateverEditWentLast)
+{
+    using namespace std::chrono_literals;
+    struct Case {
+        std::string name;
+        // An edit handed to the link before the start, or right after it.
+        std::optional<AtomicCommandChannel> before;
+        std::optional<AtomicCommandChannel> after;
+    };
+    const std::vector<Case> cases {
+        { "no edit yet", std::nullopt, std::nullopt },
+        { "a tag edit before", AtomicCommandChannel::tag, std::nullopt },
+        { "a schedule edit before", AtomicCommandChannel::schedule, std::nullopt },
+        { "a settings edit before", AtomicCommandChannel::settings, std::nullopt },
+        { "a tag edit after", std::nullopt, AtomicCommandChannel::tag },
+    };
+    const auto edit = [this](AtomicCommandChannel channel) {
+        probe().persist(channel, std::uint32_t { 1 }, { "update id=1 name=\"Hall\"" }, false, std::nullopt);
+    };
+    device->answerCommand = [](const std::string& channel, const std::string& command) {
+        return channel == "routine" && command.starts_with("trigger")
+            ? std::vector<Json> { { { "type", "error" }, { "message", "Routine has no steps" } } }
+            : std::vector<Json> {};
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        loadFromDevice();
+        ASSERT_TRUE(controller->hasLoadedData());
+        if (test.before) {
+            edit(*test.before);
+            settle();
+        }
+        controller->triggerRoutine(3);
+        if (test.after) {
+            edit(*test.after);
+        }
+        settle();
+
+        // The refusal is the routine's, and the command connection ends with it.
+        EXPECT_EQ(controller->routineError(), "Routine has no steps");
+        EXPECT_EQ(controller->tagError(), std::nullopt);
+        EXPECT_EQ(controller->scheduleError(), std::nullopt);
+        EXPECT_EQ(controller->settingsError(), std::nullopt);
+        EXPECT_FALSE(probe().routineControlSessionActive());
+        const auto disconnects = [this] {
+            const auto all = commands();
+            return std::count(all.begin(), all.end(), std::string("system:disconnect"));
+        };
+        const auto before = disconnects();
+        scheduler.advance(60s);
+        EXPECT_EQ(disconnects(), before + 1);
+        // The device is loaded again after the disconnect.
+        scheduler.advance(1s);
+        ASSERT_TRUE(controller->hasLoadedData());
+    }
+}
+
 TEST_F(ControllerRoutineControlTest, TagCommandsSetTheScanStateByWhatTheyAsk)
 {
     const struct {

@@ -169,6 +169,42 @@ TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTh
     EXPECT_FALSE(hasRedBorder(title));
 }
 
+TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
+{
+    device->answerCommand = [](const std::string& channel, const std::string&) {
+        return channel == "routine" || channel == "steps"
+            ? std::vector<Json> { { { "type", "error" }, { "message", "Routine store is full" } } }
+            : std::vector<Json> {};
+    };
+    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
+        new ScheduleSectionPresenter(*controller, window), window);
+    pane.resize(700, 600);
+    pane.show();
+    RoutinePanePresenter::beginCreatingRoutine(window);
+    RoutinePanePresenter& presenter = pane.presenter();
+    presenter.addRoutineStep();
+    RoutineDraft draft = presenter.draft();
+    draft.label = "Evening";
+    draft.steps.front().tagId = "2";
+    presenter.editDraft(draft);
+    ASSERT_TRUE(window.state().selectedRoutineId);
+    const std::uint32_t id = *window.state().selectedRoutineId;
+    ASSERT_EQ(presenter.content(), RoutinePanePresenter::Content::storedRoutine);
+
+    // The device refuses it and its data, loaded again, lacks it.
+    sentAfterDebounce();
+    EXPECT_FALSE(controller->routineDetails().contains(id));
+    EXPECT_FALSE(window.state().selectedRoutineId);
+    auto* error = pane.findChild<QLabel*>(QStringLiteral("routineErrorText"));
+    ASSERT_NE(error, nullptr);
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), QStringLiteral("Routine store is full"));
+    auto* empty = pane.findChild<QLabel*>(QStringLiteral("routineEmptyState"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->text(), QStringLiteral("Select a routine from the sidebar to view details."));
+}
+
 TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 {
     window.selectRoutine(9);

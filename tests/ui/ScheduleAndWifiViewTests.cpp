@@ -295,8 +295,7 @@ protected:
             = [this](const std::string& ssid, const std::string&) { calls.push_back("validate " + ssid); };
         ops.removeWifiCredential = [this](const std::string& ssid) { calls.push_back("remove " + ssid); };
         ops.resetWifiRequestState = [this] { calls.push_back("reset"); };
-        return new WifiSettingsPresenter(
-            *window, [this] { return inputs; }, std::move(ops));
+        return new WifiSettingsPresenter(*window, inputs, std::move(ops));
     }
 };
 
@@ -340,7 +339,7 @@ TEST_F(WifiViewTest, SectionListsSavedNetworksAndRemovingAsks)
     EXPECT_FALSE(window->state().selectedWifiCredentialSsid.has_value());
 
     inputs.savedWifiCredentials.clear();
-    emit section.model().changed();
+    section.model().observe(inputs);
     EXPECT_FALSE(section.removeButton()->isEnabled());
     EXPECT_EQ(section.list()->item(0)->text(), "No saved Wi-Fi networks");
     saveShot(&section, QStringLiteral("wifi-section-empty"));
@@ -354,6 +353,7 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
         inputs.nearbyWifiNetworks.push_back({ "Network " + std::to_string(index), -30 - index,
             index % 4 == 0 ? "open" : "wpa2", index % 5 == 3 ? 0 : 1 });
     }
+    wifi->observe(inputs);
     window->modify([](ContentViewPresenter::State& state) { state.wifiDraftSsid = "Network 0"; });
     WifiCredentialEditorView editor(wifi);
     editor.resize(430, 300);
@@ -376,7 +376,7 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
 
     // A request the controller refused at once leaves its text in the sheet, without progress.
     inputs.wifiSettingsMessage = "Wi-Fi management requires secure Bluetooth.";
-    emit wifi->changed();
+    wifi->observe(inputs);
     auto* status = editor.findChild<QLabel*>(QStringLiteral("wifiEditorActivity"));
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(status->isVisible());
@@ -388,8 +388,8 @@ TEST_F(WifiViewTest, EditorPicksScannedNetworksAndShowsAFailure)
 
     inputs.wifiValidationFailure = WifiValidationFailure("Hidden", "Tavrik couldn\u2019t join Hidden.");
     inputs.failedWifiCandidate = WifiCandidate { "Hidden", "wrong" };
+    wifi->observe(inputs);
     wifi->typePassword("wrong");
-    emit wifi->changed();
     EXPECT_TRUE(editor.failureLabel()->isVisible());
     EXPECT_FALSE(editor.saveButton()->isVisible());
     saveShot(&editor, QStringLiteral("wifi-editor-failure"));

@@ -542,6 +542,44 @@ TEST_F(PaneFixture, DeleteAsksFirstAndClearsTheSelection)
     EXPECT_EQ(window.alerts().current(), nullptr);
 }
 
+TEST_F(PaneFixture, ASelectedRoutineTheLoadedDataLacksGivesWayToTheSelectionState)
+{
+    int scheduleSyncs = 0;
+    window.actions().syncScheduleSelection = [&] { ++scheduleSyncs; };
+    data.hasLoadedData = true;
+    install(storedDetail(10, "Morning", 1));
+
+    // A new routine is created, and held at once, as the controller does.
+    RoutinePanePresenter::beginCreatingRoutine(window);
+    pane->addRoutineStep();
+    pane->editDraft(edited([](RoutineDraft& d) { d.steps.front().tagId = "2"; }));
+    pane->editDraft(edited([](RoutineDraft& d) { d.label = "Evening"; }));
+    ASSERT_EQ(window.state().selectedRoutineId, 50u);
+    install(storedDetail(50, "Evening", 1));
+    ASSERT_EQ(pane->content(), Content::storedRoutine);
+
+    // While a load runs, the selected routine is only waited for.
+    data.hasLoadedData = false;
+    details.clear();
+    summaries.clear();
+    pane->observe(data);
+    EXPECT_EQ(pane->emptyStateText(), "Loading routine\u2026");
+    EXPECT_EQ(window.state().selectedRoutineId, 50u);
+
+    // The device refused it: the data loaded again lacks it, and the refusal is what the pane shows.
+    data.hasLoadedData = true;
+    data.routineError = "Routine store is full";
+    scheduleSyncs = 0;
+    install(storedDetail(10, "Morning", 1));
+    EXPECT_FALSE(window.state().selectedRoutineId);
+    EXPECT_EQ(pane->content(), Content::emptyState);
+    EXPECT_EQ(pane->emptyStateText(), "Select a routine from the sidebar to view details.");
+    EXPECT_EQ(pane->draft(), RoutineDraft().normalizedHierarchy());
+    EXPECT_EQ(pane->data().routineError, "Routine store is full");
+    EXPECT_GE(scheduleSyncs, 1);
+    EXPECT_EQ(saves.size(), 1u);
+}
+
 TEST_F(PaneFixture, APaneThatGoesAwayTakesItsQuestionsBack)
 {
     show(storedDetail(10, "Morning", 1));

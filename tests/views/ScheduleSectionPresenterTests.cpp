@@ -207,13 +207,40 @@ TEST_F(ScheduleSectionTest, ShowsTheRoutineSchedulesInTheControllerOrder)
     EXPECT_EQ(section->mode(), ScheduleSectionPresenter::Mode::none);
 }
 
+TEST_F(ScheduleSectionTest, RedrawsOnlyWhenTheSchedulesOrTheErrorItShowsChange)
+{
+    int redraws = 0;
+    QObject::connect(section.get(), &ScheduleSectionPresenter::changed, [&] { ++redraws; });
+    ScheduleSectionPresenter::Inputs now = ScheduleSectionPresenter::read(*controller);
+    section->observe(now);
+    EXPECT_EQ(redraws, 0) << "the same reading is no change";
+
+    now.scheduleError = "Tavrik refused the schedule.";
+    now.schedules.erase(std::find_if(
+        now.schedules.begin(), now.schedules.end(), [](const ScheduledRoutine& schedule) { return schedule.id == 1; }));
+    section->observe(now);
+    EXPECT_EQ(redraws, 1);
+    EXPECT_EQ(section->scheduleError(), now.scheduleError);
+    auto shownNow = shownIds();
+    std::sort(shownNow.begin(), shownNow.end());
+    EXPECT_EQ(shownNow, (std::vector<std::uint32_t> { 2, 5 })) << "what it observed, not the controller's";
+
+    // A schedule the controller adds reaches the section through its signal.
+    section->observe(ScheduleSectionPresenter::read(*controller));
+    const auto id = section->addSchedule();
+    ASSERT_TRUE(id);
+    const auto shown = shownIds();
+    EXPECT_NE(std::find(shown.begin(), shown.end(), *id), shown.end());
+}
+
 TEST_F(ScheduleSectionTest, AddScheduleSelectsTheNewOneAndNamesTheRoutine)
 {
     const auto id = section->addSchedule();
     ASSERT_TRUE(id.has_value());
     EXPECT_EQ(window->state().selectedScheduleId, id);
-    EXPECT_EQ(shownIds().size(), 4u);
-    EXPECT_NE(std::find(shownIds().begin(), shownIds().end(), *id), shownIds().end());
+    const auto shown = shownIds();
+    EXPECT_EQ(shown.size(), 4u);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), *id), shown.end());
     EXPECT_EQ(sentCommands(),
         (std::vector<std::string> { "schedule:create routineId=9 type=recurring hour=8 minute=0 days=127 enabled=1" }));
 }

@@ -218,6 +218,33 @@ TEST_F(TagPaneTest, UidEditsAreCheckedTrimmedAndTheFieldKeepsWhatTheUserTyped)
     EXPECT_EQ(pane->uid(), "04 FE");
 }
 
+TEST_F(TagPaneTest, RedrawsOnlyOnAChangeAndAnErrorAloneLeavesTheDrafts)
+{
+    select(5);
+    int redraws = 0;
+    QObject::connect(pane.get(), &TagPanePresenter::changed, [&] { ++redraws; });
+    TagPanePresenter::Inputs now = TagPanePresenter::read(*controller);
+    pane->observe(now);
+    EXPECT_EQ(redraws, 0) << "the same reading is no change";
+
+    // Another tag's UID is only a draft: nothing is sent.
+    pane->editUid("04 1A 22 33");
+    now.tagError = "Tavrik refused the tag.";
+    redraws = 0;
+    pane->observe(now);
+    EXPECT_EQ(redraws, 1);
+    EXPECT_EQ(pane->tagError(), now.tagError);
+    EXPECT_EQ(pane->uid(), "04 1A 22 33") << "an error alone does not refill the field being typed in";
+
+    // A changed list refills the field from the tag's new UID, and names are checked against it.
+    now.tags[1].uid = "04 77";
+    now.tags[0].name = "Study";
+    pane->observe(now);
+    EXPECT_EQ(pane->uid(), "04 77");
+    pane->editName("study");
+    EXPECT_EQ(pane->nameValidationMessage(), std::string(TagPanePresenter::duplicateNameMessage));
+}
+
 TEST_F(TagPaneTest, CreatingByScanNeverTouchesTheSelectedTag)
 {
     select(5);

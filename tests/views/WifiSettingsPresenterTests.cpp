@@ -8,7 +8,8 @@
 namespace tavrik::test {
 namespace {
 
-// The section over plain values, recording the controller operations it calls.
+// The section over plain values, recording the controller operations it calls. A test changes
+// `inputs` and hands them over with observe(), as the controller's signals do.
 class WifiSettingsTest : public ::testing::Test {
 protected:
     WifiSettingsPresenter::Inputs inputs;
@@ -34,8 +35,7 @@ protected:
         ops.clearFailedWifiCandidate = [this] { calls.push_back("clearCandidate"); };
         ops.clearWifiValidationFailure = [this] { calls.push_back("clearFailure"); };
         ops.clearWifiSettingsMessage = [this] { calls.push_back("clearMessage"); };
-        wifi = std::make_unique<WifiSettingsPresenter>(
-            *window, [this] { return inputs; }, std::move(ops));
+        wifi = std::make_unique<WifiSettingsPresenter>(*window, inputs, std::move(ops));
     }
 
     void TearDown() override
@@ -60,6 +60,7 @@ protected:
             inputs.savedWifiCredentials.push_back({ "Net " + std::to_string(index), 1, 0 });
         }
         inputs.wifiCredentialCapacity = capacity;
+        wifi->observe(inputs);
     }
 };
 
@@ -88,12 +89,31 @@ TEST_F(WifiSettingsTest, SectionControlsFollowCapacitySelectionAndActivity)
         SCOPED_TRACE(test.name);
         savedNetworks(test.saved, test.capacity);
         inputs.wifiRequestActivity = activity(test.activity);
+        wifi->observe(inputs);
         wifi->select(test.selected ? std::optional<std::string>("Net 0") : std::nullopt);
         EXPECT_EQ(wifi->canAdd(), test.add);
         EXPECT_EQ(wifi->canRemove(), test.remove);
         EXPECT_EQ(wifi->canEdit(), test.edit);
         EXPECT_EQ(wifi->canCheck(), test.check);
     }
+}
+
+TEST_F(WifiSettingsTest, RedrawsOnlyWhenWhatItObservedChanges)
+{
+    int redraws = 0;
+    QObject::connect(wifi.get(), &WifiSettingsPresenter::changed, [&] { ++redraws; });
+    savedNetworks(1, 3);
+    EXPECT_EQ(redraws, 1);
+    wifi->observe(inputs);
+    EXPECT_EQ(redraws, 1) << "the same reading is no change";
+    EXPECT_TRUE(wifi->canAdd());
+
+    // It answers from what it observed until told otherwise.
+    inputs.wifiCredentialCapacity = 1;
+    EXPECT_TRUE(wifi->canAdd());
+    wifi->observe(inputs);
+    EXPECT_EQ(redraws, 2);
+    EXPECT_FALSE(wifi->canAdd());
 }
 
 TEST_F(WifiSettingsTest, SavedNetworkStatusByFirstRuleThatApplies)
@@ -123,6 +143,7 @@ TEST_F(WifiSettingsTest, AddingOpensWithAFreshScanAndCancelClearsEverything)
         state.wifiDraftUsesOtherNetwork = true;
     });
     inputs.wifiSettingsMessage = "Tavrik checked its networks";
+    wifi->observe(inputs);
     EXPECT_EQ(wifi->sectionMessage(), "Tavrik checked its networks");
     wifi->beginAddingWifiCredential();
     const auto& state = window->state();
@@ -138,6 +159,7 @@ TEST_F(WifiSettingsTest, AddingOpensWithAFreshScanAndCancelClearsEverything)
     // While the scan runs the list is empty: a typed-name row and the activity row.
     inputs.wifiRequestActivity = activity(WifiRequestActivityKind::scanning);
     inputs.wifiSettingsMessage.reset();
+    wifi->observe(inputs);
     EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::typedName);
     EXPECT_EQ(wifi->activityText(), "Scanning for nearby networks\u2026");
     EXPECT_FALSE(wifi->canScanAgain());
@@ -171,6 +193,7 @@ TEST_F(WifiSettingsTest, PickerChoosesOnlySupportedNetworksAndOtherNetworkTypesA
     wifi->beginAddingWifiCredential();
     inputs.nearbyWifiNetworks
         = { { "Cafe", -40, "open", 1 }, { "Office", -50, "wpa2", 1 }, { "Lab", -60, "wpa3-enterprise", 0 } };
+    wifi->observe(inputs);
     EXPECT_EQ(wifi->networkChoice(), WifiSettingsPresenter::NetworkChoice::picker);
     EXPECT_TRUE(WifiSettingsPresenter::isOpen(inputs.nearbyWifiNetworks[0]));
     EXPECT_FALSE(WifiSettingsPresenter::isOpen(inputs.nearbyWifiNetworks[1]));
@@ -206,15 +229,18 @@ TEST_F(WifiSettingsTest, AFailedValidationOffersTryAgainAndSaveAnywayForThatNetw
     wifi->typeNetworkName("Home");
     wifi->typePassword("wrong");
     inputs.wifiRequestActivity = activity(WifiRequestActivityKind::saving);
+    wifi->observe(inputs);
     EXPECT_FALSE(wifi->canSave());
     EXPECT_FALSE(wifi->canCancel());
     EXPECT_EQ(wifi->activityText(), "Checking Wi-Fi connectivity\u2026");
     inputs.wifiSettingsMessage = "Checking Home\u2026";
+    wifi->observe(inputs);
     EXPECT_EQ(wifi->activityText(), "Checking Home\u2026");
 
     inputs.wifiRequestActivity = activity(std::nullopt);
     inputs.wifiValidationFailure = WifiValidationFailure("Home", "Tavrik couldn\u2019t join Home.");
     inputs.failedWifiCandidate = WifiCandidate { "Home", "wrong" };
+    wifi->observe(inputs);
     ASSERT_TRUE(wifi->shownFailure().has_value());
     EXPECT_EQ(wifi->shownFailure()->message, "Tavrik couldn\u2019t join Home.");
     wifi->typeNetworkName("Home 2");
@@ -227,6 +253,7 @@ TEST_F(WifiSettingsTest, AFailedValidationOffersTryAgainAndSaveAnywayForThatNetw
     EXPECT_EQ(
         calls, (std::vector<std::string> { "validate Home/wrong", "clearFailure", "upsert Home/wrong unverified" }));
     inputs.failedWifiCandidate.reset();
+    wifi->observe(inputs);
     calls.clear();
     wifi->saveAnyway();
     EXPECT_TRUE(calls.empty()) << "nothing to save without the failed candidate";
@@ -259,6 +286,7 @@ TEST_F(WifiSettingsTest, TheSheetsStatusRowKeepsTheLastOutcomeUnlessTheFailureSh
         if (test.failure) {
             inputs.wifiValidationFailure = WifiValidationFailure("Home", *test.message);
         }
+        wifi->observe(inputs);
         EXPECT_EQ(wifi->activityText(), test.shown);
         EXPECT_EQ(wifi->activityShowsProgress(), test.progress);
     }
