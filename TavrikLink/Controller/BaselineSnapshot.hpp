@@ -15,7 +15,7 @@ class BaselineSnapshot {
 public:
     explicit BaselineSnapshot(std::function<SyncSnapshot()> current);
 
-    BaselineSnapshot& operator=(SyncSnapshot snapshot);
+    BaselineSnapshot& operator=(SyncSnapshot taken);
     void reset();
     void followCurrent();
     // The data are about to change: a baseline that follows them is built first.

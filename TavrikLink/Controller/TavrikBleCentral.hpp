@@ -447,7 +447,7 @@ private:
     void connectVirtualTavrikIfNeeded();
     // Starts a routine on the device ("trigger id=..."), connecting first when needed.
     void startRoutineControl(const std::string& command);
-    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& clock);
+    void evaluateTimeSyncNeed(const std::optional<DeviceClockSnapshot>& reading);
     void refreshActiveRoutineContextIfNeeded(std::optional<std::uint32_t> routineId);
     // `relabelledOnly`: the one routine whose label alone changed since the last refresh.
     void refreshRoutineDefinitions(std::optional<std::uint32_t> relabelledOnly = std::nullopt);

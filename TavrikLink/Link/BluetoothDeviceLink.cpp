@@ -15,7 +15,7 @@ void BluetoothDeviceLink::attach(std::shared_ptr<BlePeripheral> peripheral, cons
     std::optional<BleCharacteristic> firmwareCharacteristic)
 {
     data = dataCharacteristic;
-    firmware = std::move(firmwareCharacteristic);
+    firmware = firmwareCharacteristic;
     configureDataChannel(dataChannel, std::move(peripheral), data);
 }
 

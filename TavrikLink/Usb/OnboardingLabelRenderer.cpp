@@ -148,6 +148,7 @@ std::vector<FittedLine> fittedLines(
         }
     }
     std::vector<FittedLine> fitted;
+    fitted.reserve(lines.size());
     for (const auto& line : lines) {
         fitted.push_back(layOut(face, line, OnboardingLabelRenderer::minimumFontSize));
     }
@@ -186,7 +187,8 @@ void draw(FT_Face face, const FittedLine& line, double originX, double originY, 
                 }
                 const std::uint8_t value
                     = bitmap.buffer[row * static_cast<unsigned int>(std::abs(bitmap.pitch)) + column];
-                std::uint8_t& pixel = pixels[static_cast<std::size_t>(top * OnboardingLabelRenderer::width + left)];
+                std::uint8_t& pixel
+                    = pixels[static_cast<std::size_t>(top) * OnboardingLabelRenderer::width + static_cast<std::size_t>(left)];
                 pixel = std::max(pixel, value);
             }
         }
@@ -269,15 +271,17 @@ Data OnboardingLabelRenderer::makePack(const OnboardingLabelCopy& copy, const st
 
 Data OnboardingLabelRenderer::packForDisplay(const std::vector<std::uint8_t>& pixels)
 {
-    if (pixels.size() != static_cast<std::size_t>(width * height)) {
+    if (pixels.size() != static_cast<std::size_t>(width) * height) {
         throw OnboardingLabelRendererError(OnboardingLabelRendererError::Kind::bitmapCreationFailed);
     }
     Data mask(OnboardingLabelProtocol::fullMaskBytes, 0);
     for (int row = 0; row < height; ++row) {
         for (int column = 0; column < width; ++column) {
-            const std::uint8_t gray = pixels[static_cast<std::size_t>((height - 1 - row) * width + (width - 1 - column))];
+            const std::uint8_t gray
+                = pixels[static_cast<std::size_t>(height - 1 - row) * width + static_cast<std::size_t>(width - 1 - column)];
             if (gray >= 64) {
-                mask[static_cast<std::size_t>(row * 20 + column / 8)] |= static_cast<std::uint8_t>(0x80 >> (column % 8));
+                mask[static_cast<std::size_t>(row) * 20 + static_cast<std::size_t>(column / 8)]
+                    |= static_cast<std::uint8_t>(0x80 >> (column % 8));
             }
         }
     }

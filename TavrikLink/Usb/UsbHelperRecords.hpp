@@ -17,7 +17,7 @@ struct UsbTavrikProbeResult {
     std::optional<std::string> hardwareTarget;
     std::optional<std::int64_t> bleProtocolVersion;
 
-    static std::optional<UsbTavrikProbeResult> decode(std::string_view json);
+    static std::optional<UsbTavrikProbeResult> decode(std::string_view text);
     friend bool operator==(const UsbTavrikProbeResult&, const UsbTavrikProbeResult&) = default;
 };
 
@@ -37,7 +37,7 @@ struct UsbHardwareProbeResult {
     std::optional<std::string> tagType;
     std::optional<std::string> message;
 
-    static std::optional<UsbHardwareProbeResult> decode(std::string_view json);
+    static std::optional<UsbHardwareProbeResult> decode(std::string_view text);
     friend bool operator==(const UsbHardwareProbeResult&, const UsbHardwareProbeResult&) = default;
 };
 
@@ -49,7 +49,7 @@ struct UsbWifiScanEnvelope {
     std::optional<std::int64_t> channel;
     std::optional<std::string> auth;
 
-    static std::optional<UsbWifiScanEnvelope> decode(std::string_view json);
+    static std::optional<UsbWifiScanEnvelope> decode(std::string_view text);
 };
 
 // "USB_WIFI_TEST " objects.
@@ -60,7 +60,7 @@ struct UsbWifiTestResult {
     std::optional<std::int64_t> channel;
     std::optional<std::string> auth;
 
-    static std::optional<UsbWifiTestResult> decode(std::string_view json);
+    static std::optional<UsbWifiTestResult> decode(std::string_view text);
     friend bool operator==(const UsbWifiTestResult&, const UsbWifiTestResult&) = default;
 };
 

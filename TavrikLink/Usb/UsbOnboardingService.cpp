@@ -222,8 +222,8 @@ void UsbOnboardingService::prepareForAppTermination(std::function<void()> done)
                 return;
             }
             // Whatever "stop-probe" says, the application quits; nothing is logged.
-            service->environment.run(
-                helper, { "stop-probe", "--port", *port }, std::nullopt, [finish](UsbRunOutcome) { (*finish)(); });
+            service->environment.run(helper, { "stop-probe", "--port", *port }, std::nullopt,
+                [finish](const UsbRunOutcome&) { (*finish)(); });
         };
         UsbTaskHandle cleanup = service->usbCleanupTask;
         if (!cleanup) {

@@ -80,7 +80,7 @@ public:
     void beginUsbOnboarding();
     void cancelUsbOnboarding();
     void retryUsbOnboarding();
-    void setUsbOnboardingTarget(UsbOnboardingTarget target);
+    void setUsbOnboardingTarget(UsbOnboardingTarget chosen);
     void selectUnsupportedUsbOnboardingTarget();
 
     // Installation.
@@ -150,21 +150,22 @@ private:
     // Discovery.
     void handleUsbSerialPortChange();
     void probeUsbOnboardingCandidate(const UsbTaskHandle& task, std::function<void()> done);
-    void verifyCandidate(
-        const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget target, std::function<void()> done);
+    void verifyCandidate(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen,
+        const std::function<void()>& done);
     void applyFailureRule(
         const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> device);
-    void latchDetectedUsbOnboardingDevice(UsbOnboardingDevice device, const std::string& message);
-    void latchVerifiedUsbOnboardingDevice(UsbOnboardingDevice device, UsbOnboardingTarget target);
+    void latchDetectedUsbOnboardingDevice(UsbOnboardingDevice detected, const std::string& message);
+    void latchVerifiedUsbOnboardingDevice(UsbOnboardingDevice verified, UsbOnboardingTarget chosen);
 
     // Probing and installation.
-    void probeTavrikSerialPort(const UsbTaskHandle& task, const std::string& port, ProbeCompletion completion);
-    void runHardwareProbe(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget target,
-        HardwareProbeCompletion completion);
+    void probeTavrikSerialPort(const UsbTaskHandle& task, const std::string& port, const ProbeCompletion& completion);
+    void runHardwareProbe(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen,
+        const HardwareProbeCompletion& completion);
     void handleUsbFlashOutputLine(const std::string& line);
-    void handleUsbProbeOutputLine(const std::string& line, UsbOnboardingTarget target);
-    void runInstallation(const UsbTaskHandle& task, Uuid captured, FirmwareFactoryAsset asset,
-        UsbOnboardingDevice device, UsbOnboardingTarget target, std::string ssid, std::string password);
+    void handleUsbProbeOutputLine(const std::string& line, UsbOnboardingTarget chosen);
+    void runInstallation(const UsbTaskHandle& task, Uuid captured, const FirmwareFactoryAsset& asset,
+        const UsbOnboardingDevice& board, UsbOnboardingTarget boardTarget, const std::string& ssid,
+        const std::string& password);
 
     // Wi-Fi and clock.
     void configureWifiTimeOverUSB(const UsbTaskHandle& task, const std::string& installerPath,

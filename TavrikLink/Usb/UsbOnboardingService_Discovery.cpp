@@ -130,7 +130,7 @@ void UsbOnboardingService::probeUsbOnboardingCandidate(const UsbTaskHandle& task
         finish();
         return;
     }
-    const std::string port = ports.front();
+    const std::string& port = ports.front();
     if (task->isCancelled()) {
         finish();
         return;
@@ -186,7 +186,7 @@ void UsbOnboardingService::probeUsbOnboardingCandidate(const UsbTaskHandle& task
 }
 
 void UsbOnboardingService::verifyCandidate(
-    const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen, std::function<void()> done)
+    const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen, const std::function<void()>& done)
 {
     auto weak = weakSelf();
     const UsbOnboardingDevice board { port, port, port, false, std::nullopt, std::nullopt, std::nullopt };

@@ -30,7 +30,7 @@ std::shared_ptr<QTemporaryDir> makePrivateDirectory()
 std::string writeFile(const QTemporaryDir& directory, const std::string& name, const Data& bytes)
 {
     // The helper must never get a file cut short by a full disk.
-    const std::string path = QFile::encodeName(directory.filePath(QString::fromStdString(name))).toStdString();
+    std::string path = QFile::encodeName(directory.filePath(QString::fromStdString(name))).toStdString();
     if (const auto reason = WholeFileWriter().write(path, bytes)) {
         throw UsbError(UsbError::firmwareDomain, 25, "Tavrik Link could not write " + name + ": " + *reason);
     }
@@ -125,8 +125,9 @@ void UsbOnboardingService::startUsbOnboardingFlash(
     runInstallation(task, generation, factory->second, *device, board, ssid, password);
 }
 
-void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captured, FirmwareFactoryAsset asset,
-    UsbOnboardingDevice board, UsbOnboardingTarget boardTarget, std::string ssid, std::string password)
+void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captured, const FirmwareFactoryAsset& asset,
+    const UsbOnboardingDevice& board, UsbOnboardingTarget boardTarget, const std::string& ssid,
+    const std::string& password)
 {
     auto weak = weakSelf();
     // Ends the task on every road: the handle is cleared when it still names this task, whatever
@@ -311,7 +312,7 @@ void UsbOnboardingService::handleUsbFlashOutputLine(const std::string& line)
 }
 
 void UsbOnboardingService::probeTavrikSerialPort(
-    const UsbTaskHandle& task, const std::string& port, ProbeCompletion completion)
+    const UsbTaskHandle& task, const std::string& port, const ProbeCompletion& completion)
 {
     runHelper(task, { "probe", "--port", port, "--json" }, std::nullopt, [port, completion](UsbRunOutcome outcome) {
         if (!outcome.succeeded()) {
@@ -328,8 +329,8 @@ void UsbOnboardingService::probeTavrikSerialPort(
     });
 }
 
-void UsbOnboardingService::runHardwareProbe(
-    const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen, HardwareProbeCompletion completion)
+void UsbOnboardingService::runHardwareProbe(const UsbTaskHandle& task, const std::string& port,
+    UsbOnboardingTarget chosen, const HardwareProbeCompletion& completion)
 {
     std::string helper;
     try {

@@ -63,6 +63,7 @@ std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(const std
         strongest[ssid] = UsbWifiNetwork { ssid, *envelope->rssi, *envelope->channel, *envelope->auth };
     }
     std::vector<UsbWifiNetwork> networks;
+    networks.reserve(order.size());
     for (const auto& ssid : order) {
         networks.push_back(strongest[ssid]);
     }
@@ -246,23 +247,25 @@ void UsbOnboardingService::runSetupStep(const UsbTaskHandle& task, const std::st
     SetupStepTexts texts, SuffixCompletion completion)
 {
     auto weak = weakSelf();
-    sleepStep(task, setupPause, [weak, task, installerPath, arguments, standardInput, texts, completion] {
-        UsbOnboardingService* service = alive(weak);
-        if (service == nullptr || task->isCancelled()) {
-            completion(texts.failurePrefix + UsbError::cancellation().description());
-            return;
-        }
-        service->runHelperAt(task, installerPath, arguments(*service->environment.clock), standardInput, nullptr,
-            [texts, completion](UsbRunOutcome outcome) {
-                if (!outcome.succeeded()) {
-                    completion(texts.failurePrefix + outcome.error->description());
-                    return;
-                }
-                const std::string trimmedOutput = text::trimmed(*outcome.output);
-                completion(trimmedOutput.empty() || trimmedOutput == texts.plainOutput ? texts.plainSuffix
-                                                                                       : " " + trimmedOutput);
-            });
-    });
+    sleepStep(task, setupPause,
+        [weak, task, installerPath, arguments = std::move(arguments), standardInput = std::move(standardInput),
+            texts = std::move(texts), completion = std::move(completion)] {
+            UsbOnboardingService* service = alive(weak);
+            if (service == nullptr || task->isCancelled()) {
+                completion(texts.failurePrefix + UsbError::cancellation().description());
+                return;
+            }
+            service->runHelperAt(task, installerPath, arguments(*service->environment.clock), standardInput, nullptr,
+                [texts, completion](UsbRunOutcome outcome) {
+                    if (!outcome.succeeded()) {
+                        completion(texts.failurePrefix + outcome.error->description());
+                        return;
+                    }
+                    const std::string trimmedOutput = text::trimmed(*outcome.output);
+                    completion(trimmedOutput.empty() || trimmedOutput == texts.plainOutput ? texts.plainSuffix
+                                                                                           : " " + trimmedOutput);
+                });
+        });
 }
 
 } // namespace tavrik

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace tavrik {
 
@@ -33,7 +34,12 @@ std::vector<std::string> UsbSerialPorts::list(const std::string& directory)
     for (const QString& name : names) {
         const std::string text = name.toStdString();
         if (isCandidateName(text)) {
-            ports.push_back(directory + (directory.ends_with('/') ? "" : "/") + text);
+            std::string path = directory;
+            if (!path.ends_with('/')) {
+                path += '/';
+            }
+            path += text;
+            ports.push_back(std::move(path));
         }
     }
     std::sort(ports.begin(), ports.end());

@@ -102,7 +102,7 @@ std::optional<QString> BackupFileActions::exportTavrikData()
         legacyBoard ? QStringLiteral("Save a migration backup before upgrading this legacy Tavrik.")
                     : QStringLiteral("Export all restorable Tavrik data."),
     };
-    const std::optional<QString> path = panel.chooseSaveLocation(request);
+    std::optional<QString> path = panel.chooseSaveLocation(request);
     if (!path || path->isEmpty()) {
         return std::nullopt;
     }

@@ -13,6 +13,6 @@ std::string formattedDuration(std::int64_t seconds);
 std::string formattedDurationInput(std::int64_t seconds);
 // Seconds from what a user typed ("1:30", "01:02:03", "5" for minutes, "90s", "2 min"), or nothing
 // when the text is not a duration or its value does not fit in 64 bits. Only ASCII digits count.
-std::optional<std::int64_t> parseDurationInput(std::string_view text);
+std::optional<std::int64_t> parseDurationInput(std::string_view input);
 
 } // namespace tavrik

@@ -44,7 +44,7 @@ QString TavrikResources::resourceDirectory() const
     if (!resourceOverride.isEmpty()) {
         return resourceOverride;
     }
-    const QString beside = QDir::cleanPath(executableDirectory + QStringLiteral("/../share/") + resourceFolder);
+    QString beside = QDir::cleanPath(executableDirectory + QStringLiteral("/../share/") + resourceFolder);
     if (QFileInfo(beside).isDir()) {
         return beside;
     }

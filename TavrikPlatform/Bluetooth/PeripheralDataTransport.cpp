@@ -7,7 +7,7 @@ namespace tavrik {
 PeripheralDataTransport::PeripheralDataTransport(
     std::shared_ptr<BlePeripheral> peripheral, BleCharacteristic characteristic)
     : peripheral(std::move(peripheral))
-    , characteristic(std::move(characteristic))
+    , characteristic(characteristic)
 {
 }
 

@@ -190,12 +190,12 @@ void QtBleCentral::deviceSeen(const QBluetoothDeviceInfo& info, bool advertising
                     post([p](BleCentralDelegate& d) { d.centralDidConnect(p); });
                 }
             },
-            [this, weak](std::optional<BleError> error) {
+            [this, weak](const std::optional<BleError>& error) {
                 if (auto p = weak.lock()) {
                     post([p, error](BleCentralDelegate& d) { d.centralDidFailToConnect(p, error); });
                 }
             },
-            [this, weak](std::optional<BleError> error) {
+            [this, weak](const std::optional<BleError>& error) {
                 if (auto p = weak.lock()) {
                     post([p, error](BleCentralDelegate& d) { d.centralDidDisconnect(p, error); });
                 }

@@ -413,7 +413,7 @@ void QtBlePeripheral::serviceStateChanged(const Uuid& serviceUuid, QLowEnergySer
     }
 }
 
-void QtBlePeripheral::reportCharacteristics(const Uuid& serviceUuid, std::optional<BleError> failure)
+void QtBlePeripheral::reportCharacteristics(const Uuid& serviceUuid, const std::optional<BleError>& failure)
 {
     post([this, serviceUuid, failure](
              BlePeripheralDelegate& d) { d.peripheralDidDiscoverCharacteristics(*this, serviceUuid, failure); });

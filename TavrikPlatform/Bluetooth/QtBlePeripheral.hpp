@@ -90,7 +90,7 @@ private:
     void characteristicChanged(
         const Uuid& serviceUuid, const QLowEnergyCharacteristic& characteristic, const QByteArray& value);
     void serviceError(QLowEnergyService::ServiceError error);
-    void reportCharacteristics(const Uuid& serviceUuid, std::optional<BleError> error);
+    void reportCharacteristics(const Uuid& serviceUuid, const std::optional<BleError>& failure);
     QString characteristicPath(const BleCharacteristic& characteristic) const;
 
     void releaseController();
