@@ -1,6 +1,7 @@
 #include "TavrikLink/Link/LocalLinkTransport.hpp"
 
 #include "TavrikCore/Support/Base64.hpp"
+#include "TavrikCore/Support/JsonScanner.hpp"
 #include "TavrikCore/Support/Text.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
 
@@ -91,13 +92,65 @@ private:
     std::size_t position = 0;
 };
 
+bool isBase64Text(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char character) {
+        return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z')
+            || (character >= '0' && character <= '9') || character == '+' || character == '/' || character == '=';
+    });
+}
+
+// A line is mostly its payload, and a parser copies a long string a character at a time: a payload
+// written plainly (nothing but base64, as it always is) is taken from the text as it stands, and
+// only the rest of the line, with an empty payload, is parsed. Anything else reads the whole line.
+struct SplitLine {
+    std::string rest;
+    std::string_view payload;
+};
+
+std::optional<SplitLine> splitPayload(std::string_view line)
+{
+    constexpr std::size_t notFound = JsonScanner::notFound;
+    const JsonScanner scanner(line);
+    std::size_t payloadOpen = notFound;
+    std::size_t payloadEnd = notFound;
+    const bool walked = scanner.forEachMember([&](std::string_view key, bool escapedKey, std::size_t at) {
+        if (escapedKey) {
+            return notFound;
+        }
+        const std::size_t end = scanner.skipValue(at, 1);
+        if (key == "payload") {
+            if (payloadOpen != notFound || end == notFound || line[at] != '"') {
+                return notFound;
+            }
+            payloadOpen = at;
+            payloadEnd = end;
+        }
+        return end;
+    });
+    if (!walked || payloadOpen == notFound) {
+        return std::nullopt;
+    }
+    const std::string_view payload = line.substr(payloadOpen + 1, payloadEnd - payloadOpen - 2);
+    if (!isBase64Text(payload)) {
+        return std::nullopt;
+    }
+    SplitLine split;
+    split.rest.reserve(line.size() - payload.size());
+    split.rest.append(line.substr(0, payloadOpen + 1));
+    split.rest.append(line.substr(payloadEnd - 1));
+    split.payload = payload;
+    return split;
+}
+
 // The message of one line, when the line is addressed to this session and client.
 std::optional<Data> linkMessage(
     std::string_view line, const std::optional<std::string>& session, const std::string& client)
 {
+    const std::optional<SplitLine> split = splitPayload(line);
     Json object;
     try {
-        object = parseJson(line);
+        object = parseJson(split ? std::string_view(split->rest) : line);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -120,7 +173,7 @@ std::optional<Data> linkMessage(
     if (!payload || !payload->is_string()) {
         return std::nullopt;
     }
-    return base64Decoded(payload->get<std::string>());
+    return base64Decoded(split ? split->payload : std::string_view(payload->get_ref<const std::string&>()));
 }
 
 // The session a fresh, enabled advertisement offers.

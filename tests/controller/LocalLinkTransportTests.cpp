@@ -272,6 +272,40 @@ TEST_F(LocalLinkTransportTest, LinesForSomeoneElseOrMalformedAreConsumedAndSkipp
     EXPECT_EQ(transport->inboundOffset(), incomingSize());
 }
 
+// However the simulator writes a line, its message is what reading the whole line gives.
+TEST_F(LocalLinkTransportTest, ALineReadsTheSameHoweverItsPayloadIsWritten)
+{
+    connect();
+    const std::string who = R"("session":"S1","client":")" + transport->client() + R"(")";
+    const struct {
+        const char* what;
+        std::string line;
+        std::optional<std::string> message;
+    } cases[] = {
+        { "payload first", R"({"payload":"aGk=",)" + who + "}", "hi" },
+        { "payload last, blanks about", "{ " + who + " , \"payload\" :\t\"aGk=\" }", "hi" },
+        { "escaped slashes in the payload", R"({"payload":"\/\/8=",)" + who + "}", "\xFF\xFF" },
+        { "an escaped key", R"({"p\u0061yload":"aGk=",)" + who + "}", "hi" },
+        { "other members around it", R"({"flags":0,"payload":"aGk=","note":{"a":[1,"}"]},)" + who + "}", "hi" },
+        { "a control character in the payload", "{\"payload\":\"aGk=\x01\"," + who + "}", std::nullopt },
+        { "a broken number elsewhere", R"({"payload":"aGk=","flags":01,)" + who + "}", std::nullopt },
+        { "a payload that is no string", R"({"payload":["aGk="],)" + who + "}", std::nullopt },
+        { "a line that does not end its object", R"({"payload":"aGk=",)" + who, std::nullopt },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        delivered.clear();
+        simulator->appendRaw(test.line + "\n");
+        deliverNow();
+        if (test.message) {
+            EXPECT_EQ(deliveredTexts(), (std::vector<std::string> { *test.message }));
+        } else {
+            EXPECT_TRUE(delivered.empty());
+        }
+        EXPECT_EQ(transport->inboundOffset(), incomingSize());
+    }
+}
+
 TEST_F(LocalLinkTransportTest, MessageIdsRunFrom50000To65535AndRoundAgain)
 {
     connect();
