@@ -10,10 +10,10 @@
 
 namespace tavrik {
 
-std::optional<SyncDataRoutineReader> SyncDataRoutineReader::start(std::string_view text)
+std::optional<SyncDataRoutineReader> SyncDataRoutineReader::start(std::string_view text, std::size_t minimumRoutines)
 {
     std::optional<SyncDataPieces> pieces = SyncDataPieces::split(text);
-    if (!pieces) {
+    if (!pieces || pieces->routines.size() < minimumRoutines) {
         return std::nullopt;
     }
     SyncDataRoutineReader reader(std::move(*pieces));

@@ -19,8 +19,9 @@ namespace tavrik {
 // with BackupMigrationPipeline for the error to show.
 class SyncDataRoutineReader {
 public:
-    // Nothing when the text needs the whole-document road. The text must outlive the reader.
-    static std::optional<SyncDataRoutineReader> start(std::string_view text);
+    // Nothing when the text needs the whole-document road, or holds fewer than `minimumRoutines`
+    // routines (the caller reads such small ones whole). The text must outlive the reader.
+    static std::optional<SyncDataRoutineReader> start(std::string_view text, std::size_t minimumRoutines = 0);
 
     std::size_t routineCount() const { return pieces.routines.size(); }
     std::size_t routinesRead() const { return next; }

@@ -97,6 +97,9 @@ public:
     static constexpr std::chrono::milliseconds loadTimeout { 15000 };
     // How much of a large "sync_data" message one turn of the event loop reads: routines a step.
     static constexpr SlicedWork::Budget loadSlice { 64, std::chrono::milliseconds(8) };
+    // A "sync_data" message of at least this many routines is read in slices: two steps a routine
+    // (read, then converted) would not fit one slice.
+    static constexpr std::size_t slicedLoadRoutines = loadSlice.steps / 2;
     static constexpr std::size_t logCapacity = ControllerLog::capacity;
     static constexpr std::size_t logLineByteLimit = ControllerLog::lineByteLimit;
     static constexpr std::size_t logByteCapacity = ControllerLog::byteCapacity;

@@ -45,8 +45,9 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t messageId, Data payload)
 
 bool TavrikBleCentral::startSlicedLoad(Data& payload)
 {
-    // The message is kept only when it is read in slices, and left with the caller otherwise.
-    std::optional<SyncDataRoutineReader> reader = SyncDataRoutineReader::start(textOf(payload));
+    // A message one slice would take in whole is read whole, at once, as any other message. The
+    // message is kept only when it is read in slices, and left with the caller otherwise.
+    std::optional<SyncDataRoutineReader> reader = SyncDataRoutineReader::start(textOf(payload), slicedLoadRoutines);
     if (!reader) {
         return false;
     }
@@ -63,10 +64,7 @@ bool TavrikBleCentral::startSlicedLoad(Data& payload)
     auto load = std::make_shared<SlicedLoad>();
     load->payload = std::move(payload);
     load->reader = std::move(reader);
-    // A load one slice takes in whole is taken in at once; a larger one begins at the next turn, so
-    // the turn that brought the message (reading it took time of its own) does no more.
-    const SlicedWork::Start when
-        = 2 * load->reader->routineCount() + 2 <= loadSlice.steps ? SlicedWork::Start::now : SlicedWork::Start::nextTurn;
+    // Reading begins at the next turn: the turn that brought the message spent time of its own on it.
     loadWork_.start(
         [this, load] {
             if (load->reader) {
@@ -109,7 +107,7 @@ bool TavrikBleCentral::startSlicedLoad(Data& payload)
             deliverHeldMessages();
             return false;
         },
-        when);
+        SlicedWork::Start::nextTurn);
     return true;
 }
 

@@ -55,6 +55,7 @@ TEST(SyncDataRoutineReaderTests, CurrentDocumentsReadAsTheWholeRoadReadsThemAndO
             continue;
         }
         ASSERT_TRUE(reader);
+        EXPECT_FALSE(SyncDataRoutineReader::start(text, reader->routineCount() + 1)) << "fewer routines than asked";
         std::optional<BackupMigrationResult> read;
         try {
             while (reader->readNextRoutine()) { }
