@@ -497,12 +497,8 @@ private:
         return bluetoothLink_->firmwareCharacteristic();
     }
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
-    bool routineControlSessionActive() const { return routineControlSessionActive_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    const std::vector<AtomicCommand>& atomicCommandQueue() const { return commandPath_.queued(); }
-    // Edits waiting out their debounce.
-    std::size_t debouncedEditCount() const { return commandPath_.debouncedCount(); }
     bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     bool isReadingLoadInSlices() const { return loadWork_.isRunning(); }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }

@@ -104,7 +104,7 @@ TEST_F(ControllerClockTest, AcceptingWhileConnectedSendsTheTimeAtOnce)
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=17 minute=6 second=40" }));
     EXPECT_TRUE(logContains("Sent clock update to Tavrik"));
     EXPECT_FALSE(probe().pendingClockCommand().has_value());
-    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerClockTest, TheCommandCarriesTheLocalWallClockOfTheUsersZone)
@@ -135,7 +135,7 @@ TEST_F(ControllerClockTest, AcceptingWhileDisconnectedReconnectsAndSendsTheTimeO
     settle();
     controller->acceptTimeSyncNotice();
     EXPECT_TRUE(logContains("Reconnecting to update Tavrik time"));
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_TRUE(central.isScanning());
     EXPECT_EQ(probe().pendingClockCommand(), "set year=2025 month=6 day=15 hour=15 minute=6 second=40");
     EXPECT_TRUE(commands().empty());
 
@@ -144,7 +144,7 @@ TEST_F(ControllerClockTest, AcceptingWhileDisconnectedReconnectsAndSendsTheTimeO
     settle();
     EXPECT_EQ(commands(), (std::vector<std::string> { "clock:set year=2025 month=6 day=15 hour=15 minute=7 second=0" }));
     EXPECT_FALSE(probe().pendingClockCommand().has_value());
-    EXPECT_FALSE(probe().routineControlSessionActive());
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
@@ -154,7 +154,8 @@ TEST_F(ControllerClockTest, ARefusedClockCommandStaysPendingForTheNextFlush)
     controller->acceptTimeSyncNotice();
     EXPECT_TRUE(logContains("Could not send clock update to Tavrik"));
     EXPECT_TRUE(probe().pendingClockCommand().has_value());
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    // The waiting command holds the link.
+    EXPECT_FALSE(idleMinuteEndsLink());
 
     device->peripheral()->maximumWriteLength = 185;
     clock.advance(5s);

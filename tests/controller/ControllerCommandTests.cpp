@@ -72,9 +72,12 @@ TEST_F(ControllerCommandTest, GroupEditsNeedDataVersionNine)
     settle();
     EXPECT_EQ(controller->routineError(), "Update Tavrik firmware before editing groups.");
     EXPECT_TRUE(commands().empty());
-    EXPECT_TRUE(probe().atomicCommandQueue().empty());
     // Counted as handled: the data is taken as saved.
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+    // Dropped, not left waiting: the next edit goes out alone.
+    probe().persist(AtomicCommandChannel::tag, std::uint32_t { 3 }, { "delete id=3" }, false, std::nullopt);
+    settle();
+    EXPECT_EQ(commands(), (std::vector<std::string> { "tag:delete id=3" }));
 }
 
 TEST_F(ControllerCommandTest, RefusedSendIsQueuedWithItsChannelsMessage)
@@ -116,15 +119,15 @@ TEST_F(ControllerCommandConnectionTest, EditsWhileDisconnectedOpenACommandConnec
     makeController();
     probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_TRUE(central.isScanning());
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
     probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     EXPECT_TRUE(device->receivedCommands().empty()) << "both wait for the connection";
     settle();
     EXPECT_FALSE(device->lastSyncStart());
     EXPECT_EQ(device->receivedCommands(), (std::vector<std::string> { "tag:delete id=1", "tag:delete id=2" }));
+    // The command connection's work is done; the link stays up.
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
-    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_TRUE(controller->isConnected());
 }
 
@@ -136,7 +139,8 @@ TEST_F(ControllerCommandConnectionTest, FailedCommandConnectionDropsTheQueuedEdi
     probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     settle();
     EXPECT_EQ(controller->routineError(), "Connect failed");
-    EXPECT_FALSE(probe().routineControlSessionActive());
+    // Nothing wants the link any more.
+    EXPECT_FALSE(bluetoothReturningLooksForTheDevice());
     // The dropped edit never reaches the device: the next command connection carries only its own.
     probe().persist(AtomicCommandChannel::tag, std::uint32_t { 2 }, { "delete id=2" }, false, std::nullopt);
     settle();

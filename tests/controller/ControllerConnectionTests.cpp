@@ -367,9 +367,15 @@ TEST_F(ControllerTest, NewSessionWhileConnectedIsNotTakenForALostDevice)
     probe().persist(AtomicCommandChannel::tag, std::uint32_t { 1 }, { "delete id=1" }, false, std::nullopt);
     controller->beginSession(SyncMode::control);
     settle();
-    EXPECT_EQ(probe().atomicCommandQueue().size(), 1u);
     EXPECT_EQ(probe().sessionMode(), SyncMode::control);
     EXPECT_FALSE(logContains("Tavrik disconnected; starting load session"));
+    // The control session kept the edit: the device gets it once it is back in range.
+    const std::size_t before = device->receivedCommands().size();
+    central.addPeripheral(device->peripheral());
+    settle();
+    const std::vector<std::string> commands = device->receivedCommands();
+    EXPECT_EQ(std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()),
+        (std::vector<std::string> { "tag:delete id=1" }));
 }
 
 } // namespace

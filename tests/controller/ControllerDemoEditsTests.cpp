@@ -80,13 +80,16 @@ protected:
             EXPECT_EQ(controller->routineError(), std::nullopt);
             EXPECT_EQ(controller->tagError(), std::nullopt);
             EXPECT_EQ(controller->scheduleError(), std::nullopt);
-            EXPECT_EQ(probe().debouncedEditCount(), 0U);
             runOut();
-            EXPECT_TRUE(probe().atomicCommandQueue().empty());
             EXPECT_FALSE(controller->isConnected());
             EXPECT_FALSE(controller->virtualTavrikConnected());
             EXPECT_TRUE(controller->isReviewDemo());
             expectSilence();
+        }
+        // Each case's demo was left for a real load; none of them had an edit to report unsaved.
+        enterDemo();
+        for (const std::string& text : logTexts()) {
+            EXPECT_FALSE(text.starts_with("Failed to save")) << text;
         }
     }
 };
@@ -115,6 +118,8 @@ TEST_F(ControllerDemoEditsTest, NoDemoEditReachesBluetooth)
             EXPECT_EQ(central.scanCount, scans);
             EXPECT_EQ(central.connectCount, connects);
         });
+    // The loads between the demos brought the device none of the edits either.
+    EXPECT_TRUE(device->receivedCommands().empty());
 }
 
 TEST_F(ControllerDemoEditsTest, NoDemoEditReachesTheLocalLink)

@@ -197,7 +197,9 @@ TEST_F(ControllerLifecycleTest, TheFullResetDropsConnectionDataAndPendingWork)
     EXPECT_FALSE(probe().baselineSnapshot().has_value());
     EXPECT_FALSE(controller->timeSyncNotice().has_value());
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
-    EXPECT_FALSE(probe().routineControlSessionActive());
+    // Nothing is left to let go of, and nothing wants the link back.
+    EXPECT_FALSE(controller->canEjectTavrik());
+    EXPECT_FALSE(bluetoothReturningLooksForTheDevice());
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickC);
     EXPECT_EQ(controller->deviceFirmwareVersion(), std::nullopt);
     EXPECT_EQ(probe().nextLocalScheduleId(), 1U);
@@ -290,7 +292,8 @@ TEST_F(ControllerLifecycleTest, ACommandConnectionDeliversWhatWaitsOnceTheDevice
     probe().resetLocalData(false);
     settle();
     probe().startRoutineControl("trigger id=4");
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    // The command connection is something the eject control can let go of.
+    EXPECT_TRUE(controller->canEjectTavrik());
     EXPECT_EQ(controller->statusText(), "Scanning\u2026");
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
     EXPECT_EQ(probe().sessionMode(), std::nullopt);

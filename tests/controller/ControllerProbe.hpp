@@ -70,11 +70,8 @@ public:
     const std::optional<BleCharacteristic>& dataCharacteristic() const { return c.dataCharacteristic(); }
     const std::optional<BleCharacteristic>& firmwareCharacteristic() const { return c.firmwareCharacteristic(); }
     bool isExpectingResetDisconnect() const { return c.isExpectingResetDisconnect(); }
-    bool routineControlSessionActive() const { return c.routineControlSessionActive(); }
     const std::optional<std::string>& pendingRoutineCommand() const { return c.pendingRoutineCommand(); }
     const std::optional<std::string>& pendingClockCommand() const { return c.pendingClockCommand(); }
-    const std::vector<TavrikBleCentral::AtomicCommand>& atomicCommandQueue() const { return c.atomicCommandQueue(); }
-    std::size_t debouncedEditCount() const { return c.debouncedEditCount(); }
     bool hasLoadTimeout() const { return c.hasLoadTimeout(); }
     bool isReadingLoadInSlices() const { return c.isReadingLoadInSlices(); }
     std::uint32_t nextLocalScheduleId() const { return c.nextLocalScheduleId(); }

@@ -126,13 +126,15 @@ TEST_F(ControllerRefusalTest, ARefusedNewRoutineGoesAwayAndItsRefusalStays)
     EXPECT_EQ(controller->routineSummaries().size(), 1u);
     EXPECT_FALSE(controller->routineDetails().contains(*id));
     EXPECT_TRUE(probe().pendingRoutineDetailSignatures().empty());
-    // Nothing waits: no session, no command connection.
+    // Nothing waits: no session, and no command connection holds the link from the idle minute.
     EXPECT_EQ(probe().sessionMode(), std::nullopt);
-    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
     EXPECT_TRUE(controller->hasLoadedData());
     // Loaded once again, not once per refused command.
     EXPECT_EQ(loadRequests(), loads + 1);
+    // With the reload's clock notice closed, the idle minute ends the link.
+    controller->dismissTimeSyncNotice();
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerRefusalTest, TheReloadWaitsUntilEveryOtherEditHasGone)

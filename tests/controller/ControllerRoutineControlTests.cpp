@@ -24,8 +24,8 @@ TEST_F(ControllerRoutineControlTest, AConnectedDeviceGetsTheTriggerAtOnce)
     EXPECT_EQ(commands(), (std::vector<std::string> { "routine:trigger id=3" }));
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
     EXPECT_EQ(controller->routineError(), std::nullopt);
-    // Open until the device answers or the next reset.
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    // Open until the device answers or the next reset: the idle minute leaves the link up.
+    EXPECT_FALSE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerRoutineControlTest, WhileASessionRunsTheTriggerIsRefused)
@@ -57,8 +57,11 @@ TEST_F(ControllerRoutineControlTest, ARefusedTriggerEndsTheCommandConnection)
     device->peripheral()->maximumWriteLength = 1;
     probe().startRoutineControl("trigger id=3");
     EXPECT_EQ(controller->routineError(), "Failed to send routine command");
-    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_FALSE(probe().pendingRoutineCommand().has_value());
+    // Nothing holds the link any more: once writes go through, the idle minute ends it.
+    device->peripheral()->maximumWriteLength = 185;
+    EXPECT_TRUE(idleMinuteEndsLink());
+    EXPECT_EQ(commands(), (std::vector<std::string> { "system:disconnect" }));
 }
 
 TEST_F(ControllerRoutineControlTest, ADeviceErrorAnsweringTheStartEndsItWhateverEditWentLast)
@@ -104,14 +107,7 @@ TEST_F(ControllerRoutineControlTest, ADeviceErrorAnsweringTheStartEndsItWhatever
         EXPECT_EQ(controller->tagError(), std::nullopt);
         EXPECT_EQ(controller->scheduleError(), std::nullopt);
         EXPECT_EQ(controller->settingsError(), std::nullopt);
-        EXPECT_FALSE(probe().routineControlSessionActive());
-        const auto disconnects = [this] {
-            const auto all = commands();
-            return std::count(all.begin(), all.end(), std::string("system:disconnect"));
-        };
-        const auto before = disconnects();
-        scheduler.advance(60s);
-        EXPECT_EQ(disconnects(), before + 1);
+        EXPECT_TRUE(idleMinuteEndsLink());
         // The device is loaded again after the disconnect.
         scheduler.advance(1s);
         ASSERT_TRUE(controller->hasLoadedData());

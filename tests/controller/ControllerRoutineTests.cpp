@@ -599,40 +599,51 @@ TEST_F(ControllerRoutineTest, RoutineEventsEndTheControlExchange)
         Json event;
         std::optional<ActiveRoutineContext> context;
         std::optional<std::string> error;
+        // Exchanges run first, each a start answered by this event.
+        std::vector<Json> earlier {};
     };
     const ActiveRoutineContext unknown { 77, "Routine 77", 0, std::nullopt, std::nullopt, std::nullopt, true };
+    const Json resumeAtStep3 { { "event", "resume" }, { "id", 1 }, { "step", 3 } };
     const std::vector<Case> cases {
         { { { "event", "trigger" }, { "id", 77 } }, unknown, std::nullopt },
-        { { { "event", "resume" }, { "id", 1 }, { "step", 3 } },
-            ActiveRoutineContext { 1, "Morning", 3, 1, std::nullopt, std::nullopt, true }, std::nullopt },
+        { resumeAtStep3, ActiveRoutineContext { 1, "Morning", 3, 1, std::nullopt, std::nullopt, true }, std::nullopt },
+        // Keeps the step the resumed routine is at.
         { { { "event", "escape_required" }, { "id", 1 } },
             ActiveRoutineContext { 1, "Morning", 3, 1, std::nullopt, std::nullopt, true },
-            "Strict escape armed on Tavrik. Hold the A button to begin." },
+            "Strict escape armed on Tavrik. Hold the A button to begin.", { resumeAtStep3 } },
         { { { "event", "stop" }, { "id", 1 } }, std::nullopt, std::nullopt },
         { { { "event", "trigger" }, { "id", 1 } },
             ActiveRoutineContext { 1, "Morning", 0, 1, std::string("Stretch"), std::string("Desk"), true }, std::nullopt },
         { { { "event", "complete" }, { "id", 1 } }, std::nullopt, std::nullopt },
         { { { "event", "paused" }, { "id", 1 } }, std::nullopt, std::nullopt },
     };
+    const auto startAnsweredBy = [this](Json event) {
+        controller->triggerRoutine(1);
+        event["type"] = "routine_event";
+        deliver(event);
+    };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.event.dump());
-        controller->triggerRoutine(1);
-        Json message = test.event;
-        message["type"] = "routine_event";
-        deliver(message);
+        for (const Json& event : test.earlier) {
+            startAnsweredBy(event);
+        }
+        startAnsweredBy(test.event);
         EXPECT_EQ(controller->activeRoutineContext(), test.context);
         EXPECT_EQ(controller->routineError(), test.error);
         EXPECT_EQ(controller->syncStage(), SyncStage::completed());
         EXPECT_EQ(controller->syncMode(), std::nullopt);
-        EXPECT_FALSE(probe().routineControlSessionActive());
         EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
+        // The exchange no longer holds the link; the next case starts on the link of the load that follows.
+        EXPECT_TRUE(idleMinuteEndsLink());
+        scheduler.advance(std::chrono::seconds(1));
+        ASSERT_TRUE(controller->hasLoadedData());
     }
 
-    // An event without its name or id is ignored entirely.
+    // An event without its name or id is ignored entirely: the exchange still holds the link.
     controller->triggerRoutine(1);
     deliver({ { "type", "routine_event" }, { "event", "stop" } });
     deliver({ { "type", "routine_event" }, { "id", 1 } });
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_FALSE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
@@ -643,7 +654,10 @@ TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
     deliver({ { "type", "error" } });
     EXPECT_EQ(controller->routineError(), "Routine error");
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Routine error"));
-    EXPECT_FALSE(probe().routineControlSessionActive());
+    // Over: the idle minute ends the link, and the load that follows opens the next one.
+    EXPECT_TRUE(idleMinuteEndsLink());
+    scheduler.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(controller->hasLoadedData());
 
     controller->triggerRoutine(1);
     deliver({ { "type", "error" }, { "message", "Routine busy" } });
@@ -654,11 +668,12 @@ TEST_F(ControllerRoutineTest, DeviceErrorsAndUnreadableMessagesFailTheExchange)
     const auto summaries = controller->routineSummaries();
     deliver({ { "type", "routines_state" }, { "routines", "not a list" } });
     EXPECT_EQ(controller->routineError(), "Invalid routine payload");
-    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_EQ(controller->routineSummaries(), summaries);
 
     deliver({ { "type", "routine_steps_state" } });
     EXPECT_EQ(controller->routineError(), std::nullopt);
+    // The unreadable answer ended the exchange.
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerRoutineTest, TriggerWaitsForOtherBluetoothWork)
@@ -666,8 +681,13 @@ TEST_F(ControllerRoutineTest, TriggerWaitsForOtherBluetoothWork)
     controller->beginSession(SyncMode::load);
     controller->triggerRoutine(2);
     EXPECT_EQ(controller->routineError(), "Finish the current Bluetooth task first");
-    EXPECT_FALSE(probe().routineControlSessionActive());
     EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
+    // Once the load is done, nothing of the refused start holds the link or reaches the device.
+    settle();
+    ASSERT_TRUE(controller->hasLoadedData());
+    EXPECT_TRUE(idleMinuteEndsLink());
+    const std::vector<std::string> commands = device->receivedCommands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "routine:trigger id=2"), 0);
 }
 
 TEST_F(ControllerRoutineTest, TriggerWhileConnectedTakesTheCommandAtOnce)
@@ -675,8 +695,9 @@ TEST_F(ControllerRoutineTest, TriggerWhileConnectedTakesTheCommandAtOnce)
     controller->createRoutine(newDraft(""));
     controller->triggerRoutine(2);
     EXPECT_EQ(controller->routineError(), std::nullopt);
-    EXPECT_TRUE(probe().routineControlSessionActive());
     EXPECT_EQ(probe().pendingRoutineCommand(), std::nullopt);
+    // Open until the device answers.
+    EXPECT_FALSE(idleMinuteEndsLink());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -87,6 +88,38 @@ protected:
     {
         const auto& items = controller->logItems();
         return std::any_of(items.begin(), items.end(), [&](const TavrikLogEntry& entry) { return entry.text == text; });
+    }
+
+    // How often the device was told "system:disconnect".
+    std::size_t disconnectsSent() const
+    {
+        const std::vector<std::string> all = device->receivedCommands();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), std::string("system:disconnect")));
+    }
+
+    // Runs the idle minute out from a fresh start; true when it ended the link. Work that still
+    // holds the command connection keeps the link up. The minute must really be counting, so a
+    // link it never watches cannot pass for one that is held.
+    bool idleMinuteEndsLink()
+    {
+        const std::size_t before = disconnectsSent();
+        controller->recordUserInteraction();
+        scheduler.advance(std::chrono::seconds(TavrikBleCentral::idleDisconnectTimeoutSeconds - 1));
+        EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), 1) << "the idle minute is not counting";
+        scheduler.advance(std::chrono::seconds(1));
+        return disconnectsSent() > before;
+    }
+
+    // Switches Bluetooth off and on again; true when the controller then looks for the device, as it
+    // does while some work still wants the link.
+    bool bluetoothReturningLooksForTheDevice()
+    {
+        central.changeState(BleManagerState::poweredOff);
+        settle();
+        const int scans = central.scanCount;
+        central.changeState(BleManagerState::poweredOn);
+        settle();
+        return central.scanCount > scans;
     }
 
     std::vector<std::string> logTexts() const

@@ -83,11 +83,9 @@ protected:
         return names;
     }
 
-    void expectIdle()
-    {
-        EXPECT_EQ(controller->wifiRequestActivity(), WifiRequestActivityState {});
-        EXPECT_FALSE(probe().routineControlSessionActive());
-    }
+    // No request is outstanding. Whether one still holds the link shows once the idle minute runs
+    // out, which tests do where they leave the link.
+    void expectIdle() { EXPECT_EQ(controller->wifiRequestActivity(), WifiRequestActivityState {}); }
 };
 
 TEST_F(ControllerWifiTest, EachOperationSendsItsRequestWithAFreshId)
@@ -133,7 +131,8 @@ TEST_F(ControllerWifiTest, EachOperationSendsItsRequestWithAFreshId)
             R"({"type":")" + types.at(c.name) + R"(","requestId":")" + id + "\"" + c.bodyAfterId);
         EXPECT_EQ(controller->wifiRequestActivity().kind, c.kind);
         EXPECT_EQ(controller->wifiSettingsMessage(), c.message);
-        EXPECT_TRUE(probe().routineControlSessionActive());
+        // The outstanding request holds the link.
+        EXPECT_FALSE(idleMinuteEndsLink());
     }
     EXPECT_EQ(wifiRequestTexts().size(), cases.size());
 }
@@ -162,7 +161,7 @@ TEST_F(ControllerWifiTest, ValidationChainsIntoAVerifiedSaveThatListsTheNetworkF
     EXPECT_EQ(upsert["ssid"], "Office");
     EXPECT_EQ(upsert["password"], " pw");
     EXPECT_EQ(upsert["verified"], true);
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_FALSE(idleMinuteEndsLink());
 
     // The finished validation's answers no longer count.
     status(validateId, "failed", std::nullopt, "authentication_failure");
@@ -178,6 +177,7 @@ TEST_F(ControllerWifiTest, ValidationChainsIntoAVerifiedSaveThatListsTheNetworkF
     EXPECT_FALSE(controller->failedWifiCandidate());
     expectIdle();
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, FailedValidationOffersSavingWithoutVerification)
@@ -207,6 +207,7 @@ TEST_F(ControllerWifiTest, FailedValidationOffersSavingWithoutVerification)
         (Credentials { { "Home", 1, 1 }, { "attic", 1, 0 }, { "Cafe", 0, 0 }, { "Office", 0, 0 } }));
     EXPECT_FALSE(controller->failedWifiCandidate());
     EXPECT_FALSE(controller->wifiValidationFailure());
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, FailedSaveKeepsTheCandidateAndNamesTheLimit)
@@ -259,6 +260,10 @@ TEST_F(ControllerWifiTest, FailureReasonsBecomeUserTexts)
         EXPECT_EQ(controller->wifiSettingsMessage(), c.text);
         EXPECT_FALSE(controller->wifiValidationFailure());
         expectIdle();
+        EXPECT_TRUE(idleMinuteEndsLink());
+        // The next case runs on the link of the load that follows.
+        scheduler.advance(1s);
+        ASSERT_TRUE(controller->hasLoadedData());
     }
     EXPECT_EQ(controller->savedWifiCredentials().size(), 3u);
 }
@@ -271,6 +276,7 @@ TEST_F(ControllerWifiTest, RemovingDropsTheNetwork)
     EXPECT_EQ(controller->wifiSettingsMessage(), "attic was removed.");
     EXPECT_EQ(controller->savedWifiCredentials(), (Credentials { { "Home", 1, 1 }, { "Cafe", 0, 0 } }));
     expectIdle();
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, CheckingSavedNetworksMarksTheOneThatWorked)
@@ -292,6 +298,7 @@ TEST_F(ControllerWifiTest, CheckingSavedNetworksMarksTheOneThatWorked)
     EXPECT_EQ(controller->wifiSettingsMessage(), "Wi-Fi time synchronization completed.");
     EXPECT_EQ(
         controller->savedWifiCredentials(), (Credentials { { "Home", 1, 0 }, { "attic", 1, 0 }, { "Cafe", 1, 1 } }));
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, FailedCheckRaisesOneNoticePerSession)
@@ -344,6 +351,7 @@ TEST_F(ControllerWifiTest, ScanResultsSortBySignalThenNameAsTheUserReads)
     EXPECT_TRUE(controller->nearbyWifiNetworks().empty());
     scanResults(outstandingId(), Json::array({ network("Äpfel", -55), network("Zebra", -55) }));
     EXPECT_EQ(nearbyNames(), (std::vector<std::string> { "Zebra", "Äpfel" }));
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, ScanResultCountsItsNetworks)
@@ -373,8 +381,9 @@ TEST_F(ControllerWifiTest, AScanResultForAnotherRequestEndsThatRequest)
     EXPECT_EQ(controller->wifiSettingsMessage(), "The Wi-Fi operation failed.");
     expectIdle();
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
-    // Nothing more is sent for it.
+    // Nothing more is sent for it, and it no longer holds the link.
     EXPECT_EQ(wifiRequestTexts().size(), 1u);
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, AnswersOfNoOutstandingRequestAreOnlyLogged)
@@ -427,6 +436,7 @@ TEST_F(ControllerWifiTest, RequestTimesOutAfterSixtyFiveSecondsWhateverItsProgre
     EXPECT_TRUE(logContains("Received an unexpected Wi-Fi status"));
     EXPECT_EQ(wifiRequestTexts().size(), 1u);
     EXPECT_EQ(controller->wifiSettingsMessage(), "The Wi-Fi request timed out.");
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, TimedOutCheckRaisesTheConnectionNotice)
@@ -483,6 +493,7 @@ TEST_F(ControllerWifiTest, EmptyNameIsRefusedWithoutSending)
     EXPECT_EQ(wifiRequestTexts().size(), 1u);
     EXPECT_EQ(controller->wifiLastSavedSsid(), "Old");
     EXPECT_EQ(controller->wifiSettingsMessage(), "Old was verified and saved.");
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, RefusedSendEndsTheRequest)
@@ -499,6 +510,7 @@ TEST_F(ControllerWifiTest, RefusedSendEndsTheRequest)
     controller->recordUserInteraction();
     scheduler.advance(TavrikBleCentral::wifiRequestTimeout - std::chrono::seconds(39));
     EXPECT_EQ(controller->wifiSettingsMessage(), "Could not send the Wi-Fi request.");
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiTest, ViewsClearMessagesAndNotices)
@@ -555,16 +567,17 @@ TEST_F(ControllerWifiConnectionTest, RequestWaitsForACommandConnection)
     controller->scanWifiNetworks();
     EXPECT_EQ(controller->wifiRequestActivity().kind, WifiRequestActivityKind::scanning);
     EXPECT_EQ(controller->syncStage(), SyncStage::connecting());
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_TRUE(central.isScanning());
     const std::string id = outstandingId();
     settle();
     ASSERT_EQ(wifiRequestTexts(), (std::vector<std::string> { R"({"type":"wifi_scan","requestId":")" + id + "\"}" }));
     EXPECT_FALSE(device->lastSyncStart());
-    EXPECT_TRUE(probe().routineControlSessionActive());
+    EXPECT_FALSE(idleMinuteEndsLink());
     scanResults(id, Json::array({ network("Home", -50) }));
     EXPECT_EQ(nearbyNames(), (std::vector<std::string> { "Home" }));
     expectIdle();
     EXPECT_EQ(controller->syncStage(), SyncStage::completed());
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 TEST_F(ControllerWifiConnectionTest, HeldRequestTimesOutWhenNoDeviceAnswers)
@@ -576,6 +589,7 @@ TEST_F(ControllerWifiConnectionTest, HeldRequestTimesOutWhenNoDeviceAnswers)
     EXPECT_EQ(controller->wifiSettingsMessage(), "The Wi-Fi request timed out.");
     EXPECT_EQ(controller->failedWifiCandidate(), (WifiCandidate { "Office", "pw" }));
     expectIdle();
+    EXPECT_FALSE(bluetoothReturningLooksForTheDevice());
 
     // The dropped copy is not sent when a device turns up later.
     addDevice();
@@ -603,6 +617,7 @@ TEST_F(ControllerWifiConnectionTest, LegacyDeviceIsRefused)
     EXPECT_EQ(controller->wifiSettingsMessage(), "Wi-Fi management requires secure Bluetooth.");
     EXPECT_TRUE(wifiRequestTexts().empty());
     expectIdle();
+    EXPECT_TRUE(idleMinuteEndsLink());
 }
 
 } // namespace
