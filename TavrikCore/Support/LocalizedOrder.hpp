@@ -24,9 +24,9 @@ public:
     // Negative, zero or positive as `left` sorts before, with or after `right`.
     int compare(std::string_view left, std::string_view right) const;
     bool operator()(std::string_view left, std::string_view right) const { return compare(left, right) < 0; }
-    // compare() is compareFolded() of the folded texts: a sort folds each text once.
+    // compare() is compareFolded() of the folded texts (lhs, rhs): a sort folds each text once.
     static std::string folded(std::string_view text);
-    int compareFolded(std::string_view foldedLeft, std::string_view foldedRight) const;
+    int compareFolded(std::string_view lhs, std::string_view rhs) const;
 
 private:
     std::unique_ptr<icu::Collator> collator;

@@ -317,7 +317,7 @@ void LocalLinkTransport::pollInbound()
             return false;
         }
         readOffset += line->size() + 1;
-        if (const std::optional<Data> message = linkMessage(*line, offeredSession, clientId)) {
+        if (std::optional<Data> message = linkMessage(*line, offeredSession, clientId)) {
             const std::uint16_t id = messageId;
             messageId = messageId == 65535 ? firstMessageId : static_cast<std::uint16_t>(messageId + 1);
             callbacks.message(id, std::move(*message));

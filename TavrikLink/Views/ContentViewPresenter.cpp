@@ -111,7 +111,7 @@ void ContentViewPresenter::modify(const std::function<void(State&)>& change)
     finishChange();
 }
 
-void ContentViewPresenter::observe(ControllerState next)
+void ContentViewPresenter::observe(const ControllerState& next)
 {
     if (next == observed) {
         return;

@@ -212,7 +212,7 @@ public:
     // Applies a change to the window state, then runs the reactions of the fields it really changed.
     void modify(const std::function<void(State&)>& change);
     // The controller published; reactions run for the values that differ from the last ones seen.
-    void observe(ControllerState next);
+    void observe(const ControllerState& next);
 
     // Window lifecycle.
     void appear();

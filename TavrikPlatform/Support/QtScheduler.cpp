@@ -26,7 +26,7 @@ Scheduler::Handle QtScheduler::schedule(std::chrono::milliseconds delay, std::fu
     timer->setTimerType(Qt::PreciseTimer);
     connect(timer, &QTimer::timeout, this, [this, handle] { run(handle); });
     pending.emplace(handle, Pending { timer, std::move(fn) });
-    timer->start(std::max<std::chrono::milliseconds::rep>(0, delay.count()));
+    timer->start(std::max(std::chrono::milliseconds(0), delay));
     return handle;
 }
 
