@@ -15,8 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
