@@ -3,6 +3,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "bench/OfflineWorld.hpp"
 #include "bench/TurnScheduler.hpp"
 #include "bench/WidgetsBench.hpp"
 #include "tests/controller/ControllerProbe.hpp"
@@ -60,16 +61,9 @@ void BM_LoadOf800RoutinesLongestTurn(benchmark::State& state)
         bench::TurnScheduler scheduler;
         // No Bluetooth takes part: the fake adapter's own time never moves.
         ManualScheduler adapterTime;
-        FakeBleCentral central { adapterTime };
-        ManualClock clock;
-        SequenceRandomSource random;
-        InMemoryKeyValueStore defaults;
-        TavrikBleCentral controller { TavrikBleCentral::Environment {
-            central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} } };
-        TavrikLinkApplication window(AppOptions {},
-            { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")), [](int) {}, false, &controller, &clock });
-        window.show();
-        QCoreApplication::processEvents();
+        bench::OfflineController offline { scheduler, adapterTime };
+        TavrikBleCentral& controller = offline.controller;
+        const auto window = bench::showWindow(scheduler, offline);
         Data message = payload;
         double longestHere = 0;
         turns = 0;

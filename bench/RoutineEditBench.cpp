@@ -4,6 +4,7 @@
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "bench/OfflineWorld.hpp"
 #include "bench/WidgetsBench.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
@@ -58,11 +59,7 @@ struct EditWorld {
             data.schedules.push_back(schedule);
         }
         controller.applySyncData(data, true, 9);
-        app = std::make_unique<TavrikLinkApplication>(AppOptions {},
-            TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-                [](int) {}, false, &controller, &clock });
-        app->show();
-        QCoreApplication::processEvents();
+        app = bench::showWindow(scheduler, offline);
         app->contentView()->presenter().selectRoutine(1);
         QCoreApplication::processEvents();
         title = app->mainWindow().findChild<QLineEdit*>(QStringLiteral("routineTitleField"));
@@ -80,12 +77,8 @@ struct EditWorld {
     }
 
     ManualScheduler scheduler;
-    FakeBleCentral central { scheduler };
-    ManualClock clock;
-    SequenceRandomSource random;
-    InMemoryKeyValueStore defaults;
-    TavrikBleCentral controller { TavrikBleCentral::Environment {
-        central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} } };
+    bench::OfflineController offline { scheduler };
+    TavrikBleCentral& controller = offline.controller;
     std::unique_ptr<TavrikLinkApplication> app;
     QLineEdit* title = nullptr;
     bool typed = false;
@@ -107,7 +100,6 @@ BENCHMARK(BM_RoutineTitleKeyPress)->Arg(20)->Arg(800)->Arg(3'200)->Unit(benchmar
 void BM_RoutineTitleKeyPressRatio(benchmark::State& state)
 {
     bench::ensureWidgetsApplication();
-    using Clock = std::chrono::steady_clock;
     constexpr std::array<std::int64_t, 2> sizes { 20, 3'200 };
     constexpr int rounds = 41;
     constexpr double budget = 1.5;
@@ -115,14 +107,7 @@ void BM_RoutineTitleKeyPressRatio(benchmark::State& state)
     for (auto _ : state) {
         for (std::size_t size = 0; size < sizes.size(); ++size) {
             EditWorld world(sizes[size]);
-            std::vector<double> times;
-            for (int round = 0; round < rounds; ++round) {
-                const auto start = Clock::now();
-                world.pressKey();
-                times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-            }
-            std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-            medianMs[size] = times[rounds / 2];
+            medianMs[size] = bench::medianMs(rounds, [&] { world.pressKey(); });
         }
     }
     const double ratio = medianMs[1] / medianMs[0];

@@ -4,6 +4,7 @@
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
+#include "bench/OfflineWorld.hpp"
 #include "bench/WidgetsBench.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
@@ -70,12 +71,8 @@ struct PaneWorld {
     }
 
     ManualScheduler scheduler;
-    FakeBleCentral central { scheduler };
-    ManualClock clock;
-    SequenceRandomSource random;
-    InMemoryKeyValueStore defaults;
-    TavrikBleCentral controller { TavrikBleCentral::Environment {
-        central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} } };
+    bench::OfflineController offline { scheduler };
+    TavrikBleCentral& controller = offline.controller;
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
     std::unique_ptr<RoutinePane> pane;
     bool flip = true;
@@ -103,21 +100,13 @@ BENCHMARK(BM_RoutinePaneRefreshOnTagEdit)
 void BM_RoutinePaneRefreshGrowth(benchmark::State& state)
 {
     bench::ensureWidgetsApplication();
-    using Clock = std::chrono::steady_clock;
     constexpr std::array<std::int64_t, 3> sizes { 100, 1'000, 10'000 };
     constexpr int rounds = 15;
     std::array<double, sizes.size()> medianMs {};
     for (auto _ : state) {
         for (std::size_t size = 0; size < sizes.size(); ++size) {
             PaneWorld world(sizes[size]);
-            std::vector<double> times;
-            for (int round = 0; round < rounds; ++round) {
-                const auto start = Clock::now();
-                world.renameLastTag();
-                times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-            }
-            std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-            medianMs[size] = times[rounds / 2];
+            medianMs[size] = bench::medianMs(rounds, [&] { world.renameLastTag(); });
         }
     }
     const double growth1k = medianMs[1] / medianMs[0];

@@ -10,6 +10,7 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
+#include "bench/OfflineWorld.hpp"
 #include "tests/controller/ControllerProbe.hpp"
 #include "tests/support/ManualClock.hpp"
 #include "tests/support/ManualScheduler.hpp"
@@ -116,16 +117,9 @@ int main(int argc, char** argv)
     message = Json();
 
     ManualScheduler scheduler;
-    FakeBleCentral central { scheduler };
-    ManualClock clock;
-    SequenceRandomSource random;
-    InMemoryKeyValueStore defaults;
-    TavrikBleCentral controller { TavrikBleCentral::Environment {
-        central, scheduler, clock, random, defaults, "/nonexistent/local-link", false, {} } };
-    TavrikLinkApplication window(AppOptions {},
-        { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")), [](int) {}, false, &controller, &clock });
-    window.show();
-    QCoreApplication::processEvents();
+    bench::OfflineController offline { scheduler };
+    TavrikBleCentral& controller = offline.controller;
+    const auto window = bench::showWindow(scheduler, offline);
 
     // The link hands its message over and the load frees it once read: the figures count it as the
     // load's own, from before it was handed over.
