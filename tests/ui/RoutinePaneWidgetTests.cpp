@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace tavrik::test {
 namespace {
@@ -58,16 +59,24 @@ protected:
         return device->receivedCommands();
     }
 
+    // The routine pane over the controller, as the window shows it.
+    std::unique_ptr<RoutinePane> showPane()
+    {
+        auto pane = std::make_unique<RoutinePane>(RoutinePanePresenter::following(*controller, window),
+            new ScheduleSectionPresenter(*controller, window), window);
+        pane->resize(700, 600);
+        pane->show();
+        return pane;
+    }
+
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
 };
 
 TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
 {
     window.selectRoutine(9);
-    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
-        new ScheduleSectionPresenter(*controller, window), window);
-    pane.resize(700, 600);
-    pane.show();
+    const auto shown = showPane();
+    RoutinePane& pane = *shown;
     RoutineDetailEditor* editor = pane.editor();
     ASSERT_TRUE(editor->isVisible());
     EXPECT_EQ(editor->titleField()->text(), QStringLiteral("Morning"));
@@ -111,10 +120,8 @@ TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTh
     device->data.routines.push_back(evening);
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
-        new ScheduleSectionPresenter(*controller, window), window);
-    pane.resize(700, 600);
-    pane.show();
+    const auto shown = showPane();
+    RoutinePane& pane = *shown;
     QLineEdit* title = pane.editor()->titleField();
     auto* message = pane.editor()->findChild<QLabel*>(QStringLiteral("routineTitleMessage"));
     ASSERT_NE(message, nullptr);
@@ -151,10 +158,8 @@ TEST_F(RoutinePaneWidgetTest, ADuplicateTitleShowsItsMessageWithTheRedBorderOfTh
     device->data.routines.push_back({ 4, "Evening", {}, {}, {} });
     loadFromDevice();
     window.selectRoutine(9);
-    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
-        new ScheduleSectionPresenter(*controller, window), window);
-    pane.resize(700, 600);
-    pane.show();
+    const auto shown = showPane();
+    RoutinePane& pane = *shown;
     QLineEdit* title = pane.editor()->titleField();
     EXPECT_FALSE(hasRedBorder(title));
     title->selectAll();
@@ -176,10 +181,8 @@ TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
             ? std::vector<Json> { { { "type", "error" }, { "message", "Routine store is full" } } }
             : std::vector<Json> {};
     };
-    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
-        new ScheduleSectionPresenter(*controller, window), window);
-    pane.resize(700, 600);
-    pane.show();
+    const auto shown = showPane();
+    RoutinePane& pane = *shown;
     RoutinePanePresenter::beginCreatingRoutine(window);
     RoutinePanePresenter& presenter = pane.presenter();
     presenter.addRoutineStep();
@@ -208,10 +211,8 @@ TEST_F(RoutinePaneWidgetTest, ARefusedNewRoutineLeavesThePaneShowingTheRefusal)
 TEST_F(RoutinePaneWidgetTest, NothingIsBuiltPerTagUntilTheStartTagPickerOpens)
 {
     window.selectRoutine(9);
-    RoutinePane pane(RoutinePanePresenter::following(*controller, window),
-        new ScheduleSectionPresenter(*controller, window), window);
-    pane.resize(700, 600);
-    pane.show();
+    const auto shown = showPane();
+    RoutinePane& pane = *shown;
     const auto objects = [&] { return pane.findChildren<QObject*>().size(); };
     const auto before = objects();
 
