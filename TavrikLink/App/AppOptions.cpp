@@ -1,5 +1,7 @@
 #include "TavrikLink/App/AppOptions.hpp"
 
+#include "TavrikLink/Support/AppVersion.hpp"
+
 #include <QCommandLineParser>
 
 namespace tavrik {
@@ -20,7 +22,8 @@ AppCommandLine parseAppCommandLine(const QStringList& arguments)
         return { std::nullopt, parser.helpText(), 0 };
     }
     if (parser.isSet(version)) {
-        return { std::nullopt, QStringLiteral("Tavrik Link ") + tavrikAppVersion() + QStringLiteral("\n"), 0 };
+        return { std::nullopt,
+            QStringLiteral("Tavrik Link ") + QString::fromStdString(tavrikAppVersion()) + QStringLiteral("\n"), 0 };
     }
     if (!parser.positionalArguments().isEmpty()) {
         return { std::nullopt,
@@ -30,12 +33,6 @@ AppCommandLine parseAppCommandLine(const QStringList& arguments)
     AppOptions options;
     options.demo = parser.isSet(demo);
     return { options, QString(), 0 };
-}
-
-QString tavrikAppVersion()
-{
-    const QString version = QStringLiteral(TAVRIK_APP_VERSION_TEXT);
-    return version.isEmpty() ? QStringLiteral("0.0.0") : version;
 }
 
 } // namespace tavrik

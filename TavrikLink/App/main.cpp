@@ -20,7 +20,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("tavrik-link"));
     // Dialogs and alerts without a title of their own carry the program's name.
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
-    QApplication::setApplicationVersion(tavrik::tavrikAppVersion());
+    QApplication::setApplicationVersion(QString::fromStdString(tavrik::tavrikAppVersion()));
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
 
     const tavrik::AppCommandLine commandLine = tavrik::parseAppCommandLine(QApplication::arguments());

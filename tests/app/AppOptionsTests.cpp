@@ -1,4 +1,5 @@
 #include "TavrikLink/App/AppOptions.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,8 @@ TEST(AppOptionsTests, ReadsTheCommandLine)
         EXPECT_EQ(parsed.exitStatus, c.exitStatus);
         EXPECT_EQ(parsed.message.isEmpty(), c.options.has_value());
     }
-    EXPECT_TRUE(parseAppCommandLine({ "tavrik-link", "--version" }).message.contains(tavrikAppVersion()));
+    EXPECT_TRUE(
+        parseAppCommandLine({ "tavrik-link", "--version" }).message.contains(QString::fromStdString(tavrikAppVersion())));
 }
 
 } // namespace
