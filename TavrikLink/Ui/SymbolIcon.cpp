@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Ui/DeferredIcon.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 
 #include <QApplication>
 #include <QFile>

@@ -43,7 +43,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
     : QObject(parent)
     , appOptions(options)
     , environment(std::move(environment))
-    , quitPresenter(this->environment.scheduler, coordinator, this->environment.exit)
+    , quitPresenter(this->environment.scheduler, this->environment.exit)
 {
     // Closing the window is a quit request like any other, answered only after the shutdown.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -59,7 +59,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
         }
         BackupFilePanel& panel = dialogs ? *dialogs : *this->environment.backupFilePanel;
         presenters = std::make_unique<WindowPresenters>(WindowPresenters::Environment {
-            *this->environment.controller, this->environment.scheduler, coordinator, panel, std::move(dialogs) });
+            *this->environment.controller, this->environment.scheduler, quitPresenter, panel, std::move(dialogs) });
         content = new ContentView(
             { *presenters, commands, this->environment.clock ? *this->environment.clock : systemClock() });
         window->setRootView(content);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikCore/Model/TavrikLogEntry.hpp"
 
 #include <QAbstractListModel>
 

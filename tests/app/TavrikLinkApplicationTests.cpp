@@ -89,7 +89,7 @@ TEST_F(ApplicationFixture, OpensTheSingleWindowWithItsMenusAndShortcuts)
     // The quit waits for the installed shutdown, then exits with 0.
     std::function<void()> completion;
     int shutdowns = 0;
-    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+    app->quitSequence().setPrepareForTermination([&](std::function<void()> done) {
         ++shutdowns;
         completion = std::move(done);
     });
@@ -175,7 +175,7 @@ TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
     auto app = make({}, true);
     std::function<void()> completion;
     int shutdowns = 0;
-    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+    app->quitSequence().setPrepareForTermination([&](std::function<void()> done) {
         ++shutdowns;
         completion = std::move(done);
     });

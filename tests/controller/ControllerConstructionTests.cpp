@@ -1,6 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 
 #include <QSignalSpy>
 

@@ -1,9 +1,9 @@
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/DeviceChoiceCard.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Ui/UsbSetupView.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/views/UsbSetupTestWorld.hpp"
 

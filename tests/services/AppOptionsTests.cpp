@@ -1,4 +1,4 @@
-#include "TavrikLink/App/AppOptions.hpp"
+#include "TavrikLink/Support/AppOptions.hpp"
 #include "TavrikLink/Support/AppVersion.hpp"
 
 #include <gtest/gtest.h>
