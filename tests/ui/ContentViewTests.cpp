@@ -289,6 +289,12 @@ TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
     QTest::keyClick(sidebar, Qt::Key_Return);
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
     EXPECT_EQ(view.presenter().state().selectedTagId, tag.id);
+    // Backspace corrects what was typed to find a row; it never deletes.
+    QTest::keyClick(sidebar, Qt::Key_Backspace);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::any_of(
+        controller->tags().begin(), controller->tags().end(), [&](const TagInfo& kept) { return kept.id == tag.id; }));
+    EXPECT_EQ(current(), QString::fromStdString(tag.name));
     QTest::keyClick(sidebar, Qt::Key_Delete);
     QCoreApplication::processEvents();
     EXPECT_TRUE(std::none_of(
