@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QWidget>
 
 class QListView;
@@ -27,8 +28,15 @@ public:
     // The selected lines as text, one a line (what Copy puts on the clipboard).
     QString selectedText() const;
 
+protected:
+    // The list: the keyboard starts at the newest line, Return opens or closes a record.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void refresh();
+    void toggleRecord(const QModelIndex& index);
     void scrollToNewest();
 
     ContentViewPresenter& window;

@@ -235,6 +235,61 @@ TEST_F(MainWindowTest, TheLogDrawerWrapsItsLinesAndTakesItsWidthFromThePanes)
     EXPECT_EQ(view.logDrawer()->width(), 360);
 }
 
+TEST_F(MainWindowTest, TheLogDrawerStaysReadableInANarrowWindowAndItsHandleFollowsThePointer)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    TavrikLinkMainWindow& window = app->mainWindow();
+    const int readable = static_cast<int>(ContentViewPresenter::logDrawerMinWidth);
+
+    // However narrow the window, an open drawer has room for its lines: the window gives way.
+    for (const int narrow : { 1, 640 }) {
+        SCOPED_TRACE(narrow);
+        window.resize(narrow, window.height());
+        QCoreApplication::processEvents();
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.logDrawerAction()->text(), "Hide Logs");
+        EXPECT_GE(view.logDrawer()->width(), readable);
+        EXPECT_LE(view.logDrawer()->geometry().right(), view.width());
+        EXPECT_GE(view.mainContent()->width(), view.mainContent()->minimumSizeHint().width());
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+    }
+
+    // The handle moves with the pointer, both ways, from the first pixel: in a wide window, and in
+    // one where the drawer asked for more than the panes could give.
+    QWidget* handle = view.logDrawer()->findChild<QWidget*>(QStringLiteral("logDrawerResizeHandle"));
+    ASSERT_NE(handle, nullptr);
+    for (const int windowWidth : { 1500, static_cast<int>(TavrikLinkMainWindow::defaultWidth) }) {
+        SCOPED_TRACE(windowWidth);
+        window.resize(windowWidth, window.height());
+        view.presenter().modify([&](ContentViewPresenter::State& state) {
+            state.logDrawerWidth = windowWidth > 1000 ? 360 : ContentViewPresenter::logDrawerMaxWidth;
+        });
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+        const int shown = view.logDrawer()->width();
+        const QPoint grip = handle->mapToGlobal(handle->rect().center());
+        const auto dragTo = [&](int travel) {
+            QTest::mouseMove(handle, handle->mapFromGlobal(grip + QPoint(travel, 0)));
+            QCoreApplication::processEvents();
+            return view.logDrawer()->width();
+        };
+        QTest::mousePress(handle, Qt::LeftButton, {}, handle->mapFromGlobal(grip));
+        EXPECT_EQ(dragTo(40), shown - 40);
+        EXPECT_EQ(dragTo(0), shown);
+        if (windowWidth > 1000) {
+            EXPECT_EQ(dragTo(-300), shown + 300);
+            EXPECT_EQ(dragTo(-150), shown + 150);
+        }
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, handle->mapFromGlobal(grip));
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+    }
+}
+
 TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
 {
     makeController();
