@@ -111,6 +111,7 @@ void ConnectionOverlayView::refresh()
     usbSetup->setVisible(shown.showsUsbSetup);
     statusBlock->setVisible(!shown.showsUsbSetup);
     status->setText(QString::fromStdString(shown.statusText));
+    status->setVisible(!shown.statusText.empty());
     // A wrapped label inside a centred column is not given its wrapped height by the layout.
     status->setMinimumHeight(status->heightForWidth(status->parentWidget()->parentWidget()->width()));
     QPalette palette = status->palette();
