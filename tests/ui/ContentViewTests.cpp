@@ -363,6 +363,41 @@ TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
         << QApplication::focusWidget()->objectName().toStdString();
 }
 
+TEST_F(MainWindowTest, EveryTabStopIsAControlTheUserCanSee)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    app->mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->mainWindow()));
+    // Once round the window with each pane shown: each stop is something that takes input and
+    // shows where it is, never a container the focus disappears into.
+    for (const char* pane : { "Morning reset", "Settings", "Firmware" }) {
+        SCOPED_TRACE(pane);
+        view.sidebar()->activateRow(rowOf(view, QString::fromLatin1(pane)));
+        QCoreApplication::processEvents();
+        view.sidebar()->setFocus();
+        QStringList stops;
+        for (int press = 0; press < 80; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            if (focused == view.sidebar()) {
+                break;
+            }
+            const QString name
+                = QString::fromLatin1(focused->metaObject()->className()) + QLatin1Char(' ') + focused->objectName();
+            stops << name;
+            EXPECT_TRUE(focused->isVisible()) << name.toStdString();
+            for (const char* container : { "QScrollArea", "QWidget", "QFrame", "QSplitter", "QStackedWidget" }) {
+                EXPECT_STRNE(focused->metaObject()->className(), container) << name.toStdString();
+            }
+        }
+        EXPECT_EQ(QApplication::focusWidget(), view.sidebar())
+            << "Tab comes round again: " << stops.join(", ").toStdString();
+    }
+}
+
 TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
 {
     makeController();
