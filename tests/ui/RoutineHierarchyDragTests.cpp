@@ -120,11 +120,11 @@ struct HierarchyDragTest : DragFixture {
     }
 };
 
-// A routine long enough to scroll: steps 1 to 60 at the root.
+// A routine long enough to scroll: steps 1 to 300 at the root.
 RoutineDraft longRoutine()
 {
     RoutineDraft routine { 7, "Morning", {}, {}, {} };
-    for (std::uint32_t step = 1; step <= 60; ++step) {
+    for (std::uint32_t step = 1; step <= 300; ++step) {
         routine.steps.push_back(stepOf(step, 0, step - 1));
     }
     return routine;
@@ -266,9 +266,9 @@ TEST_F(LongRoutineDragTest, AStepHeldAtAnEdgeScrollsThatWayAndIsCarriedAlong)
     // Towards the top, from the end of the list.
     view.scrollToBottom();
     const int bottom = scrolled();
-    drag("step:55", { middleOf("step:54"), edge(false, 1) });
+    drag("step:295", { middleOf("step:294"), edge(false, 1) });
     EXPECT_LT(scrolled(), bottom);
-    EXPECT_LT(placeOf(55), 45);
+    EXPECT_LT(placeOf(295), 285);
     EXPECT_EQ(commits, 2);
 }
 
