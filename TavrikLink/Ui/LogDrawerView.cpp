@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHash>
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace tavrik {
 
@@ -159,6 +161,34 @@ private:
     mutable int measuredLineHeight = -1;
 };
 
+// The log's list. The keyboard arrives at the newest line, the one in view, not at the top of the
+// log; Return opens or closes a record as a click does.
+class LogListView : public QListView {
+public:
+    using QListView::QListView;
+
+    std::function<void(const QModelIndex&)> toggleRecord;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        if (!currentIndex().isValid() && model()->rowCount() > 0) {
+            selectionModel()->setCurrentIndex(model()->index(model()->rowCount() - 1, 0), QItemSelectionModel::NoUpdate);
+        }
+        QListView::focusInEvent(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+            toggleRecord(currentIndex());
+            event->accept();
+            return;
+        }
+        QListView::keyPressEvent(event);
+    }
+};
+
 // The 8-point strip on the drawer's leading edge that resizes it.
 class ResizeHandle : public QWidget {
 public:
@@ -230,7 +260,9 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     header->addWidget(clear);
     column->addLayout(header);
 
-    listView = new QListView(this);
+    auto* list = new LogListView(this);
+    list->toggleRecord = [this](const QModelIndex& index) { toggleRecord(index); };
+    listView = list;
     listView->setObjectName(QStringLiteral("logList"));
     listView->setItemDelegate(new LogLineDelegate(listView));
     listView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -253,7 +285,6 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     listView->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     connect(listView, &QListView::clicked, this, &LogDrawerView::toggleRecord);
-    listView->installEventFilter(this);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &LogDrawerView::scrollToNewest);
     connect(&model, &QAbstractItemModel::modelReset, this, &LogDrawerView::scrollToNewest);
     connect(&model, &QAbstractItemModel::dataChanged, this,
@@ -299,25 +330,6 @@ void LogDrawerView::toggleRecord(const QModelIndex& index)
     if (id) {
         window.setLogEntryExpanded(*id, !index.data(LogDrawerModel::ExpandedRole).toBool());
     }
-}
-
-bool LogDrawerView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched != listView) {
-        return QWidget::eventFilter(watched, event);
-    }
-    if (event->type() == QEvent::FocusIn && !listView->currentIndex().isValid() && listView->model() == &model
-        && model.rowCount() > 0) {
-        // The keyboard arrives at the newest line, the one in view, not at the top of the log.
-        listView->selectionModel()->setCurrentIndex(model.index(model.rowCount() - 1), QItemSelectionModel::NoUpdate);
-    } else if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && listView->currentIndex().isValid()) {
-            toggleRecord(listView->currentIndex());
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void LogDrawerView::setPreferredWidth(int width)

@@ -29,8 +29,6 @@ public:
     QString selectedText() const;
 
 protected:
-    // The list: the keyboard starts at the newest line, Return opens or closes a record.
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
