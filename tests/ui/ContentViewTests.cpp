@@ -254,6 +254,7 @@ TEST_F(MainWindowTest, TheLogDrawerStaysReadableInANarrowWindowAndItsHandleFollo
         EXPECT_GE(view.logDrawer()->width(), readable);
         EXPECT_LE(view.logDrawer()->geometry().right(), view.width());
         EXPECT_GE(view.mainContent()->width(), view.mainContent()->minimumSizeHint().width());
+        saveShot(QStringLiteral("log-drawer-narrow-%1").arg(narrow));
         window.logDrawerAction()->trigger();
         QCoreApplication::processEvents();
     }
