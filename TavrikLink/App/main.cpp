@@ -10,6 +10,7 @@
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
 #include <QApplication>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,18 +18,24 @@
 
 int main(int argc, char** argv)
 {
+    // The arguments are read before the application exists: --help, --version and a mistyped
+    // option answer over SSH or in a script, where no display could be opened.
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    const tavrik::AppCommandLine commandLine = tavrik::parseAppCommandLine(arguments);
+    if (!commandLine.options) {
+        std::fputs(commandLine.message.toLocal8Bit().constData(), commandLine.exitStatus == 0 ? stdout : stderr);
+        return commandLine.exitStatus;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tavrik-link"));
     // Dialogs and alerts without a title of their own carry the program's name.
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
     QApplication::setApplicationVersion(QString::fromStdString(tavrik::tavrikAppVersion()));
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
-
-    const tavrik::AppCommandLine commandLine = tavrik::parseAppCommandLine(QApplication::arguments());
-    if (!commandLine.options) {
-        std::fputs(commandLine.message.toLocal8Bit().constData(), commandLine.exitStatus == 0 ? stdout : stderr);
-        return commandLine.exitStatus;
-    }
 
     if (tavrik::SoftwareUpdateConfiguration::hasRequiredConfiguration(
             tavrik::SoftwareUpdateConfiguration::buildSettings())) {

@@ -18,9 +18,12 @@ TEST(AppOptionsTests, ReadsTheCommandLine)
         { { "tavrik-link", "--demo" }, AppOptions { .demo = true }, 0 },
         { { "tavrik-link", "--help" }, std::nullopt, 0 },
         { { "tavrik-link", "--version" }, std::nullopt, 0 },
-        { { "tavrik-link", "--dem" }, std::nullopt, 1 },
-        { { "tavrik-link", "--demo=yes" }, std::nullopt, 1 },
-        { { "tavrik-link", "demo" }, std::nullopt, 1 },
+        { { "tavrik-link", "--dem" }, std::nullopt, 2 },
+        { { "tavrik-link", "--demo=yes" }, std::nullopt, 2 },
+        { { "tavrik-link", "demo" }, std::nullopt, 2 },
+        // Qt's own options are left to the application object.
+        { { "tavrik-link", "-platform", "offscreen", "--demo" }, AppOptions { .demo = true }, 0 },
+        { { "tavrik-link", "-style", "Fusion", "-reverse" }, AppOptions { .demo = false }, 0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
