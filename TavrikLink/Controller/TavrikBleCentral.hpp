@@ -234,6 +234,8 @@ public:
     void deleteRoutine(std::uint32_t id);
     // Asks the device to start the routine.
     void triggerRoutine(std::uint32_t id);
+    // A routine start that gets no answer lets go of the link after this long, like a Wi-Fi request.
+    static constexpr std::chrono::milliseconds routineStartTimeout = WifiRequests::timeout;
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
     // A recurring schedule for the routine at 08:00 every day; gives its new (local) id.
@@ -665,6 +667,9 @@ private:
     std::optional<std::string> pendingRoutineCommand_;
     // A routine command reached the device and its answer has not come: a device "error" is its answer.
     bool routineCommandAwaitingAnswer_ = false;
+    ScheduledTask routineAnswerTask_ { scheduler };
+    // The routine command's exchange is over: answered, timed out or given up.
+    void endRoutineExchange();
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     CommandPath commandPath_ { scheduler,
@@ -716,8 +721,10 @@ private:
     // The data channel failed: shows the status, tells the waiting work, and on the secure profile
     // lets go of the connection.
     void failDataChannel(const std::string& status, const std::string& message);
-    // A load whose connect failed looks for the device again; true when it does.
-    bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
+    // A load whose connect failed looks for the device again, showing `status`; true when it does.
+    bool retryLoadAfterConnectFailure(const std::optional<BleError>& error, const std::string& status);
+    // Discovery found no usable service or data characteristic: the connect failed, with `status`.
+    void failDiscovery(const std::string& status);
     ScheduledTask disconnectGraceTask_ { scheduler };
     ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.

@@ -40,10 +40,12 @@ void TavrikBleCentral::disconnectIfIdle()
     if (!sessionMode_ && !commandPath_.queued().empty() && isDeviceAttached()) {
         deliverQueuedCommands();
         dropQueuedCommands();
-        routineControlSessionActive_ = pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy();
+        routineControlSessionActive_
+            = pendingRoutineCommand_ || routineCommandAwaitingAnswer_ || pendingClockCommand_ || wifiRequests_.isBusy();
     }
     const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !isFirmwareBusy()
-        && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
+        && !routineControlSessionActive_ && !routineCommandAwaitingAnswer_ && !wifiRequests_.isBusy()
+        && !timeSyncNotice_ && !pendingClockCommand_;
     if (!idle) {
         recordUserInteraction();
         return;

@@ -41,11 +41,24 @@ void TavrikBleCentral::sendRoutineCommand(const std::string& command)
     const bool accepted = link().sendCommand("routine", command);
     routineCommandAwaitingAnswer_ = accepted;
     if (accepted) {
+        // A device that never answers must not hold the link for ever.
+        routineAnswerTask_.schedule(routineStartTimeout, [this] {
+            endRoutineExchange();
+            setRoutineError("The routine request timed out.");
+            finishControlSessionIfIdle();
+        });
         return;
     }
     setRoutineError("Failed to send routine command");
     routineControlSessionActive_ = false;
     pendingRoutineCommand_.reset();
+}
+
+void TavrikBleCentral::endRoutineExchange()
+{
+    pendingRoutineCommand_.reset();
+    routineCommandAwaitingAnswer_ = false;
+    routineAnswerTask_.cancel();
 }
 
 void TavrikBleCentral::sendPendingClockCommandIfNeeded()

@@ -103,8 +103,8 @@ void TavrikBleCentral::sendSyncStart()
     }
     setSyncStage(SyncStage::connecting());
     updateStatus("Starting sync");
-    // A device that never answers must not leave the load waiting for ever.
-    if (sessionMode_ == SyncMode::load) {
+    // A device that never answers must not leave the load or restore waiting for ever.
+    if (sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore) {
         scheduleLoadTimeout(loadTimeout);
     }
 }
@@ -113,7 +113,8 @@ void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
 {
     loadTimeoutTask_.cancel();
     loadTimeoutTask_.schedule(delay, [this] {
-        if (!hasLoadedData_ && isConnected_ && sessionMode_ == SyncMode::load) {
+        const bool loading = sessionMode_ == SyncMode::load && !hasLoadedData_;
+        if (isConnected_ && (loading || sessionMode_ == SyncMode::restore)) {
             failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
         }
     });
@@ -177,6 +178,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
             "Tavrik finished sending, but some data was missing. Enable connection mode on Tavrik and try again.");
         break;
     case SyncControlOutcome::Kind::restored:
+        loadTimeoutTask_.cancel();
         setSyncStage(SyncStage::completed());
         updateStatus("Imported data saved");
         endSession();
@@ -194,6 +196,16 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::confirmationTimedOut:
         appendLog("Sync timed out", true);
+        if (!hasLoadedData_) {
+            // Nothing was loaded and the device no longer waits: the link is let go of, and the
+            // window offers to try again.
+            isExpectingResetDisconnect_ = targetPeripheral_ != nullptr && isConnected_;
+            resetConnectionState();
+            clearSessionFields();
+            setSyncStage(SyncStage::failed("Sync timed out"));
+            updateStatus("Bluetooth ready");
+            break;
+        }
         setSyncStage(SyncStage::idle());
         updateStatus("Bluetooth ready");
         clearSessionFields();
@@ -227,6 +239,7 @@ void TavrikBleCentral::sendSyncRestore()
     }
     setSyncStage(SyncStage::transferring());
     updateStatus("Restoring data");
+    scheduleLoadTimeout(loadTimeout);
 }
 
 void TavrikBleCentral::deliverWorkHeldBySession()
@@ -252,19 +265,19 @@ void TavrikBleCentral::giveUpHeldWork()
 {
     dropQueuedCommands();
     routineControlSessionActive_ = false;
-    pendingRoutineCommand_.reset();
-    routineCommandAwaitingAnswer_ = false;
+    endRoutineExchange();
     pendingClockCommand_.reset();
 }
 
 void TavrikBleCentral::finishControlSessionIfIdle()
 {
-    if (pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
+    if (pendingRoutineCommand_ || routineCommandAwaitingAnswer_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
         routineControlSessionActive_ = true;
         return;
     }
     routineControlSessionActive_ = !commandPath_.queued().empty();
-    if (routineControlSessionActive_) {
+    // A load or restore that runs beside the command connection ends on its own answers.
+    if (routineControlSessionActive_ || sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore) {
         return;
     }
     renewBaseline();

@@ -166,7 +166,7 @@ TEST_F(ControllerTest, ConnectFailureReportsToTheWaitingSession)
     EXPECT_EQ(central.connectCount, connectsBefore + 1);
 }
 
-TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
+TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndLetsGoOfTheLink)
 {
     device = std::make_unique<FakeTavrik>(scheduler, central);
     auto bare = std::make_shared<FakeBlePeripheral>(scheduler, "AA:00", "Tavrik");
@@ -180,8 +180,8 @@ TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
     EXPECT_EQ(controller->tagError(), "Data channel unavailable");
     EXPECT_EQ(controller->routineError(), "Data channel unavailable");
     EXPECT_TRUE(logContains("Data characteristic missing"));
-    EXPECT_TRUE(controller->isConnected());
-    EXPECT_TRUE(central.isConnected(bare));
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_FALSE(central.isConnected(bare));
     EXPECT_FALSE(probe().dataCharacteristic());
 }
 
