@@ -29,6 +29,7 @@
 #include "TavrikLink/Controller/BaselineSnapshot.hpp"
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
+#include "TavrikLink/Controller/LinkClaims.hpp"
 #include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
@@ -163,7 +164,7 @@ public:
     bool virtualTavrikConnected() const { return localLink_->attached(); }
 
     const std::string& appVersion() const { return appVersion_; }
-    bool tagScanSessionActive() const { return tagScanSessionActive_; }
+    bool tagScanSessionActive() const { return claims_.taken(LinkClaim::tagScan); }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
     // The local simulator's road.
     LocalLinkTransport& localLink() { return *localLink_; }
@@ -442,7 +443,13 @@ private:
     // Internal steps; tests reach the few they need through their probe.
     void startScanningIfPossible();
     void failUnavailableDataChannel();
-    void scheduleLoadTimeout(std::chrono::milliseconds delay);
+    // The load's or restore's bound on the device's silence starts (again), or stops.
+    void armSyncBound();
+    void disarmSyncBound();
+    // The claims on the link that the session, the Wi-Fi requests and the firmware install hold.
+    bool heldElsewhere(LinkClaim claim) const;
+    // A claim's bound ran out: its work ends with `failure`.
+    void handleExpiredClaim(LinkClaim claim, const std::string& failure);
     void failIncompleteLoad(const std::string& message);
     void finishControlSessionIfIdle();
     // The planner's step and group commands, one persist each, in its order.
@@ -501,7 +508,7 @@ private:
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
+    bool hasLoadTimeout() const { return claims_.isArmed(LinkClaim::load) || claims_.isArmed(LinkClaim::restore); }
     bool isReadingLoadInSlices() const { return loadWork_.isRunning(); }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
@@ -657,18 +664,14 @@ private:
     std::optional<std::vector<std::uint32_t>> routineReferencesCheckedWith_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
-    ScheduledTask loadTimeoutTask_ { scheduler };
     SlicedWork loadWork_ { scheduler, loadSlice };
     std::deque<std::pair<std::uint16_t, Data>> heldMessages_;
     bool didOfferTimeSyncForCurrentLoad_ = false;
 
     // Command path and routine control
-    bool routineControlSessionActive_ = false;
     std::optional<std::string> pendingRoutineCommand_;
-    // A routine command reached the device and its answer has not come: a device "error" is its answer.
-    bool routineCommandAwaitingAnswer_ = false;
-    ScheduledTask routineAnswerTask_ { scheduler };
-    // The routine command's exchange is over: answered, timed out or given up.
+    // The routine command's exchange is over: answered, timed out or given up. While a sent routine
+    // command awaits its answer (the routine-control claim), a device "error" is that answer.
     void endRoutineExchange();
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
@@ -695,7 +698,6 @@ private:
     std::uint32_t nextLocalScheduleId_ = 1;
     std::uint32_t nextLocalTagId_ = 1;
     std::uint32_t nextLocalRoutineId_ = 1;
-    bool tagScanSessionActive_ = false;
     bool tagScanCommandPending_ = false;
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
     ScheduledTask tagScanKeepaliveTask_ { scheduler };
@@ -712,9 +714,15 @@ private:
 
     // Connection life: local link, idle disconnect, eject, routine control, clock, demo
     bool isPreparingForTermination_ = false;
-    // Failed connects of the running load in a row, and the pause before it scans again.
-    int consecutiveConnectFailures_ = 0;
-    ScheduledTask connectRetryTask_ { scheduler };
+    // Which work holds the link, each claim's bound, and the rest after failed connects.
+    LinkClaims claims_ { scheduler,
+        { [this](LinkClaim claim) { return heldElsewhere(claim); },
+            [this](LinkClaim claim, const std::string& failure) { handleExpiredClaim(claim, failure); },
+            [this] {
+                if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
+                    startScanningIfPossible();
+                }
+            } } };
     // Gives a failure to the work that waits for the link: the session, an upload, the command
     // connection or a tag scan (which `endTagScan` also closes).
     void failWaitingWork(const std::string& message, bool endTagScan);

@@ -26,11 +26,6 @@ bool meansPairingGone(const std::optional<BleError>& error)
     return error && error->code == bleErrorPeerRemovedPairingInformation;
 }
 
-// A device that is asleep or out of reach fails its connect; the load keeps looking for it, and after
-// a few failures in a row it rests before scanning again.
-constexpr int connectFailuresBeforePause = 3;
-constexpr std::chrono::milliseconds connectRetryPause { 10000 };
-
 } // namespace
 
 void TavrikBleCentral::startScanningIfPossible()
@@ -152,7 +147,7 @@ void TavrikBleCentral::failWaitingWork(const std::string& message, bool endTagSc
         firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
         firmwareUpload_->resetFirmwareSession();
     }
-    if (routineControlSessionActive_) {
+    if (claims_.taken(LinkClaim::commandConnection)) {
         // Queued edits are dropped with the failed command connection; the user edits again.
         giveUpHeldWork();
         setRoutineError(message);
@@ -160,7 +155,7 @@ void TavrikBleCentral::failWaitingWork(const std::string& message, bool endTagSc
             setSyncStage(SyncStage::idle());
         }
     }
-    if (tagScanSessionActive_) {
+    if (claims_.taken(LinkClaim::tagScan)) {
         setTagScanState(TagScanState::failed(message));
         if (endTagScan) {
             deactivateTagScanSession();
@@ -181,17 +176,9 @@ bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError
         targetPeripheral_.reset();
     }
     setSyncStage(SyncStage::waitingForDevice());
-    ++consecutiveConnectFailures_;
-    connectRetryTask_.cancel();
-    if (consecutiveConnectFailures_ < connectFailuresBeforePause) {
+    if (claims_.connectFailed()) {
         startScanningIfPossible();
-        return true;
     }
-    connectRetryTask_.schedule(connectRetryPause, [this] {
-        if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
-            startScanningIfPossible();
-        }
-    });
     return true;
 }
 
@@ -361,7 +348,7 @@ void TavrikBleCentral::handleDataSubscription(
     }
     appendLog(std::string(displayName(profile)) + " channel ready", true);
     // Only a link that carries messages ends a run of failed connects.
-    consecutiveConnectFailures_ = 0;
+    claims_.resetConnectFailures();
     handleLinkReady();
 }
 

@@ -155,7 +155,7 @@ void TavrikBleCentral::sendCurrentTimeToTavrik()
         return;
     }
     pendingClockCommand_ = *command;
-    routineControlSessionActive_ = true;
+    claims_.set(LinkClaim::commandConnection, true);
     if (isDeviceAttached()) {
         sendPendingClockCommandIfNeeded();
         return;

@@ -105,19 +105,64 @@ void TavrikBleCentral::sendSyncStart()
     updateStatus("Starting sync");
     // A device that never answers must not leave the load or restore waiting for ever.
     if (sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore) {
-        scheduleLoadTimeout(loadTimeout);
+        armSyncBound();
     }
 }
 
-void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
+void TavrikBleCentral::armSyncBound()
 {
-    loadTimeoutTask_.cancel();
-    loadTimeoutTask_.schedule(delay, [this] {
+    claims_.arm(sessionMode_ == SyncMode::restore ? LinkClaim::restore : LinkClaim::load);
+}
+
+void TavrikBleCentral::disarmSyncBound()
+{
+    claims_.disarm(LinkClaim::load);
+    claims_.disarm(LinkClaim::restore);
+}
+
+bool TavrikBleCentral::heldElsewhere(LinkClaim claim) const
+{
+    switch (claim) {
+    case LinkClaim::load:
+        return sessionMode_ == SyncMode::load;
+    case LinkClaim::restore:
+        return sessionMode_ == SyncMode::restore;
+    case LinkClaim::commandConnection:
+        return sessionMode_ == SyncMode::control;
+    case LinkClaim::wifiRequest:
+        return wifiRequests_.isBusy();
+    case LinkClaim::firmwareTransfer:
+        return firmwareUpload_->isActive();
+    case LinkClaim::routineControl:
+    case LinkClaim::tagScan:
+        return false;
+    }
+    return false;
+}
+
+void TavrikBleCentral::handleExpiredClaim(LinkClaim claim, const std::string& failure)
+{
+    switch (claim) {
+    case LinkClaim::load:
+    case LinkClaim::restore: {
+        // Data already on screen is not failed by a reload that falls silent: its own guard ends it.
         const bool loading = sessionMode_ == SyncMode::load && !hasLoadedData_;
         if (isConnected_ && (loading || sessionMode_ == SyncMode::restore)) {
-            failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
+            failIncompleteLoad(failure);
         }
-    });
+        break;
+    }
+    case LinkClaim::routineControl:
+        endRoutineExchange();
+        setRoutineError(failure);
+        finishControlSessionIfIdle();
+        break;
+    case LinkClaim::commandConnection:
+    case LinkClaim::wifiRequest:
+    case LinkClaim::firmwareTransfer:
+    case LinkClaim::tagScan:
+        break;
+    }
 }
 
 void TavrikBleCentral::failIncompleteLoad(const std::string& message)
@@ -138,8 +183,8 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
 {
     const std::optional<std::string> mode
         = sessionMode_ ? std::optional<std::string>(syncModeText(*sessionMode_)) : std::nullopt;
-    const SyncControlOutcome outcome
-        = SyncControlPolicy::evaluate(payload, mode, syncCode_, hasLoadedData_, routineControlSessionActive_);
+    const SyncControlOutcome outcome = SyncControlPolicy::evaluate(
+        payload, mode, syncCode_, hasLoadedData_, claims_.taken(LinkClaim::commandConnection));
     const bool hadSession = sessionMode_.has_value();
     const auto endSession = [this] {
         renewBaseline();
@@ -155,14 +200,14 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::waiting:
         // The device answered; it now waits for its user and reports its own time-out.
-        loadTimeoutTask_.cancel();
+        disarmSyncBound();
         setSyncStage(SyncStage::connecting());
         updateStatus("Starting sync");
         break;
     case SyncControlOutcome::Kind::ready:
         setSyncStage(SyncStage::transferring());
         if (sessionMode_ == SyncMode::load) {
-            scheduleLoadTimeout(loadTimeout);
+            armSyncBound();
             updateStatus("Loading data");
         } else {
             updateStatus("Connected");
@@ -178,7 +223,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
             "Tavrik finished sending, but some data was missing. Enable connection mode on Tavrik and try again.");
         break;
     case SyncControlOutcome::Kind::restored:
-        loadTimeoutTask_.cancel();
+        disarmSyncBound();
         setSyncStage(SyncStage::completed());
         updateStatus("Imported data saved");
         endSession();
@@ -239,7 +284,7 @@ void TavrikBleCentral::sendSyncRestore()
     }
     setSyncStage(SyncStage::transferring());
     updateStatus("Restoring data");
-    scheduleLoadTimeout(loadTimeout);
+    armSyncBound();
 }
 
 void TavrikBleCentral::deliverWorkHeldBySession()
@@ -247,7 +292,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
     if (sessionMode_) {
         return;
     }
-    if (!routineControlSessionActive_ && commandPath_.queued().empty() && !pendingRoutineCommand_
+    if (!claims_.taken(LinkClaim::commandConnection) && commandPath_.queued().empty() && !pendingRoutineCommand_
         && !pendingClockCommand_ && !wifiRequests_.hasHeld()) {
         return;
     }
@@ -256,7 +301,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
         return;
     }
     startCommandConnection();
-    if (routineControlSessionActive_) {
+    if (claims_.taken(LinkClaim::commandConnection)) {
         finishControlSessionIfIdle();
     }
 }
@@ -264,20 +309,22 @@ void TavrikBleCentral::deliverWorkHeldBySession()
 void TavrikBleCentral::giveUpHeldWork()
 {
     dropQueuedCommands();
-    routineControlSessionActive_ = false;
+    claims_.set(LinkClaim::commandConnection, false);
     endRoutineExchange();
     pendingClockCommand_.reset();
 }
 
 void TavrikBleCentral::finishControlSessionIfIdle()
 {
-    if (pendingRoutineCommand_ || routineCommandAwaitingAnswer_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
-        routineControlSessionActive_ = true;
+    if (pendingRoutineCommand_ || claims_.taken(LinkClaim::routineControl) || pendingClockCommand_
+        || wifiRequests_.isBusy()) {
+        claims_.set(LinkClaim::commandConnection, true);
         return;
     }
-    routineControlSessionActive_ = !commandPath_.queued().empty();
+    claims_.set(LinkClaim::commandConnection, !commandPath_.queued().empty());
     // A load or restore that runs beside the command connection ends on its own answers.
-    if (routineControlSessionActive_ || sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore) {
+    if (claims_.taken(LinkClaim::commandConnection) || sessionMode_ == SyncMode::load
+        || sessionMode_ == SyncMode::restore) {
         return;
     }
     renewBaseline();

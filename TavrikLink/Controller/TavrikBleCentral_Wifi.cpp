@@ -130,7 +130,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
     }
     wifiRequests_.begin(envelope, context);
     // Keeps the connection up for the answer.
-    routineControlSessionActive_ = true;
+    claims_.set(LinkClaim::commandConnection, true);
     if (isDeviceAttached()) {
         if (!link().sendMessage(toJson(envelope))) {
             wifiRequests_.finish(envelope.requestId);
@@ -328,13 +328,13 @@ void TavrikBleCentral::resetWifiRequestState()
     const bool dropsRequest = wifiRequests_.isBusy();
     wifiRequests_.forget();
     // A command connection kept only for the dropped request's answer ends with it.
-    if (!dropsRequest || !routineControlSessionActive_ || sessionMode_ || isReviewDemo_) {
+    if (!dropsRequest || !claims_.taken(LinkClaim::commandConnection) || sessionMode_ || isReviewDemo_) {
         return;
     }
     if (isConnected_) {
         finishControlSessionIfIdle();
     } else if (commandPath_.queued().empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
-        routineControlSessionActive_ = false;
+        claims_.set(LinkClaim::commandConnection, false);
         central.stopScan();
         setSyncStage(SyncStage::idle());
         updateStatus("Bluetooth idle");
