@@ -176,13 +176,9 @@ public:
     // The log drawer's clear button.
     void clearLog();
 
-    // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
-
     // --- Sync session (TavrikBleCentral_Session.cpp) ---
     void beginSession(SyncMode mode);
     void startRestoreSession();
-
-    // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
 
     // --- Installing sync data (TavrikBleCentral_Install.cpp) ---
     // The routines of received data as the controller holds them, built a routine at a time.
@@ -207,8 +203,6 @@ public:
     // when the device never answers. From its start on, no disconnect begins a new load, scan or connection.
     void prepareForAppTermination(std::function<void()> completion);
     bool isPreparingForTermination() const { return isPreparingForTermination_; }
-
-    // --- The links to the device (TavrikBleCentral_Link.cpp) ---
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
@@ -422,7 +416,7 @@ private:
     // Ends the running session's bookkeeping: mode, shown mode and code.
     void clearSessionFields();
     std::string drawSyncCode();
-    // The connection is wanted by some work: a session, a tag scan, routine control or an upload.
+    // Some work holds a claim on the link, so a connection is wanted.
     bool isConnectionWanted() const;
     // Sets the stage, firmware status, routine error or tag scan state, whichever work waits.
     void reportConnectionProgress();
@@ -494,7 +488,6 @@ private:
     std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
 
     // Internal state; tests read it only through their probe.
-    // --- Plain state that views and tests may read ---
     const std::optional<std::string>& syncCode() const { return syncCode_; }
     const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
     const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_.value(); }
@@ -723,8 +716,8 @@ private:
                     startScanningIfPossible();
                 }
             } } };
-    // Gives a failure to the work that waits for the link: the session, an upload, the command
-    // connection or a tag scan (which `endTagScan` also closes).
+    // Gives a failure to every piece of work that waits for the link: the session, an upload, the
+    // command connection and a tag scan (which `endTagScan` also closes).
     void failWaitingWork(const std::string& message, bool endTagScan);
     // The data channel failed: shows the status, tells the waiting work, and on the secure profile
     // lets go of the connection.
@@ -778,8 +771,6 @@ private:
     bool refusedChangeReloadRunning_ = false;
     ScheduledTask refusedChangeReloadCheck_ { scheduler };
     ScheduledTask refusedChangeReloadGuard_ { scheduler };
-
-    // Backup operations state
 
     // Wi-Fi operations state
     void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);

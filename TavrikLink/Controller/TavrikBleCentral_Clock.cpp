@@ -155,7 +155,7 @@ void TavrikBleCentral::sendCurrentTimeToTavrik()
         return;
     }
     pendingClockCommand_ = *command;
-    claims_.set(LinkClaim::commandConnection, true);
+    claims_.take(LinkClaim::commandConnection);
     if (isDeviceAttached()) {
         sendPendingClockCommandIfNeeded();
         return;

@@ -45,7 +45,7 @@ void TavrikBleCentral::sendOrQueue(const AtomicCommand& command)
         return;
     }
     commandPath_.enqueue(command);
-    claims_.set(LinkClaim::commandConnection, true);
+    claims_.take(LinkClaim::commandConnection);
     if (!sessionMode_) {
         startCommandConnection();
     }
@@ -111,7 +111,7 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
     }
     deliverQueuedCommands();
     if (pendingRoutineCommand_) {
-        claims_.set(LinkClaim::commandConnection, true);
+        claims_.take(LinkClaim::commandConnection);
         sendPendingRoutineCommand();
     } else {
         claims_.set(LinkClaim::commandConnection,

@@ -162,7 +162,7 @@ void TavrikBleCentral::startCommandConnection()
         sendHeldCommands();
         return;
     }
-    claims_.set(LinkClaim::commandConnection, true);
+    claims_.take(LinkClaim::commandConnection);
     clearSessionFields();
     setSyncStage(SyncStage::connecting());
     setStatusText("Connecting to Tavrik");

@@ -10,7 +10,7 @@ void TavrikBleCentral::startRoutineControl(const std::string& command)
     }
     setRoutineError(std::nullopt);
     pendingRoutineCommand_ = command;
-    claims_.set(LinkClaim::commandConnection, true);
+    claims_.take(LinkClaim::commandConnection);
     if (isDeviceAttached()) {
         sendPendingRoutineCommand();
         return;
@@ -47,7 +47,7 @@ void TavrikBleCentral::sendRoutineCommand(const std::string& command)
     }
     claims_.release(LinkClaim::routineControl);
     setRoutineError("Failed to send routine command");
-    claims_.set(LinkClaim::commandConnection, false);
+    claims_.release(LinkClaim::commandConnection);
     pendingRoutineCommand_.reset();
 }
 

@@ -50,7 +50,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         envelope = routineEnvelopeFromJson(parseJson(payload));
     } catch (const std::exception&) {
         setRoutineError("Invalid routine payload");
-        claims_.set(LinkClaim::commandConnection, false);
+        claims_.release(LinkClaim::commandConnection);
         endRoutineExchange();
         return;
     }
@@ -157,7 +157,7 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         if (!syncing && !hasLoadedData_) {
             setSyncStage(SyncStage::failed(message));
             clearSessionFields();
-            claims_.set(LinkClaim::commandConnection, false);
+            claims_.release(LinkClaim::commandConnection);
         } else {
             finishControlSessionIfIdle();
         }

@@ -60,7 +60,7 @@ void TavrikBleCentral::startRestoreSession()
         setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
         return;
     }
-    if (localLink_->attached()) {
+    if (link().attached() && !link().supportsRestore()) {
         setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
         return;
     }
@@ -309,7 +309,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
 void TavrikBleCentral::giveUpHeldWork()
 {
     dropQueuedCommands();
-    claims_.set(LinkClaim::commandConnection, false);
+    claims_.release(LinkClaim::commandConnection);
     endRoutineExchange();
     pendingClockCommand_.reset();
 }
@@ -318,7 +318,7 @@ void TavrikBleCentral::finishControlSessionIfIdle()
 {
     if (pendingRoutineCommand_ || claims_.taken(LinkClaim::routineControl) || pendingClockCommand_
         || wifiRequests_.isBusy()) {
-        claims_.set(LinkClaim::commandConnection, true);
+        claims_.take(LinkClaim::commandConnection);
         return;
     }
     claims_.set(LinkClaim::commandConnection, !commandPath_.queued().empty());

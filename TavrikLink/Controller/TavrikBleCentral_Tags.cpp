@@ -286,7 +286,7 @@ void TavrikBleCentral::beginTagScan(TagScanPurpose purpose)
     setTagError(std::nullopt);
     publish(tagScanResult_, std::nullopt, &TavrikBleCentral::tagScanResultChanged);
     tagScanCommandPending_ = true;
-    claims_.set(LinkClaim::tagScan, true);
+    claims_.take(LinkClaim::tagScan);
     tagScanPurpose_ = purpose;
     startTagScanKeepalive();
 
@@ -315,7 +315,7 @@ void TavrikBleCentral::endTagScanSession()
 
 void TavrikBleCentral::deactivateTagScanSession()
 {
-    claims_.set(LinkClaim::tagScan, false);
+    claims_.release(LinkClaim::tagScan);
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
     tagScanKeepaliveTask_.cancel();
