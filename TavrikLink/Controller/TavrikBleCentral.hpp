@@ -501,7 +501,6 @@ private:
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    bool hasLoadTimeout() const { return claims_.isArmed(LinkClaim::load) || claims_.isArmed(LinkClaim::restore); }
     bool isReadingLoadInSlices() const { return loadWork_.isRunning(); }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
