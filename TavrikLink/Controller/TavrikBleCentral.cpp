@@ -186,8 +186,7 @@ std::string TavrikBleCentral::drawSyncCode()
 
 bool TavrikBleCentral::isConnectionWanted() const
 {
-    return sessionMode_.has_value() || tagScanSessionActive_ || routineControlSessionActive_
-        || firmwareUpload_->isActive();
+    return claims_.any();
 }
 
 void TavrikBleCentral::reportConnectionProgress()
@@ -196,7 +195,7 @@ void TavrikBleCentral::reportConnectionProgress()
         setSyncStage(SyncStage::connecting());
     } else if (firmwareUpload_->isActive()) {
         firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::connecting, "Connecting to Tavrik...");
-    } else if (routineControlSessionActive_) {
+    } else if (claims_.taken(LinkClaim::commandConnection)) {
         setRoutineError(std::nullopt);
     } else {
         setTagScanState(TagScanState::connecting());

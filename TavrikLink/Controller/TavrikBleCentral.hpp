@@ -29,6 +29,7 @@
 #include "TavrikLink/Controller/BaselineSnapshot.hpp"
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
+#include "TavrikLink/Controller/LinkClaims.hpp"
 #include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
@@ -163,7 +164,7 @@ public:
     bool virtualTavrikConnected() const { return localLink_->attached(); }
 
     const std::string& appVersion() const { return appVersion_; }
-    bool tagScanSessionActive() const { return tagScanSessionActive_; }
+    bool tagScanSessionActive() const { return claims_.taken(LinkClaim::tagScan); }
     bool tagScanCommandPending() const { return tagScanCommandPending_; }
     // The local simulator's road.
     LocalLinkTransport& localLink() { return *localLink_; }
@@ -175,13 +176,9 @@ public:
     // The log drawer's clear button.
     void clearLog();
 
-    // --- Bluetooth discovery and connection (TavrikBleCentral_Bluetooth.cpp) ---
-
     // --- Sync session (TavrikBleCentral_Session.cpp) ---
     void beginSession(SyncMode mode);
     void startRestoreSession();
-
-    // --- Atomic command path (TavrikBleCentral_Commands.cpp) ---
 
     // --- Installing sync data (TavrikBleCentral_Install.cpp) ---
     // The routines of received data as the controller holds them, built a routine at a time.
@@ -206,8 +203,6 @@ public:
     // when the device never answers. From its start on, no disconnect begins a new load, scan or connection.
     void prepareForAppTermination(std::function<void()> completion);
     bool isPreparingForTermination() const { return isPreparingForTermination_; }
-
-    // --- The links to the device (TavrikBleCentral_Link.cpp) ---
 
     // --- Routine control, tag and clock commands (TavrikBleCentral_RoutineControl.cpp) ---
     // Sends on "tag" ("scan", "scan purpose=kill_switch", "cancel"); true when accepted.
@@ -234,6 +229,8 @@ public:
     void deleteRoutine(std::uint32_t id);
     // Asks the device to start the routine.
     void triggerRoutine(std::uint32_t id);
+    // A routine start that gets no answer lets go of the link after this long, like a Wi-Fi request.
+    static constexpr std::chrono::milliseconds routineStartTimeout = WifiRequests::timeout;
 
     // --- Schedules (TavrikBleCentral_Schedules.cpp) ---
     // A recurring schedule for the routine at 08:00 every day; gives its new (local) id.
@@ -419,7 +416,7 @@ private:
     // Ends the running session's bookkeeping: mode, shown mode and code.
     void clearSessionFields();
     std::string drawSyncCode();
-    // The connection is wanted by some work: a session, a tag scan, routine control or an upload.
+    // Some work holds a claim on the link, so a connection is wanted.
     bool isConnectionWanted() const;
     // Sets the stage, firmware status, routine error or tag scan state, whichever work waits.
     void reportConnectionProgress();
@@ -440,7 +437,13 @@ private:
     // Internal steps; tests reach the few they need through their probe.
     void startScanningIfPossible();
     void failUnavailableDataChannel();
-    void scheduleLoadTimeout(std::chrono::milliseconds delay);
+    // The load's or restore's bound on the device's silence starts (again), or stops.
+    void armSyncBound();
+    void disarmSyncBound();
+    // The claims on the link that the session, the Wi-Fi requests and the firmware install hold.
+    bool heldElsewhere(LinkClaim claim) const;
+    // A claim's bound ran out: its work ends with `failure`.
+    void handleExpiredClaim(LinkClaim claim, const std::string& failure);
     void failIncompleteLoad(const std::string& message);
     void finishControlSessionIfIdle();
     // The planner's step and group commands, one persist each, in its order.
@@ -485,7 +488,6 @@ private:
     std::optional<std::string> otaCompatibilityError(const FirmwareAsset& asset) const;
 
     // Internal state; tests read it only through their probe.
-    // --- Plain state that views and tests may read ---
     const std::optional<std::string>& syncCode() const { return syncCode_; }
     const std::optional<SyncMode>& sessionMode() const { return sessionMode_; }
     const std::optional<SyncSnapshot>& baselineSnapshot() const { return baselineSnapshot_.value(); }
@@ -499,7 +501,6 @@ private:
     bool isExpectingResetDisconnect() const { return isExpectingResetDisconnect_; }
     const std::optional<std::string>& pendingRoutineCommand() const { return pendingRoutineCommand_; }
     const std::optional<std::string>& pendingClockCommand() const { return pendingClockCommand_; }
-    bool hasLoadTimeout() const { return loadTimeoutTask_.isPending(); }
     bool isReadingLoadInSlices() const { return loadWork_.isRunning(); }
     std::uint32_t nextLocalScheduleId() const { return nextLocalScheduleId_; }
     std::uint32_t nextLocalTagId() const { return nextLocalTagId_; }
@@ -655,16 +656,15 @@ private:
     std::optional<std::vector<std::uint32_t>> routineReferencesCheckedWith_;
     std::optional<StoreSnapshotPayload> storeSnapshot_;
     std::optional<SyncMode> sessionMode_;
-    ScheduledTask loadTimeoutTask_ { scheduler };
     SlicedWork loadWork_ { scheduler, loadSlice };
     std::deque<std::pair<std::uint16_t, Data>> heldMessages_;
     bool didOfferTimeSyncForCurrentLoad_ = false;
 
     // Command path and routine control
-    bool routineControlSessionActive_ = false;
     std::optional<std::string> pendingRoutineCommand_;
-    // A routine command reached the device and its answer has not come: a device "error" is its answer.
-    bool routineCommandAwaitingAnswer_ = false;
+    // The routine command's exchange is over: answered, timed out or given up. While a sent routine
+    // command awaits its answer (the routine-control claim), a device "error" is that answer.
+    void endRoutineExchange();
     std::optional<std::string> pendingClockCommand_;
     std::map<std::uint32_t, std::int64_t> pendingRoutineDetailSignatures_;
     CommandPath commandPath_ { scheduler,
@@ -690,7 +690,6 @@ private:
     std::uint32_t nextLocalScheduleId_ = 1;
     std::uint32_t nextLocalTagId_ = 1;
     std::uint32_t nextLocalRoutineId_ = 1;
-    bool tagScanSessionActive_ = false;
     bool tagScanCommandPending_ = false;
     TagScanPurpose tagScanPurpose_ = TagScanPurpose::generic;
     ScheduledTask tagScanKeepaliveTask_ { scheduler };
@@ -707,17 +706,25 @@ private:
 
     // Connection life: local link, idle disconnect, eject, routine control, clock, demo
     bool isPreparingForTermination_ = false;
-    // Failed connects of the running load in a row, and the pause before it scans again.
-    int consecutiveConnectFailures_ = 0;
-    ScheduledTask connectRetryTask_ { scheduler };
-    // Gives a failure to the work that waits for the link: the session, an upload, the command
-    // connection or a tag scan (which `endTagScan` also closes).
+    // Which work holds the link, each claim's bound, and the rest after failed connects.
+    LinkClaims claims_ { scheduler,
+        { [this](LinkClaim claim) { return heldElsewhere(claim); },
+            [this](LinkClaim claim, const std::string& failure) { handleExpiredClaim(claim, failure); },
+            [this] {
+                if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
+                    startScanningIfPossible();
+                }
+            } } };
+    // Gives a failure to every piece of work that waits for the link: the session, an upload, the
+    // command connection and a tag scan (which `endTagScan` also closes).
     void failWaitingWork(const std::string& message, bool endTagScan);
     // The data channel failed: shows the status, tells the waiting work, and on the secure profile
     // lets go of the connection.
     void failDataChannel(const std::string& status, const std::string& message);
-    // A load whose connect failed looks for the device again; true when it does.
-    bool retryLoadAfterConnectFailure(const std::optional<BleError>& error);
+    // A load whose connect failed looks for the device again, showing `status`; true when it does.
+    bool retryLoadAfterConnectFailure(const std::optional<BleError>& error, const std::string& status);
+    // Discovery found no usable service or data characteristic: the connect failed, with `status`.
+    void failDiscovery(const std::string& status);
     ScheduledTask disconnectGraceTask_ { scheduler };
     ScheduledTask terminationGraceTask_ { scheduler };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
@@ -763,8 +770,6 @@ private:
     bool refusedChangeReloadRunning_ = false;
     ScheduledTask refusedChangeReloadCheck_ { scheduler };
     ScheduledTask refusedChangeReloadGuard_ { scheduler };
-
-    // Backup operations state
 
     // Wi-Fi operations state
     void sendWifiRequest(const WifiRequestEnvelope& envelope, const WifiRequestContext& context);

@@ -47,7 +47,7 @@ void TavrikBleCentral::importSyncData(const Data& data)
     if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
         throw SyncImportError("Update Tavrik firmware before restoring schema v9 backups.");
     }
-    if (localLink_->attached()) {
+    if (link().attached() && !link().supportsRestore()) {
         throw SyncImportError("Use Open backup in Tavrik Simulator to import routines and tags.");
     }
     const BackupMigrationResult result = BackupMigrationPipeline::migrate(data);

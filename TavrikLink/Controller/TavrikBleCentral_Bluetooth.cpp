@@ -26,11 +26,6 @@ bool meansPairingGone(const std::optional<BleError>& error)
     return error && error->code == bleErrorPeerRemovedPairingInformation;
 }
 
-// A device that is asleep or out of reach fails its connect; the load keeps looking for it, and after
-// a few failures in a row it rests before scanning again.
-constexpr int connectFailuresBeforePause = 3;
-constexpr std::chrono::milliseconds connectRetryPause { 10000 };
-
 } // namespace
 
 void TavrikBleCentral::startScanningIfPossible()
@@ -111,7 +106,6 @@ void TavrikBleCentral::handleConnect(const std::shared_ptr<BlePeripheral>& perip
     if (isReviewDemo_) {
         return;
     }
-    consecutiveConnectFailures_ = 0;
     appendLog("Connected to " + peripheral->name().value_or("clock"), true);
     updateStatus("Discovering services");
     setIsConnected(true);
@@ -126,7 +120,7 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
         return;
     }
     appendLog("Failed to connect: " + describe(error, "unknown"), true);
-    if (retryLoadAfterConnectFailure(error)) {
+    if (retryLoadAfterConnectFailure(error, "Connect failed")) {
         return;
     }
     std::string message = "Connect failed";
@@ -142,19 +136,26 @@ void TavrikBleCentral::handleConnectFailure(const std::optional<BleError>& error
 
 void TavrikBleCentral::failWaitingWork(const std::string& message, bool endTagScan)
 {
+    // Every piece of work that waited is told, each where its user looks.
     if (sessionMode_) {
         // The session ends here: a later adapter or scan event must not resume it without the user.
         setSyncStage(SyncStage::failed(message));
         clearSessionFields();
         giveUpHeldWork();
-    } else if (firmwareUpload_->isActive()) {
+    }
+    if (firmwareUpload_->isActive()) {
         firmwareUpload_->setFirmwareStatus(FirmwareUploadStatus::Phase::failed, message);
         firmwareUpload_->resetFirmwareSession();
-    } else if (routineControlSessionActive_) {
+    }
+    if (claims_.taken(LinkClaim::commandConnection)) {
         // Queued edits are dropped with the failed command connection; the user edits again.
         giveUpHeldWork();
         setRoutineError(message);
-    } else if (tagScanSessionActive_) {
+        if (syncStage_ == SyncStage::connecting()) {
+            setSyncStage(SyncStage::idle());
+        }
+    }
+    if (claims_.taken(LinkClaim::tagScan)) {
         setTagScanState(TagScanState::failed(message));
         if (endTagScan) {
             deactivateTagScanSession();
@@ -162,30 +163,22 @@ void TavrikBleCentral::failWaitingWork(const std::string& message, bool endTagSc
     }
 }
 
-bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError>& error)
+bool TavrikBleCentral::retryLoadAfterConnectFailure(const std::optional<BleError>& error, const std::string& status)
 {
     // A lost pairing needs the user; every other failure is worth another try when the device is heard again.
     if (sessionMode_ != SyncMode::load || meansPairingGone(error) || isPreparingForTermination_) {
         return false;
     }
-    updateStatus("Connect failed");
+    updateStatus(status);
     setIsConnected(false);
     if (targetPeripheral_) {
         targetPeripheral_->setDelegate(nullptr);
         targetPeripheral_.reset();
     }
     setSyncStage(SyncStage::waitingForDevice());
-    ++consecutiveConnectFailures_;
-    connectRetryTask_.cancel();
-    if (consecutiveConnectFailures_ < connectFailuresBeforePause) {
+    if (claims_.connectFailed()) {
         startScanningIfPossible();
-        return true;
     }
-    connectRetryTask_.schedule(connectRetryPause, [this] {
-        if (sessionMode_ == SyncMode::load && !isConnected_ && !targetPeripheral_) {
-            startScanningIfPossible();
-        }
-    });
     return true;
 }
 
@@ -246,19 +239,19 @@ void TavrikBleCentral::handleServices(BlePeripheral& peripheral, const std::opti
     }
     if (error) {
         appendLog("Service discovery error: " + error->description, true);
-        updateStatus("Service error");
+        failDiscovery("Service error");
         return;
     }
     const std::optional<std::vector<Uuid>> services = peripheral.services();
     if (!services) {
         appendLog("No services found", true);
-        updateStatus("No services");
+        failDiscovery("No services");
         return;
     }
     const std::optional<TavrikBleProtocolProfile> profile = chooseTavrikBleProtocolProfile(*services);
     if (!profile) {
         appendLog("Clock service missing", true);
-        updateStatus("Service missing");
+        failDiscovery("Service missing");
         return;
     }
     activeBleProfile_ = profile;
@@ -284,13 +277,13 @@ void TavrikBleCentral::handleCharacteristics(
     }
     if (error) {
         appendLog("Characteristic error: " + error->description, true);
-        updateStatus("Characteristic error");
+        failDiscovery("Characteristic error");
         return;
     }
     const std::optional<std::vector<BleCharacteristic>> characteristics = peripheral.characteristics(serviceUuid);
     if (!characteristics) {
         appendLog("No characteristics", true);
-        updateStatus("No characteristics");
+        failDiscovery("No characteristics");
         return;
     }
     if (!activeBleProfile_ || serviceUuid != serviceUUID(*activeBleProfile_)) {
@@ -307,6 +300,7 @@ void TavrikBleCentral::handleCharacteristics(
     if (!data) {
         failUnavailableDataChannel();
         appendLog("Data characteristic missing", true);
+        failDiscovery("Data channel unavailable");
         return;
     }
     const std::optional<BleCharacteristic> firmware = withUuid(firmwareCharacteristicUUID(profile));
@@ -353,6 +347,8 @@ void TavrikBleCentral::handleDataSubscription(
         return;
     }
     appendLog(std::string(displayName(profile)) + " channel ready", true);
+    // Only a link that carries messages ends a run of failed connects.
+    claims_.resetConnectFailures();
     handleLinkReady();
 }
 
@@ -366,6 +362,23 @@ void TavrikBleCentral::failDataChannel(const std::string& status, const std::str
         isExpectingResetDisconnect_ = true;
         central.cancelPeripheralConnection(targetPeripheral_);
     }
+}
+
+void TavrikBleCentral::failDiscovery(const std::string& status)
+{
+    // A link that cannot carry messages is no link: it is let go of, and the connect has failed.
+    if (targetPeripheral_) {
+        isExpectingResetDisconnect_ = true;
+        central.cancelPeripheralConnection(targetPeripheral_);
+    }
+    activeBleProfile_.reset();
+    bluetoothLink_->detach();
+    setIsConnected(false);
+    if (retryLoadAfterConnectFailure(std::nullopt, status)) {
+        return;
+    }
+    updateStatus(status);
+    failWaitingWork("Connect failed", true);
 }
 
 void TavrikBleCentral::failUnavailableDataChannel()

@@ -145,7 +145,7 @@ void TavrikBleCentral::sendCurrentTimeToTavrik()
         return;
     }
     pendingClockCommand_ = *command;
-    routineControlSessionActive_ = true;
+    claims_.take(LinkClaim::commandConnection);
     if (isDeviceAttached()) {
         sendPendingClockCommandIfNeeded();
         return;

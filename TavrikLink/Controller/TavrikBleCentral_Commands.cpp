@@ -45,7 +45,7 @@ void TavrikBleCentral::sendOrQueue(const AtomicCommand& command)
         return;
     }
     commandPath_.enqueue(command);
-    routineControlSessionActive_ = true;
+    claims_.take(LinkClaim::commandConnection);
     if (!sessionMode_) {
         startCommandConnection();
     }
@@ -111,10 +111,11 @@ void TavrikBleCentral::sendAtomicCommandsIfNeeded()
     }
     deliverQueuedCommands();
     if (pendingRoutineCommand_) {
-        routineControlSessionActive_ = true;
+        claims_.take(LinkClaim::commandConnection);
         sendPendingRoutineCommand();
     } else {
-        routineControlSessionActive_ = pendingClockCommand_ || wifiRequests_.isBusy() || !commandPath_.queued().empty();
+        claims_.set(LinkClaim::commandConnection,
+            pendingClockCommand_ || wifiRequests_.isBusy() || !commandPath_.queued().empty());
     }
     if (pendingClockCommand_) {
         sendPendingClockCommandIfNeeded();

@@ -121,7 +121,7 @@ void TavrikBleCentral::startFirmwareInstall()
         firmwareUpload_->setFirmwareStatus(Phase::failed, "Firmware installation is unavailable for the simulator.");
         return;
     }
-    if (sessionMode_ || tagScanSessionActive_) {
+    if (sessionMode_ || claims_.taken(LinkClaim::tagScan)) {
         // The bar keeps the total it showed, so the refusal does not look like lost progress.
         firmwareUpload_->replaceStatus({ Phase::failed, "Finish the current Bluetooth task before uploading firmware.",
             0, firmwareUpload_->status().totalBytes });

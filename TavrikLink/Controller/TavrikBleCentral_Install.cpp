@@ -129,7 +129,7 @@ bool TavrikBleCentral::applySyncData(const SyncDataEnvelope& envelope, bool upda
 
     renewBaseline();
     setHasLoadedData(true);
-    loadTimeoutTask_.cancel();
+    disarmSyncBound();
     setSyncStage(SyncStage::idle());
     clearSessionFields();
     refusedChangeReloadWanted_ = false;
@@ -154,7 +154,8 @@ bool TavrikBleCentral::applySyncData(const SyncDataEnvelope& envelope, bool upda
 void TavrikBleCentral::reloadAfterRefusedChange()
 {
     // While a routine start, a tag scan or a clock or Wi-Fi request waits, an "error" answers that.
-    if (routineControlSessionActive_ || routineCommandAwaitingAnswer_ || tagScanSessionActive_) {
+    if (claims_.taken(LinkClaim::commandConnection) || claims_.taken(LinkClaim::routineControl)
+        || claims_.taken(LinkClaim::tagScan)) {
         return;
     }
     refusedChangeReloadWanted_ = true;
@@ -176,7 +177,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
     // next moment the device holds the window's data (renewBaseline) asks again.
     const bool linkFree = isDeviceAttached() && !sessionMode_ && commandPath_.queued().empty()
         && commandPath_.debouncedCount() == 0 && !pendingRoutineCommand_ && !pendingClockCommand_
-        && !wifiRequests_.isBusy() && !tagScanSessionActive_ && !firmwareUpload_->isActive();
+        && !wifiRequests_.isBusy() && !claims_.taken(LinkClaim::tagScan) && !firmwareUpload_->isActive();
     if (!refusedChangeReloadWanted_ || !linkFree) {
         return;
     }
@@ -202,7 +203,7 @@ void TavrikBleCentral::startRefusedChangeReloadIfLinkFree()
         appendLog("Tavrik did not send its data again", true);
         // Only this reload has a load without a code; a load the user began is left alone.
         if (sessionMode_ == SyncMode::load && syncCode_ && syncCode_->empty()) {
-            loadTimeoutTask_.cancel();
+            disarmSyncBound();
             clearSessionFields();
             setSyncStage(SyncStage::idle());
         }

@@ -40,10 +40,11 @@ void TavrikBleCentral::disconnectIfIdle()
     if (!sessionMode_ && !commandPath_.queued().empty() && isDeviceAttached()) {
         deliverQueuedCommands();
         dropQueuedCommands();
-        routineControlSessionActive_ = pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy();
+        claims_.set(LinkClaim::commandConnection, pendingRoutineCommand_ || pendingClockCommand_);
     }
-    const bool idle = isConnected_ && !sessionMode_ && !tagScanSessionActive_ && !isFirmwareBusy()
-        && !routineControlSessionActive_ && !timeSyncNotice_ && !pendingClockCommand_;
+    // A firmware download does not use the link yet, and an open time-sync notice may still send;
+    // both keep the link for what follows.
+    const bool idle = isConnected_ && !claims_.any() && !isFirmwareBusy() && !timeSyncNotice_ && !pendingClockCommand_;
     if (!idle) {
         recordUserInteraction();
         return;
@@ -79,8 +80,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
 
 bool TavrikBleCentral::canEjectTavrik() const
 {
-    return isConnected_ || targetPeripheral_ || sessionMode_ || tagScanSessionActive_ || routineControlSessionActive_
-        || firmwareUpload_->isActive() || localLink_->attached() || hasLoadedData_;
+    return isConnected_ || targetPeripheral_ || claims_.any() || localLink_->attached() || hasLoadedData_;
 }
 
 void TavrikBleCentral::ejectTavrik()
@@ -162,7 +162,7 @@ void TavrikBleCentral::startCommandConnection()
         sendHeldCommands();
         return;
     }
-    routineControlSessionActive_ = true;
+    claims_.take(LinkClaim::commandConnection);
     clearSessionFields();
     setSyncStage(SyncStage::connecting());
     setStatusText("Connecting to Tavrik");
@@ -245,9 +245,8 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 void TavrikBleCentral::resetConnectionState()
 {
     cancelSlicedLoad();
-    loadTimeoutTask_.cancel();
-    connectRetryTask_.cancel();
-    consecutiveConnectFailures_ = 0;
+    disarmSyncBound();
+    claims_.resetConnectFailures();
     if (targetPeripheral_) {
         central.cancelPeripheralConnection(targetPeripheral_);
     }

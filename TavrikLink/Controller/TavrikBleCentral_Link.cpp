@@ -20,7 +20,7 @@ void TavrikBleCentral::connectVirtualTavrikIfNeeded()
     if (isReviewDemo_ || isPreparingForTermination_ || !localLink_->session() || localLink_->attached() || isConnected_) {
         return;
     }
-    if (!sessionMode_ && !tagScanSessionActive_ && !routineControlSessionActive_) {
+    if (!sessionMode_ && !claims_.taken(LinkClaim::tagScan) && !claims_.taken(LinkClaim::commandConnection)) {
         return;
     }
     appendLog("Found Tavrik Simulator (local connection; Bluetooth security is not simulated)", true);
@@ -43,9 +43,9 @@ void TavrikBleCentral::handleLinkReady()
         sendSyncStart();
     } else if (firmwareUpload_->isActive()) {
         firmwareUpload_->sendFirmwareBegin();
-    } else if (routineControlSessionActive_) {
+    } else if (claims_.taken(LinkClaim::commandConnection)) {
         sendHeldCommands();
-    } else if (tagScanSessionActive_ && tagScanCommandPending_) {
+    } else if (claims_.taken(LinkClaim::tagScan) && tagScanCommandPending_) {
         tagScanCommandPending_ = false;
         sendTagCommand(tagScanPurpose_ == TagScanPurpose::killSwitch ? "scan purpose=kill_switch" : "scan");
     }

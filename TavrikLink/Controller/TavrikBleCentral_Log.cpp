@@ -11,8 +11,8 @@ void TavrikBleCentral::appendBleDataLog(const BleDataMessageLogDetail& detail)
 {
     // Every inbound chunk shows the device is still sending: a running load gets another full wait.
     if (detail.direction == BleDataMessageLogDetail::Direction::inbound && sessionMode_ == SyncMode::load
-        && loadTimeoutTask_.isPending()) {
-        scheduleLoadTimeout(loadTimeout);
+        && claims_.isArmed(LinkClaim::load)) {
+        armSyncBound();
     }
     log_.appendTransfer(detail);
 }

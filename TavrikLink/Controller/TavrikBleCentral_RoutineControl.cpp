@@ -4,13 +4,13 @@ namespace tavrik {
 
 void TavrikBleCentral::startRoutineControl(const std::string& command)
 {
-    if (sessionMode_ || tagScanSessionActive_ || firmwareUpload_->isActive()) {
+    if (sessionMode_ || claims_.taken(LinkClaim::tagScan) || firmwareUpload_->isActive()) {
         setRoutineError("Finish the current Bluetooth task first");
         return;
     }
     setRoutineError(std::nullopt);
     pendingRoutineCommand_ = command;
-    routineControlSessionActive_ = true;
+    claims_.take(LinkClaim::commandConnection);
     if (isDeviceAttached()) {
         sendPendingRoutineCommand();
         return;
@@ -39,13 +39,22 @@ void TavrikBleCentral::sendHeldCommands()
 void TavrikBleCentral::sendRoutineCommand(const std::string& command)
 {
     const bool accepted = link().sendCommand("routine", command);
-    routineCommandAwaitingAnswer_ = accepted;
     if (accepted) {
+        // A device that never answers must not hold the link for ever.
+        claims_.take(LinkClaim::routineControl);
+        claims_.arm(LinkClaim::routineControl);
         return;
     }
+    claims_.release(LinkClaim::routineControl);
     setRoutineError("Failed to send routine command");
-    routineControlSessionActive_ = false;
+    claims_.release(LinkClaim::commandConnection);
     pendingRoutineCommand_.reset();
+}
+
+void TavrikBleCentral::endRoutineExchange()
+{
+    pendingRoutineCommand_.reset();
+    claims_.release(LinkClaim::routineControl);
 }
 
 void TavrikBleCentral::sendPendingClockCommandIfNeeded()

@@ -50,9 +50,8 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         envelope = routineEnvelopeFromJson(parseJson(payload));
     } catch (const std::exception&) {
         setRoutineError("Invalid routine payload");
-        routineControlSessionActive_ = false;
-        pendingRoutineCommand_.reset();
-        routineCommandAwaitingAnswer_ = false;
+        claims_.release(LinkClaim::commandConnection);
+        endRoutineExchange();
         return;
     }
 
@@ -142,24 +141,26 @@ void TavrikBleCentral::handleRoutinePayload(const Data& payload)
         } else if (event == "escape_required") {
             setRoutineError("Strict escape armed on Tavrik. Hold the A button to begin.");
         }
-        setSyncStage(SyncStage::completed());
-        clearSessionFields();
-        routineControlSessionActive_ = false;
-        pendingRoutineCommand_.reset();
-        routineCommandAwaitingAnswer_ = false;
+        // The event ends the routine-control exchange only: a load, a restore or a Wi-Fi request
+        // beside it goes on and keeps the link.
+        endRoutineExchange();
+        finishControlSessionIfIdle();
     } else if (envelope.type == "error") {
         reloadAfterRefusedChange();
         const std::string message = envelope.message.value_or("Routine error");
         setRoutineError(message);
+        endRoutineExchange();
         // A refused edit does not end a load or restore (such as the one that brings back the
-        // device's values after a refusal): those report their own failures.
-        if (sessionMode_ != SyncMode::load && sessionMode_ != SyncMode::restore) {
+        // device's values after a refusal): those report their own failures. With data loaded the
+        // refusal shows where the edit was made, and the link stays free for other work.
+        const bool syncing = sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore;
+        if (!syncing && !hasLoadedData_) {
             setSyncStage(SyncStage::failed(message));
             clearSessionFields();
+            claims_.release(LinkClaim::commandConnection);
+        } else {
+            finishControlSessionIfIdle();
         }
-        routineControlSessionActive_ = false;
-        pendingRoutineCommand_.reset();
-        routineCommandAwaitingAnswer_ = false;
     }
 }
 

@@ -188,7 +188,7 @@ void TavrikBleCentral::routeDataEnvelope(const Data& payload)
     } else if (type == "error") {
         // The device answers a routine start it refused, or else an edit it refused: that belongs
         // to the channel of the last command sent.
-        if (routineCommandAwaitingAnswer_) {
+        if (claims_.taken(LinkClaim::routineControl)) {
             handleRoutinePayload(payload);
             return;
         }

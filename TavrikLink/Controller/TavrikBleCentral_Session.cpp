@@ -60,7 +60,7 @@ void TavrikBleCentral::startRestoreSession()
         setSyncStage(SyncStage::failed(std::string(restoreNeedsV9)));
         return;
     }
-    if (localLink_->attached()) {
+    if (link().attached() && !link().supportsRestore()) {
         setSyncStage(SyncStage::failed("Use Open backup in Tavrik Simulator to import data."));
         return;
     }
@@ -103,20 +103,66 @@ void TavrikBleCentral::sendSyncStart()
     }
     setSyncStage(SyncStage::connecting());
     updateStatus("Starting sync");
-    // A device that never answers must not leave the load waiting for ever.
-    if (sessionMode_ == SyncMode::load) {
-        scheduleLoadTimeout(loadTimeout);
+    // A device that never answers must not leave the load or restore waiting for ever.
+    if (sessionMode_ == SyncMode::load || sessionMode_ == SyncMode::restore) {
+        armSyncBound();
     }
 }
 
-void TavrikBleCentral::scheduleLoadTimeout(std::chrono::milliseconds delay)
+void TavrikBleCentral::armSyncBound()
 {
-    loadTimeoutTask_.cancel();
-    loadTimeoutTask_.schedule(delay, [this] {
-        if (!hasLoadedData_ && isConnected_ && sessionMode_ == SyncMode::load) {
-            failIncompleteLoad("Tavrik stopped sending data. Enable connection mode on Tavrik and try again.");
+    claims_.arm(sessionMode_ == SyncMode::restore ? LinkClaim::restore : LinkClaim::load);
+}
+
+void TavrikBleCentral::disarmSyncBound()
+{
+    claims_.disarm(LinkClaim::load);
+    claims_.disarm(LinkClaim::restore);
+}
+
+bool TavrikBleCentral::heldElsewhere(LinkClaim claim) const
+{
+    switch (claim) {
+    case LinkClaim::load:
+        return sessionMode_ == SyncMode::load;
+    case LinkClaim::restore:
+        return sessionMode_ == SyncMode::restore;
+    case LinkClaim::commandConnection:
+        return sessionMode_ == SyncMode::control;
+    case LinkClaim::wifiRequest:
+        return wifiRequests_.isBusy();
+    case LinkClaim::firmwareTransfer:
+        return firmwareUpload_->isActive();
+    case LinkClaim::routineControl:
+    case LinkClaim::tagScan:
+        return false;
+    }
+    return false;
+}
+
+void TavrikBleCentral::handleExpiredClaim(LinkClaim claim, const std::string& failure)
+{
+    switch (claim) {
+    case LinkClaim::load:
+    case LinkClaim::restore: {
+        // Data already on screen is not failed by a reload that falls silent: its own guard ends it.
+        const bool loading = sessionMode_ == SyncMode::load && !hasLoadedData_;
+        if (isConnected_ && (loading || sessionMode_ == SyncMode::restore)) {
+            failIncompleteLoad(failure);
         }
-    });
+        break;
+    }
+    case LinkClaim::routineControl:
+        endRoutineExchange();
+        setRoutineError(failure);
+        finishControlSessionIfIdle();
+        break;
+    case LinkClaim::commandConnection:
+    case LinkClaim::wifiRequest:
+    case LinkClaim::firmwareTransfer:
+    case LinkClaim::tagScan:
+        break;
+    }
 }
 
 void TavrikBleCentral::failIncompleteLoad(const std::string& message)
@@ -137,8 +183,8 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
 {
     const std::optional<std::string> mode
         = sessionMode_ ? std::optional<std::string>(syncModeText(*sessionMode_)) : std::nullopt;
-    const SyncControlOutcome outcome
-        = SyncControlPolicy::evaluate(payload, mode, syncCode_, hasLoadedData_, routineControlSessionActive_);
+    const SyncControlOutcome outcome = SyncControlPolicy::evaluate(
+        payload, mode, syncCode_, hasLoadedData_, claims_.taken(LinkClaim::commandConnection));
     const bool hadSession = sessionMode_.has_value();
     const auto endSession = [this] {
         renewBaseline();
@@ -154,14 +200,14 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::waiting:
         // The device answered; it now waits for its user and reports its own time-out.
-        loadTimeoutTask_.cancel();
+        disarmSyncBound();
         setSyncStage(SyncStage::connecting());
         updateStatus("Starting sync");
         break;
     case SyncControlOutcome::Kind::ready:
         setSyncStage(SyncStage::transferring());
         if (sessionMode_ == SyncMode::load) {
-            scheduleLoadTimeout(loadTimeout);
+            armSyncBound();
             updateStatus("Loading data");
         } else {
             updateStatus("Connected");
@@ -177,6 +223,7 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
             "Tavrik finished sending, but some data was missing. Enable connection mode on Tavrik and try again.");
         break;
     case SyncControlOutcome::Kind::restored:
+        disarmSyncBound();
         setSyncStage(SyncStage::completed());
         updateStatus("Imported data saved");
         endSession();
@@ -194,6 +241,16 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
         break;
     case SyncControlOutcome::Kind::confirmationTimedOut:
         appendLog("Sync timed out", true);
+        if (!hasLoadedData_) {
+            // Nothing was loaded and the device no longer waits: the link is let go of, and the
+            // window offers to try again.
+            isExpectingResetDisconnect_ = targetPeripheral_ != nullptr && isConnected_;
+            resetConnectionState();
+            clearSessionFields();
+            setSyncStage(SyncStage::failed("Sync timed out"));
+            updateStatus("Bluetooth ready");
+            break;
+        }
         setSyncStage(SyncStage::idle());
         updateStatus("Bluetooth ready");
         clearSessionFields();
@@ -227,6 +284,7 @@ void TavrikBleCentral::sendSyncRestore()
     }
     setSyncStage(SyncStage::transferring());
     updateStatus("Restoring data");
+    armSyncBound();
 }
 
 void TavrikBleCentral::deliverWorkHeldBySession()
@@ -234,7 +292,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
     if (sessionMode_) {
         return;
     }
-    if (!routineControlSessionActive_ && commandPath_.queued().empty() && !pendingRoutineCommand_
+    if (!claims_.taken(LinkClaim::commandConnection) && commandPath_.queued().empty() && !pendingRoutineCommand_
         && !pendingClockCommand_ && !wifiRequests_.hasHeld()) {
         return;
     }
@@ -243,7 +301,7 @@ void TavrikBleCentral::deliverWorkHeldBySession()
         return;
     }
     startCommandConnection();
-    if (routineControlSessionActive_) {
+    if (claims_.taken(LinkClaim::commandConnection)) {
         finishControlSessionIfIdle();
     }
 }
@@ -251,20 +309,22 @@ void TavrikBleCentral::deliverWorkHeldBySession()
 void TavrikBleCentral::giveUpHeldWork()
 {
     dropQueuedCommands();
-    routineControlSessionActive_ = false;
-    pendingRoutineCommand_.reset();
-    routineCommandAwaitingAnswer_ = false;
+    claims_.release(LinkClaim::commandConnection);
+    endRoutineExchange();
     pendingClockCommand_.reset();
 }
 
 void TavrikBleCentral::finishControlSessionIfIdle()
 {
-    if (pendingRoutineCommand_ || pendingClockCommand_ || wifiRequests_.isBusy()) {
-        routineControlSessionActive_ = true;
+    if (pendingRoutineCommand_ || claims_.taken(LinkClaim::routineControl) || pendingClockCommand_
+        || wifiRequests_.isBusy()) {
+        claims_.take(LinkClaim::commandConnection);
         return;
     }
-    routineControlSessionActive_ = !commandPath_.queued().empty();
-    if (routineControlSessionActive_) {
+    claims_.set(LinkClaim::commandConnection, !commandPath_.queued().empty());
+    // A load or restore that runs beside the command connection ends on its own answers.
+    if (claims_.taken(LinkClaim::commandConnection) || sessionMode_ == SyncMode::load
+        || sessionMode_ == SyncMode::restore) {
         return;
     }
     renewBaseline();

@@ -286,7 +286,7 @@ void TavrikBleCentral::beginTagScan(TagScanPurpose purpose)
     setTagError(std::nullopt);
     publish(tagScanResult_, std::nullopt, &TavrikBleCentral::tagScanResultChanged);
     tagScanCommandPending_ = true;
-    tagScanSessionActive_ = true;
+    claims_.take(LinkClaim::tagScan);
     tagScanPurpose_ = purpose;
     startTagScanKeepalive();
 
@@ -315,7 +315,7 @@ void TavrikBleCentral::endTagScanSession()
 
 void TavrikBleCentral::deactivateTagScanSession()
 {
-    tagScanSessionActive_ = false;
+    claims_.release(LinkClaim::tagScan);
     tagScanCommandPending_ = false;
     tagScanPurpose_ = TagScanPurpose::generic;
     tagScanKeepaliveTask_.cancel();
@@ -324,7 +324,7 @@ void TavrikBleCentral::deactivateTagScanSession()
 void TavrikBleCentral::startTagScanKeepalive()
 {
     tagScanKeepaliveTask_.schedule(tagScanKeepaliveInterval, [this] {
-        if (tagScanSessionActive_ && isDeviceAttached()) {
+        if (claims_.taken(LinkClaim::tagScan) && isDeviceAttached()) {
             const bool accepted = link().sendCommand("tag", "keepalive");
             if (!accepted) {
                 setTagScanState(TagScanState::failed("Failed to send tag command"));

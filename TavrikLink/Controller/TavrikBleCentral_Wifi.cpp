@@ -122,7 +122,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
         finishControlSessionIfIdle();
         return;
     }
-    if (localLink_->attached()) {
+    if (link().attached() && !link().supportsWifi()) {
         resetWifiRequestState();
         setWifiSettingsMessage(simulatorRefusal);
         finishControlSessionIfIdle();
@@ -130,7 +130,7 @@ void TavrikBleCentral::sendWifiRequest(const WifiRequestEnvelope& envelope, cons
     }
     wifiRequests_.begin(envelope, context);
     // Keeps the connection up for the answer.
-    routineControlSessionActive_ = true;
+    claims_.take(LinkClaim::commandConnection);
     if (isDeviceAttached()) {
         if (!link().sendMessage(toJson(envelope))) {
             wifiRequests_.finish(envelope.requestId);
@@ -161,7 +161,7 @@ void TavrikBleCentral::sendPendingWifiRequestIfNeeded()
     if (legacy) {
         wifiRequests_.finish(envelope.requestId);
         setWifiSettingsMessage(legacyRefusal);
-    } else if (localLink_->attached()) {
+    } else if (!link().supportsWifi()) {
         wifiRequests_.finish(envelope.requestId);
         setWifiSettingsMessage(simulatorRefusal);
     } else if (!link().sendMessage(toJson(envelope))) {
@@ -328,13 +328,13 @@ void TavrikBleCentral::resetWifiRequestState()
     const bool dropsRequest = wifiRequests_.isBusy();
     wifiRequests_.forget();
     // A command connection kept only for the dropped request's answer ends with it.
-    if (!dropsRequest || !routineControlSessionActive_ || sessionMode_ || isReviewDemo_) {
+    if (!dropsRequest || !claims_.taken(LinkClaim::commandConnection) || sessionMode_ || isReviewDemo_) {
         return;
     }
     if (isConnected_) {
         finishControlSessionIfIdle();
     } else if (commandPath_.queued().empty() && !pendingRoutineCommand_ && !pendingClockCommand_) {
-        routineControlSessionActive_ = false;
+        claims_.release(LinkClaim::commandConnection);
         central.stopScan();
         setSyncStage(SyncStage::idle());
         updateStatus("Bluetooth idle");

@@ -31,6 +31,8 @@ public:
     bool sendMessage(const Json& message) override;
     bool attached() const override { return data.has_value(); }
     bool supportsFirmware() const override { return firmware.has_value(); }
+    bool supportsWifi() const override { return true; }
+    bool supportsRestore() const override { return true; }
 
 private:
     BleDataChannel dataChannel;

@@ -20,6 +20,10 @@ public:
     virtual bool attached() const = 0;
     // Firmware images can be sent over this link.
     virtual bool supportsFirmware() const = 0;
+    // Wi-Fi requests reach the device's radio over this link.
+    virtual bool supportsWifi() const = 0;
+    // A backup can be written to the device over this link.
+    virtual bool supportsRestore() const = 0;
 };
 
 } // namespace tavrik

@@ -77,6 +77,9 @@ public:
     bool sendMessage(const Json& message) override;
     bool attached() const override { return connected; }
     bool supportsFirmware() const override { return false; }
+    // The simulator has no radio, and opens backups itself.
+    bool supportsWifi() const override { return false; }
+    bool supportsRestore() const override { return false; }
 
 private:
     void schedulePoll(std::chrono::milliseconds delay);

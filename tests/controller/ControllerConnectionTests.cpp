@@ -24,7 +24,6 @@ TEST_F(ControllerTest, SecureLoadRunsFromScanToConnected)
     EXPECT_EQ(controller->syncStage(), SyncStage::idle());
     EXPECT_FALSE(probe().sessionMode());
     EXPECT_FALSE(probe().syncCode());
-    EXPECT_FALSE(probe().hasLoadTimeout());
     EXPECT_EQ(controller->tags().size(), 1u);
     EXPECT_EQ(controller->deviceHardwareTarget(), FirmwareHardwareTarget::m5StickS3);
     EXPECT_EQ(controller->deviceFirmwareVersion(), "1.4.0");
@@ -35,6 +34,10 @@ TEST_F(ControllerTest, SecureLoadRunsFromScanToConnected)
              "Using secure BLE v2", "secure BLE v2 channel ready" }) {
         EXPECT_TRUE(logContains(line)) << line;
     }
+    // No bound of the finished load outlives it.
+    scheduler.advance(TavrikBleCentral::loadTimeout);
+    EXPECT_EQ(controller->syncStage(), SyncStage::idle());
+    EXPECT_TRUE(controller->isConnected());
 }
 
 TEST_F(ControllerTest, LegacyDeviceLoadsWithoutDeliveryOfferOrWifi)
@@ -166,7 +169,7 @@ TEST_F(ControllerTest, ConnectFailureReportsToTheWaitingSession)
     EXPECT_EQ(central.connectCount, connectsBefore + 1);
 }
 
-TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
+TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndLetsGoOfTheLink)
 {
     device = std::make_unique<FakeTavrik>(scheduler, central);
     auto bare = std::make_shared<FakeBlePeripheral>(scheduler, "AA:00", "Tavrik");
@@ -180,8 +183,8 @@ TEST_F(ControllerTest, MissingDataCharacteristicMarksEveryPaneAndKeepsTheLink)
     EXPECT_EQ(controller->tagError(), "Data channel unavailable");
     EXPECT_EQ(controller->routineError(), "Data channel unavailable");
     EXPECT_TRUE(logContains("Data characteristic missing"));
-    EXPECT_TRUE(controller->isConnected());
-    EXPECT_TRUE(central.isConnected(bare));
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_FALSE(central.isConnected(bare));
     EXPECT_FALSE(probe().dataCharacteristic());
 }
 

@@ -96,7 +96,14 @@ TEST_F(ControllerLifecycleTest, BusyWorkHoldsTheIdleDisconnectOffForAnotherMinut
                 ControllerProbe(c).evaluateTimeSyncNeed(DeviceClockSnapshot { 0, 2025, 1, 1, 0, 0, 0 });
             } },
         { "routine control running", [](TavrikBleCentral& c) { ControllerProbe(c).startRoutineControl("trigger id=1"); } },
-        { "restore session running", [](TavrikBleCentral& c) { c.startRestoreSession(); } },
+        { "restore waiting for its user",
+            [this](TavrikBleCentral& c) {
+                device->answerSyncStart = false;
+                c.startRestoreSession();
+                settle();
+                device->send({ { "type", "sync_waiting" }, { "mode", "restore" },
+                    { "code", ControllerProbe(c).syncCode().value_or("") } });
+            } },
     };
     for (const auto& [what, makeBusy] : busy) {
         SCOPED_TRACE(what);

@@ -72,7 +72,6 @@ public:
     bool isExpectingResetDisconnect() const { return c.isExpectingResetDisconnect(); }
     const std::optional<std::string>& pendingRoutineCommand() const { return c.pendingRoutineCommand(); }
     const std::optional<std::string>& pendingClockCommand() const { return c.pendingClockCommand(); }
-    bool hasLoadTimeout() const { return c.hasLoadTimeout(); }
     bool isReadingLoadInSlices() const { return c.isReadingLoadInSlices(); }
     std::uint32_t nextLocalScheduleId() const { return c.nextLocalScheduleId(); }
     std::uint32_t nextLocalTagId() const { return c.nextLocalTagId(); }

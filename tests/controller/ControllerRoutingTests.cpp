@@ -126,12 +126,14 @@ TEST_F(ControllerRoutingTest, LegacyDeviceNamesTheDecodeFailure)
     addDevice(TavrikBleProtocolProfile::legacyUnencryptedV1).stopAfterReady = true;
     loadFromDevice();
     deliver({ { "type", "sync_data" }, { "dataVersion", 9 }, { "tags", "not a list" } });
-    // The session and its time-out keep running.
+    // The session and its time-out keep running, and the time-out keeps the more specific text.
     EXPECT_EQ(probe().sessionMode(), SyncMode::load);
-    EXPECT_TRUE(probe().hasLoadTimeout());
     ASSERT_TRUE(controller->syncStage().isFailed());
-    EXPECT_EQ(controller->syncStage().failureMessage().rfind("Legacy data could not be prepared: ", 0), 0u)
-        << controller->syncStage().failureMessage();
+    const std::string failure = controller->syncStage().failureMessage();
+    EXPECT_EQ(failure.rfind("Legacy data could not be prepared: ", 0), 0u) << failure;
+    scheduler.advance(TavrikBleCentral::loadTimeout);
+    EXPECT_FALSE(probe().sessionMode());
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed(failure));
 }
 
 TEST_F(ControllerRoutingTest, UnversionedSyncDataReportsDataVersionZero)

@@ -173,13 +173,13 @@ TEST_F(ControllerTest, SyncControlRepliesOutsideTheHappyRoad)
     device->send({ { "type", "sync_error" }, { "code", code }, { "reason", "timeout" } });
     settle();
     EXPECT_TRUE(logContains("Sync timed out"));
-    EXPECT_EQ(controller->syncStage(), SyncStage::idle());
+    EXPECT_EQ(controller->syncStage(), SyncStage::failed("Sync timed out"));
     EXPECT_EQ(controller->statusText(), "Bluetooth ready");
     EXPECT_FALSE(probe().sessionMode());
 
     // Without a session an error carrying no code is still an error.
-    device->send({ { "type", "sync_error" } });
-    settle();
+    const std::string codeless = R"({"type":"sync_error"})";
+    probe().handleSyncControl(dataFromString(codeless), codeless);
     EXPECT_EQ(controller->syncStage(), SyncStage::failed("Connect error"));
 }
 
