@@ -539,6 +539,9 @@ private:
     void deliverHeldMessages();
     // A sliced load ends unread with its connection, and what waited for it with it.
     void cancelSlicedLoad();
+    // Called before an edit touches the window's data: data that arrived and are still being read
+    // are taken in first, so the edit applies to them as it would had they been read at once.
+    void takeInArrivedData();
     void sendOrQueue(const AtomicCommand& command);
     void sendAtomicCommandsIfNeeded();
     void resetLocalData(bool preserveExpectedDisconnect);

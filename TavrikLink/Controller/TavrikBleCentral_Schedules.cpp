@@ -81,6 +81,7 @@ void TavrikBleCentral::resetScheduleState()
 
 std::uint32_t TavrikBleCentral::createSchedule(std::uint32_t routineId)
 {
+    takeInArrivedData();
     std::vector<std::uint32_t> usedIds;
     usedIds.reserve(schedules_.size());
     for (const ScheduledRoutine& schedule : schedules_) {
@@ -125,6 +126,7 @@ std::uint32_t TavrikBleCentral::createSchedule(std::uint32_t routineId)
 
 void TavrikBleCentral::setScheduleHour(std::uint32_t id, std::int64_t hour)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -141,6 +143,7 @@ void TavrikBleCentral::setScheduleHour(std::uint32_t id, std::int64_t hour)
 
 void TavrikBleCentral::setScheduleMinute(std::uint32_t id, std::int64_t minute)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -156,6 +159,7 @@ void TavrikBleCentral::setScheduleMinute(std::uint32_t id, std::int64_t minute)
 
 void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& selectedDays)
 {
+    takeInArrivedData();
     const std::int64_t mask = daysMask(selectedDays);
     updateSchedule(id, "days", std::to_string(mask), [&](ScheduledRoutine& schedule) {
         schedule.days = mask;
@@ -166,11 +170,13 @@ void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& se
 
 void TavrikBleCentral::setScheduleEnabled(std::uint32_t id, bool enabled)
 {
+    takeInArrivedData();
     updateSchedule(id, "enabled", enabled ? "1" : "0", [&](ScheduledRoutine& schedule) { schedule.enabled = enabled; });
 }
 
 void TavrikBleCentral::setScheduleKind(std::uint32_t id, ScheduleKind kind)
 {
+    takeInArrivedData();
     if (kind == ScheduleKind::recurring) {
         updateSchedule(id, "type", "recurring", [](ScheduledRoutine& schedule) {
             schedule.type = "recurring";
@@ -207,6 +213,7 @@ void TavrikBleCentral::setScheduleKind(std::uint32_t id, ScheduleKind kind)
 
 void TavrikBleCentral::setScheduleStartsAt(std::uint32_t id, Moment date)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -233,6 +240,7 @@ void TavrikBleCentral::setScheduleStartsAt(std::uint32_t id, Moment date)
 
 void TavrikBleCentral::deleteSchedule(std::uint32_t id)
 {
+    takeInArrivedData();
     std::vector<ScheduledRoutine> schedules = schedules_;
     std::erase_if(schedules, [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     publishSchedules(std::move(schedules));
