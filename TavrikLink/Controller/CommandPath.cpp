@@ -1,5 +1,7 @@
 #include "TavrikLink/Controller/CommandPath.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <utility>
 
@@ -61,11 +63,64 @@ void CommandPath::forgetAllDebounced()
     debounced.clear();
 }
 
+std::optional<std::uint32_t> commandItemId(std::string_view command)
+{
+    const std::size_t space = command.find(' ');
+    if (space == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view argument = command.substr(space + 1);
+    if (!argument.starts_with("id=")) {
+        return std::nullopt;
+    }
+    argument.remove_prefix(3);
+    std::uint32_t id = 0;
+    const auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), id);
+    if (error != std::errc {} || (end != argument.data() + argument.size() && *end != ' ')) {
+        return std::nullopt;
+    }
+    return id;
+}
+
+void CommandPath::forgetUnansweredPastBound()
+{
+    const std::chrono::milliseconds now = scheduler.now();
+    std::erase_if(unanswered, [&](const Unanswered& command) { return now - command.sentAt >= answerBound; });
+}
+
+bool CommandPath::isAwaitingAnswer(AtomicCommandChannel channel, std::uint32_t id)
+{
+    forgetUnansweredPastBound();
+    if (debounced.contains(key(channel, id))) {
+        return true;
+    }
+    const auto names = [&](AtomicCommandChannel commandChannel, std::optional<std::uint32_t> commandId) {
+        return commandChannel == channel && commandId == id;
+    };
+    return std::any_of(queue.begin(), queue.end(),
+               [&](const Command& command) { return names(command.channel, commandItemId(command.command)); })
+        || std::any_of(unanswered.begin(), unanswered.end(),
+            [&](const Unanswered& command) { return names(command.channel, command.id); });
+}
+
+void CommandPath::answered(AtomicCommandChannel channel)
+{
+    forgetUnansweredPastBound();
+    const auto oldest = std::find_if(
+        unanswered.begin(), unanswered.end(), [&](const Unanswered& command) { return command.channel == channel; });
+    if (oldest != unanswered.end()) {
+        unanswered.erase(oldest);
+    }
+}
+
 CommandPath::Sent CommandPath::send(const Command& command)
 {
     const Sent sent = callbacks.send(command);
     if (sent != Sent::dropped) {
         lastSent = command.channel;
+    }
+    if (sent == Sent::accepted) {
+        unanswered.push_back({ command.channel, commandItemId(command.command), scheduler.now() });
     }
     if (sent == Sent::refused) {
         queue.push_back(command);

@@ -1,6 +1,38 @@
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 
+#include <algorithm>
+
 namespace tavrik {
+
+template <class Item>
+void TavrikBleCentral::keepUnansweredEdits(
+    AtomicCommandChannel channel, std::vector<Item>& answer, const std::vector<Item>& shown)
+{
+    commandPath_.answered(channel);
+    const auto awaited = [&](std::uint32_t id) { return commandPath_.isAwaitingAnswer(channel, id); };
+    const auto isShown = [&](std::uint32_t id) {
+        return std::any_of(shown.begin(), shown.end(), [id](const Item& item) { return item.id == id; });
+    };
+    // Deleted here, not yet there.
+    std::erase_if(answer, [&](const Item& item) { return awaited(item.id) && !isShown(item.id); });
+    for (const Item& item : shown) {
+        if (!awaited(item.id)) {
+            continue;
+        }
+        const auto sent
+            = std::find_if(answer.begin(), answer.end(), [&](const Item& other) { return other.id == item.id; });
+        if (sent == answer.end()) {
+            answer.push_back(item);
+        } else {
+            *sent = item;
+        }
+    }
+}
+
+template void TavrikBleCentral::keepUnansweredEdits<TagInfo>(
+    AtomicCommandChannel, std::vector<TagInfo>&, const std::vector<TagInfo>&);
+template void TavrikBleCentral::keepUnansweredEdits<ScheduledRoutine>(
+    AtomicCommandChannel, std::vector<ScheduledRoutine>&, const std::vector<ScheduledRoutine>&);
 
 bool TavrikBleCentral::isDeviceAttached() const
 {

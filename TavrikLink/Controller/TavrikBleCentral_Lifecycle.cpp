@@ -245,6 +245,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 void TavrikBleCentral::resetConnectionState()
 {
     cancelSlicedLoad();
+    commandPath_.forgetUnanswered();
     loadTimeoutTask_.cancel();
     connectRetryTask_.cancel();
     consecutiveConnectFailures_ = 0;

@@ -57,12 +57,16 @@ void TavrikBleCentral::handleSchedulePayload(const Data& payload)
             publish(routines_, std::move(routines), &TavrikBleCentral::routinesChanged);
         }
         if (envelope.schedules) {
+            keepUnansweredEdits(AtomicCommandChannel::schedule, *envelope.schedules, schedules_);
             publishSchedules(std::move(*envelope.schedules));
             refreshRoutineDefinitions();
+        } else {
+            commandPath_.answered(AtomicCommandChannel::schedule);
         }
         setScheduleError(std::nullopt);
         renewBaseline();
     } else if (envelope.type == "error") {
+        commandPath_.answered(AtomicCommandChannel::schedule);
         setScheduleError(envelope.message.value_or("Schedule error"));
         recordUserInteraction();
         baselineSnapshot_ = currentSnapshot();

@@ -243,8 +243,12 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
 
     if (envelope.type == "tags_state") {
         if (envelope.tags) {
-            publish(tags_, normalizedTags(*envelope.tags), &TavrikBleCentral::tagsChanged);
+            std::vector<TagInfo> tags = normalizedTags(*envelope.tags);
+            keepUnansweredEdits(AtomicCommandChannel::tag, tags, tags_);
+            publish(tags_, std::move(tags), &TavrikBleCentral::tagsChanged);
             updateNextLocalIds();
+        } else {
+            commandPath_.answered(AtomicCommandChannel::tag);
         }
         setTagError(std::nullopt);
         renewBaseline();
@@ -268,6 +272,7 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
         fail(envelope.message.value_or("Kill switch scan timed out"));
     } else if (envelope.type == "error") {
         if (commandPath_.lastChannel() == AtomicCommandChannel::tag) {
+            commandPath_.answered(AtomicCommandChannel::tag);
             reloadAfterRefusedChange();
         }
         fail(envelope.message.value_or("Tag error"));
