@@ -23,6 +23,8 @@ std::string CommandPath::key(AtomicCommandChannel channel, const ItemId& id)
 void CommandPath::debounce(const std::string& key, std::optional<std::string> attribute, AtomicCommandChannel channel,
     std::vector<std::string> commands)
 {
+    // Held edits fall due in the order of their last change, and are flushed in that order too.
+    const std::uint64_t order = nextOrder++;
     if (const auto held = debounced.find(key); held != debounced.end()) {
         if (held->second.attribute == attribute) {
             debounced.erase(held);
@@ -32,7 +34,7 @@ void CommandPath::debounce(const std::string& key, std::optional<std::string> at
     }
     auto task = std::make_unique<ScheduledTask>(scheduler);
     task->schedule(debounceDelay, [this, key] { release(key); });
-    debounced[key] = Held { std::move(attribute), channel, std::move(commands), std::move(task) };
+    debounced[key] = Held { std::move(attribute), channel, std::move(commands), std::move(task), order };
 }
 
 void CommandPath::forget(const std::string& key)
@@ -43,6 +45,15 @@ void CommandPath::forget(const std::string& key)
 void CommandPath::flush(const std::string& key)
 {
     release(key);
+}
+
+void CommandPath::flushAll()
+{
+    while (!debounced.empty()) {
+        const auto first = std::min_element(debounced.begin(), debounced.end(),
+            [](const auto& lhs, const auto& rhs) { return lhs.second.order < rhs.second.order; });
+        release(first->first);
+    }
 }
 
 void CommandPath::release(const std::string& key)

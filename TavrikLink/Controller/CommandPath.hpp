@@ -57,6 +57,8 @@ public:
     void forget(const std::string& key);
     // Sends the held edit of the key now.
     void flush(const std::string& key);
+    // Sends every held edit now, in the order they would have fallen due.
+    void flushAll();
     void forgetAllDebounced();
     std::size_t debouncedCount() const { return debounced.size(); }
 
@@ -88,6 +90,8 @@ private:
         AtomicCommandChannel channel = AtomicCommandChannel::schedule;
         std::vector<std::string> commands;
         std::unique_ptr<ScheduledTask> task;
+        // When the held edit last changed, among all held edits.
+        std::uint64_t order = 0;
     };
     void release(const std::string& key);
     void forgetUnansweredPastBound();
@@ -95,6 +99,7 @@ private:
     Scheduler& scheduler;
     Callbacks callbacks;
     std::map<std::string, Held> debounced;
+    std::uint64_t nextOrder = 0;
     std::vector<Command> queue;
     std::optional<AtomicCommandChannel> lastSent;
     struct Unanswered {

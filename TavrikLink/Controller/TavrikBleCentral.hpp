@@ -675,6 +675,8 @@ private:
             [this](const AtomicCommand& command) { sendOrQueue(command); } } };
     // Sends one command of the path on the link that is attached, unless a version gate stops it.
     CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
+    // Before the link is let go: every edit still in its debounce or queued goes out now, in order.
+    void sendWaitingEdits();
     // The device answered a command of `channel` with its whole list: items whose newer edit it has
     // not answered yet keep the window's state (presence and fields), so an answer to an older edit
     // never undoes what the user typed since. The answer to the last edit settles the item.

@@ -97,6 +97,15 @@ CommandPath::Sent TavrikBleCentral::sendCommandOnLink(const AtomicCommand& comma
     return CommandPath::Sent::refused;
 }
 
+void TavrikBleCentral::sendWaitingEdits()
+{
+    if (!isDeviceAttached()) {
+        return;
+    }
+    deliverQueuedCommands();
+    commandPath_.flushAll();
+}
+
 void TavrikBleCentral::reportUnsavedCommand(AtomicCommandChannel channel)
 {
     const std::string message(saveFailureMessage(channel));

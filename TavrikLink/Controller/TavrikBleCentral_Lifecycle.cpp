@@ -56,6 +56,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
     appendLog(logMessage, true);
     idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    sendWaitingEdits();
     const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
     if (targetPeripheral_ && isConnected_) {
@@ -120,6 +121,7 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
         publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
         if (link().attached()) {
+            sendWaitingEdits();
             accepted = link().sendCommand("system", "disconnect");
         }
         if (!accepted) {
