@@ -677,6 +677,10 @@ private:
     CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
     // Before the link is let go: every edit still in its debounce or queued goes out now, in order.
     void sendWaitingEdits();
+    // Channels whose edits the link refused and that wait to be sent again; once none of a channel
+    // waits any more, its "Failed to save … change" goes.
+    std::set<AtomicCommandChannel> refusedSavesWaiting_;
+    void clearDeliveredSaveFailures();
     // The device answered a command of `channel` with its whole list: items whose newer edit it has
     // not answered yet keep the window's state (presence and fields), so an answer to an older edit
     // never undoes what the user typed since. The answer to the last edit settles the item.

@@ -73,7 +73,9 @@ void TavrikBleCentral::sendOrQueue(const AtomicCommand& command)
         } else if (commandPath_.queued().size() > 1) {
             // Not even tried: an earlier edit still blocks the way.
             reportUnsavedCommand(command.channel);
+            refusedSavesWaiting_.insert(command.channel);
         }
+        clearDeliveredSaveFailures();
         return;
     }
     commandPath_.enqueue(command);
@@ -94,7 +96,46 @@ CommandPath::Sent TavrikBleCentral::sendCommandOnLink(const AtomicCommand& comma
         return CommandPath::Sent::accepted;
     }
     reportUnsavedCommand(command.channel);
+    refusedSavesWaiting_.insert(command.channel);
     return CommandPath::Sent::refused;
+}
+
+void TavrikBleCentral::clearDeliveredSaveFailures()
+{
+    const std::vector<AtomicCommand>& queued = commandPath_.queued();
+    std::erase_if(refusedSavesWaiting_, [&](AtomicCommandChannel channel) {
+        if (std::any_of(queued.begin(), queued.end(),
+                [&](const AtomicCommand& command) { return command.channel == channel; })) {
+            return false;
+        }
+        // Its refused edits reached the device after all: the failure no longer holds.
+        const std::string message(saveFailureMessage(channel));
+        switch (channel) {
+        case AtomicCommandChannel::schedule:
+            if (scheduleError_ == message) {
+                setScheduleError(std::nullopt);
+            }
+            break;
+        case AtomicCommandChannel::tag:
+            if (tagError_ == message) {
+                setTagError(std::nullopt);
+            }
+            break;
+        case AtomicCommandChannel::routine:
+        case AtomicCommandChannel::steps:
+        case AtomicCommandChannel::groups:
+            if (routineError_ == message) {
+                setRoutineError(std::nullopt);
+            }
+            break;
+        case AtomicCommandChannel::settings:
+            if (settingsError_ == message) {
+                publish(settingsError_, std::nullopt, &TavrikBleCentral::settingsErrorChanged);
+            }
+            break;
+        }
+        return true;
+    });
 }
 
 void TavrikBleCentral::sendWaitingEdits()
@@ -123,6 +164,7 @@ void TavrikBleCentral::reportUnsavedCommand(AtomicCommandChannel channel)
         break;
     case AtomicCommandChannel::settings:
         appendLog(message, true);
+        publish(settingsError_, std::optional(message), &TavrikBleCentral::settingsErrorChanged);
         break;
     }
 }
@@ -130,16 +172,23 @@ void TavrikBleCentral::reportUnsavedCommand(AtomicCommandChannel channel)
 void TavrikBleCentral::deliverQueuedCommands()
 {
     commandPath_.deliverQueued();
+    clearDeliveredSaveFailures();
 }
 
 void TavrikBleCentral::dropQueuedCommands()
 {
     const std::vector<AtomicCommand> dropped = commandPath_.takeQueued();
+    // Given up, not delivered: their failures stay shown.
+    refusedSavesWaiting_.clear();
     for (const AtomicCommand& command : dropped) {
         appendLog(std::string(saveFailureMessage(command.channel))
                 + " (not sent: " + std::string(rawValue(command.channel)) + ":" + command.command + ")",
             true);
-        if (command.channel != AtomicCommandChannel::settings) {
+        if (command.channel == AtomicCommandChannel::settings) {
+            // Logged just above with what was not sent.
+            publish(settingsError_, std::optional(std::string(saveFailureMessage(command.channel))),
+                &TavrikBleCentral::settingsErrorChanged);
+        } else {
             reportUnsavedCommand(command.channel);
         }
     }
