@@ -17,6 +17,8 @@ using Phase = FirmwareUploadStatus::Phase;
 
 const std::string windowVariable = "TAVRIK_OTA_WINDOW_SIZE";
 const std::string uploadingMessage = "Uploading firmware to Tavrik...";
+const std::string beginUnansweredMessage = "Tavrik did not answer the firmware upload request. Reconnect and retry.";
+const std::string stalledMessage = "Firmware transfer timed out. Reconnect and retry.";
 
 // Calls out of the engine and gives `fallback` when the call throws: the engine never throws, and a
 // transport that fails by throwing is taken as one that refused (nothing sent, nothing written).
@@ -84,7 +86,7 @@ std::int64_t firmwareWindowSizeFromEnvironment(const std::optional<std::string>&
 }
 
 FirmwareTransfer::FirmwareTransfer(
-    Transport transport, LogSink log, InstallCallback didInstall, EnvironmentReader environment)
+    Transport transport, LogSink log, InstallCallback didInstall, EnvironmentReader environment, Scheduler* scheduler)
     : currentStatus { .phase = Phase::idle,
         .message = "Checking for firmware updates.",
         .bytesTransferred = 0,
@@ -94,6 +96,9 @@ FirmwareTransfer::FirmwareTransfer(
     , didInstall(std::move(didInstall))
     , environment(std::move(environment))
 {
+    if (scheduler != nullptr) {
+        answerWait.emplace(*scheduler);
+    }
 }
 
 const FirmwareTransfer::StatusObserver& FirmwareTransfer::onStatus() const
@@ -162,6 +167,31 @@ void FirmwareTransfer::clear()
     plan.reset();
     commitSent = false;
     ++planGeneration;
+    if (answerWait) {
+        answerWait->cancel();
+    }
+}
+
+void FirmwareTransfer::awaitAnswer(std::chrono::milliseconds bound, std::string message)
+{
+    if (!answerWait) {
+        return;
+    }
+    const std::uint64_t generation = planGeneration;
+    answerWait->schedule(bound, [this, generation, message = std::move(message)] {
+        if (generation != planGeneration || !active) {
+            return;
+        }
+        // Kept here: whatever the abort sets off may replace this very task.
+        const std::string failure = message;
+        // A board that comes back later must not sit waiting for chunks that will never come.
+        if (transport.abort) {
+            contained([&] { transport.abort(); });
+        }
+        if (generation == planGeneration) {
+            endWithFailure(failure);
+        }
+    });
 }
 
 void FirmwareTransfer::endWithFailure(const std::string& message)
@@ -224,6 +254,8 @@ void FirmwareTransfer::sendFirmwareBegin()
         static_cast<std::int64_t>(plan->data.size()), std::string(rawValue(plan->asset.target)));
     const std::uint64_t generation = planGeneration;
     const std::uint64_t messagesBefore = statusMessages;
+    // Armed first: an answer that comes from inside the send replaces this wait with the next one.
+    awaitAnswer(firmwareBeginAnswerTimeout, beginUnansweredMessage);
     const bool accepted = transport.begin && contained(false, [&] { return transport.begin(envelope); });
     if (generation != planGeneration) {
         return;
@@ -319,6 +351,7 @@ void FirmwareTransfer::sendFirmwareCommit()
     }
     commitSent = true;
     const std::uint64_t generation = planGeneration;
+    awaitAnswer(firmwareCommitAnswerTimeout, stalledMessage);
     const bool accepted = transport.commit && contained(false, [&] { return transport.commit(); });
     if (generation != planGeneration) {
         return;
@@ -402,6 +435,11 @@ void FirmwareTransfer::handleFirmwarePayload(const Data& payload, std::int64_t a
         }
     } else {
         writeLog("[ble:data] unhandled firmware state " + state);
+    }
+    // Every answer shows the device is still there; the next one is due within the bound of what
+    // the transfer now waits for.
+    if (generation == planGeneration && active) {
+        awaitAnswer(commitSent ? firmwareCommitAnswerTimeout : firmwareAcknowledgementTimeout, stalledMessage);
     }
 }
 

@@ -4,7 +4,9 @@
 #include "TavrikCore/Firmware/FirmwareOtaMessages.hpp"
 #include "TavrikCore/Firmware/FirmwareUploadStatus.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikCore/Support/ScheduledTask.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,9 +17,11 @@ namespace tavrik {
 
 // Sends a verified image to the device over the air: "firmware_begin" on the data channel, raw chunks
 // on the firmware characteristic in windows the device acknowledges with "firmware_status", then one
-// "firmware_commit". It never throws; every outcome is in `status`. It has no timers: it moves on
-// the device's status messages, `sendFirmwareBegin` (link ready) and `sendFirmwareWindowIfNeeded`
-// (peripheral can take writes again). Callbacks may call back into the engine.
+// "firmware_commit". It never throws; every outcome is in `status`. It moves on the device's status
+// messages, `sendFirmwareBegin` (link ready) and `sendFirmwareWindowIfNeeded` (peripheral can take
+// writes again); given a scheduler, it also gives up on a device that stops answering, so a silent
+// board never leaves the upload "Preparing…" or "Uploading…" for ever. Callbacks may call back into
+// the engine.
 class FirmwareTransfer {
 public:
     // What the engine does to the outside world; all synchronous. An operation that throws counts as
@@ -48,8 +52,10 @@ public:
     using EnvironmentReader = std::function<std::optional<std::string>(const std::string& name)>;
 
     // Without `environment` the process environment is read, once per process; a given reader is
-    // asked once per engine, on the first transfer.
-    FirmwareTransfer(Transport transport, LogSink log, InstallCallback didInstall, EnvironmentReader environment = {});
+    // asked once per engine, on the first transfer. Without `scheduler` the engine waits on the
+    // device for as long as it takes.
+    FirmwareTransfer(Transport transport, LogSink log, InstallCallback didInstall, EnvironmentReader environment = {},
+        Scheduler* scheduler = nullptr);
 
     const FirmwareUploadStatus& status() const { return currentStatus; }
     // Replaces the status and notifies, like `replaceStatus`.
@@ -99,6 +105,9 @@ private:
     void sendFirmwareCommit();
     void sendWindow();
     std::int64_t configuredWindow();
+    // (Re)starts the wait for the device's next answer; when it runs out the device is told to abort
+    // and the transfer ends with `message`.
+    void awaitAnswer(std::chrono::milliseconds bound, std::string message);
 
     std::shared_ptr<const StatusObserver> statusObserver;
     FirmwareUploadStatus currentStatus;
@@ -119,6 +128,7 @@ private:
     bool sendingWindow = false;
     bool windowRequestedAgain = false;
     Data chunkBuffer;
+    std::optional<ScheduledTask> answerWait;
 };
 
 // The device's acknowledgement interval when it is 1 or more, else the configured window (at least 1).
@@ -129,6 +139,12 @@ std::int64_t firmwareUploadWindowSize(std::int64_t configuredWindow, std::option
 std::int64_t firmwareWindowSizeFromEnvironment(const std::optional<std::string>& value);
 
 inline constexpr std::int64_t defaultFirmwareUploadWindowSize = 64;
+// The device erases its update partition before it answers "firmware_begin", and checks the whole
+// image before it answers "firmware_commit": both take seconds, so they get a wide bound.
+inline constexpr std::chrono::milliseconds firmwareBeginAnswerTimeout { 30'000 };
+inline constexpr std::chrono::milliseconds firmwareCommitAnswerTimeout { 30'000 };
+// The longest wait for the next acknowledgement while chunks are under way, like a stalled load.
+inline constexpr std::chrono::milliseconds firmwareAcknowledgementTimeout { 15'000 };
 inline constexpr std::int64_t minimumConfiguredFirmwareUploadWindowSize = 8;
 
 } // namespace tavrik

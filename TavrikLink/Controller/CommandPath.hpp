@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -39,6 +41,8 @@ public:
     };
 
     static constexpr std::chrono::milliseconds debounceDelay { 200 };
+    // A command the device has not answered within this is taken as one it never will.
+    static constexpr std::chrono::milliseconds answerBound { 10'000 };
 
     CommandPath(Scheduler& scheduler, Callbacks callbacks);
 
@@ -53,6 +57,8 @@ public:
     void forget(const std::string& key);
     // Sends the held edit of the key now.
     void flush(const std::string& key);
+    // Sends every held edit now, in the order they would have fallen due.
+    void flushAll();
     void forgetAllDebounced();
     std::size_t debouncedCount() const { return debounced.size(); }
 
@@ -69,20 +75,44 @@ public:
     const std::optional<AtomicCommandChannel>& lastChannel() const { return lastSent; }
     void forgetLastChannel() { lastSent.reset(); }
 
+    // The device answers every command of a channel, in order, with the channel's whole list (or an
+    // error). An item awaits an answer while an edit of it is held, queued, or sent and unanswered:
+    // until then the device's list shows an older state of it than the window's.
+    bool isAwaitingAnswer(AtomicCommandChannel channel, std::uint32_t id);
+    // The device answered the oldest unanswered command of the channel.
+    void answered(AtomicCommandChannel channel);
+    // The link is gone: nothing sent will be answered.
+    void forgetUnanswered() { unanswered.clear(); }
+
 private:
     struct Held {
         std::optional<std::string> attribute;
         AtomicCommandChannel channel = AtomicCommandChannel::schedule;
         std::vector<std::string> commands;
         std::unique_ptr<ScheduledTask> task;
+        // When the held edit last changed, among all held edits.
+        std::uint64_t order = 0;
     };
     void release(const std::string& key);
+    void forgetUnansweredPastBound();
 
     Scheduler& scheduler;
     Callbacks callbacks;
     std::map<std::string, Held> debounced;
+    std::uint64_t nextOrder = 0;
     std::vector<Command> queue;
     std::optional<AtomicCommandChannel> lastSent;
+    struct Unanswered {
+        AtomicCommandChannel channel;
+        std::optional<std::uint32_t> id;
+        std::chrono::milliseconds sentAt;
+    };
+    // Commands the link took, oldest first.
+    std::deque<Unanswered> unanswered;
 };
+
+// The item a command names with its "id=" argument ("update id=3 name=…", "delete id=3"); nothing
+// for a command that names none.
+std::optional<std::uint32_t> commandItemId(std::string_view command);
 
 } // namespace tavrik

@@ -136,7 +136,7 @@ std::unique_ptr<FirmwareUploadService> TavrikBleCentral::makeFirmwareUploadServi
             }
             updateFirmwareNoticeIfNeeded();
         },
-        FirmwareTransfer::EnvironmentReader {}, this);
+        FirmwareTransfer::EnvironmentReader {}, &scheduler, this);
 }
 
 void TavrikBleCentral::beforeDataChange(const void* field)

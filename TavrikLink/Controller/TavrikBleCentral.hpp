@@ -540,6 +540,9 @@ private:
     void deliverHeldMessages();
     // A sliced load ends unread with its connection, and what waited for it with it.
     void cancelSlicedLoad();
+    // Called before an edit touches the window's data: data that arrived and are still being read
+    // are taken in first, so the edit applies to them as it would had they been read at once.
+    void takeInArrivedData();
     void sendOrQueue(const AtomicCommand& command);
     void sendAtomicCommandsIfNeeded();
     void resetLocalData(bool preserveExpectedDisconnect);
@@ -672,6 +675,17 @@ private:
             [this](const AtomicCommand& command) { sendOrQueue(command); } } };
     // Sends one command of the path on the link that is attached, unless a version gate stops it.
     CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
+    // Before the link is let go: every edit still in its debounce or queued goes out now, in order.
+    void sendWaitingEdits();
+    // Channels whose edits the link refused and that wait to be sent again; once none of a channel
+    // waits any more, its "Failed to save … change" goes.
+    std::set<AtomicCommandChannel> refusedSavesWaiting_;
+    void clearDeliveredSaveFailures();
+    // The device answered a command of `channel` with its whole list: items whose newer edit it has
+    // not answered yet keep the window's state (presence and fields), so an answer to an older edit
+    // never undoes what the user typed since. The answer to the last edit settles the item.
+    template <class Item>
+    void keepUnansweredEdits(AtomicCommandChannel channel, std::vector<Item>& answer, const std::vector<Item>& shown);
 
     // Idle disconnect
     ScheduledTask idleDisconnectTask_ { scheduler };

@@ -44,6 +44,7 @@ Data TavrikBleCentral::exportSyncData()
 
 void TavrikBleCentral::importSyncData(const Data& data)
 {
+    takeInArrivedData();
     if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
         throw SyncImportError("Update Tavrik firmware before restoring schema v9 backups.");
     }

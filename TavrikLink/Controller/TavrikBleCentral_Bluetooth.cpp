@@ -188,6 +188,7 @@ void TavrikBleCentral::handleDisconnect(const std::optional<BleError>& error)
         return;
     }
     cancelSlicedLoad();
+    commandPath_.forgetUnanswered();
     const bool wasExpected = isExpectingResetDisconnect_;
     const std::optional<SyncMode> mode = sessionMode_;
     const bool uploadWasActive = firmwareUpload_->isActive();

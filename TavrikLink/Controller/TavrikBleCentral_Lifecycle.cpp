@@ -57,6 +57,7 @@ void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const
     appendLog(logMessage, true);
     idleDisconnectTask_.cancel();
     publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    sendWaitingEdits();
     const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
     if (targetPeripheral_ && isConnected_) {
@@ -120,6 +121,7 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
         publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
         bool accepted = false;
         if (link().attached()) {
+            sendWaitingEdits();
             accepted = link().sendCommand("system", "disconnect");
         }
         if (!accepted) {
@@ -245,6 +247,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
 void TavrikBleCentral::resetConnectionState()
 {
     cancelSlicedLoad();
+    commandPath_.forgetUnanswered();
     disarmSyncBound();
     claims_.resetConnectFailures();
     if (targetPeripheral_) {

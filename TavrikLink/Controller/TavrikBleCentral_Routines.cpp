@@ -391,6 +391,7 @@ std::optional<std::string> TavrikBleCentral::routineSaveRefusal(
 
 std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft& draft)
 {
+    takeInArrivedData();
     if (const std::optional<std::string> refusal = routineSaveRefusal(draft, std::nullopt)) {
         setRoutineError(*refusal);
         return std::nullopt;
@@ -431,6 +432,7 @@ std::optional<std::uint32_t> TavrikBleCentral::createRoutine(const RoutineDraft&
 
 bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft)
 {
+    takeInArrivedData();
     if (const std::optional<std::string> refusal = routineSaveRefusal(draft, id)) {
         setRoutineError(*refusal);
         return false;
@@ -506,6 +508,7 @@ bool TavrikBleCentral::updateRoutine(std::uint32_t id, const RoutineDraft& draft
 
 void TavrikBleCentral::deleteRoutine(std::uint32_t id)
 {
+    takeInArrivedData();
     pendingRoutineDetailSignatures_.erase(id);
     std::vector<RoutineSummary> summaries = routineSummaries_;
     std::erase_if(summaries, [&](const RoutineSummary& summary) { return summary.id == id; });

@@ -120,6 +120,11 @@ void TavrikBleCentral::deliverHeldMessages()
     }
 }
 
+void TavrikBleCentral::takeInArrivedData()
+{
+    loadWork_.finishNow();
+}
+
 void TavrikBleCentral::cancelSlicedLoad()
 {
     loadWork_.stop();

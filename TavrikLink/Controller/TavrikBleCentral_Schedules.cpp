@@ -57,12 +57,16 @@ void TavrikBleCentral::handleSchedulePayload(const Data& payload)
             publish(routines_, std::move(routines), &TavrikBleCentral::routinesChanged);
         }
         if (envelope.schedules) {
+            keepUnansweredEdits(AtomicCommandChannel::schedule, *envelope.schedules, schedules_);
             publishSchedules(std::move(*envelope.schedules));
             refreshRoutineDefinitions();
+        } else {
+            commandPath_.answered(AtomicCommandChannel::schedule);
         }
         setScheduleError(std::nullopt);
         renewBaseline();
     } else if (envelope.type == "error") {
+        commandPath_.answered(AtomicCommandChannel::schedule);
         setScheduleError(envelope.message.value_or("Schedule error"));
         recordUserInteraction();
         baselineSnapshot_ = currentSnapshot();
@@ -81,6 +85,7 @@ void TavrikBleCentral::resetScheduleState()
 
 std::uint32_t TavrikBleCentral::createSchedule(std::uint32_t routineId)
 {
+    takeInArrivedData();
     std::vector<std::uint32_t> usedIds;
     usedIds.reserve(schedules_.size());
     for (const ScheduledRoutine& schedule : schedules_) {
@@ -125,6 +130,7 @@ std::uint32_t TavrikBleCentral::createSchedule(std::uint32_t routineId)
 
 void TavrikBleCentral::setScheduleHour(std::uint32_t id, std::int64_t hour)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -141,6 +147,7 @@ void TavrikBleCentral::setScheduleHour(std::uint32_t id, std::int64_t hour)
 
 void TavrikBleCentral::setScheduleMinute(std::uint32_t id, std::int64_t minute)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -156,6 +163,7 @@ void TavrikBleCentral::setScheduleMinute(std::uint32_t id, std::int64_t minute)
 
 void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& selectedDays)
 {
+    takeInArrivedData();
     const std::int64_t mask = daysMask(selectedDays);
     updateSchedule(id, "days", std::to_string(mask), [&](ScheduledRoutine& schedule) {
         schedule.days = mask;
@@ -166,11 +174,13 @@ void TavrikBleCentral::setScheduleDays(std::uint32_t id, const std::set<int>& se
 
 void TavrikBleCentral::setScheduleEnabled(std::uint32_t id, bool enabled)
 {
+    takeInArrivedData();
     updateSchedule(id, "enabled", enabled ? "1" : "0", [&](ScheduledRoutine& schedule) { schedule.enabled = enabled; });
 }
 
 void TavrikBleCentral::setScheduleKind(std::uint32_t id, ScheduleKind kind)
 {
+    takeInArrivedData();
     if (kind == ScheduleKind::recurring) {
         updateSchedule(id, "type", "recurring", [](ScheduledRoutine& schedule) {
             schedule.type = "recurring";
@@ -207,6 +217,7 @@ void TavrikBleCentral::setScheduleKind(std::uint32_t id, ScheduleKind kind)
 
 void TavrikBleCentral::setScheduleStartsAt(std::uint32_t id, Moment date)
 {
+    takeInArrivedData();
     const auto stored = std::find_if(
         schedules_.begin(), schedules_.end(), [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     if (stored == schedules_.end()) {
@@ -233,6 +244,7 @@ void TavrikBleCentral::setScheduleStartsAt(std::uint32_t id, Moment date)
 
 void TavrikBleCentral::deleteSchedule(std::uint32_t id)
 {
+    takeInArrivedData();
     std::vector<ScheduledRoutine> schedules = schedules_;
     std::erase_if(schedules, [&](const ScheduledRoutine& schedule) { return schedule.id == id; });
     publishSchedules(std::move(schedules));

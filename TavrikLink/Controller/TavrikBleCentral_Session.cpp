@@ -193,6 +193,14 @@ void TavrikBleCentral::handleSyncControl(const Data& payload, const std::string&
     switch (outcome.kind()) {
     case SyncControlOutcome::Kind::failed:
         setSyncStage(SyncStage::failed(outcome.failureMessage()));
+        if (sessionMode_ == SyncMode::restore) {
+            // The window shows the imported data, which the device did not take: its own come back.
+            appendLog("Restore refused: " + outcome.failureMessage(), true);
+            updateStatus(outcome.failureMessage());
+            clearSessionFields();
+            reloadAfterRefusedChange();
+            break;
+        }
         clearSessionFields();
         break;
     case SyncControlOutcome::Kind::staleError:

@@ -12,6 +12,7 @@ const std::string deviceSettingsId = "device";
 
 void TavrikBleCentral::setMuteNonAlarmSounds(bool value)
 {
+    takeInArrivedData();
     // The kill-switch UID counts only where the device has the setting.
     const std::optional<std::string> uid = killSwitchSupported_ ? std::optional(killSwitchUid_) : std::nullopt;
     if (SyncSettingsPayload(value, uid).syncSignature() == SyncSettingsPayload(muteNonAlarmSounds_, uid).syncSignature()) {
@@ -30,6 +31,7 @@ void TavrikBleCentral::setMuteNonAlarmSounds(bool value)
 
 void TavrikBleCentral::setKillSwitchUid(std::string_view uid)
 {
+    takeInArrivedData();
     if (!killSwitchSupported_) {
         return;
     }

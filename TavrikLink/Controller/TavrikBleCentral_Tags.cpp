@@ -56,6 +56,7 @@ bool routineUsesTag(const RoutineDetailModel& routine, std::uint32_t id)
 
 void TavrikBleCentral::createTag(const std::string& name, const std::string& uid)
 {
+    takeInArrivedData();
     if (nameTaken(tags_, name, std::nullopt)) {
         setTagError("Tag name already exists");
         return;
@@ -89,6 +90,7 @@ void TavrikBleCentral::createTag(const std::string& name, const std::string& uid
 
 void TavrikBleCentral::updateTag(std::uint32_t id, const std::string& name)
 {
+    takeInArrivedData();
     if (nameTaken(tags_, name, id)) {
         if (std::any_of(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; })) {
             setTagError("Tag name already exists");
@@ -100,6 +102,7 @@ void TavrikBleCentral::updateTag(std::uint32_t id, const std::string& name)
 
 void TavrikBleCentral::updateTagUid(std::uint32_t id, const std::string& uid)
 {
+    takeInArrivedData();
     if (tagUidTaken(tags_, uid, id)) {
         if (std::any_of(tags_.begin(), tags_.end(), [id](const TagInfo& tag) { return tag.id == id; })) {
             setTagError("Tag UID already exists");
@@ -132,6 +135,7 @@ void TavrikBleCentral::editTag(
 
 bool TavrikBleCentral::deleteTag(std::uint32_t id)
 {
+    takeInArrivedData();
     const auto tag = std::find_if(tags_.begin(), tags_.end(), [id](const TagInfo& item) { return item.id == id; });
     if (tag == tags_.end()) {
         return false;
@@ -239,8 +243,12 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
 
     if (envelope.type == "tags_state") {
         if (envelope.tags) {
-            publish(tags_, normalizedTags(*envelope.tags), &TavrikBleCentral::tagsChanged);
+            std::vector<TagInfo> tags = normalizedTags(*envelope.tags);
+            keepUnansweredEdits(AtomicCommandChannel::tag, tags, tags_);
+            publish(tags_, std::move(tags), &TavrikBleCentral::tagsChanged);
             updateNextLocalIds();
+        } else {
+            commandPath_.answered(AtomicCommandChannel::tag);
         }
         setTagError(std::nullopt);
         renewBaseline();
@@ -264,6 +272,7 @@ void TavrikBleCentral::handleTagPayload(const Data& payload)
         fail(envelope.message.value_or("Kill switch scan timed out"));
     } else if (envelope.type == "error") {
         if (commandPath_.lastChannel() == AtomicCommandChannel::tag) {
+            commandPath_.answered(AtomicCommandChannel::tag);
             reloadAfterRefusedChange();
         }
         fail(envelope.message.value_or("Tag error"));

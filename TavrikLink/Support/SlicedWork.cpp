@@ -28,6 +28,20 @@ void SlicedWork::stop()
     nextTurn.cancel();
 }
 
+void SlicedWork::finishNow()
+{
+    while (step) {
+        nextTurn.cancel();
+        // Held here for the same reason as in a slice.
+        const std::shared_ptr<Step> current = step;
+        const std::uint64_t run = generation;
+        const bool more = (*current)();
+        if (generation == run && !more) {
+            step.reset();
+        }
+    }
+}
+
 void SlicedWork::runSlice()
 {
     // Held here: a step that restarts or stops the work must not destroy itself while it runs.

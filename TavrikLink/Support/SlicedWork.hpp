@@ -36,6 +36,8 @@ public:
     void start(Step next, Start when = Start::now);
     // Drops what is left.
     void stop();
+    // Runs what is left now, within the caller's turn, including work a step starts meanwhile.
+    void finishNow();
     bool isRunning() const { return step != nullptr; }
     const Budget& budget() const { return limits; }
 

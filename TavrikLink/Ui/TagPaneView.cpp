@@ -11,14 +11,22 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace tavrik {
 
 namespace {
 
 void setTextKeepingCursor(QLineEdit* field, const QString& text)
 {
-    if (field->text() != text) {
-        field->setText(text);
+    if (field->text() == text) {
+        return;
+    }
+    // setText puts the cursor at the end; where the user was typing is where it stays.
+    const int cursor = field->cursorPosition();
+    field->setText(text);
+    if (field->hasFocus()) {
+        field->setCursorPosition(std::min(cursor, static_cast<int>(text.size())));
     }
 }
 

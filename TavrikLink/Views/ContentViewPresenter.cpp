@@ -225,6 +225,14 @@ void ContentViewPresenter::reactToController(const ControllerState& before, cons
             state.selectedWifiCredentialSsid = saved;
         });
     }
+    // No overlay covers loaded data during a restore, so a restore that fails says so where the
+    // import was started: in an alert.
+    if (before.syncMode == SyncMode::restore && after.syncStage.isFailed() && before.syncStage != after.syncStage) {
+        const std::string reason = after.syncStage.failureMessage();
+        modify([&](State& state) {
+            state.dataTransferNotice = DataTransferNotice { Uuid::make(), "Restore Failed", reason, true };
+        });
+    }
     refreshControllerAlerts(before, after);
 }
 

@@ -59,11 +59,11 @@ TagPanePresenter::TagPanePresenter(TavrikBleCentral& controller, ContentViewPres
     , observed(read(controller))
     , shownPane(window.state().selectedPane)
 {
-    connect(&window, &ContentViewPresenter::changed, this, &TagPanePresenter::refresh);
+    connect(&window, &ContentViewPresenter::changed, this, [this] { refresh(false); });
     for (auto signal : { &TavrikBleCentral::tagsChanged, &TavrikBleCentral::tagErrorChanged }) {
         connect(&controller, signal, this, [this] { observe(read(this->controller)); });
     }
-    refresh();
+    refresh(true);
 }
 
 TagPanePresenter::Inputs TagPanePresenter::read(const TavrikBleCentral& controller)
@@ -79,7 +79,7 @@ void TagPanePresenter::observe(Inputs inputs)
     const bool tagsChanged = inputs.tags != observed.tags;
     observed = std::move(inputs);
     if (tagsChanged) {
-        refresh();
+        refresh(true);
     } else {
         emit changed();
     }
@@ -212,7 +212,7 @@ void TagPanePresenter::deleteSelectedTag()
     }
 }
 
-void TagPanePresenter::refresh()
+void TagPanePresenter::refresh(bool tagsChanged)
 {
     const ContentViewPresenter::SidebarPane pane = window.state().selectedPane;
     const bool leftTags = shownPane == ContentViewPresenter::SidebarPane::tags && pane != shownPane;
@@ -229,8 +229,10 @@ void TagPanePresenter::refresh()
         draftTagId = tag->id;
         uidDraft = tag->uid;
         draftSourceUid = tag->uid;
-    } else if (tag->uid != draftSourceUid) {
-        // The tag's UID changed from elsewhere (a load, the device): show it.
+    } else if (tagsChanged && tag->uid != draftSourceUid) {
+        // The tag's UID changed from elsewhere (a load, the device): show it. Only a new list says
+        // so: a window change may come while the controller's list changes, before this pane has
+        // the new list, and must not refill the field from the old one.
         draftSourceUid = tag->uid;
         uidDraft = tag->uid;
     }

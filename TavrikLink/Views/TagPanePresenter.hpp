@@ -88,7 +88,8 @@ signals:
     void changed();
 
 private:
-    void refresh();
+    // `tagsChanged`: the controller's list changed, rather than the window.
+    void refresh(bool tagsChanged);
     void sendUid(const std::string& trimmedUid);
 
     TavrikBleCentral& controller;

@@ -135,10 +135,11 @@ QString bluezCharacteristicPath(
 
 BleError bleErrorFromBluez(const QString& name, const QString& message)
 {
-    static const std::array<QLatin1String, 4> pairingNames {
+    // A cancelled pairing prompt (AuthenticationCanceled) is not among them: the bond is fine, and the
+    // user only has to answer the prompt next time.
+    static const std::array<QLatin1String, 3> pairingNames {
         QLatin1String("org.bluez.Error.AuthenticationFailed"),
         QLatin1String("org.bluez.Error.AuthenticationRejected"),
-        QLatin1String("org.bluez.Error.AuthenticationCanceled"),
         QLatin1String("org.bluez.Error.NotPermitted"),
     };
     // ATT errors 0x05, 0x0c and 0x0f: insufficient authentication, key size and encryption.

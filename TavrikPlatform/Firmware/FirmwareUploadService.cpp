@@ -4,9 +4,9 @@ namespace tavrik {
 
 FirmwareUploadService::FirmwareUploadService(FirmwareTransfer::Transport transport, Download download,
     FirmwareTransfer::LogSink log, FirmwareTransfer::InstallCallback didInstall,
-    FirmwareTransfer::EnvironmentReader environment, QObject* parent)
+    FirmwareTransfer::EnvironmentReader environment, Scheduler* scheduler, QObject* parent)
     : QObject(parent)
-    , transfer(std::move(transport), std::move(log), std::move(didInstall), std::move(environment))
+    , transfer(std::move(transport), std::move(log), std::move(didInstall), std::move(environment), scheduler)
     , download(std::move(download))
     , self(std::make_shared<FirmwareUploadService*>(this))
 {

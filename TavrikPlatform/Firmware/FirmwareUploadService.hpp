@@ -31,9 +31,10 @@ public:
     // exactly once unless cancelled. Gives an operation that cancels the download (may be empty).
     using Download = std::function<std::function<void()>(const FirmwareAsset&, DownloadCompletion)>;
 
+    // With a `scheduler` the transfer gives up on a device that stops answering.
     FirmwareUploadService(FirmwareTransfer::Transport transport, Download download, FirmwareTransfer::LogSink log,
         FirmwareTransfer::InstallCallback didInstall, FirmwareTransfer::EnvironmentReader environment = {},
-        QObject* parent = nullptr);
+        Scheduler* scheduler = nullptr, QObject* parent = nullptr);
     ~FirmwareUploadService() override;
 
     const FirmwareUploadStatus& status() const { return currentStatus; }

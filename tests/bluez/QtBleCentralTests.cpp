@@ -405,9 +405,9 @@ INSTANTIATE_TEST_SUITE_P(Errors, BluezErrorTest,
         BluezErrorCase { "connectAuthenticationRejected", BluezErrorCase::Step::connect,
             "org.bluez.Error.AuthenticationRejected", "org.bluez.Error.AuthenticationRejected",
             bleErrorPeerRemovedPairingInformation },
+        // The user dismissed the pairing prompt: the bond is fine, so nothing says to forget it.
         BluezErrorCase { "connectAuthenticationCanceled", BluezErrorCase::Step::connect,
-            "org.bluez.Error.AuthenticationCanceled", "org.bluez.Error.AuthenticationCanceled",
-            bleErrorPeerRemovedPairingInformation },
+            "org.bluez.Error.AuthenticationCanceled", "org.bluez.Error.AuthenticationCanceled", 0 },
         BluezErrorCase {
             "connectFailed", BluezErrorCase::Step::connect, "org.bluez.Error.Failed", "org.bluez.Error.Failed", 0 },
         BluezErrorCase { "notifyNotPaired", BluezErrorCase::Step::notify, "org.bluez.Error.NotPermitted", "Not paired",

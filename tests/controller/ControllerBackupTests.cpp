@@ -228,6 +228,34 @@ TEST_F(ControllerBackupTest, BackupWithTagsDifferingOnlyInCaseImportsWithItsOwnI
     EXPECT_NO_THROW(controller->exportSyncData());
 }
 
+TEST_F(ControllerBackupTest, ARestoreTheDeviceRefusesBringsTheDevicesDataBack)
+{
+    const std::vector<TagInfo> deviceTags = controller->tags();
+    Json document = Json::parse(backupFixture("v9.json"));
+    document["tags"]
+        = Json::parse(R"([{"id":1,"name":"Hallway","uid":"04 AA 10"},{"id":2,"name":"Sink","uid":"04 BB"}])");
+    device->answerRestore = false;
+    controller->importSyncData(bytes(document.dump()));
+    settle();
+    ASSERT_TRUE(device->lastRestore());
+    ASSERT_NE(controller->tags(), deviceTags);
+    const auto starts = [&] {
+        const auto all = device->receivedJson();
+        return std::count_if(all.begin(), all.end(), [](const Json& m) { return m.value("type", "") == "sync_start"; });
+    };
+    const auto startsBefore = starts();
+
+    device->send({ { "type", "sync_error" }, { "code", device->lastRestore()->code }, { "mode", "restore" },
+        { "message", "Restore rejected" } });
+    settle();
+    EXPECT_TRUE(logContains("Restore refused: Restore rejected"));
+    EXPECT_NE(controller->statusText(), "Restoring data");
+    EXPECT_EQ(starts(), startsBefore + 1) << "the device's data are loaded again";
+    EXPECT_EQ(controller->tags(), deviceTags);
+    EXPECT_TRUE(controller->hasLoadedData());
+    EXPECT_FALSE(controller->syncMode());
+}
+
 TEST_F(ControllerBackupTest, ImportKeepsTheDevicesWifi)
 {
     const std::vector<WifiCredentialSummary> networks { { "Home", 1, 1 } };

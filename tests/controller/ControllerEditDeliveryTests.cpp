@@ -147,6 +147,51 @@ TEST_F(ControllerEditDeliveryTest, EditsReachTheDeviceInTheOrderTheyWereMade)
             "tag:delete id=1", "schedule:delete id=2", "tag:delete id=3", "schedule:delete id=4" }));
 }
 
+// A refused edit says so where it was made, and stops saying so once the next send delivers it.
+TEST_F(ControllerEditDeliveryTest, ARefusedEditShowsItsFailureUntilItIsDelivered)
+{
+    struct Case {
+        AtomicCommandChannel channel;
+        TavrikBleCentral::PersistId id;
+        std::function<std::optional<std::string>(const TavrikBleCentral&)> error;
+    };
+    std::vector<Case> cases;
+    for (const ChannelErrorCase& channel : channelErrorCases()) {
+        cases.push_back({ channel.channel, std::uint32_t { 7 }, channel.error });
+    }
+    cases.push_back({ AtomicCommandChannel::settings, std::string("device"),
+        [](const TavrikBleCentral& c) { return c.settingsError(); } });
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(rawValue(test.channel)));
+        const std::string command
+            = test.channel == AtomicCommandChannel::settings ? "update muteNonAlarmSounds=1" : "delete id=7";
+        refuseSends(true);
+        probe().persist(test.channel, test.id, { command }, false, std::nullopt);
+        EXPECT_EQ(test.error(*controller), std::string(saveFailureMessage(test.channel)));
+
+        refuseSends(false);
+        probe().sendAtomicCommandsIfNeeded();
+        settle();
+        EXPECT_TRUE(sent(std::string(rawValue(test.channel)) + ":" + command));
+        EXPECT_EQ(test.error(*controller), std::nullopt) << "the edit reached the device";
+    }
+}
+
+// A settings change the link gives up on says so in the settings pane, as a tag edit does in its.
+TEST_F(ControllerEditDeliveryTest, ASettingsChangeGivenUpShowsItsFailure)
+{
+    central.removePeripheral(device->peripheral());
+    probe().resetConnectionState();
+    settle();
+    controller->startRestoreSession();
+    controller->setMuteNonAlarmSounds(true);
+    scheduler.advance(200ms);
+    central.failNextConnect(BleError { "Connection timed out", 0 });
+    deviceWakes();
+    EXPECT_TRUE(logContains("Failed to save settings change (not sent: settings:update muteNonAlarmSounds=1)"));
+    EXPECT_EQ(controller->settingsError(), "Failed to save settings change");
+}
+
 TEST_F(ControllerEditDeliveryTest, EditsTheLinkKeepsRefusingAreReportedAndTheIdleMinuteStillEndsTheLink)
 {
     refuseSends(true);

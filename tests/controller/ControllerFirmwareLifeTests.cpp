@@ -73,6 +73,53 @@ TEST_F(ControllerFirmwareLifeTest, WhateverStopsADownloadClearsItsText)
     EXPECT_EQ(controller->statusText(), "Firmware update interrupted");
 }
 
+TEST_F(ControllerFirmwareLifeTest, ABoardThatStopsAnsweringEndsTheUploadWithItsTextAndLetsTheLinkGo)
+{
+    struct Case {
+        const char* road;
+        // Chunks the board takes before it falls silent; none: it never answers "firmware_begin".
+        std::optional<std::int64_t> chunksTaken;
+        std::chrono::milliseconds bound;
+        Phase waiting;
+        std::string failure;
+    };
+    const std::vector<Case> cases {
+        { "begin unanswered", std::nullopt, 30s, Phase::preparing,
+            "Tavrik did not answer the firmware upload request. Reconnect and retry." },
+        { "acknowledgements stop", 2, 15s, Phase::uploading, "Firmware transfer timed out. Reconnect and retry." },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.road);
+        controller.reset();
+        startInstall();
+        if (!test.chunksTaken) {
+            device->silent = true;
+        }
+        device->onFirmwareChunk = [this, &test](std::int64_t index) {
+            if (test.chunksTaken && index + 1 >= *test.chunksTaken) {
+                device->silent = true;
+            }
+        };
+        download({ Data(image.begin(), image.end()), {} });
+        settle();
+        ASSERT_EQ(uploadStatus().phase, test.waiting) << uploadStatus().message;
+
+        scheduler.advance(test.bound - 1s);
+        EXPECT_EQ(uploadStatus().phase, test.waiting) << uploadStatus().message;
+        scheduler.advance(1s);
+        EXPECT_EQ(uploadStatus().phase, Phase::failed);
+        EXPECT_EQ(uploadStatus().message, test.failure);
+        EXPECT_FALSE(controller->firmwareUpload().isActive());
+        EXPECT_TRUE(device->lastReceived("firmware_abort")) << "the board is told to leave its update mode";
+
+        // Nothing holds the link any more: the idle minute lets it go.
+        scheduler.advance(std::chrono::seconds(TavrikBleCentral::idleDisconnectTimeoutSeconds));
+        EXPECT_TRUE(sent("system:disconnect"));
+        device->silent = false;
+        device->onFirmwareChunk = nullptr;
+    }
+}
+
 TEST_F(ControllerFirmwareLifeTest, ABoardThatCannotTakeAnImageIsToldSoAndGetsNoNotice)
 {
     const std::string unsupported

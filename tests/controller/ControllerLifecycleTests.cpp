@@ -239,6 +239,43 @@ TEST_F(ControllerLifecycleTest, TheQuitTellsTheDeviceWaitsAndEndsWithoutStarting
     EXPECT_FALSE(logContains("Disconnecting Bluetooth after one minute idle"));
 }
 
+// Quit or eject right after typing: the edits still in their debounce go out, in the order they
+// were made, before the device is told to go.
+TEST_F(ControllerLifecycleTest, QuitAndEjectSendEveryWaitingEditFirstInOrder)
+{
+    const struct {
+        const char* what;
+        std::function<void()> leave;
+        std::string systemCommand;
+    } cases[] = {
+        { "quit", [this] { controller->prepareForAppTermination({}); }, "system:disconnect" },
+        { "eject", [this] { controller->ejectTavrik(); }, "system:eject" },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        controller.reset();
+        SetUp();
+        const std::size_t before = commands().size();
+        controller->createTag("Desk", "04 AA");
+        const std::uint32_t id = controller->tags().back().id;
+        controller->updateTag(id, "Desk 2");
+        controller->setMuteNonAlarmSounds(!controller->muteNonAlarmSounds());
+        controller->updateTagUid(id, "04 BB"); // sends the held rename first
+        const std::string mute
+            = std::string("settings:update muteNonAlarmSounds=") + (controller->muteNonAlarmSounds() ? "1" : "0");
+        test.leave();
+        settle();
+        const std::vector<std::string> all = commands();
+        const std::vector<std::string> sentNow(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        EXPECT_EQ(sentNow,
+            (std::vector<std::string> { "tag:create id=" + std::to_string(id) + " uid=\"04 AA\" name=\"Desk\"",
+                "tag:update id=" + std::to_string(id) + " name=\"Desk 2\"", mute,
+                "tag:update id=" + std::to_string(id) + " uid=\"04 BB\"", test.systemCommand }));
+        scheduler.advance(1s);
+        EXPECT_EQ(commands().size(), all.size()) << "nothing is left to go after the system command";
+    }
+}
+
 TEST_F(ControllerLifecycleTest, TheQuitFinishesWhenTheDeviceNeverAnswers)
 {
     device->peripheral()->silent = true;

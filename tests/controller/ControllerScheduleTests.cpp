@@ -327,6 +327,8 @@ TEST_F(ControllerScheduleTest, LoadedSchedulesArriveInScheduleOrder)
 TEST_F(ControllerScheduleTest, StateMessagesReplaceOnlyTheListsTheyCarry)
 {
     controller->setScheduleHour(1, 9);
+    // The edit goes out and its answer is past waiting for: nothing of the window's own waits.
+    scheduler.advance(TavrikBleCentral::loadTimeout);
     receiveSchedulePayload({ { "type", "error" }, { "message", "No such routine" } });
     EXPECT_EQ(controller->scheduleError(), "No such routine");
 

@@ -102,6 +102,48 @@ TEST_F(ControllerSlicedLoadTest, ADisconnectOrResetDuringTheLoadCancelsItAndWhat
     }
 }
 
+// The user edits while the arrived data are still read: the edit applies to those data, as it would
+// had they been taken in at once, and the window shows what the device is sent.
+TEST_F(ControllerSlicedLoadTest, AnEditMadeWhileTheDataAreReadAppliesToThemAndStays)
+{
+    const struct {
+        const char* what;
+        std::function<void(TavrikBleCentral&)> edit;
+        std::function<void(const TavrikBleCentral&)> check;
+        std::string command;
+    } cases[] = {
+        { "a tag renamed", [](TavrikBleCentral& c) { c.updateTag(1, "Edited"); },
+            [](const TavrikBleCentral& c) {
+                ASSERT_EQ(c.tags().size(), 1u);
+                EXPECT_EQ(c.tags()[0].name, "Edited");
+            },
+            "tag:update id=1 name=\"Edited\"" },
+        { "a routine deleted", [](TavrikBleCentral& c) { c.deleteRoutine(1); },
+            [](const TavrikBleCentral& c) {
+                EXPECT_EQ(c.routineSummaries().size(), routineCount - 1);
+                EXPECT_FALSE(c.routineDetails().contains(1));
+            },
+            "routine:delete id=1" },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        SetUp();
+        probe().handleDataEnvelope(1, dumpJsonData(largeData()));
+        ASSERT_TRUE(probe().isReadingLoadInSlices());
+        // The edit comes between two turns of reading, as a key press does.
+        scheduler.schedule(std::chrono::milliseconds(0), [&] { test.edit(*controller); });
+        settle();
+        scheduler.advance(std::chrono::seconds(1));
+        EXPECT_FALSE(probe().isReadingLoadInSlices());
+        test.check(*controller);
+        const auto commands = device->receivedCommands();
+        EXPECT_NE(std::find(commands.begin(), commands.end(), test.command), commands.end())
+            << "the device is sent the same edit";
+        EXPECT_EQ(controller->routineSummaries().back().label, "Routine " + std::to_string(routineCount))
+            << "the rest of the data landed";
+    }
+}
+
 // A fault in a routine read in a later turn is named as the whole-message road always named it,
 // and nothing of the message is taken in.
 TEST_F(ControllerSlicedLoadTest, AFaultInALateRoutineIsNamedAsBefore)

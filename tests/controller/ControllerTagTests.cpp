@@ -282,6 +282,8 @@ TEST_F(ControllerTagTest, DeviceTagListReplacesTheLocalOne)
     controller->updateTag(3, "kitchen");
     controller->createTag("Kitchen", "04 99");
     ASSERT_EQ(controller->tagError(), "Tag name already exists");
+    // The renames go out and their answers are past waiting for: nothing of the window's own waits.
+    flush();
     sendTagMessage({ { "type", "tags_state" },
         { "tags", Json::array({ toJson(TagInfo { 9, "04 09", "Nine" }), toJson(TagInfo { 9, "04 10", "Ten" }) }) } });
     EXPECT_EQ(controller->tags(), (std::vector<TagInfo> { { 9, "04 09", "Nine" }, { 8, "04 10", "Ten" } }));

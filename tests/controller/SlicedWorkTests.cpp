@@ -160,5 +160,38 @@ TEST(SlicedWorkTests, AStepMayStopOrReplaceTheWork)
     EXPECT_EQ(done.size(), 3U);
 }
 
+TEST(SlicedWorkTests, FinishingNowRunsTheRestInOrderAndLeavesNoTurnBehind)
+{
+    TurnScheduler scheduler;
+    SlicedWork work(scheduler, { 2, 1000ms });
+    Recorder recorder { scheduler, 7, 0ms, {} };
+    work.start(recorder.step());
+    ASSERT_EQ(recorder.done.size(), 2U);
+    ASSERT_TRUE(work.isRunning());
+
+    work.finishNow();
+    EXPECT_EQ(recorder.done, (std::vector<int> { 0, 1, 2, 3, 4, 5, 6 }));
+    EXPECT_FALSE(work.isRunning());
+    EXPECT_TRUE(scheduler.idle()) << "no slice is left for a later turn";
+
+    // Work a step starts on its way out is finished too; finishing nothing does nothing.
+    Recorder next { scheduler, 3, 0ms, {} };
+    bool handedOn = false;
+    work.start(
+        [&] {
+            if (!handedOn) {
+                handedOn = true;
+                work.start(next.step(), SlicedWork::Start::nextTurn);
+            }
+            return false;
+        },
+        SlicedWork::Start::nextTurn);
+    work.finishNow();
+    EXPECT_EQ(next.done.size(), 3U);
+    EXPECT_FALSE(work.isRunning());
+    EXPECT_TRUE(scheduler.idle());
+    work.finishNow();
+}
+
 } // namespace
 } // namespace tavrik::test

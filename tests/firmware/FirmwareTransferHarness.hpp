@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Firmware/FirmwareTransfer.hpp"
+#include "tests/support/ManualScheduler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,8 @@ struct TransferHarness {
     std::function<void()> afterInstall;
     std::vector<FirmwareUploadStatus> statuses;
     std::vector<bool> activeAtNotification;
+    // Virtual time for the engine's waits on the device; nothing falls due unless a test advances it.
+    ManualScheduler scheduler;
     FirmwareTransfer transfer {
         device.transport(),
         [this](const std::string& line) { logLines.push_back(line); },
@@ -242,6 +245,7 @@ struct TransferHarness {
             EXPECT_EQ(name, "TAVRIK_OTA_WINDOW_SIZE");
             return windowSetting;
         },
+        &scheduler,
     };
 };
 

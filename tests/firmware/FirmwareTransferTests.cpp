@@ -180,6 +180,80 @@ TEST(FirmwareTransfer, CommitsExactlyOnceWhenEverythingIsAcknowledged)
         [](const std::string& line) { return line.starts_with("[firmware] OTA completed"); }));
 }
 
+TEST(FirmwareTransfer, ADeviceThatStopsAnsweringIsToldToAbortAndTheTransferFails)
+{
+    using namespace std::chrono_literals;
+    const std::string unanswered = "Tavrik did not answer the firmware upload request. Reconnect and retry.";
+    const std::string stalled = "Firmware transfer timed out. Reconnect and retry.";
+    struct Case {
+        const char* road;
+        // What the device said before it fell silent (600 bytes: chunks 0 to 2).
+        std::function<void(TransferHarness&)> answers;
+        std::chrono::milliseconds bound;
+        Phase waiting;
+        std::string failure;
+    };
+    const std::vector<Case> cases {
+        { "firmware_begin unanswered", [](TransferHarness&) {}, 30s, Phase::preparing, unanswered },
+        { "no acknowledgement after ready", [](TransferHarness& h) { h.ready(4); }, 15s, Phase::uploading, stalled },
+        { "acknowledgements stop mid-image",
+            [](TransferHarness& h) {
+                h.ready(2);
+                h.receiving(2);
+            },
+            15s, Phase::uploading, stalled },
+        { "firmware_commit unanswered",
+            [](TransferHarness& h) {
+                h.ready(4);
+                h.receiving(3);
+            },
+            30s, Phase::finalizing, stalled },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.road);
+        TransferHarness h;
+        h.start(patternImage(600));
+        test.answers(h);
+        h.scheduler.advance(test.bound - 1ms);
+        EXPECT_EQ(h.status().phase, test.waiting) << h.status().message;
+        EXPECT_EQ(h.device.aborts, 0);
+        h.scheduler.advance(1ms);
+        EXPECT_EQ(h.status().phase, Phase::failed);
+        EXPECT_EQ(h.status().message, test.failure);
+        EXPECT_FALSE(h.transfer.isActive());
+        EXPECT_EQ(h.device.aborts, 1);
+        EXPECT_EQ(h.scheduler.pendingCount(), 0U);
+    }
+}
+
+TEST(FirmwareTransfer, ASlowDeviceThatKeepsAnsweringIsNeverGivenUp)
+{
+    using namespace std::chrono_literals;
+    TransferHarness h;
+    h.start(patternImage(2000)); // 9 chunks
+    h.scheduler.advance(29s); // a long erase before "ready"
+    h.ready(2);
+    for (const std::int64_t acknowledged : { 2, 4, 6, 8, 9 }) {
+        h.scheduler.advance(14s);
+        h.receiving(acknowledged);
+    }
+    ASSERT_EQ(h.status().phase, Phase::finalizing) << h.status().message;
+    h.scheduler.advance(29s);
+    h.report(deviceStatus("complete"));
+    EXPECT_EQ(h.status().phase, Phase::completed);
+    EXPECT_EQ(h.device.aborts, 0);
+    EXPECT_EQ(h.scheduler.pendingCount(), 0U) << "an ended transfer leaves no wait behind";
+
+    // Cancelling and losing the link stop the wait too.
+    h.start(patternImage(600));
+    h.transfer.cancel(std::nullopt);
+    h.start(patternImage(600));
+    h.transfer.resetFirmwareSession();
+    h.scheduler.advance(60s);
+    EXPECT_EQ(h.device.aborts, 1) << "only the cancel's own abort";
+    EXPECT_NE(h.status().phase, Phase::failed);
+}
+
 TEST(FirmwareTransfer, CompletionReportsTheDevicesVersionAndTiming)
 {
     TransferHarness h;

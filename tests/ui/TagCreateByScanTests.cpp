@@ -196,5 +196,65 @@ TEST_F(TagCreateByScanTest, PaneEditsGoToTheDeviceAndInvalidOnesShowTheirMessage
     EXPECT_EQ(controller->tags()[1], (TagInfo { 5, "04 BE EF", "Study" }));
 }
 
+// Typing at about four keys a second while the device answers each edit a moment later with its
+// whole tag list: every key reaches the device, and no answer rewrites the field or moves the cursor.
+TEST_F(TagCreateByScanTest, TypingAtAnOrdinaryPaceSavesExactlyWhatWasTyped)
+{
+    device->answerCommand = [this](const std::string& channel, const std::string& command) {
+        if (channel == "tag" && command.starts_with("update id=5 ")) {
+            TagInfo& tag = device->data.tags.at(1);
+            const auto value = [&](const std::string& name) -> std::optional<std::string> {
+                const std::size_t at = command.find(" " + name + "=\"");
+                if (at == std::string::npos) {
+                    return std::nullopt;
+                }
+                const std::string quoted = command.substr(at + name.size() + 3);
+                return quoted.substr(0, quoted.size() - 1);
+            };
+            tag.name = value("name").value_or(tag.name);
+            tag.uid = value("uid").value_or(tag.uid);
+            Json tags = Json::array();
+            for (const TagInfo& each : device->data.tags) {
+                tags.push_back(toJson(each));
+            }
+            scheduler.schedule(std::chrono::milliseconds(300), [this, tags] {
+                device->send({ { "type", "tags_state" }, { "tags", tags } });
+            });
+        }
+        return std::vector<Json> {};
+    };
+    activate("Desk");
+    ASSERT_NE(pane(), nullptr);
+    const auto typeSlowly = [&](QLineEdit* field, const std::string& typed) {
+        field->setFocus();
+        field->selectAll();
+        for (const char key : typed) {
+            QTest::keyClick(field, key);
+            const std::string shown = field->text().toStdString();
+            scheduler.advance(std::chrono::milliseconds(250));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(field->text().toStdString(), shown) << "an answer rewrote the field";
+            EXPECT_EQ(field->cursorPosition(), field->text().size()) << "an answer moved the cursor";
+        }
+        run();
+    };
+    const struct {
+        const char* what;
+        QLineEdit* field;
+        std::string typed;
+        std::function<std::string(const TagInfo&)> saved;
+    } cases[] = {
+        { "name", pane()->nameField(), "X0123456789", [](const TagInfo& tag) { return tag.name; } },
+        { "UID", pane()->uidField(), "04 11 22 33", [](const TagInfo& tag) { return tag.uid; } },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        typeSlowly(test.field, test.typed);
+        EXPECT_EQ(test.saved(device->data.tags.at(1)), test.typed);
+        EXPECT_EQ(test.saved(controller->tags().at(1)), test.typed);
+        EXPECT_EQ(test.field->text().toStdString(), test.typed);
+    }
+}
+
 } // namespace
 } // namespace tavrik::test

@@ -500,6 +500,36 @@ TEST_F(WindowFixture, MenuImportAndExportRunOnTheNextTurnAndImportIsRefusedForAL
     EXPECT_FALSE(window->state().dataTransferNotice);
 }
 
+// Loaded data stay on screen during a restore, with no overlay: a restore that fails is told in an
+// alert. A failed load shows on its overlay and raises none.
+TEST_F(WindowFixture, ARestoreThatFailsIsToldInAnAlert)
+{
+    window->observe(loaded());
+    observe([](Controller& c) {
+        c.syncMode = SyncMode::restore;
+        c.syncStage = SyncStage::transferring();
+    });
+    ASSERT_EQ(window->mainContent(), ContentViewPresenter::MainContent::split);
+    observe([](Controller& c) { c.syncStage = SyncStage::failed("Restore rejected: storage full"); });
+    observe([](Controller& c) { c.syncMode.reset(); });
+    ASSERT_TRUE(window->state().dataTransferNotice);
+    EXPECT_EQ(window->state().dataTransferNotice->title, "Restore Failed");
+    EXPECT_EQ(window->state().dataTransferNotice->message, "Restore rejected: storage full");
+    EXPECT_TRUE(window->state().dataTransferNotice->failed);
+    ASSERT_NE(window->alerts().current(), nullptr);
+    EXPECT_EQ(window->alerts().current()->title, "Restore Failed");
+    window->alerts().answer(0);
+    EXPECT_FALSE(window->state().dataTransferNotice);
+
+    observe([](Controller& c) {
+        c.syncMode = SyncMode::load;
+        c.syncStage = SyncStage::transferring();
+    });
+    observe([](Controller& c) { c.syncStage = SyncStage::failed("Connect data invalid"); });
+    EXPECT_FALSE(window->state().dataTransferNotice);
+    EXPECT_EQ(window->alerts().current(), nullptr);
+}
+
 TEST_F(WindowFixture, TryAgainRestartsTheDemoInDemoModeAndLoadsOtherwise)
 {
     window->tryAgain();
