@@ -1,6 +1,7 @@
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
+#include "tests/firmwareloader/EndlessHeaderServer.hpp"
 #include "tests/firmwareloader/TricklingHttpServer.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/LoopbackHttpServer.hpp"
@@ -275,6 +276,39 @@ TEST(FirmwareManifestLoaderTests, AHostThatTricklesIsGivenUpAtTheDeadline)
         // The loader hung up.
         EXPECT_TRUE(processEventsUntil([&] { return host.hungUp() == 1; }));
         EXPECT_EQ(fixture.scheduler.pendingCount(), 0U);
+    }
+}
+
+// A host whose header never ends is refused once the header passes what any real server sends,
+// both for the lookup and for a download; the loader hangs up instead of reading on.
+TEST(FirmwareManifestLoaderTests, AHeaderWithoutEndIsRefusedWhileItStreams)
+{
+    using Shape = EndlessHeaderServer::Shape;
+    const struct {
+        const char* what;
+        Shape shape;
+    } shapes[] = {
+        { "many header lines", Shape::manyLines },
+        { "one header line without end", Shape::oneEndlessLine },
+        { "a status line without end", Shape::endlessStatusLine },
+    };
+    for (const auto& entry : shapes) {
+        for (const bool download : { false, true }) {
+            SCOPED_TRACE(std::string(entry.what) + (download ? ", download" : ", lookup"));
+            Fixture fixture;
+            EndlessHeaderServer host(entry.shape);
+            const QString target = host.url(download ? "/fw.bin" : "/channel.json");
+            std::optional<std::string> failure;
+            if (download) {
+                fixture.loader.validatedData(url(target), image.size(), imageSha256(),
+                    [&](DataResult result) { failure = result.error ? result.error->description : "(no error)"; });
+            } else {
+                fixture.loader.load(url(target), [&](CatalogResult result) { failure = errorText(result); });
+            }
+            EXPECT_EQ(fixture.wait(failure), "Firmware server sent an oversized header: " + target.toStdString());
+            EXPECT_TRUE(processEventsUntil([&] { return host.hungUp() == 1; }));
+            EXPECT_LT(host.written(), 32 * 1024 * 1024);
+        }
     }
 }
 
