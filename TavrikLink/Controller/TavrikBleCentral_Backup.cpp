@@ -44,13 +44,23 @@ Data TavrikBleCentral::exportSyncData()
 
 void TavrikBleCentral::importSyncData(const Data& data)
 {
+    checkSyncDataImport();
+    importMigratedSyncData(BackupMigrationPipeline::migrate(data));
+}
+
+void TavrikBleCentral::checkSyncDataImport() const
+{
     if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
         throw SyncImportError("Update Tavrik firmware before restoring schema v9 backups.");
     }
     if (localLink_->attached()) {
         throw SyncImportError("Use Open backup in Tavrik Simulator to import routines and tags.");
     }
-    const BackupMigrationResult result = BackupMigrationPipeline::migrate(data);
+}
+
+void TavrikBleCentral::importMigratedSyncData(const BackupMigrationResult& result)
+{
+    checkSyncDataImport();
     const SyncDataEnvelope& envelope = result.envelope;
     if (!routineStartTagsSupported_
         && std::any_of(envelope.routines.begin(), envelope.routines.end(),
