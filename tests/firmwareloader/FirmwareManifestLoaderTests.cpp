@@ -312,6 +312,38 @@ TEST(FirmwareManifestLoaderTests, AHeaderWithoutEndIsRefusedWhileItStreams)
     }
 }
 
+// Bodies sent in chunks are read whole; framing that contradicts itself is refused.
+TEST(FirmwareManifestLoaderTests, ChunkedAnswersAreReadAndBrokenFramingIsRefused)
+{
+    Fixture fixture;
+    const QByteArray manifest = channelManifest("../releases/1.4.0.json");
+    const QByteArray half = manifest.left(manifest.size() / 2);
+    const QByteArray rest = manifest.mid(half.size());
+    const QByteArray chunked = QByteArray::number(half.size(), 16) + ";note=1\r\n" + half + "\r\n"
+        + QByteArray::number(rest.size(), 16) + "\r\n" + rest + "\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    const std::pair<QByteArray, QByteArray> chunks { "Transfer-Encoding", "chunked" };
+    fixture.server.route("/channels/chunked.json", Response { 200, chunked, { chunks } });
+    const CatalogResult result = fixture.load(url(fixture.server.url("/channels/chunked.json")));
+    ASSERT_TRUE(result.catalog) << errorText(result);
+    EXPECT_EQ(result.catalog->version, "1.4.0");
+
+    const struct {
+        const char* what;
+        Response response;
+    } broken[] = {
+        { "a chunk size that is no number", Response { 200, "zz\r\n{}\r\n0\r\n\r\n", { chunks } } },
+        { "a chunk without its line end", Response { 200, "2\r\n{}xx0\r\n\r\n", { chunks } } },
+        { "two lengths that disagree", Response { 200, "{}", { { "Content-Length", "2" }, { "Content-Length", "3" } } } },
+    };
+    for (const auto& entry : broken) {
+        SCOPED_TRACE(entry.what);
+        fixture.server.route("/broken.json", entry.response);
+        const std::string target = fixture.server.url("/broken.json").toStdString();
+        EXPECT_EQ(errorText(fixture.load(url(QString::fromStdString(target)))),
+            "Firmware server sent a malformed reply: " + target);
+    }
+}
+
 TEST(FirmwareManifestLoaderTests, AnImageMustMatchItsSizeAndChecksum)
 {
     Fixture fixture;
