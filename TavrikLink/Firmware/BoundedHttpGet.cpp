@@ -55,22 +55,35 @@ BoundedHttpGet::BoundedHttpGet(const QUrl& url, std::int64_t replyLimit, Handler
     , replyLimit(replyLimit)
     , handlers(std::move(handlers))
 {
-    const quint16 port = static_cast<quint16>(url.port(isHttps(url) ? 443 : 80));
     if (isHttps(url)) {
         auto* secure = new QSslSocket(this);
         socket = secure;
         connect(secure, &QSslSocket::encrypted, this, &BoundedHttpGet::sendRequest);
-        secure->connectToHostEncrypted(url.host(), port);
     } else {
         socket = new QTcpSocket(this);
         connect(socket, &QTcpSocket::connected, this, &BoundedHttpGet::sendRequest);
-        socket->connectToHost(url.host(), port);
     }
     // What the socket holds unread is bounded too; the rest waits in the system until read.
     socket->setReadBufferSize(readBlock);
     connect(socket, &QTcpSocket::readyRead, this, &BoundedHttpGet::readSocket);
     connect(socket, &QTcpSocket::disconnected, this, &BoundedHttpGet::connectionEnded);
     connect(socket, &QTcpSocket::errorOccurred, this, &BoundedHttpGet::connectionFailed);
+    // Connecting at the next turn: whatever the socket reports, even at once, reaches a caller that
+    // already holds the request.
+    QMetaObject::invokeMethod(this, &BoundedHttpGet::connectSocket, Qt::QueuedConnection);
+}
+
+void BoundedHttpGet::connectSocket()
+{
+    if (ended || !socket) {
+        return;
+    }
+    const quint16 port = static_cast<quint16>(target.port(isHttps(target) ? 443 : 80));
+    if (auto* secure = qobject_cast<QSslSocket*>(socket.data())) {
+        secure->connectToHostEncrypted(target.host(), port);
+    } else {
+        socket->connectToHost(target.host(), port);
+    }
 }
 
 BoundedHttpGet::~BoundedHttpGet()

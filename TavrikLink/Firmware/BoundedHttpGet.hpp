@@ -57,7 +57,7 @@ public:
         std::function<void()> activity;
     };
 
-    // Starts at once. `replyLimit` bounds every byte read for the answer, header and framing included.
+    // Starts at the next turn of the event loop. `replyLimit` bounds every byte read for the answer, header and framing included.
     BoundedHttpGet(const QUrl& url, std::int64_t replyLimit, Handlers handlers, QObject* parent = nullptr);
     ~BoundedHttpGet() override;
 
@@ -68,6 +68,7 @@ public:
 private:
     enum class Stage { statusLine, headerLines, body, chunkSize, chunkData, chunkEnd, trailer, done };
 
+    void connectSocket();
     void sendRequest();
     void readSocket();
     void connectionEnded();
