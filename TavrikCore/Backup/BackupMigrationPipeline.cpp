@@ -14,21 +14,16 @@ namespace tavrik {
 
 namespace {
 
-// Where a reader gave up on the text, as a person finds it in an editor; empty when the reader
-// found nothing wrong with the syntax (the fault lies elsewhere, e.g. too deep).
-std::string syntaxErrorPlace(std::string_view text)
+// Where the parser gave up on the text, as a person finds it in an editor; empty when the error
+// has no place (too deep, a number out of range). The place comes from the one parse already run:
+// parsing again only to find it would build, without the depth limit, whatever tree the text holds.
+std::string syntaxErrorPlace(std::string_view text, const JsonDecodeError& error)
 {
-    std::size_t byte = 0;
-    try {
-        [[maybe_unused]] const auto parsed = nlohmann::json::parse(text.begin(), text.end());
-        return {};
-    } catch (const nlohmann::json::parse_error& error) {
-        byte = error.byte;
-    } catch (const nlohmann::json::exception&) {
-        // Not a syntax error (a number out of range, say): there is no place to point at.
+    const std::optional<std::size_t> byte = error.syntaxErrorByte();
+    if (!byte) {
         return {};
     }
-    const std::string_view before = text.substr(0, std::min(text.size(), byte > 0 ? byte - 1 : 0));
+    const std::string_view before = text.substr(0, std::min(text.size(), *byte > 0 ? *byte - 1 : 0));
     const std::size_t lineStart = before.rfind('\n');
     const auto line = 1 + std::count(before.begin(), before.end(), '\n');
     const std::size_t column = 1 + before.size() - (lineStart == std::string_view::npos ? 0 : lineStart + 1);
@@ -45,7 +40,7 @@ Json decodeDocument(std::string_view text)
             throw BackupMigrationError::invalid("Backup is not valid JSON: The file is empty");
         }
         throw BackupMigrationError::invalid(
-            std::string("Backup is not valid JSON: ") + error.what() + syntaxErrorPlace(text));
+            std::string("Backup is not valid JSON: ") + error.what() + syntaxErrorPlace(text, error));
     }
     if (!document.is_object()) {
         throw BackupMigrationError::invalid("Backup root must be a JSON object");

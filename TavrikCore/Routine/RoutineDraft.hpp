@@ -105,6 +105,8 @@ struct RoutineDraft {
 
     // The root steps and groups ordered by position; does not normalise and leaves out orphan steps.
     std::vector<RoutineDraftRootNode> rootNodes() const;
+    // Whether rootNodes() would list anything, without ordering them.
+    bool hasRootNodes() const;
     // The steps whose parentId is `groupId`, by position, then by stepId; 0 lists the root steps.
     std::vector<RoutineStepDraft> childSteps(std::uint32_t groupId) const;
 

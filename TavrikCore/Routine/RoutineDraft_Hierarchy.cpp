@@ -169,6 +169,12 @@ std::vector<RoutineDraftRootNode> RoutineDraft::rootNodes() const
     return nodes;
 }
 
+bool RoutineDraft::hasRootNodes() const
+{
+    return !groups.empty()
+        || std::any_of(steps.begin(), steps.end(), [](const RoutineStepDraft& step) { return step.parentId == 0; });
+}
+
 std::vector<RoutineStepDraft> RoutineDraft::childSteps(std::uint32_t groupId) const
 {
     std::vector<RoutineStepDraft> children;

@@ -133,7 +133,16 @@ public:
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error)
+    {
+        // Only a syntax error has a place in the text; a number out of range has none.
+        if (const auto* syntax = dynamic_cast<const nlohmann::detail::parse_error*>(&error)) {
+            syntaxErrorByte = syntax->byte;
+        }
+        return false;
+    }
+
+    std::optional<std::size_t> syntaxErrorByte;
 
 private:
     using Members = std::vector<std::pair<std::string, Json>>;
@@ -208,6 +217,9 @@ Json parseJson(std::string_view text)
     Json result;
     OrderedTreeBuilder builder(result);
     if (!Json::sax_parse(text.begin(), text.end(), &builder)) {
+        if (builder.syntaxErrorByte) {
+            throw JsonDecodeError("The data is not valid JSON", *builder.syntaxErrorByte);
+        }
         throw JsonDecodeError("The data is not valid JSON");
     }
     return result;

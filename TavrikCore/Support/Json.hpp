@@ -21,6 +21,19 @@ using Json = nlohmann::ordered_json;
 class JsonDecodeError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // A syntax error found by the parser, `byte` counted from 1 where it gave up on the text.
+    JsonDecodeError(const std::string& what, std::size_t byte)
+        : std::runtime_error(what)
+        , syntaxByte(byte)
+    {
+    }
+
+    // Where the text stopped being JSON; none for errors that have no place (too deep, a number
+    // out of range, a record of the wrong shape).
+    std::optional<std::size_t> syntaxErrorByte() const { return syntaxByte; }
+
+private:
+    std::optional<std::size_t> syntaxByte;
 };
 
 inline constexpr int maximumJsonDepth = 256;

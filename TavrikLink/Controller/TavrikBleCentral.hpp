@@ -303,6 +303,12 @@ public:
     // Migrates a backup file's bytes, installs them and starts a restore session that writes them to the
     // device. Throws with the user text; a refused file leaves everything as it was.
     void importSyncData(const Data& data);
+    // The same in two parts, so that the migration (BackupMigrationPipeline::migrate, which touches
+    // nothing of the controller) can run away from the window's thread: whether a backup may be
+    // imported now (throws the refusal), and the install of a migrated one (checked again, as the
+    // device may have changed meanwhile).
+    void checkSyncDataImport() const;
+    void importMigratedSyncData(const BackupMigrationResult& result);
 
     // --- Firmware (TavrikBleCentral_Firmware.cpp) ---
     // Starts a new catalog lookup for the connected board, dropping any earlier one (the pane's

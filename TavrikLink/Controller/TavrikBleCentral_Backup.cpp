@@ -8,6 +8,7 @@
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace tavrik {
 
@@ -45,13 +46,26 @@ Data TavrikBleCentral::exportSyncData()
 void TavrikBleCentral::importSyncData(const Data& data)
 {
     takeInArrivedData();
+    checkSyncDataImport();
+    importMigratedSyncData(BackupMigrationPipeline::migrate(data));
+}
+
+void TavrikBleCentral::checkSyncDataImport() const
+{
     if (!deviceSyncDataVersion_ || *deviceSyncDataVersion_ < 9) {
         throw SyncImportError("Update Tavrik firmware before restoring schema v9 backups.");
     }
     if (link().attached() && !link().supportsRestore()) {
         throw SyncImportError("Use Open backup in Tavrik Simulator to import routines and tags.");
     }
-    const BackupMigrationResult result = BackupMigrationPipeline::migrate(data);
+}
+
+void TavrikBleCentral::importMigratedSyncData(const BackupMigrationResult& result)
+{
+    // Device data still being read in slices land first, so the import replaces them and not the
+    // other way round.
+    takeInArrivedData();
+    checkSyncDataImport();
     const SyncDataEnvelope& envelope = result.envelope;
     if (!routineStartTagsSupported_
         && std::any_of(envelope.routines.begin(), envelope.routines.end(),
@@ -67,24 +81,24 @@ void TavrikBleCentral::importSyncData(const Data& data)
     }
 
     // Every check runs on what the install would show, before anything is installed: a refused
-    // file leaves the window's data, its unsaved edits and the device as they were.
-    std::vector<RoutineSummary> summaries;
-    std::map<std::uint32_t, RoutineDetailModel> details;
+    // file leaves the window's data, its unsaved edits and the device as they were. The routines
+    // checked are the ones installed, so a large backup is converted once.
+    ReceivedRoutines received;
+    received.summaries.reserve(envelope.routines.size());
     for (const RoutinePayload& routine : envelope.routines) {
-        summaries.push_back({ routine.id, routine.label, 0, 0, 0 });
-        details.emplace(routine.id, receivedRoutineDetail(routine, random));
+        receiveRoutine(received, routine);
     }
     std::vector<ScheduledRoutine> schedules;
     try {
-        schedules = schedulesResolvedForBackup(envelope.schedules, summaries);
-        checkRoutineTagReferences(normalizedTags(envelope.tags), details);
+        schedules = schedulesResolvedForBackup(envelope.schedules, received.summaries);
+        checkRoutineTagReferences(normalizedTags(envelope.tags), received.details);
     } catch (const std::exception& failure) {
         appendLog(failure.what(), true);
         throw;
     }
 
     recordBackupMigration(result);
-    applySyncData(envelope, false, std::nullopt);
+    applySyncData(envelope, false, std::nullopt, std::move(received));
     publish(schedules_, std::move(schedules), &TavrikBleCentral::schedulesChanged);
     appendLog("Imported data from file", true);
     startRestoreSession();

@@ -6,19 +6,15 @@
 #include "TavrikLink/Support/RegularFile.hpp"
 
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QUrl>
 
 #include <exception>
+#include <memory>
 #include <utility>
 
 namespace tavrik {
 
 namespace {
-
-constexpr qint64 replyBufferSize = 65536;
 
 FirmwareManifestLoader::LoadError loadError(const FirmwareManifestError& error)
 {
@@ -29,6 +25,28 @@ FirmwareManifestLoader::LoadError tooLarge(const Url& url, std::int64_t limit)
 {
     return { "Firmware download is larger than " + std::to_string(limit) + " bytes: " + url.absoluteString(),
         std::nullopt };
+}
+
+FirmwareManifestLoader::LoadError oversizedHeader(const Url& url)
+{
+    return { "Firmware server sent an oversized header: " + url.absoluteString(), std::nullopt };
+}
+
+FirmwareManifestLoader::LoadError malformedReply(const Url& url)
+{
+    return { "Firmware server sent a malformed reply: " + url.absoluteString(), std::nullopt };
+}
+
+// All a reply may hold besides its body: the header, and chunk framing far above what a server
+// that sends chunks of any sensible size adds.
+std::int64_t replyLimitFor(std::int64_t bodyLimit)
+{
+    return bodyLimit + bodyLimit / 4 + BoundedHttpGet::headerSizeLimit;
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 QUrl toQUrl(const Url& url)
@@ -46,7 +64,6 @@ bool isWebScheme(const QUrl& url)
 FirmwareManifestLoader::FirmwareManifestLoader(Scheduler& scheduler, QObject* parent)
     : QObject(parent)
     , scheduler(scheduler)
-    , network(new QNetworkAccessManager(this))
 {
 }
 
@@ -169,11 +186,12 @@ void FirmwareManifestLoader::startFetch(
     Handle handle, const Url& url, std::int64_t limit, DataHandler onData, ErrorHandler onError)
 {
     Fetch& fetch = fetches[handle];
-    fetch = Fetch { url, limit, nullptr, Scheduler::invalidHandle, {}, std::move(onData), std::move(onError) };
+    fetch = Fetch { url, limit, nullptr, 0, Scheduler::invalidHandle, {}, std::move(onData), std::move(onError) };
     if (url.isFileUrl()) {
         fetch.timer = scheduler.schedule(std::chrono::milliseconds(0), [this, handle] { readLocalFile(handle); });
     } else if (url.isWebUrl()) {
-        startNetworkFetch(handle, fetch);
+        startRequest(handle, toQUrl(url));
+        armTimeout(handle);
     } else {
         fetch.timer = scheduler.schedule(std::chrono::milliseconds(0), [this, handle] {
             fetches[handle].timer = Scheduler::invalidHandle;
@@ -182,21 +200,30 @@ void FirmwareManifestLoader::startFetch(
     }
 }
 
-void FirmwareManifestLoader::startNetworkFetch(Handle handle, Fetch& fetch)
+void FirmwareManifestLoader::startRequest(Handle handle, const QUrl& target)
 {
-    QNetworkRequest request(toQUrl(fetch.url));
-    // Each redirect is checked here: it must stay on http(s) and never go from https to http.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(maximumRedirects);
-    QNetworkReply* reply = network->get(request);
-    reply->setReadBufferSize(replyBufferSize);
-    fetch.reply = reply;
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, handle, reply] { checkHeaders(handle, reply); });
-    connect(reply, &QNetworkReply::readyRead, this, [this, handle, reply] { readAvailable(handle, reply); });
-    connect(reply, &QNetworkReply::redirected, this,
-        [this, handle, reply](const QUrl& target) { checkRedirect(handle, reply, target); });
-    connect(reply, &QNetworkReply::finished, this, [this, handle, reply] { replyFinished(handle, reply); });
-    armTimeout(handle);
+    Fetch& fetch = fetches[handle];
+    BoundedHttpGet::Handlers handlers;
+    // The request is known to the handlers only once constructed; until then nothing can arrive.
+    auto self = std::make_shared<BoundedHttpGet*>(nullptr);
+    handlers.head = [this, handle, self](const BoundedHttpGet::Head& head) { checkHead(handle, *self, head); };
+    handlers.body = [this, handle, self](const QByteArray& bytes) { readBody(handle, *self, bytes); };
+    handlers.finished = [this, handle, self] {
+        if (fetchFor(handle, *self) != nullptr) {
+            succeed(handle);
+        }
+    };
+    handlers.failed = [this, handle, self](BoundedHttpGet::Failure failure, std::string text) {
+        requestFailed(handle, *self, failure, std::move(text));
+    };
+    handlers.activity = [this, handle, self] {
+        if (fetchFor(handle, *self) != nullptr) {
+            armTimeout(handle);
+        }
+    };
+    auto* request = new BoundedHttpGet(target, replyLimitFor(fetch.limit), std::move(handlers), this);
+    *self = request;
+    fetch.request = request;
 }
 
 void FirmwareManifestLoader::readLocalFile(Handle handle)
@@ -219,69 +246,82 @@ void FirmwareManifestLoader::readLocalFile(Handle handle)
     succeed(handle);
 }
 
-FirmwareManifestLoader::Fetch* FirmwareManifestLoader::fetchFor(Handle handle, const QNetworkReply* reply)
+FirmwareManifestLoader::Fetch* FirmwareManifestLoader::fetchFor(Handle handle, BoundedHttpGet* request)
 {
     const auto found = fetches.find(handle);
-    if (found == fetches.end() || found->second.reply != reply) {
+    if (found == fetches.end() || request == nullptr || found->second.request != request) {
         return nullptr;
     }
     return &found->second;
 }
 
-void FirmwareManifestLoader::checkHeaders(Handle handle, QNetworkReply* reply)
+void FirmwareManifestLoader::checkHead(Handle handle, BoundedHttpGet* request, const BoundedHttpGet::Head& head)
 {
-    Fetch* fetch = fetchFor(handle, reply);
+    Fetch* fetch = fetchFor(handle, request);
     if (fetch == nullptr) {
         return;
     }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() >= 400) {
-        fail(handle, loadError(FirmwareManifestError::http(status.toInt(), fetch->url)));
+    if (isRedirect(head.status) && !head.location.isEmpty()) {
+        // Each redirect is checked here: it must stay on http(s) and never go from https to http.
+        const QUrl target = request->url().resolved(QUrl::fromEncoded(head.location));
+        const bool downgrade
+            = request->url().scheme() == QLatin1String("https") && target.scheme() == QLatin1String("http");
+        if (!isWebScheme(target) || downgrade) {
+            failUnsupported(handle, target);
+        } else if (++fetch->redirects > maximumRedirects) {
+            fail(handle, { "Firmware server redirected too many times: " + fetch->url.absoluteString(), std::nullopt });
+        } else {
+            fetch->request = nullptr;
+            request->abort();
+            request->deleteLater();
+            startRequest(handle, target);
+            armTimeout(handle);
+        }
         return;
     }
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool success = status.isValid() && status.toInt() >= 200 && status.toInt() <= 299;
-    if (success && length.isValid() && length.toLongLong() > fetch->limit) {
+    if (head.status < 200 || head.status > 299) {
+        fail(handle, loadError(FirmwareManifestError::http(head.status, fetch->url)));
+        return;
+    }
+    if (head.contentLength && *head.contentLength > fetch->limit) {
         fail(handle, tooLarge(fetch->url, fetch->limit));
     }
 }
 
-void FirmwareManifestLoader::readAvailable(Handle handle, QNetworkReply* reply)
+void FirmwareManifestLoader::readBody(Handle handle, BoundedHttpGet* request, const QByteArray& bytes)
 {
-    Fetch* fetch = fetchFor(handle, reply);
+    Fetch* fetch = fetchFor(handle, request);
     if (fetch == nullptr) {
         return;
     }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool success = status.isValid() && status.toInt() >= 200 && status.toInt() <= 299;
-    while (reply->bytesAvailable() > 0) {
-        const QByteArray bytes = reply->read(replyBufferSize);
-        if (!success) {
-            // The body of a refused answer is never kept.
-            continue;
-        }
-        if (static_cast<std::int64_t>(fetch->body.size() + static_cast<std::size_t>(bytes.size())) > fetch->limit) {
-            fail(handle, tooLarge(fetch->url, fetch->limit));
-            return;
-        }
-        fetch->body.insert(fetch->body.end(), bytes.begin(), bytes.end());
+    if (static_cast<std::int64_t>(fetch->body.size()) + bytes.size() > fetch->limit) {
+        fail(handle, tooLarge(fetch->url, fetch->limit));
+        return;
     }
-    armTimeout(handle);
+    fetch->body.insert(fetch->body.end(), bytes.begin(), bytes.end());
 }
 
-void FirmwareManifestLoader::checkRedirect(Handle handle, QNetworkReply* reply, const QUrl& target)
+void FirmwareManifestLoader::requestFailed(
+    Handle handle, BoundedHttpGet* request, BoundedHttpGet::Failure failure, std::string text)
 {
-    Fetch* fetch = fetchFor(handle, reply);
+    Fetch* fetch = fetchFor(handle, request);
     if (fetch == nullptr) {
         return;
     }
-    const bool downgrade = reply->url().scheme() == QLatin1String("https") && target.scheme() == QLatin1String("http");
-    if (!isWebScheme(target) || downgrade) {
-        failUnsupported(handle, target);
-        return;
+    switch (failure) {
+    case BoundedHttpGet::Failure::oversizedHeader:
+        fail(handle, oversizedHeader(fetch->url));
+        break;
+    case BoundedHttpGet::Failure::malformed:
+        fail(handle, malformedReply(fetch->url));
+        break;
+    case BoundedHttpGet::Failure::oversizedReply:
+        fail(handle, tooLarge(fetch->url, fetch->limit));
+        break;
+    case BoundedHttpGet::Failure::connection:
+        fail(handle, { std::move(text), std::nullopt });
+        break;
     }
-    armTimeout(handle);
-    emit reply->redirectAllowed();
 }
 
 void FirmwareManifestLoader::failUnsupported(Handle handle, const QUrl& target)
@@ -290,33 +330,6 @@ void FirmwareManifestLoader::failUnsupported(Handle handle, const QUrl& target)
     fail(handle,
         url ? loadError(FirmwareManifestError::unsupportedURL(*url))
             : LoadError { "Unsupported firmware URL: " + target.toString().toStdString(), std::nullopt });
-}
-
-void FirmwareManifestLoader::replyFinished(Handle handle, QNetworkReply* reply)
-{
-    Fetch* fetch = fetchFor(handle, reply);
-    if (fetch == nullptr) {
-        return;
-    }
-    readAvailable(handle, reply);
-    fetch = fetchFor(handle, reply);
-    if (fetch == nullptr) {
-        return;
-    }
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QByteArray location = reply->rawHeader("Location");
-    const QUrl target = reply->url().resolved(QUrl::fromEncoded(location));
-    const bool redirect = status.isValid() && status.toInt() >= 300 && status.toInt() <= 399;
-    if (redirect && !location.isEmpty() && !isWebScheme(target)) {
-        // Qt does not even offer a redirect off the web; say where it pointed.
-        failUnsupported(handle, target);
-    } else if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        fail(handle, loadError(FirmwareManifestError::http(status.toInt(), fetch->url)));
-    } else if (reply->error() != QNetworkReply::NoError) {
-        fail(handle, { reply->errorString().toStdString(), std::nullopt });
-    } else {
-        succeed(handle);
-    }
 }
 
 void FirmwareManifestLoader::armTimeout(Handle handle)
@@ -356,11 +369,10 @@ FirmwareManifestLoader::Fetch FirmwareManifestLoader::takeFetch(Handle handle)
     if (fetch.timer != Scheduler::invalidHandle) {
         scheduler.cancel(fetch.timer);
     }
-    if (QNetworkReply* reply = fetch.reply) {
-        fetch.reply = nullptr;
-        disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
-        reply->deleteLater();
+    if (BoundedHttpGet* request = fetch.request) {
+        fetch.request = nullptr;
+        request->abort();
+        request->deleteLater();
     }
     return fetch;
 }

@@ -5,6 +5,7 @@
 #include "TavrikCore/Support/Data.hpp"
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikCore/Support/Url.hpp"
+#include "TavrikLink/Firmware/BoundedHttpGet.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
 
 #include <QObject>
@@ -17,15 +18,13 @@
 #include <optional>
 #include <string>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace tavrik {
 
 // Fetches firmware manifests and images from a local file or over http(s): the channel manifest,
-// the release manifest it may name, and one image checked against its size and SHA-256. Bodies are
-// read as they stream in and refused once they pass their limit, so a hostile server cannot make the
-// application buffer without bound. Results arrive from the event loop, never inside the call.
+// the release manifest it may name, and one image checked against its size and SHA-256. Headers and
+// bodies are read as they stream in and refused once they pass their limits, so a hostile server
+// cannot make the application buffer without bound. Results arrive from the event loop, never
+// inside the call.
 class FirmwareManifestLoader final : public QObject {
     Q_OBJECT
 public:
@@ -90,7 +89,8 @@ private:
     struct Fetch {
         Url url;
         std::int64_t limit = 0;
-        QPointer<QNetworkReply> reply;
+        QPointer<BoundedHttpGet> request;
+        int redirects = 0;
         Scheduler::Handle timer = Scheduler::invalidHandle;
         Data body;
         DataHandler onData;
@@ -98,25 +98,23 @@ private:
     };
 
     void startFetch(Handle handle, const Url& url, std::int64_t limit, DataHandler onData, ErrorHandler onError);
-    void startNetworkFetch(Handle handle, Fetch& fetch);
+    void startRequest(Handle handle, const QUrl& target);
     void readLocalFile(Handle handle);
-    void readAvailable(Handle handle, QNetworkReply* reply);
-    void checkHeaders(Handle handle, QNetworkReply* reply);
-    void checkRedirect(Handle handle, QNetworkReply* reply, const QUrl& target);
+    void checkHead(Handle handle, BoundedHttpGet* request, const BoundedHttpGet::Head& head);
+    void readBody(Handle handle, BoundedHttpGet* request, const QByteArray& bytes);
+    void requestFailed(Handle handle, BoundedHttpGet* request, BoundedHttpGet::Failure failure, std::string text);
     void failUnsupported(Handle handle, const QUrl& target);
-    void replyFinished(Handle handle, QNetworkReply* reply);
     void armTimeout(Handle handle);
     // The whole operation fails once `deadline` has passed; ended with endDeadline.
     void armDeadline(Handle handle, std::chrono::milliseconds deadline);
     void endDeadline(Handle handle);
-    Fetch* fetchFor(Handle handle, const QNetworkReply* reply);
-    // Ends the fetch (aborting its reply, if any) and then calls its handler.
+    Fetch* fetchFor(Handle handle, BoundedHttpGet* request);
+    // Ends the fetch (aborting its request, if any) and then calls its handler.
     void succeed(Handle handle);
     void fail(Handle handle, LoadError error);
     Fetch takeFetch(Handle handle);
 
     Scheduler& scheduler;
-    QNetworkAccessManager* network;
     std::map<Handle, Fetch> fetches;
     std::map<Handle, Scheduler::Handle> deadlines;
     Handle nextHandle = 1;

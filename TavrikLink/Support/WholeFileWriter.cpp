@@ -66,15 +66,28 @@ std::optional<std::string> WholeFileWriter::write(
     std::filesystem::path target = path;
     std::error_code ignored;
     if (std::filesystem::is_symlink(path, ignored)) {
-        if (std::filesystem::path resolved = std::filesystem::canonical(path, ignored); !ignored) {
-            target = std::move(resolved);
+        // A link that leads nowhere is left as it is: renaming over it would put a file in its place.
+        std::error_code unresolved;
+        std::filesystem::path resolved = std::filesystem::canonical(path, unresolved);
+        if (unresolved == std::errc::no_such_file_or_directory) {
+            return std::string("It is a link to a missing file");
         }
+        if (unresolved) {
+            return reasonFor(unresolved.value());
+        }
+        target = std::move(resolved);
     }
     struct stat existing { };
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     // Renaming over a device or a pipe would replace it, not write to it.
     if (exists && !S_ISREG(existing.st_mode)) {
         return std::string("Not a regular file");
+    }
+    // Nor may the rename replace a file that the user could not write: a plain write would be refused.
+    // The mode is read too, since the super-user may write anything.
+    constexpr mode_t anyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+    if (exists && ((existing.st_mode & anyWrite) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+        return reasonFor(EACCES);
     }
 
     const std::filesystem::path folder = target.parent_path();

@@ -14,7 +14,8 @@ namespace tavrik {
 
 // Writes a file whole or not at all: the bytes go to a new file beside the target, which replaces
 // the target only after every byte was written and synced to the disk. On any failure the target
-// keeps what it held and the new file is removed. A symbolic link is written through to its target.
+// keeps what it held and the new file is removed. A symbolic link is written through to its target;
+// a link that leads nowhere, a file the user may not write, a pipe or a device is refused untouched.
 class WholeFileWriter {
 public:
     // The system calls the bytes go through, so tests can make them fail part-way.

@@ -1,14 +1,17 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 
+#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/RegularFile.hpp"
-#include "TavrikLink/Views/ByteCountText.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <exception>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <utility>
 #include <variant>
 
@@ -37,6 +40,23 @@ QString readFailure(const QString& path, const std::string& reason)
         + QString::fromStdString(reason);
 }
 
+// A backup too large for the memory left; the exception's own text names only the C++ type.
+QString outOfMemory(const QString& quotedFileName)
+{
+    return QStringLiteral("Couldn\u2019t import ") + quotedFileName
+        + QStringLiteral(": there isn\u2019t enough memory to read it.");
+}
+
+// The size in the unit of the limit it is compared with, rounded up to a tenth so that a file just
+// over the limit never reads as the limit itself.
+QString mebibytes(std::uint64_t bytes)
+{
+    constexpr std::uint64_t mebibyte = 1024 * 1024;
+    const std::uint64_t tenths = (bytes * 10 + mebibyte - 1) / mebibyte;
+    const QString fraction = tenths % 10 != 0 ? QStringLiteral(".") + QString::number(tenths % 10) : QString();
+    return QString::number(tenths / 10) + fraction + QStringLiteral(" MiB");
+}
+
 // The backup's bytes, or the text shown when the file cannot be a backup: a pipe or a device is
 // refused before anything is read from it, and so is a file larger than any backup.
 std::variant<Data, QString> readBackup(const QString& path)
@@ -44,9 +64,8 @@ std::variant<Data, QString> readBackup(const QString& path)
     RegularFile::Contents contents = RegularFile::readWhole(
         QFile::encodeName(path).toStdString(), BackupFileActions::backupSizeLimit, RegularFile::Links::follow);
     if (contents.problem == RegularFile::Problem::tooLarge) {
-        return quotedName(path) + QStringLiteral(" is too large for a Tavrik backup (")
-            + QString::fromStdString(fileStyleByteCount(static_cast<std::int64_t>(contents.size)))
-            + QStringLiteral("; the limit is 64 MiB).");
+        return quotedName(path) + QStringLiteral(" is too large for a Tavrik backup (") + mebibytes(contents.size)
+            + QStringLiteral("; the limit is ") + mebibytes(BackupFileActions::backupSizeLimit) + QStringLiteral(").");
     }
     if (!contents.bytes) {
         return readFailure(path, contents.reason);
@@ -63,6 +82,7 @@ BackupFileActions::BackupFileActions(
     , window(std::move(window))
     , panel(panel)
     , legacy(legacy)
+    , background(BackgroundWork::threadPool(*this))
 {
 }
 
@@ -86,7 +106,10 @@ BackupFileActions::Device BackupFileActions::deviceFor(TavrikBleCentral& control
     };
     device.backupMigrationWarnings = [&controller] { return controller.backupMigrationWarnings(); };
     device.exportSyncData = [&controller] { return controller.exportSyncData(); };
-    device.importSyncData = [&controller](const Data& bytes) { controller.importSyncData(bytes); };
+    device.checkImport = [&controller] { controller.checkSyncDataImport(); };
+    device.migrate = [](const Data& bytes) { return BackupMigrationPipeline::migrate(bytes); };
+    device.importMigrated
+        = [&controller](const BackupMigrationResult& result) { controller.importMigratedSyncData(result); };
     return device;
 }
 
@@ -131,6 +154,9 @@ std::optional<QString> BackupFileActions::exportTavrikData()
 
 void BackupFileActions::importTavrikData()
 {
+    if (importing) {
+        return;
+    }
     // A restore goes to the loaded device; before a load there is nothing to tell what it accepts.
     if (!device.hasLoadedData()) {
         showFailure(QStringLiteral("Import Unavailable"), QStringLiteral("Load data from Tavrik before importing."));
@@ -140,30 +166,28 @@ void BackupFileActions::importTavrikData()
     if (!path || path->isEmpty()) {
         return;
     }
-    if (!importFile(*path, QStringLiteral("Import Failed"))) {
-        return;
-    }
-    showImportedData();
-    QString message
-        = QStringLiteral("Imported Tavrik data from ") + fileName(*path) + QStringLiteral(". Writing it to Tavrik now.");
-    for (const auto& warning : device.backupMigrationWarnings()) {
-        message += QStringLiteral(" ") + QString::fromStdString(warning);
-    }
-    show(QStringLiteral("Import Started"), message);
+    importFile(*path, QStringLiteral("Import Failed"), [this, name = fileName(*path)] {
+        showImportedData();
+        QString message
+            = QStringLiteral("Imported Tavrik data from ") + name + QStringLiteral(". Writing it to Tavrik now.");
+        for (const auto& warning : device.backupMigrationWarnings()) {
+            message += QStringLiteral(" ") + QString::fromStdString(warning);
+        }
+        show(QStringLiteral("Import Started"), message);
+    });
 }
 
 void BackupFileActions::restoreLegacyMigrationBackup()
 {
     const std::optional<QString> path = legacy.migrationBackupPath();
-    if (!path) {
+    if (!path || importing) {
         return;
     }
-    if (!importFile(*path, QStringLiteral("Restore Failed"))) {
-        return;
-    }
-    showImportedData();
-    legacy.setUpgradeStarted(false);
-    show(QStringLiteral("Restore Started"), QStringLiteral("Writing the migration backup to the upgraded Tavrik."));
+    importFile(*path, QStringLiteral("Restore Failed"), [this] {
+        showImportedData();
+        legacy.setUpgradeStarted(false);
+        show(QStringLiteral("Restore Started"), QStringLiteral("Writing the migration backup to the upgraded Tavrik."));
+    });
 }
 
 void BackupFileActions::dismissNotice()
@@ -175,20 +199,60 @@ void BackupFileActions::dismissNotice()
     emit dataTransferNoticeChanged();
 }
 
-bool BackupFileActions::importFile(const QString& path, const QString& failureTitle)
+void BackupFileActions::importFile(const QString& path, const QString& failureTitle, std::function<void()> imported)
 {
     std::variant<Data, QString> contents = readBackup(path);
     if (const QString* refusal = std::get_if<QString>(&contents)) {
         showFailure(failureTitle, *refusal);
-        return false;
+        return;
     }
     try {
-        device.importSyncData(std::get<Data>(contents));
+        device.checkImport();
     } catch (const std::exception& error) {
         showFailure(failureTitle, QString::fromUtf8(error.what()));
-        return false;
+        return;
     }
-    return true;
+
+    // The worker fills the outcome; the window's thread reads it only once the worker is done.
+    struct Migration {
+        Data bytes;
+        std::optional<BackupMigrationResult> result;
+        QString failure;
+    };
+    auto migration = std::make_shared<Migration>();
+    migration->bytes = std::move(std::get<Data>(contents));
+    importing = true;
+    show(QStringLiteral("Reading Backup"), QStringLiteral("Reading ") + quotedName(path) + QStringLiteral("\u2026"));
+    background(
+        [migration, migrate = device.migrate, name = quotedName(path)] {
+            try {
+                migration->result = migrate(migration->bytes);
+            } catch (const std::bad_alloc&) {
+                migration->failure = outOfMemory(name);
+            } catch (const std::length_error&) {
+                migration->failure = outOfMemory(name);
+            } catch (const std::exception& error) {
+                migration->failure = QString::fromUtf8(error.what());
+            }
+            Data().swap(migration->bytes);
+        },
+        [this, migration, failureTitle, name = quotedName(path), imported = std::move(imported)] {
+            importing = false;
+            if (!migration->result) {
+                showFailure(failureTitle, migration->failure);
+                return;
+            }
+            try {
+                device.importMigrated(*migration->result);
+            } catch (const std::bad_alloc&) {
+                showFailure(failureTitle, outOfMemory(name));
+                return;
+            } catch (const std::exception& error) {
+                showFailure(failureTitle, QString::fromUtf8(error.what()));
+                return;
+            }
+            imported();
+        });
 }
 
 void BackupFileActions::showImportedData()

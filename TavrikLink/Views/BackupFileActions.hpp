@@ -1,6 +1,8 @@
 #pragma once
 
+#include "TavrikCore/Backup/BackupMigrationResult.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikLink/Support/BackgroundWork.hpp"
 #include "TavrikLink/Support/WholeFileWriter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 
@@ -33,7 +35,8 @@ struct DataTransferNotice {
 // Export, import and the restore of a legacy board's migration backup: connects the user's files
 // to the controller's backup operations. Nothing is thrown out of an action; each ends in one
 // notice, or in silence when the user cancels a dialog. Files are written whole or not at all, and
-// only plain files of a backup's size are read.
+// only plain files of a backup's size are read. A backup's migration runs away from the window's
+// thread, with a notice that it is being read, so a large one never holds the window.
 class BackupFileActions : public QObject {
     Q_OBJECT
 
@@ -47,7 +50,12 @@ public:
         std::function<bool()> hasLoadedData;
         std::function<bool()> legacyFirmwareUpgradeRequired;
         std::function<Data()> exportSyncData;
-        std::function<void(const Data&)> importSyncData;
+        // Throws the refusal when no backup may be imported now.
+        std::function<void()> checkImport;
+        // Migrates a backup's bytes. Runs on a worker thread: it must touch nothing shared.
+        std::function<BackupMigrationResult(const Data&)> migrate;
+        // Installs a migrated backup and starts writing it to the device.
+        std::function<void(const BackupMigrationResult&)> importMigrated;
         // The id of the first routine summary, none without routines.
         std::function<std::optional<std::uint32_t>()> firstRoutineId;
         std::function<std::vector<std::string>()> backupMigrationWarnings;
@@ -78,6 +86,10 @@ public:
     const std::optional<DataTransferNotice>& dataTransferNotice() const { return notice; }
     // How exports reach the disk (tests make it fail part-way).
     void setFileWriter(WholeFileWriter writer) { fileWriter = std::move(writer); }
+    // Where migrations run (tests run them by hand).
+    void setBackgroundWork(BackgroundWork::Run run) { background = std::move(run); }
+    // A backup is being read; another import or restore waits for it to end.
+    bool isImporting() const { return importing; }
     // The user closed the alert.
     void dismissNotice();
 
@@ -85,8 +97,9 @@ signals:
     void dataTransferNoticeChanged();
 
 private:
-    // Reads the whole file and imports it; false (with the notice shown) on any failure.
-    bool importFile(const QString& path, const QString& failureTitle);
+    // Reads the whole file, migrates it in the background and imports it, then calls `imported`;
+    // on any failure shows the notice instead.
+    void importFile(const QString& path, const QString& failureTitle, std::function<void()> imported);
     void showImportedData();
     void show(QString title, QString message);
     void showFailure(QString title, QString message);
@@ -96,6 +109,8 @@ private:
     BackupFilePanel& panel;
     LegacyUpgradeState& legacy;
     WholeFileWriter fileWriter;
+    BackgroundWork::Run background;
+    bool importing = false;
     std::optional<DataTransferNotice> notice;
     std::uint64_t nextNoticeId = 1;
 };

@@ -346,8 +346,7 @@ bool RoutinePanePresenter::hasAvailableRoutineStartTag() const
 
 bool RoutinePanePresenter::canAddRoutineStartTag() const
 {
-    return m_data.routineStartTagsSupported && draft().id && !draft().rootNodes().empty()
-        && hasAvailableRoutineStartTag();
+    return m_data.routineStartTagsSupported && draft().id && draft().hasRootNodes() && hasAvailableRoutineStartTag();
 }
 
 std::string RoutinePanePresenter::addRoutineStartTagHelp() const
@@ -355,7 +354,7 @@ std::string RoutinePanePresenter::addRoutineStartTagHelp() const
     if (!m_data.routineStartTagsSupported) {
         return "Upgrade Tavrik firmware to add routine start tags.";
     }
-    if (draft().rootNodes().empty()) {
+    if (!draft().hasRootNodes()) {
         return "Add a runnable step or group first.";
     }
     if (m_data.tags.empty()) {

@@ -23,6 +23,18 @@ const TagInfo* findTag(const std::vector<TagInfo>& tags, std::optional<std::uint
     return found == tags.end() ? nullptr : &*found;
 }
 
+// Whether the name, trimmed, equals `wanted` ignoring case. Most names begin and end with a visible
+// ASCII character and so are their own trimmed form: copying each of many tags' names for every
+// check was the cost.
+bool hasTrimmedName(const std::string& name, std::string_view wanted)
+{
+    const auto visible = [](char c) { return c > ' ' && c < 0x7F; };
+    if (!name.empty() && visible(name.front()) && visible(name.back())) {
+        return text::equalIgnoringCase(name, wanted);
+    }
+    return text::equalIgnoringCase(text::trimmed(name), wanted);
+}
+
 // Fills the pane's name from the data without the change counting as the user's rename.
 void fillEditorName(ContentViewPresenter& window, const std::string& name)
 {
@@ -61,7 +73,7 @@ TagPanePresenter::TagPanePresenter(TavrikBleCentral& controller, ContentViewPres
 {
     connect(&window, &ContentViewPresenter::changed, this, [this] { refresh(false); });
     for (auto signal : { &TavrikBleCentral::tagsChanged, &TavrikBleCentral::tagErrorChanged }) {
-        connect(&controller, signal, this, [this] { observe(read(this->controller)); });
+        connect(&controller, signal, this, &TagPanePresenter::observeController);
     }
     refresh(true);
 }
@@ -85,6 +97,23 @@ void TagPanePresenter::observe(Inputs inputs)
     }
 }
 
+void TagPanePresenter::observeController()
+{
+    const bool tagsChanged = controller.tags() != observed.tags;
+    if (!tagsChanged && controller.tagError() == observed.tagError) {
+        return;
+    }
+    if (tagsChanged) {
+        observed.tags = controller.tags();
+    }
+    observed.tagError = controller.tagError();
+    if (tagsChanged) {
+        refresh();
+    } else {
+        emit changed();
+    }
+}
+
 bool TagPanePresenter::hasOtherTagNamed(
     const std::vector<TagInfo>& tags, std::string_view name, std::optional<std::uint32_t> exceptId)
 {
@@ -92,9 +121,8 @@ bool TagPanePresenter::hasOtherTagNamed(
     if (wanted.empty()) {
         return false;
     }
-    return std::any_of(tags.begin(), tags.end(), [&](const TagInfo& tag) {
-        return (!exceptId || tag.id != *exceptId) && text::equalIgnoringCase(text::trimmed(tag.name), wanted);
-    });
+    return std::any_of(tags.begin(), tags.end(),
+        [&](const TagInfo& tag) { return (!exceptId || tag.id != *exceptId) && hasTrimmedName(tag.name, wanted); });
 }
 
 bool TagPanePresenter::hasOtherTagWithUid(

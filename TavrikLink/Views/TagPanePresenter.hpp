@@ -94,6 +94,10 @@ private:
 
     TavrikBleCentral& controller;
     ContentViewPresenter& window;
+    // `observe` of the controller's state, comparing and copying in place: a rename among many tags
+    // then neither builds a new list nor allocates.
+    void observeController();
+
     Inputs observed;
     std::string uidDraft;
     // The tag the draft was filled from, and its UID at that time.

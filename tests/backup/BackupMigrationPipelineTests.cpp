@@ -154,6 +154,8 @@ TEST(BackupMigrationPipeline, RefusesDocumentsItCannotRead)
         { "{\"type\":\"sync_data\",\"label\":\"\xC3\x28\"}",
             "Backup is not valid JSON: The data is not valid JSON (line 1, column 31)" },
         { tooDeep, "Backup is not valid JSON: The data is nested too deeply" },
+        // Refused by depth alone: its syntax is never looked into, which would mean building the tree.
+        { std::string(100000, '['), "Backup is not valid JSON: The data is nested too deeply" },
         { R"({"type":"sync_data","dataVersion":1e999})", "Backup is not valid JSON: The data is not valid JSON" },
         { "[]", "Backup root must be a JSON object" },
         { R"("sync_data")", "Backup root must be a JSON object" },

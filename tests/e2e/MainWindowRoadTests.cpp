@@ -233,6 +233,8 @@ TEST_F(BluetoothWindowTest, SettingsEditAndImportedBackupReachTheDeviceExactly)
     app->mainWindow().importDataAction()->trigger();
     settle();
     const BackupFileActions& actions = view.panes().backup();
+    ASSERT_TRUE(processEventsUntil([&] { return !actions.isImporting(); }));
+    settle();
     EXPECT_EQ(panel.opened, 1);
     ASSERT_TRUE(actions.dataTransferNotice());
     EXPECT_EQ(actions.dataTransferNotice()->title, "Import Started")

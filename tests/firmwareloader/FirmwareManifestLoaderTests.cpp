@@ -1,6 +1,7 @@
 #include "TavrikCore/Firmware/FirmwareIntegrity.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikPlatform/Firmware/FirmwareUploadService.hpp"
+#include "tests/firmwareloader/EndlessHeaderServer.hpp"
 #include "tests/firmwareloader/TricklingHttpServer.hpp"
 #include "tests/support/ManualScheduler.hpp"
 #include "tests/support/qt/LoopbackHttpServer.hpp"
@@ -275,6 +276,71 @@ TEST(FirmwareManifestLoaderTests, AHostThatTricklesIsGivenUpAtTheDeadline)
         // The loader hung up.
         EXPECT_TRUE(processEventsUntil([&] { return host.hungUp() == 1; }));
         EXPECT_EQ(fixture.scheduler.pendingCount(), 0U);
+    }
+}
+
+// A host whose header never ends is refused once the header passes what any real server sends,
+// both for the lookup and for a download; the loader hangs up instead of reading on.
+TEST(FirmwareManifestLoaderTests, AHeaderWithoutEndIsRefusedWhileItStreams)
+{
+    using Shape = EndlessHeaderServer::Shape;
+    const struct {
+        const char* what;
+        Shape shape;
+    } shapes[] = {
+        { "many header lines", Shape::manyLines },
+        { "one header line without end", Shape::oneEndlessLine },
+        { "a status line without end", Shape::endlessStatusLine },
+    };
+    for (const auto& entry : shapes) {
+        for (const bool download : { false, true }) {
+            SCOPED_TRACE(std::string(entry.what) + (download ? ", download" : ", lookup"));
+            Fixture fixture;
+            EndlessHeaderServer host(entry.shape);
+            const QString target = host.url(download ? "/fw.bin" : "/channel.json");
+            std::optional<std::string> failure;
+            if (download) {
+                fixture.loader.validatedData(url(target), image.size(), imageSha256(),
+                    [&](DataResult result) { failure = result.error ? result.error->description : "(no error)"; });
+            } else {
+                fixture.loader.load(url(target), [&](CatalogResult result) { failure = errorText(result); });
+            }
+            EXPECT_EQ(fixture.wait(failure), "Firmware server sent an oversized header: " + target.toStdString());
+            EXPECT_TRUE(processEventsUntil([&] { return host.hungUp() == 1; }));
+            EXPECT_LT(host.written(), 32 * 1024 * 1024);
+        }
+    }
+}
+
+// Bodies sent in chunks are read whole; framing that contradicts itself is refused.
+TEST(FirmwareManifestLoaderTests, ChunkedAnswersAreReadAndBrokenFramingIsRefused)
+{
+    Fixture fixture;
+    const QByteArray manifest = channelManifest("../releases/1.4.0.json");
+    const QByteArray half = manifest.left(manifest.size() / 2);
+    const QByteArray rest = manifest.mid(half.size());
+    const QByteArray chunked = QByteArray::number(half.size(), 16) + ";note=1\r\n" + half + "\r\n"
+        + QByteArray::number(rest.size(), 16) + "\r\n" + rest + "\r\n0\r\nX-Trailer: 1\r\n\r\n";
+    const std::pair<QByteArray, QByteArray> chunks { "Transfer-Encoding", "chunked" };
+    fixture.server.route("/channels/chunked.json", Response { 200, chunked, { chunks } });
+    const CatalogResult result = fixture.load(url(fixture.server.url("/channels/chunked.json")));
+    ASSERT_TRUE(result.catalog) << errorText(result);
+    EXPECT_EQ(result.catalog->version, "1.4.0");
+
+    const struct {
+        const char* what;
+        Response response;
+    } broken[] = {
+        { "a chunk size that is no number", Response { 200, "zz\r\n{}\r\n0\r\n\r\n", { chunks } } },
+        { "a chunk without its line end", Response { 200, "2\r\n{}xx0\r\n\r\n", { chunks } } },
+        { "two lengths that disagree", Response { 200, "{}", { { "Content-Length", "2" }, { "Content-Length", "3" } } } },
+    };
+    for (const auto& entry : broken) {
+        SCOPED_TRACE(entry.what);
+        fixture.server.route("/broken.json", entry.response);
+        const std::string target = fixture.server.url("/broken.json").toStdString();
+        EXPECT_EQ(errorText(fixture.load(url(QString::fromStdString(target)))),
+            "Firmware server sent a malformed reply: " + target);
     }
 }
 

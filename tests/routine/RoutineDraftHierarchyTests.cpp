@@ -107,6 +107,30 @@ TEST(RoutineDraftListing, RootNodesAndChildStepsOrderTies)
     EXPECT_EQ(shape(draft), "s10 s4 g20[s3 s2] s9 s100");
 }
 
+// The emptiness test agrees with the listing, orphans included, without ordering anything.
+TEST(RoutineDraftListing, HasRootNodesAgreesWithTheListing)
+{
+    const struct {
+        const char* what;
+        std::vector<RoutineStepDraft> steps;
+        std::vector<RoutineGroupDraft> groups;
+        bool expected;
+    } cases[] = {
+        { "nothing", {}, {}, false },
+        { "only an orphan step", { stepDraft(4, 0, 77) }, {}, false },
+        { "a root step", { stepDraft(4, 0, 77), stepDraft(5, 1) }, {}, true },
+        { "an empty group", {}, { groupDraft(20, 0) }, true },
+        { "a group with a step", { stepDraft(3, 0, 20) }, { groupDraft(20, 0) }, true },
+    };
+    for (const auto& entry : cases) {
+        RoutineDraft draft;
+        draft.steps = entry.steps;
+        draft.groups = entry.groups;
+        EXPECT_EQ(draft.hasRootNodes(), entry.expected) << entry.what;
+        EXPECT_EQ(draft.hasRootNodes(), !draft.rootNodes().empty()) << entry.what;
+    }
+}
+
 TEST(RoutineDraftAppend, NewStepGoesToTheEndOfTheRootWithDefaults)
 {
     RoutineDraft empty;

@@ -16,6 +16,7 @@
 #include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikLink/Views/WindowPanes.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/qt/QtTestSupport.hpp"
 
 #include <QAction>
 #include <QCheckBox>
@@ -193,6 +194,7 @@ TEST_F(WindowPanesTest, FileMenuExportThenImportRestoresTheDevice)
     EXPECT_EQ(panel.opens, 0);
     settle();
     EXPECT_EQ(panel.opens, 1);
+    ASSERT_TRUE(processEventsUntil([&] { return !view.panes().backup().isImporting(); }));
     const auto imported = closeNotice(view);
     EXPECT_EQ(imported.first, "Import Started");
     EXPECT_TRUE(imported.second.startsWith("Imported Tavrik data from tavrik-data.json."))
@@ -217,6 +219,7 @@ TEST_F(WindowPanesTest, AnImportThatCannotBeReadLeavesTheDeviceAlone)
 
     app->mainWindow().importDataAction()->trigger();
     settle();
+    ASSERT_TRUE(processEventsUntil([&] { return !view.panes().backup().isImporting(); }));
     EXPECT_EQ(closeNotice(view).first, "Import Failed");
     settle();
     EXPECT_FALSE(device->lastRestore());
@@ -281,6 +284,8 @@ TEST_F(WindowPanesTest, TheLegacyRestoreOfferIsAnsweredByTheWindowsPrompt)
         }
         ASSERT_LT(index, prompt->buttons.size());
         view.presenter().alerts().answer(index);
+        settle();
+        ASSERT_TRUE(processEventsUntil([&] { return !view.panes().backup().isImporting(); }));
         settle();
 
         EXPECT_FALSE(legacy.upgradeStarted());

@@ -16,9 +16,12 @@
 #include <cerrno>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -85,12 +88,19 @@ protected:
     std::optional<SyncDataEnvelope> data;
     std::vector<std::string> warnings;
     std::optional<std::string> importRefusal;
+    bool outOfMemory = false;
     std::vector<std::string> window;
     int importCalls = 0;
+    int migrations = 0;
     BackupFileActions actions { device(), windowCallbacks(), panel, legacy };
 
     void SetUp() override
     {
+        // Most tests see a migration end within the action; the test of the window's turn queues it.
+        actions.setBackgroundWork([](std::function<void()> work, std::function<void()> done) {
+            work();
+            done();
+        });
         ASSERT_TRUE(folder.isValid());
         data = BackupMigrationPipeline::migrate(readFile(fixture("v8.expected.json")).toStdString()).envelope;
     }
@@ -108,12 +118,20 @@ protected:
                 }
                 return BackupMigrationPipeline::encodeCurrent(*data, true);
             },
-            [this](const Data& bytes) {
+            [this] {
                 ++importCalls;
                 if (importRefusal) {
                     throw SyncImportError(*importRefusal);
                 }
-                BackupMigrationResult result = BackupMigrationPipeline::migrate(bytes);
+            },
+            [this](const Data& bytes) {
+                ++migrations;
+                if (outOfMemory) {
+                    throw std::bad_alloc();
+                }
+                return BackupMigrationPipeline::migrate(bytes);
+            },
+            [this](const BackupMigrationResult& result) {
                 data = result.envelope;
                 warnings = result.warnings;
             },
@@ -342,14 +360,40 @@ TEST_F(BackupFileActionsTest, AnExportThatCannotReachTheDiskWholeKeepsTheOldFile
     }
 }
 
-TEST_F(BackupFileActionsTest, AnExportNeverReplacesAPipeOrADevice)
+// What the export cannot write to stays as it was: renaming a new file over it would replace a
+// pipe, a file the user made read-only, or a link that leads nowhere.
+TEST_F(BackupFileActionsTest, AnExportNeverReplacesWhatItCannotWriteTo)
 {
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.json")).constData(), 0600), 0);
-    panel.answers = { path("pipe.json") };
-    EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
-    expectNotice("Export Failed", QStringLiteral("Couldn\u2019t save \u201Cpipe.json\u201D: Not a regular file"));
+    writeFile(path("locked.json"), "earlier backup");
+    ASSERT_TRUE(QFile::setPermissions(path("locked.json"), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    ASSERT_TRUE(QFile::link(path("gone.json"), path("dangling.json")));
+    ASSERT_TRUE(QFile::link(path("loop.json"), path("loop.json")));
+    const struct {
+        const char* name;
+        const char* reason;
+    } cases[] = {
+        { "pipe.json", "Not a regular file" },
+        { "locked.json", "Permission denied" },
+        { "dangling.json", "It is a link to a missing file" },
+        { "loop.json", "Too many levels of symbolic links" },
+    };
+    const QDir::Filters everything = QDir::Files | QDir::Hidden | QDir::System;
+    const QStringList before = QDir(folder.path()).entryList(everything);
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        panel.answers = { path(entry.name) };
+        EXPECT_EQ(actions.exportTavrikData(), std::nullopt);
+        expectNotice("Export Failed",
+            QStringLiteral("Couldn\u2019t save \u201C") + QString::fromUtf8(entry.name) + QStringLiteral("\u201D: ")
+                + QString::fromUtf8(entry.reason));
+    }
     EXPECT_TRUE(std::filesystem::is_fifo(path("pipe.json").toStdString()));
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList { "pipe.json" });
+    EXPECT_EQ(readFile(path("locked.json")), QByteArray("earlier backup"));
+    EXPECT_EQ(QFileInfo(path("dangling.json")).symLinkTarget(), path("gone.json"));
+    EXPECT_FALSE(QFileInfo::exists(path("gone.json")));
+    EXPECT_TRUE(QFileInfo(path("loop.json")).isSymLink());
+    EXPECT_EQ(QDir(folder.path()).entryList(everything), before);
 }
 
 TEST_F(BackupFileActionsTest, AnExportWritesThroughALinkAndKeepsTheFilesPermissions)
@@ -390,9 +434,11 @@ TEST_F(BackupFileActionsTest, ImportReadsOnlyPlainFilesOfABackupsSize)
         { "pipe.json", QStringLiteral("Couldn\u2019t read \u201Cpipe.json\u201D: Not a regular file") },
         { "zero.json", QStringLiteral("Couldn\u2019t read \u201Czero.json\u201D: Not a regular file") },
         { "huge.json",
-            QStringLiteral("\u201Chuge.json\u201D is too large for a Tavrik backup (200 MB; the limit is 64 MiB).") },
+            QStringLiteral(
+                "\u201Chuge.json\u201D is too large for a Tavrik backup (190.8 MiB; the limit is 64 MiB).") },
         { "limit.json",
-            QStringLiteral("\u201Climit.json\u201D is too large for a Tavrik backup (67.1 MB; the limit is 64 MiB).") },
+            QStringLiteral(
+                "\u201Climit.json\u201D is too large for a Tavrik backup (64.1 MiB; the limit is 64 MiB).") },
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.name);
@@ -433,8 +479,60 @@ TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
     actions.importTavrikData();
     expectNotice("Import Failed", "Update Tavrik firmware before restoring schema v9 backups.");
 
+    // Running out of memory is told as a sentence about the file, never as the exception's name.
+    importRefusal.reset();
+    outOfMemory = true;
+    panel.answers = { fixture("v8.expected.json") };
+    actions.importTavrikData();
+    expectNotice("Import Failed",
+        QStringLiteral(
+            "Couldn\u2019t import \u201Cv8.expected.json\u201D: there isn\u2019t enough memory to read it."));
+
     EXPECT_EQ(data, before);
     EXPECT_TRUE(window.empty());
+}
+
+// The window's turn ends once the file is read and its migration handed off, with a notice that it
+// is being read; the import finishes when the migration comes back. An import meanwhile waits.
+TEST_F(BackupFileActionsTest, ABackupIsMigratedAwayFromTheWindowWithItsProgressShown)
+{
+    std::deque<std::pair<std::function<void()>, std::function<void()>>> queued;
+    actions.setBackgroundWork([&](std::function<void()> work, std::function<void()> done) {
+        queued.emplace_back(std::move(work), std::move(done));
+    });
+    const auto finishNext = [&] {
+        ASSERT_FALSE(queued.empty());
+        auto [work, done] = std::move(queued.front());
+        queued.pop_front();
+        work();
+        done();
+    };
+
+    panel.answers = { fixture("v8.expected.json") };
+    actions.importTavrikData();
+    expectNotice("Reading Backup", QStringLiteral("Reading \u201Cv8.expected.json\u201D\u2026"));
+    EXPECT_TRUE(actions.isImporting());
+    EXPECT_EQ(migrations, 0);
+    EXPECT_TRUE(window.empty());
+    actions.importTavrikData();
+    EXPECT_TRUE(panel.openRequests.size() == 1) << "no second dialog while a backup is read";
+    actions.restoreLegacyMigrationBackup();
+    ASSERT_EQ(queued.size(), 1u);
+
+    finishNext();
+    EXPECT_EQ(migrations, 1);
+    EXPECT_FALSE(actions.isImporting());
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"));
+    EXPECT_FALSE(window.empty());
+
+    // A migration that fails comes back the same way, as the failure.
+    writeFile(path("notes.json"), "not json at all");
+    panel.answers = { path("notes.json") };
+    actions.importTavrikData();
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Reading Backup"));
+    finishNext();
+    EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
+    EXPECT_FALSE(actions.isImporting());
 }
 
 TEST_F(BackupFileActionsTest, EveryNoticeIsANewOne)

@@ -5,6 +5,7 @@
 #include "TavrikLink/Views/SettingsPanePresenter.hpp"
 #include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
+#include "tests/support/qt/QtTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -241,6 +242,7 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
     EXPECT_EQ(BackupMigrationPipeline::migrate(file.readAll().toStdString()).envelope.tags, tags);
 
     actions.importTavrikData();
+    ASSERT_TRUE(processEventsUntil([&] { return !actions.isImporting(); }));
     EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"));
     EXPECT_EQ(window, (std::vector<std::string> { "schedules", "tags", "routine", "routines pane" }));
     settle();
@@ -266,6 +268,7 @@ TEST_F(PanesFollowControllerTest, ARefusedImportLeavesTheWindowAlone)
     const std::vector<TagInfo> tags = controller->tags();
 
     actions.importTavrikData();
+    ASSERT_TRUE(processEventsUntil([&] { return !actions.isImporting(); }));
     ASSERT_TRUE(actions.dataTransferNotice());
     EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
     EXPECT_EQ(actions.dataTransferNotice()->message,
