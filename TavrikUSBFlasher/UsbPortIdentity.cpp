@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace tavrik {
 
@@ -25,7 +26,7 @@ std::optional<std::uint16_t> hexIdIn(const std::filesystem::path& file)
 
 } // namespace
 
-std::optional<UsbPortIds> readUsbPortIds(const std::string& portPath, const std::string& sysfsRoot)
+std::optional<std::string> usbDeviceDirectoryOf(const std::string& portPath, const std::string& sysfsRoot)
 {
     namespace fs = std::filesystem;
     std::error_code error;
@@ -45,10 +46,51 @@ std::optional<UsbPortIds> readUsbPortIds(const std::string& portPath, const std:
     // it; the USB device with the ids is the interface's parent.
     for (int level = 0; level < 3 && directory != root && directory.has_parent_path(); ++level) {
         directory = directory.parent_path();
-        const auto vendor = hexIdIn(directory / "idVendor");
-        const auto product = hexIdIn(directory / "idProduct");
-        if (vendor && product) {
-            return UsbPortIds { *vendor, *product };
+        if (hexIdIn(directory / "idVendor") && hexIdIn(directory / "idProduct")) {
+            return directory.string();
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<UsbPortIds> readUsbPortIds(const std::string& portPath, const std::string& sysfsRoot)
+{
+    const auto device = usbDeviceDirectoryOf(portPath, sysfsRoot);
+    if (!device) {
+        return std::nullopt;
+    }
+    const std::filesystem::path directory(*device);
+    return UsbPortIds { *hexIdIn(directory / "idVendor"), *hexIdIn(directory / "idProduct") };
+}
+
+std::optional<std::string> portOfUsbDevice(
+    const std::string& usbDeviceDirectory, const std::string& directory, const std::string& sysfsRoot)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const std::string inside = usbDeviceDirectory + "/";
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(sysfsRoot) / "class" / "tty", error)) {
+        std::error_code linkError;
+        const fs::path device = fs::canonical(entry.path() / "device", linkError);
+        if (!linkError && device.string().starts_with(inside)) {
+            names.insert(entry.path().filename().string());
+        }
+    }
+    if (names.empty()) {
+        return std::nullopt;
+    }
+    for (const auto& name : names) {
+        if (fs::exists(fs::path(directory) / name, error)) {
+            return (fs::path(directory) / name).string();
+        }
+    }
+    // A link to the node, as /dev/serial/by-id holds.
+    for (const auto& entry : fs::directory_iterator(directory, error)) {
+        std::error_code linkError;
+        const fs::path node = fs::canonical(entry.path(), linkError);
+        if (!linkError && !fs::is_directory(node, linkError) && names.count(node.filename().string()) != 0) {
+            return entry.path().string();
         }
     }
     return std::nullopt;

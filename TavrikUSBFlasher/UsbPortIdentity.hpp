@@ -19,6 +19,16 @@ struct UsbPortIds {
 // Nothing for a port that is no USB device, such as a pseudo-terminal.
 std::optional<UsbPortIds> readUsbPortIds(const std::string& portPath, const std::string& sysfsRoot);
 
+// The sysfs directory of the USB device behind a serial port (the one holding idVendor and
+// idProduct). It names the device by where it sits on the bus, so it stays the same when the device
+// drops off and comes back under another tty name. Nothing for a port that is no USB device.
+std::optional<std::string> usbDeviceDirectoryOf(const std::string& portPath, const std::string& sysfsRoot);
+
+// The node in `directory` (a name there or a link there to the node) of a tty that belongs to the
+// USB device at `usbDeviceDirectory`, when there is one now.
+std::optional<std::string> portOfUsbDevice(
+    const std::string& usbDeviceDirectory, const std::string& directory, const std::string& sysfsRoot);
+
 // How the host's modem lines reach the chip.
 enum class ResetCircuit {
     // A USB-UART bridge with the two-transistor auto-reset circuit (RTS to EN, DTR to GPIO0).

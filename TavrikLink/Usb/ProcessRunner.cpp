@@ -224,36 +224,24 @@ UsbCancel ProcessRunner::runStreaming(const std::string& executable, const std::
 
 std::vector<std::string> splitUsbOutputLines(const std::string& text)
 {
+    // Only LF ends a helper line: U+2028, U+2029, U+0085 and the other breaks can be part of a
+    // network name inside a JSON line.
     std::vector<std::string> lines;
-    std::string current;
-    auto flush = [&] {
-        if (!current.empty()) {
-            lines.push_back(current);
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
         }
-        current.clear();
-    };
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const unsigned char byte = static_cast<unsigned char>(text[index]);
-        if (byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r') {
-            flush();
-            continue;
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
         }
-        // U+0085 is C2 85; U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
-        if (byte == 0xC2 && index + 1 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x85) {
-            flush();
-            ++index;
-            continue;
+        if (!line.empty()) {
+            lines.push_back(std::move(line));
         }
-        if (byte == 0xE2 && index + 2 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x80
-            && (static_cast<unsigned char>(text[index + 2]) == 0xA8
-                || static_cast<unsigned char>(text[index + 2]) == 0xA9)) {
-            flush();
-            index += 2;
-            continue;
-        }
-        current.push_back(text[index]);
+        start = end + 1;
     }
-    flush();
     return lines;
 }
 

@@ -47,7 +47,7 @@ public:
     static std::string cleanProcessOutput(const std::string& output);
 };
 
-// Splits at every line break (LF, VT, FF, CR, CR LF, NEL, LS, PS) and drops empty lines.
+// Splits at LF (a CR before it goes too) and drops empty lines.
 std::vector<std::string> splitUsbOutputLines(const std::string& text);
 
 } // namespace tavrik

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -362,8 +364,9 @@ TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
         options.target = "t-embed-cc1101";
         options.mode = SimulatedBoardMode::probeImage;
         // A Latin-1 name and auth text among UTF-8 ones.
+        // "\xC0" is a Latin-1 "À", the byte that also ends a SLIP frame.
         options.networks = { { "Home", -48, 6, "wpa2 \xC4", "secret" }, { "Caf\xE9", -60, 1, "wpa2", "pass" },
-            { "Office", -70, 11, "open", "" } };
+            { "\xC0 la plage", -65, 3, "wpa2", "sun" }, { "Office", -70, 11, "open", "" } };
         SimulatedUsbBoard board(options);
 
         const HelperRun scan = runHelper({ "wifi-scan", "--port", board.portPath(), "--timeout", "30" });
@@ -374,7 +377,7 @@ TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
             ASSERT_TRUE(network.is_object()) << line;
             names.push_back(network.value("ssid", ""));
         }
-        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, "Office" }));
+        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, replacement + " la plage", "Office" }));
 
         const HelperRun test = runHelper(
             { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
@@ -481,6 +484,89 @@ TEST_F(UsbFlasherProcess, InputsThatCannotBeUsedAreRefusedBeforeTheBoardIsTouche
 
     EXPECT_TRUE(board.romRequests().empty());
     EXPECT_TRUE(board.labels().empty());
+}
+
+TEST_F(UsbFlasherProcess, AFirmwareThatBringsItsPortUpLateStillGetsItsSettings)
+{
+    for (const bool wifi : { true, false }) {
+        SCOPED_TRACE(wifi ? "configure-wifi-time" : "set-time");
+        SimulatedUsbBoardOptions options;
+        options.mode = SimulatedBoardMode::tavrikFirmware;
+        options.portAlias = directory_ + "/ttyACM0";
+        options.aliasAppearsAfter = 4000ms;
+        SimulatedUsbBoard board(options);
+
+        const HelperRun run = wifi
+            ? runHelper({ "configure-wifi-time", "--port", board.portPath(), "--ssid", "Home", "--password-stdin",
+                            "--timezone", "UTC0" },
+                std::string("secret\n"))
+            : runHelper({ "set-time", "--port", board.portPath(), "--time", "2028-02-29 23:59:59" });
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, wifi ? "Tavrik Wi-Fi time configured over USB.\n" : "Tavrik time synced over USB.\n");
+    }
+}
+
+TEST_F(UsbFlasherProcess, AFileThatIsNoImageOrTooLargeIsRefusedBeforeItIsRead)
+{
+    SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
+    const std::string pipe = directory_ + "/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Sparse: five gigabytes that take no room.
+    const std::string huge = directory_ + "/huge.bin";
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, std::uintmax_t { 5 } << 30);
+    const std::string probe = writeFile("probe.bin", probeImage(ImageChip::esp32));
+    const auto flash = [&](const std::string& image) {
+        return std::vector<std::string> { "flash", "--port", board.portPath(), "--image", image, "--verified-target",
+            "m5stick-c" };
+    };
+    const auto hardwareProbe = [&](const std::string& image, const std::string& labels) {
+        return std::vector<std::string> { "hardware-probe", "--port", board.portPath(), "--image", image,
+            "--expected-target", "m5stick-c", "--labels", labels };
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string expected;
+    } cases[] = {
+        { "image from a named pipe", flash(pipe), pipe + " is not a regular file." },
+        { "image from a device", flash("/dev/zero"), "/dev/zero is not a regular file." },
+        { "labels from a named pipe", hardwareProbe(probe, pipe), pipe + " is not a regular file." },
+        { "probe image from a device", hardwareProbe("/dev/zero", pipe), "/dev/zero is not a regular file." },
+        { "image larger than the flash", flash(huge),
+            "The firmware image is larger than the flash of M5 StickC Plus2. Nothing was written." },
+        { "probe image larger than RAM", hardwareProbe(huge, pipe), "The probe image " + huge + " is too large for RAM." },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const HelperRun run = runHelper(entry.arguments, std::nullopt, {}, false, 20s);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, entry.expected + "\n");
+    }
+    EXPECT_TRUE(board.romRequests().empty());
+}
+
+TEST_F(UsbFlasherProcess, TerminationEndsTheHelperWhileItWaitsForThePassword)
+{
+    SimulatedUsbBoardOptions options;
+    options.mode = SimulatedBoardMode::probeImage;
+    SimulatedUsbBoard board(options);
+    for (const int signal : { SIGTERM, SIGINT }) {
+        SCOPED_TRACE(signal);
+        const HelperRun run = runHelper(
+            { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin" }, std::nullopt,
+            [signal](pid_t child) {
+                const auto giveUp = std::chrono::steady_clock::now() + 20s;
+                while (!isReadingStandardInput(child) && std::chrono::steady_clock::now() < giveUp) {
+                    std::this_thread::yield();
+                }
+                ::kill(child, signal);
+            },
+            true, 20s);
+        EXPECT_EQ(run.status, 143) << run.err;
+        EXPECT_EQ(run.err, "Stopped; the serial port was released.\n");
+    }
+    EXPECT_TRUE(board.requests().empty());
 }
 
 TEST_F(UsbFlasherProcess, OnlyARealLocalTimeIsAccepted)

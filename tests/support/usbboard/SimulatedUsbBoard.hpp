@@ -80,6 +80,12 @@ struct SimulatedUsbBoardOptions {
     // after it came back (what was open before is dead).
     bool reenumerates = false;
     std::chrono::milliseconds reenumerationDelay { 300 };
+    // With reenumerates: the link the port comes back as, as a kernel that gives the returning
+    // device the next free ttyACM name while the old one is still held. Empty: the same name.
+    std::string returnAlias;
+    // The port's link appears only this long after the board is made, as from a firmware that
+    // brings its USB up late.
+    std::chrono::milliseconds aliasAppearsAfter { 0 };
     // The fastest speed the line carries (0: any); above it every byte is lost both ways.
     int maximumBaudRate = 0;
     // Each byte takes ten bit times at the board's current speed, both ways.
@@ -187,6 +193,8 @@ private:
     bool detached_ = false;
     bool awaitingOpen_ = false;
     std::optional<std::chrono::steady_clock::time_point> returnsAt_;
+    // The name the port has (or gets when it comes back).
+    std::string currentAlias_;
     std::chrono::steady_clock::time_point inputFreeAt_ {};
     std::chrono::steady_clock::time_point outputFreeAt_ {};
     std::chrono::steady_clock::time_point firmwareReadyAt_ {};
