@@ -515,16 +515,34 @@ Data readFileBytes(const std::string& path, std::uint64_t limit, const std::stri
 
 int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment)
 {
-    if (arguments.subcommand == "probe") {
-        return runProbe(arguments, environment);
+    try {
+        if (arguments.subcommand == "probe") {
+            return runProbe(arguments, environment);
+        }
+        if (arguments.subcommand == "hardware-probe") {
+            return runHardwareProbe(arguments, environment);
+        }
+        if (arguments.subcommand == "flash") {
+            return runFlash(arguments, environment);
+        }
+        return runLineRequest(arguments, environment);
+    } catch (const InterruptedError&) {
+        throw;
+    } catch (const PortUnavailableError&) {
+        throw;
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::runtime_error& error) {
+        // A serial monitor left open on the port reads the board's answers away: say so rather
+        // than blame the board.
+        const std::string port = arguments.optional("--port").value_or("");
+        const std::string note = port.empty() ? std::string() : holdersNote(port);
+        if (note.empty()) {
+            throw;
+        }
+        throw std::runtime_error(std::string(error.what()) + " Another program has " + port + " open" + note
+            + " and takes the board's answers; close it, then try again.");
     }
-    if (arguments.subcommand == "hardware-probe") {
-        return runHardwareProbe(arguments, environment);
-    }
-    if (arguments.subcommand == "flash") {
-        return runFlash(arguments, environment);
-    }
-    return runLineRequest(arguments, environment);
 }
 
 } // namespace tavrik

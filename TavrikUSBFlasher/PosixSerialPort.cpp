@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -60,17 +61,29 @@ bool meansDisconnected(int error)
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-std::string openFailureText(const std::string& path, int error)
+} // namespace
+
+std::string PosixSerialPort::openFailureText(const std::string& path, int error)
 {
     switch (error) {
     case EACCES:
-    case EPERM:
-        return "Cannot open " + path
-            + ": permission denied. Add your user to the group that owns the port "
-              "(usually \"dialout\"), then log out and back in.";
+    case EPERM: {
+        // The group that may open the port is the node's own: "dialout" on most systems, "uucp" on some.
+        std::string group = "dialout";
+        struct stat node { };
+        if (::stat(path.c_str(), &node) == 0) {
+            if (const struct group* entry = ::getgrgid(node.st_gid); entry != nullptr && node.st_gid != 0) {
+                group = entry->gr_name;
+            }
+        }
+        return "Cannot open " + path + ": permission denied. Your user is not in the \"" + group
+            + "\" group that may use serial ports. Join it with \"sudo usermod -aG " + group
+            + " $USER\", then log out and log in again: the group counts only from a new login.";
+    }
     case EBUSY:
     case EWOULDBLOCK:
-        return "Cannot open " + path + ": the port is in use by another program.";
+        return "Cannot open " + path + ": the port is in use by another program" + holdersNote(path)
+            + ". Close that program, then try again.";
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -79,8 +92,6 @@ std::string openFailureText(const std::string& path, int error)
         return "Cannot open " + path + ": " + std::strerror(error) + ".";
     }
 }
-
-} // namespace
 
 void PosixSerialPort::installSignalHandling()
 {
@@ -154,7 +165,7 @@ void PosixSerialPort::openDevice(Clock::time_point giveUp)
             otherFailureGiveUp = std::min(giveUp, now() + std::chrono::seconds(2));
         }
         if (now() >= (lastError == ENOENT ? giveUp : *otherFailureGiveUp)) {
-            throw std::runtime_error(openFailureText(path_, lastError));
+            throw PortUnavailableError(openFailureText(path_, lastError));
         }
         pause(std::chrono::milliseconds(100));
     }

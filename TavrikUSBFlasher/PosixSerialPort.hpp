@@ -39,6 +39,8 @@ public:
     static bool terminationRequested();
     // Throws InterruptedError once a termination signal came.
     static void throwIfTerminationRequested();
+    // What the user reads when the port cannot be opened (errno `error`), and what to do about it.
+    static std::string openFailureText(const std::string& path, int error);
 
 private:
     // Waits for `events` until `until`; false on time-out. Throws on a signal or the deadline.

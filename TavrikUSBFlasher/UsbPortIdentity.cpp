@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <unistd.h>
 
 namespace tavrik {
 
@@ -94,6 +95,48 @@ std::optional<std::string> portOfUsbDevice(
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::string> otherProgramsHolding(const std::string& portPath, const std::string& procRoot)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path port = fs::canonical(portPath, error);
+    if (error) {
+        return {};
+    }
+    const std::string self = std::to_string(::getpid());
+    const std::string parent = std::to_string(::getppid());
+    std::vector<std::string> holders;
+    for (const auto& process : fs::directory_iterator(procRoot, error)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self || pid == parent) {
+            continue;
+        }
+        std::error_code fdError;
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+            std::error_code linkError;
+            if (fs::read_symlink(fd.path(), linkError) != port || linkError) {
+                continue;
+            }
+            std::ifstream stream(process.path() / "comm");
+            std::string name;
+            std::getline(stream, name);
+            holders.push_back((name.empty() ? std::string("a program") : name) + " (process " + pid + ")");
+            break;
+        }
+    }
+    return holders;
+}
+
+std::string holdersNote(const std::string& portPath)
+{
+    const auto holders = otherProgramsHolding(portPath);
+    std::string note;
+    for (const auto& holder : holders) {
+        note += (note.empty() ? " (" : ", ") + holder;
+    }
+    return note.empty() ? note : note + ")";
 }
 
 ResetCircuit resetCircuitFor(const std::optional<UsbPortIds>& ids)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrik {
 
@@ -28,6 +29,14 @@ std::optional<std::string> usbDeviceDirectoryOf(const std::string& portPath, con
 // USB device at `usbDeviceDirectory`, when there is one now.
 std::optional<std::string> portOfUsbDevice(
     const std::string& usbDeviceDirectory, const std::string& directory, const std::string& sysfsRoot);
+
+// Other programs that have the port open, as "name (process 1234)", read from /proc below
+// `procRoot`. This process and the one that started it (the application, which never opens the
+// port) are left out.
+std::vector<std::string> otherProgramsHolding(const std::string& portPath, const std::string& procRoot = "/proc");
+
+// " (minicom (process 1234))" naming those programs, or "" when there are none.
+std::string holdersNote(const std::string& portPath);
 
 // How the host's modem lines reach the chip.
 enum class ResetCircuit {

@@ -10,6 +10,9 @@ namespace {
 
 constexpr int failureStatus = 1;
 constexpr int usageStatus = 2;
+// This computer cannot open the port: the application shows the text as a problem of this
+// computer, not of the board.
+constexpr int portUnavailableStatus = 3;
 constexpr int stoppedStatus = 143;
 
 std::string readStandardInput()
@@ -53,6 +56,9 @@ int main(int argc, char** argv)
     } catch (const UsageError& error) {
         std::cerr << error.what() << '\n';
         return usageStatus;
+    } catch (const PortUnavailableError& error) {
+        std::cerr << error.what() << '\n';
+        return portUnavailableStatus;
     } catch (const InterruptedError&) {
         // The port was closed and unlocked on the way out.
         std::cerr << "Stopped; the serial port was released.\n";

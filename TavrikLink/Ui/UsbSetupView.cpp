@@ -135,7 +135,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupPresenter> model, QWidget* pa
     layout->addWidget(success);
 
     messageRow = new QWidget(this);
-    auto* messageLayout = row(messageRow, 8);
+    messageLayout = row(messageRow, 8);
     messageLayout->addStretch();
     checkingSpinner = new BusyIndicator(BusyIndicator::Size::small, messageRow);
     checkingSpinner->setObjectName(QStringLiteral("usbCheckingSpinner"));
@@ -348,11 +348,18 @@ void UsbSetupView::refresh()
     success->setVisible(kind == Kind::installationSuccess);
     successMessage->setVisible(kind == Kind::installationSuccess && !shown.message.empty());
     successMessage->setText(text(shown.message));
-    const bool showsMessage = kind == Kind::message || kind == Kind::checking || kind == Kind::manualWake;
+    const bool showsMessage
+        = kind == Kind::message || kind == Kind::checking || kind == Kind::manualWake || kind == Kind::hostProblem;
     messageRow->setVisible(showsMessage);
     checkingSpinner->setVisible(kind == Kind::checking);
+    // Beside the spinner the short text keeps its own width, so the row's two stretches centre
+    // spinner and words together; a wide label would leave the spinner at its far edge.
+    message->setWordWrap(kind != Kind::checking);
+    messageLayout->setStretchFactor(message, kind == Kind::checking ? 0 : 1);
     message->setText(text(shown.message));
-    checkAgain->setVisible(kind == Kind::manualWake);
+    checkAgain->setVisible(kind == Kind::manualWake || kind == Kind::hostProblem);
+    checkAgain->setText(QString::fromUtf8(
+        kind == Kind::hostProblem ? UsbSetupPresenter::tryAgainText : UsbSetupPresenter::checkAgainText));
 
     picker->setVisible(shown.picker.has_value());
     if (shown.picker) {

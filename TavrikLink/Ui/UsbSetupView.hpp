@@ -8,6 +8,7 @@
 #include <vector>
 
 class QComboBox;
+class QBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -50,6 +51,7 @@ private:
     QWidget* success = nullptr;
     QLabel* successMessage = nullptr;
     QWidget* messageRow = nullptr;
+    QBoxLayout* messageLayout = nullptr;
     BusyIndicator* checkingSpinner = nullptr;
     QLabel* message = nullptr;
     QPushButton* checkAgain = nullptr;

@@ -24,9 +24,13 @@ std::string textOrEmpty(const QByteArray& bytes)
     return isValidUtf8(bytes) ? bytes.toStdString() : std::string();
 }
 
-std::string failureText(const std::string& preferred, const std::string& fallback)
+std::string failureText(const std::string& preferred, const std::string& fallback, bool crashed)
 {
     std::string message = text::trimmed(preferred.empty() ? fallback : preferred);
+    if (message.empty() && crashed) {
+        // Killed by a signal before it could say anything.
+        return "The USB helper of Tavrik Link stopped unexpectedly.";
+    }
     return message.empty() ? std::string("Command failed.") : message;
 }
 
@@ -110,12 +114,18 @@ UsbCancel cancelOperation(const std::shared_ptr<RunState>& state)
     std::weak_ptr<RunState> weak = state;
     return [weak] {
         const auto state = weak.lock();
-        if (!state || state->completed || state->cancelled) {
+        if (!state || state->completed) {
             return;
         }
+        const bool again = state->cancelled;
         state->cancelled = true;
         if (state->process && state->process->state() != QProcess::NotRunning) {
-            state->process->terminate();
+            // The first request asks the helper to stop; a helper that ignores it is killed.
+            if (again) {
+                state->process->kill();
+            } else {
+                state->process->terminate();
+            }
         }
     };
 }
@@ -164,7 +174,8 @@ UsbCancel ProcessRunner::run(const std::string& executable, const std::vector<st
         if (status == 0) {
             state->complete(UsbRunOutcome::success(out.empty() ? err : out));
         } else {
-            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status, failureText(err, out))));
+            state->complete(UsbRunOutcome::failure(UsbError(
+                UsbError::processDomain, status, failureText(err, out, process.exitStatus() == QProcess::CrashExit))));
         }
     });
     if (standardInput) {
@@ -215,7 +226,8 @@ UsbCancel ProcessRunner::runStreaming(const std::string& executable, const std::
         if (status == 0) {
             state->complete(UsbRunOutcome::success(cleaned));
         } else {
-            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status, failureText(cleaned, ""))));
+            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status,
+                failureText(cleaned, "", state->process->exitStatus() == QProcess::CrashExit))));
         }
     });
     process->start(QIODevice::ReadOnly);

@@ -22,7 +22,8 @@ struct UsbRunOutcome {
 
 using UsbRunCompletion = std::function<void(UsbRunOutcome)>;
 using UsbLineCallback = std::function<void(const std::string&)>;
-// Stops what was started; the completion still arrives (a terminated helper is a failed run).
+// Stops what was started; the completion still arrives (a terminated helper is a failed run). For
+// a helper run the first call asks it to stop (SIGTERM) and a further call kills it (SIGKILL).
 using UsbCancel = std::function<void()>;
 
 // Runs the USB helper as a child process with an argument list (never a shell) on the Qt event

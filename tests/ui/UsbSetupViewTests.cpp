@@ -86,6 +86,17 @@ TEST_F(UsbSetupViewTest, WalksAnEmbedFromWaitingToInstalled)
     usb.scheduler.advance(std::chrono::milliseconds(500));
     EXPECT_TRUE(shown("usbCheckingSpinner"));
     EXPECT_EQ(textOf("usbMessage"), "Checking if Tavrik can be installed");
+    {
+        // The spinner sits right before its text, not across the width of the row.
+        QCoreApplication::processEvents();
+        auto* message = find<QLabel>("usbMessage");
+        auto* spinner = find("usbCheckingSpinner");
+        const int textWidth = message->fontMetrics().horizontalAdvance(message->text());
+        const int textLeft = message->mapTo(view.get(), QPoint(0, 0)).x() + (message->width() - textWidth) / 2;
+        const int spinnerRight = spinner->mapTo(view.get(), QPoint(spinner->width(), 0)).x();
+        EXPECT_GE(textLeft - spinnerRight, 0);
+        EXPECT_LE(textLeft - spinnerRight, 16);
+    }
     saveShot(*view, "usb-checking");
     answer("probe", R"({"state":"other"})");
     EXPECT_FALSE(shown("usbMessage"));

@@ -113,12 +113,31 @@ TEST_F(ProcessRunnerTest, StreamingFailureTextIsEverythingPrintedLessProgress)
     EXPECT_EQ(remainders.output, "tail-out\ntail-err");
 }
 
+TEST_F(ProcessRunnerTest, AHelperThatIgnoresTheRequestToStopIsKilledByTheNextOne)
+{
+    std::optional<UsbRunOutcome> outcome;
+    bool ready = false;
+    const UsbCancel cancel = ProcessRunner::runStreaming(
+        script("trap '' TERM; printf 'ready\\n'; sleep 30"), {}, [&](const std::string&) { ready = true; },
+        [&](UsbRunOutcome result) { outcome = result; });
+    ASSERT_TRUE(test::processEventsUntil([&] { return ready; }));
+    cancel();
+    cancel();
+    const auto result = wait(outcome);
+    ASSERT_FALSE(result.succeeded());
+    EXPECT_EQ(result.error->code(), 128 + 9);
+}
+
 TEST_F(ProcessRunnerTest, AHelperKilledByASignalFailsWithANonZeroCode)
 {
     const auto outcome = collect("printf 'started'; kill -9 $$");
     ASSERT_FALSE(outcome.succeeded());
     EXPECT_EQ(outcome.error->domain(), "TavrikLinkProcess");
     EXPECT_EQ(outcome.error->code(), 128 + 9);
+    // One that said nothing is still told apart from a plain failure.
+    const auto silent = collect("kill -11 $$");
+    ASSERT_FALSE(silent.succeeded());
+    EXPECT_EQ(silent.error->description(), "The USB helper of Tavrik Link stopped unexpectedly.");
 }
 
 TEST_F(ProcessRunnerTest, CancellingTerminatesTheHelperAndStillCompletes)

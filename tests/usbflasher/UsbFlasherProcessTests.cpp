@@ -1,3 +1,4 @@
+#include "TavrikUSBFlasher/PosixSerialPort.hpp"
 #include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 #include "tests/support/usbboard/SimulatedUsbBoard.hpp"
 #include "tests/usbflasher/BoardImages.hpp"
@@ -10,8 +11,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -506,6 +510,99 @@ TEST_F(UsbFlasherProcess, AFirmwareThatBringsItsPortUpLateStillGetsItsSettings)
     }
 }
 
+// Another program with the port open, as a serial monitor left running; ends with the test.
+class OtherProgram {
+public:
+    OtherProgram(std::vector<std::string> command, const std::string& port)
+    {
+        std::vector<char*> argv;
+        for (auto& word : command) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        EXPECT_EQ(::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        const auto node = std::filesystem::canonical(port);
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (!holds(node) && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::yield();
+        }
+    }
+    ~OtherProgram()
+    {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    pid_t pid = 0;
+
+private:
+    bool holds(const std::filesystem::path& node) const
+    {
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            std::error_code linkError;
+            if (std::filesystem::read_symlink(fd.path(), linkError) == node) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(UsbFlasherProcess, AnotherProgramOnThePortIsNamed)
+{
+    SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
+    {
+        // A program that locked the port: it cannot be opened at all, a problem of this computer.
+        OtherProgram holder({ "flock", "--close", board.portPath(), "sleep", "60" }, board.portPath());
+        const HelperRun run = runHelper({ "probe", "--port", board.portPath(), "--json" });
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.err.rfind("Cannot open " + board.portPath() + ": the port is in use by another program (", 0), 0U)
+            << run.err;
+        EXPECT_NE(run.err.find("flock (process " + std::to_string(holder.pid) + ")"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Close that program, then try again."), std::string::npos) << run.err;
+    }
+    {
+        // A monitor left open without a lock: the port opens, but answers it takes never reach the
+        // helper (here the board stops answering mid-flash, as it then seems to).
+        SimulatedUsbBoardOptions options;
+        options.fault = SimulatedFault::stallAfterBlock;
+        SimulatedUsbBoard stalling(options);
+        OtherProgram monitor({ "sh", "-c", "exec sleep 60 < " + stalling.portPath() }, stalling.portPath());
+        const HelperRun run = runHelper({ "flash", "--port", stalling.portPath(), "--image",
+            writeFile("factory.bin", factoryImage(ImageChip::esp32, 16 * 1024, 9)), "--verified-target", "m5stick-c" });
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("stopped answering the ROM loader"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Another program has " + stalling.portPath() + " open (sleep (process "
+                      + std::to_string(monitor.pid) + ")) and takes the board's answers; close it, then try again."),
+            std::string::npos)
+            << run.err;
+    }
+}
+
+TEST(UsbFlasherPortTexts, APortThisUserMayNotOpenNamesItsGroupTheCommandAndTheNewLogin)
+{
+    char pattern[] = "/tmp/tavrik-usbport-XXXXXX";
+    const std::string directory = ::mkdtemp(pattern);
+    const std::string port = directory + "/ttyACM0";
+    std::ofstream(port).put('x');
+    const struct group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(port.c_str(), ::getuid(), dialout->gr_gid), 0);
+    EXPECT_EQ(PosixSerialPort::openFailureText(port, EACCES),
+        "Cannot open " + port
+            + ": permission denied. Your user is not in the \"dialout\" group that may use serial ports. Join it "
+              "with \"sudo usermod -aG dialout $USER\", then log out and log in again: the group counts only from a "
+              "new login.");
+    std::filesystem::remove_all(directory);
+}
+
 TEST_F(UsbFlasherProcess, AFileThatIsNoImageOrTooLargeIsRefusedBeforeItIsRead)
 {
     SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
@@ -577,7 +674,7 @@ TEST_F(UsbFlasherProcess, OnlyARealLocalTimeIsAccepted)
         const char* time;
         int status;
     } cases[] = {
-        { "2028-02-29 23:59:59", 1 },
+        { "2028-02-29 23:59:59", 3 },
         { "2027-02-29 12:00:00", 2 },
         { "2026-13-01 12:00:00", 2 },
         { "2026-04-31 12:00:00", 2 },
@@ -598,7 +695,7 @@ TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)
 {
     const std::string port = directory_ + "/ttyUSB9";
     const HelperRun run = runHelper({ "probe", "--port", port, "--json" });
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device.\n");
 }
 
