@@ -373,8 +373,8 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     });
     const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
     if (boardMd5 != expectedMd5) {
-        throw std::runtime_error("Flash verification failed on " + port + ": the board reports MD5 " + boardMd5
-            + ", the image has " + expectedMd5 + ".");
+        // What was read back differs from what was sent: usually the line, not the board.
+        throw std::runtime_error("The firmware did not verify; try again or use another cable.");
     }
     printLine(
         environment, "USB_FLASH_VERIFIED md5 " + expectedMd5 + " bytes " + std::to_string(padded.size()) + " at 0x0");

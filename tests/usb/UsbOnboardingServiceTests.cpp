@@ -621,6 +621,16 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_FALSE(service->isFlashRunning());
 
+    // A helper text that already says what to do is not followed by a second instruction.
+    for (const std::string text : { "Timed out waiting for the ESP32 bootloader on /dev/ttyUSB0. Hold the board's BOOT "
+                                    "button, tap RESET, then try again.",
+             "The firmware did not verify; try again or use another cable." }) {
+        service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
+        answerDownload();
+        world.fail(pendingRun("flash"), 1, text);
+        EXPECT_EQ(service->usbFlashStatus().message, "USB flashing stopped: " + text);
+    }
+
     // A failed download, and a missing helper, end the same way.
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
     downloads.back()->completion(
