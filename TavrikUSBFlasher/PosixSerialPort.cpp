@@ -78,7 +78,7 @@ std::string PosixSerialPort::openFailureText(const std::string& path, int error)
         }
         return "Cannot open " + path + ": permission denied. Your user is not in the \"" + group
             + "\" group that may use serial ports. Join it with \"sudo usermod -aG " + group
-            + " $USER\", then log out and log in again: the group counts only from a new login.";
+            + " $USER\", log out and log in again (the group counts only from a new login), then try again.";
     }
     case EBUSY:
     case EWOULDBLOCK:
@@ -87,7 +87,7 @@ std::string PosixSerialPort::openFailureText(const std::string& path, int error)
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return "Cannot open " + path + ": the port does not exist. Reconnect the device.";
+        return "Cannot open " + path + ": the port does not exist. Reconnect the device, then try again.";
     default:
         return "Cannot open " + path + ": " + std::strerror(error) + ".";
     }

@@ -193,6 +193,16 @@ TEST_F(UsbSetupViewTest, WakeFailureAndRetryScreens)
     EXPECT_TRUE(shown("usbCheckAgainButton"));
     saveShot(*view, "usb-wake");
     click("usbCheckAgainButton");
+    // A port this user may not open: what to do, and Try Again once it is done.
+    const std::string permission = "Cannot open /dev/ttyUSB0: permission denied. Your user is not in the \"dialout\" "
+                                   "group that may use serial ports. Join it with \"sudo usermod -aG dialout $USER\", "
+                                   "log out and log in again (the group counts only from a new login), then try again.";
+    usb.fail(pending("probe"), 3, permission);
+    EXPECT_EQ(textOf("usbMessage").toStdString(), permission);
+    EXPECT_TRUE(shown("usbCheckAgainButton"));
+    EXPECT_EQ(find<QPushButton>("usbCheckAgainButton")->text(), "Try Again");
+    saveShot(*view, "usb-permission");
+    click("usbCheckAgainButton");
     answer("probe", R"({"state":"other"})");
     EXPECT_FALSE(shown("usbCheckAgainButton"));
     click("deviceCard-m5stick-c");

@@ -315,7 +315,7 @@ TEST_F(UsbOnboardingServiceTest, ProblemsOfThisComputerAreNotTakenForAnUnsupport
 {
     const std::string permission = "Cannot open /dev/ttyUSB0: permission denied. Your user is not in the \"dialout\" "
                                    "group that may use serial ports. Join it with \"sudo usermod -aG dialout $USER\", "
-                                   "then log out and log in again: the group counts only from a new login.";
+                                   "log out and log in again (the group counts only from a new login), then try again.";
     const std::string busy = "Cannot open /dev/ttyUSB0: the port is in use by another program (minicom (process "
                              "812)). Close that program, then try again.";
     const struct {

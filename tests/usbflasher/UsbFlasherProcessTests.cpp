@@ -599,8 +599,8 @@ TEST(UsbFlasherPortTexts, APortThisUserMayNotOpenNamesItsGroupTheCommandAndTheNe
     EXPECT_EQ(PosixSerialPort::openFailureText(port, EACCES),
         "Cannot open " + port
             + ": permission denied. Your user is not in the \"dialout\" group that may use serial ports. Join it "
-              "with \"sudo usermod -aG dialout $USER\", then log out and log in again: the group counts only from a "
-              "new login.");
+              "with \"sudo usermod -aG dialout $USER\", log out and log in again (the group counts only from a new "
+              "login), then try again.");
     std::filesystem::remove_all(directory);
 }
 
@@ -697,7 +697,7 @@ TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)
     const std::string port = directory_ + "/ttyUSB9";
     const HelperRun run = runHelper({ "probe", "--port", port, "--json" });
     EXPECT_EQ(run.status, 3);
-    EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device.\n");
+    EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device, then try again.\n");
 }
 
 TEST_F(UsbFlasherProcess, CommandLinesOutsideTheContractAreUsageErrors)
