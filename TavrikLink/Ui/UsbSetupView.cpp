@@ -318,12 +318,24 @@ bool UsbSetupView::event(QEvent* event)
     // heights that depend on the width, so the flow states its own as its minimum (its layout has
     // just been brought up to date when the request arrives here).
     if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) {
+        fitMessage();
         const int needed = layout()->totalHeightForWidth(width());
         if (needed != minimumHeight()) {
             setMinimumHeight(needed);
         }
     }
     return handled;
+}
+
+void UsbSetupView::fitMessage()
+{
+    // The row of spinner and text does not pass on a height that depends on the width: a long
+    // message (what keeps this computer from the port) states its own.
+    const bool wraps = shown.kind != UsbSetupScreen::Kind::checking && !message->text().isEmpty();
+    const int needed = wraps ? message->heightForWidth(width()) : 0;
+    if (message->minimumHeight() != std::max(needed, 0)) {
+        message->setMinimumHeight(std::max(needed, 0));
+    }
 }
 
 void UsbSetupView::refresh()
@@ -354,9 +366,10 @@ void UsbSetupView::refresh()
     checkingSpinner->setVisible(kind == Kind::checking);
     // Beside the spinner the short text keeps its own width, so the row's two stretches centre
     // spinner and words together; a wide label would leave the spinner at its far edge.
-    message->setWordWrap(kind != Kind::checking);
-    messageLayout->setStretchFactor(message, kind == Kind::checking ? 0 : 1);
     message->setText(text(shown.message));
+    messageLayout->setStretchFactor(message, kind == Kind::checking ? 0 : 1);
+    message->setMinimumWidth(kind == Kind::checking ? message->fontMetrics().horizontalAdvance(message->text()) + 1 : 0);
+    fitMessage();
     checkAgain->setVisible(kind == Kind::manualWake || kind == Kind::hostProblem);
     checkAgain->setText(QString::fromUtf8(
         kind == Kind::hostProblem ? UsbSetupPresenter::tryAgainText : UsbSetupPresenter::checkAgainText));

@@ -39,6 +39,7 @@ protected:
 
 private:
     void refresh();
+    void fitMessage();
     void refreshWifiForm(const UsbWifiForm& form);
     QWidget* buildWifiForm();
 

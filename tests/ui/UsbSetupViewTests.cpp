@@ -199,6 +199,12 @@ TEST_F(UsbSetupViewTest, WakeFailureAndRetryScreens)
                                    "log out and log in again (the group counts only from a new login), then try again.";
     usb.fail(pending("probe"), 3, permission);
     EXPECT_EQ(textOf("usbMessage").toStdString(), permission);
+    {
+        // The whole text, on as many lines as it takes.
+        QCoreApplication::processEvents();
+        auto* message = find<QLabel>("usbMessage");
+        EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+    }
     EXPECT_TRUE(shown("usbCheckAgainButton"));
     EXPECT_EQ(find<QPushButton>("usbCheckAgainButton")->text(), "Try Again");
     saveShot(*view, "usb-permission");
