@@ -175,6 +175,18 @@ void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& po
     throw std::runtime_error(noAnswerText(port));
 }
 
+// What a board prints that no starting Tavrik would: the boot loop of an empty flash, or a ROM
+// loader already waiting for a download.
+bool plainlyNotTavrik(const std::string& boardText)
+{
+    for (const char* sign : { "invalid header: 0x", "flash read err", "waiting for download" }) {
+        if (boardText.find(sign) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
 {
     const std::string port = arguments.required("--port");
@@ -183,7 +195,7 @@ int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     // A Tavrik that was just plugged in may take seconds to start reading the line; taking its
     // silence for an empty board would reset it into the loader and offer to wipe it.
     const auto readyBy = link->now() + probeReadiness;
-    while (link->now() < readyBy) {
+    while (link->now() < readyBy && !plainlyNotTavrik(channel.otherText())) {
         channel.send("hello");
         const auto until = std::min(readyBy, link->now() + 500ms);
         while (auto message = channel.receive(until)) {

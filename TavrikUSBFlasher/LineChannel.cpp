@@ -7,6 +7,7 @@ namespace tavrik {
 namespace {
 constexpr std::size_t maximumLine = std::size_t { 64 } * 1024;
 const std::string prefix = "TVK ";
+constexpr std::size_t maximumOtherText = 4096;
 } // namespace
 
 LineChannel::LineChannel(SerialLink& link)
@@ -58,8 +59,12 @@ std::optional<LineMessage> LineChannel::receive(SerialLink::Clock::time_point un
             }
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end + 1);
-            if (auto message = parseLine(std::move(line))) {
+            if (auto message = parseLine(line)) {
                 return message;
+            }
+            otherText_ += line + "\n";
+            if (otherText_.size() > maximumOtherText) {
+                otherText_.erase(0, otherText_.size() - maximumOtherText);
             }
         }
         if (buffer_.size() > maximumLine) {

@@ -278,4 +278,20 @@ TEST_F(UsbFlasherOnAWiredBoard, ATavrikThatStartsSlowlyIsNotResetIntoTheLoader)
     }
 }
 
+TEST_F(UsbFlasherOnAWiredBoard, AnEmptyBoardsBootLoopIsNotWaitedOutAsAStartingTavrik)
+{
+    const std::string port = directory_ + "/ttyUSB0";
+    SimulatedUsbBoardOptions options = wiredBoard(esp32, SimulatedResetWiring::classicAutoReset, port);
+    options.bootLoopText = "invalid header: 0xffffffff\r\n";
+    SimulatedUsbBoard board(options);
+    std::ostringstream output;
+    const FlasherEnvironment environment = simulatedBoardEnvironment(board, output, sysfs());
+
+    EXPECT_EQ(runFlasherCommand(FlasherArguments::parse({ "probe", "--port", port, "--json" }), environment), 0);
+    EXPECT_EQ(output.str(), "{\"state\":\"other\"}\n");
+    EXPECT_EQ(board.startsIntoLoader(), 1U);
+    // Asked once or twice, not through the whole time a starting Tavrik gets.
+    EXPECT_LE(board.linesIgnored(), 2U);
+}
+
 } // namespace

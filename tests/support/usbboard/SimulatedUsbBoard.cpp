@@ -240,6 +240,13 @@ void SimulatedUsbBoard::run()
         }
         std::optional<std::chrono::steady_clock::time_point> wake;
         auto wakeBy = [&](std::chrono::steady_clock::time_point at) { wake = wake ? std::min(*wake, at) : at; };
+        if (!options_.bootLoopText.empty() && mode() == SimulatedBoardMode::application) {
+            if (nextBootLoop_ <= now) {
+                emit(bytesOf(options_.bootLoopText));
+                nextBootLoop_ = now + std::chrono::milliseconds(100);
+            }
+            wakeBy(nextBootLoop_);
+        }
         if (!pending_.empty()) {
             wakeBy(pending_.front().due);
         }
@@ -496,6 +503,8 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
         mode = mode_;
     }
     if (mode == SimulatedBoardMode::application) {
+        std::lock_guard lock(mutex_);
+        linesIgnored_ += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         return;
     }
     for (const std::uint8_t byte : bytes) {
@@ -996,6 +1005,12 @@ std::vector<std::uint8_t> SimulatedUsbBoard::labels() const
 {
     std::lock_guard lock(mutex_);
     return labels_;
+}
+
+std::size_t SimulatedUsbBoard::linesIgnored() const
+{
+    std::lock_guard lock(mutex_);
+    return linesIgnored_;
 }
 
 SimulatedBoardMode SimulatedUsbBoard::mode() const

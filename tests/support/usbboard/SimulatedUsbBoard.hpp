@@ -92,6 +92,9 @@ struct SimulatedUsbBoardOptions {
     bool pacesLine = false;
     // After it starts, the firmware does not read the line for this long.
     std::chrono::milliseconds firmwareStartDelay { 0 };
+    // While an application (not Tavrik) runs, the board prints this every 100 ms, as an empty
+    // flash's boot loop does ("invalid header: 0xffffffff").
+    std::string bootLoopText;
 };
 
 // A board on a pseudo-terminal. It serves the ESP32 / ESP32-S3 ROM loader (SLIP, SYNC with eight
@@ -132,6 +135,8 @@ public:
     std::vector<std::uint8_t> romRequests() const;
     // Line-protocol requests, in order.
     std::vector<Request> requests() const;
+    // Lines that reached a running application, which reads nothing.
+    std::size_t linesIgnored() const;
     std::vector<std::uint8_t> labels() const;
     SimulatedBoardMode mode() const;
     // Waits (without sleeping a fixed time) until `count` compressed blocks arrived or `limit` passed.
@@ -185,6 +190,8 @@ private:
     int baudRate_ = 115200;
     int flashBaudRate_ = 0;
     std::size_t startsIntoLoader_ = 0;
+    std::size_t linesIgnored_ = 0;
+    std::chrono::steady_clock::time_point nextBootLoop_ {};
     std::size_t startsIntoApplication_ = 0;
 
     // Line and loader state, touched only by the board's thread.
