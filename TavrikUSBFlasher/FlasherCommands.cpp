@@ -172,7 +172,10 @@ void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& po
             }
         }
     }
-    throw std::runtime_error(noAnswerText(port));
+    // Only the firmware can be meant here: the probe image is gone after a flash.
+    throw std::runtime_error("Tavrik did not answer on " + port + " within "
+        + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(firmwareReadiness).count())
+        + " seconds of starting.");
 }
 
 // What a board prints that no starting Tavrik would: the boot loop of an empty flash, or a ROM

@@ -460,6 +460,15 @@ TEST_F(UsbFlasherProcess, TheFirmwareIsWaitedForBeforeItsOneRequest)
         }
     }
     EXPECT_EQ(verbs, (std::vector<std::string> { "hello", "configure", "hello", "set-time" }));
+
+    // A board that never answers is told as a Tavrik that did not start, not as a missing probe.
+    SimulatedUsbBoardOptions silentOptions;
+    silentOptions.mode = SimulatedBoardMode::tavrikFirmware;
+    silentOptions.fault = SimulatedFault::silence;
+    SimulatedUsbBoard silent(silentOptions);
+    const HelperRun unanswered = runHelper({ "set-time", "--port", silent.portPath(), "--time", "2028-02-29 23:59:59" });
+    EXPECT_EQ(unanswered.status, 1);
+    EXPECT_EQ(unanswered.err, "Tavrik did not answer on " + silent.portPath() + " within 10 seconds of starting.\n");
 }
 
 TEST_F(UsbFlasherProcess, InputsThatCannotBeUsedAreRefusedBeforeTheBoardIsTouched)
