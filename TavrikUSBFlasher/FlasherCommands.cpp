@@ -9,10 +9,12 @@
 
 #include <openssl/evp.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tavrik {
 
@@ -22,6 +24,15 @@ namespace {
 
 using Clock = SerialLink::Clock;
 using Json = nlohmann::ordered_json;
+
+// Far above what either file can hold (the chips' RAM; a pack of eight small frames), so a wrong
+// file is refused before it is read.
+constexpr std::uint64_t probeImageLimit = std::uint64_t { 1 } << 20;
+constexpr std::uint64_t labelPackLimit = std::uint64_t { 64 } << 10;
+// How long "probe" asks a board that may be running Tavrik before it looks for the ROM loader.
+constexpr auto probeReadiness = 5s;
+// How long a freshly flashed firmware gets to come up and answer.
+constexpr auto firmwareReadiness = 10s;
 
 void printLine(const FlasherEnvironment& environment, const std::string& line)
 {
@@ -152,7 +163,7 @@ Json relayed(const Json& body, const std::string& type)
 // one request must not go to nobody.
 void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& port)
 {
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    for (int attempt = 0; attempt < firmwareReadiness / 500ms; ++attempt) {
         channel.send("hello");
         const auto until = link.now() + 500ms;
         while (auto message = channel.receive(until)) {
@@ -161,17 +172,35 @@ void awaitFirmware(LineChannel& channel, SerialLink& link, const std::string& po
             }
         }
     }
-    throw std::runtime_error(noAnswerText(port));
+    // Only the firmware can be meant here: the probe image is gone after a flash.
+    throw std::runtime_error("Tavrik did not answer on " + port + " within "
+        + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(firmwareReadiness).count())
+        + " seconds of starting.");
+}
+
+// What a board prints that no starting Tavrik would: the boot loop of an empty flash, or a ROM
+// loader already waiting for a download.
+bool plainlyNotTavrik(const std::string& boardText)
+{
+    for (const char* sign : { "invalid header: 0x", "flash read err", "waiting for download" }) {
+        if (boardText.find(sign) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int runProbe(const FlasherArguments& arguments, const FlasherEnvironment& environment)
 {
     const std::string port = arguments.required("--port");
-    auto link = environment.openPort(port, 20s, "The probe of " + port + " did not finish within 20 seconds.");
+    auto link = environment.openPort(port, 20s, "The probe of " + port + " did not finish within 20 seconds.", 2s);
     LineChannel channel(*link);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A Tavrik that was just plugged in may take seconds to start reading the line; taking its
+    // silence for an empty board would reset it into the loader and offer to wipe it.
+    const auto readyBy = link->now() + probeReadiness;
+    while (link->now() < readyBy && !plainlyNotTavrik(channel.otherText())) {
         channel.send("hello");
-        const auto until = link->now() + 750ms;
+        const auto until = std::min(readyBy, link->now() + 500ms);
         while (auto message = channel.receive(until)) {
             if (message->verb != "hello") {
                 continue;
@@ -209,14 +238,18 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     const std::string port = arguments.required("--port");
     const BoardModel model = requireModel(arguments.required("--expected-target"));
     const int timeout = arguments.seconds("--timeout", 90);
-    const EspAppImage image = parseEspAppImage(environment.readFile(arguments.required("--image")), 0, true);
+    const std::string imagePath = arguments.required("--image");
+    const EspAppImage image = parseEspAppImage(
+        environment.readFile(imagePath, probeImageLimit, "The probe image " + imagePath + " is too large for RAM."), 0,
+        true);
     if (image.chipId != espImageChipId(model.chip)) {
         throw std::runtime_error(
             "The probe image is not built for the " + espChipName(model.chip) + " of " + model.displayName + ".");
     }
     std::optional<std::string> labels;
     if (auto path = arguments.optional("--labels")) {
-        const Data bytes = environment.readFile(*path);
+        const Data bytes = environment.readFile(
+            *path, labelPackLimit, "The onboarding label pack " + *path + " cannot be used: it is too large.");
         try {
             OnboardingLabelProtocol::validatePack(bytes);
         } catch (const OnboardingLabelProtocolError& error) {
@@ -226,7 +259,7 @@ int runHardwareProbe(const FlasherArguments& arguments, const FlasherEnvironment
     }
 
     auto link = environment.openPort(
-        port, std::chrono::seconds(timeout + 60), "The hardware probe on " + port + " did not finish in time.");
+        port, std::chrono::seconds(timeout + 60), "The hardware probe on " + port + " did not finish in time.", 2s);
     RomLoader loader(*link, resetCircuitOf(port, environment));
     loader.connect(8s);
     const EspChip chip = loader.detectChip();
@@ -309,7 +342,8 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
 {
     const std::string port = arguments.required("--port");
     const BoardModel model = requireModel(arguments.required("--verified-target"));
-    Data padded = environment.readFile(arguments.required("--image"));
+    Data padded = environment.readFile(arguments.required("--image"), model.flashSize,
+        "The firmware image is larger than the flash of " + model.displayName + ". Nothing was written.");
     if (auto problem = factoryImageProblem(padded, model)) {
         throw std::runtime_error(*problem + " Nothing was written.");
     }
@@ -319,7 +353,7 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
 
     const auto limit = std::chrono::seconds(90 + 120 * (padded.size() / 1048576 + 1));
     auto link = environment.openPort(
-        port, limit, "Flashing " + port + " did not finish within " + std::to_string(limit.count()) + " seconds.");
+        port, limit, "Flashing " + port + " did not finish within " + std::to_string(limit.count()) + " seconds.", 2s);
     RomLoader loader(*link, resetCircuitOf(port, environment));
     loader.connect(8s);
     const auto attach = [&] {
@@ -354,8 +388,8 @@ int runFlash(const FlasherArguments& arguments, const FlasherEnvironment& enviro
     });
     const std::string boardMd5 = loader.flashMd5(0, static_cast<std::uint32_t>(padded.size()));
     if (boardMd5 != expectedMd5) {
-        throw std::runtime_error("Flash verification failed on " + port + ": the board reports MD5 " + boardMd5
-            + ", the image has " + expectedMd5 + ".");
+        // What was read back differs from what was sent: usually the line, not the board.
+        throw std::runtime_error("The firmware did not verify; try again or use another cable.");
     }
     printLine(
         environment, "USB_FLASH_VERIFIED md5 " + expectedMd5 + " bytes " + std::to_string(padded.size()) + " at 0x0");
@@ -400,10 +434,14 @@ int runLineRequest(const FlasherArguments& arguments, const FlasherEnvironment& 
         : subcommand == "probe-stage"                            ? "stage"
                                                                  : subcommand;
 
+    // Right after a flash the new firmware may bring its USB port up only seconds later: the port
+    // is waited for as long as the firmware itself.
+    const bool followsFlash = subcommand == "configure-wifi-time" || subcommand == "set-time";
     auto link = environment.openPort(port, std::chrono::seconds(timeout),
-        subcommand + " on " + port + " did not finish within " + std::to_string(timeout) + " seconds.");
+        subcommand + " on " + port + " did not finish within " + std::to_string(timeout) + " seconds.",
+        followsFlash ? std::chrono::duration_cast<std::chrono::seconds>(firmwareReadiness) : 2s);
     LineChannel channel(*link);
-    if (subcommand == "configure-wifi-time" || subcommand == "set-time") {
+    if (followsFlash) {
         awaitFirmware(channel, *link, port);
     }
     channel.send(verb, body);
@@ -442,29 +480,49 @@ std::string passwordFromStandardInput(std::string input)
     return input;
 }
 
-Data readFileBytes(const std::string& path)
+Data readFileBytes(const std::string& path, std::uint64_t limit, const std::string& tooLarge)
 {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    // Without O_NONBLOCK the open of a named pipe would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer { fd };
+    struct stat node { };
+    if (::fstat(fd, &node) != 0) {
+        throw std::runtime_error("Cannot read " + path + ".");
+    }
+    if (S_ISDIR(node.st_mode)) {
         throw std::runtime_error(path + " is a directory.");
     }
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        throw std::runtime_error("Cannot read " + path + ".");
+    // A pipe or a device has no size to check and may never end.
+    if (!S_ISREG(node.st_mode)) {
+        throw std::runtime_error(path + " is not a regular file.");
     }
-    // Read straight into place, in one piece when the size is known up front.
-    Data bytes(static_cast<std::size_t>(std::filesystem::file_size(path, error)) + 1);
+    if (static_cast<std::uint64_t>(node.st_size) > limit) {
+        throw std::runtime_error(tooLarge);
+    }
+    // One byte more than the size, so a file that grew while it was read is noticed.
+    Data bytes(static_cast<std::size_t>(node.st_size) + 1);
     std::size_t length = 0;
-    while (
-        stream.read(reinterpret_cast<char*>(bytes.data() + length), static_cast<std::streamsize>(bytes.size() - length))
-        || stream.gcount() > 0) {
-        length += static_cast<std::size_t>(stream.gcount());
-        if (length == bytes.size()) {
-            bytes.resize(bytes.size() * 2);
+    while (length < bytes.size()) {
+        const ssize_t count = ::read(fd, bytes.data() + length, bytes.size() - length);
+        if (count == 0) {
+            break;
         }
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            throw std::runtime_error("Cannot read " + path + ".");
+        }
+        length += static_cast<std::size_t>(count);
     }
-    if (stream.bad()) {
-        throw std::runtime_error("Cannot read " + path + ".");
+    if (length > limit) {
+        throw std::runtime_error(tooLarge);
     }
     bytes.resize(length);
     return bytes;
@@ -472,16 +530,34 @@ Data readFileBytes(const std::string& path)
 
 int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironment& environment)
 {
-    if (arguments.subcommand == "probe") {
-        return runProbe(arguments, environment);
+    try {
+        if (arguments.subcommand == "probe") {
+            return runProbe(arguments, environment);
+        }
+        if (arguments.subcommand == "hardware-probe") {
+            return runHardwareProbe(arguments, environment);
+        }
+        if (arguments.subcommand == "flash") {
+            return runFlash(arguments, environment);
+        }
+        return runLineRequest(arguments, environment);
+    } catch (const InterruptedError&) {
+        throw;
+    } catch (const PortUnavailableError&) {
+        throw;
+    } catch (const UsageError&) {
+        throw;
+    } catch (const std::runtime_error& error) {
+        // A serial monitor left open on the port reads the board's answers away: say so rather
+        // than blame the board.
+        const std::string port = arguments.optional("--port").value_or("");
+        const std::string note = port.empty() ? std::string() : holdersNote(port);
+        if (note.empty()) {
+            throw;
+        }
+        throw std::runtime_error(std::string(error.what()) + " Another program has " + port + " open" + note
+            + " and takes the board's answers; close it, then try again.");
     }
-    if (arguments.subcommand == "hardware-probe") {
-        return runHardwareProbe(arguments, environment);
-    }
-    if (arguments.subcommand == "flash") {
-        return runFlash(arguments, environment);
-    }
-    return runLineRequest(arguments, environment);
 }
 
 } // namespace tavrik

@@ -5,6 +5,7 @@
 #include "TavrikUSBProtocol/Support/Data.hpp"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -13,13 +14,15 @@
 namespace tavrik {
 
 struct FlasherEnvironment {
-    // Opens the port; every wait on it fails with DeadlineError(`deadlineMessage`) after `limit`.
-    std::function<std::unique_ptr<SerialLink>(
-        const std::string& port, std::chrono::seconds limit, const std::string& deadlineMessage)>
+    // Opens the port, waiting up to `appearWithin` for it to exist; every wait on it fails with
+    // DeadlineError(`deadlineMessage`) after `limit`.
+    std::function<std::unique_ptr<SerialLink>(const std::string& port, std::chrono::seconds limit,
+        const std::string& deadlineMessage, std::chrono::seconds appearWithin)>
         openPort;
     // All of standard input, read to its end.
     std::function<std::string()> readStandardInput;
-    std::function<Data(const std::string& path)> readFile;
+    // A file's bytes, refused (with `tooLarge` as the text) when it holds more than `limit`.
+    std::function<Data(const std::string& path, std::uint64_t limit, const std::string& tooLarge)> readFile;
     // Gets every output line; each is written and flushed at once.
     std::ostream* output = nullptr;
     // Where sysfs tells the USB ids behind a port, which decide how the board is reset.
@@ -33,7 +36,9 @@ int runFlasherCommand(const FlasherArguments& arguments, const FlasherEnvironmen
 // The password given on standard input: all of it, less exactly one trailing line feed.
 std::string passwordFromStandardInput(std::string input);
 
-// All of a file's bytes. Throws std::runtime_error with a user text naming the path.
-Data readFileBytes(const std::string& path);
+// All of a regular file's bytes. A directory, a pipe, a device or a file larger than `limit` is
+// refused before anything is read (`tooLarge` is the text for the last). Throws std::runtime_error
+// with a user text naming the path.
+Data readFileBytes(const std::string& path, std::uint64_t limit, const std::string& tooLarge);
 
 } // namespace tavrik

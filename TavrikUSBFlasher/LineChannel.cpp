@@ -7,6 +7,7 @@ namespace tavrik {
 namespace {
 constexpr std::size_t maximumLine = std::size_t { 64 } * 1024;
 const std::string prefix = "TVK ";
+constexpr std::size_t maximumOtherText = 4096;
 } // namespace
 
 LineChannel::LineChannel(SerialLink& link)
@@ -47,14 +48,23 @@ std::optional<LineMessage> LineChannel::parseLine(std::string line)
 std::optional<LineMessage> LineChannel::receive(SerialLink::Clock::time_point until)
 {
     while (true) {
-        // A line ends at LF; a SLIP frame end (C0) ends one too, so a ROM reply left on the line
-        // before the probe starts talking cannot swallow its first message.
-        std::size_t end;
-        while ((end = buffer_.find_first_of(std::string("\n\xC0", 2))) != std::string::npos) {
+        // A line ends at LF. A SLIP frame end (C0) ends one too, so a ROM reply left on the line
+        // before the probe starts talking cannot swallow its first message; inside a message it is
+        // text (a Latin-1 "À" in a network name) and stays.
+        while (true) {
+            const std::size_t end
+                = buffer_.starts_with(prefix) ? buffer_.find('\n') : buffer_.find_first_of(std::string("\n\xC0", 2));
+            if (end == std::string::npos) {
+                break;
+            }
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end + 1);
-            if (auto message = parseLine(std::move(line))) {
+            if (auto message = parseLine(line)) {
                 return message;
+            }
+            otherText_ += line + "\n";
+            if (otherText_.size() > maximumOtherText) {
+                otherText_.erase(0, otherText_.size() - maximumOtherText);
             }
         }
         if (buffer_.size() > maximumLine) {

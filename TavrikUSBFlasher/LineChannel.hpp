@@ -29,9 +29,13 @@ public:
     // Parses one line; nothing for a line that is not a message.
     static std::optional<LineMessage> parseLine(std::string line);
 
+    // The last few kilobytes of what the board printed that were not messages (boot log).
+    const std::string& otherText() const { return otherText_; }
+
 private:
     SerialLink& link_;
     std::string buffer_;
+    std::string otherText_;
 };
 
 } // namespace tavrik

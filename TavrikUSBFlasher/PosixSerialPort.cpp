@@ -1,9 +1,13 @@
 #include "TavrikUSBFlasher/PosixSerialPort.hpp"
 
+#include "TavrikUSBFlasher/UsbPortIdentity.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -16,7 +20,7 @@ namespace tavrik {
 namespace {
 
 volatile std::sig_atomic_t terminationFlag = 0;
-sigset_t waitMask;
+sigset_t terminationSignals;
 
 void onTerminationSignal(int)
 {
@@ -57,46 +61,62 @@ bool meansDisconnected(int error)
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-std::string openFailureText(const std::string& path, int error)
+} // namespace
+
+std::string PosixSerialPort::openFailureText(const std::string& path, int error)
 {
     switch (error) {
     case EACCES:
-    case EPERM:
-        return "Cannot open " + path
-            + ": permission denied. Add your user to the group that owns the port "
-              "(usually \"dialout\"), then log out and back in.";
+    case EPERM: {
+        // The group that may open the port is the node's own: "dialout" on most systems, "uucp" on some.
+        std::string group = "dialout";
+        struct stat node { };
+        if (::stat(path.c_str(), &node) == 0) {
+            if (const struct group* entry = ::getgrgid(node.st_gid); entry != nullptr && node.st_gid != 0) {
+                group = entry->gr_name;
+            }
+        }
+        return "Cannot open " + path + ": permission denied. Your user is not in the \"" + group
+            + "\" group that may use serial ports. Join it with \"sudo usermod -aG " + group
+            + " $USER\", log out and log in again (the group counts only from a new login), then try again.";
+    }
     case EBUSY:
     case EWOULDBLOCK:
-        return "Cannot open " + path + ": the port is in use by another program.";
+        return "Cannot open " + path + ": the port is in use by another program" + holdersNote(path)
+            + ". Close that program, then try again.";
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return "Cannot open " + path + ": the port does not exist. Reconnect the device.";
+        return "Cannot open " + path + ": the port does not exist. Reconnect the device, then try again.";
     default:
         return "Cannot open " + path + ": " + std::strerror(error) + ".";
     }
 }
 
-} // namespace
-
 void PosixSerialPort::installSignalHandling()
 {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGHUP);
-    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGHUP);
+    sigemptyset(&terminationSignals);
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        sigaddset(&terminationSignals, signal);
+    }
+    // No SA_RESTART: a blocking read elsewhere (standard input) returns and sees the flag.
     struct sigaction action { };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    action.sa_flags = 0;
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        sigaction(signal, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
+    // Delivered at any step; waits block them only between their check and ppoll.
+    sigprocmask(SIG_UNBLOCK, &terminationSignals, nullptr);
+}
+
+void PosixSerialPort::throwIfTerminationRequested()
+{
+    if (terminationFlag) {
+        throw InterruptedError("Stopped on request.");
+    }
 }
 
 bool PosixSerialPort::terminationRequested()
@@ -104,11 +124,14 @@ bool PosixSerialPort::terminationRequested()
     return terminationFlag != 0;
 }
 
-PosixSerialPort::PosixSerialPort(const std::string& path, int baudRate)
+PosixSerialPort::PosixSerialPort(
+    const std::string& path, int baudRate, std::chrono::milliseconds appearWithin, std::string sysfsRoot)
     : path_(path)
     , baudRate_(baudRate)
+    , sysfsRoot_(std::move(sysfsRoot))
 {
-    openDevice(now() + std::chrono::seconds(2));
+    openDevice(now() + appearWithin);
+    usbDevice_ = usbDeviceDirectoryOf(path_, sysfsRoot_).value_or("");
 }
 
 PosixSerialPort::~PosixSerialPort()
@@ -119,6 +142,7 @@ PosixSerialPort::~PosixSerialPort()
 void PosixSerialPort::openDevice(Clock::time_point giveUp)
 {
     int lastError = 0;
+    std::optional<Clock::time_point> otherFailureGiveUp;
     while (true) {
         fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ >= 0) {
@@ -135,8 +159,13 @@ void PosixSerialPort::openDevice(Clock::time_point giveUp)
         } else {
             lastError = errno;
         }
-        if (now() >= giveUp) {
-            throw std::runtime_error(openFailureText(path_, lastError));
+        // A missing node may still come (a board starting its USB); any other failure gets the
+        // couple of seconds udev needs to set a new node's group.
+        if (lastError != ENOENT && !otherFailureGiveUp) {
+            otherFailureGiveUp = std::min(giveUp, now() + std::chrono::seconds(2));
+        }
+        if (now() >= (lastError == ENOENT ? giveUp : *otherFailureGiveUp)) {
+            throw PortUnavailableError(openFailureText(path_, lastError));
         }
         pause(std::chrono::milliseconds(100));
     }
@@ -212,9 +241,9 @@ bool PosixSerialPort::reconnect(std::chrono::milliseconds vanish, std::chrono::m
     closeDevice();
     const auto giveUp = now() + comeBack;
     while (true) {
-        struct stat node { };
-        if (::stat(path_.c_str(), &node) == 0) {
+        if (const auto node = currentNode()) {
             try {
+                path_ = *node;
                 openDevice(giveUp);
                 return true;
             } catch (const InterruptedError&) {
@@ -231,6 +260,21 @@ bool PosixSerialPort::reconnect(std::chrono::milliseconds vanish, std::chrono::m
     }
 }
 
+std::optional<std::string> PosixSerialPort::currentNode() const
+{
+    struct stat node { };
+    if (::stat(path_.c_str(), &node) == 0) {
+        return path_;
+    }
+    // A native USB port can come back under another name (ttyACM0 becomes ttyACM1 while the old
+    // node is still held somewhere): follow the device, not the name.
+    if (usbDevice_.empty()) {
+        return std::nullopt;
+    }
+    const std::string directory = std::filesystem::path(path_).parent_path().string();
+    return portOfUsbDevice(usbDevice_, directory.empty() ? "." : directory, sysfsRoot_);
+}
+
 void PosixSerialPort::setDeadline(Clock::time_point deadline, std::string message)
 {
     deadline_ = deadline;
@@ -244,10 +288,19 @@ SerialLink::Clock::time_point PosixSerialPort::now() const
 
 bool PosixSerialPort::waitFor(int fd, short events, Clock::time_point until)
 {
+    // A signal that lands between the check and ppoll stays pending and ends ppoll at once.
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &terminationSignals, &previous);
+    struct MaskRestorer {
+        const sigset_t& mask;
+        ~MaskRestorer() { sigprocmask(SIG_SETMASK, &mask, nullptr); }
+    } restorer { previous };
+    sigset_t waitMask = previous;
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        sigdelset(&waitMask, signal);
+    }
     while (true) {
-        if (terminationFlag) {
-            throw InterruptedError("Stopped on request.");
-        }
+        throwIfTerminationRequested();
         auto limit = until;
         if (deadline_ && *deadline_ <= limit) {
             limit = *deadline_;

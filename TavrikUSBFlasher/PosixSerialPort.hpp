@@ -11,8 +11,11 @@ namespace tavrik {
 // Every wait is a ppoll that also wakes for a termination signal and honours the run's deadline.
 class PosixSerialPort final : public SerialLink {
 public:
-    // Retries for about two seconds: udev sets the group of a new node only after creating it.
-    PosixSerialPort(const std::string& path, int baudRate);
+    // Retries for about two seconds: udev sets the group of a new node only after creating it. A
+    // port that does not exist yet is waited for up to `appearWithin`. `sysfsRoot` tells which USB
+    // device is behind the port, so that a reconnect can follow it to another name.
+    PosixSerialPort(const std::string& path, int baudRate,
+        std::chrono::milliseconds appearWithin = std::chrono::seconds(2), std::string sysfsRoot = "/sys");
     ~PosixSerialPort() override;
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -30,22 +33,32 @@ public:
     // Past this point every wait throws DeadlineError with `message`.
     void setDeadline(Clock::time_point deadline, std::string message);
 
-    // Blocks the termination signals outside of waits and routes them to a flag, so a signal that
-    // lands between two checks still ends the next wait at once.
+    // Routes the termination signals to a flag that every wait checks; a signal that lands between
+    // a check and its wait still ends that wait at once.
     static void installSignalHandling();
     static bool terminationRequested();
+    // Throws InterruptedError once a termination signal came.
+    static void throwIfTerminationRequested();
+    // What the user reads when the port cannot be opened (errno `error`), and what to do about it.
+    static std::string openFailureText(const std::string& path, int error);
 
 private:
     // Waits for `events` until `until`; false on time-out. Throws on a signal or the deadline.
     bool waitFor(int fd, short events, Clock::time_point until);
-    // Opens, locks and configures the port, retrying until `giveUp`.
+    // Opens, locks and configures the port, retrying until `giveUp` while it is missing and for
+    // about two seconds for any other failure.
     void openDevice(Clock::time_point giveUp);
+    // The port's node now: its own path, or the node of the same USB device under another name.
+    std::optional<std::string> currentNode() const;
     void closeDevice();
     bool deviceGone() const;
     [[noreturn]] void throwFailure(const std::string& what, int error) const;
 
     std::string path_;
     int baudRate_;
+    std::string sysfsRoot_;
+    // The USB device behind the port, as sysfs names it; empty when it is none.
+    std::string usbDevice_;
     int fd_ = -1;
     std::array<std::uint8_t, 4096> readBuffer_ {};
     std::optional<Clock::time_point> deadline_;

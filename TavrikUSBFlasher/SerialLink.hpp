@@ -50,6 +50,13 @@ public:
     }
 };
 
+// This computer cannot open the port (permission, another program, no such node): no fault of the
+// board. The helper exits with its own status for it.
+class PortUnavailableError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A whole subcommand ran past its own time-out.
 class DeadlineError : public std::runtime_error {
 public:

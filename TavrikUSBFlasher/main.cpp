@@ -10,6 +10,9 @@ namespace {
 
 constexpr int failureStatus = 1;
 constexpr int usageStatus = 2;
+// This computer cannot open the port: the application shows the text as a problem of this
+// computer, not of the board.
+constexpr int portUnavailableStatus = 3;
 constexpr int stoppedStatus = 143;
 
 std::string readStandardInput()
@@ -23,6 +26,7 @@ std::string readStandardInput()
         } else if (count == 0 || errno != EINTR) {
             return text;
         }
+        tavrik::PosixSerialPort::throwIfTerminationRequested();
     }
 }
 
@@ -33,13 +37,18 @@ int main(int argc, char** argv)
     using namespace tavrik;
     PosixSerialPort::installSignalHandling();
     FlasherEnvironment environment;
-    environment.openPort = [](const std::string& port, std::chrono::seconds limit, const std::string& message) {
-        auto link = std::make_unique<PosixSerialPort>(port, 115200);
+    environment.openPort = [](const std::string& port, std::chrono::seconds limit, const std::string& message,
+                               std::chrono::seconds appearWithin) {
+        auto link = std::make_unique<PosixSerialPort>(port, 115200, appearWithin);
         link->setDeadline(link->now() + limit, message);
         return std::unique_ptr<SerialLink>(std::move(link));
     };
     environment.readStandardInput = readStandardInput;
-    environment.readFile = readFileBytes;
+    environment.readFile = [](const std::string& path, std::uint64_t limit, const std::string& tooLarge) {
+        Data bytes = readFileBytes(path, limit, tooLarge);
+        PosixSerialPort::throwIfTerminationRequested();
+        return bytes;
+    };
     environment.output = &std::cout;
     try {
         const FlasherArguments arguments = FlasherArguments::parse(std::vector<std::string>(argv + 1, argv + argc));
@@ -47,6 +56,9 @@ int main(int argc, char** argv)
     } catch (const UsageError& error) {
         std::cerr << error.what() << '\n';
         return usageStatus;
+    } catch (const PortUnavailableError& error) {
+        std::cerr << error.what() << '\n';
+        return portUnavailableStatus;
     } catch (const InterruptedError&) {
         // The port was closed and unlocked on the way out.
         std::cerr << "Stopped; the serial port was released.\n";

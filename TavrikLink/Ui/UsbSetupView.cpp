@@ -135,7 +135,7 @@ UsbSetupView::UsbSetupView(std::unique_ptr<UsbSetupPresenter> model, QWidget* pa
     layout->addWidget(success);
 
     messageRow = new QWidget(this);
-    auto* messageLayout = row(messageRow, 8);
+    messageLayout = row(messageRow, 8);
     messageLayout->addStretch();
     checkingSpinner = new BusyIndicator(BusyIndicator::Size::small, messageRow);
     checkingSpinner->setObjectName(QStringLiteral("usbCheckingSpinner"));
@@ -318,12 +318,24 @@ bool UsbSetupView::event(QEvent* event)
     // heights that depend on the width, so the flow states its own as its minimum (its layout has
     // just been brought up to date when the request arrives here).
     if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) {
+        fitMessage();
         const int needed = layout()->totalHeightForWidth(width());
         if (needed != minimumHeight()) {
             setMinimumHeight(needed);
         }
     }
     return handled;
+}
+
+void UsbSetupView::fitMessage()
+{
+    // The row of spinner and text does not pass on a height that depends on the width: a long
+    // message (what keeps this computer from the port) states its own.
+    const bool wraps = shown.kind != UsbSetupScreen::Kind::checking && !message->text().isEmpty();
+    const int needed = wraps ? message->heightForWidth(width()) : 0;
+    if (message->minimumHeight() != std::max(needed, 0)) {
+        message->setMinimumHeight(std::max(needed, 0));
+    }
 }
 
 void UsbSetupView::refresh()
@@ -348,11 +360,19 @@ void UsbSetupView::refresh()
     success->setVisible(kind == Kind::installationSuccess);
     successMessage->setVisible(kind == Kind::installationSuccess && !shown.message.empty());
     successMessage->setText(text(shown.message));
-    const bool showsMessage = kind == Kind::message || kind == Kind::checking || kind == Kind::manualWake;
+    const bool showsMessage
+        = kind == Kind::message || kind == Kind::checking || kind == Kind::manualWake || kind == Kind::hostProblem;
     messageRow->setVisible(showsMessage);
     checkingSpinner->setVisible(kind == Kind::checking);
+    // Beside the spinner the short text keeps its own width, so the row's two stretches centre
+    // spinner and words together; a wide label would leave the spinner at its far edge.
     message->setText(text(shown.message));
-    checkAgain->setVisible(kind == Kind::manualWake);
+    messageLayout->setStretchFactor(message, kind == Kind::checking ? 0 : 1);
+    message->setMinimumWidth(kind == Kind::checking ? message->fontMetrics().horizontalAdvance(message->text()) + 1 : 0);
+    fitMessage();
+    checkAgain->setVisible(kind == Kind::manualWake || kind == Kind::hostProblem);
+    checkAgain->setText(QString::fromUtf8(
+        kind == Kind::hostProblem ? UsbSetupPresenter::tryAgainText : UsbSetupPresenter::checkAgainText));
 
     picker->setVisible(shown.picker.has_value());
     if (shown.picker) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 class QComboBox;
+class QBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -38,6 +39,7 @@ protected:
 
 private:
     void refresh();
+    void fitMessage();
     void refreshWifiForm(const UsbWifiForm& form);
     QWidget* buildWifiForm();
 
@@ -50,6 +52,7 @@ private:
     QWidget* success = nullptr;
     QLabel* successMessage = nullptr;
     QWidget* messageRow = nullptr;
+    QBoxLayout* messageLayout = nullptr;
     BusyIndicator* checkingSpinner = nullptr;
     QLabel* message = nullptr;
     QPushButton* checkAgain = nullptr;

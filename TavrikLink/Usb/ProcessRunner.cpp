@@ -24,9 +24,13 @@ std::string textOrEmpty(const QByteArray& bytes)
     return isValidUtf8(bytes) ? bytes.toStdString() : std::string();
 }
 
-std::string failureText(const std::string& preferred, const std::string& fallback)
+std::string failureText(const std::string& preferred, const std::string& fallback, bool crashed)
 {
     std::string message = text::trimmed(preferred.empty() ? fallback : preferred);
+    if (message.empty() && crashed) {
+        // Killed by a signal before it could say anything.
+        return "The USB helper of Tavrik Link stopped unexpectedly.";
+    }
     return message.empty() ? std::string("Command failed.") : message;
 }
 
@@ -110,12 +114,18 @@ UsbCancel cancelOperation(const std::shared_ptr<RunState>& state)
     std::weak_ptr<RunState> weak = state;
     return [weak] {
         const auto state = weak.lock();
-        if (!state || state->completed || state->cancelled) {
+        if (!state || state->completed) {
             return;
         }
+        const bool again = state->cancelled;
         state->cancelled = true;
         if (state->process && state->process->state() != QProcess::NotRunning) {
-            state->process->terminate();
+            // The first request asks the helper to stop; a helper that ignores it is killed.
+            if (again) {
+                state->process->kill();
+            } else {
+                state->process->terminate();
+            }
         }
     };
 }
@@ -164,7 +174,8 @@ UsbCancel ProcessRunner::run(const std::string& executable, const std::vector<st
         if (status == 0) {
             state->complete(UsbRunOutcome::success(out.empty() ? err : out));
         } else {
-            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status, failureText(err, out))));
+            state->complete(UsbRunOutcome::failure(UsbError(
+                UsbError::processDomain, status, failureText(err, out, process.exitStatus() == QProcess::CrashExit))));
         }
     });
     if (standardInput) {
@@ -215,7 +226,8 @@ UsbCancel ProcessRunner::runStreaming(const std::string& executable, const std::
         if (status == 0) {
             state->complete(UsbRunOutcome::success(cleaned));
         } else {
-            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status, failureText(cleaned, ""))));
+            state->complete(UsbRunOutcome::failure(UsbError(UsbError::processDomain, status,
+                failureText(cleaned, "", state->process->exitStatus() == QProcess::CrashExit))));
         }
     });
     process->start(QIODevice::ReadOnly);
@@ -224,36 +236,24 @@ UsbCancel ProcessRunner::runStreaming(const std::string& executable, const std::
 
 std::vector<std::string> splitUsbOutputLines(const std::string& text)
 {
+    // Only LF ends a helper line: U+2028, U+2029, U+0085 and the other breaks can be part of a
+    // network name inside a JSON line.
     std::vector<std::string> lines;
-    std::string current;
-    auto flush = [&] {
-        if (!current.empty()) {
-            lines.push_back(current);
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
         }
-        current.clear();
-    };
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        const unsigned char byte = static_cast<unsigned char>(text[index]);
-        if (byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r') {
-            flush();
-            continue;
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
         }
-        // U+0085 is C2 85; U+2028 and U+2029 are E2 80 A8 and E2 80 A9.
-        if (byte == 0xC2 && index + 1 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x85) {
-            flush();
-            ++index;
-            continue;
+        if (!line.empty()) {
+            lines.push_back(std::move(line));
         }
-        if (byte == 0xE2 && index + 2 < text.size() && static_cast<unsigned char>(text[index + 1]) == 0x80
-            && (static_cast<unsigned char>(text[index + 2]) == 0xA8
-                || static_cast<unsigned char>(text[index + 2]) == 0xA9)) {
-            flush();
-            index += 2;
-            continue;
-        }
-        current.push_back(text[index]);
+        start = end + 1;
     }
-    flush();
     return lines;
 }
 

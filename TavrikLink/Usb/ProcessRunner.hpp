@@ -22,7 +22,8 @@ struct UsbRunOutcome {
 
 using UsbRunCompletion = std::function<void(UsbRunOutcome)>;
 using UsbLineCallback = std::function<void(const std::string&)>;
-// Stops what was started; the completion still arrives (a terminated helper is a failed run).
+// Stops what was started; the completion still arrives (a terminated helper is a failed run). For
+// a helper run the first call asks it to stop (SIGTERM) and a further call kills it (SIGKILL).
 using UsbCancel = std::function<void()>;
 
 // Runs the USB helper as a child process with an argument list (never a shell) on the Qt event
@@ -47,7 +48,7 @@ public:
     static std::string cleanProcessOutput(const std::string& output);
 };
 
-// Splits at every line break (LF, VT, FF, CR, CR LF, NEL, LS, PS) and drops empty lines.
+// Splits at LF (a CR before it goes too) and drops empty lines.
 std::vector<std::string> splitUsbOutputLines(const std::string& text);
 
 } // namespace tavrik

@@ -41,6 +41,9 @@ enum class UsbOnboardingCheckState {
     needsManualWake,
     readyForTargetSelection,
     targetSetup,
+    // This computer cannot use the board's port or the helper (permission, another program, a
+    // helper that crashed or hung): the board itself may be fine.
+    hostProblem,
 };
 
 // The status line of probing and flashing. `probing` doubles as "a probe is in progress".

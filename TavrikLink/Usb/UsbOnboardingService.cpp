@@ -1,5 +1,8 @@
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 
+#include <algorithm>
+#include <filesystem>
+
 namespace tavrik {
 
 UsbOnboardingService::UsbOnboardingService(AssetProvider availableFirmwareAsset, Download download, LogSink log,
@@ -45,6 +48,7 @@ void UsbOnboardingService::cancelTask(UsbTaskHandle& task)
 void UsbOnboardingService::setFlashStatus(
     UsbFlashStatus::Phase phase, std::string message, std::int64_t done, std::int64_t total)
 {
+    publish(hostProblem, false);
     publish(flashStatus, UsbFlashStatus { phase, std::move(message), done, total });
 }
 
@@ -161,8 +165,136 @@ void UsbOnboardingService::runHelperAt(const UsbTaskHandle& task, const std::str
             std::chrono::milliseconds(0), [finished] { finished(UsbRunOutcome::failure(UsbError::cancellation())); });
         return;
     }
-    task->setStep(onLine ? environment.runStreaming(helper, arguments, std::move(onLine), std::move(finished))
-                         : environment.run(helper, arguments, std::move(standardInput), std::move(finished)));
+    const std::string port = portArgument(arguments);
+    auto weak = weakSelf();
+    auto start = [weak, task, helper, arguments, standardInput = std::move(standardInput), onLine = std::move(onLine),
+                     finished, port]() mutable {
+        UsbOnboardingService* service = alive(weak);
+        if (service == nullptr || task->isCancelled()) {
+            if (service != nullptr) {
+                service->releaseHelperPort(port);
+            }
+            finished(UsbRunOutcome::failure(UsbError::cancellation()));
+            return;
+        }
+        service->startHelperRun(
+            task, helper, arguments, std::move(standardInput), std::move(onLine), std::move(finished), port);
+    };
+    // One helper at a time on a port: a run asked for while a stopped one still holds the port
+    // starts once that one has ended, so two never talk to one board.
+    if (!port.empty()) {
+        if (const auto busy = helperPorts.find(port); busy != helperPorts.end()) {
+            busy->second.push_back(std::move(start));
+            return;
+        }
+        helperPorts[port];
+    }
+    start();
+}
+
+void UsbOnboardingService::startHelperRun(const UsbTaskHandle& task, const std::string& helper,
+    const std::vector<std::string>& arguments, std::optional<Data> standardInput, UsbLineCallback onLine,
+    UsbRunCompletion finished, const std::string& port)
+{
+    struct Guard {
+        UsbCancel stop;
+        bool ended = false;
+        bool stopping = false;
+        bool timedOut = false;
+        Scheduler::Handle deadline = Scheduler::invalidHandle;
+        Scheduler::Handle kill = Scheduler::invalidHandle;
+    };
+    auto guard = std::make_shared<Guard>();
+    Scheduler* scheduler = environment.scheduler;
+    const std::chrono::seconds limit = helperRunLimit(arguments);
+    auto weak = weakSelf();
+    auto ended = [guard, scheduler, weak, port, limit, finished = std::move(finished)](UsbRunOutcome outcome) {
+        guard->ended = true;
+        scheduler->cancel(guard->deadline);
+        scheduler->cancel(guard->kill);
+        if (UsbOnboardingService* service = alive(weak)) {
+            service->releaseHelperPort(port);
+        }
+        if (guard->timedOut && !outcome.succeeded()) {
+            outcome = UsbRunOutcome::failure(UsbError(UsbError::usbDomain, helperTimeoutCode,
+                "The USB helper did not finish within " + std::to_string(limit.count()) + " seconds and was stopped."));
+        }
+        finished(std::move(outcome));
+    };
+    // A helper that ignores the request to stop is killed a little later.
+    auto stop = [guard, scheduler] {
+        if (guard->ended || guard->stopping) {
+            return;
+        }
+        guard->stopping = true;
+        guard->stop();
+        guard->kill = scheduler->schedule(helperStopGrace, [guard] {
+            if (!guard->ended) {
+                guard->stop();
+            }
+        });
+    };
+    guard->stop = onLine ? environment.runStreaming(helper, arguments, std::move(onLine), std::move(ended))
+                         : environment.run(helper, arguments, std::move(standardInput), std::move(ended));
+    guard->deadline = scheduler->schedule(limit, [guard, stop] {
+        if (!guard->ended) {
+            guard->timedOut = true;
+            stop();
+        }
+    });
+    task->setStep(stop);
+}
+
+void UsbOnboardingService::releaseHelperPort(const std::string& port)
+{
+    const auto busy = helperPorts.find(port);
+    if (busy == helperPorts.end()) {
+        return;
+    }
+    if (busy->second.empty()) {
+        helperPorts.erase(busy);
+        return;
+    }
+    auto next = std::move(busy->second.front());
+    busy->second.pop_front();
+    environment.scheduler->schedule(std::chrono::milliseconds(0), std::move(next));
+}
+
+std::string UsbOnboardingService::portArgument(const std::vector<std::string>& arguments)
+{
+    const auto found = std::find(arguments.begin(), arguments.end(), "--port");
+    return found != arguments.end() && found + 1 != arguments.end() ? *(found + 1) : std::string();
+}
+
+std::chrono::seconds UsbOnboardingService::helperRunLimit(const std::vector<std::string>& arguments)
+{
+    // Well past the helper's own time-out for the subcommand, so the helper reports first.
+    const std::string subcommand = arguments.empty() ? std::string() : arguments.front();
+    int timeout = subcommand == "configure-wifi-time" ? 30 : subcommand == "hardware-probe" ? 90 : 15;
+    if (const auto found = std::find(arguments.begin(), arguments.end(), "--timeout");
+        found != arguments.end() && found + 1 != arguments.end()) {
+        try {
+            timeout = std::clamp(std::stoi(*(found + 1)), 1, 3600);
+        } catch (const std::exception&) {
+        }
+    }
+    if (subcommand == "probe") {
+        return std::chrono::seconds(40);
+    }
+    if (subcommand == "flash") {
+        std::error_code error;
+        const auto found = std::find(arguments.begin(), arguments.end(), "--image");
+        const std::uintmax_t size = found != arguments.end() && found + 1 != arguments.end()
+            ? std::filesystem::file_size(*(found + 1), error)
+            : 0;
+        const std::uintmax_t mebibytes = error ? 16 : size / 1048576 + 1;
+        return std::chrono::seconds(90 + 120 * mebibytes + 60);
+    }
+    if (subcommand == "hardware-probe") {
+        return std::chrono::seconds(timeout + 90);
+    }
+    // Room for the port to appear and the firmware to answer after a flash.
+    return std::chrono::seconds(timeout + 40);
 }
 
 void UsbOnboardingService::reset()
@@ -221,9 +353,10 @@ void UsbOnboardingService::prepareForAppTermination(std::function<void()> done)
                 (*finish)();
                 return;
             }
-            // Whatever "stop-probe" says, the application quits; nothing is logged.
-            service->environment.run(helper, { "stop-probe", "--port", *port }, std::nullopt,
-                [finish](const UsbRunOutcome&) { (*finish)(); });
+            // Whatever "stop-probe" says, the application quits; nothing is logged. Its run is
+            // bounded like any other, so a hanging helper cannot hold the quit.
+            service->runHelperAt(std::make_shared<UsbTask>(), helper, { "stop-probe", "--port", *port }, std::nullopt,
+                nullptr, [finish](const UsbRunOutcome&) { (*finish)(); });
         };
         UsbTaskHandle cleanup = service->usbCleanupTask;
         if (!cleanup) {

@@ -10,7 +10,10 @@
 
 #include <QObject>
 
+#include <chrono>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -51,6 +54,8 @@ public:
     UsbOnboardingCheckState usbOnboardingCheckState() const { return checkState; }
     const UsbFlashStatus& usbFlashStatus() const { return flashStatus; }
     bool usbOnboardingNeedsWake() const { return needsWake; }
+    // The failing check was a problem of this computer, not of the board (see hostProblem).
+    bool usbOnboardingHostProblem() const { return hostProblem; }
     const std::vector<UsbWifiNetwork>& usbWifiNetworks() const { return wifiNetworks; }
     bool usbWifiScanInProgress() const { return wifiScanInProgress; }
     const std::optional<std::string>& usbWifiScanMessage() const { return wifiScanMessage; }
@@ -95,6 +100,9 @@ public:
 
     // Helpers with no state, public for tests.
     static bool usbProbeMayNeedManualWake(const std::string& failure);
+    // What the window says for a failure of this computer rather than the board (the port cannot
+    // be opened, the helper is missing, crashed or hung), with what to do; nothing for others.
+    static std::optional<std::string> usbHostProblemMessage(const UsbError& error);
     static std::string usbProbeFailureMessage(const std::string& failure);
     static std::vector<UsbWifiNetwork> parseUsbWifiNetworks(const std::string& output, std::string_view localeId);
     static std::optional<UsbWifiTestResult> parseUsbWifiTestResult(const std::string& output);
@@ -104,6 +112,14 @@ public:
     static std::string usbProbeStageCopy(const UsbHardwareProbeResult& result, const std::string& board);
     // The factory image's file name reduced to a safe last path component.
     static std::string safeImageFileName(const std::string& fileName);
+    // How long one helper run may take before it is stopped.
+    static std::chrono::seconds helperRunLimit(const std::vector<std::string>& arguments);
+    // How long a helper asked to stop gets before it is killed.
+    static constexpr std::chrono::seconds helperStopGrace { 3 };
+    // The "TavrikLinkUSB" code of a helper run that ran past its limit.
+    static constexpr std::int64_t helperTimeoutCode = 42;
+    // The helper's exit status when this computer cannot open the port.
+    static constexpr std::int64_t helperPortUnavailableStatus = 3;
 
 signals:
     // Any published field changed.
@@ -145,16 +161,23 @@ private:
         std::optional<Data> standardInput, std::function<void()> end, std::function<void(const std::string&)> failed,
         std::function<void(UsbOnboardingService&, const std::string& output)> succeeded);
     // The same with a helper already found; `onLine`, when set, receives each output line as it comes.
+    // Every run is bounded: past its limit, or when its task is cancelled, the helper is asked to
+    // stop and killed when it does not; a timed-out run fails with helperTimeoutCode.
     void runHelperAt(const UsbTaskHandle& task, const std::string& helper, const std::vector<std::string>& arguments,
         std::optional<Data> standardInput, UsbLineCallback onLine, UsbRunCompletion completion);
+    void startHelperRun(const UsbTaskHandle& task, const std::string& helper, const std::vector<std::string>& arguments,
+        std::optional<Data> standardInput, UsbLineCallback onLine, UsbRunCompletion finished, const std::string& port);
+    // The run on `port` has ended: the next one waiting for it starts.
+    void releaseHelperPort(const std::string& port);
+    static std::string portArgument(const std::vector<std::string>& arguments);
 
     // Discovery.
     void handleUsbSerialPortChange();
     void probeUsbOnboardingCandidate(const UsbTaskHandle& task, std::function<void()> done);
     void verifyCandidate(const UsbTaskHandle& task, const std::string& port, UsbOnboardingTarget chosen,
         const std::function<void()>& done);
-    void applyFailureRule(
-        const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> device);
+    void applyFailureRule(const UsbTaskHandle& task, const std::string& failure,
+        std::optional<UsbOnboardingDevice> device, std::optional<std::string> hostMessage = std::nullopt);
     void latchDetectedUsbOnboardingDevice(UsbOnboardingDevice detected, const std::string& message);
     void latchVerifiedUsbOnboardingDevice(UsbOnboardingDevice verified, UsbOnboardingTarget chosen);
 
@@ -197,6 +220,7 @@ private:
     UsbOnboardingCheckState checkState = UsbOnboardingCheckState::waitingForDevice;
     UsbFlashStatus flashStatus { UsbFlashStatus::Phase::idle, "Checking for connected Tavrik hardware...", 0, 0 };
     bool needsWake = false;
+    bool hostProblem = false;
     std::vector<UsbWifiNetwork> wifiNetworks;
     bool wifiScanInProgress = false;
     std::optional<std::string> wifiScanMessage;
@@ -216,6 +240,8 @@ private:
     bool usbMonitoringSuspended = false;
     bool usbPersistentProbeRunning = false;
     std::set<std::string> observedUsbSerialPorts;
+    // Ports a helper runs on, each with the runs waiting for it to end.
+    std::map<std::string, std::deque<std::function<void()>>> helperPorts;
     bool usbManualWakeRetryAttempted = false;
 
     // Lets late callbacks tell that the service is gone.

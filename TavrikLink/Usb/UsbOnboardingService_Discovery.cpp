@@ -143,7 +143,7 @@ void UsbOnboardingService::probeUsbOnboardingCandidate(const UsbTaskHandle& task
                 return;
             }
             if (error) {
-                service->applyFailureRule(task, error->description(), std::nullopt);
+                service->applyFailureRule(task, error->description(), std::nullopt, usbHostProblemMessage(*error));
                 finish();
                 return;
             }
@@ -199,7 +199,7 @@ void UsbOnboardingService::verifyCandidate(
                 return;
             }
             if (error) {
-                service->applyFailureRule(task, error->description(), board);
+                service->applyFailureRule(task, error->description(), board, usbHostProblemMessage(*error));
             } else if (!task->isCancelled()) {
                 if (result->result == "pass" && result->target == rawValue(chosen)) {
                     const UsbOnboardingDevice verified { port, port, displayName(chosen) + " (" + port + ")", false,
@@ -216,15 +216,23 @@ void UsbOnboardingService::verifyCandidate(
         });
 }
 
-void UsbOnboardingService::applyFailureRule(
-    const UsbTaskHandle& task, const std::string& failure, std::optional<UsbOnboardingDevice> failedDevice)
+void UsbOnboardingService::applyFailureRule(const UsbTaskHandle& task, const std::string& failure,
+    std::optional<UsbOnboardingDevice> failedDevice, std::optional<std::string> hostMessage)
 {
     if (task->isCancelled() || usbFlashTask) {
         return;
     }
+    // The helper's own words stay in the log whatever the window makes of them.
+    appendLog("USB device check failed: " + failure);
     publish(device, std::move(failedDevice));
     publish(notice, std::optional<UsbOnboardingNotice> {});
     publish(needsWake, false);
+    if (hostMessage) {
+        publish(checkState, target ? UsbOnboardingCheckState::targetSetup : UsbOnboardingCheckState::hostProblem);
+        setFlashStatus(UsbFlashStatus::Phase::failed, *hostMessage);
+        publish(hostProblem, true);
+        return;
+    }
     if (target) {
         publish(checkState, UsbOnboardingCheckState::targetSetup);
     } else if (usbProbeMayNeedManualWake(failure) && !usbManualWakeRetryAttempted) {
@@ -242,6 +250,24 @@ bool UsbOnboardingService::usbProbeMayNeedManualWake(const std::string& failure)
     return lower.find("esp32 bootloader command") != std::string::npos
         || lower.find("failed to synchronize with the esp32 bootloader") != std::string::npos
         || lower.find("timed out waiting for the esp32 bootloader") != std::string::npos;
+}
+
+std::optional<std::string> UsbOnboardingService::usbHostProblemMessage(const UsbError& error)
+{
+    if (error.domain() == UsbError::processDomain && error.code() == helperPortUnavailableStatus) {
+        return error.description();
+    }
+    if (error.domain() == UsbError::processDomain && error.code() >= 128) {
+        return std::string("The USB helper of Tavrik Link stopped unexpectedly. Choose Try Again; if it happens "
+                           "again, reinstall Tavrik Link.");
+    }
+    if (error.domain() == UsbError::firmwareDomain && error.code() == 11) {
+        return error.description() + " Reinstall Tavrik Link.";
+    }
+    if (error.domain() == UsbError::usbDomain && error.code() == helperTimeoutCode) {
+        return error.description() + " Unplug the device, plug it in again, then choose Try Again.";
+    }
+    return std::nullopt;
 }
 
 std::string UsbOnboardingService::usbProbeFailureMessage(const std::string& failure)

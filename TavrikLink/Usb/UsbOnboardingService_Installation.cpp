@@ -144,10 +144,14 @@ void UsbOnboardingService::runInstallation(const UsbTaskHandle& task, Uuid captu
     auto fail = [weak, task, captured, end](const std::string& description) {
         UsbOnboardingService* service = alive(weak);
         if (service != nullptr && !task->isCancelled() && service->generation == captured) {
+            // One instruction only: a helper text that already says what to do keeps its own.
+            const bool instructs = text::lowercased(description).find("try again") != std::string::npos;
             service->publish(service->flashStatus,
                 UsbFlashStatus { Phase::failed,
                     "USB flashing stopped: " + description
-                        + " Reconnect the device and choose Try Again; Tavrik Link will not probe it automatically.",
+                        + (instructs ? std::string()
+                                     : " Reconnect the device and choose Try Again; Tavrik Link will not probe it "
+                                       "automatically."),
                     service->flashStatus.bytesTransferred, service->flashStatus.totalBytes });
             service->appendLog("USB firmware install failed; automatic USB probing remains suspended: " + description);
         }

@@ -97,8 +97,9 @@ UsbTargetSetup targetSetup(const UsbSetupInputs& inputs)
         setup.wifiForm = wifiForm(inputs);
     }
     if (inputs.flashStatus.phase == Phase::failed) {
-        setup.failure
-            = UsbSetupFailure { UsbSetupPresenter::usbFailureTitle(inputs.flashStatus), inputs.flashStatus.message };
+        setup.failure = UsbSetupFailure { inputs.hostProblem ? std::string("USB device check failed.")
+                                                             : UsbSetupPresenter::usbFailureTitle(inputs.flashStatus),
+            inputs.flashStatus.message };
         return setup;
     }
     setup.statusMessage = UsbSetupPresenter::usbConnectionStatusMessage(inputs);
@@ -169,6 +170,7 @@ UsbSetupInputs UsbSetupPresenter::read() const
     inputs.hasVerifiedDevice = service.hasVerifiedUsbOnboardingDevice();
     inputs.hasDetectedInstalledTavrik = service.hasDetectedInstalledTavrik();
     inputs.hasDetectedFlashCandidate = service.hasDetectedUsbFlashCandidate();
+    inputs.hostProblem = service.usbOnboardingHostProblem();
     inputs.firmware = firmwareNow;
     const auto& state = window.state();
     inputs.otherDeviceSelected = state.usbOtherDeviceSelected;
@@ -229,6 +231,10 @@ UsbSetupScreen UsbSetupPresenter::screen(const UsbSetupInputs& inputs)
         break;
     case State::unsupportedDevice:
         screen.message = "It seems Tavrik cannot be installed on the connected device";
+        break;
+    case State::hostProblem:
+        screen.kind = Screen::hostProblem;
+        screen.message = inputs.flashStatus.message;
         break;
     case State::needsManualWake:
         screen.kind = Screen::manualWake;

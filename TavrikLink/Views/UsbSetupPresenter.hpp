@@ -49,6 +49,8 @@ struct UsbSetupInputs {
     bool hasVerifiedDevice = false;
     bool hasDetectedInstalledTavrik = false;
     bool hasDetectedFlashCandidate = false;
+    // The last check failed on this computer's side, not the board's.
+    bool hostProblem = false;
     UsbSetupFirmware firmware;
     bool otherDeviceSelected = false;
     std::string wifiSsid;
@@ -129,7 +131,8 @@ struct UsbTargetSetup {
 
 // The whole setup flow for one state of its inputs.
 struct UsbSetupScreen {
-    enum class Kind { installationProgress, installationSuccess, message, checking, manualWake, picker };
+    // hostProblem: what keeps this computer from using the board, what to do, and Try Again.
+    enum class Kind { installationProgress, installationSuccess, message, checking, manualWake, hostProblem, picker };
     Kind kind = Kind::message;
     // The screen's text; after an installation, what the installer reported under the fixed title,
     // so a Wi-Fi or clock set-up that failed after the flash is not read as a clean success.

@@ -86,6 +86,17 @@ TEST_F(UsbSetupViewTest, WalksAnEmbedFromWaitingToInstalled)
     usb.scheduler.advance(std::chrono::milliseconds(500));
     EXPECT_TRUE(shown("usbCheckingSpinner"));
     EXPECT_EQ(textOf("usbMessage"), "Checking if Tavrik can be installed");
+    {
+        // The spinner sits right before its text, not across the width of the row.
+        QCoreApplication::processEvents();
+        auto* message = find<QLabel>("usbMessage");
+        auto* spinner = find("usbCheckingSpinner");
+        const int textWidth = message->fontMetrics().horizontalAdvance(message->text());
+        const int textLeft = message->mapTo(view.get(), QPoint(0, 0)).x() + (message->width() - textWidth) / 2;
+        const int spinnerRight = spinner->mapTo(view.get(), QPoint(spinner->width(), 0)).x();
+        EXPECT_GE(textLeft - spinnerRight, 0);
+        EXPECT_LE(textLeft - spinnerRight, 16);
+    }
     saveShot(*view, "usb-checking");
     answer("probe", R"({"state":"other"})");
     EXPECT_FALSE(shown("usbMessage"));
@@ -181,6 +192,22 @@ TEST_F(UsbSetupViewTest, WakeFailureAndRetryScreens)
     EXPECT_EQ(textOf("usbMessage"), "Wake the connected device, then check again");
     EXPECT_TRUE(shown("usbCheckAgainButton"));
     saveShot(*view, "usb-wake");
+    click("usbCheckAgainButton");
+    // A port this user may not open: what to do, and Try Again once it is done.
+    const std::string permission = "Cannot open /dev/ttyUSB0: permission denied. Your user is not in the \"dialout\" "
+                                   "group that may use serial ports. Join it with \"sudo usermod -aG dialout $USER\", "
+                                   "log out and log in again (the group counts only from a new login), then try again.";
+    usb.fail(pending("probe"), 3, permission);
+    EXPECT_EQ(textOf("usbMessage").toStdString(), permission);
+    {
+        // The whole text, on as many lines as it takes.
+        QCoreApplication::processEvents();
+        auto* message = find<QLabel>("usbMessage");
+        EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+    }
+    EXPECT_TRUE(shown("usbCheckAgainButton"));
+    EXPECT_EQ(find<QPushButton>("usbCheckAgainButton")->text(), "Try Again");
+    saveShot(*view, "usb-permission");
     click("usbCheckAgainButton");
     answer("probe", R"({"state":"other"})");
     EXPECT_FALSE(shown("usbCheckAgainButton"));

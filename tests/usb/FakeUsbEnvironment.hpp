@@ -25,6 +25,8 @@ public:
         UsbRunCompletion completion;
         bool cancelled = false;
         bool answered = false;
+        // Requests to stop: the first is SIGTERM, a further one SIGKILL.
+        int stopRequests = 0;
 
         const std::string& subcommand() const { return arguments.front(); }
     };
@@ -37,6 +39,8 @@ public:
     std::vector<std::shared_ptr<Call>> calls;
     std::function<void()> fireWatch;
     int watchesStarted = 0;
+    // Helpers that hang: they ignore SIGTERM and end only when killed.
+    bool helpersIgnoreTerminate = false;
 
     UsbOnboardingEnvironment environment()
     {
@@ -122,11 +126,17 @@ private:
         // Like the real runner: a terminated helper still ends, as a failed run.
         return [this, weak] {
             const auto call = weak.lock();
-            if (!call || call->answered || call->cancelled) {
+            if (!call || call->answered) {
+                return;
+            }
+            const bool kill = ++call->stopRequests > 1;
+            if (call->cancelled || (helpersIgnoreTerminate && !kill)) {
                 return;
             }
             call->cancelled = true;
-            scheduler.schedule(std::chrono::milliseconds(0), [this, call] { fail(call, 143, "Terminated"); });
+            scheduler.schedule(std::chrono::milliseconds(0), [this, call, kill] {
+                fail(call, kill ? 128 + 9 : 143, kill ? "" : "Stopped; the serial port was released.");
+            });
         };
     }
 

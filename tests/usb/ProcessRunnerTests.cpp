@@ -1,4 +1,5 @@
 #include "TavrikLink/Usb/ProcessRunner.hpp"
+#include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
 #include <QFile>
@@ -90,8 +91,8 @@ TEST_F(ProcessRunnerTest, StreamingDeliversOnlyLineFeedTerminatedLines)
     std::vector<std::string> lines;
     const auto outcome = stream("printf 'first\\r half\\n\\nsecond'", lines);
     EXPECT_EQ(lines, (std::vector<std::string> { "first\r half", "" }));
-    // The result drops empty lines while cleaning; the carriage return splits the first line there.
-    EXPECT_EQ(outcome.output, "first\n half\nsecond");
+    // The result drops empty lines while cleaning; a carriage return inside a line stays.
+    EXPECT_EQ(outcome.output, "first\r half\nsecond");
 }
 
 TEST_F(ProcessRunnerTest, StreamingFailureTextIsEverythingPrintedLessProgress)
@@ -112,12 +113,31 @@ TEST_F(ProcessRunnerTest, StreamingFailureTextIsEverythingPrintedLessProgress)
     EXPECT_EQ(remainders.output, "tail-out\ntail-err");
 }
 
+TEST_F(ProcessRunnerTest, AHelperThatIgnoresTheRequestToStopIsKilledByTheNextOne)
+{
+    std::optional<UsbRunOutcome> outcome;
+    bool ready = false;
+    const UsbCancel cancel = ProcessRunner::runStreaming(
+        script("trap '' TERM; printf 'ready\\n'; sleep 30"), {}, [&](const std::string&) { ready = true; },
+        [&](UsbRunOutcome result) { outcome = result; });
+    ASSERT_TRUE(test::processEventsUntil([&] { return ready; }));
+    cancel();
+    cancel();
+    const auto result = wait(outcome);
+    ASSERT_FALSE(result.succeeded());
+    EXPECT_EQ(result.error->code(), 128 + 9);
+}
+
 TEST_F(ProcessRunnerTest, AHelperKilledByASignalFailsWithANonZeroCode)
 {
     const auto outcome = collect("printf 'started'; kill -9 $$");
     ASSERT_FALSE(outcome.succeeded());
     EXPECT_EQ(outcome.error->domain(), "TavrikLinkProcess");
     EXPECT_EQ(outcome.error->code(), 128 + 9);
+    // One that said nothing is still told apart from a plain failure.
+    const auto silent = collect("kill -11 $$");
+    ASSERT_FALSE(silent.succeeded());
+    EXPECT_EQ(silent.error->description(), "The USB helper of Tavrik Link stopped unexpectedly.");
 }
 
 TEST_F(ProcessRunnerTest, CancellingTerminatesTheHelperAndStillCompletes)
@@ -149,10 +169,20 @@ TEST_F(ProcessRunnerTest, AMissingExecutableFailsWithoutCrashing)
     EXPECT_FALSE(wait(outcome).succeeded());
 }
 
-TEST(UsbOutputLines, SplitAtEveryLineBreakAndCleanProgress)
+TEST(UsbOutputLines, OnlyALineFeedEndsALineAndProgressIsCleaned)
 {
-    EXPECT_EQ(splitUsbOutputLines("a\r\nb\rc\v\fd\u2028e\u0085f\n\n"),
-        (std::vector<std::string> { "a", "b", "c", "d", "e", "f" }));
+    EXPECT_EQ(splitUsbOutputLines("a\r\nb\n\nc\rd\v\fe\n"), (std::vector<std::string> { "a", "b", "c\rd\v\fe" }));
+    // Network names may hold the Unicode line and paragraph separators and NEL: the line stays whole.
+    for (const std::string separator : { "\u2028", "\u2029", "\u0085" }) {
+        const std::string ssid = "Caf" + separator + "\u00e9";
+        const std::string output = "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"" + ssid
+            + "\",\"rssi\":-40,\"channel\":1,\"auth\":\"wpa2\"}\nUSB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\","
+              "\"rssi\":-60,\"channel\":6,\"auth\":\"wpa2\"}\n";
+        const auto networks = UsbOnboardingService::parseUsbWifiNetworks(output);
+        ASSERT_EQ(networks.size(), 2U) << output;
+        EXPECT_EQ(networks[0].ssid, ssid);
+        EXPECT_EQ(networks[1].ssid, "Home");
+    }
     EXPECT_EQ(
         ProcessRunner::cleanProcessOutput("USB_FLASH_PROGRESS 1 2\nkept\nUSB_FLASH_VERIFIED ok\nUSB_FLASH_PROGRESSX\n"),
         "kept\nUSB_FLASH_PROGRESSX");

@@ -312,6 +312,59 @@ TEST_F(UsbOnboardingServiceTest, ABootloaderFailureAsksForAManualWakeOnce)
     EXPECT_EQ(service->usbOnboardingCheckState(), Check::needsManualWake);
 }
 
+TEST_F(UsbOnboardingServiceTest, ProblemsOfThisComputerAreNotTakenForAnUnsupportedBoard)
+{
+    const std::string permission = "Cannot open /dev/ttyUSB0: permission denied. Your user is not in the \"dialout\" "
+                                   "group that may use serial ports. Join it with \"sudo usermod -aG dialout $USER\", "
+                                   "log out and log in again (the group counts only from a new login), then try again.";
+    const std::string busy = "Cannot open /dev/ttyUSB0: the port is in use by another program (minicom (process "
+                             "812)). Close that program, then try again.";
+    const struct {
+        const char* name;
+        bool helperMissing;
+        int code;
+        std::string helperText;
+        Check check;
+        std::string message;
+    } cases[] = {
+        { "not in the group", false, 3, permission, Check::hostProblem, permission },
+        { "held by another program", false, 3, busy, Check::hostProblem, busy },
+        { "helper crashed", false, 128 + 11, "The USB helper of Tavrik Link stopped unexpectedly.", Check::hostProblem,
+            "The USB helper of Tavrik Link stopped unexpectedly. Choose Try Again; if it happens again, reinstall "
+            "Tavrik Link." },
+        { "helper missing", true, 0, "Tavrik Link could not locate the bundled USB flasher helper.", Check::hostProblem,
+            "Tavrik Link could not locate the bundled USB flasher helper. Reinstall Tavrik Link." },
+        { "a board that is not supported", false, 1, "The board on /dev/ttyUSB0 is no ESP32.", Check::unsupportedDevice,
+            "No USB onboarding device detected. The board on /dev/ttyUSB0 is no ESP32." },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        logs.clear();
+        world.calls.clear();
+        world.helperMissing = entry.helperMissing;
+        SetUp();
+        world.ports = { port };
+        service->beginUsbOnboarding();
+        if (entry.helperMissing) {
+            world.scheduler.runDue();
+        } else {
+            world.fail(pendingRun("probe"), entry.code, entry.helperText);
+        }
+        EXPECT_EQ(service->usbOnboardingCheckState(), entry.check);
+        EXPECT_EQ(service->usbFlashStatus().phase, Phase::failed);
+        EXPECT_EQ(service->usbFlashStatus().message, entry.message);
+        EXPECT_EQ(service->usbOnboardingHostProblem(), entry.check == Check::hostProblem);
+        EXPECT_TRUE(logged("USB device check failed: " + entry.helperText));
+
+        // Try Again after the user fixed it.
+        world.helperMissing = false;
+        service->retryUsbOnboarding();
+        world.succeed(pendingRun("probe"), R"({"state":"other"})");
+        EXPECT_EQ(service->usbOnboardingCheckState(), Check::readyForTargetSelection);
+        EXPECT_FALSE(service->usbOnboardingHostProblem());
+    }
+}
+
 TEST_F(UsbOnboardingServiceTest, APortAddedDuringAProbeIsHandledWhenItEnds)
 {
     world.ports = { port };
@@ -569,6 +622,16 @@ TEST_F(UsbOnboardingServiceTest, AFailedFlashReportsKeepsItsBytesAndFreesTheNext
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_FALSE(service->isFlashRunning());
 
+    // A helper text that already says what to do is not followed by a second instruction.
+    for (const std::string text : { "Timed out waiting for the ESP32 bootloader on /dev/ttyUSB0. Hold the board's BOOT "
+                                    "button, tap RESET, then try again.",
+             "The firmware did not verify; try again or use another cable." }) {
+        service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
+        answerDownload();
+        world.fail(pendingRun("flash"), 1, text);
+        EXPECT_EQ(service->usbFlashStatus().message, "USB flashing stopped: " + text);
+    }
+
     // A failed download, and a missing helper, end the same way.
     service->startUsbOnboardingFlash(std::nullopt, std::nullopt);
     downloads.back()->completion(
@@ -708,6 +771,44 @@ TEST_F(UsbOnboardingServiceTest, TerminationStopsAProbeLeftOnTheBoardAfterEveryt
     world.scheduler.runDue();
     EXPECT_EQ(world.count("stop-probe"), 0);
     EXPECT_FALSE(service->isPersistentProbeRunning());
+}
+
+TEST_F(UsbOnboardingServiceTest, AHangingHelperIsBoundedKilledAndNeverDoubledOnItsPort)
+{
+    world.helpersIgnoreTerminate = true;
+    world.ports = { port };
+    service->beginUsbOnboarding();
+    const auto first = pendingRun("probe");
+
+    // Back and set-up again while the first helper ignores the request to stop.
+    service->cancelUsbOnboarding();
+    service->beginUsbOnboarding();
+    world.scheduler.runDue();
+    EXPECT_EQ(first->stopRequests, 1);
+    EXPECT_EQ(world.count("probe"), 1);
+    EXPECT_EQ(service->usbOnboardingCheckState(), Check::checkingCompatibility);
+    world.scheduler.advance(UsbOnboardingService::helperStopGrace);
+    EXPECT_EQ(first->stopRequests, 2);
+    const auto second = pendingRun("probe");
+
+    // The new one hangs too: it is stopped at its limit and the window says so.
+    world.scheduler.advance(UsbOnboardingService::helperRunLimit(second->arguments));
+    EXPECT_EQ(second->stopRequests, 1);
+    world.scheduler.advance(UsbOnboardingService::helperStopGrace);
+    EXPECT_TRUE(world.pending().empty());
+    EXPECT_EQ(service->usbFlashStatus().phase, Phase::failed);
+    EXPECT_NE(service->usbFlashStatus().message.find("did not finish within 40 seconds"), std::string::npos)
+        << service->usbFlashStatus().message;
+
+    // Quitting while a helper hangs ends it too.
+    service->retryUsbOnboarding();
+    const auto third = pendingRun("probe");
+    bool done = false;
+    service->prepareForAppTermination([&] { done = true; });
+    world.scheduler.advance(UsbOnboardingService::helperStopGrace);
+    EXPECT_EQ(third->stopRequests, 2);
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(world.pending().empty());
 }
 
 TEST_F(UsbOnboardingServiceTest, WifiScanAndCredentialTestThroughTheProbe)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -21,8 +22,24 @@ std::vector<std::string> HelperRun::outLines() const
     return lines;
 }
 
+bool isReadingStandardInput(pid_t process)
+{
+    // "<number> <arguments...>": read is 0 on x86-64 and 63 on AArch64, its first argument the fd.
+    std::ifstream stream("/proc/" + std::to_string(process) + "/syscall");
+    std::string number, fd;
+    if (!(stream >> number >> fd)) {
+        return false;
+    }
+#if defined(__aarch64__)
+    const char* readCall = "63";
+#else
+    const char* readCall = "0";
+#endif
+    return number == readCall && fd == "0x0";
+}
+
 HelperRun runHelper(const std::vector<std::string>& arguments, const std::optional<std::string>& input,
-    const std::function<void(pid_t)>& whileRunning)
+    const std::function<void(pid_t)>& whileRunning, bool holdInputOpen, std::chrono::seconds limit)
 {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
@@ -56,14 +73,17 @@ HelperRun runHelper(const std::vector<std::string>& arguments, const std::option
             written += static_cast<std::size_t>(count);
         }
     }
-    ::close(in[1]);
+    if (!holdInputOpen) {
+        ::close(in[1]);
+    }
     if (whileRunning) {
         whileRunning(child);
     }
 
     HelperRun run;
-    // A cap far above any subcommand's own time-out, only so a broken helper cannot hang the suite.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    // By default a cap far above any subcommand's own time-out, only so a broken helper cannot hang
+    // the suite.
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
     bool outOpen = true, errOpen = true;
     char buffer[4096];
     while (outOpen || errOpen) {
@@ -91,6 +111,9 @@ HelperRun runHelper(const std::vector<std::string>& arguments, const std::option
     }
     ::close(out[0]);
     ::close(err[0]);
+    if (holdInputOpen) {
+        ::close(in[1]);
+    }
     int status = 0;
     ::waitpid(child, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -1,3 +1,4 @@
+#include "TavrikUSBFlasher/PosixSerialPort.hpp"
 #include "TavrikUSBProtocol/Onboarding/OnboardingLabelProtocol.hpp"
 #include "tests/support/usbboard/SimulatedUsbBoard.hpp"
 #include "tests/usbflasher/BoardImages.hpp"
@@ -10,7 +11,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -123,7 +129,8 @@ TEST_F(UsbFlasherProcess, FlashFailuresCarryTheirOwnTexts)
             "ESP32 bootloader command 0x10 failed with status 1 reason 5." },
         { "short status packet", SimulatedFault::shortReply, opSpiAttach,
             "ESP32 bootloader returned a short status packet: expected at least 2 bytes, got 1." },
-        { "flash reads back wrong", SimulatedFault::corruptFlash, 0, "Flash verification failed" },
+        { "flash reads back wrong", SimulatedFault::corruptFlash, 0,
+            "The firmware did not verify; try again or use another cable." },
         { "short chip-id reply", SimulatedFault::shortReply, opReadReg, "The board did not answer the chip-id read" },
         { "refused chip-id read", SimulatedFault::refuseCommand, opReadReg, "The board did not answer the chip-id read" },
         { "unplugged mid-write", SimulatedFault::unplugAfterBlock, 0, "The board was disconnected" },
@@ -362,8 +369,9 @@ TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
         options.target = "t-embed-cc1101";
         options.mode = SimulatedBoardMode::probeImage;
         // A Latin-1 name and auth text among UTF-8 ones.
+        // "\xC0" is a Latin-1 "À", the byte that also ends a SLIP frame.
         options.networks = { { "Home", -48, 6, "wpa2 \xC4", "secret" }, { "Caf\xE9", -60, 1, "wpa2", "pass" },
-            { "Office", -70, 11, "open", "" } };
+            { "\xC0 la plage", -65, 3, "wpa2", "sun" }, { "Office", -70, 11, "open", "" } };
         SimulatedUsbBoard board(options);
 
         const HelperRun scan = runHelper({ "wifi-scan", "--port", board.portPath(), "--timeout", "30" });
@@ -374,7 +382,7 @@ TEST_F(UsbFlasherProcess, BoardTextThatIsNotUtf8IsReplacedAndSpoilsNothingElse)
             ASSERT_TRUE(network.is_object()) << line;
             names.push_back(network.value("ssid", ""));
         }
-        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, "Office" }));
+        EXPECT_EQ(names, (std::vector<std::string> { "Home", "Caf" + replacement, replacement + " la plage", "Office" }));
 
         const HelperRun test = runHelper(
             { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin", "--timeout", "30" },
@@ -452,6 +460,15 @@ TEST_F(UsbFlasherProcess, TheFirmwareIsWaitedForBeforeItsOneRequest)
         }
     }
     EXPECT_EQ(verbs, (std::vector<std::string> { "hello", "configure", "hello", "set-time" }));
+
+    // A board that never answers is told as a Tavrik that did not start, not as a missing probe.
+    SimulatedUsbBoardOptions silentOptions;
+    silentOptions.mode = SimulatedBoardMode::tavrikFirmware;
+    silentOptions.fault = SimulatedFault::silence;
+    SimulatedUsbBoard silent(silentOptions);
+    const HelperRun unanswered = runHelper({ "set-time", "--port", silent.portPath(), "--time", "2028-02-29 23:59:59" });
+    EXPECT_EQ(unanswered.status, 1);
+    EXPECT_EQ(unanswered.err, "Tavrik did not answer on " + silent.portPath() + " within 10 seconds of starting.\n");
 }
 
 TEST_F(UsbFlasherProcess, InputsThatCannotBeUsedAreRefusedBeforeTheBoardIsTouched)
@@ -483,6 +500,182 @@ TEST_F(UsbFlasherProcess, InputsThatCannotBeUsedAreRefusedBeforeTheBoardIsTouche
     EXPECT_TRUE(board.labels().empty());
 }
 
+TEST_F(UsbFlasherProcess, AFirmwareThatBringsItsPortUpLateStillGetsItsSettings)
+{
+    for (const bool wifi : { true, false }) {
+        SCOPED_TRACE(wifi ? "configure-wifi-time" : "set-time");
+        SimulatedUsbBoardOptions options;
+        options.mode = SimulatedBoardMode::tavrikFirmware;
+        options.portAlias = directory_ + "/ttyACM0";
+        options.aliasAppearsAfter = 4000ms;
+        SimulatedUsbBoard board(options);
+
+        const HelperRun run = wifi
+            ? runHelper({ "configure-wifi-time", "--port", board.portPath(), "--ssid", "Home", "--password-stdin",
+                            "--timezone", "UTC0" },
+                std::string("secret\n"))
+            : runHelper({ "set-time", "--port", board.portPath(), "--time", "2028-02-29 23:59:59" });
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, wifi ? "Tavrik Wi-Fi time configured over USB.\n" : "Tavrik time synced over USB.\n");
+    }
+}
+
+// Another program with the port open, as a serial monitor left running; ends with the test.
+class OtherProgram {
+public:
+    OtherProgram(std::vector<std::string> command, const std::string& port)
+    {
+        std::vector<char*> argv;
+        for (auto& word : command) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        EXPECT_EQ(::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        const auto node = std::filesystem::canonical(port);
+        const auto giveUp = std::chrono::steady_clock::now() + 20s;
+        while (!holds(node) && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::yield();
+        }
+    }
+    ~OtherProgram()
+    {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    pid_t pid = 0;
+
+private:
+    bool holds(const std::filesystem::path& node) const
+    {
+        std::error_code error;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            std::error_code linkError;
+            if (std::filesystem::read_symlink(fd.path(), linkError) == node) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+TEST_F(UsbFlasherProcess, AnotherProgramOnThePortIsNamed)
+{
+    SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
+    {
+        // A program that locked the port: it cannot be opened at all, a problem of this computer.
+        OtherProgram holder({ "flock", "--close", board.portPath(), "sleep", "60" }, board.portPath());
+        const HelperRun run = runHelper({ "probe", "--port", board.portPath(), "--json" });
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.err.rfind("Cannot open " + board.portPath() + ": the port is in use by another program (", 0), 0U)
+            << run.err;
+        EXPECT_NE(run.err.find("flock (process " + std::to_string(holder.pid) + ")"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Close that program, then try again."), std::string::npos) << run.err;
+    }
+    {
+        // A monitor left open without a lock: the port opens, but answers it takes never reach the
+        // helper (here the board stops answering mid-flash, as it then seems to).
+        SimulatedUsbBoardOptions options;
+        options.fault = SimulatedFault::stallAfterBlock;
+        SimulatedUsbBoard stalling(options);
+        OtherProgram monitor({ "sh", "-c", "exec sleep 60 < " + stalling.portPath() }, stalling.portPath());
+        const HelperRun run = runHelper({ "flash", "--port", stalling.portPath(), "--image",
+            writeFile("factory.bin", factoryImage(ImageChip::esp32, 16 * 1024, 9)), "--verified-target", "m5stick-c" });
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("stopped answering the ROM loader"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Another program has " + stalling.portPath() + " open (sleep (process "
+                      + std::to_string(monitor.pid) + ")) and takes the board's answers; close it, then try again."),
+            std::string::npos)
+            << run.err;
+    }
+}
+
+TEST(UsbFlasherPortTexts, APortThisUserMayNotOpenNamesItsGroupTheCommandAndTheNewLogin)
+{
+    char pattern[] = "/tmp/tavrik-usbport-XXXXXX";
+    const std::string directory = ::mkdtemp(pattern);
+    const std::string port = directory + "/ttyACM0";
+    std::ofstream(port).put('x');
+    const struct group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(port.c_str(), ::getuid(), dialout->gr_gid), 0);
+    EXPECT_EQ(PosixSerialPort::openFailureText(port, EACCES),
+        "Cannot open " + port
+            + ": permission denied. Your user is not in the \"dialout\" group that may use serial ports. Join it "
+              "with \"sudo usermod -aG dialout $USER\", log out and log in again (the group counts only from a new "
+              "login), then try again.");
+    std::filesystem::remove_all(directory);
+}
+
+TEST_F(UsbFlasherProcess, AFileThatIsNoImageOrTooLargeIsRefusedBeforeItIsRead)
+{
+    SimulatedUsbBoard board(SimulatedUsbBoardOptions {});
+    const std::string pipe = directory_ + "/pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // Sparse: five gigabytes that take no room.
+    const std::string huge = directory_ + "/huge.bin";
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, std::uintmax_t { 5 } << 30);
+    const std::string probe = writeFile("probe.bin", probeImage(ImageChip::esp32));
+    const auto flash = [&](const std::string& image) {
+        return std::vector<std::string> { "flash", "--port", board.portPath(), "--image", image, "--verified-target",
+            "m5stick-c" };
+    };
+    const auto hardwareProbe = [&](const std::string& image, const std::string& labels) {
+        return std::vector<std::string> { "hardware-probe", "--port", board.portPath(), "--image", image,
+            "--expected-target", "m5stick-c", "--labels", labels };
+    };
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string expected;
+    } cases[] = {
+        { "image from a named pipe", flash(pipe), pipe + " is not a regular file." },
+        { "image from a device", flash("/dev/zero"), "/dev/zero is not a regular file." },
+        { "labels from a named pipe", hardwareProbe(probe, pipe), pipe + " is not a regular file." },
+        { "probe image from a device", hardwareProbe("/dev/zero", pipe), "/dev/zero is not a regular file." },
+        { "image larger than the flash", flash(huge),
+            "The firmware image is larger than the flash of M5 StickC Plus2. Nothing was written." },
+        { "probe image larger than RAM", hardwareProbe(huge, pipe), "The probe image " + huge + " is too large for RAM." },
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        const HelperRun run = runHelper(entry.arguments, std::nullopt, {}, false, 20s);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, entry.expected + "\n");
+    }
+    EXPECT_TRUE(board.romRequests().empty());
+}
+
+TEST_F(UsbFlasherProcess, TerminationEndsTheHelperWhileItWaitsForThePassword)
+{
+    SimulatedUsbBoardOptions options;
+    options.mode = SimulatedBoardMode::probeImage;
+    SimulatedUsbBoard board(options);
+    for (const int signal : { SIGTERM, SIGINT }) {
+        SCOPED_TRACE(signal);
+        const HelperRun run = runHelper(
+            { "wifi-test", "--port", board.portPath(), "--ssid", "Home", "--password-stdin" }, std::nullopt,
+            [signal](pid_t child) {
+                const auto giveUp = std::chrono::steady_clock::now() + 20s;
+                while (!isReadingStandardInput(child) && std::chrono::steady_clock::now() < giveUp) {
+                    std::this_thread::yield();
+                }
+                ::kill(child, signal);
+            },
+            true, 20s);
+        EXPECT_EQ(run.status, 143) << run.err;
+        EXPECT_EQ(run.err, "Stopped; the serial port was released.\n");
+    }
+    EXPECT_TRUE(board.requests().empty());
+}
+
 TEST_F(UsbFlasherProcess, OnlyARealLocalTimeIsAccepted)
 {
     // A time that passes goes on to open the port, which does not exist here.
@@ -491,7 +684,7 @@ TEST_F(UsbFlasherProcess, OnlyARealLocalTimeIsAccepted)
         const char* time;
         int status;
     } cases[] = {
-        { "2028-02-29 23:59:59", 1 },
+        { "2028-02-29 23:59:59", 3 },
         { "2027-02-29 12:00:00", 2 },
         { "2026-13-01 12:00:00", 2 },
         { "2026-04-31 12:00:00", 2 },
@@ -512,8 +705,8 @@ TEST_F(UsbFlasherProcess, AMissingPortIsNamedAndIsNoBootloaderProblem)
 {
     const std::string port = directory_ + "/ttyUSB9";
     const HelperRun run = runHelper({ "probe", "--port", port, "--json" });
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device.\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.err, "Cannot open " + port + ": the port does not exist. Reconnect the device, then try again.\n");
 }
 
 TEST_F(UsbFlasherProcess, CommandLinesOutsideTheContractAreUsageErrors)

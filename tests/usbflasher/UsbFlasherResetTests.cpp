@@ -14,6 +14,7 @@ namespace {
 
 using namespace tavrik;
 using namespace tavrik::test;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 constexpr std::uint8_t opChangeBaudRate = 0x0F;
@@ -239,6 +240,58 @@ TEST_F(UsbFlasherOnAWiredBoard, TheSpeedStaysWhereAFailedChangeCouldNotBeUndone)
         EXPECT_EQ(std::count(requests.begin(), requests.end(), opChangeBaudRate), 0);
         unplugAll();
     }
+}
+
+TEST_F(UsbFlasherOnAWiredBoard, ANativeUsbBoardIsFollowedWhenItComesBackUnderAnotherName)
+{
+    const std::string port = directory_ + "/ttyACM0";
+    SimulatedUsbBoardOptions options = wiredBoard(esp32s3, SimulatedResetWiring::usbSerialJtag, port);
+    options.returnAlias = directory_ + "/ttyACM1";
+    SimulatedUsbBoard board(options);
+    plugIn(port, { 0x303A, 0x1001 });
+    const auto image = factoryImage(esp32s3.imageChip, 48 * 1024, 0x7B);
+
+    EXPECT_EQ(flash(board, esp32s3.target, image), "");
+    EXPECT_TRUE(board.flash(0, image.size()) == image);
+    EXPECT_EQ(board.startsIntoLoader(), 1U);
+}
+
+TEST_F(UsbFlasherOnAWiredBoard, ATavrikThatStartsSlowlyIsNotResetIntoTheLoader)
+{
+    // The window probes soon after the port appears; the firmware reads the line only later.
+    for (const auto startDelay : { 1000ms, 3000ms }) {
+        SCOPED_TRACE(startDelay.count());
+        const std::string port = directory_ + "/ttyUSB0";
+        SimulatedUsbBoardOptions options = wiredBoard(esp32, SimulatedResetWiring::classicAutoReset, port);
+        options.mode = SimulatedBoardMode::tavrikFirmware;
+        options.firmwareStartDelay = startDelay;
+        SimulatedUsbBoard board(options);
+        std::ostringstream output;
+        const FlasherEnvironment environment = simulatedBoardEnvironment(board, output, sysfs());
+
+        EXPECT_EQ(runFlasherCommand(FlasherArguments::parse({ "probe", "--port", port, "--json" }), environment), 0);
+        EXPECT_EQ(output.str(),
+            "{\"state\":\"tavrik\",\"firmwareVersion\":\"1.4.0\",\"hardwareTarget\":\"m5stick-c\","
+            "\"bleProtocolVersion\":2}\n");
+        EXPECT_EQ(board.startsIntoLoader(), 0U);
+        EXPECT_EQ(board.mode(), SimulatedBoardMode::tavrikFirmware);
+    }
+}
+
+TEST_F(UsbFlasherOnAWiredBoard, AnEmptyBoardsBootLoopIsNotWaitedOutAsAStartingTavrik)
+{
+    const std::string port = directory_ + "/ttyUSB0";
+    SimulatedUsbBoardOptions options = wiredBoard(esp32, SimulatedResetWiring::classicAutoReset, port);
+    options.bootLoopText = "invalid header: 0xffffffff\r\n";
+    SimulatedUsbBoard board(options);
+    std::ostringstream output;
+    const FlasherEnvironment environment = simulatedBoardEnvironment(board, output, sysfs());
+
+    EXPECT_EQ(runFlasherCommand(FlasherArguments::parse({ "probe", "--port", port, "--json" }), environment), 0);
+    EXPECT_EQ(output.str(), "{\"state\":\"other\"}\n");
+    EXPECT_EQ(board.startsIntoLoader(), 1U);
+    // Asked once or twice, not through the whole time a starting Tavrik gets.
+    EXPECT_LE(board.linesIgnored(), 2U);
 }
 
 } // namespace

@@ -69,6 +69,8 @@ TEST(UsbSetupScreens, EachCheckStateHasItsScreenAndAFlashReplacesThemAll)
             "Tavrik is already installed on this device" },
         { Check::unsupportedDevice, {}, Kind::message, "It seems Tavrik cannot be installed on the connected device" },
         { Check::needsManualWake, {}, Kind::manualWake, "Wake the connected device, then check again" },
+        { Check::hostProblem, { Phase::failed, "Cannot open /dev/ttyACM0: the port is in use by another program." },
+            Kind::hostProblem, "Cannot open /dev/ttyACM0: the port is in use by another program." },
         { Check::readyForTargetSelection, {}, Kind::picker, "" },
         { Check::targetSetup, {}, Kind::picker, "" },
         { Check::waitingForDevice, { Phase::flashing, "", 10, 100 }, Kind::installationProgress, "" },
@@ -340,6 +342,9 @@ TEST(UsbSetupScreens, FailureKeepsTheFormAndReplacesStatusAndInstall)
     for (const auto& entry : cases) {
         inputs.flashStatus = { Phase::failed, entry.message, 0, 0 };
         EXPECT_EQ(UsbSetupPresenter::usbFailureTitle(inputs.flashStatus), entry.title) << entry.message;
+        inputs.hostProblem = true;
+        EXPECT_EQ(UsbSetupPresenter::screen(inputs).targetSetup->failure->title, "USB device check failed.");
+        inputs.hostProblem = false;
         const auto setup = *UsbSetupPresenter::screen(inputs).targetSetup;
         ASSERT_TRUE(setup.failure);
         EXPECT_EQ(*setup.failure, (UsbSetupFailure { entry.title, entry.message }));

@@ -58,9 +58,10 @@ FlasherEnvironment simulatedBoardEnvironment(
     SimulatedUsbBoard& board, std::ostream& output, const std::string& sysfsRoot, bool modemLines)
 {
     FlasherEnvironment environment;
-    environment.openPort = [&board, modemLines](const std::string& port, std::chrono::seconds limit,
-                               const std::string& message) -> std::unique_ptr<SerialLink> {
-        auto serial = std::make_unique<PosixSerialPort>(port, 115200);
+    environment.openPort
+        = [&board, modemLines, sysfsRoot](const std::string& port, std::chrono::seconds limit,
+              const std::string& message, std::chrono::seconds appearWithin) -> std::unique_ptr<SerialLink> {
+        auto serial = std::make_unique<PosixSerialPort>(port, 115200, appearWithin, sysfsRoot);
         serial->setDeadline(serial->now() + limit, message);
         if (!modemLines) {
             return serial;

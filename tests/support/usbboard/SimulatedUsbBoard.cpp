@@ -187,9 +187,12 @@ SimulatedUsbBoard::SimulatedUsbBoard(SimulatedUsbBoardOptions options)
     if (openWatch_ < 0 || ::inotify_add_watch(openWatch_, portPath_.c_str(), IN_OPEN) < 0) {
         throw std::runtime_error("cannot watch the pseudo-terminal");
     }
+    currentAlias_ = options_.portAlias;
     if (!options_.portAlias.empty()) {
         ::unlink(options_.portAlias.c_str());
-        if (::symlink(portPath_.c_str(), options_.portAlias.c_str()) != 0) {
+        if (options_.aliasAppearsAfter.count() > 0) {
+            returnsAt_ = std::chrono::steady_clock::now() + options_.aliasAppearsAfter;
+        } else if (::symlink(portPath_.c_str(), options_.portAlias.c_str()) != 0) {
             throw std::runtime_error("cannot link " + options_.portAlias);
         }
     }
@@ -215,8 +218,10 @@ SimulatedUsbBoard::~SimulatedUsbBoard()
     if (master_ >= 0) {
         ::close(master_);
     }
-    if (!options_.portAlias.empty()) {
-        ::unlink(options_.portAlias.c_str());
+    for (const std::string& alias : { options_.portAlias, options_.returnAlias }) {
+        if (!alias.empty()) {
+            ::unlink(alias.c_str());
+        }
     }
 }
 
@@ -230,11 +235,18 @@ void SimulatedUsbBoard::run()
         }
         if (returnsAt_ && *returnsAt_ <= now) {
             returnsAt_.reset();
-            (void)!::symlink(portPath_.c_str(), options_.portAlias.c_str());
+            (void)!::symlink(portPath_.c_str(), currentAlias_.c_str());
             awaitingOpen_ = true;
         }
         std::optional<std::chrono::steady_clock::time_point> wake;
         auto wakeBy = [&](std::chrono::steady_clock::time_point at) { wake = wake ? std::min(*wake, at) : at; };
+        if (!options_.bootLoopText.empty() && mode() == SimulatedBoardMode::application) {
+            if (nextBootLoop_ <= now) {
+                emit(bytesOf(options_.bootLoopText));
+                nextBootLoop_ = now + std::chrono::milliseconds(100);
+            }
+            wakeBy(nextBootLoop_);
+        }
         if (!pending_.empty()) {
             wakeBy(pending_.front().due);
         }
@@ -427,7 +439,10 @@ void SimulatedUsbBoard::start(bool downloadMode)
     line_.clear();
     pending_.clear();
     if (options_.reenumerates && options_.resetWiring == SimulatedResetWiring::usbSerialJtag) {
-        ::unlink(options_.portAlias.c_str());
+        ::unlink(currentAlias_.c_str());
+        if (!options_.returnAlias.empty()) {
+            currentAlias_ = options_.returnAlias;
+        }
         detached_ = true;
         returnsAt_ = std::chrono::steady_clock::now() + options_.reenumerationDelay;
         return;
@@ -488,6 +503,8 @@ void SimulatedUsbBoard::receive(const std::vector<std::uint8_t>& bytes)
         mode = mode_;
     }
     if (mode == SimulatedBoardMode::application) {
+        std::lock_guard lock(mutex_);
+        linesIgnored_ += static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         return;
     }
     for (const std::uint8_t byte : bytes) {
@@ -988,6 +1005,12 @@ std::vector<std::uint8_t> SimulatedUsbBoard::labels() const
 {
     std::lock_guard lock(mutex_);
     return labels_;
+}
+
+std::size_t SimulatedUsbBoard::linesIgnored() const
+{
+    std::lock_guard lock(mutex_);
+    return linesIgnored_;
 }
 
 SimulatedBoardMode SimulatedUsbBoard::mode() const

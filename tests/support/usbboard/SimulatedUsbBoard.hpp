@@ -80,12 +80,21 @@ struct SimulatedUsbBoardOptions {
     // after it came back (what was open before is dead).
     bool reenumerates = false;
     std::chrono::milliseconds reenumerationDelay { 300 };
+    // With reenumerates: the link the port comes back as, as a kernel that gives the returning
+    // device the next free ttyACM name while the old one is still held. Empty: the same name.
+    std::string returnAlias;
+    // The port's link appears only this long after the board is made, as from a firmware that
+    // brings its USB up late.
+    std::chrono::milliseconds aliasAppearsAfter { 0 };
     // The fastest speed the line carries (0: any); above it every byte is lost both ways.
     int maximumBaudRate = 0;
     // Each byte takes ten bit times at the board's current speed, both ways.
     bool pacesLine = false;
     // After it starts, the firmware does not read the line for this long.
     std::chrono::milliseconds firmwareStartDelay { 0 };
+    // While an application (not Tavrik) runs, the board prints this every 100 ms, as an empty
+    // flash's boot loop does ("invalid header: 0xffffffff").
+    std::string bootLoopText;
 };
 
 // A board on a pseudo-terminal. It serves the ESP32 / ESP32-S3 ROM loader (SLIP, SYNC with eight
@@ -126,6 +135,8 @@ public:
     std::vector<std::uint8_t> romRequests() const;
     // Line-protocol requests, in order.
     std::vector<Request> requests() const;
+    // Lines that reached a running application, which reads nothing.
+    std::size_t linesIgnored() const;
     std::vector<std::uint8_t> labels() const;
     SimulatedBoardMode mode() const;
     // Waits (without sleeping a fixed time) until `count` compressed blocks arrived or `limit` passed.
@@ -179,6 +190,8 @@ private:
     int baudRate_ = 115200;
     int flashBaudRate_ = 0;
     std::size_t startsIntoLoader_ = 0;
+    std::size_t linesIgnored_ = 0;
+    std::chrono::steady_clock::time_point nextBootLoop_ {};
     std::size_t startsIntoApplication_ = 0;
 
     // Line and loader state, touched only by the board's thread.
@@ -187,6 +200,8 @@ private:
     bool detached_ = false;
     bool awaitingOpen_ = false;
     std::optional<std::chrono::steady_clock::time_point> returnsAt_;
+    // The name the port has (or gets when it comes back).
+    std::string currentAlias_;
     std::chrono::steady_clock::time_point inputFreeAt_ {};
     std::chrono::steady_clock::time_point outputFreeAt_ {};
     std::chrono::steady_clock::time_point firmwareReadyAt_ {};
