@@ -31,7 +31,7 @@ public:
     // Why the settings are not saved; none while they are.
     const std::optional<std::string>& problem() const { return problemText; }
     // Called once with the problem: at once when it is already known, or when a save first fails.
-    void onProblem(std::function<void(const std::string& message)> report);
+    void onProblem(std::function<void(const std::string& message)> handler);
 
 private:
     void saved();
