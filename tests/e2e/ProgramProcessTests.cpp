@@ -222,7 +222,7 @@ TEST_F(ProgramProcessTest, AFloodThatKeepsComingDoesNotHoldUpTheQuit)
     simulator->appendRaw(LocalLinkSimulator::line("e2e", client,
                              dumpJson(Json { { "type", "log_line" }, { "message", "The flood begins" } }))
         + "\n" + dataLines(5000));
-    const std::string batch = dataLines(50);
+    const std::string batch = dataLines(20);
     const std::uintmax_t floodLimit = 12u << 20;
     bool floodEnded = false;
     QTimer flood;
