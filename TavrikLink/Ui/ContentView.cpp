@@ -275,11 +275,13 @@ void ContentView::refreshSheets()
             layout->setContentsMargins(24, 24, 24, 24);
             layout->setSpacing(14);
             layout->addWidget(content({ environment.presenters, *window, sheet }));
-            connect(sheet, &QDialog::finished, this, [this, &sheet, closed](int) {
-                QDialog* finished = sheet;
-                sheet = nullptr;
+            // Runs long after sync() returned: it holds copies and the member's address, nothing of
+            // sync()'s own frame (its parameters included).
+            connect(sheet, &QDialog::finished, this, [presenter = window, slot = &sheet, closed](int) {
+                QDialog* finished = *slot;
+                *slot = nullptr;
                 finished->deleteLater();
-                (window->*closed)();
+                (presenter->*closed)();
             });
             sheet->open();
         } else if (!wanted && sheet) {

@@ -70,6 +70,13 @@ GroupEditorSheet::GroupEditorSheet(GroupEditorSheetPresenter& presenter, QWidget
     refresh();
 }
 
+GroupEditorSheet::~GroupEditorSheet()
+{
+    // Closing the dialog moves the focus out of the time limit field, which commits it: the sheet,
+    // half destroyed by then, must not hear the change.
+    disconnect(&presenter, nullptr, this, nullptr);
+}
+
 void GroupEditorSheet::refresh()
 {
     mode->setCurrentIndex(mode->findData(static_cast<int>(presenter.group().mode)));

@@ -16,6 +16,7 @@ class GroupEditorSheet : public QDialog {
     Q_OBJECT
 public:
     GroupEditorSheet(GroupEditorSheetPresenter& presenter, QWidget* parent = nullptr);
+    ~GroupEditorSheet() override;
 
     void finish();
     void reject() override;

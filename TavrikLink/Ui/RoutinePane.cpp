@@ -123,7 +123,9 @@ RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, Schedu
 
 RoutinePane::~RoutinePane()
 {
-    // The widgets hold on to the presenters: they go first.
+    // The widgets hold on to the presenters: they go first. The viewport still sends events while
+    // the scroll area around it is torn down, and the filter must not look at a half-destroyed area.
+    scroll->viewport()->removeEventFilter(this);
     delete scroll;
 }
 

@@ -90,7 +90,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
     }
 
     if (this->environment.handleTerminationSignals) {
-        signalNotifier = std::make_unique<UnixSignalNotifier>(std::vector<int> { SIGTERM, SIGINT });
+        signalNotifier = std::make_unique<UnixSignalNotifier>(std::vector<int> { SIGTERM, SIGINT, SIGHUP });
         connect(signalNotifier.get(), &UnixSignalNotifier::signalReceived, this,
             [this](int) { quitPresenter.requestQuit(); });
     }

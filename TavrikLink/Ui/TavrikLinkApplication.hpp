@@ -31,7 +31,8 @@ public:
         TavrikResources resources;
         // Ends the event loop; QCoreApplication::exit in the program.
         std::function<void(int status)> exit;
-        // SIGTERM and SIGINT start the orderly quit (off in tests that send no signals).
+        // SIGTERM, SIGINT and SIGHUP (the terminal or the session went away) start the orderly quit
+        // (off in tests that send no signals).
         bool handleTerminationSignals = true;
         // The device controller the window shows, through the presenters built over it; without one
         // the window stays empty.

@@ -192,6 +192,22 @@ TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
     EXPECT_TRUE(app->quitSequence().gaveUpWaiting());
 }
 
+// Each way the system asks a program to end, the terminal closing included, tells the device first.
+TEST_F(ApplicationFixture, EachTerminationSignalStartsTheOrderlyQuit)
+{
+    for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+        SCOPED_TRACE(signalNumber);
+        auto app = make({}, true);
+        int shutdowns = 0;
+        app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+            ++shutdowns;
+            done();
+        });
+        ASSERT_EQ(std::raise(signalNumber), 0);
+        EXPECT_TRUE(processEventsUntil([&] { return shutdowns == 1; }));
+    }
+}
+
 TEST_F(ApplicationFixture, TheWindowWearsTheIconInstalledForTheDesktopEntry)
 {
     // The install layout: the icon where freedesktop programs keep theirs, beside share/tavrik-link.

@@ -1,16 +1,20 @@
 #include "tests/support/qt/LocalLinkSimulator.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 namespace tavrik::test {
@@ -38,6 +42,7 @@ protected:
             std::filesystem::path(home.filePath(QStringLiteral("data")).toStdString()) / "Tavrik Simulator"
             / "Local Link");
         simulator->data.tags = { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Door" } };
+        QObject::connect(&program, &QProcess::readyRead, [this] { output += QString::fromUtf8(program.readAll()); });
     }
 
     void TearDown() override
@@ -53,7 +58,7 @@ protected:
         simulator->run("e2e", 100ms, [] { return std::chrono::system_clock::now(); });
     }
 
-    void start()
+    void start(const QStringList& arguments = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -65,8 +70,7 @@ protected:
             QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-system-bus")));
         program.setProcessEnvironment(environment);
         program.setProcessChannelMode(QProcess::MergedChannels);
-        QObject::connect(&program, &QProcess::readyRead, [this] { output += QString::fromUtf8(program.readAll()); });
-        program.start(QStringLiteral(TAVRIK_LINK_EXECUTABLE), {});
+        program.start(QStringLiteral(TAVRIK_LINK_EXECUTABLE), arguments);
         ASSERT_TRUE(program.waitForStarted(startDeadlineMs)) << program.errorString().toStdString();
     }
 
@@ -91,15 +95,44 @@ protected:
         return envelope.value("type", "") == "sync_start" && envelope.value("mode", "") == "load";
     }
 
-    // SIGTERM, as a desktop session ends a program; the program must end by itself.
-    void terminateAndExpectCleanExit()
+    // Whether the program has its handler for `signalNumber` in place (it starts with the default,
+    // which ends the program at once), as Linux shows it in /proc.
+    bool catches(int signalNumber) const
     {
-        program.terminate();
+        QFile status(QStringLiteral("/proc/%1/status").arg(program.processId()));
+        if (!status.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:")) {
+                bool ok = false;
+                const qulonglong caught = line.mid(7).trimmed().toULongLong(&ok, 16);
+                return ok && (caught >> (signalNumber - 1) & 1u) != 0;
+            }
+        }
+        return false;
+    }
+
+    // SIGTERM, as a desktop session ends a program (or another termination signal); the program
+    // must end by itself.
+    void terminateAndExpectCleanExit(int signalNumber = SIGTERM)
+    {
+        ASSERT_TRUE(processEventsUntil([&] { return catches(signalNumber); }, startDeadlineMs)) << context();
+        ASSERT_EQ(::kill(static_cast<pid_t>(program.processId()), signalNumber), 0);
         ASSERT_TRUE(processEventsUntil([&] { return program.state() == QProcess::NotRunning; }, exitDeadlineMs))
             << output.toStdString();
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << output.toStdString();
         EXPECT_EQ(program.exitCode(), 0) << output.toStdString();
         output += QString::fromUtf8(program.readAll());
+        expectNoSanitizerReport();
+    }
+
+    // In the sanitizer build the program is built with them: any report of theirs fails the run.
+    void expectNoSanitizerReport() const
+    {
+        for (const char* report : { "runtime error:", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer" }) {
+            EXPECT_FALSE(output.contains(QLatin1String(report))) << context();
+        }
     }
 
     std::string context() const { return output.toStdString(); }
@@ -134,9 +167,40 @@ TEST_F(ProgramProcessTest, LoadsFromTheAdvertisementThenSaysDisconnectAndExitsCl
     EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination"))) << context();
 }
 
-// A simulator that floods the link with thousands of messages at once: the program handles them a
-// slice at a turn, so it keeps answering, and SIGTERM (as Ctrl+Q) ends it at once, not after the flood.
-TEST_F(ProgramProcessTest, AFloodOfMessagesDoesNotHoldUpTheQuit)
+// The demo as a user starts it, ended as a terminal or a desktop session ends a program.
+TEST_F(ProgramProcessTest, TheDemoEndsCleanlyOnEachTerminationSignal)
+{
+    for (const int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+        SCOPED_TRACE(signalNumber);
+        output.clear();
+        start({ QStringLiteral("--demo") });
+        ASSERT_TRUE(waitForOutput(QStringLiteral("Status: App Review demo"))) << context();
+        terminateAndExpectCleanExit(signalNumber);
+        EXPECT_TRUE(output.contains(QStringLiteral("Preparing Tavrik Bluetooth session for app termination")))
+            << context();
+    }
+}
+
+// A settings file that is a pipe would block the start for as long as nobody writes into it.
+TEST_F(ProgramProcessTest, ASettingsFileThatIsAPipeIsToldOnceAndTheDeviceStillLoads)
+{
+    const QString settingsFolder = home.filePath(QStringLiteral("config/Tavrik"));
+    ASSERT_TRUE(QDir().mkpath(settingsFolder));
+    const QString settingsFile = settingsFolder + QStringLiteral("/Tavrik Link.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(settingsFile).constData(), 0600), 0);
+    runSimulator();
+    start();
+
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Status: Connected to simulator"))) << context();
+    const QString told = QStringLiteral("Settings: %1 is not a regular file").arg(settingsFile);
+    EXPECT_EQ(output.count(told), 1) << context();
+    terminateAndExpectCleanExit();
+}
+
+// A device that floods the link and keeps on flooding while the user quits: the program takes the
+// messages a slice at a turn, so SIGTERM (as Ctrl+Q) is heard amid the flood and the device is told
+// goodbye. However fast the machine, the flood is still coming when the quit is asked for.
+TEST_F(ProgramProcessTest, AFloodThatKeepsComingDoesNotHoldUpTheQuit)
 {
     runSimulator();
     start();
@@ -145,21 +209,38 @@ TEST_F(ProgramProcessTest, AFloodOfMessagesDoesNotHoldUpTheQuit)
     ASSERT_TRUE(client);
 
     Json data = toJson(simulator->data);
-    std::string flood = LocalLinkSimulator::line(
-                            "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood begins" } }))
-        + "\n";
-    for (int index = 0; index < 10000; ++index) {
-        data["firmwareVersion"] = "1.4." + std::to_string(index);
-        flood += LocalLinkSimulator::line("e2e", client, dumpJson(data)) + "\n";
-    }
-    flood += LocalLinkSimulator::line(
-                 "e2e", client, dumpJson(Json { { "type", "log_line" }, { "message", "The flood is over" } }))
-        + "\n";
-    simulator->appendRaw(flood);
+    const auto dataLines = [&](int count) {
+        std::string lines;
+        for (int index = 0; index < count; ++index) {
+            data["firmwareVersion"] = "1.4." + std::to_string(index);
+            lines += LocalLinkSimulator::line("e2e", client, dumpJson(data)) + "\n";
+        }
+        return lines;
+    };
+    // A backlog at once, then more every few milliseconds: the link file stays well under the size
+    // the program reads at most, so every line reaches it.
+    simulator->appendRaw(LocalLinkSimulator::line("e2e", client,
+                             dumpJson(Json { { "type", "log_line" }, { "message", "The flood begins" } }))
+        + "\n" + dataLines(5000));
+    const std::string batch = dataLines(20);
+    const std::uintmax_t floodLimit = 12u << 20;
+    bool floodEnded = false;
+    QTimer flood;
+    QObject::connect(&flood, &QTimer::timeout, [&] {
+        if (std::filesystem::file_size(simulator->outboundFile()) + batch.size() > floodLimit) {
+            floodEnded = true;
+            return;
+        }
+        simulator->appendRaw(batch);
+    });
+    flood.start(10);
     ASSERT_TRUE(waitForOutput(QStringLiteral("The flood begins"))) << context();
 
     terminateAndExpectCleanExit();
-    EXPECT_FALSE(output.contains(QStringLiteral("The flood is over"))) << context();
+    flood.stop();
+    EXPECT_FALSE(floodEnded) << "the quit waited for the flood to end";
+    simulator->pump();
+    EXPECT_EQ(std::ranges::count(simulator->receivedCommands(), "system:disconnect"), 1) << context();
 }
 
 // A chatty device: a burst of its log lines, short and long, ahead of the data. The window shows
