@@ -73,10 +73,9 @@ ContentView::ContentView(Environment env, QWidget* parent)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     stack = new MainContentStack(this);
-    // The legacy upgrade and load pages are built the first time they are shown: most starts
-    // never show one of them, and building them costs a good part of the first frame.
-    splitPage = buildSplit();
-    stack->addWidget(splitPage);
+    // Each page is built the first time it is shown, once the window appears: a start that looks
+    // for a device shows the load page first, a start with data the split view, and building a
+    // page the first frame does not show costs a good part of that frame.
     outer->addWidget(stack, 1);
     drawer = new LogDrawerView(*window, *log, this);
     outer->addWidget(drawer);
@@ -206,23 +205,12 @@ QWidget* ContentView::mainContent() const
 void ContentView::refresh()
 {
     environment.presenters.panes().windowChanged();
-    using Main = ContentViewPresenter::MainContent;
-    const Main main = window->mainContent();
-    QWidget* page = splitPage;
-    if (main == Main::legacyUpgrade || main == Main::loadOverlay) {
-        QWidget*& built = main == Main::legacyUpgrade ? legacyPage : overlayPage;
-        if (!built) {
-            const DetailPaneContext context { environment.presenters, *window, stack };
-            built = main == Main::legacyUpgrade ? static_cast<QWidget*>(new LegacyUpgradeView(context, stack))
-                                                : new ConnectionOverlayView(context, stack);
-            stack->addWidget(built);
-        }
-        page = built;
+    if (shownOnce) {
+        showMainContent();
     }
-    stack->setCurrentWidget(page);
 
     const auto content = window->detailContent();
-    if (content != shownDetail) {
+    if (splitPage && content != shownDetail) {
         shownDetail = content;
         if (detail) {
             detailHost->removeWidget(detail);
@@ -240,8 +228,34 @@ void ContentView::refresh()
     refreshSheets();
 }
 
+void ContentView::showMainContent()
+{
+    using Main = ContentViewPresenter::MainContent;
+    const Main main = window->mainContent();
+    QWidget*& page = main == Main::legacyUpgrade ? legacyPage : main == Main::loadOverlay ? overlayPage : splitPage;
+    if (!page) {
+        const DetailPaneContext context { environment.presenters, *window, stack };
+        switch (main) {
+        case Main::legacyUpgrade:
+            page = new LegacyUpgradeView(context, stack);
+            break;
+        case Main::loadOverlay:
+            page = new ConnectionOverlayView(context, stack);
+            break;
+        case Main::split:
+            page = buildSplit();
+            break;
+        }
+        stack->addWidget(page);
+    }
+    stack->setCurrentWidget(page);
+}
+
 void ContentView::refreshTitleBar()
 {
+    if (!titleBar) {
+        return;
+    }
     const auto status = window->titleBarStatus();
     routineName->setVisible(status.routineName.has_value());
     routineName->setText(QString::fromStdString(status.routineName.value_or(std::string())));
@@ -304,6 +318,8 @@ void ContentView::showEvent(QShowEvent* event)
     if (!shownOnce) {
         shownOnce = true;
         window->appear();
+        // Appearing may have changed nothing the presenter reports; the first page is due either way.
+        refresh();
     }
 }
 

@@ -62,6 +62,7 @@ protected:
 
 private:
     void refresh();
+    void showMainContent();
     void refreshTitleBar();
     void refreshSheets();
     QWidget* buildSplit();
