@@ -4,11 +4,11 @@
 #include "TavrikCore/Support/RandomSource.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "bench/BenchApplication.hpp"
 #include "bench/TurnScheduler.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -70,17 +70,6 @@ Json syncData(int serial)
         { "tags", tags }, { "routines", routines } };
 }
 
-// The controller's services are Qt objects; they want an application object to exist.
-void ensureApplication()
-{
-    if (QCoreApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "tavrik_bench";
-        static char* argv[] = { name, nullptr };
-        static QCoreApplication application(argc, argv);
-    }
-}
-
 // A controller linked to a simulator folder whose incoming file holds the flood.
 struct FloodedLink {
     QTemporaryDir folder;
@@ -116,7 +105,8 @@ struct FloodedLink {
 
 void BM_LocalLinkFloodTurns(benchmark::State& state)
 {
-    ensureApplication();
+    // The controller's services are Qt objects; they want an application object to exist.
+    bench::ensureBenchApplication();
     double longest = 0;
     double total = 0;
     std::size_t turns = 0;
@@ -162,7 +152,8 @@ void BM_LocalLinkFloodTurns(benchmark::State& state)
 // the poll that reads its line to the install, against one frame of 16 ms.
 void BM_LocalLinkLoadOf800RoutinesTurns(benchmark::State& state)
 {
-    ensureApplication();
+    // The controller's services are Qt objects; they want an application object to exist.
+    bench::ensureBenchApplication();
     constexpr double frameMs = 16.0;
     const auto largeData = [](int) {
         Json routines = Json::array();
