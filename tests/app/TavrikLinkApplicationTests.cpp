@@ -199,7 +199,7 @@ TEST_F(ApplicationFixture, EachTerminationSignalStartsTheOrderlyQuit)
         SCOPED_TRACE(signalNumber);
         auto app = make({}, true);
         int shutdowns = 0;
-        app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+        app->quitSequence().setPrepareForTermination([&](std::function<void()> done) {
             ++shutdowns;
             done();
         });
