@@ -39,8 +39,10 @@ Json decodeDocument(std::string_view text)
         if (text.empty()) {
             throw BackupMigrationError::invalid("Backup is not valid JSON: The file is empty");
         }
-        throw BackupMigrationError::invalid(
-            std::string("Backup is not valid JSON: ") + error.what() + syntaxErrorPlace(text, error));
+        // The parser's plain "not valid JSON" would only repeat the sentence; its other reasons add to it.
+        const std::string reason = error.what();
+        throw BackupMigrationError::invalid("Backup is not valid JSON"
+            + (reason == "The data is not valid JSON" ? std::string() : ": " + reason) + syntaxErrorPlace(text, error));
     }
     if (!document.is_object()) {
         throw BackupMigrationError::invalid("Backup root must be a JSON object");

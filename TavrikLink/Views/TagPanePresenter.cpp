@@ -108,7 +108,7 @@ void TagPanePresenter::observeController()
     }
     observed.tagError = controller.tagError();
     if (tagsChanged) {
-        refresh();
+        refresh(true);
     } else {
         emit changed();
     }

@@ -148,15 +148,15 @@ TEST(BackupMigrationPipeline, RefusesDocumentsItCannotRead)
     const std::string tooDeep = R"({"type":"sync_data","extra":)" + std::string(300, '[') + std::string(300, ']') + "}";
     const std::pair<std::string, std::string> cases[] = {
         { "", "Backup is not valid JSON: The file is empty" },
-        { R"({"type":"sync_data",})", "Backup is not valid JSON: The data is not valid JSON (line 1, column 21)" },
+        { R"({"type":"sync_data",})", "Backup is not valid JSON (line 1, column 21)" },
         { "{\n  \"type\": \"sync_data\",\n  oops\n}",
-            "Backup is not valid JSON: The data is not valid JSON (line 3, column 3)" },
+            "Backup is not valid JSON (line 3, column 3)" },
         { "{\"type\":\"sync_data\",\"label\":\"\xC3\x28\"}",
-            "Backup is not valid JSON: The data is not valid JSON (line 1, column 31)" },
+            "Backup is not valid JSON (line 1, column 31)" },
         { tooDeep, "Backup is not valid JSON: The data is nested too deeply" },
         // Refused by depth alone: its syntax is never looked into, which would mean building the tree.
         { std::string(100000, '['), "Backup is not valid JSON: The data is nested too deeply" },
-        { R"({"type":"sync_data","dataVersion":1e999})", "Backup is not valid JSON: The data is not valid JSON" },
+        { R"({"type":"sync_data","dataVersion":1e999})", "Backup is not valid JSON" },
         { "[]", "Backup root must be a JSON object" },
         { R"("sync_data")", "Backup root must be a JSON object" },
         { "{}", "Backup is not Tavrik sync data" },

@@ -166,7 +166,7 @@ TEST_F(ControllerBackupTest, RefusedImportChangesNothing)
         std::string error;
     };
     const std::vector<Case> cases {
-        { "not JSON", "{\"type\":", "Backup is not valid JSON: " },
+        { "not JSON", "{\"type\":", "Backup is not valid JSON (line 1, column 9)" },
         { "schema v1", backupFixture("v1.json"), "Tavrik backup schema v1 was never supported" },
         { "schema v10", backupFixture("v10.json"), "Tavrik backup schema v10 requires a newer Tavrik Link" },
         // The file is at fault, not the device.
