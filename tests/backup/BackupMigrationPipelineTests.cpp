@@ -149,10 +149,8 @@ TEST(BackupMigrationPipeline, RefusesDocumentsItCannotRead)
     const std::pair<std::string, std::string> cases[] = {
         { "", "Backup is not valid JSON: The file is empty" },
         { R"({"type":"sync_data",})", "Backup is not valid JSON (line 1, column 21)" },
-        { "{\n  \"type\": \"sync_data\",\n  oops\n}",
-            "Backup is not valid JSON (line 3, column 3)" },
-        { "{\"type\":\"sync_data\",\"label\":\"\xC3\x28\"}",
-            "Backup is not valid JSON (line 1, column 31)" },
+        { "{\n  \"type\": \"sync_data\",\n  oops\n}", "Backup is not valid JSON (line 3, column 3)" },
+        { "{\"type\":\"sync_data\",\"label\":\"\xC3\x28\"}", "Backup is not valid JSON (line 1, column 31)" },
         { tooDeep, "Backup is not valid JSON: The data is nested too deeply" },
         // Refused by depth alone: its syntax is never looked into, which would mean building the tree.
         { std::string(100000, '['), "Backup is not valid JSON: The data is nested too deeply" },

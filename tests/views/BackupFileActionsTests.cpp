@@ -465,7 +465,8 @@ TEST_F(BackupFileActionsTest, FailedImportsShowWhyAndKeepTheData)
     actions.importTavrikData();
     ASSERT_TRUE(actions.dataTransferNotice());
     EXPECT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Failed"));
-    EXPECT_TRUE(actions.dataTransferNotice()->message.startsWith(QStringLiteral("Backup is not valid JSON (line 1, column ")))
+    EXPECT_TRUE(
+        actions.dataTransferNotice()->message.startsWith(QStringLiteral("Backup is not valid JSON (line 1, column ")))
         << actions.dataTransferNotice()->message.toStdString();
 
     panel.answers = { path("vanished.json") };
