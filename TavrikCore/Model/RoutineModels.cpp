@@ -32,16 +32,12 @@ RoutineStepModel::RoutineStepModel(std::uint32_t stepId, std::int64_t position, 
 
 std::int64_t RoutineStepModel::syncSignature() const
 {
-    return makeSyncSignature([&](SyncHasher& hasher) {
-        combineRoutineStepFields(hasher, stepId, position, parentId, tagId, seconds, instruction, unstoppable);
-    });
+    return makeSyncSignature([&](SyncHasher& hasher) { combineRoutineStepFields(hasher, *this); });
 }
 
 bool operator==(const RoutineStepModel& lhs, const RoutineStepModel& rhs)
 {
-    return lhs.stepId == rhs.stepId && lhs.position == rhs.position && lhs.parentId == rhs.parentId
-        && lhs.tagId == rhs.tagId && lhs.seconds == rhs.seconds && lhs.instruction == rhs.instruction
-        && lhs.unstoppable == rhs.unstoppable;
+    return lhs.fields() == rhs.fields();
 }
 
 RoutineGroupModel::RoutineGroupModel(std::uint32_t groupId, std::int64_t position, std::string label,
@@ -65,18 +61,6 @@ bool operator==(const RoutineGroupModel& lhs, const RoutineGroupModel& rhs)
 {
     return lhs.groupId == rhs.groupId && lhs.position == rhs.position && lhs.label == rhs.label && lhs.mode == rhs.mode
         && lhs.timeLimitSeconds == rhs.timeLimitSeconds;
-}
-
-void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position, std::uint32_t parentId,
-    std::string_view tagId, std::int64_t seconds, std::string_view instruction, bool unstoppable)
-{
-    hasher.combine(stepId);
-    hasher.combine(position);
-    hasher.combine(parentId);
-    hasher.combine(tagId);
-    hasher.combine(seconds);
-    hasher.combine(instruction);
-    hasher.combine(unstoppable);
 }
 
 void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position, std::string_view label,

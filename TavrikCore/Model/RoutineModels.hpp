@@ -6,13 +6,22 @@
 #include "TavrikCore/Support/Uuid.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
+
+// The names the device gives a step's fields. Every step record (payload, model, draft) lists the same
+// fields in this order through fields(); equality, signatures, conversions and the mutation planner read
+// them from there, so a field added to the records reaches each of them or fails to compile.
+inline constexpr std::array<std::string_view, 7> routineStepFieldNames { "id", "position", "parentId", "tagId",
+    "seconds", "instruction", "unstoppable" };
 
 // One loaded step. `id` is a list/drag identity only: drawn afresh at every construction, never sent,
 // and left out of equality and signatures, so a model rebuilt from the same device data equals the old one.
@@ -30,10 +39,18 @@ struct RoutineStepModel {
     RoutineStepModel(std::uint32_t stepId, std::int64_t position, std::uint32_t parentId, std::string tagId,
         std::int64_t seconds, std::string instruction, bool unstoppable);
 
+    auto fields() { return std::tie(stepId, position, parentId, tagId, seconds, instruction, unstoppable); }
+    auto fields() const { return std::tie(stepId, position, parentId, tagId, seconds, instruction, unstoppable); }
+
     std::int64_t syncSignature() const;
 
     friend bool operator==(const RoutineStepModel& lhs, const RoutineStepModel& rhs);
 };
+
+static_assert(
+    std::tuple_size_v<decltype(std::declval<const RoutineStepPayload&>().fields())> == routineStepFieldNames.size());
+static_assert(
+    std::tuple_size_v<decltype(std::declval<const RoutineStepModel&>().fields())> == routineStepFieldNames.size());
 
 // One loaded group; `id` behaves as for steps.
 struct RoutineGroupModel {
@@ -55,13 +72,17 @@ struct RoutineGroupModel {
 
 // Feeds a step's or group's device fields in signature order. Shared with the routine draft, whose
 // signature must match a detail's for the same content.
-void combineRoutineStepFields(SyncHasher& hasher, std::uint32_t stepId, std::int64_t position, std::uint32_t parentId,
-    std::string_view tagId, std::int64_t seconds, std::string_view instruction, bool unstoppable);
+template <class Step>
+void combineRoutineStepFields(SyncHasher& hasher, const Step& step)
+{
+    std::apply([&](const auto&... field) { (hasher.combine(field), ...); }, step.fields());
+}
 void combineRoutineGroupFields(SyncHasher& hasher, std::uint32_t groupId, std::int64_t position, std::string_view label,
     RoutineGroupMode mode, std::int64_t timeLimitSeconds);
 
 // Feeds every step in ascending stepId order, then every group in ascending groupId order (stable
-// sorts), so arrival order never changes a signature. Works for any step/group type with the model's fields.
+// sorts), so arrival order never changes a signature. Works for any step type with fields() and any
+// group type with the model's fields.
 template <class Step, class Group>
 void combineRoutineNodes(SyncHasher& hasher, const std::vector<Step>& steps, const std::vector<Group>& groups)
 {
@@ -73,8 +94,7 @@ void combineRoutineNodes(SyncHasher& hasher, const std::vector<Step>& steps, con
     std::stable_sort(sortedSteps.begin(), sortedSteps.end(),
         [](const Step* lhs, const Step* rhs) { return lhs->stepId < rhs->stepId; });
     for (const Step* step : sortedSteps) {
-        combineRoutineStepFields(hasher, step->stepId, step->position, step->parentId, step->tagId, step->seconds,
-            step->instruction, step->unstoppable);
+        combineRoutineStepFields(hasher, *step);
     }
 
     std::vector<const Group*> sortedGroups;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace tavrik {
@@ -36,6 +37,10 @@ struct RoutineStepPayload {
     std::int64_t seconds = 0;
     std::string instruction;
     std::int64_t unstoppable = 0; // a JSON number; non-zero means yes
+
+    // The device fields in the order every step record lists them (see routineStepFieldNames).
+    auto fields() { return std::tie(id, position, parentId, tagId, seconds, instruction, unstoppable); }
+    auto fields() const { return std::tie(id, position, parentId, tagId, seconds, instruction, unstoppable); }
 
     bool operator==(const RoutineStepPayload&) const = default;
 };

@@ -58,9 +58,14 @@ std::vector<RoutineStepModel> receivedRoutineStepModels(const std::vector<Routin
     models.reserve(steps.size());
     for (std::size_t index = 0; index < steps.size(); ++index) {
         const RoutineStepPayload& step = steps[index];
-        RoutineStepModel model(ids.take(step.id), step.position >= 0 ? step.position : static_cast<std::int64_t>(index),
-            step.parentId, trimmed(step.tagId), step.seconds, step.instruction, step.unstoppable != 0);
+        RoutineStepModel model;
         model.id = Uuid::random(random);
+        model.fields() = step.fields();
+        model.stepId = ids.take(step.id);
+        if (step.position < 0) {
+            model.position = static_cast<std::int64_t>(index);
+        }
+        model.tagId = trimmed(step.tagId);
         models.push_back(std::move(model));
     }
     return models;
@@ -100,9 +105,12 @@ RoutineDetailModel savedRoutineDetail(
                 parentId = group->second;
             }
         }
-        RoutineStepModel model(
-            stepId, step.position, parentId, trimmed(step.tagId), step.seconds, step.instruction, step.unstoppable);
+        RoutineStepModel model;
         model.id = Uuid::random(random);
+        model.fields() = step.fields();
+        model.stepId = stepId;
+        model.parentId = parentId;
+        model.tagId = trimmed(step.tagId);
         detail.steps.push_back(std::move(model));
     }
     detail.expectedStepCount = static_cast<std::int64_t>(detail.steps.size());
@@ -128,8 +136,7 @@ std::vector<RoutinePayload> routinePayloads(
         RoutinePayload payload { summary.id, detail.label, {}, {}, detail.startTagIds };
         payload.steps.reserve(detail.steps.size());
         for (const RoutineStepModel& step : detail.steps) {
-            payload.steps.push_back({ step.stepId, step.position, step.parentId, step.tagId, step.seconds,
-                step.instruction, step.unstoppable ? 1 : 0 });
+            payload.steps.emplace_back().fields() = step.fields();
         }
         payload.groups.reserve(detail.groups.size());
         for (const RoutineGroupModel& group : detail.groups) {

@@ -65,8 +65,9 @@ RoutineDraft::RoutineDraft(const RoutineDetailModel& detail, RandomSource& rando
 {
     steps.reserve(detail.steps.size());
     for (const RoutineStepModel& step : detail.steps) {
-        steps.push_back({ Uuid::random(random), step.stepId, step.position, step.parentId, step.tagId, step.seconds,
-            step.instruction, step.unstoppable });
+        // The row identity is given, so none is first drawn from the process-wide source.
+        steps.push_back({ .id = Uuid::random(random), .tagId = {}, .instruction = {} });
+        steps.back().fields() = step.fields();
     }
     groups.reserve(detail.groups.size());
     for (const RoutineGroupModel& group : detail.groups) {

@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tavrik {
@@ -29,8 +31,15 @@ struct RoutineStepDraft {
     std::string instruction;
     bool unstoppable = false;
 
+    // The device fields, as every step record lists them; the row identity is not one of them.
+    auto fields() { return std::tie(stepId, position, parentId, tagId, seconds, instruction, unstoppable); }
+    auto fields() const { return std::tie(stepId, position, parentId, tagId, seconds, instruction, unstoppable); }
+
     friend bool operator==(const RoutineStepDraft&, const RoutineStepDraft&) = default;
 };
+
+static_assert(
+    std::tuple_size_v<decltype(std::declval<const RoutineStepDraft&>().fields())> == routineStepFieldNames.size());
 
 // One editable group; `id` behaves as for steps.
 struct RoutineGroupDraft {

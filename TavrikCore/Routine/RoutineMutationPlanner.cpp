@@ -3,7 +3,11 @@
 #include "TavrikCore/Support/Text.hpp"
 
 #include <algorithm>
+#include <concepts>
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -98,13 +102,68 @@ std::string groupCreateCommand(std::uint32_t routineId, const RoutineGroupModel&
         .take();
 }
 
+// A step's fields after its id and its place (position, parent) are its content: a create carries
+// them all, an update sends each changed one on its own. The place travels in moves.
+constexpr std::size_t firstStepContentField = 3;
+static_assert(routineStepFieldNames[0] == "id" && routineStepFieldNames[1] == "position"
+    && routineStepFieldNames[2] == "parentId");
+
+std::string commandValue(const std::string& value)
+{
+    return quotedCommandValue(value);
+}
+
+std::string commandValue(bool value)
+{
+    return value ? "1" : "0";
+}
+
+std::string commandValue(std::integral auto value)
+{
+    return std::to_string(value);
+}
+
+bool sameText(std::string_view lhs, std::string_view rhs)
+{
+    return lhs == rhs || text::canonicallyEqual(lhs, rhs);
+}
+
+// Texts compare canonically, so a device that stores another normal form is not sent an update.
+bool sameValue(const std::string& lhs, const std::string& rhs)
+{
+    return sameText(lhs, rhs);
+}
+
+template <class Value>
+bool sameValue(const Value& lhs, const Value& rhs)
+{
+    return lhs == rhs;
+}
+
+// Calls visit(index, name, lhsValue, rhsValue) for each field of two steps, in field order.
+template <class Visit>
+void forEachStepFieldPair(const RoutineStepModel& lhs, const RoutineStepModel& rhs, Visit&& visit)
+{
+    const auto lhsFields = lhs.fields();
+    const auto rhsFields = rhs.fields();
+    [&]<std::size_t... Index>(std::index_sequence<Index...>)
+    {
+        (visit(Index, routineStepFieldNames[Index], std::get<Index>(lhsFields), std::get<Index>(rhsFields)), ...);
+    }
+    (std::make_index_sequence<std::tuple_size_v<decltype(lhsFields)>>());
+}
+
 std::string stepCreateCommand(std::uint32_t routineId, const RoutineStepModel& step)
 {
-    return (CommandText() << "create routineId=" << routineId << " id=" << step.stepId << " parentId=" << step.parentId
-                          << " position=" << step.position << " tagId=" << quotedCommandValue(step.tagId)
-                          << " seconds=" << step.seconds << " instruction=" << quotedCommandValue(step.instruction)
-                          << " unstoppable=" << (step.unstoppable ? "1" : "0"))
-        .take();
+    CommandText command;
+    command << "create routineId=" << routineId << " id=" << step.stepId << " parentId=" << step.parentId
+            << " position=" << step.position;
+    forEachStepFieldPair(step, step, [&](std::size_t index, std::string_view name, const auto& value, const auto&) {
+        if (index >= firstStepContentField) {
+            command << " " << name << "=" << commandValue(value);
+        }
+    });
+    return command.take();
 }
 
 Command stepUpdateCommand(
@@ -123,17 +182,14 @@ void sortByPosition(std::vector<const Node*>& nodes)
         nodes.begin(), nodes.end(), [](const Node* lhs, const Node* rhs) { return lhs->position < rhs->position; });
 }
 
-bool sameText(std::string_view lhs, std::string_view rhs)
-{
-    return lhs == rhs || text::canonicallyEqual(lhs, rhs);
-}
-
 // Compared as the plan compares them, plus the place: a node whose position or parent changed is not the same.
 bool sameNode(const RoutineStepModel& lhs, const RoutineStepModel& rhs)
 {
-    return lhs.stepId == rhs.stepId && lhs.position == rhs.position && lhs.parentId == rhs.parentId
-        && lhs.seconds == rhs.seconds && lhs.unstoppable == rhs.unstoppable && sameText(lhs.tagId, rhs.tagId)
-        && sameText(lhs.instruction, rhs.instruction);
+    bool same = true;
+    forEachStepFieldPair(lhs, rhs, [&](std::size_t, std::string_view, const auto& left, const auto& right) {
+        same = same && sameValue(left, right);
+    });
+    return same;
 }
 
 bool sameNode(const RoutineGroupModel& lhs, const RoutineGroupModel& rhs)
@@ -247,19 +303,12 @@ std::vector<Command> RoutineMutationPlanner::routineNodeMutationCommands(
         if (previous == nullptr) {
             continue;
         }
-        if (!sameText(step.tagId, previous->tagId)) {
-            commands.push_back(stepUpdateCommand(routineId, step.stepId, "tagId", quotedCommandValue(step.tagId)));
-        }
-        if (step.seconds != previous->seconds) {
-            commands.push_back(stepUpdateCommand(routineId, step.stepId, "seconds", std::to_string(step.seconds)));
-        }
-        if (!sameText(step.instruction, previous->instruction)) {
-            commands.push_back(
-                stepUpdateCommand(routineId, step.stepId, "instruction", quotedCommandValue(step.instruction)));
-        }
-        if (step.unstoppable != previous->unstoppable) {
-            commands.push_back(stepUpdateCommand(routineId, step.stepId, "unstoppable", step.unstoppable ? "1" : "0"));
-        }
+        forEachStepFieldPair(step, *previous,
+            [&](std::size_t index, std::string_view name, const auto& value, const auto& previousValue) {
+                if (index >= firstStepContentField && !sameValue(value, previousValue)) {
+                    commands.push_back(stepUpdateCommand(routineId, step.stepId, name, commandValue(value)));
+                }
+            });
     }
 
     // Every root entry gets its move, by its index in the root order rather than its stored position.

@@ -115,15 +115,7 @@ RoutinePayload payloadOf(const RoutinePayload& source, const RoutineDraft& draft
     routine.startTagIds = source.startTagIds;
     routine.steps.reserve(draft.steps.size());
     for (const RoutineStepDraft& step : draft.steps) {
-        routine.steps.push_back({
-            .id = step.stepId,
-            .position = step.position,
-            .parentId = step.parentId,
-            .tagId = step.tagId,
-            .seconds = step.seconds,
-            .instruction = step.instruction,
-            .unstoppable = step.unstoppable ? 1 : 0,
-        });
+        routine.steps.emplace_back().fields() = step.fields();
     }
     routine.groups.reserve(draft.groups.size());
     for (const RoutineGroupDraft& group : draft.groups) {

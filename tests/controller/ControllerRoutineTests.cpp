@@ -433,6 +433,83 @@ TEST_F(ControllerRoutineTest, StepChangesSendOnlyThePlannersCommands)
     EXPECT_TRUE(probe().pendingRoutineDetailSignatures().contains(2));
 }
 
+// Every device field of a step, edited in a draft of Evening, must reach the controller's routine and
+// the device, as an update of a loaded step and in the create of a new one. A row per field, in the
+// records' field order, so a field added to the records without a row here fails.
+TEST_F(ControllerRoutineTest, EveryStepFieldTravelsFromTheDraftToTheDevice)
+{
+    struct Case {
+        std::string_view field;
+        std::uint32_t stepId; // the edited step, after the edit
+        std::function<void(RoutineDraft&)> edit;
+        std::string update; // one command an update of Evening sends
+        std::string created; // what the create of the step carries
+    };
+    const auto stepOf = [](RoutineDraft& draft, std::uint32_t stepId) -> RoutineStepDraft& {
+        return *std::find_if(draft.steps.begin(), draft.steps.end(),
+            [&](const RoutineStepDraft& step) { return step.stepId == stepId; });
+    };
+    const Case cases[] = {
+        { "id", 77, [&](RoutineDraft& draft) { stepOf(draft, 1).stepId = 77; },
+            "steps:create routineId=2 id=77 parentId=0 position=0 tagId=\"12\" seconds=30 instruction=\"Read\" "
+            "unstoppable=0",
+            "id=77" },
+        { "position", 1, [&](RoutineDraft& draft) { stepOf(draft, 1).position = 5; },
+            "steps:move routineId=2 id=1 parentId=0 position=1", "position=1" },
+        { "parentId", 2,
+            [&](RoutineDraft& draft) {
+                draft.groups.emplace_back(Uuid::make(), 50, 2, "Box", RoutineGroupMode::timebox, 600);
+                stepOf(draft, 2).parentId = 50;
+            },
+            "steps:move routineId=2 id=2 parentId=50 position=0", "parentId=50" },
+        { "tagId", 1, [&](RoutineDraft& draft) { stepOf(draft, 1).tagId = "9"; },
+            "steps:update routineId=2 id=1 tagId=\"9\"", "tagId=\"9\"" },
+        { "seconds", 1, [&](RoutineDraft& draft) { stepOf(draft, 1).seconds = 45; },
+            "steps:update routineId=2 id=1 seconds=45", "seconds=45" },
+        { "instruction", 1, [&](RoutineDraft& draft) { stepOf(draft, 1).instruction = "Read twice"; },
+            "steps:update routineId=2 id=1 instruction=\"Read twice\"", "instruction=\"Read twice\"" },
+        { "unstoppable", 1, [&](RoutineDraft& draft) { stepOf(draft, 1).unstoppable = true; },
+            "steps:update routineId=2 id=1 unstoppable=1", "unstoppable=1" },
+    };
+    ASSERT_EQ(std::size(cases), routineStepFieldNames.size());
+
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const Case& row = cases[index];
+        SCOPED_TRACE(std::string(row.field));
+        EXPECT_EQ(row.field, routineStepFieldNames[index]);
+        load();
+        const RoutineDetailModel before = controller->routineDetails().at(2);
+        RoutineDraft draft = draftOf(2);
+        row.edit(draft);
+        draft.normalizeHierarchy();
+        const std::size_t sentBefore = sent().size();
+
+        ASSERT_TRUE(controller->updateRoutine(2, draft));
+        const RoutineDetailModel& after = controller->routineDetails().at(2);
+        EXPECT_NE(after, before);
+        EXPECT_NE(after.syncSignature(), before.syncSignature());
+        EXPECT_EQ(after.syncSignature(), draft.syncSignature());
+        RoutineDraft stored(after);
+        EXPECT_EQ(stepOf(stored, row.stepId).fields(), stepOf(draft, row.stepId).fields());
+        const std::vector<std::string> updates = sentSince(sentBefore);
+        EXPECT_NE(std::find(updates.begin(), updates.end(), row.update), updates.end())
+            << testing::PrintToString(updates);
+
+        draft.id.reset();
+        draft.label = "Copy";
+        const std::size_t sentBeforeCreate = sent().size();
+        const std::optional<std::uint32_t> created = controller->createRoutine(draft);
+        ASSERT_TRUE(created);
+        const std::string createPrefix
+            = "steps:create routineId=" + std::to_string(*created) + " id=" + std::to_string(row.stepId) + " ";
+        const std::vector<std::string> creates = sentSince(sentBeforeCreate);
+        const auto create = std::find_if(creates.begin(), creates.end(),
+            [&](const std::string& command) { return command.starts_with(createPrefix); });
+        ASSERT_NE(create, creates.end()) << testing::PrintToString(creates);
+        EXPECT_NE(create->find(" " + row.created), std::string::npos) << *create;
+    }
+}
+
 TEST_F(ControllerRoutineTest, UnchangedSaveSendsNothing)
 {
     controller->createRoutine(newDraft(""));

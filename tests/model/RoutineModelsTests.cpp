@@ -270,6 +270,8 @@ TEST(RoutineDetailModel, NodeFeedIsSharedWithOtherStepTypes)
         std::int64_t seconds;
         std::string instruction;
         bool unstoppable;
+
+        auto fields() const { return std::tie(stepId, position, parentId, tagId, seconds, instruction, unstoppable); }
     };
     struct Group {
         std::uint32_t groupId;
