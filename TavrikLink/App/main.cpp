@@ -5,10 +5,7 @@
 #include "TavrikLink/Support/AppVersion.hpp"
 #include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Support/SoftwareUpdateConfiguration.hpp"
-#include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
-#include "TavrikLink/Views/ContentViewPresenter.hpp"
-#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
@@ -84,16 +81,7 @@ int main(int argc, char** argv)
 
     tavrik::TavrikLinkApplication tavrikLink(*commandLine.options,
         { scheduler, tavrik::TavrikResources::forApplication(), [](int status) { QCoreApplication::exit(status); },
-            true, &controller, &tavrik::systemClock() });
-    // Settings the file cannot keep are told once, in the log and in the window, not lost unseen.
-    defaults.onProblem([&controller, &tavrikLink](const std::string& message) {
-        controller.appendLog(message, true);
-        if (tavrik::ContentView* content = tavrikLink.contentView()) {
-            using Alerts = tavrik::WindowAlertQueue;
-            content->presenter().alerts().raise({ "settingsFile", "Settings Not Saved", message,
-                { { "OK", Alerts::Button::Role::normal, {} } }, Alerts::Kind::warning });
-        }
-    });
+            true, &controller, &tavrik::systemClock(), nullptr, &defaults });
     tavrikLink.show();
     return QApplication::exec();
 }

@@ -80,8 +80,8 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
             dialogs = std::make_unique<QtBackupFilePanel>(window.get());
         }
         BackupFilePanel& panel = dialogs ? *dialogs : *this->environment.backupFilePanel;
-        presenters = std::make_unique<WindowPresenters>(WindowPresenters::Environment {
-            *this->environment.controller, this->environment.scheduler, quitPresenter, panel, std::move(dialogs) });
+        presenters = std::make_unique<WindowPresenters>(WindowPresenters::Environment { *this->environment.controller,
+            this->environment.scheduler, quitPresenter, panel, std::move(dialogs), this->environment.settings });
         content = new ContentView(
             { *presenters, commands, this->environment.clock ? *this->environment.clock : systemClock() });
         window->setRootView(content);

@@ -16,6 +16,7 @@ class BackupFilePanel;
 class Clock;
 class ContentView;
 class Scheduler;
+class SettingsKeyValueStore;
 class TavrikBleCentral;
 class TavrikLinkMainWindow;
 class UnixSignalNotifier;
@@ -40,6 +41,9 @@ public:
         const Clock* clock = nullptr;
         // The backup save and open dialogs; the desktop's own without one.
         BackupFilePanel* backupFilePanel = nullptr;
+        // The user's settings file: when it cannot keep the settings, the log and the window say so
+        // once. It must outlive this.
+        SettingsKeyValueStore* settings = nullptr;
     };
 
     TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent = nullptr);

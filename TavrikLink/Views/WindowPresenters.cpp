@@ -3,6 +3,7 @@
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Views/AppQuitPresenter.hpp"
+#include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
@@ -13,6 +14,7 @@
 #include "TavrikLink/Views/TagPanePresenter.hpp"
 #include "TavrikLink/Views/UsbSetupPresenter.hpp"
 #include "TavrikLink/Views/WifiSettingsPresenter.hpp"
+#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikLink/Views/WindowPanes.hpp"
 
 #include <utility>
@@ -21,6 +23,7 @@ namespace tavrik {
 
 WindowPresenters::WindowPresenters(Environment environment)
     : controller(environment.controller)
+    , settings(environment.settings)
     , windowPresenter(std::make_unique<ContentViewPresenter>(ContentViewPresenter::Actions {}))
     , logModel(std::make_unique<LogDrawerModel>())
 {
@@ -43,10 +46,22 @@ WindowPresenters::WindowPresenters(Environment environment)
         controller, *windowPresenter, environment.backupFilePanel, std::move(environment.ownPanel));
     shared->connectActions();
     binding = std::make_unique<ContentViewBinding>(controller, *windowPresenter, *logModel);
+
+    if (settings) {
+        settings->onProblem([this](const std::string& message) {
+            controller.appendLog(message, true);
+            using Role = WindowAlertQueue::Button::Role;
+            windowPresenter->alerts().raise({ "settingsFile", "Settings Not Saved", message,
+                { { "OK", Role::normal, {} } }, WindowAlertQueue::Kind::warning });
+        });
+    }
 }
 
 WindowPresenters::~WindowPresenters()
 {
+    if (settings) {
+        settings->onProblem({});
+    }
     // The binding and the panes hold on to the window's presenter and log: they go first.
     binding.reset();
     shared.reset();

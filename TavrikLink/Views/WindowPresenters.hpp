@@ -11,6 +11,7 @@ class LogDrawerModel;
 class RoutinePanePresenter;
 class Scheduler;
 class ScheduleSectionPresenter;
+class SettingsKeyValueStore;
 class TagEditorPresenter;
 class TagPanePresenter;
 class TavrikBleCentral;
@@ -33,6 +34,9 @@ public:
         // The backup save and open dialogs; must outlive this unless handed over as ownPanel.
         BackupFilePanel& backupFilePanel;
         std::unique_ptr<BackupFilePanel> ownPanel;
+        // The user's settings file: when it cannot keep the settings, the log and the window say so
+        // once. Must outlive this.
+        SettingsKeyValueStore* settings = nullptr;
     };
 
     explicit WindowPresenters(Environment environment);
@@ -52,6 +56,7 @@ public:
 
 private:
     TavrikBleCentral& controller;
+    SettingsKeyValueStore* settings = nullptr;
     std::unique_ptr<ContentViewPresenter> windowPresenter;
     std::unique_ptr<LogDrawerModel> logModel;
     std::unique_ptr<WindowPanes> shared;

@@ -1,16 +1,19 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
+#include "TavrikLink/Support/SettingsKeyValueStore.hpp"
 #include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/LogDrawerView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "TavrikLink/Views/WindowAlertQueue.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 #include "tests/support/qt/LocalLinkSimulator.hpp"
 #include "tests/support/qt/QtTestSupport.hpp"
 
 #include <QAction>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -38,9 +41,9 @@ void PrintTo(const QuitCase& value, std::ostream* out)
 }
 
 // The program as main() builds it, in this process so that the keyboard and the close button reach
-// its window: the demo or a device on the local link, every pane opened, then the quit and the
-// teardown main() ends with. In the sanitizer build this is the whole window's life under them.
-class ProgramQuitTest : public ::testing::TestWithParam<QuitCase> {
+// its window: the demo or a device on the local link over the given settings, then the teardown
+// main() ends with. In the sanitizer build this is the whole window's life under them.
+class ProgramWindowTest : public ::testing::Test {
 protected:
     QTemporaryDir folder;
     QtScheduler scheduler;
@@ -48,6 +51,8 @@ protected:
     FakeBleCentral central { adapterTime };
     SystemRandomSource random;
     InMemoryKeyValueStore defaults;
+    // A settings file of the test's own, when it has one; it outlives the program over it.
+    std::unique_ptr<SettingsKeyValueStore> settingsFile;
     LocalLinkSimulator simulator { std::filesystem::path(folder.path().toStdString()) / "Local Link" };
     std::unique_ptr<TavrikBleCentral> controller;
     std::unique_ptr<TavrikLinkApplication> app;
@@ -58,6 +63,27 @@ protected:
         app.reset();
         controller.reset();
         simulator.stop();
+    }
+
+    void launch(bool demo, KeyValueStore& store, SettingsKeyValueStore* settings = nullptr)
+    {
+        simulator.data.tags = { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Door" } };
+        simulator.data.routines = { RoutinePayload { 1, "Morning", {}, {}, { 3 } } };
+        if (!demo) {
+            simulator.run("window", 100ms, [] { return std::chrono::system_clock::now(); });
+        }
+        controller = std::make_unique<TavrikBleCentral>(TavrikBleCentral::Environment {
+            central, scheduler, systemClock(), random, store, simulator.directory(), true, {} });
+        if (demo) {
+            controller->beginReviewDemo();
+        }
+        app = std::make_unique<TavrikLinkApplication>(AppOptions { .demo = demo },
+            TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
+                [this](int status) { exits.push_back(status); }, false, controller.get(), &systemClock(), nullptr,
+                settings });
+        app->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+        ASSERT_TRUE(processEventsUntil([&] { return controller->hasLoadedData(); }, deadlineMs));
     }
 
     void open(
@@ -71,26 +97,14 @@ protected:
     }
 };
 
+class ProgramQuitTest : public ProgramWindowTest, public ::testing::WithParamInterface<QuitCase> { };
+
 TEST_P(ProgramQuitTest, OpensEveryPaneThenQuitsAfterTellingTheDevice)
 {
     const QuitCase& quit = GetParam();
-    simulator.data.tags = { { 3, "04 A1", "Desk" }, { 4, "04 A2", "Door" } };
-    simulator.data.routines = { RoutinePayload { 1, "Morning", {}, {}, { 3 } } };
-    if (!quit.demo) {
-        simulator.run("quit", 100ms, [] { return std::chrono::system_clock::now(); });
-    }
-    controller = std::make_unique<TavrikBleCentral>(TavrikBleCentral::Environment {
-        central, scheduler, systemClock(), random, defaults, simulator.directory(), true, {} });
-    if (quit.demo) {
-        controller->beginReviewDemo();
-    }
-    app = std::make_unique<TavrikLinkApplication>(AppOptions { .demo = quit.demo },
-        TavrikLinkApplication::Environment { scheduler, TavrikResources(QStringLiteral("/nonexistent/bin")),
-            [this](int status) { exits.push_back(status); }, false, controller.get(), &systemClock() });
-    app->show();
+    launch(quit.demo, defaults);
+    ASSERT_FALSE(HasFatalFailure());
     TavrikLinkMainWindow& mainWindow = app->mainWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&mainWindow));
-    ASSERT_TRUE(processEventsUntil([&] { return controller->hasLoadedData(); }, deadlineMs));
     ASSERT_FALSE(controller->routineSummaries().empty());
     ASSERT_FALSE(controller->tags().empty());
 
@@ -135,6 +149,33 @@ INSTANTIATE_TEST_SUITE_P(Program, ProgramQuitTest,
         QuitCase { "DeviceByCtrlQ", false, QuitBy::ctrlQ },
         QuitCase { "DeviceByClosingTheWindow", false, QuitBy::closeButton }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Settings that cannot be saved are said once, in the log and in the window, however often they change.
+TEST_F(ProgramWindowTest, ASettingsFileThatCannotBeWrittenIsToldOnceInTheLogAndTheWindow)
+{
+    QFile blocker(folder.filePath(QStringLiteral("config")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const QString file = folder.filePath(QStringLiteral("config/Tavrik Link.ini"));
+    settingsFile = std::make_unique<SettingsKeyValueStore>(file);
+    SettingsKeyValueStore& settings = *settingsFile;
+    launch(false, settings, &settings);
+    ASSERT_FALSE(HasFatalFailure());
+
+    for (const bool mute : { true, false, true }) {
+        controller->setMuteNonAlarmSounds(mute);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(settings.boolValue("tavrik.muteNonAlarmSounds"), true) << "kept for the run";
+    const std::string told = "Settings: " + file.toStdString() + " cannot be written";
+    EXPECT_EQ(std::ranges::count_if(
+                  controller->logItems(), [&](const TavrikLogEntry& entry) { return entry.text.starts_with(told); }),
+        1);
+    const WindowAlertQueue& alerts = app->contentView()->presenter().alerts();
+    EXPECT_EQ(alerts.keys(), std::vector<std::string>({ "settingsFile" }));
+    ASSERT_NE(alerts.current(), nullptr);
+    EXPECT_EQ(alerts.current()->title, "Settings Not Saved");
+    EXPECT_TRUE(alerts.current()->message.starts_with(told));
+}
 
 } // namespace
 } // namespace tavrik::test
