@@ -12,6 +12,14 @@
 
 namespace tavrik {
 
+std::string gregorianLocaleId(const std::string& localeId)
+{
+    icu::Locale locale(localeId.c_str());
+    UErrorCode status = U_ZERO_ERROR;
+    locale.setKeywordValue("calendar", "gregorian", status);
+    return U_SUCCESS(status) ? std::string(locale.getName()) : std::string("en_US_POSIX");
+}
+
 namespace {
 
 bool fitsInt32(std::int64_t value)

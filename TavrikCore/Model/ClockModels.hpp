@@ -18,6 +18,11 @@ using Moment = std::chrono::sys_time<std::chrono::milliseconds>;
 // `clock.now()` as a Moment.
 Moment currentMoment(const Clock& clock = systemClock());
 
+// `localeId` with its calendar set to the Gregorian one: the device counts in it whatever calendar
+// the user's locale prefers, so a Buddhist or Japanese locale does not read the year 2025 as another
+// era's. Only the calendar keyword changes; "en_US_POSIX" when ICU refuses the id.
+std::string gregorianLocaleId(const std::string& localeId);
+
 // Calendar fields of a local wall-clock time, together with the calendar (that of `localeId`) and
 // the time zone in which they are read.
 struct DateComponents {

@@ -27,13 +27,7 @@ std::vector<WifiScannedNetwork> sortedNearbyWifiNetworks(
     std::vector<WifiScannedNetwork> named;
     std::copy_if(networks.begin(), networks.end(), std::back_inserter(named),
         [](const WifiScannedNetwork& network) { return !network.ssid.empty(); });
-    const LocalizedCaseInsensitiveOrder order { std::string(localeId) };
-    std::stable_sort(named.begin(), named.end(), [&](const WifiScannedNetwork& lhs, const WifiScannedNetwork& rhs) {
-        if (lhs.rssi != rhs.rssi) {
-            return lhs.rssi > rhs.rssi;
-        }
-        return order(lhs.ssid, rhs.ssid);
-    });
+    sortByStrengthThenName(named, localeId);
     return named;
 }
 

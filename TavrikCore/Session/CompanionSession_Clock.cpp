@@ -23,16 +23,6 @@ icu::UnicodeString unicodeText(const std::string& text)
     return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
 }
 
-// The device counts in the Gregorian calendar whatever the user's locale prefers; only the calendar
-// of the locale is changed, so a Buddhist or Japanese locale does not read the year 2025 as another era's.
-std::string gregorianLocaleId(const std::string& localeId)
-{
-    icu::Locale locale(localeId.c_str());
-    UErrorCode status = U_ZERO_ERROR;
-    locale.setKeywordValue("calendar", "gregorian", status);
-    return U_SUCCESS(status) ? std::string(locale.getName()) : std::string("en_US_POSIX");
-}
-
 // Whether `date` lies more than `limit` before or after `now`; `now` keeps its sub-millisecond part.
 bool differsByMore(Moment date, std::chrono::system_clock::time_point now, std::chrono::milliseconds limit)
 {

@@ -1,14 +1,16 @@
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
-#include "TavrikLink/App/AppOptions.hpp"
-#include "TavrikLink/App/SoftwareUpdateConfiguration.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Support/AppOptions.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 #include "TavrikLink/Support/SettingsKeyValueStore.hpp"
+#include "TavrikLink/Support/SoftwareUpdateConfiguration.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
 #include "TavrikPlatform/Bluetooth/QtBleCentral.hpp"
 #include "TavrikPlatform/Support/QtScheduler.hpp"
 
 #include <QApplication>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,18 +18,24 @@
 
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tavrik-link"));
-    // Dialogs and alerts without a title of their own carry the program's name.
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
-    QApplication::setApplicationVersion(tavrik::tavrikAppVersion());
-    QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
-
-    const tavrik::AppCommandLine commandLine = tavrik::parseAppCommandLine(QApplication::arguments());
+    // The arguments are read before the application exists: --help, --version and a mistyped
+    // option answer over SSH or in a script, where no display could be opened.
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    const tavrik::AppCommandLine commandLine = tavrik::parseAppCommandLine(arguments);
     if (!commandLine.options) {
         std::fputs(commandLine.message.toLocal8Bit().constData(), commandLine.exitStatus == 0 ? stdout : stderr);
         return commandLine.exitStatus;
     }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavrik-link"));
+    // Dialogs and alerts without a title of their own carry the program's name.
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrik Link"));
+    QApplication::setApplicationVersion(QString::fromStdString(tavrik::tavrikAppVersion()));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tavrik-link"));
 
     if (tavrik::SoftwareUpdateConfiguration::hasRequiredConfiguration(
             tavrik::SoftwareUpdateConfiguration::buildSettings())) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TavrikCore/Link/BleDataMessageLogDetail.hpp"
+#include "TavrikCore/Model/TavrikLogEntry.hpp"
 #include "TavrikCore/Support/Clock.hpp"
 #include "TavrikCore/Support/RandomSource.hpp"
 #include "TavrikCore/Support/Uuid.hpp"
@@ -14,20 +15,6 @@
 #include <vector>
 
 namespace tavrik {
-
-// One line of the controller's log. Made only by the log itself.
-struct TavrikLogEntry {
-    // Structured detail; its one kind is a data-channel transfer record.
-    using Detail = std::variant<BleDataMessageLogDetail>;
-
-    Uuid id;
-    std::chrono::system_clock::time_point timestamp;
-    std::string timestampText;
-    std::string text;
-    std::optional<Detail> detail;
-
-    friend bool operator==(const TavrikLogEntry&, const TavrikLogEntry&) = default;
-};
 
 // The controller's log: the entries and their text lines, kept together, held to a number of lines
 // and to a size, with one line for each message the data channel carries.

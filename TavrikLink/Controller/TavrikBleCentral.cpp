@@ -2,20 +2,11 @@
 
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
 #include "TavrikCore/Firmware/FirmwareOtaMessages.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 
 #include <cstdio>
 
 namespace tavrik {
-
-namespace {
-
-std::string applicationVersion()
-{
-    const std::string configured = TAVRIK_APP_VERSION_TEXT;
-    return configured.empty() ? std::string("0.0.0") : configured;
-}
-
-} // namespace
 
 TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
     : QObject(parent)
@@ -28,7 +19,7 @@ TavrikBleCentral::TavrikBleCentral(Environment environment, QObject* parent)
 {
     muteNonAlarmSounds_ = defaults.boolValue(muteNonAlarmSoundsDefaultsKey).value_or(false);
     firmwareManifestDescription_ = FirmwareCatalogDecoder::publishedChannelURL().absoluteString();
-    appVersion_ = applicationVersion();
+    appVersion_ = tavrikAppVersion();
     localLink_ = std::make_unique<LocalLinkTransport>(std::move(environment.localLinkDirectory), scheduler, clock, random,
         LocalLinkTransport::Callbacks {
             [this](const std::string& line) { appendLog(line, true); },

@@ -25,16 +25,6 @@ UDate udate(std::chrono::system_clock::time_point time)
     return static_cast<UDate>(std::chrono::floor<std::chrono::milliseconds>(time).time_since_epoch().count());
 }
 
-// The device counts in the Gregorian calendar whatever calendar the user's locale prefers, so both
-// the reading and the command are taken in it; only the calendar keyword of the locale changes.
-std::string gregorianLocaleId(const std::string& localeId)
-{
-    icu::Locale locale(localeId.c_str());
-    UErrorCode status = U_ZERO_ERROR;
-    locale.setKeywordValue("calendar", "gregorian", status);
-    return U_SUCCESS(status) ? std::string(locale.getName()) : std::string("en_US_POSIX");
-}
-
 std::string deviceClockText(const DeviceClockSnapshot& reading)
 {
     char text[160];

@@ -47,10 +47,9 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     backLayout->addStretch();
     layout->addWidget(backRow);
 
-    DetailPaneContext inner = context;
-    inner.parent = column;
-    usbSetup = DetailPaneFactory::usbSetupContent(inner);
-    layout->addWidget(usbSetup);
+    // The USB setup flow is built the first time it is shown (see refresh): most starts only wait
+    // for a device, and its board pictures are read from disk when it is built.
+    columnLayout = layout;
 
     statusBlock = new QWidget(column);
     auto* statusLayout = new QVBoxLayout(statusBlock);
@@ -89,6 +88,7 @@ ConnectionOverlayView::ConnectionOverlayView(DetailPaneContext paneContext, QWid
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
     newBoardLayout->addWidget(divider);
+    DetailPaneContext inner = context;
     inner.parent = newBoard;
     newBoardLayout->addWidget(DetailPaneFactory::newBoardSection(inner));
     statusLayout->addWidget(newBoard);
@@ -108,9 +108,18 @@ void ConnectionOverlayView::refresh()
     built = true;
     shown = next;
     backRow->setVisible(shown.showsBackRow);
-    usbSetup->setVisible(shown.showsUsbSetup);
+    if (shown.showsUsbSetup && !usbSetup) {
+        DetailPaneContext inner = context;
+        inner.parent = columnLayout->parentWidget();
+        usbSetup = DetailPaneFactory::usbSetupContent(inner);
+        columnLayout->insertWidget(columnLayout->indexOf(statusBlock), usbSetup);
+    }
+    if (usbSetup) {
+        usbSetup->setVisible(shown.showsUsbSetup);
+    }
     statusBlock->setVisible(!shown.showsUsbSetup);
     status->setText(QString::fromStdString(shown.statusText));
+    status->setVisible(!shown.statusText.empty());
     // A wrapped label inside a centred column is not given its wrapped height by the layout.
     status->setMinimumHeight(status->heightForWidth(status->parentWidget()->parentWidget()->width()));
     QPalette palette = status->palette();

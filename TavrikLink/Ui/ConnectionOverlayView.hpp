@@ -33,6 +33,7 @@ private:
     bool built = false;
     QWidget* backRow = nullptr;
     QToolButton* back = nullptr;
+    QVBoxLayout* columnLayout = nullptr;
     QWidget* usbSetup = nullptr;
     QWidget* statusBlock = nullptr;
     QLabel* status = nullptr;

@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/DeviceChoiceCard.hpp"
 
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Views/DeviceArtworkGeometry.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 #include "TavrikLink/Views/UsbSetupPresenter.hpp"
 
 #include <QFontMetricsF>

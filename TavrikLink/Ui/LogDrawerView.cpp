@@ -8,18 +8,25 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShowEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 
 namespace tavrik {
 
@@ -41,8 +48,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const QFontMetrics metrics(option.font);
-        const int width = std::max(disclosureWidth + 1, view->viewport()->width());
-        int height = summaryHeight(metrics, index, width) + 2 * rowPadding;
+        const int width = rowWidth();
+        int height = cachedSummaryHeight(option.font, index, width) + 2 * rowPadding;
         if (index.data(LogDrawerModel::ExpandedRole).toBool()) {
             for (const QVariant& line : index.data(LogDrawerModel::DetailLinesRole).toList()) {
                 height += metrics.height()
@@ -59,17 +66,24 @@ public:
         if (selected) {
             painter->fillRect(option.rect, option.palette.highlight());
         }
+        if (option.state & QStyle::State_HasFocus) {
+            // The keyboard's place in the log.
+            painter->setPen(QPen(option.palette.color(QPalette::Highlight), 1, Qt::DashLine));
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+        }
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
         const QFontMetrics metrics(option.font);
         const QRect summary(option.rect.left() + disclosureWidth, option.rect.top() + rowPadding,
-            option.rect.width() - disclosureWidth, summaryHeight(metrics, index, option.rect.width()));
+            option.rect.width() - disclosureWidth, cachedSummaryHeight(option.font, index, rowWidth()));
         if (index.data(LogDrawerModel::HasDetailRole).toBool()) {
             const bool open = index.data(LogDrawerModel::ExpandedRole).toBool();
             painter->drawText(QRect(option.rect.left(), summary.top(), disclosureWidth, metrics.height()),
                 Qt::AlignCenter, open ? QStringLiteral("\u25BE") : QStringLiteral("\u25B8"));
         }
         painter->setFont(option.font);
-        painter->drawText(summary, wrapFlags, index.data(LogDrawerModel::SummaryRole).toString());
+        QTextLayout layout(index.data(LogDrawerModel::SummaryRole).toString(), option.font);
+        layoutSummary(layout, summary.width());
+        layout.draw(painter, summary.topLeft());
         QRect line(summary.left(), summary.bottom() + 1 - metrics.height(), summary.width(), metrics.height());
         if (index.data(LogDrawerModel::ExpandedRole).toBool()) {
             QFont bold = option.font;
@@ -91,17 +105,88 @@ public:
     }
 
 private:
-    // The whole summary, wrapped at word boundaries to the row's width.
-    static constexpr int wrapFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+    int rowWidth() const { return std::max(disclosureWidth + 1, view->viewport()->width()); }
 
-    static int summaryHeight(const QFontMetrics& metrics, const QModelIndex& index, int rowWidth)
+    // Lines break between words, and inside a word only where it alone is wider than the row (a
+    // URL, a payload), so nothing is cut at the drawer's edge.
+    static void layoutSummary(QTextLayout& layout, int width)
     {
-        const QRect room(0, 0, std::max(1, rowWidth - disclosureWidth), 1 << 20);
-        const QString text = index.data(LogDrawerModel::SummaryRole).toString();
-        return std::max(metrics.height(), metrics.boundingRect(room, wrapFlags, text).height());
+        QTextOption wrapping;
+        wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(wrapping);
+        layout.beginLayout();
+        qreal top = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(1, width));
+            line.setPosition(QPointF(0, top));
+            top += line.height();
+        }
+        layout.endLayout();
+    }
+
+    static int summaryHeight(const QFont& font, const QModelIndex& index, int rowWidth)
+    {
+        const QFontMetrics metrics(font);
+        QTextLayout layout(index.data(LogDrawerModel::SummaryRole).toString(), font);
+        layoutSummary(layout, rowWidth - disclosureWidth);
+        return std::max(metrics.height(), static_cast<int>(std::ceil(layout.boundingRect().height())));
+    }
+
+    // The list lays every row out again whenever a line comes in; wrapping a long line is what
+    // costs, so each row's wrapped height is kept until its text or the width changes.
+    int cachedSummaryHeight(const QFont& font, const QModelIndex& index, int rowWidth) const
+    {
+        const QFontMetrics metrics(font);
+        if (rowWidth != measuredWidth || metrics.height() != measuredLineHeight) {
+            heights.clear();
+            measuredWidth = rowWidth;
+            measuredLineHeight = metrics.height();
+        }
+        const qulonglong revision = index.data(LogDrawerModel::RevisionRole).toULongLong();
+        if (const auto found = heights.constFind(revision); found != heights.constEnd()) {
+            return *found;
+        }
+        // Rows that left the log leave their heights behind; drop them all now and then.
+        if (heights.size() > 2 * index.model()->rowCount() + 64) {
+            heights.clear();
+        }
+        const int height = summaryHeight(font, index, rowWidth);
+        heights.insert(revision, height);
+        return height;
     }
 
     QListView* view;
+    mutable QHash<qulonglong, int> heights;
+    mutable int measuredWidth = -1;
+    mutable int measuredLineHeight = -1;
+};
+
+// The log's list. The keyboard arrives at the newest line, the one in view, not at the top of the
+// log; Return opens or closes a record as a click does.
+class LogListView : public QListView {
+public:
+    using QListView::QListView;
+
+    std::function<void(const QModelIndex&)> toggleRecord;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        if (!currentIndex().isValid() && model()->rowCount() > 0) {
+            selectionModel()->setCurrentIndex(model()->index(model()->rowCount() - 1, 0), QItemSelectionModel::NoUpdate);
+        }
+        QListView::focusInEvent(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+            toggleRecord(currentIndex());
+            event->accept();
+            return;
+        }
+        QListView::keyPressEvent(event);
+    }
 };
 
 // The 8-point strip on the drawer's leading edge that resizes it.
@@ -117,7 +202,11 @@ public:
     }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override { origin = event->globalPosition().x(); }
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        origin = event->globalPosition().x();
+        window.beginLogDrawerDrag(parentWidget()->width());
+    }
     void mouseMoveEvent(QMouseEvent* event) override
     {
         if (event->buttons() & Qt::LeftButton) {
@@ -147,9 +236,9 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     setObjectName(QStringLiteral("logDrawer"));
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
-    // An explicit minimum keeps the drawer's contents from raising the window's minimum width: the
-    // panes give the drawer its room.
-    setMinimumWidth(1);
+    // Open, the drawer keeps room for a timestamp and some text: the panes give it their room
+    // first, and a window too narrow for both widens.
+    setMinimumWidth(static_cast<int>(ContentViewPresenter::logDrawerMinWidth));
     setMaximumWidth(preferredWidth);
 
     auto* outer = new QHBoxLayout(this);
@@ -171,9 +260,10 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     header->addWidget(clear);
     column->addLayout(header);
 
-    listView = new QListView(this);
+    auto* list = new LogListView(this);
+    list->toggleRecord = [this](const QModelIndex& index) { toggleRecord(index); };
+    listView = list;
     listView->setObjectName(QStringLiteral("logList"));
-    listView->setModel(&model);
     listView->setItemDelegate(new LogLineDelegate(listView));
     listView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -194,15 +284,7 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     listView->addAction(copy);
     listView->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    connect(listView, &QListView::clicked, this, [this](const QModelIndex& index) {
-        if (!index.data(LogDrawerModel::HasDetailRole).toBool()) {
-            return;
-        }
-        const auto id = Uuid::parse(index.data(LogDrawerModel::IdRole).toString().toStdString());
-        if (id) {
-            this->window.setLogEntryExpanded(*id, !index.data(LogDrawerModel::ExpandedRole).toBool());
-        }
-    });
+    connect(listView, &QListView::clicked, this, &LogDrawerView::toggleRecord);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &LogDrawerView::scrollToNewest);
     connect(&model, &QAbstractItemModel::modelReset, this, &LogDrawerView::scrollToNewest);
     connect(&model, &QAbstractItemModel::dataChanged, this,
@@ -218,7 +300,36 @@ LogDrawerView::LogDrawerView(ContentViewPresenter& window, LogDrawerModel& model
     connect(&model, &QAbstractItemModel::modelReset, this, &LogDrawerView::refresh);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &LogDrawerView::refresh);
     refresh();
-    scrollToNewest();
+}
+
+// A closed drawer leaves its list without the model: lines coming in then cost the list nothing,
+// and opening the drawer lays the log out once.
+void LogDrawerView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (listView->model() != &model) {
+        listView->setModel(&model);
+        scrollToNewest();
+    }
+}
+
+void LogDrawerView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        listView->setModel(nullptr);
+    }
+}
+
+void LogDrawerView::toggleRecord(const QModelIndex& index)
+{
+    if (!index.data(LogDrawerModel::HasDetailRole).toBool()) {
+        return;
+    }
+    const auto id = Uuid::parse(index.data(LogDrawerModel::IdRole).toString().toStdString());
+    if (id) {
+        window.setLogEntryExpanded(*id, !index.data(LogDrawerModel::ExpandedRole).toBool());
+    }
 }
 
 void LogDrawerView::setPreferredWidth(int width)
@@ -248,6 +359,9 @@ void LogDrawerView::scrollToNewest()
 
 QString LogDrawerView::selectedText() const
 {
+    if (listView->model() != &model) {
+        return {};
+    }
     QModelIndexList rows = listView->selectionModel()->selectedRows();
     std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     QStringList lines;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QModelIndex>
 #include <QWidget>
 
 class QListView;
@@ -27,8 +28,13 @@ public:
     // The selected lines as text, one a line (what Copy puts on the clipboard).
     QString selectedText() const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void refresh();
+    void toggleRecord(const QModelIndex& index);
     void scrollToNewest();
 
     ContentViewPresenter& window;

@@ -13,9 +13,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace tavrik {
 
@@ -185,7 +188,8 @@ RoutineHierarchyView::RoutineHierarchyView(RoutineDetailEditorPresenter& editor,
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
-    setAutoScroll(true);
+    // The drag is our own, so is its auto-scroll (autoScrollStep).
+    setAutoScroll(false);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::NoDragDrop);
@@ -207,12 +211,57 @@ RoutineHierarchyView::RoutineHierarchyView(RoutineDetailEditorPresenter& editor,
     expandGroups({}, 0, model.rowCount() - 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Pixels, not rows: a drag's auto-scroll eases in near the edge.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     // Rows come and go (and groups fold): the list's height follows.
     for (auto signal : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved }) {
         connect(&model, signal, this, [this] { updateGeometry(); });
     }
     connect(&model, &QAbstractItemModel::modelReset, this, [this] { updateGeometry(); });
     connect(&model, &QAbstractItemModel::layoutChanged, this, [this] { updateGeometry(); });
+    autoScrollTimer = new QTimer(this);
+    autoScrollTimer->setInterval(std::chrono::milliseconds(30));
+    connect(autoScrollTimer, &QTimer::timeout, this, &RoutineHierarchyView::autoScrollStep);
+}
+
+void RoutineHierarchyView::autoScrollStep()
+{
+    if (!dragPosition) {
+        autoScrollTimer->stop();
+        return;
+    }
+    const int y = dragPosition->y();
+    const int height = viewport()->height();
+    // How far into the zone along either edge the pointer is: 1 at the zone's inner border, the
+    // whole zone at the edge itself.
+    int depth = 0;
+    int direction = 0;
+    if (y < autoScrollZone) {
+        depth = autoScrollZone - std::max(y, 0);
+        direction = -1;
+    } else if (y >= height - autoScrollZone) {
+        depth = autoScrollZone - std::max(height - 1 - y, 0);
+        direction = 1;
+    }
+    if (direction == 0) {
+        autoScrollTimer->stop();
+        return;
+    }
+    // From a couple of pixels a step at the zone's border to most of a row at the edge.
+    const int pace = 2 + depth * depth * (rowHeight - 2) / (autoScrollZone * autoScrollZone);
+    QScrollBar* bar = verticalScrollBar();
+    const int before = bar->value();
+    bar->setValue(before + direction * pace);
+    if (bar->value() == before) {
+        return;
+    }
+    // The rows moved under a pointer at rest: the step follows to the row now there.
+    if (const auto dragged = model.draggedStepId()) {
+        if (const auto target = dropTargetAt(*dragPosition)) {
+            model.previewDraggedStep(*dragged, target->parentId, target->position);
+        }
+    }
+    viewport()->update();
 }
 
 void RoutineHierarchyView::setMaximumListHeight(int height)
@@ -268,7 +317,18 @@ std::optional<RoutineHierarchyModel::DropTarget> RoutineHierarchyView::dropTarge
         while (isExpanded(last) && model.rowCount(last) > 0) {
             last = model.index(model.rowCount(last) - 1, 0, last);
         }
-        if (position.y() > visualRect(last).bottom()) {
+        const QRect lastRow = visualRect(last);
+        if (position.y() > lastRow.bottom()) {
+            // A step that has just filled the last group's placeholder is the list's last row, a row
+            // higher than the placeholder was: the pointer is now under it, and taking that for the
+            // end of the routine would pull the step straight out again. Its own height below it
+            // still holds it in the group; further down is the end of the routine.
+            const auto dragged = model.draggedStepId();
+            const auto lastStep = model.stepAt(last);
+            if (dragged && lastStep && lastStep->id == *dragged && last.parent().isValid()
+                && position.y() <= lastRow.bottom() + rowHeight) {
+                return model.dropTargetForRow(last);
+            }
             return model.dropTargetForGap({}, rows);
         }
         return std::nullopt;
@@ -343,6 +403,18 @@ void RoutineHierarchyView::keyPressEvent(QKeyEvent* event)
 {
     const QModelIndex index = currentIndex();
     const auto group = index.isValid() ? model.groupAt(index) : std::nullopt;
+    if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+        const auto step = index.isValid() ? model.stepAt(index) : std::nullopt;
+        if (model.moveOnePlace(index, event->key() == Qt::Key_Up ? -1 : 1)) {
+            // The keyboard's place moves with the row.
+            const QModelIndex moved = step ? model.indexOfStep(step->id) : model.indexOfGroup(group->groupId);
+            setCurrentIndex(moved);
+            scrollTo(moved);
+        }
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -411,7 +483,6 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
         drag->setPixmap(image);
         drag->setHotSpot(mapFromGlobal(QCursor::pos()) - rect.topLeft());
     }
-    // Dragging near the top or bottom edge of a long list scrolls it.
     setState(DraggingState);
     if (dragRunner) {
         dragRunner(*drag);
@@ -419,7 +490,8 @@ void RoutineHierarchyView::startDrag(const Uuid& stepId)
     } else {
         drag->exec(Qt::MoveAction);
     }
-    stopAutoScroll();
+    dragPosition.reset();
+    autoScrollTimer->stop();
     setState(NoState);
     // Released outside every target: the step stays where the preview put it.
     if (const auto dragged = model.draggedStepId()) {
@@ -451,9 +523,10 @@ void RoutineHierarchyView::dragMoveEvent(QDragMoveEvent* event)
         // Rows that moved between levels change their indentation.
         viewport()->update();
     }
-    const int margin = autoScrollMargin();
-    if (position.y() < margin || position.y() > viewport()->height() - margin) {
-        startAutoScroll();
+    dragPosition = position;
+    const bool nearAnEdge = position.y() < autoScrollZone || position.y() >= viewport()->height() - autoScrollZone;
+    if (nearAnEdge && !autoScrollTimer->isActive()) {
+        autoScrollTimer->start();
     }
     event->setDropAction(Qt::MoveAction);
     event->accept();
@@ -461,6 +534,8 @@ void RoutineHierarchyView::dragMoveEvent(QDragMoveEvent* event)
 
 void RoutineHierarchyView::dragLeaveEvent(QDragLeaveEvent* event)
 {
+    dragPosition.reset();
+    autoScrollTimer->stop();
     event->accept();
 }
 
@@ -471,6 +546,8 @@ void RoutineHierarchyView::dropEvent(QDropEvent* event)
         event->ignore();
         return;
     }
+    dragPosition.reset();
+    autoScrollTimer->stop();
     if (const auto target = dropTargetAt(event->position().toPoint())) {
         model.finishDrag(*dragged, target->parentId, target->position);
     } else {

@@ -9,6 +9,7 @@
 #include <optional>
 
 class QDrag;
+class QTimer;
 
 namespace tavrik {
 
@@ -38,14 +39,20 @@ public:
     // Room under the last row: the drop zone at the end of the routine.
     static constexpr int endZoneHeight = 12;
 
+    // Dragging a step this near the top or bottom edge scrolls the list that way, faster nearer
+    // the edge; a timer steps it while the pointer rests there, and the step rides along.
+    static constexpr int autoScrollZone = rowHeight;
+    void autoScrollStep();
+
     // The list is as high as its rows, up to this; beyond it the rows scroll.
     void setMaximumListHeight(int height);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
-    // Arrows move between rows, Return and Space open a step's or group's editor, Delete does what
-    // the row's delete button does, Left and Right close and open a group.
+    // Arrows move between rows, Alt with Up or Down moves the row itself, Return and Space open a
+    // step's or group's editor, Delete does what the row's delete button does, Left and Right close
+    // and open a group.
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -68,6 +75,9 @@ private:
     QPersistentModelIndex pressIndex;
     int maximumListHeight = 400;
     std::function<void(QDrag&)> dragRunner;
+    // Where the pointer is in a drag over the list, for the auto-scroll.
+    std::optional<QPoint> dragPosition;
+    QTimer* autoScrollTimer = nullptr;
 };
 
 } // namespace tavrik

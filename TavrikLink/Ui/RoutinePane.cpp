@@ -63,6 +63,9 @@ RoutinePane::RoutinePane(std::unique_ptr<RoutinePanePresenter> presenter, Schedu
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes to the controls in the pane, not to the scroll area around them, which shows no
+    // mark of having the focus; it scrolls to whichever control has it.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->viewport()->installEventFilter(this);
     layout->addWidget(scroll);
     auto* column = new QWidget;

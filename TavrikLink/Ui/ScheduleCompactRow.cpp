@@ -101,6 +101,14 @@ void ScheduleCompactRow::presentEditor()
     popover->show();
 }
 
+void ScheduleCompactRow::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (isEditorPresented()) {
+        placePopover(popover, edit);
+    }
+}
+
 QPushButton* ScheduleCompactRow::kindButton(ScheduleKind kind) const
 {
     return kind == ScheduleKind::single ? once : repeats;

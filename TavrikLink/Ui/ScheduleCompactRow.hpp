@@ -45,6 +45,10 @@ public:
     QLabel* noDayLabel() const { return noDay; }
     QWidget* weekdayPicker() const { return weekdays; }
 
+protected:
+    // A change of time re-sorts the rows: an open editor moves with its row, never over another.
+    void moveEvent(QMoveEvent* event) override;
+
 private:
     void buildEditor();
     void redraw();

@@ -159,8 +159,8 @@ void SidebarView::keyPressEvent(QKeyEvent* event)
         }
         event->accept();
         return;
+    // Only Delete: Backspace corrects what was typed to find a row, and must never delete one.
     case Qt::Key_Delete:
-    case Qt::Key_Backspace:
         if (row && (row->kind == Kind::routine || row->kind == Kind::tag)) {
             const SidebarPresenter::Row chosen = *row;
             emit deleteRequested(chosen);

@@ -1,7 +1,7 @@
 #include "TavrikLink/Ui/SymbolIcon.hpp"
 
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Ui/DeferredIcon.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 
 #include <QApplication>
 #include <QFile>
@@ -39,9 +39,13 @@ namespace {
 QIcon resolvedSymbolIcon(const QString& symbol, const QColor& color, int size)
 {
     if (!color.isValid()) {
+        // A theme's monochrome form first (Adwaita's full-colour icons would stand out among the
+        // bundled outline symbols), then its ordinary one.
         for (const QString& name : themeIconNames(symbol)) {
-            if (QIcon::hasThemeIcon(name)) {
-                return QIcon::fromTheme(name);
+            for (const QString& form : { name + QStringLiteral("-symbolic"), name }) {
+                if (QIcon::hasThemeIcon(form)) {
+                    return QIcon::fromTheme(form);
+                }
             }
         }
     }

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
@@ -18,10 +19,8 @@
 namespace tavrik {
 
 namespace {
-// The desktop's installed icon when it has ours, else the one beside the program. The one beside
-// the program is worn at once; the theme is searched from the loop, since its first search reads
-// all its folders and the window would wait for it.
-void setApplicationIcon(const TavrikResources& resources, QObject* context)
+// The icon beside the program is worn at once.
+void setBundledApplicationIcon(const TavrikResources& resources)
 {
     const QString path = resources.applicationIconPath();
     if (QFileInfo(path).isFile()) {
@@ -30,26 +29,49 @@ void setApplicationIcon(const TavrikResources& resources, QObject* context)
             QApplication::setWindowIcon(icon);
         }
     }
-    QTimer::singleShot(0, context, [] {
-        const QIcon themed = QIcon::fromTheme(QStringLiteral("tavrik-link"));
-        if (!themed.isNull()) {
-            QApplication::setWindowIcon(themed);
-        }
-    });
 }
+
+// The desktop's installed icon, when its theme has ours, takes over once the window has drawn its
+// first frame: the theme's first search reads all its folders, and neither the map nor the first
+// frame needs the icon.
+class ThemeIconAfterFirstFrame : public QObject {
+public:
+    explicit ThemeIconAfterFirstFrame(QWidget* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Once this paint is on the screen.
+            QTimer::singleShot(0, this, [this] {
+                const QIcon themed = QIcon::fromTheme(QStringLiteral("tavrik-link"));
+                if (!themed.isNull()) {
+                    QApplication::setWindowIcon(themed);
+                }
+                deleteLater();
+            });
+        }
+        return false;
+    }
+};
 } // namespace
 
 TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment environment, QObject* parent)
     : QObject(parent)
     , appOptions(options)
     , environment(std::move(environment))
-    , quitPresenter(this->environment.scheduler, coordinator, this->environment.exit)
+    , quitPresenter(this->environment.scheduler, this->environment.exit)
 {
     // Closing the window is a quit request like any other, answered only after the shutdown.
     QApplication::setQuitOnLastWindowClosed(false);
-    setApplicationIcon(this->environment.resources, this);
+    setBundledApplicationIcon(this->environment.resources);
 
     window = std::make_unique<TavrikLinkMainWindow>(commands);
+    new ThemeIconAfterFirstFrame(window.get());
     connect(window.get(), &TavrikLinkMainWindow::quitRequested, this, [this] { quitPresenter.requestQuit(); });
     if (this->environment.controller) {
         // Without a panel of the caller's, the desktop's file dialogs over the window are used.
@@ -59,7 +81,7 @@ TavrikLinkApplication::TavrikLinkApplication(AppOptions options, Environment env
         }
         BackupFilePanel& panel = dialogs ? *dialogs : *this->environment.backupFilePanel;
         presenters = std::make_unique<WindowPresenters>(WindowPresenters::Environment {
-            *this->environment.controller, this->environment.scheduler, coordinator, panel, std::move(dialogs) });
+            *this->environment.controller, this->environment.scheduler, quitPresenter, panel, std::move(dialogs) });
         content = new ContentView(
             { *presenters, commands, this->environment.clock ? *this->environment.clock : systemClock() });
         window->setRootView(content);

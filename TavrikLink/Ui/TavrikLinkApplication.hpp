@@ -1,9 +1,8 @@
 #pragma once
 
-#include "TavrikLink/App/AppOptions.hpp"
+#include "TavrikLink/Support/AppOptions.hpp"
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Views/AppQuitPresenter.hpp"
-#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 #include "TavrikLink/Views/TavrikViewCommands.hpp"
 
 #include <QObject>
@@ -50,17 +49,16 @@ public:
 
     const AppOptions& options() const { return appOptions; }
     const TavrikResources& resources() const { return environment.resources; }
-    TavrikLinkTerminationCoordinator& terminationCoordinator() { return coordinator; }
     TavrikViewCommands& viewCommands() { return commands; }
     TavrikLinkMainWindow& mainWindow() { return *window; }
     // The window's root view; none without a controller.
     ContentView* contentView() { return content; }
+    AppQuitPresenter& quitSequence() { return quitPresenter; }
     const AppQuitPresenter& quitSequence() const { return quitPresenter; }
 
 private:
     AppOptions appOptions;
     Environment environment;
-    TavrikLinkTerminationCoordinator coordinator;
     TavrikViewCommands commands;
     AppQuitPresenter quitPresenter;
     // Declared before the window, which holds on to them: they go after it.

@@ -1,9 +1,9 @@
 #include "TavrikLink/Usb/UsbOnboardingEnvironment.hpp"
 
+#include "TavrikLink/Support/TavrikLinkFirmwareError.hpp"
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Usb/UsbError.hpp"
 #include "TavrikLink/Usb/UsbSerialPorts.hpp"
-#include "TavrikLink/Views/TavrikLinkFirmwareError.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 
 #include <QObject>
 

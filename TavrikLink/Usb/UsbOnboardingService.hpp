@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrik {
@@ -95,7 +96,7 @@ public:
     // Helpers with no state, public for tests.
     static bool usbProbeMayNeedManualWake(const std::string& failure);
     static std::string usbProbeFailureMessage(const std::string& failure);
-    static std::vector<UsbWifiNetwork> parseUsbWifiNetworks(const std::string& output);
+    static std::vector<UsbWifiNetwork> parseUsbWifiNetworks(const std::string& output, std::string_view localeId);
     static std::optional<UsbWifiTestResult> parseUsbWifiTestResult(const std::string& output);
     static std::vector<std::string> usbWifiTestArguments(const std::string& portPath, const std::string& ssid);
     static std::optional<UsbHardwareProbeResult> parseUsbProbeResult(const std::string& output);

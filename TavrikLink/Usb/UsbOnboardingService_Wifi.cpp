@@ -1,9 +1,9 @@
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 
 #include "TavrikCore/Model/CompanionTimeZone.hpp"
+#include "TavrikCore/Model/WifiOrdering.hpp"
 #include "TavrikCore/Support/Text.hpp"
 
-#include <QCollator>
 #include <QDateTime>
 #include <QTimeZone>
 
@@ -35,7 +35,8 @@ std::string localWallClock(const Clock& clock)
 
 } // namespace
 
-std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(const std::string& output)
+std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(
+    const std::string& output, std::string_view localeId)
 {
     static const std::string prefix = "USB_WIFI_SCAN ";
     std::map<std::string, UsbWifiNetwork> strongest;
@@ -67,14 +68,7 @@ std::vector<UsbWifiNetwork> UsbOnboardingService::parseUsbWifiNetworks(const std
     for (const auto& ssid : order) {
         networks.push_back(strongest[ssid]);
     }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(networks.begin(), networks.end(), [&](const UsbWifiNetwork& left, const UsbWifiNetwork& right) {
-        if (left.rssi != right.rssi) {
-            return left.rssi > right.rssi;
-        }
-        return collator.compare(QString::fromStdString(left.ssid), QString::fromStdString(right.ssid)) < 0;
-    });
+    sortByStrengthThenName(networks, localeId);
     return networks;
 }
 
@@ -134,7 +128,7 @@ void UsbOnboardingService::startUsbWifiScan()
     };
     runProbeStep(task, { "wifi-scan", "--port", port, "--timeout", "30" }, std::nullopt, end, failed,
         [end](UsbOnboardingService& service, const std::string& output) {
-            auto networks = parseUsbWifiNetworks(output);
+            auto networks = parseUsbWifiNetworks(output, service.environment.clock->localeId());
             const std::size_t count = networks.size();
             service.publish(service.wifiNetworks, std::move(networks));
             service.publish(service.wifiScanMessage,

@@ -6,10 +6,9 @@
 
 namespace tavrik {
 
-AppQuitPresenter::AppQuitPresenter(Scheduler& scheduler, const TavrikLinkTerminationCoordinator& coordinator,
-    std::function<void(int status)> exit, std::chrono::milliseconds waitLimit)
+AppQuitPresenter::AppQuitPresenter(
+    Scheduler& scheduler, std::function<void(int status)> exit, std::chrono::milliseconds waitLimit)
     : scheduler(scheduler)
-    , coordinator(coordinator)
     , exit(std::move(exit))
     , waitLimit(waitLimit)
     , self(std::make_shared<AppQuitPresenter*>(this))
@@ -29,7 +28,6 @@ void AppQuitPresenter::requestQuit()
     if (current != State::running) {
         return;
     }
-    const auto& prepare = coordinator.prepareForTermination();
     if (!prepare || !*prepare) {
         finish(false);
         return;
@@ -45,7 +43,7 @@ void AppQuitPresenter::requestQuit()
             (*presenter)->finish(false);
         }
     };
-    // Copied so that the window clearing the coordinator during the shutdown cannot free it mid-call.
+    // Copied so that the window clearing its shutdown while it runs cannot free it mid-call.
     const auto operation = *prepare;
     try {
         operation(completion);

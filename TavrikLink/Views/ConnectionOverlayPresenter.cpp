@@ -82,6 +82,11 @@ ConnectionOverlayPresenter::Overlay ConnectionOverlayPresenter::overlay(
         && !controller.virtualTavrikConnected) {
         result.bluetoothProblem = bluetooth->problem;
         result.bluetoothAdvice = bluetooth->advice;
+        if (waiting) {
+            // Pressing Tavrik's button cannot help while this computer's Bluetooth cannot listen;
+            // the problem and its advice say what can.
+            result.statusText.clear();
+        }
     }
     return result;
 }

@@ -454,6 +454,16 @@ void ContentViewPresenter::toggleLogDrawer()
     modify([](State& state) { state.logDrawerExpanded = !state.logDrawerExpanded; });
 }
 
+void ContentViewPresenter::beginLogDrawerDrag(double shownWidth)
+{
+    // The drag starts from the width on screen: the panes may have left the drawer less than it
+    // asked for, and the handle must move with the pointer from the first pixel.
+    modify([&](State& state) {
+        state.logDrawerWidth = std::min(std::max(shownWidth, logDrawerMinWidth), logDrawerMaxWidth);
+        state.logDrawerDragStartWidth = state.logDrawerWidth;
+    });
+}
+
 void ContentViewPresenter::dragLogDrawer(double translationX)
 {
     modify([&](State& state) {

@@ -232,7 +232,9 @@ public:
     // User actions of the window.
     void eject();
     void toggleLogDrawer();
-    // A resize drag of the log drawer, by the pointer's horizontal travel since the drag began.
+    // A resize drag of the log drawer, by the pointer's horizontal travel since the drag began at
+    // the drawer's width as shown.
+    void beginLogDrawerDrag(double shownWidth);
     void dragLogDrawer(double translationX);
     void endLogDrawerDrag();
     void setLogEntryExpanded(const Uuid& id, bool expanded);

@@ -1,5 +1,6 @@
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -54,6 +55,8 @@ void LogDrawerModel::replaceAll(const std::vector<TavrikLogEntry>& entries)
 {
     beginResetModel();
     rows = entries;
+    revisions.resize(rows.size());
+    std::ranges::generate(revisions, [this] { return revise(); });
     endResetModel();
 }
 
@@ -63,11 +66,14 @@ void LogDrawerModel::setEntries(const std::vector<TavrikLogEntry>& entries)
         if (!rows.empty()) {
             beginRemoveRows({}, 0, static_cast<int>(rows.size()) - 1);
             rows.clear();
+            revisions.clear();
             endRemoveRows();
         }
         if (!entries.empty()) {
             beginInsertRows({}, 0, static_cast<int>(entries.size()) - 1);
             rows = entries;
+            revisions.resize(rows.size());
+            std::ranges::generate(revisions, [this] { return revise(); });
             endInsertRows();
         }
         return;
@@ -92,6 +98,7 @@ void LogDrawerModel::setEntries(const std::vector<TavrikLogEntry>& entries)
     if (dropped > 0) {
         beginRemoveRows({}, 0, static_cast<int>(dropped) - 1);
         rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(dropped));
+        revisions.erase(revisions.begin(), revisions.begin() + static_cast<std::ptrdiff_t>(dropped));
         endRemoveRows();
     }
     int firstChanged = -1;
@@ -99,6 +106,7 @@ void LogDrawerModel::setEntries(const std::vector<TavrikLogEntry>& entries)
     for (std::size_t index = 0; index < kept; ++index) {
         if (!(rows[index] == entries[index])) {
             rows[index] = entries[index];
+            revisions[index] = revise();
             if (firstChanged < 0) {
                 firstChanged = static_cast<int>(index);
             }
@@ -111,6 +119,9 @@ void LogDrawerModel::setEntries(const std::vector<TavrikLogEntry>& entries)
     if (entries.size() > kept) {
         beginInsertRows({}, static_cast<int>(kept), static_cast<int>(entries.size()) - 1);
         rows.insert(rows.end(), entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+        while (revisions.size() < rows.size()) {
+            revisions.push_back(revise());
+        }
         endInsertRows();
     }
 }
@@ -151,6 +162,8 @@ QVariant LogDrawerModel::data(const QModelIndex& index, int role) const
         return row.detail.has_value();
     case ExpandedRole:
         return row.detail.has_value() && expanded.count(row.id) > 0;
+    case RevisionRole:
+        return QVariant::fromValue<qulonglong>(revisions[static_cast<std::size_t>(index.row())]);
     case DetailLinesRole: {
         QVariantList lines;
         if (row.detail) {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikCore/Model/TavrikLogEntry.hpp"
 
 #include <QAbstractListModel>
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ public:
         ExpandedRole,
         // A QVariantList of QVariantMaps {"text": QString, "emphasized": bool}; empty without detail.
         DetailLinesRole,
+        // A number that changes whenever the row's text does: a view keeps a row's measured height
+        // under it, so a new line is measured once, not every line again.
+        RevisionRole,
     };
 
     struct DetailLine {
@@ -50,7 +54,12 @@ public:
 private:
     void replaceAll(const std::vector<TavrikLogEntry>& entries);
 
+    std::uint64_t revise() { return nextRevision++; }
+
     std::vector<TavrikLogEntry> rows;
+    // One per row, as RevisionRole gives it.
+    std::vector<std::uint64_t> revisions;
+    std::uint64_t nextRevision = 1;
     std::set<Uuid> expanded;
 };
 

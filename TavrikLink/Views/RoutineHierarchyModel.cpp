@@ -511,6 +511,59 @@ void RoutineHierarchyModel::cancelDrag()
     }
 }
 
+bool RoutineHierarchyModel::moveOnePlace(const QModelIndex& index, int direction)
+{
+    if (m_draggedStepId || !index.isValid() || direction == 0) {
+        return false;
+    }
+    direction = direction < 0 ? -1 : 1;
+    const int rootCount = static_cast<int>(m_rows.size());
+    if (const auto group = groupAt(index)) {
+        const int next = index.row() + direction;
+        if (next < 0 || next >= rootCount) {
+            return false;
+        }
+        m_draft.moveRootNode(RoutineDraftRootNode::group(group->groupId), next);
+        applyDraftChange(std::nullopt);
+        emit draftChanged();
+        if (m_onCommit) {
+            m_onCommit();
+        }
+        return true;
+    }
+    const auto step = stepAt(index);
+    if (!step) {
+        return false;
+    }
+    std::optional<DropTarget> target;
+    if (const QModelIndex parentIndex = index.parent(); parentIndex.isValid()) {
+        const RootRow& group = m_rows[static_cast<std::size_t>(parentIndex.row())];
+        const int next = index.row() + direction;
+        if (next >= 0 && next < static_cast<int>(group.children.size())) {
+            target = DropTarget { group.nodeId, next };
+        } else {
+            // Past the group's first or last step: out, just before or after the group.
+            target = DropTarget { 0, parentIndex.row() + (direction > 0 ? 1 : 0) };
+        }
+    } else {
+        const int next = index.row() + direction;
+        if (next < 0 || next >= rootCount) {
+            return false;
+        }
+        const RootRow& neighbour = m_rows[static_cast<std::size_t>(next)];
+        if (neighbour.isGroup && isExpanded(neighbour.nodeId)) {
+            // Into the open group next to it: at its end from below, at its start from above.
+            target = DropTarget { neighbour.nodeId,
+                direction < 0 ? static_cast<std::int64_t>(neighbour.children.size()) : 0 };
+        } else {
+            target = DropTarget { 0, next };
+        }
+    }
+    beginDrag(step->id);
+    finishDrag(step->id, target->parentId, target->position);
+    return true;
+}
+
 void RoutineHierarchyModel::finishDragAtPreviewedLocation(const Uuid& id)
 {
     if (!hierarchyChangedSinceDragBegan()) {

@@ -89,6 +89,10 @@ public:
     // The pointer was released outside every target: keep and commit what the preview shows.
     void finishDragAtPreviewedLocation(const Uuid& id);
     bool hierarchyChangedSinceDragBegan() const;
+    // The keyboard's move: the step or group at `index` one place up (direction -1) or down (+1),
+    // a step into and out of groups as a drag over the neighbouring row would take it, committed as
+    // a drag is. False when it is already at that end.
+    bool moveOnePlace(const QModelIndex& index, int direction);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;

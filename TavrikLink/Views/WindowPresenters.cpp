@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
+#include "TavrikLink/Views/AppQuitPresenter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
@@ -10,7 +11,6 @@
 #include "TavrikLink/Views/ScheduleSectionPresenter.hpp"
 #include "TavrikLink/Views/TagEditorPresenter.hpp"
 #include "TavrikLink/Views/TagPanePresenter.hpp"
-#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "TavrikLink/Views/UsbSetupPresenter.hpp"
 #include "TavrikLink/Views/WifiSettingsPresenter.hpp"
 #include "TavrikLink/Views/WindowPanes.hpp"
@@ -31,12 +31,12 @@ WindowPresenters::WindowPresenters(Environment environment)
     };
     // While the window is shown, a quit first lets the controller shut the device session down.
     TavrikBleCentral* c = &controller;
-    TavrikLinkTerminationCoordinator* coordinator = &environment.termination;
-    actions.installTerminationHandler = [c, coordinator] {
-        coordinator->setPrepareForTermination(
+    AppQuitPresenter* quit = &environment.quit;
+    actions.installTerminationHandler = [c, quit] {
+        quit->setPrepareForTermination(
             [c](std::function<void()> completion) { c->prepareForAppTermination(std::move(completion)); });
     };
-    actions.removeTerminationHandler = [coordinator] { coordinator->clearPrepareForTermination(); };
+    actions.removeTerminationHandler = [quit] { quit->clearPrepareForTermination(); };
     RoutinePanePresenter::connectWindowActions(*windowPresenter);
 
     shared = std::make_unique<WindowPanes>(

@@ -14,7 +14,7 @@ class ScheduleSectionPresenter;
 class TagEditorPresenter;
 class TagPanePresenter;
 class TavrikBleCentral;
-class TavrikLinkTerminationCoordinator;
+class AppQuitPresenter;
 class UsbSetupPresenter;
 class WifiSettingsPresenter;
 class WindowPanes;
@@ -28,7 +28,8 @@ public:
     struct Environment {
         TavrikBleCentral& controller;
         Scheduler& scheduler;
-        TavrikLinkTerminationCoordinator& termination;
+        // Where the shown window installs the controller's shutdown, run before a quit.
+        AppQuitPresenter& quit;
         // The backup save and open dialogs; must outlive this unless handed over as ownPanel.
         BackupFilePanel& backupFilePanel;
         std::unique_ptr<BackupFilePanel> ownPanel;

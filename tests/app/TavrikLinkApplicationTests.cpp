@@ -89,7 +89,7 @@ TEST_F(ApplicationFixture, OpensTheSingleWindowWithItsMenusAndShortcuts)
     // The quit waits for the installed shutdown, then exits with 0.
     std::function<void()> completion;
     int shutdowns = 0;
-    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+    app->quitSequence().setPrepareForTermination([&](std::function<void()> done) {
         ++shutdowns;
         completion = std::move(done);
     });
@@ -175,7 +175,7 @@ TEST_F(ApplicationFixture, TerminationSignalsStartTheOrderlyQuit)
     auto app = make({}, true);
     std::function<void()> completion;
     int shutdowns = 0;
-    app->terminationCoordinator().setPrepareForTermination([&](std::function<void()> done) {
+    app->quitSequence().setPrepareForTermination([&](std::function<void()> done) {
         ++shutdowns;
         completion = std::move(done);
     });
@@ -213,6 +213,41 @@ TEST_F(ApplicationFixture, TheWindowWearsTheIconInstalledForTheDesktopEntry)
              "Terminal=false", "StartupWMClass=tavrik-link" }) {
         EXPECT_TRUE(lines.contains(QString::fromLatin1(line))) << line;
     }
+}
+
+TEST_F(ApplicationFixture, TheDesktopThemeIsSearchedForTheIconOnlyOnceTheWindowHasBeenDrawn)
+{
+    // A theme with our icon: the search reads all its folders, so it waits for the window's first frame.
+    QTemporaryDir themes;
+    const QString apps = themes.filePath(QStringLiteral("test-theme/scalable/apps"));
+    ASSERT_TRUE(QDir().mkpath(apps));
+    QFile index(themes.filePath(QStringLiteral("test-theme/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Test\nDirectories=scalable/apps\n\n"
+                "[scalable/apps]\nSize=48\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    index.close();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TAVRIK_DESKTOP_FILES "/tavrik-link.svg"), apps + "/tavrik-link.svg"));
+    struct ThemeRestorer {
+        QStringList paths = QIcon::themeSearchPaths();
+        QString name = QIcon::themeName();
+        ~ThemeRestorer()
+        {
+            QIcon::setThemeSearchPaths(paths);
+            QIcon::setThemeName(name);
+        }
+    } restorer;
+    QIcon::setThemeSearchPaths({ themes.path() });
+    QIcon::setThemeName(QStringLiteral("test-theme"));
+    QApplication::setWindowIcon(QIcon());
+
+    auto app = make();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(QApplication::windowIcon().isNull()) << "nothing is beside the program and nothing is drawn yet";
+
+    app->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
+    EXPECT_TRUE(processEventsUntil([] { return QApplication::windowIcon().name() == QStringLiteral("tavrik-link"); }));
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(64).isNull());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include "TavrikCore/Firmware/FirmwareCatalogDecoder.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 
 #include <QSignalSpy>
 
@@ -21,7 +22,7 @@ TEST_F(ControllerTest, FreshControllerStartsIdle)
     EXPECT_EQ(controller->firmwareSourceDescription(), "Published HTTPS");
     EXPECT_EQ(controller->firmwareChannelDescription(), "stable");
     EXPECT_EQ(controller->firmwareManifestDescription(), FirmwareCatalogDecoder::publishedChannelURL().absoluteString());
-    EXPECT_EQ(controller->appVersion(), std::string(TAVRIK_APP_VERSION_TEXT).empty() ? "0.0.0" : TAVRIK_APP_VERSION_TEXT);
+    EXPECT_EQ(controller->appVersion(), tavrikAppVersion());
     EXPECT_EQ(controller->firmwareUpload().status().message, "Checking for firmware updates.");
     EXPECT_FALSE(controller->muteNonAlarmSounds());
     EXPECT_FALSE(controller->localLink().isPolling());

@@ -162,6 +162,36 @@ TEST_F(ProgramProcessTest, AFloodOfMessagesDoesNotHoldUpTheQuit)
     EXPECT_FALSE(output.contains(QStringLiteral("The flood is over"))) << context();
 }
 
+// A chatty device: a burst of its log lines, short and long, ahead of the data. The window shows
+// each line as it comes, and the load still completes well inside its time limit.
+TEST_F(ProgramProcessTest, AChattyDeviceStillLoads)
+{
+    simulator->answerSyncStart = false;
+    runSimulator();
+    start();
+    ASSERT_TRUE(waitForReceived(isLoadStart)) << context();
+    const LocalLinkSimulator::Received load = *std::ranges::find_if(simulator->received(), isLoadStart);
+    const std::string code = parseJson(load.text()).at("code").get<std::string>();
+    const auto message = [&](const Json& body) {
+        return LocalLinkSimulator::line(simulator->session(), load.client, dumpJson(body)) + "\n";
+    };
+    std::string burst = message({ { "type", "sync_ready" }, { "mode", "load" }, { "code", code } });
+    for (int index = 0; index < 2500; ++index) {
+        burst += message({ { "type", "log_line" }, { "message", "sensor " + std::to_string(index) + " ok" } });
+    }
+    for (int index = 0; index < 400; ++index) {
+        burst += message({ { "type", "log_line" },
+            { "message", "payload " + std::to_string(index) + " " + std::string(4000, 'a' + index % 26) } });
+    }
+    burst += message(toJson(simulator->data));
+    burst += message({ { "type", "sync_done" }, { "mode", "load" }, { "code", code } });
+    simulator->appendRaw(burst);
+
+    EXPECT_TRUE(waitForOutput(QStringLiteral("Status: Connected to simulator"))) << context().substr(0, 4000);
+    EXPECT_FALSE(output.contains(QStringLiteral("stopped sending data"))) << context().substr(0, 4000);
+    terminateAndExpectCleanExit();
+}
+
 // The device starts a load and then goes quiet: either it keeps advertising (a stuck board) or it
 // is gone altogether (the simulator quit). Neither may leave the program hanging.
 struct StalledLoadCase {

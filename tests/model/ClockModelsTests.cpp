@@ -88,5 +88,21 @@ TEST(TimeSyncNotice, EveryNoticeHasItsOwnId)
     EXPECT_EQ(TimeSyncNotice(reading, "a", "b", 61).driftSeconds, 61);
 }
 
+TEST(GregorianLocale, OnlyTheCalendarOfTheLocaleChanges)
+{
+    const struct {
+        const char* locale;
+        const char* expected;
+    } cases[] = {
+        { "th_TH", "th_TH@calendar=gregorian" },
+        { "ja_JP@calendar=japanese", "ja_JP@calendar=gregorian" },
+        { "de_DE@collation=phonebook", "de_DE@calendar=gregorian;collation=phonebook" },
+        { "en_US_POSIX", "en_US_POSIX@calendar=gregorian" },
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(gregorianLocaleId(each.locale), each.expected) << each.locale;
+    }
+}
+
 } // namespace
 } // namespace tavrik

@@ -1,4 +1,4 @@
-#include "TavrikLink/Views/TavrikResources.hpp"
+#include "TavrikLink/Support/TavrikResources.hpp"
 
 #include <gtest/gtest.h>
 

@@ -235,6 +235,62 @@ TEST_F(MainWindowTest, TheLogDrawerWrapsItsLinesAndTakesItsWidthFromThePanes)
     EXPECT_EQ(view.logDrawer()->width(), 360);
 }
 
+TEST_F(MainWindowTest, TheLogDrawerStaysReadableInANarrowWindowAndItsHandleFollowsThePointer)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    TavrikLinkMainWindow& window = app->mainWindow();
+    const int readable = static_cast<int>(ContentViewPresenter::logDrawerMinWidth);
+
+    // However narrow the window, an open drawer has room for its lines: the window gives way.
+    for (const int narrow : { 1, 640 }) {
+        SCOPED_TRACE(narrow);
+        window.resize(narrow, window.height());
+        QCoreApplication::processEvents();
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.logDrawerAction()->text(), "Hide Logs");
+        EXPECT_GE(view.logDrawer()->width(), readable);
+        EXPECT_LE(view.logDrawer()->geometry().right(), view.width());
+        EXPECT_GE(view.mainContent()->width(), view.mainContent()->minimumSizeHint().width());
+        saveShot(QStringLiteral("log-drawer-narrow-%1").arg(narrow));
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+    }
+
+    // The handle moves with the pointer, both ways, from the first pixel: in a wide window, and in
+    // one where the drawer asked for more than the panes could give.
+    QWidget* handle = view.logDrawer()->findChild<QWidget*>(QStringLiteral("logDrawerResizeHandle"));
+    ASSERT_NE(handle, nullptr);
+    for (const int windowWidth : { 1500, static_cast<int>(TavrikLinkMainWindow::defaultWidth) }) {
+        SCOPED_TRACE(windowWidth);
+        window.resize(windowWidth, window.height());
+        view.presenter().modify([&](ContentViewPresenter::State& state) {
+            state.logDrawerWidth = windowWidth > 1000 ? 360 : ContentViewPresenter::logDrawerMaxWidth;
+        });
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+        const int shown = view.logDrawer()->width();
+        const QPoint grip = handle->mapToGlobal(handle->rect().center());
+        const auto dragTo = [&](int travel) {
+            QTest::mouseMove(handle, handle->mapFromGlobal(grip + QPoint(travel, 0)));
+            QCoreApplication::processEvents();
+            return view.logDrawer()->width();
+        };
+        QTest::mousePress(handle, Qt::LeftButton, {}, handle->mapFromGlobal(grip));
+        EXPECT_EQ(dragTo(40), shown - 40);
+        EXPECT_EQ(dragTo(0), shown);
+        if (windowWidth > 1000) {
+            EXPECT_EQ(dragTo(-300), shown + 300);
+            EXPECT_EQ(dragTo(-150), shown + 150);
+        }
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, handle->mapFromGlobal(grip));
+        window.logDrawerAction()->trigger();
+        QCoreApplication::processEvents();
+    }
+}
+
 TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
 {
     makeController();
@@ -289,6 +345,12 @@ TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
     QTest::keyClick(sidebar, Qt::Key_Return);
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
     EXPECT_EQ(view.presenter().state().selectedTagId, tag.id);
+    // Backspace corrects what was typed to find a row; it never deletes.
+    QTest::keyClick(sidebar, Qt::Key_Backspace);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::any_of(
+        controller->tags().begin(), controller->tags().end(), [&](const TagInfo& kept) { return kept.id == tag.id; }));
+    EXPECT_EQ(current(), QString::fromStdString(tag.name));
     QTest::keyClick(sidebar, Qt::Key_Delete);
     QCoreApplication::processEvents();
     EXPECT_TRUE(std::none_of(
@@ -300,6 +362,41 @@ TEST_F(MainWindowTest, TheSidebarIsWorkedFromTheKeyboardWithItsPlaceShown)
     EXPECT_TRUE(view.detailPane()->isAncestorOf(QApplication::focusWidget())
         || QApplication::focusWidget() == view.disconnectButton())
         << QApplication::focusWidget()->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, EveryTabStopIsAControlTheUserCanSee)
+{
+    makeController();
+    controller->beginReviewDemo();
+    ContentView& view = open(false);
+    app->mainWindow().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&app->mainWindow()));
+    // Once round the window with each pane shown: each stop is something that takes input and
+    // shows where it is, never a container the focus disappears into.
+    for (const char* pane : { "Morning reset", "Settings", "Firmware" }) {
+        SCOPED_TRACE(pane);
+        view.sidebar()->activateRow(rowOf(view, QString::fromLatin1(pane)));
+        QCoreApplication::processEvents();
+        view.sidebar()->setFocus();
+        QStringList stops;
+        for (int press = 0; press < 80; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            if (focused == view.sidebar()) {
+                break;
+            }
+            const QString name
+                = QString::fromLatin1(focused->metaObject()->className()) + QLatin1Char(' ') + focused->objectName();
+            stops << name;
+            EXPECT_TRUE(focused->isVisible()) << name.toStdString();
+            for (const char* container : { "QScrollArea", "QWidget", "QFrame", "QSplitter", "QStackedWidget" }) {
+                EXPECT_STRNE(focused->metaObject()->className(), container) << name.toStdString();
+            }
+        }
+        EXPECT_EQ(QApplication::focusWidget(), view.sidebar())
+            << "Tab comes round again: " << stops.join(", ").toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)

@@ -47,10 +47,13 @@ protected:
         RoutinePayload routine { 9, "Morning", {}, {}, {} };
         routine.steps = { { 31, 0, 0, "1", 60, "Stretch", 0 } };
         device->data.routines = { routine };
+        moreOnTheDevice();
         loadFromDevice();
         ASSERT_TRUE(controller->hasLoadedData());
         ASSERT_TRUE(controller->routineDetails().contains(9));
     }
+
+    virtual void moreOnTheDevice() { }
 
     std::vector<std::string> sentAfterDebounce()
     {
@@ -110,6 +113,38 @@ TEST_F(RoutinePaneWidgetTest, EditsTitleAndAddsAStepThroughTheSheet)
     EXPECT_TRUE(anyContains(
         std::vector<std::string>(commands.begin() + static_cast<std::ptrdiff_t>(before), commands.end()), "tag"));
     EXPECT_EQ(pane.editorPresenter().hierarchy().rowCount(), 2);
+}
+
+class TwoStepRoutinePaneTest : public RoutinePaneWidgetTest {
+protected:
+    void moreOnTheDevice() override
+    {
+        device->data.routines.front().steps.push_back({ 32, 1, 0, "2", 60, "Breathe", 0 });
+    }
+};
+
+TEST_F(TwoStepRoutinePaneTest, AStepMovedFromTheKeyboardReachesTheDevice)
+{
+    window.selectRoutine(9);
+    const auto shown = showPane();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown.get()));
+    ASSERT_NE(shown->editor(), nullptr);
+    RoutineHierarchyView* list = shown->editor()->hierarchyView();
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_End);
+    ASSERT_EQ(list->currentIndex().row(), 1);
+    const auto before = device->receivedCommands().size();
+    QTest::keyClick(list, Qt::Key_Up, Qt::AltModifier);
+    EXPECT_EQ(shown->editorPresenter().hierarchy().hierarchyOrder(),
+        (std::vector<std::string> { "root-step:32", "root-step:31" }));
+
+    const auto commands = sentAfterDebounce();
+    ASSERT_GT(commands.size(), before) << "the move is saved as a drag's is";
+    const RoutineDetailModel& detail = controller->routineDetails().at(9);
+    ASSERT_EQ(detail.steps.size(), 2u);
+    const auto breathe = std::ranges::find_if(detail.steps, [](const auto& step) { return step.stepId == 32; });
+    ASSERT_NE(breathe, detail.steps.end());
+    EXPECT_EQ(breathe->position, 0);
 }
 
 TEST_F(RoutinePaneWidgetTest, ATitleThatCannotBeSavedGivesWayToTheSavedOneWhenTheFieldIsLeft)

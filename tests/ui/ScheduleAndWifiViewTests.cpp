@@ -179,6 +179,27 @@ TEST_F(ScheduleSectionViewTest, RowsEditInAPopoverThatRedrawsFromTheController)
     EXPECT_EQ(view->row(2), nullptr);
 }
 
+TEST_F(ScheduleSectionViewTest, AnOpenEditorFollowsItsRowWhenANewHourReSortsTheList)
+{
+    load({ recurringSchedule(1, 9, 8, 0, 127), recurringSchedule(6, 9, 9, 0, 127) });
+    ScheduleCompactRow* row = view->row(1);
+    QTest::mouseClick(row->editButton(), Qt::LeftButton);
+    ASSERT_TRUE(row->isEditorPresented());
+    row->hourField()->selectAll();
+    QTest::keyClicks(row->hourField(), "10");
+    QTest::keyClick(row->hourField(), Qt::Key_Return);
+    for (int round = 0; round < 3; ++round) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(shownTimes(), (QStringList { "09:00", "10:00" }));
+    ASSERT_TRUE(row->isEditorPresented());
+    const QRect button(row->editButton()->mapToGlobal(QPoint(0, 0)), row->editButton()->size());
+    const QRect popover = row->editor()->frameGeometry();
+    EXPECT_TRUE(popover.top() >= button.bottom() || popover.bottom() <= button.top())
+        << "next to its own button, " << popover.y() << " against " << button.y();
+    EXPECT_TRUE(popover.left() <= button.left() && popover.right() >= button.right());
+}
+
 TEST_F(ScheduleSectionViewTest, TheEditorOpensInsideTheScreenNextToItsButton)
 {
     load({ recurringSchedule(1, 9, 8, 0, 127) });

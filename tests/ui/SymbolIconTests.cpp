@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
 #include <QTemporaryDir>
@@ -60,6 +62,39 @@ TEST(SymbolIcon, EverySymbolOfTheWindowIsDrawnWithoutAnIconTheme)
         EXPECT_GT(coloured.inked, 12);
     }
     EXPECT_TRUE(symbolIcon(QStringLiteral("no.such.symbol")).isNull());
+
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(theme);
+}
+
+// A theme that has both forms of an action icon, as Adwaita does: a full-colour one and a
+// monochrome "-symbolic" one. The window takes the monochrome one, the look of its bundled symbols.
+TEST(SymbolIcon, AThemesMonochromeFormIsTakenOverItsFullColourOne)
+{
+    QTemporaryDir root;
+    const QDir themes(root.path());
+    ASSERT_TRUE(themes.mkpath(QStringLiteral("mixed/32x32/actions")));
+    QFile index(themes.filePath(QStringLiteral("mixed/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=Mixed\nDirectories=32x32/actions\n\n[32x32/actions]\nSize=32\nType=Fixed\n");
+    index.close();
+    const QColor colourful(0xd0, 0x20, 0x20);
+    const QColor monochrome(0x20, 0x20, 0x20);
+    for (const auto& [name, colour] :
+        { std::pair { "list-add", colourful }, std::pair { "list-add-symbolic", monochrome } }) {
+        QImage image(32, 32, QImage::Format_ARGB32);
+        image.fill(colour);
+        ASSERT_TRUE(image.save(themes.filePath(
+            QStringLiteral("mixed/32x32/actions/") + QString::fromLatin1(name) + QStringLiteral(".png"))));
+    }
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({ root.path() });
+    QIcon::setThemeName(QStringLiteral("mixed"));
+
+    const Drawn drawn = draw(symbolIcon(QStringLiteral("plus")), monochrome);
+    EXPECT_GT(drawn.visible, 500);
+    EXPECT_EQ(drawn.inked, drawn.visible);
 
     QIcon::setThemeSearchPaths(searchPaths);
     QIcon::setThemeName(theme);

@@ -1,3 +1,4 @@
+#include "TavrikCore/Model/WifiOrdering.hpp"
 #include "TavrikLink/Usb/UsbOnboardingService.hpp"
 #include "tests/usb/FakeUsbEnvironment.hpp"
 
@@ -867,3 +868,38 @@ TEST(UsbOnboardingModels, DecodingAndNaming)
 }
 
 } // namespace
+
+TEST(UsbWifiNetworkOrder, EqualSignalsSortByNameInTheUsersLocaleAsTheBluetoothListDoes)
+{
+    const std::string scan
+        = "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Zeta\",\"rssi\":-60,\"channel\":1,\"auth\":\"open\"}\n"
+          "USB_WIFI_SCAN "
+          "{\"type\":\"network\",\"ssid\":\"\xC3\x84rger\",\"rssi\":-60,\"channel\":1,\"auth\":\"open\"}\n"
+          "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"alpha\",\"rssi\":-60,\"channel\":1,\"auth\":\"open\"}\n"
+          "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"weak\",\"rssi\":-90,\"channel\":1,\"auth\":\"open\"}\n";
+    const struct {
+        const char* locale;
+        std::vector<std::string> names;
+    } cases[] = {
+        { "de_DE", { "alpha", "\xC3\x84rger", "Zeta", "weak" } },
+        // Swedish sorts Ä after Z.
+        { "sv_SE", { "alpha", "Zeta", "\xC3\x84rger", "weak" } },
+    };
+    for (const auto& each : cases) {
+        std::vector<std::string> names;
+        std::vector<WifiScannedNetwork> bluetooth;
+        for (const auto& network : UsbOnboardingService::parseUsbWifiNetworks(scan, each.locale)) {
+            names.push_back(network.ssid);
+            WifiScannedNetwork scanned;
+            scanned.ssid = network.ssid;
+            scanned.rssi = network.rssi;
+            bluetooth.push_back(scanned);
+        }
+        EXPECT_EQ(names, each.names) << each.locale;
+        std::vector<std::string> bluetoothNames;
+        for (const auto& network : sortedNearbyWifiNetworks(bluetooth, each.locale)) {
+            bluetoothNames.push_back(network.ssid);
+        }
+        EXPECT_EQ(bluetoothNames, names) << each.locale;
+    }
+}

@@ -84,8 +84,11 @@ TEST(ConnectionOverlay, SaysWhyNothingConnectsWhileBluetoothCannotBeUsed)
         Controller waiting = session(SyncMode::load, SyncStage::waitingForDevice());
         waiting.bluetoothUnavailableReason = c.reason;
         const Overlay overlay = ConnectionOverlayPresenter::overlay(waiting, false);
-        EXPECT_EQ(overlay.statusText, "Push twice on Tavrik to connect.");
+        EXPECT_EQ(overlay.statusText, "") << "no advice to press a button that cannot help";
         EXPECT_EQ(overlay.bluetoothProblem, c.problem);
+        Controller idle = session(SyncMode::load, SyncStage::idle());
+        idle.bluetoothUnavailableReason = c.reason;
+        EXPECT_EQ(ConnectionOverlayPresenter::overlay(idle, false).statusText, "");
         EXPECT_NE(overlay.bluetoothAdvice.find(c.adviceMentions), std::string::npos) << overlay.bluetoothAdvice;
 
         // The window's title bar says it too, in a few words, once data is loaded.

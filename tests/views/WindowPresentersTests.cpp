@@ -1,10 +1,10 @@
 #include "TavrikLink/Views/WindowPresenters.hpp"
 
+#include "TavrikLink/Views/AppQuitPresenter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/LogDrawerModel.hpp"
 #include "TavrikLink/Views/TagPanePresenter.hpp"
-#include "TavrikLink/Views/TavrikLinkTerminationCoordinator.hpp"
 #include "tests/controller/ControllerTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ TEST_F(WindowPresentersTest, WindowPresentersFollowTheControllerWithoutAWidget)
     ASSERT_TRUE(controller->hasLoadedData());
 
     NoFilePanel panel;
-    TavrikLinkTerminationCoordinator termination;
+    AppQuitPresenter termination(scheduler, [](int) {});
     WindowPresenters presenters({ *controller, scheduler, termination, panel, nullptr });
     ContentViewPresenter& window = presenters.window();
     EXPECT_TRUE(window.controller().hasLoadedData);

@@ -1,6 +1,6 @@
-#include "TavrikLink/Views/TavrikResources.hpp"
+#include "TavrikLink/Support/TavrikResources.hpp"
 
-#include "TavrikLink/Views/TavrikLinkFirmwareError.hpp"
+#include "TavrikLink/Support/TavrikLinkFirmwareError.hpp"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "TavrikLink/App/SoftwareUpdateConfiguration.hpp"
+#include "TavrikLink/Support/SoftwareUpdateConfiguration.hpp"
 
 #include <gtest/gtest.h>
 

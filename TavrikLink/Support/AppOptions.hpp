@@ -26,7 +26,4 @@ struct AppCommandLine {
 // Reads the arguments (the first is the program's name).
 AppCommandLine parseAppCommandLine(const QStringList& arguments);
 
-// The version this program was built as; "0.0.0" when the build gave none.
-QString tavrikAppVersion();
-
 } // namespace tavrik

@@ -1,4 +1,5 @@
-#include "TavrikLink/App/AppOptions.hpp"
+#include "TavrikLink/Support/AppOptions.hpp"
+#include "TavrikLink/Support/AppVersion.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,12 @@ TEST(AppOptionsTests, ReadsTheCommandLine)
         { { "tavrik-link", "--demo" }, AppOptions { .demo = true }, 0 },
         { { "tavrik-link", "--help" }, std::nullopt, 0 },
         { { "tavrik-link", "--version" }, std::nullopt, 0 },
-        { { "tavrik-link", "--dem" }, std::nullopt, 1 },
-        { { "tavrik-link", "--demo=yes" }, std::nullopt, 1 },
-        { { "tavrik-link", "demo" }, std::nullopt, 1 },
+        { { "tavrik-link", "--dem" }, std::nullopt, 2 },
+        { { "tavrik-link", "--demo=yes" }, std::nullopt, 2 },
+        { { "tavrik-link", "demo" }, std::nullopt, 2 },
+        // Qt's own options are left to the application object.
+        { { "tavrik-link", "-platform", "offscreen", "--demo" }, AppOptions { .demo = true }, 0 },
+        { { "tavrik-link", "-style", "Fusion", "-reverse" }, AppOptions { .demo = false }, 0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -28,7 +32,8 @@ TEST(AppOptionsTests, ReadsTheCommandLine)
         EXPECT_EQ(parsed.exitStatus, c.exitStatus);
         EXPECT_EQ(parsed.message.isEmpty(), c.options.has_value());
     }
-    EXPECT_TRUE(parseAppCommandLine({ "tavrik-link", "--version" }).message.contains(tavrikAppVersion()));
+    EXPECT_TRUE(
+        parseAppCommandLine({ "tavrik-link", "--version" }).message.contains(QString::fromStdString(tavrikAppVersion())));
 }
 
 } // namespace

@@ -13,16 +13,15 @@ using std::chrono::milliseconds;
 
 struct QuitFixture : ::testing::Test {
     ManualScheduler scheduler;
-    TavrikLinkTerminationCoordinator coordinator;
     std::vector<int> exits;
-    AppQuitPresenter presenter { scheduler, coordinator, [this](int status) { exits.push_back(status); } };
+    AppQuitPresenter presenter { scheduler, [this](int status) { exits.push_back(status); } };
 
     // Installs a shutdown that keeps its completion for the test to call; counts its starts.
     int starts = 0;
     std::function<void()> pendingCompletion;
     void installPendingShutdown()
     {
-        coordinator.setPrepareForTermination([this](std::function<void()> completion) {
+        presenter.setPrepareForTermination([this](std::function<void()> completion) {
             ++starts;
             pendingCompletion = std::move(completion);
         });
@@ -82,7 +81,7 @@ TEST_F(QuitFixture, ShutdownsThatEndAtOnceOrFailStillQuitOnce)
 {
     struct Case {
         const char* name;
-        TavrikLinkTerminationCoordinator::PrepareForTermination operation;
+        AppQuitPresenter::PrepareForTermination operation;
     };
     const std::vector<Case> cases {
         { "completes before returning", [](std::function<void()> completion) { completion(); } },
@@ -102,10 +101,9 @@ TEST_F(QuitFixture, ShutdownsThatEndAtOnceOrFailStillQuitOnce)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ManualScheduler localScheduler;
-        TavrikLinkTerminationCoordinator localCoordinator;
-        localCoordinator.setPrepareForTermination(c.operation);
         std::vector<int> localExits;
-        AppQuitPresenter local(localScheduler, localCoordinator, [&](int status) { localExits.push_back(status); });
+        AppQuitPresenter local(localScheduler, [&](int status) { localExits.push_back(status); });
+        local.setPrepareForTermination(c.operation);
         local.requestQuit();
         localScheduler.runUntilIdle();
         EXPECT_EQ(localExits, std::vector<int>({ 0 }));
@@ -115,10 +113,10 @@ TEST_F(QuitFixture, ShutdownsThatEndAtOnceOrFailStillQuitOnce)
 
 TEST_F(QuitFixture, TheWindowClearingItsShutdownMidwayChangesNothing)
 {
-    coordinator.setPrepareForTermination([this](std::function<void()> completion) {
+    presenter.setPrepareForTermination([this](std::function<void()> completion) {
         ++starts;
         // The window goes away while its shutdown runs.
-        coordinator.clearPrepareForTermination();
+        presenter.clearPrepareForTermination();
         pendingCompletion = std::move(completion);
     });
     presenter.requestQuit();
@@ -130,12 +128,11 @@ TEST_F(QuitFixture, TheWindowClearingItsShutdownMidwayChangesNothing)
 TEST(AppQuitPresenterLifetimeTests, ACompletionAfterThePresenterIsGoneIsHarmless)
 {
     ManualScheduler scheduler;
-    TavrikLinkTerminationCoordinator coordinator;
     std::function<void()> kept;
-    coordinator.setPrepareForTermination([&](std::function<void()> completion) { kept = std::move(completion); });
     int exits = 0;
     {
-        AppQuitPresenter presenter(scheduler, coordinator, [&](int) { ++exits; });
+        AppQuitPresenter presenter(scheduler, [&](int) { ++exits; });
+        presenter.setPrepareForTermination([&](std::function<void()> completion) { kept = std::move(completion); });
         presenter.requestQuit();
     }
     EXPECT_EQ(scheduler.pendingCount(), 0u);

@@ -1,8 +1,8 @@
 #include "TavrikCore/Support/Clock.hpp"
+#include "TavrikLink/Support/TavrikLinkFirmwareError.hpp"
+#include "TavrikLink/Support/TavrikResources.hpp"
 #include "TavrikLink/Usb/UsbError.hpp"
 #include "TavrikLink/Usb/UsbOnboardingEnvironment.hpp"
-#include "TavrikLink/Views/TavrikLinkFirmwareError.hpp"
-#include "TavrikLink/Views/TavrikResources.hpp"
 
 #include <gtest/gtest.h>
 
