@@ -681,6 +681,8 @@ private:
             [this](const AtomicCommand& command) { sendOrQueue(command); } } };
     // Sends one command of the path on the link that is attached, unless a version gate stops it.
     CommandPath::Sent sendCommandOnLink(const AtomicCommand& command);
+    // The last peripheral whose link the controller saw come up.
+    std::weak_ptr<BlePeripheral> linkedPeripheral_;
     // Before the link is let go: every edit still in its debounce or queued goes out now, in order.
     void sendWaitingEdits();
     // Channels whose edits the link refused and that wait to be sent again; once none of a channel

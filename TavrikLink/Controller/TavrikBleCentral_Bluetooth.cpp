@@ -403,6 +403,7 @@ void TavrikBleCentral::centralDidDiscover(std::shared_ptr<BlePeripheral> periphe
 
 void TavrikBleCentral::centralDidConnect(std::shared_ptr<BlePeripheral> peripheral)
 {
+    linkedPeripheral_ = peripheral;
     handleConnect(peripheral);
 }
 
@@ -416,10 +417,16 @@ void TavrikBleCentral::centralDidDisconnect(std::shared_ptr<BlePeripheral> perip
     // A link the controller already let go of (a new session or a reset cut it) ends quietly: read as
     // a device that went away, it would wipe the data and queued edits and start yet another load.
     if (!isReviewDemo_ && peripheral != targetPeripheral_) {
-        appendLog("Disconnected: " + describe(error, "ok"), true);
+        // Only a link the controller saw come up is said to end; a connect given up as it completed
+        // never did.
+        if (!linkedPeripheral_.expired() && peripheral == linkedPeripheral_.lock()) {
+            appendLog("Disconnected: " + describe(error, "ok"), true);
+            linkedPeripheral_.reset();
+        }
         isExpectingResetDisconnect_ = false;
         return;
     }
+    linkedPeripheral_.reset();
     handleDisconnect(error);
 }
 

@@ -39,6 +39,31 @@ TEST_F(ControllerConnectionLifeTest, AnEjectDuringAPendingConnectLeavesTheNextDr
     EXPECT_TRUE(controller->isConnected());
 }
 
+TEST_F(ControllerConnectionLifeTest, AnEjectAsTheConnectCompletesLogsNoDisconnectForALinkThatNeverCameUp)
+{
+    addDevice();
+    central.connectsHang = true;
+    loadFromDevice();
+    ASSERT_FALSE(controller->isConnected());
+
+    // The adapter finishes the connect just as the eject lets go of it: the link ends before the
+    // controller ever heard it come up.
+    controller->ejectTavrik();
+    central.completePendingConnects();
+    settle();
+    EXPECT_FALSE(logContains("Disconnected: ok"));
+    EXPECT_FALSE(logContains("Connected to Tavrik"));
+
+    // A link that did come up still says when it ends.
+    central.connectsHang = false;
+    central.completePendingConnects();
+    settle();
+    ASSERT_TRUE(controller->hasLoadedData());
+    central.dropLink(device->peripheral(), std::nullopt);
+    settle();
+    EXPECT_TRUE(logContains("Disconnected: ok"));
+}
+
 TEST_F(ControllerConnectionLifeTest, ASleepingDeviceIsWaitedForAndLoadedWhenItWakes)
 {
     addDevice().data.tags = { { 3, "04 A1", "Desk" } };
