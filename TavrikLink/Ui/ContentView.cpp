@@ -218,6 +218,8 @@ void ContentView::refresh()
         }
         detail = DetailPaneFactory::detailPane(content, { environment.presenters, *window, detailHost->parentWidget() });
         detailHost->addWidget(detail);
+        // Shown now, in the frame being laid out, rather than queued for a later one.
+        detail->show();
     }
 
     const auto& state = window->state();

@@ -421,8 +421,10 @@ TEST_F(MainWindowTest, DemoModeShowsTheSampleDataWithoutLookingForADevice)
         static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const SidebarPresenter::Row& row) {
             return row.kind == SidebarPresenter::RowKind::tag;
         }) - rows.begin()));
-    QCoreApplication::processEvents();
+    // The new pane is on screen in the same turn, laid out with the frame that shows it, not in a
+    // later one that would draw the window again.
     EXPECT_EQ(view.detailPane()->objectName(), "tagPane");
+    EXPECT_TRUE(view.detailPane()->isVisible());
 }
 
 // Renamed routines have their own rows mended; whatever changes, the list shows exactly the rows
