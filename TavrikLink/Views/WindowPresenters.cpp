@@ -2,8 +2,8 @@
 
 #include "TavrikCore/Support/Scheduler.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
-#include "TavrikLink/Views/AppQuitPresenter.hpp"
 #include "TavrikLink/Support/SettingsKeyValueStore.hpp"
+#include "TavrikLink/Views/AppQuitPresenter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
 #include "TavrikLink/Views/ContentViewBinding.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
