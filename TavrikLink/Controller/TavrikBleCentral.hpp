@@ -462,6 +462,8 @@ private:
     void updateNextLocalIds();
     void receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine);
     bool shouldScheduleIdleDisconnect() const;
+    // Work that keeps the link up whatever the idle minute says.
+    bool isLinkHeldByWork() const;
     void disconnectIfIdle();
     // Tells the device on "system", then after a short grace resets and begins a new load (or the demo).
     void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage);

@@ -16,8 +16,10 @@ void TavrikBleCentral::recordUserInteraction()
 
 void TavrikBleCentral::runIdleCountdownStep(int remaining)
 {
-    publish(idleDisconnectSecondsRemaining_,
-        remaining <= idleCountdownVisibleSeconds ? std::optional<int>(remaining) : std::nullopt,
+    // The countdown is a promise that the link ends: while work holds the link the minute runs out
+    // unseen and starts again.
+    const bool shown = remaining <= idleCountdownVisibleSeconds && !isLinkHeldByWork();
+    publish(idleDisconnectSecondsRemaining_, shown ? std::optional<int>(remaining) : std::nullopt,
         &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
     idleDisconnectTask_.schedule(std::chrono::seconds(1), [this, remaining] {
         if (remaining > 1) {
@@ -34,6 +36,13 @@ bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
     return isConnected_ && hasLoadedData_ && !localLink_->attached();
 }
 
+bool TavrikBleCentral::isLinkHeldByWork() const
+{
+    // A firmware download does not use the link yet, and an open time-sync notice may still send;
+    // both keep the link for what follows.
+    return claims_.any() || isFirmwareBusy() || timeSyncNotice_.has_value() || pendingClockCommand_.has_value();
+}
+
 void TavrikBleCentral::disconnectIfIdle()
 {
     // Edits the link keeps refusing must not hold it for ever: one more try, then they are given up.
@@ -42,10 +51,7 @@ void TavrikBleCentral::disconnectIfIdle()
         dropQueuedCommands();
         claims_.set(LinkClaim::commandConnection, pendingRoutineCommand_ || pendingClockCommand_);
     }
-    // A firmware download does not use the link yet, and an open time-sync notice may still send;
-    // both keep the link for what follows.
-    const bool idle = isConnected_ && !claims_.any() && !isFirmwareBusy() && !timeSyncNotice_ && !pendingClockCommand_;
-    if (!idle) {
+    if (!isConnected_ || isLinkHeldByWork()) {
         recordUserInteraction();
         return;
     }

@@ -178,7 +178,7 @@ TEST(UsbOutputLines, OnlyALineFeedEndsALineAndProgressIsCleaned)
         const std::string output = "USB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"" + ssid
             + "\",\"rssi\":-40,\"channel\":1,\"auth\":\"wpa2\"}\nUSB_WIFI_SCAN {\"type\":\"network\",\"ssid\":\"Home\","
               "\"rssi\":-60,\"channel\":6,\"auth\":\"wpa2\"}\n";
-        const auto networks = UsbOnboardingService::parseUsbWifiNetworks(output);
+        const auto networks = UsbOnboardingService::parseUsbWifiNetworks(output, "en_US_POSIX");
         ASSERT_EQ(networks.size(), 2U) << output;
         EXPECT_EQ(networks[0].ssid, ssid);
         EXPECT_EQ(networks[1].ssid, "Home");
