@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int runs = 21;
 constexpr double mapBudget = 1.3;
 constexpr double settledBudget = 1.5;
-constexpr auto mapTimeout = std::chrono::seconds(20);
+constexpr auto runTimeout = std::chrono::seconds(20);
 // A window counts as settled once nothing has been drawn into it for this long; work a program
 // leaves for after the map (icons, the first pane, data) draws well within it.
 constexpr auto quietAfterDrawing = std::chrono::milliseconds(1500);
@@ -181,8 +181,10 @@ StartTimes timeStart(xcb_connection_t* connection, const Damage& damage, const s
     std::optional<Clock::time_point> lastDrawn;
     for (;;) {
         const Clock::time_point now = Clock::now();
-        const Clock::time_point until
-            = mapped ? std::max(*mapped, lastDrawn.value_or(*mapped)) + quietAfterDrawing : start + mapTimeout;
+        // A window that never stops drawing (an animation) has no settled time: the run gives up.
+        const Clock::time_point until = mapped
+            ? std::min(std::max(*mapped, lastDrawn.value_or(*mapped)) + quietAfterDrawing, start + runTimeout)
+            : start + runTimeout;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
         if (left.count() <= 0) {
             break;
@@ -214,6 +216,10 @@ StartTimes timeStart(xcb_connection_t* connection, const Damage& damage, const s
     stop(pid);
     if (!mapped) {
         std::fprintf(stderr, "%s mapped no window\n", command.front().c_str());
+        std::exit(2);
+    }
+    if (lastDrawn && *lastDrawn + quietAfterDrawing > start + runTimeout) {
+        std::fprintf(stderr, "%s never stopped drawing\n", command.front().c_str());
         std::exit(2);
     }
     const auto since
