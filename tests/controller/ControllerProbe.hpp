@@ -23,6 +23,8 @@ public:
         c.handleDataEnvelope(messageId, std::move(payload));
     }
     void handleDisconnect(const std::optional<BleError>& error) { c.handleDisconnect(error); }
+    // Whether the idle minute is running (its countdown shows only when it will end the link).
+    bool idleMinuteRunning() const { return c.idleDisconnectTask_.isPending(); }
     void handleSyncControl(const Data& payload, const std::string& fallback) { c.handleSyncControl(payload, fallback); }
     void handleSchedulePayload(const Data& payload) { c.handleSchedulePayload(payload); }
     void handleTagPayload(const Data& payload) { c.handleTagPayload(payload); }

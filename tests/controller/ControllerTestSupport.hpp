@@ -99,15 +99,19 @@ protected:
 
     // Runs the idle minute out from a fresh start; true when it ended the link. Work that still
     // holds the command connection keeps the link up. The minute must really be counting, so a
-    // link it never watches cannot pass for one that is held.
+    // link it never watches cannot pass for one that is held; its countdown is shown exactly when
+    // it ends the link.
     bool idleMinuteEndsLink()
     {
         const std::size_t before = disconnectsSent();
         controller->recordUserInteraction();
         scheduler.advance(std::chrono::seconds(TavrikBleCentral::idleDisconnectTimeoutSeconds - 1));
-        EXPECT_EQ(controller->idleDisconnectSecondsRemaining(), 1) << "the idle minute is not counting";
+        EXPECT_TRUE(ControllerProbe(*controller).idleMinuteRunning()) << "the idle minute is not counting";
+        const std::optional<int> shown = controller->idleDisconnectSecondsRemaining();
         scheduler.advance(std::chrono::seconds(1));
-        return disconnectsSent() > before;
+        const bool ended = disconnectsSent() > before;
+        EXPECT_EQ(shown, ended ? std::optional<int>(1) : std::nullopt) << "the countdown promised otherwise";
+        return ended;
     }
 
     // Switches Bluetooth off and on again; true when the controller then looks for the device, as it
