@@ -1,4 +1,3 @@
-#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Views/ContentViewPresenter.hpp"
 #include "TavrikLink/Views/RoutinePanePresenter.hpp"
@@ -39,30 +38,34 @@ const std::string& largeBackup()
     return text;
 }
 
-// The migration of the large backup: the part of an import that runs on a worker thread.
-void BM_LargeBackupMigration(benchmark::State& state)
+// The worker's part of an import of the large backup: its migration and the conversion of its routines.
+void BM_LargeBackupPreparation(benchmark::State& state)
 {
-    const std::string& text = largeBackup();
+    const Data bytes = dataFromString(largeBackup());
+    ManualScheduler scheduler;
+    bench::OfflineController offline { scheduler };
+    const TavrikBleCentral::BackupPreparation prepare = offline.controller.backupPreparation();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(BackupMigrationPipeline::migrate(text));
+        benchmark::DoNotOptimize(prepare(bytes));
     }
-    state.counters["documentBytes"] = static_cast<double>(text.size());
+    state.counters["documentBytes"] = static_cast<double>(bytes.size());
 }
-BENCHMARK(BM_LargeBackupMigration)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargeBackupPreparation)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// What the window's thread is left with once the migration is done: the controller takes the
-// migrated data in and the routine pane refreshes over it.
+// What the window's thread is left with once the worker is done: the controller takes the prepared
+// data in and the routine pane refreshes over it.
 void BM_LargeBackupInstallOnTheWindowsThread(benchmark::State& state)
 {
     bench::ensureWidgetsApplication();
-    const BackupMigrationResult result = BackupMigrationPipeline::migrate(largeBackup());
     ManualScheduler scheduler;
     bench::OfflineController offline { scheduler };
     ContentViewPresenter window { ContentViewPresenter::Actions {} };
     window.selectRoutine(1);
     const std::unique_ptr<RoutinePanePresenter> pane = RoutinePanePresenter::following(offline.controller, window);
+    PreparedBackup prepared = offline.controller.backupPreparation()(dataFromString(largeBackup()));
     for (auto _ : state) {
-        offline.controller.applySyncData(result.envelope, false, std::nullopt);
+        offline.controller.applySyncData(prepared.migration.envelope, false, std::nullopt,
+            TavrikBleCentral::ReceivedRoutines { std::move(prepared.summaries), std::move(prepared.details) });
         benchmark::DoNotOptimize(pane->canAddRoutineStartTag());
         benchmark::DoNotOptimize(pane->addRoutineStartTagHelp());
     }
