@@ -73,8 +73,16 @@ std::vector<RoutineStepModel> receivedRoutineStepModels(const std::vector<Routin
 
 RoutineDetailModel receivedRoutineDetail(const RoutinePayload& routine, RandomSource& random)
 {
-    RoutineDetailModel detail = routineDetailModel(routine, random);
+    // The steps are converted here only: their ids are repaired, which the plain model does not do.
+    RoutineDetailModel detail;
+    detail.id = routine.id;
+    detail.label = routine.label;
+    detail.expectedStepCount = static_cast<std::int64_t>(routine.steps.size());
+    detail.expectedGroupCount = static_cast<std::int64_t>(routine.groups.size());
+    detail.startTagIds = routine.startTagIds;
     detail.steps = receivedRoutineStepModels(routine.steps, random);
+    detail.groups = routineGroupModels(routine.groups, random);
+    detail.hasReceivedAllSteps = true;
     return detail;
 }
 

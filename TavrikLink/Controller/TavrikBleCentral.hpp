@@ -30,6 +30,7 @@
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
 #include "TavrikLink/Controller/LinkClaims.hpp"
+#include "TavrikLink/Controller/PreparedBackup.hpp"
 #include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
 #include "TavrikLink/Link/BluetoothDeviceLink.hpp"
@@ -62,8 +63,6 @@ namespace tavrik {
 namespace test {
 class ControllerProbe;
 }
-
-struct BackupMigrationResult;
 
 // The application's one controller: the Bluetooth connection, the data channel, sync sessions, the
 // command path, the log, and the device data the views show. Everything runs on the event loop's
@@ -309,6 +308,13 @@ public:
     // device may have changed meanwhile).
     void checkSyncDataImport() const;
     void importMigratedSyncData(const BackupMigrationResult& result);
+    using BackupPreparation = std::function<PreparedBackup(const Data&)>;
+    // Migrates a backup's bytes and converts its routines, touching nothing of the controller, so that
+    // it may run on a worker thread: converting a large routine is most of an import's work. The ids
+    // of the new nodes come from a generator seeded here, from the controller's own source.
+    BackupPreparation backupPreparation();
+    // Installs a prepared backup as importMigratedSyncData does.
+    void importPreparedBackup(PreparedBackup prepared);
 
     // --- Firmware (TavrikBleCentral_Firmware.cpp) ---
     // Starts a new catalog lookup for the connected board, dropping any earlier one (the pane's
@@ -461,6 +467,9 @@ private:
     SyncSnapshot currentSnapshot() const;
     void updateNextLocalIds();
     void receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine);
+    static void receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine, RandomSource& random);
+    // Turns the migrated routines into `prepared`'s received ones, leaving the envelope without routines.
+    static void convertRoutines(PreparedBackup& prepared, RandomSource& ids);
     bool shouldScheduleIdleDisconnect() const;
     // Work that keeps the link up whatever the idle minute says.
     bool isLinkHeldByWork() const;

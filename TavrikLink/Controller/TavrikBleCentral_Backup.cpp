@@ -8,9 +8,53 @@
 #include "TavrikCore/Routine/RoutineConversions.hpp"
 
 #include <algorithm>
+#include <memory>
+#include <random>
 #include <utility>
+#include <vector>
 
 namespace tavrik {
+
+namespace {
+
+// Ids for routines converted on a worker thread: a generator of its own, seeded on the window's
+// thread, as the controller's source is not to be drawn from two threads.
+class SeededRandomSource final : public RandomSource {
+public:
+    explicit SeededRandomSource(RandomSource& seeds)
+    {
+        std::vector<std::uint32_t> words;
+        for (int draw = 0; draw < 4; ++draw) {
+            const std::uint64_t value = seeds.nextUInt64();
+            words.push_back(static_cast<std::uint32_t>(value));
+            words.push_back(static_cast<std::uint32_t>(value >> 32));
+        }
+        std::seed_seq sequence(words.begin(), words.end());
+        engine.seed(sequence);
+    }
+
+    std::uint64_t nextUInt64() override { return engine(); }
+
+private:
+    std::mt19937_64 engine;
+};
+
+} // namespace
+
+void TavrikBleCentral::convertRoutines(PreparedBackup& prepared, RandomSource& ids)
+{
+    std::vector<RoutinePayload>& routines = prepared.migration.envelope.routines;
+    ReceivedRoutines received;
+    received.summaries.reserve(routines.size());
+    for (RoutinePayload& routine : routines) {
+        receiveRoutine(received, routine, ids);
+        // Held once, in the controller's own form, is enough.
+        routine = {};
+    }
+    routines.clear();
+    prepared.summaries = std::move(received.summaries);
+    prepared.details = std::move(received.details);
+}
 
 void TavrikBleCentral::recordBackupMigration(const BackupMigrationResult& result)
 {
@@ -47,7 +91,9 @@ void TavrikBleCentral::importSyncData(const Data& data)
 {
     takeInArrivedData();
     checkSyncDataImport();
-    importMigratedSyncData(BackupMigrationPipeline::migrate(data));
+    PreparedBackup prepared { BackupMigrationPipeline::migrate(data), {}, {} };
+    convertRoutines(prepared, random);
+    importPreparedBackup(std::move(prepared));
 }
 
 void TavrikBleCentral::checkSyncDataImport() const
@@ -62,14 +108,32 @@ void TavrikBleCentral::checkSyncDataImport() const
 
 void TavrikBleCentral::importMigratedSyncData(const BackupMigrationResult& result)
 {
+    PreparedBackup prepared { result, {}, {} };
+    convertRoutines(prepared, random);
+    importPreparedBackup(std::move(prepared));
+}
+
+TavrikBleCentral::BackupPreparation TavrikBleCentral::backupPreparation()
+{
+    return [ids = std::make_shared<SeededRandomSource>(random)](const Data& bytes) {
+        PreparedBackup prepared { BackupMigrationPipeline::migrate(bytes), {}, {} };
+        convertRoutines(prepared, *ids);
+        return prepared;
+    };
+}
+
+void TavrikBleCentral::importPreparedBackup(PreparedBackup prepared)
+{
     // Device data still being read in slices land first, so the import replaces them and not the
     // other way round.
     takeInArrivedData();
     checkSyncDataImport();
+    const BackupMigrationResult& result = prepared.migration;
     const SyncDataEnvelope& envelope = result.envelope;
+    ReceivedRoutines received { std::move(prepared.summaries), std::move(prepared.details) };
     if (!routineStartTagsSupported_
-        && std::any_of(envelope.routines.begin(), envelope.routines.end(),
-            [](const RoutinePayload& routine) { return !routine.startTagIds.empty(); })) {
+        && std::any_of(received.summaries.begin(), received.summaries.end(),
+            [](const RoutineSummary& routine) { return routine.startTagCount != 0; })) {
         throw SyncImportError("This Tavrik needs newer firmware before restoring routine start tags");
     }
     // The file is at fault here, not the connected device, whose own target stands.
@@ -81,13 +145,7 @@ void TavrikBleCentral::importMigratedSyncData(const BackupMigrationResult& resul
     }
 
     // Every check runs on what the install would show, before anything is installed: a refused
-    // file leaves the window's data, its unsaved edits and the device as they were. The routines
-    // checked are the ones installed, so a large backup is converted once.
-    ReceivedRoutines received;
-    received.summaries.reserve(envelope.routines.size());
-    for (const RoutinePayload& routine : envelope.routines) {
-        receiveRoutine(received, routine);
-    }
+    // file leaves the window's data, its unsaved edits and the device as they were.
     std::vector<ScheduledRoutine> schedules;
     try {
         schedules = schedulesResolvedForBackup(envelope.schedules, received.summaries);

@@ -26,6 +26,11 @@ std::vector<std::uint32_t> idsOf(const std::vector<Item>& items)
 
 void TavrikBleCentral::receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine)
 {
+    receiveRoutine(received, routine, random);
+}
+
+void TavrikBleCentral::receiveRoutine(ReceivedRoutines& received, const RoutinePayload& routine, RandomSource& random)
+{
     received.summaries.push_back({ routine.id, routine.label, static_cast<std::int64_t>(routine.steps.size()),
         static_cast<std::int64_t>(routine.groups.size()), static_cast<std::int64_t>(routine.startTagIds.size()) });
     // Migrated data has unique routine ids; should one repeat, its first entry stands.

@@ -1,6 +1,5 @@
 #include "TavrikLink/Views/BackupFileActions.hpp"
 
-#include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/RegularFile.hpp"
 #include "TavrikLink/Views/LegacyUpgradeState.hpp"
@@ -107,9 +106,9 @@ BackupFileActions::Device BackupFileActions::deviceFor(TavrikBleCentral& control
     device.backupMigrationWarnings = [&controller] { return controller.backupMigrationWarnings(); };
     device.exportSyncData = [&controller] { return controller.exportSyncData(); };
     device.checkImport = [&controller] { controller.checkSyncDataImport(); };
-    device.migrate = [](const Data& bytes) { return BackupMigrationPipeline::migrate(bytes); };
-    device.importMigrated
-        = [&controller](const BackupMigrationResult& result) { controller.importMigratedSyncData(result); };
+    device.preparation = [&controller] { return controller.backupPreparation(); };
+    device.importPrepared
+        = [&controller](PreparedBackup prepared) { controller.importPreparedBackup(std::move(prepared)); };
     return device;
 }
 
@@ -216,7 +215,7 @@ void BackupFileActions::importFile(const QString& path, const QString& failureTi
     // The worker fills the outcome; the window's thread reads it only once the worker is done.
     struct Migration {
         Data bytes;
-        std::optional<BackupMigrationResult> result;
+        std::optional<PreparedBackup> result;
         QString failure;
     };
     auto migration = std::make_shared<Migration>();
@@ -224,9 +223,9 @@ void BackupFileActions::importFile(const QString& path, const QString& failureTi
     importing = true;
     show(QStringLiteral("Reading Backup"), QStringLiteral("Reading ") + quotedName(path) + QStringLiteral("\u2026"));
     background(
-        [migration, migrate = device.migrate, name = quotedName(path)] {
+        [migration, prepare = device.preparation(), name = quotedName(path)] {
             try {
-                migration->result = migrate(migration->bytes);
+                migration->result = prepare(migration->bytes);
             } catch (const std::bad_alloc&) {
                 migration->failure = outOfMemory(name);
             } catch (const std::length_error&) {
@@ -243,7 +242,7 @@ void BackupFileActions::importFile(const QString& path, const QString& failureTi
                 return;
             }
             try {
-                device.importMigrated(*migration->result);
+                device.importPrepared(std::move(*migration->result));
             } catch (const std::bad_alloc&) {
                 showFailure(failureTitle, outOfMemory(name));
                 return;

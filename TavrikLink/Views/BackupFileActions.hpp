@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TavrikCore/Backup/BackupMigrationResult.hpp"
 #include "TavrikCore/Support/Data.hpp"
+#include "TavrikLink/Controller/PreparedBackup.hpp"
 #include "TavrikLink/Support/BackgroundWork.hpp"
 #include "TavrikLink/Support/WholeFileWriter.hpp"
 #include "TavrikLink/Views/BackupFilePanel.hpp"
@@ -35,8 +35,9 @@ struct DataTransferNotice {
 // Export, import and the restore of a legacy board's migration backup: connects the user's files
 // to the controller's backup operations. Nothing is thrown out of an action; each ends in one
 // notice, or in silence when the user cancels a dialog. Files are written whole or not at all, and
-// only plain files of a backup's size are read. A backup's migration runs away from the window's
-// thread, with a notice that it is being read, so a large one never holds the window.
+// only plain files of a backup's size are read. A backup's migration and the conversion of its
+// routines run away from the window's thread, with a notice that it is being read, so a large one
+// never holds the window.
 class BackupFileActions : public QObject {
     Q_OBJECT
 
@@ -52,10 +53,13 @@ public:
         std::function<Data()> exportSyncData;
         // Throws the refusal when no backup may be imported now.
         std::function<void()> checkImport;
-        // Migrates a backup's bytes. Runs on a worker thread: it must touch nothing shared.
-        std::function<BackupMigrationResult(const Data&)> migrate;
-        // Installs a migrated backup and starts writing it to the device.
-        std::function<void(const BackupMigrationResult&)> importMigrated;
+        // Migrates a backup's bytes and converts its routines. Runs on a worker thread: it must touch
+        // nothing shared.
+        using Preparation = std::function<PreparedBackup(const Data&)>;
+        // Called on the window's thread as a backup is opened: how that backup is prepared.
+        std::function<Preparation()> preparation;
+        // Installs a prepared backup and starts writing it to the device.
+        std::function<void(PreparedBackup)> importPrepared;
         // The id of the first routine summary, none without routines.
         std::function<std::optional<std::uint32_t>()> firstRoutineId;
         std::function<std::vector<std::string>()> backupMigrationWarnings;

@@ -64,6 +64,29 @@ TEST(ReceivedRoutineSteps, NegativePositionsTakeTheListIndexAndTagTextsAreTrimme
     EXPECT_NE(steps[0].id, steps[1].id);
 }
 
+TEST(ReceivedRoutineDetail, EveryNodeIsConvertedOnce)
+{
+    SequenceRandomSource random;
+    const RoutinePayload routine { 7, "Morning", { stepPayload(1, 0), stepPayload(1, 1), stepPayload(0, -1, " 2 ") },
+        { { 10, 0, "Warm up", RoutineGroupMode::timebox, 300 } }, { 4 } };
+    const RoutineDetailModel detail = receivedRoutineDetail(routine, random);
+
+    // A node's id is two draws: four nodes, eight draws. A large routine's steps converted twice
+    // would cost the window twice the time.
+    EXPECT_EQ(random.nextUInt64(), 9U);
+    EXPECT_EQ(detail.id, 7U);
+    EXPECT_EQ(detail.label, "Morning");
+    EXPECT_EQ(detail.expectedStepCount, 3);
+    EXPECT_EQ(detail.expectedGroupCount, 1);
+    EXPECT_EQ(detail.startTagIds, (std::vector<std::uint32_t> { 4 }));
+    EXPECT_TRUE(detail.hasReceivedAllSteps);
+    ASSERT_EQ(detail.groups.size(), 1U);
+    EXPECT_EQ(detail.groups[0].groupId, 10U);
+    EXPECT_EQ(stepIds(detail.steps), (std::vector<std::uint32_t> { 1, 2, 3 }));
+    EXPECT_EQ(detail.steps[2].position, 2);
+    EXPECT_EQ(detail.steps[2].tagId, "2");
+}
+
 TEST(SavedRoutineDetail, KeepsFreeNodeIdsAndRepairsTheRest)
 {
     SequenceRandomSource random;

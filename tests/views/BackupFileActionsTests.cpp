@@ -124,16 +124,18 @@ protected:
                     throw SyncImportError(*importRefusal);
                 }
             },
-            [this](const Data& bytes) {
-                ++migrations;
-                if (outOfMemory) {
-                    throw std::bad_alloc();
-                }
-                return BackupMigrationPipeline::migrate(bytes);
+            [this] {
+                return [this](const Data& bytes) {
+                    ++migrations;
+                    if (outOfMemory) {
+                        throw std::bad_alloc();
+                    }
+                    return PreparedBackup { BackupMigrationPipeline::migrate(bytes), {}, {} };
+                };
             },
-            [this](const BackupMigrationResult& result) {
-                data = result.envelope;
-                warnings = result.warnings;
+            [this](PreparedBackup prepared) {
+                data = std::move(prepared.migration.envelope);
+                warnings = std::move(prepared.migration.warnings);
             },
             [this]() -> std::optional<std::uint32_t> {
                 if (!data || data->routines.empty()) {

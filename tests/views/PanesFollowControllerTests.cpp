@@ -14,7 +14,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <set>
+#include <utility>
 
 namespace tavrik::test {
 namespace {
@@ -248,6 +252,61 @@ TEST_F(PanesFollowControllerTest, BackupExportThenImportThroughTheController)
     settle();
     ASSERT_TRUE(device->lastRestore());
     EXPECT_EQ(device->lastRestore()->tags, tags);
+}
+
+TEST_F(PanesFollowControllerTest, ALargeRoutineIsConvertedAwayFromTheWindowAndLandsWhole)
+{
+    BackupWorld world("large-routine.json");
+    makeController();
+    BackupFileActions& actions = world.actionsOn(*controller);
+    std::deque<std::pair<std::function<void()>, std::function<void()>>> queued;
+    actions.setBackgroundWork([&](std::function<void()> work, std::function<void()> done) {
+        queued.emplace_back(std::move(work), std::move(done));
+    });
+    loadDevice(std::nullopt, false);
+
+    constexpr std::size_t stepCount = 3000;
+    Json steps = Json::array();
+    for (std::size_t step = 0; step < stepCount; ++step) {
+        steps.push_back({ { "id", step + 1 }, { "position", step }, { "tagId", "4" }, { "seconds", 60 },
+            { "instruction", "Step" } });
+    }
+    Json document = parseJson(controller->exportSyncData());
+    document["routines"] = Json::array({ { { "id", 7 }, { "label", "Everything" }, { "groups", Json::array() },
+        { "startTagIds", Json::array() }, { "steps", steps } } });
+    QFile file(world.panel.file);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(document.dump()));
+    file.close();
+
+    actions.importTavrikData();
+    ASSERT_EQ(queued.size(), 1u);
+    auto [work, done] = std::move(queued.front());
+    work();
+    // Every new node draws its id from the controller's source: what the window's turn draws shows
+    // whether it converted the routine itself.
+    const std::uint64_t before = random.nextUInt64();
+    done();
+    const std::uint64_t drawnOnTheWindow = random.nextUInt64() - before - 1;
+    EXPECT_LT(drawnOnTheWindow, 100u) << "the window's turn converted the routine";
+
+    ASSERT_EQ(actions.dataTransferNotice()->title, QStringLiteral("Import Started"))
+        << actions.dataTransferNotice()->message.toStdString();
+    ASSERT_TRUE(controller->routineDetails().contains(7));
+    const RoutineDetailModel& detail = controller->routineDetails().at(7);
+    ASSERT_EQ(detail.steps.size(), stepCount);
+    std::set<Uuid> ids;
+    std::set<std::uint32_t> stepIds;
+    for (const RoutineStepModel& step : detail.steps) {
+        ids.insert(step.id);
+        stepIds.insert(step.stepId);
+    }
+    EXPECT_EQ(ids.size(), stepCount);
+    EXPECT_EQ(stepIds.size(), stepCount);
+    settle();
+    ASSERT_TRUE(device->lastRestore());
+    ASSERT_EQ(device->lastRestore()->routines.size(), 1u);
+    EXPECT_EQ(device->lastRestore()->routines.front().steps.size(), stepCount);
 }
 
 TEST_F(PanesFollowControllerTest, ARefusedImportLeavesTheWindowAlone)
