@@ -24,6 +24,8 @@ void BaselineSnapshot::reset()
 
 void BaselineSnapshot::followCurrent()
 {
+    // The copy it held is never read again: building replaces it, so it need not sit beside the data.
+    snapshot.reset();
     following = true;
 }
 

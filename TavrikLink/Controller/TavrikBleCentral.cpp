@@ -204,7 +204,9 @@ void TavrikBleCentral::reportConnectionProgress()
 
 void TavrikBleCentral::renewBaseline()
 {
-    baselineSnapshot_ = currentSnapshot();
+    // Runs after every delivered edit, so on each key press in a title with a device attached: the
+    // baseline follows the data rather than copying every routine each time.
+    baselineSnapshot_.followCurrent();
     // The link may have just become free for a reload that a refused change asked for.
     scheduleRefusedChangeReload();
 }

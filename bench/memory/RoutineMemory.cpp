@@ -1,6 +1,8 @@
-// Heap per loaded routine: a device of 800 routines of 20 steps each arrives as one "sync_data"
-// message into the whole window; the most heap the load took (and what it leaves in use) is divided
-// by the routines and set against each routine's JSON. The verdict is on the most it took.
+// Heap per loaded routine: a device of 800 routines of 20 steps each, attached over the local link,
+// sends its "sync_data" message into the whole window; the user opens the first routine and types ten
+// keys in its title, each delivered to the device. The most heap this took (and what it leaves in
+// use) is divided by the routines and set against each routine's JSON. The verdict is on the most it
+// took.
 //
 //   routine_memory
 //
@@ -9,15 +11,15 @@
 #include "TavrikCore/Support/Json.hpp"
 #include "TavrikLink/Controller/TavrikBleCentral.hpp"
 #include "TavrikLink/Support/KeyValueStore.hpp"
+#include "TavrikLink/Ui/ContentView.hpp"
 #include "TavrikLink/Ui/TavrikLinkApplication.hpp"
-#include "bench/OfflineWorld.hpp"
-#include "tests/controller/ControllerProbe.hpp"
-#include "tests/support/ManualClock.hpp"
-#include "tests/support/ManualScheduler.hpp"
-#include "tests/support/SequenceRandomSource.hpp"
-#include "tests/support/qt/FakeBleCentral.hpp"
+#include "TavrikLink/Ui/TavrikLinkMainWindow.hpp"
+#include "TavrikLink/Views/ContentViewPresenter.hpp"
+#include "bench/AttachedWorld.hpp"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QTest>
 
 #include <malloc.h>
 
@@ -25,6 +27,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <utility>
@@ -56,6 +60,7 @@ void release(void* block) noexcept
 
 constexpr int routineCount = 800;
 constexpr int stepCount = 20;
+constexpr int keyPresses = 10;
 constexpr double budget = 4.0;
 
 } // namespace
@@ -92,56 +97,61 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
 
-    SyncDataEnvelope data;
-    data.dataVersion = 9;
-    for (std::uint32_t id = 1; id <= 8; ++id) {
-        data.tags.push_back({ id, "04 A" + std::to_string(id), "Tag " + std::to_string(id) });
-    }
-    for (int index = 1; index <= routineCount; ++index) {
-        RoutinePayload routine { static_cast<std::uint32_t>(index), "Routine " + std::to_string(index), {}, {}, {} };
-        for (int step = 0; step < stepCount; ++step) {
-            routine.steps.push_back({ static_cast<std::uint32_t>(step + 1), step, 0, std::to_string(step % 8 + 1), 60,
-                "Step " + std::to_string(step), 0 });
-        }
-        data.routines.push_back(std::move(routine));
-    }
+    SyncDataEnvelope data = bench::largeDeviceData(routineCount);
     Json message = toJson(data);
     message["type"] = "sync_data";
-    const Data payload = dumpJsonData(message);
     double jsonPerRoutine = 0;
     for (const RoutinePayload& routine : data.routines) {
         jsonPerRoutine += static_cast<double>(dumpJson(toJson(routine)).size());
     }
     jsonPerRoutine /= routineCount;
+
+    bench::AttachedController attached;
+    const auto window = attached.showWindow();
+    try {
+        attached.connect();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 2;
+    }
+    const std::string line = attached.linkLine(dumpJsonData(message));
     data = {};
     message = Json();
 
-    ManualScheduler scheduler;
-    bench::OfflineController offline { scheduler };
-    TavrikBleCentral& controller = offline.controller;
-    const auto window = bench::showWindow(scheduler, offline);
-
-    // The link hands its message over and the load frees it once read: the figures count it as the
-    // load's own, from before it was handed over.
-    Data handedOver = payload;
-    const auto messageBytes = static_cast<long long>(malloc_usable_size(handedOver.data()));
+    // The line waits in the link's file: everything from reading it on is the load's own.
     const long long before = inUse.load();
     peak = before;
-    ControllerProbe(controller).handleDataEnvelope(0, std::move(handedOver));
-    for (int turn = 0; turn < 50; ++turn) {
-        scheduler.advance(std::chrono::milliseconds(1));
-        QCoreApplication::processEvents();
-    }
-    if (controller.routineSummaries().size() != static_cast<std::size_t>(routineCount)) {
-        std::fprintf(stderr, "the routines did not load\n");
+    try {
+        attached.load(line, routineCount);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
         return 2;
     }
-    const double heldPerRoutine = static_cast<double>(inUse.load() - (before - messageBytes)) / routineCount;
-    const double peakPerRoutine = static_cast<double>(peak.load() - (before - messageBytes)) / routineCount;
+    window->contentView()->presenter().selectRoutine(1);
+    QCoreApplication::processEvents();
+    auto* title = window->mainWindow().findChild<QLineEdit*>(QStringLiteral("routineTitleField"));
+    if (!title) {
+        std::fprintf(stderr, "the routine did not open\n");
+        return 2;
+    }
+    title->setFocus();
+    title->end(false);
+    const auto delivered = std::filesystem::file_size(attached.directory / "to-device.jsonl");
+    for (int key = 0; key < keyPresses; ++key) {
+        QTest::keyClick(title, Qt::Key_X);
+        QCoreApplication::processEvents();
+    }
+    if (std::filesystem::file_size(attached.directory / "to-device.jsonl") == delivered) {
+        std::fprintf(stderr, "the key presses did not reach the device\n");
+        return 2;
+    }
+    const double heldPerRoutine = static_cast<double>(inUse.load() - before) / routineCount;
+    const double peakPerRoutine = static_cast<double>(peak.load() - before) / routineCount;
     const double ratio = peakPerRoutine / jsonPerRoutine;
-    std::printf("memory per loaded routine of %d steps at %d routines: %.0f bytes at the peak, %.0f held after, its "
-                "JSON %.0f bytes; peak ratio %.1f (budget %.1f), held ratio %.1f\n",
-        stepCount, routineCount, peakPerRoutine, heldPerRoutine, jsonPerRoutine, ratio, budget,
+    std::printf("memory per routine of %d steps at %d routines after a load over the local link and %d key presses "
+                "in a title: %.0f bytes at the peak, %.0f held after, its JSON %.0f bytes; peak ratio %.2f (budget "
+                "%.1f), held ratio %.2f\n",
+        stepCount, routineCount, keyPresses, peakPerRoutine, heldPerRoutine, jsonPerRoutine, ratio, budget,
         heldPerRoutine / jsonPerRoutine);
     return ratio <= budget ? 0 : 1;
 }

@@ -67,6 +67,7 @@ public:
     const std::optional<std::string>& syncCode() const { return c.syncCode(); }
     const std::optional<SyncMode>& sessionMode() const { return c.sessionMode(); }
     const std::optional<SyncSnapshot>& baselineSnapshot() const { return c.baselineSnapshot(); }
+    bool baselineFollowsData() const { return c.baselineSnapshot_.followsCurrent(); }
     const std::optional<TavrikBleProtocolProfile>& activeBleProfile() const { return c.activeBleProfile(); }
     const std::shared_ptr<BlePeripheral>& targetPeripheral() const { return c.targetPeripheral(); }
     const std::optional<BleCharacteristic>& dataCharacteristic() const { return c.dataCharacteristic(); }
