@@ -339,8 +339,8 @@ TEST_F(LocalLinkTransportTest, ALongLineReadsTheSameAsReadWhole)
     connect();
     // Three 0xFF bytes open the text, so its base64 opens with slashes a writer may escape.
     std::string text = "\xFF\xFF\xFF";
-    for (int index = 0; text.size() < 600000; ++index) {
-        text.push_back(static_cast<char>(index * 7919 % 256));
+    for (std::size_t index = 0; text.size() < 600000; ++index) {
+        text.push_back(static_cast<char>(index * 7919U % 256U));
     }
     text.resize(600000);
     const std::string payload = base64Encoded(text);
