@@ -13,10 +13,18 @@ namespace tavrik {
 std::optional<SyncDataRoutineReader> SyncDataRoutineReader::start(std::string_view text, std::size_t minimumRoutines)
 {
     std::optional<SyncDataPieces> pieces = SyncDataPieces::split(text);
-    if (!pieces || pieces->routines.size() < minimumRoutines) {
+    if (!pieces) {
         return std::nullopt;
     }
-    SyncDataRoutineReader reader(std::move(*pieces));
+    return start(std::move(*pieces), minimumRoutines);
+}
+
+std::optional<SyncDataRoutineReader> SyncDataRoutineReader::start(SyncDataPieces pieces, std::size_t minimumRoutines)
+{
+    if (pieces.routines.size() < minimumRoutines) {
+        return std::nullopt;
+    }
+    SyncDataRoutineReader reader(std::move(pieces));
     try {
         const Json document = parseJson(reader.pieces.document);
         const Json* type = json::member(document, "type");

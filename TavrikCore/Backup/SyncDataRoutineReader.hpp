@@ -22,6 +22,8 @@ public:
     // Nothing when the text needs the whole-document road, or holds fewer than `minimumRoutines`
     // routines (the caller reads such small ones whole). The text must outlive the reader.
     static std::optional<SyncDataRoutineReader> start(std::string_view text, std::size_t minimumRoutines = 0);
+    // The same, from a text already cut apart (a long one is cut over several turns).
+    static std::optional<SyncDataRoutineReader> start(SyncDataPieces pieces, std::size_t minimumRoutines = 0);
 
     std::size_t routineCount() const { return pieces.routines.size(); }
     std::size_t routinesRead() const { return next; }

@@ -6,6 +6,7 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -18,6 +19,30 @@ namespace {
 std::string_view textOf(const Data& payload)
 {
     return { reinterpret_cast<const char*>(payload.data()), payload.size() };
+}
+
+// How much of a long message one step of a load checks or cuts apart.
+constexpr std::size_t loadPiece = 262144;
+
+bool isContinuationByte(std::uint8_t byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Whether the bytes from `from` on, for one piece, are UTF-8; moves `from` past the piece. A piece
+// ends before a character's first byte, so the pieces are valid exactly when the whole is.
+bool isValidUtf8Piece(const Data& bytes, std::size_t& from)
+{
+    std::size_t end = std::min(bytes.size(), from + loadPiece);
+    // No character has more than three bytes after its first: a longer run is never text.
+    for (int moved = 0; end < bytes.size() && isContinuationByte(bytes[end]); ++moved, ++end) {
+        if (moved == 3) {
+            return false;
+        }
+    }
+    const bool valid = QByteArrayView(bytes.data() + from, static_cast<qsizetype>(end - from)).isValidUtf8();
+    from = end;
+    return valid;
 }
 
 } // namespace
@@ -33,7 +58,8 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t messageId, Data payload)
         heldMessages_.emplace_back(messageId, std::move(payload));
         return;
     }
-    if (!QByteArrayView(textOf(payload)).isValidUtf8()) {
+    // A long message is checked and cut apart in the load's own turns, not in the one that brought it.
+    if (payload.size() <= loadPiece && !QByteArrayView(textOf(payload)).isValidUtf8()) {
         appendLog("[ble:data] binary payload not supported", true);
         return;
     }
@@ -46,15 +72,23 @@ void TavrikBleCentral::handleDataEnvelope(std::uint16_t messageId, Data payload)
 bool TavrikBleCentral::startSlicedLoad(Data& payload)
 {
     // A message one slice would take in whole is read whole, at once, as any other message. The
-    // message is kept only when it is read in slices, and left with the caller otherwise.
-    std::optional<SyncDataRoutineReader> reader = SyncDataRoutineReader::start(textOf(payload), slicedLoadRoutines);
-    if (!reader) {
-        return false;
+    // message is kept only when it is read in slices, and left with the caller otherwise; a long
+    // one is always kept, and handed on whole once its pieces show it is not such data.
+    const bool longMessage = payload.size() > loadPiece;
+    std::optional<SyncDataRoutineReader> reader;
+    if (!longMessage) {
+        reader = SyncDataRoutineReader::start(textOf(payload), slicedLoadRoutines);
+        if (!reader) {
+            return false;
+        }
     }
     // Read a routine at a step, then checked whole, then turned into the controller's routines a
     // routine at a step, then taken in at one step: the window shows all of it at once.
     struct SlicedLoad {
         Data payload;
+        // A long message: how far it is known to be text, then its cut so far.
+        std::optional<std::size_t> textChecked;
+        std::optional<SyncDataPieces::Splitter> splitter;
         std::optional<SyncDataRoutineReader> reader;
         std::optional<BackupMigrationResult> result;
         ReceivedRoutines received;
@@ -64,9 +98,42 @@ bool TavrikBleCentral::startSlicedLoad(Data& payload)
     auto load = std::make_shared<SlicedLoad>();
     load->payload = std::move(payload);
     load->reader = std::move(reader);
+    if (longMessage) {
+        load->textChecked = 0;
+        load->splitter.emplace(textOf(load->payload));
+    }
     // Reading begins at the next turn: the turn that brought the message spent time of its own on it.
     loadWork_.start(
         [this, load] {
+            if (load->textChecked) {
+                if (!isValidUtf8Piece(load->payload, *load->textChecked)) {
+                    loadWork_.stop();
+                    appendLog("[ble:data] binary payload not supported", true);
+                    deliverHeldMessages();
+                    return false;
+                }
+                if (*load->textChecked == load->payload.size()) {
+                    load->textChecked.reset();
+                }
+                return true;
+            }
+            if (load->splitter) {
+                if (!load->splitter->advance(loadPiece)) {
+                    return true;
+                }
+                std::optional<SyncDataPieces> pieces = load->splitter->take();
+                load->splitter.reset();
+                if (pieces) {
+                    load->reader = SyncDataRoutineReader::start(std::move(*pieces), slicedLoadRoutines);
+                }
+                if (!load->reader) {
+                    loadWork_.stop();
+                    routeDataEnvelope(load->payload);
+                    deliverHeldMessages();
+                    return false;
+                }
+                return true;
+            }
             if (load->reader) {
                 try {
                     if (load->reader->readNextRoutine()) {

@@ -54,27 +54,34 @@ public:
     {
     }
 
-    // The next complete line, without its line feed; none at the end or before a partial line.
-    std::optional<std::string_view> nextLine()
+    enum class Read { line, piece, end };
+
+    // The next complete line, without its line feed, into `line`; or one more piece of the file read
+    // towards it (a long line takes several); or the end, or a partial line.
+    Read advance(std::string_view& line)
     {
-        std::size_t searched = position;
-        while (true) {
+        for (bool read = false;; read = true) {
             const auto found = std::find(buffer.begin() + static_cast<std::ptrdiff_t>(searched), buffer.end(), '\n');
             if (found != buffer.end()) {
                 const auto end = static_cast<std::size_t>(found - buffer.begin());
-                const std::string_view line(reinterpret_cast<const char*>(buffer.data()) + position, end - position);
+                line = std::string_view(reinterpret_cast<const char*>(buffer.data()) + position, end - position);
                 position = end + 1;
-                return line;
+                searched = position;
+                return Read::line;
+            }
+            searched = buffer.size();
+            if (read) {
+                return Read::piece;
             }
             if (next >= file.size()) {
-                return std::nullopt;
+                return Read::end;
             }
             buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(position));
-            searched = buffer.size();
+            searched -= position;
             position = 0;
             const std::optional<Data> piece = file.read(next, readSize);
             if (!piece || piece->empty()) {
-                return std::nullopt;
+                return Read::end;
             }
             next += piece->size();
             buffer.insert(buffer.end(), piece->begin(), piece->end());
@@ -90,6 +97,7 @@ private:
     std::uint64_t next;
     Data buffer;
     std::size_t position = 0;
+    std::size_t searched = 0;
 };
 
 bool isBase64Text(std::string_view text)
@@ -143,6 +151,28 @@ std::optional<SplitLine> splitPayload(std::string_view line)
     return split;
 }
 
+// Whether the line's members (its payload aside) address it to this session and client.
+bool addressedTo(const Json& object, const std::optional<std::string>& session, const std::string& client)
+{
+    if (!object.is_object()) {
+        return false;
+    }
+    const Json* lineSession = json::member(object, "session");
+    if (lineSession && lineSession->is_string()) {
+        if (lineSession->get<std::string>() != session) {
+            return false;
+        }
+    } else if (session) {
+        return false;
+    }
+    const Json* lineClient = json::member(object, "client");
+    if (!lineClient || !lineClient->is_string() || lineClient->get<std::string>() != client) {
+        return false;
+    }
+    const Json* payload = json::member(object, "payload");
+    return payload && payload->is_string();
+}
+
 // The message of one line, when the line is addressed to this session and client.
 std::optional<Data> linkMessage(
     std::string_view line, const std::optional<std::string>& session, const std::string& client)
@@ -154,27 +184,116 @@ std::optional<Data> linkMessage(
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    if (!object.is_object()) {
+    if (!addressedTo(object, session, client)) {
         return std::nullopt;
     }
-    const Json* lineSession = json::member(object, "session");
-    if (lineSession && lineSession->is_string()) {
-        if (lineSession->get<std::string>() != session) {
-            return std::nullopt;
-        }
-    } else if (session) {
-        return std::nullopt;
-    }
-    const Json* lineClient = json::member(object, "client");
-    if (!lineClient || !lineClient->is_string() || lineClient->get<std::string>() != client) {
-        return std::nullopt;
-    }
-    const Json* payload = json::member(object, "payload");
-    if (!payload || !payload->is_string()) {
-        return std::nullopt;
-    }
-    return base64Decoded(split ? split->payload : std::string_view(payload->get_ref<const std::string&>()));
+    return base64Decoded(
+        split ? split->payload : std::string_view(json::member(object, "payload")->get_ref<const std::string&>()));
 }
+
+// How much of a long line one step reads, checks or decodes; a multiple of four for the decoding.
+constexpr std::size_t linePiece = 262144;
+
+// The message of a line too long for one step, worked out a piece at a time, with the same result
+// as `linkMessage`. Base64 holds no quote or backslash, so a payload written plainly ends at the
+// first quote after its opening one: the rest of the line is walked and read at once, and the
+// payload is checked and decoded a piece at a step. Should a piece hold anything but base64, the
+// payload was not written plainly after all and the whole line is read at once.
+class LongLineMessage {
+public:
+    // `line` must stay where it is until the message is decided.
+    LongLineMessage(std::string_view line, const std::optional<std::string>& session, const std::string& client)
+        : line(line)
+        , session(session)
+        , client(client)
+    {
+    }
+
+    std::size_t length() const { return line.size(); }
+
+    // Does one step; true once the message is decided.
+    bool advance()
+    {
+        if (!located) {
+            located = true;
+            return locate();
+        }
+        const std::string_view piece = payload.substr(checked, linePiece);
+        if (!isBase64Text(piece)) {
+            message = linkMessage(line, session, client);
+            return true;
+        }
+        checked += piece.size();
+        const bool last = checked == payload.size();
+        // A line for someone else, or misplaced padding, is still checked to its end: only then is
+        // it known that the plain reading stands.
+        if (decoding && !base64DecodePiece(piece, last, bytes)) {
+            decoding = false;
+            Data().swap(bytes);
+        }
+        if (last && decoding) {
+            message = std::move(bytes);
+        }
+        return last;
+    }
+
+    std::optional<Data> take() { return std::move(message); }
+
+private:
+    bool locate()
+    {
+        constexpr std::size_t notFound = JsonScanner::notFound;
+        const JsonScanner scanner(line);
+        std::size_t payloadOpen = notFound;
+        std::size_t payloadEnd = notFound;
+        const bool walked = scanner.forEachMember([&](std::string_view key, bool escapedKey, std::size_t at) {
+            if (escapedKey) {
+                return notFound;
+            }
+            if (key != "payload") {
+                return scanner.skipValue(at, 1);
+            }
+            if (payloadOpen != notFound || at >= line.size() || line[at] != '"') {
+                return notFound;
+            }
+            const std::size_t quote = line.find('"', at + 1);
+            if (quote == std::string_view::npos) {
+                return notFound;
+            }
+            payloadOpen = at;
+            payloadEnd = quote + 1;
+            return payloadEnd;
+        });
+        if (!walked || payloadOpen == notFound) {
+            message = linkMessage(line, session, client);
+            return true;
+        }
+        payload = line.substr(payloadOpen + 1, payloadEnd - payloadOpen - 2);
+        std::string rest;
+        rest.reserve(line.size() - payload.size());
+        rest.append(line.substr(0, payloadOpen + 1));
+        rest.append(line.substr(payloadEnd - 1));
+        try {
+            decoding = addressedTo(parseJson(rest), session, client);
+        } catch (const std::exception&) {
+            decoding = false;
+        }
+        if (decoding) {
+            bytes.reserve(payload.size() / 4 * 3);
+        }
+        return false;
+    }
+
+    std::string_view line;
+    std::optional<std::string> session;
+    std::string client;
+    bool located = false;
+    std::string_view payload;
+    std::size_t checked = 0;
+    bool decoding = false;
+    Data bytes;
+    std::optional<Data> message;
+};
 
 // The session a fresh, enabled advertisement offers.
 std::optional<std::string> offeredSessionOf(const Json& advertisement, std::chrono::system_clock::time_point now)
@@ -306,18 +425,40 @@ void LocalLinkTransport::pollInbound()
     // Only what was measured against the limit; lines written since wait for the next poll. One
     // line a step, so a backlog never holds the window for more than a slice of a turn.
     auto pending = std::make_shared<PendingLines>(std::move(file), readOffset);
-    inbound.start([this, pending, connectedClient = clientId] {
+    auto longLine = std::make_shared<std::optional<LongLineMessage>>();
+    inbound.start([this, pending, longLine, connectedClient = clientId] {
         // A message may end the connection or lead to a new one; the rest then waits for the next
         // connection, which reads the file again.
         if (!connected || clientId != connectedClient) {
             return false;
         }
-        const std::optional<std::string_view> line = pending->nextLine();
-        if (!line) {
-            return false;
+        std::optional<Data> message;
+        if (*longLine) {
+            if (!(*longLine)->advance()) {
+                return true;
+            }
+            readOffset += (*longLine)->length() + 1;
+            message = (*longLine)->take();
+            longLine->reset();
+        } else {
+            std::string_view line;
+            switch (pending->advance(line)) {
+            case PendingLines::Read::end:
+                return false;
+            case PendingLines::Read::piece:
+                return true;
+            case PendingLines::Read::line:
+                break;
+            }
+            // A line longer than a piece is read over several steps, as it took several to arrive.
+            if (line.size() > linePiece) {
+                longLine->emplace(line, offeredSession, clientId);
+                return true;
+            }
+            readOffset += line.size() + 1;
+            message = linkMessage(line, offeredSession, clientId);
         }
-        readOffset += line->size() + 1;
-        if (std::optional<Data> message = linkMessage(*line, offeredSession, clientId)) {
+        if (message) {
             const std::uint16_t id = messageId;
             messageId = messageId == 65535 ? firstMessageId : static_cast<std::uint16_t>(messageId + 1);
             callbacks.message(id, std::move(*message));

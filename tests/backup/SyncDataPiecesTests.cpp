@@ -72,6 +72,19 @@ TEST(SyncDataPiecesTests, PiecesReadBackAsTheWholeTextOrTheTextIsLeftWhole)
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         const std::optional<SyncDataPieces> pieces = SyncDataPieces::split(test.text);
+        // Cut a byte at a step, the text is cut at every place it can stop and go on.
+        SyncDataPieces::Splitter splitter(test.text);
+        std::size_t steps = 0;
+        while (!splitter.advance(1)) {
+            ++steps;
+        }
+        const std::optional<SyncDataPieces> stepped = splitter.take();
+        EXPECT_EQ(stepped.has_value(), pieces.has_value());
+        if (stepped && pieces) {
+            EXPECT_EQ(stepped->document, pieces->document);
+            EXPECT_EQ(stepped->routines, pieces->routines);
+            EXPECT_GE(steps, pieces->routines.size());
+        }
         if (test.routines < 0) {
             EXPECT_FALSE(pieces);
             continue;

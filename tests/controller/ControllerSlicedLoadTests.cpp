@@ -2,6 +2,7 @@
 
 #include "TavrikCore/Backup/BackupMigrationPipeline.hpp"
 
+#include <QByteArrayView>
 #include <QSignalSpy>
 
 namespace tavrik::test {
@@ -146,6 +147,66 @@ TEST_F(ControllerSlicedLoadTest, AnEditMadeWhileTheDataAreReadAppliesToThemAndSt
 
 // A fault in a routine read in a later turn is named as the whole-message road always named it,
 // and nothing of the message is taken in.
+// A long message is checked as text and cut apart in the load's own turns, never in the turn that
+// brought it, and ends as reading it at once would: loaded, read whole, or refused as no text.
+TEST_F(ControllerSlicedLoadTest, ALongMessageIsCheckedAndCutInTheLoadsOwnTurns)
+{
+    constexpr std::size_t piece = 262144;
+    // A long note of three-byte characters, moved so that one of them runs across the first piece's end.
+    const auto longText = [](Json message) {
+        std::string note;
+        for (int index = 0; index < 120000; ++index) {
+            note += "\xE2\x98\x95";
+        }
+        message["note"] = note;
+        std::string text = dumpJson(message);
+        while ((static_cast<std::uint8_t>(text[piece]) & 0xC0) != 0x80) {
+            text.insert(0, " ");
+        }
+        return text;
+    };
+    const std::string load = longText(largeData());
+    Json fewRoutines = largeData();
+    fewRoutines["routines"].erase(fewRoutines["routines"].begin() + 3, fewRoutines["routines"].end());
+    const std::string few = longText(fewRoutines);
+    const auto changed = [](std::string text, std::size_t at, const std::string& bytes) {
+        text.replace(at, bytes.size(), bytes);
+        return text;
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        // Routines after the load; none when refused as no text.
+        std::optional<std::size_t> routines;
+    } cases[] = {
+        { "a load", load, routineCount },
+        { "a load of few routines, read whole", few, 3 },
+        { "a byte that is no text at the end", load + "\xFF", std::nullopt },
+        { "a run of continuation bytes across a piece's end", changed(load, piece - 2, "\x80\x80\x80\x80\x80"),
+            std::nullopt },
+        { "a character cut short before a piece's end", changed(load, piece - 1, "\xE2 "), std::nullopt },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ASSERT_GT(test.text.size(), piece + 1000);
+        ASSERT_EQ(QByteArrayView(test.text).isValidUtf8(), test.routines.has_value());
+        const std::size_t logged = controller->logItems().size();
+        probe().handleDataEnvelope(1, dataFromString(test.text));
+        EXPECT_TRUE(probe().isReadingLoadInSlices());
+        EXPECT_EQ(controller->logItems().size(), logged);
+        probe().handleDataEnvelope(2, tagsMessage("After"));
+        settle();
+        EXPECT_FALSE(probe().isReadingLoadInSlices());
+        if (test.routines) {
+            EXPECT_EQ(controller->routineSummaries().size(), *test.routines);
+        } else {
+            ASSERT_GT(controller->logItems().size(), logged);
+            EXPECT_EQ(controller->logItems()[logged].text, "[ble:data] binary payload not supported");
+        }
+        EXPECT_EQ(controller->tags()[0].name, "After") << "what came after is handled after it";
+    }
+}
+
 TEST_F(ControllerSlicedLoadTest, AFaultInALateRoutineIsNamedAsBefore)
 {
     const auto lateRoutine = [](const std::function<void(Json&)>& change) {

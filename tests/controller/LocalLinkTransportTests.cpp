@@ -24,6 +24,28 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Virtual time in which every look at the clock finds a millisecond more: each step of sliced work
+// then counts as a millisecond, so a turn holds only a few steps and a long work shows its turns.
+class SteppingScheduler final : public Scheduler {
+public:
+    explicit SteppingScheduler(ManualScheduler& time)
+        : time(time)
+    {
+    }
+
+    Handle schedule(std::chrono::milliseconds delay, std::function<void()> fn) override
+    {
+        return time.schedule(delay, std::move(fn));
+    }
+    void cancel(Handle handle) override { time.cancel(handle); }
+    bool fireNow(Handle handle) override { return time.fireNow(handle); }
+    std::chrono::milliseconds now() const override { return time.now() + std::chrono::milliseconds(++looks); }
+
+private:
+    ManualScheduler& time;
+    mutable std::int64_t looks = 0;
+};
+
 // The transport alone against real files in a temporary folder, with the simulator's side written
 // by the test support's simulator.
 class LocalLinkTransportTest : public ::testing::Test {
@@ -50,7 +72,12 @@ protected:
 
     std::unique_ptr<LocalLinkTransport> makeTransport(const std::filesystem::path& folder)
     {
-        return std::make_unique<LocalLinkTransport>(folder, scheduler, clock, random,
+        return makeTransport(folder, scheduler);
+    }
+
+    std::unique_ptr<LocalLinkTransport> makeTransport(const std::filesystem::path& folder, Scheduler& time)
+    {
+        return std::make_unique<LocalLinkTransport>(folder, time, clock, random,
             LocalLinkTransport::Callbacks {
                 [this](const std::string& line) { logged.push_back(line); },
                 [this](std::uint16_t id, const Data& payload) {
@@ -304,6 +331,77 @@ TEST_F(LocalLinkTransportTest, ALineReadsTheSameHoweverItsPayloadIsWritten)
         }
         EXPECT_EQ(transport->inboundOffset(), incomingSize());
     }
+}
+
+// A line far longer than one read gives what reading it whole gives, whatever its payload holds.
+TEST_F(LocalLinkTransportTest, ALongLineReadsTheSameAsReadWhole)
+{
+    connect();
+    // Three 0xFF bytes open the text, so its base64 opens with slashes a writer may escape.
+    std::string text = "\xFF\xFF\xFF";
+    for (std::size_t index = 0; text.size() < 600000; ++index) {
+        text.push_back(static_cast<char>(index * 7919U % 256U));
+    }
+    text.resize(600000);
+    const std::string payload = base64Encoded(text);
+    ASSERT_EQ(payload.substr(0, 4), "////");
+    const std::string who = R"("session":"S1","client":")" + transport->client() + R"(")";
+    const auto withPayload = [&](const std::string& written) { return R"({"payload":")" + written + "\"," + who + "}"; };
+    const struct {
+        const char* what;
+        std::string line;
+        std::optional<std::string> message;
+    } cases[] = {
+        { "written plainly", withPayload(payload), text },
+        { "with its slashes escaped", withPayload("\\/\\/" + payload.substr(2)), text },
+        { "with padding deep inside", withPayload(payload.substr(0, 400000) + "AA==" + payload.substr(400000)),
+            std::nullopt },
+        { "with a control character at its end", withPayload(payload + "\x01"), std::nullopt },
+        { "for another client", R"({"payload":")" + payload + R"(","session":"S1","client":"other"})", std::nullopt },
+        { "with a broken member after it", withPayload(payload) + ",", std::nullopt },
+        { "of a length that is no multiple of four", withPayload(payload.substr(1)), std::nullopt },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        delivered.clear();
+        simulator->appendRaw(test.line + "\n" + lineFor("after"));
+        deliverNow();
+        std::vector<std::string> expected { "after" };
+        if (test.message) {
+            expected.insert(expected.begin(), *test.message);
+        }
+        EXPECT_EQ(deliveredTexts(), expected);
+        EXPECT_EQ(transport->inboundOffset(), incomingSize());
+    }
+}
+
+// A long message must not hold the window either: its line is read, and its payload checked and
+// decoded, a bounded piece at a step, so it arrives over several short turns.
+TEST_F(LocalLinkTransportTest, ALongLineIsReadAndDecodedOverSeveralTurns)
+{
+    SteppingScheduler stepping { scheduler };
+    transport = makeTransport(directory(), stepping);
+    connect();
+    std::string text(3'000'000, '\0');
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        text[index] = static_cast<char>(index * 131 % 251);
+    }
+    simulator->appendRaw(lineFor(text) + lineFor("after"));
+
+    transport->pollInbound();
+    std::vector<std::size_t> afterEachTurn { delivered.size() };
+    std::function<void()> endOfTurn = [&] {
+        afterEachTurn.push_back(delivered.size());
+        if (delivered.size() < 2 && afterEachTurn.size() < 1000) {
+            scheduler.schedule(0ms, endOfTurn);
+        }
+    };
+    scheduler.schedule(0ms, endOfTurn);
+    scheduler.runDue();
+
+    ASSERT_EQ(deliveredTexts(), (std::vector<std::string> { text, "after" }));
+    EXPECT_GT(std::count(afterEachTurn.begin(), afterEachTurn.end(), 0U), 2);
+    EXPECT_EQ(transport->inboundOffset(), incomingSize());
 }
 
 TEST_F(LocalLinkTransportTest, MessageIdsRunFrom50000To65535AndRoundAgain)
