@@ -30,6 +30,7 @@
 #include "TavrikLink/Controller/CommandPath.hpp"
 #include "TavrikLink/Controller/ControllerLog.hpp"
 #include "TavrikLink/Controller/LinkClaims.hpp"
+#include "TavrikLink/Controller/LinkEnd.hpp"
 #include "TavrikLink/Controller/PreparedBackup.hpp"
 #include "TavrikLink/Controller/WifiRequests.hpp"
 #include "TavrikLink/Firmware/FirmwareManifestLoader.hpp"
@@ -191,8 +192,7 @@ public:
         std::optional<std::int64_t> reportedDataVersion, std::optional<ReceivedRoutines> received = std::nullopt);
 
     // --- Idle disconnect, eject and termination (TavrikBleCentral_Lifecycle.cpp) ---
-    static constexpr int idleDisconnectTimeoutSeconds = 60;
-    static constexpr int idleCountdownVisibleSeconds = 30;
+    static constexpr int idleDisconnectTimeoutSeconds = LinkEnd::idleSeconds;
     // Restarts the idle minute; the window calls it for every key, mouse and scroll event.
     void recordUserInteraction();
     // Enables the window's eject control.
@@ -473,7 +473,9 @@ private:
     bool shouldScheduleIdleDisconnect() const;
     // Work that keeps the link up whatever the idle minute says.
     bool isLinkHeldByWork() const;
-    void disconnectIfIdle();
+    // The idle minute ran out: edits the link keeps refusing get one more try, then are given up.
+    void giveUpRefusedEdits();
+    void showIdleCountdown(std::optional<int> seconds);
     // Tells the device on "system", then after a short grace resets and begins a new load (or the demo).
     void disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage);
     void startCommandConnection();
@@ -706,9 +708,6 @@ private:
     template <class Item>
     void keepUnansweredEdits(AtomicCommandChannel channel, std::vector<Item>& answer, const std::vector<Item>& shown);
 
-    // Idle disconnect
-    ScheduledTask idleDisconnectTask_ { scheduler };
-
     // Local simulator link
     std::unique_ptr<LocalLinkTransport> localLink_;
     bool automaticallyPollLocalLink_ = true;
@@ -758,11 +757,14 @@ private:
     bool retryLoadAfterConnectFailure(const std::optional<BleError>& error, const std::string& status);
     // Discovery found no usable service or data characteristic: the connect failed, with `status`.
     void failDiscovery(const std::string& status);
-    ScheduledTask disconnectGraceTask_ { scheduler };
-    ScheduledTask terminationGraceTask_ { scheduler };
+    // The idle minute and the disconnect and quit graces; the controller keeps their effects.
+    LinkEnd linkEnd_ { scheduler,
+        { [this] { return shouldScheduleIdleDisconnect() && !isPreparingForTermination_; },
+            [this] { return isConnected_; }, [this] { return isLinkHeldByWork(); }, [this] { giveUpRefusedEdits(); },
+            [this](std::optional<int> seconds) { showIdleCountdown(seconds); },
+            [this] { disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle"); } } };
     // Callers waiting for the orderly quit; shared so that they are answered even if the controller goes first.
     std::shared_ptr<std::vector<std::function<void()>>> terminationCompletions_;
-    void runIdleCountdownStep(int remaining);
     // The clock command for the current local time.
     std::optional<std::string> currentClockCommand() const;
     void releaseLinkForTermination();

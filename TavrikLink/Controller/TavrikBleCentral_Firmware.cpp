@@ -117,7 +117,7 @@ void TavrikBleCentral::startFirmwareInstall()
         firmwareUpload_->setFirmwareStatus(Phase::failed, "Firmware installation requires a connected Tavrik.");
         return;
     }
-    if (localLink_->attached()) {
+    if (!link().supportsFirmwareTransfer()) {
         firmwareUpload_->setFirmwareStatus(Phase::failed, "Firmware installation is unavailable for the simulator.");
         return;
     }
@@ -148,7 +148,7 @@ void TavrikBleCentral::startFirmwareInstall()
 
 bool TavrikBleCentral::lacksFirmwareChannel() const
 {
-    return isConnected_ && !localLink_->attached() && bluetoothLink_->attached() && !bluetoothLink_->supportsFirmware();
+    return isConnected_ && link().attached() && link().supportsFirmwareTransfer() && !link().supportsFirmware();
 }
 
 bool TavrikBleCentral::isFirmwareBusy() const
@@ -183,7 +183,7 @@ void TavrikBleCentral::handleFirmwarePayload(const Data& payload)
 
 void TavrikBleCentral::selectFirmwareAssetForConnectedTarget()
 {
-    if (localLink_->attached() || isReviewDemo_) {
+    if (!link().supportsFirmwareTransfer() || isReviewDemo_) {
         publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         return;
@@ -207,7 +207,7 @@ void TavrikBleCentral::selectFirmwareAssetForConnectedTarget()
 
 void TavrikBleCentral::updateFirmwareNoticeIfNeeded()
 {
-    if (localLink_->attached() || !availableFirmwareAsset_) {
+    if (!link().supportsFirmwareTransfer() || !availableFirmwareAsset_) {
         publish(firmwareUpdateNotice_, std::nullopt, &TavrikBleCentral::firmwareUpdateNoticeChanged);
         return;
     }

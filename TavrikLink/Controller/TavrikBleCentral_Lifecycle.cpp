@@ -6,29 +6,12 @@ namespace tavrik {
 
 void TavrikBleCentral::recordUserInteraction()
 {
-    idleDisconnectTask_.cancel();
-    publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    if (!shouldScheduleIdleDisconnect() || isPreparingForTermination_) {
-        return;
-    }
-    runIdleCountdownStep(idleDisconnectTimeoutSeconds);
+    linkEnd_.restart();
 }
 
-void TavrikBleCentral::runIdleCountdownStep(int remaining)
+void TavrikBleCentral::showIdleCountdown(std::optional<int> seconds)
 {
-    // The countdown is a promise that the link ends: while work holds the link the minute runs out
-    // unseen and starts again.
-    const bool shown = remaining <= idleCountdownVisibleSeconds && !isLinkHeldByWork();
-    publish(idleDisconnectSecondsRemaining_, shown ? std::optional<int>(remaining) : std::nullopt,
-        &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-    idleDisconnectTask_.schedule(std::chrono::seconds(1), [this, remaining] {
-        if (remaining > 1) {
-            runIdleCountdownStep(remaining - 1);
-            return;
-        }
-        publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
-        disconnectIfIdle();
-    });
+    publish(idleDisconnectSecondsRemaining_, seconds, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
 }
 
 bool TavrikBleCentral::shouldScheduleIdleDisconnect() const
@@ -43,7 +26,7 @@ bool TavrikBleCentral::isLinkHeldByWork() const
     return claims_.any() || isFirmwareBusy() || timeSyncNotice_.has_value() || pendingClockCommand_.has_value();
 }
 
-void TavrikBleCentral::disconnectIfIdle()
+void TavrikBleCentral::giveUpRefusedEdits()
 {
     // Edits the link keeps refusing must not hold it for ever: one more try, then they are given up.
     if (!sessionMode_ && !commandPath_.queued().empty() && isDeviceAttached()) {
@@ -51,27 +34,19 @@ void TavrikBleCentral::disconnectIfIdle()
         dropQueuedCommands();
         claims_.set(LinkClaim::commandConnection, pendingRoutineCommand_ || pendingClockCommand_);
     }
-    if (!isConnected_ || isLinkHeldByWork()) {
-        recordUserInteraction();
-        return;
-    }
-    disconnectAndReturnToLoad("disconnect", "Disconnecting Bluetooth after one minute idle");
 }
 
 void TavrikBleCentral::disconnectAndReturnToLoad(std::string_view command, const std::string& logMessage)
 {
     appendLog(logMessage, true);
-    idleDisconnectTask_.cancel();
-    publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    linkEnd_.stop();
     sendWaitingEdits();
     const bool accepted = link().sendCommand("system", command);
     // Only a link that is up reports its end; a connect still pending is given up without a word.
     if (targetPeripheral_ && isConnected_) {
         isExpectingResetDisconnect_ = true;
     }
-    // The device gets a moment to act on an accepted command before the link is cut.
-    const std::chrono::milliseconds grace = accepted ? std::chrono::milliseconds(250) : std::chrono::milliseconds(0);
-    disconnectGraceTask_.schedule(grace, [this] {
+    linkEnd_.afterDisconnect(accepted, [this] {
         // The quit lets go of the link itself and starts nothing new.
         if (isPreparingForTermination_) {
             return;
@@ -122,9 +97,7 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
             finishAppTermination(*completions);
             return;
         }
-        idleDisconnectTask_.cancel();
-        disconnectGraceTask_.cancel();
-        publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+        linkEnd_.stopForQuit();
         bool accepted = false;
         if (link().attached()) {
             sendWaitingEdits();
@@ -135,7 +108,7 @@ void TavrikBleCentral::prepareForAppTermination(std::function<void()> completion
             finishAppTermination(*completions);
             return;
         }
-        terminationGraceTask_.schedule(std::chrono::milliseconds(300), [this, completions] {
+        linkEnd_.afterQuit([this, completions] {
             releaseLinkForTermination();
             finishAppTermination(*completions);
         });
@@ -242,8 +215,7 @@ void TavrikBleCentral::resetLocalData(bool preserveExpectedDisconnect)
     } else {
         publish(availableFirmwareAsset_, std::nullopt, &TavrikBleCentral::availableFirmwareAssetChanged);
     }
-    idleDisconnectTask_.cancel();
-    publish(idleDisconnectSecondsRemaining_, std::nullopt, &TavrikBleCentral::idleDisconnectSecondsRemainingChanged);
+    linkEnd_.stop();
     if (!preserveExpectedDisconnect) {
         isExpectingResetDisconnect_ = false;
     }

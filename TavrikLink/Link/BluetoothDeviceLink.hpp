@@ -30,6 +30,7 @@ public:
     bool sendCommand(std::string_view channel, std::string_view command) override;
     bool sendMessage(const Json& message) override;
     bool attached() const override { return data.has_value(); }
+    bool supportsFirmwareTransfer() const override { return true; }
     bool supportsFirmware() const override { return firmware.has_value(); }
     bool supportsWifi() const override { return true; }
     bool supportsRestore() const override { return true; }

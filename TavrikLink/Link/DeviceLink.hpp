@@ -18,7 +18,10 @@ public:
     virtual bool sendMessage(const Json& message) = 0;
     // A device is at the other end and messages can go out.
     virtual bool attached() const = 0;
-    // Firmware images can be sent over this link.
+    // Firmware installs run over this kind of link at all; the board at the other end may still lack
+    // the means to take an image (`supportsFirmware`).
+    virtual bool supportsFirmwareTransfer() const = 0;
+    // Firmware images can be sent over this link to this board.
     virtual bool supportsFirmware() const = 0;
     // Wi-Fi requests reach the device's radio over this link.
     virtual bool supportsWifi() const = 0;

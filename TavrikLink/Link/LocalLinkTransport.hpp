@@ -76,6 +76,8 @@ public:
     bool sendCommand(std::string_view channel, std::string_view command) override;
     bool sendMessage(const Json& message) override;
     bool attached() const override { return connected; }
+    // The simulator runs no firmware image.
+    bool supportsFirmwareTransfer() const override { return false; }
     bool supportsFirmware() const override { return false; }
     // The simulator has no radio, and opens backups itself.
     bool supportsWifi() const override { return false; }

@@ -24,7 +24,7 @@ public:
     }
     void handleDisconnect(const std::optional<BleError>& error) { c.handleDisconnect(error); }
     // Whether the idle minute is running (its countdown shows only when it will end the link).
-    bool idleMinuteRunning() const { return c.idleDisconnectTask_.isPending(); }
+    bool idleMinuteRunning() const { return c.linkEnd_.isRunning(); }
     void handleSyncControl(const Data& payload, const std::string& fallback) { c.handleSyncControl(payload, fallback); }
     void handleSchedulePayload(const Data& payload) { c.handleSchedulePayload(payload); }
     void handleTagPayload(const Data& payload) { c.handleTagPayload(payload); }

@@ -1,9 +1,12 @@
 #include "TavrikLink/Controller/LinkClaims.hpp"
+#include "TavrikLink/Controller/LinkEnd.hpp"
 
 #include "tests/support/ManualScheduler.hpp"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -119,6 +122,137 @@ TEST_F(LinkClaimsTest, FailedConnectsInARowRestBeforeTheNextLook)
     EXPECT_TRUE(claims.connectFailed());
     scheduler.advance(LinkClaims::connectRest);
     EXPECT_EQ(restsOver, 1);
+}
+
+class LinkEndTest : public ::testing::Test {
+protected:
+    ManualScheduler scheduler;
+    bool mayRun = true;
+    bool linkUp = true;
+    bool held = false;
+    // What the work that cannot finish does when it gives up.
+    std::function<void()> onGivingUp = [] {};
+    std::vector<std::optional<int>> shown;
+    int ends = 0;
+    LinkEnd end { scheduler,
+        { [this] { return mayRun; }, [this] { return linkUp; }, [this] { return held; }, [this] { onGivingUp(); },
+            [this](std::optional<int> seconds) {
+                if (shown.empty() || shown.back() != seconds) {
+                    shown.push_back(seconds);
+                }
+            },
+            [this] { ++ends; } } };
+
+    // What an idle minute shows: nothing, then 30 down to 1, then nothing.
+    std::vector<std::optional<int>> countdownFrom30() const
+    {
+        std::vector<std::optional<int>> expected { std::nullopt };
+        for (int second = LinkEnd::countdownVisibleSeconds; second >= 1; --second) {
+            expected.emplace_back(second);
+        }
+        expected.emplace_back(std::nullopt);
+        return expected;
+    }
+};
+
+TEST_F(LinkEndTest, TheIdleMinuteEndsTheLinkOnlyWhenNothingHoldsIt)
+{
+    struct Case {
+        const char* name;
+        bool linkUp;
+        bool held;
+        bool givingUpFreesTheLink;
+        bool ends;
+        bool countdownShown;
+    };
+    const std::vector<Case> cases {
+        { "idle link", true, false, false, true, true },
+        { "work holds the link", true, true, false, false, false },
+        { "refused edits given up at the end", true, true, true, true, false },
+        { "link already gone", false, false, false, false, true },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        linkUp = test.linkUp;
+        held = test.held;
+        onGivingUp = [this, frees = test.givingUpFreesTheLink] {
+            if (frees) {
+                held = false;
+            }
+        };
+        shown.clear();
+        ends = 0;
+
+        end.restart();
+        scheduler.advance(std::chrono::seconds(LinkEnd::idleSeconds) - 1ms);
+        EXPECT_EQ(ends, 0);
+        EXPECT_EQ(shown.size() > 1, test.countdownShown);
+        scheduler.advance(1ms);
+        EXPECT_EQ(ends, test.ends ? 1 : 0);
+        if (test.countdownShown && test.ends) {
+            EXPECT_EQ(shown, countdownFrom30());
+        }
+        // A minute that did not end the link starts again for as long as it may run.
+        EXPECT_EQ(end.isRunning(), !test.ends);
+        end.stop();
+    }
+}
+
+TEST_F(LinkEndTest, TheMinuteStartsAgainOnEveryTouchAndNotWhenItMayNotRun)
+{
+    end.restart();
+    scheduler.advance(50s);
+    EXPECT_EQ(shown.back(), std::optional<int>(10));
+    end.restart();
+    EXPECT_EQ(shown.back(), std::nullopt);
+    scheduler.advance(59s);
+    EXPECT_EQ(ends, 0);
+    scheduler.advance(1s);
+    EXPECT_EQ(ends, 1);
+
+    mayRun = false;
+    end.restart();
+    EXPECT_FALSE(end.isRunning());
+    scheduler.advance(2min);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(LinkEndTest, TheGracesLetTheDeviceActBeforeTheLinkIsCut)
+{
+    struct Case {
+        const char* name;
+        bool accepted;
+        std::chrono::milliseconds grace;
+    };
+    const std::vector<Case> cases {
+        { "accepted", true, LinkEnd::disconnectGrace },
+        { "not taken by the device", false, 0ms },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        bool cut = false;
+        end.afterDisconnect(test.accepted, [&cut] { cut = true; });
+        if (test.grace > 0ms) {
+            scheduler.advance(test.grace - 1ms);
+            EXPECT_FALSE(cut);
+        }
+        scheduler.advance(1ms);
+        EXPECT_TRUE(cut);
+    }
+
+    // A quit stops a disconnect still in its grace and the minute, and ends after its own grace.
+    bool reset = false;
+    bool quit = false;
+    end.restart();
+    end.afterDisconnect(true, [&reset] { reset = true; });
+    end.stopForQuit();
+    end.afterQuit([&quit] { quit = true; });
+    scheduler.advance(LinkEnd::quitGrace - 1ms);
+    EXPECT_FALSE(quit);
+    scheduler.advance(1ms);
+    EXPECT_TRUE(quit);
+    EXPECT_FALSE(reset);
+    EXPECT_FALSE(end.isRunning());
 }
 
 } // namespace

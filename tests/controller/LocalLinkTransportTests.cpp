@@ -441,6 +441,7 @@ TEST_F(LocalLinkTransportTest, OutgoingLinesCarryTheSessionTheClientAndThePayloa
         (std::vector<std::string> { "[virtual:data] -> tag:update id=2 name=\"Tea\"",
             "[virtual:data] -> " + std::to_string(lines[1].payload.size()) + " bytes" }));
     EXPECT_FALSE(transport->supportsFirmware());
+    EXPECT_FALSE(transport->supportsFirmwareTransfer());
 }
 
 // The folder is the simulator's, and anything may stand there: the transport reads and writes only
