@@ -182,8 +182,8 @@ void FirmwareTransfer::awaitAnswer(std::chrono::milliseconds bound, std::string 
         if (generation != planGeneration || !active) {
             return;
         }
-        // Kept here: whatever the abort sets off may replace this very task.
-        const std::string failure = message;
+        // Kept here: whatever the abort sets off may replace this very task, and its captures with it.
+        const std::string failure = message; // NOLINT(performance-unnecessary-copy-initialization)
         // A board that comes back later must not sit waiting for chunks that will never come.
         if (transport.abort) {
             contained([&] { transport.abort(); });

@@ -50,7 +50,7 @@ QString outOfMemory(const QString& quotedFileName)
 // over the limit never reads as the limit itself.
 QString mebibytes(std::uint64_t bytes)
 {
-    constexpr std::uint64_t mebibyte = 1024 * 1024;
+    constexpr std::uint64_t mebibyte = std::uint64_t { 1024 } * 1024;
     const std::uint64_t tenths = (bytes * 10 + mebibyte - 1) / mebibyte;
     const QString fraction = tenths % 10 != 0 ? QStringLiteral(".") + QString::number(tenths % 10) : QString();
     return QString::number(tenths / 10) + fraction + QStringLiteral(" MiB");
