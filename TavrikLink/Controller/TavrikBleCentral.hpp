@@ -302,18 +302,16 @@ public:
     // Migrates a backup file's bytes, installs them and starts a restore session that writes them to the
     // device. Throws with the user text; a refused file leaves everything as it was.
     void importSyncData(const Data& data);
-    // The same in two parts, so that the migration (BackupMigrationPipeline::migrate, which touches
-    // nothing of the controller) can run away from the window's thread: whether a backup may be
-    // imported now (throws the refusal), and the install of a migrated one (checked again, as the
-    // device may have changed meanwhile).
+    // The same in parts, so that the migration and the conversion can run away from the window's
+    // thread: whether a backup may be imported now (throws the refusal), its preparation, and the
+    // install of a prepared one (checked again, as the device may have changed meanwhile).
     void checkSyncDataImport() const;
-    void importMigratedSyncData(const BackupMigrationResult& result);
     using BackupPreparation = std::function<PreparedBackup(const Data&)>;
     // Migrates a backup's bytes and converts its routines, touching nothing of the controller, so that
     // it may run on a worker thread: converting a large routine is most of an import's work. The ids
     // of the new nodes come from a generator seeded here, from the controller's own source.
     BackupPreparation backupPreparation();
-    // Installs a prepared backup as importMigratedSyncData does.
+    // Installs a prepared backup and starts the restore session, as importSyncData does.
     void importPreparedBackup(PreparedBackup prepared);
 
     // --- Firmware (TavrikBleCentral_Firmware.cpp) ---

@@ -106,13 +106,6 @@ void TavrikBleCentral::checkSyncDataImport() const
     }
 }
 
-void TavrikBleCentral::importMigratedSyncData(const BackupMigrationResult& result)
-{
-    PreparedBackup prepared { result, {}, {} };
-    convertRoutines(prepared, random);
-    importPreparedBackup(std::move(prepared));
-}
-
 TavrikBleCentral::BackupPreparation TavrikBleCentral::backupPreparation()
 {
     return [ids = std::make_shared<SeededRandomSource>(random)](const Data& bytes) {
